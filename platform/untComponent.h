@@ -6,14 +6,13 @@
 // its driver, on its own thread, so an owner-managed child list would race).
 #pragma once
 
+#include "platform/untObject.h"
+
 namespace vela {
 
-class TComponent {
+class TComponent : public TObject {
 public:
   explicit TComponent(TComponent* AOwner = nullptr) : FOwner(AOwner) {}
-  virtual ~TComponent() = default;
-  TComponent(const TComponent&) = delete;
-  TComponent& operator=(const TComponent&) = delete;
 
   TComponent* Owner() const { return FOwner; }
 

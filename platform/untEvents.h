@@ -21,9 +21,8 @@ public:
 
   template <class C>
   TMethod(C* object, void (C::*method)(Args...))
-      : FData(object), FCode([object, method](Args... args) {
-          (object->*method)(std::forward<Args>(args)...);
-        }) {}
+      : FData(object),
+        FCode([object, method](Args... args) { (object->*method)(std::forward<Args>(args)...); }) {}
 
   bool Assigned() const { return static_cast<bool>(FCode); }
   explicit operator bool() const { return Assigned(); }

@@ -119,7 +119,9 @@ void TThread::WaitFor() {
     FHandle.join();
 }
 
-bool TThread::IsMainThread() { return std::this_thread::get_id() == MainThreadId; }
+bool TThread::IsMainThread() {
+  return std::this_thread::get_id() == MainThreadId;
+}
 
 void TThread::Synchronize(const std::function<void()>& Method) {
   if (IsMainThread()) {

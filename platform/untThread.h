@@ -14,15 +14,15 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/untObject.h"
+
 namespace vela {
 
-class TThread {
+class TThread : public TObject {
 public:
   // Threads are always created suspended; Start() runs Execute().
   TThread();
   virtual ~TThread();
-  TThread(const TThread&) = delete;
-  TThread& operator=(const TThread&) = delete;
 
   void Start();
   void Terminate() { FTerminated = true; }

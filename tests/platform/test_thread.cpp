@@ -83,9 +83,8 @@ TEST(TThreadTest, CreatedSuspendedRunsOnStartAndTerminates) {
 
 TEST(TThreadTest, SynchronizeRunsOnMainThreadServedByWaitFor) {
   std::atomic<bool> RanOnMain{false};
-  TLambdaThread T([&](TLambdaThread&) {
-    TThread::Synchronize([&] { RanOnMain = TThread::IsMainThread(); });
-  });
+  TLambdaThread T(
+      [&](TLambdaThread&) { TThread::Synchronize([&] { RanOnMain = TThread::IsMainThread(); }); });
   T.Start();
   T.WaitFor(); // would deadlock if the wait did not serve the call
   EXPECT_TRUE(RanOnMain);

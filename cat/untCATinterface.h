@@ -1,0 +1,94 @@
+// The base of the radio drivers.
+//
+// A driver holds the last reported frequency, band and mode, the two pending
+// tune commands and its standing poll command; it starts (and restarts) the
+// port worker with the stored port settings, hooks its reply parser and its
+// command producer into that worker, turns tune requests from the log page
+// into commands, and reports band, frequency and mode through OnRxData.
+//
+// Everything here runs on the main thread: the worker calls ParseReply and
+// GetNextCommand through synchronised calls, so the fields need no lock.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/untComponent.h"
+#include "platform/untEvents.h"
+#include "serial/CPortTypes.h"
+#include "settings/untVelaLogSettings.h"
+
+namespace vela {
+
+class TCommPortThread;
+class TCommPortThreadHandle;
+
+// Sender (the driver), Band, Frequency, Mode.
+using TRxDataEvent = TMethod<TObject*, std::string, std::string, std::string>;
+
+class TCATInterface : public TComponent {
+public:
+  TCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings);
+  ~TCATInterface() override;
+
+  // Stops the current worker (waiting until it has closed its ports) and
+  // starts a new one with these values.
+  void StartPortThread(int AComPort, int AComPort2, bool ACom2Enable, TBaudRate ABaudRate);
+  // Restarts the worker with the values the settings store holds now.
+  void ResetCAT();
+  // Writes the four values and restarts, unless all four equal the stored ones.
+  void ApplyPortSettings(int AComPort, int AComPort2, bool ACom2Enable, TBaudRate ABaudRate);
+  // Queues the commands that tune the radio to the page's frequency and mode.
+  void TuneRadio(const std::string& Frequency, const std::string& Mode);
+
+  // Read from the settings store at each access.
+  int ComPort() const;
+  int ComPort2() const;
+  bool Com2Enable() const;
+  TRadioType Radio() const;
+
+  TRxDataEvent OnRxData() const { return FOnRxData; }
+  void setOnRxData(const TRxDataEvent& Value) { FOnRxData = Value; }
+
+  // The current worker, or nullptr when it has ended by itself.
+  TCommPortThread* PortThread() const;
+
+  // Read access for the settings dialog, tests and tools.
+  const std::string& Frequency() const { return FFrequency; }
+  const std::string& Band() const { return FBand; }
+  const std::string& Mode() const { return FMode; }
+  const std::string& PollCommand() const { return FPollCommand; }
+  const std::string& FrequencyCommand() const { return FFrequencyCommand; }
+  const std::string& ModeCommand() const { return FModeCommand; }
+
+  // The five operations a driver overrides, in this order. The base bodies
+  // are empty, so a bare TCATInterface polls nothing and reports nothing.
+  // Clears the driver's own reception state (buffers, byte windows, counters).
+  virtual void ResetState() {}
+  // Bytes just read from the radio port; Count is what the port reported.
+  virtual void ParseReply(TObject* Sender, std::string Data, int Count) {
+    (void)Sender, (void)Data, (void)Count;
+  }
+  // Command is empty on entry; leaving it empty writes nothing this cycle.
+  virtual void GetNextCommand(TObject* Sender, std::string& Command) {
+    (void)Sender, (void)Command;
+  }
+  virtual void SetFrequency(std::string AFrequency) { (void)AFrequency; }
+  virtual void SetMode(std::string AMode) { (void)AMode; }
+
+protected:
+  TRxDataEvent FOnRxData;
+  std::shared_ptr<TCommPortThreadHandle> FPortThread;
+  TVelaLogSettings* FSettings;
+  std::string FPollCommand;
+  std::string FFrequencyCommand;
+  std::string FModeCommand;
+  std::string FMode;
+  std::string FFrequency;
+  std::string FBand;
+
+private:
+  void StopPortThread();
+};
+
+} // namespace vela

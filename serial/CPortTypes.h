@@ -1,0 +1,67 @@
+// The serial port's enumerations and the event types shared with the rest of
+// the program. The settings store keeps TBaudRate as its ordinal, so the
+// ordinals are fixed; an ordinal outside the list is carried unchanged.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/untEvents.h"
+#include "platform/untObject.h"
+
+namespace vela {
+
+enum TBaudRate : std::uint8_t {
+  brCustom = 0,
+  br110,
+  br300,
+  br600,
+  br1200,
+  br2400,
+  br4800,
+  br9600,
+  br14400,
+  br19200,
+  br38400,
+  br56000,
+  br57600,
+  br115200,
+  br128000,
+  br256000
+};
+
+enum TDataBits : std::uint8_t { dbFive, dbSix, dbSeven, dbEight };
+enum TStopBits : std::uint8_t { sbOneStopBit, sbOne5StopBits, sbTwoStopBits };
+enum TParityBits : std::uint8_t { prNone, prOdd, prEven, prMark, prSpace };
+enum TDTRFlowControl : std::uint8_t { dtrDisable, dtrEnable, dtrHandshake };
+enum TRTSFlowControl : std::uint8_t { rtsDisable, rtsEnable, rtsHandshake, rtsToggle };
+enum TFlowControl : std::uint8_t { fcHardware, fcSoftware, fcNone, fcCustom };
+enum TSyncMethod : std::uint8_t { smThreadSync, smWindowSync, smNone };
+
+enum TComEvent : std::uint8_t {
+  evRxChar,
+  evTxEmpty,
+  evRxFlag,
+  evRing,
+  evBreak,
+  evCTS,
+  evDSR,
+  evError,
+  evRLSD,
+  evRx80Full
+};
+// A set of TComEvent: bit n stands for the event with ordinal n.
+using TComEvents = std::uint16_t;
+constexpr TComEvents ComEventBit(TComEvent E) {
+  return static_cast<TComEvents>(1u << E);
+}
+constexpr TComEvents AllComEvents = 0x03FF;
+
+// Bits per second of a baud-rate ordinal; brCustom gives Custom, an ordinal
+// outside the list gives 0.
+int BaudRateToInt(TBaudRate Rate, int Custom = 9600);
+
+// OnRxChar: Sender is the port, Count the bytes waiting in the input queue.
+using TRxCharEvent = TMethod<TObject*, int>;
+
+} // namespace vela
