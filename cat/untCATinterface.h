@@ -50,8 +50,8 @@ public:
   TRxDataEvent OnRxData() const { return FOnRxData; }
   void setOnRxData(const TRxDataEvent& Value) { FOnRxData = Value; }
 
-  // The current worker, or nullptr when it has ended by itself.
-  TCommPortThread* PortThread() const;
+  // Whether the current worker has its radio port open (asks the port).
+  bool RadioPortConnected() const;
 
   // Read access for the settings dialog, tests and tools.
   const std::string& Frequency() const { return FFrequency; }

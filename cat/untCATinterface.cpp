@@ -1,0 +1,107 @@
+#include "cat/untCATinterface.h"
+
+#include "cat/untCommPortThread.h"
+
+namespace vela {
+
+TCATInterface::TCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings)
+    : TComponent(AOwner), FSettings(ASettings) {
+  FFrequencyCommand.clear();
+  FModeCommand.clear();
+  StartPortThread(FSettings->intCommPort(), FSettings->intCommPort2(), FSettings->blnComm2Enable(),
+                  FSettings->BaudRate());
+}
+
+TCATInterface::~TCATInterface() {
+  StopPortThread();
+}
+
+void TCATInterface::StopPortThread() {
+  std::shared_ptr<TCommPortThreadHandle> Handle = std::move(FPortThread);
+  FPortThread.reset();
+  if (!Handle)
+    return;
+  {
+    // The handle's lock keeps a worker that is ending by itself from being
+    // freed while its hooks are emptied and it is told to stop.
+    std::lock_guard<std::mutex> Guard(Handle->Lock);
+    if (TCommPortThread* Thread = Handle->Thread) {
+      Thread->setOnPortData(TPortDataEvent());
+      Thread->setOnGetCommand(TGetCommandEvent());
+      Thread->Terminate();
+    }
+  }
+  // Wait until the old worker has closed its ports, so that a new worker can
+  // open the same device; synchronised calls are served meanwhile, so a worker
+  // or event thread blocked on the main thread can finish.
+  TThread::WaitWhileServing([&] { return Handle->Ended.load(); });
+}
+
+void TCATInterface::StartPortThread(int AComPort, int AComPort2, bool ACom2Enable,
+                                    TBaudRate ABaudRate) {
+  StopPortThread();
+  FMode.clear();
+  FFrequency.clear();
+  FBand.clear();
+  ResetState();
+  auto Handle = std::make_shared<TCommPortThreadHandle>();
+  auto* Thread =
+      new TCommPortThread(this, AComPort, ACom2Enable ? AComPort2 : 0, ABaudRate, Handle);
+  FPortThread = Handle;
+  Thread->setOnPortData(MakeMethod(this, &TCATInterface::ParseReply));
+  Thread->setOnGetCommand(MakeMethod(this, &TCATInterface::GetNextCommand));
+  Thread->Start();
+}
+
+void TCATInterface::ResetCAT() {
+  StartPortThread(FSettings->intCommPort(), FSettings->intCommPort2(), FSettings->blnComm2Enable(),
+                  FSettings->BaudRate());
+}
+
+void TCATInterface::ApplyPortSettings(int AComPort, int AComPort2, bool ACom2Enable,
+                                      TBaudRate ABaudRate) {
+  if (AComPort == FSettings->intCommPort() && AComPort2 == FSettings->intCommPort2() &&
+      ACom2Enable == FSettings->blnComm2Enable() && ABaudRate == FSettings->BaudRate())
+    return;
+  FSettings->setIntCommPort(AComPort);
+  FSettings->setIntCommPort2(AComPort2);
+  FSettings->setBlnComm2Enable(ACom2Enable);
+  FSettings->setBaudRate(ABaudRate);
+  StartPortThread(AComPort, AComPort2, ACom2Enable, ABaudRate);
+}
+
+void TCATInterface::TuneRadio(const std::string& AFrequency, const std::string& AMode) {
+  if (FFrequency.empty())
+    return;
+  if (AFrequency.empty()) {
+    // The next reply then differs and is reported again, filling the page.
+    FFrequency = "0";
+    return;
+  }
+  if (AFrequency != FFrequency)
+    SetFrequency(AFrequency);
+  if (!FMode.empty() && !AMode.empty() && AMode != FMode)
+    SetMode(AMode);
+}
+
+int TCATInterface::ComPort() const {
+  return FSettings->intCommPort();
+}
+int TCATInterface::ComPort2() const {
+  return FSettings->intCommPort2();
+}
+bool TCATInterface::Com2Enable() const {
+  return FSettings->blnComm2Enable();
+}
+TRadioType TCATInterface::Radio() const {
+  return FSettings->Radio();
+}
+
+bool TCATInterface::RadioPortConnected() const {
+  if (!FPortThread)
+    return false;
+  std::lock_guard<std::mutex> Guard(FPortThread->Lock);
+  return FPortThread->Thread && FPortThread->Thread->RadioPortConnected();
+}
+
+} // namespace vela

@@ -1,0 +1,113 @@
+// The port worker: owns the radio port and, with Virtual CAT on, the port
+// through which another program shares the radio, and paces the conversation.
+//
+// Every cycle it writes one command to the radio (the driver's next command,
+// or what the other program sent), then sleeps 50 ms. Replies go to whoever
+// asked: the driver's parser when the worker last wrote the driver's command,
+// the Virtual CAT port when it last wrote the other program's bytes. With
+// Virtual CAT on, the worker also waits for the line to fall quiet before it
+// writes, so that one asker's reply is never split or mixed with the other's.
+//
+// The worker knows nothing of radio protocols; it moves bytes and calls two
+// hooks, both on the main thread.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/untComponent.h"
+#include "platform/untEvents.h"
+#include "platform/untThread.h"
+#include "serial/CPortTypes.h"
+
+namespace vela {
+
+class TComPort;
+class TCommPortThread;
+
+// Sender (the worker), Data (the bytes read), Count (the count the port reported).
+using TPortDataEvent = TMethod<TObject*, std::string, int>;
+// Sender (the worker), Command (in-out, empty on entry).
+using TGetCommandEvent = TMethod<TObject*, std::string&>;
+
+// Shared between a driver and its worker, so that the driver never touches a
+// worker that has freed itself, and can wait until the worker has closed its
+// ports. The worker clears Thread when its destruction begins and sets Ended
+// once its ports are closed.
+class TCommPortThreadHandle {
+public:
+  std::mutex Lock;
+  TCommPortThread* Thread = nullptr;
+  std::atomic<bool> Ended{false};
+};
+
+class TCommPortThread : public TThread {
+public:
+  // Opens the ports (failures are dropped: a port that does not open stays
+  // closed and the worker still runs its cycles). AVirtualPort <= 0: no
+  // forwarding. The thread is created suspended; set the hooks, then Start().
+  TCommPortThread(TComponent* AOwner, int ARadioPort, int AVirtualPort, TBaudRate ABaudRate,
+                  std::shared_ptr<TCommPortThreadHandle> AHandle = nullptr);
+  ~TCommPortThread() override;
+
+  TPortDataEvent OnPortData() const { return FOnPortData; }
+  void setOnPortData(const TPortDataEvent& Value) { FOnPortData = Value; }
+  TGetCommandEvent OnGetCommand() const { return FOnGetCommand; }
+  void setOnGetCommand(const TGetCommandEvent& Value) { FOnGetCommand = Value; }
+
+  bool VirtualEnabled() const { return FVirtualEnabled; }
+  // Main thread only, while the worker is alive.
+  bool RadioPortConnected() const;
+  bool VirtualPortConnected() const;
+
+  // Receive handlers of the two ports (main thread).
+  void RadioPortRxChar(TObject* Sender, int Count);
+  void VirtualPortRxChar(TObject* Sender, int Count);
+  // Runs on the main thread through the synchronised call.
+  void DoGetCommand();
+
+  static constexpr int CycleMs = 50;
+  // With Virtual CAT on: the line counts as quiet after this long without a
+  // byte from the radio; a radio that never falls quiet is written to anyway
+  // after the longest wait.
+  static constexpr int QuietMs = 20;
+  static constexpr int LongestWaitMs = 1000;
+  // Upper bound of each forwarding queue.
+  static constexpr std::size_t MaxQueueBytes = 64 * 1024;
+
+protected:
+  void Execute() override;
+
+private:
+  enum class TAsker : int { None, Driver, Virtual };
+
+  static std::unique_ptr<TComPort> OpenPort(TComponent* AOwner, int APort, TBaudRate ABaudRate,
+                                            const TRxCharEvent& AHandler);
+  static void ClosePort(std::unique_ptr<TComPort>& APort);
+  void WaitForQuietLine();
+  bool ExchangeOpen(std::int64_t NowNs) const;
+  void WriteToRadio(const std::string& Data, TAsker Asker);
+
+  std::mutex FLock; // guards FFromVirtual and FToVirtual
+  TPortDataEvent FOnPortData;
+  TGetCommandEvent FOnGetCommand;
+  std::unique_ptr<TComPort> FRadioPort;
+  std::string FCommand;
+  std::unique_ptr<TComPort> FVirtualPort;
+  std::string FFromVirtual;
+  std::string FToVirtual;
+  bool FVirtualEnabled = false;
+  std::shared_ptr<TCommPortThreadHandle> FHandle;
+
+  // Line bookkeeping for the reply routing (written by the worker on writes,
+  // by the main thread on receives; steady-clock nanoseconds).
+  std::atomic<int> FAsker{static_cast<int>(TAsker::None)};
+  std::atomic<std::int64_t> FLastWriteNs{0};
+  std::atomic<std::int64_t> FLastRxNs{0};
+  std::atomic<bool> FRxSinceWrite{false};
+};
+
+} // namespace vela

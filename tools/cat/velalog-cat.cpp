@@ -1,0 +1,284 @@
+// velalog-cat: the CAT engine without a window.
+//
+// Runs the program's own settings store (on a private INI file), radio driver
+// and port worker, prints one line per receive event and takes tune, reset
+// and quit commands on standard input. Operators use it to check a CAT set-up;
+// tests and benchmarks use it to drive the engine.
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+#include "cat/radios/untRadioFactory.h"
+#include "cat/untCATinterface.h"
+#include "platform/untStrToInt.h"
+#include "platform/untThread.h"
+#include "serial/CPort.h"
+#include "settings/untVelaLogSettings.h"
+
+using namespace vela;
+
+namespace {
+
+const char* const Usage =
+    "usage: velalog-cat --radio NAME --port N [--baud RATE] [--virtual N]\n"
+    "                   [--ports-dir DIR | --device PATH] [--ini FILE]\n"
+    "\n"
+    "Polls a radio over CAT with VELA Log's own engine and prints what it reports.\n"
+    "\n"
+    "  --radio NAME     flex, ft100d, ft897d, ft950, ic7000 or ic7300\n"
+    "  --port N         the radio's port COMN (N >= 1)\n"
+    "  --baud RATE      bits per second: 110 300 600 1200 2400 4800 9600 14400 19200\n"
+    "                   38400 56000 57600 115200 128000 256000 (default 4800)\n"
+    "  --virtual N      share the radio through COMN (Virtual CAT)\n"
+    "  --ports-dir DIR  folder with comN links (default: ports/ beside the program)\n"
+    "  --device PATH    use PATH as the radio port (COMN is linked to it in a\n"
+    "                   private ports folder; --virtual then also names a device\n"
+    "                   path with --virtual-device PATH)\n"
+    "  --ini FILE       settings file to use (default: a private temporary file)\n"
+    "\n"
+    "Output, one line per report, tab-separated:  rx BAND FREQUENCY MODE\n"
+    "Commands on standard input:\n"
+    "  tune FREQUENCY [MODE]   tune the radio (e.g. tune 7.0745 CW)\n"
+    "  reset                   restart the port worker (as Reset CAT does)\n"
+    "  quit                    end (end of input also ends)\n"
+    "\n"
+    "COMN resolves to DIR/comN, otherwise to /dev/ttyS<N-1>.\n";
+
+volatile std::sig_atomic_t StopRequested = 0;
+void OnSignal(int) {
+  StopRequested = 1;
+}
+
+[[noreturn]] void UsageError(const std::string& Message) {
+  std::cerr << "velalog-cat: " << Message << "\n\n" << Usage;
+  std::exit(2);
+}
+
+int ParseNumber(const std::string& Option, const char* Text) {
+  std::int32_t Value = 0;
+  if (!Text || !TryStrToInt(Text, Value))
+    UsageError("bad number for " + Option + ": " + (Text ? Text : "(missing)"));
+  return Value;
+}
+
+struct TRadioName {
+  const char* Name;
+  TRadioType Radio;
+};
+const TRadioName RadioNames[] = {{"flex", rtFlex},   {"ft100d", rtFT100D}, {"ft897d", rtFT897D},
+                                 {"ft950", rtFT950}, {"ic7000", rtIC7000}, {"ic7300", rtIC7300}};
+
+bool RadioTypeFromName(const std::string& Name, TRadioType& Radio) {
+  for (const TRadioName& Entry : RadioNames)
+    if (Name == Entry.Name) {
+      Radio = Entry.Radio;
+      return true;
+    }
+  return false;
+}
+
+bool BaudRateFromBits(int Bits, TBaudRate& Rate) {
+  for (int Ordinal = br110; Ordinal <= br256000; ++Ordinal)
+    if (BaudRateToInt(static_cast<TBaudRate>(Ordinal)) == Bits) {
+      Rate = static_cast<TBaudRate>(Ordinal);
+      return true;
+    }
+  return false;
+}
+
+// Receives the driver's reports and prints them.
+class TReporter : public TObject {
+public:
+  void RxData(TObject*, std::string Band, std::string Frequency, std::string Mode) {
+    std::cout << "rx\t" << Band << '\t' << Frequency << '\t' << Mode << std::endl;
+  }
+};
+
+void LinkDevice(const std::filesystem::path& Dir, int Port, const std::string& Device) {
+  std::error_code Error;
+  const auto Link = Dir / ("com" + std::to_string(Port));
+  std::filesystem::remove(Link, Error);
+  std::filesystem::create_symlink(std::filesystem::absolute(Device), Link, Error);
+  if (Error)
+    UsageError("cannot link " + Link.string() + ": " + Error.message());
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  std::string RadioText, IniPath, PortsDir, Device, VirtualDevice;
+  int Port = 0, VirtualPort = 0;
+  TBaudRate Baud = br4800;
+  for (int I = 1; I < argc; ++I) {
+    const std::string Arg = argv[I];
+    auto Next = [&]() -> const char* { return I + 1 < argc ? argv[++I] : nullptr; };
+    if (Arg == "--help" || Arg == "-h") {
+      std::cout << Usage;
+      return 0;
+    } else if (Arg == "--radio") {
+      const char* V = Next();
+      RadioText = V ? V : "";
+    } else if (Arg == "--port") {
+      Port = ParseNumber(Arg, Next());
+    } else if (Arg == "--virtual") {
+      VirtualPort = ParseNumber(Arg, Next());
+    } else if (Arg == "--baud") {
+      const int Bits = ParseNumber(Arg, Next());
+      if (!BaudRateFromBits(Bits, Baud))
+        UsageError("unsupported baud rate: " + std::to_string(Bits));
+    } else if (Arg == "--ports-dir") {
+      const char* V = Next();
+      if (!V)
+        UsageError("--ports-dir needs a folder");
+      PortsDir = V;
+    } else if (Arg == "--device") {
+      const char* V = Next();
+      if (!V)
+        UsageError("--device needs a path");
+      Device = V;
+    } else if (Arg == "--virtual-device") {
+      const char* V = Next();
+      if (!V)
+        UsageError("--virtual-device needs a path");
+      VirtualDevice = V;
+    } else if (Arg == "--ini") {
+      const char* V = Next();
+      if (!V)
+        UsageError("--ini needs a file name");
+      IniPath = V;
+    } else {
+      UsageError("unknown option: " + Arg);
+    }
+  }
+  if (RadioText.empty())
+    UsageError("--radio is required");
+  TRadioType Radio;
+  if (!RadioTypeFromName(RadioText, Radio))
+    UsageError("unknown radio: " + RadioText);
+  if (Port < 1 && Device.empty())
+    UsageError("--port N (N >= 1) or --device PATH is required");
+
+  // A private folder for the settings file and, with --device, the port links.
+  char Template[] = "/tmp/velalog-cat.XXXXXX";
+  const char* PrivateDir = mkdtemp(Template);
+  if (!PrivateDir) {
+    std::perror("velalog-cat: mkdtemp");
+    return 1;
+  }
+  if (!Device.empty()) {
+    if (Port < 1)
+      Port = 1;
+    PortsDir = std::string(PrivateDir) + "/ports";
+    std::filesystem::create_directories(PortsDir);
+    LinkDevice(PortsDir, Port, Device);
+    if (!VirtualDevice.empty()) {
+      if (VirtualPort < 1)
+        VirtualPort = Port + 1;
+      LinkDevice(PortsDir, VirtualPort, VirtualDevice);
+    }
+  }
+  if (!PortsDir.empty())
+    TCustomComPort::SetPortsDir(std::filesystem::absolute(PortsDir).string());
+  if (IniPath.empty())
+    IniPath = std::string(PrivateDir) + "/VelaLog.ini";
+
+  QCoreApplication App(argc, argv);
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+  std::signal(SIGPIPE, SIG_IGN);
+
+  int ExitCode = 0;
+  {
+    TVelaLogSettings Settings(nullptr, std::filesystem::absolute(IniPath).string());
+    try {
+      Settings.setIntCommPort(Port);
+      Settings.setIntCommPort2(VirtualPort);
+      Settings.setBlnComm2Enable(VirtualPort > 0);
+      Settings.setBaudRate(Baud);
+    } catch (const std::exception& E) {
+      std::cerr << "velalog-cat: " << E.what() << "\n";
+      return 1;
+    }
+    TReporter Reporter;
+    std::unique_ptr<TCATInterface> Driver = CreateRadioDriver(Radio, nullptr, &Settings);
+    if (!Driver) {
+      std::cerr << "velalog-cat: radio " << RadioText << " is not supported yet\n";
+      return 2;
+    }
+    bool Closing = false;
+    Driver->setOnRxData(MakeMethod(&Reporter, &TReporter::RxData));
+
+    auto ReportPortState = [&] {
+      if (Driver->RadioPortConnected())
+        return;
+      // The worker drops open failures; ask the port once more for the reason.
+      TComPort Probe;
+      Probe.setPort("COM" + std::to_string(Port));
+      try {
+        Probe.Open();
+        Probe.Close();
+        std::cerr << "velalog-cat: COM" << Port << " is not open\n";
+      } catch (const std::exception& E) {
+        std::cerr << "velalog-cat: cannot open COM" << Port << " ("
+                  << TCustomComPort::ResolvePortName("COM" + std::to_string(Port))
+                  << "): " << E.what() << "\n";
+      }
+    };
+    ReportPortState();
+
+    // Standard input is read on its own thread; each command runs on the main
+    // thread through a synchronised call, like every other driver operation.
+    std::thread Reader([&] {
+      std::string Line;
+      while (std::getline(std::cin, Line)) {
+        std::istringstream Words(Line);
+        std::string Command, Frequency, Mode;
+        Words >> Command >> Frequency >> Mode;
+        bool Quit = false;
+        TThread::Synchronize([&] {
+          if (Closing)
+            return;
+          if (Command == "tune")
+            Driver->TuneRadio(Frequency, Mode);
+          else if (Command == "reset") {
+            Driver->ResetCAT();
+            ReportPortState();
+          } else if (Command == "quit")
+            Quit = true;
+          else if (!Command.empty())
+            std::cerr << "velalog-cat: unknown command: " << Command << "\n";
+        });
+        if (Quit)
+          break;
+      }
+      TThread::Synchronize([] { QCoreApplication::quit(); });
+    });
+    Reader.detach();
+
+    QTimer SignalWatch;
+    QObject::connect(&SignalWatch, &QTimer::timeout, [] {
+      if (StopRequested)
+        QCoreApplication::quit();
+    });
+    SignalWatch.start(100);
+    ExitCode = App.exec();
+    Closing = true;
+    Driver.reset();
+  }
+  std::error_code Ignored;
+  std::filesystem::remove_all(PrivateDir, Ignored);
+  // The reader thread may still block on standard input; leave without
+  // running static destructors under it.
+  std::cout.flush();
+  std::_Exit(ExitCode);
+}
