@@ -1,0 +1,205 @@
+#include "logpage/untLogPHPinterface.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+
+namespace vela {
+
+namespace {
+
+// The walk, run in the top frame's isolated world. Every DOM property is read
+// through the prototypes of this world, so elements named "forms",
+// "elements" or "name" inside the page cannot shadow them. A failure to reach
+// the document, a frame, the forms or the elements ends the walk with an
+// error; a failure on one element's name skips that element; a failure on a
+// value gives an empty text. When the form is found its elements collection
+// is kept in this world's global object under the walk's number, for the
+// writes that follow.
+const char* const WalkScript = R"JS(
+(function (walk) {
+  "use strict";
+  var KEY = "__velaLogElements";
+  var NAMES = ["log_freq", "log_mode", "log_band", "log_time", "log_date", "call_rx"];
+  var FIELDS = [4, 5, 3, 1, 0, 2];
+  function getter(proto, name) { return Object.getOwnPropertyDescriptor(proto, name).get; }
+  var docForms = getter(Document.prototype, "forms");
+  var formElements = getter(HTMLFormElement.prototype, "elements");
+  var collLength = getter(HTMLCollection.prototype, "length");
+  var collItem = HTMLCollection.prototype.item;
+  var getAttr = Element.prototype.getAttribute;
+  function lowerAscii(s) {
+    return s.replace(/[A-Z]/g, function (c) { return String.fromCharCode(c.charCodeAt(0) + 32); });
+  }
+  var stage = "document";
+  try {
+    var top = window;
+    if (!(top.document instanceof HTMLDocument)) throw new Error("not an HTML document");
+    stage = "frames";
+    var frameCount = top.length;
+    var frameDoc = null;
+    for (var i = 0; i < frameCount; i++) {
+      var w = top[i];
+      if (w.name === "left_frame") {
+        stage = "frame document";
+        var d = w.document;
+        if (!d) throw new Error("no document");
+        frameDoc = d;
+        stage = "frames";
+      }
+    }
+    var found = [-1, -1, -1, -1, -1, -1];
+    var formFound = false;
+    var els = null;
+    if (frameDoc !== null) {
+      stage = "forms";
+      var forms = docForms.call(frameDoc);
+      var formCount = collLength.call(forms);
+      for (var j = 0; j < formCount; j++) {
+        var form = collItem.call(forms, j);
+        if (getAttr.call(form, "name") === "log_add") {
+          stage = "form elements";
+          els = formElements.call(form);
+          formFound = true;
+          stage = "forms";
+        }
+      }
+    }
+    if (formFound) {
+      stage = "form elements";
+      var count = collLength.call(els);
+      for (var k = 0; k < count; k++) {
+        try {
+          var name = getAttr.call(collItem.call(els, k), "name");
+          if (typeof name !== "string") continue;
+          var lower = lowerAscii(name);
+          var at = NAMES.indexOf(lower);
+          if (at >= 0) found[FIELDS[at]] = k;
+        } catch (e) {}
+      }
+      top[KEY] = { walk: walk, els: els };
+    }
+    function valueAt(pos) {
+      if (pos < 0) return "";
+      try {
+        var v = collItem.call(els, pos).value;
+        return typeof v === "string" ? v : "";
+      } catch (e) { return ""; }
+    }
+    return JSON.stringify({ ok: true, formFound: formFound, pos: found,
+                            freq: valueAt(found[4]), mode: valueAt(found[5]) });
+  } catch (e) {
+    var msg = "";
+    try { msg = String(e && e.message ? e.message : e); } catch (e2) {}
+    return JSON.stringify({ ok: false, stage: stage, error: msg });
+  }
+})(%1)
+)JS";
+
+// A write by position into the collection kept by walk number `walk`. Only
+// an own property of this world's global counts: a page element or frame
+// with the same name is not this world's object.
+const char* const WriteScript = R"JS(
+(function (walk, pos, value) {
+  "use strict";
+  try {
+    var KEY = "__velaLogElements";
+    if (!Object.prototype.hasOwnProperty.call(window, KEY)) return;
+    var kept = window[KEY];
+    if (!kept || kept.walk !== walk) return;
+    var el = HTMLCollection.prototype.item.call(kept.els, pos);
+    if (el) el.value = value;
+  } catch (e) {}
+})(%1, %2, %3[0])
+)JS";
+
+const char* const ReleaseScript = R"JS(
+(function () { try { delete window.__velaLogElements; } catch (e) {} })()
+)JS";
+
+// Value as a JSON array holding one string: JSON text is a JavaScript
+// literal, so quotes, backslashes, line breaks and markup stay data.
+QString ScriptLiteral(const std::string& Value) {
+  QJsonArray Array;
+  Array.append(QString::fromUtf8(Value.data(), static_cast<qsizetype>(Value.size())));
+  QString Json = QString::fromUtf8(QJsonDocument(Array).toJson(QJsonDocument::Compact));
+  Json.replace(QChar(0x2028), QStringLiteral("\\u2028"));
+  Json.replace(QChar(0x2029), QStringLiteral("\\u2029"));
+  return Json;
+}
+
+std::string ToBytes(const QJsonValue& Value) {
+  const QByteArray Utf8 = Value.toString().toUtf8();
+  return std::string(Utf8.constData(), static_cast<size_t>(Utf8.size()));
+}
+
+} // namespace
+
+TLogPHPinterface::TLogPHPinterface(TWebBrowser* ABrowser) : FBrowser(ABrowser) {
+  FFieldIndex.fill(-1);
+}
+
+TLogPHPinterface::~TLogPHPinterface() {
+  FOnPageData.Clear();
+  if (FElements != 0 && FBrowser)
+    FBrowser->PostScript(QString::fromUtf8(ReleaseScript));
+  FElements = 0;
+}
+
+void TLogPHPinterface::SetLogField(uint8_t FieldNo, const std::string& Value) {
+  const int32_t Position = FieldNo < FieldCount ? FFieldIndex[FieldNo] : -1;
+  if (Position < 0 || FElements == 0 || !FBrowser)
+    return;
+  try {
+    FBrowser->PostScript(
+        QString::fromUtf8(WriteScript).arg(FElements).arg(Position).arg(ScriptLiteral(Value)));
+  } catch (...) {
+  }
+}
+
+void TLogPHPinterface::ScanLogPage() {
+  if (!FBrowser)
+    throw EWebBrowser("Unable to reach the log page: there is no browser");
+  const int64_t Walk = FLastWalk + 1;
+  FLastWalk = Walk;
+  const QVariant Result = FBrowser->RunScript(QString::fromUtf8(WalkScript).arg(Walk));
+
+  QJsonParseError ParseError{};
+  const QJsonDocument Doc = QJsonDocument::fromJson(Result.toString().toUtf8(), &ParseError);
+  if (Result.typeId() != QMetaType::QString || ParseError.error != QJsonParseError::NoError ||
+      !Doc.isObject())
+    throw EWebBrowser("Unable to reach the log page's document");
+  const QJsonObject Answer = Doc.object();
+  if (!Answer.value("ok").toBool()) {
+    std::string Message = "Unable to reach the log page's " +
+                          Answer.value("stage").toString("document").toStdString();
+    const QString Detail = Answer.value("error").toString();
+    if (!Detail.isEmpty())
+      Message += ": " + Detail.toStdString();
+    throw EWebBrowser(Message);
+  }
+  const QJsonArray Positions = Answer.value("pos").toArray();
+  if (Positions.size() != FieldCount)
+    throw EWebBrowser("Unable to reach the log page's document");
+  TFieldIndex Found;
+  for (int i = 0; i < FieldCount; ++i) {
+    const double Position = Positions.at(i).toDouble(-2);
+    if (Position < -1 || Position > INT32_MAX)
+      throw EWebBrowser("Unable to reach the log page's document");
+    Found[i] = static_cast<int32_t>(Position);
+  }
+
+  // Every walk that finds the date or time field counts, so that a reload of
+  // the same form still hands its frequency and mode on.
+  const bool Change = Found != FFieldIndex || Found[0] >= 0 || Found[1] >= 0;
+  if (Answer.value("formFound").toBool())
+    FElements = Walk;
+  FFieldIndex = Found;
+  const std::string Frequency = ToBytes(Answer.value("freq"));
+  const std::string Mode = ToBytes(Answer.value("mode"));
+  if (Change && FOnPageData.Assigned())
+    FOnPageData(this, Frequency, Mode);
+}
+
+} // namespace vela

@@ -1,0 +1,63 @@
+// The log page bridge: finds the logbook's entry form in the page that the
+// browser shows, writes texts into its fields by field number, and tells its
+// owner which frequency and mode a freshly loaded page shows.
+//
+// The page contract: a frame whose window name is "left_frame" holds a form
+// named "log_add" (both names compared exactly) with fields named, without
+// regard to ASCII case, "log_date", "log_time", "call_rx", "log_band",
+// "log_freq" and "log_mode" (field numbers 0 to 5). Only where the fields are
+// is remembered, never their values.
+#pragma once
+
+#include "logpage/untWebBrowser.h"
+#include "platform/untEvents.h"
+#include "platform/untObject.h"
+
+#include <QPointer>
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace vela {
+
+// (Sender, Frequency, Mode)
+using TPageDataEvent = TMethod<TObject*, std::string, std::string>;
+
+class TLogPHPinterface : public TObject {
+public:
+  static constexpr int FieldCount = 6;
+  using TFieldIndex = std::array<int32_t, FieldCount>;
+
+  explicit TLogPHPinterface(TWebBrowser* ABrowser);
+  ~TLogPHPinterface() override;
+
+  // Writes Value into field FieldNo of the form found by the last walk. Does
+  // nothing for an unknown or unfound field; any failure is swallowed.
+  void SetLogField(uint8_t FieldNo, const std::string& Value);
+  // Walks the loaded page for the entry form and its fields and raises
+  // OnPageData when the walk counts as a change. Throws EWebBrowser when the
+  // document, its frames, a frame's document, the forms or the form's
+  // elements cannot be reached; the remembered positions then stay as they
+  // were.
+  void ScanLogPage();
+
+  const TPageDataEvent& OnPageData() const { return FOnPageData; }
+  void setOnPageData(const TPageDataEvent& Value) { FOnPageData = Value; }
+
+  // Each field's position in the form's elements, -1 when not found.
+  const TFieldIndex& FieldIndex() const { return FFieldIndex; }
+  // Whether a walk has found an entry form whose elements writes go to.
+  bool HasElements() const { return FElements != 0; }
+
+private:
+  QPointer<TWebBrowser> FBrowser;
+  TPageDataEvent FOnPageData;
+  TFieldIndex FFieldIndex;
+  // The elements collection of the last form found, kept inside the page's
+  // isolated script world; this is the number of the walk that stored it
+  // (0: none), so a write never reaches a collection from another walk.
+  int64_t FElements = 0;
+  int64_t FLastWalk = 0;
+};
+
+} // namespace vela
