@@ -1,0 +1,79 @@
+#include "cat/radios/untBandPlan.h"
+
+#include <array>
+
+namespace vela {
+
+namespace {
+
+struct TBandBound {
+  std::int32_t Below; // first count that no longer belongs to the band
+  const char* Name;
+};
+
+// Tested top down, first match wins. The plan has no gaps: a frequency
+// between two amateur bands takes the name of the band above it.
+constexpr std::array<TBandBound, 13> BandPlan{{
+    {20000, "160m"},
+    {40000, "80m"},
+    {80000, "40m"},
+    {120000, "30m"},
+    {160000, "20m"},
+    {190000, "17m"},
+    {220000, "15m"},
+    {250000, "12m"},
+    {320000, "10m"},
+    {640000, "6m"},
+    {1000000, "4m"},
+    {1500000, "2m"},
+    {5000000, "70cm"},
+}};
+
+} // namespace
+
+std::string BandForFrequency(std::int32_t Count) {
+  if (Count < 0)
+    return {};
+  for (const TBandBound& Band : BandPlan)
+    if (Count < Band.Below)
+      return Band.Name;
+  return {};
+}
+
+std::string FrequencyText(std::int32_t Count) {
+  // Widened so that the smallest 32-bit value has a magnitude too.
+  std::int64_t Value = Count;
+  std::string Sign;
+  if (Value < 0) {
+    Sign = "-";
+    Value = -Value;
+  }
+  std::string Digits = std::to_string(Value);
+  if (Digits.size() < 4)
+    Digits.insert(0, 4 - Digits.size(), '0');
+  const std::size_t Whole = Digits.size() - 4;
+  // No leading zeros: below 1 MHz the text begins with the dot.
+  return Sign + Digits.substr(0, Whole) + "." + Digits.substr(Whole);
+}
+
+std::string FrequencyTextFromDigits(std::string_view Digits) {
+  std::string Text(Digits);
+  Text.insert(Text.size() >= 4 ? Text.size() - 4 : 0, ".");
+  const std::size_t FirstKept = Text.find_first_not_of('0');
+  return FirstKept == std::string::npos ? std::string() : Text.substr(FirstKept);
+}
+
+bool DigitsToCount(std::string_view Digits, std::int32_t& Count) {
+  if (Digits.empty() || Digits.size() > 9)
+    return false;
+  std::int32_t Value = 0;
+  for (char C : Digits) {
+    if (C < '0' || C > '9')
+      return false;
+    Value = Value * 10 + (C - '0');
+  }
+  Count = Value;
+  return true;
+}
+
+} // namespace vela

@@ -1,0 +1,20 @@
+// The driver for the Yaesu FT-100D: binary five-byte commands, polled with
+// the status request, whose answer is framed by counting bytes.
+#pragma once
+
+#include "cat/radios/untYaesuBinaryCATinterface.h"
+
+namespace vela {
+
+class TFT100DCATInterface : public TYaesuBinaryCATInterface {
+public:
+  TFT100DCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings);
+
+  void SetFrequency(std::string AFrequency) override;
+  void SetMode(std::string AMode) override;
+
+protected:
+  void DecodeReply(const std::uint8_t* Reply, std::string& LocalMode) override;
+};
+
+} // namespace vela

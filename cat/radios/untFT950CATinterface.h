@@ -1,0 +1,14 @@
+// The driver for the Yaesu FT-950: two-letter text commands, polled with the
+// information command "IF;".
+#pragma once
+
+#include "cat/radios/untTextCATinterface.h"
+
+namespace vela {
+
+class TFT950CATInterface : public TTextCATInterface {
+public:
+  TFT950CATInterface(TComponent* AOwner, TVelaLogSettings* ASettings);
+};
+
+} // namespace vela

@@ -1,0 +1,14 @@
+// The driver for a Flex radio: text commands with the extended "ZZ" names,
+// polled with its status command "ZZIF;".
+#pragma once
+
+#include "cat/radios/untTextCATinterface.h"
+
+namespace vela {
+
+class TFlexCATInterface : public TTextCATInterface {
+public:
+  TFlexCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings);
+};
+
+} // namespace vela

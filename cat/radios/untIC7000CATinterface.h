@@ -1,0 +1,15 @@
+// The driver for the Icom IC-7000 on the CI-V bus, at radio address 70h.
+#pragma once
+
+#include "cat/radios/untIcomCATinterface.h"
+
+namespace vela {
+
+class TIC7000CATInterface : public TIcomCATInterface {
+public:
+  static constexpr std::uint8_t DefaultAddress = 0x70;
+
+  TIC7000CATInterface(TComponent* AOwner, TVelaLogSettings* ASettings);
+};
+
+} // namespace vela

@@ -1,0 +1,8 @@
+#include "cat/radios/untIC7300CATinterface.h"
+
+namespace vela {
+
+TIC7300CATInterface::TIC7300CATInterface(TComponent* AOwner, TVelaLogSettings* ASettings)
+    : TIcomCATInterface(AOwner, ASettings, rtIC7300, DefaultAddress) {}
+
+} // namespace vela

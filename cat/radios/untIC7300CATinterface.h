@@ -1,0 +1,15 @@
+// The driver for the Icom IC-7300 on the CI-V bus, at radio address 94h.
+#pragma once
+
+#include "cat/radios/untIcomCATinterface.h"
+
+namespace vela {
+
+class TIC7300CATInterface : public TIcomCATInterface {
+public:
+  static constexpr std::uint8_t DefaultAddress = 0x94;
+
+  TIC7300CATInterface(TComponent* AOwner, TVelaLogSettings* ASettings);
+};
+
+} // namespace vela

@@ -1,0 +1,86 @@
+#include "cat/radios/untRadioCATinterface.h"
+
+#include <limits>
+
+#include "cat/radios/untBandPlan.h"
+
+namespace vela {
+
+bool TryDecimalToInt(std::string_view Text, std::int32_t& Value) {
+  std::size_t I = 0;
+  while (I < Text.size() && Text[I] == ' ')
+    ++I;
+  bool Negative = false;
+  if (I < Text.size() && (Text[I] == '+' || Text[I] == '-'))
+    Negative = Text[I++] == '-';
+  if (I == Text.size())
+    return false;
+  std::int64_t Magnitude = 0;
+  for (; I < Text.size(); ++I) {
+    const char C = Text[I];
+    if (C < '0' || C > '9')
+      return false;
+    Magnitude = Magnitude * 10 + (C - '0');
+    if (Magnitude > std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1)
+      return false;
+  }
+  const std::int64_t Signed = Negative ? -Magnitude : Magnitude;
+  if (Signed > std::numeric_limits<std::int32_t>::max())
+    return false;
+  Value = static_cast<std::int32_t>(Signed);
+  return true;
+}
+
+void TRadioCATInterface::GetNextCommand(TObject* Sender, std::string& Command) {
+  (void)Sender;
+  ChooseCommand(Command);
+}
+
+bool TRadioCATInterface::UpdateFrequency(const std::string& Text,
+                                         std::optional<std::int32_t> Count) {
+  if (Text == FFrequency)
+    return false;
+  FFrequency = Text;
+  FBand = Count ? BandForFrequency(*Count) : std::string();
+  return true;
+}
+
+bool TRadioCATInterface::UpdateMode(const std::string& Mode) {
+  if (Mode == FMode)
+    return false;
+  FMode = Mode;
+  return true;
+}
+
+void TRadioCATInterface::RaiseIfChanged(bool Changed) {
+  // While a tune command from the log page waits, the page keeps the
+  // operator's values: changes are stored but not reported.
+  if (Changed && FFrequencyCommand.empty() && FModeCommand.empty() && FOnRxData.Assigned())
+    FOnRxData(this, FBand, FFrequency, FMode);
+}
+
+void TRadioCATInterface::ReportValues(const TReplyValues& Values) {
+  bool Changed = false;
+  if (Values.Frequency)
+    Changed = UpdateFrequency(*Values.Frequency, Values.Count);
+  if (Values.Mode)
+    Changed = UpdateMode(*Values.Mode) || Changed;
+  RaiseIfChanged(Changed);
+}
+
+TCommandKind TRadioCATInterface::ChooseCommand(std::string& Command) {
+  if (!FFrequencyCommand.empty()) {
+    Command = std::move(FFrequencyCommand);
+    FFrequencyCommand.clear();
+    return TCommandKind::ckFrequency;
+  }
+  if (!FModeCommand.empty()) {
+    Command = std::move(FModeCommand);
+    FModeCommand.clear();
+    return TCommandKind::ckMode;
+  }
+  Command = FPollCommand;
+  return TCommandKind::ckPoll;
+}
+
+} // namespace vela

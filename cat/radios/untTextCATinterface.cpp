@@ -1,0 +1,91 @@
+#include "cat/radios/untTextCATinterface.h"
+
+#include <algorithm>
+
+#include "cat/radios/untBandPlan.h"
+
+namespace vela {
+
+namespace {
+
+bool AllOf(std::string_view Text, char Low, char High) {
+  return std::all_of(Text.begin(), Text.end(), [&](char C) { return C >= Low && C <= High; });
+}
+
+} // namespace
+
+TTextCATInterface::TTextCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings,
+                                     const TTextProtocol& AProtocol)
+    : TRadioCATInterface(AOwner, ASettings), FProtocol(AProtocol) {
+  FSettings->setRadio(FProtocol.Radio);
+  FPollCommand = FProtocol.PollCommand;
+}
+
+void TTextCATInterface::ResetState() {
+  FRxBuffer.clear();
+}
+
+void TTextCATInterface::ParseReply(TObject* Sender, std::string Data, int Count) {
+  (void)Sender, (void)Count;
+  TakeMessages(FRxBuffer, Data, ';', [this](std::string_view Message) { HandleMessage(Message); });
+}
+
+void TTextCATInterface::HandleMessage(std::string_view Message) {
+  const std::string_view Marker = FProtocol.StatusMarker;
+  const std::size_t At = Message.find(Marker);
+  if (At == std::string_view::npos)
+    return; // an answer to some other command
+  const std::string_view R = Message.substr(At + Marker.size());
+
+  TReplyValues Values;
+  if (R.size() >= FProtocol.FrequencyMinLength) {
+    const std::string_view Digits = R.substr(FProtocol.FrequencyOffset, FProtocol.FrequencyDigits);
+    Values.Frequency = FrequencyTextFromDigits(Digits);
+    std::int32_t Count = 0;
+    if (DigitsToCount(Digits, Count))
+      Values.Count = Count;
+  }
+  if (R.size() >= FProtocol.ModeMinLength) {
+    const std::string_view Code = R.substr(FProtocol.ModeOffset, FProtocol.ModeLength);
+    Values.Mode = std::string(Code);
+    for (const TModeCode& Entry : FProtocol.ReplyModes)
+      if (Code == Entry.Code) {
+        Values.Mode = Entry.Text;
+        break;
+      }
+  }
+  ReportValues(Values);
+}
+
+void TTextCATInterface::SetFrequency(std::string AFrequency) {
+  const std::size_t Dot = AFrequency.find('.');
+  if (Dot == std::string::npos)
+    return;
+  std::string Megahertz = AFrequency.substr(0, Dot);
+  std::string Fraction = AFrequency.substr(Dot + 1);
+  // Only digits go into the command: any other character (a second dot, a
+  // ";") would make the radio read another value or another command.
+  if (!AllOf(Megahertz, '0', '9') || !AllOf(Fraction, '0', '9'))
+    return;
+  // Digits finer than the command carries are dropped when they are zeros;
+  // others would shift the value the radio reads.
+  if (Fraction.size() > FProtocol.FractionWidth) {
+    if (!AllOf(std::string_view(Fraction).substr(FProtocol.FractionWidth), '0', '0'))
+      return;
+    Fraction.resize(FProtocol.FractionWidth);
+  }
+  if (Megahertz.size() < FProtocol.MegahertzWidth)
+    Megahertz.insert(0, FProtocol.MegahertzWidth - Megahertz.size(), '0');
+  Fraction.append(FProtocol.FractionWidth - Fraction.size(), '0');
+  FFrequencyCommand = FProtocol.SetFrequencyPrefix + Megahertz + Fraction + ";";
+}
+
+void TTextCATInterface::SetMode(std::string AMode) {
+  for (const TModeCode& Entry : FProtocol.SetModes)
+    if (AMode == Entry.Text) {
+      FModeCommand = std::string(FProtocol.SetModePrefix) + Entry.Code + ";";
+      return;
+    }
+}
+
+} // namespace vela
