@@ -1,0 +1,942 @@
+#include "serial/CPort.h"
+
+#include "serial/CPortTermios2.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <libintl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <system_error>
+
+#ifndef VELA_INSTALLED_LOCALE_DIR
+#define VELA_INSTALLED_LOCALE_DIR "/usr/share/locale"
+#endif
+
+namespace vela {
+
+namespace {
+
+const char* const CPortDomain = "cport";
+
+const char* const CPortMessages[23] = {"Unable to open com port",
+                                       "WriteFile function failed",
+                                       "ReadFile function failed",
+                                       "Invalid Async parameter",
+                                       "PurgeComm function failed",
+                                       "Unable to get async status",
+                                       "SetCommState function failed",
+                                       "SetCommTimeouts failed",
+                                       "SetupComm function failed",
+                                       "ClearCommError function failed",
+                                       "GetCommModemStatus function failed",
+                                       "EscapeCommFunction function failed",
+                                       "TransmitCommChar function failed",
+                                       "Cannot set property while connected",
+                                       "EnumPorts function failed",
+                                       "Failed to store settings",
+                                       "Failed to load settings",
+                                       "Link (un)registration failed",
+                                       "Cannot change led state if ComPort is selected",
+                                       "Cannot wait for event if event thread is created",
+                                       "WaitForEvent method failed",
+                                       "A component is linked to OnRxBuf event",
+                                       "Registry error"};
+
+const char* const CPortSuffix = " (win error code: %d)";
+
+// The kernel's "ioctl not supported by this driver" code, which some tty
+// drivers let through to user space.
+constexpr int ENOIOCTLCMD_ = 515;
+
+std::string ExeDir() {
+  char Buf[PATH_MAX];
+  const ssize_t N = ::readlink("/proc/self/exe", Buf, sizeof(Buf) - 1);
+  if (N <= 0)
+    return ".";
+  std::string Path(Buf, static_cast<size_t>(N));
+  const size_t Slash = Path.rfind('/');
+  if (Slash == std::string::npos)
+    return ".";
+  return Slash == 0 ? "/" : Path.substr(0, Slash);
+}
+
+// True when Dir holds <lang>/LC_MESSAGES/cport.mo for some language.
+bool HasCatalogue(const std::string& Dir) {
+  DIR* D = ::opendir(Dir.c_str());
+  if (!D)
+    return false;
+  bool Found = false;
+  while (dirent* E = ::readdir(D)) {
+    if (E->d_name[0] == '.')
+      continue;
+    const std::string Mo = Dir + "/" + E->d_name + "/LC_MESSAGES/cport.mo";
+    if (::access(Mo.c_str(), R_OK) == 0) {
+      Found = true;
+      break;
+    }
+  }
+  ::closedir(D);
+  return Found;
+}
+
+void BindCatalogue(const std::string& Dir) {
+  ::bindtextdomain(CPortDomain, Dir.c_str());
+  ::bind_textdomain_codeset(CPortDomain, "UTF-8");
+}
+
+std::once_flag CatalogueOnce;
+
+void EnsureCatalogue() {
+  std::call_once(CatalogueOnce, [] {
+    const std::string Local = ExeDir() + "/locale";
+    BindCatalogue(HasCatalogue(Local) ? Local : std::string(VELA_INSTALLED_LOCALE_DIR));
+  });
+}
+
+std::string Translate(const char* MsgId) {
+  EnsureCatalogue();
+  return ::dgettext(CPortDomain, MsgId);
+}
+
+std::mutex PortsDirLock;
+std::string PortsDirValue; // empty: the default
+
+// "COM<n>" (any case, n >= 1): n; otherwise 0.
+unsigned ComNumber(const std::string& Name) {
+  if (Name.size() < 4 || Name.size() > 12 || ::strncasecmp(Name.c_str(), "COM", 3) != 0)
+    return 0;
+  unsigned long long N = 0;
+  for (size_t I = 3; I < Name.size(); ++I) {
+    if (Name[I] < '0' || Name[I] > '9')
+      return 0;
+    N = N * 10 + static_cast<unsigned>(Name[I] - '0');
+  }
+  return N >= 1 && N <= 1000000 ? static_cast<unsigned>(N) : 0;
+}
+
+bool NoModemLines(int Err) {
+  return Err == ENOTTY || Err == EINVAL || Err == ENOIOCTLCMD_;
+}
+
+// Raises or lowers one modem line; a device without modem lines ignores it.
+void SetModemLine(int Fd, int Bit, bool On, int Code) {
+  int Bits = Bit;
+  if (::ioctl(Fd, On ? TIOCMBIS : TIOCMBIC, &Bits) != 0 && !NoModemLines(errno))
+    throw EComPort(Code, errno);
+}
+
+struct TSpeed {
+  int Baud;
+  speed_t Code;
+};
+const TSpeed StandardSpeeds[] = {
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},
+    {150, B150},         {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+    {3500000, B3500000}, {4000000, B4000000}};
+
+speed_t StandardSpeed(int Baud) {
+  for (const TSpeed& S : StandardSpeeds)
+    if (S.Baud == Baud)
+      return S.Code;
+  return B0;
+}
+
+using TClock = std::chrono::steady_clock;
+
+int MsUntil(TClock::time_point Deadline) {
+  const auto Left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - TClock::now()).count();
+  if (Left <= 0)
+    return 0;
+  return Left > INT_MAX ? INT_MAX : static_cast<int>(Left) + 1;
+}
+
+void SignalEvent(int Fd) {
+  if (Fd < 0)
+    return;
+  const std::uint64_t One = 1;
+  while (::write(Fd, &One, sizeof(One)) < 0 && errno == EINTR) {
+  }
+}
+
+} // namespace
+
+int BaudRateToInt(TBaudRate Rate, int Custom) {
+  static const int Rates[16] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
+                                14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
+  if (Rate == brCustom)
+    return Custom;
+  return Rate < 16 ? Rates[Rate] : 0;
+}
+
+// ---------------------------------------------------------------- EComPort
+
+EComPort::EComPort(int ACode, int ASystemErrorCode)
+    : Exception(FormatMessage(ACode, ASystemErrorCode)), FErrorCode(ACode),
+      FSystemErrorCode(ASystemErrorCode) {}
+
+std::string EComPort::MessageText(int ACode) {
+  if (ACode < 1 || ACode > 23)
+    return std::string();
+  return Translate(CPortMessages[ACode - 1]);
+}
+
+std::string EComPort::FormatMessage(int ACode, int ASystemErrorCode) {
+  std::string Text = MessageText(ACode);
+  if (ASystemErrorCode == -1)
+    return Text;
+  // The number goes in by substitution, not printf: a translated suffix with
+  // another conversion in it must not be able to crash the program.
+  std::string Suffix = Translate(CPortSuffix);
+  size_t At = Suffix.find("%d");
+  if (At == std::string::npos) {
+    Suffix = CPortSuffix;
+    At = Suffix.find("%d");
+  }
+  Suffix.replace(At, 2, std::to_string(ASystemErrorCode));
+  return Text + Suffix;
+}
+
+void EComPort::SetCatalogueDir(const std::string& Dir) {
+  EnsureCatalogue();
+  BindCatalogue(Dir);
+}
+
+// --------------------------------------------------------- settings objects
+
+void TComParity::Changed() {
+  if (FComPort->Connected())
+    FComPort->ApplyLineSettings();
+}
+void TComParity::setBits(TParityBits Value) {
+  if (Value != FBits) {
+    FBits = Value;
+    Changed();
+  }
+}
+void TComParity::setCheck(bool Value) {
+  if (Value != FCheck) {
+    FCheck = Value;
+    Changed();
+  }
+}
+void TComParity::setReplace(bool Value) {
+  if (Value != FReplace) {
+    FReplace = Value;
+    Changed();
+  }
+}
+void TComParity::setReplaceChar(std::uint8_t Value) {
+  if (Value != FReplaceChar) {
+    FReplaceChar = Value;
+    Changed();
+  }
+}
+
+void TComFlowControl::Changed() {
+  if (FComPort->Connected())
+    FComPort->ApplyLineSettings();
+}
+
+#define VELA_FLOW_SETTER(Name, Field, Type)                                                        \
+  void TComFlowControl::set##Name(Type Value) {                                                    \
+    if (Value != Field) {                                                                          \
+      Field = Value;                                                                               \
+      Changed();                                                                                   \
+    }                                                                                              \
+  }
+VELA_FLOW_SETTER(OutCTSFlow, FOutCTSFlow, bool)
+VELA_FLOW_SETTER(OutDSRFlow, FOutDSRFlow, bool)
+VELA_FLOW_SETTER(ControlDTR, FControlDTR, TDTRFlowControl)
+VELA_FLOW_SETTER(ControlRTS, FControlRTS, TRTSFlowControl)
+VELA_FLOW_SETTER(XonXoffOut, FXonXoffOut, bool)
+VELA_FLOW_SETTER(XonXoffIn, FXonXoffIn, bool)
+VELA_FLOW_SETTER(DSRSensitivity, FDSRSensitivity, bool)
+VELA_FLOW_SETTER(TxContinueOnXoff, FTxContinueOnXoff, bool)
+VELA_FLOW_SETTER(XonChar, FXonChar, std::uint8_t)
+VELA_FLOW_SETTER(XoffChar, FXoffChar, std::uint8_t)
+#undef VELA_FLOW_SETTER
+
+TFlowControl TComFlowControl::FlowControl() const {
+  if (FControlRTS == rtsHandshake && FOutCTSFlow && !FXonXoffIn && !FXonXoffOut)
+    return fcHardware;
+  if (FControlRTS == rtsDisable && !FOutCTSFlow && FXonXoffIn && FXonXoffOut)
+    return fcSoftware;
+  if (FControlRTS == rtsDisable && !FOutCTSFlow && !FXonXoffIn && !FXonXoffOut)
+    return fcNone;
+  return fcCustom;
+}
+
+void TComFlowControl::setFlowControl(TFlowControl Value) {
+  switch (Value) {
+  case fcHardware:
+    FControlRTS = rtsHandshake;
+    FOutCTSFlow = true;
+    FXonXoffIn = FXonXoffOut = false;
+    break;
+  case fcSoftware:
+    FControlRTS = rtsDisable;
+    FOutCTSFlow = false;
+    FXonXoffIn = FXonXoffOut = true;
+    break;
+  case fcNone:
+    FControlRTS = rtsDisable;
+    FOutCTSFlow = false;
+    FXonXoffIn = FXonXoffOut = false;
+    break;
+  default:
+    return;
+  }
+  Changed();
+}
+
+void TComTimeouts::Changed() {
+  if (FComPort->Connected())
+    FComPort->ApplyTimeouts();
+}
+#define VELA_TIMEOUT_SETTER(Name, Field)                                                           \
+  void TComTimeouts::set##Name(int Value) {                                                        \
+    if (Value != Field) {                                                                          \
+      Field = Value;                                                                               \
+      Changed();                                                                                   \
+    }                                                                                              \
+  }
+VELA_TIMEOUT_SETTER(ReadInterval, FReadInterval)
+VELA_TIMEOUT_SETTER(ReadTotalMultiplier, FReadTotalM)
+VELA_TIMEOUT_SETTER(ReadTotalConstant, FReadTotalC)
+VELA_TIMEOUT_SETTER(WriteTotalMultiplier, FWriteTotalM)
+VELA_TIMEOUT_SETTER(WriteTotalConstant, FWriteTotalC)
+#undef VELA_TIMEOUT_SETTER
+
+void TComBuffer::Changed() {
+  if (FComPort->Connected())
+    FComPort->ApplyBuffer();
+}
+void TComBuffer::setInputSize(int Value) {
+  Value -= Value % 2;
+  if (Value != FInputSize) {
+    FInputSize = Value;
+    Changed();
+  }
+}
+void TComBuffer::setOutputSize(int Value) {
+  Value -= Value % 2;
+  if (Value != FOutputSize) {
+    FOutputSize = Value;
+    Changed();
+  }
+}
+
+// --------------------------------------------------------------- TComThread
+
+TComThread::TComThread(TCustomComPort* AComPort, int ADevice, int AStopEvent)
+    : FComPort(AComPort), FDevice(ADevice), FStopEvent(AStopEvent),
+      FWantRx((AComPort->Events() & ComEventBit(evRxChar)) != 0),
+      FSyncMethod(AComPort->SyncMethod()) {}
+
+TComThread::~TComThread() {
+  if (Started() && !Finished() && !DispatchingHere()) {
+    Stop();
+    WaitFor();
+  }
+  if (FStopEvent >= 0)
+    ::close(FStopEvent);
+}
+
+void TComThread::Stop() {
+  Terminate();
+  SignalEvent(FStopEvent);
+}
+
+bool TComThread::WaitStop(int TimeoutMs) {
+  pollfd P{FStopEvent, POLLIN, 0};
+  const int R = ::poll(&P, 1, TimeoutMs);
+  return R > 0 || Terminated();
+}
+
+void TComThread::Deliver() {
+  auto Run = [this] {
+    FDispatchThread = std::this_thread::get_id();
+    struct TReset {
+      std::atomic<std::thread::id>& Id;
+      ~TReset() { Id = std::thread::id(); }
+    } Reset{FDispatchThread};
+    FComPort->DispatchRxChar();
+  };
+  if (FSyncMethod == smNone)
+    Run();
+  else
+    Synchronize(Run);
+}
+
+void TComThread::Execute() {
+  // The waiting count left after the last delivery. POLLIN stays set while
+  // bytes are unread, so an unchanged count is re-checked after a short
+  // wait instead of being delivered again and again.
+  int Delivered = -1;
+  while (!Terminated()) {
+    pollfd P[2] = {{FDevice, static_cast<short>(FWantRx ? POLLIN : 0), 0}, {FStopEvent, POLLIN, 0}};
+    const int R = ::poll(P, 2, -1);
+    if (R < 0) {
+      if (errno == EINTR)
+        continue;
+      break;
+    }
+    if (P[1].revents != 0 || Terminated())
+      break;
+    // A hang-up (the other end of a pty closed, an adapter pulled) or an
+    // error ends delivery: the device will not recover under this handle.
+    if (P[0].revents & (POLLHUP | POLLERR | POLLNVAL))
+      break;
+    if (!(P[0].revents & POLLIN))
+      continue;
+    int Waiting = 0;
+    if (::ioctl(FDevice, FIONREAD, &Waiting) != 0)
+      break;
+    if (Waiting == Delivered) {
+      if (WaitStop(50))
+        break;
+      continue;
+    }
+    // A handler's exception leaves Execute and ends the thread.
+    Deliver();
+    // After a delivery the port may be closed (even freed) by the handler;
+    // Close sets Terminated before it lets go of the device.
+    if (Terminated())
+      break;
+    if (::ioctl(FDevice, FIONREAD, &Delivered) != 0)
+      break;
+  }
+}
+
+// ----------------------------------------------------------- TCustomComPort
+
+// Counts a read, write or query in progress so that Close can wait for it
+// before the descriptor is released (and so never reused under it).
+class TCustomComPort::TIoGuard {
+public:
+  TIoGuard(TCustomComPort& APort, int Code) : FPort(APort) {
+    ++FPort.FIoCount;
+    Fd = FPort.FClosing ? -1 : FPort.FHandle.load();
+    if (Fd < 0) {
+      Release();
+      throw EComPort(Code, EBADF);
+    }
+  }
+  ~TIoGuard() { Release(); }
+  TIoGuard(const TIoGuard&) = delete;
+  TIoGuard& operator=(const TIoGuard&) = delete;
+  int Fd;
+
+private:
+  void Release() {
+    if (--FPort.FIoCount == 0 && FPort.FClosing)
+      TThread::NotifyStateChange();
+  }
+  TCustomComPort& FPort;
+};
+
+TCustomComPort::TCustomComPort(TComponent* AOwner) : TComponent(AOwner) {}
+
+TCustomComPort::~TCustomComPort() {
+  try {
+    Close();
+  } catch (...) {
+  }
+}
+
+void TCustomComPort::setPort(const std::string& Value) {
+  if (Value == FPort)
+    return;
+  const bool WasOpen = FConnected;
+  if (WasOpen)
+    Close();
+  FPort = Value;
+  if (WasOpen)
+    Open();
+}
+
+void TCustomComPort::setBaudRate(TBaudRate Value) {
+  if (Value != FBaudRate) {
+    FBaudRate = Value;
+    if (FConnected)
+      ApplyLineSettings();
+  }
+}
+
+void TCustomComPort::setCustomBaudRate(int Value) {
+  if (Value != FCustomBaudRate) {
+    FCustomBaudRate = Value;
+    if (FConnected)
+      ApplyLineSettings();
+  }
+}
+
+void TCustomComPort::setDataBits(TDataBits Value) {
+  if (Value != FDataBits) {
+    FDataBits = Value;
+    if (FConnected)
+      ApplyLineSettings();
+  }
+}
+
+void TCustomComPort::setStopBits(TStopBits Value) {
+  if (Value != FStopBits) {
+    FStopBits = Value;
+    if (FConnected)
+      ApplyLineSettings();
+  }
+}
+
+void TCustomComPort::setDiscardNull(bool Value) {
+  if (Value != FDiscardNull) {
+    FDiscardNull = Value;
+    if (FConnected)
+      ApplyLineSettings();
+  }
+}
+
+void TCustomComPort::setEventChar(std::uint8_t Value) {
+  if (Value != FEventChar) {
+    FEventChar = Value;
+    if (FConnected)
+      ApplyLineSettings();
+  }
+}
+
+void TCustomComPort::setSyncMethod(TSyncMethod Value) {
+  if (FConnected)
+    throw EComPort(CError_ConnChangeProp);
+  FSyncMethod = Value;
+}
+
+void TCustomComPort::setConnected(bool Value) {
+  if (Value)
+    Open();
+  else
+    Close();
+}
+
+TRxCharEvent TCustomComPort::OnRxChar() const {
+  std::lock_guard<std::mutex> Guard(FEventLock);
+  return FOnRxChar;
+}
+
+void TCustomComPort::setOnRxChar(const TRxCharEvent& Value) {
+  std::lock_guard<std::mutex> Guard(FEventLock);
+  FOnRxChar = Value;
+}
+
+void TCustomComPort::Open() {
+  if (FConnected)
+    return;
+  OpenDevice();
+  FConnected = true;
+  try {
+    ApplyAllSettings();
+  } catch (...) {
+    CloseDevice();
+    FConnected = false;
+    throw;
+  }
+  if (FEvents == 0)
+    return;
+  const int Stop = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (Stop < 0) {
+    const int Err = errno;
+    CloseDevice();
+    FConnected = false;
+    throw EComPort(CError_OpenFailed, Err);
+  }
+  auto* Thread = new TComThread(this, FHandle, Stop);
+  try {
+    Thread->Start();
+  } catch (const std::system_error& E) {
+    delete Thread;
+    CloseDevice();
+    FConnected = false;
+    throw EComPort(CError_OpenFailed, E.code().value());
+  }
+  FEventThread = Thread;
+  FThreadCreated = true;
+}
+
+void TCustomComPort::OpenDevice() {
+  const std::string Path = ResolvePortName(FPort);
+  const int Fd = ::open(Path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (Fd < 0)
+    throw EComPort(CError_OpenFailed, errno);
+  // Exclusive use: the lock keeps out every other opener that locks (this
+  // program, other serial programs); TIOCEXCL keeps out other plain opens
+  // by users without CAP_SYS_ADMIN. A held device reports EBUSY.
+  if (::flock(Fd, LOCK_EX | LOCK_NB) != 0) {
+    const int Err = errno;
+    ::close(Fd);
+    throw EComPort(CError_OpenFailed, Err == EWOULDBLOCK ? EBUSY : Err);
+  }
+  ::ioctl(Fd, TIOCEXCL);
+  const int Abort = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (Abort < 0) {
+    const int Err = errno;
+    ::ioctl(Fd, TIOCNXCL);
+    ::close(Fd);
+    throw EComPort(CError_OpenFailed, Err);
+  }
+  FClosing = false;
+  FStopping = false;
+  FAbortEvent = Abort;
+  FHandle = Fd;
+}
+
+void TCustomComPort::CloseDevice() {
+  const int Fd = FHandle.exchange(-1);
+  if (Fd >= 0) {
+    ::ioctl(Fd, TIOCNXCL);
+    // Unlock explicitly: an event thread that outlives Close must not keep
+    // the device locked against the next Open.
+    ::flock(Fd, LOCK_UN);
+    ::close(Fd);
+  }
+  const int Abort = FAbortEvent.exchange(-1);
+  if (Abort >= 0)
+    ::close(Abort);
+}
+
+void TCustomComPort::Close() {
+  if (!FConnected)
+    return;
+  FStopping = true;
+  StopEventThread();
+  // Wake reads and writes that wait, refuse new ones, and let those under
+  // way leave before the descriptor goes.
+  FClosing = true;
+  SignalEvent(FAbortEvent);
+  TThread::WaitWhileServing([this] { return FIoCount.load() == 0; });
+  const int Fd = FHandle;
+  if (Fd >= 0)
+    ::tcflush(Fd, TCIOFLUSH);
+  CloseDevice();
+  FConnected = false;
+}
+
+void TCustomComPort::StopEventThread() {
+  TComThread* Thread = FEventThread;
+  if (!Thread)
+    return;
+  FEventThread = nullptr;
+  FThreadCreated = false;
+  Thread->Stop();
+  if (Thread->DispatchingHere()) {
+    // Closed from inside this port's own delivery: the event thread is
+    // waiting for this very call to return, so it cannot be waited for. It
+    // ends by itself after the delivery, touching nothing of the port, and
+    // frees itself.
+    Thread->setFreeOnTerminate(true);
+    return;
+  }
+  std::this_thread::yield();
+  Thread->WaitFor();
+  delete Thread;
+}
+
+void TCustomComPort::ApplyAllSettings() {
+  ApplyBuffer();
+  ApplyLineSettings();
+  ApplyTimeouts();
+}
+
+void TCustomComPort::ApplyBuffer() {
+  // A tty's kernel queues have a fixed size; the sizes stay settings only.
+}
+
+void TCustomComPort::ApplyTimeouts() {
+  // The time-outs are kept by ReadPort and WritePort; the device stays in
+  // non-blocking raw mode (VMIN = VTIME = 0).
+}
+
+void TCustomComPort::ApplyLineSettings() {
+  const int Fd = FHandle;
+  if (Fd < 0)
+    return;
+  termios T;
+  if (::tcgetattr(Fd, &T) != 0)
+    throw EComPort(CError_SetStateFailed, errno);
+  // Built from scratch: raw bytes both ways, no echo, no signals.
+  T.c_iflag = 0;
+  T.c_oflag = 0;
+  T.c_lflag = 0;
+  T.c_cflag = CREAD | CLOCAL;
+  std::memset(T.c_cc, 0, sizeof(T.c_cc));
+  T.c_cc[VMIN] = 0;
+  T.c_cc[VTIME] = 0;
+  switch (FDataBits) {
+  case dbFive:
+    T.c_cflag |= CS5;
+    break;
+  case dbSix:
+    T.c_cflag |= CS6;
+    break;
+  case dbSeven:
+    T.c_cflag |= CS7;
+    break;
+  case dbEight:
+    T.c_cflag |= CS8;
+    break;
+  default:
+    throw EComPort(CError_SetStateFailed, EINVAL);
+  }
+  switch (FStopBits) {
+  case sbOneStopBit:
+    break;
+  case sbOne5StopBits: // 1.5 with five data bits, as the UART does it
+  case sbTwoStopBits:
+    T.c_cflag |= CSTOPB;
+    break;
+  default:
+    throw EComPort(CError_SetStateFailed, EINVAL);
+  }
+  switch (FParity.Bits()) {
+  case prNone:
+    break;
+  case prOdd:
+    T.c_cflag |= PARENB | PARODD;
+    break;
+  case prEven:
+    T.c_cflag |= PARENB;
+    break;
+  case prMark:
+    T.c_cflag |= PARENB | CMSPAR | PARODD;
+    break;
+  case prSpace:
+    T.c_cflag |= PARENB | CMSPAR;
+    break;
+  default:
+    throw EComPort(CError_SetStateFailed, EINVAL);
+  }
+  if (FParity.Check())
+    T.c_iflag |= INPCK;
+  if (FFlowControl.OutCTSFlow() || FFlowControl.ControlRTS() == rtsHandshake)
+    T.c_cflag |= CRTSCTS;
+  if (FFlowControl.XonXoffOut())
+    T.c_iflag |= IXON;
+  if (FFlowControl.XonXoffIn())
+    T.c_iflag |= IXOFF;
+  T.c_cc[VSTART] = static_cast<cc_t>(FFlowControl.XonChar());
+  T.c_cc[VSTOP] = static_cast<cc_t>(FFlowControl.XoffChar());
+
+  const int Baud = BaudRateToInt(FBaudRate, FCustomBaudRate);
+  if (Baud <= 0)
+    throw EComPort(CError_SetStateFailed, EINVAL);
+  const speed_t Speed = StandardSpeed(Baud);
+  ::cfsetispeed(&T, Speed != B0 ? Speed : B38400);
+  ::cfsetospeed(&T, Speed != B0 ? Speed : B38400);
+  if (::tcsetattr(Fd, TCSANOW, &T) != 0)
+    throw EComPort(CError_SetStateFailed, errno);
+  if (Speed == B0) {
+    if (const int Err = termios2::SetCustomBaud(Fd, Baud))
+      throw EComPort(CError_SetStateFailed, Err);
+  }
+  // DTR and RTS follow their control settings, as part of the line state.
+  SetModemLine(Fd, TIOCM_DTR, FFlowControl.ControlDTR() != dtrDisable, CError_SetStateFailed);
+  if (FFlowControl.ControlRTS() != rtsHandshake)
+    SetModemLine(Fd, TIOCM_RTS, FFlowControl.ControlRTS() == rtsEnable, CError_SetStateFailed);
+}
+
+void TCustomComPort::DispatchRxChar() {
+  if (FStopping)
+    return;
+  const int Count = BytesWaiting();
+  if (Count <= 0)
+    return;
+  const TRxCharEvent Handler = OnRxChar();
+  // Nothing of the port is touched after the handler: it may close or free it.
+  if (Handler.Assigned())
+    Handler(this, Count);
+}
+
+int TCustomComPort::WritePort(const std::string& Data) {
+  if (Data.empty())
+    return 0;
+  TIoGuard Io(*this, CError_WriteFailed);
+  const long long Mult = FTimeouts.WriteTotalMultiplier();
+  const long long Const = FTimeouts.WriteTotalConstant();
+  const bool Limited = Mult >= 0 && Const >= 0 && (Mult > 0 || Const > 0);
+  const auto Deadline =
+      TClock::now() +
+      std::chrono::milliseconds(Limited ? Mult * static_cast<long long>(Data.size()) + Const : 0);
+  size_t Done = 0;
+  while (Done < Data.size()) {
+    const ssize_t N = ::write(Io.Fd, Data.data() + Done, Data.size() - Done);
+    if (N > 0) {
+      Done += static_cast<size_t>(N);
+      continue;
+    }
+    if (N < 0 && errno == EINTR)
+      continue;
+    if (N < 0 && errno != EAGAIN)
+      throw EComPort(CError_WriteFailed, errno);
+    int Wait = -1;
+    if (Limited) {
+      Wait = MsUntil(Deadline);
+      if (Wait == 0)
+        throw EComPort(CError_WriteFailed, ETIMEDOUT);
+    }
+    pollfd P[2] = {{Io.Fd, POLLOUT, 0}, {FAbortEvent.load(), POLLIN, 0}};
+    const int R = ::poll(P, 2, Wait);
+    if (R < 0) {
+      if (errno == EINTR)
+        continue;
+      throw EComPort(CError_WriteFailed, errno);
+    }
+    if (R == 0)
+      throw EComPort(CError_WriteFailed, ETIMEDOUT);
+    if (P[1].revents != 0)
+      throw EComPort(CError_WriteFailed, ECANCELED);
+    if ((P[0].revents & (POLLHUP | POLLERR | POLLNVAL)) && !(P[0].revents & POLLOUT))
+      throw EComPort(CError_WriteFailed, EIO);
+  }
+  return static_cast<int>(Done);
+}
+
+int TCustomComPort::ReadPort(std::string& Data, int Count) {
+  Data.clear();
+  if (Count <= 0)
+    return 0;
+  TIoGuard Io(*this, CError_ReadFailed);
+  const size_t Want = static_cast<size_t>(Count);
+  const long long Interval = FTimeouts.ReadInterval();
+  const long long Mult = FTimeouts.ReadTotalMultiplier();
+  const long long Const = FTimeouts.ReadTotalConstant();
+  // Interval -1 with both totals 0: return at once with what is waiting.
+  const bool Immediate = Interval == -1 && Mult == 0 && Const == 0;
+  const bool Limited = Mult >= 0 && Const >= 0 && (Mult > 0 || Const > 0);
+  const auto Deadline =
+      TClock::now() +
+      std::chrono::milliseconds(Limited ? Mult * static_cast<long long>(Want) + Const : 0);
+  // The buffer grows by what actually arrives, never by Count at once.
+  constexpr size_t Chunk = 65536;
+  for (;;) {
+    while (Data.size() < Want) {
+      const size_t Old = Data.size();
+      const size_t Step = std::min(Want - Old, Chunk);
+      Data.resize(Old + Step);
+      const ssize_t N = ::read(Io.Fd, &Data[Old], Step);
+      Data.resize(Old + (N > 0 ? static_cast<size_t>(N) : 0));
+      if (N > 0)
+        continue;
+      if (N == 0 || errno == EAGAIN)
+        break;
+      if (errno == EINTR)
+        continue;
+      throw EComPort(CError_ReadFailed, errno);
+    }
+    if (Data.size() == Want || Immediate || (Interval == -1 && !Data.empty()))
+      break;
+    int Wait = -1;
+    if (Limited) {
+      Wait = MsUntil(Deadline);
+      if (Wait == 0)
+        break;
+    }
+    if (Interval > 0 && !Data.empty())
+      Wait = Wait < 0 ? static_cast<int>(std::min<long long>(Interval, INT_MAX))
+                      : static_cast<int>(std::min<long long>(Interval, Wait));
+    pollfd P[2] = {{Io.Fd, POLLIN, 0}, {FAbortEvent.load(), POLLIN, 0}};
+    const int R = ::poll(P, 2, Wait);
+    if (R < 0) {
+      if (errno == EINTR)
+        continue;
+      throw EComPort(CError_ReadFailed, errno);
+    }
+    if (R == 0)
+      break;
+    if (P[1].revents != 0)
+      throw EComPort(CError_ReadFailed, ECANCELED);
+    if ((P[0].revents & (POLLHUP | POLLERR | POLLNVAL)) && !(P[0].revents & POLLIN)) {
+      if (!Data.empty())
+        break;
+      throw EComPort(CError_ReadFailed, EIO);
+    }
+  }
+  return static_cast<int>(Data.size());
+}
+
+void TCustomComPort::SetDtrLine(bool On) {
+  TIoGuard Io(*this, CError_EscapeComFailed);
+  SetModemLine(Io.Fd, TIOCM_DTR, On, CError_EscapeComFailed);
+}
+
+void TCustomComPort::SetRtsLine(bool On) {
+  TIoGuard Io(*this, CError_EscapeComFailed);
+  SetModemLine(Io.Fd, TIOCM_RTS, On, CError_EscapeComFailed);
+}
+
+int TCustomComPort::BytesWaiting() {
+  TIoGuard Io(*this, CError_ClearComFailed);
+  int Count = 0;
+  if (::ioctl(Io.Fd, FIONREAD, &Count) != 0)
+    throw EComPort(CError_ClearComFailed, errno);
+  return Count;
+}
+
+int TCustomComPort::ModemStatus() {
+  TIoGuard Io(*this, CError_ModemStatFailed);
+  int Bits = 0;
+  if (::ioctl(Io.Fd, TIOCMGET, &Bits) != 0) {
+    if (NoModemLines(errno))
+      return 0;
+    throw EComPort(CError_ModemStatFailed, errno);
+  }
+  return Bits;
+}
+
+std::string TCustomComPort::ResolvePortName(const std::string& Port) {
+  const unsigned N = ComNumber(Port);
+  if (N == 0)
+    return Port;
+  const std::string Link = PortsDir() + "/com" + std::to_string(N);
+  struct stat St;
+  if (::lstat(Link.c_str(), &St) == 0)
+    return Link;
+  return "/dev/ttyS" + std::to_string(N - 1);
+}
+
+std::string TCustomComPort::PortLinkTarget(const std::string& Port) {
+  const std::string Path = ResolvePortName(Port);
+  char Buf[PATH_MAX];
+  const ssize_t N = ::readlink(Path.c_str(), Buf, sizeof(Buf) - 1);
+  return N > 0 ? std::string(Buf, static_cast<size_t>(N)) : std::string();
+}
+
+void TCustomComPort::SetPortsDir(const std::string& Dir) {
+  std::lock_guard<std::mutex> Guard(PortsDirLock);
+  PortsDirValue = Dir;
+}
+
+std::string TCustomComPort::PortsDir() {
+  {
+    std::lock_guard<std::mutex> Guard(PortsDirLock);
+    if (!PortsDirValue.empty())
+      return PortsDirValue;
+  }
+  return ExeDir() + "/ports";
+}
+
+} // namespace vela

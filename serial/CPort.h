@@ -1,0 +1,328 @@
+// The serial port component: one object per serial device, holding the line
+// settings, opening the device for exclusive use, reading and writing byte
+// strings, driving the modem lines, and running one event thread per open
+// port that reports received bytes on the main thread through OnRxChar.
+//
+// Port names: "COM<n>" resolves to "<ports folder>/com<n>" when that entry
+// exists (a symbolic link or a device node), otherwise to /dev/ttyS<n-1>. Any
+// other name is opened as given (an absolute device path, for tools).
+//
+// Errors are raised as EComPort with a message number (1 to 23) and errno.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "platform/untComponent.h"
+#include "platform/untExceptions.h"
+#include "platform/untThread.h"
+#include "serial/CPortTypes.h"
+
+namespace vela {
+
+class TCustomComPort;
+
+// The message numbers of EComPort.
+enum : int {
+  CError_OpenFailed = 1,
+  CError_WriteFailed = 2,
+  CError_ReadFailed = 3,
+  CError_InvalidAsync = 4,
+  CError_PurgeFailed = 5,
+  CError_AsyncCheck = 6,
+  CError_SetStateFailed = 7,
+  CError_TimeoutsFailed = 8,
+  CError_SetupComFailed = 9,
+  CError_ClearComFailed = 10,
+  CError_ModemStatFailed = 11,
+  CError_EscapeComFailed = 12,
+  CError_TransmitFailed = 13,
+  CError_ConnChangeProp = 14,
+  CError_EnumPortsFailed = 15,
+  CError_StoreFailed = 16,
+  CError_LoadFailed = 17,
+  CError_RegFailed = 18,
+  CError_LedStateFailed = 19,
+  CError_ThreadCreated = 20,
+  CError_WaitFailed = 21,
+  CError_HasLink = 22,
+  CError_RegError = 23
+};
+
+class EComPort : public Exception {
+public:
+  // ASystemErrorCode is errno, or -1 when there is none (the message then has
+  // no error-code suffix).
+  EComPort(int ACode, int ASystemErrorCode = -1);
+  int ErrorCode() const { return FErrorCode; }
+  int SystemErrorCode() const { return FSystemErrorCode; }
+
+  // The (translated) message of a number, and the whole message with suffix.
+  static std::string MessageText(int ACode);
+  static std::string FormatMessage(int ACode, int ASystemErrorCode);
+
+  // Binds the "cport" text domain to Dir (a folder holding
+  // <lang>/LC_MESSAGES/cport.mo). By default the "locale" folder beside the
+  // executable is used when it holds a cport catalogue, else the installed one.
+  static void SetCatalogueDir(const std::string& Dir);
+
+private:
+  int FErrorCode;
+  int FSystemErrorCode;
+};
+
+class TComParity {
+public:
+  explicit TComParity(TCustomComPort* AComPort) : FComPort(AComPort) {}
+  TParityBits Bits() const { return FBits; }
+  void setBits(TParityBits Value);
+  bool Check() const { return FCheck; }
+  void setCheck(bool Value);
+  bool Replace() const { return FReplace; }
+  void setReplace(bool Value);
+  std::uint8_t ReplaceChar() const { return FReplaceChar; }
+  void setReplaceChar(std::uint8_t Value);
+
+private:
+  void Changed();
+  TCustomComPort* FComPort;
+  TParityBits FBits = prNone;
+  bool FCheck = false;
+  bool FReplace = false;
+  std::uint8_t FReplaceChar = 0;
+};
+
+class TComFlowControl {
+public:
+  explicit TComFlowControl(TCustomComPort* AComPort) : FComPort(AComPort) {}
+  bool OutCTSFlow() const { return FOutCTSFlow; }
+  void setOutCTSFlow(bool Value);
+  bool OutDSRFlow() const { return FOutDSRFlow; }
+  void setOutDSRFlow(bool Value);
+  TDTRFlowControl ControlDTR() const { return FControlDTR; }
+  void setControlDTR(TDTRFlowControl Value);
+  TRTSFlowControl ControlRTS() const { return FControlRTS; }
+  void setControlRTS(TRTSFlowControl Value);
+  bool XonXoffOut() const { return FXonXoffOut; }
+  void setXonXoffOut(bool Value);
+  bool XonXoffIn() const { return FXonXoffIn; }
+  void setXonXoffIn(bool Value);
+  bool DSRSensitivity() const { return FDSRSensitivity; }
+  void setDSRSensitivity(bool Value);
+  bool TxContinueOnXoff() const { return FTxContinueOnXoff; }
+  void setTxContinueOnXoff(bool Value);
+  std::uint8_t XonChar() const { return FXonChar; }
+  void setXonChar(std::uint8_t Value);
+  std::uint8_t XoffChar() const { return FXoffChar; }
+  void setXoffChar(std::uint8_t Value);
+  // A summary of ControlRTS, OutCTSFlow, XonXoffIn and XonXoffOut.
+  TFlowControl FlowControl() const;
+  void setFlowControl(TFlowControl Value);
+
+private:
+  void Changed();
+  TCustomComPort* FComPort;
+  bool FOutCTSFlow = false;
+  bool FOutDSRFlow = false;
+  TDTRFlowControl FControlDTR = dtrDisable;
+  TRTSFlowControl FControlRTS = rtsDisable;
+  bool FXonXoffOut = false;
+  bool FXonXoffIn = false;
+  bool FDSRSensitivity = false;
+  bool FTxContinueOnXoff = false;
+  std::uint8_t FXonChar = 0x11;
+  std::uint8_t FXoffChar = 0x13;
+};
+
+// Time-outs in milliseconds. A ReadInterval of -1 with both read totals 0
+// makes a read return at once with what is waiting. A write may take at most
+// WriteTotalConstant + WriteTotalMultiplier * bytes (both 0: no limit).
+class TComTimeouts {
+public:
+  explicit TComTimeouts(TCustomComPort* AComPort) : FComPort(AComPort) {}
+  int ReadInterval() const { return FReadInterval; }
+  void setReadInterval(int Value);
+  int ReadTotalMultiplier() const { return FReadTotalM; }
+  void setReadTotalMultiplier(int Value);
+  int ReadTotalConstant() const { return FReadTotalC; }
+  void setReadTotalConstant(int Value);
+  int WriteTotalMultiplier() const { return FWriteTotalM; }
+  void setWriteTotalMultiplier(int Value);
+  int WriteTotalConstant() const { return FWriteTotalC; }
+  void setWriteTotalConstant(int Value);
+
+private:
+  void Changed();
+  TCustomComPort* FComPort;
+  int FReadInterval = -1;
+  int FReadTotalM = 0;
+  int FReadTotalC = 0;
+  int FWriteTotalM = 100;
+  int FWriteTotalC = 1000;
+};
+
+// Queue sizes. A tty's kernel buffers have a fixed size, so these are kept
+// as settings only; an odd size is stored one smaller.
+class TComBuffer {
+public:
+  explicit TComBuffer(TCustomComPort* AComPort) : FComPort(AComPort) {}
+  int InputSize() const { return FInputSize; }
+  void setInputSize(int Value);
+  int OutputSize() const { return FOutputSize; }
+  void setOutputSize(int Value);
+
+private:
+  void Changed();
+  TCustomComPort* FComPort;
+  int FInputSize = 1024;
+  int FOutputSize = 1024;
+};
+
+// The event thread of an open port: waits with poll() on the device and on
+// its stop event, and hands received bytes to the port's dispatch. It ends on
+// a stop request, on a hang-up or error of the device, or when a receive
+// handler raises. It owns the stop event (an eventfd) it is given.
+class TComThread : public TThread {
+public:
+  TComThread(TCustomComPort* AComPort, int ADevice, int AStopEvent);
+  ~TComThread() override;
+  // Sets the stop event; the thread ends at its next wake-up.
+  void Stop();
+  // True while the calling thread runs this thread's dispatch.
+  bool DispatchingHere() const { return FDispatchThread.load() == std::this_thread::get_id(); }
+
+protected:
+  void Execute() override;
+
+private:
+  void Deliver();
+  // Waits up to TimeoutMs on the stop event alone; true when it fired.
+  bool WaitStop(int TimeoutMs);
+  TCustomComPort* FComPort;
+  int FDevice;
+  int FStopEvent;
+  bool FWantRx;
+  TSyncMethod FSyncMethod;
+  std::atomic<std::thread::id> FDispatchThread{};
+};
+
+class TCustomComPort : public TComponent {
+  friend class TComThread;
+  friend class TComParity;
+  friend class TComFlowControl;
+  friend class TComTimeouts;
+  friend class TComBuffer;
+
+public:
+  explicit TCustomComPort(TComponent* AOwner = nullptr);
+  ~TCustomComPort() override;
+
+  const std::string& Port() const { return FPort; }
+  void setPort(const std::string& Value);
+  TBaudRate BaudRate() const { return FBaudRate; }
+  void setBaudRate(TBaudRate Value);
+  int CustomBaudRate() const { return FCustomBaudRate; }
+  void setCustomBaudRate(int Value);
+  TDataBits DataBits() const { return FDataBits; }
+  void setDataBits(TDataBits Value);
+  TStopBits StopBits() const { return FStopBits; }
+  void setStopBits(TStopBits Value);
+  TComParity& Parity() { return FParity; }
+  TComFlowControl& FlowControl() { return FFlowControl; }
+  TComTimeouts& Timeouts() { return FTimeouts; }
+  TComBuffer& Buffer() { return FBuffer; }
+  bool DiscardNull() const { return FDiscardNull; }
+  void setDiscardNull(bool Value);
+  std::uint8_t EventChar() const { return FEventChar; }
+  void setEventChar(std::uint8_t Value);
+  // Takes effect at the next Open.
+  TComEvents Events() const { return FEvents; }
+  void setEvents(TComEvents Value) { FEvents = Value; }
+  TSyncMethod SyncMethod() const { return FSyncMethod; }
+  void setSyncMethod(TSyncMethod Value);
+  bool Connected() const { return FConnected; }
+  void setConnected(bool Value);
+  TRxCharEvent OnRxChar() const;
+  void setOnRxChar(const TRxCharEvent& Value);
+
+  void Open();
+  void Close();
+
+  // Writes all bytes; returns their number. Safe on one thread while another
+  // thread reads.
+  int WritePort(const std::string& Data);
+  // Reads up to Count bytes of what is waiting (with the default time-outs it
+  // never waits); Data becomes exactly the bytes read.
+  int ReadPort(std::string& Data, int Count);
+  // On a device without modem lines (a pseudo-terminal) these do nothing.
+  void SetDtrLine(bool On);
+  void SetRtsLine(bool On);
+  // Bytes in the input queue.
+  int BytesWaiting();
+  // The modem lines as TIOCM_* bits (DTR, RTS, CTS, DSR, CD, RI); 0 on a
+  // device without modem lines.
+  int ModemStatus();
+
+  // The device path Port resolves to now ("COM3" -> "<ports>/com3" or
+  // "/dev/ttyS2"; other names unchanged).
+  static std::string ResolvePortName(const std::string& Port);
+  // Where the resolved path points when it is a symbolic link, else "".
+  static std::string PortLinkTarget(const std::string& Port);
+  // The process-wide folder searched for com<n> entries; by default "ports"
+  // in the folder of the running executable. An empty Dir restores that.
+  static void SetPortsDir(const std::string& Dir);
+  static std::string PortsDir();
+
+protected:
+  virtual void OpenDevice();
+  virtual void CloseDevice();
+  virtual void ApplyAllSettings();
+
+private:
+  class TIoGuard;
+  void ApplyBuffer();
+  void ApplyLineSettings();
+  void ApplyTimeouts();
+  void ApplyModemLine(int Bit, bool On, bool Raise);
+  // Runs on the main thread (or the event thread with smNone) for each
+  // wake-up of the event thread.
+  void DispatchRxChar();
+  void StopEventThread();
+
+  std::string FPort = "COM1";
+  TBaudRate FBaudRate = br9600;
+  int FCustomBaudRate = 9600;
+  TDataBits FDataBits = dbEight;
+  TStopBits FStopBits = sbOneStopBit;
+  TComParity FParity{this};
+  TComFlowControl FFlowControl{this};
+  TComTimeouts FTimeouts{this};
+  TComBuffer FBuffer{this};
+  bool FDiscardNull = false;
+  std::uint8_t FEventChar = 0;
+  TComEvents FEvents = AllComEvents;
+  TSyncMethod FSyncMethod = smThreadSync;
+
+  mutable std::mutex FEventLock; // guards FOnRxChar (set from any thread)
+  TRxCharEvent FOnRxChar;
+
+  std::atomic<int> FHandle{-1};
+  std::atomic<int> FAbortEvent{-1}; // wakes reads and writes that wait, at Close
+  std::atomic<bool> FConnected{false};
+  std::atomic<bool> FClosing{false};
+  std::atomic<int> FIoCount{0};
+  TComThread* FEventThread = nullptr;
+  bool FThreadCreated = false;
+  // Set while Close stops the event thread: deliveries still queued are dropped.
+  std::atomic<bool> FStopping{false};
+};
+
+class TComPort : public TCustomComPort {
+public:
+  using TCustomComPort::TCustomComPort;
+};
+
+} // namespace vela
