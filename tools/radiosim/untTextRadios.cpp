@@ -1,0 +1,287 @@
+// The two text-protocol radios: the Flex (extended "ZZ" commands plus the older
+// two-letter set) and the FT-950.
+#include "tools/radiosim/untRadioSim.h"
+
+#include <cstdio>
+
+namespace vela::radiosim {
+
+namespace {
+
+// Longest command a text radio buffers while waiting for ";": anything longer
+// is noise and is thrown away.
+constexpr size_t MaxTextCommand = 64;
+
+bool AllDigits(const std::string& s) {
+  if (s.empty())
+    return false;
+  for (char c : s)
+    if (c < '0' || c > '9')
+      return false;
+  return true;
+}
+
+std::string Digits(int64_t value, int width) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%0*lld", width, static_cast<long long>(value));
+  return buf;
+}
+
+} // namespace
+
+void TTextRadio::Feed(const std::string& bytes) {
+  for (char c : bytes) {
+    if (c == ';') {
+      std::string command = std::move(FBuffer);
+      FBuffer.clear();
+      LogCommand(command + ";");
+      Handle(command);
+    } else if (c == '\r' || c == '\n') {
+      // Line ends from terminal programs are not part of any command.
+    } else if (FBuffer.size() < MaxTextCommand) {
+      FBuffer += c;
+    } else {
+      FBuffer.clear();
+    }
+  }
+}
+
+// --- Flex --------------------------------------------------------------------------
+
+TFlexRadio::TFlexRadio()
+    : TTextRadio({{"lsb", 0, 0, false},
+                  {"usb", 1, 0, false},
+                  {"dsb", 2, 0, false},
+                  {"cwr", 3, 0, false},
+                  {"cw", 4, 0, false},
+                  {"fm", 5, 0, false},
+                  {"am", 6, 0, false},
+                  {"digi", 7, 0, false},
+                  {"spec", 8, 0, false},
+                  {"digi-l", 9, 0, false},
+                  {"sam", 10, 0, false},
+                  {"drm", 11, 0, false}},
+                 99999999999LL) {}
+
+// The two-letter "MD" command uses the older single-digit codes.
+int TFlexRadio::KenwoodCode() const {
+  static const int map[12] = {1, 2, 5, 7, 3, 4, 5, 9, 2, 6, 5, 9};
+  int code = ModeCode();
+  return (code >= 0 && code < 12) ? map[code] : 2;
+}
+
+std::string TFlexRadio::ZZIFReply() const {
+  // Frequency (11), step (4), offset (6), RIT, XIT, bank, channel (2), TX/RX,
+  // mode (2), VFO, scan, split, tone, tone number (2), shift.
+  return "ZZIF" + Digits(Frequency(), 11) + "0000" + "+00000" + "000" + "00" + "0" +
+         Digits(ModeCode(), 2) + "0" + "0" + "0" + "0" + "00" + "0" + ";";
+}
+
+std::string TFlexRadio::IFReply() const {
+  // Same fields with a one-digit mode: 38 characters with "IF" and ";".
+  return "IF" + Digits(Frequency(), 11) + "0000" + "+00000" + "000" + "00" + "0" +
+         std::to_string(KenwoodCode()) + "0" + "0" + "0" + "0" + "00" + "0" + ";";
+}
+
+void TFlexRadio::Handle(const std::string& command) {
+  if (command.size() >= 4 && command.compare(0, 2, "ZZ") == 0) {
+    const std::string name = command.substr(0, 4);
+    const std::string param = command.substr(4);
+    if (name == "ZZIF" && param.empty())
+      return Reply(ZZIFReply());
+    if (name == "ZZFA" || name == "ZZFB") {
+      if (param.empty())
+        return Reply(name + Digits(name == "ZZFA" ? Frequency() : FVfoB, 11) + ";");
+      if (param.size() == 11 && AllDigits(param)) {
+        if (name == "ZZFA")
+          SetFrequencyFromCat(std::stoll(param));
+        else
+          FVfoB = std::stoll(param);
+        return;
+      }
+      return Refuse();
+    }
+    if (name == "ZZMD") {
+      if (param.empty())
+        return Reply("ZZMD" + Digits(ModeCode(), 2) + ";");
+      if (param.size() == 2 && AllDigits(param) && SetModeFromCat(std::stoi(param)))
+        return;
+      return Refuse();
+    }
+    struct TFixed {
+      const char* Name;
+      const char* Answer;
+      size_t SetWidth;
+    };
+    static const TFixed fixed[] = {{"ZZSW", "ZZSW0;", 1}, {"ZZFI", "ZZFI00;", 2},
+                                   {"ZZTX", "ZZTX0;", 1}, {"ZZPS", "ZZPS1;", 1},
+                                   {"ZZAI", "ZZAI0;", 1}, {"ZZSP", "ZZSP0;", 1}};
+    for (const auto& f : fixed)
+      if (name == f.Name) {
+        if (param.empty())
+          return Reply(f.Answer);
+        if (param.size() == f.SetWidth && AllDigits(param))
+          return;
+        return Refuse();
+      }
+    return Refuse();
+  }
+
+  if (command.size() < 2)
+    return Refuse();
+  const std::string name = command.substr(0, 2);
+  const std::string param = command.substr(2);
+  if (name == "IF" && param.empty())
+    return Reply(IFReply());
+  if (name == "FA" || name == "FB") {
+    if (param.empty())
+      return Reply(name + Digits(name == "FA" ? Frequency() : FVfoB, 11) + ";");
+    if (param.size() == 11 && AllDigits(param)) {
+      if (name == "FA")
+        SetFrequencyFromCat(std::stoll(param));
+      else
+        FVfoB = std::stoll(param);
+      return;
+    }
+    return Refuse();
+  }
+  if (name == "MD") {
+    if (param.empty())
+      return Reply("MD" + std::to_string(KenwoodCode()) + ";");
+    static const int toZZ[10] = {-1, 0, 1, 4, 5, 6, 9, 3, -1, 7};
+    if (param.size() == 1 && AllDigits(param) && toZZ[param[0] - '0'] >= 0) {
+      SetModeFromCat(toZZ[param[0] - '0']);
+      return;
+    }
+    return Refuse();
+  }
+  struct TFixed {
+    const char* Name;
+    const char* Answer;
+  };
+  static const TFixed fixed[] = {{"ID", "ID019;"}, {"AI", "AI0;"}, {"PS", "PS1;"}, {"FR", "FR0;"},
+                                 {"FT", "FT0;"},   {"TX", ""},     {"RX", ""}};
+  for (const auto& f : fixed)
+    if (name == f.Name) {
+      if (param.empty())
+        return Reply(f.Answer);
+      if (param.size() == 1 && AllDigits(param))
+        return;
+      return Refuse();
+    }
+  Refuse();
+}
+
+// --- FT-950 ------------------------------------------------------------------------
+
+TFT950Radio::TFT950Radio()
+    : TTextRadio({{"lsb", 1, 0, false},
+                  {"usb", 2, 0, false},
+                  {"cw", 3, 0, false},
+                  {"fm", 4, 0, false},
+                  {"am", 5, 0, false},
+                  {"rtty", 6, 0, false},
+                  {"cwr", 7, 0, false},
+                  {"pkt", 8, 0, false},
+                  {"rtty-u", 9, 0, false},
+                  {"pkt-fm", 10, 0, false},
+                  {"fm-n", 11, 0, false},
+                  {"digi", 12, 0, false},
+                  {"am-n", 13, 0, false}},
+                 99999999) {}
+
+static char ModeChar(int code) {
+  return "0123456789ABCDEF"[code & 15];
+}
+
+static int ModeCodeFromChar(char c) {
+  if (c >= '1' && c <= '9')
+    return c - '0';
+  if (c >= 'A' && c <= 'D')
+    return c - 'A' + 10;
+  return -1;
+}
+
+std::string TFT950Radio::IFReply() const {
+  // Memory channel (3), frequency (8), clarifier offset (5), RX and TX
+  // clarifier, mode, VFO/memory, tone mode, tone number (2), shift.
+  return std::string("IF") + "001" + Digits(Frequency(), 8) + "+0000" + "0" + "0" +
+         ModeChar(ModeCode()) + "0" + "0" + "00" + "0" + ";";
+}
+
+void TFT950Radio::Handle(const std::string& command) {
+  if (command.size() < 2)
+    return Refuse();
+  const std::string name = command.substr(0, 2);
+  const std::string param = command.substr(2);
+  if (name == "IF" && param.empty())
+    return Reply(IFReply());
+  if (name == "ID" && param.empty())
+    return Reply("ID0310;");
+  if (name == "FA" || name == "FB") {
+    if (param.empty())
+      return Reply(name + Digits(name == "FA" ? Frequency() : FVfoB, 8) + ";");
+    if (param.size() == 8 && AllDigits(param)) {
+      if (name == "FA")
+        SetFrequencyFromCat(std::stoll(param));
+      else
+        FVfoB = std::stoll(param);
+      return;
+    }
+    return Refuse();
+  }
+  if (name == "MD") {
+    if (param == "0")
+      return Reply(std::string("MD0") + ModeChar(ModeCode()) + ";");
+    if (param.size() == 2 && param[0] == '0' && SetModeFromCat(ModeCodeFromChar(param[1])))
+      return;
+    return Refuse();
+  }
+  // One-digit switches: the query answers the setting, a digit sets it.
+  struct TSwitch {
+    const char* Name;
+    char* Value;
+  };
+  char power = '1';
+  char tx = '0';
+  const TSwitch switches[] = {{"AI", &FAutoInfo}, {"VS", &FVfoSelect}, {"FT", &FTxVfo},
+                              {"ST", &FSplit},    {"PS", &power},      {"TX", &tx}};
+  for (const auto& s : switches)
+    if (name == s.Name) {
+      if (param.empty())
+        return Reply(name + *s.Value + ";");
+      if (param.size() == 1 && AllDigits(param)) {
+        if (s.Value != &power && s.Value != &tx)
+          *s.Value = param[0];
+        return;
+      }
+      return Refuse();
+    }
+  if (name == "SH") {
+    if (param == "0")
+      return Reply("SH0" + FWidth + ";");
+    if (param.size() == 3 && param[0] == '0' && AllDigits(param)) {
+      FWidth = param.substr(1);
+      return;
+    }
+    return Refuse();
+  }
+  if (name == "NA") {
+    if (param == "0")
+      return Reply(std::string("NA0") + FNarrow + ";");
+    if (param.size() == 2 && param[0] == '0' && (param[1] == '0' || param[1] == '1')) {
+      FNarrow = param[1];
+      return;
+    }
+    return Refuse();
+  }
+  if (name == "RI" && param.size() == 1 && AllDigits(param))
+    return Reply("RI" + param + "0;");
+  if (name == "RM" && param.size() == 1 && AllDigits(param))
+    return Reply("RM" + param + "000;");
+  if (name == "SM" && param == "0")
+    return Reply("SM0000;");
+  Refuse();
+}
+
+} // namespace vela::radiosim
