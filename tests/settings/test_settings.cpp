@@ -1,0 +1,355 @@
+#include "settings/untVelaLogSettings.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+using namespace vela;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadFile(const std::string& Path) {
+  std::ifstream In(Path, std::ios::binary);
+  std::stringstream S;
+  S << In.rdbuf();
+  return S.str();
+}
+
+void WriteFile(const std::string& Path, const std::string& Text) {
+  std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
+  Out << Text;
+}
+
+bool Chattr(const std::string& Flags, const std::string& Path) {
+  return std::system(("chattr " + Flags + " '" + Path + "' >/dev/null 2>&1").c_str()) == 0;
+}
+
+std::vector<std::string> List(const TVelaLogSettings& S) {
+  std::vector<std::string> R;
+  for (std::int32_t I = 0; I < S.intSeverListCount(); ++I)
+    R.push_back(S.strServerList(I));
+  return R;
+}
+
+class TSettingsTest : public testing::Test {
+protected:
+  void SetUp() override {
+    std::string Tmpl = testing::TempDir() + "vela-settings-XXXXXX";
+    ASSERT_NE(::mkdtemp(Tmpl.data()), nullptr);
+    Dir = Tmpl;
+    Path = Dir + "/VelaLog.ini";
+  }
+  void TearDown() override {
+    Chattr("-i", Dir);
+    fs::remove_all(Dir);
+  }
+  std::string Dir;
+  std::string Path;
+};
+
+TEST_F(TSettingsTest, NoFileGivesDefaultsAndWritesNothing) {
+  {
+    TVelaLogSettings S(nullptr, Path);
+    EXPECT_EQ(S.FileName(), Path);
+    EXPECT_EQ(List(S), std::vector<std::string>{"localhost"});
+    EXPECT_EQ(S.strServerAddress(), "localhost");
+    EXPECT_EQ(S.intMainTop(), 0);
+    EXPECT_EQ(S.intMainLeft(), 0);
+    EXPECT_EQ(S.intMainWidth(), 1260);
+    EXPECT_EQ(S.intMainHeight(), 770);
+    EXPECT_EQ(S.intCommPort(), 1);
+    EXPECT_EQ(S.intCommPort2(), 0);
+    EXPECT_FALSE(S.blnComm2Enable());
+    EXPECT_EQ(S.BaudRate(), br4800);
+    EXPECT_EQ(S.Radio(), rtFlex);
+  }
+  EXPECT_FALSE(fs::exists(Path));
+}
+
+TEST_F(TSettingsTest, RelativeNameIsBesideTheExecutable) {
+  char Exe[4096] = {};
+  ASSERT_GT(::readlink("/proc/self/exe", Exe, sizeof Exe - 1), 0);
+  const std::string Expected = fs::path(Exe).parent_path().string() + "/VelaLogTestNoSuch.ini";
+  TVelaLogSettings S(nullptr, "VelaLogTestNoSuch.ini");
+  EXPECT_EQ(S.FileName(), Expected);
+  EXPECT_EQ(S.intMainWidth(), 1260);
+}
+
+// ---- loading -----------------------------------------------------------------
+
+struct TLoadCase {
+  const char* Name;
+  std::string Text;
+  std::function<void(const TVelaLogSettings&)> Check;
+};
+
+class TSettingsLoad : public TSettingsTest, public testing::WithParamInterface<TLoadCase> {};
+
+TEST_P(TSettingsLoad, Reads) {
+  WriteFile(Path, GetParam().Text);
+  TVelaLogSettings S(nullptr, Path);
+  GetParam().Check(S);
+  EXPECT_EQ(ReadFile(Path), GetParam().Text) << "loading must not write";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TSettingsLoad,
+    testing::Values(
+        TLoadCase{"CountThreeOnlyFirstEntry",
+                  "[ServerSettings]\nServerCount=3\nServerList0=log.club.org\n",
+                  [](const TVelaLogSettings& S) {
+                    EXPECT_EQ(List(S),
+                              (std::vector<std::string>{"log.club.org", "localhost", "localhost"}));
+                  }},
+        TLoadCase{"CountZero", "[ServerSettings]\nServerCount=0\nServerList0=a\n",
+                  [](const TVelaLogSettings& S) {
+                    EXPECT_EQ(S.intSeverListCount(), 0);
+                    EXPECT_EQ(S.strServerList(0), "No server index 0");
+                  }},
+        TLoadCase{"CountNegative", "[ServerSettings]\nServerCount=-4\n",
+                  [](const TVelaLogSettings& S) {
+                    EXPECT_EQ(S.intSeverListCount(), 0);
+                    EXPECT_EQ(S.strServerList(0), "No server index 0");
+                  }},
+        TLoadCase{"CountAbsurdIsBounded", "[ServerSettings]\nServerCount=2147483647\n",
+                  [](const TVelaLogSettings& S) {
+                    EXPECT_EQ(S.intSeverListCount(), MaxServerListCount);
+                    EXPECT_EQ(S.strServerList(MaxServerListCount - 1), "localhost");
+                  }},
+        TLoadCase{"AddressApartFromList",
+                  "[ServerSettings]\nServerAddress=http://10.0.0.5/log/\nServerCount=1\n"
+                  "ServerList0=other\n",
+                  [](const TVelaLogSettings& S) {
+                    EXPECT_EQ(S.strServerAddress(), "http://10.0.0.5/log/");
+                    EXPECT_EQ(List(S), std::vector<std::string>{"other"});
+                  }},
+        TLoadCase{"Comm2EnableFive", "[CommSettings]\nComm2Enable=5\n",
+                  [](const TVelaLogSettings& S) { EXPECT_TRUE(S.blnComm2Enable()); }},
+        TLoadCase{"Comm2EnableYes", "[CommSettings]\nComm2Enable=yes\n",
+                  [](const TVelaLogSettings& S) { EXPECT_FALSE(S.blnComm2Enable()); }},
+        TLoadCase{"BaudRateHex", "[CommSettings]\nBaudRate=0x0A\n",
+                  [](const TVelaLogSettings& S) { EXPECT_EQ(S.BaudRate(), br38400); }},
+        TLoadCase{"RadioOutOfRangeKept", "[CommSettings]\nRadio=9\n",
+                  [](const TVelaLogSettings& S) { EXPECT_EQ(static_cast<int>(S.Radio()), 9); }},
+        TLoadCase{"EnumerationsKeepLowByte", "[CommSettings]\nRadio=$105\nBaudRate=-1\n",
+                  [](const TVelaLogSettings& S) {
+                    EXPECT_EQ(S.Radio(), rtIC7300);
+                    EXPECT_EQ(static_cast<int>(S.BaudRate()), 255);
+                  }},
+        TLoadCase{"WidthAbc", "[Window]\nWidth=abc\nHeight=$300\nTop=-20\nLeft=+15\n",
+                  [](const TVelaLogSettings& S) {
+                    EXPECT_EQ(S.intMainWidth(), 1260);
+                    EXPECT_EQ(S.intMainHeight(), 768);
+                    EXPECT_EQ(S.intMainTop(), -20);
+                    EXPECT_EQ(S.intMainLeft(), 15);
+                  }},
+        TLoadCase{"CaseCrlfAndBlanks",
+                  "\xef\xbb\xbf; edited by hand\r\n[commsettings]\r\n  COMMPORT = 7 \r\n"
+                  "commport2=8\r\n[WINDOW]\r\ntop=3\r\n",
+                  [](const TVelaLogSettings& S) {
+                    EXPECT_EQ(S.intCommPort(), 7);
+                    EXPECT_EQ(S.intCommPort2(), 8);
+                    EXPECT_EQ(S.intMainTop(), 3);
+                  }},
+        TLoadCase{"FirstDuplicateWins", "[CommSettings]\nCommPort=4\nCommPort=5\n",
+                  [](const TVelaLogSettings& S) { EXPECT_EQ(S.intCommPort(), 4); }},
+        TLoadCase{"KeysInWrongSectionIgnored", "CommPort=4\n[Window]\nRadio=3\n",
+                  [](const TVelaLogSettings& S) {
+                    EXPECT_EQ(S.intCommPort(), 1);
+                    EXPECT_EQ(S.Radio(), rtFlex);
+                  }}),
+    [](const auto& Info) { return std::string(Info.param.Name); });
+
+// ---- server list ---------------------------------------------------------------
+
+TEST_F(TSettingsTest, OutOfRangeIndexReadsTextAndWritesNothing) {
+  const std::string Text = "[ServerSettings]\nServerCount=2\nServerList0=a\nServerList1=b\n";
+  WriteFile(Path, Text);
+  TVelaLogSettings S(nullptr, Path);
+  EXPECT_EQ(S.strServerList(5), "No server index 5");
+  EXPECT_EQ(S.strServerList(-1), "No server index -1");
+  S.setStrServerList(5, "x");
+  S.setStrServerList(2, "x");
+  S.setStrServerList(-1, "x");
+  EXPECT_EQ(List(S), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(ReadFile(Path), Text);
+  S.setStrServerList(1, "c");
+  EXPECT_EQ(ReadFile(Path), "[ServerSettings]\nServerCount=2\nServerList0=a\nServerList1=c\n");
+}
+
+struct TResizeCase {
+  const char* Name;
+  std::string Before;
+  std::int32_t NewCount;
+  std::vector<std::string> List;
+  std::string After;
+};
+
+class TSettingsResize : public TSettingsTest, public testing::WithParamInterface<TResizeCase> {};
+
+TEST_P(TSettingsResize, ResizesListAndWritesCount) {
+  const TResizeCase& C = GetParam();
+  WriteFile(Path, C.Before);
+  TVelaLogSettings S(nullptr, Path);
+  S.setIntSeverListCount(C.NewCount);
+  EXPECT_EQ(List(S), C.List);
+  EXPECT_EQ(ReadFile(Path), C.After);
+}
+
+const std::string ThreeServers =
+    "[ServerSettings]\nServerCount=3\nServerList0=a\nServerList1=b\nServerList2=c\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TSettingsResize,
+    testing::Values(
+        // Surplus keys stay in the file; only the count and entry 0 change.
+        TResizeCase{"ThreeToZero",
+                    ThreeServers,
+                    0,
+                    {"localhost"},
+                    "[ServerSettings]\nServerCount=1\nServerList0=localhost\nServerList1=b\n"
+                    "ServerList2=c\n"},
+        TResizeCase{"ThreeToNegative",
+                    ThreeServers,
+                    -7,
+                    {"localhost"},
+                    "[ServerSettings]\nServerCount=1\nServerList0=localhost\nServerList1=b\n"
+                    "ServerList2=c\n"},
+        TResizeCase{"ThreeToTwo",
+                    ThreeServers,
+                    2,
+                    {"a", "b"},
+                    "[ServerSettings]\nServerCount=2\nServerList0=a\nServerList1=b\n"
+                    "ServerList2=c\n"},
+        TResizeCase{
+            "OneToThree", "", 3, {"localhost", "", ""}, "[ServerSettings]\nServerCount=3\n"},
+        TResizeCase{"EmptyToZero",
+                    "[ServerSettings]\nServerCount=0\n",
+                    0,
+                    {},
+                    "[ServerSettings]\nServerCount=1\n"},
+        TResizeCase{"EmptyToTwo",
+                    "[ServerSettings]\nServerCount=0\n",
+                    2,
+                    {"", ""},
+                    "[ServerSettings]\nServerCount=2\n"}),
+    [](const auto& Info) { return std::string(Info.param.Name); });
+
+TEST_F(TSettingsTest, ShrunkListReloadsWithoutSurplusEntries) {
+  WriteFile(Path, ThreeServers);
+  {
+    TVelaLogSettings S(nullptr, Path);
+    S.setIntSeverListCount(0);
+  }
+  TVelaLogSettings Again(nullptr, Path);
+  EXPECT_EQ(List(Again), std::vector<std::string>{"localhost"});
+}
+
+// ---- write-through -------------------------------------------------------------
+
+TEST_F(TSettingsTest, EverySettingSurvivesRestartAndForeignLinesStay) {
+  const std::string Foreign = "; hand-written note\n[Other]\nKeep=me\n[CommSettings]\nExtra=1\n";
+  WriteFile(Path, Foreign);
+  {
+    TVelaLogSettings S(nullptr, Path);
+    S.setIntMainTop(-10);
+    S.setIntMainLeft(20);
+    S.setIntMainWidth(1600);
+    S.setIntMainHeight(900);
+    S.setStrServerAddress("http://log.example.net/index.php");
+    S.setIntSeverListCount(2);
+    S.setStrServerList(0, "log.example.net");
+    S.setStrServerList(1, " spaced name ");
+    S.setIntCommPort(3);
+    S.setIntCommPort2(6);
+    S.setBlnComm2Enable(true);
+    S.setBaudRate(br115200);
+    S.setRadio(rtIC7000);
+    const std::string Text = ReadFile(Path);
+    EXPECT_EQ(Text.rfind("; hand-written note\n[Other]\nKeep=me\n[CommSettings]\nExtra=1\n", 0),
+              0u);
+  }
+  TVelaLogSettings S(nullptr, Path);
+  EXPECT_EQ(S.intMainTop(), -10);
+  EXPECT_EQ(S.intMainLeft(), 20);
+  EXPECT_EQ(S.intMainWidth(), 1600);
+  EXPECT_EQ(S.intMainHeight(), 900);
+  EXPECT_EQ(S.strServerAddress(), "http://log.example.net/index.php");
+  EXPECT_EQ(List(S), (std::vector<std::string>{"log.example.net", " spaced name "}));
+  EXPECT_EQ(S.intCommPort(), 3);
+  EXPECT_EQ(S.intCommPort2(), 6);
+  EXPECT_TRUE(S.blnComm2Enable());
+  EXPECT_EQ(S.BaudRate(), br115200);
+  EXPECT_EQ(S.Radio(), rtIC7000);
+  const std::string Before = ReadFile(Path);
+  S.setBlnComm2Enable(false);
+  S.setBlnComm2Enable(true);
+  EXPECT_EQ(ReadFile(Path), Before) << "setting a value back restores the same bytes";
+}
+
+// ---- refused writes ------------------------------------------------------------
+
+struct TRefusedCase {
+  const char* Name;
+  std::function<void(TVelaLogSettings&)> Set;
+  std::function<bool(const TVelaLogSettings&)> HoldsNewValue;
+  bool KeepsOld;
+};
+
+class TSettingsRefused : public TSettingsTest, public testing::WithParamInterface<TRefusedCase> {};
+
+TEST_P(TSettingsRefused, RaisesWithFullPath) {
+  const TRefusedCase& C = GetParam();
+  const std::string Text = "[ServerSettings]\nServerCount=2\n";
+  WriteFile(Path, Text);
+  TVelaLogSettings S(nullptr, Path);
+  if (!Chattr("+i", Dir))
+    GTEST_SKIP() << "chattr +i is not available here";
+  try {
+    C.Set(S);
+    ADD_FAILURE() << "the setter did not raise";
+  } catch (const EIniFileException& E) {
+    EXPECT_EQ(E.Message(), "Unable to write to " + Path);
+  }
+  EXPECT_EQ(C.HoldsNewValue(S), !C.KeepsOld);
+  EXPECT_EQ(ReadFile(Path), Text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Setters, TSettingsRefused,
+    testing::Values(TRefusedCase{"Top", [](auto& S) { S.setIntMainTop(5); },
+                                 [](const auto& S) { return S.intMainTop() == 5; }, true},
+                    TRefusedCase{"Left", [](auto& S) { S.setIntMainLeft(5); },
+                                 [](const auto& S) { return S.intMainLeft() == 5; }, true},
+                    TRefusedCase{"Width", [](auto& S) { S.setIntMainWidth(5); },
+                                 [](const auto& S) { return S.intMainWidth() == 5; }, true},
+                    TRefusedCase{"Height", [](auto& S) { S.setIntMainHeight(5); },
+                                 [](const auto& S) { return S.intMainHeight() == 5; }, true},
+                    TRefusedCase{"ServerAddress", [](auto& S) { S.setStrServerAddress("x"); },
+                                 [](const auto& S) { return S.strServerAddress() == "x"; }, false},
+                    TRefusedCase{"ServerList", [](auto& S) { S.setStrServerList(1, "x"); },
+                                 [](const auto& S) { return S.strServerList(1) == "x"; }, false},
+                    TRefusedCase{"ServerCount", [](auto& S) { S.setIntSeverListCount(4); },
+                                 [](const auto& S) { return S.intSeverListCount() == 4; }, false},
+                    TRefusedCase{"ServerCountZero", [](auto& S) { S.setIntSeverListCount(0); },
+                                 [](const auto& S) { return S.intSeverListCount() == 1; }, false},
+                    TRefusedCase{"CommPort", [](auto& S) { S.setIntCommPort(5); },
+                                 [](const auto& S) { return S.intCommPort() == 5; }, false},
+                    TRefusedCase{"CommPort2", [](auto& S) { S.setIntCommPort2(5); },
+                                 [](const auto& S) { return S.intCommPort2() == 5; }, false},
+                    TRefusedCase{"Comm2Enable", [](auto& S) { S.setBlnComm2Enable(true); },
+                                 [](const auto& S) { return S.blnComm2Enable(); }, false},
+                    TRefusedCase{"BaudRate", [](auto& S) { S.setBaudRate(br9600); },
+                                 [](const auto& S) { return S.BaudRate() == br9600; }, false},
+                    TRefusedCase{"Radio", [](auto& S) { S.setRadio(rtFT950); },
+                                 [](const auto& S) { return S.Radio() == rtFT950; }, false}),
+    [](const auto& Info) { return std::string(Info.param.Name); });
+
+} // namespace
