@@ -1,0 +1,310 @@
+#include "app/guiVelaLogMain.h"
+
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QMouseEvent>
+#include <QShowEvent>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <exception>
+
+#include "app/untVelaLogApplication.h"
+#include "cat/untCATinterface.h"
+#include "gui/guiVLogSettings.h"
+#include "gui/untPanelButton.h"
+#include "logpage/untLogPHPinterface.h"
+#include "logpage/untWebBrowser.h"
+#include "settings/untVelaLogSettings.h"
+
+namespace vela {
+
+namespace {
+
+const QColor BarColour(102, 102, 102);
+const QColor ButtonColour(204, 204, 204);
+const QColor ButtonBgColour(255, 255, 0);
+const QColor CaptionColour(0, 0, 0);
+const QColor HighlightColour(255, 255, 0);
+
+void SetBackground(QWidget* Widget, const QColor& Colour) {
+  QPalette Palette = Widget->palette();
+  Palette.setColor(QPalette::Window, Colour);
+  Widget->setPalette(Palette);
+  Widget->setAutoFillBackground(true);
+}
+
+std::string TwoDigits(int Value) {
+  std::string Text = std::to_string(Value);
+  return Text.size() == 1 ? "0" + Text : Text;
+}
+
+} // namespace
+
+std::string ClockDateText(const TClockReading& Now) {
+  return std::to_string(Now.Year) + "-" + TwoDigits(Now.Month) + "-" + TwoDigits(Now.Day);
+}
+
+std::string ClockTimeText(const TClockReading& Now) {
+  return TwoDigits(Now.Hour) + ":" + TwoDigits(Now.Minute);
+}
+
+TClockReading TfrmVelaLogMain::SystemClock() {
+  const QDateTime Utc = QDateTime::currentDateTimeUtc();
+  TClockReading Now;
+  Now.Year = Utc.date().year();
+  Now.Month = Utc.date().month();
+  Now.Day = Utc.date().day();
+  Now.Hour = Utc.time().hour();
+  Now.Minute = Utc.time().minute();
+  Now.LocalMillisecond = Utc.toLocalTime().time().msec();
+  return Now;
+}
+
+TfrmVelaLogMain::TfrmVelaLogMain(QWidget* Parent, const std::string& SettingsFileName)
+    : QWidget(Parent), FSettingsFileName(SettingsFileName), FClockSource(&SystemClock) {
+  setObjectName(QStringLiteral("frmVelaLogMain"));
+  setWindowTitle(QStringLiteral("VELA log 2016 - 003"));
+  resize(943, 749);
+  QFont FormFont(QStringLiteral("Tahoma"));
+  FormFont.setPixelSize(11);
+  setFont(FormFont);
+
+  auto* Layout = new QVBoxLayout(this);
+  Layout->setContentsMargins(0, 0, 0, 0);
+  Layout->setSpacing(0);
+
+  pnlButtons = new QWidget(this);
+  pnlButtons->setObjectName(QStringLiteral("pnlButtons"));
+  pnlButtons->setFixedHeight(40);
+  pnlButtons->setMouseTracking(true);
+  pnlButtons->installEventFilter(this);
+  Layout->addWidget(pnlButtons);
+
+  FButtonGroup = std::make_unique<TPanelButtonGroup>();
+  pnlSettingsBg = MakeButton(322, "Settings", "pnlSettings");
+  pnlSettings = pnlSettingsBg->Face();
+  pnlResetRadioBg = MakeButton(502, "Reset CAT", "pnlResetRadio");
+  pnlResetRadio = pnlResetRadioBg->Face();
+  pnlBackBg = MakeButton(682, "Back", "pnlBack");
+  pnlBack = pnlBackBg->Face();
+  // A failing action is shown in the standard error box; the program goes on.
+  auto Guarded = [](void (TfrmVelaLogMain::*Handler)(), TfrmVelaLogMain* Form) {
+    return [Handler, Form] {
+      try {
+        (Form->*Handler)();
+      } catch (...) {
+        TVelaLogApplication::ShowCurrentException();
+      }
+    };
+  };
+  connect(pnlSettingsBg, &TPanelButton::clicked, this,
+          Guarded(&TfrmVelaLogMain::pnlSettingsClick, this));
+  connect(pnlResetRadioBg, &TPanelButton::clicked, this,
+          Guarded(&TfrmVelaLogMain::pnlResetRadioClick, this));
+  connect(pnlBackBg, &TPanelButton::clicked, this, Guarded(&TfrmVelaLogMain::pnlBackClick, this));
+
+  wbrLogBook = new TWebBrowser(this);
+  wbrLogBook->setObjectName(QStringLiteral("wbrLogBook"));
+  Layout->addWidget(wbrLogBook, 1);
+  connect(wbrLogBook, &TWebBrowser::DocumentComplete, this,
+          [this] { wbrLogBookDocumentComplete(); });
+
+  // Tab order: the bar's buttons first, then the browser.
+  setTabOrder(pnlSettings, pnlResetRadio);
+  setTabOrder(pnlResetRadio, pnlBack);
+  setTabOrder(pnlBack, wbrLogBook);
+
+  // The clock runs from creation; its first tick comes from the message loop,
+  // after the window has been shown.
+  Timer1 = new QTimer(this);
+  Timer1->setObjectName(QStringLiteral("Timer1"));
+  Timer1->setInterval(1000);
+  connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+  Timer1->start();
+}
+
+TfrmVelaLogMain::~TfrmVelaLogMain() {
+  // A window destroyed without having been closed still frees its objects in
+  // the closing order.
+  if (FShown && !FClosed) {
+    try {
+      FormClose();
+    } catch (...) {
+    }
+  }
+}
+
+TPanelButton* TfrmVelaLogMain::MakeButton(int Left, const char* Caption, const char* Name) {
+  auto* Button = new TPanelButton(pnlButtons, QString::fromUtf8(Caption));
+  Button->setObjectName(QString::fromUtf8(Name) + QStringLiteral("Bg"));
+  Button->Face()->setObjectName(QString::fromUtf8(Name));
+  // The face is 5 pixels narrower than its frame: a yellow strip shows at
+  // its right, and a pressed face shows a yellow edge above and left.
+  Button->setGeometries(QRect(Left, 16, 175, 20), QRect(0, 0, 170, 20));
+  QFont ButtonFont(QStringLiteral("Arial"));
+  ButtonFont.setPixelSize(13);
+  ButtonFont.setBold(true);
+  Button->setCaptionFont(ButtonFont);
+  Button->setGroup(FButtonGroup.get());
+  return Button;
+}
+
+TCATInterface* TfrmVelaLogMain::CAT() const {
+  return FSettingsDialog ? FSettingsDialog->CAT() : nullptr;
+}
+
+void TfrmVelaLogMain::showEvent(QShowEvent* Event) {
+  QWidget::showEvent(Event);
+  if (!FShown && !Event->spontaneous()) {
+    FShown = true;
+    FormShow();
+  }
+}
+
+void TfrmVelaLogMain::closeEvent(QCloseEvent* Event) {
+  if (FShown && !FClosed)
+    FormClose();
+  Event->accept();
+}
+
+void TfrmVelaLogMain::FormShow() {
+  SetBackground(pnlButtons, BarColour);
+  for (TPanelButton* Button : {pnlSettingsBg, pnlResetRadioBg, pnlBackBg}) {
+    Button->setFrameColor(ButtonBgColour);
+    Button->setFaceColor(ButtonColour);
+    Button->setCaptionColor(CaptionColour);
+    Button->setHighlightColor(HighlightColour);
+    Button->setHighlighted(false);
+  }
+
+  FSettings = std::make_unique<TVelaLogSettings>(this, FSettingsFileName);
+
+  // The stored placement is applied as it is.
+  move(x(), FSettings->intMainTop());
+  move(FSettings->intMainLeft(), y());
+  resize(FSettings->intMainWidth(), height());
+  resize(width(), FSettings->intMainHeight());
+
+  // A failure to create the dialog (a settings file that refuses the radio
+  // type's write) is reported once the rest of the window stands.
+  std::exception_ptr Failure;
+  try {
+    FSettingsDialog = new TfrmVLogSettings(this, wbrLogBook, FSettings.get());
+  } catch (...) {
+    Failure = std::current_exception();
+  }
+  FLogPage = std::make_unique<TLogPHPinterface>(wbrLogBook);
+  FLogPage->setOnPageData(MakeMethod(this, &TfrmVelaLogMain::HandlePageData));
+  if (FSettingsDialog)
+    FSettingsDialog->setOnRxData(MakeMethod(this, &TfrmVelaLogMain::HandleRxData));
+  // Shown from the message loop once the window is up, not inside the show.
+  if (Failure) {
+    const QString Message = ExceptionMessage(Failure);
+    QTimer::singleShot(0, this, [Message] { TVelaLogApplication::ShowErrorMessage(Message); });
+  }
+}
+
+void TfrmVelaLogMain::FormClose() {
+  FClosed = true;
+  Timer1->stop();
+  // The placement writes may fail (a settings file that cannot be written);
+  // the objects are freed all the same and the failure is reported after.
+  std::exception_ptr Failure;
+  if (FSettings) {
+    try {
+      FSettings->setIntMainTop(y());
+      FSettings->setIntMainLeft(x());
+      FSettings->setIntMainWidth(width());
+      FSettings->setIntMainHeight(height());
+    } catch (...) {
+      Failure = std::current_exception();
+    }
+  }
+  if (FSettingsDialog)
+    FSettingsDialog->setOnRxData(TRxDataEvent());
+  if (FLogPage)
+    FLogPage->setOnPageData(TPageDataEvent());
+  delete FSettingsDialog;
+  FSettingsDialog = nullptr;
+  FLogPage.reset();
+  FSettings.reset();
+  if (Failure)
+    TVelaLogApplication::ShowErrorMessage(ExceptionMessage(Failure));
+}
+
+void TfrmVelaLogMain::Timer1Timer() {
+  const TClockReading Now = FClockSource ? FClockSource() : SystemClock();
+  // Keep the ticks close to the start of each second.
+  Timer1->setInterval(1000 - Now.LocalMillisecond);
+  if (!FLogPage)
+    return;
+  if (Now.Day != FLastDay) {
+    FLastDay = static_cast<std::uint16_t>(Now.Day);
+    FLogPage->SetLogField(0, ClockDateText(Now));
+  }
+  const std::string TimeText = ClockTimeText(Now);
+  if (Now.Minute != FLastMinute) {
+    FLastMinute = Now.Minute;
+    FLogPage->SetLogField(1, TimeText);
+  }
+}
+
+void TfrmVelaLogMain::wbrLogBookDocumentComplete() {
+  if (FLogPage)
+    FLogPage->ScanLogPage();
+}
+
+void TfrmVelaLogMain::HandleRxData(TObject* Sender, std::string Band, std::string Frequency,
+                                   std::string Mode) {
+  (void)Sender;
+  if (!FLogPage)
+    return;
+  FLogPage->SetLogField(3, Band);
+  FLogPage->SetLogField(4, Frequency);
+  FLogPage->SetLogField(5, Mode);
+}
+
+void TfrmVelaLogMain::HandlePageData(TObject* Sender, std::string Frequency, std::string Mode) {
+  (void)Sender;
+  // A page walk that found the date or time field has (re)loaded an entry
+  // form, usually an empty one: the next tick writes date and time again
+  // instead of waiting for the minute or the day to change.
+  if (FLogPage) {
+    const auto& Index = FLogPage->FieldIndex();
+    if (Index[0] >= 0 || Index[1] >= 0) {
+      FLastMinute = -1;
+      FLastDay = 0;
+    }
+  }
+  if (TCATInterface* Driver = CAT())
+    Driver->TuneRadio(Frequency, Mode);
+}
+
+void TfrmVelaLogMain::pnlSettingsClick() {
+  if (!FSettingsDialog)
+    return;
+  FSettingsDialog->show();
+  FSettingsDialog->raise();
+  FSettingsDialog->activateWindow();
+}
+
+void TfrmVelaLogMain::pnlResetRadioClick() {
+  if (TCATInterface* Driver = CAT())
+    Driver->ResetCAT();
+}
+
+void TfrmVelaLogMain::pnlBackClick() {
+  wbrLogBook->GoBack();
+}
+
+void TfrmVelaLogMain::pnlButtonsMouseMove() {
+  FButtonGroup->ClearHighlight();
+}
+
+bool TfrmVelaLogMain::eventFilter(QObject* Watched, QEvent* Event) {
+  if (Watched == pnlButtons && Event->type() == QEvent::MouseMove)
+    pnlButtonsMouseMove();
+  return QWidget::eventFilter(Watched, Event);
+}
+
+} // namespace vela

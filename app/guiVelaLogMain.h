@@ -1,0 +1,115 @@
+// The main window: the logbook's pages in the embedded browser under a bar
+// of three buttons (Settings, Reset CAT, Back), and the clock that stamps the
+// logbook's entry form with the UTC date and time.
+//
+// It owns the settings store, the settings dialog (which owns the radio
+// driver) and the log page bridge, creates them when it is first shown and
+// frees them when it closes, and routes radio data to the page and page data
+// to the radio.
+#pragma once
+
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/untComponent.h"
+
+class QTimer;
+
+namespace vela {
+
+class TPanelButton;
+class TPanelButtonGroup;
+class TWebBrowser;
+class TLogPHPinterface;
+class TVelaLogSettings;
+class TfrmVLogSettings;
+class TCATInterface;
+
+// One reading of the clock: the UTC date and time, and the millisecond part
+// of the local time (which paces the ticks).
+struct TClockReading {
+  int Year = 0;
+  int Month = 0;
+  int Day = 0;
+  int Hour = 0;
+  int Minute = 0;
+  int LocalMillisecond = 0;
+};
+using TClockSource = std::function<TClockReading()>;
+
+// The UTC date text (2016-03-07) and time text (09:05) written into the form.
+std::string ClockDateText(const TClockReading& Now);
+std::string ClockTimeText(const TClockReading& Now);
+
+class TfrmVelaLogMain : public QWidget, public TComponent {
+  Q_OBJECT
+public:
+  // SettingsFileName: a relative name is taken beside the executable.
+  explicit TfrmVelaLogMain(QWidget* Parent = nullptr,
+                           const std::string& SettingsFileName = "VelaLog.ini");
+  ~TfrmVelaLogMain() override;
+
+  // The controls.
+  // Each button is a yellow frame panel (...Bg) holding the caption panel
+  // that takes the clicks; the frame panel handles the buttons' look.
+  QWidget* pnlButtons;
+  TPanelButton* pnlSettingsBg;
+  QWidget* pnlSettings;
+  TPanelButton* pnlResetRadioBg;
+  QWidget* pnlResetRadio;
+  TPanelButton* pnlBackBg;
+  QWidget* pnlBack;
+  TWebBrowser* wbrLogBook;
+  QTimer* Timer1;
+
+  // The owned objects; null before the first show and after closing.
+  TVelaLogSettings* Settings() const { return FSettings.get(); }
+  TfrmVLogSettings* SettingsDialog() const { return FSettingsDialog; }
+  TLogPHPinterface* LogPage() const { return FLogPage.get(); }
+  // The settings dialog's current driver, or null.
+  TCATInterface* CAT() const;
+
+  // The clock; the system clock unless replaced (tests drive ticks with it).
+  const TClockSource& ClockSource() const { return FClockSource; }
+  void setClockSource(const TClockSource& Value) { FClockSource = Value; }
+  static TClockReading SystemClock();
+
+  // The handlers, public so that tests can drive them directly.
+  void FormShow();
+  void FormClose();
+  void Timer1Timer();
+  void wbrLogBookDocumentComplete();
+  void HandleRxData(TObject* Sender, std::string Band, std::string Frequency, std::string Mode);
+  void HandlePageData(TObject* Sender, std::string Frequency, std::string Mode);
+  void pnlSettingsClick();
+  void pnlResetRadioClick();
+  void pnlBackClick();
+  // The mouse over the bar outside the buttons: no caption highlighted.
+  void pnlButtonsMouseMove();
+
+protected:
+  void showEvent(QShowEvent* Event) override;
+  void closeEvent(QCloseEvent* Event) override;
+  bool eventFilter(QObject* Watched, QEvent* Event) override;
+
+private:
+  TPanelButton* MakeButton(int Left, const char* Caption, const char* Name);
+
+  std::unique_ptr<TPanelButtonGroup> FButtonGroup;
+  std::string FSettingsFileName;
+  std::unique_ptr<TVelaLogSettings> FSettings;
+  TfrmVLogSettings* FSettingsDialog = nullptr;
+  std::unique_ptr<TLogPHPinterface> FLogPage;
+  TClockSource FClockSource;
+  bool FShown = false;
+  bool FClosed = false;
+  // The UTC minute and day last written to the page. Both start at a value
+  // that no reading has, so the first tick writes date and time at once.
+  std::int32_t FLastMinute = -1;
+  std::uint16_t FLastDay = 0;
+};
+
+} // namespace vela

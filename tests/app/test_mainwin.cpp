@@ -1,0 +1,398 @@
+// The main window end to end: the real browser, the sample logbook and the
+// radio simulator on a pty linked as COM1.
+#include <QFile>
+#include <QTest>
+#include <QTimer>
+#include <QWebEngineHistory>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <memory>
+#include <regex>
+
+#include "AppTestSupport.h"
+#include "app/guiVelaLogMain.h"
+#include "cat/untCATinterface.h"
+#include "gui/guiVLogSettings.h"
+#include "logpage/untLogPHPinterface.h"
+#include "logpage/untWebBrowser.h"
+#include "settings/untVelaLogSettings.h"
+
+using namespace velatest;
+using vela::TClockReading;
+using vela::TfrmVelaLogMain;
+
+namespace {
+
+using TForm = std::map<std::string, std::string>;
+
+std::string Field(const TForm& Form, const std::string& Name) {
+  auto It = Form.find(Name);
+  return It == Form.end() ? std::string("<none>") : It->second;
+}
+
+class MainWindow : public ::testing::Test {
+protected:
+  void SetUp() override { ClearErrorBoxes(); }
+
+  // Creates and shows the window on the station's settings file.
+  TfrmVelaLogMain& Open(TStation& Station) {
+    FWindow = std::make_unique<TfrmVelaLogMain>(nullptr, Station.IniPath());
+    FWindow->show();
+    return *FWindow;
+  }
+
+  TForm Form() { return ReadForm(*FWindow->wbrLogBook); }
+
+  // Waits until the form's fields satisfy Check; the last form read is kept
+  // for the failure message.
+  bool WaitForm(const std::function<bool(const TForm&)>& Check, int TimeoutMs = 45000) {
+    return WaitUntil(
+        [&] {
+          FLast = Form();
+          return !FLast.empty() && Check(FLast);
+        },
+        TimeoutMs);
+  }
+  bool WaitRadioFields(const std::string& Band, const std::string& Freq, const std::string& Mode) {
+    return WaitForm([&](const TForm& F) {
+      return Field(F, "log_band") == Band && Field(F, "log_freq") == Freq &&
+             Field(F, "log_mode") == Mode;
+    });
+  }
+  std::string Dump() const {
+    std::string Text;
+    for (const auto& [Key, Value] : FLast)
+      Text += Key + "=" + Value + " ";
+    return Text;
+  }
+  void LeftFrame(const std::string& Script) {
+    RunPageScript(*FWindow->wbrLogBook,
+                  "(function(){var f=window.frames['left_frame'];" + Script + "})()");
+  }
+
+  std::unique_ptr<TfrmVelaLogMain> FWindow;
+  TForm FLast;
+};
+
+bool IsUtcDateNear(const std::string& Text) {
+  // The UTC date read just before or just after (a test may span midnight).
+  const std::string Now = vela::ClockDateText(TfrmVelaLogMain::SystemClock());
+  return std::regex_match(Text, std::regex("[0-9]{4}-[0-9]{2}-[0-9]{2}")) &&
+         (Text == Now || Text < Now);
+}
+
+bool IsUtcTimeNear(const std::string& Text) {
+  return std::regex_match(Text, std::regex("[0-2][0-9]:[0-5][0-9]"));
+}
+
+} // namespace
+
+TEST(ClockTexts, LeadingZerosAndNoSeconds) {
+  TClockReading Now;
+  Now.Year = 2016, Now.Month = 3, Now.Day = 7, Now.Hour = 9, Now.Minute = 5;
+  EXPECT_EQ(vela::ClockDateText(Now), "2016-03-07");
+  EXPECT_EQ(vela::ClockTimeText(Now), "09:05");
+  Now.Month = 12, Now.Day = 31, Now.Hour = 23, Now.Minute = 59;
+  EXPECT_EQ(vela::ClockDateText(Now), "2016-12-31");
+  EXPECT_EQ(vela::ClockTimeText(Now), "23:59");
+}
+
+TEST_F(MainWindow, StartsWithoutSettingsFileAndPollsTheStoredRadio) {
+  // No settings file: the default server ("localhost") and the Flex driver
+  // on COM1, where a Flex simulator answers.
+  TStation Station("flex", 0, false);
+  ASSERT_TRUE(Station.Started());
+  ASSERT_FALSE(QFile::exists(QString::fromStdString(Station.IniPath())));
+  TfrmVelaLogMain& W = Open(Station);
+  ASSERT_NE(W.Settings(), nullptr);
+  ASSERT_NE(W.SettingsDialog(), nullptr);
+  ASSERT_NE(W.LogPage(), nullptr);
+  ASSERT_NE(W.CAT(), nullptr);
+  EXPECT_FALSE(W.SettingsDialog()->isVisible());
+  EXPECT_EQ(W.Settings()->Radio(), vela::rtFlex);
+  EXPECT_TRUE(WaitUntil([&] { return W.wbrLogBook->url().host() == "localhost"; }))
+      << W.wbrLogBook->url().toString().toStdString();
+  EXPECT_TRUE(WaitUntil([&] { return W.CAT()->Frequency() == "14.0740"; }))
+      << "driver frequency: " << W.CAT()->Frequency();
+  EXPECT_TRUE(Station.Sim().PrintedPrefix("cmd "));
+  W.close();
+  EXPECT_EQ(W.Settings(), nullptr);
+  EXPECT_EQ(W.SettingsDialog(), nullptr);
+  EXPECT_EQ(W.LogPage(), nullptr);
+  EXPECT_TRUE(ErrorBoxes().empty());
+}
+
+TEST_F(MainWindow, RadioFillsThePageAndThePageTunesTheRadio) {
+  TStation Station;
+  ASSERT_TRUE(Station.Started());
+  Open(Station);
+
+  // Start-up: band, frequency and mode from the radio, the UTC date and time
+  // from the clock.
+  ASSERT_TRUE(WaitRadioFields("20m", "14.0740", "usb")) << Dump();
+  ASSERT_TRUE(WaitForm([](const TForm& F) {
+    return IsUtcDateNear(Field(F, "log_date")) && IsUtcTimeNear(Field(F, "log_time"));
+  })) << Dump();
+
+  // Turning the VFO and changing the mode follow into the page.
+  Station.Sim().Send("freq 7074500");
+  EXPECT_TRUE(WaitRadioFields("40m", "7.0745", "usb")) << Dump();
+  Station.Sim().Send("mode cw");
+  EXPECT_TRUE(WaitRadioFields("40m", "7.0745", "CW")) << Dump();
+
+  // A page whose form shows another frequency and mode tunes the radio.
+  Station.Sim().Send("freq 14074000");
+  Station.Sim().Send("mode usb");
+  ASSERT_TRUE(WaitRadioFields("20m", "14.0740", "usb")) << Dump();
+  Station.Sim().ClearLines();
+  LeftFrame("f.location.href='/log_add?freq=7.0745&mode=CW';");
+  EXPECT_TRUE(WaitUntil([&] {
+    return Station.Sim().Printed("freq 7074500") && Station.Sim().PrintedPrefix("mode CW");
+  })) << "simulator did not follow the page";
+  EXPECT_TRUE(WaitRadioFields("40m", "7.0745", "CW")) << Dump();
+
+  // A page with an empty frequency field is filled from the radio.
+  LeftFrame("f.location.href='/log_add?call=MARK1';");
+  ASSERT_TRUE(WaitForm([](const TForm& F) { return Field(F, "call_rx") == "MARK1"; })) << Dump();
+  EXPECT_TRUE(WaitForm([](const TForm& F) {
+    return Field(F, "log_freq") == "7.0745" && Field(F, "log_band") == "40m" &&
+           Field(F, "log_mode") == "CW" && IsUtcDateNear(Field(F, "log_date")) &&
+           IsUtcTimeNear(Field(F, "log_time"));
+  })) << Dump();
+
+  // Submitting a contact reloads the left frame with an empty form, which is
+  // filled again: radio values, date and time.
+  LeftFrame("var form=f.document.forms['log_add'];form.elements['call_rx'].value='DL1ABC';"
+            "form.elements['log_date'].value='';form.elements['log_time'].value='';"
+            "form.elements['log_band'].value='';form.elements['log_freq'].value='';"
+            "form.elements['log_mode'].value='';");
+  LeftFrame("f.document.forms['log_add'].submit();");
+  ASSERT_TRUE(WaitForm([](const TForm& F) { return Field(F, "call_rx").empty(); })) << Dump();
+  EXPECT_TRUE(WaitForm([](const TForm& F) {
+    return Field(F, "log_freq") == "7.0745" && Field(F, "log_band") == "40m" &&
+           Field(F, "log_mode") == "CW" && IsUtcDateNear(Field(F, "log_date")) &&
+           IsUtcTimeNear(Field(F, "log_time"));
+  })) << Dump();
+  QFile Contacts(QString::fromStdString(Station.Folder() + "/contacts.json"));
+  ASSERT_TRUE(Contacts.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(Contacts.readAll().contains("DL1ABC"));
+  EXPECT_TRUE(ErrorBoxes().empty());
+}
+
+TEST_F(MainWindow, ClockWritesOnDayAndMinuteChangesOnly) {
+  TStation Station;
+  ASSERT_TRUE(Station.Started());
+  TfrmVelaLogMain& W = Open(Station);
+  ASSERT_TRUE(WaitRadioFields("20m", "14.0740", "usb")) << Dump();
+  // The clock from here on is the test's; real ticks read it too.
+  TClockReading Now;
+  Now.Year = 2016, Now.Month = 3, Now.Day = 7, Now.Hour = 10, Now.Minute = 0;
+  Now.LocalMillisecond = 999;
+  W.setClockSource([&Now] { return Now; });
+  W.Timer1->stop();
+  auto ClearDateTime = [&] {
+    LeftFrame("var e=f.document.forms['log_add'].elements;e['log_date'].value='';"
+              "e['log_time'].value='';");
+    ASSERT_TRUE(WaitForm([](const TForm& F) {
+      return Field(F, "log_date").empty() && Field(F, "log_time").empty();
+    })) << Dump();
+  };
+  auto Tick = [&] {
+    W.Timer1Timer();
+    // Lets the page take the writes before it is read.
+    WaitUntil([] { return false; }, 100);
+    return Form();
+  };
+
+  // Re-arming keeps the ticks at the start of each second.
+  W.Timer1Timer();
+  EXPECT_EQ(W.Timer1->interval(), 1);
+  Now.LocalMillisecond = 0;
+  W.Timer1Timer();
+  EXPECT_EQ(W.Timer1->interval(), 1000);
+  Now.LocalMillisecond = 250;
+  W.Timer1Timer();
+  EXPECT_EQ(W.Timer1->interval(), 750);
+
+  // Reload the form so that the remembered minute and day start over; the
+  // first tick during minute 0 writes both.
+  LeftFrame("f.location.href='/log_add?call=CLK1';");
+  ASSERT_TRUE(WaitForm([](const TForm& F) {
+    return Field(F, "call_rx") == "CLK1" && Field(F, "log_freq") == "14.0740";
+  })) << Dump();
+  ClearDateTime();
+  Now.Hour = 10, Now.Minute = 0;
+  TForm F = Tick();
+  EXPECT_EQ(Field(F, "log_date"), "2016-03-07");
+  EXPECT_EQ(Field(F, "log_time"), "10:00");
+
+  // Later ticks in the same minute write nothing.
+  ClearDateTime();
+  Now.LocalMillisecond = 500;
+  F = Tick();
+  EXPECT_EQ(Field(F, "log_date"), "");
+  EXPECT_EQ(Field(F, "log_time"), "");
+
+  // The next minute writes the time only.
+  Now.Minute = 1;
+  F = Tick();
+  EXPECT_EQ(Field(F, "log_date"), "");
+  EXPECT_EQ(Field(F, "log_time"), "10:01");
+
+  // A new UTC day writes the date.
+  ClearDateTime();
+  Now.Day = 8, Now.Hour = 0, Now.Minute = 0;
+  F = Tick();
+  EXPECT_EQ(Field(F, "log_date"), "2016-03-08");
+  EXPECT_EQ(Field(F, "log_time"), "00:00");
+
+  // A freshly loaded form gets date and time at the next tick, without
+  // waiting for the minute or the day to change.
+  LeftFrame("f.location.href='/log_add?call=CLK2';");
+  ASSERT_TRUE(WaitForm([](const TForm& F) {
+    return Field(F, "call_rx") == "CLK2" && Field(F, "log_freq") == "14.0740";
+  })) << Dump();
+  F = Tick();
+  EXPECT_EQ(Field(F, "log_date"), "2016-03-08");
+  EXPECT_EQ(Field(F, "log_time"), "00:00");
+  EXPECT_TRUE(ErrorBoxes().empty());
+}
+
+TEST_F(MainWindow, ApplyAnotherRadioResetCatAndBack) {
+  TStation Station;
+  ASSERT_TRUE(Station.Started());
+  TfrmVelaLogMain& W = Open(Station);
+  ASSERT_TRUE(WaitRadioFields("20m", "14.0740", "usb")) << Dump();
+
+  // The Settings button shows the dialog, modeless.
+  QTest::mouseClick(W.pnlSettings, Qt::LeftButton, {}, QPoint(10, 10));
+  ASSERT_TRUE(WaitUntil([&] { return W.SettingsDialog()->isVisible(); }));
+  EXPECT_FALSE(W.SettingsDialog()->isModal());
+
+  // Another radio on COM1, and Apply with its type: the driver is replaced
+  // and radio events still reach the page.
+  Station.RestartSim("ic7300", "7074000", "lsb");
+  ASSERT_TRUE(Station.Sim().Ready());
+  vela::TCATInterface* OldDriver = W.CAT();
+  W.SettingsDialog()->cbxRadio()->setCurrentIndex(vela::rtIC7300);
+  W.SettingsDialog()->pnlOKClick();
+  EXPECT_NE(W.CAT(), OldDriver);
+  EXPECT_EQ(W.Settings()->Radio(), vela::rtIC7300);
+  EXPECT_FALSE(W.SettingsDialog()->isVisible());
+  EXPECT_TRUE(WaitRadioFields("40m", "7.0740", "lsb")) << Dump();
+  Station.Sim().Send("freq 21074000");
+  EXPECT_TRUE(WaitRadioFields("15m", "21.0740", "lsb")) << Dump();
+
+  // A radio that comes back on a new line is polled again after Reset CAT.
+  Station.RestartSim("ic7300", "3573000", "usb");
+  ASSERT_TRUE(Station.Sim().Ready());
+  QTest::mouseClick(W.pnlResetRadio, Qt::LeftButton, {}, QPoint(10, 10));
+  EXPECT_TRUE(WaitRadioFields("80m", "3.5730", "usb")) << Dump();
+
+  // Back returns to the previous page of the history.
+  const QUrl Start = W.wbrLogBook->url();
+  W.wbrLogBook->Navigate(Station.Url("/contacts"));
+  ASSERT_TRUE(WaitUntil([&] { return W.wbrLogBook->url().path() == "/contacts"; }));
+  QTest::mouseClick(W.pnlBack, Qt::LeftButton, {}, QPoint(10, 10));
+  EXPECT_TRUE(WaitUntil([&] { return W.wbrLogBook->url() == Start; }))
+      << W.wbrLogBook->url().toString().toStdString();
+  EXPECT_TRUE(ErrorBoxes().empty());
+}
+
+TEST_F(MainWindow, BackWithoutHistoryShowsTheErrorBoxAndGoesOn) {
+  TStation Station;
+  ASSERT_TRUE(Station.Started());
+  TfrmVelaLogMain& W = Open(Station);
+  ASSERT_TRUE(WaitRadioFields("20m", "14.0740", "usb")) << Dump();
+  ASSERT_FALSE(W.wbrLogBook->history()->canGoBack());
+  QTest::mouseClick(W.pnlBack, Qt::LeftButton, {}, QPoint(10, 10));
+  ASSERT_EQ(ErrorBoxes().size(), 1u);
+  // The window goes on: the radio still reaches the page.
+  Station.Sim().Send("freq 7074500");
+  EXPECT_TRUE(WaitRadioFields("40m", "7.0745", "usb")) << Dump();
+}
+
+TEST_F(MainWindow, ButtonsLook) {
+  TStation Station;
+  ASSERT_TRUE(Station.Started());
+  TfrmVelaLogMain& W = Open(Station);
+  const QColor Black(0, 0, 0), Yellow(255, 255, 0);
+  for (vela::TPanelButton* B : {W.pnlSettingsBg, W.pnlResetRadioBg, W.pnlBackBg}) {
+    EXPECT_EQ(B->FrameColor(), Yellow);
+    EXPECT_EQ(B->FaceColor(), QColor(204, 204, 204));
+    EXPECT_EQ(B->CaptionColor(), Black);
+    EXPECT_EQ(B->width() - B->Face()->width(), 5);
+  }
+  EXPECT_EQ(W.pnlButtons->palette().color(QPalette::Window), QColor(102, 102, 102));
+  QTest::mouseMove(W.pnlResetRadio, QPoint(5, 5));
+  EXPECT_TRUE(WaitUntil([&] { return W.pnlResetRadioBg->Highlighted(); }, 5000));
+  EXPECT_FALSE(W.pnlSettingsBg->Highlighted());
+  W.pnlButtonsMouseMove();
+  EXPECT_FALSE(W.pnlResetRadioBg->Highlighted());
+  // A press shifts the face; a release outside moves it back and clicks
+  // nothing.
+  QTest::mousePress(W.pnlSettings, Qt::LeftButton, {}, QPoint(5, 5));
+  EXPECT_EQ(W.pnlSettings->pos(), QPoint(1, 1));
+  QTest::mouseRelease(W.pnlSettings, Qt::LeftButton, {}, QPoint(400, 5));
+  EXPECT_EQ(W.pnlSettings->pos(), QPoint(0, 0));
+  EXPECT_FALSE(W.SettingsDialog()->isVisible());
+}
+
+TEST_F(MainWindow, ClosingStoresThePlacementAndTheNextStartUsesIt) {
+  TStation Station;
+  ASSERT_TRUE(Station.Started());
+  {
+    TfrmVelaLogMain& W = Open(Station);
+    ASSERT_TRUE(WaitUntil([&] { return W.LogPage() != nullptr; }));
+    W.move(37, 41);
+    W.resize(811, 603);
+    ASSERT_TRUE(WaitUntil([&] { return W.pos() == QPoint(37, 41) && W.width() == 811; }, 10000));
+    W.close();
+    EXPECT_FALSE(W.Timer1->isActive());
+    EXPECT_EQ(W.Settings(), nullptr);
+    FWindow.reset();
+  }
+  QFile Ini(QString::fromStdString(Station.IniPath()));
+  ASSERT_TRUE(Ini.open(QIODevice::ReadOnly));
+  const QByteArray Text = Ini.readAll();
+  EXPECT_TRUE(Text.contains("Top=41")) << Text.toStdString();
+  EXPECT_TRUE(Text.contains("Left=37")) << Text.toStdString();
+  EXPECT_TRUE(Text.contains("Width=811")) << Text.toStdString();
+  EXPECT_TRUE(Text.contains("Height=603")) << Text.toStdString();
+
+  TfrmVelaLogMain& W = Open(Station);
+  EXPECT_TRUE(WaitUntil([&] { return W.pos() == QPoint(37, 41); }, 10000)) << W.x() << "," << W.y();
+  EXPECT_EQ(W.size(), QSize(811, 603));
+  EXPECT_TRUE(ErrorBoxes().empty());
+}
+
+TEST_F(MainWindow, UnwritableSettingsFileStillComesUpAndCloses) {
+  TStation Station;
+  ASSERT_TRUE(Station.Started());
+  // Root ignores write permissions; an immutable file refuses every write.
+  const std::string Chattr = "chattr +i '" + Station.IniPath() + "' 2>/dev/null";
+  if (std::system(Chattr.c_str()) != 0)
+    GTEST_SKIP() << "chattr +i is not available here";
+  struct TUnlock {
+    std::string Path;
+    ~TUnlock() { (void)std::system(("chattr -i '" + Path + "'").c_str()); }
+  } Unlock{Station.IniPath()};
+
+  TfrmVelaLogMain& W = Open(Station);
+  ASSERT_NE(W.SettingsDialog(), nullptr);
+  ASSERT_NE(W.CAT(), nullptr);
+  ASSERT_NE(W.LogPage(), nullptr);
+  // The driver writes its radio type: that failure is reported once.
+  WaitUntil([] { return !ErrorBoxes().empty(); }, 5000);
+  const size_t Before = ErrorBoxes().size();
+  EXPECT_LE(Before, 1u);
+  // The radio still fills the page.
+  EXPECT_TRUE(WaitRadioFields("20m", "14.0740", "usb")) << Dump();
+  W.close();
+  EXPECT_EQ(W.SettingsDialog(), nullptr);
+  EXPECT_EQ(W.LogPage(), nullptr);
+  EXPECT_EQ(W.Settings(), nullptr);
+  // Storing the placement failed and was reported.
+  ASSERT_EQ(ErrorBoxes().size(), Before + 1);
+  EXPECT_NE(ErrorBoxes().back().find("Unable to write"), std::string::npos) << ErrorBoxes().back();
+}
