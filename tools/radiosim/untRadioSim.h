@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -167,6 +168,7 @@ private:
   int64_t FVfoB = 14074000;
   char FAutoInfo = '0', FVfoSelect = '0', FTxVfo = '0', FSplit = '0', FNarrow = '0';
   std::string FWidth = "00";
+  std::map<std::string, std::string> FMenu;
 };
 
 // Binary Yaesu protocol: five-byte commands, four parameters then the instruction.

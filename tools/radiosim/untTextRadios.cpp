@@ -3,6 +3,7 @@
 #include "tools/radiosim/untRadioSim.h"
 
 #include <cstdio>
+#include <map>
 
 namespace vela::radiosim {
 
@@ -273,6 +274,23 @@ void TFT950Radio::Handle(const std::string& command) {
       FNarrow = param[1];
       return;
     }
+    return Refuse();
+  }
+  if (name == "EX") { // menu items: read back what was set, "0" for untouched ones
+    if (param.size() < 3 || param.size() > 12 || !AllDigits(param.substr(0, 3)))
+      return Refuse();
+    const std::string item = param.substr(0, 3);
+    if (param.size() == 3) {
+      auto it = FMenu.find(item);
+      return Reply("EX" + item + (it == FMenu.end() ? std::string("0") : it->second) + ";");
+    }
+    FMenu[item] = param.substr(3);
+    return;
+  }
+  // Band select and roofing filter: accepted, nothing to simulate.
+  if ((name == "BS" && param.size() == 2) || (name == "RF" && param.size() == 2)) {
+    if (AllDigits(param) || name == "RF")
+      return;
     return Refuse();
   }
   if (name == "RI" && param.size() == 1 && AllDigits(param))

@@ -97,8 +97,8 @@ void TFT100DRadio::Handle(const std::string& command) {
       Acknowledge();
     return;
   }
-  case 0x0C: // set mode: the mode number in the first parameter byte
-    if (SetModeFromCat(p(0)))
+  case 0x0C: // set mode: the mode number in the fourth parameter byte
+    if (SetModeFromCat(p(3)))
       Acknowledge();
     return;
   case 0x00: // split, clarifier, VFO, PTT and other switches: accepted
@@ -164,9 +164,13 @@ void TFT897DRadio::Handle(const std::string& command) {
   case 0xF7: // transmit status: top bit set while receiving
     Reply(std::string(1, static_cast<char>(FTransmitting ? 0x00 : 0x80)));
     return;
-  case 0xBB: // read configuration memory: two bytes
-    Reply(std::string(2, '\0'));
+  case 0xBB: { // read configuration memory: two bytes from address p0 p1
+    std::string b(2, '\0');
+    if (p(0) == 0x00 && p(1) == 0x68) // bit 0: VFO A (0) or B (1)
+      b[0] = FVfoB ? 0x01 : 0x00;
+    Reply(b);
     return;
+  }
   case 0x81: { // toggle VFO A/B
     FVfoB = !FVfoB;
     const int64_t hz = Frequency();
