@@ -1,0 +1,446 @@
+#include "gui/guiVLogSettings.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QShowEvent>
+#include <cstdint>
+
+#include "cat/radios/untRadioFactory.h"
+#include "logpage/untWebBrowser.h"
+#include "platform/untStrToInt.h"
+#include "serial/CPort.h"
+
+namespace vela {
+
+const char* const BaudRateItems[15] = {"110",   "300",   "600",    "1200",   "2400",
+                                       "4800",  "9600",  "14400",  "19200",  "38400",
+                                       "56000", "57600", "115200", "128000", "256000"};
+
+const char* const RadioItems[6] = {"Flex",  "FT100D",        "FT897D",
+                                   "FT950", "IC-7000 (70h)", "IC-7300 (94h)"};
+
+namespace {
+
+const QColor FormColor(102, 102, 102);
+const QColor FormFontColor(255, 255, 0);
+const QColor GroupColor(85, 85, 85);
+const QColor HeaderColor(179, 179, 109);
+const QColor ButtonFaceColor(68, 68, 68);
+const QColor ButtonCaptionColor(255, 255, 255);
+const QColor ButtonHighlightColor(255, 255, 0);
+const QColor ButtonFrameColor(0, 0, 0);
+const QColor BoxColor(221, 221, 221);
+
+QFont ArialFont(int PixelSize, bool Bold = false) {
+  QFont Font(QStringLiteral("Arial"));
+  Font.setPixelSize(PixelSize);
+  Font.setBold(Bold);
+  return Font;
+}
+
+void SetColor(QWidget* Widget, QPalette::ColorRole Role, const QColor& Color) {
+  QPalette Palette = Widget->palette();
+  Palette.setColor(Role, Color);
+  Widget->setPalette(Palette);
+}
+
+QFrame* Panel(QWidget* Parent, const QRect& Geometry, const QColor& Color) {
+  auto* Result = new QFrame(Parent);
+  Result->setFrameShape(QFrame::NoFrame);
+  Result->setAutoFillBackground(true);
+  SetColor(Result, QPalette::Window, Color);
+  Result->setGeometry(Geometry);
+  return Result;
+}
+
+QLabel* Header(QWidget* Parent, const QString& Text) {
+  auto* Result = new QLabel(Text, Parent);
+  Result->setAlignment(Qt::AlignCenter);
+  Result->setAutoFillBackground(true);
+  Result->setFont(ArialFont(15, true));
+  SetColor(Result, QPalette::Window, HeaderColor);
+  SetColor(Result, QPalette::WindowText, Qt::white);
+  Result->setGeometry(4, 4, 238, 25);
+  return Result;
+}
+
+QLabel* Label(QWidget* Parent, const QRect& Geometry, const QString& Text,
+              Qt::Alignment Align = Qt::AlignLeft) {
+  auto* Result = new QLabel(Text, Parent);
+  Result->setAlignment(Align | Qt::AlignTop);
+  Result->setGeometry(Geometry);
+  return Result;
+}
+
+QLineEdit* EditBox(QWidget* Parent, const QRect& Geometry) {
+  auto* Result = new QLineEdit(Parent);
+  Result->setFont(ArialFont(13));
+  SetColor(Result, QPalette::Text, Qt::black);
+  Result->setGeometry(Geometry);
+  return Result;
+}
+
+// Fixed drop-down lists: no typed text, so the item index is never -1
+// through the operator.
+QComboBox* ComboBox(QWidget* Parent, const QRect& Geometry, const char* const* Items, int Count) {
+  auto* Result = new QComboBox(Parent);
+  Result->setEditable(false);
+  Result->setFont(ArialFont(13));
+  for (int i = 0; i < Count; ++i)
+    Result->addItem(QString::fromLatin1(Items[i]));
+  for (auto Role : {QPalette::Base, QPalette::Button, QPalette::Window})
+    SetColor(Result, Role, BoxColor);
+  for (auto Role : {QPalette::Text, QPalette::ButtonText, QPalette::WindowText})
+    SetColor(Result, Role, Qt::black);
+  Result->setGeometry(Geometry);
+  return Result;
+}
+
+std::int32_t PortNumber(const std::string& Text) {
+  std::int32_t Value = 0;
+  TryStrToInt(Text, Value);
+  return Value;
+}
+
+} // namespace
+
+void TWebBrowserNavigator::Navigate(const std::string& Address) {
+  if (FBrowser)
+    FBrowser->Navigate(Address);
+}
+
+TfrmVLogSettings::TfrmVLogSettings(QWidget* AOwner, TWebBrowser* ABrowser,
+                                   TVelaLogSettings* ASettings)
+    : QWidget(AOwner), TComponent(nullptr),
+      FOwnNavigator(std::make_unique<TWebBrowserNavigator>(ABrowser)), FSettings(ASettings),
+      FBrowser(FOwnNavigator.get()) {
+  Initialize();
+}
+
+TfrmVLogSettings::TfrmVLogSettings(QWidget* AOwner, TBrowserNavigator* ABrowser,
+                                   TVelaLogSettings* ASettings)
+    : QWidget(AOwner), TComponent(nullptr), FSettings(ASettings), FBrowser(ABrowser) {
+  Initialize();
+}
+
+TfrmVLogSettings::~TfrmVLogSettings() {
+  if (FCAT) {
+    FCAT->setOnRxData(TRxDataEvent());
+    FCAT.reset(); // stops the driver's port worker
+  }
+}
+
+void TfrmVLogSettings::Initialize() {
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+  setWindowTitle(QStringLiteral("VELA Log Settings"));
+  setObjectName(QStringLiteral("frmVLogSettings"));
+  BuildLayout();
+
+  Navigate(FSettings->strServerAddress());
+
+  FRadio = FSettings->Radio();
+  CreateCAT();
+
+  FComPortText = std::to_string(FCAT->ComPort());
+  FVirtualComPortText = std::to_string(FCAT->ComPort2());
+  FBaudRate = FSettings->BaudRate();
+
+  FedtCOM->setText(QString::fromStdString(FComPortText));
+  FedtVirtualCOM->setText(QString::fromStdString(FVirtualComPortText));
+  FcbxRadio->setCurrentIndex(FRadio);
+  // An ordinal without an item (the custom rate, or one beyond the list)
+  // selects none and is handed on unchanged.
+  FcbxBaudRate->setCurrentIndex(FBaudRate >= br110 && FBaudRate <= br256000 ? FBaudRate - 1 : -1);
+  FCheckBox1->setChecked(FCAT->Com2Enable());
+
+  // Connected only now: setting the initial items is not an operator's choice.
+  connect(FcbxRadio, &QComboBox::currentIndexChanged, this, &TfrmVLogSettings::cbxRadioChange);
+  connect(FcbxBaudRate, &QComboBox::currentIndexChanged, this,
+          &TfrmVLogSettings::cbxBaudRateChange);
+  UpdateCatStatus();
+}
+
+void TfrmVLogSettings::BuildLayout() {
+  constexpr int Extra = StatusLineHeight;
+  setFixedSize(ClientWidth, ClientHeight);
+  move(0, 0);
+  setFont(ArialFont(15));
+  setAutoFillBackground(true);
+  SetColor(this, QPalette::Window, FormColor);
+  SetColor(this, QPalette::WindowText, FormFontColor);
+  setMouseTracking(true);
+
+  auto Button = [this](QWidget* Parent, int Left, int Top, const QString& Caption) {
+    auto* Result = new TPanelButton(Parent, Caption);
+    Result->setGeometries(QRect(Left, Top, 78, 25), QRect(2, 2, 74, 21));
+    Result->setFrameColor(ButtonFrameColor);
+    Result->setFaceColor(ButtonFaceColor);
+    Result->setCaptionColor(ButtonCaptionColor);
+    Result->setHighlightColor(ButtonHighlightColor);
+    Result->setCaptionFont(ArialFont(13));
+    Result->setGroup(&FButtons);
+    return Result;
+  };
+  auto Group = [this](const QRect& Geometry) {
+    QFrame* Result = Panel(this, Geometry, GroupColor);
+    Result->setMouseTracking(true);
+    Result->installEventFilter(this);
+    return Result;
+  };
+
+  // Servers
+  QFrame* pnlServersBg = Group(QRect(12, 12, 246, 301 + Extra));
+  Header(pnlServersBg, QStringLiteral("Servers:"));
+  Label(pnlServersBg, QRect(4, 40, 95, 24), QStringLiteral("Server Address:"));
+  FedtServer = EditBox(pnlServersBg, QRect(4, 60, 238, 24));
+  FpnlAdd = Button(pnlServersBg, 84, 92, QStringLiteral("Add"));
+  FpnlRemove = Button(pnlServersBg, 164, 92, QStringLiteral("Remove"));
+  Label(pnlServersBg, QRect(4, 102, 95, 24), QStringLiteral("Server List:"));
+  FlbxServerList = new QListWidget(pnlServersBg);
+  FlbxServerList->setSelectionMode(QAbstractItemView::SingleSelection);
+  FlbxServerList->setFont(ArialFont(15));
+  FlbxServerList->setUniformItemSizes(true);
+  FlbxServerList->setStyleSheet(QStringLiteral("QListWidget::item { height: 17px; }"));
+  SetColor(FlbxServerList, QPalette::Base, BoxColor);
+  SetColor(FlbxServerList, QPalette::Text, Qt::black);
+  FlbxServerList->setGeometry(4, 120, 237, 177 + Extra);
+
+  // CAT settings, with the port status line below the radio type
+  QFrame* pnlCatsettingsBg = Group(QRect(268, 12, 246, 117 + Extra));
+  Header(pnlCatsettingsBg, QStringLiteral("CAT Settings"));
+  Label(pnlCatsettingsBg, QRect(0, 37, 95, 24), QStringLiteral("COM port:"), Qt::AlignRight);
+  FedtCOM = EditBox(pnlCatsettingsBg, QRect(101, 33, 45, 24));
+  Label(pnlCatsettingsBg, QRect(0, 59, 95, 24), QStringLiteral("Baud Rate:"), Qt::AlignRight);
+  FcbxBaudRate = ComboBox(pnlCatsettingsBg, QRect(101, 59, 140, 24), BaudRateItems, 15);
+  Label(pnlCatsettingsBg, QRect(0, 85, 95, 24), QStringLiteral("Radio Type:"), Qt::AlignRight);
+  FcbxRadio = ComboBox(pnlCatsettingsBg, QRect(101, 85, 140, 24), RadioItems, 6);
+  FlblCatStatus = Label(pnlCatsettingsBg, QRect(4, 113, 238, Extra), QString(), Qt::AlignHCenter);
+  FlblCatStatus->setFont(ArialFont(12));
+
+  // Virtual CAT
+  QFrame* pnlVirtualCatBg = Group(QRect(268, 142 + Extra, 246, 129));
+  Header(pnlVirtualCatBg, QStringLiteral("Virtual CAT"));
+  Label(pnlVirtualCatBg, QRect(4, 32, 238, 24), QStringLiteral("Forward transceiver data via"),
+        Qt::AlignHCenter);
+  Label(pnlVirtualCatBg, QRect(4, 48, 238, 24), QStringLiteral("virtaul COM port to other program"),
+        Qt::AlignHCenter);
+  Label(pnlVirtualCatBg, QRect(8, 72, 127, 24), QStringLiteral("Enable Virtual CAT:"),
+        Qt::AlignRight);
+  FCheckBox1 = new QCheckBox(pnlVirtualCatBg);
+  FCheckBox1->setGeometry(141, 72, 49, 17);
+  Label(pnlVirtualCatBg, QRect(8, 94, 127, 24), QStringLiteral("COM port:"), Qt::AlignRight);
+  FedtVirtualCOM = EditBox(pnlVirtualCatBg, QRect(141, 92, 45, 24));
+
+  // Buttons
+  QFrame* pnlButtons = Group(QRect(268, 280 + Extra, 246, 33));
+  FpnlCancel = Button(pnlButtons, 4, 4, QStringLiteral("Cancel"));
+  FpnlApply = Button(pnlButtons, 84, 4, QStringLiteral("Apply"));
+  FpnlOK = Button(pnlButtons, 164, 4, QStringLiteral("OK"));
+
+  QWidget* const TabOrder[] = {
+      FedtCOM,           FcbxRadio,          FcbxBaudRate,   FpnlCancel->Face(),
+      FpnlApply->Face(), FpnlOK->Face(),     FedtServer,     FlbxServerList,
+      FpnlAdd->Face(),   FpnlRemove->Face(), FedtVirtualCOM, FCheckBox1};
+  for (std::size_t i = 0; i + 1 < std::size(TabOrder); ++i)
+    setTabOrder(TabOrder[i], TabOrder[i + 1]);
+  FCheckBox1->setFocusPolicy(Qt::TabFocus);
+  for (QComboBox* Combo : {FcbxRadio, FcbxBaudRate})
+    Combo->setFocusPolicy(Qt::StrongFocus);
+
+  connect(FedtCOM, &QLineEdit::textChanged, this, &TfrmVLogSettings::edtCOMChange);
+  connect(FedtVirtualCOM, &QLineEdit::textChanged, this, &TfrmVLogSettings::edtVirtualCOMChange);
+  connect(FpnlApply, &TPanelButton::clicked, this, &TfrmVLogSettings::pnlApplyClick);
+  connect(FpnlOK, &TPanelButton::clicked, this, &TfrmVLogSettings::pnlOKClick);
+  connect(FpnlCancel, &TPanelButton::clicked, this, &TfrmVLogSettings::pnlCancelClick);
+  connect(FpnlAdd, &TPanelButton::clicked, this, &TfrmVLogSettings::pnlAddClick);
+  connect(FpnlRemove, &TPanelButton::clicked, this, &TfrmVLogSettings::pnlRemoveClick);
+  connect(FlbxServerList, &QListWidget::currentRowChanged, this,
+          [this](int) { lbxServerListClick(); });
+  connect(FlbxServerList, &QListWidget::itemClicked, this,
+          [this](QListWidgetItem*) { lbxServerListClick(); });
+}
+
+void TfrmVLogSettings::Navigate(const std::string& Address) {
+  FServerAddress = Address;
+  if (FBrowser)
+    FBrowser->Navigate(Address);
+}
+
+void TfrmVLogSettings::CreateCAT() {
+  // Every type beyond the list gets the last driver, which records its own
+  // type, so the choice held here follows what was created.
+  if (FRadio > rtIC7300)
+    FRadio = rtIC7300;
+  FCAT = CreateRadioDriver(FRadio, this, FSettings);
+  FCAT->setOnRxData(MakeMethod(this, &TfrmVLogSettings::CATRxData));
+}
+
+void TfrmVLogSettings::CATRxData(TObject* /*Sender*/, std::string Band, std::string Frequency,
+                                 std::string Mode) {
+  if (FOnRxData.Assigned())
+    FOnRxData(this, Band, Frequency, Mode);
+}
+
+void TfrmVLogSettings::FormShow() {
+  FedtServer->setText(QString::fromStdString(FSettings->strServerAddress()));
+  FFillingList = true;
+  FlbxServerList->clear();
+  for (std::int32_t i = 0; i < FSettings->intSeverListCount(); ++i)
+    FlbxServerList->addItem(QString::fromStdString(FSettings->strServerList(i)));
+  FlbxServerList->setCurrentRow(-1);
+  FFillingList = false;
+}
+
+void TfrmVLogSettings::PortBoxChange(QLineEdit* Box, std::string& LastAccepted) {
+  const std::string Text = Box->text().toStdString();
+  if (Text.empty())
+    return;
+  std::int32_t Value = 0;
+  if (!TryStrToInt(Text, Value)) {
+    // Setting the text runs this rule again on the restored text.
+    Box->setText(QString::fromStdString(LastAccepted));
+    return;
+  }
+  LastAccepted = Text;
+}
+
+void TfrmVLogSettings::edtCOMChange() {
+  PortBoxChange(FedtCOM, FComPortText);
+}
+
+void TfrmVLogSettings::edtVirtualCOMChange() {
+  PortBoxChange(FedtVirtualCOM, FVirtualComPortText);
+}
+
+void TfrmVLogSettings::cbxRadioChange(int Index) {
+  if (Index >= 0)
+    FRadio = static_cast<TRadioType>(Index);
+}
+
+void TfrmVLogSettings::cbxBaudRateChange(int Index) {
+  if (Index >= 0)
+    FBaudRate = static_cast<TBaudRate>(Index + 1);
+}
+
+void TfrmVLogSettings::pnlApplyClick() {
+  const std::string Address = FedtServer->text().toStdString();
+  if (!Address.empty())
+    FSettings->setStrServerAddress(Address);
+  else
+    FedtServer->setText(QString::fromStdString(FServerAddress));
+
+  const int Count = FlbxServerList->count();
+  FSettings->setIntSeverListCount(Count);
+  for (int i = 0; i < Count; ++i)
+    FSettings->setStrServerList(i, FlbxServerList->item(i)->text().toStdString());
+
+  // An unchanged address does not reload the page.
+  if (FSettings->strServerAddress() != FServerAddress)
+    Navigate(FSettings->strServerAddress());
+
+  if (Count == 0)
+    FormShow();
+
+  if (!FCAT || FCAT->Radio() != FRadio) {
+    if (FCAT) {
+      FCAT->setOnRxData(TRxDataEvent());
+      FCAT.reset(); // stops the old driver's worker before the new one opens the port
+    }
+    CreateCAT();
+  }
+
+  FCAT->ApplyPortSettings(PortNumber(FComPortText), PortNumber(FVirtualComPortText),
+                          FCheckBox1->isChecked(), FBaudRate);
+  UpdateCatStatus();
+}
+
+void TfrmVLogSettings::pnlOKClick() {
+  pnlApplyClick();
+  close();
+}
+
+void TfrmVLogSettings::pnlCancelClick() {
+  close();
+}
+
+void TfrmVLogSettings::pnlAddClick() {
+  const QString Text = FedtServer->text();
+  if (!Text.isEmpty())
+    FlbxServerList->addItem(Text);
+}
+
+void TfrmVLogSettings::pnlRemoveClick() {
+  const int Row = FlbxServerList->currentRow();
+  if (Row < 0 || !FlbxServerList->item(Row)->isSelected())
+    return;
+  FFillingList = true;
+  delete FlbxServerList->takeItem(Row);
+  FlbxServerList->setCurrentRow(-1);
+  FFillingList = false;
+  FedtServer->setText(QString::fromStdString(FSettings->strServerAddress()));
+}
+
+void TfrmVLogSettings::lbxServerListClick() {
+  if (FFillingList)
+    return;
+  const int Row = FlbxServerList->currentRow();
+  if (Row >= 0 && FlbxServerList->item(Row)->isSelected())
+    FedtServer->setText(FlbxServerList->item(Row)->text());
+}
+
+void TfrmVLogSettings::FormMouseMove() {
+  FButtons.ClearHighlight();
+}
+
+void TfrmVLogSettings::UpdateCatStatus() {
+  QString Text;
+  if (!FCAT) {
+    Text = QStringLiteral("no radio driver");
+  } else {
+    const std::string Name = "COM" + std::to_string(FCAT->ComPort());
+    const std::string Path = TCustomComPort::ResolvePortName(Name);
+    std::string Device = TCustomComPort::PortLinkTarget(Name);
+    if (Device.empty())
+      Device = Path;
+    const bool Open = FCAT->RadioPortConnected();
+    if (!Open && !QFileInfo::exists(QString::fromStdString(Path)))
+      Text = QString::fromStdString(Name) + QStringLiteral(": no such device");
+    else
+      Text = QString::fromStdString(Name) + QStringLiteral(" \u2192 ") +
+             QString::fromStdString(Device) + (Open ? QStringLiteral(": open") : ": not open");
+  }
+  FlblCatStatus->setToolTip(Text);
+  FlblCatStatus->setText(QFontMetrics(FlblCatStatus->font())
+                             .elidedText(Text, Qt::ElideMiddle, FlblCatStatus->width()));
+}
+
+void TfrmVLogSettings::showEvent(QShowEvent* Event) {
+  QWidget::showEvent(Event);
+  if (Event->spontaneous())
+    return;
+  FormShow();
+  UpdateCatStatus();
+  if (!focusWidget())
+    FedtCOM->setFocus(Qt::TabFocusReason);
+}
+
+void TfrmVLogSettings::mouseMoveEvent(QMouseEvent* Event) {
+  FormMouseMove();
+  QWidget::mouseMoveEvent(Event);
+}
+
+bool TfrmVLogSettings::eventFilter(QObject* Watched, QEvent* Event) {
+  if (Event->type() == QEvent::MouseMove)
+    FormMouseMove();
+  return QWidget::eventFilter(Watched, Event);
+}
+
+} // namespace vela

@@ -1,0 +1,156 @@
+// The settings dialog: the log server address and server list, the radio's
+// COM port, baud rate and type, and the Virtual CAT switch and port.
+//
+// Besides editing, the dialog owns the radio driver: it creates the driver for
+// the configured radio type, replaces it when Apply brings another type, hands
+// the port settings to it and passes its receive event on with itself as
+// Sender. It sends the browser to the log server address once at creation and
+// again whenever Apply changes the address. It is shown modeless; "OK",
+// "Cancel" and the close box only hide it.
+#pragma once
+
+#include <QWidget>
+#include <memory>
+#include <string>
+
+#include "cat/untCATinterface.h"
+#include "gui/untPanelButton.h"
+#include "platform/untComponent.h"
+#include "settings/untVelaLogSettings.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+
+namespace vela {
+
+class TWebBrowser;
+
+// What the dialog needs of a browser.
+class TBrowserNavigator {
+public:
+  virtual ~TBrowserNavigator() = default;
+  virtual void Navigate(const std::string& Address) = 0;
+};
+
+// The navigator over the main window's embedded browser.
+class TWebBrowserNavigator : public TBrowserNavigator {
+public:
+  explicit TWebBrowserNavigator(TWebBrowser* ABrowser) : FBrowser(ABrowser) {}
+  void Navigate(const std::string& Address) override;
+
+private:
+  TWebBrowser* FBrowser;
+};
+
+class TfrmVLogSettings : public QWidget, public TComponent {
+  Q_OBJECT
+public:
+  // The client area; the CAT group is one status line taller than the rest of
+  // the layout needs, and everything below it moves down by that much.
+  static constexpr int StatusLineHeight = 16;
+  static constexpr int ClientWidth = 526;
+  static constexpr int ClientHeight = 321 + StatusLineHeight;
+
+  // AOwner is the main window (the dialog is its own top-level window);
+  // neither the browser nor the store is owned.
+  TfrmVLogSettings(QWidget* AOwner, TWebBrowser* ABrowser, TVelaLogSettings* ASettings);
+  TfrmVLogSettings(QWidget* AOwner, TBrowserNavigator* ABrowser, TVelaLogSettings* ASettings);
+  ~TfrmVLogSettings() override;
+
+  TRxDataEvent OnRxData() const { return FOnRxData; }
+  void setOnRxData(const TRxDataEvent& Value) { FOnRxData = Value; }
+  // The current driver; exactly one exists for the dialog's whole life.
+  TCATInterface* CAT() const { return FCAT.get(); }
+
+  // The operator's pending choices.
+  const std::string& ComPortText() const { return FComPortText; }
+  const std::string& VirtualComPortText() const { return FVirtualComPortText; }
+  TBaudRate BaudRate() const { return FBaudRate; }
+  TRadioType Radio() const { return FRadio; }
+  // The address the browser was last sent to.
+  const std::string& ServerAddress() const { return FServerAddress; }
+
+  // The controls, for the main window's tests and screenshots.
+  QLineEdit* edtServer() const { return FedtServer; }
+  QListWidget* lbxServerList() const { return FlbxServerList; }
+  QLineEdit* edtCOM() const { return FedtCOM; }
+  QComboBox* cbxBaudRate() const { return FcbxBaudRate; }
+  QComboBox* cbxRadio() const { return FcbxRadio; }
+  QCheckBox* CheckBox1() const { return FCheckBox1; }
+  QLineEdit* edtVirtualCOM() const { return FedtVirtualCOM; }
+  QLabel* lblCatStatus() const { return FlblCatStatus; }
+  TPanelButton* pnlAdd() const { return FpnlAdd; }
+  TPanelButton* pnlRemove() const { return FpnlRemove; }
+  TPanelButton* pnlCancel() const { return FpnlCancel; }
+  TPanelButton* pnlApply() const { return FpnlApply; }
+  TPanelButton* pnlOK() const { return FpnlOK; }
+  TPanelButtonGroup& Buttons() { return FButtons; }
+
+  // The handlers; the buttons and boxes call them, and so may tests.
+  void FormShow();
+  void edtCOMChange();
+  void edtVirtualCOMChange();
+  void cbxRadioChange(int Index);
+  void cbxBaudRateChange(int Index);
+  // Throws the settings store's write error; the button shows it.
+  void pnlApplyClick();
+  void pnlOKClick();
+  void pnlCancelClick();
+  void pnlAddClick();
+  void pnlRemoveClick();
+  void lbxServerListClick();
+  void FormMouseMove();
+  // Rewrites the CAT group's status line from the driver's radio port.
+  void UpdateCatStatus();
+
+protected:
+  void showEvent(QShowEvent* Event) override;
+  void mouseMoveEvent(QMouseEvent* Event) override;
+  bool eventFilter(QObject* Watched, QEvent* Event) override;
+
+private:
+  void BuildLayout();
+  void Initialize();
+  void CreateCAT();
+  void CATRxData(TObject* Sender, std::string Band, std::string Frequency, std::string Mode);
+  void PortBoxChange(QLineEdit* Box, std::string& LastAccepted);
+  void Navigate(const std::string& Address);
+
+  std::unique_ptr<TBrowserNavigator> FOwnNavigator;
+  TRxDataEvent FOnRxData;
+  TVelaLogSettings* FSettings = nullptr;
+  TBrowserNavigator* FBrowser = nullptr;
+  std::string FServerAddress;
+  std::unique_ptr<TCATInterface> FCAT;
+  std::string FComPortText;
+  std::string FVirtualComPortText;
+  TBaudRate FBaudRate = br4800;
+  TRadioType FRadio = rtFlex;
+  // Set while the dialog itself changes the list, which is not a click.
+  bool FFillingList = false;
+
+  TPanelButtonGroup FButtons;
+  QLineEdit* FedtServer = nullptr;
+  QListWidget* FlbxServerList = nullptr;
+  QLineEdit* FedtCOM = nullptr;
+  QComboBox* FcbxBaudRate = nullptr;
+  QComboBox* FcbxRadio = nullptr;
+  QCheckBox* FCheckBox1 = nullptr;
+  QLineEdit* FedtVirtualCOM = nullptr;
+  QLabel* FlblCatStatus = nullptr;
+  TPanelButton* FpnlAdd = nullptr;
+  TPanelButton* FpnlRemove = nullptr;
+  TPanelButton* FpnlCancel = nullptr;
+  TPanelButton* FpnlApply = nullptr;
+  TPanelButton* FpnlOK = nullptr;
+};
+
+// The baud rates of the baud combo; item i is baud-rate ordinal i + 1.
+extern const char* const BaudRateItems[15];
+// The radio combo's items; item i is radio type i.
+extern const char* const RadioItems[6];
+
+} // namespace vela
