@@ -1,0 +1,438 @@
+// The driver base and the port worker, on real pseudo-terminals.
+#include "cat/untCATinterface.h"
+#include "cat/untCommPortThread.h"
+#include "common/PtyPair.h"
+#include "platform/untThread.h"
+#include "serial/CPort.h"
+#include "settings/untVelaLogSettings.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <vector>
+
+using namespace vela;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int Generous = 10000; // ms; an upper bound for events, never a duration check
+
+// A driver that records what the worker does with it. Its "protocol": every
+// reply is "F<frequency>M<mode>;"; the poll command is "P;".
+class TRecordingDriver : public TCATInterface {
+public:
+  TRecordingDriver(TVelaLogSettings* Settings, std::string Poll = "P;")
+      : TCATInterface(nullptr, Settings) {
+    FPollCommand = std::move(Poll);
+  }
+  ~TRecordingDriver() override { Terminating = true; }
+
+  void ParseReply(TObject*, std::string Data, int) override {
+    OnMainThread = OnMainThread && TThread::IsMainThread();
+    Received += Data;
+    size_t End;
+    while ((End = Received.find(';')) != std::string::npos) {
+      const std::string Reply = Received.substr(0, End);
+      Received.erase(0, End + 1);
+      const size_t M = Reply.find('M');
+      if (Reply.empty() || Reply[0] != 'F' || M == std::string::npos)
+        continue;
+      FFrequency = Reply.substr(1, M - 1);
+      FMode = Reply.substr(M + 1);
+      ++Replies;
+    }
+    AllBytes += Data;
+  }
+  void GetNextCommand(TObject* Sender, std::string& Command) override {
+    ++Asked;
+    if (ThrowNext) {
+      ThrowNext = false;
+      throw std::runtime_error("driver failed");
+    }
+    if (TerminateNext) {
+      TerminateNext = false;
+      static_cast<TThread*>(Sender)->Terminate();
+      Command = "NEVER;";
+      return;
+    }
+    if (!FFrequencyCommand.empty()) {
+      Command = FFrequencyCommand;
+      FFrequencyCommand.clear();
+    } else if (!FModeCommand.empty()) {
+      Command = FModeCommand;
+      FModeCommand.clear();
+    } else {
+      Command = FPollCommand;
+    }
+  }
+  void SetFrequency(std::string Frequency) override {
+    FrequencyCalls.push_back(Frequency);
+    FFrequencyCommand = "SF" + Frequency + ";";
+  }
+  void SetMode(std::string Mode) override {
+    ModeCalls.push_back(Mode);
+    FModeCommand = "SM" + Mode + ";";
+  }
+  void ResetState() override { Received.clear(); }
+
+  // Test access to the base's state.
+  void SetCurrent(std::string Frequency, std::string Mode) {
+    FFrequency = std::move(Frequency);
+    FMode = std::move(Mode);
+  }
+  const void* WorkerIdentity() const { return FPortThread.get(); }
+
+  std::string Received, AllBytes;
+  std::atomic<int> Asked{0};
+  int Replies = 0;
+  bool OnMainThread = true;
+  bool ThrowNext = false;
+  bool TerminateNext = false;
+  bool Terminating = false;
+  std::vector<std::string> FrequencyCalls, ModeCalls;
+};
+
+class CatTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    Dir = fs::temp_directory_path() /
+          ("vela-cat-" + std::to_string(::getpid()) + "-" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(Dir);
+    fs::create_directories(Dir / "ports");
+    TCustomComPort::SetPortsDir((Dir / "ports").string());
+    Settings = std::make_unique<TVelaLogSettings>(nullptr, (Dir / "VelaLog.ini").string());
+  }
+  void TearDown() override {
+    Settings.reset();
+    fs::remove_all(Dir);
+  }
+
+  // Links COMn to a pty pair's device.
+  void Link(int N, test::TPtyPair& Pty) {
+    const fs::path L = Dir / "ports" / ("com" + std::to_string(N));
+    fs::remove(L);
+    fs::create_symlink(Pty.SlavePath(), L);
+  }
+
+  void UsePorts(int Radio, int Virtual, bool Enable) {
+    Settings->setIntCommPort(Radio);
+    Settings->setIntCommPort2(Virtual);
+    Settings->setBlnComm2Enable(Enable);
+  }
+
+  // Reads from a pty master while serving the main thread, until Done(text)
+  // holds or the bound passes. Returns everything read.
+  static std::string CollectUntil(test::TPtyPair& Pty,
+                                  const std::function<bool(const std::string&)>& Done,
+                                  int TimeoutMs = Generous) {
+    std::string Text;
+    TThread::WaitWhileServing(
+        [&] {
+          char Buffer[4096];
+          ssize_t N;
+          while ((N = ::read(Pty.Master(), Buffer, sizeof(Buffer))) > 0)
+            Text.append(Buffer, static_cast<size_t>(N));
+          return Done(Text);
+        },
+        TimeoutMs);
+    return Text;
+  }
+  static std::string CollectFor(test::TPtyPair& Pty, int Ms) {
+    return CollectUntil(
+        Pty, [](const std::string&) { return false; }, Ms);
+  }
+  static bool ServeUntil(const std::function<bool()>& Done) {
+    return TThread::WaitWhileServing(Done, Generous);
+  }
+  static size_t Count(const std::string& Text, const std::string& Part) {
+    size_t N = 0;
+    for (size_t At = Text.find(Part); At != std::string::npos; At = Text.find(Part, At + 1))
+      ++N;
+    return N;
+  }
+  std::string IniText() const {
+    std::ifstream In(Dir / "VelaLog.ini");
+    std::stringstream S;
+    S << In.rdbuf();
+    return S.str();
+  }
+
+  fs::path Dir;
+  std::unique_ptr<TVelaLogSettings> Settings;
+};
+
+} // namespace
+
+TEST_F(CatTest, WorkerWritesTheDriversCommandEveryCycleAndRepliesReachTheParser) {
+  test::TPtyPair Radio;
+  Link(3, Radio);
+  UsePorts(3, 0, false);
+  TRecordingDriver Driver(Settings.get());
+  EXPECT_TRUE(Driver.RadioPortConnected());
+  const std::string Polls = CollectUntil(Radio, [](const std::string& T) { return T.size() >= 8; });
+  EXPECT_EQ(Polls.substr(0, 8), "P;P;P;P;");
+
+  // A reply with a zero byte, in two pieces, reaches the parser whole.
+  const std::string Reply("F14.0740M\0usb;", 14);
+  Radio.Send(Reply.substr(0, 5));
+  Radio.Send(Reply.substr(5));
+  ASSERT_TRUE(ServeUntil([&] { return Driver.AllBytes.size() >= Reply.size(); }));
+  EXPECT_EQ(Driver.AllBytes, Reply);
+  EXPECT_TRUE(Driver.OnMainThread);
+  EXPECT_EQ(Driver.Frequency(), "14.0740");
+}
+
+TEST_F(CatTest, BareInterfaceWritesNothing) {
+  test::TPtyPair Radio;
+  Link(3, Radio);
+  UsePorts(3, 0, false);
+  TCATInterface Bare(nullptr, Settings.get());
+  EXPECT_TRUE(Bare.RadioPortConnected());
+  EXPECT_EQ(CollectFor(Radio, 400), "");
+  Radio.Send("F1M2;");
+  EXPECT_EQ(CollectFor(Radio, 200), "");
+  EXPECT_EQ(Bare.Frequency(), "");
+}
+
+TEST_F(CatTest, MissingPortRaisesNothingAndStillConsumesPendingCommands) {
+  UsePorts(200, 0, false); // no ports/com200, no /dev/ttyS199
+  TRecordingDriver Driver(Settings.get());
+  EXPECT_FALSE(Driver.RadioPortConnected());
+  Driver.SetCurrent("7.0000", "CW");
+  Driver.TuneRadio("14.0740", "usb");
+  EXPECT_EQ(Driver.FrequencyCommand(), "SF14.0740;");
+  ASSERT_TRUE(ServeUntil([&] { return Driver.Asked >= 3; }));
+  EXPECT_EQ(Driver.FrequencyCommand(), "");
+  EXPECT_EQ(Driver.ModeCommand(), "");
+}
+
+TEST_F(CatTest, VirtualPortEqualToRadioPortFailsQuietlyAndPollingGoesOn) {
+  test::TPtyPair Radio;
+  Link(4, Radio);
+  UsePorts(4, 4, true);
+  TRecordingDriver Driver(Settings.get());
+  EXPECT_TRUE(Driver.RadioPortConnected());
+  const std::string Polls = CollectUntil(Radio, [](const std::string& T) { return T.size() >= 6; });
+  EXPECT_EQ(Polls.substr(0, 6), "P;P;P;");
+}
+
+TEST_F(CatTest, VirtualCatSwitchOffOpensNoSecondPort) {
+  test::TPtyPair Radio, Other;
+  Link(3, Radio);
+  Link(5, Other);
+  UsePorts(3, 5, false);
+  TRecordingDriver Driver(Settings.get());
+  CollectUntil(Radio, [](const std::string& T) { return T.size() >= 4; });
+  Other.Send("X;");
+  const std::string Polls = CollectFor(Radio, 300);
+  EXPECT_EQ(Polls.find('X'), std::string::npos);
+  // The port stays free for another program.
+  TComPort Probe;
+  Probe.setPort("COM5");
+  EXPECT_NO_THROW(Probe.Open());
+}
+
+TEST_F(CatTest, OtherProgramsBytesReplaceOnePollAndRepliesGoToWhoAsked) {
+  test::TPtyPair Radio, Other;
+  Link(3, Radio);
+  Link(6, Other);
+  UsePorts(3, 6, true);
+  TRecordingDriver Driver(Settings.get());
+  CollectUntil(Radio, [](const std::string& T) { return T.size() >= 4; });
+
+  // Pieces sent within one cycle go to the radio together, in order.
+  Other.Send("AB");
+  Other.Send("CD;");
+  const std::string Seen = CollectUntil(
+      Radio, [](const std::string& T) { return T.find("ABCD;") != std::string::npos; });
+  ASSERT_NE(Seen.find("ABCD;"), std::string::npos) << Seen;
+
+  // The radio answers the other program: the answer goes back to it only.
+  const int RepliesBefore = Driver.Replies;
+  Radio.Send("F7.0745MCW;");
+  std::string Back;
+  TThread::WaitWhileServing(
+      [&] {
+        char Buffer[256];
+        ssize_t N;
+        while ((N = ::read(Other.Master(), Buffer, sizeof(Buffer))) > 0)
+          Back.append(Buffer, static_cast<size_t>(N));
+        return Back.find("F7.0745MCW;") != std::string::npos;
+      },
+      Generous);
+  EXPECT_EQ(Back, "F7.0745MCW;");
+  EXPECT_EQ(Driver.Replies, RepliesBefore);
+
+  // The next poll's reply goes to the driver, not to the other program.
+  CollectUntil(Radio, [](const std::string& T) { return T.find("P;") != std::string::npos; });
+  Radio.Send("F14.0740Musb;");
+  ASSERT_TRUE(ServeUntil([&] { return Driver.Frequency() == "14.0740"; }));
+  char Buffer[256];
+  TThread::WaitWhileServing([] { return false; }, 300);
+  EXPECT_LT(::read(Other.Master(), Buffer, sizeof(Buffer)), 1);
+}
+
+TEST_F(CatTest, ARadioThatNeverFallsQuietIsStillPolled) {
+  test::TPtyPair Radio, Other;
+  Link(3, Radio);
+  Link(6, Other);
+  UsePorts(3, 6, true);
+  TRecordingDriver Driver(Settings.get());
+  CollectUntil(Radio, [](const std::string& T) { return T.size() >= 2; });
+  // Chatter every few milliseconds for a while: polls still go out.
+  std::string Seen;
+  TThread::WaitWhileServing(
+      [&] {
+        Radio.Send("z");
+        char Buffer[256];
+        ssize_t N;
+        while ((N = ::read(Radio.Master(), Buffer, sizeof(Buffer))) > 0)
+          Seen.append(Buffer, static_cast<size_t>(N));
+        return Count(Seen, "P;") >= 2;
+      },
+      Generous);
+  EXPECT_GE(Count(Seen, "P;"), 2u);
+}
+
+TEST_F(CatTest, TuneRadioRules) {
+  UsePorts(200, 0, false);
+  TRecordingDriver Driver(Settings.get());
+
+  // Before the first reply nothing happens, not even for the mode.
+  Driver.TuneRadio("14.0740", "usb");
+  EXPECT_TRUE(Driver.FrequencyCalls.empty());
+  EXPECT_TRUE(Driver.ModeCalls.empty());
+
+  Driver.SetCurrent("7.0745", "CW");
+  // An empty frequency marks the current one as "0"; the mode is not looked at.
+  Driver.TuneRadio("", "usb");
+  EXPECT_EQ(Driver.Frequency(), "0");
+  EXPECT_TRUE(Driver.ModeCalls.empty());
+
+  Driver.SetCurrent("7.0745", "CW");
+  Driver.TuneRadio("7.0745", "usb"); // only the mode differs
+  EXPECT_TRUE(Driver.FrequencyCalls.empty());
+  EXPECT_EQ(Driver.ModeCalls, std::vector<std::string>{"usb"});
+
+  Driver.TuneRadio("7.0745", "cw"); // letter case counts
+  EXPECT_EQ(Driver.ModeCalls.back(), "cw");
+
+  Driver.TuneRadio("14.0740", ""); // empty mode: only the frequency
+  EXPECT_EQ(Driver.FrequencyCalls, std::vector<std::string>{"14.0740"});
+  EXPECT_EQ(Driver.ModeCalls.size(), 2u);
+
+  Driver.TuneRadio("21.0740", "");
+  EXPECT_EQ(Driver.FrequencyCommand(), "SF21.0740;"); // the later one waits
+  EXPECT_EQ(Driver.Frequency(), "7.0745");            // unchanged until a reply
+}
+
+TEST_F(CatTest, PendingCommandSurvivesResetAndGoesOutFirst) {
+  test::TPtyPair Radio;
+  Link(3, Radio);
+  UsePorts(3, 0, false);
+  TRecordingDriver Driver(Settings.get());
+  Radio.Send("F7.0745MCW;");
+  ASSERT_TRUE(ServeUntil([&] { return Driver.Frequency() == "7.0745"; }));
+  Driver.TuneRadio("14.0740", "usb");
+  Driver.ResetCAT();
+  EXPECT_EQ(Driver.Frequency(), ""); // restart clears the current values
+  EXPECT_EQ(Driver.FrequencyCommand(), "SF14.0740;");
+  const std::string Seen = CollectUntil(
+      Radio, [](const std::string& T) { return T.find("SMusb;") != std::string::npos; });
+  const size_t F = Seen.find("SF14.0740;"), M = Seen.find("SMusb;");
+  ASSERT_NE(F, std::string::npos) << Seen;
+  ASSERT_NE(M, std::string::npos) << Seen;
+  EXPECT_LT(F, M);
+}
+
+TEST_F(CatTest, ApplyPortSettingsWritesAndRestartsOnlyOnChange) {
+  test::TPtyPair Radio;
+  Link(3, Radio);
+  UsePorts(3, 0, false);
+  Settings->setBaudRate(br4800);
+  TRecordingDriver Driver(Settings.get());
+  const std::string Before = IniText();
+  const void* Worker = Driver.WorkerIdentity();
+
+  Driver.ApplyPortSettings(3, 0, false, br4800);
+  EXPECT_EQ(IniText(), Before);
+  EXPECT_EQ(Driver.WorkerIdentity(), Worker);
+
+  Driver.ApplyPortSettings(3, 0, false, br9600);
+  EXPECT_NE(Driver.WorkerIdentity(), Worker);
+  EXPECT_EQ(Settings->BaudRate(), br9600);
+  TVelaLogSettings Reloaded(nullptr, (Dir / "VelaLog.ini").string());
+  EXPECT_EQ(Reloaded.BaudRate(), br9600);
+  EXPECT_EQ(Reloaded.intCommPort(), 3);
+  EXPECT_TRUE(Driver.RadioPortConnected());
+  const termios Line = Radio.SlaveTermios();
+  EXPECT_EQ(cfgetospeed(&Line), B9600);
+}
+
+TEST_F(CatTest, RestartsInARowAlwaysReopenThePort) {
+  test::TPtyPair Radio;
+  Link(3, Radio);
+  UsePorts(3, 0, false);
+  TRecordingDriver Driver(Settings.get());
+  for (int I = 0; I < 20; ++I) {
+    Driver.ResetCAT();
+    ASSERT_TRUE(Driver.RadioPortConnected()) << "restart " << I;
+  }
+  const std::string Polls = CollectUntil(Radio, [](const std::string& T) { return T.size() >= 4; });
+  EXPECT_EQ(Polls.substr(Polls.size() - 2), "P;");
+}
+
+TEST_F(CatTest, TerminateDuringTheSynchronisedCallWritesNothingAfterIt) {
+  test::TPtyPair Radio;
+  Link(3, Radio);
+  UsePorts(3, 0, false);
+  TRecordingDriver Driver(Settings.get());
+  CollectUntil(Radio, [](const std::string& T) { return T.size() >= 2; });
+  Driver.TerminateNext = true;
+  const std::string Seen = CollectFor(Radio, 500);
+  EXPECT_EQ(Seen.find("NEVER;"), std::string::npos);
+  // The worker has gone; a reset starts a new one that polls again.
+  Driver.ResetCAT();
+  EXPECT_NE(CollectUntil(Radio, [](const std::string& T) { return T.size() >= 2; }), "");
+}
+
+TEST_F(CatTest, WorkerEndedByADriverExceptionIsSafelyReplaced) {
+  test::TPtyPair Radio;
+  Link(3, Radio);
+  UsePorts(3, 0, false);
+  auto Driver = std::make_unique<TRecordingDriver>(Settings.get());
+  CollectUntil(Radio, [](const std::string& T) { return T.size() >= 2; });
+  Driver->ThrowNext = true;
+  // The worker ends and closes the port; the driver's reference stays safe.
+  ASSERT_TRUE(ServeUntil([&] { return !Driver->RadioPortConnected(); }));
+  Driver->ResetCAT();
+  EXPECT_TRUE(Driver->RadioPortConnected());
+  EXPECT_NE(CollectUntil(Radio, [](const std::string& T) { return T.size() >= 2; }), "");
+  Driver->ThrowNext = true;
+  ASSERT_TRUE(ServeUntil([&] { return !Driver->RadioPortConnected(); }));
+  Driver.reset(); // destruction after the worker ended by itself
+}
+
+TEST_F(CatTest, VanishingPortDoesNotCrashAndResetRecovers) {
+  auto Radio = std::make_unique<test::TPtyPair>();
+  Link(3, *Radio);
+  UsePorts(3, 0, false);
+  TRecordingDriver Driver(Settings.get());
+  CollectUntil(*Radio, [](const std::string& T) { return T.size() >= 2; });
+  Radio.reset(); // the adapter is pulled
+  const int Asked = Driver.Asked;
+  ASSERT_TRUE(ServeUntil([&] { return Driver.Asked >= Asked + 5; })); // worker keeps cycling
+  test::TPtyPair Back;
+  Link(3, Back);
+  Driver.ResetCAT();
+  EXPECT_TRUE(Driver.RadioPortConnected());
+  Back.Send("F3.5000Mlsb;");
+  EXPECT_TRUE(ServeUntil([&] { return Driver.Frequency() == "3.5000"; }));
+}
