@@ -147,6 +147,10 @@ void TIcomCATInterface::SetFrequency(std::string AFrequency) {
     return;
   const std::string Whole = AFrequency.substr(0, Dot);
   std::string Fraction = AFrequency.substr(Dot + 1);
+  // The fraction is digit positions: a hexadecimal prefix or a sign there
+  // ("14.x" would read as 14.0000) is no frequency.
+  if (Fraction.find_first_not_of("0123456789") != std::string::npos)
+    return;
   // The command carries 100 Hz at the finest; finer digits must be zeros.
   if (Fraction.size() > 4) {
     if (Fraction.find_first_not_of('0', 4) != std::string::npos)

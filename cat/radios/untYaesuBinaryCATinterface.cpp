@@ -98,11 +98,11 @@ bool TYaesuBinaryCATInterface::SplitFrequency(const std::string& Text, std::int3
     Fraction.resize(5);
   }
   Fraction.append(5 - Fraction.size(), '0');
-  const std::size_t Significant = Whole.find_first_not_of('0');
-  if (Significant != std::string::npos && Whole.size() - Significant > 3)
+  std::int32_t M = 0, F = 0;
+  if (!TryDecimalToInt(Whole, M) || !TryDecimalToInt(Fraction, F) || M > 999)
     return false; // 1000 MHz and above
-  Megahertz = Significant == std::string::npos ? 0 : std::stoi(Whole.substr(Significant));
-  TensOfHertz = std::stoi(Fraction);
+  Megahertz = M;
+  TensOfHertz = F;
   return true;
 }
 

@@ -1,0 +1,220 @@
+#include <gtest/gtest.h>
+
+#include "RadioTestSupport.h"
+#include "cat/radios/untIC7000CATinterface.h"
+#include "cat/radios/untIC7300CATinterface.h"
+
+using namespace vela;
+using namespace vela::test;
+
+namespace {
+
+template <class TDriver> class IcomTest : public ::testing::Test {
+protected:
+  // A frame from the radio to the controller CCh.
+  std::string FromRadio(std::initializer_list<int> Body) const {
+    std::string Frame = Bytes({0xFE, 0xFE, 0xCC, Address});
+    for (int B : Body)
+      Frame += static_cast<char>(B);
+    return Frame + '\xFD';
+  }
+  std::string ToRadio(std::initializer_list<int> Body) const {
+    std::string Frame = Bytes({0xFE, 0xFE, Address, 0xCC});
+    for (int B : Body)
+      Frame += static_cast<char>(B);
+    return Frame + '\xFD';
+  }
+
+  TDriverEnvironment Env;
+  std::unique_ptr<TDriver> Driver = Env.Create<TDriver>();
+  std::vector<TRxRecord>& Events = Env.Recorder.Events;
+  const int Address = TDriver::DefaultAddress;
+};
+
+using IcomRadios = ::testing::Types<TIC7000CATInterface, TIC7300CATInterface>;
+TYPED_TEST_SUITE(IcomTest, IcomRadios);
+
+} // namespace
+
+TYPED_TEST(IcomTest, ConstructionAndAlternatingPoll) {
+  auto& Driver = *this->Driver;
+  EXPECT_EQ(this->Env.Settings->Radio(), this->Address == 0x70 ? rtIC7000 : rtIC7300);
+  const std::string ReadFrequency = this->ToRadio({0x03});
+  const std::string ReadMode = this->ToRadio({0x04});
+  EXPECT_EQ(Driver.PollCommand(), ReadFrequency);
+  // The first poll reads the mode, then strict alternation...
+  EXPECT_EQ(NextCommand(Driver), ReadMode);
+  EXPECT_EQ(NextCommand(Driver), ReadFrequency);
+  EXPECT_EQ(NextCommand(Driver), ReadMode);
+  // ...undisturbed by set commands in between...
+  Driver.SetFrequency("7.0745");
+  Driver.SetMode("CW");
+  EXPECT_EQ(NextCommand(Driver), this->ToRadio({0x05, 0x00, 0x45, 0x07, 0x07, 0x00}));
+  EXPECT_EQ(NextCommand(Driver), this->ToRadio({0x06, 0x03}));
+  EXPECT_EQ(NextCommand(Driver), ReadFrequency);
+  // ...and by a restart of the worker.
+  Driver.ResetCAT();
+  EXPECT_EQ(NextCommand(Driver), ReadMode);
+}
+
+TYPED_TEST(IcomTest, FramesSplitTogetherEchoedAndForeign) {
+  auto& Driver = *this->Driver;
+  auto& Events = this->Events;
+  const std::string Frequency = this->FromRadio({0x03, 0x00, 0x45, 0x07, 0x07, 0x00});
+  Feed(Driver, Frequency.substr(0, 6));
+  EXPECT_TRUE(Events.empty());
+  Feed(Driver, Frequency.substr(6));
+  ASSERT_EQ(Events.size(), 1u);
+  EXPECT_EQ(Events[0].Sender, &Driver);
+  EXPECT_EQ(Events[0].Frequency, "7.0745");
+  EXPECT_EQ(Events[0].Band, "40m");
+  EXPECT_EQ(Events[0].Mode, "");
+
+  // Two frames in one call: one event each.
+  Feed(Driver,
+       this->FromRadio({0x04, 0x01, 0x01}) + this->FromRadio({0x03, 0x00, 0x00, 0x50, 0x45, 0x01}));
+  ASSERT_EQ(Events.size(), 3u);
+  EXPECT_EQ(Events[1].Mode, "usb");
+  EXPECT_EQ(Events[2].Frequency, "145.5000");
+  EXPECT_EQ(Events[2].Band, "2m");
+
+  const int Other = this->Address == 0x70 ? 0x94 : 0x70;
+  const std::string Ignored[] = {
+      // The echo of our own commands (source CCh).
+      this->ToRadio({0x03}),
+      this->ToRadio({0x04}),
+      this->ToRadio({0x05, 0x00, 0x00, 0x00, 0x14, 0x00}),
+      // Another radio's address.
+      Bytes({0xFE, 0xFE, 0xCC, Other, 0x03, 0x00, 0x00, 0x40, 0x07, 0x14, 0x00, 0xFD}),
+      // Three FEh bytes: the third is taken as the destination.
+      Bytes({0xFE, 0xFE, 0xFE, 0xCC, this->Address, 0x04, 0x03, 0xFD}),
+      // OK, NG, transceive broadcasts, no preamble, no command, short frames.
+      this->FromRadio({0xFB}),
+      this->FromRadio({0xFA}),
+      this->FromRadio({0x00, 0x00, 0x00, 0x40, 0x07, 0x14, 0x00}),
+      Bytes({0xCC, this->Address, 0x04, 0x03, 0xFD}),
+      this->FromRadio({}),
+      Bytes({0xFE, 0xFE, 0xCC, 0xFD}),
+      this->FromRadio({0x03, 0x00, 0x00, 0x40}), // fewer than five data bytes
+      this->FromRadio({0x04}),
+      // Longer than any reply.
+      this->FromRadio(
+          {0x03, 0, 0, 0x40, 0x07, 0x14, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}),
+  };
+  for (const std::string& Frame : Ignored)
+    Feed(Driver, Frame);
+  EXPECT_EQ(Events.size(), 3u);
+  EXPECT_EQ(Driver.Frequency(), "145.5000");
+  EXPECT_EQ(Driver.Mode(), "usb");
+
+  // A reply to another controller (any destination) counts like our own.
+  Feed(Driver, Bytes({0xFE, 0xFE, 0xE0, this->Address, 0x04, 0x03, 0x02, 0xFD}));
+  ASSERT_EQ(Events.size(), 4u);
+  EXPECT_EQ(Events[3].Mode, "CW");
+}
+
+TYPED_TEST(IcomTest, ModeBytes) {
+  auto& Driver = *this->Driver;
+  auto& Events = this->Events;
+  const char* Expected[] = {"lsb", "usb", "AM", "CW", "Digi", "FM", "FM", "CW", "Digi"};
+  Feed(Driver, this->FromRadio({0x04, 0x08, 0x01})); // start from a mode that differs
+  for (int Byte = 0; Byte <= 8; ++Byte) {
+    const std::size_t Before = Events.size();
+    Feed(Driver, this->FromRadio({0x04, Byte, 0x01}));
+    // Only 06h after 05h is no change; every other byte raises an event.
+    EXPECT_EQ(Events.size(), Before + (Byte == 6 ? 0 : 1)) << Byte;
+    EXPECT_EQ(Events.back().Mode, Expected[Byte]) << Byte;
+    EXPECT_EQ(Driver.Mode(), Expected[Byte]) << Byte;
+  }
+  // A byte without a name: empty as the first mode frame of a call, the
+  // previous frame's mode later in the same call.
+  Feed(Driver, this->FromRadio({0x04, 0x09, 0x01}));
+  EXPECT_EQ(Driver.Mode(), "");
+  Feed(Driver, this->FromRadio({0x04, 0x03, 0x01}) + this->FromRadio({0x04, 0x17, 0x01}));
+  EXPECT_EQ(Driver.Mode(), "CW");
+}
+
+TYPED_TEST(IcomTest, ReportingRuleAndSmallFrequencies) {
+  auto& Driver = *this->Driver;
+  auto& Events = this->Events;
+  Feed(Driver, this->FromRadio({0x03, 0x00, 0x00, 0x74, 0x14, 0x00}));
+  ASSERT_EQ(Events.size(), 1u);
+  Feed(Driver, this->FromRadio({0x03, 0x99, 0x00, 0x74, 0x14, 0x00})); // 1 Hz digits dropped
+  EXPECT_EQ(Events.size(), 1u);
+
+  // A mode change while a command waits is stored but not reported; the
+  // same frequency afterwards raises nothing either.
+  Driver.SetFrequency("7.0745");
+  Feed(Driver, this->FromRadio({0x04, 0x03, 0x01}));
+  EXPECT_EQ(Events.size(), 1u);
+  EXPECT_EQ(Driver.Mode(), "CW");
+  NextCommand(Driver);
+  Feed(Driver, this->FromRadio({0x03, 0x00, 0x00, 0x74, 0x14, 0x00}));
+  EXPECT_EQ(Events.size(), 1u);
+
+  // Below 1 MHz the text begins with the dot; below 100 kHz it keeps the
+  // zeros its four decimals need.
+  Feed(Driver, this->FromRadio({0x03, 0x00, 0x00, 0x50, 0x00, 0x00}));
+  ASSERT_EQ(Events.size(), 2u);
+  EXPECT_EQ(Events[1].Frequency, ".5000");
+  EXPECT_EQ(Events[1].Mode, "CW");
+  Feed(Driver, this->FromRadio({0x03, 0x00, 0x75, 0x04, 0x00, 0x00}));
+  EXPECT_EQ(Events.back().Frequency, ".0475");
+  EXPECT_EQ(Events.back().Band, "160m");
+}
+
+TYPED_TEST(IcomTest, SetCommands) {
+  auto& Driver = *this->Driver;
+  const struct {
+    const char* Text;
+    std::string Frame; // empty: none built
+  } Frequencies[] = {
+      {"7.0745", this->ToRadio({0x05, 0x00, 0x45, 0x07, 0x07, 0x00})},
+      {"14.25", this->ToRadio({0x05, 0x00, 0x00, 0x25, 0x14, 0x00})},
+      {"145.5000", this->ToRadio({0x05, 0x00, 0x00, 0x50, 0x45, 0x01})},
+      {"1296.1", this->ToRadio({0x05, 0x00, 0x00, 0x10, 0x96, 0x12})},
+      {"14.074000", this->ToRadio({0x05, 0x00, 0x40, 0x07, 0x14, 0x00})},
+      {"14", ""},
+      {".5000", ""},
+      {"14.07401", ""},
+      {"-7.0745", ""},
+      {"10000.0", ""},
+      {"14.x", ""},
+      {"14.$10", ""},
+      {"14.-1", ""},
+      {"", ""},
+  };
+  for (const auto& Case : Frequencies) {
+    Driver.SetFrequency(Case.Text);
+    EXPECT_EQ(Driver.FrequencyCommand(), Case.Frame) << Case.Text;
+    NextCommand(Driver);
+  }
+  const struct {
+    const char* Text;
+    int Byte; // -1: none built
+  } Modes[] = {
+      {"lsb", 0x00}, {"usb", 0x01}, {"AM", 0x02}, {"CW", 0x03}, {"Digi", 0x04},
+      {"FM", 0x05},  {"LSB", -1},   {"Cw", -1},   {"", -1},
+  };
+  for (const auto& Case : Modes) {
+    Driver.SetMode(Case.Text);
+    EXPECT_EQ(Driver.ModeCommand(), Case.Byte < 0 ? "" : this->ToRadio({0x06, Case.Byte}))
+        << Case.Text;
+    NextCommand(Driver);
+  }
+  // A newer command replaces a waiting one.
+  Driver.SetFrequency("14.25");
+  Driver.SetFrequency("7.0745");
+  EXPECT_EQ(NextCommand(Driver), this->ToRadio({0x05, 0x00, 0x45, 0x07, 0x07, 0x00}));
+}
+
+TYPED_TEST(IcomTest, ReceiveBufferStaysBounded) {
+  auto& Driver = *this->Driver;
+  Feed(Driver, std::string(1 << 20, '\xFE'));
+  EXPECT_LE(Driver.RxBuffer().size(), MaxPendingRxBytes);
+  Feed(Driver, this->FromRadio({0x03, 0x00, 0x00, 0x74, 0x14, 0x00}));
+  // The flood's FEh bytes run into the next frame's preamble: that frame
+  // is lost, the one after it is read.
+  Feed(Driver, this->FromRadio({0x03, 0x00, 0x40, 0x07, 0x14, 0x00}));
+  EXPECT_EQ(Driver.Frequency(), "14.0740");
+}

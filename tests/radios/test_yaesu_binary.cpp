@@ -1,0 +1,396 @@
+#include <gtest/gtest.h>
+
+#include "RadioTestSupport.h"
+#include "cat/radios/untFT100DCATinterface.h"
+#include "cat/radios/untFT897DCATinterface.h"
+
+using namespace vela;
+using namespace vela::test;
+
+namespace {
+
+// FT-100D: 32 bytes per status request; the first 16 are the status block
+// (frequency word in 1.25 Hz steps at elements 1 to 4, mode at 5). The
+// second half is filled with a different, plausible block so that decoding
+// the wrong half shows.
+std::string FT100DStatus(std::uint32_t Word, int ModeByte) {
+  std::string Reply(32, '\0');
+  auto Put = [&](std::size_t At, std::uint32_t W, int M) {
+    Reply[At + 1] = static_cast<char>(W >> 24);
+    Reply[At + 2] = static_cast<char>(W >> 16);
+    Reply[At + 3] = static_cast<char>(W >> 8);
+    Reply[At + 4] = static_cast<char>(W);
+    Reply[At + 5] = static_cast<char>(M);
+  };
+  Put(0, Word, ModeByte);
+  Put(16, 3600000u * 80u / 100u, 0x04);
+  return Reply;
+}
+std::string FT100DAt(std::int32_t Count, int ModeByte) {
+  return FT100DStatus(static_cast<std::uint32_t>(Count) * 80u, ModeByte);
+}
+
+// FT-897D: four BCD frequency bytes in 10 Hz (most significant first), mode.
+std::string FT897DAt(std::int32_t Count, int ModeByte) {
+  const std::int32_t Tens = Count * 10;
+  auto Bcd = [](std::int32_t V) { return static_cast<char>(16 * (V / 10) + V % 10); };
+  return {Bcd(Tens / 1000000 % 100), Bcd(Tens / 10000 % 100), Bcd(Tens / 100 % 100),
+          Bcd(Tens % 100), static_cast<char>(ModeByte)};
+}
+
+struct FT100DTraits {
+  using TDriver = TFT100DCATInterface;
+  static std::string At(std::int32_t Count, int Mode) { return FT100DAt(Count, Mode); }
+  static constexpr int Usb = 0x01, Cw = 0x02;
+};
+struct FT897DTraits {
+  using TDriver = TFT897DCATInterface;
+  static std::string At(std::int32_t Count, int Mode) { return FT897DAt(Count, Mode); }
+  static constexpr int Usb = 0x01, Cw = 0x02;
+};
+
+template <class TTraits> class YaesuBinaryTest : public ::testing::Test {
+protected:
+  YaesuBinaryTest() {
+    Driver->setNowMs([this] { return Now; });
+  }
+  // Bytes that arrive at the current clock time.
+  void At(std::int64_t Ms, const std::string& Data) {
+    Now = Ms;
+    Feed(*Driver, Data);
+  }
+
+  TDriverEnvironment Env;
+  std::unique_ptr<typename TTraits::TDriver> Driver = Env.Create<typename TTraits::TDriver>();
+  std::vector<TRxRecord>& Events = Env.Recorder.Events;
+  std::int64_t Now = 1000;
+};
+
+using BinaryRadios = ::testing::Types<FT100DTraits, FT897DTraits>;
+TYPED_TEST_SUITE(YaesuBinaryTest, BinaryRadios);
+
+} // namespace
+
+TYPED_TEST(YaesuBinaryTest, SplitRepliesSeveralPerCallAndNoRepeats) {
+  auto& Events = this->Events;
+  auto& Driver = *this->Driver;
+  const std::string A = TypeParam::At(140740, TypeParam::Usb);
+  const std::string B = TypeParam::At(70745, TypeParam::Cw);
+  Feed(Driver, A.substr(0, 2));
+  Feed(Driver, A.substr(2, A.size() - 3));
+  EXPECT_TRUE(Events.empty());
+  Feed(Driver, A.substr(A.size() - 1));
+  ASSERT_EQ(Events.size(), 1u);
+  EXPECT_EQ(Events[0].Sender, &Driver);
+  EXPECT_EQ(Events[0].Frequency, "14.0740");
+  EXPECT_EQ(Events[0].Band, "20m");
+  EXPECT_EQ(Events[0].Mode, "usb");
+
+  Feed(Driver, A); // identical: nothing
+  EXPECT_EQ(Events.size(), 1u);
+  Feed(Driver, B + A); // two replies, each with its own changed flag
+  ASSERT_EQ(Events.size(), 3u);
+  EXPECT_EQ(Events[1].Frequency, "7.0745");
+  EXPECT_EQ(Events[1].Band, "40m");
+  EXPECT_EQ(Events[1].Mode, "CW");
+  EXPECT_EQ(Events[2].Frequency, "14.0740");
+
+  // Count limits what is read, never past Data; zero or less reads nothing.
+  Driver.ParseReply(nullptr, B, 0);
+  Driver.ParseReply(nullptr, B, -5);
+  Driver.ParseReply(nullptr, B.substr(0, 1), 1000);
+  EXPECT_EQ(Driver.ByteCount(), 1);
+}
+
+TYPED_TEST(YaesuBinaryTest, EachSetCommandHandedOutLengthensTheNextReplyByOneByte) {
+  auto& Events = this->Events;
+  auto& Driver = *this->Driver;
+  const std::string A = TypeParam::At(140740, TypeParam::Usb);
+  const std::string Poll = Driver.PollCommand();
+  ASSERT_EQ(Poll.size(), 5u);
+  EXPECT_EQ(NextCommand(Driver), Poll);
+  EXPECT_EQ(Driver.ByteCount(), 0);
+
+  Driver.SetFrequency("7.0745");
+  Driver.SetMode("CW");
+  const std::string FrequencyCommand = Driver.FrequencyCommand();
+  const std::string ModeCommand = Driver.ModeCommand();
+  EXPECT_EQ(NextCommand(Driver), FrequencyCommand);
+  EXPECT_EQ(NextCommand(Driver), ModeCommand);
+  EXPECT_EQ(NextCommand(Driver), Poll);
+  EXPECT_EQ(Driver.ByteCount(), -2);
+
+  // Two acknowledgement bytes, then the reply, all without a pause: as many
+  // bytes as a reply has do not complete it.
+  Feed(Driver, std::string(2, '\x06') + A.substr(0, A.size() - 2));
+  EXPECT_TRUE(Events.empty());
+  Feed(Driver, A.substr(A.size() - 2, 1));
+  EXPECT_TRUE(Events.empty());
+  Feed(Driver, A.substr(A.size() - 1));
+  ASSERT_EQ(Events.size(), 1u);
+  EXPECT_EQ(Events[0].Frequency, "14.0740");
+  EXPECT_EQ(Events[0].Mode, "usb");
+}
+
+TYPED_TEST(YaesuBinaryTest, ASilenceOnTheLineRecoversFromFramingFaults) {
+  auto& Events = this->Events;
+  auto& Driver = *this->Driver;
+  const std::string A = TypeParam::At(140740, TypeParam::Usb);
+  const std::string B = TypeParam::At(70745, TypeParam::Cw);
+  const std::string C = TypeParam::At(1443000, TypeParam::Usb);
+  auto Expect = [&](const char* Frequency, const char* Mode) {
+    ASSERT_FALSE(Events.empty());
+    EXPECT_EQ(Events.back().Frequency, Frequency);
+    EXPECT_EQ(Events.back().Mode, Mode);
+  };
+  EXPECT_EQ(Driver.SilenceMs(), 20); // 4800 baud: three byte-times are less than 20 ms
+
+  // A lost byte: the partial reply is dropped when the next one starts.
+  this->At(1000, A.substr(1));
+  this->At(1100, B);
+  Expect("7.0745", "CW");
+
+  // An extra byte after a reply.
+  this->At(1200, A + std::string(1, '\x55'));
+  Expect("14.0740", "usb");
+  this->At(1300, B);
+  Expect("7.0745", "CW");
+
+  // An acknowledgement the radio did not send.
+  Driver.SetFrequency("14.0740");
+  EXPECT_FALSE(NextCommand(Driver).empty());
+  this->At(1400, C);
+  Expect("144.3000", "usb");
+
+  // An acknowledgement that did come, and a reply after it: the same values
+  // as counting alone gives.
+  Driver.SetMode("CW");
+  NextCommand(Driver);
+  this->At(1410, std::string(1, '\0'));
+  this->At(1500, B);
+  Expect("7.0745", "CW");
+
+  // Pieces of one reply closer together than the silence stay one reply.
+  const std::size_t Before = Events.size();
+  this->At(1600, A.substr(0, 3));
+  this->At(1615, A.substr(3));
+  ASSERT_EQ(Events.size(), Before + 1);
+  Expect("14.0740", "usb");
+}
+
+TYPED_TEST(YaesuBinaryTest, SilenceGrowsWithSlowBaudRates) {
+  auto& Driver = *this->Driver;
+  Driver.ApplyPortSettings(AbsentPort, 0, false, br300);
+  EXPECT_EQ(Driver.SilenceMs(), 110); // 3 bytes of 11 bits at 300 baud
+  Driver.ApplyPortSettings(AbsentPort, 0, false, br110);
+  EXPECT_EQ(Driver.SilenceMs(), 300);
+  Driver.ApplyPortSettings(AbsentPort, 0, false, br115200);
+  EXPECT_EQ(Driver.SilenceMs(), 20);
+}
+
+TYPED_TEST(YaesuBinaryTest, AMegabyteOfNoiseCostsNoMemoryAndNoCrash) {
+  auto& Driver = *this->Driver;
+  std::string Noise(1 << 20, '\0');
+  for (std::size_t I = 0; I < Noise.size(); ++I)
+    Noise[I] = static_cast<char>(I * 131 + (I >> 7));
+  Feed(Driver, Noise);
+  this->At(5000, TypeParam::At(140740, TypeParam::Usb));
+  ASSERT_FALSE(this->Events.empty());
+  EXPECT_EQ(this->Events.back().Frequency, "14.0740");
+}
+
+namespace {
+
+class FT100DTest : public YaesuBinaryTest<FT100DTraits> {};
+class FT897DTest : public YaesuBinaryTest<FT897DTraits> {};
+
+std::string Hex(const std::string& Bytes) {
+  static const char Digits[] = "0123456789ABCDEF";
+  std::string Text;
+  for (unsigned char B : Bytes) {
+    if (!Text.empty())
+      Text += ' ';
+    Text += Digits[B >> 4];
+    Text += Digits[B & 15];
+  }
+  return Text;
+}
+
+} // namespace
+
+TEST_F(FT100DTest, ConstructionRecordsTheRadioAndPollsStatus) {
+  EXPECT_EQ(Env.Settings->Radio(), rtFT100D);
+  EXPECT_EQ(Hex(NextCommand(*Driver)), "00 00 00 00 10");
+}
+
+TEST_F(FT100DTest, DecodesTheFirstBlockOfEachStatusReply) {
+  const struct {
+    std::uint32_t Word;
+    int Mode;
+    const char* Frequency;
+    const char* Band;
+    const char* ModeText;
+  } Cases[] = {
+      {0x00ABCD40, 0x01, "14.0740", "20m", "usb"}, // 14.074 MHz in 1.25 Hz steps
+      {70745 * 80, 0x00, "7.0745", "40m", "lsb"},
+      {1443000 * 80 + 79, 0x02, "144.3000", "2m", "CW"}, // rounded down
+      {4321000 * 80, 0x03, "432.1000", "70cm", "CW"},
+      {501250 * 80, 0x04, "50.1250", "6m", "AM"},
+      {140740 * 80, 0x05, "14.0740", "20m", "Digi"},
+      {140740 * 80, 0x06, "14.0740", "20m", "FM"},
+      {70745 * 80, 0x07, "7.0745", "40m", "FM"},
+      {70745 * 80, 0x32, "7.0745", "40m", "CW"}, // high nibble ignored
+      {475 * 80, 0x01, ".0475", "160m", "usb"},
+      {0xFFFFFFB0, 0x01, "-.0001", "", "usb"}, // top bit set: negative
+  };
+  for (const auto& Case : Cases) {
+    const std::size_t Before = Events.size();
+    Feed(*Driver, FT100DStatus(Case.Word, Case.Mode));
+    ASSERT_EQ(Events.size(), Before + 1) << Case.Word;
+    EXPECT_EQ(Events.back().Frequency, Case.Frequency);
+    EXPECT_EQ(Events.back().Band, Case.Band);
+    EXPECT_EQ(Events.back().Mode, Case.ModeText);
+  }
+}
+
+TEST_F(FT100DTest, ModeValuesWithoutNameKeepTheModeOfTheCall) {
+  Feed(*Driver, FT100DAt(140740, 0x01));
+  // 8 to 15 in the first block of a call: the empty mode.
+  Feed(*Driver, FT100DAt(140740, 0x09));
+  ASSERT_EQ(Events.size(), 2u);
+  EXPECT_EQ(Events[1].Mode, "");
+  // Later in the same call: the mode of the block before it.
+  Feed(*Driver, FT100DAt(70745, 0x02) + FT100DAt(140740, 0x0F));
+  ASSERT_EQ(Events.size(), 4u);
+  EXPECT_EQ(Events[3].Mode, "CW");
+}
+
+TEST_F(FT100DTest, ARadioSendingSixteenBytesPerRequestDecodesToo) {
+  const std::string Block = FT100DAt(140740, 0x01).substr(0, 16);
+  Feed(*Driver, Block);
+  Feed(*Driver, Block);
+  ASSERT_EQ(Events.size(), 1u);
+  EXPECT_EQ(Events[0].Frequency, "14.0740");
+}
+
+TEST_F(FT100DTest, SetCommands) {
+  const struct {
+    const char* Text;
+    const char* Bytes; // empty: none built
+  } Frequencies[] = {
+      {"14.0740", "00 74 40 01 0A"},
+      {"7.0745", "50 74 70 00 0A"},
+      {"144.3", "00 00 43 14 0A"},
+      {"14.07400", "00 74 40 01 0A"},
+      {"999.99999", "99 99 99 99 0A"},
+      {"0.00001", "01 00 00 00 0A"},
+      {"14", ""},
+      {".5", ""},
+      {"14.x", ""},
+      {"-7.0745", ""},
+      {"1000.0", ""},
+      {"14.074001", ""},
+      {"14.07-4", ""},
+      {"$E.0740", ""},
+  };
+  for (const auto& Case : Frequencies) {
+    Driver->SetFrequency(Case.Text);
+    EXPECT_EQ(Hex(Driver->FrequencyCommand()), Case.Bytes) << Case.Text;
+    NextCommand(*Driver);
+  }
+  const struct {
+    const char* Text;
+    const char* Bytes;
+  } Modes[] = {
+      {"lsb", "00 00 00 00 0C"},
+      {"usb", "00 00 00 01 0C"},
+      {"CW", "00 00 00 02 0C"},
+      {"FM", "00 00 00 06 0C"},
+      {"AM", "00 00 00 04 0C"},
+      {"Digi", "00 00 00 05 0C"},
+      {"am", ""},
+      {"LSB", ""},
+  };
+  for (const auto& Case : Modes) {
+    Driver->SetMode(Case.Text);
+    EXPECT_EQ(Hex(Driver->ModeCommand()), Case.Bytes) << Case.Text;
+    NextCommand(*Driver);
+  }
+}
+
+TEST_F(FT897DTest, ConstructionRecordsTheRadioAndPollsFrequencyAndMode) {
+  EXPECT_EQ(Env.Settings->Radio(), rtFT897D);
+  EXPECT_EQ(Hex(NextCommand(*Driver)), "00 00 00 00 03");
+}
+
+TEST_F(FT897DTest, DecodesReplies) {
+  const struct {
+    std::string Reply;
+    const char* Frequency;
+    const char* Band;
+    const char* Mode;
+  } Cases[] = {
+      {Bytes({0x01, 0x40, 0x74, 0x00, 0x01}), "14.0740", "20m", "usb"},
+      {Bytes({0x00, 0x70, 0x74, 0x56, 0x03}), "7.0745", "40m", "CW"},
+      {Bytes({0x14, 0x43, 0x00, 0x00, 0x08}), "144.3000", "2m", "FM"},
+      {Bytes({0x43, 0x21, 0x00, 0x00, 0x0A}), "432.1000", "70cm", "Digi"},
+      {Bytes({0x00, 0x70, 0x74, 0x50, 0x00}), "7.0745", "40m", "lsb"},
+      {Bytes({0x00, 0x70, 0x74, 0x50, 0x02}), "7.0745", "40m", "CW"},
+      {Bytes({0x00, 0x70, 0x74, 0x50, 0x04}), "7.0745", "40m", "AM"},
+      {Bytes({0x00, 0x70, 0x74, 0x50, 0x06}), "7.0745", "40m", "FM"},
+      {Bytes({0x00, 0x70, 0x74, 0x50, 0x0C}), "7.0745", "40m", "Digi"},
+      {Bytes({0x00, 0x70, 0x74, 0x50, 0x82}), "7.0745", "40m", "CW"}, // narrow CW
+      {Bytes({0x00, 0x70, 0x74, 0x50, 0x88}), "7.0745", "40m", "FM"}, // narrow FM
+      {Bytes({0x00, 0x00, 0x47, 0x50, 0x01}), ".0475", "160m", "usb"},
+  };
+  for (const auto& Case : Cases) {
+    const std::size_t Before = Events.size();
+    Feed(*Driver, Case.Reply);
+    ASSERT_EQ(Events.size(), Before + 1) << Hex(Case.Reply);
+    EXPECT_EQ(Events.back().Frequency, Case.Frequency);
+    EXPECT_EQ(Events.back().Band, Case.Band);
+    EXPECT_EQ(Events.back().Mode, Case.Mode);
+  }
+  // A byte without a name as the first reply of a call: the empty mode.
+  Feed(*Driver, Bytes({0x00, 0x70, 0x74, 0x50, 0x05}));
+  EXPECT_EQ(Events.back().Mode, "");
+}
+
+TEST_F(FT897DTest, SetCommands) {
+  const struct {
+    const char* Text;
+    const char* Bytes;
+  } Frequencies[] = {
+      {"14.0740", "01 40 74 00 01"},
+      {"7.0745", "00 70 74 50 01"},
+      {"144.3", "14 43 00 00 01"},
+      {"432.1", "43 21 00 00 01"},
+      {"14", ""},
+      {".5", ""},
+      {"14.x", ""},
+      {"-1.5", ""},
+      {"1296.0", ""},
+  };
+  for (const auto& Case : Frequencies) {
+    Driver->SetFrequency(Case.Text);
+    EXPECT_EQ(Hex(Driver->FrequencyCommand()), Case.Bytes) << Case.Text;
+    NextCommand(*Driver);
+  }
+  const struct {
+    const char* Text;
+    const char* Bytes;
+  } Modes[] = {
+      {"lsb", "00 00 00 00 07"},
+      {"usb", "01 00 00 00 07"},
+      {"CW", "02 00 00 00 07"},
+      {"FM", "08 00 00 00 07"},
+      {"AM", "04 00 00 00 07"},
+      {"Digi", "0A 00 00 00 07"},
+      {"cw", ""},
+  };
+  for (const auto& Case : Modes) {
+    Driver->SetMode(Case.Text);
+    EXPECT_EQ(Hex(Driver->ModeCommand()), Case.Bytes) << Case.Text;
+    NextCommand(*Driver);
+  }
+}
