@@ -77,6 +77,13 @@ void TIcomRadio::Feed(const std::string& bytes) {
       std::string frame = std::move(FBuffer);
       FBuffer.clear();
       HandleFrame(frame);
+    } else if (static_cast<unsigned char>(c) == Preamble && FBuffer.size() > 2 &&
+               static_cast<unsigned char>(FBuffer[FBuffer.size() - 2]) == Preamble) {
+      // A preamble starts a new frame: noise before it is dropped.
+      size_t run = FBuffer.size() - 2;
+      while (run > 0 && static_cast<unsigned char>(FBuffer[run - 1]) == Preamble)
+        --run;
+      FBuffer.erase(0, run);
     } else if (FBuffer.size() > MaxFrame) {
       FBuffer.clear();
     }
