@@ -22,18 +22,20 @@ struct TSyncRequest {
 };
 
 // One mutex and one condition for the queue and for every state change that
-// a waiting main thread may be interested in; waits are short and rare.
+// a waiting main thread may be interested in; waits are short and rare. They
+// are never destroyed: a free-on-terminate thread may still be signalling
+// while the process exits.
 std::mutex& SyncMutex() {
-  static std::mutex M;
-  return M;
+  static auto* M = new std::mutex;
+  return *M;
 }
 std::condition_variable& SyncCondition() {
-  static std::condition_variable C;
-  return C;
+  static auto* C = new std::condition_variable;
+  return *C;
 }
 std::deque<TSyncRequest*>& SyncQueue() {
-  static std::deque<TSyncRequest*> Q;
-  return Q;
+  static auto* Q = new std::deque<TSyncRequest*>;
+  return *Q;
 }
 
 void WakeEventLoop() {
