@@ -75,7 +75,20 @@ QLabel* Label(QWidget* Parent, const QRect& Geometry, const QString& Text,
               Qt::Alignment Align = Qt::AlignLeft) {
   auto* Result = new QLabel(Text, Parent);
   Result->setAlignment(Align | Qt::AlignTop);
-  Result->setGeometry(Geometry);
+  // Labels size themselves to their text, as far as it needs, keeping the
+  // edge they are aligned to; a label never clips its caption.
+  QRect Fitted = Geometry;
+  const int Needed = Text.isEmpty() ? 0 : Result->sizeHint().width();
+  if (Needed > Fitted.width()) {
+    const int Grow = Needed - Fitted.width();
+    if (Align & Qt::AlignRight)
+      Fitted.setLeft(Fitted.left() - Grow);
+    else if (Align & Qt::AlignHCenter)
+      Fitted.adjust(-Grow / 2, 0, Grow - Grow / 2, 0);
+    else
+      Fitted.setRight(Fitted.right() + Grow);
+  }
+  Result->setGeometry(Fitted);
   return Result;
 }
 

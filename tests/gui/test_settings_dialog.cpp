@@ -1,0 +1,392 @@
+// The settings dialog against a real settings file and real drivers on
+// pseudo-terminals; the browser is a stand-in that records navigations.
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <memory>
+
+#include "GuiTestSupport.h"
+#include "cat/radios/untFT950CATinterface.h"
+#include "cat/radios/untFlexCATinterface.h"
+#include "cat/radios/untIC7000CATinterface.h"
+#include "cat/radios/untIC7300CATinterface.h"
+#include "gui/guiVLogSettings.h"
+
+using namespace vela;
+using velatest::IniValue;
+using velatest::WaitUntil;
+
+namespace {
+
+struct TRxRecord {
+  TObject* Sender;
+  std::string Band, Frequency, Mode;
+};
+
+class TRxSink : public TObject {
+public:
+  void RxData(TObject* Sender, std::string Band, std::string Frequency, std::string Mode) {
+    Records.push_back({Sender, Band, Frequency, Mode});
+  }
+  std::vector<TRxRecord> Records;
+};
+
+class SettingsDialogTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    // Port 1 (the default) is a pseudo-terminal, never a real serial port.
+    Scratch.LinkPort(1, Radio.SlavePath());
+  }
+  void TearDown() override {
+    Dialog.reset();
+    Store.reset();
+  }
+  void Create() {
+    Store = std::make_unique<TVelaLogSettings>(nullptr, Scratch.IniPath());
+    Dialog = std::make_unique<TfrmVLogSettings>(nullptr, &Browser, Store.get());
+  }
+  void Click(TPanelButton* Button) { QTest::mouseClick(Button->Face(), Qt::LeftButton); }
+  std::vector<std::string> ListEntries() const {
+    std::vector<std::string> Result;
+    for (int i = 0; i < Dialog->lbxServerList()->count(); ++i)
+      Result.push_back(Dialog->lbxServerList()->item(i)->text().toStdString());
+    return Result;
+  }
+
+  velatest::TScratch Scratch;
+  velatest::TPty Radio;
+  velatest::TRecordingNavigator Browser;
+  std::unique_ptr<TVelaLogSettings> Store;
+  std::unique_ptr<TfrmVLogSettings> Dialog;
+};
+
+TEST_F(SettingsDialogTest, FirstCreationWithoutSettingsFile) {
+  Create();
+  EXPECT_EQ(Browser.Navigations, std::vector<std::string>{DefaultLogServer});
+  EXPECT_NE(dynamic_cast<TFlexCATInterface*>(Dialog->CAT()), nullptr);
+  EXPECT_EQ(Dialog->CAT()->Owner(), Dialog.get());
+  EXPECT_EQ(IniValue(Scratch.ReadIni(), "Radio"), "0");
+  EXPECT_EQ(Dialog->edtCOM()->text(), "1");
+  EXPECT_EQ(Dialog->edtVirtualCOM()->text(), "0");
+  EXPECT_EQ(Dialog->cbxBaudRate()->currentText(), "4800");
+  EXPECT_EQ(Dialog->cbxRadio()->currentText(), "Flex");
+  EXPECT_FALSE(Dialog->CheckBox1()->isChecked());
+  EXPECT_FALSE(Dialog->isVisible());
+
+  ASSERT_EQ(Dialog->cbxBaudRate()->count(), 15);
+  EXPECT_EQ(Dialog->cbxBaudRate()->itemText(0), "110");
+  EXPECT_EQ(Dialog->cbxBaudRate()->itemText(14), "256000");
+  ASSERT_EQ(Dialog->cbxRadio()->count(), 6);
+  EXPECT_EQ(Dialog->cbxRadio()->itemText(4), "IC-7000 (70h)");
+  EXPECT_EQ(Dialog->cbxRadio()->itemText(5), "IC-7300 (94h)");
+  EXPECT_FALSE(Dialog->cbxRadio()->isEditable());
+  EXPECT_FALSE(Dialog->cbxBaudRate()->isEditable());
+
+  // The server box and list are filled only by showing.
+  EXPECT_EQ(Dialog->edtServer()->text(), "");
+  EXPECT_EQ(Dialog->lbxServerList()->count(), 0);
+  Dialog->show();
+  EXPECT_EQ(Dialog->edtServer()->text().toStdString(), DefaultLogServer);
+  EXPECT_EQ(ListEntries(), std::vector<std::string>{DefaultLogServer});
+
+  EXPECT_EQ(Dialog->windowTitle(), "VELA Log Settings");
+  EXPECT_EQ(Dialog->minimumSize(), Dialog->maximumSize());
+  EXPECT_EQ(Dialog->pos(), QPoint(0, 0));
+  EXPECT_FALSE(Dialog->windowFlags() & Qt::WindowMaximizeButtonHint);
+  EXPECT_FALSE(Dialog->windowFlags() & Qt::WindowMinimizeButtonHint);
+}
+
+TEST_F(SettingsDialogTest, PortBoxInputRule) {
+  Create();
+  struct TCase {
+    const char* Typed;
+    const char* Shown;
+  };
+  // Each text is typed over the last accepted one.
+  const TCase Cases[] = {
+      {"3a", "1"}, {"-", "1"},       {"$", "1"},   {"7 ", "1"},           {"-2", "-2"},
+      {"x", "-2"}, {"0x10", "0x10"}, {" 5", " 5"}, {"99999999999", " 5"}, {"$FF", "$FF"},
+  };
+  for (const TCase& C : Cases) {
+    Dialog->edtCOM()->setText(C.Typed);
+    EXPECT_EQ(Dialog->edtCOM()->text().toStdString(), C.Shown) << C.Typed;
+    EXPECT_EQ(Dialog->ComPortText(), C.Shown) << C.Typed;
+  }
+  // Typing key by key: "3" is accepted, "3a" turns back to it.
+  Dialog->edtVirtualCOM()->clear();
+  EXPECT_EQ(Dialog->VirtualComPortText(), "0"); // an empty box keeps the last number
+  QTest::keyClicks(Dialog->edtVirtualCOM(), "3a");
+  EXPECT_EQ(Dialog->edtVirtualCOM()->text(), "3");
+  EXPECT_EQ(Dialog->VirtualComPortText(), "3");
+}
+
+TEST_F(SettingsDialogTest, ApplyUsesAcceptedPortNumbers) {
+  Create();
+  Dialog->show();
+  Dialog->edtCOM()->setText("-2");
+  Dialog->edtVirtualCOM()->setText("0x10");
+  Dialog->edtVirtualCOM()->clear(); // applies the last accepted text
+  Click(Dialog->pnlApply());
+  EXPECT_EQ(Store->intCommPort(), -2);
+  EXPECT_EQ(Store->intCommPort2(), 16);
+  EXPECT_EQ(Dialog->edtVirtualCOM()->text(), "");
+  const std::string Ini = Scratch.ReadIni();
+  EXPECT_EQ(IniValue(Ini, "CommPort"), "-2");
+  EXPECT_EQ(IniValue(Ini, "CommPort2"), "16");
+}
+
+TEST_F(SettingsDialogTest, ApplyWithNothingChanged) {
+  Create();
+  Dialog->show();
+  TCATInterface* Driver = Dialog->CAT();
+  ASSERT_TRUE(WaitUntil([&] { return Driver->RadioPortConnected(); }));
+  Click(Dialog->pnlApply()); // writes every key once
+  // Change the file behind the store's back: the server keys are written
+  // again, the port keys only when they change (which restarts the worker).
+  std::string Ini = Scratch.ReadIni();
+  for (const char* Key : {"ServerAddress", "ServerCount", "ServerList0"}) {
+    const std::string Line = std::string(Key) + "=" + IniValue(Ini, Key);
+    ASSERT_NE(Ini.find(Line), std::string::npos) << Key;
+    Ini.replace(Ini.find(Line), Line.size(), std::string(Key) + "=77");
+  }
+  ASSERT_NE(Ini.find("[CommSettings]\n"), std::string::npos);
+  Ini.insert(Ini.find("[CommSettings]\n") + 15, "CommPort=77\n");
+  Scratch.WriteIni(Ini);
+
+  Click(Dialog->pnlApply());
+  Ini = Scratch.ReadIni();
+  EXPECT_EQ(IniValue(Ini, "ServerAddress"), DefaultLogServer);
+  EXPECT_EQ(IniValue(Ini, "ServerCount"), "1");
+  EXPECT_EQ(IniValue(Ini, "ServerList0"), DefaultLogServer);
+  EXPECT_EQ(IniValue(Ini, "CommPort"), "77");
+  EXPECT_EQ(Browser.Navigations.size(), 1u);
+  EXPECT_EQ(Dialog->CAT(), Driver);
+  EXPECT_TRUE(Driver->RadioPortConnected());
+}
+
+TEST_F(SettingsDialogTest, ChangedAddressNavigatesOnce) {
+  Create();
+  Dialog->show();
+  Dialog->edtServer()->setText("http://127.0.0.1:8080/log");
+  Click(Dialog->pnlApply());
+  Click(Dialog->pnlApply());
+  EXPECT_EQ(Browser.Navigations,
+            (std::vector<std::string>{DefaultLogServer, "http://127.0.0.1:8080/log"}));
+  EXPECT_EQ(Store->strServerAddress(), "http://127.0.0.1:8080/log");
+  EXPECT_EQ(Dialog->ServerAddress(), "http://127.0.0.1:8080/log");
+}
+
+TEST_F(SettingsDialogTest, EmptyAddressBoxIsRefilled) {
+  Create();
+  Dialog->show();
+  Dialog->edtServer()->clear();
+  Click(Dialog->pnlApply());
+  EXPECT_EQ(Dialog->edtServer()->text().toStdString(), DefaultLogServer);
+  EXPECT_EQ(Store->strServerAddress(), DefaultLogServer);
+  EXPECT_EQ(Browser.Navigations.size(), 1u);
+}
+
+TEST_F(SettingsDialogTest, NewRadioTypeReplacesTheDriverAndEventsStillArrive) {
+  Create();
+  TRxSink Sink;
+  Dialog->setOnRxData(MakeMethod(&Sink, &TRxSink::RxData));
+  Dialog->show();
+  Dialog->cbxRadio()->setCurrentIndex(Dialog->cbxRadio()->findText("IC-7000 (70h)"));
+  EXPECT_EQ(Dialog->Radio(), rtIC7000);
+  Click(Dialog->pnlApply());
+
+  auto* Driver = dynamic_cast<TIC7000CATInterface*>(Dialog->CAT());
+  ASSERT_NE(Driver, nullptr);
+  EXPECT_EQ(Store->Radio(), rtIC7000);
+  EXPECT_EQ(IniValue(Scratch.ReadIni(), "Radio"), "4");
+  ASSERT_TRUE(WaitUntil([&] { return Driver->RadioPortConnected(); }));
+  // The radio answers a frequency read: 14.074000 MHz.
+  Radio.Send(std::string("\xFE\xFE\xCC\x70\x03\x00\x40\x07\x14\x00\xFD", 11));
+  ASSERT_TRUE(WaitUntil([&] { return !Sink.Records.empty(); }));
+  EXPECT_EQ(Sink.Records[0].Sender, static_cast<TObject*>(Dialog.get()));
+  EXPECT_EQ(Sink.Records[0].Band, "20m");
+  EXPECT_EQ(Sink.Records[0].Frequency, "14.0740");
+}
+
+TEST_F(SettingsDialogTest, CancelKeepsTheCatChoicesForTheNextApply) {
+  Create();
+  TCATInterface* Flex = Dialog->CAT();
+  Dialog->show();
+  Dialog->cbxRadio()->setCurrentIndex(rtFT950);
+  Dialog->cbxBaudRate()->setCurrentIndex(Dialog->cbxBaudRate()->findText("38400"));
+  Dialog->edtServer()->setText("lost.example");
+  Click(Dialog->pnlCancel());
+  EXPECT_FALSE(Dialog->isVisible());
+  EXPECT_EQ(Dialog->CAT(), Flex);
+  EXPECT_EQ(Store->Radio(), rtFlex);
+
+  Dialog->show();
+  EXPECT_EQ(Dialog->cbxRadio()->currentText(), "FT950");
+  EXPECT_EQ(Dialog->edtServer()->text().toStdString(), DefaultLogServer);
+  Click(Dialog->pnlOK());
+  EXPECT_FALSE(Dialog->isVisible());
+  EXPECT_NE(dynamic_cast<TFT950CATInterface*>(Dialog->CAT()), nullptr);
+  EXPECT_EQ(Store->Radio(), rtFT950);
+  EXPECT_EQ(Store->BaudRate(), br38400);
+  EXPECT_EQ(Store->strServerAddress(), DefaultLogServer);
+}
+
+TEST_F(SettingsDialogTest, ServerListEditing) {
+  Scratch.WriteIni("[ServerSettings]\nServerAddress=b.example\nServerCount=2\n"
+                   "ServerList0=a.example\nServerList1=b.example\n");
+  Create();
+  Dialog->show();
+  QListWidget* List = Dialog->lbxServerList();
+
+  Click(Dialog->pnlRemove()); // nothing selected
+  EXPECT_EQ(ListEntries(), (std::vector<std::string>{"a.example", "b.example"}));
+
+  Dialog->edtServer()->clear();
+  Click(Dialog->pnlAdd()); // empty box
+  EXPECT_EQ(List->count(), 2);
+
+  Dialog->edtServer()->setText("c.example");
+  Click(Dialog->pnlAdd());
+  Click(Dialog->pnlAdd());
+  EXPECT_EQ(ListEntries(),
+            (std::vector<std::string>{"a.example", "b.example", "c.example", "c.example"}));
+
+  // A click on an entry fills the box; only Apply makes it the address.
+  QTest::mouseClick(List->viewport(), Qt::LeftButton, {},
+                    List->visualItemRect(List->item(0)).center());
+  EXPECT_EQ(Dialog->edtServer()->text(), "a.example");
+  EXPECT_EQ(Store->strServerAddress(), "b.example");
+
+  // Remove drops the selected entry and shows the stored address again.
+  Click(Dialog->pnlRemove());
+  EXPECT_EQ(ListEntries(), (std::vector<std::string>{"b.example", "c.example", "c.example"}));
+  EXPECT_EQ(Dialog->edtServer()->text(), "b.example");
+  EXPECT_EQ(Store->intSeverListCount(), 2); // nothing reaches the store before Apply
+
+  Click(Dialog->pnlApply());
+  EXPECT_EQ(Store->intSeverListCount(), 3);
+  EXPECT_EQ(Store->strServerList(2), "c.example");
+}
+
+TEST_F(SettingsDialogTest, ApplyWithEmptyListShowsTheDefaultEntry) {
+  Scratch.WriteIni("[ServerSettings]\nServerAddress=b.example\nServerCount=1\n"
+                   "ServerList0=b.example\n");
+  Create();
+  Dialog->show();
+  Dialog->lbxServerList()->clear();
+  Dialog->edtServer()->setText("x.example");
+  Click(Dialog->pnlApply());
+  EXPECT_EQ(ListEntries(), std::vector<std::string>{DefaultLogServer});
+  EXPECT_EQ(Dialog->edtServer()->text(), "x.example");
+  EXPECT_EQ(Store->strServerAddress(), "x.example");
+}
+
+TEST_F(SettingsDialogTest, StoredValuesWithoutItems) {
+  Scratch.WriteIni("[CommSettings]\nBaudRate=0\nRadio=9\n");
+  Create();
+  // A baud ordinal without an item selects none and is handed on unchanged.
+  EXPECT_EQ(Dialog->cbxBaudRate()->currentIndex(), -1);
+  EXPECT_EQ(Dialog->BaudRate(), brCustom);
+  // A radio type beyond the list gets the IC-7300 driver, which records 5.
+  TCATInterface* Driver = Dialog->CAT();
+  EXPECT_NE(dynamic_cast<TIC7300CATInterface*>(Driver), nullptr);
+  EXPECT_EQ(Store->Radio(), rtIC7300);
+  EXPECT_EQ(Dialog->cbxRadio()->currentText(), "IC-7300 (94h)");
+  Dialog->show();
+  Click(Dialog->pnlApply());
+  EXPECT_EQ(Dialog->CAT(), Driver); // the same radio: not replaced
+  EXPECT_EQ(Store->BaudRate(), brCustom);
+  EXPECT_EQ(IniValue(Scratch.ReadIni(), "BaudRate"), "0");
+}
+
+TEST_F(SettingsDialogTest, UnwritableSettingsFileStopsApplyAndOkStaysOpen) {
+  Create();
+  Dialog->show();
+  TCATInterface* Flex = Dialog->CAT();
+  Dialog->cbxRadio()->setCurrentIndex(rtFT950);
+  Dialog->edtServer()->setText("new.example");
+  // A folder in place of the file: every replace of the file fails.
+  ASSERT_TRUE(QFile::remove(QString::fromStdString(Scratch.IniPath())));
+  ASSERT_TRUE(QDir().mkdir(QString::fromStdString(Scratch.IniPath())));
+
+  auto Texts = velatest::CatchMessageBoxes([&] { Click(Dialog->pnlApply()); });
+  ASSERT_EQ(Texts.size(), 1u);
+  EXPECT_TRUE(Texts[0].startsWith("Unable to write to")) << Texts[0].toStdString();
+  EXPECT_EQ(Browser.Navigations.size(), 1u);
+  EXPECT_EQ(Dialog->CAT(), Flex);
+
+  Texts = velatest::CatchMessageBoxes([&] { Click(Dialog->pnlOK()); });
+  EXPECT_EQ(Texts.size(), 1u);
+  EXPECT_TRUE(Dialog->isVisible());
+  EXPECT_EQ(Dialog->CAT(), Flex);
+}
+
+TEST_F(SettingsDialogTest, CatStatusLine) {
+  Create();
+  ASSERT_TRUE(WaitUntil([&] { return Dialog->CAT()->RadioPortConnected(); }));
+  Dialog->show();
+  EXPECT_EQ(Dialog->lblCatStatus()->toolTip().toStdString(),
+            "COM1 \u2192 " + Radio.SlavePath() + ": open");
+  // Port 250 names nothing in the ports folder nor a /dev/ttyS device.
+  Dialog->edtCOM()->setText("250");
+  Click(Dialog->pnlApply());
+  EXPECT_EQ(Dialog->lblCatStatus()->toolTip(), "COM250: no such device");
+}
+
+TEST_F(SettingsDialogTest, ButtonCaptionsAndMouseMoves) {
+  Create();
+  Dialog->show();
+  const QColor White(255, 255, 255), Yellow(255, 255, 0);
+  auto Caption = [](TPanelButton* B) { return B->Face()->palette().color(QPalette::WindowText); };
+  QMouseEvent Move(QEvent::MouseMove, QPointF(3, 3), QPointF(3, 3), Qt::NoButton, Qt::NoButton,
+                   Qt::NoModifier);
+  QApplication::sendEvent(Dialog->pnlApply()->Face(), &Move);
+  EXPECT_EQ(Caption(Dialog->pnlApply()), Yellow);
+  QApplication::sendEvent(Dialog->pnlOK()->Face(), &Move);
+  EXPECT_EQ(Caption(Dialog->pnlApply()), White);
+  EXPECT_EQ(Caption(Dialog->pnlOK()), Yellow);
+  // A move over a group panel returns every caption to white.
+  QApplication::sendEvent(Dialog->pnlOK()->parentWidget()->parentWidget(), &Move);
+  for (TPanelButton* B : {Dialog->pnlAdd(), Dialog->pnlRemove(), Dialog->pnlCancel(),
+                          Dialog->pnlApply(), Dialog->pnlOK()})
+    EXPECT_EQ(Caption(B), White) << B->Caption().toStdString();
+  EXPECT_EQ(Dialog->pnlOK()->palette().color(QPalette::Window), QColor(0, 0, 0));
+  EXPECT_EQ(Dialog->pnlOK()->geometry(), QRect(164, 4, 78, 25));
+  EXPECT_EQ(Dialog->pnlOK()->Face()->geometry(), QRect(2, 2, 74, 21));
+}
+
+TEST_F(SettingsDialogTest, TabOrder) {
+  Create();
+  Dialog->show();
+  Dialog->activateWindow();
+  if (!QTest::qWaitForWindowActive(Dialog.get()))
+    GTEST_SKIP() << "the display gives the window no focus";
+  EXPECT_EQ(QApplication::focusWidget(), Dialog->edtCOM());
+  const std::vector<QWidget*> Expected = {Dialog->edtCOM(),           Dialog->cbxRadio(),
+                                          Dialog->cbxBaudRate(),      Dialog->pnlCancel()->Face(),
+                                          Dialog->pnlApply()->Face(), Dialog->pnlOK()->Face(),
+                                          Dialog->edtServer(),        Dialog->lbxServerList(),
+                                          Dialog->pnlAdd()->Face(),   Dialog->pnlRemove()->Face(),
+                                          Dialog->edtVirtualCOM(),    Dialog->CheckBox1()};
+  std::vector<QWidget*> Seen = {QApplication::focusWidget()};
+  for (std::size_t i = 1; i < Expected.size(); ++i) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    Seen.push_back(QApplication::focusWidget());
+  }
+  EXPECT_EQ(Seen, Expected);
+  // Focus on a button highlights it; no key presses it.
+  Dialog->pnlOK()->Face()->setFocus(Qt::TabFocusReason);
+  EXPECT_TRUE(Dialog->pnlOK()->Highlighted());
+  QTest::keyClick(Dialog->pnlOK()->Face(), Qt::Key_Space);
+  QTest::keyClick(Dialog->pnlOK()->Face(), Qt::Key_Return);
+  QTest::keyClick(Dialog->pnlOK()->Face(), Qt::Key_Escape);
+  EXPECT_TRUE(Dialog->isVisible());
+}
+
+} // namespace
