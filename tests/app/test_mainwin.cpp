@@ -1,5 +1,6 @@
 // The main window end to end: the real browser, the sample logbook and the
 // radio simulator on a pty linked as COM1.
+#include <QComboBox>
 #include <QFile>
 #include <QTest>
 #include <QTimer>
@@ -74,6 +75,14 @@ protected:
   TForm FLast;
 };
 
+std::string SimLog(TStation& Station) {
+  std::string Text;
+  for (const std::string& Line : Station.Sim().Lines())
+    if (Line.rfind("cmd IF", 0) != 0)
+      Text += Line + " | ";
+  return Text;
+}
+
 bool IsUtcDateNear(const std::string& Text) {
   // The UTC date read just before or just after (a test may span midnight).
   const std::string Now = vela::ClockDateText(TfrmVelaLogMain::SystemClock());
@@ -147,8 +156,9 @@ TEST_F(MainWindow, RadioFillsThePageAndThePageTunesTheRadio) {
   Station.Sim().ClearLines();
   LeftFrame("f.location.href='/log_add?freq=7.0745&mode=CW';");
   EXPECT_TRUE(WaitUntil([&] {
-    return Station.Sim().Printed("freq 7074500") && Station.Sim().PrintedPrefix("mode CW");
-  })) << "simulator did not follow the page";
+    return Station.Sim().Printed("freq 7074500") && Station.Sim().Printed("mode cw");
+  })) << "simulator did not follow the page: "
+      << SimLog(Station) << Dump();
   EXPECT_TRUE(WaitRadioFields("40m", "7.0745", "CW")) << Dump();
 
   // A page with an empty frequency field is filled from the radio.
@@ -366,16 +376,44 @@ TEST_F(MainWindow, ClosingStoresThePlacementAndTheNextStartUsesIt) {
   EXPECT_TRUE(ErrorBoxes().empty());
 }
 
-TEST_F(MainWindow, UnwritableSettingsFileStillComesUpAndCloses) {
+namespace {
+// Root ignores write permissions; an immutable file refuses every write.
+// Returns false when chattr is not available.
+bool MakeImmutable(const std::string& Path, bool On) {
+  const std::string Command =
+      std::string("chattr ") + (On ? "+i" : "-i") + " '" + Path + "' 2>/dev/null";
+  return std::system(Command.c_str()) == 0;
+}
+} // namespace
+
+TEST_F(MainWindow, SettingsFileThatTurnsUnwritableStillLetsTheWindowClose) {
   TStation Station;
   ASSERT_TRUE(Station.Started());
-  // Root ignores write permissions; an immutable file refuses every write.
-  const std::string Chattr = "chattr +i '" + Station.IniPath() + "' 2>/dev/null";
-  if (std::system(Chattr.c_str()) != 0)
+  TfrmVelaLogMain& W = Open(Station);
+  ASSERT_TRUE(WaitRadioFields("20m", "14.0740", "usb")) << Dump();
+  if (!MakeImmutable(Station.IniPath(), true))
     GTEST_SKIP() << "chattr +i is not available here";
   struct TUnlock {
     std::string Path;
-    ~TUnlock() { (void)std::system(("chattr -i '" + Path + "'").c_str()); }
+    ~TUnlock() { MakeImmutable(Path, false); }
+  } Unlock{Station.IniPath()};
+  W.close();
+  EXPECT_EQ(W.SettingsDialog(), nullptr);
+  EXPECT_EQ(W.LogPage(), nullptr);
+  EXPECT_EQ(W.Settings(), nullptr);
+  EXPECT_FALSE(W.Timer1->isActive());
+  ASSERT_EQ(ErrorBoxes().size(), 1u);
+  EXPECT_NE(ErrorBoxes().back().find("Unable to write"), std::string::npos) << ErrorBoxes().back();
+}
+
+TEST_F(MainWindow, UnwritableSettingsFileStillComesUpAndCloses) {
+  TStation Station;
+  ASSERT_TRUE(Station.Started());
+  if (!MakeImmutable(Station.IniPath(), true))
+    GTEST_SKIP() << "chattr +i is not available here";
+  struct TUnlock {
+    std::string Path;
+    ~TUnlock() { MakeImmutable(Path, false); }
   } Unlock{Station.IniPath()};
 
   TfrmVelaLogMain& W = Open(Station);
