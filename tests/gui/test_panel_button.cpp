@@ -65,25 +65,6 @@ TEST_F(PanelButtonTest, NoKeyPressesIt) {
   EXPECT_EQ(Buttons[1]->Face()->focusPolicy(), Qt::TabFocus);
 }
 
-TEST_F(PanelButtonTest, HighlightMovesWithinTheGroup) {
-  const QColor White(255, 255, 255), Yellow(255, 255, 0);
-  QTest::mouseMove(Buttons[1]->Face(), QPoint(5, 5));
-  // A move without a pressed button reaches a widget only with tracking on;
-  // send one directly as well, as the window system does.
-  QMouseEvent Move(QEvent::MouseMove, QPointF(5, 5), QPointF(5, 5), Qt::NoButton, Qt::NoButton,
-                   Qt::NoModifier);
-  QApplication::sendEvent(Buttons[1]->Face(), &Move);
-  EXPECT_TRUE(Buttons[1]->Highlighted());
-  EXPECT_EQ(CaptionOf(1), Yellow);
-  QApplication::sendEvent(Buttons[2]->Face(), &Move);
-  EXPECT_FALSE(Buttons[1]->Highlighted());
-  EXPECT_EQ(CaptionOf(1), White);
-  EXPECT_EQ(CaptionOf(2), Yellow);
-  Group.ClearHighlight();
-  for (int i = 0; i < 3; ++i)
-    EXPECT_EQ(CaptionOf(i), White) << i;
-}
-
 TEST_F(PanelButtonTest, FocusHighlightsAndLosingItReturnsToNormal) {
   QFocusEvent In(QEvent::FocusIn, Qt::TabFocusReason);
   QApplication::sendEvent(Buttons[0]->Face(), &In);
