@@ -37,6 +37,7 @@ void TYaesuBinaryCATInterface::UpdateSilence() {
   const std::int64_t Baud = BaudRateToInt(FSettings->BaudRate());
   const std::int64_t ThreeBytesMs = Baud > 0 ? (3 * BitsPerByte * 1000 + Baud - 1) / Baud : 0;
   FSilenceMs = std::max(MinSilenceMs, ThreeBytesMs);
+  FByteUs = Baud > 0 ? BitsPerByte * 1000000 / Baud : 0;
 }
 
 void TYaesuBinaryCATInterface::setNowMs(TClock Clock) {
@@ -47,8 +48,44 @@ void TYaesuBinaryCATInterface::ResetState() {
   FByteCount = 0;
   FStatusBytes.fill(0);
   FLastRxMs.reset();
+  FHolding = false;
+  FHeld.clear();
   // A restart is when a new baud rate takes effect.
   UpdateSilence();
+}
+
+bool TYaesuBinaryCATInterface::SilentSince(std::int64_t Now) const {
+  return FLastRxMs && Now - *FLastRxMs > FSilenceMs;
+}
+
+void TYaesuBinaryCATInterface::Consume(std::string_view Bytes, std::string& LocalMode) {
+  const auto Length = static_cast<std::int32_t>(FReplyLength);
+  for (char Byte : Bytes) {
+    std::copy(FStatusBytes.begin() + 1, FStatusBytes.begin() + Length, FStatusBytes.begin());
+    FStatusBytes[Length - 1] = static_cast<std::uint8_t>(Byte);
+    if (++FByteCount != Length)
+      continue;
+    FByteCount = 0;
+    DecodeReply(FStatusBytes.data(), LocalMode);
+  }
+}
+
+void TYaesuBinaryCATInterface::Resolve(bool AtSilence) {
+  if (!FHolding)
+    return;
+  FHolding = false;
+  const auto Length = static_cast<std::int64_t>(FReplyLength);
+  const auto Held = static_cast<std::int64_t>(FHeld.size());
+  auto Whole = [&](std::int64_t Bytes) { return ((Bytes % Length) + Length) % Length == 0; };
+  // A fresh start only on evidence: the held bytes ended in a silence, form
+  // whole replies by themselves and do not complete the partial one.
+  // Anything else keeps counting, as counting alone would.
+  if (AtSilence && Whole(Held) && !Whole(FByteCount + Held))
+    FByteCount = 0;
+  const std::string Bytes = std::move(FHeld);
+  FHeld.clear();
+  std::string LocalMode;
+  Consume(Bytes, LocalMode);
 }
 
 void TYaesuBinaryCATInterface::ParseReply(TObject* Sender, std::string Data, int Count) {
@@ -58,29 +95,48 @@ void TYaesuBinaryCATInterface::ParseReply(TObject* Sender, std::string Data, int
   const std::size_t Take = std::min<std::size_t>(static_cast<std::size_t>(Count), Data.size());
   if (Take == 0)
     return;
+  const std::string_view Bytes(Data.data(), Take);
 
   const std::int64_t Now = FNowMs();
-  if (FLastRxMs && Now - *FLastRxMs > FSilenceMs)
-    FByteCount = 0; // a partly collected reply is dropped; these bytes start a new one
+  // The line was quiet for the gap since the last delivery less the time
+  // these bytes took on the wire: a delivery held up while the radio kept
+  // sending is no silence.
+  const bool Silence =
+      FLastRxMs &&
+      (Now - *FLastRxMs) * 1000 - static_cast<std::int64_t>(Take) * FByteUs > FSilenceMs * 1000;
+  if (Silence) {
+    Resolve(true);
+    if (FByteCount != 0) {
+      FHolding = true;
+      FHeld.clear();
+    }
+  }
   FLastRxMs = Now;
 
-  std::string LocalMode;
-  for (std::size_t I = 0; I < Take; ++I) {
-    std::copy(FStatusBytes.begin() + 1, FStatusBytes.begin() + FReplyLength, FStatusBytes.begin());
-    FStatusBytes[FReplyLength - 1] = static_cast<std::uint8_t>(Data[I]);
-    if (++FByteCount != static_cast<std::int32_t>(FReplyLength))
-      continue;
-    FByteCount = 0;
-    DecodeReply(FStatusBytes.data(), LocalMode);
+  if (FHolding) {
+    FHeld.append(Bytes);
+    // A line that never falls silent again: decide now.
+    if (FHeld.size() > 4 * FReplyLength)
+      Resolve(false);
+    return;
   }
+  std::string LocalMode;
+  Consume(Bytes, LocalMode);
 }
 
 void TYaesuBinaryCATInterface::GetNextCommand(TObject* Sender, std::string& Command) {
   (void)Sender;
+  // The worker asks once per cycle: held bytes followed by a silence are
+  // decided here, before the next reply can arrive.
+  const bool Silent = SilentSince(FNowMs());
+  if (Silent)
+    Resolve(true);
   // The radio acknowledges a set command with one byte that is no part of
   // the next reply.
-  if (ChooseCommand(Command) != TCommandKind::ckPoll)
+  if (ChooseCommand(Command) != TCommandKind::ckPoll) {
+    Resolve(Silent);
     --FByteCount;
+  }
 }
 
 bool TYaesuBinaryCATInterface::SplitFrequency(const std::string& Text, std::int32_t& Megahertz,

@@ -2,11 +2,18 @@
 // five-byte commands, replies of a fixed length with no frame markers.
 //
 // Replies are framed by counting bytes. Each set command handed out lowers
-// the count by one, for the one-byte acknowledgement the radio sends. Since a
-// count alone never recovers from a lost or extra byte, a missing
-// acknowledgement or a reply to another program's command, bytes that arrive
-// after a silence on the line (longer than the larger of 20 ms and three
-// byte-times) always start a new reply.
+// the count by one, for the one-byte acknowledgement the radio sends. A count
+// alone never recovers from a lost or extra byte, a missing acknowledgement or
+// a reply to another program's command, so silences on the line (no byte for
+// longer than the larger of 20 ms and three byte-times) resynchronise it.
+//
+// Bytes that arrive after a silence while a reply is partly collected are
+// held back until the line falls silent again (seen at the next delivery or
+// the worker's next cycle). If they form whole replies by themselves and do
+// not complete the partial one, the partial reply is dropped and they start
+// afresh; otherwise (the tail of a reply came late because the program or
+// the sender was held up) counting goes on as counting alone would. When
+// replies arrive whole, the decoded values are those of counting alone.
 #pragma once
 
 #include <array>
@@ -14,6 +21,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "cat/radios/untRadioCATinterface.h"
 
@@ -66,11 +74,19 @@ protected:
 
 private:
   void UpdateSilence();
+  bool SilentSince(std::int64_t Now) const;
+  void Consume(std::string_view Bytes, std::string& LocalMode);
+  void Resolve(bool AtSilence);
+
+  // Bytes held back after a silence that found a partly collected reply.
+  bool FHolding = false;
+  std::string FHeld;
 
   std::size_t FReplyLength;
   TClock FNowMs;
   std::optional<std::int64_t> FLastRxMs;
   std::int64_t FSilenceMs = MinSilenceMs;
+  std::int64_t FByteUs = 0; // one byte on the wire, in microseconds
 };
 
 } // namespace vela

@@ -54,10 +54,15 @@ protected:
   YaesuBinaryTest() {
     Driver->setNowMs([this] { return Now; });
   }
-  // Bytes that arrive at the current clock time.
+  // Bytes that arrive at the given clock time.
   void At(std::int64_t Ms, const std::string& Data) {
     Now = Ms;
     Feed(*Driver, Data);
+  }
+  // The worker's next cycle at the given clock time; returns the command.
+  std::string Cycle(std::int64_t Ms) {
+    Now = Ms;
+    return NextCommand(*Driver);
   }
 
   TDriverEnvironment Env;
@@ -145,37 +150,60 @@ TYPED_TEST(YaesuBinaryTest, ASilenceOnTheLineRecoversFromFramingFaults) {
   };
   EXPECT_EQ(Driver.SilenceMs(), 20); // 4800 baud: three byte-times are less than 20 ms
 
-  // A lost byte: the partial reply is dropped when the next one starts.
+  // A lost byte: the partial reply is dropped once the next one has come
+  // whole and the line fell silent again (the worker's next cycle).
   this->At(1000, A.substr(1));
-  this->At(1100, B);
+  this->At(1300, B);
+  this->Cycle(1450);
   Expect("7.0745", "CW");
 
   // An extra byte after a reply.
-  this->At(1200, A + std::string(1, '\x55'));
+  this->At(1600, A + std::string(1, '\x55'));
   Expect("14.0740", "usb");
-  this->At(1300, B);
-  Expect("7.0745", "CW");
+  this->At(1900, B);
+  this->At(2200, C); // a later reply after a silence decides as well
+  Expect("144.3000", "usb");
+  ASSERT_GE(Events.size(), 2u);
+  EXPECT_EQ(Events[Events.size() - 2].Frequency, "7.0745");
 
   // An acknowledgement the radio did not send.
   Driver.SetFrequency("14.0740");
-  EXPECT_FALSE(NextCommand(Driver).empty());
-  this->At(1400, C);
-  Expect("144.3000", "usb");
+  EXPECT_EQ(this->Cycle(2350).size(), 5u);
+  this->At(2500, A);
+  this->Cycle(2650);
+  Expect("14.0740", "usb");
 
-  // An acknowledgement that did come, and a reply after it: the same values
-  // as counting alone gives.
+  // An acknowledgement that did come on its own, then the reply: the same
+  // values as counting alone gives.
   Driver.SetMode("CW");
-  NextCommand(Driver);
-  this->At(1410, std::string(1, '\0'));
-  this->At(1500, B);
+  this->Cycle(2800);
+  this->At(2815, std::string(1, '\0'));
+  this->Cycle(2950);
+  this->At(3100, B);
   Expect("7.0745", "CW");
 
-  // Pieces of one reply closer together than the silence stay one reply.
+  // The tail of a reply held up past the silence is still its tail.
   const std::size_t Before = Events.size();
-  this->At(1600, A.substr(0, 3));
-  this->At(1615, A.substr(3));
+  this->At(3400, C.substr(0, 3));
+  this->At(3700, C.substr(3));
+  this->Cycle(3850);
   ASSERT_EQ(Events.size(), Before + 1);
+  Expect("144.3000", "usb");
+
+  // Pieces of one reply closer together than the silence stay one reply.
+  this->At(4000, A.substr(0, 3));
+  this->At(4015, A.substr(3));
+  ASSERT_EQ(Events.size(), Before + 2);
   Expect("14.0740", "usb");
+
+  // A delivery held up while the radio kept sending is no silence: the bytes
+  // it brings took at least as long on the wire as the gap.
+  this->At(4100, B.substr(0, 2));
+  this->At(4125, B.substr(2) + C + B);
+  ASSERT_EQ(Events.size(), Before + 5);
+  EXPECT_EQ(Events[Before + 2].Frequency, "7.0745");
+  EXPECT_EQ(Events[Before + 3].Frequency, "144.3000");
+  Expect("7.0745", "CW");
 }
 
 TYPED_TEST(YaesuBinaryTest, SilenceGrowsWithSlowBaudRates) {
@@ -195,6 +223,7 @@ TYPED_TEST(YaesuBinaryTest, AMegabyteOfNoiseCostsNoMemoryAndNoCrash) {
     Noise[I] = static_cast<char>(I * 131 + (I >> 7));
   Feed(Driver, Noise);
   this->At(5000, TypeParam::At(140740, TypeParam::Usb));
+  this->Cycle(5100);
   ASSERT_FALSE(this->Events.empty());
   EXPECT_EQ(this->Events.back().Frequency, "14.0740");
 }
