@@ -80,7 +80,7 @@ void TIcomCATInterface::ResetState() {
 
 void TIcomCATInterface::GetNextCommand(TObject* Sender, std::string& Command) {
   (void)Sender;
-  if (ChooseCommand(Command) != TCommandKind::ckPoll)
+  if (ChooseCommand(Command) != TCommandKind::ckPoll || FPollCommand.size() <= PollCommandByte)
     return;
   // Frequency and mode are read in strict alternation; set commands in
   // between do not disturb it.
