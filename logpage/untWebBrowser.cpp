@@ -78,6 +78,15 @@ TWebBrowser::TWebBrowser(QWidget* Parent) : QWebEngineView(Parent), FToken(NewTo
   Script.setSourceCode(QString::fromUtf8(ReportScript).arg(FToken));
   Page->scripts().insert(Script);
   setPage(Page);
+
+  // A real timer, not a posted event: posted events can be delivered from
+  // inside the engine's own tasks, and a receiver that then waits for a
+  // script result would wait for a task the engine does not run while
+  // another of its tasks is still on the stack.
+  FFlushTimer = new QTimer(this);
+  FFlushTimer->setSingleShot(true);
+  FFlushTimer->setInterval(0);
+  connect(FFlushTimer, &QTimer::timeout, this, &TWebBrowser::FlushHeldReports);
 }
 
 TWebBrowser::~TWebBrowser() = default;
@@ -164,7 +173,7 @@ void TWebBrowser::QueueFlush() {
   if (FScriptDepth > 0 || FHeldReports == 0 || FFlushQueued)
     return;
   FFlushQueued = true;
-  QTimer::singleShot(0, this, &TWebBrowser::FlushHeldReports);
+  FFlushTimer->start();
 }
 
 void TWebBrowser::FlushHeldReports() {

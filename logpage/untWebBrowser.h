@@ -11,6 +11,7 @@
 #include "platform/untExceptions.h"
 
 #include <QString>
+#include <QTimer>
 #include <QVariant>
 #include <QWebEngineView>
 #include <string>
@@ -52,6 +53,9 @@ public:
   // call waits, DocumentComplete notifications are held back and raised after
   // it returns, so a handler never runs inside another handler's call.
   // DocumentComplete is always raised from the event loop, one per event.
+  // Do not call this from a slot of the engine's own signals (loadFinished,
+  // urlChanged, ...): those run inside the engine's tasks, where the result
+  // cannot arrive, and the call would end in its timeout.
   QVariant RunScript(const QString& Script, int TimeoutMs = DefaultScriptTimeoutMs);
   // Runs Script in the top frame's isolated world without waiting for it.
   void PostScript(const QString& Script);
@@ -74,6 +78,7 @@ private:
   void FlushHeldReports();
 
   QString FToken;
+  QTimer* FFlushTimer = nullptr;
   int FScriptDepth = 0;
   int FHeldReports = 0;
   bool FFlushQueued = false;
