@@ -154,7 +154,8 @@ def contacts_page(contacts):
             cells = "".join(f"<td>{html.escape(str(contact.get(n, '')))}</td>" for n in names)
             rows.append(f"<tr>{cells}</tr>")
         table = f"<table><tr>{head}</tr>{''.join(rows)}</table>"
-    return page(f"<h1>{TITLE} &ndash; {len(contacts)} contacts</h1>{table}")
+    count = f"{len(contacts)} contact" + ("" if len(contacts) == 1 else "s")
+    return page(f"<h1>{TITLE} &ndash; {count}</h1>{table}")
 
 
 def frameset_page(query):
