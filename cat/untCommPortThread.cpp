@@ -139,8 +139,7 @@ void TCommPortThread::Execute() {
       Asker = TAsker::Driver;
     }
     if (!Terminated() && !FCommand.empty() && FRadioPort && FRadioPort->Connected()) {
-      if (FVirtualEnabled)
-        WaitForQuietLine();
+      WaitForQuietLine();
       if (!Terminated())
         WriteToRadio(FCommand, Asker);
     }
@@ -150,7 +149,10 @@ void TCommPortThread::Execute() {
 
 void TCommPortThread::WaitForQuietLine() {
   // A reply still arriving (or waiting unread) belongs to the last asker; the
-  // next command waits for it, so two askers' replies never interleave.
+  // next command waits for it, so two askers' replies never interleave. A
+  // radio whose reply is longer than a cycle at its baud rate (an FT-100D's
+  // 32-byte status at 4800 baud takes 73 ms) is thereby never sent a new
+  // command in the middle of a reply, which would pile up queued replies.
   for (;;) {
     if (Terminated())
       return;
@@ -194,15 +196,15 @@ void TCommPortThread::RadioPortRxChar(TObject* Sender, int Count) {
     return;
   std::string Data;
   FRadioPort->ReadPort(Data, Count);
+  const std::int64_t Now = NowNs();
+  const bool Open = ExchangeOpen(Now);
+  FLastRxNs = Now;
+  FRxSinceWrite = true;
   if (!FVirtualEnabled) {
     if (FOnPortData.Assigned())
       FOnPortData(this, Data, Count);
     return;
   }
-  const std::int64_t Now = NowNs();
-  const bool Open = ExchangeOpen(Now);
-  FLastRxNs = Now;
-  FRxSinceWrite = true;
   const TAsker Asker = static_cast<TAsker>(FAsker.load());
   // Bytes outside any exchange (a radio's unsolicited broadcast) go to both
   // sides; a reply goes only to the side that asked for it.

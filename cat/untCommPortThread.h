@@ -4,9 +4,9 @@
 // Every cycle it writes one command to the radio (the driver's next command,
 // or what the other program sent), then sleeps 50 ms. Replies go to whoever
 // asked: the driver's parser when the worker last wrote the driver's command,
-// the Virtual CAT port when it last wrote the other program's bytes. With
-// Virtual CAT on, the worker also waits for the line to fall quiet before it
-// writes, so that one asker's reply is never split or mixed with the other's.
+// the Virtual CAT port when it last wrote the other program's bytes. The
+// worker also waits for the line to fall quiet before it writes, so that a
+// reply is never split, or mixed with another asker's.
 //
 // The worker knows nothing of radio protocols; it moves bytes and calls two
 // hooks, both on the main thread.
@@ -70,9 +70,9 @@ public:
   void DoGetCommand();
 
   static constexpr int CycleMs = 50;
-  // With Virtual CAT on: the line counts as quiet after this long without a
-  // byte from the radio; a radio that never falls quiet is written to anyway
-  // after the longest wait.
+  // The line counts as quiet after this long without a byte from the radio;
+  // a radio that never falls quiet is written to anyway after the longest
+  // wait.
   static constexpr int QuietMs = 20;
   static constexpr int LongestWaitMs = 1000;
   // Upper bound of each forwarding queue.
