@@ -387,10 +387,11 @@ void TComThread::Deliver() {
 }
 
 void TComThread::Execute() {
-  // The waiting count left after the last delivery. POLLIN stays set while
-  // bytes are unread, so an unchanged count is re-checked after a short
-  // wait instead of being delivered again and again.
-  int Delivered = -1;
+  // POLLIN stays set while bytes are unread. When a handler took nothing,
+  // the same bytes are not delivered again until more arrive (re-checked
+  // after a short wait), so an idle handler costs no busy loop.
+  bool Consumed = true;
+  int Delivered = 0; // the waiting count after the last delivery
   while (!Terminated()) {
     pollfd P[2] = {{FDevice, static_cast<short>(FWantRx ? POLLIN : 0), 0}, {FStopEvent, POLLIN, 0}};
     const int R = ::poll(P, 2, -1);
@@ -410,17 +411,19 @@ void TComThread::Execute() {
     int Waiting = 0;
     if (::ioctl(FDevice, FIONREAD, &Waiting) != 0)
       break;
-    if (Waiting == Delivered) {
+    if (!Consumed && Waiting == Delivered) {
       if (WaitStop(50))
         break;
       continue;
     }
+    const unsigned ReadsBefore = FComPort->FReadCount;
     // A handler's exception leaves Execute and ends the thread.
     Deliver();
     // After a delivery the port may be closed (even freed) by the handler;
     // Close sets Terminated before it lets go of the device.
     if (Terminated())
       break;
+    Consumed = FComPort->FReadCount != ReadsBefore;
     if (::ioctl(FDevice, FIONREAD, &Delivered) != 0)
       break;
   }
@@ -875,6 +878,8 @@ int TCustomComPort::ReadPort(std::string& Data, int Count) {
       throw EComPort(CError_ReadFailed, EIO);
     }
   }
+  if (!Data.empty())
+    ++FReadCount;
   return static_cast<int>(Data.size());
 }
 

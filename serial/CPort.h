@@ -314,6 +314,9 @@ private:
   std::atomic<bool> FConnected{false};
   std::atomic<bool> FClosing{false};
   std::atomic<int> FIoCount{0};
+  // Counts the ReadPort calls that took bytes, so the event thread can tell
+  // bytes a handler left unread from bytes that came after it read.
+  std::atomic<unsigned> FReadCount{0};
   TComThread* FEventThread = nullptr;
   bool FThreadCreated = false;
   // Set while Close stops the event thread: deliveries still queued are dropped.
