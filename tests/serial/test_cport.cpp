@@ -61,6 +61,7 @@ struct TReceiver {
   bool ReadData = true;
   bool Throw = false;
   bool CloseInside = false;
+  std::unique_ptr<TComPort>* FreeInside = nullptr;
   std::atomic<int> Calls{0};
   std::atomic<int> LastCount{0};
   std::atomic<bool> OffMainThread{false};
@@ -80,6 +81,10 @@ struct TReceiver {
     ++Calls;
     if (CloseInside)
       Port->Close();
+    if (FreeInside) {
+      FreeInside->reset();
+      Port = nullptr;
+    }
     if (Throw)
       throw std::runtime_error("handler failed");
   }
@@ -95,6 +100,9 @@ protected:
     ASSERT_EQ(::mkdir(FPortsDir.c_str(), 0755), 0);
     ASSERT_EQ(::symlink(FPty.SlavePath().c_str(), (FPortsDir + "/com7").c_str()), 0);
     TCustomComPort::SetPortsDir(FPortsDir);
+    // A sanitizer runtime starts a helper thread with the first thread of
+    // the process; count after that.
+    std::thread([] {}).join();
     FBaseThreads = RunningThreads();
   }
   void TearDown() override {
@@ -368,6 +376,19 @@ TEST_F(ComPortTest, CloseInsideTheReceiveHandlerAndOpenAgain) {
   Port->Open(); // the device is free again
   FPty.Send("yz");
   ASSERT_TRUE(ServeUntil([&] { return Rx.Data == "xyz"; }));
+}
+
+TEST_F(ComPortTest, FreeingThePortInsideTheReceiveHandler) {
+  TReceiver Rx;
+  auto Port = MakePort(&Rx);
+  Rx.FreeInside = &Port;
+  Port->Open();
+  FPty.Send("x");
+  ASSERT_TRUE(ServeUntil([&] { return Rx.Calls == 1; }));
+  EXPECT_EQ(Port, nullptr);
+  EXPECT_TRUE(ServeUntil([&] { return RunningThreads() == FBaseThreads; }));
+  auto Again = MakePort();
+  EXPECT_NO_THROW(Again->Open());
 }
 
 TEST_F(ComPortTest, AThrowingHandlerEndsDeliveryUntilReopened) {
