@@ -241,6 +241,9 @@ public:
   // Takes effect at the next Open.
   TComEvents Events() const { return FEvents; }
   void setEvents(TComEvents Value) { FEvents = Value; }
+  // smThreadSync (and smWindowSync, which has no window of its own here)
+  // delivers OnRxChar on the main thread; smNone on the event thread.
+  // Changing it on an open port raises code 14.
   TSyncMethod SyncMethod() const { return FSyncMethod; }
   void setSyncMethod(TSyncMethod Value);
   bool Connected() const { return FConnected; }
