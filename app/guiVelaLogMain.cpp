@@ -190,6 +190,7 @@ void TfrmVelaLogMain::FormShow() {
   std::exception_ptr Failure;
   try {
     FSettingsDialog = new TfrmVLogSettings(this, wbrLogBook, FSettings.get());
+    Failure = FSettingsDialog->TakeCreateError();
   } catch (...) {
     Failure = std::current_exception();
   }

@@ -84,6 +84,14 @@ void TCATInterface::TuneRadio(const std::string& AFrequency, const std::string& 
     SetMode(AMode);
 }
 
+void TCATInterface::RecordRadioType(TRadioType ARadio) {
+  try {
+    FSettings->setRadio(ARadio);
+  } catch (...) {
+    FCreateError = std::current_exception();
+  }
+}
+
 int TCATInterface::ComPort() const {
   return FSettings->intCommPort();
 }

@@ -10,8 +10,10 @@
 // GetNextCommand through synchronised calls, so the fields need no lock.
 #pragma once
 
+#include <exception>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "platform/untComponent.h"
 #include "platform/untEvents.h"
@@ -53,6 +55,11 @@ public:
   // Whether the current worker has its radio port open (asks the port).
   bool RadioPortConnected() const;
 
+  // A failure to record the radio type in the settings store during
+  // construction (a settings file that refuses writes). The driver is still
+  // complete and polling; its creator reports the failure. Empties it.
+  std::exception_ptr TakeCreateError() { return std::exchange(FCreateError, nullptr); }
+
   // Read access for the settings dialog, tests and tools.
   const std::string& Frequency() const { return FFrequency; }
   const std::string& Band() const { return FBand; }
@@ -77,6 +84,10 @@ public:
   virtual void SetMode(std::string AMode) { (void)AMode; }
 
 protected:
+  // Writes the driver's radio type into the settings store; a failed write
+  // is kept for TakeCreateError instead of aborting the construction.
+  void RecordRadioType(TRadioType ARadio);
+
   TRxDataEvent FOnRxData;
   std::shared_ptr<TCommPortThreadHandle> FPortThread;
   TVelaLogSettings* FSettings;
@@ -89,6 +100,8 @@ protected:
 
 private:
   void StopPortThread();
+
+  std::exception_ptr FCreateError;
 };
 
 } // namespace vela

@@ -160,7 +160,13 @@ void TfrmVLogSettings::Initialize() {
   Navigate(FSettings->strServerAddress());
 
   FRadio = FSettings->Radio();
-  CreateCAT();
+  try {
+    CreateCAT();
+  } catch (...) {
+    if (!FCAT)
+      throw;
+    FCreateError = std::current_exception();
+  }
 
   FComPortText = std::to_string(FCAT->ComPort());
   FVirtualComPortText = std::to_string(FCAT->ComPort2());
@@ -294,6 +300,10 @@ void TfrmVLogSettings::CreateCAT() {
     FRadio = rtIC7300;
   FCAT = CreateRadioDriver(FRadio, this, FSettings);
   FCAT->setOnRxData(MakeMethod(this, &TfrmVLogSettings::CATRxData));
+  // The driver stands even when the store refused its radio type; the
+  // failure still reaches the operator.
+  if (std::exception_ptr Failure = FCAT->TakeCreateError())
+    std::rethrow_exception(Failure);
 }
 
 void TfrmVLogSettings::CATRxData(TObject* /*Sender*/, std::string Band, std::string Frequency,

@@ -10,8 +10,10 @@
 #pragma once
 
 #include <QWidget>
+#include <exception>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "cat/untCATinterface.h"
 #include "gui/untPanelButton.h"
@@ -64,6 +66,10 @@ public:
   void setOnRxData(const TRxDataEvent& Value) { FOnRxData = Value; }
   // The current driver; exactly one exists for the dialog's whole life.
   TCATInterface* CAT() const { return FCAT.get(); }
+  // A failure met while the dialog was created (the settings file refused
+  // the driver's radio type); the dialog and its driver are complete.
+  // Empties it.
+  std::exception_ptr TakeCreateError() { return std::exchange(FCreateError, nullptr); }
 
   // The operator's pending choices.
   const std::string& ComPortText() const { return FComPortText; }
@@ -125,6 +131,7 @@ private:
   TBrowserNavigator* FBrowser = nullptr;
   std::string FServerAddress;
   std::unique_ptr<TCATInterface> FCAT;
+  std::exception_ptr FCreateError;
   std::string FComPortText;
   std::string FVirtualComPortText;
   TBaudRate FBaudRate = br4800;

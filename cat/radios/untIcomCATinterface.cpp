@@ -55,7 +55,7 @@ char BCD(std::int32_t Value) {
 TIcomCATInterface::TIcomCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings,
                                      TRadioType ARadio, std::uint8_t ARadioAddress)
     : TRadioCATInterface(AOwner, ASettings), FRadioAddress(ARadioAddress) {
-  FSettings->setRadio(ARadio);
+  RecordRadioType(ARadio);
   // Starts on "read frequency"; the first poll flips it, so it reads the mode.
   FPollCommand = Frame(std::string(1, static_cast<char>(ReadFrequency)));
 }

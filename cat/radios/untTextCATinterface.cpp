@@ -17,7 +17,7 @@ bool AllOf(std::string_view Text, char Low, char High) {
 TTextCATInterface::TTextCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings,
                                      const TTextProtocol& AProtocol)
     : TRadioCATInterface(AOwner, ASettings), FProtocol(AProtocol) {
-  FSettings->setRadio(FProtocol.Radio);
+  RecordRadioType(FProtocol.Radio);
   FPollCommand = FProtocol.PollCommand;
 }
 

@@ -28,7 +28,7 @@ TYaesuBinaryCATInterface::TYaesuBinaryCATInterface(TComponent* AOwner, TVelaLogS
                                                    std::size_t AReplyLength)
     : TRadioCATInterface(AOwner, ASettings),
       FReplyLength(std::clamp<std::size_t>(AReplyLength, 1, MaxReplyLength)), FNowMs(SteadyNowMs) {
-  FSettings->setRadio(ARadio);
+  RecordRadioType(ARadio);
   FPollCommand = APollCommand;
   UpdateSilence();
 }
