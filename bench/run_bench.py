@@ -1,0 +1,576 @@
+#!/usr/bin/env python3
+"""Measures VELA Log and prints one markdown table (scripts/bench runs this).
+
+Rows, each figure the median over several runs or samples:
+  - radio change to event: the simulator's VFO is turned, the time until
+    velalog-cat prints the matching "rx" line; p50 and p95 per radio next to
+    the limit (poll interval, times two for the Icom radios, which poll the
+    frequency every second cycle, plus the wire time of poll and reply)
+  - page to radio: the full program under Xvfb loads a logbook page with a
+    new frequency; the time from the page request until the simulator's VFO
+    moves
+  - Virtual CAT sharing (bench/virtualcat): rigctl through the program
+    against rigctl straight to the simulator, and the share of right reads
+  - footprint: CPU share of one core and memory of velalog-cat while polling,
+    and of the whole program (with its browser processes) on an idle page
+  - parse throughput per driver and the cost of a megabyte of garbage
+    (Google Benchmark, bench_parse)
+
+Every process started here is ended by its own process id (or process group
+for the program under xvfb-run) before the script returns.
+"""
+
+import argparse
+import datetime
+import http.server
+import json
+import os
+import platform
+import random
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import urllib.parse
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+GENEROUS = 30.0
+CYCLE_S = 0.050  # the port worker's sleep between commands
+BITS_PER_BYTE = 11  # start bit, eight data bits, two stop bits
+
+# Radio -> (poll bytes, reply bytes including the bus echo, cycles per
+# frequency poll). The Icom drivers alternate frequency and mode polls.
+RADIOS = {
+    "flex": (5, 41, 1),
+    "ft950": (3, 27, 1),
+    "ft100d": (5, 32, 1),
+    "ft897d": (5, 5, 1),
+    "ic7000": (6, 6 + 11, 2),
+    "ic7300": (6, 6 + 11, 2),
+}
+
+
+def frequency_text(hz):
+    units = hz // 100
+    whole, frac = divmod(units, 10000)
+    return ("%d" % whole if whole else "") + ".%04d" % frac
+
+
+def percentile(values, p):
+    s = sorted(values)
+    if not s:
+        return float("nan")
+    k = (len(s) - 1) * p / 100.0
+    lo = int(k)
+    hi = min(lo + 1, len(s) - 1)
+    return s[lo] + (s[hi] - s[lo]) * (k - lo)
+
+
+class Proc:
+    """A child process with line-wise reading of its standard output."""
+
+    def __init__(self, argv, env=None, group=False, stdout=True):
+        self.p = subprocess.Popen(argv, stdin=subprocess.PIPE,
+                                  stdout=subprocess.PIPE if stdout else subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL, env=env, start_new_session=group)
+        self.group = group
+        self.buf = b""
+        if stdout:
+            os.set_blocking(self.p.stdout.fileno(), False)
+
+    @property
+    def pid(self):
+        return self.p.pid
+
+    def send(self, line):
+        self.p.stdin.write((line + "\n").encode())
+        self.p.stdin.flush()
+
+    def readline(self, deadline):
+        """The next line (without its end), or None at the deadline or end."""
+        import select
+        while True:
+            nl = self.buf.find(b"\n")
+            if nl >= 0:
+                line, self.buf = self.buf[:nl], self.buf[nl + 1:]
+                return line.decode(errors="replace")
+            left = deadline - time.monotonic()
+            if left <= 0:
+                return None
+            r, _, _ = select.select([self.p.stdout], [], [], left)
+            if r:
+                chunk = os.read(self.p.stdout.fileno(), 65536)
+                if not chunk:
+                    return None
+                self.buf += chunk
+
+    def wait_for(self, pred, timeout=GENEROUS):
+        deadline = time.monotonic() + timeout
+        while True:
+            line = self.readline(deadline)
+            if line is None:
+                return None
+            if pred(line):
+                return line
+
+    def close(self):
+        if self.p.poll() is None:
+            try:
+                if self.group:
+                    os.killpg(self.p.pid, signal.SIGTERM)
+                else:
+                    self.p.terminate()
+                self.p.wait(timeout=10)
+            except (subprocess.TimeoutExpired, ProcessLookupError):
+                try:
+                    if self.group:
+                        os.killpg(self.p.pid, signal.SIGKILL)
+                    else:
+                        self.p.kill()
+                except ProcessLookupError:
+                    pass
+                self.p.wait()
+
+
+def cpu_seconds(pid):
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def rss_kb(pid):
+    with open("/proc/%d/status" % pid) as f:
+        for line in f:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    return 0
+
+
+def pss_kb(pid):
+    try:
+        with open("/proc/%d/smaps_rollup" % pid) as f:
+            for line in f:
+                if line.startswith("Pss:"):
+                    return int(line.split()[1])
+    except OSError:
+        pass
+    return 0
+
+
+def descendants(pid):
+    """pid and every process below it."""
+    children = {}
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            try:
+                with open("/proc/%s/stat" % entry) as f:
+                    ppid = int(f.read().rsplit(")", 1)[1].split()[1])
+                children.setdefault(ppid, []).append(int(entry))
+            except OSError:
+                pass
+    out, todo = [], [pid]
+    while todo:
+        p = todo.pop()
+        out.append(p)
+        todo.extend(children.get(p, []))
+    return out
+
+
+def sample_footprint(pids_of, seconds, memory):
+    """CPU share of one core over the window and memory (kB) at its end."""
+    def cpu_total():
+        total = 0.0
+        for p in pids_of():
+            try:
+                total += cpu_seconds(p)
+            except OSError:
+                pass
+        return total
+    c0, t0 = cpu_total(), time.monotonic()
+    time.sleep(seconds)
+    c1, t1 = cpu_total(), time.monotonic()
+    mem = 0
+    for p in pids_of():
+        try:
+            mem += memory(p)
+        except OSError:
+            pass
+    return 100.0 * (c1 - c0) / (t1 - t0), mem
+
+
+class RadioRig:
+    """velalog-radiosim on a pty linked as COM1 and velalog-cat polling it."""
+
+    def __init__(self, bindir, radio, baud, hz=14074000):
+        self.dir = tempfile.mkdtemp(prefix="vela-bench-")
+        os.mkdir(os.path.join(self.dir, "ports"))
+        self.sim = Proc([os.path.join(bindir, "velalog-radiosim"), "--radio", radio, "--link",
+                         os.path.join(self.dir, "ports", "com1"), "--baud", str(baud),
+                         "--freq", str(hz), "--mode", "usb"])
+        self.cat = None
+        if not self.sim.wait_for(lambda l: l.startswith("ready")):
+            self.close()
+            raise RuntimeError("radio simulator did not start")
+        self.cat = Proc([os.path.join(bindir, "velalog-cat"), "--radio", radio, "--port", "1",
+                         "--ports-dir", os.path.join(self.dir, "ports"), "--baud", str(baud)])
+        want = frequency_text(hz)
+        if not self.cat.wait_for(lambda l: l.startswith("rx") and l.split("\t")[2:3] == [want]):
+            self.close()
+            raise RuntimeError("velalog-cat reported nothing")
+
+    def close(self):
+        for p in (self.cat, self.sim):
+            if p:
+                p.close()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def radio_latency(bindir, radio, baud, samples, runs):
+    """Median over runs of (p50, p95) in ms of VFO change to rx line."""
+    p50s, p95s, misses = [], [], 0
+    for run in range(runs):
+        rig = RadioRig(bindir, radio, baud)
+        try:
+            times = []
+            for i in range(samples):
+                hz = 14000000 + 1000 * (run * samples + i + 1)
+                want = frequency_text(hz)
+                # A random pause spreads the changes over the polling phase.
+                time.sleep(random.uniform(0.0, 0.12))
+                t0 = time.monotonic()
+                rig.sim.send("freq %d" % hz)
+                line = rig.cat.wait_for(
+                    lambda l: l.startswith("rx") and l.split("\t")[2:3] == [want], timeout=5)
+                if line is None:
+                    misses += 1
+                    continue
+                times.append(1000.0 * (time.monotonic() - t0))
+            p50s.append(percentile(times, 50))
+            p95s.append(percentile(times, 95))
+        finally:
+            rig.close()
+    return statistics.median(p50s), statistics.median(p95s), misses
+
+
+def latency_limit_ms(radio, baud):
+    poll, reply, cycles = RADIOS[radio]
+    return 1000.0 * (cycles * CYCLE_S + (poll + reply) * BITS_PER_BYTE / baud)
+
+
+def cat_footprint(bindir, runs, window):
+    rig = RadioRig(bindir, "ft950", 4800)
+    try:
+        time.sleep(1.0)
+        samples = [sample_footprint(lambda: [rig.cat.pid], window, rss_kb) for _ in range(runs)]
+    finally:
+        rig.close()
+    return statistics.median(s[0] for s in samples), statistics.median(s[1] for s in samples)
+
+
+# ---------------------------------------------------------------- the program
+
+FRAMESET = b"""<html><head><title>bench logbook</title></head>
+<frameset cols="50%,50%">
+<frame name="left_frame" src="/left?n=0"><frame name="right_frame" src="/right">
+</frameset></html>"""
+
+LEFT = """<html><body>
+<form name="log_add" method="post" action="/left">
+<input name="log_date" value=""><input name="log_time" value="">
+<input name="call_rx" value=""><input name="log_band" value="">
+<input name="log_freq" value="%s"><input name="log_mode" value="usb">
+</form>
+<script>%s</script>
+</body></html>"""
+
+
+class PageServer:
+    """Serves a frameset whose left frame reloads itself with a new
+    frequency every few seconds, LOADS times, then stays idle. Records the
+    time of every left-frame request."""
+
+    def __init__(self, loads, period_ms, freqs):
+        self.requests = {}
+        server = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def log_message(self, *args):
+                pass
+
+            def do_GET(self):
+                url = urllib.parse.urlparse(self.path)
+                if url.path == "/":
+                    body = FRAMESET
+                elif url.path == "/left":
+                    n = int(urllib.parse.parse_qs(url.query).get("n", ["0"])[0])
+                    server.requests.setdefault(n, time.monotonic())
+                    script = ""
+                    if n + 1 < loads:
+                        script = "setTimeout(function(){location.replace('/left?n=%d');},%d);" % (
+                            n + 1, period_ms)
+                    body = (LEFT % (frequency_text(freqs[n]), script)).encode()
+                else:
+                    body = b"<html><body>contacts</body></html>"
+                self.send_response(200)
+                self.send_header("Content-Type", "text/html")
+                self.send_header("Content-Length", str(len(body)))
+                self.send_header("Cache-Control", "no-store")
+                self.end_headers()
+                self.wfile.write(body)
+
+        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.port = self.httpd.server_address[1]
+        self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
+        self.thread.start()
+
+    def close(self):
+        self.httpd.shutdown()
+        self.httpd.server_close()
+
+
+def program_rows(bindir, loads, window):
+    """(page-to-radio p50, p95, count) and (cpu %, PSS kB) of the program."""
+    exe = os.path.join(bindir, "velalog")
+    if not os.access(exe, os.X_OK):
+        return None
+    if not shutil.which("xvfb-run"):
+        return None
+    folder = tempfile.mkdtemp(prefix="vela-bench-app-")
+    os.mkdir(os.path.join(folder, "ports"))
+    shutil.copy2(exe, os.path.join(folder, "velalog"))
+    freqs = [7000000 + 5000 * (i + 1) for i in range(loads)]
+    server = PageServer(loads, 3000, freqs)
+    sim = app = None
+    try:
+        sim = Proc([os.path.join(bindir, "velalog-radiosim"), "--radio", "ft950", "--link",
+                    os.path.join(folder, "ports", "com1"), "--baud", "4800", "--freq",
+                    "14074000", "--mode", "usb"])
+        if not sim.wait_for(lambda l: l.startswith("ready")):
+            raise RuntimeError("radio simulator did not start")
+        url = "http://127.0.0.1:%d/" % server.port
+        with open(os.path.join(folder, "VelaLog.ini"), "w") as f:
+            f.write("[ServerSettings]\nServerAddress=%s\nServerCount=1\nServerList0=%s\n"
+                    "[CommSettings]\nCommPort=1\nCommPort2=0\nComm2Enable=0\nBaudRate=6\n"
+                    "Radio=3\n" % (url, url))
+        env = dict(os.environ, QT_LOGGING_RULES="qt.webenginecontext.info=false")
+        app = Proc(["xvfb-run", "-a", "-s", "-screen 0 1600x1000x24",
+                    os.path.join(folder, "velalog")], env=env, group=True, stdout=False)
+        delays = []
+        deadline = time.monotonic() + 60 + loads * 5
+        moved = {}
+        while len(moved) < loads and time.monotonic() < deadline:
+            line = sim.readline(min(deadline, time.monotonic() + 1))
+            if line and line.startswith("freq "):
+                hz = int(line.split()[1])
+                if hz in freqs and hz not in moved:
+                    moved[hz] = time.monotonic()
+        for n, hz in enumerate(freqs):
+            if hz in moved and n in server.requests:
+                delays.append(1000.0 * (moved[hz] - server.requests[n]))
+        # The page now stays as it is: the program polls the radio and idles.
+        time.sleep(2.0)
+        root_pid = app.pid
+        samples = [sample_footprint(lambda: descendants(root_pid), window, pss_kb)
+                   for _ in range(3)]
+        footprint = (statistics.median(s[0] for s in samples),
+                     statistics.median(s[1] for s in samples))
+        page = (percentile(delays, 50), percentile(delays, 95), len(delays)) if delays else None
+        return page, footprint
+    finally:
+        if app:
+            app.close()
+        if sim:
+            sim.close()
+        server.close()
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+# ---------------------------------------------------------------- other parts
+
+def parse_benchmarks(bindir, repetitions):
+    exe = os.path.join(bindir, "bench_parse")
+    out = subprocess.run([exe, "--benchmark_format=json",
+                          "--benchmark_repetitions=%d" % repetitions,
+                          "--benchmark_report_aggregates_only=true",
+                          "--benchmark_min_time=0.1"],
+                         capture_output=True, text=True, check=True).stdout
+    results = {}
+    for b in json.loads(out)["benchmarks"]:
+        if b.get("aggregate_name") == "median":
+            results[b["run_name"]] = b
+    return results
+
+
+def virtualcat_rows(bindir, reads, baud):
+    script = os.path.join(HERE, "virtualcat", "bench_virtualcat.py")
+    if not os.path.exists(script):
+        return None, "bench/virtualcat is missing"
+    proc = subprocess.run([sys.executable, script, "--bin", bindir, "--reads", str(reads),
+                           "--baud", str(baud)], capture_output=True, text=True, timeout=900)
+    rows = {}
+    for line in proc.stdout.splitlines():
+        parts = line.split()
+        if parts and parts[0] in RADIOS and len(parts) >= 5 and "/" in parts[1]:
+            rows[parts[0]] = parts[1:5]
+        elif parts and parts[0] in RADIOS:
+            rows[parts[0]] = [" ".join(parts[1:])]
+    return rows, (proc.stderr.strip().splitlines() or [""])[-1]
+
+
+def fmt(v, digits=1):
+    return "%.*f" % (digits, v)
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__,
+                                 formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--bin", default=os.path.join(ROOT, "build-bench", "bin"))
+    ap.add_argument("--baud", type=int, default=4800, help="radio line speed (default 4800)")
+    ap.add_argument("--samples", type=int, default=20, help="VFO changes per run (default 20)")
+    ap.add_argument("--runs", type=int, default=3, help="runs per figure (default 3)")
+    ap.add_argument("--loads", type=int, default=8, help="page loads (default 8)")
+    ap.add_argument("--vcat-reads", type=int, default=8)
+    ap.add_argument("--vcat-baud", type=int, default=38400)
+    ap.add_argument("--out", help="also write the table to this markdown file")
+    args = ap.parse_args()
+    bindir = os.path.abspath(args.bin)
+    runs = max(1, args.runs)
+    lines = []
+
+    def emit(text=""):
+        print(text, flush=True)
+        lines.append(text)
+
+    print("bench: radio change to event ...", file=sys.stderr, flush=True)
+    lat = {}
+    for radio in RADIOS:
+        try:
+            lat[radio] = radio_latency(bindir, radio, args.baud, args.samples, runs)
+        except RuntimeError as e:
+            lat[radio] = str(e)
+
+    print("bench: velalog-cat footprint ...", file=sys.stderr, flush=True)
+    cat_cpu, cat_rss = cat_footprint(bindir, runs, 5.0)
+
+    print("bench: the program under Xvfb ...", file=sys.stderr, flush=True)
+    try:
+        prog = program_rows(bindir, args.loads, 5.0)
+    except RuntimeError as e:
+        prog = ("error", str(e))
+
+    print("bench: Virtual CAT sharing ...", file=sys.stderr, flush=True)
+    try:
+        vcat, vcat_note = virtualcat_rows(bindir, args.vcat_reads, args.vcat_baud)
+    except (subprocess.SubprocessError, OSError) as e:
+        vcat, vcat_note = None, str(e)
+
+    print("bench: parse benchmarks ...", file=sys.stderr, flush=True)
+    parse = parse_benchmarks(bindir, runs)
+
+    emit("# VELA Log benchmark results")
+    emit()
+    emit("%s, %s, %d cores; `scripts/bench`; each figure the median of %d runs "
+         "(latencies: %d VFO changes per run)." % (
+             datetime.date.today().isoformat(), platform.machine(), os.cpu_count(), runs,
+             args.samples))
+    emit()
+    emit("| what | radio | measured | limit / target | within |")
+    emit("|---|---|---|---|---|")
+    for radio in RADIOS:
+        limit = latency_limit_ms(radio, args.baud)
+        r = lat[radio]
+        if isinstance(r, str):
+            emit("| radio change to `rx` line, ms, %d baud | %s | failed: %s | %.0f | no |" % (
+                args.baud, radio, r, limit))
+            continue
+        p50, p95, misses = r
+        ok = p95 <= limit + CYCLE_S * 1000 * RADIOS[radio][2] and misses == 0
+        emit("| radio change to `rx` line, ms p50 / p95, %d baud | %s | %s / %s%s | "
+             "%.0f (p95 target %.0f) | %s |" % (
+                 args.baud, radio, fmt(p50, 0), fmt(p95, 0),
+                 " (%d missed)" % misses if misses else "", limit,
+                 limit + CYCLE_S * 1000 * RADIOS[radio][2], "yes" if ok else "no"))
+    if prog is None:
+        emit("| page load to radio VFO change, ms p50 / p95 | ft950 | n/a (program not built) | "
+             "| |")
+    elif prog[0] == "error":
+        emit("| page load to radio VFO change, ms p50 / p95 | ft950 | failed: %s | | |" % prog[1])
+    elif prog[0] is None:
+        emit("| page load to radio VFO change, ms p50 / p95 | ft950 | no tune seen | | no |")
+    else:
+        p50, p95, n = prog[0]
+        emit("| page request to radio VFO change, ms p50 / p95 (%d loads, under Xvfb) | ft950 | "
+             "%s / %s | | |" % (n, fmt(p50, 0), fmt(p95, 0)))
+    if vcat is None:
+        emit("| Virtual CAT: rigctl f through program / straight | all | n/a (%s) | | |" %
+             vcat_note)
+    else:
+        for radio in RADIOS:
+            row = vcat.get(radio)
+            if not row:
+                emit("| Virtual CAT: rigctl f, %d baud | %s | not measured | | |" % (
+                    args.vcat_baud, radio))
+            elif len(row) < 4:
+                emit("| Virtual CAT: rigctl f, %d baud | %s | %s | | no |" % (
+                    args.vcat_baud, radio, row[0]))
+            else:
+                right, through, straight, ratio = row
+                good, total = (int(x) for x in right.split("/"))
+                must = radio in ("flex", "ft950", "ic7000", "ic7300")
+                emit("| Virtual CAT: `rigctl f` ms through program / straight (ratio); right "
+                     "reads, %d baud | %s | %s / %s (x%s); %s right | %s | %s |" % (
+                         args.vcat_baud, radio, through, straight, ratio, right,
+                         "all right" if must else "", "yes" if good == total or not must
+                         else "no"))
+    emit("| velalog-cat polling: CPU %% of one core / resident MB | ft950 | %s %% / %s MB | "
+         "< 1 %% / < 15 MB | %s |" % (fmt(cat_cpu, 2), fmt(cat_rss / 1024.0),
+                                       "yes" if cat_cpu < 1 and cat_rss < 15 * 1024 else "no"))
+    if prog is None:
+        emit("| whole program, idle page: CPU %% / MB | ft950 | n/a (program not built) | | |")
+    elif prog[0] != "error":
+        cpu, pss = prog[1]
+        emit("| whole program with browser processes, idle page polling: CPU %% of one core / "
+             "proportional set MB | ft950 | %s %% / %s MB | | |" % (fmt(cpu, 2),
+                                                                  fmt(pss / 1024.0, 0)))
+    for radio, name in (("flex", "Flex"), ("ft950", "FT950"), ("ft100d", "FT100D"),
+                        ("ft897d", "FT897D"), ("ic7000", "IC7000"), ("ic7300", "IC7300")):
+        b = parse.get("BM_ParseReplies_" + name)
+        if b:
+            emit("| parse throughput, MB/s (replies in 64-byte pieces) | %s | %s | | |" % (
+                radio, fmt(b["bytes_per_second"] / 1e6, 0)))
+    garbage = (("flex", "BM_Unterminated_Flex"), ("ft950", "BM_Unterminated_FT950"),
+               ("ft100d", "BM_Noise_FT100D"), ("ft897d", "BM_Noise_FT897D"),
+               ("ic7000", "BM_Unterminated_IC7000"), ("ic7300", "BM_Unterminated_IC7300"))
+    for radio, base in garbage:
+        for piece, label in ((1 << 20, "one call"), (64, "64-byte pieces")):
+            big = parse.get("%s/%d/%d" % (base, 1 << 20, piece))
+            small = parse.get("%s/%d/%d" % (base, 1 << 18, piece))
+            if not big:
+                continue
+            ms = big["real_time"] * {"ns": 1e-6, "us": 1e-3, "ms": 1.0}[big["time_unit"]]
+            growth = ""
+            if small:
+                growth = "%.2f" % (big["real_time"] / (4 * small["real_time"]))
+            emit("| garbage: ms per MB (%s); time(1 MB) / (4 x time(256 kB)), 1.00 = linear | "
+                 "%s | %s; %s | linear | %s |" % (
+                     label, radio, fmt(ms, 2), growth,
+                     "yes" if growth and float(growth) < 1.5 else "?"))
+    emit()
+    emit("Limits: the poll interval (50 ms; 100 ms for the Icom radios, which poll the "
+         "frequency every second cycle) plus the wire time of poll and reply at 11 bits per "
+         "byte; the p95 target allows one extra poll cycle. Memory of velalog-cat is VmRSS; "
+         "the whole program's is the proportional set size (shared pages split) summed over "
+         "the program and its browser processes.")
+    if args.out:
+        with open(args.out, "w") as f:
+            f.write("\n".join(lines) + "\n")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
