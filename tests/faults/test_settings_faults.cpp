@@ -1,0 +1,89 @@
+// A settings folder that refuses writes (made immutable; root ignores mode
+// bits): the store reads defaults, every write fails with a clear error and
+// leaves the folder as it was, and velalog-cat ends with that error instead
+// of crashing.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "faults/FaultSupport.h"
+#include "settings/untVelaLogSettings.h"
+
+using namespace vela;
+using namespace vela::test;
+
+namespace {
+
+// Makes Dir immutable for the lifetime of the object; Ok() is false where the
+// file system or the user cannot.
+class TImmutableDir {
+public:
+  explicit TImmutableDir(std::filesystem::path ADir) : FDir(std::move(ADir)) {
+    FOk = std::system(("chattr +i '" + FDir.string() + "' 2>/dev/null").c_str()) == 0;
+    if (FOk) {
+      // Root may ignore the flag in some containers: check that it holds.
+      std::ofstream Probe(FDir / "probe");
+      FOk = !Probe.is_open();
+    }
+  }
+  ~TImmutableDir() { std::system(("chattr -i '" + FDir.string() + "' 2>/dev/null").c_str()); }
+  bool Ok() const { return FOk; }
+
+private:
+  std::filesystem::path FDir;
+  bool FOk = false;
+};
+
+std::filesystem::path SettingsDir() {
+  // The build tree is on a real file system more often than /tmp.
+  const auto Dir = std::filesystem::path(VELA_BIN_DIR) / ".." / "tests" / "faults-settings";
+  std::filesystem::remove_all(Dir);
+  std::filesystem::create_directories(Dir);
+  return Dir;
+}
+
+} // namespace
+
+TEST(SettingsFaults, UnwritableFolderFailsEveryWriteAndKeepsTheFile) {
+  const auto Dir = SettingsDir();
+  const auto Ini = Dir / "VelaLog.ini";
+  {
+    std::ofstream Out(Ini);
+    Out << "[CommSettings]\nCommPort=3\n";
+  }
+  {
+    TImmutableDir Lock(Dir);
+    if (!Lock.Ok())
+      GTEST_SKIP() << "chattr +i is not supported here";
+    TVelaLogSettings Settings(nullptr, Ini.string());
+    EXPECT_EQ(Settings.intCommPort(), 3);
+    try {
+      Settings.setIntCommPort(5);
+      ADD_FAILURE() << "a write into an immutable folder reported success";
+    } catch (const std::exception& E) {
+      EXPECT_NE(std::string(E.what()).find("Unable to write to"), std::string::npos) << E.what();
+    }
+    TVelaLogSettings Again(nullptr, Ini.string());
+    EXPECT_EQ(Again.intCommPort(), 3);
+  }
+  std::ifstream In(Ini);
+  const std::string Text((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(Text, "[CommSettings]\nCommPort=3\n");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Dir), {}), 1)
+      << "a temporary file was left behind";
+  std::filesystem::remove_all(Dir);
+}
+
+TEST(SettingsFaults, VelalogCatEndsWithTheErrorOnAnUnwritableFolder) {
+  const auto Dir = SettingsDir();
+  TImmutableDir Lock(Dir);
+  if (!Lock.Ok())
+    GTEST_SKIP() << "chattr +i is not supported here";
+  TChild Cat({Tool("velalog-cat"), "--radio", "ft950", "--port", "200", "--ini",
+              (Dir / "VelaLog.ini").string()});
+  ASSERT_TRUE(Cat.Wait(Generous)) << "velalog-cat hung on an unwritable settings folder";
+  EXPECT_TRUE(WIFEXITED(Cat.ExitStatus()));
+  EXPECT_EQ(WEXITSTATUS(Cat.ExitStatus()), 1);
+}
