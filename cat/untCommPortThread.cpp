@@ -1,5 +1,6 @@
 #include "cat/untCommPortThread.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -113,49 +114,99 @@ bool TCommPortThread::VirtualPortConnected() const {
 
 void TCommPortThread::Execute() {
   setFreeOnTerminate(true);
+  if (FVirtualEnabled)
+    RunSharedCycles();
+  else
+    RunCycles();
+}
+
+void TCommPortThread::RunCycles() {
   while (!Terminated()) {
     FCommand.clear();
-    TAsker Asker = TAsker::Driver;
-    if (FVirtualEnabled) {
-      std::string Outgoing;
-      {
-        std::lock_guard<std::mutex> Guard(FLock);
-        if (!FFromVirtual.empty()) {
-          FCommand.swap(FFromVirtual);
-          FFromVirtual.clear();
-          Asker = TAsker::Virtual;
-        }
-        Outgoing.swap(FToVirtual);
-      }
-      if (!Terminated() && !Outgoing.empty() && FVirtualPort && FVirtualPort->Connected()) {
-        try {
-          FVirtualPort->WritePort(Outgoing);
-        } catch (const std::exception&) {
-        }
-      }
+    Synchronize([this] { DoGetCommand(); });
+    WriteCommand(TAsker::Driver);
+    std::this_thread::sleep_for(std::chrono::milliseconds(CycleMs));
+  }
+}
+
+void TCommPortThread::RunSharedCycles() {
+  // The driver is asked for a command at most once per cycle; the other
+  // program's bytes take the place of its command. Both directions of the
+  // other program's traffic move as soon as the line allows, not at the next
+  // cycle: its clients time out, or flush their input, within tens of
+  // milliseconds.
+  auto NextPoll = std::chrono::steady_clock::now();
+  while (!Terminated()) {
+    ForwardToVirtual();
+    std::string FromVirtual;
+    {
+      std::lock_guard<std::mutex> Guard(FLock);
+      FromVirtual.swap(FFromVirtual);
     }
-    if (FCommand.empty()) {
+    TAsker Asker;
+    if (!FromVirtual.empty()) {
+      FCommand = std::move(FromVirtual);
+      Asker = TAsker::Virtual;
+    } else if (std::chrono::steady_clock::now() >= NextPoll) {
+      FCommand.clear();
       Synchronize([this] { DoGetCommand(); });
       Asker = TAsker::Driver;
+    } else {
+      CloseQuietExchange();
+      std::unique_lock<std::mutex> Guard(FLock);
+      FWake.wait_until(Guard,
+                       std::min(NextPoll, std::chrono::steady_clock::now() +
+                                              std::chrono::milliseconds(ExchangeCheckMs)),
+                       [this] { return !FFromVirtual.empty() || !FToVirtual.empty(); });
+      continue;
     }
-    if (!Terminated() && !FCommand.empty() && FRadioPort && FRadioPort->Connected()) {
-      WaitForQuietLine();
-      if (!Terminated())
-        WriteToRadio(FCommand, Asker);
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(CycleMs));
+    WriteCommand(Asker);
+    // A command that the other program sends in pieces (some clients write a
+    // byte at a time) is not split by a poll: the next poll waits a cycle.
+    NextPoll = std::chrono::steady_clock::now() + std::chrono::milliseconds(CycleMs);
+  }
+}
+
+void TCommPortThread::WriteCommand(TAsker Asker) {
+  if (Terminated() || FCommand.empty() || !FRadioPort || !FRadioPort->Connected())
+    return;
+  WaitForQuietLine();
+  if (Terminated())
+    return;
+  FAsker = static_cast<int>(Asker);
+  FLastWriteNs = NowNs();
+  try {
+    FRadioPort->WritePort(FCommand);
+  } catch (const std::exception&) {
+    // A failed write is dropped; the next cycle carries on.
+  }
+}
+
+void TCommPortThread::ForwardToVirtual() {
+  std::string Outgoing;
+  {
+    std::lock_guard<std::mutex> Guard(FLock);
+    Outgoing.swap(FToVirtual);
+  }
+  if (Terminated() || Outgoing.empty() || !FVirtualPort || !FVirtualPort->Connected())
+    return;
+  try {
+    FVirtualPort->WritePort(Outgoing);
+  } catch (const std::exception&) {
   }
 }
 
 void TCommPortThread::WaitForQuietLine() {
   // A reply still arriving (or waiting unread) belongs to the last asker; the
-  // next command waits for it, so two askers' replies never interleave. A
-  // radio whose reply is longer than a cycle at its baud rate (an FT-100D's
+  // next command waits for it, so two askers' replies never mix. A radio
+  // whose reply is longer than a cycle at its baud rate (an FT-100D's
   // 32-byte status at 4800 baud takes 73 ms) is thereby never sent a new
   // command in the middle of a reply, which would pile up queued replies.
   for (;;) {
     if (Terminated())
       return;
+    if (FVirtualEnabled)
+      ForwardToVirtual();
     const std::int64_t Now = NowNs();
     if (Now - FLastWriteNs.load() >= MsToNs(LongestWaitMs))
       return;
@@ -170,24 +221,25 @@ void TCommPortThread::WaitForQuietLine() {
   }
 }
 
-void TCommPortThread::WriteToRadio(const std::string& Data, TAsker Asker) {
-  FAsker = static_cast<int>(Asker);
-  FRxSinceWrite = false;
-  FLastWriteNs = NowNs();
+void TCommPortThread::CloseQuietExchange() {
+  // Decided here, from the port's own input queue, rather than from when the
+  // main thread happens to handle the bytes: a busy main thread delays the
+  // handling, never the arrival. Only this thread changes FAsker.
+  if (static_cast<TAsker>(FAsker.load()) == TAsker::None || !FRadioPort)
+    return;
+  const std::int64_t Now = NowNs();
+  const std::int64_t LastWrite = FLastWriteNs.load();
+  const std::int64_t LastRx = FLastRxNs.load();
+  const bool Answered = LastRx > LastWrite && Now - LastRx >= MsToNs(QuietMs);
+  if (!Answered && Now - LastWrite < MsToNs(LongestWaitMs))
+    return;
+  int Waiting = 0;
   try {
-    FRadioPort->WritePort(Data);
+    Waiting = FRadioPort->BytesWaiting();
   } catch (const std::exception&) {
-    // A failed write is dropped; the next cycle carries on.
   }
-}
-
-bool TCommPortThread::ExchangeOpen(std::int64_t Now) const {
-  if (static_cast<TAsker>(FAsker.load()) == TAsker::None)
-    return false;
-  if (Now - FLastWriteNs.load() >= MsToNs(LongestWaitMs))
-    return false;
-  // A reply came and the line then fell quiet: the exchange is over.
-  return !(FRxSinceWrite.load() && Now - FLastRxNs.load() >= MsToNs(QuietMs));
+  if (Waiting == 0)
+    FAsker = static_cast<int>(TAsker::None);
 }
 
 void TCommPortThread::RadioPortRxChar(TObject* Sender, int Count) {
@@ -196,26 +248,24 @@ void TCommPortThread::RadioPortRxChar(TObject* Sender, int Count) {
     return;
   std::string Data;
   FRadioPort->ReadPort(Data, Count);
-  const std::int64_t Now = NowNs();
-  const bool Open = ExchangeOpen(Now);
-  FLastRxNs = Now;
-  FRxSinceWrite = true;
-  if (!FVirtualEnabled) {
-    if (FOnPortData.Assigned())
-      FOnPortData(this, Data, Count);
-    return;
-  }
+  FLastRxNs = NowNs();
+  // A reply goes to the side that wrote the last command: the worker writes
+  // nothing new until the line has been quiet, so the bytes received since a
+  // write are that command's reply (on a CI-V bus, with its echo). Bytes the
+  // radio sends on its own once an exchange is over (an Icom's transceive
+  // broadcast) go to both sides.
   const TAsker Asker = static_cast<TAsker>(FAsker.load());
-  // Bytes outside any exchange (a radio's unsolicited broadcast) go to both
-  // sides; a reply goes only to the side that asked for it.
-  const bool ToDriver = !Open || Asker != TAsker::Virtual;
-  const bool ToVirtual = !Open || Asker == TAsker::Virtual;
+  const bool ToVirtual = FVirtualEnabled && Asker != TAsker::Driver;
+  const bool ToDriver = !FVirtualEnabled || Asker != TAsker::Virtual;
+  if (ToVirtual) {
+    {
+      std::lock_guard<std::mutex> Guard(FLock);
+      AppendBounded(FToVirtual, Data);
+    }
+    FWake.notify_one();
+  }
   if (ToDriver && FOnPortData.Assigned())
     FOnPortData(this, Data, Count);
-  if (ToVirtual) {
-    std::lock_guard<std::mutex> Guard(FLock);
-    AppendBounded(FToVirtual, Data);
-  }
 }
 
 void TCommPortThread::VirtualPortRxChar(TObject* Sender, int Count) {
@@ -224,8 +274,11 @@ void TCommPortThread::VirtualPortRxChar(TObject* Sender, int Count) {
     return;
   std::string Data;
   FVirtualPort->ReadPort(Data, Count);
-  std::lock_guard<std::mutex> Guard(FLock);
-  AppendBounded(FFromVirtual, Data);
+  {
+    std::lock_guard<std::mutex> Guard(FLock);
+    AppendBounded(FFromVirtual, Data);
+  }
+  FWake.notify_one();
 }
 
 void TCommPortThread::DoGetCommand() {

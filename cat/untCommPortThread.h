@@ -6,7 +6,9 @@
 // asked: the driver's parser when the worker last wrote the driver's command,
 // the Virtual CAT port when it last wrote the other program's bytes. The
 // worker also waits for the line to fall quiet before it writes, so that a
-// reply is never split, or mixed with another asker's.
+// reply is never split, or mixed with another asker's. With Virtual CAT on,
+// the other program's commands and the radio's replies to them are passed on
+// as soon as the line allows, not at the next cycle.
 //
 // The worker knows nothing of radio protocols; it moves bytes and calls two
 // hooks, both on the main thread.
@@ -75,6 +77,8 @@ public:
   // wait.
   static constexpr int QuietMs = 20;
   static constexpr int LongestWaitMs = 1000;
+  // How often an idle worker looks whether the current exchange is over.
+  static constexpr int ExchangeCheckMs = 5;
   // Upper bound of each forwarding queue.
   static constexpr std::size_t MaxQueueBytes = 64 * 1024;
 
@@ -87,11 +91,15 @@ private:
   static std::unique_ptr<TComPort> OpenPort(TComponent* AOwner, int APort, TBaudRate ABaudRate,
                                             const TRxCharEvent& AHandler);
   static void ClosePort(std::unique_ptr<TComPort>& APort);
+  void RunCycles();
+  void RunSharedCycles();
+  void WriteCommand(TAsker Asker);
+  void ForwardToVirtual();
   void WaitForQuietLine();
-  bool ExchangeOpen(std::int64_t NowNs) const;
-  void WriteToRadio(const std::string& Data, TAsker Asker);
+  void CloseQuietExchange();
 
-  std::mutex FLock; // guards FFromVirtual and FToVirtual
+  std::mutex FLock;              // guards FFromVirtual and FToVirtual
+  std::condition_variable FWake; // a forwarding queue got bytes
   TPortDataEvent FOnPortData;
   TGetCommandEvent FOnGetCommand;
   std::unique_ptr<TComPort> FRadioPort;
@@ -107,7 +115,6 @@ private:
   std::atomic<int> FAsker{static_cast<int>(TAsker::None)};
   std::atomic<std::int64_t> FLastWriteNs{0};
   std::atomic<std::int64_t> FLastRxNs{0};
-  std::atomic<bool> FRxSinceWrite{false};
 };
 
 } // namespace vela
