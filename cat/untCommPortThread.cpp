@@ -20,6 +20,18 @@ constexpr std::int64_t MsToNs(int Ms) {
   return static_cast<std::int64_t>(Ms) * 1000000;
 }
 
+// Takes up to MaxChunkBytes from the front of a forwarding queue.
+std::string TakeChunk(std::string& Queue) {
+  std::string Chunk;
+  if (Queue.size() <= TCommPortThread::MaxChunkBytes) {
+    Chunk.swap(Queue);
+  } else {
+    Chunk = Queue.substr(0, TCommPortThread::MaxChunkBytes);
+    Queue.erase(0, TCommPortThread::MaxChunkBytes);
+  }
+  return Chunk;
+}
+
 // Appends to a forwarding queue, keeping only the newest bytes when a side
 // floods faster than the other end takes them, so memory stays bounded.
 void AppendBounded(std::string& Queue, const std::string& Data) {
@@ -42,15 +54,23 @@ TCommPortThread::TCommPortThread(TComponent* AOwner, int ARadioPort, int AVirtua
       OpenPort(AOwner, ARadioPort, ABaudRate, MakeMethod(this, &TCommPortThread::RadioPortRxChar));
   if (AVirtualPort > 0) {
     FVirtualEnabled = true;
-    FVirtualPort = OpenPort(AOwner, AVirtualPort, ABaudRate,
-                            MakeMethod(this, &TCommPortThread::VirtualPortRxChar));
+    FVirtualPort =
+        OpenPort(AOwner, AVirtualPort, ABaudRate,
+                 MakeMethod(this, &TCommPortThread::VirtualPortRxChar), VirtualWriteTimeoutMs);
   }
 }
 
 std::unique_ptr<TComPort> TCommPortThread::OpenPort(TComponent* AOwner, int APort,
                                                     TBaudRate ABaudRate,
-                                                    const TRxCharEvent& AHandler) {
+                                                    const TRxCharEvent& AHandler,
+                                                    int AWriteTimeoutMs) {
   auto Port = std::make_unique<TComPort>(AOwner);
+  if (AWriteTimeoutMs > 0) {
+    // The other program may stop reading (or quit) at any time; its bytes are
+    // then dropped after a short wait instead of stalling the radio's polls.
+    Port->Timeouts().setWriteTotalConstant(AWriteTimeoutMs);
+    Port->Timeouts().setWriteTotalMultiplier(0);
+  }
   Port->setOnRxChar(AHandler);
   Port->setPort("COM" + std::to_string(APort));
   Port->setBaudRate(ABaudRate);
@@ -141,7 +161,7 @@ void TCommPortThread::RunSharedCycles() {
     std::string FromVirtual;
     {
       std::lock_guard<std::mutex> Guard(FLock);
-      FromVirtual.swap(FFromVirtual);
+      FromVirtual = TakeChunk(FFromVirtual);
     }
     TAsker Asker;
     if (!FromVirtual.empty()) {
@@ -183,10 +203,12 @@ void TCommPortThread::WriteCommand(TAsker Asker) {
 }
 
 void TCommPortThread::ForwardToVirtual() {
+  // At most one chunk per write, so that a program that stops reading holds
+  // the worker for one short write time-out, not for the whole queue's.
   std::string Outgoing;
   {
     std::lock_guard<std::mutex> Guard(FLock);
-    Outgoing.swap(FToVirtual);
+    Outgoing = TakeChunk(FToVirtual);
   }
   if (Terminated() || Outgoing.empty() || !FVirtualPort || !FVirtualPort->Connected())
     return;

@@ -81,6 +81,10 @@ public:
   static constexpr int ExchangeCheckMs = 5;
   // Upper bound of each forwarding queue.
   static constexpr std::size_t MaxQueueBytes = 64 * 1024;
+  // Most bytes taken from a queue for one write.
+  static constexpr std::size_t MaxChunkBytes = 1024;
+  // Write time-out of the Virtual CAT port.
+  static constexpr int VirtualWriteTimeoutMs = 200;
 
 protected:
   void Execute() override;
@@ -89,7 +93,7 @@ private:
   enum class TAsker : int { None, Driver, Virtual };
 
   static std::unique_ptr<TComPort> OpenPort(TComponent* AOwner, int APort, TBaudRate ABaudRate,
-                                            const TRxCharEvent& AHandler);
+                                            const TRxCharEvent& AHandler, int AWriteTimeoutMs = 0);
   static void ClosePort(std::unique_ptr<TComPort>& APort);
   void RunCycles();
   void RunSharedCycles();

@@ -98,9 +98,14 @@ void TIcomCATInterface::ParseReply(TObject* Sender, std::string Data, int Count)
 }
 
 void TIcomCATInterface::HandleFrame(std::string_view Frame, std::string& LocalMode) {
-  const std::size_t At = Frame.find(std::string_view(Preamble, 2));
+  const std::string_view Start(Preamble, 2);
+  std::size_t At = Frame.find(Start);
   if (At == std::string_view::npos)
     return;
+  // A frame cut short (a restart, a collision on the bus) runs into the next
+  // one: a later preamble, past this one's destination byte, starts afresh.
+  for (std::size_t Next; (Next = Frame.find(Start, At + 3)) != std::string_view::npos;)
+    At = Next;
   // Skip the preamble and the destination: a reply to another controller on
   // the bus is as good as one to us.
   std::string_view Rest = Frame.substr(At + 2);

@@ -32,7 +32,9 @@ void TTextCATInterface::ParseReply(TObject* Sender, std::string Data, int Count)
 
 void TTextCATInterface::HandleMessage(std::string_view Message) {
   const std::string_view Marker = FProtocol.StatusMarker;
-  const std::size_t At = Message.find(Marker);
+  // A reply cut short (a restart, noise) runs into the next one up to its
+  // ";"; the last marker starts the complete reply.
+  const std::size_t At = Message.rfind(Marker);
   if (At == std::string_view::npos)
     return; // an answer to some other command
   const std::string_view R = Message.substr(At + Marker.size());
