@@ -91,6 +91,9 @@ class Stalls:
             pass
 
 
+HAMLIB_OWN_CACHE_S = 0.3
+
+
 def run_share(args):
     checks = Checks("%s %s %d baud" % (args.radio, args.client, args.baud))
     start = v.FREQUENCIES[-1]
@@ -121,6 +124,10 @@ def run_share(args):
             for hz in v.FREQUENCIES[:args.reads]:
                 rig.move_vfo(hz)
                 checks.expect(rig.wait_program(hz), "program did not report %d" % hz)
+                # Some Hamlib backends (the FT-897's) answer from a status
+                # cache of their own for a moment after their last read,
+                # whatever cache_timeout says; wait it out, as a user does.
+                time.sleep(HAMLIB_OWN_CACHE_S)
                 got = read_frequency()
                 checks.expect(got == str(hz), "%s f read %r, radio at %d" % (args.client, got, hz))
 
@@ -173,7 +180,11 @@ def run_transceive(args):
             received = b""
             broadcasts = 0
             moves = v.FREQUENCIES[:args.reads]
+            rnd = random.Random(11)
             for hz in moves:
+                # An operator turns the dial at any moment of the polling
+                # cycle, not just after the program's last report.
+                time.sleep(rnd.uniform(0.0, 0.06))
                 rig.move_vfo(hz)
                 checks.expect(rig.wait_program(hz), "program did not report %d" % hz)
                 # What reaches the other program within a generous second.
