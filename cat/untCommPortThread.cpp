@@ -237,9 +237,17 @@ void TCommPortThread::WaitForQuietLine() {
       Waiting = FRadioPort->BytesWaiting();
     } catch (const std::exception&) {
     }
-    if (Waiting == 0 && Now - FLastRxNs.load() >= MsToNs(QuietMs))
-      return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    // Sleep until the line can have been quiet long enough; while bytes are
+    // still waiting, look again after a fraction of that.
+    std::int64_t SleepNs = MsToNs(QuietMs) / 4;
+    if (Waiting == 0) {
+      const std::int64_t QuietLeftNs = MsToNs(QuietMs) - (Now - FLastRxNs.load());
+      if (QuietLeftNs <= 0)
+        return;
+      SleepNs = QuietLeftNs;
+    }
+    std::this_thread::sleep_for(std::chrono::nanoseconds(
+        std::min(SleepNs, MsToNs(LongestWaitMs) - (Now - FLastWriteNs.load()))));
   }
 }
 

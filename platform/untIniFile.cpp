@@ -1,5 +1,7 @@
 #include "platform/untIniFile.h"
 
+#include <algorithm>
+
 #include "platform/untStrToInt.h"
 
 #include <fcntl.h>
@@ -224,11 +226,21 @@ std::shared_ptr<TIniContent> LoadContent(const std::string& Path,
   C->Uid = St.st_uid;
   C->Gid = St.st_gid;
 
+  // Sized to the file (a settings file is a few hundred bytes), growing only
+  // if the file grows while it is read; one byte past the limit tells an
+  // oversized file.
   std::string Text;
-  Text.resize(MaxIniFileSize + 1);
+  Text.resize(std::min<std::size_t>(static_cast<std::size_t>(std::max<off_t>(St.st_size, 0)),
+                                    MaxIniFileSize) +
+              1);
   std::size_t Got = 0;
   bool Failed = false;
-  while (Got < Text.size()) {
+  for (;;) {
+    if (Got == Text.size()) {
+      if (Text.size() > MaxIniFileSize)
+        break;
+      Text.resize(std::min<std::size_t>(Text.size() * 2, MaxIniFileSize + 1));
+    }
     const ssize_t N = ::read(Fd, Text.data() + Got, Text.size() - Got);
     if (N < 0) {
       if (errno == EINTR)

@@ -386,6 +386,14 @@ void TComThread::Deliver() {
     Synchronize(Run);
 }
 
+namespace {
+// Receive gathering: a pause of this long ends a burst; a burst is delivered
+// after this long or this many bytes at the latest.
+constexpr int GatherGapMs = 3;
+constexpr int GatherMaxMs = 30;
+constexpr int GatherMaxBytes = 512;
+} // namespace
+
 void TComThread::Execute() {
   // POLLIN stays set while bytes are unread. When a handler took nothing,
   // the same bytes are not delivered again until more arrive (re-checked
@@ -416,6 +424,19 @@ void TComThread::Execute() {
         break;
       continue;
     }
+    // A UART (or a radio that paces its reply) hands bytes over one at a
+    // time; each delivery is a round trip to the main thread. Gather a burst
+    // until the line pauses for a few milliseconds, for at most a short time.
+    bool Stopped = false;
+    for (int Spent = 0; Spent < GatherMaxMs && Waiting < GatherMaxBytes; Spent += GatherGapMs) {
+      const int Before = Waiting;
+      if ((Stopped = WaitStop(GatherGapMs)))
+        break;
+      if (::ioctl(FDevice, FIONREAD, &Waiting) != 0 || Waiting == Before)
+        break;
+    }
+    if (Stopped)
+      break;
     const unsigned ReadsBefore = FComPort->FReadCount;
     // A handler's exception leaves Execute and ends the thread.
     Deliver();
