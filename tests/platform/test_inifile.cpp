@@ -1,5 +1,6 @@
 #include "platform/untIniFile.h"
 
+#include "common/FileHelpers.h"
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -19,21 +20,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadFile(const std::string& Path) {
-  std::ifstream In(Path, std::ios::binary);
-  std::stringstream S;
-  S << In.rdbuf();
-  return S.str();
-}
-
-void WriteFile(const std::string& Path, const std::string& Text) {
-  std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
-  Out << Text;
-}
-
-bool Chattr(const std::string& Flags, const std::string& Path) {
-  return std::system(("chattr " + Flags + " '" + Path + "' >/dev/null 2>&1").c_str()) == 0;
-}
+using test::Chattr;
+using test::ReadFile;
+using test::WriteFile;
 
 // Every file name in Folder; a write must leave no temporary file behind.
 std::vector<std::string> Listing(const std::string& Folder) {
