@@ -54,6 +54,13 @@ public:
   int Master() const { return FMaster; }
   const std::string& SlavePath() const { return FSlavePath; }
 
+  // Reads and drops what the code under test has written so far.
+  void Drain() {
+    char Buffer[4096];
+    while (FMaster >= 0 && ::read(FMaster, Buffer, sizeof(Buffer)) > 0) {
+    }
+  }
+
   // Hangs the pair up, as a pulled USB adapter does to its device.
   void CloseMaster() {
     if (FMaster >= 0)

@@ -54,60 +54,6 @@ void TScratch::LinkPort(int N, const std::string& Device) const {
     throw std::runtime_error("cannot link " + Link);
 }
 
-namespace {
-
-void MakeRaw(int Fd) {
-  termios T;
-  if (::tcgetattr(Fd, &T) == 0) {
-    ::cfmakeraw(&T);
-    ::tcsetattr(Fd, TCSANOW, &T);
-  }
-}
-
-} // namespace
-
-TPty::TPty() {
-  FMaster = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-  char Name[128];
-  if (FMaster < 0 || ::grantpt(FMaster) != 0 || ::unlockpt(FMaster) != 0 ||
-      ::ptsname_r(FMaster, Name, sizeof(Name)) != 0)
-    throw std::runtime_error("cannot make a pseudo-terminal");
-  FSlavePath = Name;
-  FSlave = ::open(Name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (FSlave < 0)
-    throw std::runtime_error("cannot open " + FSlavePath);
-  MakeRaw(FSlave);
-  MakeRaw(FMaster);
-}
-
-TPty::~TPty() {
-  if (FMaster >= 0)
-    ::close(FMaster);
-  if (FSlave >= 0)
-    ::close(FSlave);
-}
-
-void TPty::Send(const std::string& Data) {
-  std::size_t Done = 0;
-  while (Done < Data.size()) {
-    const ssize_t N = ::write(FMaster, Data.data() + Done, Data.size() - Done);
-    if (N > 0) {
-      Done += static_cast<std::size_t>(N);
-    } else if (N < 0 && errno != EAGAIN && errno != EINTR) {
-      throw std::runtime_error("write to the pseudo-terminal failed");
-    } else {
-      pollfd P{FMaster, POLLOUT, 0};
-      ::poll(&P, 1, 100);
-    }
-  }
-}
-
-void TPty::Drain() {
-  char Buf[4096];
-  while (::read(FMaster, Buf, sizeof(Buf)) > 0) {
-  }
-}
-
 bool WaitUntil(const std::function<bool()>& Done, int TimeoutMs) {
   QElapsedTimer Timer;
   Timer.start();

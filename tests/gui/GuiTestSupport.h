@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/PtyPair.h"
 #include "gui/guiVLogSettings.h"
 
 namespace velatest {
@@ -39,26 +40,8 @@ private:
 };
 
 // A pseudo-terminal pair: the test keeps the master end and plays the radio;
-// the code under test opens the slave, through a "comN" link. The pair keeps
-// a descriptor of the slave open so that the master sees no hang-up while the
-// slave is closed and reopened.
-class TPty {
-public:
-  TPty();
-  ~TPty();
-  TPty(const TPty&) = delete;
-  TPty& operator=(const TPty&) = delete;
-  const std::string& SlavePath() const { return FSlavePath; }
-  // Writes all of Data to the master end.
-  void Send(const std::string& Data);
-  // Reads and drops what the code under test wrote.
-  void Drain();
-
-private:
-  int FMaster = -1;
-  int FSlave = -1;
-  std::string FSlavePath;
-};
+// the code under test opens the slave, through a "comN" link.
+using TPty = vela::test::TPtyPair;
 
 // Spins the event loop until Done() holds or TimeoutMs passes; returns Done().
 bool WaitUntil(const std::function<bool()>& Done, int TimeoutMs = 10000);
