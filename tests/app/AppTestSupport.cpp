@@ -121,7 +121,8 @@ bool TRadioSim::PrintedPrefix(const std::string& Prefix) const {
   return false;
 }
 
-TStation::TStation(const QString& Radio, int RadioType, bool WriteIni) {
+TStation::TStation(const QString& Radio, int RadioType, bool WriteIni,
+                   const std::string& StartPath) {
   QDir(FDir.path()).mkpath(QStringLiteral("ports"));
   vela::TCustomComPort::SetPortsDir(FDir.path().toStdString() + "/ports");
 
@@ -144,8 +145,8 @@ TStation::TStation(const QString& Radio, int RadioType, bool WriteIni) {
   if (WriteIni) {
     QFile Ini(QString::fromStdString(IniPath()));
     if (Ini.open(QIODevice::WriteOnly)) {
-      Ini.write(QByteArray::fromStdString("[ServerSettings]\nServerAddress=" + Url("/") +
-                                          "\nServerCount=1\nServerList0=" + Url("/") +
+      Ini.write(QByteArray::fromStdString("[ServerSettings]\nServerAddress=" + Url(StartPath) +
+                                          "\nServerCount=1\nServerList0=" + Url(StartPath) +
                                           "\n[CommSettings]\nCommPort=1\nCommPort2=0\n"
                                           "Comm2Enable=0\nBaudRate=6\nRadio=" +
                                           std::to_string(RadioType) + "\n"));

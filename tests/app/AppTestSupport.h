@@ -53,8 +53,11 @@ private:
 
 class TStation {
 public:
-  // Radio: the simulator's radio name; RadioType: the stored radio ordinal.
-  explicit TStation(const QString& Radio = "ft950", int RadioType = 3, bool WriteIni = true);
+  // Radio: the simulator's radio name; RadioType: the stored radio ordinal;
+  // StartPath: the sample logbook's page the settings file names as the
+  // server address.
+  explicit TStation(const QString& Radio = "ft950", int RadioType = 3, bool WriteIni = true,
+                    const std::string& StartPath = "/");
   ~TStation();
 
   std::string Folder() const;

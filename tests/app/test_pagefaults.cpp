@@ -1,0 +1,206 @@
+// The main window with log pages that misbehave: a page that never finishes
+// loading, pages without the entry form's frame (radio reports arriving
+// there, and such a page as the configured server address).
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <memory>
+
+#include "AppTestSupport.h"
+#include "app/guiVelaLogMain.h"
+#include "cat/untCATinterface.h"
+#include "logpage/StallingServer.h"
+#include "logpage/untLogPHPinterface.h"
+#include "logpage/untWebBrowser.h"
+
+using namespace velatest;
+using vela::TfrmVelaLogMain;
+using TFieldIndex = vela::TLogPHPinterface::TFieldIndex;
+
+namespace {
+
+using TForm = std::map<std::string, std::string>;
+
+const TFieldIndex NoFields = {-1, -1, -1, -1, -1, -1};
+
+std::string Field(const TForm& Form, const std::string& Name) {
+  auto It = Form.find(Name);
+  return It == Form.end() ? std::string("<none>") : It->second;
+}
+
+std::string Html(const std::string& Body) {
+  return "<!DOCTYPE html><html><head><title>t</title></head><body>" + Body + "</body></html>";
+}
+
+class PageFaults : public ::testing::Test {
+protected:
+  void SetUp() override { ClearErrorBoxes(); }
+
+  TfrmVelaLogMain& Open(TStation& Station) {
+    FWindow = std::make_unique<TfrmVelaLogMain>(nullptr, Station.IniPath());
+    FWindow->show();
+    return *FWindow;
+  }
+
+  // Waits until the form in the left frame shows the band, frequency and mode
+  // and a date and time.
+  bool WaitFilled(const std::string& Band, const std::string& Freq, const std::string& Mode) {
+    return WaitUntil(
+        [&] {
+          FLast = ReadForm(*FWindow->wbrLogBook);
+          return Field(FLast, "log_band") == Band && Field(FLast, "log_freq") == Freq &&
+                 Field(FLast, "log_mode") == Mode && Field(FLast, "log_date").size() == 10 &&
+                 Field(FLast, "log_time").size() == 5;
+        },
+        45000);
+  }
+  std::string Dump() const {
+    std::string Text;
+    for (const auto& [Key, Value] : FLast)
+      Text += Key + "=" + Value + " ";
+    return Text;
+  }
+  QVariant Run(const std::string& Script) {
+    return FWindow->wbrLogBook->RunScript(QString::fromStdString(Script));
+  }
+
+  // Radio reports and clock ticks while the page has no form to take them:
+  // direct calls, and the radio itself moving (the driver's report reaches
+  // the window as its own would). Then the event loop must still run.
+  void ReportsWithoutAForm(TStation& Station, const std::string& Freq, const std::string& Shown) {
+    TfrmVelaLogMain& W = *FWindow;
+    for (int i = 0; i < 5; ++i) {
+      W.HandleRxData(nullptr, "40m", "7.0745", "CW");
+      W.HandleRxData(nullptr, "", "", "");
+      W.Timer1Timer();
+    }
+    Station.Sim().Send("freq " + Freq);
+    EXPECT_TRUE(WaitUntil([&] { return W.CAT() && W.CAT()->Frequency() == Shown; }))
+        << "driver frequency: " << (W.CAT() ? W.CAT()->Frequency() : std::string("<none>"));
+    int Ticks = 0;
+    QTimer Ticker;
+    QObject::connect(&Ticker, &QTimer::timeout, [&] { ++Ticks; });
+    Ticker.start(50);
+    EXPECT_TRUE(WaitUntil([&] { return Ticks >= 10; }));
+    EXPECT_TRUE(W.Timer1->isActive());
+    EXPECT_TRUE(ErrorBoxes().empty()) << ErrorBoxes().front();
+  }
+
+  std::unique_ptr<TfrmVelaLogMain> FWindow;
+  TForm FLast;
+};
+
+TEST_F(PageFaults, PageThatNeverFinishesLoading) {
+  TStation Station;
+  ASSERT_TRUE(Station.Started());
+  TfrmVelaLogMain& W = Open(Station);
+  ASSERT_TRUE(WaitFilled("20m", "14.0740", "usb")) << Dump();
+
+  TStallingServer Server;
+  ASSERT_TRUE(Server.Listening());
+  const std::string Form = "<form name=\"log_add\"><input name=\"log_date\">"
+                           "<input name=\"log_time\"><input name=\"call_rx\" value=\"STALL\">"
+                           "<input name=\"log_band\"><input name=\"log_freq\">"
+                           "<input name=\"log_mode\"></form>";
+  Server.Serve("/", "<!DOCTYPE html><html><head><title>t</title></head><frameset cols=\"50%,*\">"
+                    "<frame name=\"left_frame\" src=\"/left\">"
+                    "<frame name=\"right_frame\" src=\"/right\"></frameset></html>");
+  Server.Serve("/right", Html("<p>contacts</p>"));
+  Server.Hold("/left", Html(Form));
+  Server.Hold("/never", Html("<p>never</p>"));
+
+  // The form's frame is held: the other frame's walk finds no form, radio
+  // reports go nowhere, and the window goes on.
+  W.wbrLogBook->Navigate(Server.Url("/"));
+  ASSERT_TRUE(WaitUntil([&] { return Server.Held("/left") > 0; }));
+  EXPECT_TRUE(WaitUntil([&] { return W.LogPage()->FieldIndex() == NoFields; }));
+  ReportsWithoutAForm(Station, "7074500", "7.0745");
+  EXPECT_EQ(Server.Held("/left"), 1);
+
+  // The held frame arrives: its form is walked and filled from the radio.
+  Server.Release("/left");
+  EXPECT_TRUE(WaitFilled("40m", "7.0745", "usb")) << Dump();
+  EXPECT_EQ(Field(FLast, "call_rx"), "STALL");
+
+  // A page whose answer never comes: the page on screen stays and keeps
+  // following the radio; the operator then goes to the logbook.
+  W.wbrLogBook->Navigate(Server.Url("/never"));
+  ASSERT_TRUE(WaitUntil([&] { return Server.Held("/never") > 0; }));
+  for (int i = 0; i < 5; ++i)
+    W.HandleRxData(nullptr, "40m", "7.0745", "usb");
+  Station.Sim().Send("mode cw");
+  EXPECT_TRUE(WaitFilled("40m", "7.0745", "CW")) << Dump();
+  EXPECT_EQ(Field(FLast, "call_rx"), "STALL");
+  W.wbrLogBook->Navigate(Station.Url("/?call=AFTER"));
+  EXPECT_TRUE(WaitUntil([&] { return Field(ReadForm(*W.wbrLogBook), "call_rx") == "AFTER"; }));
+  EXPECT_TRUE(WaitFilled("40m", "7.0745", "CW")) << Dump();
+  EXPECT_TRUE(ErrorBoxes().empty()) << ErrorBoxes().front();
+}
+
+TEST_F(PageFaults, RadioReportsOnPagesWithoutTheFormAreSwallowed) {
+  TStation Station;
+  ASSERT_TRUE(Station.Started());
+  TfrmVelaLogMain& W = Open(Station);
+  ASSERT_TRUE(WaitFilled("20m", "14.0740", "usb")) << Dump();
+
+  // A plain page: no frames, no form.
+  W.wbrLogBook->Navigate(Station.Url("/contacts"));
+  ASSERT_TRUE(WaitUntil([&] {
+    return W.wbrLogBook->url().path() == "/contacts" && W.LogPage()->FieldIndex() == NoFields;
+  }));
+  const QString Before = Run("document.body.innerHTML").toString();
+  ReportsWithoutAForm(Station, "7074500", "7.0745");
+  EXPECT_EQ(Run("document.body.innerHTML").toString(), Before);
+
+  // The entry form itself, but not inside the left frame: not the logbook's
+  // form, so nothing is written into it.
+  W.wbrLogBook->Navigate(Station.Url("/log_add?call=TOP"));
+  ASSERT_TRUE(WaitUntil([&] { return W.wbrLogBook->url().path() == "/log_add"; }));
+  ASSERT_TRUE(WaitUntil([&] {
+    return Run("document.readyState").toString() == "complete" &&
+           W.LogPage()->FieldIndex() == NoFields;
+  }));
+  ReportsWithoutAForm(Station, "21074000", "21.0740");
+  const char* const Values =
+      "(function(){var e=document.forms['log_add'].elements;return [e.log_date.value,"
+      "e.log_time.value,e.call_rx.value,e.log_band.value,e.log_freq.value,e.log_mode.value]"
+      ".join('|');})()";
+  EXPECT_EQ(Run(Values).toString(), "||TOP|||");
+
+  // Back to the logbook: the form is filled again.
+  W.wbrLogBook->Navigate(Station.Url("/"));
+  EXPECT_TRUE(WaitFilled("15m", "21.0740", "usb")) << Dump();
+  EXPECT_TRUE(ErrorBoxes().empty()) << ErrorBoxes().front();
+}
+
+TEST_F(PageFaults, StartsOnAPageWithoutFrames) {
+  for (const std::string Path : {"/contacts", "/log_add"}) {
+    SCOPED_TRACE(Path);
+    ClearErrorBoxes();
+    TStation Station("ft950", 3, true, Path);
+    ASSERT_TRUE(Station.Started());
+    TfrmVelaLogMain& W = Open(Station);
+    ASSERT_NE(W.LogPage(), nullptr);
+    ASSERT_NE(W.CAT(), nullptr);
+    EXPECT_TRUE(W.isVisible());
+    EXPECT_TRUE(WaitUntil([&] {
+      return W.wbrLogBook->url().path().toStdString() == Path &&
+             Run("document.readyState").toString() == "complete";
+    })) << W.wbrLogBook->url().toString().toStdString();
+    EXPECT_TRUE(WaitUntil([&] { return W.CAT()->Frequency() == "14.0740"; }))
+        << "driver frequency: " << W.CAT()->Frequency();
+    // Polling goes on: fresh commands reach the radio and its changes come
+    // back.
+    Station.Sim().ClearLines();
+    Station.Sim().Send("freq 3573000");
+    EXPECT_TRUE(WaitUntil([&] { return W.CAT()->Frequency() == "3.5730"; }))
+        << "driver frequency: " << W.CAT()->Frequency();
+    EXPECT_TRUE(WaitUntil([&] { return Station.Sim().PrintedPrefix("cmd "); }));
+    EXPECT_EQ(W.LogPage()->FieldIndex(), NoFields);
+    EXPECT_TRUE(W.Timer1->isActive());
+    EXPECT_TRUE(ErrorBoxes().empty()) << ErrorBoxes().front();
+    W.close();
+    FWindow.reset();
+  }
+}
+
+} // namespace
