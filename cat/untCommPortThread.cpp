@@ -181,9 +181,12 @@ void TCommPortThread::RunSharedCycles() {
       continue;
     }
     WriteCommand(Asker);
-    // A command that the other program sends in pieces (some clients write a
-    // byte at a time) is not split by a poll: the next poll waits a cycle.
-    NextPoll = std::chrono::steady_clock::now() + std::chrono::milliseconds(CycleMs);
+    // The other program's commands come in runs (a set command, a short
+    // pause, a read; or a command a byte at a time); the driver's next poll
+    // waits until the run is over, so the other program's replies are not
+    // held up behind a poll's and arrive within its own short time-outs.
+    NextPoll = std::chrono::steady_clock::now() +
+               std::chrono::milliseconds(Asker == TAsker::Virtual ? VirtualHoldMs : CycleMs);
   }
 }
 

@@ -83,6 +83,8 @@ public:
   static constexpr std::size_t MaxQueueBytes = 64 * 1024;
   // Most bytes taken from a queue for one write.
   static constexpr std::size_t MaxChunkBytes = 1024;
+  // After the other program's bytes, the driver's next poll waits this long.
+  static constexpr int VirtualHoldMs = 200;
   // Write time-out of the Virtual CAT port.
   static constexpr int VirtualWriteTimeoutMs = 200;
 
