@@ -152,6 +152,7 @@ protected:
 
 private:
   int KenwoodCode() const;
+  void HandleVfo(const std::string& name, const std::string& param, bool vfoA);
   int64_t FVfoB = 14074000;
 };
 

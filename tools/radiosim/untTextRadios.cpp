@@ -84,24 +84,27 @@ std::string TFlexRadio::IFReply() const {
          std::to_string(KenwoodCode()) + "0" + "0" + "0" + "0" + "00" + "0" + ";";
 }
 
+// Read or set VFO A or B: the extended and the short command forms alike,
+// eleven digits in hertz.
+void TFlexRadio::HandleVfo(const std::string& name, const std::string& param, bool vfoA) {
+  if (param.empty())
+    return Reply(name + Digits(vfoA ? Frequency() : FVfoB, 11) + ";");
+  if (param.size() != 11 || !AllDigits(param))
+    return Refuse();
+  if (vfoA)
+    SetFrequencyFromCat(std::stoll(param));
+  else
+    FVfoB = std::stoll(param);
+}
+
 void TFlexRadio::Handle(const std::string& command) {
   if (command.size() >= 4 && command.compare(0, 2, "ZZ") == 0) {
     const std::string name = command.substr(0, 4);
     const std::string param = command.substr(4);
     if (name == "ZZIF" && param.empty())
       return Reply(ZZIFReply());
-    if (name == "ZZFA" || name == "ZZFB") {
-      if (param.empty())
-        return Reply(name + Digits(name == "ZZFA" ? Frequency() : FVfoB, 11) + ";");
-      if (param.size() == 11 && AllDigits(param)) {
-        if (name == "ZZFA")
-          SetFrequencyFromCat(std::stoll(param));
-        else
-          FVfoB = std::stoll(param);
-        return;
-      }
-      return Refuse();
-    }
+    if (name == "ZZFA" || name == "ZZFB")
+      return HandleVfo(name, param, name == "ZZFA");
     if (name == "ZZMD") {
       if (param.empty())
         return Reply("ZZMD" + Digits(ModeCode(), 2) + ";");
@@ -134,18 +137,8 @@ void TFlexRadio::Handle(const std::string& command) {
   const std::string param = command.substr(2);
   if (name == "IF" && param.empty())
     return Reply(IFReply());
-  if (name == "FA" || name == "FB") {
-    if (param.empty())
-      return Reply(name + Digits(name == "FA" ? Frequency() : FVfoB, 11) + ";");
-    if (param.size() == 11 && AllDigits(param)) {
-      if (name == "FA")
-        SetFrequencyFromCat(std::stoll(param));
-      else
-        FVfoB = std::stoll(param);
-      return;
-    }
-    return Refuse();
-  }
+  if (name == "FA" || name == "FB")
+    return HandleVfo(name, param, name == "FA");
   if (name == "MD") {
     if (param.empty())
       return Reply("MD" + std::to_string(KenwoodCode()) + ";");
