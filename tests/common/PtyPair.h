@@ -69,7 +69,10 @@ public:
   }
 
   // Writes all of Data to the master end (the slave reads it).
-  void Send(const std::string& Data) {
+  // Throws when nobody reads the device for TimeoutMs (the code under test
+  // has stopped reading or has died), so a test fails instead of hanging.
+  void Send(const std::string& Data, int TimeoutMs = 20000) {
+    const auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
     size_t Done = 0;
     while (Done < Data.size()) {
       const ssize_t N = ::write(FMaster, Data.data() + Done, Data.size() - Done);
@@ -77,6 +80,8 @@ public:
         Done += static_cast<size_t>(N);
       } else if (N < 0 && errno != EAGAIN && errno != EINTR) {
         throw std::runtime_error("write to pty master failed");
+      } else if (std::chrono::steady_clock::now() > Deadline) {
+        throw std::runtime_error("nobody reads the pseudo-terminal");
       } else {
         pollfd P{FMaster, POLLOUT, 0};
         ::poll(&P, 1, 100);
