@@ -58,7 +58,7 @@ TFlexRadio::TFlexRadio()
                   {"fm", 5, 0, false},
                   {"am", 6, 0, false},
                   {"digi", 7, 0, false},
-                  {"spec", 8, 0, false},
+                  {"spectrum", 8, 0, false},
                   {"digi-l", 9, 0, false},
                   {"sam", 10, 0, false},
                   {"drm", 11, 0, false}},
