@@ -153,6 +153,13 @@ protected:
 private:
   int KenwoodCode() const;
   void HandleVfo(const std::string& name, const std::string& param, bool vfoA);
+  struct TFixed {
+    const char* Name;
+    const char* Answer;
+    size_t SetWidth;
+  };
+  template <size_t N>
+  void AnswerFixed(const TFixed (&table)[N], const std::string& name, const std::string& param);
   int64_t FVfoB = 14074000;
 };
 

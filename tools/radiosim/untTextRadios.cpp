@@ -112,23 +112,10 @@ void TFlexRadio::Handle(const std::string& command) {
         return;
       return Refuse();
     }
-    struct TFixed {
-      const char* Name;
-      const char* Answer;
-      size_t SetWidth;
-    };
     static const TFixed fixed[] = {{"ZZSW", "ZZSW0;", 1}, {"ZZFI", "ZZFI00;", 2},
                                    {"ZZTX", "ZZTX0;", 1}, {"ZZPS", "ZZPS1;", 1},
                                    {"ZZAI", "ZZAI0;", 1}, {"ZZSP", "ZZSP0;", 1}};
-    for (const auto& f : fixed)
-      if (name == f.Name) {
-        if (param.empty())
-          return Reply(f.Answer);
-        if (param.size() == f.SetWidth && AllDigits(param))
-          return;
-        return Refuse();
-      }
-    return Refuse();
+    return AnswerFixed(fixed, name, param);
   }
 
   if (command.size() < 2)
@@ -149,17 +136,22 @@ void TFlexRadio::Handle(const std::string& command) {
     }
     return Refuse();
   }
-  struct TFixed {
-    const char* Name;
-    const char* Answer;
-  };
-  static const TFixed fixed[] = {{"ID", "ID019;"}, {"AI", "AI0;"}, {"PS", "PS1;"}, {"FR", "FR0;"},
-                                 {"FT", "FT0;"},   {"TX", ""},     {"RX", ""}};
-  for (const auto& f : fixed)
+  static const TFixed fixed[] = {{"ID", "ID019;", 1}, {"AI", "AI0;", 1}, {"PS", "PS1;", 1},
+                                 {"FR", "FR0;", 1},   {"FT", "FT0;", 1}, {"TX", "", 1},
+                                 {"RX", "", 1}};
+  AnswerFixed(fixed, name, param);
+}
+
+// Commands the simulator answers with a fixed reply, and whose set form (a
+// number of SetWidth digits) it takes without effect; anything else is refused.
+template <size_t N>
+void TFlexRadio::AnswerFixed(const TFixed (&table)[N], const std::string& name,
+                             const std::string& param) {
+  for (const TFixed& f : table)
     if (name == f.Name) {
       if (param.empty())
         return Reply(f.Answer);
-      if (param.size() == 1 && AllDigits(param))
+      if (param.size() == f.SetWidth && AllDigits(param))
         return;
       return Refuse();
     }
