@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -69,22 +70,6 @@ int ParseNumber(const std::string& Option, const char* Text) {
   if (!Text || !TryStrToInt(Text, Value))
     UsageError("bad number for " + Option + ": " + (Text ? Text : "(missing)"));
   return Value;
-}
-
-struct TRadioName {
-  const char* Name;
-  TRadioType Radio;
-};
-const TRadioName RadioNames[] = {{"flex", rtFlex},   {"ft100d", rtFT100D}, {"ft897d", rtFT897D},
-                                 {"ft950", rtFT950}, {"ic7000", rtIC7000}, {"ic7300", rtIC7300}};
-
-bool RadioTypeFromName(const std::string& Name, TRadioType& Radio) {
-  for (const TRadioName& Entry : RadioNames)
-    if (Name == Entry.Name) {
-      Radio = Entry.Radio;
-      return true;
-    }
-  return false;
 }
 
 bool BaudRateFromBits(int Bits, TBaudRate& Rate) {
@@ -162,9 +147,10 @@ int main(int argc, char** argv) {
   }
   if (RadioText.empty())
     UsageError("--radio is required");
-  TRadioType Radio;
-  if (!RadioTypeFromName(RadioText, Radio))
+  const std::optional<TRadioType> Known = RadioFromName(RadioText);
+  if (!Known)
     UsageError("unknown radio: " + RadioText);
+  const TRadioType Radio = *Known;
   if (Port < 1 && Device.empty())
     UsageError("--port N (N >= 1) or --device PATH is required");
 
