@@ -147,22 +147,12 @@ void TIcomCATInterface::HandleFrame(std::string_view Frame, std::string& LocalMo
 }
 
 void TIcomCATInterface::SetFrequency(std::string AFrequency) {
-  const std::size_t Dot = AFrequency.find('.');
-  if (Dot == std::string::npos)
+  // The command carries 100 Hz at the finest. The fraction is digit
+  // positions: a hexadecimal prefix or a sign there ("14.x" would read as
+  // 14.0000) is no frequency.
+  std::string Whole, Fraction;
+  if (!SplitFrequencyText(AFrequency, 4, Whole, Fraction))
     return;
-  const std::string Whole = AFrequency.substr(0, Dot);
-  std::string Fraction = AFrequency.substr(Dot + 1);
-  // The fraction is digit positions: a hexadecimal prefix or a sign there
-  // ("14.x" would read as 14.0000) is no frequency.
-  if (Fraction.find_first_not_of("0123456789") != std::string::npos)
-    return;
-  // The command carries 100 Hz at the finest; finer digits must be zeros.
-  if (Fraction.size() > 4) {
-    if (Fraction.find_first_not_of('0', 4) != std::string::npos)
-      return;
-    Fraction.resize(4);
-  }
-  Fraction.append(4 - Fraction.size(), '0');
   std::int32_t M = 0, F = 0;
   if (!TryStrToInt(Whole, M) || !TryStrToInt(Fraction, F))
     return;

@@ -6,6 +6,25 @@
 
 namespace vela {
 
+bool SplitFrequencyText(std::string_view Text, std::size_t FractionDigits, std::string& Whole,
+                        std::string& Fraction) {
+  const std::size_t Dot = Text.find('.');
+  if (Dot == std::string_view::npos)
+    return false;
+  std::string_view Digits = Text.substr(Dot + 1);
+  if (Digits.find_first_not_of("0123456789") != std::string_view::npos)
+    return false;
+  if (Digits.size() > FractionDigits) {
+    if (Digits.find_first_not_of('0', FractionDigits) != std::string_view::npos)
+      return false;
+    Digits = Digits.substr(0, FractionDigits);
+  }
+  Whole = std::string(Text.substr(0, Dot));
+  Fraction = std::string(Digits);
+  Fraction.append(FractionDigits - Fraction.size(), '0');
+  return true;
+}
+
 bool TryDecimalToInt(std::string_view Text, std::int32_t& Value) {
   std::size_t I = 0;
   while (I < Text.size() && Text[I] == ' ')

@@ -59,6 +59,14 @@ void TakeMessages(std::string& Buffer, std::string_view Data, char Terminator, F
 // so a hexadecimal prefix or trailing junk never turns into radio digits.
 bool TryDecimalToInt(std::string_view Text, std::int32_t& Value);
 
+// Splits a frequency text from the log page ("MHz.fraction") into its whole
+// part (as written) and a fraction of exactly FractionDigits decimal digits,
+// padded with zeros. Digits finer than that are dropped only when they are
+// zeros (others would shift the value the radio reads). False without a dot,
+// with anything but digits in the fraction, or with non-zero finer digits.
+bool SplitFrequencyText(std::string_view Text, std::size_t FractionDigits, std::string& Whole,
+                        std::string& Fraction);
+
 class TRadioCATInterface : public TCATInterface {
 public:
   using TCATInterface::TCATInterface;

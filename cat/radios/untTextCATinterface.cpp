@@ -60,25 +60,15 @@ void TTextCATInterface::HandleMessage(std::string_view Message) {
 }
 
 void TTextCATInterface::SetFrequency(std::string AFrequency) {
-  const std::size_t Dot = AFrequency.find('.');
-  if (Dot == std::string::npos)
+  std::string Megahertz, Fraction;
+  if (!SplitFrequencyText(AFrequency, FProtocol.FractionWidth, Megahertz, Fraction))
     return;
-  std::string Megahertz = AFrequency.substr(0, Dot);
-  std::string Fraction = AFrequency.substr(Dot + 1);
   // Only digits go into the command: any other character (a second dot, a
   // ";") would make the radio read another value or another command.
-  if (!AllOf(Megahertz, '0', '9') || !AllOf(Fraction, '0', '9'))
+  if (!AllOf(Megahertz, '0', '9'))
     return;
-  // Digits finer than the command carries are dropped when they are zeros;
-  // others would shift the value the radio reads.
-  if (Fraction.size() > FProtocol.FractionWidth) {
-    if (!AllOf(std::string_view(Fraction).substr(FProtocol.FractionWidth), '0', '0'))
-      return;
-    Fraction.resize(FProtocol.FractionWidth);
-  }
   if (Megahertz.size() < FProtocol.MegahertzWidth)
     Megahertz.insert(0, FProtocol.MegahertzWidth - Megahertz.size(), '0');
-  Fraction.append(FProtocol.FractionWidth - Fraction.size(), '0');
   FFrequencyCommand = FProtocol.SetFrequencyPrefix + Megahertz + Fraction + ";";
 }
 

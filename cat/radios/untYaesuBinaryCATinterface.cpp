@@ -141,19 +141,9 @@ void TYaesuBinaryCATInterface::GetNextCommand(TObject* Sender, std::string& Comm
 
 bool TYaesuBinaryCATInterface::SplitFrequency(const std::string& Text, std::int32_t& Megahertz,
                                               std::int32_t& TensOfHertz) {
-  const std::size_t Dot = Text.find('.');
-  if (Dot == std::string::npos)
+  std::string Whole, Fraction;
+  if (!SplitFrequencyText(Text, 5, Whole, Fraction) || Whole.empty() || !AllDigits(Whole))
     return false;
-  const std::string Whole = Text.substr(0, Dot);
-  std::string Fraction = Text.substr(Dot + 1);
-  if (Whole.empty() || !AllDigits(Whole) || !AllDigits(Fraction))
-    return false;
-  if (Fraction.size() > 5) {
-    if (Fraction.find_first_not_of('0', 5) != std::string::npos)
-      return false;
-    Fraction.resize(5);
-  }
-  Fraction.append(5 - Fraction.size(), '0');
   std::int32_t M = 0, F = 0;
   if (!TryDecimalToInt(Whole, M) || !TryDecimalToInt(Fraction, F) || M > 999)
     return false; // 1000 MHz and above
