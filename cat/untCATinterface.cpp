@@ -28,6 +28,7 @@ void TCATInterface::StopPortThread() {
     if (TCommPortThread* Thread = Handle->Thread) {
       Thread->setOnPortData(TPortDataEvent());
       Thread->setOnGetCommand(TGetCommandEvent());
+      Thread->setOnLineQuiet(TLineQuietEvent());
       Thread->Terminate();
     }
   }
@@ -50,6 +51,7 @@ void TCATInterface::StartPortThread(int AComPort, int AComPort2, bool ACom2Enabl
   FPortThread = Handle;
   Thread->setOnPortData(MakeMethod(this, &TCATInterface::ParseReply));
   Thread->setOnGetCommand(MakeMethod(this, &TCATInterface::GetNextCommand));
+  Thread->setOnLineQuiet(MakeMethod(this, &TCATInterface::LineWasQuiet));
   Thread->Start();
 }
 

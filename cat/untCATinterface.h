@@ -83,6 +83,12 @@ public:
   virtual void SetFrequency(std::string AFrequency) { (void)AFrequency; }
   virtual void SetMode(std::string AMode) { (void)AMode; }
 
+  // The worker calls this just before ParseReply when the bytes it hands
+  // over are the first after a silence on the line (it wrote a command to a
+  // quiet line since the last bytes). Drivers that frame replies by counting
+  // bytes resynchronise here; the others need nothing.
+  virtual void LineWasQuiet(TObject* Sender) { (void)Sender; }
+
 protected:
   // Writes the driver's radio type into the settings store; a failed write
   // is kept for TakeCreateError instead of aborting the construction.

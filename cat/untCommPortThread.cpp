@@ -45,7 +45,7 @@ void AppendBounded(std::string& Queue, const std::string& Data) {
 TCommPortThread::TCommPortThread(TComponent* AOwner, int ARadioPort, int AVirtualPort,
                                  TBaudRate ABaudRate,
                                  std::shared_ptr<TCommPortThreadHandle> AHandle)
-    : FHandle(std::move(AHandle)) {
+    : FHandle(std::move(AHandle)), FQuietNs(QuietNs(ABaudRate)) {
   if (FHandle) {
     std::lock_guard<std::mutex> Guard(FHandle->Lock);
     FHandle->Thread = this;
@@ -124,6 +124,13 @@ TCommPortThread::~TCommPortThread() {
   }
 }
 
+std::int64_t TCommPortThread::QuietNs(TBaudRate ABaudRate) {
+  constexpr std::int64_t BitsPerByte = 11;
+  const std::int64_t Baud = BaudRateToInt(ABaudRate);
+  const std::int64_t ThreeBytesNs = Baud > 0 ? 3 * BitsPerByte * 1000000000 / Baud : 0;
+  return std::max(MsToNs(QuietMs), ThreeBytesNs);
+}
+
 bool TCommPortThread::RadioPortConnected() const {
   return FRadioPort && FRadioPort->Connected();
 }
@@ -193,11 +200,15 @@ void TCommPortThread::RunSharedCycles() {
 void TCommPortThread::WriteCommand(TAsker Asker) {
   if (Terminated() || FCommand.empty() || !FRadioPort || !FRadioPort->Connected())
     return;
-  WaitForQuietLine();
+  const bool Quiet = WaitForQuietLine();
   if (Terminated())
     return;
   FAsker = static_cast<int>(Asker);
   FLastWriteNs = NowNs();
+  // Counted before the write, so that the reply can never be read before
+  // the count shows the write.
+  if (Quiet)
+    ++FQuietWrites;
   try {
     FRadioPort->WritePort(FCommand);
   } catch (const std::exception&) {
@@ -221,7 +232,7 @@ void TCommPortThread::ForwardToVirtual() {
   }
 }
 
-void TCommPortThread::WaitForQuietLine() {
+bool TCommPortThread::WaitForQuietLine() {
   // A reply still arriving (or waiting unread) belongs to the last asker; the
   // next command waits for it, so two askers' replies never mix. A radio
   // whose reply is longer than a cycle at its baud rate (an FT-100D's
@@ -229,12 +240,10 @@ void TCommPortThread::WaitForQuietLine() {
   // command in the middle of a reply, which would pile up queued replies.
   for (;;) {
     if (Terminated())
-      return;
+      return false;
     if (FVirtualEnabled)
       ForwardToVirtual();
     const std::int64_t Now = NowNs();
-    if (Now - FLastWriteNs.load() >= MsToNs(LongestWaitMs))
-      return;
     int Waiting = 0;
     try {
       Waiting = FRadioPort->BytesWaiting();
@@ -242,15 +251,19 @@ void TCommPortThread::WaitForQuietLine() {
     }
     // Sleep until the line can have been quiet long enough; while bytes are
     // still waiting, look again after a fraction of that.
-    std::int64_t SleepNs = MsToNs(QuietMs) / 4;
+    std::int64_t SleepNs = FQuietNs / 4;
     if (Waiting == 0) {
-      const std::int64_t QuietLeftNs = MsToNs(QuietMs) - (Now - FLastRxNs.load());
+      // Read after the queue: a delivery that has just emptied it has
+      // already marked the line busy.
+      const std::int64_t QuietLeftNs = FQuietNs - (Now - FLastRxNs.load());
       if (QuietLeftNs <= 0)
-        return;
+        return true;
       SleepNs = QuietLeftNs;
     }
-    std::this_thread::sleep_for(std::chrono::nanoseconds(
-        std::min(SleepNs, MsToNs(LongestWaitMs) - (Now - FLastWriteNs.load()))));
+    const std::int64_t WaitLeftNs = MsToNs(LongestWaitMs) - (Now - FLastWriteNs.load());
+    if (WaitLeftNs <= 0)
+      return false;
+    std::this_thread::sleep_for(std::chrono::nanoseconds(std::min(SleepNs, WaitLeftNs)));
   }
 }
 
@@ -263,7 +276,7 @@ void TCommPortThread::CloseQuietExchange() {
   const std::int64_t Now = NowNs();
   const std::int64_t LastWrite = FLastWriteNs.load();
   const std::int64_t LastRx = FLastRxNs.load();
-  const bool Answered = LastRx > LastWrite && Now - LastRx >= MsToNs(QuietMs);
+  const bool Answered = LastRx > LastWrite && Now - LastRx >= FQuietNs;
   if (!Answered && Now - LastWrite < MsToNs(LongestWaitMs))
     return;
   int Waiting = 0;
@@ -279,9 +292,19 @@ void TCommPortThread::RadioPortRxChar(TObject* Sender, int Count) {
   (void)Sender;
   if (Terminated())
     return;
+  // The line is busy from before the read until after it; the worker, which
+  // looks at the queue and then at this time, never takes a delivery in
+  // progress for a quiet line.
+  FLastRxNs = NowNs();
+  const unsigned QuietWrites = FQuietWrites.load();
   std::string Data;
   FRadioPort->ReadPort(Data, Count);
   FLastRxNs = NowNs();
+  // The first bytes since a write to a quiet line came after a silence. The
+  // count is taken before the read: a write after it is seen by the next
+  // delivery, whose bytes are the reply to it.
+  const bool AfterQuiet = QuietWrites != FQuietWritesSeen;
+  FQuietWritesSeen = QuietWrites;
   // A reply goes to the side that wrote the last command: the worker writes
   // nothing new until the line has been quiet, so the bytes received since a
   // write are that command's reply (on a CI-V bus, with its echo). Bytes the
@@ -297,7 +320,11 @@ void TCommPortThread::RadioPortRxChar(TObject* Sender, int Count) {
     }
     FWake.notify_one();
   }
-  if (ToDriver && FOnPortData.Assigned())
+  if (!ToDriver)
+    return;
+  if (AfterQuiet && FOnLineQuiet.Assigned())
+    FOnLineQuiet(this);
+  if (FOnPortData.Assigned())
     FOnPortData(this, Data, Count);
 }
 

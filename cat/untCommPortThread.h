@@ -10,8 +10,10 @@
 // the other program's commands and the radio's replies to them are passed on
 // as soon as the line allows, not at the next cycle.
 //
-// The worker knows nothing of radio protocols; it moves bytes and calls two
-// hooks, both on the main thread.
+// The worker knows nothing of radio protocols; it moves bytes and calls its
+// hooks, all on the main thread. Since it writes only to a quiet line, it
+// also knows where the line's silences were, exactly and whatever the main
+// thread's delays: the first bytes after each such write come after one.
 #pragma once
 
 #include <atomic>
@@ -34,6 +36,8 @@ class TCommPortThread;
 using TPortDataEvent = TMethod<TObject*, std::string, int>;
 // Sender (the worker), Command (in-out, empty on entry).
 using TGetCommandEvent = TMethod<TObject*, std::string&>;
+// Sender (the worker).
+using TLineQuietEvent = TMethod<TObject*>;
 
 // Shared between a driver and its worker, so that the driver never touches a
 // worker that has freed itself, and can wait until the worker has closed its
@@ -59,6 +63,12 @@ public:
   void setOnPortData(const TPortDataEvent& Value) { FOnPortData = Value; }
   TGetCommandEvent OnGetCommand() const { return FOnGetCommand; }
   void setOnGetCommand(const TGetCommandEvent& Value) { FOnGetCommand = Value; }
+  // Called just before OnPortData hands over the first bytes received since
+  // the worker wrote a command to a quiet line: the line was silent for at
+  // least QuietNs() before them. Later pieces of the same reply follow
+  // without it.
+  TLineQuietEvent OnLineQuiet() const { return FOnLineQuiet; }
+  void setOnLineQuiet(const TLineQuietEvent& Value) { FOnLineQuiet = Value; }
 
   bool VirtualEnabled() const { return FVirtualEnabled; }
   // Main thread only, while the worker is alive.
@@ -72,10 +82,12 @@ public:
   void DoGetCommand();
 
   static constexpr int CycleMs = 50;
-  // The line counts as quiet after this long without a byte from the radio;
-  // a radio that never falls quiet is written to anyway after the longest
-  // wait.
+  // The line counts as quiet after no byte from the radio for the larger of
+  // QuietMs and three byte-times at the baud rate (start bit, eight data
+  // bits, two stop bits); a radio that never falls quiet is written to anyway
+  // after the longest wait.
   static constexpr int QuietMs = 20;
+  static std::int64_t QuietNs(TBaudRate ABaudRate);
   static constexpr int LongestWaitMs = 1000;
   // How often an idle worker looks whether the current exchange is over.
   static constexpr int ExchangeCheckMs = 5;
@@ -101,13 +113,16 @@ private:
   void RunSharedCycles();
   void WriteCommand(TAsker Asker);
   void ForwardToVirtual();
-  void WaitForQuietLine();
+  // True when the line fell quiet; false after the longest wait, or when
+  // the worker is to end.
+  bool WaitForQuietLine();
   void CloseQuietExchange();
 
   std::mutex FLock;              // guards FFromVirtual and FToVirtual
   std::condition_variable FWake; // a forwarding queue got bytes
   TPortDataEvent FOnPortData;
   TGetCommandEvent FOnGetCommand;
+  TLineQuietEvent FOnLineQuiet;
   std::unique_ptr<TComPort> FRadioPort;
   std::string FCommand;
   std::unique_ptr<TComPort> FVirtualPort;
@@ -121,6 +136,11 @@ private:
   std::atomic<int> FAsker{static_cast<int>(TAsker::None)};
   std::atomic<std::int64_t> FLastWriteNs{0};
   std::atomic<std::int64_t> FLastRxNs{0};
+  std::int64_t FQuietNs;
+  // Writes made to a quiet line (counted by the worker), and the count the
+  // last delivery saw (main thread only).
+  std::atomic<unsigned> FQuietWrites{0};
+  unsigned FQuietWritesSeen = 0;
 };
 
 } // namespace vela

@@ -4,22 +4,23 @@
 // Replies are framed by counting bytes. Each set command handed out lowers
 // the count by one, for the one-byte acknowledgement the radio sends. A count
 // alone never recovers from a lost or extra byte, a missing acknowledgement or
-// a reply to another program's command, so silences on the line (no byte for
-// longer than the larger of 20 ms and three byte-times) resynchronise it.
+// a reply to another program's command, so a silence on the line
+// resynchronises it: bytes that come after one start a new reply, and a
+// partly collected reply is dropped. The port worker tells where the silences
+// were (it writes only to a quiet line), so a busy main thread, which delays
+// the handling of bytes but not their arrival, cannot blur them.
 //
-// Bytes that arrive after a silence while a reply is partly collected are
-// held back until the line falls silent again (seen at the next delivery or
-// the worker's next cycle). If they form whole replies by themselves and do
-// not complete the partial one, the partial reply is dropped and they start
-// afresh; otherwise (the tail of a reply came late because the program or
-// the sender was held up) counting goes on as counting alone would. When
-// replies arrive whole, the decoded values are those of counting alone.
+// A count still waiting for acknowledgements at a silence is kept: the
+// acknowledgement itself comes after one. When the radio sent none, the
+// next reply is not decoded (its count never reaches a reply's length) and
+// the one after the next silence is; a wrong window is never decoded. When
+// replies arrive whole and acknowledgements come as the count expects, the
+// count is 0 at every silence and the decoded values are those of counting
+// alone.
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <functional>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -29,11 +30,7 @@ namespace vela {
 
 class TYaesuBinaryCATInterface : public TRadioCATInterface {
 public:
-  // Milliseconds of a monotonic clock.
-  using TClock = std::function<std::int64_t()>;
-
   static constexpr std::size_t MaxReplyLength = 32;
-  static constexpr std::int64_t MinSilenceMs = 20;
 
   TYaesuBinaryCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings, TRadioType ARadio,
                            const std::string& APollCommand, std::size_t AReplyLength);
@@ -41,13 +38,9 @@ public:
   void ResetState() override;
   void ParseReply(TObject* Sender, std::string Data, int Count) override;
   void GetNextCommand(TObject* Sender, std::string& Command) override;
+  void LineWasQuiet(TObject* Sender) override;
 
-  // Replaces the clock (tests drive it by hand); an empty one restores the
-  // steady clock.
-  void setNowMs(TClock Clock);
   std::int32_t ByteCount() const { return FByteCount; }
-  // The silence that starts a new reply, for the baud rate of the last restart.
-  std::int64_t SilenceMs() const { return FSilenceMs; }
 
 protected:
   // Decodes one complete reply, oldest byte first. LocalMode starts empty
@@ -73,20 +66,7 @@ protected:
   std::int32_t FByteCount = 0;
 
 private:
-  void UpdateSilence();
-  bool SilentSince(std::int64_t Now) const;
-  void Consume(std::string_view Bytes, std::string& LocalMode);
-  void Resolve(bool AtSilence);
-
-  // Bytes held back after a silence that found a partly collected reply.
-  bool FHolding = false;
-  std::string FHeld;
-
   std::size_t FReplyLength;
-  TClock FNowMs;
-  std::optional<std::int64_t> FLastRxMs;
-  std::int64_t FSilenceMs = MinSilenceMs;
-  std::int64_t FByteUs = 0; // one byte on the wire, in microseconds
 };
 
 } // namespace vela

@@ -48,7 +48,9 @@ public:
       ++Replies;
     }
     AllBytes += Data;
+    Trace += Data;
   }
+  void LineWasQuiet(TObject*) override { Trace += '|'; }
   void GetNextCommand(TObject* Sender, std::string& Command) override {
     ++Asked;
     if (ThrowNext) {
@@ -91,6 +93,8 @@ public:
   }
 
   std::string Received, AllBytes;
+  // The bytes received, with '|' where the worker reported a silence.
+  std::string Trace;
   std::atomic<int> Asked{0};
   int Restarts = 0; // ResetState runs once per restart of the worker
   int Replies = 0;
@@ -190,6 +194,38 @@ TEST_F(CatTest, WorkerWritesTheDriversCommandEveryCycleAndRepliesReachTheParser)
   EXPECT_EQ(Driver.AllBytes, Reply);
   EXPECT_TRUE(Driver.OnMainThread);
   EXPECT_EQ(Driver.Frequency(), "14.0740");
+}
+
+TEST_F(CatTest, TheFirstBytesAfterAWriteToAQuietLineFollowASilence) {
+  test::TPtyPair Radio;
+  Link(3, Radio);
+  UsePorts(3, 0, false);
+  TRecordingDriver Driver(Settings.get());
+  CollectUntil(Radio, [](const std::string& T) { return T.size() >= 2; });
+  // Two pieces sent before the main thread reads either: the worker cannot
+  // write between them (it waits for an empty queue), so they are one reply.
+  Radio.Send("F1");
+  Radio.Send("4M;");
+  ASSERT_TRUE(ServeUntil([&] { return Driver.AllBytes.size() >= 5; }));
+  EXPECT_EQ(Driver.Trace, "|F14M;");
+  // The next poll goes out on a quiet line; its reply follows a silence.
+  CollectUntil(Radio, [](const std::string& T) { return T.size() >= 2; });
+  Radio.Send("F7M;");
+  ASSERT_TRUE(ServeUntil([&] { return Driver.AllBytes.size() >= 9; }));
+  EXPECT_EQ(Driver.Trace, "|F14M;|F7M;");
+}
+
+TEST_F(CatTest, QuietTimeIsTwentyMillisecondsOrThreeByteTimes) {
+  const struct {
+    TBaudRate Rate;
+    std::int64_t Ns;
+  } Cases[] = {
+      {br115200, 20000000}, {br4800, 20000000}, // three bytes take less
+      {br1200, 27500000},                       // 3 bytes of 11 bits
+      {br300, 110000000},   {br110, 300000000},
+  };
+  for (const auto& Case : Cases)
+    EXPECT_EQ(TCommPortThread::QuietNs(Case.Rate), Case.Ns) << Case.Rate;
 }
 
 TEST_F(CatTest, BareInterfaceWritesNothing) {

@@ -51,24 +51,16 @@ struct FT897DTraits {
 
 template <class TTraits> class YaesuBinaryTest : public ::testing::Test {
 protected:
-  YaesuBinaryTest() {
-    Driver->setNowMs([this] { return Now; });
-  }
-  // Bytes that arrive at the given clock time.
-  void At(std::int64_t Ms, const std::string& Data) {
-    Now = Ms;
+  // Bytes that come after a silence on the line, as the port worker hands
+  // them over.
+  void AfterSilence(const std::string& Data) {
+    Driver->LineWasQuiet(nullptr);
     Feed(*Driver, Data);
-  }
-  // The worker's next cycle at the given clock time; returns the command.
-  std::string Cycle(std::int64_t Ms) {
-    Now = Ms;
-    return NextCommand(*Driver);
   }
 
   TDriverEnvironment Env;
   std::unique_ptr<typename TTraits::TDriver> Driver = Env.Create<typename TTraits::TDriver>();
   std::vector<TRxRecord>& Events = Env.Recorder.Events;
-  std::int64_t Now = 1000;
 };
 
 using BinaryRadios = ::testing::Types<FT100DTraits, FT897DTraits>;
@@ -148,72 +140,56 @@ TYPED_TEST(YaesuBinaryTest, ASilenceOnTheLineRecoversFromFramingFaults) {
     EXPECT_EQ(Events.back().Frequency, Frequency);
     EXPECT_EQ(Events.back().Mode, Mode);
   };
-  EXPECT_EQ(Driver.SilenceMs(), 20); // 4800 baud: three byte-times are less than 20 ms
 
-  // A lost byte: the partial reply is dropped once the next one has come
-  // whole and the line fell silent again (the worker's next cycle).
-  this->At(1000, A.substr(1));
-  this->At(1300, B);
-  this->Cycle(1450);
+  // A lost byte: the partial reply is dropped at the next silence.
+  this->AfterSilence(A.substr(1));
+  EXPECT_TRUE(Events.empty());
+  this->AfterSilence(B);
+  ASSERT_EQ(Events.size(), 1u);
   Expect("7.0745", "CW");
 
   // An extra byte after a reply.
-  this->At(1600, A + std::string(1, '\x55'));
+  this->AfterSilence(A + std::string(1, '\x55'));
   Expect("14.0740", "usb");
-  this->At(1900, B);
-  this->At(2200, C); // a later reply after a silence decides as well
+  this->AfterSilence(C);
+  ASSERT_EQ(Events.size(), 3u);
   Expect("144.3000", "usb");
-  ASSERT_GE(Events.size(), 2u);
-  EXPECT_EQ(Events[Events.size() - 2].Frequency, "7.0745");
 
-  // An acknowledgement the radio did not send.
-  Driver.SetFrequency("14.0740");
-  EXPECT_EQ(this->Cycle(2350).size(), 5u);
-  this->At(2500, A);
-  this->Cycle(2650);
+  // Pieces of one reply without a silence between them stay one reply.
+  this->AfterSilence(A.substr(0, 3));
+  Feed(Driver, A.substr(3, 1));
+  Feed(Driver, A.substr(4));
+  ASSERT_EQ(Events.size(), 4u);
   Expect("14.0740", "usb");
 
-  // An acknowledgement that did come on its own, then the reply: the same
-  // values as counting alone gives.
+  // Acknowledgements the radio did not send: the next reply is never
+  // decoded from a shifted window, and the one after the next silence is
+  // decoded right.
+  Driver.SetFrequency("7.0745");
   Driver.SetMode("CW");
-  this->Cycle(2800);
-  this->At(2815, std::string(1, '\0'));
-  this->Cycle(2950);
-  this->At(3100, B);
+  NextCommand(Driver);
+  NextCommand(Driver);
+  EXPECT_EQ(NextCommand(Driver), Driver.PollCommand());
+  this->AfterSilence(C);
+  this->AfterSilence(C.substr(0, 2));
+  EXPECT_EQ(Events.size(), 4u);
+  this->AfterSilence(B);
+  ASSERT_EQ(Events.size(), 5u);
   Expect("7.0745", "CW");
 
-  // The tail of a reply held up past the silence is still its tail.
-  const std::size_t Before = Events.size();
-  this->At(3400, C.substr(0, 3));
-  this->At(3700, C.substr(3));
-  this->Cycle(3850);
-  ASSERT_EQ(Events.size(), Before + 1);
-  Expect("144.3000", "usb");
-
-  // Pieces of one reply closer together than the silence stay one reply.
-  this->At(4000, A.substr(0, 3));
-  this->At(4015, A.substr(3));
-  ASSERT_EQ(Events.size(), Before + 2);
+  // Acknowledgements that came, each after its own silence, then the reply:
+  // the same values as counting alone gives.
+  Driver.SetFrequency("14.0740");
+  Driver.SetMode("usb");
+  NextCommand(Driver);
+  this->AfterSilence(std::string(1, '\0'));
+  NextCommand(Driver);
+  this->AfterSilence(std::string(1, '\0'));
+  EXPECT_EQ(Driver.ByteCount(), 0);
+  NextCommand(Driver);
+  this->AfterSilence(A);
+  ASSERT_EQ(Events.size(), 6u);
   Expect("14.0740", "usb");
-
-  // A delivery held up while the radio kept sending is no silence: the bytes
-  // it brings took at least as long on the wire as the gap.
-  this->At(4100, B.substr(0, 2));
-  this->At(4125, B.substr(2) + C + B);
-  ASSERT_EQ(Events.size(), Before + 5);
-  EXPECT_EQ(Events[Before + 2].Frequency, "7.0745");
-  EXPECT_EQ(Events[Before + 3].Frequency, "144.3000");
-  Expect("7.0745", "CW");
-}
-
-TYPED_TEST(YaesuBinaryTest, SilenceGrowsWithSlowBaudRates) {
-  auto& Driver = *this->Driver;
-  Driver.ApplyPortSettings(AbsentPort, 0, false, br300);
-  EXPECT_EQ(Driver.SilenceMs(), 110); // 3 bytes of 11 bits at 300 baud
-  Driver.ApplyPortSettings(AbsentPort, 0, false, br110);
-  EXPECT_EQ(Driver.SilenceMs(), 300);
-  Driver.ApplyPortSettings(AbsentPort, 0, false, br115200);
-  EXPECT_EQ(Driver.SilenceMs(), 20);
 }
 
 TYPED_TEST(YaesuBinaryTest, AMegabyteOfNoiseCostsNoMemoryAndNoCrash) {
@@ -222,8 +198,7 @@ TYPED_TEST(YaesuBinaryTest, AMegabyteOfNoiseCostsNoMemoryAndNoCrash) {
   for (std::size_t I = 0; I < Noise.size(); ++I)
     Noise[I] = static_cast<char>(I * 131 + (I >> 7));
   Feed(Driver, Noise);
-  this->At(5000, TypeParam::At(140740, TypeParam::Usb));
-  this->Cycle(5100);
+  this->AfterSilence(TypeParam::At(140740, TypeParam::Usb));
   ASSERT_FALSE(this->Events.empty());
   EXPECT_EQ(this->Events.back().Frequency, "14.0740");
 }

@@ -2,7 +2,8 @@
 """The headless monitor velalog-cat against the radio simulator on a pty, for
 one radio: dial and mode changes on the radio produce rx lines with the right
 band, frequency and mode (a mode change alone too), and "tune FREQUENCY MODE"
-tunes the radio, frequency first. Every rx line names values the radio had.
+tunes the radio, frequency first; a binary radio's reply that loses a byte
+costs no wrong value. Every rx line names values the radio had.
 
 Exit codes: 0 passed, 1 failed, 77 skipped (a tool is missing)."""
 
@@ -81,6 +82,13 @@ def main():
         # After the tune (with or without acknowledgements) the values stay right.
         sim.send("freq 14074000")
         expect(rx(14074000, "usb"), "no right report after the tune")
+        if args.radio in ("ft100d", "ft897d"):
+            # A reply short of a byte is dropped at the next silence; the
+            # replies after it decode right again.
+            sim.send("drop")
+            sim.send("freq 21074000")
+            had_freq.add("21.0740")
+            expect(rx(21074000, "usb"), "no right report after a lost byte")
     finally:
         if cat:
             cat.stop(quit_line="quit")
