@@ -37,8 +37,11 @@ private:
 };
 
 std::filesystem::path SettingsDir() {
-  // The build tree is on a real file system more often than /tmp.
-  const auto Dir = std::filesystem::path(VELA_BIN_DIR) / ".." / "tests" / "faults-settings";
+  // The build tree is on a real file system more often than /tmp. One folder
+  // per test: the tests run in parallel, each in its own process.
+  const std::string Name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  const auto Dir =
+      std::filesystem::path(VELA_BIN_DIR) / ".." / "tests" / ("faults-settings-" + Name);
   std::filesystem::remove_all(Dir);
   std::filesystem::create_directories(Dir);
   return Dir;
