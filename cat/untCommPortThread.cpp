@@ -151,7 +151,7 @@ void TCommPortThread::RunCycles() {
   while (!Terminated()) {
     FCommand.clear();
     Synchronize([this] { DoGetCommand(); });
-    WriteCommand(TAsker::Driver);
+    WriteCommand(TAsker::Driver, FCommand, false);
     std::this_thread::sleep_for(std::chrono::milliseconds(CycleMs));
   }
 }
@@ -161,8 +161,11 @@ void TCommPortThread::RunSharedCycles() {
   // program's bytes take the place of its command. Both directions of the
   // other program's traffic move as soon as the line allows, not at the next
   // cycle: its clients time out, or flush their input, within tens of
-  // milliseconds.
+  // milliseconds. For the same reason the driver's command, while it waits
+  // for the line, lets the other program's bytes go first and is written
+  // after them.
   auto NextPoll = std::chrono::steady_clock::now();
+  bool DriverWaiting = false; // FCommand holds the driver's command, unwritten
   while (!Terminated()) {
     ForwardToVirtual();
     std::string FromVirtual;
@@ -170,50 +173,56 @@ void TCommPortThread::RunSharedCycles() {
       std::lock_guard<std::mutex> Guard(FLock);
       FromVirtual = TakeChunk(FFromVirtual);
     }
-    TAsker Asker;
     if (!FromVirtual.empty()) {
-      FCommand = std::move(FromVirtual);
-      Asker = TAsker::Virtual;
-    } else if (std::chrono::steady_clock::now() >= NextPoll) {
-      FCommand.clear();
-      Synchronize([this] { DoGetCommand(); });
-      Asker = TAsker::Driver;
-    } else {
-      CloseQuietExchange();
-      std::unique_lock<std::mutex> Guard(FLock);
-      FWake.wait_until(Guard,
-                       std::min(NextPoll, std::chrono::steady_clock::now() +
-                                              std::chrono::milliseconds(ExchangeCheckMs)),
-                       [this] { return !FFromVirtual.empty() || !FToVirtual.empty(); });
+      WriteCommand(TAsker::Virtual, FromVirtual, false);
+      // The other program's commands come in runs (a set command, a short
+      // pause, a read; or a command a byte at a time); the driver's next
+      // command waits until the run is over, so the other program's replies
+      // are not held up behind a poll's and arrive within its own short
+      // time-outs.
+      NextPoll = std::chrono::steady_clock::now() + std::chrono::milliseconds(VirtualHoldMs);
       continue;
     }
-    WriteCommand(Asker);
-    // The other program's commands come in runs (a set command, a short
-    // pause, a read; or a command a byte at a time); the driver's next poll
-    // waits until the run is over, so the other program's replies are not
-    // held up behind a poll's and arrive within its own short time-outs.
-    NextPoll = std::chrono::steady_clock::now() +
-               std::chrono::milliseconds(Asker == TAsker::Virtual ? VirtualHoldMs : CycleMs);
+    if (std::chrono::steady_clock::now() >= NextPoll) {
+      if (!DriverWaiting) {
+        FCommand.clear();
+        Synchronize([this] { DoGetCommand(); });
+        DriverWaiting = true;
+      }
+      if (WriteCommand(TAsker::Driver, FCommand, true) != TLineWait::lwYielded) {
+        DriverWaiting = false;
+        NextPoll = std::chrono::steady_clock::now() + std::chrono::milliseconds(CycleMs);
+      }
+      continue;
+    }
+    CloseQuietExchange();
+    std::unique_lock<std::mutex> Guard(FLock);
+    FWake.wait_until(Guard,
+                     std::min(NextPoll, std::chrono::steady_clock::now() +
+                                            std::chrono::milliseconds(ExchangeCheckMs)),
+                     [this] { return !FFromVirtual.empty() || !FToVirtual.empty(); });
   }
 }
 
-void TCommPortThread::WriteCommand(TAsker Asker) {
-  if (Terminated() || FCommand.empty() || !FRadioPort || !FRadioPort->Connected())
-    return;
-  const bool Quiet = WaitForQuietLine();
-  if (Terminated())
-    return;
+TCommPortThread::TLineWait TCommPortThread::WriteCommand(TAsker Asker, const std::string& Command,
+                                                         bool YieldToVirtual) {
+  if (Terminated() || Command.empty() || !FRadioPort || !FRadioPort->Connected())
+    return TLineWait::lwEnded;
+  const TLineWait Wait = WaitForQuietLine(YieldToVirtual);
+  if (Wait == TLineWait::lwYielded || Wait == TLineWait::lwEnded)
+    return Wait;
   FAsker = static_cast<int>(Asker);
   FLastWriteNs = NowNs();
   // Counted before the write, so that the reply can never be read before
   // the count shows the write.
-  if (Quiet)
+  if (Wait == TLineWait::lwQuiet)
     ++FQuietWrites;
   try {
-    FRadioPort->WritePort(FCommand);
+    FRadioPort->WritePort(Command);
   } catch (const std::exception&) {
     // A failed write is dropped; the next cycle carries on.
   }
+  return Wait;
 }
 
 void TCommPortThread::ForwardToVirtual() {
@@ -232,7 +241,7 @@ void TCommPortThread::ForwardToVirtual() {
   }
 }
 
-bool TCommPortThread::WaitForQuietLine() {
+TCommPortThread::TLineWait TCommPortThread::WaitForQuietLine(bool YieldToVirtual) {
   // A reply still arriving (or waiting unread) belongs to the last asker; the
   // next command waits for it, so two askers' replies never mix. A radio
   // whose reply is longer than a cycle at its baud rate (an FT-100D's
@@ -240,7 +249,7 @@ bool TCommPortThread::WaitForQuietLine() {
   // command in the middle of a reply, which would pile up queued replies.
   for (;;) {
     if (Terminated())
-      return false;
+      return TLineWait::lwEnded;
     if (FVirtualEnabled)
       ForwardToVirtual();
     const std::int64_t Now = NowNs();
@@ -257,13 +266,22 @@ bool TCommPortThread::WaitForQuietLine() {
       // already marked the line busy.
       const std::int64_t QuietLeftNs = FQuietNs - (Now - FLastRxNs.load());
       if (QuietLeftNs <= 0)
-        return true;
+        return TLineWait::lwQuiet;
       SleepNs = QuietLeftNs;
     }
     const std::int64_t WaitLeftNs = MsToNs(LongestWaitMs) - (Now - FLastWriteNs.load());
     if (WaitLeftNs <= 0)
-      return false;
-    std::this_thread::sleep_for(std::chrono::nanoseconds(std::min(SleepNs, WaitLeftNs)));
+      return TLineWait::lwLongestWait;
+    std::unique_lock<std::mutex> Guard(FLock);
+    // Wakes early for the other program: its bytes to pass on, or (when the
+    // command waiting may yield) its command to go first.
+    const bool Yield =
+        FWake.wait_for(
+            Guard, std::chrono::nanoseconds(std::min(SleepNs, WaitLeftNs)),
+            [&] { return (YieldToVirtual && !FFromVirtual.empty()) || !FToVirtual.empty(); }) &&
+        YieldToVirtual && !FFromVirtual.empty();
+    if (Yield)
+      return TLineWait::lwYielded;
   }
 }
 

@@ -111,11 +111,18 @@ private:
   static void ClosePort(std::unique_ptr<TComPort>& APort);
   void RunCycles();
   void RunSharedCycles();
-  void WriteCommand(TAsker Asker);
+  // How a wait for the line ended.
+  enum class TLineWait : int {
+    lwQuiet,       // the line fell quiet
+    lwLongestWait, // it never did; the command goes out anyway
+    lwYielded,     // the other program's bytes came first
+    lwEnded,       // the worker is to end, or there is nothing to write
+  };
+  // Waits for the line, then writes Command to the radio on behalf of Asker,
+  // unless it yields to the other program (only when YieldToVirtual).
+  TLineWait WriteCommand(TAsker Asker, const std::string& Command, bool YieldToVirtual);
   void ForwardToVirtual();
-  // True when the line fell quiet; false after the longest wait, or when
-  // the worker is to end.
-  bool WaitForQuietLine();
+  TLineWait WaitForQuietLine(bool YieldToVirtual);
   void CloseQuietExchange();
 
   std::mutex FLock;              // guards FFromVirtual and FToVirtual
