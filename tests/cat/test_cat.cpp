@@ -14,6 +14,7 @@
 #include <memory>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 using namespace vela;
@@ -316,6 +317,38 @@ TEST_F(CatTest, OtherProgramsBytesReplaceOnePollAndRepliesGoToWhoAsked) {
   char Buffer[256];
   TThread::WaitWhileServing([] { return false; }, 300);
   EXPECT_LT(::read(Other.Master(), Buffer, sizeof(Buffer)), 1);
+}
+
+TEST_F(CatTest, ADriverCommandWaitingForTheLineLetsTheOtherProgramGoFirst) {
+  test::TPtyPair Radio, Other;
+  Link(3, Radio);
+  Link(6, Other);
+  UsePorts(3, 6, true);
+  TRecordingDriver Driver(Settings.get());
+  CollectUntil(Radio, [](const std::string& T) { return T.find("P;") != std::string::npos; });
+  // Not served for a while: the worker's next request for the driver's
+  // command is queued meanwhile. Then the radio is still sending when the
+  // other program's command comes, so the driver's command must wait for
+  // the line, and the other program's goes first.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  Radio.Send("z");
+  Other.Send("O;");
+  std::string Seen;
+  int Chatter = 5; // the radio keeps the line busy a little longer
+  TThread::WaitWhileServing(
+      [&] {
+        if (Chatter-- > 0)
+          Radio.Send("z");
+        char Buffer[256];
+        ssize_t N;
+        while ((N = ::read(Radio.Master(), Buffer, sizeof(Buffer))) > 0)
+          Seen.append(Buffer, static_cast<size_t>(N));
+        return Seen.find("O;") != std::string::npos;
+      },
+      Generous);
+  Seen +=
+      CollectUntil(Radio, [](const std::string& T) { return T.find("P;") != std::string::npos; });
+  EXPECT_EQ(Seen, "O;P;");
 }
 
 TEST_F(CatTest, ARadioThatNeverFallsQuietIsStillPolled) {
