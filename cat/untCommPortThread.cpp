@@ -275,12 +275,10 @@ TCommPortThread::TLineWait TCommPortThread::WaitForQuietLine(bool YieldToVirtual
     std::unique_lock<std::mutex> Guard(FLock);
     // Wakes early for the other program: its bytes to pass on, or (when the
     // command waiting may yield) its command to go first.
-    const bool Yield =
-        FWake.wait_for(
-            Guard, std::chrono::nanoseconds(std::min(SleepNs, WaitLeftNs)),
-            [&] { return (YieldToVirtual && !FFromVirtual.empty()) || !FToVirtual.empty(); }) &&
-        YieldToVirtual && !FFromVirtual.empty();
-    if (Yield)
+    const auto VirtualFirst = [&] { return YieldToVirtual && !FFromVirtual.empty(); };
+    FWake.wait_for(Guard, std::chrono::nanoseconds(std::min(SleepNs, WaitLeftNs)),
+                   [&] { return VirtualFirst() || !FToVirtual.empty(); });
+    if (VirtualFirst())
       return TLineWait::lwYielded;
   }
 }

@@ -6,13 +6,17 @@
 
 namespace vela {
 
+bool AllDecimalDigits(std::string_view Text) {
+  return Text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
 bool SplitFrequencyText(std::string_view Text, std::size_t FractionDigits, std::string& Whole,
                         std::string& Fraction) {
   const std::size_t Dot = Text.find('.');
   if (Dot == std::string_view::npos)
     return false;
   std::string_view Digits = Text.substr(Dot + 1);
-  if (Digits.find_first_not_of("0123456789") != std::string_view::npos)
+  if (!AllDecimalDigits(Digits))
     return false;
   if (Digits.size() > FractionDigits) {
     if (Digits.find_first_not_of('0', FractionDigits) != std::string_view::npos)

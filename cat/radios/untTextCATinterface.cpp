@@ -1,18 +1,8 @@
 #include "cat/radios/untTextCATinterface.h"
 
-#include <algorithm>
-
 #include "cat/radios/untBandPlan.h"
 
 namespace vela {
-
-namespace {
-
-bool AllOf(std::string_view Text, char Low, char High) {
-  return std::all_of(Text.begin(), Text.end(), [&](char C) { return C >= Low && C <= High; });
-}
-
-} // namespace
 
 TTextCATInterface::TTextCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings,
                                      const TTextProtocol& AProtocol)
@@ -65,7 +55,7 @@ void TTextCATInterface::SetFrequency(std::string AFrequency) {
     return;
   // Only digits go into the command: any other character (a second dot, a
   // ";") would make the radio read another value or another command.
-  if (!AllOf(Megahertz, '0', '9'))
+  if (!AllDecimalDigits(Megahertz))
     return;
   if (Megahertz.size() < FProtocol.MegahertzWidth)
     Megahertz.insert(0, FProtocol.MegahertzWidth - Megahertz.size(), '0');

@@ -4,14 +4,6 @@
 
 namespace vela {
 
-namespace {
-
-bool AllDigits(std::string_view Text) {
-  return std::all_of(Text.begin(), Text.end(), [](char C) { return C >= '0' && C <= '9'; });
-}
-
-} // namespace
-
 TYaesuBinaryCATInterface::TYaesuBinaryCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings,
                                                    TRadioType ARadio,
                                                    const std::string& APollCommand,
@@ -61,7 +53,7 @@ void TYaesuBinaryCATInterface::GetNextCommand(TObject* Sender, std::string& Comm
 bool TYaesuBinaryCATInterface::SplitFrequency(const std::string& Text, std::int32_t& Megahertz,
                                               std::int32_t& TensOfHertz) {
   std::string Whole, Fraction;
-  if (!SplitFrequencyText(Text, 5, Whole, Fraction) || Whole.empty() || !AllDigits(Whole))
+  if (!SplitFrequencyText(Text, 5, Whole, Fraction) || Whole.empty() || !AllDecimalDigits(Whole))
     return false;
   std::int32_t M = 0, F = 0;
   if (!TryDecimalToInt(Whole, M) || !TryDecimalToInt(Fraction, F) || M > 999)

@@ -332,11 +332,14 @@ TEST_F(CatTest, ADriverCommandWaitingForTheLineLetsTheOtherProgramGoFirst) {
   // the line, and the other program's goes first.
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   // A poll the worker wrote just before the pause is no part of the test.
-  char Drain[256];
-  while (::read(Radio.Master(), Drain, sizeof(Drain)) > 0) {
-  }
+  Radio.Drain();
   Radio.Send("z");
   Other.Send("O;");
+  // Both must be there to read before the worker is served again.
+  const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while ((Radio.SlaveWaiting() == 0 || Other.SlaveWaiting() == 0) &&
+         std::chrono::steady_clock::now() < Deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   std::string Seen;
   int Chatter = 5; // the radio keeps the line busy a little longer
   TThread::WaitWhileServing(

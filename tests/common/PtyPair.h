@@ -61,6 +61,13 @@ public:
     }
   }
 
+  // Bytes sent to the slave side that are there to be read now. The kernel
+  // moves what the master writes to the slave a moment later.
+  int SlaveWaiting() const {
+    int Count = 0;
+    return FSlave >= 0 && ::ioctl(FSlave, FIONREAD, &Count) == 0 ? Count : 0;
+  }
+
   // Hangs the pair up, as a pulled USB adapter does to its device.
   void CloseMaster() {
     if (FMaster >= 0)
