@@ -5,14 +5,14 @@
 #include <QTest>
 #include <QTimer>
 #include <QWebEngineHistory>
-#include <cstdlib>
 #include <gtest/gtest.h>
 #include <memory>
 #include <regex>
 
-#include "AppTestSupport.h"
+#include "WindowTest.h"
 #include "app/guiVelaLogMain.h"
 #include "cat/untCATinterface.h"
+#include "common/FileHelpers.h"
 #include "gui/guiVLogSettings.h"
 #include "logpage/untLogPHPinterface.h"
 #include "logpage/untWebBrowser.h"
@@ -24,55 +24,12 @@ using vela::TfrmVelaLogMain;
 
 namespace {
 
-using TForm = std::map<std::string, std::string>;
-
-std::string Field(const TForm& Form, const std::string& Name) {
-  auto It = Form.find(Name);
-  return It == Form.end() ? std::string("<none>") : It->second;
-}
-
-class MainWindow : public ::testing::Test {
+class MainWindow : public TWindowTest {
 protected:
-  void SetUp() override { ClearErrorBoxes(); }
-
-  // Creates and shows the window on the station's settings file.
-  TfrmVelaLogMain& Open(TStation& Station) {
-    FWindow = std::make_unique<TfrmVelaLogMain>(nullptr, Station.IniPath());
-    FWindow->show();
-    return *FWindow;
-  }
-
-  TForm Form() { return ReadForm(*FWindow->wbrLogBook); }
-
-  // Waits until the form's fields satisfy Check; the last form read is kept
-  // for the failure message.
-  bool WaitForm(const std::function<bool(const TForm&)>& Check, int TimeoutMs = 45000) {
-    return WaitUntil(
-        [&] {
-          FLast = Form();
-          return !FLast.empty() && Check(FLast);
-        },
-        TimeoutMs);
-  }
-  bool WaitRadioFields(const std::string& Band, const std::string& Freq, const std::string& Mode) {
-    return WaitForm([&](const TForm& F) {
-      return Field(F, "log_band") == Band && Field(F, "log_freq") == Freq &&
-             Field(F, "log_mode") == Mode;
-    });
-  }
-  std::string Dump() const {
-    std::string Text;
-    for (const auto& [Key, Value] : FLast)
-      Text += Key + "=" + Value + " ";
-    return Text;
-  }
   void LeftFrame(const std::string& Script) {
     RunPageScript(*FWindow->wbrLogBook,
                   "(function(){var f=window.frames['left_frame'];" + Script + "})()");
   }
-
-  std::unique_ptr<TfrmVelaLogMain> FWindow;
-  TForm FLast;
 };
 
 std::string SimLog(TStation& Station) {
@@ -376,27 +333,14 @@ TEST_F(MainWindow, ClosingStoresThePlacementAndTheNextStartUsesIt) {
   EXPECT_TRUE(ErrorBoxes().empty());
 }
 
-namespace {
-// Root ignores write permissions; an immutable file refuses every write.
-// Returns false when chattr is not available.
-bool MakeImmutable(const std::string& Path, bool On) {
-  const std::string Command =
-      std::string("chattr ") + (On ? "+i" : "-i") + " '" + Path + "' 2>/dev/null";
-  return std::system(Command.c_str()) == 0;
-}
-} // namespace
-
 TEST_F(MainWindow, SettingsFileThatTurnsUnwritableStillLetsTheWindowClose) {
   TStation Station;
   ASSERT_TRUE(Station.Started());
   TfrmVelaLogMain& W = Open(Station);
   ASSERT_TRUE(WaitRadioFields("20m", "14.0740", "usb")) << Dump();
-  if (!MakeImmutable(Station.IniPath(), true))
+  vela::test::TImmutable Lock(Station.IniPath());
+  if (!Lock.Ok())
     GTEST_SKIP() << "chattr +i is not available here";
-  struct TUnlock {
-    std::string Path;
-    ~TUnlock() { MakeImmutable(Path, false); }
-  } Unlock{Station.IniPath()};
   W.close();
   EXPECT_EQ(W.SettingsDialog(), nullptr);
   EXPECT_EQ(W.LogPage(), nullptr);
@@ -409,12 +353,9 @@ TEST_F(MainWindow, SettingsFileThatTurnsUnwritableStillLetsTheWindowClose) {
 TEST_F(MainWindow, UnwritableSettingsFileStillComesUpAndCloses) {
   TStation Station;
   ASSERT_TRUE(Station.Started());
-  if (!MakeImmutable(Station.IniPath(), true))
+  vela::test::TImmutable Lock(Station.IniPath());
+  if (!Lock.Ok())
     GTEST_SKIP() << "chattr +i is not available here";
-  struct TUnlock {
-    std::string Path;
-    ~TUnlock() { MakeImmutable(Path, false); }
-  } Unlock{Station.IniPath()};
 
   TfrmVelaLogMain& W = Open(Station);
   ASSERT_NE(W.SettingsDialog(), nullptr);

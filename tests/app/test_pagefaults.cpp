@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 
-#include "AppTestSupport.h"
+#include "WindowTest.h"
 #include "app/guiVelaLogMain.h"
 #include "cat/untCATinterface.h"
 #include "logpage/StallingServer.h"
@@ -18,46 +18,18 @@ using TFieldIndex = vela::TLogPHPinterface::TFieldIndex;
 
 namespace {
 
-using TForm = std::map<std::string, std::string>;
-
 const TFieldIndex NoFields = {-1, -1, -1, -1, -1, -1};
 
-std::string Field(const TForm& Form, const std::string& Name) {
-  auto It = Form.find(Name);
-  return It == Form.end() ? std::string("<none>") : It->second;
-}
-
-std::string Html(const std::string& Body) {
-  return "<!DOCTYPE html><html><head><title>t</title></head><body>" + Body + "</body></html>";
-}
-
-class PageFaults : public ::testing::Test {
+class PageFaults : public TWindowTest {
 protected:
-  void SetUp() override { ClearErrorBoxes(); }
-
-  TfrmVelaLogMain& Open(TStation& Station) {
-    FWindow = std::make_unique<TfrmVelaLogMain>(nullptr, Station.IniPath());
-    FWindow->show();
-    return *FWindow;
-  }
-
   // Waits until the form in the left frame shows the band, frequency and mode
   // and a date and time.
   bool WaitFilled(const std::string& Band, const std::string& Freq, const std::string& Mode) {
-    return WaitUntil(
-        [&] {
-          FLast = ReadForm(*FWindow->wbrLogBook);
-          return Field(FLast, "log_band") == Band && Field(FLast, "log_freq") == Freq &&
-                 Field(FLast, "log_mode") == Mode && Field(FLast, "log_date").size() == 10 &&
-                 Field(FLast, "log_time").size() == 5;
-        },
-        45000);
-  }
-  std::string Dump() const {
-    std::string Text;
-    for (const auto& [Key, Value] : FLast)
-      Text += Key + "=" + Value + " ";
-    return Text;
+    return WaitForm([&](const TForm& F) {
+      return Field(F, "log_band") == Band && Field(F, "log_freq") == Freq &&
+             Field(F, "log_mode") == Mode && Field(F, "log_date").size() == 10 &&
+             Field(F, "log_time").size() == 5;
+    });
   }
   QVariant Run(const std::string& Script) {
     return FWindow->wbrLogBook->RunScript(QString::fromStdString(Script));
@@ -84,9 +56,6 @@ protected:
     EXPECT_TRUE(W.Timer1->isActive());
     EXPECT_TRUE(ErrorBoxes().empty()) << ErrorBoxes().front();
   }
-
-  std::unique_ptr<TfrmVelaLogMain> FWindow;
-  TForm FLast;
 };
 
 TEST_F(PageFaults, PageThatNeverFinishesLoading) {

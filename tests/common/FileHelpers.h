@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -26,5 +27,29 @@ inline void WriteFile(const std::string& Path, const std::string& Text) {
 inline bool Chattr(const std::string& Flags, const std::string& Path) {
   return std::system(("chattr " + Flags + " '" + Path + "' >/dev/null 2>&1").c_str()) == 0;
 }
+
+// Makes a file or folder immutable for the guard's lifetime. Ok() is false
+// where chattr is not available, or where the flag does not hold (root may
+// ignore it in some containers): a folder must refuse a new file, a file an
+// append.
+class TImmutable {
+public:
+  explicit TImmutable(std::string APath) : FPath(std::move(APath)) {
+    FOk = Chattr("+i", FPath);
+    if (!FOk)
+      return;
+    const bool Folder = std::filesystem::is_directory(FPath);
+    std::ofstream Probe(Folder ? FPath + "/probe" : FPath, std::ios::app);
+    FOk = !Probe.is_open();
+  }
+  ~TImmutable() { Chattr("-i", FPath); }
+  TImmutable(const TImmutable&) = delete;
+  TImmutable& operator=(const TImmutable&) = delete;
+  bool Ok() const { return FOk; }
+
+private:
+  std::string FPath;
+  bool FOk = false;
+};
 
 } // namespace vela::test

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "common/FileHelpers.h"
 #include "faults/FaultSupport.h"
 #include "settings/untVelaLogSettings.h"
 
@@ -15,26 +16,6 @@ using namespace vela;
 using namespace vela::test;
 
 namespace {
-
-// Makes Dir immutable for the lifetime of the object; Ok() is false where the
-// file system or the user cannot.
-class TImmutableDir {
-public:
-  explicit TImmutableDir(std::filesystem::path ADir) : FDir(std::move(ADir)) {
-    FOk = std::system(("chattr +i '" + FDir.string() + "' 2>/dev/null").c_str()) == 0;
-    if (FOk) {
-      // Root may ignore the flag in some containers: check that it holds.
-      std::ofstream Probe(FDir / "probe");
-      FOk = !Probe.is_open();
-    }
-  }
-  ~TImmutableDir() { std::system(("chattr -i '" + FDir.string() + "' 2>/dev/null").c_str()); }
-  bool Ok() const { return FOk; }
-
-private:
-  std::filesystem::path FDir;
-  bool FOk = false;
-};
 
 std::filesystem::path SettingsDir() {
   // The build tree is on a real file system more often than /tmp. One folder
@@ -57,7 +38,7 @@ TEST(SettingsFaults, UnwritableFolderFailsEveryWriteAndKeepsTheFile) {
     Out << "[CommSettings]\nCommPort=3\n";
   }
   {
-    TImmutableDir Lock(Dir);
+    TImmutable Lock(Dir.string());
     if (!Lock.Ok())
       GTEST_SKIP() << "chattr +i is not supported here";
     TVelaLogSettings Settings(nullptr, Ini.string());
@@ -81,7 +62,7 @@ TEST(SettingsFaults, UnwritableFolderFailsEveryWriteAndKeepsTheFile) {
 
 TEST(SettingsFaults, VelalogCatEndsWithTheErrorOnAnUnwritableFolder) {
   const auto Dir = SettingsDir();
-  TImmutableDir Lock(Dir);
+  TImmutable Lock(Dir.string());
   if (!Lock.Ok())
     GTEST_SKIP() << "chattr +i is not supported here";
   TChild Cat({Tool("velalog-cat"), "--radio", "ft950", "--port", "200", "--ini",

@@ -17,6 +17,11 @@
 
 namespace velatest {
 
+// A whole HTML page around Body.
+inline std::string Html(const std::string& Body) {
+  return "<!DOCTYPE html><html><head><title>t</title></head><body>" + Body + "</body></html>";
+}
+
 class TStallingServer : public QObject {
 public:
   TStallingServer();

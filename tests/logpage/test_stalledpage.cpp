@@ -24,10 +24,6 @@ const char* const FormBody = "<form name=\"log_add\"><input name=\"log_date\">"
                              "<input name=\"log_band\"><input name=\"log_freq\">"
                              "<input name=\"log_mode\"></form>";
 
-std::string Html(const std::string& Body) {
-  return "<!DOCTYPE html><html><head><title>t</title></head><body>" + Body + "</body></html>";
-}
-
 // The frameset's text up to and including the left frame, and the rest.
 std::string FramesetStart(const std::string& Prefix) {
   return "<!DOCTYPE html><html><head><title>t</title></head><frameset cols=\"50%,*\">"
