@@ -135,18 +135,31 @@ protected:
     Settings->setBlnComm2Enable(Enable);
   }
 
+  // COM3 on Radio's device; with Other, COM6 on its device as the Virtual
+  // CAT port, switched on.
+  void UseRadio(test::TPtyPair& Radio) {
+    Link(3, Radio);
+    UsePorts(3, 0, false);
+  }
+  void UseRadioAndOther(test::TPtyPair& Radio, test::TPtyPair& Other) {
+    Link(3, Radio);
+    Link(6, Other);
+    UsePorts(3, 6, true);
+  }
+
   // Reads from a pty master while serving the main thread, until Done(text)
-  // holds or the bound passes. Returns everything read.
+  // holds or the bound passes; EachTime runs before every look. Returns
+  // everything read.
   static std::string CollectUntil(test::TPtyPair& Pty,
                                   const std::function<bool(const std::string&)>& Done,
-                                  int TimeoutMs = Generous) {
+                                  int TimeoutMs = Generous,
+                                  const std::function<void()>& EachTime = nullptr) {
     std::string Text;
     TThread::WaitWhileServing(
         [&] {
-          char Buffer[4096];
-          ssize_t N;
-          while ((N = ::read(Pty.Master(), Buffer, sizeof(Buffer))) > 0)
-            Text.append(Buffer, static_cast<size_t>(N));
+          if (EachTime)
+            EachTime();
+          Text += Pty.Receive(1 << 16, 0);
           return Done(Text);
         },
         TimeoutMs);
@@ -180,8 +193,7 @@ protected:
 
 TEST_F(CatTest, WorkerWritesTheDriversCommandEveryCycleAndRepliesReachTheParser) {
   test::TPtyPair Radio;
-  Link(3, Radio);
-  UsePorts(3, 0, false);
+  UseRadio(Radio);
   TRecordingDriver Driver(Settings.get());
   EXPECT_TRUE(Driver.RadioPortConnected());
   const std::string Polls = CollectUntil(Radio, [](const std::string& T) { return T.size() >= 8; });
@@ -199,8 +211,7 @@ TEST_F(CatTest, WorkerWritesTheDriversCommandEveryCycleAndRepliesReachTheParser)
 
 TEST_F(CatTest, TheFirstBytesAfterAWriteToAQuietLineFollowASilence) {
   test::TPtyPair Radio;
-  Link(3, Radio);
-  UsePorts(3, 0, false);
+  UseRadio(Radio);
   TRecordingDriver Driver(Settings.get());
   CollectUntil(Radio, [](const std::string& T) { return T.size() >= 2; });
   // Two pieces sent before the main thread reads either: the worker cannot
@@ -231,8 +242,7 @@ TEST_F(CatTest, QuietTimeIsTwentyMillisecondsOrThreeByteTimes) {
 
 TEST_F(CatTest, BareInterfaceWritesNothing) {
   test::TPtyPair Radio;
-  Link(3, Radio);
-  UsePorts(3, 0, false);
+  UseRadio(Radio);
   TCATInterface Bare(nullptr, Settings.get());
   EXPECT_TRUE(Bare.RadioPortConnected());
   EXPECT_EQ(CollectFor(Radio, 400), "");
@@ -281,9 +291,7 @@ TEST_F(CatTest, VirtualCatSwitchOffOpensNoSecondPort) {
 
 TEST_F(CatTest, OtherProgramsBytesReplaceOnePollAndRepliesGoToWhoAsked) {
   test::TPtyPair Radio, Other;
-  Link(3, Radio);
-  Link(6, Other);
-  UsePorts(3, 6, true);
+  UseRadioAndOther(Radio, Other);
   TRecordingDriver Driver(Settings.get());
   CollectUntil(Radio, [](const std::string& T) { return T.size() >= 4; });
 
@@ -297,16 +305,8 @@ TEST_F(CatTest, OtherProgramsBytesReplaceOnePollAndRepliesGoToWhoAsked) {
   // The radio answers the other program: the answer goes back to it only.
   const int RepliesBefore = Driver.Replies;
   Radio.Send("F7.0745MCW;");
-  std::string Back;
-  TThread::WaitWhileServing(
-      [&] {
-        char Buffer[256];
-        ssize_t N;
-        while ((N = ::read(Other.Master(), Buffer, sizeof(Buffer))) > 0)
-          Back.append(Buffer, static_cast<size_t>(N));
-        return Back.find("F7.0745MCW;") != std::string::npos;
-      },
-      Generous);
+  const std::string Back = CollectUntil(
+      Other, [](const std::string& T) { return T.find("F7.0745MCW;") != std::string::npos; });
   EXPECT_EQ(Back, "F7.0745MCW;");
   EXPECT_EQ(Driver.Replies, RepliesBefore);
 
@@ -314,16 +314,12 @@ TEST_F(CatTest, OtherProgramsBytesReplaceOnePollAndRepliesGoToWhoAsked) {
   CollectUntil(Radio, [](const std::string& T) { return T.find("P;") != std::string::npos; });
   Radio.Send("F14.0740Musb;");
   ASSERT_TRUE(ServeUntil([&] { return Driver.Frequency() == "14.0740"; }));
-  char Buffer[256];
-  TThread::WaitWhileServing([] { return false; }, 300);
-  EXPECT_LT(::read(Other.Master(), Buffer, sizeof(Buffer)), 1);
+  EXPECT_EQ(CollectFor(Other, 300), "");
 }
 
 TEST_F(CatTest, ADriverCommandWaitingForTheLineLetsTheOtherProgramGoFirst) {
   test::TPtyPair Radio, Other;
-  Link(3, Radio);
-  Link(6, Other);
-  UsePorts(3, 6, true);
+  UseRadioAndOther(Radio, Other);
   TRecordingDriver Driver(Settings.get());
   CollectUntil(Radio, [](const std::string& T) { return T.find("P;") != std::string::npos; });
   // Not served for a while: the worker's next request for the driver's
@@ -340,19 +336,13 @@ TEST_F(CatTest, ADriverCommandWaitingForTheLineLetsTheOtherProgramGoFirst) {
   while ((Radio.SlaveWaiting() == 0 || Other.SlaveWaiting() == 0) &&
          std::chrono::steady_clock::now() < Deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  std::string Seen;
   int Chatter = 5; // the radio keeps the line busy a little longer
-  TThread::WaitWhileServing(
+  std::string Seen = CollectUntil(
+      Radio, [](const std::string& T) { return T.find("O;") != std::string::npos; }, Generous,
       [&] {
         if (Chatter-- > 0)
           Radio.Send("z");
-        char Buffer[256];
-        ssize_t N;
-        while ((N = ::read(Radio.Master(), Buffer, sizeof(Buffer))) > 0)
-          Seen.append(Buffer, static_cast<size_t>(N));
-        return Seen.find("O;") != std::string::npos;
-      },
-      Generous);
+      });
   Seen +=
       CollectUntil(Radio, [](const std::string& T) { return T.find("P;") != std::string::npos; });
   EXPECT_EQ(Seen, "O;P;");
@@ -360,23 +350,13 @@ TEST_F(CatTest, ADriverCommandWaitingForTheLineLetsTheOtherProgramGoFirst) {
 
 TEST_F(CatTest, ARadioThatNeverFallsQuietIsStillPolled) {
   test::TPtyPair Radio, Other;
-  Link(3, Radio);
-  Link(6, Other);
-  UsePorts(3, 6, true);
+  UseRadioAndOther(Radio, Other);
   TRecordingDriver Driver(Settings.get());
   CollectUntil(Radio, [](const std::string& T) { return T.size() >= 2; });
   // Chatter every few milliseconds for a while: polls still go out.
-  std::string Seen;
-  TThread::WaitWhileServing(
-      [&] {
-        Radio.Send("z");
-        char Buffer[256];
-        ssize_t N;
-        while ((N = ::read(Radio.Master(), Buffer, sizeof(Buffer))) > 0)
-          Seen.append(Buffer, static_cast<size_t>(N));
-        return Count(Seen, "P;") >= 2;
-      },
-      Generous);
+  const std::string Seen = CollectUntil(
+      Radio, [](const std::string& T) { return Count(T, "P;") >= 2; }, Generous,
+      [&] { Radio.Send("z"); });
   EXPECT_GE(Count(Seen, "P;"), 2u);
 }
 
@@ -414,8 +394,7 @@ TEST_F(CatTest, TuneRadioRules) {
 
 TEST_F(CatTest, PendingCommandSurvivesResetAndGoesOutFirst) {
   test::TPtyPair Radio;
-  Link(3, Radio);
-  UsePorts(3, 0, false);
+  UseRadio(Radio);
   TRecordingDriver Driver(Settings.get());
   Radio.Send("F7.0745MCW;");
   ASSERT_TRUE(ServeUntil([&] { return Driver.Frequency() == "7.0745"; }));
@@ -433,8 +412,7 @@ TEST_F(CatTest, PendingCommandSurvivesResetAndGoesOutFirst) {
 
 TEST_F(CatTest, ApplyPortSettingsWritesAndRestartsOnlyOnChange) {
   test::TPtyPair Radio;
-  Link(3, Radio);
-  UsePorts(3, 0, false);
+  UseRadio(Radio);
   Settings->setBaudRate(br4800);
   TRecordingDriver Driver(Settings.get());
   const std::string Before = IniText();
@@ -455,8 +433,7 @@ TEST_F(CatTest, ApplyPortSettingsWritesAndRestartsOnlyOnChange) {
 
 TEST_F(CatTest, RestartsInARowAlwaysReopenThePort) {
   test::TPtyPair Radio;
-  Link(3, Radio);
-  UsePorts(3, 0, false);
+  UseRadio(Radio);
   TRecordingDriver Driver(Settings.get());
   for (int I = 0; I < 20; ++I) {
     Driver.ResetCAT();
@@ -468,8 +445,7 @@ TEST_F(CatTest, RestartsInARowAlwaysReopenThePort) {
 
 TEST_F(CatTest, TerminateDuringTheSynchronisedCallWritesNothingAfterIt) {
   test::TPtyPair Radio;
-  Link(3, Radio);
-  UsePorts(3, 0, false);
+  UseRadio(Radio);
   TRecordingDriver Driver(Settings.get());
   CollectUntil(Radio, [](const std::string& T) { return T.size() >= 2; });
   Driver.TerminateNext = true;
@@ -482,8 +458,7 @@ TEST_F(CatTest, TerminateDuringTheSynchronisedCallWritesNothingAfterIt) {
 
 TEST_F(CatTest, WorkerEndedByADriverExceptionIsSafelyReplaced) {
   test::TPtyPair Radio;
-  Link(3, Radio);
-  UsePorts(3, 0, false);
+  UseRadio(Radio);
   auto Driver = std::make_unique<TRecordingDriver>(Settings.get());
   CollectUntil(Radio, [](const std::string& T) { return T.size() >= 2; });
   Driver->ThrowNext = true;
