@@ -3,9 +3,12 @@
 #include <QMessageBox>
 #include <QWidget>
 
+#include <cstdio>
+
 namespace vela {
 
 std::function<void(const QString&)> TVelaLogApplication::ErrorBoxHook;
+bool TVelaLogApplication::FShuttingDown = false;
 
 TVelaLogApplication::TVelaLogApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 
@@ -24,6 +27,10 @@ void TVelaLogApplication::ShowErrorMessage(const QString& Message) {
     ErrorBoxHook(Message);
     return;
   }
+  if (FShuttingDown) {
+    std::fprintf(stderr, "%s: %s\n", qPrintable(applicationName()), qPrintable(Message));
+    return;
+  }
   QMessageBox::critical(activeWindow(), applicationName(), Message);
 }
 
@@ -40,6 +47,14 @@ bool TVelaLogApplication::notify(QObject* Receiver, QEvent* Event) {
     ShowCurrentException();
     return false;
   }
+}
+
+void TVelaLogApplication::CloseAllAndQuit() {
+  FShuttingDown = true;
+  // Modal boxes first (a box's own loop would otherwise hold the program),
+  // then the other windows.
+  closeAllWindows();
+  quit();
 }
 
 } // namespace vela

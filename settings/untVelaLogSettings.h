@@ -12,6 +12,7 @@
 
 #include "platform/untComponent.h"
 #include "platform/untIniFile.h"
+#include "platform/untPaths.h"
 #include "serial/CPortTypes.h"
 
 namespace vela {
@@ -95,8 +96,5 @@ private:
   TBaudRate FBaudRate = br4800;
   TRadioType FRadio = rtFlex;
 };
-
-// The folder of the running executable, with a trailing "/".
-std::string ExecutableFolder();
 
 } // namespace vela
