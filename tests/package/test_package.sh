@@ -24,7 +24,8 @@ for file in usr/bin/velalog usr/bin/velalog-cat usr/bin/velalog-radiosim \
   "usr/share/icons/hicolor/scalable/apps/$id.svg" "usr/share/icons/hicolor/256x256/apps/$id.png" \
   usr/share/man/man1/velalog.1.gz usr/share/man/man1/velalog-cat.1.gz \
   usr/share/man/man1/velalog-radiosim.1.gz usr/share/velalog/demo/logbook_server.py \
-  usr/share/doc/velalog/copyright usr/share/doc/velalog/changelog.gz; do
+  usr/share/doc/velalog/copyright usr/share/doc/velalog/changelog.gz \
+  usr/share/locale/de/LC_MESSAGES/cport.mo usr/share/locale/de/LC_MESSAGES/velalog.mo; do
   [[ -s "$root/$file" ]] || fail "the package lacks /$file"
 done
 
@@ -37,6 +38,11 @@ check_version() { # program
 check_version velalog-cat
 check_version velalog-radiosim
 check_version velalog
+
+# The installed catalogues are found from where the program lies.
+out="$(LANGUAGE=de LC_ALL=C.UTF-8 timeout 60 "$root/usr/bin/velalog-cat" --radio ft950 --port 250 \
+  </dev/null 2>&1)" || true
+[[ "$out" == *"COM-Port kann nicht"* ]] || fail "velalog-cat did not use the installed catalogue: $out"
 
 # A bad option is refused with status 2, without a display.
 set +e
