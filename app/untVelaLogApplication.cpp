@@ -1,6 +1,8 @@
 #include "app/untVelaLogApplication.h"
 
 #include <QMessageBox>
+#include <QThread>
+#include <QTimer>
 #include <QWidget>
 
 #include <cstdio>
@@ -51,6 +53,13 @@ bool TVelaLogApplication::notify(QObject* Receiver, QEvent* Event) {
 
 void TVelaLogApplication::CloseAllAndQuit() {
   FShuttingDown = true;
+  // Inside a nested loop other than a message box's (a page script's wait),
+  // the code below it still uses the window's objects: close once it has
+  // returned.
+  if (QThread::currentThread()->loopLevel() > 1 && !activeModalWidget()) {
+    QTimer::singleShot(20, this, [this] { CloseAllAndQuit(); });
+    return;
+  }
   // Modal boxes first (a box's own loop would otherwise hold the program),
   // then the other windows.
   closeAllWindows();
