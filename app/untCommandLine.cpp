@@ -67,6 +67,9 @@ TCommandLine ParseCommandLine(int argc, char** argv) {
   } else if (!Parser.positionalArguments().isEmpty()) {
     Result.Action = TCommandLine::caError;
     Result.Text = "Unexpected argument: " + Parser.positionalArguments().first().toStdString();
+  } else if (Parser.isSet(Settings) && Parser.value(Settings).isEmpty()) {
+    Result.Action = TCommandLine::caError;
+    Result.Text = "--settings needs a file name";
   } else {
     Result.SettingsFile = Parser.value(Settings).toStdString();
   }

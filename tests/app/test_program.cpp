@@ -126,11 +126,9 @@ protected:
 } // namespace
 
 TEST_F(Program, CommandLinesItCannotUseEndWithStatusTwo) {
-  const std::vector<std::vector<std::string>> Bad = {{"--no-such-option"},
-                                                     {"stray"},
-                                                     {"--settings"},
-                                                     {"--settings", Dir},
-                                                     {"--settings", Dir + "/missing/VelaLog.ini"}};
+  const std::vector<std::vector<std::string>> Bad = {
+      {"--no-such-option"}, {"stray"},           {"--settings"},
+      {"--settings", ""},   {"--settings", Dir}, {"--settings", Dir + "/missing/VelaLog.ini"}};
   for (const auto& Args : Bad) {
     TProgram P(Args, Errors);
     ASSERT_TRUE(P.Wait()) << Args[0];
