@@ -28,7 +28,7 @@ constexpr auto Generous = std::chrono::seconds(90);
 // The program in a child process; its standard error goes to a file.
 class TProgram {
 public:
-  // BlockTerm: SIGTERM is blocked across the exec, so that one sent at once
+  // BlockTerm: SIGTERM and SIGINT are blocked across the exec, so that one sent at once
   // waits until the program unblocks it.
   TProgram(const std::vector<std::string>& Arguments, const std::string& ErrorFile,
            bool BlockTerm = false) {
@@ -38,6 +38,7 @@ public:
     sigset_t Term, Old;
     sigemptyset(&Term);
     sigaddset(&Term, SIGTERM);
+    sigaddset(&Term, SIGINT);
     ::sigprocmask(SIG_BLOCK, &Term, &Old);
     FPid = ::fork();
     if (FPid != 0)
@@ -162,6 +163,16 @@ TEST_F(Program, SigtermDuringStartUpEndsCleanly) {
   ASSERT_TRUE(P.Wait()) << Describe(P);
   EXPECT_TRUE(P.ExitedWith(0)) << Describe(P);
   EXPECT_TRUE(PlacementStored()) << Describe(P);
+}
+
+TEST_F(Program, ASecondSignalEndsAtOnce) {
+  // Both wait, blocked, and arrive together: the first starts the polite
+  // close, the second ends the program by its default action.
+  TProgram P({"--settings", Ini}, Errors, true);
+  P.Signal(SIGINT);
+  P.Signal(SIGTERM);
+  ASSERT_TRUE(P.Wait()) << Describe(P);
+  EXPECT_TRUE(WIFSIGNALED(P.Status())) << Describe(P);
 }
 
 TEST_F(Program, SigtermWhileTheErrorBoxIsOpenEndsCleanly) {
