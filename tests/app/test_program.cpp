@@ -28,18 +28,18 @@ constexpr auto Generous = std::chrono::seconds(90);
 // The program in a child process; its standard error goes to a file.
 class TProgram {
 public:
-  // BlockTerm: SIGTERM and SIGINT are blocked across the exec, so that one sent at once
-  // waits until the program unblocks it.
+  // BlockSignals: SIGTERM and SIGINT are blocked across the exec, so that a
+  // signal sent at once waits until the program unblocks it.
   TProgram(const std::vector<std::string>& Arguments, const std::string& ErrorFile,
-           bool BlockTerm = false) {
+           bool BlockSignals = false) {
     std::vector<std::string> Args{std::string(VELA_BIN_DIR) + "/velalog"};
     Args.insert(Args.end(), Arguments.begin(), Arguments.end());
     // Blocked before the fork, so that the child never runs unblocked.
-    sigset_t Term, Old;
-    sigemptyset(&Term);
-    sigaddset(&Term, SIGTERM);
-    sigaddset(&Term, SIGINT);
-    ::sigprocmask(SIG_BLOCK, &Term, &Old);
+    sigset_t Blocked, Old;
+    sigemptyset(&Blocked);
+    sigaddset(&Blocked, SIGTERM);
+    sigaddset(&Blocked, SIGINT);
+    ::sigprocmask(SIG_BLOCK, &Blocked, &Old);
     FPid = ::fork();
     if (FPid != 0)
       ::sigprocmask(SIG_SETMASK, &Old, nullptr);
@@ -47,7 +47,7 @@ public:
       const int Err = ::open(ErrorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       ::dup2(Err, STDERR_FILENO);
       ::dup2(Err, STDOUT_FILENO);
-      if (!BlockTerm)
+      if (!BlockSignals)
         ::sigprocmask(SIG_SETMASK, &Old, nullptr);
       // The program quiets the browser engine by itself.
       ::unsetenv("QT_LOGGING_RULES");
