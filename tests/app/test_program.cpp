@@ -66,6 +66,7 @@ public:
     }
   }
   void Signal(int Number) { ::kill(FPid, Number); }
+  pid_t Pid() const { return FPid; }
   // True when the program ended within the bound; Status() is its wait status.
   bool Wait() {
     const auto End = Clock::now() + Generous;
@@ -184,9 +185,9 @@ TEST_F(Program, SigtermWhileTheErrorBoxIsOpenEndsCleanly) {
   TProgram P({"--settings", Ini}, Errors);
   // The driver cannot store its radio type: the error box, titled with the
   // application's name, opens once the window stands.
-  ASSERT_TRUE(WaitFor([] {
-    return std::system("xdotool search --onlyvisible --name '^VELA Log$' >/dev/null 2>&1") == 0;
-  })) << Describe(P);
+  const std::string Search = "xdotool search --all --onlyvisible --pid " + std::to_string(P.Pid()) +
+                             " --name '^VELA Log$' >/dev/null 2>&1";
+  ASSERT_TRUE(WaitFor([&] { return std::system(Search.c_str()) == 0; })) << Describe(P);
   P.Signal(SIGTERM);
   ASSERT_TRUE(P.Wait()) << Describe(P);
   EXPECT_TRUE(P.ExitedWith(0)) << Describe(P);
