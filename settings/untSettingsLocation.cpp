@@ -68,6 +68,8 @@ std::string CheckSettingsFile(const std::string& Given) {
     throw ESettingsLocation("the settings file " + File.string() +
                             " is a folder; name a file, e.g. " +
                             (File / SettingsFileName).string());
+  if (fs::exists(File, Ec) && !fs::is_regular_file(File, Ec))
+    throw ESettingsLocation("the settings file " + File.string() + " is not a regular file");
   const fs::path Folder = File.parent_path();
   if (!fs::is_directory(Folder, Ec))
     throw ESettingsLocation("the folder of the settings file " + File.string() +

@@ -42,7 +42,7 @@ std::string ChooseSettingsFile(const TSettingsLocationFacts& Facts);
 
 // A settings file named by the user: the absolute path (a relative one is
 // taken from the current folder). Raises ESettingsLocation when it names a
-// folder or lies in a folder that does not exist.
+// folder or anything else but a file, or lies in a folder that does not exist.
 std::string CheckSettingsFile(const std::string& Given);
 
 // The folder of SettingsFile and the ports folder beside it (no trailing "/").

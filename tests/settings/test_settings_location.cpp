@@ -64,8 +64,8 @@ TEST(SettingsLocation, NamedFileMustBeAFileInAnExistingFolder) {
   EXPECT_EQ(CheckSettingsFile("./sub/../mine.ini"), (Dir / "mine.ini").string());
   fs::current_path(Old);
 
-  for (const std::string& Bad :
-       {Dir.string(), Dir.string() + "/", (Dir / "no" / "x.ini").string(), std::string()}) {
+  for (const std::string& Bad : {Dir.string(), Dir.string() + "/", (Dir / "no" / "x.ini").string(),
+                                 std::string("/dev/null"), std::string()}) {
     try {
       CheckSettingsFile(Bad);
       ADD_FAILURE() << Bad << " was accepted";
