@@ -54,7 +54,9 @@ public:
   // the layout needs, and everything below it moves down by that much.
   static constexpr int StatusLineHeight = 16;
   static constexpr int ClientWidth = 526;
-  static constexpr int ClientHeight = 321 + StatusLineHeight;
+  // One line at the foot names the settings file.
+  static constexpr int SettingsFileLineHeight = 16;
+  static constexpr int ClientHeight = 321 + StatusLineHeight + SettingsFileLineHeight;
 
   // AOwner is the main window (the dialog is its own top-level window);
   // neither the browser nor the store is owned.
@@ -88,6 +90,7 @@ public:
   QCheckBox* CheckBox1() const { return FCheckBox1; }
   QLineEdit* edtVirtualCOM() const { return FedtVirtualCOM; }
   QLabel* lblCatStatus() const { return FlblCatStatus; }
+  QLabel* lblSettingsFile() const { return FlblSettingsFile; }
   TPanelButton* pnlAdd() const { return FpnlAdd; }
   TPanelButton* pnlRemove() const { return FpnlRemove; }
   TPanelButton* pnlCancel() const { return FpnlCancel; }
@@ -148,6 +151,7 @@ private:
   QCheckBox* FCheckBox1 = nullptr;
   QLineEdit* FedtVirtualCOM = nullptr;
   QLabel* FlblCatStatus = nullptr;
+  QLabel* FlblSettingsFile = nullptr;
   TPanelButton* FpnlAdd = nullptr;
   TPanelButton* FpnlRemove = nullptr;
   TPanelButton* FpnlCancel = nullptr;
