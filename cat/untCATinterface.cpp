@@ -48,8 +48,8 @@ void TCATInterface::StartPortThread(int AComPort, int AComPort2, bool ACom2Enabl
   FNativeMode.clear();
   ResetState();
   auto Handle = std::make_shared<TCommPortThreadHandle>();
-  auto* Thread =
-      new TCommPortThread(this, AComPort, ACom2Enable ? AComPort2 : 0, ABaudRate, Handle);
+  auto* Thread = new TCommPortThread(this, AComPort, ACom2Enable ? AComPort2 : 0, ABaudRate, Handle,
+                                     FSettings->DTR(), FSettings->RTS());
   FPortThread = Handle;
   Thread->setOnPortData(MakeMethod(this, &TCATInterface::ParseReply));
   Thread->setOnGetCommand(MakeMethod(this, &TCATInterface::GetNextCommand));

@@ -44,14 +44,15 @@ void AppendBounded(std::string& Queue, const std::string& Data) {
 
 TCommPortThread::TCommPortThread(TComponent* AOwner, int ARadioPort, int AVirtualPort,
                                  TBaudRate ABaudRate,
-                                 std::shared_ptr<TCommPortThreadHandle> AHandle)
+                                 std::shared_ptr<TCommPortThreadHandle> AHandle, TLinePolicy ADTR,
+                                 TLinePolicy ARTS)
     : FHandle(std::move(AHandle)), FQuietNs(QuietNs(ABaudRate)) {
   if (FHandle) {
     std::lock_guard<std::mutex> Guard(FHandle->Lock);
     FHandle->Thread = this;
   }
-  FRadioPort =
-      OpenPort(AOwner, ARadioPort, ABaudRate, MakeMethod(this, &TCommPortThread::RadioPortRxChar));
+  FRadioPort = OpenPort(AOwner, ARadioPort, ABaudRate,
+                        MakeMethod(this, &TCommPortThread::RadioPortRxChar), 0, ADTR, ARTS);
   if (AVirtualPort > 0) {
     FVirtualEnabled = true;
     FVirtualPort =
@@ -63,7 +64,8 @@ TCommPortThread::TCommPortThread(TComponent* AOwner, int ARadioPort, int AVirtua
 std::unique_ptr<TComPort> TCommPortThread::OpenPort(TComponent* AOwner, int APort,
                                                     TBaudRate ABaudRate,
                                                     const TRxCharEvent& AHandler,
-                                                    int AWriteTimeoutMs) {
+                                                    int AWriteTimeoutMs, TLinePolicy ADTR,
+                                                    TLinePolicy ARTS) {
   auto Port = std::make_unique<TComPort>(AOwner);
   if (AWriteTimeoutMs > 0) {
     // The other program may stop reading (or quit) at any time; its bytes are
@@ -77,19 +79,17 @@ std::unique_ptr<TComPort> TCommPortThread::OpenPort(TComponent* AOwner, int APor
   Port->Parity().setBits(prNone);
   Port->setDataBits(dbEight);
   Port->setStopBits(sbTwoStopBits);
+  // The port sets the lines as part of opening, before the line settings,
+  // and closes without raising them again. Pseudo-terminals and some
+  // adapters have no modem lines; they ignore this.
+  Port->FlowControl().setControlDTR(ADTR == lpOn ? dtrEnable : dtrDisable);
+  Port->FlowControl().setKeepDTR(ADTR == lpKeep);
+  Port->FlowControl().setControlRTS(ARTS == lpOn ? rtsEnable : rtsDisable);
+  Port->FlowControl().setKeepRTS(ARTS == lpKeep);
   try {
     Port->Open();
   } catch (const std::exception&) {
     // A port that does not open stays closed; the worker runs without it.
-  }
-  if (Port->Connected()) {
-    // Pseudo-terminals and some adapters have no modem lines; a radio that
-    // needs DTR/RTS for its interface gets them where the device has them.
-    try {
-      Port->SetDtrLine(true);
-      Port->SetRtsLine(true);
-    } catch (const std::exception&) {
-    }
   }
   return Port;
 }

@@ -54,9 +54,13 @@ class TCommPortThread : public TThread {
 public:
   // Opens the ports (failures are dropped: a port that does not open stays
   // closed and the worker still runs its cycles). AVirtualPort <= 0: no
-  // forwarding. The thread is created suspended; set the hooks, then Start().
+  // forwarding. ADTR and ARTS say what the radio port does with its modem
+  // lines (an interface may key the transmitter from one); the Virtual CAT
+  // port raises both. The thread is created suspended; set the hooks, then
+  // Start().
   TCommPortThread(TComponent* AOwner, int ARadioPort, int AVirtualPort, TBaudRate ABaudRate,
-                  std::shared_ptr<TCommPortThreadHandle> AHandle = nullptr);
+                  std::shared_ptr<TCommPortThreadHandle> AHandle = nullptr, TLinePolicy ADTR = lpOn,
+                  TLinePolicy ARTS = lpOn);
   ~TCommPortThread() override;
 
   TPortDataEvent OnPortData() const { return FOnPortData; }
@@ -107,7 +111,8 @@ private:
   enum class TAsker : int { None, Driver, Virtual };
 
   static std::unique_ptr<TComPort> OpenPort(TComponent* AOwner, int APort, TBaudRate ABaudRate,
-                                            const TRxCharEvent& AHandler, int AWriteTimeoutMs = 0);
+                                            const TRxCharEvent& AHandler, int AWriteTimeoutMs = 0,
+                                            TLinePolicy ADTR = lpOn, TLinePolicy ARTS = lpOn);
   static void ClosePort(std::unique_ptr<TComPort>& APort);
   void RunCycles();
   void RunSharedCycles();

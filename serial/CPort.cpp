@@ -229,6 +229,8 @@ VELA_FLOW_SETTER(OutCTSFlow, FOutCTSFlow, bool)
 VELA_FLOW_SETTER(OutDSRFlow, FOutDSRFlow, bool)
 VELA_FLOW_SETTER(ControlDTR, FControlDTR, TDTRFlowControl)
 VELA_FLOW_SETTER(ControlRTS, FControlRTS, TRTSFlowControl)
+VELA_FLOW_SETTER(KeepDTR, FKeepDTR, bool)
+VELA_FLOW_SETTER(KeepRTS, FKeepRTS, bool)
 VELA_FLOW_SETTER(XonXoffOut, FXonXoffOut, bool)
 VELA_FLOW_SETTER(XonXoffIn, FXonXoffIn, bool)
 VELA_FLOW_SETTER(DSRSensitivity, FDSRSensitivity, bool)
@@ -658,18 +660,39 @@ void TCustomComPort::ApplyTimeouts() {
   // non-blocking raw mode (VMIN = VTIME = 0).
 }
 
+void TCustomComPort::ApplyModemLines(int Fd) {
+  if (!FFlowControl.KeepDTR())
+    DriveModemLine(Fd, TIOCM_DTR, FFlowControl.ControlDTR() != dtrDisable, CError_SetStateFailed);
+  if (!FFlowControl.KeepRTS() && FFlowControl.ControlRTS() != rtsHandshake)
+    DriveModemLine(Fd, TIOCM_RTS, FFlowControl.ControlRTS() == rtsEnable, CError_SetStateFailed);
+}
+
+void TCustomComPort::DriveModemLine(int Fd, int Bit, bool On, int Code) {
+  SetModemLine(Fd, Bit, On, Code);
+}
+
 void TCustomComPort::ApplyLineSettings() {
   const int Fd = FHandle;
   if (Fd < 0)
     return;
+  // The modem lines come first: opening a device raises both, and a line
+  // that is to be low (it may key a transmitter) goes low before anything
+  // else happens on the port.
+  ApplyModemLines(Fd);
   termios T;
   if (::tcgetattr(Fd, &T) != 0)
     throw EComPort(CError_SetStateFailed, errno);
+  // Closing with HUPCL drops both lines. Only a kept line follows the
+  // system's choice, and only while no line is to stay raised after close.
+  const bool Raises = (!FFlowControl.KeepDTR() && FFlowControl.ControlDTR() != dtrDisable) ||
+                      (!FFlowControl.KeepRTS() && FFlowControl.ControlRTS() != rtsDisable);
+  const bool Keeps = FFlowControl.KeepDTR() || FFlowControl.KeepRTS();
+  const tcflag_t HangUp = Keeps && !Raises ? (T.c_cflag & HUPCL) : 0;
   // Built from scratch: raw bytes both ways, no echo, no signals.
   T.c_iflag = 0;
   T.c_oflag = 0;
   T.c_lflag = 0;
-  T.c_cflag = CREAD | CLOCAL;
+  T.c_cflag = CREAD | CLOCAL | HangUp;
   std::memset(T.c_cc, 0, sizeof(T.c_cc));
   T.c_cc[VMIN] = 0;
   T.c_cc[VTIME] = 0;
@@ -740,10 +763,8 @@ void TCustomComPort::ApplyLineSettings() {
     if (const int Err = termios2::SetCustomBaud(Fd, Baud))
       throw EComPort(CError_SetStateFailed, Err);
   }
-  // DTR and RTS follow their control settings, as part of the line state.
-  SetModemLine(Fd, TIOCM_DTR, FFlowControl.ControlDTR() != dtrDisable, CError_SetStateFailed);
-  if (FFlowControl.ControlRTS() != rtsHandshake)
-    SetModemLine(Fd, TIOCM_RTS, FFlowControl.ControlRTS() == rtsEnable, CError_SetStateFailed);
+  // Again after the line settings: leaving speed 0 raises both lines.
+  ApplyModemLines(Fd);
 }
 
 void TCustomComPort::DispatchRxChar() {
@@ -869,12 +890,12 @@ int TCustomComPort::ReadPort(std::string& Data, int Count) {
 
 void TCustomComPort::SetDtrLine(bool On) {
   TIoGuard Io(*this, CError_EscapeComFailed);
-  SetModemLine(Io.Fd, TIOCM_DTR, On, CError_EscapeComFailed);
+  DriveModemLine(Io.Fd, TIOCM_DTR, On, CError_EscapeComFailed);
 }
 
 void TCustomComPort::SetRtsLine(bool On) {
   TIoGuard Io(*this, CError_EscapeComFailed);
-  SetModemLine(Io.Fd, TIOCM_RTS, On, CError_EscapeComFailed);
+  DriveModemLine(Io.Fd, TIOCM_RTS, On, CError_EscapeComFailed);
 }
 
 int TCustomComPort::BytesWaiting() {
