@@ -118,6 +118,8 @@ std::unique_ptr<TComPort> TCommPortThread::MakePort(TComponent* AOwner, int APor
 bool TCommPortThread::TryOpen(TLink& Link, TComPort& Port) {
   const std::int64_t Now = NowNs();
   // COMn is resolved again at every attempt: its link may now lead elsewhere.
+  Link.Path = TCustomComPort::ResolvePortName(Port.Port());
+  Link.NextResolveNs = Now + MsToNs(RetryMs);
   Link.Device = TCustomComPort::PortDevice(Port.Port());
   Link.Where = Link.Device == Port.Port() ? Link.Device : Port.Port() + " → " + Link.Device;
   Link.Lost = false;
@@ -266,9 +268,22 @@ bool TCommPortThread::CheckLink(TLink& Link, TComPort& Port, std::int64_t Now) {
       Link.Dirty = true;
       Link.FailingSinceNs = Now;
       Link.NextTryNs = Now + MsToNs(RetryMs);
+    } else if (Now >= Link.NextResolveNs) {
+      // The name may lead elsewhere now (its link made anew for another
+      // device, or made at all while the fallback device was open): the
+      // port follows its name.
+      Link.NextResolveNs = Now + MsToNs(RetryMs);
+      if (TCustomComPort::ResolvePortName(Port.Port()) != Link.Path) {
+        try {
+          Port.Close();
+        } catch (const std::exception&) {
+        }
+        Link.NextTryNs = Now;
+      }
     }
-  } else if (Now >= Link.NextTryNs && !Terminated() && TryOpen(Link, Port) &&
-             &Link == &FRadioLink) {
+  }
+  if (!Port.Connected() && Now >= Link.NextTryNs && !Terminated() && TryOpen(Link, Port) &&
+      &Link == &FRadioLink) {
     FFirstUnansweredNs = 0;
     {
       std::lock_guard<std::mutex> Guard(FLinkLock);

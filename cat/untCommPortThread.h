@@ -161,6 +161,8 @@ private:
     std::int64_t NextTryNs = 0;
     std::string Where;       // "COM3 → /dev/ttyUSB0" at the last open attempt
     std::string Device;
+    std::string Path;        // what the port's name resolved to then
+    std::int64_t NextResolveNs = 0;
     bool Dirty = true;       // opened, closed or failed since the last publish
     TLinkStatus Published;
   };
