@@ -154,16 +154,16 @@ private:
     std::string FailureText;
     // The last byte from the peer since the port opened (radio: no echo).
     std::atomic<std::int64_t> LastRxNs{0};
-    int OpenError = 0;       // errno of the last failed open
-    int LostError = 0;       // the failure that closed the port (-1: FailureText)
-    bool Lost = false;       // closed because it failed, not yet retried
+    int OpenError = 0; // errno of the last failed open
+    int LostError = 0; // the failure that closed the port (-1: FailureText)
+    bool Lost = false; // closed because it failed, not yet retried
     std::int64_t FailingSinceNs = 0;
     std::int64_t NextTryNs = 0;
-    std::string Where;       // "COM3 → /dev/ttyUSB0" at the last open attempt
+    std::string Where; // "COM3 → /dev/ttyUSB0" at the last open attempt
     std::string Device;
-    std::string Path;        // what the port's name resolved to then
+    std::string Path; // what the port's name resolved to then
     std::int64_t NextResolveNs = 0;
-    bool Dirty = true;       // opened, closed or failed since the last publish
+    bool Dirty = true; // opened, closed or failed since the last publish
     TLinkStatus Published;
   };
 

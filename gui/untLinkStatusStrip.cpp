@@ -20,7 +20,7 @@ std::string LinkSummary(const TCATInterface& CAT, bool WithVirtual) {
   if (WithVirtual) {
     const TLinkStatus Virtual = CAT.VirtualLinkStatus();
     if (Virtual.State != TLinkState::lsOff)
-      Text += "     Virtual CAT · " + LinkStatusText(TLinkRole::lrVirtual, Virtual);
+      Text += "   |   Virtual CAT · " + LinkStatusText(TLinkRole::lrVirtual, Virtual);
   }
   return Text;
 }

@@ -19,7 +19,7 @@ class TCATInterface;
 // The radio's name for the operator ("FT950").
 std::string RadioDisplayName(TRadioType Radio);
 // "FT950 · COM3 → /dev/ttyUSB0 · live"; with WithVirtual and Virtual CAT
-// on, "   Virtual CAT · COM5 → /dev/pts/4 · live" follows.
+// on, "   |   Virtual CAT · COM5 → /dev/pts/4 · live" follows.
 std::string LinkSummary(const TCATInterface& CAT, bool WithVirtual);
 
 // A one-line label whose text comes from a source function: refreshed on

@@ -213,7 +213,8 @@ std::string EComPort::FormatMessage(int ACode, int ASystemErrorCode) {
   const std::string Reason = std::generic_category().message(ASystemErrorCode);
   std::string Result;
   for (size_t I = 0; I < Suffix.size(); ++I) {
-    if (Suffix[I] == '%' && I + 1 < Suffix.size() && (Suffix[I + 1] == 's' || Suffix[I + 1] == 'd')) {
+    if (Suffix[I] == '%' && I + 1 < Suffix.size() &&
+        (Suffix[I + 1] == 's' || Suffix[I + 1] == 'd')) {
       Result += Suffix[I + 1] == 's' ? Reason : Number;
       ++I;
     } else {

@@ -525,7 +525,8 @@ TEST_F(CatTest, VanishingPortDoesNotCrashAndResetRecovers) {
   Radio.reset(); // the adapter is pulled
   // The worker keeps running and notices.
   ASSERT_TRUE(ServeUntil([&] {
-    return Driver.RadioState() == TLinkState::lsLost || Driver.RadioState() == TLinkState::lsMissing;
+    return Driver.RadioState() == TLinkState::lsLost ||
+           Driver.RadioState() == TLinkState::lsMissing;
   }));
   test::TPtyPair Back;
   Link(3, Back);
@@ -572,7 +573,8 @@ TEST_F(CatTest, SilentGarbageAndEchoOnly) {
   UseRadio(Radio);
   TRecordingDriver Driver(Settings.get());
   EXPECT_EQ(Driver.RadioState(), TLinkState::lsWaiting);
-  CollectUntil(Radio, [&](const std::string&) { return Driver.RadioState() != TLinkState::lsWaiting; });
+  CollectUntil(Radio,
+               [&](const std::string&) { return Driver.RadioState() != TLinkState::lsWaiting; });
   ASSERT_EQ(Driver.RadioState(), TLinkState::lsSilent);
   const std::string Words = LinkStateWords(TLinkRole::lrRadio, Driver.RadioLinkStatus());
   EXPECT_NE(Words.find("no reply for"), std::string::npos) << Words;
@@ -587,7 +589,8 @@ TEST_F(CatTest, SilentGarbageAndEchoOnly) {
   std::string Pending;
   CollectUntil(
       Radio, [&](const std::string&) { return Driver.RadioState() == TLinkState::lsSilent; },
-      Generous, [&] {
+      Generous,
+      [&] {
         Pending += Radio.Receive(1 << 16, 0);
         for (size_t At; (At = Pending.find("P;")) != std::string::npos;) {
           Radio.Send("P;");
@@ -620,7 +623,8 @@ TEST_F(CatTest, ManyVanishAndReturnCyclesLeaveNothingBehind) {
       ASSERT_TRUE(ServeUntil([&] {
         return Driver.RadioState() != TLinkState::lsWaiting &&
                Driver.VirtualState() != TLinkState::lsWaiting;
-      })) << "cycle " << Cycle;
+      })) << "cycle "
+          << Cycle;
       Radio = std::make_unique<test::TPtyPair>();
       Other = std::make_unique<test::TPtyPair>();
       Link(3, *Radio);
@@ -631,8 +635,8 @@ TEST_F(CatTest, ManyVanishAndReturnCyclesLeaveNothingBehind) {
       return Driver.RadioState() == TLinkState::lsWaiting &&
              Driver.VirtualState() == TLinkState::lsWaiting &&
              Driver.RadioLinkStatus().Where.find(Radio->SlavePath()) != std::string::npos;
-    })) << "cycle " << Cycle << ": "
-        << LinkStatusText(TLinkRole::lrRadio, Driver.RadioLinkStatus());
+    })) << "cycle "
+        << Cycle << ": " << LinkStatusText(TLinkRole::lrRadio, Driver.RadioLinkStatus());
     if (Cycle == 0) {
       Fds = CountEntries("/proc/self/fd");
       Threads = CountEntries("/proc/self/task");
@@ -644,7 +648,8 @@ TEST_F(CatTest, ManyVanishAndReturnCyclesLeaveNothingBehind) {
   EXPECT_EQ(CountEntries("/proc/self/fd"), Fds);
   // The other program's bytes still reach the radio.
   Other->Send("O;");
-  EXPECT_NE(CollectUntil(*Radio, [](const std::string& T) { return T.find("O;") != std::string::npos; })
-                .find("O;"),
-            std::string::npos);
+  EXPECT_NE(
+      CollectUntil(*Radio, [](const std::string& T) { return T.find("O;") != std::string::npos; })
+          .find("O;"),
+      std::string::npos);
 }

@@ -277,10 +277,12 @@ TEST(Faults, RadioVanishesAndComesBackByItself) {
              true, true);
   EXPECT_FALSE(Cat.WaitLine([](const std::string& L) {
                     return StartsWith(L, "# trace ") && L.find(" > IF;") != std::string::npos;
-                  }).empty());
+                  })
+                   .empty());
   EXPECT_FALSE(Cat.WaitLine([](const std::string& L) {
                     return StartsWith(L, "# trace ") && L.find(" < IF001") != std::string::npos;
-                  }).empty());
+                  })
+                   .empty());
   ASSERT_FALSE(Cat.WaitLine(RxWithFrequency("14.0740")).empty());
 
   Sim->Send("quit");

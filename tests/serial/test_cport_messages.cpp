@@ -98,7 +98,8 @@ TEST_F(ComPortCatalogueTest, TranslatedTextsComeFromTheCatalogue) {
             "COM-Port kann nicht geöffnet werden (" + Reason(2) + ", Systemfehler 2)");
   EXPECT_EQ(EComPort(14).Message(), "Eigenschaft kann bei offener Verbindung nicht gesetzt werden");
   // A text the catalogue lacks stays English, with the translated suffix.
-  EXPECT_EQ(EComPort(2, 5).Message(), "WriteFile function failed (" + Reason(5) + ", Systemfehler 5)");
+  EXPECT_EQ(EComPort(2, 5).Message(),
+            "WriteFile function failed (" + Reason(5) + ", Systemfehler 5)");
 }
 
 TEST_F(ComPortCatalogueTest, WithoutACatalogueTheEnglishTextStands) {

@@ -7,12 +7,12 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
-#include <chrono>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -157,7 +157,8 @@ private:
     if (Last && Last->State == Status.State && Last->Where == Status.Where)
       return;
     Last = Status;
-    std::string Line = std::string("# link ") + (Role == TLinkRole::lrRadio ? "radio " : "virtual ") +
+    std::string Line = std::string("# link ") +
+                       (Role == TLinkRole::lrRadio ? "radio " : "virtual ") +
                        LinkStateName(Status.State);
     if (!Status.Where.empty())
       Line += " " + Status.Where;
