@@ -245,8 +245,11 @@ void TfrmVLogSettings::BuildLayout() {
   FlblCatStatus->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   FlblCatStatus->setGeometry(4, 113, 238, Extra);
   FlblCatStatus->setFont(ArialFont(12));
-  FlblCatStatus->setSource(
-      [this] { return FCAT ? LinkSummary(*FCAT, false) : std::string("no radio driver"); });
+  // The radio type shows just above; the line has room for the port and its state.
+  FlblCatStatus->setSource([this] {
+    return FCAT ? LinkStatusText(TLinkRole::lrRadio, FCAT->RadioLinkStatus())
+                : std::string("no radio driver");
+  });
 
   // Virtual CAT
   QFrame* pnlVirtualCatBg = Group(QRect(268, 142 + Extra, 246, 129));

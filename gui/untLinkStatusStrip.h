@@ -1,7 +1,7 @@
-// The link health shown to the operator: one line of text per window, the
-// radio's model, where its port leads and the link's state in words, then
-// the Virtual CAT port's when it is on. The words come from untLinkState;
-// this only places them.
+// The link health shown to the operator: one line of text per window, where
+// the radio's port leads and the link's state in words (in the main window
+// after the radio's model, and followed by the Virtual CAT port's when on). The words come from
+// untLinkState; this only places them.
 #pragma once
 
 #include <QLabel>

@@ -332,7 +332,7 @@ TEST_F(SettingsDialogTest, CatStatusLine) {
   ASSERT_TRUE(WaitUntil([&] { return Dialog->CAT()->RadioPortConnected(); }));
   Dialog->show();
   // The pseudo-terminal never answers: waiting, then silent.
-  const std::string Where = "Flex · COM1 \u2192 " + Radio.SlavePath() + " · ";
+  const std::string Where = "COM1 \u2192 " + Radio.SlavePath() + " · ";
   EXPECT_EQ(Dialog->lblCatStatus()->toolTip().toStdString(), Where + "waiting for the first reply");
   EXPECT_TRUE(WaitUntil([&] {
     return Dialog->lblCatStatus()->toolTip().toStdString().rfind(Where + "no reply for ", 0) == 0;
@@ -341,7 +341,7 @@ TEST_F(SettingsDialogTest, CatStatusLine) {
   Dialog->edtCOM()->setText("250");
   Click(Dialog->pnlApply());
   EXPECT_EQ(Dialog->lblCatStatus()->toolTip(),
-            "Flex · COM250 \u2192 /dev/ttyS249 · /dev/ttyS249 is missing \u2014 retrying");
+            "COM250 \u2192 /dev/ttyS249 · /dev/ttyS249 is missing \u2014 retrying");
 }
 
 TEST_F(SettingsDialogTest, ButtonCaptionsAndMouseMoves) {
