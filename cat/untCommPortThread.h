@@ -167,8 +167,8 @@ private:
     TLinkStatus Published;
   };
 
-  std::unique_ptr<TComPort> MakePort(TComponent* AOwner, int APort, TBaudRate ABaudRate,
-                                     const TRxCharEvent& AHandler, int AWriteTimeoutMs = 0);
+  static std::unique_ptr<TComPort> MakePort(TComponent* AOwner, int APort, TBaudRate ABaudRate,
+                                            const TRxCharEvent& AHandler, int AWriteTimeoutMs = 0);
   // One open attempt; true when the port is open. Paces the next on failure.
   bool TryOpen(TLink& Link, TComPort& Port);
   static void ClosePort(std::unique_ptr<TComPort>& APort);
