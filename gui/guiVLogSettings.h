@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "cat/untCATinterface.h"
+#include "gui/untLinkStatusStrip.h"
 #include "gui/untPanelButton.h"
 #include "gui/untStationOptions.h"
 #include "platform/untComponent.h"
@@ -72,6 +73,9 @@ public:
 
   TRxDataEvent OnRxData() const { return FOnRxData; }
   void setOnRxData(const TRxDataEvent& Value) { FOnRxData = Value; }
+  // Passes the driver's link state changes on, with the dialog as Sender.
+  TLinkChangeEvent OnLinkChange() const { return FOnLinkChange; }
+  void setOnLinkChange(const TLinkChangeEvent& Value) { FOnLinkChange = Value; }
   // The current driver; exactly one exists for the dialog's whole life.
   TCATInterface* CAT() const { return FCAT.get(); }
   // A failure met while the dialog was created (the settings file refused
@@ -119,7 +123,7 @@ public:
   void pnlRemoveClick();
   void lbxServerListClick();
   void FormMouseMove();
-  // Rewrites the CAT group's status line from the driver's radio port.
+  // Rewrites the CAT group's status line from the driver's radio link.
   void UpdateCatStatus();
 
 protected:
@@ -132,11 +136,13 @@ private:
   void Initialize();
   void CreateCAT();
   void CATRxData(TObject* Sender, std::string Band, std::string Frequency, std::string Mode);
+  void CATLinkChange(TObject* Sender);
   void PortBoxChange(QLineEdit* Box, std::string& LastAccepted);
   void Navigate(const std::string& Address);
 
   std::unique_ptr<TBrowserNavigator> FOwnNavigator;
   TRxDataEvent FOnRxData;
+  TLinkChangeEvent FOnLinkChange;
   TVelaLogSettings* FSettings = nullptr;
   TBrowserNavigator* FBrowser = nullptr;
   std::string FServerAddress;
@@ -157,7 +163,7 @@ private:
   QComboBox* FcbxRadio = nullptr;
   QCheckBox* FCheckBox1 = nullptr;
   QLineEdit* FedtVirtualCOM = nullptr;
-  QLabel* FlblCatStatus = nullptr;
+  TLinkStatusStrip* FlblCatStatus = nullptr;
   QLabel* FlblSettingsFile = nullptr;
   TStationOptionControls FStationOptionControls{};
   std::unique_ptr<TStationOptions> FStationOptions;

@@ -7,12 +7,14 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -35,7 +37,7 @@ namespace {
 
 const char* const Usage =
     "usage: velalog-cat --radio NAME --port N [--baud RATE] [--virtual N]\n"
-    "                   [--ports-dir DIR | --device PATH] [--ini FILE] [--exact]\n"
+    "                   [--ports-dir DIR | --device PATH] [--ini FILE] [--exact] [--trace]\n"
     "                   [--digi rtty|data] [--civ HEX] [--dtr on|off|keep] [--rts on|off|keep]\n"
     "       velalog-cat --list-radios\n"
     "       velalog-cat --help | --version\n"
@@ -59,8 +61,14 @@ const char* const Usage =
     "  --civ HEX        the Icom's CI-V address (01 to DF; default the radio's own)\n"
     "  --dtr, --rts on|off|keep  the radio port's control lines (default on)\n"
     "  --list-radios    print name, settings number and display name per radio\n"
+    "  --trace          print every command written to the radio and every block\n"
+    "                   read from it on standard error, with the UTC time in ms\n"
+    "                   (hex for binary radios, text for text radios)\n"
     "\n"
     "Output, one line per report, tab-separated:  rx BAND FREQUENCY MODE [HZ NATIVE]\n"
+    "Standard error, one line per change of a link's state:\n"
+    "  # link radio|virtual STATE DETAIL   (STATE: off missing refused waiting\n"
+    "                                       live silent lost)\n"
     "Commands on standard input:\n"
     "  tune FREQUENCY [MODE]   tune the radio (e.g. tune 7.0745 CW)\n"
     "  tune-hz HZ              tune to a frequency in hertz (e.g. tune-hz 7074250)\n"
@@ -96,7 +104,49 @@ bool BaudRateFromBits(int Bits, TBaudRate& Rate) {
   return false;
 }
 
-// Receives the driver's reports and prints them.
+// The radios whose CAT commands are binary (traced in hex).
+bool BinaryProtocol(TRadioType Radio) {
+  return Radio == rtFT100D || Radio == rtFT897D || Radio == rtIC7000 || Radio == rtIC7300;
+}
+
+// "12:34:56.789", UTC.
+std::string TimeOfDay() {
+  const auto Now = std::chrono::system_clock::now().time_since_epoch();
+  const long long Ms = std::chrono::duration_cast<std::chrono::milliseconds>(Now).count();
+  char Text[32];
+  std::snprintf(Text, sizeof Text, "%02lld:%02lld:%02lld.%03lld", Ms / 3600000 % 24,
+                Ms / 60000 % 60, Ms / 1000 % 60, Ms % 1000);
+  return Text;
+}
+
+std::string TraceText(const std::string& Data, bool Hex) {
+  static const char Digits[] = "0123456789ABCDEF";
+  std::string Text;
+  for (const char C : Data) {
+    const auto B = static_cast<unsigned char>(C);
+    if (Hex) {
+      if (!Text.empty())
+        Text += ' ';
+      Text += Digits[B >> 4];
+      Text += Digits[B & 15];
+    } else if (B == '\r') {
+      Text += "\\r";
+    } else if (B == '\n') {
+      Text += "\\n";
+    } else if (B == '\\') {
+      Text += "\\\\";
+    } else if (B >= 0x20 && B < 0x7F) {
+      Text += C;
+    } else {
+      Text += "\\x";
+      Text += Digits[B >> 4];
+      Text += Digits[B & 15];
+    }
+  }
+  return Text;
+}
+
+// Receives the driver's reports, link changes and traffic, and prints them.
 class TReporter : public TObject {
 public:
   void RxData(TObject* Sender, std::string Band, std::string Frequency, std::string Mode) {
@@ -107,6 +157,39 @@ public:
     std::cout << std::endl;
   }
   bool Exact = false;
+  // Main thread.
+  void LinkChange(TObject* Sender) {
+    auto* Driver = static_cast<TCATInterface*>(Sender);
+    PrintLink(TLinkRole::lrRadio, Driver->RadioLinkStatus(), FRadio);
+    PrintLink(TLinkRole::lrVirtual, Driver->VirtualLinkStatus(), FVirtual);
+  }
+  // Worker thread for writes, main thread for reads.
+  void Trace(TObject*, bool Written, std::string Data) {
+    const std::string Line =
+        "# trace " + TimeOfDay() + (Written ? " > " : " < ") + TraceText(Data, Hex) + "\n";
+    std::lock_guard<std::mutex> Guard(FErrLock);
+    std::cerr << Line << std::flush;
+  }
+  bool Hex = false;
+
+private:
+  void PrintLink(TLinkRole Role, const TLinkStatus& Status, std::optional<TLinkStatus>& Last) {
+    if (Last && Last->State == Status.State && Last->Where == Status.Where)
+      return;
+    Last = Status;
+    std::string Line = std::string("# link ") +
+                       (Role == TLinkRole::lrRadio ? "radio " : "virtual ") +
+                       LinkStateName(Status.State);
+    if (!Status.Where.empty())
+      Line += " " + Status.Where;
+    const std::string Words = LinkStateWords(Role, Status);
+    if (Words != LinkStateName(Status.State))
+      Line += (Status.Where.empty() ? " " : " · ") + Words;
+    std::lock_guard<std::mutex> Guard(FErrLock);
+    std::cerr << Line << std::endl;
+  }
+  std::optional<TLinkStatus> FRadio, FVirtual;
+  std::mutex FErrLock;
 };
 
 // on|off|keep for --dtr and --rts.
@@ -130,6 +213,7 @@ void LinkDevice(const std::filesystem::path& Dir, int Port, const std::string& D
 
 int main(int argc, char** argv) {
   std::string RadioText, IniPath, PortsDir, Device, VirtualDevice;
+  bool TraceOn = false;
   int Port = 0, VirtualPort = 0;
   TBaudRate Baud = br4800;
   // Written to the settings only when given.
@@ -192,6 +276,8 @@ int main(int argc, char** argv) {
       if (!V)
         UsageError("--virtual-device needs a path");
       VirtualDevice = V;
+    } else if (Arg == "--trace") {
+      TraceOn = true;
     } else if (Arg == "--ini") {
       const char* V = Next();
       if (!V)
@@ -262,6 +348,7 @@ int main(int argc, char** argv) {
     }
     TReporter Reporter;
     Reporter.Exact = Exact;
+    Reporter.Hex = BinaryProtocol(Radio);
     std::unique_ptr<TCATInterface> Driver = CreateRadioDriver(Radio, nullptr, &Settings);
     if (!Driver) {
       std::cerr << "velalog-cat: radio " << RadioText << " is not supported yet\n";
@@ -269,24 +356,10 @@ int main(int argc, char** argv) {
     }
     bool Closing = false;
     Driver->setOnRxData(MakeMethod(&Reporter, &TReporter::RxData));
-
-    auto ReportPortState = [&] {
-      if (Driver->RadioPortConnected())
-        return;
-      // The worker drops open failures; ask the port once more for the reason.
-      TComPort Probe;
-      Probe.setPort("COM" + std::to_string(Port));
-      try {
-        Probe.Open();
-        Probe.Close();
-        std::cerr << "velalog-cat: COM" << Port << " is not open\n";
-      } catch (const std::exception& E) {
-        std::cerr << "velalog-cat: cannot open COM" << Port << " ("
-                  << TCustomComPort::ResolvePortName("COM" + std::to_string(Port))
-                  << "): " << E.what() << "\n";
-      }
-    };
-    ReportPortState();
+    // The worker tells its first states from the message loop, after this.
+    Driver->setOnLinkChange(MakeMethod(&Reporter, &TReporter::LinkChange));
+    if (TraceOn)
+      Driver->setOnTrace(MakeMethod(&Reporter, &TReporter::Trace));
 
     // Standard input is read on its own thread; each command runs on the main
     // thread through a synchronised call, like every other driver operation.
@@ -312,10 +385,9 @@ int main(int argc, char** argv) {
           } else if (Command == "tune-mode") {
             if (!Driver->TuneNativeMode(Frequency))
               std::cerr << "velalog-cat: the radio cannot take mode " << Frequency << "\n";
-          } else if (Command == "reset") {
+          } else if (Command == "reset")
             Driver->ResetCAT();
-            ReportPortState();
-          } else if (Command == "quit")
+          else if (Command == "quit")
             Quit = true;
           else if (!Command.empty())
             std::cerr << "velalog-cat: unknown command: " << Command << "\n";
