@@ -41,8 +41,9 @@ check_version velalog
 
 # The installed catalogues are found from where the program lies.
 out="$(LANGUAGE=de LC_ALL=C.UTF-8 timeout 60 "$root/usr/bin/velalog-cat" --radio ft950 --port 250 \
-  </dev/null 2>&1)" || true
-[[ "$out" == *"COM-Port kann nicht"* ]] || fail "velalog-cat did not use the installed catalogue: $out"
+  --ini "$root/no-such-folder/VelaLog.ini" </dev/null 2>&1)" || true
+[[ "$out" == *"kann nicht geschrieben werden"* ]] ||
+  fail "velalog-cat did not use the installed catalogue: $out"
 
 # A bad option is refused with status 2, without a display.
 set +e

@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -19,11 +20,13 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <libintl.h>
 #include <unistd.h>
 
 #include "cat/radios/untRadioFactory.h"
 #include "cat/radios/untRadioTable.h"
 #include "cat/untCATinterface.h"
+#include "platform/untPaths.h"
 #include "platform/untStrToInt.h"
 #include "platform/untThread.h"
 #include "serial/CPort.h"
@@ -212,6 +215,11 @@ void LinkDevice(const std::filesystem::path& Dir, int Port, const std::string& D
 } // namespace
 
 int main(int argc, char** argv) {
+  // The program's own texts (a settings file that refuses writes) in the
+  // user's language where a catalogue has them.
+  std::setlocale(LC_ALL, "");
+  BindCatalogue("velalog");
+  textdomain("velalog");
   std::string RadioText, IniPath, PortsDir, Device, VirtualDevice;
   bool TraceOn = false;
   int Port = 0, VirtualPort = 0;
