@@ -19,7 +19,7 @@ constexpr std::size_t StatusReplyLength = 32;
 
 // The frequency word (elements 1 to 4, most significant first) counts
 // 1.25 Hz steps: 80 of them are 100 Hz.
-constexpr std::int64_t StepsPer100Hz = 80;
+constexpr std::uint32_t StepsPer100Hz = 80;
 
 // Element 5, low four bits; 8 to 15 have no name.
 constexpr std::array<const char*, 8> FT100DReplyModes{
@@ -39,10 +39,6 @@ constexpr std::array<TModeByte, 6> FT100DSetModes{{
     {ModeDigi, 0x05},
 }};
 
-std::int64_t FloorDiv(std::int64_t A, std::int64_t B) {
-  return A >= 0 ? A / B : -((-A + B - 1) / B);
-}
-
 } // namespace
 
 TFT100DCATInterface::TFT100DCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings)
@@ -51,8 +47,9 @@ TFT100DCATInterface::TFT100DCATInterface(TComponent* AOwner, TVelaLogSettings* A
 void TFT100DCATInterface::DecodeReply(const std::uint8_t* Reply, std::string& LocalMode) {
   const std::uint32_t Word = std::uint32_t{Reply[1]} << 24 | std::uint32_t{Reply[2]} << 16 |
                              std::uint32_t{Reply[3]} << 8 | std::uint32_t{Reply[4]};
-  const auto Count =
-      static_cast<std::int32_t>(FloorDiv(static_cast<std::int32_t>(Word), StepsPer100Hz));
+  // The word is an unsigned count: garbage with the top bit set is a large
+  // frequency outside the band plan, never a negative one.
+  const auto Count = static_cast<std::int32_t>(Word / StepsPer100Hz);
   const std::uint8_t ModeValue = Reply[5] & 0x0F;
   if (ModeValue < FT100DReplyModes.size())
     LocalMode = FT100DReplyModes[ModeValue];
