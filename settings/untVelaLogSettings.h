@@ -78,6 +78,13 @@ public:
   TRadioType Radio() const { return FRadio; }
   void setRadio(TRadioType Value);
 
+  // One operator action, one write: between BeginUpdate and the matching
+  // EndUpdate (they nest) the setters' writes are collected and EndUpdate
+  // replaces the file once, raising the write error. Use TSettingsBatch
+  // (settings/untSettingsBatch.h) rather than calling these directly.
+  void BeginUpdate() { FIniFile->BeginUpdate(); }
+  void EndUpdate() { FIniFile->EndUpdate(); }
+
 private:
   void Load();
 
