@@ -390,6 +390,34 @@ def program_rows(bindir, loads, window):
         shutil.rmtree(folder, ignore_errors=True)
 
 
+# ---------------------------------------------------------------- stalls
+
+STALL_PHASES = (("page_loads", "during %d page loads"), ("apply", "during Apply"),
+                ("page_stall", "while a page's renderer is stuck"))
+
+
+def stall_rows(bindir, loads, runs):
+    """{phase: (samples, p99 ms, max ms)}, each the median over runs, from
+    bench_stall (the program's window under Xvfb with a 10 ms timer on its
+    main thread), or None when it is not built."""
+    exe = os.path.join(bindir, "bench_stall")
+    if not os.access(exe, os.X_OK) or not shutil.which("xvfb-run"):
+        return None
+    env = dict(os.environ, QT_LOGGING_RULES="qt.webenginecontext.info=false")
+    found = {}
+    for _ in range(runs):
+        proc = subprocess.run(["xvfb-run", "-a", "-s", "-screen 0 1600x1000x24", exe,
+                               str(loads)], capture_output=True, text=True, env=env,
+                              timeout=600, start_new_session=True)
+        for line in proc.stdout.splitlines():
+            parts = line.split()
+            if len(parts) == 4 and parts[0] in dict(STALL_PHASES):
+                found.setdefault(parts[0], []).append(
+                    (int(parts[1]), float(parts[2]), float(parts[3])))
+    return {phase: (statistics.median(r[0] for r in rows), statistics.median(r[1] for r in rows),
+                    statistics.median(r[2] for r in rows)) for phase, rows in found.items()}
+
+
 # ---------------------------------------------------------------- other parts
 
 def parse_benchmarks(bindir, repetitions):
@@ -434,6 +462,7 @@ def main():
     ap.add_argument("--samples", type=int, default=20, help="VFO changes per run (default 20)")
     ap.add_argument("--runs", type=int, default=3, help="runs per figure (default 3)")
     ap.add_argument("--loads", type=int, default=8, help="page loads (default 8)")
+    ap.add_argument("--stall-loads", type=int, default=20, help="page loads (default 20)")
     ap.add_argument("--vcat-reads", type=int, default=8)
     ap.add_argument("--vcat-baud", type=int, default=38400)
     ap.add_argument("--out", help="also write the table to this markdown file")
@@ -462,6 +491,12 @@ def main():
         prog = program_rows(bindir, args.loads, 5.0)
     except RuntimeError as e:
         prog = ("error", str(e))
+
+    print("bench: main-thread stalls ...", file=sys.stderr, flush=True)
+    try:
+        stalls = stall_rows(bindir, args.stall_loads, runs)
+    except (subprocess.SubprocessError, OSError):
+        stalls = None
 
     print("bench: Virtual CAT sharing ...", file=sys.stderr, flush=True)
     try:
@@ -506,6 +541,15 @@ def main():
         p50, p95, n = prog[0]
         emit("| page request to radio VFO change, ms p50 / p95 (%d loads, under Xvfb) | ft950 | "
              "%s / %s | | |" % (n, fmt(p50, 0), fmt(p95, 0)))
+    for phase, label in STALL_PHASES:
+        what = "main thread stall %s: lateness of a 10 ms timer, ms p99 / max" % (
+            label % args.stall_loads if "%d" in label else label)
+        row = stalls.get(phase) if stalls else None
+        if row is None:
+            emit("| %s | ft950 | n/a | < 20 / < 100 | |" % what)
+        else:
+            emit("| %s | ft950 | %s / %s | < 20 / < 100 | %s |" % (
+                what, fmt(row[1]), fmt(row[2]), "yes" if row[1] < 20 and row[2] < 100 else "no"))
     if vcat is None:
         emit("| Virtual CAT: rigctl f through program / straight | all | n/a (%s) | | |" %
              vcat_note)
