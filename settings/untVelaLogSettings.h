@@ -1,8 +1,9 @@
 // The settings store: every setting of the program in one INI file beside the
 // executable. The file is read once, at creation; afterwards values come from
-// memory and every setter writes its key through to the file at once, so there
-// is no save step and nothing is lost when the program ends abruptly. The
-// store never writes a default of its own accord.
+// memory and every setter writes its key through to the file at once (inside a
+// TSettingsBatch: when the batch ends, all of its keys in one replace), so
+// there is no save step and nothing is lost when the program ends abruptly.
+// The store never writes a default of its own accord.
 #pragma once
 
 #include <cstdint>

@@ -10,8 +10,8 @@
 
 #include "WindowTest.h"
 #include "app/guiVelaLogMain.h"
-#include "gui/guiVLogSettings.h"
 #include "cat/untCATinterface.h"
+#include "gui/guiVLogSettings.h"
 #include "logpage/BrowserScript.h"
 #include "logpage/StallingServer.h"
 #include "logpage/untLogPHPinterface.h"

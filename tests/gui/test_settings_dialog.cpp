@@ -84,7 +84,8 @@ TEST_F(SettingsDialogTest, FirstCreationWithoutSettingsFile) {
   QStringList Captions;
   for (const QLabel* Label : Dialog->findChildren<QLabel*>())
     Captions << Label->text();
-  EXPECT_TRUE(Captions.contains("virtual COM port to other program")) << Captions.join('|').toStdString();
+  EXPECT_TRUE(Captions.contains("virtual COM port to other program"))
+      << Captions.join('|').toStdString();
 
   ASSERT_EQ(Dialog->cbxBaudRate()->count(), 15);
   EXPECT_EQ(Dialog->cbxBaudRate()->itemText(0), "110");
@@ -228,10 +229,11 @@ TEST_F(SettingsDialogTest, OneApplyReplacesTheFileOnce) {
   Dialog->show();
   const int Watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   ASSERT_GE(Watch, 0);
-  ASSERT_GE(::inotify_add_watch(Watch, QFileInfo(QString::fromStdString(Scratch.IniPath()))
-                                           .absolutePath()
-                                           .toLocal8Bit()
-                                           .constData(),
+  ASSERT_GE(::inotify_add_watch(Watch,
+                                QFileInfo(QString::fromStdString(Scratch.IniPath()))
+                                    .absolutePath()
+                                    .toLocal8Bit()
+                                    .constData(),
                                 IN_MOVED_TO),
             0);
   // Renames onto the settings file since the last call.

@@ -74,9 +74,9 @@ protected:
   }
   void SetLeftValue(int Position, const QString& Value) {
     RunScript(*Browser, QStringLiteral("window.frames['left_frame'].document.forms['log_add']"
-                                      ".elements[%1].value = '%2'; 0")
-                           .arg(Position)
-                           .arg(Value));
+                                       ".elements[%1].value = '%2'; 0")
+                            .arg(Position)
+                            .arg(Value));
   }
 
   std::unique_ptr<TWebBrowser> Browser;
@@ -230,7 +230,7 @@ TEST_F(LogPageTest, SubmitInTheLeftFrameRunsAWalk) {
   Bridge->SetLogField(4, "10.1360");
   Bridge->SetLogField(5, "Digi");
   RunScript(*Browser, "window.frames['left_frame'].document.forms['log_add']"
-                     ".elements['log_submit'].click(); 0");
+                      ".elements['log_submit'].click(); 0");
   ASSERT_TRUE(WaitUntil([&] { return !Events.empty(); }));
   // The fresh form shows the logbook's defaults, not what was submitted.
   EXPECT_EQ(Events.front(), (TPageData{"", ""}));

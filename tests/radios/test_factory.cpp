@@ -43,7 +43,8 @@ TEST(RadioFactoryTest, NoDriverTunesToAFrequencyThatIsNotDecimal) {
     ASSERT_TRUE(Driver);
     Driver->SetFrequency("14.0740");
     EXPECT_FALSE(Driver->FrequencyCommand().empty()) << RadioName(Radio);
-    for (const char* Text : {"$E.0740", "0xE.0740", "xE.0740", "+14.0740", " 14.0740", "14 .0740"}) {
+    for (const char* Text :
+         {"$E.0740", "0xE.0740", "xE.0740", "+14.0740", " 14.0740", "14 .0740"}) {
       NextCommand(*Driver); // hands out (and so clears) a waiting command
       Driver->SetFrequency(Text);
       EXPECT_EQ(Driver->FrequencyCommand(), "") << RadioName(Radio) << " " << Text;

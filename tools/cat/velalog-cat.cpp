@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -19,7 +20,6 @@
 #include <sstream>
 #include <string>
 #include <thread>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include "cat/radios/untRadioFactory.h"
