@@ -343,7 +343,9 @@ void SetKey(TIniContent& C, std::string_view SectionName, std::string_view KeyNa
   } else {
     if (!Lines.empty() && !Trim(StripCR(Lines.back())).empty())
       Lines.push_back(Cr);
-    Lines.push_back("[" + std::string(SectionName) + "]" + Cr);
+    std::string Header(1, '[');
+    Header.append(SectionName).append("]").append(Cr);
+    Lines.push_back(std::move(Header));
     Lines.push_back(std::string(KeyName) + "=" + Encoded + Cr);
   }
 }
