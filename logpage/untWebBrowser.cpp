@@ -95,6 +95,13 @@ quint32 TWebBrowser::ScriptWorld() {
 void TWebBrowser::PrepareEnvironment() {
   if (geteuid() == 0)
     qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+  // The page is a form: the scene graph's software renderer draws it on the
+  // main thread in a few milliseconds, where a software OpenGL (a desktop
+  // without a GPU driver, a remote or virtual display) takes tens of
+  // milliseconds per frame and some 60 MB for its context. Set the variable
+  // to choose another backend.
+  if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
+    qputenv("QT_QUICK_BACKEND", "software");
   QByteArray Flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS").trimmed();
   AppendChromiumFlag(Flags, "--disable-background-networking");
   AppendChromiumFlag(Flags, "--disable-component-update");
