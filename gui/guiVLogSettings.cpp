@@ -16,6 +16,7 @@
 #include "logpage/untWebBrowser.h"
 #include "platform/untStrToInt.h"
 #include "serial/CPort.h"
+#include "settings/untSettingsBatch.h"
 
 namespace vela {
 
@@ -277,7 +278,7 @@ void TfrmVLogSettings::BuildLayout() {
   Header(pnlVirtualCatBg, QStringLiteral("Virtual CAT"));
   Label(pnlVirtualCatBg, QRect(4, 32, 238, 24), QStringLiteral("Forward transceiver data via"),
         Qt::AlignHCenter);
-  Label(pnlVirtualCatBg, QRect(4, 48, 238, 24), QStringLiteral("virtaul COM port to other program"),
+  Label(pnlVirtualCatBg, QRect(4, 48, 238, 24), QStringLiteral("virtual COM port to other program"),
         Qt::AlignHCenter);
   Label(pnlVirtualCatBg, QRect(8, 72, 127, 24), QStringLiteral("Enable Virtual CAT:"),
         Qt::AlignRight);
@@ -415,6 +416,9 @@ void TfrmVLogSettings::cbxBaudRateChange(int Index) {
 }
 
 void TfrmVLogSettings::pnlApplyClick() {
+  // Every key this Apply writes (whoever writes it) goes to the file as one
+  // replace when this scope ends.
+  TSettingsBatch Batch(*FSettings);
   const std::string Address = FedtServer->text().toStdString();
   if (!Address.empty())
     FSettings->setStrServerAddress(Address);
