@@ -14,6 +14,7 @@ namespace {
 const char* const SecServer = "ServerSettings";
 const char* const SecWindow = "Window";
 const char* const SecComm = "CommSettings";
+const char* const SecShare = "NetworkSharing";
 
 std::string ServerListKey(std::int32_t Index) {
   return "ServerList" + std::to_string(Index);
@@ -69,6 +70,12 @@ void TVelaLogSettings::Load() {
       static_cast<std::uint8_t>(FIniFile->ReadInteger(SecComm, "BaudRate", br4800)));
   FRadio = static_cast<TRadioType>(
       static_cast<std::uint8_t>(FIniFile->ReadInteger(SecComm, "Radio", rtFlex)));
+
+  FblnShareEnabled = FIniFile->ReadBool(SecShare, "Enabled", false);
+  FintSharePort = FIniFile->ReadInteger(SecShare, "Port", 4532);
+  FstrShareAddress = FIniFile->ReadString(SecShare, "Address", "127.0.0.1");
+  FblnShareAllowPTT = FIniFile->ReadBool(SecShare, "AllowPTT", false);
+  FintShareTxLimit = FIniFile->ReadInteger(SecShare, "TxTimeLimit", 180);
 }
 
 void TVelaLogSettings::setIntMainTop(std::int32_t Value) {
@@ -146,6 +153,31 @@ void TVelaLogSettings::setBaudRate(TBaudRate Value) {
 void TVelaLogSettings::setRadio(TRadioType Value) {
   FRadio = Value;
   FIniFile->WriteInteger(SecComm, "Radio", Value);
+}
+
+void TVelaLogSettings::setBlnShareEnabled(bool Value) {
+  FblnShareEnabled = Value;
+  FIniFile->WriteBool(SecShare, "Enabled", Value);
+}
+
+void TVelaLogSettings::setIntSharePort(std::int32_t Value) {
+  FintSharePort = Value;
+  FIniFile->WriteInteger(SecShare, "Port", Value);
+}
+
+void TVelaLogSettings::setStrShareAddress(const std::string& Value) {
+  FstrShareAddress = Value;
+  FIniFile->WriteString(SecShare, "Address", Value);
+}
+
+void TVelaLogSettings::setBlnShareAllowPTT(bool Value) {
+  FblnShareAllowPTT = Value;
+  FIniFile->WriteBool(SecShare, "AllowPTT", Value);
+}
+
+void TVelaLogSettings::setIntShareTxLimit(std::int32_t Value) {
+  FintShareTxLimit = Value;
+  FIniFile->WriteInteger(SecShare, "TxTimeLimit", Value);
 }
 
 } // namespace vela
