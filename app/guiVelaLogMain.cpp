@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QDateTime>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QShowEvent>
 #include <QTimer>
@@ -11,6 +12,7 @@
 #include "app/untVelaLogApplication.h"
 #include "cat/untCATinterface.h"
 #include "gui/guiVLogSettings.h"
+#include "net/untRadioSharing.h"
 #include "gui/untPanelButton.h"
 #include "logpage/untLogPHPinterface.h"
 #include "logpage/untWebBrowser.h"
@@ -102,6 +104,14 @@ TfrmVelaLogMain::TfrmVelaLogMain(QWidget* Parent, const std::string& SettingsFil
   connect(pnlResetRadioBg, &TPanelButton::clicked, this,
           Guarded(&TfrmVelaLogMain::pnlResetRadioClick, this));
   connect(pnlBackBg, &TPanelButton::clicked, this, Guarded(&TfrmVelaLogMain::pnlBackClick, this));
+
+  lblTX = new QLabel(QStringLiteral("TX"), pnlButtons);
+  lblTX->setObjectName(QStringLiteral("lblTX"));
+  lblTX->setAlignment(Qt::AlignCenter);
+  lblTX->setStyleSheet(QStringLiteral("background: #d00000; color: white; font-weight: bold;"));
+  lblTX->setGeometry(12, 8, 40, 24);
+  lblTX->setToolTip(QStringLiteral("A network program keys the transmitter"));
+  lblTX->hide();
 
   wbrLogBook = new TWebBrowser(this);
   wbrLogBook->setObjectName(QStringLiteral("wbrLogBook"));
@@ -198,6 +208,11 @@ void TfrmVelaLogMain::FormShow() {
   FLogPage->setOnPageData(MakeMethod(this, &TfrmVelaLogMain::HandlePageData));
   if (FSettingsDialog)
     FSettingsDialog->setOnRxData(MakeMethod(this, &TfrmVelaLogMain::HandleRxData));
+  FSharing = std::make_unique<TRadioSharing>([this] { return CAT(); });
+  FSharing->Server().setOnKeyedChange(MakeMethod(this, &TfrmVelaLogMain::SharingKeyedChange));
+  if (FSettingsDialog)
+    FSettingsDialog->setOnApply(MakeMethod(this, &TfrmVelaLogMain::ApplySharing));
+  ApplySharing(this);
   // Shown from the message loop once the window is up, not inside the show.
   if (Failure) {
     const QString Message = ExceptionMessage(Failure);
@@ -221,8 +236,13 @@ void TfrmVelaLogMain::FormClose() {
       Failure = std::current_exception();
     }
   }
-  if (FSettingsDialog)
+  if (FSettingsDialog) {
     FSettingsDialog->setOnRxData(TRxDataEvent());
+    FSettingsDialog->setOnApply(TApplyEvent());
+  }
+  // Before the driver goes: a keyed transmitter is released through it.
+  FSharing.reset();
+  lblTX->hide();
   if (FLogPage)
     FLogPage->setOnPageData(TPageDataEvent());
   delete FSettingsDialog;
@@ -231,6 +251,18 @@ void TfrmVelaLogMain::FormClose() {
   FSettings.reset();
   if (Failure)
     TVelaLogApplication::ShowErrorMessage(ExceptionMessage(Failure));
+}
+
+void TfrmVelaLogMain::ApplySharing(TObject* /*Sender*/) {
+  if (!FSharing || !FSettings || FSharing->Apply(TSharingOptions::FromSettings(*FSettings)))
+    return;
+  const QString Message = QStringLiteral("Unable to share the radio on the network: ") +
+                          QString::fromStdString(FSharing->ErrorText());
+  QTimer::singleShot(0, this, [Message] { TVelaLogApplication::ShowErrorMessage(Message); });
+}
+
+void TfrmVelaLogMain::SharingKeyedChange(TObject* /*Sender*/, bool Keyed) {
+  lblTX->setVisible(Keyed);
 }
 
 void TfrmVelaLogMain::Timer1Timer() {

@@ -16,6 +16,7 @@
 
 #include "platform/untComponent.h"
 
+class QLabel;
 class QTimer;
 
 namespace vela {
@@ -27,6 +28,7 @@ class TLogPHPinterface;
 class TVelaLogSettings;
 class TfrmVLogSettings;
 class TCATInterface;
+class TRadioSharing;
 
 // One reading of the clock: the UTC date and time, and the millisecond part
 // of the local time (which paces the ticks).
@@ -64,6 +66,8 @@ public:
   QWidget* pnlBack;
   TWebBrowser* wbrLogBook;
   QTimer* Timer1;
+  // Shown while a network client keeps the transmitter keyed.
+  QLabel* lblTX;
 
   // The owned objects; null before the first show and after closing.
   TVelaLogSettings* Settings() const { return FSettings.get(); }
@@ -71,6 +75,8 @@ public:
   TLogPHPinterface* LogPage() const { return FLogPage.get(); }
   // The settings dialog's current driver, or null.
   TCATInterface* CAT() const;
+  // The network sharing of the radio; null before the first show and after closing.
+  TRadioSharing* Sharing() const { return FSharing.get(); }
 
   // The clock; the system clock unless replaced (tests drive ticks with it).
   const TClockSource& ClockSource() const { return FClockSource; }
@@ -89,6 +95,9 @@ public:
   void pnlBackClick();
   // The mouse over the bar outside the buttons: no caption highlighted.
   void pnlButtonsMouseMove();
+  // Starts, moves or stops the network sharing as the settings say.
+  void ApplySharing(TObject* Sender);
+  void SharingKeyedChange(TObject* Sender, bool Keyed);
 
 protected:
   void showEvent(QShowEvent* Event) override;
@@ -103,6 +112,7 @@ private:
   std::unique_ptr<TVelaLogSettings> FSettings;
   TfrmVLogSettings* FSettingsDialog = nullptr;
   std::unique_ptr<TLogPHPinterface> FLogPage;
+  std::unique_ptr<TRadioSharing> FSharing;
   TClockSource FClockSource;
   bool FShown = false;
   bool FClosed = false;

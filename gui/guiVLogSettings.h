@@ -29,6 +29,10 @@ class QListWidget;
 namespace vela {
 
 class TWebBrowser;
+class TNetworkSharingGroup;
+
+// Sender (the dialog): raised after Apply has stored the operator's choices.
+using TApplyEvent = TMethod<TObject*>;
 
 // What the dialog needs of a browser.
 class TBrowserNavigator {
@@ -54,7 +58,9 @@ public:
   // the layout needs, and everything below it moves down by that much.
   static constexpr int StatusLineHeight = 16;
   static constexpr int ClientWidth = 526;
-  static constexpr int ClientHeight = 321 + StatusLineHeight;
+  // The network sharing group spans the width below the other groups.
+  static constexpr int SharingGroupHeight = 100;
+  static constexpr int ClientHeight = 321 + StatusLineHeight + SharingGroupHeight + 10;
 
   // AOwner is the main window (the dialog is its own top-level window);
   // neither the browser nor the store is owned.
@@ -64,6 +70,8 @@ public:
 
   TRxDataEvent OnRxData() const { return FOnRxData; }
   void setOnRxData(const TRxDataEvent& Value) { FOnRxData = Value; }
+  TApplyEvent OnApply() const { return FOnApply; }
+  void setOnApply(const TApplyEvent& Value) { FOnApply = Value; }
   // The current driver; exactly one exists for the dialog's whole life.
   TCATInterface* CAT() const { return FCAT.get(); }
   // A failure met while the dialog was created (the settings file refused
@@ -94,6 +102,7 @@ public:
   TPanelButton* pnlApply() const { return FpnlApply; }
   TPanelButton* pnlOK() const { return FpnlOK; }
   TPanelButtonGroup& Buttons() { return FButtons; }
+  TNetworkSharingGroup* NetworkSharing() const { return FNetworkSharing; }
 
   // The handlers; the buttons and boxes call them, and so may tests.
   void FormShow();
@@ -127,6 +136,7 @@ private:
 
   std::unique_ptr<TBrowserNavigator> FOwnNavigator;
   TRxDataEvent FOnRxData;
+  TApplyEvent FOnApply;
   TVelaLogSettings* FSettings = nullptr;
   TBrowserNavigator* FBrowser = nullptr;
   std::string FServerAddress;
@@ -153,6 +163,7 @@ private:
   TPanelButton* FpnlCancel = nullptr;
   TPanelButton* FpnlApply = nullptr;
   TPanelButton* FpnlOK = nullptr;
+  TNetworkSharingGroup* FNetworkSharing = nullptr;
 };
 
 // The baud rates of the baud combo; item i is baud-rate ordinal i + 1.

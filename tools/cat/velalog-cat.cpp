@@ -21,6 +21,7 @@
 
 #include "cat/radios/untRadioFactory.h"
 #include "cat/untCATinterface.h"
+#include "net/untRadioSharing.h"
 #include "platform/untStrToInt.h"
 #include "platform/untThread.h"
 #include "serial/CPort.h"
@@ -33,6 +34,7 @@ namespace {
 const char* const Usage =
     "usage: velalog-cat --radio NAME --port N [--baud RATE] [--virtual N]\n"
     "                   [--ports-dir DIR | --device PATH] [--ini FILE]\n"
+    "                   [--rigctld PORT [--rigctld-address ADDR] [--allow-ptt]]\n"
     "\n"
     "Polls a radio over CAT with VELA Log's own engine and prints what it reports.\n"
     "\n"
@@ -46,6 +48,10 @@ const char* const Usage =
     "                   private ports folder; --virtual then also names a device\n"
     "                   path with --virtual-device PATH)\n"
     "  --ini FILE       settings file to use (default: a private temporary file)\n"
+    "  --rigctld PORT   share the radio over Hamlib's network protocol (rigctld) on\n"
+    "                   PORT (0: any free port); prints: rigctld ADDRESS PORT\n"
+    "  --rigctld-address ADDR  listen there (default 127.0.0.1)\n"
+    "  --allow-ptt      let network clients key the transmitter\n"
     "\n"
     "Output, one line per report, tab-separated:  rx BAND FREQUENCY MODE\n"
     "Commands on standard input:\n"
@@ -103,6 +109,7 @@ void LinkDevice(const std::filesystem::path& Dir, int Port, const std::string& D
 int main(int argc, char** argv) {
   std::string RadioText, IniPath, PortsDir, Device, VirtualDevice;
   int Port = 0, VirtualPort = 0;
+  TSharingOptions Sharing;
   TBaudRate Baud = br4800;
   for (int I = 1; I < argc; ++I) {
     const std::string Arg = argv[I];
@@ -136,6 +143,18 @@ int main(int argc, char** argv) {
       if (!V)
         UsageError("--virtual-device needs a path");
       VirtualDevice = V;
+    } else if (Arg == "--rigctld") {
+      Sharing.Enabled = true;
+      Sharing.Port = ParseNumber(Arg, Next());
+      if (Sharing.Port < 0 || Sharing.Port > 65535)
+        UsageError("--rigctld needs a port from 0 to 65535");
+    } else if (Arg == "--rigctld-address") {
+      const char* V = Next();
+      if (!V)
+        UsageError("--rigctld-address needs an address");
+      Sharing.Address = V;
+    } else if (Arg == "--allow-ptt") {
+      Sharing.AllowPTT = true;
     } else if (Arg == "--ini") {
       const char* V = Next();
       if (!V)
@@ -222,6 +241,19 @@ int main(int argc, char** argv) {
     };
     ReportPortState();
 
+    // The sharing server; freed before the driver, so that a keyed
+    // transmitter is released through it.
+    TRadioSharing Share([&] { return Closing ? nullptr : Driver.get(); });
+    if (Sharing.Enabled) {
+      if (!Share.Apply(Sharing)) {
+        std::cerr << "velalog-cat: cannot share the radio: " << Share.ErrorText() << "\n";
+        std::error_code Ignored;
+        std::filesystem::remove_all(PrivateDir, Ignored);
+        return 1;
+      }
+      std::cout << "rigctld\t" << Sharing.Address << '\t' << Share.Server().Port() << std::endl;
+    }
+
     // Standard input is read on its own thread; each command runs on the main
     // thread through a synchronised call, like every other driver operation.
     std::thread Reader([&] {
@@ -258,6 +290,7 @@ int main(int argc, char** argv) {
     });
     SignalWatch.start(100);
     ExitCode = App.exec();
+    Share.Server().Close();
     Closing = true;
     Driver.reset();
   }
