@@ -129,6 +129,16 @@ def test_read(args, expect):
             s.rigctl("f", "m", "s", "v")
         extra = set(l for l in s.sim.lines[before:] if l.startswith("cmd ")) - polls
         expect(not extra, "clients' reads reached the radio: %r" % sorted(extra))
+
+        # A thousand connections opened and dropped, some mid-line: the
+        # server still answers and the radio is still polled.
+        for i in range(1000):
+            with socket.create_connection(("127.0.0.1", s.port), timeout=v.GENEROUS) as c:
+                if i % 3 == 0:
+                    c.sendall(b"\\dump_st")
+        polled = commands(s.sim)
+        expect(s.rigctl("f") == (0, ["7074000"]), "f after many connections")
+        expect(eventually(lambda: commands(s.sim) > polled), "polling stalled")
     finally:
         s.close()
 
