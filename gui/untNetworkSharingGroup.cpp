@@ -58,7 +58,9 @@ TNetworkSharingGroup::TNetworkSharingGroup(QWidget* Parent) : QWidget(Parent) {
   FchkAllowPTT = new QCheckBox(QStringLiteral("Let network programs key the transmitter"), this);
   FchkAllowPTT->setGeometry(8, 56, 486, 20);
   FlblWarning = new QLabel(
-      QStringLiteral("Not only this computer: anyone who can reach this address can tune the radio."), this);
+      QStringLiteral(
+          "Not only this computer: anyone who can reach this address can tune the radio."),
+      this);
   FlblWarning->setGeometry(8, 78, 486, 18);
   FlblWarning->setStyleSheet(QStringLiteral("color: #ff8080;"));
   connect(FedtAddress, &QLineEdit::textChanged, this, [this] { UpdateWarning(); });

@@ -29,8 +29,7 @@ bool TRadioSharing::Apply(const TSharingOptions& Options) {
     FErrorText.clear();
     return true;
   }
-  if (FServer.Listening() && Options.Address == FListeningAddress &&
-      Options.Port == FListeningPort)
+  if (FServer.Listening() && Options.Address == FListeningAddress && Options.Port == FListeningPort)
     return true;
   FListeningAddress = Options.Address;
   FListeningPort = Options.Port;

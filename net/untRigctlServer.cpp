@@ -257,6 +257,8 @@ void TRigctlServer::Release() {
 void TRigctlServer::WatchLink() {
   if (!FBackend.Ready() || !FBackend.LinkUp())
     Release();
+  else if (!FBackend.PTT())
+    SetKeyer(nullptr); // released elsewhere: a restarted or replaced driver
 }
 
 } // namespace vela

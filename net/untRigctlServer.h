@@ -12,7 +12,8 @@
 // Keying: off unless AllowPTT. The server remembers which client keyed; the
 // transmitter is released when that client goes, when the backend's link is
 // down or it has no radio, after TxTimeLimit seconds, and when the server
-// stops or is freed.
+// stops or is freed. A release by the radio's side (a restarted or replaced
+// driver) is noticed within LinkWatchMs.
 #pragma once
 
 #include <cstddef>

@@ -200,6 +200,11 @@ TEST_F(RigctlServerTest, KeysOnlyWhenAllowedAndReleasesWhenTheKeyerGoes) {
   Server.setAllowPTT(false);
   EXPECT_FALSE(Backend.Keyed);
   EXPECT_EQ(Ask(*Again, "T 1", 1), "RPRT -11\n");
+  // Released on the radio's side (a driver restarted or replaced).
+  Server.setAllowPTT(true);
+  EXPECT_EQ(Ask(*Again, "T 1", 1), "RPRT 0\n");
+  Backend.Keyed = false;
+  EXPECT_TRUE(WaitFor([&] { return !Server.Keyed(); }));
   // A radio that cannot be keyed by command.
   Server.setAllowPTT(true);
   Backend.CanKey = false;
