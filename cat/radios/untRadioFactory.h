@@ -1,5 +1,5 @@
-// Creates the driver for a radio type, and names the radio types for tools
-// and the settings dialog.
+// Creates the driver for a radio type and names the radio types: thin
+// wrappers over the radio table (untRadioTable.h).
 #pragma once
 
 #include <memory>
