@@ -12,10 +12,10 @@
 #include "app/untVelaLogApplication.h"
 #include "cat/untCATinterface.h"
 #include "gui/guiVLogSettings.h"
-#include "net/untRadioSharing.h"
 #include "gui/untPanelButton.h"
 #include "logpage/untLogPHPinterface.h"
 #include "logpage/untWebBrowser.h"
+#include "net/untRadioSharing.h"
 #include "settings/untVelaLogSettings.h"
 
 namespace vela {

@@ -260,7 +260,8 @@ void TfrmVLogSettings::BuildLayout() {
   FedtVirtualCOM = EditBox(pnlVirtualCatBg, QRect(141, 92, 45, 24));
 
   // Network sharing, across the width below the other groups
-  FNetworkSharing = new TNetworkSharingGroup(Group(QRect(12, 321 + Extra, 502, SharingGroupHeight)));
+  FNetworkSharing =
+      new TNetworkSharingGroup(Group(QRect(12, 321 + Extra, 502, SharingGroupHeight)));
 
   // Buttons
   QFrame* pnlButtons = Group(QRect(268, 280 + Extra, 246, 33));
@@ -268,12 +269,23 @@ void TfrmVLogSettings::BuildLayout() {
   FpnlApply = Button(pnlButtons, 84, 4, QStringLiteral("Apply"));
   FpnlOK = Button(pnlButtons, 164, 4, QStringLiteral("OK"));
 
-  QWidget* const TabOrder[] = {
-      FedtCOM,           FcbxRadio,          FcbxBaudRate,   FpnlCancel->Face(),
-      FpnlApply->Face(), FpnlOK->Face(),     FedtServer,     FlbxServerList,
-      FpnlAdd->Face(),   FpnlRemove->Face(), FedtVirtualCOM, FCheckBox1,
-      FNetworkSharing->chkShare(), FNetworkSharing->edtAddress(), FNetworkSharing->edtPort(),
-      FNetworkSharing->edtTxLimit(), FNetworkSharing->chkAllowPTT()};
+  QWidget* const TabOrder[] = {FedtCOM,
+                               FcbxRadio,
+                               FcbxBaudRate,
+                               FpnlCancel->Face(),
+                               FpnlApply->Face(),
+                               FpnlOK->Face(),
+                               FedtServer,
+                               FlbxServerList,
+                               FpnlAdd->Face(),
+                               FpnlRemove->Face(),
+                               FedtVirtualCOM,
+                               FCheckBox1,
+                               FNetworkSharing->chkShare(),
+                               FNetworkSharing->edtAddress(),
+                               FNetworkSharing->edtPort(),
+                               FNetworkSharing->edtTxLimit(),
+                               FNetworkSharing->chkAllowPTT()};
   for (std::size_t i = 0; i + 1 < std::size(TabOrder); ++i)
     setTabOrder(TabOrder[i], TabOrder[i + 1]);
   FCheckBox1->setFocusPolicy(Qt::TabFocus);
