@@ -34,9 +34,10 @@ bool TRadioSharing::Apply(const TSharingOptions& Options) {
   FListeningAddress = Options.Address;
   FListeningPort = Options.Port;
   FErrorText.clear();
-  if (Options.Port < 1 || Options.Port > 65535) {
+  // Port 0 takes any free port (the tools and tests use it).
+  if (Options.Port < 0 || Options.Port > 65535) {
     FServer.Close();
-    FErrorText = "port " + std::to_string(Options.Port) + " is outside 1 to 65535";
+    FErrorText = "port " + std::to_string(Options.Port) + " is outside 0 to 65535";
     return false;
   }
   const std::string Address = Options.Address == "localhost" ? "127.0.0.1" : Options.Address;

@@ -3,6 +3,8 @@
 #include <QHostAddress>
 #include <QTcpSocket>
 
+#include <sys/socket.h>
+
 namespace vela {
 
 namespace {
@@ -78,8 +80,26 @@ void TRigctlServer::setTxTimeLimit(int Seconds) {
   FTxTimeLimit = Seconds <= 0 ? DefaultTxTimeLimit : std::min(Seconds, MaxTxTimeLimit);
 }
 
+void TRigctlServer::DropClosedClients() {
+  // A client that hung up is noticed only when its socket's events are
+  // handled; a burst of connections can fill every place before that. Ask
+  // the system instead: a socket at its end of stream has nothing to peek.
+  std::vector<TClient*> Closed;
+  for (const std::unique_ptr<TClient>& Client : FClients) {
+    char Byte = 0;
+    const qintptr Fd = Client->Socket->socketDescriptor();
+    if (Fd >= 0 && Client->Socket->bytesAvailable() == 0 &&
+        ::recv(static_cast<int>(Fd), &Byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0)
+      Closed.push_back(Client.get());
+  }
+  for (TClient* Client : Closed)
+    DropClient(Client);
+}
+
 void TRigctlServer::AcceptConnections() {
   while (QTcpSocket* Socket = FServer.nextPendingConnection()) {
+    if (ClientCount() >= MaxClients)
+      DropClosedClients();
     if (ClientCount() >= MaxClients) {
       Socket->abort();
       Socket->deleteLater();

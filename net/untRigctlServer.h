@@ -75,6 +75,7 @@ private:
   void AcceptConnections();
   void ReadClient(TClient* Client);
   void DropClient(TClient* Client);
+  void DropClosedClients();
   TRigctlReply Answer(const TRigctlRequest& Request, TClient* Client);
   TRigctlReply SetPTT(const TRigctlRequest& Request, TClient* Client);
   void Release();

@@ -137,7 +137,8 @@ def test_read(args, expect):
                 if i % 3 == 0:
                     c.sendall(b"\\dump_st")
         polled = commands(s.sim)
-        expect(s.rigctl("f") == (0, ["7074000"]), "f after many connections")
+        got = s.rigctl("f")
+        expect(got == (0, ["7074000"]), "f after many connections: %r" % (got,))
         expect(eventually(lambda: commands(s.sim) > polled), "polling stalled")
     finally:
         s.close()
