@@ -109,6 +109,13 @@ def test_read(args, expect):
         else:
             said = "\n".join(out) + err  # rigctl prints its refusals on either stream
             expect("Feature not available" in said, "M PKTUSB accepted without a data mode")
+        # A resolution probe as WSJT-X makes one: the value read back at once
+        # is the one the radio then reports.
+        rc, probe = s.rigctl("F", "14074055", "f")
+        expect(rc == 0 and eventually(lambda: s.rigctl("f") == (0, probe)),
+               "F 14074055 read back %r, the radio then %r" % (probe, s.rigctl("f")))
+        s.rigctl("F", "7074000")
+        expect(eventually(lambda: s.rigctl("f") == (0, ["7074000"])), "back to 7074000")
         ext = raw_query(s.port, "+f", 3)
         expect(ext == "get_freq:\nFrequency: 7074000\nRPRT 0\n", "+f: %r" % ext)
 
