@@ -67,8 +67,9 @@ void TCATInterface::StopPortThread() {
 void TCATInterface::StartPortThread(int AComPort, int AComPort2, bool ACom2Enable,
                                     TBaudRate ABaudRate) {
   // A restart (the link reset or lost) never leaves the transmitter keyed:
-  // the release is the new worker's first command.
-  if ((FPTT || !FPTTCommand.empty()) && !FPTTRelease.empty()) {
+  // the release is the new worker's first command, also when the last one
+  // went to a line that was down.
+  if ((FPTT || FPTTUnsure || !FPTTCommand.empty()) && !FPTTRelease.empty()) {
     FPTT = false;
     FPTTCommand = FPTTRelease;
   }

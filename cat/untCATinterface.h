@@ -146,6 +146,9 @@ protected:
   std::string FPTTCommand;
   std::string FPTTRelease;
   bool FPTT = false;
+  // Set from keying until a release is handed out while the radio port is
+  // open: a release written to a lost line is sent again after a restart.
+  bool FPTTUnsure = false;
 
 private:
   void StopPortThread();

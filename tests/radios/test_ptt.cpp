@@ -43,7 +43,13 @@ TEST(RadioPTTTest, EachRadioKeysWithItsOwnCommandBeforeAnyOther) {
     EXPECT_FALSE(Driver->PTT());
     EXPECT_EQ(Driver->PTTCommand(), Case.Off);
     EXPECT_EQ(NextCommand(*Driver), Case.Off);
+    // A release handed out while the port is not open (the line lost) is
+    // sent again after the next restart.
+    ASSERT_FALSE(Driver->RadioPortConnected());
+    ASSERT_TRUE(Driver->SetPTT(true));
     ASSERT_TRUE(Driver->SetPTT(false));
+    EXPECT_EQ(NextCommand(*Driver), Case.Off);
+    Driver->ResetCAT();
     EXPECT_EQ(NextCommand(*Driver), Case.Off);
   }
 }
