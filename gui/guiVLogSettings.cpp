@@ -269,6 +269,18 @@ void TfrmVLogSettings::BuildLayout() {
   FpnlApply = Button(pnlButtons, 84, 4, QStringLiteral("Apply"));
   FpnlOK = Button(pnlButtons, 164, 4, QStringLiteral("OK"));
 
+  // The settings file, in full as a tooltip when the line is too short.
+  const QString SettingsFile =
+      QStringLiteral("Settings file: ") + QString::fromStdString(FSettings->FileName());
+  FlblSettingsFile = Label(this,
+                           QRect(12, ClientHeight - SettingsFileLineHeight - 2, ClientWidth - 24,
+                                 SettingsFileLineHeight),
+                           QString());
+  FlblSettingsFile->setFont(ArialFont(12));
+  FlblSettingsFile->setToolTip(SettingsFile);
+  FlblSettingsFile->setText(QFontMetrics(FlblSettingsFile->font())
+                                .elidedText(SettingsFile, Qt::ElideMiddle, ClientWidth - 24));
+
   QWidget* const TabOrder[] = {FedtCOM,
                                FcbxRadio,
                                FcbxBaudRate,

@@ -58,9 +58,12 @@ public:
   // the layout needs, and everything below it moves down by that much.
   static constexpr int StatusLineHeight = 16;
   static constexpr int ClientWidth = 526;
+  // One line at the foot names the settings file.
+  static constexpr int SettingsFileLineHeight = 16;
   // The network sharing group spans the width below the other groups.
   static constexpr int SharingGroupHeight = 100;
-  static constexpr int ClientHeight = 321 + StatusLineHeight + SharingGroupHeight + 10;
+  static constexpr int ClientHeight =
+      321 + StatusLineHeight + SharingGroupHeight + 10 + SettingsFileLineHeight;
 
   // AOwner is the main window (the dialog is its own top-level window);
   // neither the browser nor the store is owned.
@@ -96,6 +99,7 @@ public:
   QCheckBox* CheckBox1() const { return FCheckBox1; }
   QLineEdit* edtVirtualCOM() const { return FedtVirtualCOM; }
   QLabel* lblCatStatus() const { return FlblCatStatus; }
+  QLabel* lblSettingsFile() const { return FlblSettingsFile; }
   TPanelButton* pnlAdd() const { return FpnlAdd; }
   TPanelButton* pnlRemove() const { return FpnlRemove; }
   TPanelButton* pnlCancel() const { return FpnlCancel; }
@@ -158,6 +162,7 @@ private:
   QCheckBox* FCheckBox1 = nullptr;
   QLineEdit* FedtVirtualCOM = nullptr;
   QLabel* FlblCatStatus = nullptr;
+  QLabel* FlblSettingsFile = nullptr;
   TPanelButton* FpnlAdd = nullptr;
   TPanelButton* FpnlRemove = nullptr;
   TPanelButton* FpnlCancel = nullptr;

@@ -2,7 +2,8 @@
 
 #include "serial/CPortTermios2.h"
 
-#include <dirent.h>
+#include "platform/untPaths.h"
+
 #include <fcntl.h>
 #include <libintl.h>
 #include <poll.h>
@@ -19,10 +20,6 @@
 #include <climits>
 #include <cstring>
 #include <system_error>
-
-#ifndef VELA_INSTALLED_LOCALE_DIR
-#define VELA_INSTALLED_LOCALE_DIR "/usr/share/locale"
-#endif
 
 namespace vela {
 
@@ -60,38 +57,7 @@ const char* const CPortSuffix = " (win error code: %d)";
 // drivers let through to user space.
 constexpr int ENOIOCTLCMD_ = 515;
 
-std::string ExeDir() {
-  char Buf[PATH_MAX];
-  const ssize_t N = ::readlink("/proc/self/exe", Buf, sizeof(Buf) - 1);
-  if (N <= 0)
-    return ".";
-  std::string Path(Buf, static_cast<size_t>(N));
-  const size_t Slash = Path.rfind('/');
-  if (Slash == std::string::npos)
-    return ".";
-  return Slash == 0 ? "/" : Path.substr(0, Slash);
-}
-
-// True when Dir holds <lang>/LC_MESSAGES/cport.mo for some language.
-bool HasCatalogue(const std::string& Dir) {
-  DIR* D = ::opendir(Dir.c_str());
-  if (!D)
-    return false;
-  bool Found = false;
-  while (dirent* E = ::readdir(D)) {
-    if (E->d_name[0] == '.')
-      continue;
-    const std::string Mo = Dir + "/" + E->d_name + "/LC_MESSAGES/cport.mo";
-    if (::access(Mo.c_str(), R_OK) == 0) {
-      Found = true;
-      break;
-    }
-  }
-  ::closedir(D);
-  return Found;
-}
-
-void BindCatalogue(const std::string& Dir) {
+void BindCatalogueDir(const std::string& Dir) {
   ::bindtextdomain(CPortDomain, Dir.c_str());
   ::bind_textdomain_codeset(CPortDomain, "UTF-8");
 }
@@ -99,10 +65,7 @@ void BindCatalogue(const std::string& Dir) {
 std::once_flag CatalogueOnce;
 
 void EnsureCatalogue() {
-  std::call_once(CatalogueOnce, [] {
-    const std::string Local = ExeDir() + "/locale";
-    BindCatalogue(HasCatalogue(Local) ? Local : std::string(VELA_INSTALLED_LOCALE_DIR));
-  });
+  std::call_once(CatalogueOnce, [] { BindCatalogue(CPortDomain); });
 }
 
 std::string Translate(const char* MsgId) {
@@ -216,7 +179,7 @@ std::string EComPort::FormatMessage(int ACode, int ASystemErrorCode) {
 
 void EComPort::SetCatalogueDir(const std::string& Dir) {
   EnsureCatalogue();
-  BindCatalogue(Dir);
+  BindCatalogueDir(Dir);
 }
 
 // --------------------------------------------------------- settings objects
@@ -962,7 +925,7 @@ std::string TCustomComPort::PortsDir() {
     if (!PortsDirValue.empty())
       return PortsDirValue;
   }
-  return ExeDir() + "/ports";
+  return ExecutableFolder() + "ports";
 }
 
 } // namespace vela

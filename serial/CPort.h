@@ -66,7 +66,8 @@ public:
 
   // Binds the "cport" text domain to Dir (a folder holding
   // <lang>/LC_MESSAGES/cport.mo). By default the "locale" folder beside the
-  // executable is used when it holds a cport catalogue, else the installed one.
+  // executable is used when it holds a cport catalogue, else the installed one
+  // (CatalogueFolder in platform/untPaths.h).
   static void SetCatalogueDir(const std::string& Dir);
 
 private:
@@ -275,7 +276,8 @@ public:
   // Where the resolved path points when it is a symbolic link, else "".
   static std::string PortLinkTarget(const std::string& Port);
   // The process-wide folder searched for com<n> entries; by default "ports"
-  // in the folder of the running executable. An empty Dir restores that.
+  // in the folder of the running executable. The program sets it to the
+  // folder beside its settings file. An empty Dir restores the default.
   static void SetPortsDir(const std::string& Dir);
   static std::string PortsDir();
 

@@ -1,10 +1,5 @@
 #include "settings/untVelaLogSettings.h"
 
-#include <unistd.h>
-
-#include <climits>
-#include <filesystem>
-
 namespace vela {
 
 const char* const DefaultLogServer = "localhost";
@@ -21,18 +16,6 @@ std::string ServerListKey(std::int32_t Index) {
 }
 
 } // namespace
-
-std::string ExecutableFolder() {
-  std::string Path(PATH_MAX, '\0');
-  const ssize_t N = ::readlink("/proc/self/exe", Path.data(), Path.size());
-  if (N > 0 && static_cast<std::size_t>(N) < Path.size()) {
-    Path.resize(static_cast<std::size_t>(N));
-    return Path.substr(0, Path.find_last_of('/') + 1);
-  }
-  std::error_code Ec;
-  std::string Cwd = std::filesystem::current_path(Ec).string();
-  return Cwd.empty() || Cwd.back() == '/' ? Cwd : Cwd + "/";
-}
 
 TVelaLogSettings::TVelaLogSettings(TComponent* AOwner, const std::string& FileName)
     : TComponent(AOwner),

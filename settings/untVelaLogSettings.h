@@ -1,5 +1,5 @@
-// The settings store: every setting of the program in one INI file beside the
-// executable. The file is read once, at creation; afterwards values come from
+// The settings store: every setting of the program in one INI file, placed by
+// untSettingsLocation. The file is read once, at creation; afterwards values come from
 // memory and every setter writes its key through to the file at once, so there
 // is no save step and nothing is lost when the program ends abruptly. The
 // store never writes a default of its own accord.
@@ -12,6 +12,7 @@
 
 #include "platform/untComponent.h"
 #include "platform/untIniFile.h"
+#include "platform/untPaths.h"
 #include "serial/CPortTypes.h"
 
 namespace vela {
@@ -114,8 +115,5 @@ private:
   bool FblnShareAllowPTT = false;
   std::int32_t FintShareTxLimit = 180;
 };
-
-// The folder of the running executable, with a trailing "/".
-std::string ExecutableFolder();
 
 } // namespace vela

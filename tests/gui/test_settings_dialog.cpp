@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -338,6 +339,15 @@ TEST_F(SettingsDialogTest, CatStatusLine) {
   Dialog->edtCOM()->setText("250");
   Click(Dialog->pnlApply());
   EXPECT_EQ(Dialog->lblCatStatus()->toolTip(), "COM250: no such device");
+}
+
+TEST_F(SettingsDialogTest, NamesTheSettingsFile) {
+  Create();
+  const QLabel* Line = Dialog->lblSettingsFile();
+  EXPECT_EQ(Line->toolTip().toStdString(), "Settings file: " + Store->FileName());
+  // A long path is shortened in the middle so that the line fits the window.
+  EXPECT_LE(QFontMetrics(Line->font()).horizontalAdvance(Line->text()), Line->width());
+  EXPECT_LE(Line->geometry().bottom(), Dialog->height());
 }
 
 TEST_F(SettingsDialogTest, ButtonCaptionsAndMouseMoves) {

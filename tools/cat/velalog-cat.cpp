@@ -25,7 +25,9 @@
 #include "platform/untStrToInt.h"
 #include "platform/untThread.h"
 #include "serial/CPort.h"
+#include "settings/untSettingsLocation.h"
 #include "settings/untVelaLogSettings.h"
+#include "untProgramInfo.h"
 
 using namespace vela;
 
@@ -35,6 +37,7 @@ const char* const Usage =
     "usage: velalog-cat --radio NAME --port N [--baud RATE] [--virtual N]\n"
     "                   [--ports-dir DIR | --device PATH] [--ini FILE]\n"
     "                   [--rigctld PORT [--rigctld-address ADDR] [--allow-ptt]]\n"
+    "       velalog-cat --help | --version\n"
     "\n"
     "Polls a radio over CAT with VELA Log's own engine and prints what it reports.\n"
     "\n"
@@ -43,7 +46,8 @@ const char* const Usage =
     "  --baud RATE      bits per second: 110 300 600 1200 2400 4800 9600 14400 19200\n"
     "                   38400 56000 57600 115200 128000 256000 (default 4800)\n"
     "  --virtual N      share the radio through COMN (Virtual CAT)\n"
-    "  --ports-dir DIR  folder with comN links (default: ports/ beside the program)\n"
+    "  --ports-dir DIR  folder with comN links (default: the ports/ folder beside\n"
+    "                   VELA Log's settings file, as velalog uses it)\n"
     "  --device PATH    use PATH as the radio port (COMN is linked to it in a\n"
     "                   private ports folder; --virtual then also names a device\n"
     "                   path with --virtual-device PATH)\n"
@@ -116,6 +120,9 @@ int main(int argc, char** argv) {
     auto Next = [&]() -> const char* { return I + 1 < argc ? argv[++I] : nullptr; };
     if (Arg == "--help" || Arg == "-h") {
       std::cout << Usage;
+      return 0;
+    } else if (Arg == "--version") {
+      std::cout << "velalog-cat " << VelaLogVersion << "\n";
       return 0;
     } else if (Arg == "--radio") {
       const char* V = Next();
@@ -192,8 +199,9 @@ int main(int argc, char** argv) {
       LinkDevice(PortsDir, VirtualPort, VirtualDevice);
     }
   }
-  if (!PortsDir.empty())
-    TCustomComPort::SetPortsDir(std::filesystem::absolute(PortsDir).string());
+  TCustomComPort::SetPortsDir(
+      PortsDir.empty() ? PortsFolderBeside(ChooseSettingsFile(CurrentSettingsLocationFacts()))
+                       : std::filesystem::absolute(PortsDir).string());
   if (IniPath.empty())
     IniPath = std::string(PrivateDir) + "/VelaLog.ini";
 

@@ -11,6 +11,7 @@
 // Replies are paced at the wire speed of the baud rate: 11 bit times per byte (one
 // start bit, eight data bits, two stop bits, the line the program itself uses).
 #include "tools/radiosim/untRadioSim.h"
+#include "untProgramInfo.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -266,6 +267,8 @@ int main(int argc, char** argv) {
     };
     if (opt == "--help" || opt == "-h")
       return Usage(nullptr), 0;
+    if (opt == "--version")
+      return std::printf("velalog-radiosim %s\n", vela::VelaLogVersion), 0;
     if (opt == "--transceive")
       transceive = true;
     else if (opt == "--wander")
