@@ -2,7 +2,6 @@
 
 #include <QCloseEvent>
 #include <QDateTime>
-#include <QLabel>
 #include <QMouseEvent>
 #include <QShowEvent>
 #include <QTimer>
@@ -12,6 +11,7 @@
 #include "app/untVelaLogApplication.h"
 #include "cat/untCATinterface.h"
 #include "gui/guiVLogSettings.h"
+#include "gui/untLinkStatusStrip.h"
 #include "gui/untPanelButton.h"
 #include "logpage/untLogPHPinterface.h"
 #include "logpage/untWebBrowser.h"
@@ -27,6 +27,8 @@ const QColor ButtonColour(204, 204, 204);
 const QColor ButtonBgColour(255, 255, 0);
 const QColor CaptionColour(0, 0, 0);
 const QColor HighlightColour(255, 255, 0);
+const QColor LinkStripColour(85, 85, 85);
+const QColor LinkTextColour(230, 230, 230);
 
 void SetBackground(QWidget* Widget, const QColor& Colour) {
   QPalette Palette = Widget->palette();
@@ -105,13 +107,18 @@ TfrmVelaLogMain::TfrmVelaLogMain(QWidget* Parent, const std::string& SettingsFil
           Guarded(&TfrmVelaLogMain::pnlResetRadioClick, this));
   connect(pnlBackBg, &TPanelButton::clicked, this, Guarded(&TfrmVelaLogMain::pnlBackClick, this));
 
-  lblTX = new QLabel(QStringLiteral("TX"), pnlButtons);
-  lblTX->setObjectName(QStringLiteral("lblTX"));
-  lblTX->setAlignment(Qt::AlignCenter);
-  lblTX->setStyleSheet(QStringLiteral("background: #d00000; color: white; font-weight: bold;"));
-  lblTX->setGeometry(12, 8, 40, 24);
-  lblTX->setToolTip(QStringLiteral("A network program keys the transmitter"));
-  lblTX->hide();
+  lblLinkStatus = new TLinkStatusStrip(this);
+  lblLinkStatus->setObjectName(QStringLiteral("lblLinkStatus"));
+  lblLinkStatus->setFixedHeight(18);
+  lblLinkStatus->setIndent(8);
+  QFont StripFont(QStringLiteral("Arial"));
+  StripFont.setPixelSize(12);
+  lblLinkStatus->setFont(StripFont);
+  SetBackground(lblLinkStatus, LinkStripColour);
+  QPalette StripPalette = lblLinkStatus->palette();
+  StripPalette.setColor(QPalette::WindowText, LinkTextColour);
+  lblLinkStatus->setPalette(StripPalette);
+  Layout->addWidget(lblLinkStatus);
 
   wbrLogBook = new TWebBrowser(this);
   wbrLogBook->setObjectName(QStringLiteral("wbrLogBook"));
@@ -213,6 +220,16 @@ void TfrmVelaLogMain::FormShow() {
   if (FSettingsDialog)
     FSettingsDialog->setOnApply(MakeMethod(this, &TfrmVelaLogMain::ApplySharing));
   ApplySharing(this);
+  if (FSettingsDialog)
+    FSettingsDialog->setOnLinkChange(MakeMethod(this, &TfrmVelaLogMain::HandleLinkChange));
+  lblLinkStatus->setSource([this] {
+    const TCATInterface* Driver = CAT();
+    std::string Text = Driver ? LinkSummary(*Driver, true) : std::string();
+    // A network program keying the transmitter leads the line.
+    if (FSharing && FSharing->Server().Keyed())
+      Text = "TX (network) \u00b7 " + Text;
+    return Text;
+  });
   // Shown from the message loop once the window is up, not inside the show.
   if (Failure) {
     const QString Message = ExceptionMessage(Failure);
@@ -239,10 +256,11 @@ void TfrmVelaLogMain::FormClose() {
   if (FSettingsDialog) {
     FSettingsDialog->setOnRxData(TRxDataEvent());
     FSettingsDialog->setOnApply(TApplyEvent());
+    FSettingsDialog->setOnLinkChange(TLinkChangeEvent());
   }
   // Before the driver goes: a keyed transmitter is released through it.
   FSharing.reset();
-  lblTX->hide();
+  lblLinkStatus->setSource(nullptr);
   if (FLogPage)
     FLogPage->setOnPageData(TPageDataEvent());
   delete FSettingsDialog;
@@ -261,8 +279,8 @@ void TfrmVelaLogMain::ApplySharing(TObject* /*Sender*/) {
   QTimer::singleShot(0, this, [Message] { TVelaLogApplication::ShowErrorMessage(Message); });
 }
 
-void TfrmVelaLogMain::SharingKeyedChange(TObject* /*Sender*/, bool Keyed) {
-  lblTX->setVisible(Keyed);
+void TfrmVelaLogMain::SharingKeyedChange(TObject* /*Sender*/, bool /*Keyed*/) {
+  lblLinkStatus->Refresh();
 }
 
 void TfrmVelaLogMain::Timer1Timer() {
@@ -311,6 +329,11 @@ void TfrmVelaLogMain::HandlePageData(TObject* Sender, std::string Frequency, std
   }
   if (TCATInterface* Driver = CAT())
     Driver->TuneRadio(Frequency, Mode);
+}
+
+void TfrmVelaLogMain::HandleLinkChange(TObject* Sender) {
+  (void)Sender;
+  lblLinkStatus->Refresh();
 }
 
 void TfrmVelaLogMain::pnlSettingsClick() {

@@ -16,7 +16,6 @@
 
 #include "platform/untComponent.h"
 
-class QLabel;
 class QTimer;
 
 namespace vela {
@@ -29,6 +28,7 @@ class TVelaLogSettings;
 class TfrmVLogSettings;
 class TCATInterface;
 class TRadioSharing;
+class TLinkStatusStrip;
 
 // One reading of the clock: the UTC date and time, and the millisecond part
 // of the local time (which paces the ticks).
@@ -64,10 +64,10 @@ public:
   QWidget* pnlResetRadio;
   TPanelButton* pnlBackBg;
   QWidget* pnlBack;
+  // The radio's link health, under the bar.
+  TLinkStatusStrip* lblLinkStatus;
   TWebBrowser* wbrLogBook;
   QTimer* Timer1;
-  // Shown while a network client keeps the transmitter keyed.
-  QLabel* lblTX;
 
   // The owned objects; null before the first show and after closing.
   TVelaLogSettings* Settings() const { return FSettings.get(); }
@@ -90,6 +90,7 @@ public:
   void wbrLogBookDocumentComplete();
   void HandleRxData(TObject* Sender, std::string Band, std::string Frequency, std::string Mode);
   void HandlePageData(TObject* Sender, std::string Frequency, std::string Mode);
+  void HandleLinkChange(TObject* Sender);
   void pnlSettingsClick();
   void pnlResetRadioClick();
   void pnlBackClick();

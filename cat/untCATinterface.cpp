@@ -55,6 +55,9 @@ void TCATInterface::StopPortThread() {
       Thread->setOnPortData(TPortDataEvent());
       Thread->setOnGetCommand(TGetCommandEvent());
       Thread->setOnLineQuiet(TLineQuietEvent());
+      Thread->setOnReopened(TLinkEvent());
+      Thread->setOnLinkChange(TLinkEvent());
+      Thread->setOnTrace(TPortTraceEvent());
       Thread->Terminate();
     }
   }
@@ -66,13 +69,7 @@ void TCATInterface::StopPortThread() {
 
 void TCATInterface::StartPortThread(int AComPort, int AComPort2, bool ACom2Enable,
                                     TBaudRate ABaudRate) {
-  // A restart (the link reset or lost) never leaves the transmitter keyed:
-  // the release is the new worker's first command, also when the last one
-  // went to a line that was down.
-  if ((FPTT || FPTTUnsure || !FPTTCommand.empty()) && !FPTTRelease.empty()) {
-    FPTT = false;
-    FPTTCommand = FPTTRelease;
-  }
+  QueuePTTRelease();
   StopPortThread();
   FMode.clear();
   FFrequency.clear();
@@ -81,13 +78,60 @@ void TCATInterface::StartPortThread(int AComPort, int AComPort2, bool ACom2Enabl
   FNativeMode.clear();
   ResetState();
   auto Handle = std::make_shared<TCommPortThreadHandle>();
-  auto* Thread =
-      new TCommPortThread(this, AComPort, ACom2Enable ? AComPort2 : 0, ABaudRate, Handle);
+  auto* Thread = new TCommPortThread(this, AComPort, ACom2Enable ? AComPort2 : 0, ABaudRate, Handle,
+                                     FSettings->DTR(), FSettings->RTS());
   FPortThread = Handle;
   Thread->setOnPortData(MakeMethod(this, &TCATInterface::ParseReply));
   Thread->setOnGetCommand(MakeMethod(this, &TCATInterface::GetNextCommand));
   Thread->setOnLineQuiet(MakeMethod(this, &TCATInterface::LineWasQuiet));
+  Thread->setOnReopened(MakeMethod(this, &TCATInterface::PortReopened));
+  Thread->setOnLinkChange(MakeMethod(this, &TCATInterface::LinkChanged));
+  Thread->setOnTrace(FOnTrace);
   Thread->Start();
+}
+
+void TCATInterface::QueuePTTRelease() {
+  // A restart or a reopened port (the link reset or lost) never leaves the
+  // transmitter keyed: the release is the next command, also when the last
+  // one went to a line that was down.
+  if ((FPTT || FPTTUnsure || !FPTTCommand.empty()) && !FPTTRelease.empty()) {
+    FPTT = false;
+    FPTTCommand = FPTTRelease;
+  }
+}
+
+void TCATInterface::PortReopened(TObject* Sender) {
+  (void)Sender;
+  QueuePTTRelease();
+  FMode.clear();
+  FFrequency.clear();
+  FBand.clear();
+  ResetState();
+}
+
+void TCATInterface::LinkChanged(TObject* Sender) {
+  (void)Sender;
+  if (FOnLinkChange.Assigned())
+    FOnLinkChange(this);
+}
+
+void TCATInterface::setOnTrace(const TTraceEvent& Value) {
+  FOnTrace = Value;
+  if (!FPortThread)
+    return;
+  std::lock_guard<std::mutex> Guard(FPortThread->Lock);
+  if (FPortThread->Thread)
+    FPortThread->Thread->setOnTrace(Value);
+}
+
+TLinkStatus TCATInterface::RadioLinkStatus() const {
+  TLinkStatus Status;
+  Status.State = TLinkState::lsLost;
+  return FPortThread ? FPortThread->Link(TLinkRole::lrRadio) : Status;
+}
+
+TLinkStatus TCATInterface::VirtualLinkStatus() const {
+  return FPortThread ? FPortThread->Link(TLinkRole::lrVirtual) : TLinkStatus();
 }
 
 void TCATInterface::ResetCAT() {

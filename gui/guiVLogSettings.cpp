@@ -2,8 +2,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFileInfo>
-#include <QFontMetrics>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,6 +11,8 @@
 #include <cstdint>
 
 #include "cat/radios/untRadioFactory.h"
+#include "cat/radios/untRadioTable.h"
+#include "gui/untLinkStatusStrip.h"
 #include "gui/untNetworkSharingGroup.h"
 #include "logpage/untWebBrowser.h"
 #include "platform/untStrToInt.h"
@@ -23,9 +23,6 @@ namespace vela {
 const char* const BaudRateItems[15] = {"110",   "300",   "600",    "1200",   "2400",
                                        "4800",  "9600",  "14400",  "19200",  "38400",
                                        "56000", "57600", "115200", "128000", "256000"};
-
-const char* const RadioItems[6] = {"Flex",  "FT100D",        "FT897D",
-                                   "FT950", "IC-7000 (70h)", "IC-7300 (94h)"};
 
 namespace {
 
@@ -147,6 +144,7 @@ TfrmVLogSettings::TfrmVLogSettings(QWidget* AOwner, TBrowserNavigator* ABrowser,
 TfrmVLogSettings::~TfrmVLogSettings() {
   if (FCAT) {
     FCAT->setOnRxData(TRxDataEvent());
+    FCAT->setOnLinkChange(TLinkChangeEvent());
     FCAT.reset(); // stops the driver's port worker
   }
 }
@@ -180,6 +178,7 @@ void TfrmVLogSettings::Initialize() {
   // selects none and is handed on unchanged.
   FcbxBaudRate->setCurrentIndex(FBaudRate >= br110 && FBaudRate <= br256000 ? FBaudRate - 1 : -1);
   FCheckBox1->setChecked(FCAT->Com2Enable());
+  FStationOptions->Load(*FSettings, FRadio);
 
   // Connected only now: setting the initial items is not an operator's choice.
   connect(FcbxRadio, &QComboBox::currentIndexChanged, this, &TfrmVLogSettings::cbxRadioChange);
@@ -189,7 +188,7 @@ void TfrmVLogSettings::Initialize() {
 }
 
 void TfrmVLogSettings::BuildLayout() {
-  constexpr int Extra = StatusLineHeight;
+  constexpr int Extra = StatusLineHeight + StationOptionsHeight;
   setFixedSize(ClientWidth, ClientHeight);
   move(0, 0);
   setFont(ArialFont(15));
@@ -241,9 +240,38 @@ void TfrmVLogSettings::BuildLayout() {
   Label(pnlCatsettingsBg, QRect(0, 59, 95, 24), QStringLiteral("Baud Rate:"), Qt::AlignRight);
   FcbxBaudRate = ComboBox(pnlCatsettingsBg, QRect(101, 59, 140, 24), BaudRateItems, 15);
   Label(pnlCatsettingsBg, QRect(0, 85, 95, 24), QStringLiteral("Radio Type:"), Qt::AlignRight);
-  FcbxRadio = ComboBox(pnlCatsettingsBg, QRect(101, 85, 140, 24), RadioItems, 6);
-  FlblCatStatus = Label(pnlCatsettingsBg, QRect(4, 113, 238, Extra), QString(), Qt::AlignHCenter);
+  FcbxRadio = ComboBox(pnlCatsettingsBg, QRect(101, 85, 140, 24), nullptr, 0);
+  for (const TRadioModel& Model : RadioModels())
+    FcbxRadio->addItem(QString::fromLatin1(Model.DisplayName));
+  {
+    // Station options: Digi, CI-V address, the control lines and their note.
+    QWidget* Cat = pnlCatsettingsBg;
+    TStationOptionControls& O = FStationOptionControls;
+    O.lblDigiMode =
+        Label(Cat, QRect(0, 115, 95, 24), QStringLiteral("Digi means:"), Qt::AlignRight);
+    O.cbxDigiMode = ComboBox(Cat, QRect(101, 111, 140, 24), nullptr, 0);
+    O.lblDigiNote = Label(Cat, QRect(4, 115, 238, 24), QString(), Qt::AlignHCenter);
+    O.lblCIVAddress =
+        Label(Cat, QRect(0, 141, 95, 24), QStringLiteral("CI-V address:"), Qt::AlignRight);
+    O.edtCIVAddress = EditBox(Cat, QRect(101, 137, 45, 24));
+    Label(Cat, QRect(0, 167, 40, 24), QStringLiteral("DTR:"), Qt::AlignRight);
+    O.cbxDTR = ComboBox(Cat, QRect(44, 163, 74, 24), nullptr, 0);
+    Label(Cat, QRect(120, 167, 40, 24), QStringLiteral("RTS:"), Qt::AlignRight);
+    O.cbxRTS = ComboBox(Cat, QRect(164, 163, 77, 24), nullptr, 0);
+    O.lblLineNote = Label(Cat, QRect(4, 189, 238, 30), QString(), Qt::AlignHCenter);
+    O.lblLineNote->setWordWrap(true);
+    O.lblLineNote->setFont(ArialFont(12));
+    FStationOptions = std::make_unique<TStationOptions>(O);
+  }
+  FlblCatStatus = new TLinkStatusStrip(pnlCatsettingsBg);
+  FlblCatStatus->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  FlblCatStatus->setGeometry(4, 113 + StationOptionsHeight, 238, StatusLineHeight);
   FlblCatStatus->setFont(ArialFont(12));
+  // The radio type shows just above; the line has room for the port and its state.
+  FlblCatStatus->setSource([this] {
+    return FCAT ? LinkStatusText(TLinkRole::lrRadio, FCAT->RadioLinkStatus())
+                : std::string("no radio driver");
+  });
 
   // Virtual CAT
   QFrame* pnlVirtualCatBg = Group(QRect(268, 142 + Extra, 246, 129));
@@ -293,6 +321,10 @@ void TfrmVLogSettings::BuildLayout() {
                                FpnlRemove->Face(),
                                FedtVirtualCOM,
                                FCheckBox1,
+                               FStationOptionControls.cbxDigiMode,
+                               FStationOptionControls.edtCIVAddress,
+                               FStationOptionControls.cbxDTR,
+                               FStationOptionControls.cbxRTS,
                                FNetworkSharing->chkShare(),
                                FNetworkSharing->edtAddress(),
                                FNetworkSharing->edtPort(),
@@ -301,7 +333,8 @@ void TfrmVLogSettings::BuildLayout() {
   for (std::size_t i = 0; i + 1 < std::size(TabOrder); ++i)
     setTabOrder(TabOrder[i], TabOrder[i + 1]);
   FCheckBox1->setFocusPolicy(Qt::TabFocus);
-  for (QComboBox* Combo : {FcbxRadio, FcbxBaudRate})
+  for (QComboBox* Combo : {FcbxRadio, FcbxBaudRate, FStationOptionControls.cbxDigiMode,
+                           FStationOptionControls.cbxDTR, FStationOptionControls.cbxRTS})
     Combo->setFocusPolicy(Qt::StrongFocus);
 
   connect(FedtCOM, &QLineEdit::textChanged, this, &TfrmVLogSettings::edtCOMChange);
@@ -330,6 +363,7 @@ void TfrmVLogSettings::CreateCAT() {
     FRadio = rtIC7300;
   FCAT = CreateRadioDriver(FRadio, this, FSettings);
   FCAT->setOnRxData(MakeMethod(this, &TfrmVLogSettings::CATRxData));
+  FCAT->setOnLinkChange(MakeMethod(this, &TfrmVLogSettings::CATLinkChange));
   // The driver stands even when the store refused its radio type; the
   // failure still reaches the operator.
   if (std::exception_ptr Failure = FCAT->TakeCreateError())
@@ -340,6 +374,12 @@ void TfrmVLogSettings::CATRxData(TObject* /*Sender*/, std::string Band, std::str
                                  std::string Mode) {
   if (FOnRxData.Assigned())
     FOnRxData(this, Band, Frequency, Mode);
+}
+
+void TfrmVLogSettings::CATLinkChange(TObject* /*Sender*/) {
+  UpdateCatStatus();
+  if (FOnLinkChange.Assigned())
+    FOnLinkChange(this);
 }
 
 void TfrmVLogSettings::FormShow() {
@@ -377,6 +417,7 @@ void TfrmVLogSettings::edtVirtualCOMChange() {
 void TfrmVLogSettings::cbxRadioChange(int Index) {
   if (Index >= 0)
     FRadio = static_cast<TRadioType>(Index);
+  FStationOptions->ShowRadio(FRadio);
 }
 
 void TfrmVLogSettings::cbxBaudRateChange(int Index) {
@@ -403,9 +444,17 @@ void TfrmVLogSettings::pnlApplyClick() {
   if (Count == 0)
     FormShow();
 
+  // Station options: written where changed; a new address or line policy
+  // restarts the worker (a new driver below starts with them anyway).
+  bool Restart = false;
+  FStationOptions->Apply(*FSettings, Restart);
+  if (Restart && FCAT && FCAT->Radio() == FRadio)
+    FCAT->ResetCAT();
+
   if (!FCAT || FCAT->Radio() != FRadio) {
     if (FCAT) {
       FCAT->setOnRxData(TRxDataEvent());
+      FCAT->setOnLinkChange(TLinkChangeEvent());
       FCAT.reset(); // stops the old driver's worker before the new one opens the port
     }
     CreateCAT();
@@ -459,25 +508,7 @@ void TfrmVLogSettings::FormMouseMove() {
 }
 
 void TfrmVLogSettings::UpdateCatStatus() {
-  QString Text;
-  if (!FCAT) {
-    Text = QStringLiteral("no radio driver");
-  } else {
-    const std::string Name = "COM" + std::to_string(FCAT->ComPort());
-    const std::string Path = TCustomComPort::ResolvePortName(Name);
-    std::string Device = TCustomComPort::PortLinkTarget(Name);
-    if (Device.empty())
-      Device = Path;
-    const bool Open = FCAT->RadioPortConnected();
-    if (!Open && !QFileInfo::exists(QString::fromStdString(Path)))
-      Text = QString::fromStdString(Name) + QStringLiteral(": no such device");
-    else
-      Text = QString::fromStdString(Name) + QStringLiteral(" \u2192 ") +
-             QString::fromStdString(Device) + (Open ? QStringLiteral(": open") : ": not open");
-  }
-  FlblCatStatus->setToolTip(Text);
-  FlblCatStatus->setText(QFontMetrics(FlblCatStatus->font())
-                             .elidedText(Text, Qt::ElideMiddle, FlblCatStatus->width()));
+  FlblCatStatus->Refresh();
 }
 
 void TfrmVLogSettings::showEvent(QShowEvent* Event) {

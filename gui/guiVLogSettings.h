@@ -1,5 +1,6 @@
 // The settings dialog: the log server address and server list, the radio's
-// COM port, baud rate and type, and the Virtual CAT switch and port.
+// COM port, baud rate and type (the radio table's rows, in order) with the
+// station options, and the Virtual CAT switch and port.
 //
 // Besides editing, the dialog owns the radio driver: it creates the driver for
 // the configured radio type, replaces it when Apply brings another type, hands
@@ -16,7 +17,9 @@
 #include <utility>
 
 #include "cat/untCATinterface.h"
+#include "gui/untLinkStatusStrip.h"
 #include "gui/untPanelButton.h"
+#include "gui/untStationOptions.h"
 #include "platform/untComponent.h"
 #include "settings/untVelaLogSettings.h"
 
@@ -57,13 +60,16 @@ public:
   // The client area; the CAT group is one status line taller than the rest of
   // the layout needs, and everything below it moves down by that much.
   static constexpr int StatusLineHeight = 16;
+  // The station options' rows (Digi, CI-V address, DTR/RTS, their note)
+  // above the status line; everything below moves down by that much too.
+  static constexpr int StationOptionsHeight = 108;
   static constexpr int ClientWidth = 526;
   // One line at the foot names the settings file.
   static constexpr int SettingsFileLineHeight = 16;
   // The network sharing group spans the width below the other groups.
   static constexpr int SharingGroupHeight = 100;
-  static constexpr int ClientHeight =
-      321 + StatusLineHeight + SharingGroupHeight + 10 + SettingsFileLineHeight;
+  static constexpr int ClientHeight = 321 + StatusLineHeight + StationOptionsHeight +
+                                      SharingGroupHeight + 10 + SettingsFileLineHeight;
 
   // AOwner is the main window (the dialog is its own top-level window);
   // neither the browser nor the store is owned.
@@ -75,6 +81,9 @@ public:
   void setOnRxData(const TRxDataEvent& Value) { FOnRxData = Value; }
   TApplyEvent OnApply() const { return FOnApply; }
   void setOnApply(const TApplyEvent& Value) { FOnApply = Value; }
+  // Passes the driver's link state changes on, with the dialog as Sender.
+  TLinkChangeEvent OnLinkChange() const { return FOnLinkChange; }
+  void setOnLinkChange(const TLinkChangeEvent& Value) { FOnLinkChange = Value; }
   // The current driver; exactly one exists for the dialog's whole life.
   TCATInterface* CAT() const { return FCAT.get(); }
   // A failure met while the dialog was created (the settings file refused
@@ -100,6 +109,7 @@ public:
   QLineEdit* edtVirtualCOM() const { return FedtVirtualCOM; }
   QLabel* lblCatStatus() const { return FlblCatStatus; }
   QLabel* lblSettingsFile() const { return FlblSettingsFile; }
+  const TStationOptionControls& StationOptionControls() const { return FStationOptionControls; }
   TPanelButton* pnlAdd() const { return FpnlAdd; }
   TPanelButton* pnlRemove() const { return FpnlRemove; }
   TPanelButton* pnlCancel() const { return FpnlCancel; }
@@ -122,7 +132,7 @@ public:
   void pnlRemoveClick();
   void lbxServerListClick();
   void FormMouseMove();
-  // Rewrites the CAT group's status line from the driver's radio port.
+  // Rewrites the CAT group's status line from the driver's radio link.
   void UpdateCatStatus();
 
 protected:
@@ -135,12 +145,14 @@ private:
   void Initialize();
   void CreateCAT();
   void CATRxData(TObject* Sender, std::string Band, std::string Frequency, std::string Mode);
+  void CATLinkChange(TObject* Sender);
   void PortBoxChange(QLineEdit* Box, std::string& LastAccepted);
   void Navigate(const std::string& Address);
 
   std::unique_ptr<TBrowserNavigator> FOwnNavigator;
   TRxDataEvent FOnRxData;
   TApplyEvent FOnApply;
+  TLinkChangeEvent FOnLinkChange;
   TVelaLogSettings* FSettings = nullptr;
   TBrowserNavigator* FBrowser = nullptr;
   std::string FServerAddress;
@@ -161,8 +173,10 @@ private:
   QComboBox* FcbxRadio = nullptr;
   QCheckBox* FCheckBox1 = nullptr;
   QLineEdit* FedtVirtualCOM = nullptr;
-  QLabel* FlblCatStatus = nullptr;
+  TLinkStatusStrip* FlblCatStatus = nullptr;
   QLabel* FlblSettingsFile = nullptr;
+  TStationOptionControls FStationOptionControls{};
+  std::unique_ptr<TStationOptions> FStationOptions;
   TPanelButton* FpnlAdd = nullptr;
   TPanelButton* FpnlRemove = nullptr;
   TPanelButton* FpnlCancel = nullptr;
@@ -173,7 +187,5 @@ private:
 
 // The baud rates of the baud combo; item i is baud-rate ordinal i + 1.
 extern const char* const BaudRateItems[15];
-// The radio combo's items; item i is radio type i.
-extern const char* const RadioItems[6];
 
 } // namespace vela

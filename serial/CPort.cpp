@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <system_error>
 
@@ -51,7 +52,8 @@ const char* const CPortMessages[23] = {"Unable to open com port",
                                        "A component is linked to OnRxBuf event",
                                        "Registry error"};
 
-const char* const CPortSuffix = " (win error code: %d)";
+// The operating system's own text for the error, then its number.
+const char* const CPortSuffix = ": %s (error %d)";
 
 // The kernel's "ioctl not supported by this driver" code, which some tty
 // drivers let through to user space.
@@ -165,16 +167,24 @@ std::string EComPort::FormatMessage(int ACode, int ASystemErrorCode) {
   std::string Text = MessageText(ACode);
   if (ASystemErrorCode == -1)
     return Text;
-  // The number goes in by substitution, not printf: a translated suffix with
-  // another conversion in it must not be able to crash the program.
+  // Text and number go in by substitution, not printf: a translated suffix
+  // with another conversion in it must not be able to crash the program.
   std::string Suffix = Translate(CPortSuffix);
-  size_t At = Suffix.find("%d");
-  if (At == std::string::npos) {
+  if (Suffix.find("%s") == std::string::npos || Suffix.find("%d") == std::string::npos)
     Suffix = CPortSuffix;
-    At = Suffix.find("%d");
+  const std::string Number = std::to_string(ASystemErrorCode);
+  const std::string Reason = std::generic_category().message(ASystemErrorCode);
+  std::string Result;
+  for (size_t I = 0; I < Suffix.size(); ++I) {
+    if (Suffix[I] == '%' && I + 1 < Suffix.size() &&
+        (Suffix[I + 1] == 's' || Suffix[I + 1] == 'd')) {
+      Result += Suffix[I + 1] == 's' ? Reason : Number;
+      ++I;
+    } else {
+      Result += Suffix[I];
+    }
   }
-  Suffix.replace(At, 2, std::to_string(ASystemErrorCode));
-  return Text + Suffix;
+  return Text + Result;
 }
 
 void EComPort::SetCatalogueDir(const std::string& Dir) {
@@ -229,6 +239,8 @@ VELA_FLOW_SETTER(OutCTSFlow, FOutCTSFlow, bool)
 VELA_FLOW_SETTER(OutDSRFlow, FOutDSRFlow, bool)
 VELA_FLOW_SETTER(ControlDTR, FControlDTR, TDTRFlowControl)
 VELA_FLOW_SETTER(ControlRTS, FControlRTS, TRTSFlowControl)
+VELA_FLOW_SETTER(KeepDTR, FKeepDTR, bool)
+VELA_FLOW_SETTER(KeepRTS, FKeepRTS, bool)
 VELA_FLOW_SETTER(XonXoffOut, FXonXoffOut, bool)
 VELA_FLOW_SETTER(XonXoffIn, FXonXoffIn, bool)
 VELA_FLOW_SETTER(DSRSensitivity, FDSRSensitivity, bool)
@@ -363,25 +375,31 @@ void TComThread::Execute() {
   // after a short wait), so an idle handler costs no busy loop.
   bool Consumed = true;
   int Delivered = 0; // the waiting count after the last delivery
+  int Failure = 0;   // why the device ended delivery (errno), 0 for a stop
   while (!Terminated()) {
     pollfd P[2] = {{FDevice, static_cast<short>(FWantRx ? POLLIN : 0), 0}, {FStopEvent, POLLIN, 0}};
     const int R = ::poll(P, 2, -1);
     if (R < 0) {
       if (errno == EINTR)
         continue;
+      Failure = errno;
       break;
     }
     if (P[1].revents != 0 || Terminated())
       break;
     // A hang-up (the other end of a pty closed, an adapter pulled) or an
     // error ends delivery: the device will not recover under this handle.
-    if (P[0].revents & (POLLHUP | POLLERR | POLLNVAL))
+    if (P[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+      Failure = (P[0].revents & POLLNVAL) ? EBADF : EIO;
       break;
+    }
     if (!(P[0].revents & POLLIN))
       continue;
     int Waiting = 0;
-    if (::ioctl(FDevice, FIONREAD, &Waiting) != 0)
+    if (::ioctl(FDevice, FIONREAD, &Waiting) != 0) {
+      Failure = errno;
       break;
+    }
     if (!Consumed && Waiting == Delivered) {
       if (WaitStop(50))
         break;
@@ -402,15 +420,33 @@ void TComThread::Execute() {
       break;
     const unsigned ReadsBefore = FComPort->FReadCount;
     // A handler's exception leaves Execute and ends the thread.
-    Deliver();
+    try {
+      Deliver();
+    } catch (const EComPort& E) {
+      NoteFailure(E.SystemErrorCode() > 0 ? E.SystemErrorCode() : EIO);
+      throw;
+    } catch (...) {
+      NoteFailure(EIO);
+      throw;
+    }
     // After a delivery the port may be closed (even freed) by the handler;
     // Close sets Terminated before it lets go of the device.
     if (Terminated())
       break;
     Consumed = FComPort->FReadCount != ReadsBefore;
-    if (::ioctl(FDevice, FIONREAD, &Delivered) != 0)
+    if (::ioctl(FDevice, FIONREAD, &Delivered) != 0) {
+      Failure = errno;
       break;
+    }
   }
+  NoteFailure(Failure);
+}
+
+void TComThread::NoteFailure(int Errno) {
+  // Close sets Terminated before it lets go of the port, and waits for this
+  // thread otherwise, so the port is still there when this is false.
+  if (Errno != 0 && !Terminated())
+    FComPort->FLineFailure = Errno;
 }
 
 // ----------------------------------------------------------- TCustomComPort
@@ -588,6 +624,7 @@ void TCustomComPort::OpenDevice() {
   }
   FClosing = false;
   FStopping = false;
+  FLineFailure = 0;
   FAbortEvent = Abort;
   FHandle = Fd;
 }
@@ -658,18 +695,39 @@ void TCustomComPort::ApplyTimeouts() {
   // non-blocking raw mode (VMIN = VTIME = 0).
 }
 
+void TCustomComPort::ApplyModemLines(int Fd) {
+  if (!FFlowControl.KeepDTR())
+    DriveModemLine(Fd, TIOCM_DTR, FFlowControl.ControlDTR() != dtrDisable, CError_SetStateFailed);
+  if (!FFlowControl.KeepRTS() && FFlowControl.ControlRTS() != rtsHandshake)
+    DriveModemLine(Fd, TIOCM_RTS, FFlowControl.ControlRTS() == rtsEnable, CError_SetStateFailed);
+}
+
+void TCustomComPort::DriveModemLine(int Fd, int Bit, bool On, int Code) {
+  SetModemLine(Fd, Bit, On, Code);
+}
+
 void TCustomComPort::ApplyLineSettings() {
   const int Fd = FHandle;
   if (Fd < 0)
     return;
+  // The modem lines come first: opening a device raises both, and a line
+  // that is to be low (it may key a transmitter) goes low before anything
+  // else happens on the port.
+  ApplyModemLines(Fd);
   termios T;
   if (::tcgetattr(Fd, &T) != 0)
     throw EComPort(CError_SetStateFailed, errno);
+  // Closing with HUPCL drops both lines. Only a kept line follows the
+  // system's choice, and only while no line is to stay raised after close.
+  const bool Raises = (!FFlowControl.KeepDTR() && FFlowControl.ControlDTR() != dtrDisable) ||
+                      (!FFlowControl.KeepRTS() && FFlowControl.ControlRTS() != rtsDisable);
+  const bool Keeps = FFlowControl.KeepDTR() || FFlowControl.KeepRTS();
+  const tcflag_t HangUp = Keeps && !Raises ? (T.c_cflag & HUPCL) : 0;
   // Built from scratch: raw bytes both ways, no echo, no signals.
   T.c_iflag = 0;
   T.c_oflag = 0;
   T.c_lflag = 0;
-  T.c_cflag = CREAD | CLOCAL;
+  T.c_cflag = CREAD | CLOCAL | HangUp;
   std::memset(T.c_cc, 0, sizeof(T.c_cc));
   T.c_cc[VMIN] = 0;
   T.c_cc[VTIME] = 0;
@@ -740,10 +798,8 @@ void TCustomComPort::ApplyLineSettings() {
     if (const int Err = termios2::SetCustomBaud(Fd, Baud))
       throw EComPort(CError_SetStateFailed, Err);
   }
-  // DTR and RTS follow their control settings, as part of the line state.
-  SetModemLine(Fd, TIOCM_DTR, FFlowControl.ControlDTR() != dtrDisable, CError_SetStateFailed);
-  if (FFlowControl.ControlRTS() != rtsHandshake)
-    SetModemLine(Fd, TIOCM_RTS, FFlowControl.ControlRTS() == rtsEnable, CError_SetStateFailed);
+  // Again after the line settings: leaving speed 0 raises both lines.
+  ApplyModemLines(Fd);
 }
 
 void TCustomComPort::DispatchRxChar() {
@@ -869,12 +925,12 @@ int TCustomComPort::ReadPort(std::string& Data, int Count) {
 
 void TCustomComPort::SetDtrLine(bool On) {
   TIoGuard Io(*this, CError_EscapeComFailed);
-  SetModemLine(Io.Fd, TIOCM_DTR, On, CError_EscapeComFailed);
+  DriveModemLine(Io.Fd, TIOCM_DTR, On, CError_EscapeComFailed);
 }
 
 void TCustomComPort::SetRtsLine(bool On) {
   TIoGuard Io(*this, CError_EscapeComFailed);
-  SetModemLine(Io.Fd, TIOCM_RTS, On, CError_EscapeComFailed);
+  DriveModemLine(Io.Fd, TIOCM_RTS, On, CError_EscapeComFailed);
 }
 
 int TCustomComPort::BytesWaiting() {
@@ -912,6 +968,16 @@ std::string TCustomComPort::PortLinkTarget(const std::string& Port) {
   char Buf[PATH_MAX];
   const ssize_t N = ::readlink(Path.c_str(), Buf, sizeof(Buf) - 1);
   return N > 0 ? std::string(Buf, static_cast<size_t>(N)) : std::string();
+}
+
+std::string TCustomComPort::PortDevice(const std::string& Port) {
+  const std::string Path = ResolvePortName(Port);
+  char Buf[PATH_MAX];
+  if (::realpath(Path.c_str(), Buf))
+    return Buf;
+  // A link to a device that is gone: name what it pointed at.
+  const std::string Target = PortLinkTarget(Port);
+  return Target.empty() ? Path : Target;
 }
 
 void TCustomComPort::SetPortsDir(const std::string& Dir) {

@@ -107,6 +107,13 @@ public:
   void setControlDTR(TDTRFlowControl Value);
   TRTSFlowControl ControlRTS() const { return FControlRTS; }
   void setControlRTS(TRTSFlowControl Value);
+  // A kept line is left as the system has it: neither opening the port nor
+  // a change of its settings touches it, and the port closes with the
+  // system's hang-up setting (HUPCL) unless another line is to stay raised.
+  bool KeepDTR() const { return FKeepDTR; }
+  void setKeepDTR(bool Value);
+  bool KeepRTS() const { return FKeepRTS; }
+  void setKeepRTS(bool Value);
   bool XonXoffOut() const { return FXonXoffOut; }
   void setXonXoffOut(bool Value);
   bool XonXoffIn() const { return FXonXoffIn; }
@@ -130,6 +137,8 @@ private:
   bool FOutDSRFlow = false;
   TDTRFlowControl FControlDTR = dtrDisable;
   TRTSFlowControl FControlRTS = rtsDisable;
+  bool FKeepDTR = false;
+  bool FKeepRTS = false;
   bool FXonXoffOut = false;
   bool FXonXoffIn = false;
   bool FDSRSensitivity = false;
@@ -200,6 +209,8 @@ protected:
 
 private:
   void Deliver();
+  // Records on the port why delivery ended (not for a stop request).
+  void NoteFailure(int Errno);
   // Waits up to TimeoutMs on the stop event alone; true when it fired.
   bool WaitStop(int TimeoutMs);
   TCustomComPort* FComPort;
@@ -270,6 +281,15 @@ public:
   // device without modem lines.
   int ModemStatus();
 
+  // Why the event thread stopped delivering on this open port, as an errno
+  // (EIO for a hang-up or a handler's failure); 0 while it delivers, and
+  // again after the next Open.
+  int LineFailure() const { return FLineFailure; }
+  // The device Port leads to now, for the operator: a comN link's final
+  // target when it exists, else the link's own target, else the resolved
+  // path ("COM3" -> "/dev/ttyUSB0").
+  static std::string PortDevice(const std::string& Port);
+
   // The device path Port resolves to now ("COM3" -> "<ports>/com3" or
   // "/dev/ttyS2"; other names unchanged).
   static std::string ResolvePortName(const std::string& Port);
@@ -285,13 +305,18 @@ protected:
   virtual void OpenDevice();
   virtual void CloseDevice();
   virtual void ApplyAllSettings();
+  // Raises or lowers one modem line (Bit: TIOCM_DTR or TIOCM_RTS); a device
+  // without modem lines ignores it, any other failure raises Code. Every
+  // change of a line goes through here.
+  virtual void DriveModemLine(int Fd, int Bit, bool On, int Code);
 
 private:
   class TIoGuard;
   void ApplyBuffer();
   void ApplyLineSettings();
   void ApplyTimeouts();
-  void ApplyModemLine(int Bit, bool On, bool Raise);
+  // The DTR and RTS lines as the flow control says, kept lines left alone.
+  void ApplyModemLines(int Fd);
   // Runs on the main thread (or the event thread with smNone) for each
   // wake-up of the event thread.
   void DispatchRxChar();
@@ -326,6 +351,7 @@ private:
   bool FThreadCreated = false;
   // Set while Close stops the event thread: deliveries still queued are dropped.
   std::atomic<bool> FStopping{false};
+  std::atomic<int> FLineFailure{0};
 };
 
 class TComPort : public TCustomComPort {

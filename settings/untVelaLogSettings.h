@@ -21,6 +21,10 @@ namespace vela {
 // is kept and handed on unchanged.
 enum TRadioType : std::uint8_t { rtFlex, rtFT100D, rtFT897D, rtFT950, rtIC7000, rtIC7300 };
 
+// What the log page's "Digi" sets on a radio that has both an RTTY and a
+// data (packet) mode.
+enum TDigiMode : std::uint8_t { dmRTTY, dmData };
+
 // The log server's host name: the default server address and server list entry.
 extern const char* const DefaultLogServer;
 
@@ -92,6 +96,20 @@ public:
   void setBlnShareAllowPTT(bool Value);
   std::int32_t intShareTxLimit() const { return FintShareTxLimit; }
   void setIntShareTxLimit(std::int32_t Value);
+  // Station options in "CommSettings", kept in the file as text:
+  // "DigiMode" rtty|data, "DTR" and "RTS" on|off|keep (any case), and
+  // "CIVAddress" in hexadecimal ("94", also "0x94", "$94", "94h"). A value
+  // the program does not know reads as the default (rtty, on, and 0 for the
+  // address, which stands for the radio's own; only 01h to DFh are kept) and
+  // the key is left as it is until the setting is changed.
+  TDigiMode DigiMode() const { return FDigiMode; }
+  void setDigiMode(TDigiMode Value);
+  std::int32_t intCIVAddress() const { return FintCIVAddress; }
+  void setIntCIVAddress(std::int32_t Value);
+  TLinePolicy DTR() const { return FDTR; }
+  void setDTR(TLinePolicy Value);
+  TLinePolicy RTS() const { return FRTS; }
+  void setRTS(TLinePolicy Value);
 
 private:
   void Load();
@@ -114,6 +132,17 @@ private:
   std::string FstrShareAddress = "127.0.0.1";
   bool FblnShareAllowPTT = false;
   std::int32_t FintShareTxLimit = 180;
+  TDigiMode FDigiMode = dmRTTY;
+  std::int32_t FintCIVAddress = 0;
+  TLinePolicy FDTR = lpOn;
+  TLinePolicy FRTS = lpOn;
 };
+
+// The texts of the station options, as stored ("rtty", "on", "94").
+const char* DigiModeText(TDigiMode Value);
+const char* LinePolicyText(TLinePolicy Value);
+std::string CIVAddressText(std::int32_t Address);
+// Reads a CI-V address as stored; 0 for anything but 01h to DFh.
+std::int32_t ParseCIVAddress(std::string Text);
 
 } // namespace vela

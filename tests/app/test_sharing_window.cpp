@@ -1,12 +1,13 @@
 // The main window shares the radio when the settings say so: a network client
-// keys the transmitter, the window shows TX, and the client's going releases it.
+// keys the transmitter, the status strip shows TX, and the client's going
+// releases it.
 #include <QFile>
-#include <QLabel>
 #include <QTcpServer>
 #include <QTcpSocket>
 
 #include "WindowTest.h"
 #include "cat/untCATinterface.h"
+#include "gui/untLinkStatusStrip.h"
 #include "net/untRadioSharing.h"
 
 using namespace velatest;
@@ -37,11 +38,12 @@ TEST_F(SharingWindow, ClientKeysAndTheWindowShowsTX) {
   ASSERT_TRUE(WaitUntil([&] { return Client.state() == QAbstractSocket::ConnectedState; }));
   Client.write("f\nT 1\n");
   EXPECT_TRUE(WaitUntil([&] { return Station.Sim().Printed("ptt 1"); }));
-  EXPECT_TRUE(WaitUntil([&] { return !W.lblTX->isHidden(); }));
+  EXPECT_TRUE(WaitUntil([&] { return W.lblLinkStatus->FullText().startsWith("TX"); }))
+      << W.lblLinkStatus->FullText().toStdString();
   EXPECT_TRUE(Client.readAll().startsWith("14074000\n"));
   Client.abort();
   EXPECT_TRUE(WaitUntil([&] { return Station.Sim().Printed("ptt 0"); }));
-  EXPECT_TRUE(W.lblTX->isHidden());
+  EXPECT_FALSE(W.lblLinkStatus->FullText().startsWith("TX"));
   W.close();
   EXPECT_EQ(W.Sharing(), nullptr);
   EXPECT_TRUE(ErrorBoxes().empty());

@@ -7,12 +7,14 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -20,6 +22,7 @@
 #include <unistd.h>
 
 #include "cat/radios/untRadioFactory.h"
+#include "cat/radios/untRadioTable.h"
 #include "cat/untCATinterface.h"
 #include "net/untRadioSharing.h"
 #include "platform/untStrToInt.h"
@@ -35,13 +38,15 @@ namespace {
 
 const char* const Usage =
     "usage: velalog-cat --radio NAME --port N [--baud RATE] [--virtual N]\n"
-    "                   [--ports-dir DIR | --device PATH] [--ini FILE]\n"
+    "                   [--ports-dir DIR | --device PATH] [--ini FILE] [--exact] [--trace]\n"
+    "                   [--digi rtty|data] [--civ HEX] [--dtr on|off|keep] [--rts on|off|keep]\n"
     "                   [--rigctld PORT [--rigctld-address ADDR] [--allow-ptt]]\n"
+    "       velalog-cat --list-radios\n"
     "       velalog-cat --help | --version\n"
     "\n"
     "Polls a radio over CAT with VELA Log's own engine and prints what it reports.\n"
     "\n"
-    "  --radio NAME     flex, ft100d, ft897d, ft950, ic7000 or ic7300\n"
+    "  --radio NAME     one of the names --list-radios prints\n"
     "  --port N         the radio's port COMN (N >= 1)\n"
     "  --baud RATE      bits per second: 110 300 600 1200 2400 4800 9600 14400 19200\n"
     "                   38400 56000 57600 115200 128000 256000 (default 4800)\n"
@@ -52,14 +57,28 @@ const char* const Usage =
     "                   private ports folder; --virtual then also names a device\n"
     "                   path with --virtual-device PATH)\n"
     "  --ini FILE       settings file to use (default: a private temporary file)\n"
+    "  --exact          two more columns: the frequency in hertz, the radio's own\n"
+    "                   mode by its Hamlib name (empty while unknown)\n"
+    "  --digi rtty|data what the page's Digi sets where the radio has both\n"
+    "  --civ HEX        the Icom's CI-V address (01 to DF; default the radio's own)\n"
+    "  --dtr, --rts on|off|keep  the radio port's control lines (default on)\n"
+    "  --list-radios    print name, settings number and display name per radio\n"
+    "  --trace          print every command written to the radio and every block\n"
+    "                   read from it on standard error, with the UTC time in ms\n"
+    "                   (hex for binary radios, text for text radios)\n"
     "  --rigctld PORT   share the radio over Hamlib's network protocol (rigctld) on\n"
     "                   PORT (0: any free port); prints: rigctld ADDRESS PORT\n"
     "  --rigctld-address ADDR  listen there (default 127.0.0.1)\n"
     "  --allow-ptt      let network clients key the transmitter\n"
     "\n"
-    "Output, one line per report, tab-separated:  rx BAND FREQUENCY MODE\n"
+    "Output, one line per report, tab-separated:  rx BAND FREQUENCY MODE [HZ NATIVE]\n"
+    "Standard error, one line per change of a link's state:\n"
+    "  # link radio|virtual STATE DETAIL   (STATE: off missing refused waiting\n"
+    "                                       live silent lost)\n"
     "Commands on standard input:\n"
     "  tune FREQUENCY [MODE]   tune the radio (e.g. tune 7.0745 CW)\n"
+    "  tune-hz HZ              tune to a frequency in hertz (e.g. tune-hz 7074250)\n"
+    "  tune-mode NAME          set a mode by its Hamlib name (e.g. tune-mode PKTUSB)\n"
     "  reset                   restart the port worker (as Reset CAT does)\n"
     "  quit                    end (end of input also ends)\n"
     "\n"
@@ -91,13 +110,101 @@ bool BaudRateFromBits(int Bits, TBaudRate& Rate) {
   return false;
 }
 
-// Receives the driver's reports and prints them.
+// The radios whose CAT commands are binary (traced in hex).
+bool BinaryProtocol(TRadioType Radio) {
+  return Radio == rtFT100D || Radio == rtFT897D || Radio == rtIC7000 || Radio == rtIC7300;
+}
+
+// "12:34:56.789", UTC.
+std::string TimeOfDay() {
+  const auto Now = std::chrono::system_clock::now().time_since_epoch();
+  const long long Ms = std::chrono::duration_cast<std::chrono::milliseconds>(Now).count();
+  char Text[32];
+  std::snprintf(Text, sizeof Text, "%02lld:%02lld:%02lld.%03lld", Ms / 3600000 % 24,
+                Ms / 60000 % 60, Ms / 1000 % 60, Ms % 1000);
+  return Text;
+}
+
+std::string TraceText(const std::string& Data, bool Hex) {
+  static const char Digits[] = "0123456789ABCDEF";
+  std::string Text;
+  for (const char C : Data) {
+    const auto B = static_cast<unsigned char>(C);
+    if (Hex) {
+      if (!Text.empty())
+        Text += ' ';
+      Text += Digits[B >> 4];
+      Text += Digits[B & 15];
+    } else if (B == '\r') {
+      Text += "\\r";
+    } else if (B == '\n') {
+      Text += "\\n";
+    } else if (B == '\\') {
+      Text += "\\\\";
+    } else if (B >= 0x20 && B < 0x7F) {
+      Text += C;
+    } else {
+      Text += "\\x";
+      Text += Digits[B >> 4];
+      Text += Digits[B & 15];
+    }
+  }
+  return Text;
+}
+
+// Receives the driver's reports, link changes and traffic, and prints them.
 class TReporter : public TObject {
 public:
-  void RxData(TObject*, std::string Band, std::string Frequency, std::string Mode) {
-    std::cout << "rx\t" << Band << '\t' << Frequency << '\t' << Mode << std::endl;
+  void RxData(TObject* Sender, std::string Band, std::string Frequency, std::string Mode) {
+    std::cout << "rx\t" << Band << '\t' << Frequency << '\t' << Mode;
+    if (Exact)
+      if (const auto* Driver = dynamic_cast<const TCATInterface*>(Sender))
+        std::cout << '\t' << Driver->FrequencyHz() << '\t' << Driver->NativeMode();
+    std::cout << std::endl;
   }
+  bool Exact = false;
+  // Main thread.
+  void LinkChange(TObject* Sender) {
+    auto* Driver = static_cast<TCATInterface*>(Sender);
+    PrintLink(TLinkRole::lrRadio, Driver->RadioLinkStatus(), FRadio);
+    PrintLink(TLinkRole::lrVirtual, Driver->VirtualLinkStatus(), FVirtual);
+  }
+  // Worker thread for writes, main thread for reads.
+  void Trace(TObject*, bool Written, std::string Data) {
+    const std::string Line =
+        "# trace " + TimeOfDay() + (Written ? " > " : " < ") + TraceText(Data, Hex) + "\n";
+    std::lock_guard<std::mutex> Guard(FErrLock);
+    std::cerr << Line << std::flush;
+  }
+  bool Hex = false;
+
+private:
+  void PrintLink(TLinkRole Role, const TLinkStatus& Status, std::optional<TLinkStatus>& Last) {
+    if (Last && Last->State == Status.State && Last->Where == Status.Where)
+      return;
+    Last = Status;
+    std::string Line = std::string("# link ") +
+                       (Role == TLinkRole::lrRadio ? "radio " : "virtual ") +
+                       LinkStateName(Status.State);
+    if (!Status.Where.empty())
+      Line += " " + Status.Where;
+    const std::string Words = LinkStateWords(Role, Status);
+    if (Words != LinkStateName(Status.State))
+      Line += (Status.Where.empty() ? " " : " · ") + Words;
+    std::lock_guard<std::mutex> Guard(FErrLock);
+    std::cerr << Line << std::endl;
+  }
+  std::optional<TLinkStatus> FRadio, FVirtual;
+  std::mutex FErrLock;
 };
+
+// on|off|keep for --dtr and --rts.
+TLinePolicy ParseLinePolicy(const std::string& Option, const char* Text) {
+  for (TLinePolicy Policy : {lpOn, lpOff, lpKeep})
+    if (Text && std::string(Text) == LinePolicyText(Policy))
+      return Policy;
+  UsageError(Option + " takes on, off or keep");
+}
 
 void LinkDevice(const std::filesystem::path& Dir, int Port, const std::string& Device) {
   std::error_code Error;
@@ -112,9 +219,15 @@ void LinkDevice(const std::filesystem::path& Dir, int Port, const std::string& D
 
 int main(int argc, char** argv) {
   std::string RadioText, IniPath, PortsDir, Device, VirtualDevice;
+  bool TraceOn = false;
   int Port = 0, VirtualPort = 0;
   TSharingOptions Sharing;
   TBaudRate Baud = br4800;
+  // Written to the settings only when given.
+  std::optional<TDigiMode> Digi;
+  std::optional<std::int32_t> CIVAddress;
+  std::optional<TLinePolicy> DTR, RTS;
+  bool Exact = false;
   for (int I = 1; I < argc; ++I) {
     const std::string Arg = argv[I];
     auto Next = [&]() -> const char* { return I + 1 < argc ? argv[++I] : nullptr; };
@@ -124,6 +237,26 @@ int main(int argc, char** argv) {
     } else if (Arg == "--version") {
       std::cout << "velalog-cat " << VelaLogVersion << "\n";
       return 0;
+    } else if (Arg == "--list-radios") {
+      for (const TRadioModel& Model : RadioModels())
+        std::cout << Model.Name << '\t' << int{Model.Radio} << '\t' << Model.DisplayName << '\n';
+      return 0;
+    } else if (Arg == "--exact") {
+      Exact = true;
+    } else if (Arg == "--digi") {
+      const char* V = Next();
+      if (!V || (std::string(V) != "rtty" && std::string(V) != "data"))
+        UsageError("--digi takes rtty or data");
+      Digi = std::string(V) == "data" ? dmData : dmRTTY;
+    } else if (Arg == "--civ") {
+      const char* V = Next();
+      CIVAddress = V ? ParseCIVAddress(V) : 0;
+      if (!ValidCIVAddress(*CIVAddress))
+        UsageError("--civ takes a CI-V address in hexadecimal, 01 to DF, not CC");
+    } else if (Arg == "--dtr") {
+      DTR = ParseLinePolicy(Arg, Next());
+    } else if (Arg == "--rts") {
+      RTS = ParseLinePolicy(Arg, Next());
     } else if (Arg == "--radio") {
       const char* V = Next();
       RadioText = V ? V : "";
@@ -162,6 +295,8 @@ int main(int argc, char** argv) {
       Sharing.Address = V;
     } else if (Arg == "--allow-ptt") {
       Sharing.AllowPTT = true;
+    } else if (Arg == "--trace") {
+      TraceOn = true;
     } else if (Arg == "--ini") {
       const char* V = Next();
       if (!V)
@@ -218,11 +353,21 @@ int main(int argc, char** argv) {
       Settings.setIntCommPort2(VirtualPort);
       Settings.setBlnComm2Enable(VirtualPort > 0);
       Settings.setBaudRate(Baud);
+      if (Digi)
+        Settings.setDigiMode(*Digi);
+      if (CIVAddress)
+        Settings.setIntCIVAddress(*CIVAddress);
+      if (DTR)
+        Settings.setDTR(*DTR);
+      if (RTS)
+        Settings.setRTS(*RTS);
     } catch (const std::exception& E) {
       std::cerr << "velalog-cat: " << E.what() << "\n";
       return 1;
     }
     TReporter Reporter;
+    Reporter.Exact = Exact;
+    Reporter.Hex = BinaryProtocol(Radio);
     std::unique_ptr<TCATInterface> Driver = CreateRadioDriver(Radio, nullptr, &Settings);
     if (!Driver) {
       std::cerr << "velalog-cat: radio " << RadioText << " is not supported yet\n";
@@ -230,24 +375,10 @@ int main(int argc, char** argv) {
     }
     bool Closing = false;
     Driver->setOnRxData(MakeMethod(&Reporter, &TReporter::RxData));
-
-    auto ReportPortState = [&] {
-      if (Driver->RadioPortConnected())
-        return;
-      // The worker drops open failures; ask the port once more for the reason.
-      TComPort Probe;
-      Probe.setPort("COM" + std::to_string(Port));
-      try {
-        Probe.Open();
-        Probe.Close();
-        std::cerr << "velalog-cat: COM" << Port << " is not open\n";
-      } catch (const std::exception& E) {
-        std::cerr << "velalog-cat: cannot open COM" << Port << " ("
-                  << TCustomComPort::ResolvePortName("COM" + std::to_string(Port))
-                  << "): " << E.what() << "\n";
-      }
-    };
-    ReportPortState();
+    // The worker tells its first states from the message loop, after this.
+    Driver->setOnLinkChange(MakeMethod(&Reporter, &TReporter::LinkChange));
+    if (TraceOn)
+      Driver->setOnTrace(MakeMethod(&Reporter, &TReporter::Trace));
 
     // The sharing server; freed before the driver, so that a keyed
     // transmitter is released through it.
@@ -270,16 +401,25 @@ int main(int argc, char** argv) {
         std::istringstream Words(Line);
         std::string Command, Frequency, Mode;
         Words >> Command >> Frequency >> Mode;
+        std::int64_t Hz = 0;
+        const bool HzOk = Command == "tune-hz" && !Frequency.empty() &&
+                          Frequency.find_first_not_of("0123456789") == std::string::npos &&
+                          Frequency.size() <= 12 && (Hz = std::stoll(Frequency), true);
         bool Quit = false;
         TThread::Synchronize([&] {
           if (Closing)
             return;
           if (Command == "tune")
             Driver->TuneRadio(Frequency, Mode);
-          else if (Command == "reset") {
+          else if (Command == "tune-hz") {
+            if (!HzOk || !Driver->TuneHz(Hz))
+              std::cerr << "velalog-cat: the radio cannot take " << Frequency << " Hz\n";
+          } else if (Command == "tune-mode") {
+            if (!Driver->TuneNativeMode(Frequency))
+              std::cerr << "velalog-cat: the radio cannot take mode " << Frequency << "\n";
+          } else if (Command == "reset")
             Driver->ResetCAT();
-            ReportPortState();
-          } else if (Command == "quit")
+          else if (Command == "quit")
             Quit = true;
           else if (!Command.empty())
             std::cerr << "velalog-cat: unknown command: " << Command << "\n";
