@@ -43,8 +43,13 @@ std::optional<T> TCATRigBackend::Pending(TRequest<T>& Request, const TCATInterfa
 }
 
 bool TCATRigBackend::LinkUp() const {
+  // Silent (no answer for seconds), lost, missing or refused: a keyed
+  // transmitter is not left to a line that does not answer.
   const TCATInterface* D = Driver();
-  return D && D->RadioPortConnected();
+  if (!D)
+    return false;
+  const TLinkState State = D->RadioLinkStatus().State;
+  return State == TLinkState::lsLive || State == TLinkState::lsWaiting;
 }
 
 std::int64_t TCATRigBackend::FrequencyHz() const {

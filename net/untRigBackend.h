@@ -18,7 +18,7 @@ public:
 
   // False while there is no radio to answer for.
   virtual bool Ready() const = 0;
-  // False when the radio's line is known to be down.
+  // False when the radio's line does not answer (down, lost or silent).
   virtual bool LinkUp() const = 0;
 
   // The radio's values as last reported: frequency in hertz (0 before the

@@ -102,12 +102,6 @@ void TVelaLogSettings::Load() {
       static_cast<std::uint8_t>(FIniFile->ReadInteger(SecComm, "BaudRate", br4800)));
   FRadio = static_cast<TRadioType>(
       static_cast<std::uint8_t>(FIniFile->ReadInteger(SecComm, "Radio", rtFlex)));
-
-  FblnShareEnabled = FIniFile->ReadBool(SecShare, "Enabled", false);
-  FintSharePort = FIniFile->ReadInteger(SecShare, "Port", 4532);
-  FstrShareAddress = FIniFile->ReadString(SecShare, "Address", "127.0.0.1");
-  FblnShareAllowPTT = FIniFile->ReadBool(SecShare, "AllowPTT", false);
-  FintShareTxLimit = FIniFile->ReadInteger(SecShare, "TxTimeLimit", 180);
   FDigiMode = static_cast<TDigiMode>(
       IndexOf(FIniFile->ReadString(SecComm, "DigiMode", ""), DigiModeNames, dmRTTY));
   FintCIVAddress = ParseCIVAddress(FIniFile->ReadString(SecComm, "CIVAddress", ""));
@@ -115,6 +109,12 @@ void TVelaLogSettings::Load() {
       IndexOf(FIniFile->ReadString(SecComm, "DTR", ""), LinePolicyNames, lpOn));
   FRTS = static_cast<TLinePolicy>(
       IndexOf(FIniFile->ReadString(SecComm, "RTS", ""), LinePolicyNames, lpOn));
+
+  FblnShareEnabled = FIniFile->ReadBool(SecShare, "Enabled", false);
+  FintSharePort = FIniFile->ReadInteger(SecShare, "Port", 4532);
+  FstrShareAddress = FIniFile->ReadString(SecShare, "Address", "127.0.0.1");
+  FblnShareAllowPTT = FIniFile->ReadBool(SecShare, "AllowPTT", false);
+  FintShareTxLimit = FIniFile->ReadInteger(SecShare, "TxTimeLimit", 180);
 }
 
 void TVelaLogSettings::setIntMainTop(std::int32_t Value) {
@@ -194,6 +194,26 @@ void TVelaLogSettings::setRadio(TRadioType Value) {
   FIniFile->WriteInteger(SecComm, "Radio", Value);
 }
 
+void TVelaLogSettings::setDigiMode(TDigiMode Value) {
+  FDigiMode = Value;
+  FIniFile->WriteString(SecComm, "DigiMode", DigiModeText(Value));
+}
+
+void TVelaLogSettings::setIntCIVAddress(std::int32_t Value) {
+  FintCIVAddress = Value;
+  FIniFile->WriteString(SecComm, "CIVAddress", CIVAddressText(Value));
+}
+
+void TVelaLogSettings::setDTR(TLinePolicy Value) {
+  FDTR = Value;
+  FIniFile->WriteString(SecComm, "DTR", LinePolicyText(Value));
+}
+
+void TVelaLogSettings::setRTS(TLinePolicy Value) {
+  FRTS = Value;
+  FIniFile->WriteString(SecComm, "RTS", LinePolicyText(Value));
+}
+
 void TVelaLogSettings::setBlnShareEnabled(bool Value) {
   FblnShareEnabled = Value;
   FIniFile->WriteBool(SecShare, "Enabled", Value);
@@ -217,24 +237,6 @@ void TVelaLogSettings::setBlnShareAllowPTT(bool Value) {
 void TVelaLogSettings::setIntShareTxLimit(std::int32_t Value) {
   FintShareTxLimit = Value;
   FIniFile->WriteInteger(SecShare, "TxTimeLimit", Value);
-  void TVelaLogSettings::setDigiMode(TDigiMode Value) {
-    FDigiMode = Value;
-    FIniFile->WriteString(SecComm, "DigiMode", DigiModeText(Value));
-  }
-
-  void TVelaLogSettings::setIntCIVAddress(std::int32_t Value) {
-    FintCIVAddress = Value;
-    FIniFile->WriteString(SecComm, "CIVAddress", CIVAddressText(Value));
-  }
-
-  void TVelaLogSettings::setDTR(TLinePolicy Value) {
-    FDTR = Value;
-    FIniFile->WriteString(SecComm, "DTR", LinePolicyText(Value));
-  }
-
-  void TVelaLogSettings::setRTS(TLinePolicy Value) {
-    FRTS = Value;
-    FIniFile->WriteString(SecComm, "RTS", LinePolicyText(Value));
-  }
+}
 
 } // namespace vela

@@ -83,19 +83,6 @@ public:
   TRadioType Radio() const { return FRadio; }
   void setRadio(TRadioType Value);
 
-  // Sharing the radio over the network (section "NetworkSharing"): the
-  // switch, the listening address and port, whether clients may key the
-  // transmitter, and the seconds of keying after which it is released.
-  bool blnShareEnabled() const { return FblnShareEnabled; }
-  void setBlnShareEnabled(bool Value);
-  std::int32_t intSharePort() const { return FintSharePort; }
-  void setIntSharePort(std::int32_t Value);
-  const std::string& strShareAddress() const { return FstrShareAddress; }
-  void setStrShareAddress(const std::string& Value);
-  bool blnShareAllowPTT() const { return FblnShareAllowPTT; }
-  void setBlnShareAllowPTT(bool Value);
-  std::int32_t intShareTxLimit() const { return FintShareTxLimit; }
-  void setIntShareTxLimit(std::int32_t Value);
   // Station options in "CommSettings", kept in the file as text:
   // "DigiMode" rtty|data, "DTR" and "RTS" on|off|keep (any case), and
   // "CIVAddress" in hexadecimal ("94", also "0x94", "$94", "94h"). A value
@@ -110,6 +97,20 @@ public:
   void setDTR(TLinePolicy Value);
   TLinePolicy RTS() const { return FRTS; }
   void setRTS(TLinePolicy Value);
+
+  // Sharing the radio over the network (section "NetworkSharing"): the
+  // switch, the listening address and port, whether clients may key the
+  // transmitter, and the seconds of keying after which it is released.
+  bool blnShareEnabled() const { return FblnShareEnabled; }
+  void setBlnShareEnabled(bool Value);
+  std::int32_t intSharePort() const { return FintSharePort; }
+  void setIntSharePort(std::int32_t Value);
+  const std::string& strShareAddress() const { return FstrShareAddress; }
+  void setStrShareAddress(const std::string& Value);
+  bool blnShareAllowPTT() const { return FblnShareAllowPTT; }
+  void setBlnShareAllowPTT(bool Value);
+  std::int32_t intShareTxLimit() const { return FintShareTxLimit; }
+  void setIntShareTxLimit(std::int32_t Value);
 
 private:
   void Load();
@@ -127,15 +128,15 @@ private:
   bool FblnComm2Enable = false;
   TBaudRate FBaudRate = br4800;
   TRadioType FRadio = rtFlex;
+  TDigiMode FDigiMode = dmRTTY;
+  std::int32_t FintCIVAddress = 0;
+  TLinePolicy FDTR = lpOn;
+  TLinePolicy FRTS = lpOn;
   bool FblnShareEnabled = false;
   std::int32_t FintSharePort = 4532;
   std::string FstrShareAddress = "127.0.0.1";
   bool FblnShareAllowPTT = false;
   std::int32_t FintShareTxLimit = 180;
-  TDigiMode FDigiMode = dmRTTY;
-  std::int32_t FintCIVAddress = 0;
-  TLinePolicy FDTR = lpOn;
-  TLinePolicy FRTS = lpOn;
 };
 
 // The texts of the station options, as stored ("rtty", "on", "94").

@@ -114,7 +114,9 @@ def test_read(args, expect):
         rc, probe = s.rigctl("F", "14074055", "f")
         expect(rc == 0 and eventually(lambda: s.rigctl("f") == (0, probe)),
                "F 14074055 read back %r, the radio then %r" % (probe, s.rigctl("f")))
+        s.sim.drain()
         s.rigctl("F", "7074000")
+        expect(s.sim.wait_line(lambda l: l == "freq 7074000") is not None, "F 7074000 lost")
         expect(eventually(lambda: s.rigctl("f") == (0, ["7074000"])), "back to 7074000")
         ext = raw_query(s.port, "+f", 3)
         expect(ext == "get_freq:\nFrequency: 7074000\nRPRT 0\n", "+f: %r" % ext)
