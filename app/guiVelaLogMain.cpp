@@ -15,6 +15,7 @@
 #include "gui/untPanelButton.h"
 #include "logpage/untLogPHPinterface.h"
 #include "logpage/untWebBrowser.h"
+#include "net/untRadioSharing.h"
 #include "settings/untSettingsBatch.h"
 #include "settings/untVelaLogSettings.h"
 
@@ -215,11 +216,20 @@ void TfrmVelaLogMain::FormShow() {
   FLogPage->setOnPageData(MakeMethod(this, &TfrmVelaLogMain::HandlePageData));
   if (FSettingsDialog)
     FSettingsDialog->setOnRxData(MakeMethod(this, &TfrmVelaLogMain::HandleRxData));
+  FSharing = std::make_unique<TRadioSharing>([this] { return CAT(); });
+  FSharing->Server().setOnKeyedChange(MakeMethod(this, &TfrmVelaLogMain::SharingKeyedChange));
+  if (FSettingsDialog)
+    FSettingsDialog->setOnApply(MakeMethod(this, &TfrmVelaLogMain::ApplySharing));
+  ApplySharing(this);
   if (FSettingsDialog)
     FSettingsDialog->setOnLinkChange(MakeMethod(this, &TfrmVelaLogMain::HandleLinkChange));
   lblLinkStatus->setSource([this] {
     const TCATInterface* Driver = CAT();
-    return Driver ? LinkSummary(*Driver, true) : std::string();
+    std::string Text = Driver ? LinkSummary(*Driver, true) : std::string();
+    // A network program keying the transmitter leads the line.
+    if (FSharing && FSharing->Server().Keyed())
+      Text = "TX (network) \u00b7 " + Text;
+    return Text;
   });
   // Shown from the message loop once the window is up, not inside the show.
   if (Failure) {
@@ -245,10 +255,13 @@ void TfrmVelaLogMain::FormClose() {
       Failure = std::current_exception();
     }
   }
-  if (FSettingsDialog)
+  if (FSettingsDialog) {
     FSettingsDialog->setOnRxData(TRxDataEvent());
-  if (FSettingsDialog)
+    FSettingsDialog->setOnApply(TApplyEvent());
     FSettingsDialog->setOnLinkChange(TLinkChangeEvent());
+  }
+  // Before the driver goes: a keyed transmitter is released through it.
+  FSharing.reset();
   lblLinkStatus->setSource(nullptr);
   if (FLogPage)
     FLogPage->setOnPageData(TPageDataEvent());
@@ -258,6 +271,18 @@ void TfrmVelaLogMain::FormClose() {
   FSettings.reset();
   if (Failure)
     ShowErrorMessage(ExceptionMessage(Failure));
+}
+
+void TfrmVelaLogMain::ApplySharing(TObject* /*Sender*/) {
+  if (!FSharing || !FSettings || FSharing->Apply(TSharingOptions::FromSettings(*FSettings)))
+    return;
+  const QString Message = QStringLiteral("Unable to share the radio on the network: ") +
+                          QString::fromStdString(FSharing->ErrorText());
+  QTimer::singleShot(0, this, [Message] { ShowErrorMessage(Message); });
+}
+
+void TfrmVelaLogMain::SharingKeyedChange(TObject* /*Sender*/, bool /*Keyed*/) {
+  lblLinkStatus->Refresh();
 }
 
 void TfrmVelaLogMain::Timer1Timer() {

@@ -27,6 +27,7 @@ class TLogPHPinterface;
 class TVelaLogSettings;
 class TfrmVLogSettings;
 class TCATInterface;
+class TRadioSharing;
 class TLinkStatusStrip;
 
 // One reading of the clock: the UTC date and time, and the millisecond part
@@ -74,6 +75,8 @@ public:
   TLogPHPinterface* LogPage() const { return FLogPage.get(); }
   // The settings dialog's current driver, or null.
   TCATInterface* CAT() const;
+  // The network sharing of the radio; null before the first show and after closing.
+  TRadioSharing* Sharing() const { return FSharing.get(); }
 
   // The clock; the system clock unless replaced (tests drive ticks with it).
   const TClockSource& ClockSource() const { return FClockSource; }
@@ -93,6 +96,9 @@ public:
   void pnlBackClick();
   // The mouse over the bar outside the buttons: no caption highlighted.
   void pnlButtonsMouseMove();
+  // Starts, moves or stops the network sharing as the settings say.
+  void ApplySharing(TObject* Sender);
+  void SharingKeyedChange(TObject* Sender, bool Keyed);
 
 protected:
   void showEvent(QShowEvent* Event) override;
@@ -107,6 +113,7 @@ private:
   std::unique_ptr<TVelaLogSettings> FSettings;
   TfrmVLogSettings* FSettingsDialog = nullptr;
   std::unique_ptr<TLogPHPinterface> FLogPage;
+  std::unique_ptr<TRadioSharing> FSharing;
   TClockSource FClockSource;
   bool FShown = false;
   bool FClosed = false;

@@ -11,6 +11,9 @@ Rows, each figure the median over several runs or samples:
     moves
   - Virtual CAT sharing (bench/virtualcat): rigctl through the program
     against rigctl straight to the simulator, and the share of right reads
+  - network sharing (bench/sharing): rigctl -m 2 against the program's
+    rigctld server next to rigctl straight to the simulator, and the radio
+    line's command rate with 0, 1 and 5 clients polling every 100 ms
   - link recovery: the radio's device vanishes (the simulator quits) and comes
     back as another device behind the same COMn link, 10 cycles; the time
     until velalog-cat reports the link lost or missing, and from the device's
@@ -518,6 +521,40 @@ def virtualcat_rows(bindir, reads, baud):
     return rows, (proc.stderr.strip().splitlines() or [""])[-1]
 
 
+def sharing_rows(bindir, baud):
+    """Network sharing (bench/sharing): rigctl round trips and the line's command rate."""
+    script = os.path.join(HERE, "sharing", "bench_sharing.py")
+    proc = subprocess.run([sys.executable, script, "--bin", bindir, "--baud", str(baud)],
+                          capture_output=True, text=True, timeout=900)
+    result = {"rate": {}}
+    for line in proc.stdout.splitlines():
+        parts = line.split()
+        if parts[:1] == ["roundtrip"] and len(parts) == 3:
+            result["roundtrip"] = (parts[1], parts[2])
+        elif parts[:1] == ["rate"] and len(parts) == 3:
+            result["rate"][int(parts[1])] = float(parts[2])
+    if "roundtrip" not in result:
+        raise RuntimeError((proc.stderr.strip().splitlines() or ["no output"])[-1])
+    return result
+
+
+def emit_sharing_rows(emit, share, baud):
+    if isinstance(share, str):
+        emit("| network sharing (rigctl -m 2) | ft950 | failed: %s | | |" % share)
+        return
+    through, straight = share["roundtrip"]
+    emit("| network sharing: `rigctl -m 2 f` ms against the program / `rigctl -m 1028 f` "
+         "straight, %d baud | ft950 | %s / %s | | |" % (baud, through, straight))
+    rates = share["rate"]
+    base = rates.get(0)
+    for n in (1, 5):
+        if n in rates and base:
+            ok = abs(rates[n] - base) <= 0.1 * base
+            emit("| network sharing: radio line commands/s with %d client(s) asking f and m "
+                 "every 100 ms | ft950 | %.1f | %.1f (none) | %s |" % (
+                     n, rates[n], base, "yes" if ok else "no"))
+
+
 def fmt(v, digits=1):
     return "%.*f" % (digits, v)
 
@@ -578,6 +615,12 @@ def main():
         vcat, vcat_note = virtualcat_rows(bindir, args.vcat_reads, args.vcat_baud)
     except (subprocess.SubprocessError, OSError) as e:
         vcat, vcat_note = None, str(e)
+
+    print("bench: network sharing ...", file=sys.stderr, flush=True)
+    try:
+        share = sharing_rows(bindir, args.baud)
+    except (RuntimeError, subprocess.SubprocessError, OSError) as e:
+        share = str(e)
 
     print("bench: parse benchmarks ...", file=sys.stderr, flush=True)
     parse = parse_benchmarks(bindir, runs)
@@ -646,6 +689,7 @@ def main():
                          args.vcat_baud, radio, through, straight, ratio, right,
                          "all right" if must else "none set", "—" if not must
                          else "yes" if good == total else "no"))
+    emit_sharing_rows(emit, share, args.baud)
     emit("| velalog-cat polling: CPU %% of one core / resident MB | ft950 | %s %% / %s MB | "
          "<= 0.3 %% / < 15 MB | %s |" % (fmt(cat_cpu, 2), fmt(cat_rss / 1024.0),
                                           "yes" if cat_cpu <= 0.3 and cat_rss < 15 * 1024 else "no"))

@@ -4,6 +4,13 @@
 
 namespace vela {
 
+namespace {
+
+// The longest a freed driver waits for its transmitter's release to be written.
+constexpr int ReleaseWaitMs = 1000;
+
+} // namespace
+
 TCATInterface::TCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings)
     : TComponent(AOwner), FSettings(ASettings) {
   FFrequencyCommand.clear();
@@ -13,7 +20,26 @@ TCATInterface::TCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings)
 }
 
 TCATInterface::~TCATInterface() {
+  ReleasePTTBeforeStop();
   StopPortThread();
+}
+
+void TCATInterface::GetNextCommand(TObject* Sender, std::string& Command) {
+  (void)Sender;
+  ++FBaseCommandCalls;
+  Command = std::exchange(FPTTCommand, std::string());
+}
+
+void TCATInterface::ReleasePTTBeforeStop() {
+  if ((!FPTT && FPTTCommand.empty()) || FPTTRelease.empty() || !FPortThread)
+    return;
+  FPTT = false;
+  FPTTCommand = FPTTRelease;
+  // The driver's own parts are gone: the worker now calls the base
+  // GetNextCommand. Its first call takes the release; the worker asks again
+  // only after writing it. A worker that has ended never asks: bounded wait.
+  const unsigned Start = FBaseCommandCalls;
+  TThread::WaitWhileServing([&] { return FBaseCommandCalls - Start >= 2; }, ReleaseWaitMs);
 }
 
 void TCATInterface::StopPortThread() {
@@ -43,6 +69,7 @@ void TCATInterface::StopPortThread() {
 
 void TCATInterface::StartPortThread(int AComPort, int AComPort2, bool ACom2Enable,
                                     TBaudRate ABaudRate) {
+  QueuePTTRelease();
   StopPortThread();
   FMode.clear();
   FFrequency.clear();
@@ -63,8 +90,19 @@ void TCATInterface::StartPortThread(int AComPort, int AComPort2, bool ACom2Enabl
   Thread->Start();
 }
 
+void TCATInterface::QueuePTTRelease() {
+  // A restart or a reopened port (the link reset or lost) never leaves the
+  // transmitter keyed: the release is the next command, also when the last
+  // one went to a line that was down.
+  if ((FPTT || FPTTUnsure || !FPTTCommand.empty()) && !FPTTRelease.empty()) {
+    FPTT = false;
+    FPTTCommand = FPTTRelease;
+  }
+}
+
 void TCATInterface::PortReopened(TObject* Sender) {
   (void)Sender;
+  QueuePTTRelease();
   FMode.clear();
   FFrequency.clear();
   FBand.clear();

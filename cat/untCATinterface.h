@@ -108,6 +108,21 @@ public:
     return false;
   }
 
+  // Keying the transmitter by CAT, for programs sharing the radio. SetPTT
+  // queues the radio's PTT command ahead of every other command, replacing
+  // one still waiting; false, with nothing queued, when the radio has none.
+  // PTT is the state last asked for. A keyed transmitter is released by a
+  // restart of the worker (the release is the new worker's first command)
+  // and when the driver is freed (the release is written before the worker
+  // stops).
+  virtual bool SetPTT(bool On) {
+    (void)On;
+    return false;
+  }
+  virtual bool CanKey() const { return false; }
+  bool PTT() const { return FPTT; }
+  const std::string& PTTCommand() const { return FPTTCommand; }
+
   // The five operations a driver overrides, in this order. The base bodies
   // are empty, so a bare TCATInterface polls nothing and reports nothing.
   // Clears the driver's own reception state (buffers, byte windows, counters).
@@ -117,9 +132,9 @@ public:
     (void)Sender, (void)Data, (void)Count;
   }
   // Command is empty on entry; leaving it empty writes nothing this cycle.
-  virtual void GetNextCommand(TObject* Sender, std::string& Command) {
-    (void)Sender, (void)Command;
-  }
+  // The base hands out nothing but a pending PTT command (the release that
+  // the destructor queues, when the driver's own choice is already gone).
+  virtual void GetNextCommand(TObject* Sender, std::string& Command);
   virtual void SetFrequency(std::string AFrequency) { (void)AFrequency; }
   virtual void SetMode(std::string AMode) { (void)AMode; }
 
@@ -145,9 +160,23 @@ protected:
   std::string FBand;
   std::int64_t FFrequencyHz = 0;
   std::string FNativeMode;
+  // The pending PTT command, the command that releases the transmitter
+  // (kept from the first SetPTT on), and the state last asked for.
+  std::string FPTTCommand;
+  std::string FPTTRelease;
+  bool FPTT = false;
+  // Set from keying until a release is handed out while the radio port is
+  // open: a release written to a lost line is sent again after a restart.
+  bool FPTTUnsure = false;
 
 private:
   void StopPortThread();
+  // Writes the release of a keyed transmitter before the worker stops.
+  void ReleasePTTBeforeStop();
+  // Makes the release the next command when the transmitter may be keyed.
+  void QueuePTTRelease();
+  // Calls of the base GetNextCommand, to know when a release was written.
+  unsigned FBaseCommandCalls = 0;
   // The worker reopened the radio port by itself: the radio's values are
   // unknown again, as after a restart; pending tune commands stay.
   void PortReopened(TObject* Sender);

@@ -13,6 +13,7 @@
 #include "cat/radios/untRadioFactory.h"
 #include "cat/radios/untRadioTable.h"
 #include "gui/untLinkStatusStrip.h"
+#include "gui/untNetworkSharingGroup.h"
 #include "logpage/untWebBrowser.h"
 #include "platform/untStrToInt.h"
 #include "serial/CPort.h"
@@ -287,6 +288,10 @@ void TfrmVLogSettings::BuildLayout() {
   Label(pnlVirtualCatBg, QRect(8, 94, 127, 24), QStringLiteral("COM port:"), Qt::AlignRight);
   FedtVirtualCOM = EditBox(pnlVirtualCatBg, QRect(141, 92, 45, 24));
 
+  // Network sharing, across the width below the other groups
+  FNetworkSharing =
+      new TNetworkSharingGroup(Group(QRect(12, 321 + Extra, 502, SharingGroupHeight)));
+
   // Buttons
   QFrame* pnlButtons = Group(QRect(268, 280 + Extra, 246, 33));
   FpnlCancel = Button(pnlButtons, 4, 4, QStringLiteral("Cancel"));
@@ -320,7 +325,12 @@ void TfrmVLogSettings::BuildLayout() {
                                FStationOptionControls.cbxDigiMode,
                                FStationOptionControls.edtCIVAddress,
                                FStationOptionControls.cbxDTR,
-                               FStationOptionControls.cbxRTS};
+                               FStationOptionControls.cbxRTS,
+                               FNetworkSharing->chkShare(),
+                               FNetworkSharing->edtAddress(),
+                               FNetworkSharing->edtPort(),
+                               FNetworkSharing->edtTxLimit(),
+                               FNetworkSharing->chkAllowPTT()};
   for (std::size_t i = 0; i + 1 < std::size(TabOrder); ++i)
     setTabOrder(TabOrder[i], TabOrder[i + 1]);
   FCheckBox1->setFocusPolicy(Qt::TabFocus);
@@ -381,6 +391,7 @@ void TfrmVLogSettings::FormShow() {
     FlbxServerList->addItem(QString::fromStdString(FSettings->strServerList(i)));
   FlbxServerList->setCurrentRow(-1);
   FFillingList = false;
+  FNetworkSharing->Load(*FSettings);
 }
 
 void TfrmVLogSettings::PortBoxChange(QLineEdit* Box, std::string& LastAccepted) {
@@ -456,6 +467,10 @@ void TfrmVLogSettings::pnlApplyClick() {
   FCAT->ApplyPortSettings(PortNumber(FComPortText), PortNumber(FVirtualComPortText),
                           FCheckBox1->isChecked(), FBaudRate);
   UpdateCatStatus();
+
+  FNetworkSharing->Store(*FSettings);
+  if (FOnApply.Assigned())
+    FOnApply(this);
 }
 
 void TfrmVLogSettings::pnlOKClick() {

@@ -32,6 +32,10 @@ class QListWidget;
 namespace vela {
 
 class TWebBrowser;
+class TNetworkSharingGroup;
+
+// Sender (the dialog): raised after Apply has stored the operator's choices.
+using TApplyEvent = TMethod<TObject*>;
 
 // What the dialog needs of a browser.
 class TBrowserNavigator {
@@ -62,8 +66,10 @@ public:
   static constexpr int ClientWidth = 526;
   // One line at the foot names the settings file.
   static constexpr int SettingsFileLineHeight = 16;
-  static constexpr int ClientHeight =
-      321 + StatusLineHeight + StationOptionsHeight + SettingsFileLineHeight;
+  // The network sharing group spans the width below the other groups.
+  static constexpr int SharingGroupHeight = 100;
+  static constexpr int ClientHeight = 321 + StatusLineHeight + StationOptionsHeight +
+                                      SharingGroupHeight + 10 + SettingsFileLineHeight;
 
   // AOwner is the main window (the dialog is its own top-level window);
   // neither the browser nor the store is owned.
@@ -73,6 +79,8 @@ public:
 
   TRxDataEvent OnRxData() const { return FOnRxData; }
   void setOnRxData(const TRxDataEvent& Value) { FOnRxData = Value; }
+  TApplyEvent OnApply() const { return FOnApply; }
+  void setOnApply(const TApplyEvent& Value) { FOnApply = Value; }
   // Passes the driver's link state changes on, with the dialog as Sender.
   TLinkChangeEvent OnLinkChange() const { return FOnLinkChange; }
   void setOnLinkChange(const TLinkChangeEvent& Value) { FOnLinkChange = Value; }
@@ -108,6 +116,7 @@ public:
   TPanelButton* pnlApply() const { return FpnlApply; }
   TPanelButton* pnlOK() const { return FpnlOK; }
   TPanelButtonGroup& Buttons() { return FButtons; }
+  TNetworkSharingGroup* NetworkSharing() const { return FNetworkSharing; }
 
   // The handlers; the buttons and boxes call them, and so may tests.
   void FormShow();
@@ -142,6 +151,7 @@ private:
 
   std::unique_ptr<TBrowserNavigator> FOwnNavigator;
   TRxDataEvent FOnRxData;
+  TApplyEvent FOnApply;
   TLinkChangeEvent FOnLinkChange;
   TVelaLogSettings* FSettings = nullptr;
   TBrowserNavigator* FBrowser = nullptr;
@@ -172,6 +182,7 @@ private:
   TPanelButton* FpnlCancel = nullptr;
   TPanelButton* FpnlApply = nullptr;
   TPanelButton* FpnlOK = nullptr;
+  TNetworkSharingGroup* FNetworkSharing = nullptr;
 };
 
 // The baud rates of the baud combo; item i is baud-rate ordinal i + 1.

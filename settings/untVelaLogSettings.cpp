@@ -15,6 +15,7 @@ namespace {
 const char* const SecServer = "ServerSettings";
 const char* const SecWindow = "Window";
 const char* const SecComm = "CommSettings";
+const char* const SecShare = "NetworkSharing";
 
 std::string ServerListKey(std::int32_t Index) {
   return "ServerList" + std::to_string(Index);
@@ -108,6 +109,12 @@ void TVelaLogSettings::Load() {
       IndexOf(FIniFile->ReadString(SecComm, "DTR", ""), LinePolicyNames, lpOn));
   FRTS = static_cast<TLinePolicy>(
       IndexOf(FIniFile->ReadString(SecComm, "RTS", ""), LinePolicyNames, lpOn));
+
+  FblnShareEnabled = FIniFile->ReadBool(SecShare, "Enabled", false);
+  FintSharePort = FIniFile->ReadInteger(SecShare, "Port", 4532);
+  FstrShareAddress = FIniFile->ReadString(SecShare, "Address", "127.0.0.1");
+  FblnShareAllowPTT = FIniFile->ReadBool(SecShare, "AllowPTT", false);
+  FintShareTxLimit = FIniFile->ReadInteger(SecShare, "TxTimeLimit", 180);
 }
 
 void TVelaLogSettings::setIntMainTop(std::int32_t Value) {
@@ -205,6 +212,31 @@ void TVelaLogSettings::setDTR(TLinePolicy Value) {
 void TVelaLogSettings::setRTS(TLinePolicy Value) {
   FRTS = Value;
   FIniFile->WriteString(SecComm, "RTS", LinePolicyText(Value));
+}
+
+void TVelaLogSettings::setBlnShareEnabled(bool Value) {
+  FblnShareEnabled = Value;
+  FIniFile->WriteBool(SecShare, "Enabled", Value);
+}
+
+void TVelaLogSettings::setIntSharePort(std::int32_t Value) {
+  FintSharePort = Value;
+  FIniFile->WriteInteger(SecShare, "Port", Value);
+}
+
+void TVelaLogSettings::setStrShareAddress(const std::string& Value) {
+  FstrShareAddress = Value;
+  FIniFile->WriteString(SecShare, "Address", Value);
+}
+
+void TVelaLogSettings::setBlnShareAllowPTT(bool Value) {
+  FblnShareAllowPTT = Value;
+  FIniFile->WriteBool(SecShare, "AllowPTT", Value);
+}
+
+void TVelaLogSettings::setIntShareTxLimit(std::int32_t Value) {
+  FintShareTxLimit = Value;
+  FIniFile->WriteInteger(SecShare, "TxTimeLimit", Value);
 }
 
 } // namespace vela

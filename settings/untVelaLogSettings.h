@@ -105,6 +105,20 @@ public:
   void BeginUpdate() { FIniFile->BeginUpdate(); }
   void EndUpdate() { FIniFile->EndUpdate(); }
 
+  // Sharing the radio over the network (section "NetworkSharing"): the
+  // switch, the listening address and port, whether clients may key the
+  // transmitter, and the seconds of keying after which it is released.
+  bool blnShareEnabled() const { return FblnShareEnabled; }
+  void setBlnShareEnabled(bool Value);
+  std::int32_t intSharePort() const { return FintSharePort; }
+  void setIntSharePort(std::int32_t Value);
+  const std::string& strShareAddress() const { return FstrShareAddress; }
+  void setStrShareAddress(const std::string& Value);
+  bool blnShareAllowPTT() const { return FblnShareAllowPTT; }
+  void setBlnShareAllowPTT(bool Value);
+  std::int32_t intShareTxLimit() const { return FintShareTxLimit; }
+  void setIntShareTxLimit(std::int32_t Value);
+
 private:
   void Load();
 
@@ -125,6 +139,11 @@ private:
   std::int32_t FintCIVAddress = 0;
   TLinePolicy FDTR = lpOn;
   TLinePolicy FRTS = lpOn;
+  bool FblnShareEnabled = false;
+  std::int32_t FintSharePort = 4532;
+  std::string FstrShareAddress = "127.0.0.1";
+  bool FblnShareAllowPTT = false;
+  std::int32_t FintShareTxLimit = 180;
 };
 
 // The texts of the station options, as stored ("rtty", "on", "94").

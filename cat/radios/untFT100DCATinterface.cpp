@@ -10,6 +10,9 @@ namespace {
 
 // Commands: four parameter bytes, then the instruction byte.
 const std::string FT100DPoll("\x00\x00\x00\x00\x10", 5);
+// PTT: the fourth parameter byte 01 keys, 00 releases.
+const std::string FT100DPTTOn("\x00\x00\x00\x01\x0F", 5);
+const std::string FT100DPTTOff("\x00\x00\x00\x00\x0F", 5);
 constexpr std::uint8_t SetFrequencyInstruction = 0x0A;
 constexpr std::uint8_t SetModeInstruction = 0x0C;
 
@@ -88,6 +91,10 @@ bool TFT100DCATInterface::BuildModeCommand(const std::string& Native, bool /*Fro
                          static_cast<char>(SetModeInstruction)};
   Command.assign(Bytes, sizeof Bytes);
   return true;
+}
+
+std::string TFT100DCATInterface::BuildPTTCommand(bool On) const {
+  return On ? FT100DPTTOn : FT100DPTTOff;
 }
 
 } // namespace vela

@@ -10,6 +10,9 @@ namespace {
 
 // Commands: four parameter bytes, then the instruction byte.
 const std::string FT897DPoll("\x00\x00\x00\x00\x03", 5);
+// PTT on and off; the radio acknowledges each with one byte.
+const std::string FT897DPTTOn("\x00\x00\x00\x00\x08", 5);
+const std::string FT897DPTTOff("\x00\x00\x00\x00\x88", 5);
 constexpr std::uint8_t SetFrequencyInstruction = 0x01;
 constexpr std::uint8_t SetModeInstruction = 0x07;
 
@@ -94,6 +97,10 @@ bool TFT897DCATInterface::BuildModeCommand(const std::string& Native, bool /*Fro
                          static_cast<char>(SetModeInstruction)};
   Command.assign(Bytes, sizeof Bytes);
   return true;
+}
+
+std::string TFT897DCATInterface::BuildPTTCommand(bool On) const {
+  return On ? FT897DPTTOn : FT897DPTTOff;
 }
 
 } // namespace vela

@@ -62,6 +62,8 @@ constexpr TTextProtocol FT950Protocol{
     .FractionWidth = 6,
     .SetModePrefix = "MD",
     .SetModes = FT950SetModes,
+    .PTTOn = "TX1;",
+    .PTTOff = "TX0;",
 };
 
 } // namespace

@@ -59,6 +59,8 @@ constexpr TTextProtocol FlexProtocol{
     .FractionWidth = 6,
     .SetModePrefix = "ZZMD",
     .SetModes = FlexSetModes,
+    .PTTOn = "ZZTX1;",
+    .PTTOff = "ZZTX0;",
 };
 
 } // namespace

@@ -20,6 +20,10 @@ constexpr std::uint8_t SetModeCommand = 0x06;
 // Command 1Ah, sub-command 06h: the data mode flag and its filter.
 constexpr std::uint8_t ExtendedCommand = 0x1A;
 constexpr std::uint8_t DataModeSubCommand = 0x06;
+// Command 1Ch, sub-command 00h: the transmitter, 01h keyed, 00h released;
+// the radio answers FBh (or FAh).
+constexpr char TransmitOn[] = "\x1C\x00\x01";
+constexpr char TransmitOff[] = "\x1C\x00\x00";
 // The radio's answer to a command it cannot carry out.
 constexpr std::uint8_t NotGood = 0xFA;
 
@@ -286,6 +290,10 @@ bool TIcomCATInterface::BuildModeCommand(const std::string& Native, bool FromPag
     Command += Frame(std::string_view(Flag, sizeof Flag));
   }
   return true;
+}
+
+std::string TIcomCATInterface::BuildPTTCommand(bool On) const {
+  return Frame(std::string_view(On ? TransmitOn : TransmitOff, 3));
 }
 
 } // namespace vela

@@ -37,6 +37,7 @@ protected:
   bool BuildModeCommand(const std::string& Native, bool FromPage,
                         std::string& Command) const override;
   bool BuildFrequencyCommand(std::int64_t Hz, std::string& Command) const override;
+  std::string BuildPTTCommand(bool On) const override;
 
   // Bytes received after the last FDh.
   std::string FRxBuffer;

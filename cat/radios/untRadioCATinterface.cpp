@@ -1,6 +1,7 @@
 #include "cat/radios/untRadioCATinterface.h"
 
 #include <limits>
+#include <utility>
 
 #include "cat/radios/untBandPlan.h"
 #include "cat/radios/untRadioTable.h"
@@ -104,6 +105,17 @@ bool TRadioCATInterface::TuneHz(std::int64_t Hz) {
   return true;
 }
 
+bool TRadioCATInterface::SetPTT(bool On) {
+  std::string Command = BuildPTTCommand(On);
+  if (Command.empty())
+    return false;
+  FPTTRelease = BuildPTTCommand(false);
+  FPTTCommand = std::move(Command);
+  FPTT = On;
+  FPTTUnsure = FPTTUnsure || On;
+  return true;
+}
+
 void TRadioCATInterface::GetNextCommand(TObject* Sender, std::string& Command) {
   (void)Sender;
   ChooseCommand(Command);
@@ -146,6 +158,12 @@ void TRadioCATInterface::ReportValues(const TReplyValues& Values) {
 }
 
 TCommandKind TRadioCATInterface::ChooseCommand(std::string& Command) {
+  if (!FPTTCommand.empty()) {
+    Command = std::exchange(FPTTCommand, std::string());
+    if (Command == FPTTRelease && RadioPortConnected())
+      FPTTUnsure = false;
+    return TCommandKind::ckPTT;
+  }
   if (!FFrequencyCommand.empty()) {
     Command = std::move(FFrequencyCommand);
     FFrequencyCommand.clear();

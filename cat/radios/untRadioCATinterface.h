@@ -45,7 +45,7 @@ template <class TTable> auto FindNativeMode(const TTable& Table, std::string_vie
 }
 
 // Which command GetNextCommand handed out.
-enum class TCommandKind { ckFrequency, ckMode, ckPoll };
+enum class TCommandKind { ckPTT, ckFrequency, ckMode, ckPoll };
 
 // A receive buffer that holds at most this many bytes without a terminator;
 // older bytes are dropped, so a radio that never sends one costs no memory.
@@ -107,6 +107,8 @@ public:
   void SetMode(std::string AMode) override;
   bool TuneNativeMode(const std::string& Mode) override;
   bool TuneHz(std::int64_t Hz) override;
+  bool SetPTT(bool On) override;
+  bool CanKey() const override { return !BuildPTTCommand(false).empty(); }
 
   // The Hamlib mode a page mode name sets on this radio; empty for a name
   // outside the six.
@@ -125,6 +127,9 @@ protected:
   // The set-frequency command for Hz, rounded to the command's step; false
   // when the command cannot carry it.
   virtual bool BuildFrequencyCommand(std::int64_t Hz, std::string& Command) const = 0;
+  // The radio's command that keys (On) or releases the transmitter; empty
+  // when it has none.
+  virtual std::string BuildPTTCommand(bool On) const = 0;
 
   // The reporting rule for one reply: store what differs (classifying the
   // band only when the frequency text changed), then raise OnRxData if
@@ -135,8 +140,8 @@ protected:
   bool UpdateMode(const std::string& Mode);
   void RaiseIfChanged(bool Changed);
 
-  // Pending frequency command, then pending mode command (each emptied when
-  // handed out), else the poll command.
+  // Pending PTT command, then pending frequency command, then pending mode
+  // command (each emptied when handed out), else the poll command.
   TCommandKind ChooseCommand(std::string& Command);
 
 private:

@@ -77,6 +77,10 @@ bool TTextCATInterface::BuildModeCommand(const std::string& Native, bool /*FromP
   return true;
 }
 
+std::string TTextCATInterface::BuildPTTCommand(bool On) const {
+  return On ? FProtocol.PTTOn : FProtocol.PTTOff;
+}
+
 bool TTextCATInterface::BuildFrequencyCommand(std::int64_t Hz, std::string& Command) const {
   std::string Digits = std::to_string(Hz);
   const std::size_t Width = FProtocol.MegahertzWidth + FProtocol.FractionWidth;

@@ -49,6 +49,9 @@ struct TTextProtocol {
   std::size_t FractionWidth;
   const char* SetModePrefix;
   std::span<const TSetCode> SetModes;
+  // The commands that key and release the transmitter.
+  const char* PTTOn;
+  const char* PTTOff;
 };
 
 class TTextCATInterface : public TRadioCATInterface {
@@ -67,6 +70,7 @@ protected:
   bool BuildModeCommand(const std::string& Native, bool FromPage,
                         std::string& Command) const override;
   bool BuildFrequencyCommand(std::int64_t Hz, std::string& Command) const override;
+  std::string BuildPTTCommand(bool On) const override;
 
   std::string FRxBuffer;
 

@@ -21,6 +21,7 @@
 #include "cat/radios/untIC7000CATinterface.h"
 #include "cat/radios/untIC7300CATinterface.h"
 #include "gui/guiVLogSettings.h"
+#include "gui/untNetworkSharingGroup.h"
 #include "gui/untStationOptions.h"
 
 using namespace vela;
@@ -524,6 +525,45 @@ TEST_F(SettingsDialogTest, TabOrder) {
   EXPECT_TRUE(Dialog->isVisible());
   QTest::keyClick(Dialog->pnlOK()->Face(), Qt::Key_Return);
   EXPECT_FALSE(Dialog->isVisible());
+}
+
+// The network sharing group: shows the stored options, warns about an address
+// other computers reach, writes valid changes on Apply and tells the owner.
+class TApplySink : public TObject {
+public:
+  void Applied(TObject*) { ++Count; }
+  int Count = 0;
+};
+
+TEST_F(SettingsDialogTest, NetworkSharingGroup) {
+  Create();
+  TApplySink Sink;
+  Dialog->setOnApply(MakeMethod(&Sink, &TApplySink::Applied));
+  Dialog->show();
+  TNetworkSharingGroup* Group = Dialog->NetworkSharing();
+  EXPECT_FALSE(Group->chkShare()->isChecked());
+  EXPECT_EQ(Group->edtAddress()->text(), "127.0.0.1");
+  EXPECT_EQ(Group->edtPort()->text(), "4532");
+  EXPECT_FALSE(Group->lblWarning()->isVisible());
+  Group->edtAddress()->setText("0.0.0.0");
+  EXPECT_TRUE(Group->lblWarning()->isVisible());
+  Group->edtAddress()->setText("localhost");
+  EXPECT_FALSE(Group->lblWarning()->isVisible());
+  Group->edtAddress()->setText("192.168.1.20");
+  Group->chkShare()->setChecked(true);
+  Group->chkAllowPTT()->setChecked(true);
+  Group->edtPort()->setText("99999");
+  Group->edtTxLimit()->setText("60");
+  Click(Dialog->pnlApply());
+  EXPECT_EQ(Sink.Count, 1);
+  EXPECT_EQ(Group->edtPort()->text(), "4532") << "an invalid port shows the stored one";
+  const std::string Ini = Scratch.ReadIni();
+  EXPECT_NE(Ini.find("[NetworkSharing]"), std::string::npos);
+  EXPECT_EQ(IniValue(Ini, "Address"), "192.168.1.20");
+  EXPECT_EQ(IniValue(Ini, "Enabled"), "1");
+  EXPECT_EQ(IniValue(Ini, "AllowPTT"), "1");
+  EXPECT_EQ(IniValue(Ini, "TxTimeLimit"), "60");
+  EXPECT_EQ(IniValue(Ini, "Port"), "");
 }
 
 } // namespace

@@ -373,6 +373,32 @@ INSTANTIATE_TEST_SUITE_P(
 
 } // namespace
 
+// ---- network sharing -----------------------------------------------------------
+
+TEST_F(TSettingsTest, NetworkSharingDefaultsAndSurvivesRestart) {
+  {
+    TVelaLogSettings S(nullptr, Path);
+    EXPECT_FALSE(S.blnShareEnabled());
+    EXPECT_EQ(S.intSharePort(), 4532);
+    EXPECT_EQ(S.strShareAddress(), "127.0.0.1");
+    EXPECT_FALSE(S.blnShareAllowPTT());
+    EXPECT_EQ(S.intShareTxLimit(), 180);
+    S.setBlnShareEnabled(true);
+    S.setIntSharePort(4600);
+    S.setStrShareAddress("0.0.0.0");
+    S.setBlnShareAllowPTT(true);
+    S.setIntShareTxLimit(60);
+  }
+  EXPECT_NE(ReadFile(Path).find("[NetworkSharing]\nEnabled=1\nPort=4600\nAddress=0.0.0.0\n"),
+            std::string::npos)
+      << ReadFile(Path);
+  TVelaLogSettings S(nullptr, Path);
+  EXPECT_TRUE(S.blnShareEnabled());
+  EXPECT_EQ(S.intSharePort(), 4600);
+  EXPECT_EQ(S.strShareAddress(), "0.0.0.0");
+  EXPECT_TRUE(S.blnShareAllowPTT());
+  EXPECT_EQ(S.intShareTxLimit(), 60);
+}
 namespace {
 
 // A batch (nested or not) writes nothing until the outermost one ends, then

@@ -29,6 +29,7 @@
 #include "cat/radios/untRadioFactory.h"
 #include "cat/radios/untRadioTable.h"
 #include "cat/untCATinterface.h"
+#include "net/untRadioSharing.h"
 #include "platform/untPaths.h"
 #include "platform/untStrToInt.h"
 #include "platform/untThread.h"
@@ -46,6 +47,7 @@ const char* const Usage =
     "usage: velalog-cat --radio NAME --port N [--baud RATE] [--virtual N]\n"
     "                   [--ports-dir DIR | --device PATH] [--ini FILE] [--exact] [--trace]\n"
     "                   [--digi rtty|data] [--civ HEX] [--dtr on|off|keep] [--rts on|off|keep]\n"
+    "                   [--rigctld PORT [--rigctld-address ADDR] [--allow-ptt]]\n"
     "       velalog-cat --list-radios\n"
     "       velalog-cat --help | --version\n"
     "\n"
@@ -71,6 +73,10 @@ const char* const Usage =
     "  --trace          print every command written to the radio and every block\n"
     "                   read from it on standard error, with the UTC time in ms\n"
     "                   (hex for binary radios, text for text radios)\n"
+    "  --rigctld PORT   share the radio over Hamlib's network protocol (rigctld) on\n"
+    "                   PORT (0: any free port); prints: rigctld ADDRESS PORT\n"
+    "  --rigctld-address ADDR  listen there (default 127.0.0.1)\n"
+    "  --allow-ptt      let network clients key the transmitter\n"
     "\n"
     "Output, one line per report, tab-separated:  rx BAND FREQUENCY MODE [HZ NATIVE]\n"
     "Standard error, one line per change of a link's state:\n"
@@ -231,6 +237,7 @@ int main(int argc, char** argv) {
   std::string RadioText, IniPath, PortsDir, Device, VirtualDevice;
   bool TraceOn = false;
   int Port = 0, VirtualPort = 0;
+  TSharingOptions Sharing;
   TBaudRate Baud = br4800;
   // Written to the settings only when given.
   std::optional<TDigiMode> Digi;
@@ -292,6 +299,18 @@ int main(int argc, char** argv) {
       if (!V)
         UsageError("--virtual-device needs a path");
       VirtualDevice = V;
+    } else if (Arg == "--rigctld") {
+      Sharing.Enabled = true;
+      Sharing.Port = ParseNumber(Arg, Next());
+      if (Sharing.Port < 0 || Sharing.Port > 65535)
+        UsageError("--rigctld needs a port from 0 to 65535");
+    } else if (Arg == "--rigctld-address") {
+      const char* V = Next();
+      if (!V)
+        UsageError("--rigctld-address needs an address");
+      Sharing.Address = V;
+    } else if (Arg == "--allow-ptt") {
+      Sharing.AllowPTT = true;
     } else if (Arg == "--trace") {
       TraceOn = true;
     } else if (Arg == "--ini") {
@@ -382,6 +401,19 @@ int main(int argc, char** argv) {
     if (TraceOn)
       Driver->setOnTrace(MakeMethod(&Reporter, &TReporter::Trace));
 
+    // The sharing server; freed before the driver, so that a keyed
+    // transmitter is released through it.
+    TRadioSharing Share([&] { return Closing ? nullptr : Driver.get(); });
+    if (Sharing.Enabled) {
+      if (!Share.Apply(Sharing)) {
+        std::cerr << "velalog-cat: cannot share the radio: " << Share.ErrorText() << "\n";
+        std::error_code Ignored;
+        std::filesystem::remove_all(PrivateDir, Ignored);
+        return 1;
+      }
+      std::cout << "rigctld\t" << Sharing.Address << '\t' << Share.Server().Port() << std::endl;
+    }
+
     // Standard input is read on its own thread; each command runs on the main
     // thread through a synchronised call, like every other driver operation.
     std::thread Reader([&] {
@@ -423,6 +455,7 @@ int main(int argc, char** argv) {
     QSocketNotifier SignalWatch(SignalPipe[0], QSocketNotifier::Read);
     QObject::connect(&SignalWatch, &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
     ExitCode = App.exec();
+    Share.Server().Close();
     Closing = true;
     Driver.reset();
   }

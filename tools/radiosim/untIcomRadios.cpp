@@ -163,9 +163,11 @@ void TIcomRadio::HandleFrame(const std::string& raw) {
     return ng();
   case 0x1C: // transmit state
     if (data.size() == 1 && data[0] == 0x00)
-      return reply(Bytes({0x1C, 0x00, 0x00}));
-    if (data.size() == 2 && data[0] == 0x00)
+      return reply(Bytes({0x1C, 0x00, PTT() ? 1 : 0}));
+    if (data.size() == 2 && data[0] == 0x00 && (data[1] == 0 || data[1] == 1)) {
+      SetPTTFromCat(data[1] == 1);
       return ok();
+    }
     return ng();
   default:
     break;

@@ -47,6 +47,12 @@ std::vector<std::string> TRadioCore::TakeLog() {
   return std::exchange(FLog, {});
 }
 
+void TRadioCore::SetPTTFromCat(bool on) {
+  if (on != FPTT)
+    FLog.push_back(on ? "ptt 1" : "ptt 0");
+  FPTT = on;
+}
+
 void TRadioCore::LogCommand(const std::string& command) {
   if (IsBinary()) {
     FLog.push_back("cmd " + HexBytes(command));

@@ -76,6 +76,9 @@ public:
   // "mode"); false for radios without a shared bus or an unknown kind.
   virtual bool EmitForeign(const std::string& /*what*/) { return false; }
 
+  // The transmitter, keyed by CAT; every change is logged ("ptt 1", "ptt 0").
+  bool PTT() const { return FPTT; }
+
 protected:
   virtual void Feed(const std::string& bytes) = 0;
   // Called after the operator changed frequency or mode (not after CAT commands).
@@ -89,6 +92,7 @@ protected:
   void Send(const std::string& bytes) { FOutput += bytes; }
 
   bool SetFrequencyFromCat(int64_t hz);
+  void SetPTTFromCat(bool on);
   // Accepts a code of the mode table; filter -1 takes the mode's usual filter.
   bool SetModeFromCat(int code, int filter = -1, bool data = false);
   int ModeCode() const { return FModeCode; }
@@ -112,6 +116,7 @@ private:
   bool FAck = true;
   bool FEcho = true;
   bool FTransceive = false;
+  bool FPTT = false;
   std::string FOutput;
   std::vector<std::string> FLog;
 };
@@ -227,7 +232,6 @@ private:
   bool FVfoB = false;
   int64_t FOtherFrequency = 7074000;
   int FOtherMode = 0;
-  bool FTransmitting = false;
   bool FLocked = false;
 };
 

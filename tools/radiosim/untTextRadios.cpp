@@ -105,6 +105,13 @@ void TFlexRadio::Handle(const std::string& command) {
       return Reply(ZZIFReply());
     if (name == "ZZFA" || name == "ZZFB")
       return HandleVfo(name, param, name == "ZZFA");
+    if (name == "ZZTX") {
+      if (param.empty())
+        return Reply(PTT() ? "ZZTX1;" : "ZZTX0;");
+      if (param == "0" || param == "1")
+        return SetPTTFromCat(param == "1");
+      return Refuse();
+    }
     if (name == "ZZMD") {
       if (param.empty())
         return Reply("ZZMD" + Digits(ModeCode(), 2) + ";");
@@ -112,9 +119,11 @@ void TFlexRadio::Handle(const std::string& command) {
         return;
       return Refuse();
     }
-    static const TFixed fixed[] = {{"ZZSW", "ZZSW0;", 1}, {"ZZFI", "ZZFI00;", 2},
-                                   {"ZZTX", "ZZTX0;", 1}, {"ZZPS", "ZZPS1;", 1},
-                                   {"ZZAI", "ZZAI0;", 1}, {"ZZSP", "ZZSP0;", 1}};
+    static const TFixed fixed[] = {{"ZZSW", "ZZSW0;", 1},
+                                   {"ZZFI", "ZZFI00;", 2},
+                                   {"ZZPS", "ZZPS1;", 1},
+                                   {"ZZAI", "ZZAI0;", 1},
+                                   {"ZZSP", "ZZSP0;", 1}};
     return AnswerFixed(fixed, name, param);
   }
 
@@ -229,7 +238,7 @@ void TFT950Radio::Handle(const std::string& command) {
     char* Value;
   };
   char power = '1';
-  char tx = '0';
+  char tx = PTT() ? '1' : '0';
   const TSwitch switches[] = {{"AI", &FAutoInfo}, {"VS", &FVfoSelect}, {"FT", &FTxVfo},
                               {"ST", &FSplit},    {"PS", &power},      {"TX", &tx}};
   for (const auto& s : switches)
@@ -237,7 +246,9 @@ void TFT950Radio::Handle(const std::string& command) {
       if (param.empty())
         return Reply(name + *s.Value + ";");
       if (param.size() == 1 && AllDigits(param)) {
-        if (s.Value != &power && s.Value != &tx)
+        if (s.Value == &tx)
+          SetPTTFromCat(param[0] != '0');
+        else if (s.Value != &power)
           *s.Value = param[0];
         return;
       }

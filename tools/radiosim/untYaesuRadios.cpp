@@ -101,10 +101,13 @@ void TFT100DRadio::Handle(const std::string& command) {
     if (SetModeFromCat(p(3)))
       Acknowledge();
     return;
-  case 0x00: // split, clarifier, VFO, PTT and other switches: accepted
+  case 0x0F: // PTT: on when the fourth parameter byte is 01
+    SetPTTFromCat(p(3) == 0x01);
+    Acknowledge();
+    return;
+  case 0x00: // split, clarifier, VFO and other switches: accepted
   case 0x01:
   case 0x05:
-  case 0x0F:
     Acknowledge();
     return;
   default:
@@ -162,7 +165,7 @@ void TFT897DRadio::Handle(const std::string& command) {
     Reply(std::string(1, '\0'));
     return;
   case 0xF7: // transmit status: top bit set while receiving
-    Reply(std::string(1, static_cast<char>(FTransmitting ? 0x00 : 0x80)));
+    Reply(std::string(1, static_cast<char>(PTT() ? 0x00 : 0x80)));
     return;
   case 0xBB: { // read configuration memory: two bytes from address p0 p1
     std::string b(2, '\0');
@@ -184,7 +187,7 @@ void TFT897DRadio::Handle(const std::string& command) {
   }
   case 0x08:
   case 0x88:
-    FTransmitting = p(4) == 0x08;
+    SetPTTFromCat(p(4) == 0x08);
     Acknowledge();
     return;
   case 0x00:

@@ -1,0 +1,147 @@
+#include "net/untCATRigBackend.h"
+
+#include <array>
+#include <cmath>
+
+#include "cat/radios/untRadioTable.h"
+#include "cat/untCATinterface.h"
+
+namespace vela {
+
+namespace {
+
+// What each radio receives, for the ranges a client is told.
+struct TRadioRange {
+  TRadioType Radio;
+  std::int64_t LowHz;
+  std::int64_t HighHz;
+};
+constexpr std::array<TRadioRange, 6> RadioRanges{{
+    {rtFlex, 30000, 54000000},
+    {rtFT100D, 100000, 970000000},
+    {rtFT897D, 100000, 470000000},
+    {rtFT950, 30000, 56000000},
+    {rtIC7000, 30000, 470000000},
+    {rtIC7300, 30000, 74800000},
+}};
+
+} // namespace
+
+template <class T>
+std::optional<T> TCATRigBackend::Pending(TRequest<T>& Request, const TCATInterface* Driver,
+                                         const std::string& Queued, const T& Now) {
+  if (!Request.Driver || Request.Driver != Driver)
+    return std::nullopt;
+  if (!Request.Command.empty() && Queued == Request.Command)
+    return Request.Value; // not yet sent
+  // Sent: held until the radio reports a change or for a short while.
+  if (Now != Request.Before || TClock::now() - Request.Since > RequestHold) {
+    Request.Driver = nullptr;
+    return std::nullopt;
+  }
+  return Request.Value;
+}
+
+bool TCATRigBackend::LinkUp() const {
+  // Silent (no answer for seconds), lost, missing or refused: a keyed
+  // transmitter is not left to a line that does not answer.
+  const TCATInterface* D = Driver();
+  if (!D)
+    return false;
+  const TLinkState State = D->RadioLinkStatus().State;
+  return State == TLinkState::lsLive || State == TLinkState::lsWaiting;
+}
+
+std::int64_t TCATRigBackend::FrequencyHz() const {
+  const TCATInterface* D = Driver();
+  return D ? D->FrequencyHz() : 0;
+}
+
+std::string TCATRigBackend::Mode() const {
+  const TCATInterface* D = Driver();
+  return D ? D->NativeMode() : std::string();
+}
+
+std::int32_t TCATRigBackend::PassbandHz() const {
+  return RigctlNormalPassband(Mode());
+}
+
+std::optional<std::int64_t> TCATRigBackend::RequestedHz() const {
+  const TCATInterface* D = Driver();
+  return D ? Pending(FFrequency, D, D->FrequencyCommand(), D->FrequencyHz()) : std::nullopt;
+}
+
+std::optional<std::string> TCATRigBackend::RequestedMode() const {
+  const TCATInterface* D = Driver();
+  return D ? Pending(FMode, D, D->ModeCommand(), D->NativeMode()) : std::nullopt;
+}
+
+bool TCATRigBackend::TuneHz(std::int64_t Hz) {
+  TCATInterface* D = Driver();
+  if (!D || !D->TuneHz(Hz))
+    return false;
+  // The radio takes the frequency at its resolution.
+  const double Step = ResolutionHz();
+  const std::int64_t Value =
+      Step > 1 ? static_cast<std::int64_t>(std::llround(static_cast<double>(Hz) / Step) * Step)
+               : Hz;
+  FFrequency = {D, D->FrequencyCommand(), Value, D->FrequencyHz(), TClock::now()};
+  return true;
+}
+
+bool TCATRigBackend::TuneMode(const std::string& AMode) {
+  TCATInterface* D = Driver();
+  if (!D)
+    return false;
+  // Setting the mode the radio is in would only reset its filter.
+  if (AMode == D->NativeMode() && D->ModeCommand().empty())
+    return true;
+  if (!D->TuneNativeMode(AMode))
+    return false;
+  FMode = {D, D->ModeCommand(), AMode, D->NativeMode(), TClock::now()};
+  return true;
+}
+
+bool TCATRigBackend::SetPTT(bool On) {
+  TCATInterface* D = Driver();
+  return D && D->SetPTT(On);
+}
+
+bool TCATRigBackend::PTT() const {
+  const TCATInterface* D = Driver();
+  return D && D->PTT();
+}
+
+bool TCATRigBackend::HasDataMode() const {
+  const TCATInterface* D = Driver();
+  const TRadioModel* Model = D ? FindRadioModel(D->Radio()) : nullptr;
+  return Model && Model->HasDataMode;
+}
+
+double TCATRigBackend::ResolutionHz() const {
+  const TCATInterface* D = Driver();
+  const TRadioModel* Model = D ? FindRadioModel(D->Radio()) : nullptr;
+  return Model ? Model->ResolutionHz : 1;
+}
+
+TRigctlRadioFacts TCATRigBackend::Facts() const {
+  TRigctlRadioFacts Facts;
+  const TCATInterface* D = Driver();
+  if (!D)
+    return Facts;
+  Facts.LowHz = 30000;
+  Facts.HighHz = 470000000;
+  for (const TRadioRange& Range : RadioRanges)
+    if (Range.Radio == D->Radio()) {
+      Facts.LowHz = Range.LowHz;
+      Facts.HighHz = Range.HighHz;
+    }
+  if (const TRadioModel* Model = FindRadioModel(D->Radio()))
+    for (const char* Mode : Model->NativeModes)
+      Facts.Modes.emplace_back(Mode);
+  Facts.StepHz = std::max<std::int64_t>(1, std::llround(ResolutionHz()));
+  Facts.CanKey = D->CanKey();
+  return Facts;
+}
+
+} // namespace vela

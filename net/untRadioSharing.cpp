@@ -1,0 +1,51 @@
+#include "net/untRadioSharing.h"
+
+#include <QHostAddress>
+
+#include "settings/untVelaLogSettings.h"
+
+namespace vela {
+
+TSharingOptions TSharingOptions::FromSettings(const TVelaLogSettings& Settings) {
+  return {Settings.blnShareEnabled(), Settings.strShareAddress(), Settings.intSharePort(),
+          Settings.blnShareAllowPTT(), Settings.intShareTxLimit()};
+}
+
+bool IsLoopbackAddress(const std::string& Address) {
+  if (Address == "localhost")
+    return true;
+  const QHostAddress Host(QString::fromStdString(Address));
+  return !Host.isNull() && Host.isLoopback();
+}
+
+TRadioSharing::TRadioSharing(TDriverProvider AProvider)
+    : FBackend(std::move(AProvider)), FServer(FBackend) {}
+
+bool TRadioSharing::Apply(const TSharingOptions& Options) {
+  FServer.setAllowPTT(Options.AllowPTT);
+  FServer.setTxTimeLimit(Options.TxTimeLimit);
+  if (!Options.Enabled) {
+    FServer.Close();
+    FErrorText.clear();
+    return true;
+  }
+  if (FServer.Listening() && Options.Address == FListeningAddress && Options.Port == FListeningPort)
+    return true;
+  FListeningAddress = Options.Address;
+  FListeningPort = Options.Port;
+  FErrorText.clear();
+  // Port 0 takes any free port (the tools and tests use it).
+  if (Options.Port < 0 || Options.Port > 65535) {
+    FServer.Close();
+    FErrorText = "port " + std::to_string(Options.Port) + " is outside 0 to 65535";
+    return false;
+  }
+  const std::string Address = Options.Address == "localhost" ? "127.0.0.1" : Options.Address;
+  if (!FServer.Listen(Address, static_cast<std::uint16_t>(Options.Port))) {
+    FErrorText = Options.Address + ":" + std::to_string(Options.Port) + ": " + FServer.ErrorText();
+    return false;
+  }
+  return true;
+}
+
+} // namespace vela

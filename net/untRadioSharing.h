@@ -1,0 +1,49 @@
+// Sharing the program's radio over the network: the sharing server on the
+// current driver, started, moved or stopped as the operator's options say.
+// The main window and velalog-cat each own one.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "net/untCATRigBackend.h"
+#include "net/untRigctlServer.h"
+
+namespace vela {
+
+class TVelaLogSettings;
+
+struct TSharingOptions {
+  bool Enabled = false;
+  std::string Address = "127.0.0.1";
+  std::int32_t Port = TRigctlServer::DefaultPort;
+  bool AllowPTT = false;
+  std::int32_t TxTimeLimit = TRigctlServer::DefaultTxTimeLimit;
+
+  static TSharingOptions FromSettings(const TVelaLogSettings& Settings);
+};
+
+// Whether Address can only be reached from this computer.
+bool IsLoopbackAddress(const std::string& Address);
+
+class TRadioSharing : public TObject {
+public:
+  explicit TRadioSharing(TDriverProvider AProvider);
+
+  // Starts listening, moves to another address or port, or stops; keying
+  // options take effect at once. False (ErrorText set) when the server
+  // cannot listen as asked; it then stays stopped.
+  bool Apply(const TSharingOptions& Options);
+  const std::string& ErrorText() const { return FErrorText; }
+
+  TRigctlServer& Server() { return FServer; }
+
+private:
+  TCATRigBackend FBackend;
+  TRigctlServer FServer;
+  std::string FListeningAddress;
+  std::int32_t FListeningPort = 0;
+  std::string FErrorText;
+};
+
+} // namespace vela

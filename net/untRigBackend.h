@@ -1,0 +1,47 @@
+// What the network sharing server needs of a radio: its current values, the
+// values of a set request still on its way, and the set operations. The
+// server answers every client from this and never touches a port; the radio
+// drivers are reached through an adapter (untCATRigBackend).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "net/untRigctlProtocol.h"
+
+namespace vela {
+
+class TRigBackend {
+public:
+  virtual ~TRigBackend() = default;
+
+  // False while there is no radio to answer for.
+  virtual bool Ready() const = 0;
+  // False when the radio's line does not answer (down, lost or silent).
+  virtual bool LinkUp() const = 0;
+
+  // The radio's values as last reported: frequency in hertz (0 before the
+  // first report), Hamlib mode name (empty when unknown) and passband.
+  virtual std::int64_t FrequencyHz() const = 0;
+  virtual std::string Mode() const = 0;
+  virtual std::int32_t PassbandHz() const = 0;
+
+  // The values of a set request not yet confirmed by the radio.
+  virtual std::optional<std::int64_t> RequestedHz() const = 0;
+  virtual std::optional<std::string> RequestedMode() const = 0;
+
+  // Queue a change; false when the radio cannot take the value.
+  virtual bool TuneHz(std::int64_t Hz) = 0;
+  virtual bool TuneMode(const std::string& Mode) = 0;
+
+  // Transmitter keying by command; SetPTT is false when the radio cannot.
+  virtual bool SetPTT(bool On) = 0;
+  virtual bool PTT() const = 0;
+
+  virtual bool HasDataMode() const = 0;
+  virtual double ResolutionHz() const = 0;
+  virtual TRigctlRadioFacts Facts() const = 0;
+};
+
+} // namespace vela

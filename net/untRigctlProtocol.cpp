@@ -1,0 +1,314 @@
+#include "net/untRigctlProtocol.h"
+
+#include <array>
+#include <cinttypes>
+#include <cstdio>
+#include <limits>
+
+namespace vela {
+
+namespace {
+
+struct TCommandInfo {
+  char Short; // 0: long name only
+  const char* Long;
+  TRigctlCommand Command;
+  std::size_t ArgCount;
+  // The labels of a get command's values in the extended answer.
+  std::array<const char*, 2> Labels;
+};
+
+constexpr std::array<TCommandInfo, 16> Commands{{
+    {'f', "get_freq", TRigctlCommand::rcGetFreq, 0, {"Frequency", nullptr}},
+    {'F', "set_freq", TRigctlCommand::rcSetFreq, 1, {}},
+    {'m', "get_mode", TRigctlCommand::rcGetMode, 0, {"Mode", "Passband"}},
+    {'M', "set_mode", TRigctlCommand::rcSetMode, 2, {}},
+    {'v', "get_vfo", TRigctlCommand::rcGetVfo, 0, {"VFO", nullptr}},
+    {'V', "set_vfo", TRigctlCommand::rcSetVfo, 1, {}},
+    {'t', "get_ptt", TRigctlCommand::rcGetPtt, 0, {"PTT", nullptr}},
+    {'T', "set_ptt", TRigctlCommand::rcSetPtt, 1, {}},
+    {'s', "get_split_vfo", TRigctlCommand::rcGetSplitVfo, 0, {"Split", "TX VFO"}},
+    {'S', "set_split_vfo", TRigctlCommand::rcSetSplitVfo, 2, {}},
+    {0, "chk_vfo", TRigctlCommand::rcChkVfo, 0, {"ChkVFO", nullptr}},
+    {0, "get_powerstat", TRigctlCommand::rcGetPowerstat, 0, {"Power Status", nullptr}},
+    {0, "get_lock_mode", TRigctlCommand::rcGetLockMode, 0, {"Locked", nullptr}},
+    {0, "dump_state", TRigctlCommand::rcDumpState, 0, {}},
+    {'q', "quit", TRigctlCommand::rcQuit, 0, {}},
+    {'Q', "quit", TRigctlCommand::rcQuit, 0, {}},
+}};
+
+struct TModeInfo {
+  const char* Name;
+  std::uint64_t Bit;
+  std::int32_t NormalPassband;
+};
+
+constexpr std::array<TModeInfo, 12> Modes{{
+    {"AM", 0x1, 6000},
+    {"CW", 0x2, 500},
+    {"USB", 0x4, 2400},
+    {"LSB", 0x8, 2400},
+    {"RTTY", 0x10, 500},
+    {"FM", 0x20, 12000},
+    {"WFM", 0x40, 230000},
+    {"CWR", 0x80, 500},
+    {"RTTYR", 0x100, 500},
+    {"PKTLSB", 0x400, 3000},
+    {"PKTUSB", 0x800, 3000},
+    {"PKTFM", 0x1000, 12000},
+}};
+
+bool IsBlank(char C) {
+  return C == ' ' || C == '\t' || C == '\r' || C == '\v' || C == '\f';
+}
+
+std::string_view Trim(std::string_view Text) {
+  while (!Text.empty() && IsBlank(Text.front()))
+    Text.remove_prefix(1);
+  while (!Text.empty() && IsBlank(Text.back()))
+    Text.remove_suffix(1);
+  return Text;
+}
+
+// The next blank-separated word of Text, removed from it.
+std::string_view TakeWord(std::string_view& Text) {
+  Text = Trim(Text);
+  std::size_t End = 0;
+  while (End < Text.size() && !IsBlank(Text[End]))
+    ++End;
+  const std::string_view Word = Text.substr(0, End);
+  Text.remove_prefix(End);
+  return Word;
+}
+
+const TCommandInfo* FindCommand(std::string_view Word) {
+  for (const TCommandInfo& Info : Commands) {
+    if (Word.size() == 2 && Word[0] == '\\' && Info.Short && Word[1] == Info.Short)
+      return &Info; // "\f" names "f" too
+    if (Word.size() == 1 && Word[0] == Info.Short)
+      return &Info;
+    if (Word.size() > 1 && Word[0] == '\\' && Word.substr(1) == Info.Long)
+      return &Info;
+  }
+  return nullptr;
+}
+
+const TCommandInfo* InfoFor(TRigctlCommand Command) {
+  for (const TCommandInfo& Info : Commands)
+    if (Info.Command == Command)
+      return &Info;
+  return nullptr;
+}
+
+std::string Hex(std::uint64_t Value) {
+  char Text[24];
+  std::snprintf(Text, sizeof Text, "0x%" PRIx64, Value);
+  return Text;
+}
+
+} // namespace
+
+bool TRigctlLineReader::Feed(std::string_view Data, std::vector<std::string>& Lines) {
+  while (!Data.empty()) {
+    const std::size_t End = Data.find('\n');
+    const std::string_view Part = Data.substr(0, End);
+    if (FBuffer.size() + Part.size() > FMaxLine) {
+      FBuffer.clear();
+      return false;
+    }
+    FBuffer.append(Part);
+    if (End == std::string_view::npos)
+      break;
+    if (!FBuffer.empty() && FBuffer.back() == '\r')
+      FBuffer.pop_back();
+    Lines.push_back(std::move(FBuffer));
+    FBuffer.clear();
+    Data.remove_prefix(End + 1);
+  }
+  return true;
+}
+
+bool ParseRigctlRequest(std::string_view Line, TRigctlRequest& Request) {
+  Request = TRigctlRequest{};
+  std::string_view Rest = Trim(Line);
+  if (Rest.empty())
+    return false;
+  switch (Rest.front()) {
+  case '+':
+    Request.Separator = '\n';
+    Rest.remove_prefix(1);
+    break;
+  case ';':
+  case '|':
+  case ',':
+    Request.Separator = Rest.front();
+    Rest.remove_prefix(1);
+    break;
+  default:
+    break;
+  }
+  const std::string_view Word = TakeWord(Rest);
+  if (Word.empty())
+    return false;
+  const TCommandInfo* Info = FindCommand(Word);
+  if (!Info) {
+    Request.Name = std::string(Word);
+    return true;
+  }
+  Request.Command = Info->Command;
+  Request.Name = Info->Long;
+  for (std::string_view Arg = TakeWord(Rest); !Arg.empty(); Arg = TakeWord(Rest))
+    Request.Args.emplace_back(Arg);
+  return true;
+}
+
+bool RigctlArgsComplete(const TRigctlRequest& Request) {
+  const TCommandInfo* Info = InfoFor(Request.Command);
+  return Info && Request.Args.size() >= Info->ArgCount;
+}
+
+std::string FormatRigctlReply(const TRigctlRequest& Request, const TRigctlReply& Reply) {
+  const TCommandInfo* Info = InfoFor(Request.Command);
+  const std::string Result = "RPRT " + std::to_string(Reply.Result) + "\n";
+  if (!Info)
+    return "RPRT " + std::to_string(RigctlNotImplemented) + "\n";
+  const bool IsGet = Info->Labels[0] || Info->Command == TRigctlCommand::rcDumpState;
+  if (!Request.Extended()) {
+    if (!IsGet || Reply.Result != RigctlOK)
+      return Result;
+    std::string Out;
+    for (const std::string& Value : Reply.Values) {
+      Out += Value;
+      if (Out.empty() || Out.back() != '\n')
+        Out += '\n';
+    }
+    return Out;
+  }
+  const char Sep = Request.Separator;
+  std::string Out = Request.Name + ":";
+  for (const std::string& Arg : Request.Args)
+    Out += " " + Arg;
+  Out += Sep;
+  if (Reply.Result == RigctlOK)
+    for (std::size_t I = 0; I < Reply.Values.size(); ++I) {
+      const char* Label = I < Info->Labels.size() ? Info->Labels[I] : nullptr;
+      Out += Label ? std::string(Label) + ": " + Reply.Values[I] + Sep : Reply.Values[I];
+    }
+  return Out + Result;
+}
+
+std::optional<int> ParseRigctlResult(std::string_view Line) {
+  Line = Trim(Line);
+  if (!Line.starts_with("RPRT "))
+    return std::nullopt;
+  std::int32_t Value = 0;
+  if (!ParseRigctlInt(Line.substr(5), Value))
+    return std::nullopt;
+  return Value;
+}
+
+bool ParseRigctlInt(std::string_view Text, std::int32_t& Value) {
+  Text = Trim(Text);
+  bool Negative = false;
+  if (!Text.empty() && (Text.front() == '-' || Text.front() == '+')) {
+    Negative = Text.front() == '-';
+    Text.remove_prefix(1);
+  }
+  if (Text.empty() || Text.size() > 10)
+    return false;
+  std::int64_t Magnitude = 0;
+  for (char C : Text) {
+    if (C < '0' || C > '9')
+      return false;
+    Magnitude = Magnitude * 10 + (C - '0');
+  }
+  const std::int64_t Signed = Negative ? -Magnitude : Magnitude;
+  if (Signed < std::numeric_limits<std::int32_t>::min() ||
+      Signed > std::numeric_limits<std::int32_t>::max())
+    return false;
+  Value = static_cast<std::int32_t>(Signed);
+  return true;
+}
+
+bool ParseRigctlHz(std::string_view Text, std::int64_t& Hz) {
+  constexpr std::int64_t Limit = 1'000'000'000'000; // 1 THz
+  Text = Trim(Text);
+  if (!Text.empty() && Text.front() == '+')
+    Text.remove_prefix(1);
+  const std::size_t Dot = Text.find('.');
+  const std::string_view Whole = Text.substr(0, Dot);
+  const std::string_view Fraction =
+      Dot == std::string_view::npos ? std::string_view() : Text.substr(Dot + 1);
+  if (Whole.empty() && Fraction.empty())
+    return false;
+  std::int64_t Value = 0;
+  for (char C : Whole) {
+    if (C < '0' || C > '9')
+      return false;
+    Value = Value * 10 + (C - '0');
+    if (Value > Limit)
+      return false;
+  }
+  for (char C : Fraction)
+    if (C < '0' || C > '9')
+      return false;
+  if (!Fraction.empty() && Fraction.front() >= '5')
+    ++Value;
+  if (Value > Limit)
+    return false;
+  Hz = Value;
+  return true;
+}
+
+std::uint64_t RigctlModeBit(std::string_view Mode) {
+  for (const TModeInfo& Info : Modes)
+    if (Mode == Info.Name)
+      return Info.Bit;
+  return 0;
+}
+
+std::int32_t RigctlNormalPassband(std::string_view Mode) {
+  for (const TModeInfo& Info : Modes)
+    if (Mode == Info.Name)
+      return Info.NormalPassband;
+  return 0;
+}
+
+std::string FormatRigctlDumpState(const TRigctlRadioFacts& Facts) {
+  std::uint64_t ModeSet = 0;
+  for (const std::string& Mode : Facts.Modes)
+    ModeSet |= RigctlModeBit(Mode);
+  const std::string Range = std::to_string(Facts.LowHz) + ".000000 " +
+                            std::to_string(Facts.HighHz) + ".000000 " + Hex(ModeSet);
+  const std::string RangeEnd = "0 0 0 0 0 0 0\n";
+  std::string Out;
+  Out += "1\n";                            // protocol version
+  Out += "2\n";                            // rig model: the network model
+  Out += "0\n";                            // ITU region
+  Out += Range + " -1 -1 0x1 0x1\n";       // receive: no power, VFO A, antenna 1
+  Out += RangeEnd;                         //
+  Out += Range + " 1000 100000 0x1 0x1\n"; // transmit: 1 W to 100 W
+  Out += RangeEnd;
+  Out += Hex(ModeSet) + " " + std::to_string(Facts.StepHz) + "\n"; // tuning steps
+  Out += "0 0\n";
+  // Filters: each mode's usual passband, the first of its kind being the
+  // "normal" one a client asks for with 0.
+  for (const TModeInfo& Info : Modes)
+    if (ModeSet & Info.Bit)
+      Out += Hex(Info.Bit) + " " + std::to_string(Info.NormalPassband) + "\n";
+  Out += "0 0\n";
+  Out += "0\n0\n0\n0\n"; // max RIT, max XIT, max IF shift, announces
+  Out += "0 \n0 \n";     // no preamplifiers, no attenuators
+  // No functions, levels or parameters to get or set.
+  Out += "0x0\n0x0\n0x0\n0x0\n0x0\n0x0\n";
+  Out += "vfo_ops=0x0\n";
+  Out += std::string("ptt_type=") + (Facts.CanKey ? "0x1" : "0x0") + "\n";
+  Out += "targetable_vfo=0x0\n";
+  Out += "has_set_vfo=1\nhas_get_vfo=1\nhas_set_freq=1\nhas_get_freq=1\n";
+  Out += "has_set_conf=0\nhas_get_conf=0\nhas_power2mW=0\nhas_mW2power=0\n";
+  Out += "timeout=0\n";
+  Out += "done\n";
+  return Out;
+}
+
+} // namespace vela

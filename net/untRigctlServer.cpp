@@ -1,0 +1,284 @@
+#include "net/untRigctlServer.h"
+
+#include <QHostAddress>
+#include <QTcpSocket>
+
+#include <sys/socket.h>
+
+namespace vela {
+
+namespace {
+
+// Bytes taken from a socket at a time; Qt buffers no more than this either.
+constexpr qint64 ReadChunk = 4096;
+constexpr int LinkWatchMs = 500;
+constexpr int MaxTxTimeLimit = 24 * 60 * 60;
+
+bool IsDataMode(const std::string& Mode) {
+  return Mode.starts_with("PKT");
+}
+
+// The VFO names that mean the radio's one VFO.
+bool IsOwnVfo(const std::string& Name) {
+  return Name == "VFOA" || Name == "currVFO" || Name == "VFO" || Name == "Main";
+}
+
+} // namespace
+
+struct TRigctlServer::TClient {
+  QTcpSocket* Socket = nullptr;
+  TRigctlLineReader Reader;
+  // Set once the client is being closed; its last lines are not answered.
+  bool Dropped = false;
+};
+
+TRigctlServer::TRigctlServer(TRigBackend& ABackend) : FBackend(ABackend) {
+  FTxTimer.setSingleShot(true);
+  QObject::connect(&FTxTimer, &QTimer::timeout, [this] { Release(); });
+  QObject::connect(&FLinkWatch, &QTimer::timeout, [this] { WatchLink(); });
+  QObject::connect(&FServer, &QTcpServer::newConnection, [this] { AcceptConnections(); });
+}
+
+TRigctlServer::~TRigctlServer() {
+  FOnKeyedChange.Clear();
+  Close();
+}
+
+bool TRigctlServer::Listen(const std::string& Address, std::uint16_t Port) {
+  Close();
+  FErrorText.clear();
+  QHostAddress Host;
+  if (!Host.setAddress(QString::fromStdString(Address))) {
+    FErrorText = "not an IP address: " + Address;
+    return false;
+  }
+  if (!FServer.listen(Host, Port)) {
+    FErrorText = FServer.errorString().toStdString();
+    return false;
+  }
+  return true;
+}
+
+void TRigctlServer::Close() {
+  Release();
+  FServer.close();
+  for (const std::unique_ptr<TClient>& Client : FClients) {
+    Client->Socket->disconnect();
+    Client->Socket->abort();
+    delete Client->Socket;
+  }
+  FClients.clear();
+}
+
+void TRigctlServer::setAllowPTT(bool Value) {
+  FAllowPTT = Value;
+  if (!Value)
+    Release();
+}
+
+void TRigctlServer::setTxTimeLimit(int Seconds) {
+  FTxTimeLimit = Seconds <= 0 ? DefaultTxTimeLimit : std::min(Seconds, MaxTxTimeLimit);
+}
+
+void TRigctlServer::DropClosedClients() {
+  // A client that hung up is noticed only when its socket's events are
+  // handled; a burst of connections can fill every place before that. Ask
+  // the system instead: a socket at its end of stream has nothing to peek.
+  std::vector<TClient*> Closed;
+  for (const std::unique_ptr<TClient>& Client : FClients) {
+    char Byte = 0;
+    const qintptr Fd = Client->Socket->socketDescriptor();
+    if (Fd >= 0 && Client->Socket->bytesAvailable() == 0 &&
+        ::recv(static_cast<int>(Fd), &Byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0)
+      Closed.push_back(Client.get());
+  }
+  for (TClient* Client : Closed)
+    DropClient(Client);
+}
+
+void TRigctlServer::AcceptConnections() {
+  while (QTcpSocket* Socket = FServer.nextPendingConnection()) {
+    if (ClientCount() >= MaxClients)
+      DropClosedClients();
+    if (ClientCount() >= MaxClients) {
+      Socket->abort();
+      Socket->deleteLater();
+      continue;
+    }
+    Socket->setReadBufferSize(ReadChunk);
+    auto Client = std::make_unique<TClient>();
+    Client->Socket = Socket;
+    TClient* Raw = Client.get();
+    FClients.push_back(std::move(Client));
+    QObject::connect(Socket, &QTcpSocket::readyRead, Socket, [this, Raw] { ReadClient(Raw); });
+    QObject::connect(Socket, &QTcpSocket::disconnected, Socket, [this, Raw] { DropClient(Raw); });
+    QObject::connect(Socket, &QTcpSocket::errorOccurred, Socket, [this, Raw] { DropClient(Raw); });
+    if (Socket->bytesAvailable() > 0)
+      ReadClient(Raw);
+  }
+}
+
+void TRigctlServer::ReadClient(TClient* Client) {
+  QTcpSocket* Socket = Client->Socket;
+  while (!Client->Dropped && Socket->bytesAvailable() > 0) {
+    const QByteArray Data = Socket->read(ReadChunk);
+    std::vector<std::string> Lines;
+    const bool Fits = Client->Reader.Feed(std::string_view(Data.constData(), Data.size()), Lines);
+    for (const std::string& Line : Lines) {
+      TRigctlRequest Request;
+      if (Client->Dropped || !ParseRigctlRequest(Line, Request))
+        continue;
+      if (Request.Command == TRigctlCommand::rcQuit) {
+        // Answers already written still go out before the close.
+        Client->Dropped = true;
+        Socket->disconnectFromHost();
+        break;
+      }
+      const std::string Out = FormatRigctlReply(Request, Answer(Request, Client));
+      Socket->write(Out.data(), static_cast<qint64>(Out.size()));
+      if (static_cast<std::size_t>(Socket->bytesToWrite()) > MaxPendingOutput) {
+        Socket->abort(); // never reads its answers
+        return;
+      }
+    }
+    if (!Fits && !Client->Dropped) {
+      Socket->abort(); // an endless line
+      return;
+    }
+  }
+}
+
+void TRigctlServer::DropClient(TClient* Client) {
+  for (auto It = FClients.begin(); It != FClients.end(); ++It) {
+    if (It->get() != Client)
+      continue;
+    Client->Dropped = true;
+    if (FKeyer == Client)
+      Release();
+    Client->Socket->disconnect();
+    Client->Socket->deleteLater();
+    // The client may be inside ReadClient further up the stack: free it
+    // from the event loop.
+    std::shared_ptr<TClient> Dead(std::move(*It));
+    FClients.erase(It);
+    QTimer::singleShot(0, &FServer, [Dead] {});
+    return;
+  }
+}
+
+TRigctlReply TRigctlServer::Answer(const TRigctlRequest& Request, TClient* Client) {
+  using enum TRigctlCommand;
+  if (Request.Command == rcUnknown)
+    return {RigctlNotImplemented, {}};
+  if (!RigctlArgsComplete(Request))
+    return {RigctlInvalidArgument, {}};
+  const std::vector<std::string>& Args = Request.Args;
+  switch (Request.Command) {
+  case rcGetFreq: {
+    const std::int64_t Hz = FBackend.RequestedHz().value_or(FBackend.FrequencyHz());
+    if (!FBackend.Ready() || Hz <= 0)
+      return {RigctlNotAvailable, {}};
+    return {RigctlOK, {std::to_string(Hz)}};
+  }
+  case rcSetFreq: {
+    std::int64_t Hz = 0;
+    if (!ParseRigctlHz(Args[0], Hz) || Hz == 0)
+      return {RigctlInvalidArgument, {}};
+    if (!FBackend.Ready())
+      return {RigctlNotAvailable, {}};
+    return {FBackend.TuneHz(Hz) ? RigctlOK : RigctlInvalidArgument, {}};
+  }
+  case rcGetMode: {
+    const std::optional<std::string> Requested = FBackend.RequestedMode();
+    const std::string Mode = Requested.value_or(FBackend.Mode());
+    if (!FBackend.Ready() || Mode.empty())
+      return {RigctlNotAvailable, {}};
+    const std::int32_t Passband = Requested ? RigctlNormalPassband(Mode) : FBackend.PassbandHz();
+    return {RigctlOK, {Mode, std::to_string(Passband)}};
+  }
+  case rcSetMode: {
+    std::int32_t Passband = 0;
+    if (RigctlModeBit(Args[0]) == 0 || !ParseRigctlInt(Args[1], Passband))
+      return {RigctlInvalidArgument, {}};
+    if (!FBackend.Ready() || (IsDataMode(Args[0]) && !FBackend.HasDataMode()))
+      return {RigctlNotAvailable, {}};
+    // The radio keeps its own filter for the mode: a passband is not set.
+    return {FBackend.TuneMode(Args[0]) ? RigctlOK : RigctlNotAvailable, {}};
+  }
+  case rcGetVfo:
+    return {RigctlOK, {"VFOA"}};
+  case rcSetVfo:
+    return {IsOwnVfo(Args[0]) ? RigctlOK : RigctlNotAvailable, {}};
+  case rcGetPtt:
+    return {RigctlOK, {FBackend.PTT() ? "1" : "0"}};
+  case rcSetPtt:
+    return SetPTT(Request, Client);
+  case rcGetSplitVfo:
+    return {RigctlOK, {"0", "VFOA"}};
+  case rcSetSplitVfo: {
+    std::int32_t Split = 0;
+    if (!ParseRigctlInt(Args[0], Split))
+      return {RigctlInvalidArgument, {}};
+    return {Split == 0 ? RigctlOK : RigctlNotAvailable, {}};
+  }
+  case rcChkVfo:
+  case rcGetLockMode:
+    return {RigctlOK, {"0"}};
+  case rcGetPowerstat:
+    return {RigctlOK, {"1"}};
+  case rcDumpState: {
+    if (!FBackend.Ready())
+      return {RigctlNotAvailable, {}};
+    return {RigctlOK, {FormatRigctlDumpState(FBackend.Facts())}};
+  }
+  case rcQuit:
+  case rcUnknown:
+    break;
+  }
+  return {RigctlNotImplemented, {}};
+}
+
+TRigctlReply TRigctlServer::SetPTT(const TRigctlRequest& Request, TClient* Client) {
+  // 1 keys by command, 2 and 3 (microphone, data input) do here too.
+  std::int32_t Value = 0;
+  if (!ParseRigctlInt(Request.Args[0], Value) || Value < 0 || Value > 3)
+    return {RigctlInvalidArgument, {}};
+  if (!FAllowPTT || !FBackend.Ready() || !FBackend.LinkUp())
+    return {RigctlNotAvailable, {}};
+  const bool On = Value != 0;
+  if (!FBackend.SetPTT(On))
+    return {RigctlNotAvailable, {}};
+  SetKeyer(On ? Client : nullptr);
+  return {RigctlOK, {}};
+}
+
+void TRigctlServer::SetKeyer(TClient* Client) {
+  const bool Was = FKeyer != nullptr;
+  FKeyer = Client;
+  if (Client && !Was) {
+    FTxTimer.start(FTxTimeLimit * 1000);
+    FLinkWatch.start(LinkWatchMs);
+  } else if (!Client) {
+    FTxTimer.stop();
+    FLinkWatch.stop();
+  }
+  if (Was != (Client != nullptr) && FOnKeyedChange.Assigned())
+    FOnKeyedChange(this, Client != nullptr);
+}
+
+void TRigctlServer::Release() {
+  if (!FKeyer)
+    return;
+  if (FBackend.Ready())
+    FBackend.SetPTT(false);
+  SetKeyer(nullptr);
+}
+
+void TRigctlServer::WatchLink() {
+  if (!FBackend.Ready() || !FBackend.LinkUp())
+    Release();
+  else if (!FBackend.PTT())
+    SetKeyer(nullptr); // released elsewhere: a restarted or replaced driver
+}
+
+} // namespace vela

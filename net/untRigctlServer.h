@@ -1,0 +1,97 @@
+// Shares the radio over Hamlib's network protocol: a TCP server that answers
+// rigctld's commands from a TRigBackend, on the main thread's event loop.
+//
+// Answers come from the values the radio driver already polls, so clients add
+// no traffic on the radio's line however often they ask. Sets go to the
+// backend, which queues them like a tune from the log page.
+//
+// Bounds: at most MaxClients connections (a further one is closed at once), a
+// line longer than MaxRigctlLine closes its connection, and a client that
+// does not read its answers is closed once MaxPendingOutput bytes wait for it.
+//
+// Keying: off unless AllowPTT. The server remembers which client keyed; the
+// transmitter is released when that client goes, when the backend's link is
+// down or it has no radio, after TxTimeLimit seconds, and when the server
+// stops or is freed. A release by the radio's side (a restarted or replaced
+// driver) is noticed within LinkWatchMs.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QTcpServer>
+#include <QTimer>
+
+#include "net/untRigBackend.h"
+#include "net/untRigctlProtocol.h"
+#include "platform/untEvents.h"
+#include "platform/untObject.h"
+
+class QTcpSocket;
+
+namespace vela {
+
+// Sender (the server), Keyed.
+using TKeyedEvent = TMethod<TObject*, bool>;
+
+class TRigctlServer : public TObject {
+public:
+  static constexpr int MaxClients = 16;
+  static constexpr std::size_t MaxPendingOutput = 64 * 1024;
+  static constexpr int DefaultTxTimeLimit = 180;
+  static constexpr int DefaultPort = 4532;
+
+  explicit TRigctlServer(TRigBackend& ABackend);
+  ~TRigctlServer() override;
+
+  // Starts listening; false with ErrorText() set when the address is not an
+  // IP address or the port cannot be bound. Port 0 picks a free port.
+  bool Listen(const std::string& Address, std::uint16_t Port);
+  // Closes every connection and stops listening (releasing the transmitter).
+  void Close();
+  bool Listening() const { return FServer.isListening(); }
+  std::uint16_t Port() const { return FServer.serverPort(); }
+  const std::string& ErrorText() const { return FErrorText; }
+  int ClientCount() const { return static_cast<int>(FClients.size()); }
+
+  bool AllowPTT() const { return FAllowPTT; }
+  // Turning it off releases the transmitter if a client keyed it.
+  void setAllowPTT(bool Value);
+  // Seconds of continuous keying before the server releases the transmitter.
+  int TxTimeLimit() const { return FTxTimeLimit; }
+  void setTxTimeLimit(int Seconds);
+
+  // Whether a client keyed the transmitter and it has not been released.
+  bool Keyed() const { return FKeyer != nullptr; }
+  TKeyedEvent OnKeyedChange() const { return FOnKeyedChange; }
+  void setOnKeyedChange(const TKeyedEvent& Value) { FOnKeyedChange = Value; }
+
+private:
+  struct TClient;
+
+  void AcceptConnections();
+  void ReadClient(TClient* Client);
+  void DropClient(TClient* Client);
+  void DropClosedClients();
+  TRigctlReply Answer(const TRigctlRequest& Request, TClient* Client);
+  TRigctlReply SetPTT(const TRigctlRequest& Request, TClient* Client);
+  void Release();
+  void SetKeyer(TClient* Client);
+  void WatchLink();
+
+  TRigBackend& FBackend;
+  QTcpServer FServer;
+  QTimer FTxTimer;
+  QTimer FLinkWatch;
+  std::vector<std::unique_ptr<TClient>> FClients;
+  TClient* FKeyer = nullptr;
+  bool FAllowPTT = false;
+  int FTxTimeLimit = DefaultTxTimeLimit;
+  std::string FErrorText;
+  TKeyedEvent FOnKeyedChange;
+};
+
+} // namespace vela
