@@ -4,8 +4,9 @@
 
 namespace vela {
 
-TCATInterface::TCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings)
-    : TComponent(AOwner), FSettings(ASettings) {
+TCATInterface::TCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings,
+                             TRadioPortSource ARadioPortSource)
+    : TComponent(AOwner), FRadioPortSource(ARadioPortSource), FSettings(ASettings) {
   FFrequencyCommand.clear();
   FModeCommand.clear();
   StartPortThread(FSettings->intCommPort(), FSettings->intCommPort2(), FSettings->blnComm2Enable(),
@@ -46,8 +47,10 @@ void TCATInterface::StartPortThread(int AComPort, int AComPort2, bool ACom2Enabl
   FBand.clear();
   ResetState();
   auto Handle = std::make_shared<TCommPortThreadHandle>();
-  auto* Thread =
-      new TCommPortThread(this, AComPort, ACom2Enable ? AComPort2 : 0, ABaudRate, Handle);
+  // Virtual CAT shares a serial line; a radio on a network port has none.
+  const bool Share = ACom2Enable && !FRadioPortSource;
+  auto* Thread = new TCommPortThread(this, AComPort, Share ? AComPort2 : 0, ABaudRate, Handle,
+                                     FRadioPortSource ? FRadioPortSource(FSettings) : nullptr);
   FPortThread = Handle;
   Thread->setOnPortData(MakeMethod(this, &TCATInterface::ParseReply));
   Thread->setOnGetCommand(MakeMethod(this, &TCATInterface::GetNextCommand));

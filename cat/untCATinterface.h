@@ -11,6 +11,7 @@
 #pragma once
 
 #include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -22,15 +23,23 @@
 
 namespace vela {
 
+class TComPort;
 class TCommPortThread;
 class TCommPortThreadHandle;
 
 // Sender (the driver), Band, Frequency, Mode.
 using TRxDataEvent = TMethod<TObject*, std::string, std::string, std::string>;
 
+// For a radio that is not on a serial line: makes, from the settings (on the
+// main thread, whenever a worker starts), the factory of the worker's radio
+// port.
+using TRadioPortSource =
+    std::function<std::unique_ptr<TComPort>()> (*)(TVelaLogSettings* ASettings);
+
 class TCATInterface : public TComponent {
 public:
-  TCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings);
+  TCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings,
+                TRadioPortSource ARadioPortSource = nullptr);
   ~TCATInterface() override;
 
   // Stops the current worker (waiting until it has closed its ports) and
@@ -95,6 +104,7 @@ protected:
   void RecordRadioType(TRadioType ARadio);
 
   TRxDataEvent FOnRxData;
+  TRadioPortSource FRadioPortSource;
   std::shared_ptr<TCommPortThreadHandle> FPortThread;
   TVelaLogSettings* FSettings;
   std::string FPollCommand;

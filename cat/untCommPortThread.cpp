@@ -44,14 +44,15 @@ void AppendBounded(std::string& Queue, const std::string& Data) {
 
 TCommPortThread::TCommPortThread(TComponent* AOwner, int ARadioPort, int AVirtualPort,
                                  TBaudRate ABaudRate,
-                                 std::shared_ptr<TCommPortThreadHandle> AHandle)
+                                 std::shared_ptr<TCommPortThreadHandle> AHandle,
+                                 const TRadioPortFactory& AMakeRadioPort)
     : FHandle(std::move(AHandle)), FQuietNs(QuietNs(ABaudRate)) {
   if (FHandle) {
     std::lock_guard<std::mutex> Guard(FHandle->Lock);
     FHandle->Thread = this;
   }
-  FRadioPort =
-      OpenPort(AOwner, ARadioPort, ABaudRate, MakeMethod(this, &TCommPortThread::RadioPortRxChar));
+  FRadioPort = OpenPort(AOwner, ARadioPort, ABaudRate,
+                        MakeMethod(this, &TCommPortThread::RadioPortRxChar), 0, AMakeRadioPort);
   if (AVirtualPort > 0) {
     FVirtualEnabled = true;
     FVirtualPort =
@@ -63,8 +64,9 @@ TCommPortThread::TCommPortThread(TComponent* AOwner, int ARadioPort, int AVirtua
 std::unique_ptr<TComPort> TCommPortThread::OpenPort(TComponent* AOwner, int APort,
                                                     TBaudRate ABaudRate,
                                                     const TRxCharEvent& AHandler,
-                                                    int AWriteTimeoutMs) {
-  auto Port = std::make_unique<TComPort>(AOwner);
+                                                    int AWriteTimeoutMs,
+                                                    const TRadioPortFactory& AMakePort) {
+  std::unique_ptr<TComPort> Port = AMakePort ? AMakePort() : std::make_unique<TComPort>(AOwner);
   if (AWriteTimeoutMs > 0) {
     // The other program may stop reading (or quit) at any time; its bytes are
     // then dropped after a short wait instead of stalling the radio's polls.
@@ -72,7 +74,8 @@ std::unique_ptr<TComPort> TCommPortThread::OpenPort(TComponent* AOwner, int APor
     Port->Timeouts().setWriteTotalMultiplier(0);
   }
   Port->setOnRxChar(AHandler);
-  Port->setPort("COM" + std::to_string(APort));
+  if (!AMakePort)
+    Port->setPort("COM" + std::to_string(APort));
   Port->setBaudRate(ABaudRate);
   Port->Parity().setBits(prNone);
   Port->setDataBits(dbEight);

@@ -18,6 +18,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -38,6 +39,10 @@ using TPortDataEvent = TMethod<TObject*, std::string, int>;
 using TGetCommandEvent = TMethod<TObject*, std::string&>;
 // Sender (the worker).
 using TLineQuietEvent = TMethod<TObject*>;
+// Makes the radio port, unopened, for a radio that is not on a serial line
+// (a network connection with the serial port's surface). It may be called
+// on any thread, so it carries its settings with it.
+using TRadioPortFactory = std::function<std::unique_ptr<TComPort>()>;
 
 // Shared between a driver and its worker, so that the driver never touches a
 // worker that has freed itself, and can wait until the worker has closed its
@@ -55,8 +60,10 @@ public:
   // Opens the ports (failures are dropped: a port that does not open stays
   // closed and the worker still runs its cycles). AVirtualPort <= 0: no
   // forwarding. The thread is created suspended; set the hooks, then Start().
+  // With AMakeRadioPort the radio port is made by it instead of COM<ARadioPort>.
   TCommPortThread(TComponent* AOwner, int ARadioPort, int AVirtualPort, TBaudRate ABaudRate,
-                  std::shared_ptr<TCommPortThreadHandle> AHandle = nullptr);
+                  std::shared_ptr<TCommPortThreadHandle> AHandle = nullptr,
+                  const TRadioPortFactory& AMakeRadioPort = nullptr);
   ~TCommPortThread() override;
 
   TPortDataEvent OnPortData() const { return FOnPortData; }
@@ -107,7 +114,8 @@ private:
   enum class TAsker : int { None, Driver, Virtual };
 
   static std::unique_ptr<TComPort> OpenPort(TComponent* AOwner, int APort, TBaudRate ABaudRate,
-                                            const TRxCharEvent& AHandler, int AWriteTimeoutMs = 0);
+                                            const TRxCharEvent& AHandler, int AWriteTimeoutMs = 0,
+                                            const TRadioPortFactory& AMakePort = nullptr);
   static void ClosePort(std::unique_ptr<TComPort>& APort);
   void RunCycles();
   void RunSharedCycles();

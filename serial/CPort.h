@@ -246,28 +246,31 @@ public:
   // Changing it on an open port raises code 14.
   TSyncMethod SyncMethod() const { return FSyncMethod; }
   void setSyncMethod(TSyncMethod Value);
-  bool Connected() const { return FConnected; }
+  // The byte-stream surface the port worker uses is virtual, so that a
+  // connection that is not a serial line (a TCP stream to a rig-control
+  // daemon) can stand in for the port.
+  virtual bool Connected() const { return FConnected; }
   void setConnected(bool Value);
   TRxCharEvent OnRxChar() const;
   void setOnRxChar(const TRxCharEvent& Value);
 
-  void Open();
-  void Close();
+  virtual void Open();
+  virtual void Close();
 
   // Writes all bytes; returns their number. Safe on one thread while another
   // thread reads.
-  int WritePort(const std::string& Data);
+  virtual int WritePort(const std::string& Data);
   // Reads up to Count bytes of what is waiting (with the default time-outs it
   // never waits); Data becomes exactly the bytes read.
-  int ReadPort(std::string& Data, int Count);
+  virtual int ReadPort(std::string& Data, int Count);
   // On a device without modem lines (a pseudo-terminal) these do nothing.
-  void SetDtrLine(bool On);
-  void SetRtsLine(bool On);
+  virtual void SetDtrLine(bool On);
+  virtual void SetRtsLine(bool On);
   // Bytes in the input queue.
-  int BytesWaiting();
+  virtual int BytesWaiting();
   // The modem lines as TIOCM_* bits (DTR, RTS, CTS, DSR, CD, RI); 0 on a
   // device without modem lines.
-  int ModemStatus();
+  virtual int ModemStatus();
 
   // The device path Port resolves to now ("COM3" -> "<ports>/com3" or
   // "/dev/ttyS2"; other names unchanged).

@@ -8,6 +8,7 @@
 namespace vela {
 
 const char* const DefaultLogServer = "localhost";
+const char* const DefaultRigctldAddress = "localhost:4532";
 
 namespace {
 
@@ -69,6 +70,7 @@ void TVelaLogSettings::Load() {
       static_cast<std::uint8_t>(FIniFile->ReadInteger(SecComm, "BaudRate", br4800)));
   FRadio = static_cast<TRadioType>(
       static_cast<std::uint8_t>(FIniFile->ReadInteger(SecComm, "Radio", rtFlex)));
+  FstrRigctldAddress = FIniFile->ReadString(SecComm, "RigctldAddress", DefaultRigctldAddress);
 }
 
 void TVelaLogSettings::setIntMainTop(std::int32_t Value) {
@@ -146,6 +148,11 @@ void TVelaLogSettings::setBaudRate(TBaudRate Value) {
 void TVelaLogSettings::setRadio(TRadioType Value) {
   FRadio = Value;
   FIniFile->WriteInteger(SecComm, "Radio", Value);
+}
+
+void TVelaLogSettings::setStrRigctldAddress(const std::string& Value) {
+  FstrRigctldAddress = Value;
+  FIniFile->WriteString(SecComm, "RigctldAddress", Value);
 }
 
 } // namespace vela

@@ -18,7 +18,15 @@ namespace vela {
 
 // Stored as its ordinal; an ordinal read from the file that is not in the list
 // is kept and handed on unchanged.
-enum TRadioType : std::uint8_t { rtFlex, rtFT100D, rtFT897D, rtFT950, rtIC7000, rtIC7300 };
+enum TRadioType : std::uint8_t {
+  rtFlex,
+  rtFT100D,
+  rtFT897D,
+  rtFT950,
+  rtIC7000,
+  rtIC7300,
+  rtRigctld // any radio served by a rig-control daemon over TCP
+};
 
 // The log server's host name: the default server address and server list entry.
 extern const char* const DefaultLogServer;
@@ -78,6 +86,10 @@ public:
   TRadioType Radio() const { return FRadio; }
   void setRadio(TRadioType Value);
 
+  // Where the rig-control daemon listens ("host:port"), for rtRigctld.
+  const std::string& strRigctldAddress() const { return FstrRigctldAddress; }
+  void setStrRigctldAddress(const std::string& Value);
+
 private:
   void Load();
 
@@ -94,7 +106,11 @@ private:
   bool FblnComm2Enable = false;
   TBaudRate FBaudRate = br4800;
   TRadioType FRadio = rtFlex;
+  std::string FstrRigctldAddress;
 };
+
+// The daemon's address when none is set: its own default port on this host.
+extern const char* const DefaultRigctldAddress;
 
 // The folder of the running executable, with a trailing "/".
 std::string ExecutableFolder();

@@ -8,6 +8,7 @@
 #include "cat/radios/untFlexCATinterface.h"
 #include "cat/radios/untIC7000CATinterface.h"
 #include "cat/radios/untIC7300CATinterface.h"
+#include "cat/radios/untRigctldCATinterface.h"
 
 namespace vela {
 
@@ -17,13 +18,14 @@ struct TRadioEntry {
   TRadioType Radio;
   const char* Name;
 };
-constexpr std::array<TRadioEntry, 6> Radios{{
+constexpr std::array<TRadioEntry, 7> Radios{{
     {rtFlex, "flex"},
     {rtFT100D, "ft100d"},
     {rtFT897D, "ft897d"},
     {rtFT950, "ft950"},
     {rtIC7000, "ic7000"},
     {rtIC7300, "ic7300"},
+    {rtRigctld, "rigctld"},
 }};
 
 } // namespace
@@ -43,6 +45,8 @@ std::unique_ptr<TCATInterface> CreateRadioDriver(TRadioType Radio, TComponent* A
     return std::make_unique<TIC7000CATInterface>(AOwner, ASettings);
   case rtIC7300:
     return std::make_unique<TIC7300CATInterface>(AOwner, ASettings);
+  case rtRigctld:
+    return std::make_unique<TRigctldCATInterface>(AOwner, ASettings);
   }
   return nullptr;
 }

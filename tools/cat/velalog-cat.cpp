@@ -20,6 +20,8 @@
 #include <unistd.h>
 
 #include "cat/radios/untRadioFactory.h"
+#include "cat/radios/untRigctldCATinterface.h"
+#include "cat/untTcpPort.h"
 #include "cat/untCATinterface.h"
 #include "platform/untStrToInt.h"
 #include "platform/untThread.h"
@@ -33,10 +35,14 @@ namespace {
 const char* const Usage =
     "usage: velalog-cat --radio NAME --port N [--baud RATE] [--virtual N]\n"
     "                   [--ports-dir DIR | --device PATH] [--ini FILE]\n"
+    "       velalog-cat --radio rigctld [--rigctld-host HOST:PORT] [--ini FILE]\n"
     "\n"
     "Polls a radio over CAT with VELA Log's own engine and prints what it reports.\n"
     "\n"
-    "  --radio NAME     flex, ft100d, ft897d, ft950, ic7000 or ic7300\n"
+    "  --radio NAME     flex, ft100d, ft897d, ft950, ic7000, ic7300, or rigctld\n"
+    "                   (any radio served by Hamlib's rigctld over TCP)\n"
+    "  --rigctld-host HOST:PORT  where rigctld listens (default localhost:4532;\n"
+    "                   an IPv6 address as [::1]:4532)\n"
     "  --port N         the radio's port COMN (N >= 1)\n"
     "  --baud RATE      bits per second: 110 300 600 1200 2400 4800 9600 14400 19200\n"
     "                   38400 56000 57600 115200 128000 256000 (default 4800)\n"
@@ -101,7 +107,7 @@ void LinkDevice(const std::filesystem::path& Dir, int Port, const std::string& D
 } // namespace
 
 int main(int argc, char** argv) {
-  std::string RadioText, IniPath, PortsDir, Device, VirtualDevice;
+  std::string RadioText, IniPath, PortsDir, Device, VirtualDevice, RigctldHost;
   int Port = 0, VirtualPort = 0;
   TBaudRate Baud = br4800;
   for (int I = 1; I < argc; ++I) {
@@ -136,6 +142,11 @@ int main(int argc, char** argv) {
       if (!V)
         UsageError("--virtual-device needs a path");
       VirtualDevice = V;
+    } else if (Arg == "--rigctld-host") {
+      const char* V = Next();
+      if (!V)
+        UsageError("--rigctld-host needs HOST:PORT");
+      RigctldHost = V;
     } else if (Arg == "--ini") {
       const char* V = Next();
       if (!V)
@@ -151,7 +162,16 @@ int main(int argc, char** argv) {
   if (!Known)
     UsageError("unknown radio: " + RadioText);
   const TRadioType Radio = *Known;
-  if (Port < 1 && Device.empty())
+  const bool Network = Radio == rtRigctld;
+  if (Network) {
+    THostPort Address;
+    std::string Error;
+    if (RigctldHost.empty())
+      RigctldHost = DefaultRigctldAddress;
+    if (!ParseHostPort(RigctldHost, TRigctldCATInterface::DefaultPort, Address, Error))
+      UsageError("--rigctld-host: " + Error);
+  }
+  if (!Network && Port < 1 && Device.empty())
     UsageError("--port N (N >= 1) or --device PATH is required");
 
   // A private folder for the settings file and, with --device, the port links.
@@ -191,6 +211,8 @@ int main(int argc, char** argv) {
       Settings.setIntCommPort2(VirtualPort);
       Settings.setBlnComm2Enable(VirtualPort > 0);
       Settings.setBaudRate(Baud);
+      if (Network)
+        Settings.setStrRigctldAddress(RigctldHost);
     } catch (const std::exception& E) {
       std::cerr << "velalog-cat: " << E.what() << "\n";
       return 1;
@@ -205,7 +227,7 @@ int main(int argc, char** argv) {
     Driver->setOnRxData(MakeMethod(&Reporter, &TReporter::RxData));
 
     auto ReportPortState = [&] {
-      if (Driver->RadioPortConnected())
+      if (Network || Driver->RadioPortConnected())
         return;
       // The worker drops open failures; ask the port once more for the reason.
       TComPort Probe;
