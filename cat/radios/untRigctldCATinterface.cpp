@@ -197,8 +197,12 @@ void TRigctldCATInterface::EndAnswer(int Result) {
 }
 
 void TRigctldCATInterface::ReportPoll() {
-  if (!FPoll.Page.Frequency && !FPoll.Page.Mode)
+  // A mode without any frequency yet (the frequency answer was lost) would
+  // empty the page's frequency; the next poll brings both.
+  if (!FPoll.Page.Frequency && (!FPoll.Page.Mode || FFrequency.empty())) {
+    FPoll = TRigValues();
     return;
+  }
   if (FPoll.Page.Frequency)
     FFrequencyHz = FPoll.Hz;
   if (FPoll.Page.Mode)
