@@ -45,6 +45,8 @@ void TCATInterface::StartPortThread(int AComPort, int AComPort2, bool ACom2Enabl
   FMode.clear();
   FFrequency.clear();
   FBand.clear();
+  FFrequencyHz = 0;
+  FNativeMode.clear();
   ResetState();
   auto Handle = std::make_shared<TCommPortThreadHandle>();
   // Virtual CAT shares a serial line; a radio on a network port has none.

@@ -10,6 +10,7 @@
 // GetNextCommand through synchronised calls, so the fields need no lock.
 #pragma once
 
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -77,6 +78,26 @@ public:
   const std::string& FrequencyCommand() const { return FFrequencyCommand; }
   const std::string& ModeCommand() const { return FModeCommand; }
 
+  // The exact values beside the page's texts, updated by the same replies
+  // but never reported on their own: the frequency in hertz at the radio's
+  // resolution (0 before the first reply after a start), and the radio's own
+  // mode by its Hamlib name (LSB USB CW CWR AM FM WFM RTTY RTTYR PKTUSB
+  // PKTLSB PKTFM; empty while unknown).
+  std::int64_t FrequencyHz() const { return FFrequencyHz; }
+  const std::string& NativeMode() const { return FNativeMode; }
+  // Queue a set-frequency command in hertz (rounded to what the radio's
+  // command carries) or a set-mode command by Hamlib name, on the same
+  // pending path as a tune from the page, replacing one still waiting.
+  // False, with nothing queued, when the radio cannot take the value.
+  virtual bool TuneHz(std::int64_t Hz) {
+    (void)Hz;
+    return false;
+  }
+  virtual bool TuneNativeMode(const std::string& Mode) {
+    (void)Mode;
+    return false;
+  }
+
   // The five operations a driver overrides, in this order. The base bodies
   // are empty, so a bare TCATInterface polls nothing and reports nothing.
   // Clears the driver's own reception state (buffers, byte windows, counters).
@@ -113,6 +134,8 @@ protected:
   std::string FMode;
   std::string FFrequency;
   std::string FBand;
+  std::int64_t FFrequencyHz = 0;
+  std::string FNativeMode;
 
 private:
   void StopPortThread();

@@ -29,7 +29,34 @@ constexpr std::array<TBandBound, 13> BandPlan{{
     {5000000, "70cm"},
 }};
 
+struct TNativePageMode {
+  const char* Native;
+  const char* Page;
+};
+constexpr std::array<TNativePageMode, 13> NativePageModes{{
+    {"LSB", ModeLSB},
+    {"USB", ModeUSB},
+    {"CW", ModeCW},
+    {"CWR", ModeCW},
+    {"AM", ModeAM},
+    {"SAM", ModeAM},
+    {"FM", ModeFM},
+    {"WFM", ModeFM},
+    {"RTTY", ModeDigi},
+    {"RTTYR", ModeDigi},
+    {"PKTUSB", ModeDigi},
+    {"PKTLSB", ModeDigi},
+    {"PKTFM", ModeDigi},
+}};
+
 } // namespace
+
+std::string PageModeForNative(std::string_view NativeMode) {
+  for (const TNativePageMode& Entry : NativePageModes)
+    if (NativeMode == Entry.Native)
+      return Entry.Page;
+  return {};
+}
 
 std::string BandForFrequency(std::int32_t Count) {
   if (Count < 0)

@@ -21,22 +21,27 @@ constexpr std::size_t StatusReplyLength = 32;
 // 1.25 Hz steps: 80 of them are 100 Hz.
 constexpr std::int64_t StepsPer100Hz = 80;
 
-// Element 5, low four bits; 8 to 15 have no name.
-constexpr std::array<const char*, 8> FT100DReplyModes{
-    ModeLSB, ModeUSB, ModeCW, ModeCW, ModeAM, ModeDigi, ModeFM, ModeFM,
-};
+// Element 5, low four bits: LSB, USB, CW, CW-R, AM, DIG, FM, WFM; 8 to 15
+// have no name.
+constexpr std::array<TModeByte, 8> FT100DReplyModes{{
+    {0x00, ModeLSB, "LSB"},
+    {0x01, ModeUSB, "USB"},
+    {0x02, ModeCW, "CW"},
+    {0x03, ModeCW, "CWR"},
+    {0x04, ModeAM, "AM"},
+    {0x05, ModeDigi, "PKTUSB"},
+    {0x06, ModeFM, "FM"},
+    {0x07, ModeFM, "WFM"},
+}};
 
-struct TModeByte {
-  const char* Text;
-  std::uint8_t Byte;
-};
-constexpr std::array<TModeByte, 6> FT100DSetModes{{
-    {ModeLSB, 0x00},
-    {ModeUSB, 0x01},
-    {ModeCW, 0x02},
-    {ModeFM, 0x06},
-    {ModeAM, 0x04},
-    {ModeDigi, 0x05},
+constexpr std::array<TModeByte, 7> FT100DSetModes{{
+    {0x00, nullptr, "LSB"},
+    {0x01, nullptr, "USB"},
+    {0x02, nullptr, "CW"},
+    {0x03, nullptr, "CWR"},
+    {0x04, nullptr, "AM"},
+    {0x05, nullptr, "PKTUSB"},
+    {0x06, nullptr, "FM"},
 }};
 
 std::int64_t FloorDiv(std::int64_t A, std::int64_t B) {
@@ -51,18 +56,20 @@ TFT100DCATInterface::TFT100DCATInterface(TComponent* AOwner, TVelaLogSettings* A
 void TFT100DCATInterface::DecodeReply(const std::uint8_t* Reply, std::string& LocalMode) {
   const std::uint32_t Word = std::uint32_t{Reply[1]} << 24 | std::uint32_t{Reply[2]} << 16 |
                              std::uint32_t{Reply[3]} << 8 | std::uint32_t{Reply[4]};
-  const auto Count =
-      static_cast<std::int32_t>(FloorDiv(static_cast<std::int32_t>(Word), StepsPer100Hz));
+  const std::int64_t Steps = static_cast<std::int32_t>(Word);
+  const auto Count = static_cast<std::int32_t>(FloorDiv(Steps, StepsPer100Hz));
+  // Hertz to the nearest: a step is 5/4 Hz.
+  const std::int64_t Hz = FloorDiv(Steps * 5 + 2, 4);
   const std::uint8_t ModeValue = Reply[5] & 0x0F;
-  if (ModeValue < FT100DReplyModes.size())
-    LocalMode = FT100DReplyModes[ModeValue];
-  ReportValues({FrequencyText(Count), Count, LocalMode});
+  std::string Native;
+  if (ModeValue < FT100DReplyModes.size()) {
+    LocalMode = FT100DReplyModes[ModeValue].Text;
+    Native = FT100DReplyModes[ModeValue].Native;
+  }
+  ReportValues({FrequencyText(Count), Count, LocalMode, Hz, Native});
 }
 
-void TFT100DCATInterface::SetFrequency(std::string AFrequency) {
-  std::int32_t M = 0, F = 0;
-  if (!SplitFrequency(AFrequency, M, F))
-    return;
+std::string TFT100DCATInterface::EncodeFrequency(std::int32_t M, std::int32_t F) const {
   // Eight BCD digits in units of 10 Hz, least significant byte first.
   const char Command[5] = {
       static_cast<char>(BCD(F % 100)),
@@ -71,17 +78,18 @@ void TFT100DCATInterface::SetFrequency(std::string AFrequency) {
       static_cast<char>(BCD(M / 10)),
       static_cast<char>(SetFrequencyInstruction),
   };
-  FFrequencyCommand.assign(Command, sizeof Command);
+  return std::string(Command, sizeof Command);
 }
 
-void TFT100DCATInterface::SetMode(std::string AMode) {
-  for (const TModeByte& Entry : FT100DSetModes)
-    if (AMode == Entry.Text) {
-      const char Command[5] = {0, 0, 0, static_cast<char>(Entry.Byte),
-                               static_cast<char>(SetModeInstruction)};
-      FModeCommand.assign(Command, sizeof Command);
-      return;
-    }
+bool TFT100DCATInterface::BuildModeCommand(const std::string& Native, bool /*FromPage*/,
+                                           std::string& Command) const {
+  const TModeByte* Entry = FindNativeMode(FT100DSetModes, Native);
+  if (!Entry)
+    return false;
+  const char Bytes[5] = {0, 0, 0, static_cast<char>(Entry->Byte),
+                         static_cast<char>(SetModeInstruction)};
+  Command.assign(Bytes, sizeof Bytes);
+  return true;
 }
 
 } // namespace vela

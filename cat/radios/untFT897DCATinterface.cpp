@@ -20,29 +20,27 @@ constexpr std::size_t ReplyLength = 5;
 // The high bit of the mode byte marks a narrow filter.
 constexpr std::uint8_t NarrowFilterBit = 0x80;
 
-struct TModeByte {
-  const char* Text;
-  std::uint8_t Byte;
-};
 // Any other byte has no name.
 constexpr std::array<TModeByte, 9> FT897DReplyModes{{
-    {ModeLSB, 0x00},
-    {ModeUSB, 0x01},
-    {ModeCW, 0x02},
-    {ModeCW, 0x03},
-    {ModeAM, 0x04},
-    {ModeFM, 0x06},
-    {ModeFM, 0x08},
-    {ModeDigi, 0x0A},
-    {ModeDigi, 0x0C},
+    {0x00, ModeLSB, "LSB"},
+    {0x01, ModeUSB, "USB"},
+    {0x02, ModeCW, "CW"},
+    {0x03, ModeCW, "CWR"},
+    {0x04, ModeAM, "AM"},
+    {0x06, ModeFM, "WFM"},
+    {0x08, ModeFM, "FM"},
+    {0x0A, ModeDigi, "PKTUSB"},
+    {0x0C, ModeDigi, "PKTFM"},
 }};
-constexpr std::array<TModeByte, 6> FT897DSetModes{{
-    {ModeLSB, 0x00},
-    {ModeUSB, 0x01},
-    {ModeCW, 0x02},
-    {ModeFM, 0x08},
-    {ModeAM, 0x04},
-    {ModeDigi, 0x0A},
+constexpr std::array<TModeByte, 8> FT897DSetModes{{
+    {0x00, nullptr, "LSB"},
+    {0x01, nullptr, "USB"},
+    {0x02, nullptr, "CW"},
+    {0x03, nullptr, "CWR"},
+    {0x04, nullptr, "AM"},
+    {0x08, nullptr, "FM"},
+    {0x0A, nullptr, "PKTUSB"},
+    {0x0C, nullptr, "PKTFM"},
 }};
 
 std::int32_t Hi(std::uint8_t B) {
@@ -58,23 +56,24 @@ TFT897DCATInterface::TFT897DCATInterface(TComponent* AOwner, TVelaLogSettings* A
     : TYaesuBinaryCATInterface(AOwner, ASettings, rtFT897D, FT897DPoll, ReplyLength) {}
 
 void TFT897DCATInterface::DecodeReply(const std::uint8_t* Reply, std::string& LocalMode) {
-  // The 10 Hz digit (low nibble of the fourth byte) is dropped.
+  // The count drops the 10 Hz digit (low nibble of the fourth byte); the
+  // hertz keep it.
   const std::int32_t Count = 1000000 * Hi(Reply[0]) + 100000 * Lo(Reply[0]) + 10000 * Hi(Reply[1]) +
                              1000 * Lo(Reply[1]) + 100 * Hi(Reply[2]) + 10 * Lo(Reply[2]) +
                              Hi(Reply[3]);
+  const std::int64_t Hz = (std::int64_t{Count} * 10 + Lo(Reply[3])) * 10;
   const std::uint8_t ModeByte = Reply[4] & ~NarrowFilterBit;
+  std::string Native;
   for (const TModeByte& Entry : FT897DReplyModes)
     if (ModeByte == Entry.Byte) {
       LocalMode = Entry.Text;
+      Native = Entry.Native;
       break;
     }
-  ReportValues({FrequencyText(Count), Count, LocalMode});
+  ReportValues({FrequencyText(Count), Count, LocalMode, Hz, Native});
 }
 
-void TFT897DCATInterface::SetFrequency(std::string AFrequency) {
-  std::int32_t M = 0, F = 0;
-  if (!SplitFrequency(AFrequency, M, F))
-    return;
+std::string TFT897DCATInterface::EncodeFrequency(std::int32_t M, std::int32_t F) const {
   // Eight BCD digits in units of 10 Hz, most significant byte first.
   const char Command[5] = {
       static_cast<char>(BCD(M / 10)),
@@ -83,17 +82,18 @@ void TFT897DCATInterface::SetFrequency(std::string AFrequency) {
       static_cast<char>(BCD(F % 100)),
       static_cast<char>(SetFrequencyInstruction),
   };
-  FFrequencyCommand.assign(Command, sizeof Command);
+  return std::string(Command, sizeof Command);
 }
 
-void TFT897DCATInterface::SetMode(std::string AMode) {
-  for (const TModeByte& Entry : FT897DSetModes)
-    if (AMode == Entry.Text) {
-      const char Command[5] = {static_cast<char>(Entry.Byte), 0, 0, 0,
-                               static_cast<char>(SetModeInstruction)};
-      FModeCommand.assign(Command, sizeof Command);
-      return;
-    }
+bool TFT897DCATInterface::BuildModeCommand(const std::string& Native, bool /*FromPage*/,
+                                           std::string& Command) const {
+  const TModeByte* Entry = FindNativeMode(FT897DSetModes, Native);
+  if (!Entry)
+    return false;
+  const char Bytes[5] = {static_cast<char>(Entry->Byte), 0, 0, 0,
+                         static_cast<char>(SetModeInstruction)};
+  Command.assign(Bytes, sizeof Bytes);
+  return true;
 }
 
 } // namespace vela

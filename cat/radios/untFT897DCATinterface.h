@@ -11,11 +11,11 @@ class TFT897DCATInterface : public TYaesuBinaryCATInterface {
 public:
   TFT897DCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings);
 
-  void SetFrequency(std::string AFrequency) override;
-  void SetMode(std::string AMode) override;
-
 protected:
   void DecodeReply(const std::uint8_t* Reply, std::string& LocalMode) override;
+  std::string EncodeFrequency(std::int32_t Megahertz, std::int32_t TensOfHertz) const override;
+  bool BuildModeCommand(const std::string& Native, bool FromPage,
+                        std::string& Command) const override;
 };
 
 } // namespace vela

@@ -8,30 +8,36 @@ namespace vela {
 
 namespace {
 
-// Mode character of the information reply.
+// Mode character of the information reply: LSB, USB, CW, FM, AM, RTTY-LSB,
+// CW-R, PKT-L, RTTY-USB, PKT-FM, FM-N, PKT-U.
 constexpr std::array<TModeCode, 12> FT950ReplyModes{{
-    {"1", ModeLSB},
-    {"2", ModeUSB},
-    {"3", ModeCW},
-    {"4", ModeFM},
-    {"5", ModeAM},
-    {"6", ModeDigi},
-    {"7", ModeCW},
-    {"8", ModeDigi},
-    {"9", ModeDigi},
-    {"A", ModeDigi},
-    {"B", ModeFM},
-    {"C", ModeDigi},
+    {"1", ModeLSB, "LSB"},
+    {"2", ModeUSB, "USB"},
+    {"3", ModeCW, "CW"},
+    {"4", ModeFM, "FM"},
+    {"5", ModeAM, "AM"},
+    {"6", ModeDigi, "RTTY"},
+    {"7", ModeCW, "CWR"},
+    {"8", ModeDigi, "PKTLSB"},
+    {"9", ModeDigi, "RTTYR"},
+    {"A", ModeDigi, "PKTFM"},
+    {"B", ModeFM, "FM"},
+    {"C", ModeDigi, "PKTUSB"},
 }};
 
 // "MD" takes the digit 0 and the mode character.
-constexpr std::array<TModeCode, 6> FT950SetModes{{
-    {"01", ModeLSB},
-    {"02", ModeUSB},
-    {"03", ModeCW},
-    {"04", ModeFM},
-    {"05", ModeAM},
-    {"06", ModeDigi},
+constexpr std::array<TSetCode, 11> FT950SetModes{{
+    {"01", "LSB"},
+    {"02", "USB"},
+    {"03", "CW"},
+    {"04", "FM"},
+    {"05", "AM"},
+    {"06", "RTTY"},
+    {"07", "CWR"},
+    {"08", "PKTLSB"},
+    {"09", "RTTYR"},
+    {"0A", "PKTFM"},
+    {"0C", "PKTUSB"},
 }};
 
 constexpr TTextProtocol FT950Protocol{
@@ -44,6 +50,7 @@ constexpr TTextProtocol FT950Protocol{
     .FrequencyMinLength = 11,
     .FrequencyOffset = 3,
     .FrequencyDigits = 6,
+    .HzDigits = 8,
     // Mode character at position 19.
     .ModeMinLength = 20,
     .ModeOffset = 18,

@@ -8,29 +8,32 @@ namespace vela {
 
 namespace {
 
-// Two-digit mode code of the status reply.
+// Two-digit mode code of the status reply: LSB, USB, DSB, CW on the lower
+// and the upper side, FM, AM, DIGU, SPEC, DIGL, SAM, DRM.
 constexpr std::array<TModeCode, 12> FlexReplyModes{{
-    {"00", ModeLSB},
-    {"01", ModeUSB},
-    {"02", ModeAM},
-    {"03", ModeCW},
-    {"04", ModeCW},
-    {"05", ModeFM},
-    {"06", ModeAM},
-    {"07", ModeDigi},
-    {"08", ModeDigi},
-    {"09", ModeDigi},
-    {"10", ModeAM},
-    {"11", ModeDigi},
+    {"00", ModeLSB, "LSB"},
+    {"01", ModeUSB, "USB"},
+    {"02", ModeAM, "AM"},
+    {"03", ModeCW, "CWR"},
+    {"04", ModeCW, "CW"},
+    {"05", ModeFM, "FM"},
+    {"06", ModeAM, "AM"},
+    {"07", ModeDigi, "PKTUSB"},
+    {"08", ModeDigi, nullptr},
+    {"09", ModeDigi, "PKTLSB"},
+    {"10", ModeAM, "AM"},
+    {"11", ModeDigi, nullptr},
 }};
 
-constexpr std::array<TModeCode, 6> FlexSetModes{{
-    {"00", ModeLSB},
-    {"01", ModeUSB},
-    {"04", ModeCW},
-    {"05", ModeFM},
-    {"06", ModeAM},
-    {"07", ModeDigi},
+constexpr std::array<TSetCode, 8> FlexSetModes{{
+    {"00", "LSB"},
+    {"01", "USB"},
+    {"03", "CWR"},
+    {"04", "CW"},
+    {"05", "FM"},
+    {"06", "AM"},
+    {"07", "PKTUSB"},
+    {"09", "PKTLSB"},
 }};
 
 constexpr TTextProtocol FlexProtocol{
@@ -44,6 +47,7 @@ constexpr TTextProtocol FlexProtocol{
     .FrequencyMinLength = 10,
     .FrequencyOffset = 0,
     .FrequencyDigits = 9,
+    .HzDigits = 11,
     // Two-digit mode code at positions 28 and 29.
     .ModeMinLength = 30,
     .ModeOffset = 27,

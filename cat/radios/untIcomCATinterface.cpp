@@ -1,6 +1,9 @@
 #include "cat/radios/untIcomCATinterface.h"
 
+#include <algorithm>
+
 #include "cat/radios/untBandPlan.h"
+#include "cat/radios/untRadioTable.h"
 #include "platform/untStrToInt.h"
 
 namespace vela {
@@ -16,29 +19,48 @@ constexpr std::uint8_t ReadFrequency = 0x03;
 constexpr std::uint8_t ReadMode = 0x04;
 constexpr std::uint8_t SetFrequencyCommand = 0x05;
 constexpr std::uint8_t SetModeCommand = 0x06;
+// Command 1Ah, sub-command 06h: the data mode flag and its filter.
+constexpr std::uint8_t ExtendedCommand = 0x1A;
+constexpr std::uint8_t DataModeSubCommand = 0x06;
 
 // The poll's command byte sits after FE FE <radio> CC.
 constexpr std::size_t PollCommandByte = 4;
 // A frequency reply carries five BCD bytes: 1 Hz/10 Hz up to 100 MHz/1 GHz.
 constexpr std::size_t FrequencyDataBytes = 5;
+constexpr std::int64_t MaxFrequencyHz = 9999999999;
 
-// Mode byte of a mode reply; any other byte has no name.
-constexpr std::array<const char*, 9> IcomReplyModes{
-    ModeLSB, ModeUSB, ModeAM, ModeCW, ModeDigi, ModeFM, ModeFM, ModeCW, ModeDigi,
-};
-
-struct TModeByte {
-  const char* Text;
-  std::uint8_t Byte;
-};
-constexpr std::array<TModeByte, 6> IcomSetModes{{
-    {ModeLSB, 0x00},
-    {ModeUSB, 0x01},
-    {ModeAM, 0x02},
-    {ModeCW, 0x03},
-    {ModeDigi, 0x04},
-    {ModeFM, 0x05},
+// Mode byte of a mode reply: LSB, USB, AM, CW, RTTY, FM, WFM, CW-R, RTTY-R;
+// any other byte has no name.
+constexpr std::array<TModeByte, 9> IcomReplyModes{{
+    {0x00, ModeLSB, "LSB"},
+    {0x01, ModeUSB, "USB"},
+    {0x02, ModeAM, "AM"},
+    {0x03, ModeCW, "CW"},
+    {0x04, ModeDigi, "RTTY"},
+    {0x05, ModeFM, "FM"},
+    {0x06, ModeFM, "WFM"},
+    {0x07, ModeCW, "CWR"},
+    {0x08, ModeDigi, "RTTYR"},
 }};
+constexpr std::array<TModeByte, 8> IcomSetModes{{
+    {0x00, nullptr, "LSB"},
+    {0x01, nullptr, "USB"},
+    {0x02, nullptr, "AM"},
+    {0x03, nullptr, "CW"},
+    {0x04, nullptr, "RTTY"},
+    {0x05, nullptr, "FM"},
+    {0x07, nullptr, "CWR"},
+    {0x08, nullptr, "RTTYR"},
+}};
+
+// The data modes of radios that have them: a mode byte with the data flag on.
+constexpr std::array<TModeByte, 3> IcomDataModes{{
+    {0x00, ModeDigi, "PKTLSB"},
+    {0x01, ModeDigi, "PKTUSB"},
+    {0x05, ModeDigi, "PKTFM"},
+}};
+// Modes that have a data variant: setting them turns the flag off.
+constexpr std::array<const char*, 4> IcomModesWithData{"LSB", "USB", "AM", "FM"};
 
 std::int32_t Hi(std::uint8_t B) {
   return B >> 4;
@@ -54,8 +76,7 @@ char BCD(std::int32_t Value) {
 
 TIcomCATInterface::TIcomCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings,
                                      TRadioType ARadio, std::uint8_t ARadioAddress)
-    : TRadioCATInterface(AOwner, ASettings), FRadioAddress(ARadioAddress) {
-  RecordRadioType(ARadio);
+    : TRadioCATInterface(AOwner, ASettings, ARadio), FRadioAddress(ARadioAddress) {
   // Starts on "read frequency"; the first poll flips it, so it reads the mode.
   FPollCommand = Frame(std::string(1, static_cast<char>(ReadFrequency)));
 }
@@ -80,7 +101,17 @@ void TIcomCATInterface::ResetState() {
 
 void TIcomCATInterface::GetNextCommand(TObject* Sender, std::string& Command) {
   (void)Sender;
-  if (ChooseCommand(Command) != TCommandKind::ckPoll || FPollCommand.size() <= PollCommandByte)
+  const TCommandKind Kind = ChooseCommand(Command);
+  if (Kind == TCommandKind::ckMode) {
+    // A mode command of several frames goes out one frame per cycle; the
+    // rest stays pending (and so holds the reports back) until it has gone.
+    const std::size_t End = Command.find(EndOfFrame);
+    if (End != std::string::npos && End + 1 < Command.size()) {
+      FModeCommand = Command.substr(End + 1);
+      Command.erase(End + 1);
+    }
+  }
+  if (Kind != TCommandKind::ckPoll || FPollCommand.size() <= PollCommandByte)
     return;
   // Frequency and mode are read in strict alternation; set commands in
   // between do not disturb it.
@@ -123,7 +154,12 @@ void TIcomCATInterface::HandleFrame(std::string_view Frame, std::string& LocalMo
   case ReadFrequency: {
     if (DataBytes < FrequencyDataBytes)
       return; // a short reply would be read from an earlier frame's bytes
-    // Whole 100 Hz units: the 1 Hz and 10 Hz digits (d0) are dropped.
+    // Whole 100 Hz units: the 1 Hz and 10 Hz digits (d0) are dropped. The
+    // hertz keep them.
+    std::int64_t Hz = 0;
+    for (std::size_t I = FrequencyDataBytes; I >= 1; --I)
+      Hz = Hz * 100 + 10 * Hi(FReplyBytes[I]) + Lo(FReplyBytes[I]);
+    FFrequencyHz = Hz;
     const std::uint8_t D1 = FReplyBytes[2], D2 = FReplyBytes[3], D3 = FReplyBytes[4],
                        D4 = FReplyBytes[5];
     const std::int32_t FrequencyCount = 10000000 * Hi(D4) + 1000000 * Lo(D4) + 100000 * Hi(D3) +
@@ -135,8 +171,11 @@ void TIcomCATInterface::HandleFrame(std::string_view Frame, std::string& LocalMo
   case ReadMode: {
     if (DataBytes < 1)
       return;
-    if (FReplyBytes[1] < IcomReplyModes.size())
-      LocalMode = IcomReplyModes[FReplyBytes[1]];
+    FNativeMode.clear();
+    if (FReplyBytes[1] < IcomReplyModes.size()) {
+      LocalMode = IcomReplyModes[FReplyBytes[1]].Text;
+      FNativeMode = IcomReplyModes[FReplyBytes[1]].Native;
+    }
     Changed = UpdateMode(LocalMode);
     break;
   }
@@ -147,7 +186,7 @@ void TIcomCATInterface::HandleFrame(std::string_view Frame, std::string& LocalMo
 }
 
 void TIcomCATInterface::SetFrequency(std::string AFrequency) {
-  // The command carries 100 Hz at the finest. The fraction is digit
+  // The page's text carries 100 Hz at the finest. The fraction is digit
   // positions: a hexadecimal prefix or a sign there ("14.x" would read as
   // 14.0000) is no frequency.
   std::string Whole, Fraction;
@@ -159,24 +198,42 @@ void TIcomCATInterface::SetFrequency(std::string AFrequency) {
   // Four BCD bytes hold up to 9999.9999 MHz; nothing out of range goes out.
   if (M < 0 || M > 9999 || F < 0 || F > 9999)
     return;
-  const char Body[] = {
-      static_cast<char>(SetFrequencyCommand),
-      0, // 10 Hz and 1 Hz
-      BCD(F % 100),
-      BCD(F / 100),
-      BCD(M % 100),
-      BCD(M / 100),
-  };
-  FFrequencyCommand = Frame(std::string_view(Body, sizeof Body));
+  BuildFrequencyCommand(std::int64_t{M} * 1000000 + std::int64_t{F} * 100, FFrequencyCommand);
 }
 
-void TIcomCATInterface::SetMode(std::string AMode) {
-  for (const TModeByte& Entry : IcomSetModes)
-    if (AMode == Entry.Text) {
-      const char Body[] = {static_cast<char>(SetModeCommand), static_cast<char>(Entry.Byte)};
-      FModeCommand = Frame(std::string_view(Body, sizeof Body));
-      return;
-    }
+bool TIcomCATInterface::BuildFrequencyCommand(std::int64_t Hz, std::string& Command) const {
+  if (Hz < 0 || Hz > MaxFrequencyHz)
+    return false;
+  std::string Body(1, static_cast<char>(SetFrequencyCommand));
+  // Five BCD bytes, the 10 Hz and 1 Hz digits first.
+  for (std::size_t I = 0; I < FrequencyDataBytes; ++I, Hz /= 100)
+    Body += BCD(static_cast<std::int32_t>(Hz % 100));
+  Command = Frame(Body);
+  return true;
+}
+
+bool TIcomCATInterface::BuildModeCommand(const std::string& Native, bool FromPage,
+                                         std::string& Command) const {
+  const bool HasData = Model() && Model()->HasDataMode;
+  const TModeByte* Entry = FindNativeMode(IcomSetModes, Native);
+  const TModeByte* Data = HasData ? FindNativeMode(IcomDataModes, Native) : nullptr;
+  if (!Entry && !Data)
+    return false;
+  const char Body[] = {static_cast<char>(SetModeCommand),
+                       static_cast<char>(Data ? Data->Byte : Entry->Byte)};
+  Command = Frame(std::string_view(Body, sizeof Body));
+  // The data flag follows the mode: on for a data mode (filter 1), off for
+  // the same mode without data (the radio wants filter 00h then). A page
+  // tune leaves it alone unless the station's "Digi" means data.
+  const bool TurnsDataOff = HasData && !Data && (!FromPage || DigiMeansData()) &&
+                            std::find(IcomModesWithData.begin(), IcomModesWithData.end(), Native) !=
+                                IcomModesWithData.end();
+  if (Data || TurnsDataOff) {
+    const char Flag[] = {static_cast<char>(ExtendedCommand), static_cast<char>(DataModeSubCommand),
+                         Data ? '\x01' : '\x00', Data ? '\x01' : '\x00'};
+    Command += Frame(std::string_view(Flag, sizeof Flag));
+  }
+  return true;
 }
 
 } // namespace vela

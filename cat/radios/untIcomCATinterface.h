@@ -25,12 +25,15 @@ public:
   void ParseReply(TObject* Sender, std::string Data, int Count) override;
   void GetNextCommand(TObject* Sender, std::string& Command) override;
   void SetFrequency(std::string AFrequency) override;
-  void SetMode(std::string AMode) override;
 
   std::uint8_t RadioAddress() const { return FRadioAddress; }
   const std::string& RxBuffer() const { return FRxBuffer; }
 
 protected:
+  bool BuildModeCommand(const std::string& Native, bool FromPage,
+                        std::string& Command) const override;
+  bool BuildFrequencyCommand(std::int64_t Hz, std::string& Command) const override;
+
   // Bytes received after the last FDh.
   std::string FRxBuffer;
   // Command byte and data of the last accepted frame from the radio.

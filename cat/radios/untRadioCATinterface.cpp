@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "cat/radios/untBandPlan.h"
+#include "cat/radios/untRadioTable.h"
 
 namespace vela {
 
@@ -54,6 +55,55 @@ bool TryDecimalToInt(std::string_view Text, std::int32_t& Value) {
   return true;
 }
 
+TRadioCATInterface::TRadioCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings,
+                                       TRadioType ARadio, TRadioPortSource ARadioPortSource)
+    : TCATInterface(AOwner, ASettings, ARadioPortSource), FModel(FindRadioModel(ARadio)) {
+  RecordRadioType(ARadio);
+}
+
+std::string TRadioCATInterface::NativeForPageMode(std::string_view Mode) const {
+  struct TPageNative {
+    const char* Page;
+    const char* Native;
+  };
+  static constexpr TPageNative PageNatives[] = {
+      {ModeLSB, "LSB"}, {ModeUSB, "USB"}, {ModeCW, "CW"}, {ModeAM, "AM"}, {ModeFM, "FM"},
+  };
+  for (const TPageNative& Entry : PageNatives)
+    if (Mode == Entry.Page)
+      return Entry.Native;
+  if (Mode == ModeDigi && FModel)
+    return DigiMeansData() ? FModel->DigiDataMode : FModel->DigiRTTYMode;
+  return {};
+}
+
+bool TRadioCATInterface::DigiMeansData() const {
+  return false;
+}
+
+void TRadioCATInterface::SetMode(std::string AMode) {
+  const std::string Native = NativeForPageMode(AMode);
+  std::string Command;
+  if (!Native.empty() && BuildModeCommand(Native, true, Command))
+    FModeCommand = std::move(Command);
+}
+
+bool TRadioCATInterface::TuneNativeMode(const std::string& Mode) {
+  std::string Command;
+  if (!BuildModeCommand(Mode, false, Command))
+    return false;
+  FModeCommand = std::move(Command);
+  return true;
+}
+
+bool TRadioCATInterface::TuneHz(std::int64_t Hz) {
+  std::string Command;
+  if (Hz <= 0 || !BuildFrequencyCommand(Hz, Command))
+    return false;
+  FFrequencyCommand = std::move(Command);
+  return true;
+}
+
 void TRadioCATInterface::GetNextCommand(TObject* Sender, std::string& Command) {
   (void)Sender;
   ChooseCommand(Command);
@@ -83,6 +133,10 @@ void TRadioCATInterface::RaiseIfChanged(bool Changed) {
 }
 
 void TRadioCATInterface::ReportValues(const TReplyValues& Values) {
+  if (Values.Hz)
+    FFrequencyHz = *Values.Hz;
+  if (Values.NativeMode)
+    FNativeMode = *Values.NativeMode;
   bool Changed = false;
   if (Values.Frequency)
     Changed = UpdateFrequency(*Values.Frequency, Values.Count);

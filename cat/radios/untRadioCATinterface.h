@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,14 +13,36 @@
 
 namespace vela {
 
+struct TRadioModel;
+
 // The values one complete reply carries; a value the reply does not carry
 // stays empty. A frequency text without a count (its characters did not form
-// a number) is reported with the empty band.
+// a number) is reported with the empty band. Hz and NativeMode are the exact
+// values kept beside the texts; they are stored but raise nothing.
 struct TReplyValues {
   std::optional<std::string> Frequency;
   std::optional<std::int32_t> Count;
   std::optional<std::string> Mode;
+  std::optional<std::int64_t> Hz;
+  std::optional<std::string> NativeMode;
 };
+
+// One row of a binary radio's mode tables: the radio's byte, the page's mode
+// name and the Hamlib name (nullptr where none fits). Set tables leave the
+// page's name out: it follows from the Hamlib name.
+struct TModeByte {
+  std::uint8_t Byte;
+  const char* Text;
+  const char* Native;
+};
+
+// The row of Table whose Native is Mode, or nullptr.
+template <class TTable> auto FindNativeMode(const TTable& Table, std::string_view Mode) {
+  for (const auto& Entry : Table)
+    if (Entry.Native && Mode == Entry.Native)
+      return &Entry;
+  return static_cast<decltype(&*std::begin(Table))>(nullptr);
+}
 
 // Which command GetNextCommand handed out.
 enum class TCommandKind { ckFrequency, ckMode, ckPoll };
@@ -72,12 +95,38 @@ bool SplitFrequencyText(std::string_view Text, std::size_t FractionDigits, std::
 
 class TRadioCATInterface : public TCATInterface {
 public:
-  using TCATInterface::TCATInterface;
+  // Runs the base constructor (which starts the worker), then records ARadio
+  // in the settings store.
+  TRadioCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings, TRadioType ARadio,
+                     TRadioPortSource ARadioPortSource = nullptr);
 
   // The plain command choice; drivers with a twist override it.
   void GetNextCommand(TObject* Sender, std::string& Command) override;
 
+  // The page's mode names go through the Hamlib names: lsb, usb, CW, AM and
+  // FM set LSB, USB, CW, AM and FM, and Digi what the radio's table row says.
+  void SetMode(std::string AMode) override;
+  bool TuneNativeMode(const std::string& Mode) override;
+  bool TuneHz(std::int64_t Hz) override;
+
+  // The Hamlib mode a page mode name sets on this radio; empty for a name
+  // outside the six.
+  std::string NativeForPageMode(std::string_view Mode) const;
+  // This driver's row of the radio table (never nullptr for the six radios).
+  const TRadioModel* Model() const { return FModel; }
+  // Whether the page's "Digi" sets the radio's data mode (the station's
+  // setting, for a radio where that differs from RTTY).
+  bool DigiMeansData() const;
+
 protected:
+  // The set-mode command for a Hamlib mode; false when the radio has none.
+  // FromPage tells a page tune (the mode name of the page) from an exact one.
+  virtual bool BuildModeCommand(const std::string& Native, bool FromPage,
+                                std::string& Command) const = 0;
+  // The set-frequency command for Hz, rounded to the command's step; false
+  // when the command cannot carry it.
+  virtual bool BuildFrequencyCommand(std::int64_t Hz, std::string& Command) const = 0;
+
   // The reporting rule for one reply: store what differs (classifying the
   // band only when the frequency text changed), then raise OnRxData if
   // anything changed, no tune command is pending and the event is assigned.
@@ -90,6 +139,9 @@ protected:
   // Pending frequency command, then pending mode command (each emptied when
   // handed out), else the poll command.
   TCommandKind ChooseCommand(std::string& Command);
+
+private:
+  const TRadioModel* FModel;
 };
 
 } // namespace vela

@@ -1,48 +1,15 @@
 #include "cat/radios/untRigctldCATinterface.h"
 
 #include <algorithm>
-#include <array>
 #include <memory>
 
 #include "cat/radios/untBandPlan.h"
+#include "cat/radios/untRadioTable.h"
 #include "cat/untTcpPort.h"
 
 namespace vela {
 
 namespace {
-
-// The daemon's mode names against the page's mode names; a name outside the
-// table is reported as the daemon spells it.
-struct TNativeMode {
-  const char* Native;
-  const char* Text;
-};
-constexpr std::array<TNativeMode, 14> ReplyModes{{
-    {"LSB", ModeLSB},
-    {"USB", ModeUSB},
-    {"CW", ModeCW},
-    {"CWR", ModeCW},
-    {"AM", ModeAM},
-    {"SAM", ModeAM},
-    {"FM", ModeFM},
-    {"WFM", ModeFM},
-    {"RTTY", ModeDigi},
-    {"RTTYR", ModeDigi},
-    {"PKTUSB", ModeDigi},
-    {"PKTLSB", ModeDigi},
-    {"PKTFM", ModeDigi},
-    {"PKTAM", ModeDigi},
-}};
-
-// The page's mode names against the mode set; "Digi" is set as RTTY.
-constexpr std::array<TNativeMode, 6> SetModes{{
-    {"LSB", ModeLSB},
-    {"USB", ModeUSB},
-    {"CW", ModeCW},
-    {"AM", ModeAM},
-    {"FM", ModeFM},
-    {"RTTY", ModeDigi},
-}};
 
 // Poll: both values in one write, or (for a daemon that answers one command
 // per connection) one at a time.
@@ -56,7 +23,9 @@ const std::string_view AnswerGetMode = "get_mode:";
 const std::string_view KeyFrequency = "Frequency: ";
 const std::string_view KeyMode = "Mode: ";
 const std::string_view KeyResult = "RPRT ";
-// "+M <mode> 0": passband 0 is the radio's normal one for the mode.
+// "+F <Hz>"; "+M <mode> 0": passband 0 is the radio's normal one for the mode.
+const char* const SetFrequencyPrefix = "+F ";
+const char* const SetModePrefix = "+M ";
 const char* const SetModeSuffix = " 0\n";
 
 // Hertz a frequency count can carry (32 bits of 100 Hz), and the longest
@@ -87,6 +56,12 @@ bool IsModeName(std::string_view Name) {
                      [](char C) { return (C >= 'A' && C <= 'Z') || (C >= '0' && C <= '9'); });
 }
 
+// Command names are lower case ("get_freq"); value keys are not ("Passband").
+bool IsCommandName(std::string_view Name) {
+  return !Name.empty() && std::all_of(Name.begin(), Name.end(),
+                                      [](char C) { return (C >= 'a' && C <= 'z') || C == '_'; });
+}
+
 bool ParseResult(std::string_view Text, int& Result) {
   std::int32_t Value = 0;
   if (Text.size() > 6 || !TryDecimalToInt(Text, Value))
@@ -106,16 +81,15 @@ std::function<std::unique_ptr<TComPort>()> RigctldPortFactory(TVelaLogSettings* 
 } // namespace
 
 TRigctldCATInterface::TRigctldCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings)
-    : TRadioCATInterface(AOwner, ASettings, &RigctldPortFactory) {
-  RecordRadioType(rtRigctld);
+    : TRadioCATInterface(AOwner, ASettings, rtRigctld, &RigctldPortFactory) {
   FPollCommand = PollBoth;
 }
 
 void TRigctldCATInterface::ResetState() {
   FRxBuffer.clear();
   FAnswerOf.clear();
-  FAnswer = TRigValues();
-  FPoll = TRigValues();
+  FAnswer = TReplyValues();
+  FPoll = TReplyValues();
   FFrequencyAnswered = FModeAnswered = FPollWasBoth = false;
   FOneCommandPolls = false;
   FAskModeNext = false;
@@ -139,8 +113,8 @@ void TRigctldCATInterface::HandleLine(std::string_view Line) {
     std::int64_t Hz = 0;
     if (FAnswerOf == AnswerGetFrequency && ParseHz(Line.substr(KeyFrequency.size()), Hz)) {
       const auto Count = static_cast<std::int32_t>(Hz / 100);
-      FAnswer.Page.Frequency = FrequencyText(Count);
-      FAnswer.Page.Count = Count;
+      FAnswer.Frequency = FrequencyText(Count);
+      FAnswer.Count = Count;
       FAnswer.Hz = Hz;
     }
     return;
@@ -148,11 +122,10 @@ void TRigctldCATInterface::HandleLine(std::string_view Line) {
   if (Line.starts_with(KeyMode)) {
     const std::string_view Name = Line.substr(KeyMode.size());
     if (FAnswerOf == AnswerGetMode && IsModeName(Name)) {
-      FAnswer.Page.Mode = std::string(Name);
-      for (const TNativeMode& Entry : ReplyModes)
-        if (Name == Entry.Native)
-          FAnswer.Page.Mode = Entry.Text;
-      FAnswer.Native = std::string(Name);
+      // A mode outside the page's names is reported as the daemon names it.
+      const std::string Page = PageModeForNative(Name);
+      FAnswer.Mode = Page.empty() ? std::string(Name) : Page;
+      FAnswer.NativeMode = std::string(Name);
     }
     return;
   }
@@ -160,14 +133,9 @@ void TRigctldCATInterface::HandleLine(std::string_view Line) {
   // answer; values are taken only inside the answers they belong to, so
   // stray lines never pass for a value.
   const std::size_t Colon = Line.find(':');
-  if (Colon == std::string_view::npos || Colon == 0)
-    return;
-  const std::string_view Name = Line.substr(0, Colon);
-  // Command names are lower case ("get_freq"); value keys are not ("Passband").
-  if (std::all_of(Name.begin(), Name.end(),
-                  [](char C) { return (C >= 'a' && C <= 'z') || C == '_'; })) {
+  if (Colon != std::string_view::npos && IsCommandName(Line.substr(0, Colon))) {
     FAnswerOf = std::string(Line.substr(0, Colon + 1));
-    FAnswer = TRigValues();
+    FAnswer = TReplyValues();
   }
 }
 
@@ -180,36 +148,29 @@ void TRigctldCATInterface::EndAnswer(int Result) {
     FLastResult = Result;
   // A refused command ("RPRT -11" to the mode) carries no value, and a value
   // that came with an error code is not trusted.
-  if (Result == 0 && FAnswer.Page.Frequency) {
-    FPoll.Page.Frequency = FAnswer.Page.Frequency;
-    FPoll.Page.Count = FAnswer.Page.Count;
+  if (Result == 0 && FAnswer.Frequency) {
+    FPoll.Frequency = FAnswer.Frequency;
+    FPoll.Count = FAnswer.Count;
     FPoll.Hz = FAnswer.Hz;
   }
-  if (Result == 0 && FAnswer.Page.Mode) {
-    FPoll.Page.Mode = FAnswer.Page.Mode;
-    FPoll.Native = FAnswer.Native;
+  if (Result == 0 && FAnswer.Mode) {
+    FPoll.Mode = FAnswer.Mode;
+    FPoll.NativeMode = FAnswer.NativeMode;
   }
   FAnswerOf.clear();
-  FAnswer = TRigValues();
+  FAnswer = TReplyValues();
   // The mode answer ends a poll; a change of both values is one report.
   if (OfMode || (OfFrequency && FOneCommandPolls))
     ReportPoll();
 }
 
 void TRigctldCATInterface::ReportPoll() {
+  TReplyValues Values = std::move(FPoll);
+  FPoll = TReplyValues();
   // A mode without any frequency yet (the frequency answer was lost) would
   // empty the page's frequency; the next poll brings both.
-  if (!FPoll.Page.Frequency && (!FPoll.Page.Mode || FFrequency.empty())) {
-    FPoll = TRigValues();
-    return;
-  }
-  if (FPoll.Page.Frequency)
-    FFrequencyHz = FPoll.Hz;
-  if (FPoll.Page.Mode)
-    FNativeMode = FPoll.Native;
-  const TReplyValues Values = std::move(FPoll.Page);
-  FPoll = TRigValues();
-  ReportValues(Values);
+  if (Values.Frequency || (Values.Mode && !FFrequency.empty()))
+    ReportValues(Values);
 }
 
 void TRigctldCATInterface::GetNextCommand(TObject* Sender, std::string& Command) {
@@ -230,32 +191,35 @@ void TRigctldCATInterface::GetNextCommand(TObject* Sender, std::string& Command)
   }
 }
 
-std::string TRigctldCATInterface::SetFrequencyCommand(std::int64_t Hz) {
+bool TRigctldCATInterface::BuildFrequencyCommand(std::int64_t Hz, std::string& Command) const {
   if (Hz <= 0 || Hz > MaxHz)
-    return {};
-  return "+F " + std::to_string(Hz) + "\n";
+    return false;
+  Command = SetFrequencyPrefix + std::to_string(Hz) + "\n";
+  return true;
+}
+
+bool TRigctldCATInterface::BuildModeCommand(const std::string& Native, bool FromPage,
+                                            std::string& Command) const {
+  (void)FromPage;
+  // Only names of the table row go out: anything else could carry a second
+  // command in its characters.
+  for (const char* Mode : Model()->NativeModes)
+    if (Native == Mode) {
+      Command = SetModePrefix + Native + SetModeSuffix;
+      return true;
+    }
+  return false;
 }
 
 void TRigctldCATInterface::SetFrequency(std::string AFrequency) {
   std::string Megahertz, Fraction;
-  if (!SplitFrequencyText(AFrequency, 6, Megahertz, Fraction))
-    return;
-  if (Megahertz.size() > 6 || !AllDecimalDigits(Megahertz))
+  if (!SplitFrequencyText(AFrequency, 6, Megahertz, Fraction) || Megahertz.size() > 6 ||
+      !AllDecimalDigits(Megahertz))
     return;
   std::int64_t Hz = 0;
   for (const char C : Megahertz + Fraction)
     Hz = Hz * 10 + (C - '0');
-  const std::string Command = SetFrequencyCommand(Hz);
-  if (!Command.empty())
-    FFrequencyCommand = Command;
-}
-
-void TRigctldCATInterface::SetMode(std::string AMode) {
-  for (const TNativeMode& Entry : SetModes)
-    if (AMode == Entry.Text) {
-      FModeCommand = std::string("+M ") + Entry.Native + SetModeSuffix;
-      return;
-    }
+  TuneHz(Hz);
 }
 
 } // namespace vela

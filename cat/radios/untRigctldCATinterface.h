@@ -28,11 +28,7 @@ public:
   void ParseReply(TObject* Sender, std::string Data, int Count) override;
   void GetNextCommand(TObject* Sender, std::string& Command) override;
   void SetFrequency(std::string AFrequency) override;
-  void SetMode(std::string AMode) override;
 
-  // The frequency in hertz and the daemon's mode name, as last read.
-  std::int64_t FrequencyHz() const { return FFrequencyHz; }
-  const std::string& NativeMode() const { return FNativeMode; }
   // The code of the daemon's last answer to a poll ("RPRT n"; 0 is fine, a
   // negative code an error of the daemon or of the radio behind it).
   int LastResult() const { return FLastResult; }
@@ -42,17 +38,12 @@ public:
   // The characters received after the last line end (for tests).
   const std::string& RxBuffer() const { return FRxBuffer; }
 
-  // The set-frequency command for a frequency in hertz; empty when the
-  // daemon could not take it.
-  static std::string SetFrequencyCommand(std::int64_t Hz);
+protected:
+  bool BuildModeCommand(const std::string& Native, bool FromPage,
+                        std::string& Command) const override;
+  bool BuildFrequencyCommand(std::int64_t Hz, std::string& Command) const override;
 
 private:
-  struct TRigValues {
-    TReplyValues Page;
-    std::int64_t Hz = 0;
-    std::string Native;
-  };
-
   void HandleLine(std::string_view Line);
   void EndAnswer(int Result);
   void ReportPoll();
@@ -60,12 +51,9 @@ private:
   std::string FRxBuffer;
   // The answer being read: its command, and the values it named so far.
   std::string FAnswerOf;
-  TRigValues FAnswer;
+  TReplyValues FAnswer;
   // The values of the poll's answers so far, reported together.
-  TRigValues FPoll;
-
-  std::int64_t FFrequencyHz = 0;
-  std::string FNativeMode;
+  TReplyValues FPoll;
   int FLastResult = 0;
   // What came back since the last poll went out.
   bool FFrequencyAnswered = false;

@@ -6,8 +6,7 @@ namespace vela {
 
 TTextCATInterface::TTextCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings,
                                      const TTextProtocol& AProtocol)
-    : TRadioCATInterface(AOwner, ASettings), FProtocol(AProtocol) {
-  RecordRadioType(FProtocol.Radio);
+    : TRadioCATInterface(AOwner, ASettings, AProtocol.Radio), FProtocol(AProtocol) {
   FPollCommand = FProtocol.PollCommand;
 }
 
@@ -36,13 +35,20 @@ void TTextCATInterface::HandleMessage(std::string_view Message) {
     std::int32_t Count = 0;
     if (DigitsToCount(Digits, Count))
       Values.Count = Count;
+    const std::string_view HzText = R.substr(FProtocol.FrequencyOffset, FProtocol.HzDigits);
+    if (HzText.size() == FProtocol.HzDigits && AllDecimalDigits(HzText))
+      Values.Hz = std::stoll(std::string(HzText));
+    else
+      Values.Hz = Values.Count ? std::int64_t{*Values.Count} * 100 : 0;
   }
   if (R.size() >= FProtocol.ModeMinLength) {
     const std::string_view Code = R.substr(FProtocol.ModeOffset, FProtocol.ModeLength);
     Values.Mode = std::string(Code);
+    Values.NativeMode = std::string();
     for (const TModeCode& Entry : FProtocol.ReplyModes)
       if (Code == Entry.Code) {
         Values.Mode = Entry.Text;
+        Values.NativeMode = Entry.Native ? Entry.Native : "";
         break;
       }
   }
@@ -62,12 +68,23 @@ void TTextCATInterface::SetFrequency(std::string AFrequency) {
   FFrequencyCommand = FProtocol.SetFrequencyPrefix + Megahertz + Fraction + ";";
 }
 
-void TTextCATInterface::SetMode(std::string AMode) {
-  for (const TModeCode& Entry : FProtocol.SetModes)
-    if (AMode == Entry.Text) {
-      FModeCommand = std::string(FProtocol.SetModePrefix) + Entry.Code + ";";
-      return;
-    }
+bool TTextCATInterface::BuildModeCommand(const std::string& Native, bool /*FromPage*/,
+                                         std::string& Command) const {
+  const TSetCode* Entry = FindNativeMode(FProtocol.SetModes, Native);
+  if (!Entry)
+    return false;
+  Command = std::string(FProtocol.SetModePrefix) + Entry->Code + ";";
+  return true;
+}
+
+bool TTextCATInterface::BuildFrequencyCommand(std::int64_t Hz, std::string& Command) const {
+  std::string Digits = std::to_string(Hz);
+  const std::size_t Width = FProtocol.MegahertzWidth + FProtocol.FractionWidth;
+  if (Hz < 0 || Digits.size() > Width)
+    return false;
+  Digits.insert(0, Width - Digits.size(), '0');
+  Command = FProtocol.SetFrequencyPrefix + Digits + ";";
+  return true;
 }
 
 } // namespace vela

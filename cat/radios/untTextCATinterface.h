@@ -14,9 +14,18 @@
 
 namespace vela {
 
+// A reply's mode code, the page's mode name for it and the Hamlib name
+// (nullptr where none fits).
 struct TModeCode {
-  const char* Code; // as the radio sends or takes it
-  const char* Text; // one of the mode names
+  const char* Code; // as the radio sends it
+  const char* Text;
+  const char* Native;
+};
+
+// A set-mode code by Hamlib name.
+struct TSetCode {
+  const char* Code; // as the radio takes it
+  const char* Native;
 };
 
 struct TTextProtocol {
@@ -28,15 +37,18 @@ struct TTextProtocol {
   std::size_t FrequencyMinLength; // characters after the marker needed for the frequency
   std::size_t FrequencyOffset;    // where the frequency digits start (from 0)
   std::size_t FrequencyDigits;    // the count in units of 100 Hz, four decimals
+  std::size_t HzDigits;           // the whole frequency in hertz, from the same offset
   std::size_t ModeMinLength;      // characters after the marker needed for the mode
   std::size_t ModeOffset;         // where the mode code starts (from 0)
   std::size_t ModeLength;
   std::span<const TModeCode> ReplyModes; // an unlisted code is reported as it is
   const char* SetFrequencyPrefix;
-  std::size_t MegahertzWidth; // the integer part is padded with "0" to this width
-  std::size_t FractionWidth;  // the fraction is padded with "0" to this width
+  // The integer part is padded with "0" to MegahertzWidth, the fraction to
+  // FractionWidth; together they are the frequency in hertz.
+  std::size_t MegahertzWidth;
+  std::size_t FractionWidth;
   const char* SetModePrefix;
-  std::span<const TModeCode> SetModes; // Text -> Code; case-sensitive
+  std::span<const TSetCode> SetModes;
 };
 
 class TTextCATInterface : public TRadioCATInterface {
@@ -47,12 +59,15 @@ public:
   void ResetState() override;
   void ParseReply(TObject* Sender, std::string Data, int Count) override;
   void SetFrequency(std::string AFrequency) override;
-  void SetMode(std::string AMode) override;
 
   // The characters received after the last ";" (for tests).
   const std::string& RxBuffer() const { return FRxBuffer; }
 
 protected:
+  bool BuildModeCommand(const std::string& Native, bool FromPage,
+                        std::string& Command) const override;
+  bool BuildFrequencyCommand(std::int64_t Hz, std::string& Command) const override;
+
   std::string FRxBuffer;
 
 private:

@@ -8,9 +8,8 @@ TYaesuBinaryCATInterface::TYaesuBinaryCATInterface(TComponent* AOwner, TVelaLogS
                                                    TRadioType ARadio,
                                                    const std::string& APollCommand,
                                                    std::size_t AReplyLength)
-    : TRadioCATInterface(AOwner, ASettings),
+    : TRadioCATInterface(AOwner, ASettings, ARadio),
       FReplyLength(std::clamp<std::size_t>(AReplyLength, 1, MaxReplyLength)) {
-  RecordRadioType(ARadio);
   FPollCommand = APollCommand;
 }
 
@@ -60,6 +59,21 @@ bool TYaesuBinaryCATInterface::SplitFrequency(const std::string& Text, std::int3
     return false; // 1000 MHz and above
   Megahertz = M;
   TensOfHertz = F;
+  return true;
+}
+
+void TYaesuBinaryCATInterface::SetFrequency(std::string AFrequency) {
+  std::int32_t M = 0, F = 0;
+  if (SplitFrequency(AFrequency, M, F))
+    FFrequencyCommand = EncodeFrequency(M, F);
+}
+
+bool TYaesuBinaryCATInterface::BuildFrequencyCommand(std::int64_t Hz, std::string& Command) const {
+  const std::int64_t Tens = (Hz + 5) / 10;
+  if (Hz < 0 || Tens / 100000 > 999)
+    return false; // 1000 MHz and above
+  Command = EncodeFrequency(static_cast<std::int32_t>(Tens / 100000),
+                            static_cast<std::int32_t>(Tens % 100000));
   return true;
 }
 

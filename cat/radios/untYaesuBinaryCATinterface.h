@@ -39,6 +39,7 @@ public:
   void ParseReply(TObject* Sender, std::string Data, int Count) override;
   void GetNextCommand(TObject* Sender, std::string& Command) override;
   void LineWasQuiet(TObject* Sender) override;
+  void SetFrequency(std::string AFrequency) override;
 
   std::int32_t ByteCount() const { return FByteCount; }
 
@@ -47,6 +48,11 @@ protected:
   // for each ParseReply call and carries the mode from reply to reply
   // within the call, for mode values outside the driver's table.
   virtual void DecodeReply(const std::uint8_t* Reply, std::string& LocalMode) = 0;
+  // The set-frequency command for megahertz (0 to 999) and the fraction in
+  // units of 10 Hz (0 to 99999).
+  virtual std::string EncodeFrequency(std::int32_t Megahertz, std::int32_t TensOfHertz) const = 0;
+  // Hz rounded to the command's 10 Hz step.
+  bool BuildFrequencyCommand(std::int64_t Hz, std::string& Command) const override;
 
   // Splits a frequency text in MHz into megahertz (0 to 999) and the
   // fraction in units of 10 Hz (0 to 99999). Fails for no dot, anything but

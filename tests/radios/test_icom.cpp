@@ -68,6 +68,7 @@ TYPED_TEST(IcomTest, FramesSplitTogetherEchoedAndForeign) {
   EXPECT_EQ(Events[0].Sender, &Driver);
   EXPECT_EQ(Events[0].Frequency, "7.0745");
   EXPECT_EQ(Events[0].Band, "40m");
+  EXPECT_EQ(Driver.FrequencyHz(), 7074500);
   EXPECT_EQ(Events[0].Mode, "");
 
   // Two frames in one call: one event each.
@@ -117,6 +118,7 @@ TYPED_TEST(IcomTest, ModeBytes) {
   auto& Driver = *this->Driver;
   auto& Events = this->Events;
   const char* Expected[] = {"lsb", "usb", "AM", "CW", "Digi", "FM", "FM", "CW", "Digi"};
+  const char* Native[] = {"LSB", "USB", "AM", "CW", "RTTY", "FM", "WFM", "CWR", "RTTYR"};
   Feed(Driver, this->FromRadio({0x04, 0x08, 0x01})); // start from a mode that differs
   for (int Byte = 0; Byte <= 8; ++Byte) {
     const std::size_t Before = Events.size();
@@ -125,11 +127,14 @@ TYPED_TEST(IcomTest, ModeBytes) {
     EXPECT_EQ(Events.size(), Before + (Byte == 6 ? 0 : 1)) << Byte;
     EXPECT_EQ(Events.back().Mode, Expected[Byte]) << Byte;
     EXPECT_EQ(Driver.Mode(), Expected[Byte]) << Byte;
+    // The exact mode is kept even where the page's text does not change.
+    EXPECT_EQ(Driver.NativeMode(), Native[Byte]) << Byte;
   }
   // A byte without a name: empty as the first mode frame of a call, the
   // previous frame's mode later in the same call.
   Feed(Driver, this->FromRadio({0x04, 0x09, 0x01}));
   EXPECT_EQ(Driver.Mode(), "");
+  EXPECT_EQ(Driver.NativeMode(), "");
   Feed(Driver, this->FromRadio({0x04, 0x03, 0x01}) + this->FromRadio({0x04, 0x17, 0x01}));
   EXPECT_EQ(Driver.Mode(), "CW");
 }
@@ -141,6 +146,7 @@ TYPED_TEST(IcomTest, ReportingRuleAndSmallFrequencies) {
   ASSERT_EQ(Events.size(), 1u);
   Feed(Driver, this->FromRadio({0x03, 0x99, 0x00, 0x74, 0x14, 0x00})); // 1 Hz digits dropped
   EXPECT_EQ(Events.size(), 1u);
+  EXPECT_EQ(Driver.FrequencyHz(), 14740099); // but kept exact
 
   // A mode change while a command waits is stored but not reported; the
   // same frequency afterwards raises nothing either.

@@ -18,13 +18,8 @@ std::string ModeAnswer(const std::string& Mode, const std::string& Result = "0")
 
 class RigctldDriverTest : public ::testing::Test {
 protected:
-  RigctldDriverTest() {
-    // Nothing listens on port 1 here: the worker's connection is refused.
-    Env.Settings->setStrRigctldAddress("127.0.0.1:1");
-    Driver = Env.Create<TRigctldCATInterface>();
-  }
   TDriverEnvironment Env;
-  std::unique_ptr<TRigctldCATInterface> Driver;
+  std::unique_ptr<TRigctldCATInterface> Driver = Env.Create<TRigctldCATInterface>();
   std::vector<TRxRecord>& Events = Env.Recorder.Events;
 };
 
@@ -159,6 +154,13 @@ TEST_F(RigctldDriverTest, BuildsSetCommandsFromPageTexts) {
     EXPECT_EQ(Driver->ModeCommand(), Case.Command) << Case.Mode;
     NextCommand(*Driver);
   }
+  // Exact tuning takes the daemon's own names, and nothing that could carry
+  // a second command.
+  EXPECT_TRUE(Driver->TuneNativeMode("PKTUSB"));
+  EXPECT_EQ(Driver->ModeCommand(), "+M PKTUSB 0\n");
+  EXPECT_FALSE(Driver->TuneNativeMode("USB 0\n+F 1"));
+  EXPECT_TRUE(Driver->TuneHz(7074001));
+  EXPECT_EQ(Driver->FrequencyCommand(), "+F 7074001\n");
 }
 
 TEST_F(RigctldDriverTest, DaemonAnsweringOneCommandPerConnectionIsPolledOneAtATime) {

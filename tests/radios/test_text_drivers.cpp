@@ -44,27 +44,29 @@ TEST_F(FlexTest, ConstructionRecordsTheRadioAndPollsStatus) {
 }
 
 TEST_F(FlexTest, DecodesFrequencyBandAndMode) {
+  // The exact hertz and the radio's own mode by its Hamlib name ride along.
   const struct {
     const char* Hz;
     const char* Code;
     const char* Frequency;
     const char* Band;
     const char* Mode;
+    const char* Native;
   } Cases[] = {
-      {"00014074000", "01", "14.0740", "20m", "usb"},
-      {"00007074500", "00", "7.0745", "40m", "lsb"},
-      {"00000475000", "02", ".4750", "160m", "AM"},
-      {"00144300000", "03", "144.3000", "2m", "CW"},
-      {"00000047500", "04", ".0475", "160m", "CW"},
-      {"00050125000", "05", "50.1250", "6m", "FM"},
-      {"00432100000", "06", "432.1000", "70cm", "AM"},
-      {"01296000000", "07", "1296.0000", "", "Digi"},
-      {"00010100000", "08", "10.1000", "30m", "Digi"},
-      {"00014074000", "09", "14.0740", "20m", "Digi"},
-      {"00014074000", "10", "14.0740", "20m", "AM"},
-      {"00014074000", "11", "14.0740", "20m", "Digi"},
-      {"00014074000", "12", "14.0740", "20m", "12"}, // unlisted: reported as sent
-      {"00014074000", "01", "14.0740", "20m", "usb"},
+      {"00014074000", "01", "14.0740", "20m", "usb", "USB"},
+      {"00007074560", "00", "7.0745", "40m", "lsb", "LSB"},
+      {"00000475000", "02", ".4750", "160m", "AM", "AM"},
+      {"00144300000", "03", "144.3000", "2m", "CW", "CWR"},
+      {"00000047500", "04", ".0475", "160m", "CW", "CW"},
+      {"00050125000", "05", "50.1250", "6m", "FM", "FM"},
+      {"00432100000", "06", "432.1000", "70cm", "AM", "AM"},
+      {"01296000000", "07", "1296.0000", "", "Digi", "PKTUSB"},
+      {"00010100000", "08", "10.1000", "30m", "Digi", ""},
+      {"00014074000", "09", "14.0740", "20m", "Digi", "PKTLSB"},
+      {"00014074000", "10", "14.0740", "20m", "AM", "AM"},
+      {"00014074000", "11", "14.0740", "20m", "Digi", ""},
+      {"00014074000", "12", "14.0740", "20m", "12", ""}, // unlisted: reported as sent
+      {"00014074000", "01", "14.0740", "20m", "usb", "USB"},
   };
   for (const auto& Case : Cases) {
     const std::size_t Before = Events.size();
@@ -74,6 +76,8 @@ TEST_F(FlexTest, DecodesFrequencyBandAndMode) {
     EXPECT_EQ(Events.back().Frequency, Case.Frequency);
     EXPECT_EQ(Events.back().Band, Case.Band);
     EXPECT_EQ(Events.back().Mode, Case.Mode);
+    EXPECT_EQ(Driver->FrequencyHz(), std::stoll(Case.Hz)) << Case.Hz;
+    EXPECT_EQ(Driver->NativeMode(), Case.Native) << Case.Code;
   }
 }
 
@@ -223,14 +227,22 @@ TEST_F(FT950Test, DecodesFrequencyBandAndMode) {
     const char* Frequency;
     const char* Band;
     const char* Mode;
+    const char* Native;
   } Cases[] = {
-      {"14074000", "2", "14.0740", "20m", "usb"},  {"07074500", "1", "7.0745", "40m", "lsb"},
-      {"50125000", "3", "50.1250", "6m", "CW"},    {"00475000", "4", ".4750", "160m", "FM"},
-      {"00047500", "5", ".0475", "160m", "AM"},    {"14074000", "6", "14.0740", "20m", "Digi"},
-      {"14074000", "7", "14.0740", "20m", "CW"},   {"14074000", "8", "14.0740", "20m", "Digi"},
-      {"21074000", "9", "21.0740", "15m", "Digi"}, {"14074000", "A", "14.0740", "20m", "Digi"},
-      {"14074000", "B", "14.0740", "20m", "FM"},   {"14074000", "C", "14.0740", "20m", "Digi"},
-      {"14074000", "D", "14.0740", "20m", "D"},    {"28074000", "2", "28.0740", "10m", "usb"},
+      {"14074000", "2", "14.0740", "20m", "usb", "USB"},
+      {"07074560", "1", "7.0745", "40m", "lsb", "LSB"},
+      {"50125000", "3", "50.1250", "6m", "CW", "CW"},
+      {"00475000", "4", ".4750", "160m", "FM", "FM"},
+      {"00047500", "5", ".0475", "160m", "AM", "AM"},
+      {"14074000", "6", "14.0740", "20m", "Digi", "RTTY"},
+      {"14074000", "7", "14.0740", "20m", "CW", "CWR"},
+      {"14074000", "8", "14.0740", "20m", "Digi", "PKTLSB"},
+      {"21074000", "9", "21.0740", "15m", "Digi", "RTTYR"},
+      {"14074000", "A", "14.0740", "20m", "Digi", "PKTFM"},
+      {"14074000", "B", "14.0740", "20m", "FM", "FM"},
+      {"14074000", "C", "14.0740", "20m", "Digi", "PKTUSB"},
+      {"14074000", "D", "14.0740", "20m", "D", ""},
+      {"28074000", "2", "28.0740", "10m", "usb", "USB"},
   };
   for (const auto& Case : Cases) {
     const std::size_t Before = Events.size();
@@ -239,6 +251,8 @@ TEST_F(FT950Test, DecodesFrequencyBandAndMode) {
     EXPECT_EQ(Events.back().Frequency, Case.Frequency);
     EXPECT_EQ(Events.back().Band, Case.Band);
     EXPECT_EQ(Events.back().Mode, Case.Mode);
+    EXPECT_EQ(Driver->FrequencyHz(), std::stoll(Case.Hz)) << Case.Hz;
+    EXPECT_EQ(Driver->NativeMode(), Case.Native) << Case.Code;
   }
 }
 

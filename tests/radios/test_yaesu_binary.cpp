@@ -228,24 +228,27 @@ TEST_F(FT100DTest, ConstructionRecordsTheRadioAndPollsStatus) {
 }
 
 TEST_F(FT100DTest, DecodesTheFirstBlockOfEachStatusReply) {
+  // Hz: the word's 1.25 Hz steps to the nearest hertz.
   const struct {
     std::uint32_t Word;
     int Mode;
     const char* Frequency;
     const char* Band;
     const char* ModeText;
+    std::int64_t Hz;
+    const char* Native;
   } Cases[] = {
-      {0x00ABCD40, 0x01, "14.0740", "20m", "usb"}, // 14.074 MHz in 1.25 Hz steps
-      {70745 * 80, 0x00, "7.0745", "40m", "lsb"},
-      {1443000 * 80 + 79, 0x02, "144.3000", "2m", "CW"}, // rounded down
-      {4321000 * 80, 0x03, "432.1000", "70cm", "CW"},
-      {501250 * 80, 0x04, "50.1250", "6m", "AM"},
-      {140740 * 80, 0x05, "14.0740", "20m", "Digi"},
-      {140740 * 80, 0x06, "14.0740", "20m", "FM"},
-      {70745 * 80, 0x07, "7.0745", "40m", "FM"},
-      {70745 * 80, 0x32, "7.0745", "40m", "CW"}, // high nibble ignored
-      {475 * 80, 0x01, ".0475", "160m", "usb"},
-      {0xFFFFFFB0, 0x01, "-.0001", "", "usb"}, // top bit set: negative
+      {0x00ABCD40, 0x01, "14.0740", "20m", "usb", 14074000, "USB"}, // 14.074 MHz
+      {70745 * 80 + 1, 0x00, "7.0745", "40m", "lsb", 7074501, "LSB"},
+      {1443000 * 80 + 79, 0x02, "144.3000", "2m", "CW", 144300099, "CW"}, // rounded down
+      {4321000 * 80, 0x03, "432.1000", "70cm", "CW", 432100000, "CWR"},
+      {501250 * 80, 0x04, "50.1250", "6m", "AM", 50125000, "AM"},
+      {140740 * 80, 0x05, "14.0740", "20m", "Digi", 14074000, "PKTUSB"},
+      {140740 * 80, 0x06, "14.0740", "20m", "FM", 14074000, "FM"},
+      {70745 * 80, 0x07, "7.0745", "40m", "FM", 7074500, "WFM"},
+      {70745 * 80, 0x32, "7.0745", "40m", "CW", 7074500, "CW"}, // high nibble ignored
+      {475 * 80, 0x01, ".0475", "160m", "usb", 47500, "USB"},
+      {0xFFFFFFB0, 0x01, "-.0001", "", "usb", -100, "USB"}, // top bit set: negative
   };
   for (const auto& Case : Cases) {
     const std::size_t Before = Events.size();
@@ -254,6 +257,8 @@ TEST_F(FT100DTest, DecodesTheFirstBlockOfEachStatusReply) {
     EXPECT_EQ(Events.back().Frequency, Case.Frequency);
     EXPECT_EQ(Events.back().Band, Case.Band);
     EXPECT_EQ(Events.back().Mode, Case.ModeText);
+    EXPECT_EQ(Driver->FrequencyHz(), Case.Hz) << Case.Word;
+    EXPECT_EQ(Driver->NativeMode(), Case.Native) << Case.Mode;
   }
 }
 
@@ -333,19 +338,21 @@ TEST_F(FT897DTest, DecodesReplies) {
     const char* Frequency;
     const char* Band;
     const char* Mode;
+    std::int64_t Hz;
+    const char* Native;
   } Cases[] = {
-      {Bytes({0x01, 0x40, 0x74, 0x00, 0x01}), "14.0740", "20m", "usb"},
-      {Bytes({0x00, 0x70, 0x74, 0x56, 0x03}), "7.0745", "40m", "CW"},
-      {Bytes({0x14, 0x43, 0x00, 0x00, 0x08}), "144.3000", "2m", "FM"},
-      {Bytes({0x43, 0x21, 0x00, 0x00, 0x0A}), "432.1000", "70cm", "Digi"},
-      {Bytes({0x00, 0x70, 0x74, 0x50, 0x00}), "7.0745", "40m", "lsb"},
-      {Bytes({0x00, 0x70, 0x74, 0x50, 0x02}), "7.0745", "40m", "CW"},
-      {Bytes({0x00, 0x70, 0x74, 0x50, 0x04}), "7.0745", "40m", "AM"},
-      {Bytes({0x00, 0x70, 0x74, 0x50, 0x06}), "7.0745", "40m", "FM"},
-      {Bytes({0x00, 0x70, 0x74, 0x50, 0x0C}), "7.0745", "40m", "Digi"},
-      {Bytes({0x00, 0x70, 0x74, 0x50, 0x82}), "7.0745", "40m", "CW"}, // narrow CW
-      {Bytes({0x00, 0x70, 0x74, 0x50, 0x88}), "7.0745", "40m", "FM"}, // narrow FM
-      {Bytes({0x00, 0x00, 0x47, 0x50, 0x01}), ".0475", "160m", "usb"},
+      {Bytes({0x01, 0x40, 0x74, 0x00, 0x01}), "14.0740", "20m", "usb", 14074000, "USB"},
+      {Bytes({0x00, 0x70, 0x74, 0x56, 0x03}), "7.0745", "40m", "CW", 7074560, "CWR"},
+      {Bytes({0x14, 0x43, 0x00, 0x00, 0x08}), "144.3000", "2m", "FM", 144300000, "FM"},
+      {Bytes({0x43, 0x21, 0x00, 0x00, 0x0A}), "432.1000", "70cm", "Digi", 432100000, "PKTUSB"},
+      {Bytes({0x00, 0x70, 0x74, 0x50, 0x00}), "7.0745", "40m", "lsb", 7074500, "LSB"},
+      {Bytes({0x00, 0x70, 0x74, 0x50, 0x02}), "7.0745", "40m", "CW", 7074500, "CW"},
+      {Bytes({0x00, 0x70, 0x74, 0x50, 0x04}), "7.0745", "40m", "AM", 7074500, "AM"},
+      {Bytes({0x00, 0x70, 0x74, 0x50, 0x06}), "7.0745", "40m", "FM", 7074500, "WFM"},
+      {Bytes({0x00, 0x70, 0x74, 0x50, 0x0C}), "7.0745", "40m", "Digi", 7074500, "PKTFM"},
+      {Bytes({0x00, 0x70, 0x74, 0x50, 0x82}), "7.0745", "40m", "CW", 7074500, "CW"}, // narrow CW
+      {Bytes({0x00, 0x70, 0x74, 0x50, 0x88}), "7.0745", "40m", "FM", 7074500, "FM"}, // narrow FM
+      {Bytes({0x00, 0x00, 0x47, 0x50, 0x01}), ".0475", "160m", "usb", 47500, "USB"},
   };
   for (const auto& Case : Cases) {
     const std::size_t Before = Events.size();
@@ -354,10 +361,13 @@ TEST_F(FT897DTest, DecodesReplies) {
     EXPECT_EQ(Events.back().Frequency, Case.Frequency);
     EXPECT_EQ(Events.back().Band, Case.Band);
     EXPECT_EQ(Events.back().Mode, Case.Mode);
+    EXPECT_EQ(Driver->FrequencyHz(), Case.Hz) << Hex(Case.Reply);
+    EXPECT_EQ(Driver->NativeMode(), Case.Native) << Hex(Case.Reply);
   }
   // A byte without a name as the first reply of a call: the empty mode.
   Feed(*Driver, Bytes({0x00, 0x70, 0x74, 0x50, 0x05}));
   EXPECT_EQ(Events.back().Mode, "");
+  EXPECT_EQ(Driver->NativeMode(), "");
 }
 
 TEST_F(FT897DTest, SetCommands) {

@@ -1,0 +1,73 @@
+#include "cat/radios/untRadioTable.h"
+
+#include <array>
+
+#include "cat/radios/untFT100DCATinterface.h"
+#include "cat/radios/untFT897DCATinterface.h"
+#include "cat/radios/untFT950CATinterface.h"
+#include "cat/radios/untFlexCATinterface.h"
+#include "cat/radios/untIC7000CATinterface.h"
+#include "cat/radios/untIC7300CATinterface.h"
+#include "cat/radios/untRigctldCATinterface.h"
+
+namespace vela {
+
+namespace {
+
+template <class TDriver>
+std::unique_ptr<TCATInterface> Make(TComponent* AOwner, TVelaLogSettings* ASettings) {
+  return std::make_unique<TDriver>(AOwner, ASettings);
+}
+
+constexpr const char* FlexModes[] = {"LSB", "USB", "CW", "CWR", "AM", "FM", "PKTUSB", "PKTLSB"};
+constexpr const char* FT100DModes[] = {"LSB", "USB", "CW", "CWR", "AM", "FM", "PKTUSB"};
+constexpr const char* FT897DModes[] = {"LSB", "USB", "CW", "CWR", "AM", "FM", "PKTUSB", "PKTFM"};
+constexpr const char* FT950Modes[] = {"LSB",  "USB",   "CW",     "CWR",    "AM",   "FM",
+                                      "RTTY", "RTTYR", "PKTUSB", "PKTLSB", "PKTFM"};
+constexpr const char* IC7000Modes[] = {"LSB", "USB", "CW", "CWR", "AM", "FM", "RTTY", "RTTYR"};
+// What the daemon is asked to set; the radio behind it may refuse a mode.
+constexpr const char* RigctldModes[] = {"LSB", "USB",  "CW",    "CWR",    "AM",     "SAM",  "FM",
+                                        "WFM", "RTTY", "RTTYR", "PKTUSB", "PKTLSB", "PKTFM"};
+constexpr const char* IC7300Modes[] = {"LSB",  "USB",   "CW",     "CWR",    "AM",   "FM",
+                                       "RTTY", "RTTYR", "PKTUSB", "PKTLSB", "PKTFM"};
+
+// The FT-100D reports in 1.25 Hz steps; the FT-897D in 10 Hz.
+const std::array<TRadioModel, 7> Models{{
+    {rtFlex, "Flex", "flex", Make<TFlexCATInterface>, dbEight, prNone, sbTwoStopBits, br4800, 0,
+     true, 1, "PKTUSB", "PKTUSB", FlexModes},
+    {rtFT100D, "FT100D", "ft100d", Make<TFT100DCATInterface>, dbEight, prNone, sbTwoStopBits,
+     br4800, 0, true, 1.25, "PKTUSB", "PKTUSB", FT100DModes},
+    {rtFT897D, "FT897D", "ft897d", Make<TFT897DCATInterface>, dbEight, prNone, sbTwoStopBits,
+     br4800, 0, true, 10, "PKTUSB", "PKTUSB", FT897DModes},
+    {rtFT950, "FT950", "ft950", Make<TFT950CATInterface>, dbEight, prNone, sbTwoStopBits, br4800, 0,
+     true, 1, "RTTY", "PKTUSB", FT950Modes},
+    {rtIC7000, "IC-7000 (70h)", "ic7000", Make<TIC7000CATInterface>, dbEight, prNone, sbTwoStopBits,
+     br4800, 0x70, false, 1, "RTTY", "RTTY", IC7000Modes},
+    {rtIC7300, "IC-7300 (94h)", "ic7300", Make<TIC7300CATInterface>, dbEight, prNone, sbTwoStopBits,
+     br4800, 0x94, true, 1, "RTTY", "PKTUSB", IC7300Modes},
+    // Any radio the daemon serves, over TCP: the serial framing does not apply.
+    {rtRigctld, "Hamlib rigctld (network)", "rigctld", Make<TRigctldCATInterface>, dbEight, prNone,
+     sbTwoStopBits, br4800, 0, true, 1, "RTTY", "PKTUSB", RigctldModes},
+}};
+
+} // namespace
+
+std::span<const TRadioModel> RadioModels() {
+  return Models;
+}
+
+const TRadioModel* FindRadioModel(TRadioType Radio) {
+  for (const TRadioModel& Model : Models)
+    if (Model.Radio == Radio)
+      return &Model;
+  return nullptr;
+}
+
+const TRadioModel* FindRadioModel(std::string_view Name) {
+  for (const TRadioModel& Model : Models)
+    if (Name == Model.Name)
+      return &Model;
+  return nullptr;
+}
+
+} // namespace vela

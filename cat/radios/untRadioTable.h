@@ -1,0 +1,53 @@
+// Each radio model described once: the settings number, the names shown and
+// typed, the driver factory, the serial framing, the CI-V address, what its
+// "Digi" sets, the Hamlib modes it can be set to, and its resolution. The
+// factory, the settings dialog, the tools and the demo read this table;
+// nothing else names the radios.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string_view>
+
+#include "cat/untCATinterface.h"
+#include "serial/CPortTypes.h"
+#include "settings/untVelaLogSettings.h"
+
+namespace vela {
+
+struct TRadioModel {
+  TRadioType Radio;        // the stored "Radio" value
+  const char* DisplayName; // the settings dialog's radio list
+  const char* Name;        // command-line name: flex ft100d ft897d ft950 ic7000 ic7300 rigctld
+  // Creates the driver, which starts its port worker and records Radio.
+  std::unique_ptr<TCATInterface> (*Create)(TComponent*, TVelaLogSettings*);
+  // Line framing of the CAT port.
+  TDataBits DataBits;
+  TParityBits Parity;
+  TStopBits StopBits;
+  // The baud rate the radio's CAT menu starts at.
+  TBaudRate DefaultBaud;
+  // The radio's CI-V address out of the box; 0 for radios without CI-V.
+  std::uint8_t DefaultCIVAddress;
+  // Whether the radio has a data (packet) mode that the program can set.
+  bool HasDataMode;
+  // The step of the frequency the radio reports, in hertz.
+  double ResolutionHz;
+  // The Hamlib mode the page's "Digi" sets with "Digi means RTTY" and with
+  // "Digi means data"; equal where the choice makes no difference.
+  const char* DigiRTTYMode;
+  const char* DigiDataMode;
+  // The Hamlib modes TuneNativeMode takes.
+  std::span<const char* const> NativeModes;
+};
+
+// The radios, in the order of their settings numbers: six on a serial line,
+// then any radio served by rigctld over TCP.
+std::span<const TRadioModel> RadioModels();
+// The row of a radio type or of a command-line name (exact, lower case);
+// nullptr for anything else.
+const TRadioModel* FindRadioModel(TRadioType Radio);
+const TRadioModel* FindRadioModel(std::string_view Name);
+
+} // namespace vela
