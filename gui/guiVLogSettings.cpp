@@ -13,6 +13,9 @@
 #include <cstdint>
 
 #include "cat/radios/untRadioFactory.h"
+#include "cat/radios/untRadioTable.h"
+#include "cat/radios/untRigctldCATinterface.h"
+#include "cat/untTcpPort.h"
 #include "logpage/untWebBrowser.h"
 #include "platform/untStrToInt.h"
 #include "serial/CPort.h"
@@ -23,8 +26,13 @@ const char* const BaudRateItems[15] = {"110",   "300",   "600",    "1200",   "24
                                        "4800",  "9600",  "14400",  "19200",  "38400",
                                        "56000", "57600", "115200", "128000", "256000"};
 
-const char* const RadioItems[6] = {"Flex",  "FT100D",        "FT897D",
-                                   "FT950", "IC-7000 (70h)", "IC-7300 (94h)"};
+const char* const RadioItems[7] = {"Flex",
+                                   "FT100D",
+                                   "FT897D",
+                                   "FT950",
+                                   "IC-7000 (70h)",
+                                   "IC-7300 (94h)",
+                                   "Hamlib rigctld (network)"};
 
 namespace {
 
@@ -179,6 +187,8 @@ void TfrmVLogSettings::Initialize() {
   // selects none and is handed on unchanged.
   FcbxBaudRate->setCurrentIndex(FBaudRate >= br110 && FBaudRate <= br256000 ? FBaudRate - 1 : -1);
   FCheckBox1->setChecked(FCAT->Com2Enable());
+  FedtRigctldAddress->setText(QString::fromStdString(FSettings->strRigctldAddress()));
+  ShowRadioKind();
 
   // Connected only now: setting the initial items is not an operator's choice.
   connect(FcbxRadio, &QComboBox::currentIndexChanged, this, &TfrmVLogSettings::cbxRadioChange);
@@ -235,22 +245,37 @@ void TfrmVLogSettings::BuildLayout() {
   // CAT settings, with the port status line below the radio type
   QFrame* pnlCatsettingsBg = Group(QRect(268, 12, 246, 117 + Extra));
   Header(pnlCatsettingsBg, QStringLiteral("CAT Settings"));
-  Label(pnlCatsettingsBg, QRect(0, 37, 95, 24), QStringLiteral("COM port:"), Qt::AlignRight);
+  FlblCOM =
+      Label(pnlCatsettingsBg, QRect(0, 37, 95, 24), QStringLiteral("COM port:"), Qt::AlignRight);
   FedtCOM = EditBox(pnlCatsettingsBg, QRect(101, 33, 45, 24));
-  Label(pnlCatsettingsBg, QRect(0, 59, 95, 24), QStringLiteral("Baud Rate:"), Qt::AlignRight);
+  FlblBaudRate =
+      Label(pnlCatsettingsBg, QRect(0, 59, 95, 24), QStringLiteral("Baud Rate:"), Qt::AlignRight);
   FcbxBaudRate = ComboBox(pnlCatsettingsBg, QRect(101, 59, 140, 24), BaudRateItems, 15);
   Label(pnlCatsettingsBg, QRect(0, 85, 95, 24), QStringLiteral("Radio Type:"), Qt::AlignRight);
-  FcbxRadio = ComboBox(pnlCatsettingsBg, QRect(101, 85, 140, 24), RadioItems, 6);
+  FcbxRadio = ComboBox(pnlCatsettingsBg, QRect(101, 85, 140, 24), RadioItems, 7);
+  // A radio behind rigctld: its address in place of COM port and baud rate.
+  FedtRigctldAddress = EditBox(pnlCatsettingsBg, QRect(101, 33, 140, 24));
+  FedtRigctldAddress->setToolTip(QStringLiteral("host:port of rigctld, e.g. localhost:4532, "
+                                                "shack-pc:4532 or [::1]:4532"));
+  FlblRigctldHint = Label(pnlCatsettingsBg, QRect(101, 61, 140, 22),
+                          QStringLiteral("rigctld: host:port"), Qt::AlignLeft);
+  FlblRigctldHint->setFont(ArialFont(12));
   FlblCatStatus = Label(pnlCatsettingsBg, QRect(4, 113, 238, Extra), QString(), Qt::AlignHCenter);
   FlblCatStatus->setFont(ArialFont(12));
 
   // Virtual CAT
   QFrame* pnlVirtualCatBg = Group(QRect(268, 142 + Extra, 246, 129));
   Header(pnlVirtualCatBg, QStringLiteral("Virtual CAT"));
-  Label(pnlVirtualCatBg, QRect(4, 32, 238, 24), QStringLiteral("Forward transceiver data via"),
+  FpnlVirtualCatAbout = new QWidget(pnlVirtualCatBg);
+  Label(FpnlVirtualCatAbout, QRect(0, 0, 238, 24), QStringLiteral("Forward transceiver data via"),
         Qt::AlignHCenter);
-  Label(pnlVirtualCatBg, QRect(4, 48, 238, 24), QStringLiteral("virtaul COM port to other program"),
-        Qt::AlignHCenter);
+  Label(FpnlVirtualCatAbout, QRect(0, 16, 238, 24),
+        QStringLiteral("virtaul COM port to other program"), Qt::AlignHCenter);
+  FpnlVirtualCatAbout->setGeometry(4, 32, 238, 40);
+  FlblVirtualCatNotApplicable =
+      Label(pnlVirtualCatBg, QRect(4, 32, 238, 40),
+            QStringLiteral("Does not apply to a radio behind\nrigctld: it has no serial line"),
+            Qt::AlignHCenter);
   Label(pnlVirtualCatBg, QRect(8, 72, 127, 24), QStringLiteral("Enable Virtual CAT:"),
         Qt::AlignRight);
   FCheckBox1 = new QCheckBox(pnlVirtualCatBg);
@@ -264,10 +289,11 @@ void TfrmVLogSettings::BuildLayout() {
   FpnlApply = Button(pnlButtons, 84, 4, QStringLiteral("Apply"));
   FpnlOK = Button(pnlButtons, 164, 4, QStringLiteral("OK"));
 
-  QWidget* const TabOrder[] = {
-      FedtCOM,           FcbxRadio,          FcbxBaudRate,   FpnlCancel->Face(),
-      FpnlApply->Face(), FpnlOK->Face(),     FedtServer,     FlbxServerList,
-      FpnlAdd->Face(),   FpnlRemove->Face(), FedtVirtualCOM, FCheckBox1};
+  QWidget* const TabOrder[] = {FedtCOM,         FedtRigctldAddress, FcbxRadio,
+                               FcbxBaudRate,    FpnlCancel->Face(), FpnlApply->Face(),
+                               FpnlOK->Face(),  FedtServer,         FlbxServerList,
+                               FpnlAdd->Face(), FpnlRemove->Face(), FedtVirtualCOM,
+                               FCheckBox1};
   for (std::size_t i = 0; i + 1 < std::size(TabOrder); ++i)
     setTabOrder(TabOrder[i], TabOrder[i + 1]);
   FCheckBox1->setFocusPolicy(Qt::TabFocus);
@@ -294,9 +320,9 @@ void TfrmVLogSettings::Navigate(const std::string& Address) {
 }
 
 void TfrmVLogSettings::CreateCAT() {
-  // Every type beyond the list gets the last driver, which records its own
-  // type, so the choice held here follows what was created.
-  if (FRadio > rtIC7300)
+  // Every type beyond the list gets the IC-7300's driver, which records its
+  // own type, so the choice held here follows what was created.
+  if (!FindRadioModel(FRadio))
     FRadio = rtIC7300;
   FCAT = CreateRadioDriver(FRadio, this, FSettings);
   FCAT->setOnRxData(MakeMethod(this, &TfrmVLogSettings::CATRxData));
@@ -346,6 +372,33 @@ void TfrmVLogSettings::edtVirtualCOMChange() {
 void TfrmVLogSettings::cbxRadioChange(int Index) {
   if (Index >= 0)
     FRadio = static_cast<TRadioType>(Index);
+  ShowRadioKind();
+}
+
+void TfrmVLogSettings::ShowRadioKind() {
+  const bool Network = FRadio == rtRigctld;
+  for (QWidget* Serial : {static_cast<QWidget*>(FlblCOM), static_cast<QWidget*>(FedtCOM),
+                          static_cast<QWidget*>(FlblBaudRate), static_cast<QWidget*>(FcbxBaudRate),
+                          static_cast<QWidget*>(FpnlVirtualCatAbout)})
+    Serial->setVisible(!Network);
+  for (QWidget* Shown :
+       {static_cast<QWidget*>(FedtRigctldAddress), static_cast<QWidget*>(FlblRigctldHint),
+        static_cast<QWidget*>(FlblVirtualCatNotApplicable)})
+    Shown->setVisible(Network);
+  FCheckBox1->setEnabled(!Network);
+  FedtVirtualCOM->setEnabled(!Network);
+}
+
+bool TfrmVLogSettings::ApplyRigctldAddress() {
+  const std::string Text = FedtRigctldAddress->text().trimmed().toStdString();
+  THostPort Address;
+  FAddressError.clear();
+  if (!ParseHostPort(Text, TRigctldCATInterface::DefaultPort, Address, FAddressError))
+    return false;
+  if (Text == FSettings->strRigctldAddress())
+    return false;
+  FSettings->setStrRigctldAddress(Text);
+  return true;
 }
 
 void TfrmVLogSettings::cbxBaudRateChange(int Index) {
@@ -372,6 +425,7 @@ void TfrmVLogSettings::pnlApplyClick() {
   if (Count == 0)
     FormShow();
 
+  const bool AddressChanged = FRadio == rtRigctld && ApplyRigctldAddress();
   if (!FCAT || FCAT->Radio() != FRadio) {
     if (FCAT) {
       FCAT->setOnRxData(TRxDataEvent());
@@ -380,6 +434,8 @@ void TfrmVLogSettings::pnlApplyClick() {
     CreateCAT();
   }
 
+  else if (AddressChanged)
+    FCAT->ResetCAT(); // the driver connects to the daemon's new address
   FCAT->ApplyPortSettings(PortNumber(FComPortText), PortNumber(FVirtualComPortText),
                           FCheckBox1->isChecked(), FBaudRate);
   UpdateCatStatus();
@@ -427,6 +483,8 @@ void TfrmVLogSettings::UpdateCatStatus() {
   QString Text;
   if (!FCAT) {
     Text = QStringLiteral("no radio driver");
+  } else if (!FAddressError.empty()) {
+    Text = QString::fromStdString(FAddressError);
   } else {
     const std::string Name = "COM" + std::to_string(FCAT->ComPort());
     const std::string Path = TCustomComPort::ResolvePortName(Name);

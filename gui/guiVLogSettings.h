@@ -87,6 +87,7 @@ public:
   QComboBox* cbxRadio() const { return FcbxRadio; }
   QCheckBox* CheckBox1() const { return FCheckBox1; }
   QLineEdit* edtVirtualCOM() const { return FedtVirtualCOM; }
+  QLineEdit* edtRigctldAddress() const { return FedtRigctldAddress; }
   QLabel* lblCatStatus() const { return FlblCatStatus; }
   TPanelButton* pnlAdd() const { return FpnlAdd; }
   TPanelButton* pnlRemove() const { return FpnlRemove; }
@@ -124,6 +125,13 @@ private:
   void CATRxData(TObject* Sender, std::string Band, std::string Frequency, std::string Mode);
   void PortBoxChange(QLineEdit* Box, std::string& LastAccepted);
   void Navigate(const std::string& Address);
+  // A radio behind rigctld: the address box in place of COM port and baud
+  // rate, and Virtual CAT off with a note.
+  void ShowRadioKind();
+  // Stores the address box's text for a radio behind rigctld; true when the
+  // stored address changed. A text that is no address is refused, with the
+  // reason in FAddressError.
+  bool ApplyRigctldAddress();
 
   std::unique_ptr<TBrowserNavigator> FOwnNavigator;
   TRxDataEvent FOnRxData;
@@ -148,6 +156,13 @@ private:
   QCheckBox* FCheckBox1 = nullptr;
   QLineEdit* FedtVirtualCOM = nullptr;
   QLabel* FlblCatStatus = nullptr;
+  QLabel* FlblCOM = nullptr;
+  QLabel* FlblBaudRate = nullptr;
+  QLineEdit* FedtRigctldAddress = nullptr;
+  QLabel* FlblRigctldHint = nullptr;
+  QWidget* FpnlVirtualCatAbout = nullptr;
+  QLabel* FlblVirtualCatNotApplicable = nullptr;
+  std::string FAddressError;
   TPanelButton* FpnlAdd = nullptr;
   TPanelButton* FpnlRemove = nullptr;
   TPanelButton* FpnlCancel = nullptr;
@@ -158,6 +173,6 @@ private:
 // The baud rates of the baud combo; item i is baud-rate ordinal i + 1.
 extern const char* const BaudRateItems[15];
 // The radio combo's items; item i is radio type i.
-extern const char* const RadioItems[6];
+extern const char* const RadioItems[7];
 
 } // namespace vela
