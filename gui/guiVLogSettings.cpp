@@ -377,9 +377,9 @@ void TfrmVLogSettings::cbxRadioChange(int Index) {
 
 void TfrmVLogSettings::ShowRadioKind() {
   const bool Network = FRadio == rtRigctld;
-  for (QWidget* Serial : {static_cast<QWidget*>(FlblCOM), static_cast<QWidget*>(FedtCOM),
-                          static_cast<QWidget*>(FlblBaudRate), static_cast<QWidget*>(FcbxBaudRate),
-                          static_cast<QWidget*>(FpnlVirtualCatAbout)})
+  FlblCOM->setText(Network ? QStringLiteral("Address:") : QStringLiteral("COM port:"));
+  for (QWidget* Serial : {static_cast<QWidget*>(FedtCOM), static_cast<QWidget*>(FlblBaudRate),
+                          static_cast<QWidget*>(FcbxBaudRate), FpnlVirtualCatAbout})
     Serial->setVisible(!Network);
   for (QWidget* Shown :
        {static_cast<QWidget*>(FedtRigctldAddress), static_cast<QWidget*>(FlblRigctldHint),
@@ -485,6 +485,10 @@ void TfrmVLogSettings::UpdateCatStatus() {
     Text = QStringLiteral("no radio driver");
   } else if (!FAddressError.empty()) {
     Text = QString::fromStdString(FAddressError);
+  } else if (FCAT->Radio() == rtRigctld) {
+    Text = QStringLiteral("Hamlib rigctld \u00b7 ") +
+           QString::fromStdString(FSettings->strRigctldAddress()) +
+           (FCAT->RadioPortConnected() ? QStringLiteral(": open") : QStringLiteral(": not open"));
   } else {
     const std::string Name = "COM" + std::to_string(FCAT->ComPort());
     const std::string Path = TCustomComPort::ResolvePortName(Name);
