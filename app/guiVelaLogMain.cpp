@@ -11,6 +11,7 @@
 #include "app/untVelaLogApplication.h"
 #include "cat/untCATinterface.h"
 #include "gui/guiVLogSettings.h"
+#include "gui/untLinkStatusStrip.h"
 #include "gui/untPanelButton.h"
 #include "logpage/untLogPHPinterface.h"
 #include "logpage/untWebBrowser.h"
@@ -25,6 +26,8 @@ const QColor ButtonColour(204, 204, 204);
 const QColor ButtonBgColour(255, 255, 0);
 const QColor CaptionColour(0, 0, 0);
 const QColor HighlightColour(255, 255, 0);
+const QColor LinkStripColour(85, 85, 85);
+const QColor LinkTextColour(230, 230, 230);
 
 void SetBackground(QWidget* Widget, const QColor& Colour) {
   QPalette Palette = Widget->palette();
@@ -102,6 +105,19 @@ TfrmVelaLogMain::TfrmVelaLogMain(QWidget* Parent, const std::string& SettingsFil
   connect(pnlResetRadioBg, &TPanelButton::clicked, this,
           Guarded(&TfrmVelaLogMain::pnlResetRadioClick, this));
   connect(pnlBackBg, &TPanelButton::clicked, this, Guarded(&TfrmVelaLogMain::pnlBackClick, this));
+
+  lblLinkStatus = new TLinkStatusStrip(this);
+  lblLinkStatus->setObjectName(QStringLiteral("lblLinkStatus"));
+  lblLinkStatus->setFixedHeight(18);
+  lblLinkStatus->setIndent(8);
+  QFont StripFont(QStringLiteral("Arial"));
+  StripFont.setPixelSize(12);
+  lblLinkStatus->setFont(StripFont);
+  SetBackground(lblLinkStatus, LinkStripColour);
+  QPalette StripPalette = lblLinkStatus->palette();
+  StripPalette.setColor(QPalette::WindowText, LinkTextColour);
+  lblLinkStatus->setPalette(StripPalette);
+  Layout->addWidget(lblLinkStatus);
 
   wbrLogBook = new TWebBrowser(this);
   wbrLogBook->setObjectName(QStringLiteral("wbrLogBook"));
@@ -198,6 +214,12 @@ void TfrmVelaLogMain::FormShow() {
   FLogPage->setOnPageData(MakeMethod(this, &TfrmVelaLogMain::HandlePageData));
   if (FSettingsDialog)
     FSettingsDialog->setOnRxData(MakeMethod(this, &TfrmVelaLogMain::HandleRxData));
+  if (FSettingsDialog)
+    FSettingsDialog->setOnLinkChange(MakeMethod(this, &TfrmVelaLogMain::HandleLinkChange));
+  lblLinkStatus->setSource([this] {
+    const TCATInterface* Driver = CAT();
+    return Driver ? LinkSummary(*Driver, true) : std::string();
+  });
   // Shown from the message loop once the window is up, not inside the show.
   if (Failure) {
     const QString Message = ExceptionMessage(Failure);
@@ -223,6 +245,9 @@ void TfrmVelaLogMain::FormClose() {
   }
   if (FSettingsDialog)
     FSettingsDialog->setOnRxData(TRxDataEvent());
+  if (FSettingsDialog)
+    FSettingsDialog->setOnLinkChange(TLinkChangeEvent());
+  lblLinkStatus->setSource(nullptr);
   if (FLogPage)
     FLogPage->setOnPageData(TPageDataEvent());
   delete FSettingsDialog;
@@ -279,6 +304,11 @@ void TfrmVelaLogMain::HandlePageData(TObject* Sender, std::string Frequency, std
   }
   if (TCATInterface* Driver = CAT())
     Driver->TuneRadio(Frequency, Mode);
+}
+
+void TfrmVelaLogMain::HandleLinkChange(TObject* Sender) {
+  (void)Sender;
+  lblLinkStatus->Refresh();
 }
 
 void TfrmVelaLogMain::pnlSettingsClick() {

@@ -27,6 +27,7 @@ class TLogPHPinterface;
 class TVelaLogSettings;
 class TfrmVLogSettings;
 class TCATInterface;
+class TLinkStatusStrip;
 
 // One reading of the clock: the UTC date and time, and the millisecond part
 // of the local time (which paces the ticks).
@@ -62,6 +63,8 @@ public:
   QWidget* pnlResetRadio;
   TPanelButton* pnlBackBg;
   QWidget* pnlBack;
+  // The radio's link health, under the bar.
+  TLinkStatusStrip* lblLinkStatus;
   TWebBrowser* wbrLogBook;
   QTimer* Timer1;
 
@@ -84,6 +87,7 @@ public:
   void wbrLogBookDocumentComplete();
   void HandleRxData(TObject* Sender, std::string Band, std::string Frequency, std::string Mode);
   void HandlePageData(TObject* Sender, std::string Frequency, std::string Mode);
+  void HandleLinkChange(TObject* Sender);
   void pnlSettingsClick();
   void pnlResetRadioClick();
   void pnlBackClick();

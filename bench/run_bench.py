@@ -11,6 +11,10 @@ Rows, each figure the median over several runs or samples:
     moves
   - Virtual CAT sharing (bench/virtualcat): rigctl through the program
     against rigctl straight to the simulator, and the share of right reads
+  - link recovery: the radio's device vanishes (the simulator quits) and comes
+    back as another device behind the same COMn link, 10 cycles; the time
+    until velalog-cat reports the link lost or missing, and from the device's
+    return to the first report, p50 and p95
   - footprint: CPU share of one core and memory of velalog-cat while polling,
     and of the whole program (with its browser processes) on an idle page
   - parse throughput per driver and the cost of a megabyte of garbage
@@ -75,10 +79,11 @@ def percentile(values, p):
 class Proc:
     """A child process with line-wise reading of its standard output."""
 
-    def __init__(self, argv, env=None, group=False, stdout=True):
+    def __init__(self, argv, env=None, group=False, stdout=True, merge_stderr=False):
         self.p = subprocess.Popen(argv, stdin=subprocess.PIPE,
                                   stdout=subprocess.PIPE if stdout else subprocess.DEVNULL,
-                                  stderr=subprocess.DEVNULL, env=env, start_new_session=group)
+                                  stderr=subprocess.STDOUT if merge_stderr else subprocess.DEVNULL,
+                                  env=env, start_new_session=group)
         self.group = group
         self.buf = b""
         if stdout:
@@ -321,6 +326,60 @@ def cat_footprint(bindir, runs, window):
     return statistics.median(s[0] for s in samples), statistics.median(s[1] for s in samples)
 
 
+# ---------------------------------------------------------------- link recovery
+
+def link_recovery(bindir, cycles, baud):
+    """(vanish to lost/missing, device back to first report): lists in ms."""
+    work = tempfile.mkdtemp(prefix="vela-bench-")
+    ports = os.path.join(work, "ports")
+    os.mkdir(ports)
+    link = os.path.join(ports, "com1")
+
+    def start_sim(hz):
+        sim = Proc([os.path.join(bindir, "velalog-radiosim"), "--radio", "ft950", "--link", link,
+                    "--baud", str(baud), "--freq", str(hz), "--mode", "usb"])
+        if not sim.wait_for(lambda l: l.startswith("ready")):
+            sim.close()
+            raise RuntimeError("radio simulator did not start")
+        return sim
+
+    def reported(hz):
+        want = frequency_text(hz)
+        return lambda l: l.startswith("rx") and l.split("\t")[2:3] == [want]
+
+    sim, cat = None, None
+    vanish, back = [], []
+    try:
+        sim = start_sim(14074000)
+        cat = Proc([os.path.join(bindir, "velalog-cat"), "--radio", "ft950", "--port", "1",
+                    "--ports-dir", ports, "--baud", str(baud)], merge_stderr=True)
+        if not cat.wait_for(reported(14074000)):
+            raise RuntimeError("velalog-cat reported nothing")
+        for i in range(cycles):
+            cat.wait_for(lambda l: l.startswith("# link radio live"), timeout=5)
+            t0 = time.monotonic()
+            sim.send("quit")
+            line = cat.wait_for(lambda l: l.startswith(("# link radio lost",
+                                                        "# link radio missing")))
+            if line is None:
+                raise RuntimeError("the vanished device was not noticed")
+            vanish.append(1000.0 * (time.monotonic() - t0))
+            sim.close()
+            time.sleep(random.uniform(0.2, 1.2))  # off for a while, at any phase of the retries
+            hz = 7000000 + 1000 * (i + 1)
+            sim = start_sim(hz)
+            t1 = time.monotonic()
+            if cat.wait_for(reported(hz)) is None:
+                raise RuntimeError("no report after the device came back")
+            back.append(1000.0 * (time.monotonic() - t1))
+    finally:
+        for p in (cat, sim):
+            if p:
+                p.close()
+        shutil.rmtree(work, ignore_errors=True)
+    return vanish, back
+
+
 # ---------------------------------------------------------------- the program
 
 FRAMESET = b"""<html><head><title>bench logbook</title></head>
@@ -484,6 +543,7 @@ def main():
     ap.add_argument("--runs", type=int, default=3, help="runs per figure (default 3)")
     ap.add_argument("--loads", type=int, default=8, help="page loads (default 8)")
     ap.add_argument("--vcat-reads", type=int, default=8)
+    ap.add_argument("--link-cycles", type=int, default=10, help="vanish/return cycles (default 10)")
     ap.add_argument("--vcat-baud", type=int, default=38400)
     ap.add_argument("--out", help="also write the table to this markdown file")
     args = ap.parse_args()
@@ -511,6 +571,12 @@ def main():
 
     print("bench: velalog-cat footprint ...", file=sys.stderr, flush=True)
     cat_cpu, cat_rss = cat_footprint(bindir, runs, 5.0)
+
+    print("bench: link recovery ...", file=sys.stderr, flush=True)
+    try:
+        link = link_recovery(bindir, args.link_cycles, args.baud)
+    except RuntimeError as e:
+        link = str(e)
 
     print("bench: the program under Xvfb ...", file=sys.stderr, flush=True)
     try:
@@ -599,6 +665,16 @@ def main():
     emit("| velalog-cat polling: CPU %% of one core / resident MB | ft950 | %s %% / %s MB | "
          "< 1 %% / < 15 MB | %s |" % (fmt(cat_cpu, 2), fmt(cat_rss / 1024.0),
                                        "yes" if cat_cpu < 1 and cat_rss < 15 * 1024 else "no"))
+    if isinstance(link, str):
+        emit("| link recovery | ft950 | failed: %s | | no |" % link)
+    else:
+        for label, values, target in (
+                ("device vanishes to link `lost`/`missing`", link[0], 1000),
+                ("device back to first `rx` line", link[1], 1500)):
+            p50, p95 = percentile(values, 50), percentile(values, 95)
+            emit("| %s, ms p50 / p95 (%d cycles, %d baud) | ft950 | %s / %s | p95 <= %d | %s |" % (
+                label, len(values), args.baud, fmt(p50, 0), fmt(p95, 0), target,
+                "yes" if p95 <= target else "no"))
     if prog is None:
         emit("| whole program, idle page: CPU %% / MB | ft950 | n/a (program not built) | | |")
     elif prog[0] != "error":

@@ -30,6 +30,9 @@ void TCATInterface::StopPortThread() {
       Thread->setOnPortData(TPortDataEvent());
       Thread->setOnGetCommand(TGetCommandEvent());
       Thread->setOnLineQuiet(TLineQuietEvent());
+      Thread->setOnReopened(TLinkEvent());
+      Thread->setOnLinkChange(TLinkEvent());
+      Thread->setOnTrace(TPortTraceEvent());
       Thread->Terminate();
     }
   }
@@ -57,7 +60,43 @@ void TCATInterface::StartPortThread(int AComPort, int AComPort2, bool ACom2Enabl
   Thread->setOnPortData(MakeMethod(this, &TCATInterface::ParseReply));
   Thread->setOnGetCommand(MakeMethod(this, &TCATInterface::GetNextCommand));
   Thread->setOnLineQuiet(MakeMethod(this, &TCATInterface::LineWasQuiet));
+  Thread->setOnReopened(MakeMethod(this, &TCATInterface::PortReopened));
+  Thread->setOnLinkChange(MakeMethod(this, &TCATInterface::LinkChanged));
+  Thread->setOnTrace(FOnTrace);
   Thread->Start();
+}
+
+void TCATInterface::PortReopened(TObject* Sender) {
+  (void)Sender;
+  FMode.clear();
+  FFrequency.clear();
+  FBand.clear();
+  ResetState();
+}
+
+void TCATInterface::LinkChanged(TObject* Sender) {
+  (void)Sender;
+  if (FOnLinkChange.Assigned())
+    FOnLinkChange(this);
+}
+
+void TCATInterface::setOnTrace(const TTraceEvent& Value) {
+  FOnTrace = Value;
+  if (!FPortThread)
+    return;
+  std::lock_guard<std::mutex> Guard(FPortThread->Lock);
+  if (FPortThread->Thread)
+    FPortThread->Thread->setOnTrace(Value);
+}
+
+TLinkStatus TCATInterface::RadioLinkStatus() const {
+  TLinkStatus Status;
+  Status.State = TLinkState::lsLost;
+  return FPortThread ? FPortThread->Link(TLinkRole::lrRadio) : Status;
+}
+
+TLinkStatus TCATInterface::VirtualLinkStatus() const {
+  return FPortThread ? FPortThread->Link(TLinkRole::lrVirtual) : TLinkStatus();
 }
 
 void TCATInterface::ResetCAT() {

@@ -17,6 +17,7 @@
 #include <string>
 #include <utility>
 
+#include "cat/untLinkState.h"
 #include "platform/untComponent.h"
 #include "platform/untEvents.h"
 #include "serial/CPortTypes.h"
@@ -30,6 +31,10 @@ class TCommPortThreadHandle;
 
 // Sender (the driver), Band, Frequency, Mode.
 using TRxDataEvent = TMethod<TObject*, std::string, std::string, std::string>;
+// Sender (the driver).
+using TLinkChangeEvent = TMethod<TObject*>;
+// Sender (the worker), Written (true: to the radio), Data.
+using TTraceEvent = TMethod<TObject*, bool, std::string>;
 
 // For a radio that is not on a serial line: makes, from the settings (on the
 // main thread, whenever a worker starts), the factory of the worker's radio
@@ -64,6 +69,20 @@ public:
 
   // Whether the current worker has its radio port open (asks the port).
   bool RadioPortConnected() const;
+
+  // The link states of the current worker's radio port and Virtual CAT port
+  // (off when Virtual CAT is switched off); any thread.
+  TLinkStatus RadioLinkStatus() const;
+  TLinkStatus VirtualLinkStatus() const;
+  // Raised on the main thread when either state changes, and once when a
+  // worker starts.
+  TLinkChangeEvent OnLinkChange() const { return FOnLinkChange; }
+  void setOnLinkChange(const TLinkChangeEvent& Value) { FOnLinkChange = Value; }
+  // Every block written to or read from the radio port, on the thread that
+  // moves it (the worker's for writes, the main thread for reads); its object
+  // must outlive the driver.
+  TTraceEvent OnTrace() const { return FOnTrace; }
+  void setOnTrace(const TTraceEvent& Value);
 
   // A failure to record the radio type in the settings store during
   // construction (a settings file that refuses writes). The driver is still
@@ -139,7 +158,13 @@ protected:
 
 private:
   void StopPortThread();
+  // The worker reopened the radio port by itself: the radio's values are
+  // unknown again, as after a restart; pending tune commands stay.
+  void PortReopened(TObject* Sender);
+  void LinkChanged(TObject* Sender);
 
+  TLinkChangeEvent FOnLinkChange;
+  TTraceEvent FOnTrace;
   std::exception_ptr FCreateError;
 };
 

@@ -6,6 +6,8 @@
 
 #include "serial/CPort.h"
 
+#include <cerrno>
+
 namespace vela {
 
 namespace {
@@ -32,6 +34,10 @@ std::string TakeChunk(std::string& Queue) {
   return Chunk;
 }
 
+std::atomic<int> RetryMs{1000};
+std::atomic<int> SlowAfterMs{60000};
+std::atomic<int> SlowRetryMs{5000};
+
 // Appends to a forwarding queue, keeping only the newest bytes when a side
 // floods faster than the other end takes them, so memory stays bounded.
 void AppendBounded(std::string& Queue, const std::string& Data) {
@@ -42,26 +48,56 @@ void AppendBounded(std::string& Queue, const std::string& Data) {
 
 } // namespace
 
+TLinkStatus TCommPortThreadHandle::Link(TLinkRole Role) const {
+  TLinkStatus Status;
+  {
+    std::lock_guard<std::mutex> Guard(FLinkLock);
+    Status = Role == TLinkRole::lrRadio ? FRadioLink : FVirtualLink;
+  }
+  if (Status.State == TLinkState::lsSilent && Status.SinceNs > 0)
+    Status.SilentSeconds = static_cast<int>((NowNs() - Status.SinceNs) / 1000000000);
+  return Status;
+}
+
+void TCommPortThreadHandle::setLink(TLinkRole Role, const TLinkStatus& Status) {
+  std::lock_guard<std::mutex> Guard(FLinkLock);
+  (Role == TLinkRole::lrRadio ? FRadioLink : FVirtualLink) = Status;
+}
+
+void TCommPortThread::SetRetryTiming(int ARetryMs, int ASlowAfterMs, int ASlowRetryMs) {
+  RetryMs = ARetryMs;
+  SlowAfterMs = ASlowAfterMs;
+  SlowRetryMs = ASlowRetryMs;
+}
+
 TCommPortThread::TCommPortThread(TComponent* AOwner, int ARadioPort, int AVirtualPort,
                                  TBaudRate ABaudRate,
                                  std::shared_ptr<TCommPortThreadHandle> AHandle,
                                  const TRadioPortFactory& AMakeRadioPort)
-    : FHandle(std::move(AHandle)), FQuietNs(QuietNs(ABaudRate)) {
-  if (FHandle) {
+    : FHandle(AHandle ? std::move(AHandle) : std::make_shared<TCommPortThreadHandle>()),
+      // A network port has no line speed to suggest when the radio is silent.
+      FQuietNs(QuietNs(ABaudRate)), FBaud(AMakeRadioPort ? 0 : BaudRateToInt(ABaudRate)) {
+  {
     std::lock_guard<std::mutex> Guard(FHandle->Lock);
     FHandle->Thread = this;
   }
-  FRadioPort = OpenPort(AOwner, ARadioPort, ABaudRate,
+  FRadioPort = MakePort(AOwner, ARadioPort, ABaudRate,
                         MakeMethod(this, &TCommPortThread::RadioPortRxChar), 0, AMakeRadioPort);
+  TryOpen(FRadioLink, *FRadioPort);
+  Publish(FRadioLink, *FRadioPort, NowNs());
   if (AVirtualPort > 0) {
     FVirtualEnabled = true;
     FVirtualPort =
-        OpenPort(AOwner, AVirtualPort, ABaudRate,
+        MakePort(AOwner, AVirtualPort, ABaudRate,
                  MakeMethod(this, &TCommPortThread::VirtualPortRxChar), VirtualWriteTimeoutMs);
+    TryOpen(FVirtualLink, *FVirtualPort);
+    Publish(FVirtualLink, *FVirtualPort, NowNs());
+  } else {
+    FHandle->setLink(TLinkRole::lrVirtual, TLinkStatus());
   }
 }
 
-std::unique_ptr<TComPort> TCommPortThread::OpenPort(TComponent* AOwner, int APort,
+std::unique_ptr<TComPort> TCommPortThread::MakePort(TComponent* AOwner, int APort,
                                                     TBaudRate ABaudRate,
                                                     const TRxCharEvent& AHandler,
                                                     int AWriteTimeoutMs,
@@ -80,21 +116,77 @@ std::unique_ptr<TComPort> TCommPortThread::OpenPort(TComponent* AOwner, int APor
   Port->Parity().setBits(prNone);
   Port->setDataBits(dbEight);
   Port->setStopBits(sbTwoStopBits);
+  return Port;
+}
+
+bool TCommPortThread::TryOpen(TLink& Link, TComPort& Port) {
+  const std::int64_t Now = NowNs();
+  // COMn is resolved again at every attempt: its link may now lead elsewhere.
+  Link.Path = TCustomComPort::ResolvePortName(Port.Port());
+  Link.NextResolveNs = Now + MsToNs(RetryMs);
+  Link.Device = TCustomComPort::PortDevice(Port.Port());
+  Link.Where = Link.Device == Port.Port() ? Link.Device : Port.Port() + " → " + Link.Device;
+  const bool WasLost = Link.Lost;
+  Link.Lost = false;
+  Link.Failure = 0;
+  Link.Dirty = true;
   try {
-    Port->Open();
+    Port.Open();
+    // A network port connects after Open returns: until it has, the state
+    // before (lost, refused) stands (see CheckConnecting).
+    Link.Connecting = Port.Connected() && Port.Opening();
+    Link.Lost = Link.Connecting && WasLost;
+    if (!Link.Connecting)
+      Link.OpenError = 0;
+  } catch (const EComPort& E) {
+    Link.OpenError = E.SystemErrorCode() > 0 ? E.SystemErrorCode() : EIO;
   } catch (const std::exception&) {
-    // A port that does not open stays closed; the worker runs without it.
+    Link.OpenError = EIO;
   }
-  if (Port->Connected()) {
-    // Pseudo-terminals and some adapters have no modem lines; a radio that
-    // needs DTR/RTS for its interface gets them where the device has them.
+  if (!Port.Connected()) {
+    // A port that does not open stays closed; the worker runs without it
+    // and tries again later.
+    RetryLater(Link, Now);
+    return false;
+  }
+  if (!Link.Connecting)
+    Link.FailingSinceNs = 0;
+  Link.LastRxNs = 0;
+  // Pseudo-terminals and some adapters have no modem lines; a radio that
+  // needs DTR/RTS for its interface gets them where the device has them.
+  try {
+    Port.SetDtrLine(true);
+    Port.SetRtsLine(true);
+  } catch (const std::exception&) {
+  }
+  return true;
+}
+
+void TCommPortThread::RetryLater(TLink& Link, std::int64_t Now) {
+  if (Link.FailingSinceNs == 0)
+    Link.FailingSinceNs = Now;
+  const bool Slow = Now - Link.FailingSinceNs >= MsToNs(SlowAfterMs);
+  Link.NextTryNs = Now + MsToNs(Slow ? SlowRetryMs : RetryMs);
+}
+
+void TCommPortThread::CheckConnecting(TLink& Link, TComPort& Port, std::int64_t Now) {
+  if (!Link.Connecting || (Port.Connected() && Port.Opening()))
+    return;
+  Link.Connecting = false;
+  Link.Lost = false;
+  Link.Dirty = true;
+  if (const int Failure = Port.Connected() ? Port.LineFailure() : 0) {
+    // A connection that could not be made is a failed open, not a lost link.
     try {
-      Port->SetDtrLine(true);
-      Port->SetRtsLine(true);
+      Port.Close();
     } catch (const std::exception&) {
     }
+    Link.OpenError = Failure;
+    RetryLater(Link, Now);
+  } else {
+    Link.OpenError = 0;
+    Link.FailingSinceNs = 0;
   }
-  return Port;
 }
 
 void TCommPortThread::ClosePort(std::unique_ptr<TComPort>& APort) {
@@ -138,6 +230,182 @@ bool TCommPortThread::RadioPortConnected() const {
   return FRadioPort && FRadioPort->Connected();
 }
 
+bool TCommPortThread::RadioOpen() const {
+  // A network port that is still connecting takes no commands yet.
+  return FRadioPort->Connected() && !FRadioLink.Connecting;
+}
+
+void TCommPortThread::setOnTrace(const TPortTraceEvent& Value) {
+  std::lock_guard<std::mutex> Guard(FTraceLock);
+  FOnTrace = Value;
+}
+
+void TCommPortThread::Trace(bool Written, const std::string& Data) {
+  std::lock_guard<std::mutex> Guard(FTraceLock);
+  if (FOnTrace.Assigned())
+    FOnTrace(this, Written, Data);
+}
+
+void TCommPortThread::NoteFailure(TLink& Link, int Errno) {
+  int None = 0;
+  Link.Failure.compare_exchange_strong(None, Errno > 0 ? Errno : EIO);
+}
+
+void TCommPortThread::NoteFailure(TLink& Link, std::exception_ptr Failure) {
+  try {
+    std::rethrow_exception(Failure);
+  } catch (const EComPort& E) {
+    NoteFailure(Link, E.SystemErrorCode());
+  } catch (const std::exception& E) {
+    std::lock_guard<std::mutex> Guard(FLinkLock);
+    int None = 0;
+    if (Link.Failure.compare_exchange_strong(None, -1))
+      Link.FailureText = E.what();
+  } catch (...) {
+    std::lock_guard<std::mutex> Guard(FLinkLock);
+    int None = 0;
+    if (Link.Failure.compare_exchange_strong(None, -1))
+      Link.FailureText = "unknown failure";
+  }
+}
+
+void TCommPortThread::CheckLinks() {
+  const std::int64_t Now = NowNs();
+  bool Changed = CheckLink(FRadioLink, *FRadioPort, Now);
+  if (FVirtualEnabled)
+    Changed = CheckLink(FVirtualLink, *FVirtualPort, Now) || Changed;
+  if (!Changed && !FNotifyPending)
+    return;
+  FNotifyPending = false;
+  try {
+    Synchronize([this] {
+      if (FOnLinkChange.Assigned())
+        FOnLinkChange(this);
+    });
+  } catch (...) {
+    // A display that fails must not stop the radio's polls.
+  }
+}
+
+bool TCommPortThread::CheckLink(TLink& Link, TComPort& Port, std::int64_t Now) {
+  CheckConnecting(Link, Port, Now);
+  if (Port.Connected() && !Link.Connecting) {
+    int Failure = Link.Failure.load();
+    if (Failure == 0)
+      Failure = Port.LineFailure();
+    if (Failure != 0) {
+      // The device will not recover under this descriptor: close it, and
+      // open the name afresh at the next attempt.
+      try {
+        Port.Close();
+      } catch (const std::exception&) {
+      }
+      Link.Lost = true;
+      Link.LostError = Failure;
+      Link.Dirty = true;
+      Link.FailingSinceNs = Now;
+      Link.NextTryNs = Now + MsToNs(RetryMs);
+    } else if (Now >= Link.NextResolveNs) {
+      // The name may lead elsewhere now (its link made anew for another
+      // device, or made at all while the fallback device was open): the
+      // port follows its name.
+      Link.NextResolveNs = Now + MsToNs(RetryMs);
+      if (TCustomComPort::ResolvePortName(Port.Port()) != Link.Path) {
+        try {
+          Port.Close();
+        } catch (const std::exception&) {
+        }
+        Link.NextTryNs = Now;
+      }
+    }
+  }
+  if (!Port.Connected() && Now >= Link.NextTryNs && !Terminated() && TryOpen(Link, Port) &&
+      &Link == &FRadioLink) {
+    FFirstUnansweredNs = 0;
+    {
+      std::lock_guard<std::mutex> Guard(FLinkLock);
+      FEcho.clear();
+      FEchoAt = 0;
+    }
+    // The radio may have been turned or swapped meanwhile: the driver starts
+    // afresh so that its next reply is reported in full.
+    try {
+      Synchronize([this] {
+        if (FOnReopened.Assigned())
+          FOnReopened(this);
+      });
+    } catch (...) {
+      NoteFailure(FRadioLink, std::current_exception());
+    }
+  }
+  return Publish(Link, Port, Now);
+}
+
+bool TCommPortThread::Publish(TLink& Link, TComPort& Port, std::int64_t Now) {
+  const bool Radio = Link.Role == TLinkRole::lrRadio;
+  TLinkFacts Facts;
+  // Still connecting after a refused attempt: refused, until it connects.
+  Facts.Open = Port.Connected() && !(Link.Connecting && Link.OpenError != 0);
+  Facts.OpenError = Link.OpenError;
+  Facts.Failed = Link.Lost || (Facts.Open && Link.Failure.load() != 0);
+  Facts.NowNs = Now;
+  Facts.LastRxNs = Link.LastRxNs.load();
+  if (Radio)
+    Facts.UnansweredSinceNs = FFirstUnansweredNs;
+  TLinkState State = DeriveLinkState(Link.Role, Facts);
+  if (State == TLinkState::lsSilent && State != Link.Published.State) {
+    // Bytes still unread (a busy main thread) are an answer all the same.
+    int Waiting = 0;
+    try {
+      Waiting = Port.BytesWaiting();
+    } catch (const std::exception&) {
+    }
+    Facts.RxPending = Waiting > 0;
+    State = DeriveLinkState(Link.Role, Facts);
+  }
+  if (!Link.Dirty && State == Link.Published.State)
+    return false;
+  TLinkStatus Status;
+  Status.State = State;
+  Status.Where = Link.Where;
+  Status.Device = Link.Device;
+  Status.Baud = FBaud;
+  if (State == TLinkState::lsRefused || State == TLinkState::lsMissing)
+    Status.Error = Link.OpenError;
+  if (State == TLinkState::lsLost) {
+    const int Failure = Link.Lost ? Link.LostError : Link.Failure.load();
+    if (Failure > 0) {
+      Status.Error = Failure;
+    } else {
+      std::lock_guard<std::mutex> Guard(FLinkLock);
+      Status.Detail = Link.FailureText;
+    }
+  }
+  if (State == TLinkState::lsSilent)
+    Status.SinceNs = Facts.LastRxNs != 0 ? Facts.LastRxNs : FFirstUnansweredNs;
+  Link.Dirty = false;
+  if (Status == Link.Published)
+    return false;
+  Link.Published = Status;
+  FHandle->setLink(Link.Role, Status);
+  return true;
+}
+
+bool TCommPortThread::IsAnswer(const std::string& Data) {
+  std::lock_guard<std::mutex> Guard(FLinkLock);
+  std::size_t At = 0;
+  while (At < Data.size() && FEchoAt < FEcho.size() && Data[At] == FEcho[FEchoAt]) {
+    ++At;
+    ++FEchoAt;
+  }
+  if (At == Data.size())
+    return false;
+  // Something beyond the echo: from here on every byte is an answer.
+  FEcho.clear();
+  FEchoAt = 0;
+  return true;
+}
+
 bool TCommPortThread::VirtualPortConnected() const {
   return FVirtualPort && FVirtualPort->Connected();
 }
@@ -150,11 +418,25 @@ void TCommPortThread::Execute() {
     RunCycles();
 }
 
+void TCommPortThread::AskDriver() {
+  FCommand.clear();
+  try {
+    Synchronize([this] { DoGetCommand(); });
+  } catch (...) {
+    FCommand.clear();
+    NoteFailure(FRadioLink, std::current_exception());
+  }
+}
+
 void TCommPortThread::RunCycles() {
   while (!Terminated()) {
-    FCommand.clear();
-    Synchronize([this] { DoGetCommand(); });
-    WriteCommand(TAsker::Driver, FCommand, false);
+    CheckLinks();
+    // While the radio is away its driver is not asked: pending tune
+    // commands wait for it.
+    if (RadioOpen()) {
+      AskDriver();
+      WriteCommand(TAsker::Driver, FCommand, false);
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(CycleMs));
   }
 }
@@ -170,6 +452,7 @@ void TCommPortThread::RunSharedCycles() {
   auto NextPoll = std::chrono::steady_clock::now();
   bool DriverWaiting = false; // FCommand holds the driver's command, unwritten
   while (!Terminated()) {
+    CheckLinks();
     ForwardToVirtual();
     std::string FromVirtual;
     {
@@ -187,9 +470,15 @@ void TCommPortThread::RunSharedCycles() {
       continue;
     }
     if (std::chrono::steady_clock::now() >= NextPoll) {
+      if (!RadioOpen()) {
+        // While the radio is away its driver is not asked: pending tune
+        // commands wait for it.
+        DriverWaiting = false;
+        NextPoll = std::chrono::steady_clock::now() + std::chrono::milliseconds(CycleMs);
+        continue;
+      }
       if (!DriverWaiting) {
-        FCommand.clear();
-        Synchronize([this] { DoGetCommand(); });
+        AskDriver();
         DriverWaiting = true;
       }
       if (WriteCommand(TAsker::Driver, FCommand, true) != TLineWait::lwYielded) {
@@ -220,10 +509,23 @@ TCommPortThread::TLineWait TCommPortThread::WriteCommand(TAsker Asker, const std
   // the count shows the write.
   if (Wait == TLineWait::lwQuiet)
     ++FQuietWrites;
+  if (Asker == TAsker::Driver &&
+      (FFirstUnansweredNs == 0 || FRadioLink.LastRxNs.load() >= FFirstUnansweredNs))
+    FFirstUnansweredNs = FLastWriteNs;
+  {
+    std::lock_guard<std::mutex> Guard(FLinkLock);
+    FEcho = Command;
+    FEchoAt = 0;
+  }
+  Trace(true, Command);
   try {
     FRadioPort->WritePort(Command);
+  } catch (const EComPort& E) {
+    // The command is dropped; the port counts as lost and is reopened.
+    if (E.SystemErrorCode() != ECANCELED)
+      NoteFailure(FRadioLink, E.SystemErrorCode());
   } catch (const std::exception&) {
-    // A failed write is dropped; the next cycle carries on.
+    NoteFailure(FRadioLink, EIO);
   }
   return Wait;
 }
@@ -240,6 +542,12 @@ void TCommPortThread::ForwardToVirtual() {
     return;
   try {
     FVirtualPort->WritePort(Outgoing);
+  } catch (const EComPort& E) {
+    // A program that does not read in time loses these bytes; a port that
+    // fails otherwise is lost and reopened.
+    const int Errno = E.SystemErrorCode();
+    if (Errno != ETIMEDOUT && Errno != ECANCELED && Errno != EAGAIN)
+      NoteFailure(FVirtualLink, Errno);
   } catch (const std::exception&) {
   }
 }
@@ -309,8 +617,18 @@ void TCommPortThread::CloseQuietExchange() {
 
 void TCommPortThread::RadioPortRxChar(TObject* Sender, int Count) {
   (void)Sender;
-  if (Terminated())
+  if (Terminated() || FRadioLink.Failure.load() != 0)
     return;
+  // A failed read or parse no longer ends the port's deliveries: the link
+  // counts as lost and the worker reopens it.
+  try {
+    ReceiveFromRadio(Count);
+  } catch (...) {
+    NoteFailure(FRadioLink, std::current_exception());
+  }
+}
+
+void TCommPortThread::ReceiveFromRadio(int Count) {
   // The line is busy from before the read until after it; the worker, which
   // looks at the queue and then at this time, never takes a delivery in
   // progress for a quiet line.
@@ -319,6 +637,11 @@ void TCommPortThread::RadioPortRxChar(TObject* Sender, int Count) {
   std::string Data;
   FRadioPort->ReadPort(Data, Count);
   FLastRxNs = NowNs();
+  if (!Data.empty()) {
+    Trace(false, Data);
+    if (IsAnswer(Data))
+      FRadioLink.LastRxNs = FLastRxNs.load();
+  }
   // The first bytes since a write to a quiet line came after a silence. The
   // count is taken before the read: a write after it is seen by the next
   // delivery, whose bytes are the reply to it.
@@ -349,10 +672,20 @@ void TCommPortThread::RadioPortRxChar(TObject* Sender, int Count) {
 
 void TCommPortThread::VirtualPortRxChar(TObject* Sender, int Count) {
   (void)Sender;
-  if (Terminated())
+  if (Terminated() || FVirtualLink.Failure.load() != 0)
     return;
+  try {
+    ReceiveFromVirtual(Count);
+  } catch (...) {
+    NoteFailure(FVirtualLink, std::current_exception());
+  }
+}
+
+void TCommPortThread::ReceiveFromVirtual(int Count) {
   std::string Data;
   FVirtualPort->ReadPort(Data, Count);
+  if (!Data.empty())
+    FVirtualLink.LastRxNs = NowNs();
   {
     std::lock_guard<std::mutex> Guard(FLock);
     AppendBounded(FFromVirtual, Data);

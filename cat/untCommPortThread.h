@@ -14,6 +14,12 @@
 // hooks, all on the main thread. Since it writes only to a quiet line, it
 // also knows where the line's silences were, exactly and whatever the main
 // thread's delays: the first bytes after each such write come after one.
+//
+// It also keeps each port's link state (see untLinkState.h) and recovers a
+// port that is missing, refused or lost by itself: it closes it, resolves
+// COMn again and retries the open once a second, after a minute of failures
+// every five seconds. A failed read, write, receive handler or command call
+// counts as lost; it never ends the worker.
 #pragma once
 
 #include <atomic>
@@ -23,6 +29,7 @@
 #include <mutex>
 #include <string>
 
+#include "cat/untLinkState.h"
 #include "platform/untComponent.h"
 #include "platform/untEvents.h"
 #include "platform/untThread.h"
@@ -43,6 +50,11 @@ using TLineQuietEvent = TMethod<TObject*>;
 // (a network connection with the serial port's surface). It may be called
 // on any thread, so it carries its settings with it.
 using TRadioPortFactory = std::function<std::unique_ptr<TComPort>()>;
+// Sender (the worker): a link's state changed; the radio port reopened.
+using TLinkEvent = TMethod<TObject*>;
+// Sender (the worker), Written (true: bytes written to the radio; false: bytes
+// read from it), Data.
+using TPortTraceEvent = TMethod<TObject*, bool, std::string>;
 
 // Shared between a driver and its worker, so that the driver never touches a
 // worker that has freed itself, and can wait until the worker has closed its
@@ -53,6 +65,16 @@ public:
   std::mutex Lock;
   TCommPortThread* Thread = nullptr;
   std::atomic<bool> Ended{false};
+
+  // The worker's latest link snapshots (any thread); they outlive it. A
+  // silent link's seconds are counted up to the call.
+  TLinkStatus Link(TLinkRole Role) const;
+  void setLink(TLinkRole Role, const TLinkStatus& Status);
+
+private:
+  mutable std::mutex FLinkLock;
+  TLinkStatus FRadioLink;
+  TLinkStatus FVirtualLink;
 };
 
 class TCommPortThread : public TThread {
@@ -76,6 +98,17 @@ public:
   // without it.
   TLineQuietEvent OnLineQuiet() const { return FOnLineQuiet; }
   void setOnLineQuiet(const TLineQuietEvent& Value) { FOnLineQuiet = Value; }
+  // Main thread, after the radio port reopened by itself and before the
+  // first command to it: the radio's state is unknown again.
+  TLinkEvent OnReopened() const { return FOnReopened; }
+  void setOnReopened(const TLinkEvent& Value) { FOnReopened = Value; }
+  // Main thread, after either link's state changed, and once at the start.
+  TLinkEvent OnLinkChange() const { return FOnLinkChange; }
+  void setOnLinkChange(const TLinkEvent& Value) { FOnLinkChange = Value; }
+  // Every block written to or read from the radio port, on the thread that
+  // moves it (the worker's for writes, the main thread for reads). May be set
+  // from any thread while the worker runs.
+  void setOnTrace(const TPortTraceEvent& Value);
 
   bool VirtualEnabled() const { return FVirtualEnabled; }
   // Main thread only, while the worker is alive.
@@ -106,6 +139,10 @@ public:
   static constexpr int VirtualHoldMs = 200;
   // Write time-out of the Virtual CAT port.
   static constexpr int VirtualWriteTimeoutMs = 200;
+  // Retry pacing of a port that is missing, refused or lost: every RetryMs,
+  // and every SlowRetryMs once it has failed for SlowAfterMs. Process-wide;
+  // tests shorten it to run many cycles.
+  static void SetRetryTiming(int RetryMs, int SlowAfterMs, int SlowRetryMs);
 
 protected:
   void Execute() override;
@@ -113,10 +150,58 @@ protected:
 private:
   enum class TAsker : int { None, Driver, Virtual };
 
-  static std::unique_ptr<TComPort> OpenPort(TComponent* AOwner, int APort, TBaudRate ABaudRate,
+  // The link health of one port. The atomics are written by the main thread
+  // (receive handlers) as well; the rest belongs to the worker thread.
+  struct TLink {
+    explicit TLink(TLinkRole ARole) : Role(ARole) {}
+    TLinkRole Role;
+    // A failure seen on the open port: an errno, or -1 for one without
+    // (text in FailureText, under FLinkLock).
+    std::atomic<int> Failure{0};
+    std::string FailureText;
+    // The last byte from the peer since the port opened (radio: no echo).
+    std::atomic<std::int64_t> LastRxNs{0};
+    int OpenError = 0; // errno of the last failed open
+    int LostError = 0; // the failure that closed the port (-1: FailureText)
+    bool Lost = false; // closed because it failed, not yet retried
+    std::int64_t FailingSinceNs = 0;
+    std::int64_t NextTryNs = 0;
+    std::string Where; // "COM3 → /dev/ttyUSB0" at the last open attempt
+    std::string Device;
+    std::string Path; // what the port's name resolved to then
+    std::int64_t NextResolveNs = 0;
+    bool Dirty = true; // opened, closed or failed since the last publish
+    // A network port opened and still connecting: not yet open for the
+    // link's state; a failure to connect counts as a failed open.
+    bool Connecting = false;
+    TLinkStatus Published;
+  };
+
+  static std::unique_ptr<TComPort> MakePort(TComponent* AOwner, int APort, TBaudRate ABaudRate,
                                             const TRxCharEvent& AHandler, int AWriteTimeoutMs = 0,
                                             const TRadioPortFactory& AMakePort = nullptr);
+  // One open attempt; true when the port is open. Paces the next on failure.
+  bool TryOpen(TLink& Link, TComPort& Port);
+  static void RetryLater(TLink& Link, std::int64_t Now);
+  // A network port that was connecting has connected, or failed to: the
+  // failure counts as a failed open.
+  static void CheckConnecting(TLink& Link, TComPort& Port, std::int64_t Now);
   static void ClosePort(std::unique_ptr<TComPort>& APort);
+  // Closes a failed port, reopens one whose retry is due, and publishes the
+  // states; then tells the driver, on the main thread, what changed.
+  void CheckLinks();
+  bool CheckLink(TLink& Link, TComPort& Port, std::int64_t Now);
+  bool Publish(TLink& Link, TComPort& Port, std::int64_t Now);
+  void NoteFailure(TLink& Link, std::exception_ptr Failure);
+  void NoteFailure(TLink& Link, int Errno);
+  bool RadioOpen() const;
+  // Asks the driver for its command; a failure counts against the link.
+  void AskDriver();
+  void Trace(bool Written, const std::string& Data);
+  // True when Data holds a byte that is not the echo of the last command.
+  bool IsAnswer(const std::string& Data);
+  void ReceiveFromRadio(int Count);
+  void ReceiveFromVirtual(int Count);
   void RunCycles();
   void RunSharedCycles();
   // How a wait for the line ended.
@@ -138,6 +223,10 @@ private:
   TPortDataEvent FOnPortData;
   TGetCommandEvent FOnGetCommand;
   TLineQuietEvent FOnLineQuiet;
+  TLinkEvent FOnReopened;
+  TLinkEvent FOnLinkChange;
+  std::mutex FTraceLock; // guards FOnTrace
+  TPortTraceEvent FOnTrace;
   std::unique_ptr<TComPort> FRadioPort;
   std::string FCommand;
   std::unique_ptr<TComPort> FVirtualPort;
@@ -156,6 +245,20 @@ private:
   // last delivery saw (main thread only).
   std::atomic<unsigned> FQuietWrites{0};
   unsigned FQuietWritesSeen = 0;
+
+  // Link health.
+  TLink FRadioLink{TLinkRole::lrRadio};
+  TLink FVirtualLink{TLinkRole::lrVirtual};
+  int FBaud;
+  bool FNotifyPending = true; // the first check tells the driver the states
+  // The first of the driver's commands written since the radio's last
+  // answer (worker thread).
+  std::int64_t FFirstUnansweredNs = 0;
+  // The command last written, whose echo is no answer, and how much of it
+  // has come back (FLinkLock).
+  std::mutex FLinkLock;
+  std::string FEcho;
+  std::size_t FEchoAt = 0;
 };
 
 } // namespace vela

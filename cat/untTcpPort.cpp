@@ -297,7 +297,10 @@ bool TTcpPort::TLink::Resolve(std::vector<sockaddr_storage>& Addresses,
   if (Job->Result != 0 || Job->Addresses.empty()) {
     const std::string Reason =
         Job->Result == EAI_SYSTEM ? std::strerror(Job->Errno) : ::gai_strerror(Job->Result);
-    Fail(EHOSTUNREACH, "cannot find host " + Address.Host + " (" + Reason + ")");
+    // A name that does not resolve is a missing host; a lookup that could
+    // not be made (no DNS server answered) may work at the next attempt.
+    const int Code = Job->Result == EAI_AGAIN ? EAGAIN : ENOENT;
+    Fail(Code, "cannot find host " + Address.Host + " (" + Reason + ")");
     return false;
   }
   Addresses = Job->Addresses;
@@ -567,7 +570,7 @@ int TTcpPort::WritePort(const std::string& Data) {
         Signal(Link->WakeFd);
       }
       const bool Settled =
-          Link->Changed.wait_for(Guard, std::chrono::milliseconds(ConnectTimeoutMs), [&] {
+          Link->Changed.wait_for(Guard, std::chrono::milliseconds(WriteTimeoutMs), [&] {
             return Link->Stopping || Link->Phase == TTcpPhase::tpUp ||
                    Link->Phase == TTcpPhase::tpFailed;
           });
@@ -641,6 +644,15 @@ int TTcpPort::BytesWaiting() {
   if (Link->Socket && ::ioctl(Link->Socket->Fd, FIONREAD, &InSocket) != 0)
     InSocket = 0;
   return static_cast<int>(Link->Rx.size()) + InSocket;
+}
+
+bool TTcpPort::Opening() const {
+  const TTcpPhase Now = Phase();
+  return FOpen && (Now == TTcpPhase::tpResolving || Now == TTcpPhase::tpConnecting);
+}
+
+int TTcpPort::LineFailure() const {
+  return FOpen && Phase() == TTcpPhase::tpFailed ? LastErrorCode() : 0;
 }
 
 TTcpPhase TTcpPort::Phase() const {

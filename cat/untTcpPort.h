@@ -50,7 +50,8 @@ enum class TTcpPhase : int {
 
 class TTcpPort : public TComPort {
 public:
-  // Waits of the writing thread for a connection to come up, and for the
+  // How long the connection thread tries to connect, and how long a write
+  // waits for a connection (the daemon closed the last one) and for the
   // socket to take a command.
   static constexpr int ConnectTimeoutMs = 3000;
   static constexpr int WriteTimeoutMs = 1000;
@@ -69,9 +70,9 @@ public:
   // True from a successful Open until Close, like an open serial device;
   // Phase tells whether the connection is up.
   bool Connected() const override;
-  // Waits for the connection (at most ConnectTimeoutMs) and sends all bytes
-  // (at most WriteTimeoutMs); raises EComPort (write failed, errno) when it
-  // cannot. Meant for one writing thread, as the port worker has.
+  // Waits for the connection and sends all bytes (each at most
+  // WriteTimeoutMs); raises EComPort (write failed, errno) when it cannot.
+  // Meant for one writing thread, as the port worker has.
   int WritePort(const std::string& Data) override;
   // Takes up to Count of the received bytes; never waits.
   int ReadPort(std::string& Data, int Count) override;
@@ -80,6 +81,11 @@ public:
   void SetDtrLine(bool On) override { (void)On; }
   void SetRtsLine(bool On) override { (void)On; }
   int ModemStatus() override { return 0; }
+  // While the host name is looked up and the connection made.
+  bool Opening() const override;
+  // errno of the failure that left the port without a connection (ENOENT
+  // for a host name that does not resolve); 0 otherwise.
+  int LineFailure() const override;
 
   TTcpPhase Phase() const;
   // errno of the last failure (0: none), and the reason in words

@@ -2,8 +2,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFileInfo>
-#include <QFontMetrics>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -16,6 +14,7 @@
 #include "cat/radios/untRadioTable.h"
 #include "cat/radios/untRigctldCATinterface.h"
 #include "cat/untTcpPort.h"
+#include "gui/untLinkStatusStrip.h"
 #include "logpage/untWebBrowser.h"
 #include "platform/untStrToInt.h"
 #include "serial/CPort.h"
@@ -154,6 +153,7 @@ TfrmVLogSettings::TfrmVLogSettings(QWidget* AOwner, TBrowserNavigator* ABrowser,
 TfrmVLogSettings::~TfrmVLogSettings() {
   if (FCAT) {
     FCAT->setOnRxData(TRxDataEvent());
+    FCAT->setOnLinkChange(TLinkChangeEvent());
     FCAT.reset(); // stops the driver's port worker
   }
 }
@@ -260,8 +260,17 @@ void TfrmVLogSettings::BuildLayout() {
   FlblRigctldHint = Label(pnlCatsettingsBg, QRect(101, 61, 140, 22),
                           QStringLiteral("rigctld: host:port"), Qt::AlignLeft);
   FlblRigctldHint->setFont(ArialFont(12));
-  FlblCatStatus = Label(pnlCatsettingsBg, QRect(4, 113, 238, Extra), QString(), Qt::AlignHCenter);
+  FlblCatStatus = new TLinkStatusStrip(pnlCatsettingsBg);
+  FlblCatStatus->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  FlblCatStatus->setGeometry(4, 113, 238, Extra);
   FlblCatStatus->setFont(ArialFont(12));
+  // The radio type shows just above; the line has room for the port and its state.
+  FlblCatStatus->setSource([this] {
+    if (!FAddressError.empty())
+      return FAddressError;
+    return FCAT ? LinkStatusText(TLinkRole::lrRadio, FCAT->RadioLinkStatus())
+                : std::string("no radio driver");
+  });
 
   // Virtual CAT
   QFrame* pnlVirtualCatBg = Group(QRect(268, 142 + Extra, 246, 129));
@@ -326,6 +335,7 @@ void TfrmVLogSettings::CreateCAT() {
     FRadio = rtIC7300;
   FCAT = CreateRadioDriver(FRadio, this, FSettings);
   FCAT->setOnRxData(MakeMethod(this, &TfrmVLogSettings::CATRxData));
+  FCAT->setOnLinkChange(MakeMethod(this, &TfrmVLogSettings::CATLinkChange));
   // The driver stands even when the store refused its radio type; the
   // failure still reaches the operator.
   if (std::exception_ptr Failure = FCAT->TakeCreateError())
@@ -336,6 +346,12 @@ void TfrmVLogSettings::CATRxData(TObject* /*Sender*/, std::string Band, std::str
                                  std::string Mode) {
   if (FOnRxData.Assigned())
     FOnRxData(this, Band, Frequency, Mode);
+}
+
+void TfrmVLogSettings::CATLinkChange(TObject* /*Sender*/) {
+  UpdateCatStatus();
+  if (FOnLinkChange.Assigned())
+    FOnLinkChange(this);
 }
 
 void TfrmVLogSettings::FormShow() {
@@ -429,6 +445,7 @@ void TfrmVLogSettings::pnlApplyClick() {
   if (!FCAT || FCAT->Radio() != FRadio) {
     if (FCAT) {
       FCAT->setOnRxData(TRxDataEvent());
+      FCAT->setOnLinkChange(TLinkChangeEvent());
       FCAT.reset(); // stops the old driver's worker before the new one opens the port
     }
     CreateCAT();
@@ -480,31 +497,7 @@ void TfrmVLogSettings::FormMouseMove() {
 }
 
 void TfrmVLogSettings::UpdateCatStatus() {
-  QString Text;
-  if (!FCAT) {
-    Text = QStringLiteral("no radio driver");
-  } else if (!FAddressError.empty()) {
-    Text = QString::fromStdString(FAddressError);
-  } else if (FCAT->Radio() == rtRigctld) {
-    Text = QStringLiteral("Hamlib rigctld \u00b7 ") +
-           QString::fromStdString(FSettings->strRigctldAddress()) +
-           (FCAT->RadioPortConnected() ? QStringLiteral(": open") : QStringLiteral(": not open"));
-  } else {
-    const std::string Name = "COM" + std::to_string(FCAT->ComPort());
-    const std::string Path = TCustomComPort::ResolvePortName(Name);
-    std::string Device = TCustomComPort::PortLinkTarget(Name);
-    if (Device.empty())
-      Device = Path;
-    const bool Open = FCAT->RadioPortConnected();
-    if (!Open && !QFileInfo::exists(QString::fromStdString(Path)))
-      Text = QString::fromStdString(Name) + QStringLiteral(": no such device");
-    else
-      Text = QString::fromStdString(Name) + QStringLiteral(" \u2192 ") +
-             QString::fromStdString(Device) + (Open ? QStringLiteral(": open") : ": not open");
-  }
-  FlblCatStatus->setToolTip(Text);
-  FlblCatStatus->setText(QFontMetrics(FlblCatStatus->font())
-                             .elidedText(Text, Qt::ElideMiddle, FlblCatStatus->width()));
+  FlblCatStatus->Refresh();
 }
 
 void TfrmVLogSettings::showEvent(QShowEvent* Event) {

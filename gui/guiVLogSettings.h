@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "cat/untCATinterface.h"
+#include "gui/untLinkStatusStrip.h"
 #include "gui/untPanelButton.h"
 #include "platform/untComponent.h"
 #include "settings/untVelaLogSettings.h"
@@ -64,6 +65,9 @@ public:
 
   TRxDataEvent OnRxData() const { return FOnRxData; }
   void setOnRxData(const TRxDataEvent& Value) { FOnRxData = Value; }
+  // Passes the driver's link state changes on, with the dialog as Sender.
+  TLinkChangeEvent OnLinkChange() const { return FOnLinkChange; }
+  void setOnLinkChange(const TLinkChangeEvent& Value) { FOnLinkChange = Value; }
   // The current driver; exactly one exists for the dialog's whole life.
   TCATInterface* CAT() const { return FCAT.get(); }
   // A failure met while the dialog was created (the settings file refused
@@ -110,7 +114,7 @@ public:
   void pnlRemoveClick();
   void lbxServerListClick();
   void FormMouseMove();
-  // Rewrites the CAT group's status line from the driver's radio port.
+  // Rewrites the CAT group's status line from the driver's radio link.
   void UpdateCatStatus();
 
 protected:
@@ -123,6 +127,7 @@ private:
   void Initialize();
   void CreateCAT();
   void CATRxData(TObject* Sender, std::string Band, std::string Frequency, std::string Mode);
+  void CATLinkChange(TObject* Sender);
   void PortBoxChange(QLineEdit* Box, std::string& LastAccepted);
   void Navigate(const std::string& Address);
   // A radio behind rigctld: the address box in place of COM port and baud
@@ -135,6 +140,7 @@ private:
 
   std::unique_ptr<TBrowserNavigator> FOwnNavigator;
   TRxDataEvent FOnRxData;
+  TLinkChangeEvent FOnLinkChange;
   TVelaLogSettings* FSettings = nullptr;
   TBrowserNavigator* FBrowser = nullptr;
   std::string FServerAddress;
@@ -155,7 +161,7 @@ private:
   QComboBox* FcbxRadio = nullptr;
   QCheckBox* FCheckBox1 = nullptr;
   QLineEdit* FedtVirtualCOM = nullptr;
-  QLabel* FlblCatStatus = nullptr;
+  TLinkStatusStrip* FlblCatStatus = nullptr;
   QLabel* FlblCOM = nullptr;
   QLabel* FlblBaudRate = nullptr;
   QLineEdit* FedtRigctldAddress = nullptr;

@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <system_error>
 
@@ -54,7 +55,8 @@ const char* const CPortMessages[23] = {"Unable to open com port",
                                        "A component is linked to OnRxBuf event",
                                        "Registry error"};
 
-const char* const CPortSuffix = " (win error code: %d)";
+// The operating system's own text for the error, then its number.
+const char* const CPortSuffix = ": %s (error %d)";
 
 // The kernel's "ioctl not supported by this driver" code, which some tty
 // drivers let through to user space.
@@ -202,16 +204,24 @@ std::string EComPort::FormatMessage(int ACode, int ASystemErrorCode) {
   std::string Text = MessageText(ACode);
   if (ASystemErrorCode == -1)
     return Text;
-  // The number goes in by substitution, not printf: a translated suffix with
-  // another conversion in it must not be able to crash the program.
+  // Text and number go in by substitution, not printf: a translated suffix
+  // with another conversion in it must not be able to crash the program.
   std::string Suffix = Translate(CPortSuffix);
-  size_t At = Suffix.find("%d");
-  if (At == std::string::npos) {
+  if (Suffix.find("%s") == std::string::npos || Suffix.find("%d") == std::string::npos)
     Suffix = CPortSuffix;
-    At = Suffix.find("%d");
+  const std::string Number = std::to_string(ASystemErrorCode);
+  const std::string Reason = std::generic_category().message(ASystemErrorCode);
+  std::string Result;
+  for (size_t I = 0; I < Suffix.size(); ++I) {
+    if (Suffix[I] == '%' && I + 1 < Suffix.size() &&
+        (Suffix[I + 1] == 's' || Suffix[I + 1] == 'd')) {
+      Result += Suffix[I + 1] == 's' ? Reason : Number;
+      ++I;
+    } else {
+      Result += Suffix[I];
+    }
   }
-  Suffix.replace(At, 2, std::to_string(ASystemErrorCode));
-  return Text + Suffix;
+  return Text + Result;
 }
 
 void EComPort::SetCatalogueDir(const std::string& Dir) {
@@ -400,25 +410,31 @@ void TComThread::Execute() {
   // after a short wait), so an idle handler costs no busy loop.
   bool Consumed = true;
   int Delivered = 0; // the waiting count after the last delivery
+  int Failure = 0;   // why the device ended delivery (errno), 0 for a stop
   while (!Terminated()) {
     pollfd P[2] = {{FDevice, static_cast<short>(FWantRx ? POLLIN : 0), 0}, {FStopEvent, POLLIN, 0}};
     const int R = ::poll(P, 2, -1);
     if (R < 0) {
       if (errno == EINTR)
         continue;
+      Failure = errno;
       break;
     }
     if (P[1].revents != 0 || Terminated())
       break;
     // A hang-up (the other end of a pty closed, an adapter pulled) or an
     // error ends delivery: the device will not recover under this handle.
-    if (P[0].revents & (POLLHUP | POLLERR | POLLNVAL))
+    if (P[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+      Failure = (P[0].revents & POLLNVAL) ? EBADF : EIO;
       break;
+    }
     if (!(P[0].revents & POLLIN))
       continue;
     int Waiting = 0;
-    if (::ioctl(FDevice, FIONREAD, &Waiting) != 0)
+    if (::ioctl(FDevice, FIONREAD, &Waiting) != 0) {
+      Failure = errno;
       break;
+    }
     if (!Consumed && Waiting == Delivered) {
       if (WaitStop(50))
         break;
@@ -439,15 +455,33 @@ void TComThread::Execute() {
       break;
     const unsigned ReadsBefore = FComPort->FReadCount;
     // A handler's exception leaves Execute and ends the thread.
-    Deliver();
+    try {
+      Deliver();
+    } catch (const EComPort& E) {
+      NoteFailure(E.SystemErrorCode() > 0 ? E.SystemErrorCode() : EIO);
+      throw;
+    } catch (...) {
+      NoteFailure(EIO);
+      throw;
+    }
     // After a delivery the port may be closed (even freed) by the handler;
     // Close sets Terminated before it lets go of the device.
     if (Terminated())
       break;
     Consumed = FComPort->FReadCount != ReadsBefore;
-    if (::ioctl(FDevice, FIONREAD, &Delivered) != 0)
+    if (::ioctl(FDevice, FIONREAD, &Delivered) != 0) {
+      Failure = errno;
       break;
+    }
   }
+  NoteFailure(Failure);
+}
+
+void TComThread::NoteFailure(int Errno) {
+  // Close sets Terminated before it lets go of the port, and waits for this
+  // thread otherwise, so the port is still there when this is false.
+  if (Errno != 0 && !Terminated())
+    FComPort->FLineFailure = Errno;
 }
 
 // ----------------------------------------------------------- TCustomComPort
@@ -625,6 +659,7 @@ void TCustomComPort::OpenDevice() {
   }
   FClosing = false;
   FStopping = false;
+  FLineFailure = 0;
   FAbortEvent = Abort;
   FHandle = Fd;
 }
@@ -949,6 +984,16 @@ std::string TCustomComPort::PortLinkTarget(const std::string& Port) {
   char Buf[PATH_MAX];
   const ssize_t N = ::readlink(Path.c_str(), Buf, sizeof(Buf) - 1);
   return N > 0 ? std::string(Buf, static_cast<size_t>(N)) : std::string();
+}
+
+std::string TCustomComPort::PortDevice(const std::string& Port) {
+  const std::string Path = ResolvePortName(Port);
+  char Buf[PATH_MAX];
+  if (::realpath(Path.c_str(), Buf))
+    return Buf;
+  // A link to a device that is gone: name what it pointed at.
+  const std::string Target = PortLinkTarget(Port);
+  return Target.empty() ? Path : Target;
 }
 
 void TCustomComPort::SetPortsDir(const std::string& Dir) {

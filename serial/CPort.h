@@ -199,6 +199,8 @@ protected:
 
 private:
   void Deliver();
+  // Records on the port why delivery ended (not for a stop request).
+  void NoteFailure(int Errno);
   // Waits up to TimeoutMs on the stop event alone; true when it fired.
   bool WaitStop(int TimeoutMs);
   TCustomComPort* FComPort;
@@ -272,6 +274,18 @@ public:
   // device without modem lines.
   virtual int ModemStatus();
 
+  // Why the event thread stopped delivering on this open port, as an errno
+  // (EIO for a hang-up or a handler's failure); 0 while it delivers, and
+  // again after the next Open.
+  virtual int LineFailure() const { return FLineFailure; }
+  // True while a port that finishes opening after Open returns (a network
+  // connection) is still connecting; LineFailure then tells whether it failed.
+  virtual bool Opening() const { return false; }
+  // The device Port leads to now, for the operator: a comN link's final
+  // target when it exists, else the link's own target, else the resolved
+  // path ("COM3" -> "/dev/ttyUSB0").
+  static std::string PortDevice(const std::string& Port);
+
   // The device path Port resolves to now ("COM3" -> "<ports>/com3" or
   // "/dev/ttyS2"; other names unchanged).
   static std::string ResolvePortName(const std::string& Port);
@@ -327,6 +341,7 @@ private:
   bool FThreadCreated = false;
   // Set while Close stops the event thread: deliveries still queued are dropped.
   std::atomic<bool> FStopping{false};
+  std::atomic<int> FLineFailure{0};
 };
 
 class TComPort : public TCustomComPort {

@@ -14,6 +14,7 @@
 #include "cat/untCATinterface.h"
 #include "common/FileHelpers.h"
 #include "gui/guiVLogSettings.h"
+#include "gui/untLinkStatusStrip.h"
 #include "logpage/untLogPHPinterface.h"
 #include "logpage/untWebBrowser.h"
 #include "settings/untVelaLogSettings.h"
@@ -263,6 +264,32 @@ TEST_F(MainWindow, ApplyAnotherRadioResetCatAndBack) {
   QTest::mouseClick(W.pnlBack, Qt::LeftButton, {}, QPoint(10, 10));
   EXPECT_TRUE(WaitUntil([&] { return W.wbrLogBook->url() == Start; }))
       << W.wbrLogBook->url().toString().toStdString();
+  EXPECT_TRUE(ErrorBoxes().empty());
+}
+
+// The strip under the bar names the radio, its port and the link's state;
+// a radio switched off and on again is polled again without Reset CAT.
+TEST_F(MainWindow, StatusStripShowsTheLinkAndTheRadioComesBackByItself) {
+  TStation Station;
+  ASSERT_TRUE(Station.Started());
+  TfrmVelaLogMain& W = Open(Station);
+  ASSERT_TRUE(WaitRadioFields("20m", "14.0740", "usb")) << Dump();
+  auto Strip = [&] { return W.lblLinkStatus->FullText().toStdString(); };
+  auto Live = [&] {
+    const std::string Text = Strip(), Tail = " · live";
+    return Text.rfind("FT950 · COM1 \u2192 /dev/pts/", 0) == 0 && Text.size() > Tail.size() &&
+           Text.compare(Text.size() - Tail.size(), Tail.size(), Tail) == 0;
+  };
+  EXPECT_TRUE(WaitUntil(Live)) << Strip();
+  EXPECT_TRUE(W.lblLinkStatus->isVisible());
+  EXPECT_LT(W.lblLinkStatus->geometry().top(), W.wbrLogBook->geometry().top());
+
+  Station.Sim().Send("quit");
+  EXPECT_TRUE(WaitUntil([&] { return !Live(); })) << Strip();
+  Station.RestartSim("ft950", "7074500", "cw");
+  ASSERT_TRUE(Station.Sim().Ready());
+  EXPECT_TRUE(WaitRadioFields("40m", "7.0745", "CW")) << Dump();
+  EXPECT_TRUE(WaitUntil(Live)) << Strip();
   EXPECT_TRUE(ErrorBoxes().empty());
 }
 

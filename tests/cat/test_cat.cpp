@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -36,6 +37,10 @@ public:
 
   void ParseReply(TObject*, std::string Data, int) override {
     OnMainThread = OnMainThread && TThread::IsMainThread();
+    if (ThrowInParse) {
+      ThrowInParse = false;
+      throw std::runtime_error("parser failed");
+    }
     Received += Data;
     size_t End;
     while ((End = Received.find(';')) != std::string::npos) {
@@ -92,6 +97,8 @@ public:
     FFrequency = std::move(Frequency);
     FMode = std::move(Mode);
   }
+  TLinkState RadioState() const { return RadioLinkStatus().State; }
+  TLinkState VirtualState() const { return VirtualLinkStatus().State; }
 
   std::string Received, AllBytes;
   // The bytes received, with '|' where the worker reported a silence.
@@ -101,9 +108,24 @@ public:
   int Replies = 0;
   bool OnMainThread = true;
   bool ThrowNext = false;
+  bool ThrowInParse = false;
   bool TerminateNext = false;
   bool Terminating = false;
   std::vector<std::string> FrequencyCalls, ModeCalls;
+};
+
+// Records the radio link's states as the driver reports their changes.
+class TLinkWatch : public TObject {
+public:
+  void Changed(TObject* Sender) {
+    const TLinkState State = static_cast<TCATInterface*>(Sender)->RadioLinkStatus().State;
+    if (States.empty() || States.back() != State)
+      States.push_back(State);
+  }
+  bool Saw(TLinkState State) const {
+    return std::find(States.begin(), States.end(), State) != States.end();
+  }
+  std::vector<TLinkState> States;
 };
 
 class CatTest : public ::testing::Test {
@@ -251,16 +273,26 @@ TEST_F(CatTest, BareInterfaceWritesNothing) {
   EXPECT_EQ(Bare.Frequency(), "");
 }
 
-TEST_F(CatTest, MissingPortRaisesNothingAndStillConsumesPendingCommands) {
+TEST_F(CatTest, MissingPortRaisesNothingAndPendingCommandsWaitForIt) {
   UsePorts(200, 0, false); // no ports/com200, no /dev/ttyS199
   TRecordingDriver Driver(Settings.get());
   EXPECT_FALSE(Driver.RadioPortConnected());
+  EXPECT_EQ(Driver.RadioState(), TLinkState::lsMissing);
   Driver.SetCurrent("7.0000", "CW");
   Driver.TuneRadio("14.0740", "usb");
   EXPECT_EQ(Driver.FrequencyCommand(), "SF14.0740;");
-  ASSERT_TRUE(ServeUntil([&] { return Driver.Asked >= 3; }));
-  EXPECT_EQ(Driver.FrequencyCommand(), "");
-  EXPECT_EQ(Driver.ModeCommand(), "");
+  // Cycles pass; the driver is not asked while its radio is away.
+  TThread::WaitWhileServing([] { return false; }, 300);
+  EXPECT_EQ(Driver.Asked, 0);
+  // The device appears: the worker opens it by itself, and the commands
+  // that waited go out first, then the polls.
+  test::TPtyPair Radio;
+  Link(200, Radio);
+  const std::string Seen = CollectUntil(
+      Radio, [](const std::string& T) { return T.find("SMusb;P;") != std::string::npos; });
+  EXPECT_EQ(Seen.substr(0, 16), "SF14.0740;SMusb;") << Seen;
+  EXPECT_TRUE(Driver.RadioPortConnected());
+  EXPECT_EQ(Driver.RadioState(), TLinkState::lsWaiting);
 }
 
 TEST_F(CatTest, VirtualPortEqualToRadioPortFailsQuietlyAndPollingGoesOn) {
@@ -456,20 +488,32 @@ TEST_F(CatTest, TerminateDuringTheSynchronisedCallWritesNothingAfterIt) {
   EXPECT_NE(CollectUntil(Radio, [](const std::string& T) { return T.size() >= 2; }), "");
 }
 
-TEST_F(CatTest, WorkerEndedByADriverExceptionIsSafelyReplaced) {
+// A failure in the driver's command call or in its parser no longer ends the
+// worker or the port's deliveries: the link counts as lost and recovers.
+TEST_F(CatTest, ADriverFailureCountsAsLostAndTheLinkRecovers) {
   test::TPtyPair Radio;
   UseRadio(Radio);
   auto Driver = std::make_unique<TRecordingDriver>(Settings.get());
   CollectUntil(Radio, [](const std::string& T) { return T.size() >= 2; });
+  for (bool InParse : {false, true}) {
+    SCOPED_TRACE(InParse ? "parser" : "command call");
+    (InParse ? Driver->ThrowInParse : Driver->ThrowNext) = true;
+    if (InParse)
+      Radio.Send("F1M2;");
+    ASSERT_TRUE(ServeUntil([&] { return Driver->RadioState() == TLinkState::lsLost; }));
+    const TLinkStatus Lost = Driver->RadioLinkStatus();
+    EXPECT_NE(LinkStatusText(TLinkRole::lrRadio, Lost).find("failed"), std::string::npos)
+        << LinkStatusText(TLinkRole::lrRadio, Lost);
+    // Polls resume without Reset CAT, and replies reach the parser again.
+    Radio.Drain();
+    CollectUntil(Radio, [](const std::string& T) { return T.find("P;") != std::string::npos; });
+    Radio.Send("F3.5000Mlsb;");
+    EXPECT_TRUE(ServeUntil([&] { return Driver->Frequency() == "3.5000"; }));
+    EXPECT_TRUE(ServeUntil([&] { return Driver->RadioState() == TLinkState::lsLive; }));
+  }
   Driver->ThrowNext = true;
-  // The worker ends and closes the port; the driver's reference stays safe.
-  ASSERT_TRUE(ServeUntil([&] { return !Driver->RadioPortConnected(); }));
-  Driver->ResetCAT();
-  EXPECT_TRUE(Driver->RadioPortConnected());
-  EXPECT_NE(CollectUntil(Radio, [](const std::string& T) { return T.size() >= 2; }), "");
-  Driver->ThrowNext = true;
-  ASSERT_TRUE(ServeUntil([&] { return !Driver->RadioPortConnected(); }));
-  Driver.reset(); // destruction after the worker ended by itself
+  ASSERT_TRUE(ServeUntil([&] { return Driver->RadioState() == TLinkState::lsLost; }));
+  Driver.reset(); // destruction while the link recovers
 }
 
 TEST_F(CatTest, VanishingPortDoesNotCrashAndResetRecovers) {
@@ -479,12 +523,133 @@ TEST_F(CatTest, VanishingPortDoesNotCrashAndResetRecovers) {
   TRecordingDriver Driver(Settings.get());
   CollectUntil(*Radio, [](const std::string& T) { return T.size() >= 2; });
   Radio.reset(); // the adapter is pulled
-  const int Asked = Driver.Asked;
-  ASSERT_TRUE(ServeUntil([&] { return Driver.Asked >= Asked + 5; })); // worker keeps cycling
+  // The worker keeps running and notices.
+  ASSERT_TRUE(ServeUntil([&] {
+    return Driver.RadioState() == TLinkState::lsLost ||
+           Driver.RadioState() == TLinkState::lsMissing;
+  }));
   test::TPtyPair Back;
   Link(3, Back);
   Driver.ResetCAT();
   EXPECT_TRUE(Driver.RadioPortConnected());
   Back.Send("F3.5000Mlsb;");
   EXPECT_TRUE(ServeUntil([&] { return Driver.Frequency() == "3.5000"; }));
+}
+
+// The radio's device vanishes (a USB radio switched off) and comes back as
+// another node behind the same COMn link: the link goes lost, the worker
+// reopens the port by itself at its normal pace, and the driver starts
+// afresh, so that the next reply is reported in full.
+TEST_F(CatTest, VanishedRadioComesBackWithoutResetCat) {
+  auto Radio = std::make_unique<test::TPtyPair>();
+  UseRadio(*Radio);
+  TLinkWatch Watch;
+  TRecordingDriver Driver(Settings.get());
+  Driver.setOnLinkChange(MakeMethod(&Watch, &TLinkWatch::Changed));
+  CollectUntil(*Radio, [](const std::string& T) { return T.find("P;") != std::string::npos; });
+  Radio->Send("F7.0745MCW;");
+  ASSERT_TRUE(ServeUntil([&] { return Driver.RadioState() == TLinkState::lsLive; }));
+  EXPECT_EQ(Driver.Frequency(), "7.0745");
+
+  Radio.reset();
+  ASSERT_TRUE(ServeUntil([&] { return Watch.Saw(TLinkState::lsLost); }));
+  test::TPtyPair Back;
+  Link(3, Back);
+  CollectUntil(Back, [](const std::string& T) { return T.find("P;") != std::string::npos; });
+  EXPECT_EQ(Driver.Restarts, 1);     // the parser started afresh
+  EXPECT_EQ(Driver.Frequency(), ""); // and the values are unknown again
+  Back.Send("F7.0745MCW;");
+  ASSERT_TRUE(ServeUntil([&] { return Driver.RadioState() == TLinkState::lsLive; }));
+  EXPECT_EQ(Driver.Frequency(), "7.0745");
+  EXPECT_NE(Driver.RadioLinkStatus().Where.find(Back.SlavePath()), std::string::npos)
+      << Driver.RadioLinkStatus().Where;
+  EXPECT_EQ(Watch.States.back(), TLinkState::lsLive);
+}
+
+// A radio that never answers turns silent; one that answers garbage is live
+// (the bytes arrive); one whose bus only echoes the commands is silent.
+TEST_F(CatTest, SilentGarbageAndEchoOnly) {
+  test::TPtyPair Radio;
+  UseRadio(Radio);
+  TRecordingDriver Driver(Settings.get());
+  EXPECT_EQ(Driver.RadioState(), TLinkState::lsWaiting);
+  CollectUntil(Radio,
+               [&](const std::string&) { return Driver.RadioState() != TLinkState::lsWaiting; });
+  ASSERT_EQ(Driver.RadioState(), TLinkState::lsSilent);
+  const std::string Words = LinkStateWords(TLinkRole::lrRadio, Driver.RadioLinkStatus());
+  EXPECT_NE(Words.find("no reply for"), std::string::npos) << Words;
+  EXPECT_NE(Words.find("4800 baud"), std::string::npos) << Words;
+
+  CollectUntil(
+      Radio, [&](const std::string&) { return Driver.RadioState() == TLinkState::lsLive; },
+      Generous, [&] { Radio.Send(std::string("\x01\xFEzz", 4)); });
+  EXPECT_EQ(Driver.RadioState(), TLinkState::lsLive);
+
+  // Each poll comes back unchanged, as a CI-V bus echoes it.
+  std::string Pending;
+  CollectUntil(
+      Radio, [&](const std::string&) { return Driver.RadioState() == TLinkState::lsSilent; },
+      Generous,
+      [&] {
+        Pending += Radio.Receive(1 << 16, 0);
+        for (size_t At; (At = Pending.find("P;")) != std::string::npos;) {
+          Radio.Send("P;");
+          Pending.erase(0, At + 2);
+        }
+      });
+  EXPECT_EQ(Driver.RadioState(), TLinkState::lsSilent);
+}
+
+// Many vanish/return cycles of both ports leave no descriptor and no thread
+// behind, and each ends with both links open again.
+TEST_F(CatTest, ManyVanishAndReturnCyclesLeaveNothingBehind) {
+  TCommPortThread::SetRetryTiming(20, 60000, 5000);
+  struct TRestore {
+    ~TRestore() { TCommPortThread::SetRetryTiming(1000, 60000, 5000); }
+  } Restore;
+  auto Radio = std::make_unique<test::TPtyPair>();
+  auto Other = std::make_unique<test::TPtyPair>();
+  UseRadioAndOther(*Radio, *Other);
+  TRecordingDriver Driver(Settings.get());
+  auto CountEntries = [](const char* Dir) {
+    return std::distance(fs::directory_iterator(Dir), fs::directory_iterator{});
+  };
+  long Fds = 0, Threads = 0;
+  constexpr int Cycles = 100;
+  for (int Cycle = 0; Cycle <= Cycles; ++Cycle) {
+    if (Cycle > 0) {
+      Radio.reset();
+      Other.reset();
+      ASSERT_TRUE(ServeUntil([&] {
+        return Driver.RadioState() != TLinkState::lsWaiting &&
+               Driver.VirtualState() != TLinkState::lsWaiting;
+      })) << "cycle "
+          << Cycle;
+      Radio = std::make_unique<test::TPtyPair>();
+      Other = std::make_unique<test::TPtyPair>();
+      Link(3, *Radio);
+      Link(6, *Other);
+    }
+    ASSERT_TRUE(ServeUntil([&] {
+      Radio->Drain();
+      return Driver.RadioState() == TLinkState::lsWaiting &&
+             Driver.VirtualState() == TLinkState::lsWaiting &&
+             Driver.RadioLinkStatus().Where.find(Radio->SlavePath()) != std::string::npos;
+    })) << "cycle "
+        << Cycle << ": " << LinkStatusText(TLinkRole::lrRadio, Driver.RadioLinkStatus());
+    if (Cycle == 0) {
+      Fds = CountEntries("/proc/self/fd");
+      Threads = CountEntries("/proc/self/task");
+    }
+  }
+  // Threads that are ending may still be counted for a moment.
+  EXPECT_TRUE(ServeUntil([&] { return CountEntries("/proc/self/task") <= Threads; }))
+      << CountEntries("/proc/self/task") << " threads, " << Threads << " at the start";
+  EXPECT_EQ(CountEntries("/proc/self/fd"), Fds);
+  // The other program's bytes still reach the radio.
+  Other->Send("O;");
+  EXPECT_NE(
+      CollectUntil(*Radio, [](const std::string& T) { return T.find("O;") != std::string::npos; })
+          .find("O;"),
+      std::string::npos);
 }

@@ -35,7 +35,10 @@ inline std::filesystem::path MakeTempDir(const char* Prefix) {
 
 class TChild {
 public:
-  explicit TChild(std::vector<std::string> Args, bool QuietErrors = true) {
+  // ErrorsToOutput: standard error goes into the same pipe as standard
+  // output (to read velalog-cat's link lines in order with its reports).
+  explicit TChild(std::vector<std::string> Args, bool QuietErrors = true,
+                  bool ErrorsToOutput = false) {
     int In[2], Out[2];
     if (::pipe2(In, O_CLOEXEC) != 0 || ::pipe2(Out, O_CLOEXEC) != 0)
       throw std::runtime_error("pipe failed");
@@ -43,7 +46,9 @@ public:
     if (FPid == 0) {
       ::dup2(In[0], STDIN_FILENO);
       ::dup2(Out[1], STDOUT_FILENO);
-      if (QuietErrors) {
+      if (ErrorsToOutput) {
+        ::dup2(Out[1], STDERR_FILENO);
+      } else if (QuietErrors) {
         const int Null = ::open("/dev/null", O_WRONLY);
         ::dup2(Null, STDERR_FILENO);
       }

@@ -6,6 +6,9 @@
 // goes on working.
 #include <gtest/gtest.h>
 
+#include <sys/file.h>
+
+#include <fstream>
 #include <random>
 #include <string>
 #include <thread>
@@ -102,6 +105,27 @@ struct TCatOnPty {
   TChild Cat;
 };
 
+// A simulated FT-950 at 38400 baud linked as COM1 in a temporary ports
+// folder, and velalog-cat's arguments for it.
+struct TLinkedSim {
+  TLinkedSim() : Dir(MakeTempDir("vela-faults")) {
+    std::filesystem::create_directory(Dir / "ports");
+  }
+  ~TLinkedSim() { std::filesystem::remove_all(Dir); }
+  // The simulator once it is ready, else nullptr.
+  std::unique_ptr<TChild> Start(const std::string& Hz) const {
+    auto Sim = std::make_unique<TChild>(std::vector<std::string>{
+        Tool("velalog-radiosim"), "--radio", "ft950", "--link", (Dir / "ports" / "com1").string(),
+        "--freq", Hz, "--baud", "38400"});
+    return Sim->WaitPrefix("ready").empty() ? nullptr : std::move(Sim);
+  }
+  std::vector<std::string> CatArgs() const {
+    return {Tool("velalog-cat"),      "--radio", "ft950", "--port", "1", "--ports-dir",
+            (Dir / "ports").string(), "--baud",  "38400"};
+  }
+  std::filesystem::path Dir;
+};
+
 } // namespace
 
 // The radio's port disappears while the program polls it (the simulator ends,
@@ -109,15 +133,10 @@ struct TCatOnPty {
 // the same port name. The program keeps running and answering; "reset"
 // (Reset CAT) reopens the port and reporting resumes.
 TEST(Faults, RadioPortVanishesAndResetRecovers) {
-  const auto Dir = MakeTempDir("vela-faults");
-  std::filesystem::create_directory(Dir / "ports");
-  const std::string Link = (Dir / "ports" / "com1").string();
-  auto Sim = std::make_unique<TChild>(std::vector<std::string>{Tool("velalog-radiosim"), "--radio",
-                                                               "ft950", "--link", Link, "--freq",
-                                                               "14074000", "--baud", "38400"});
-  ASSERT_FALSE(Sim->WaitPrefix("ready").empty());
-  TChild Cat({Tool("velalog-cat"), "--radio", "ft950", "--port", "1", "--ports-dir",
-              (Dir / "ports").string(), "--baud", "38400"});
+  TLinkedSim Station;
+  auto Sim = Station.Start("14074000");
+  ASSERT_TRUE(Sim);
+  TChild Cat(Station.CatArgs());
   ASSERT_FALSE(Cat.WaitLine(RxWithFrequency("14.0740")).empty());
 
   Sim->Kill();
@@ -125,17 +144,15 @@ TEST(Faults, RadioPortVanishesAndResetRecovers) {
   std::this_thread::sleep_for(1s); // the program polls a vanished device meanwhile
   ASSERT_TRUE(Cat.Running());
 
-  TChild Back({Tool("velalog-radiosim"), "--radio", "ft950", "--link", Link, "--freq", "7074000",
-               "--baud", "38400"});
-  ASSERT_FALSE(Back.WaitPrefix("ready").empty());
+  auto Back = Station.Start("7074000");
+  ASSERT_TRUE(Back);
   ASSERT_TRUE(Cat.Send("reset"));
   EXPECT_FALSE(Cat.WaitLine(RxWithFrequency("7.0740")).empty()) << "no report after reset";
-  Back.Send("freq 7030000");
+  Back->Send("freq 7030000");
   EXPECT_FALSE(Cat.WaitLine(RxWithFrequency("7.0300")).empty()) << "VFO change not followed";
 
   ASSERT_TRUE(Cat.Send("quit"));
   EXPECT_TRUE(Cat.Wait(Generous)) << "velalog-cat did not end";
-  std::filesystem::remove_all(Dir);
 }
 
 // A radio that answers with garbage, stops in the middle of a reply, or says
@@ -248,5 +265,81 @@ TEST(Faults, FloodingVirtualProgramKeepsMemoryBounded) {
   EXPECT_FALSE(Cat.WaitLine(RxWithFrequency("7.0740")).empty()) << "no report after the flood";
   ASSERT_TRUE(Cat.Send("quit"));
   EXPECT_TRUE(Cat.Wait(Generous)) << "velalog-cat did not end after the flood";
+  std::filesystem::remove_all(Dir);
+}
+
+namespace {
+bool StartsWith(const std::string& Line, const std::string& Prefix) {
+  return Line.rfind(Prefix, 0) == 0;
+}
+} // namespace
+
+// The radio is switched off (the simulator quits and its device goes) and on
+// again as another device behind the same COMn link: velalog-cat reports the
+// link's states on standard error and the radio's values again without
+// "reset"; --trace shows the polls and the replies.
+TEST(Faults, RadioVanishesAndComesBackByItself) {
+  TLinkedSim Station;
+  auto Sim = Station.Start("14074000");
+  ASSERT_TRUE(Sim);
+  std::vector<std::string> Args = Station.CatArgs();
+  Args.push_back("--trace");
+  TChild Cat(Args, true, true);
+  EXPECT_FALSE(Cat.WaitLine([](const std::string& L) {
+                    return StartsWith(L, "# trace ") && L.find(" > IF;") != std::string::npos;
+                  })
+                   .empty());
+  EXPECT_FALSE(Cat.WaitLine([](const std::string& L) {
+                    return StartsWith(L, "# trace ") && L.find(" < IF001") != std::string::npos;
+                  })
+                   .empty());
+  ASSERT_FALSE(Cat.WaitLine(RxWithFrequency("14.0740")).empty());
+
+  Sim->Send("quit");
+  Sim.reset();
+  const std::string Gone = Cat.WaitLine([](const std::string& L) {
+    return StartsWith(L, "# link radio lost ") || StartsWith(L, "# link radio missing ");
+  });
+  ASSERT_FALSE(Gone.empty());
+  EXPECT_NE(Gone.find("COM1 → "), std::string::npos) << Gone;
+
+  auto Back = Station.Start("7074000");
+  ASSERT_TRUE(Back);
+  EXPECT_FALSE(Cat.WaitLine(RxWithFrequency("7.0740")).empty()) << "no report after the return";
+  EXPECT_FALSE(Cat.WaitPrefix("# link radio live ").empty());
+  ASSERT_TRUE(Cat.Send("quit"));
+  EXPECT_TRUE(Cat.Wait(Generous)) << "velalog-cat did not end";
+}
+
+// Paths that are no serial port are refused with the system's reason; a port
+// that another program holds is refused as busy and taken once it is free.
+TEST(Faults, NoSerialPortIsRefusedAndABusyPortIsTakenOnceFree) {
+  const auto Dir = MakeTempDir("vela-faults");
+  const std::string File = (Dir / "plain-file").string();
+  std::ofstream(File) << "not a tty\n";
+  const struct {
+    std::string Path, Reason;
+  } Cases[] = {{Dir.string(), "is a directory"}, {File, "inappropriate ioctl"}};
+  for (const auto& C : Cases) {
+    TChild Cat({Tool("velalog-cat"), "--radio", "ft950", "--device", C.Path}, true, true);
+    const std::string Line = Cat.WaitPrefix("# link radio ");
+    EXPECT_TRUE(StartsWith(Line, "# link radio refused ")) << Line;
+    EXPECT_NE(Line.find(C.Reason), std::string::npos) << Line;
+    Cat.Send("quit");
+  }
+
+  TPtyPair Radio;
+  const int Holder = ::open(Radio.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(Holder, 0);
+  ASSERT_EQ(::flock(Holder, LOCK_EX | LOCK_NB), 0);
+  TChild Cat({Tool("velalog-cat"), "--radio", "ft950", "--device", Radio.SlavePath()}, true, true);
+  const std::string Busy = Cat.WaitPrefix("# link radio ");
+  EXPECT_TRUE(StartsWith(Busy, "# link radio refused ")) << Busy;
+  EXPECT_NE(Busy.find("busy"), std::string::npos) << Busy;
+  ::close(Holder);
+  EXPECT_FALSE(Cat.WaitPrefix("# link radio waiting ").empty());
+  EXPECT_FALSE(Radio.Receive(3).empty()) << "no poll once the port was free";
+  Cat.Send("quit");
+  EXPECT_TRUE(Cat.Wait(Generous));
   std::filesystem::remove_all(Dir);
 }

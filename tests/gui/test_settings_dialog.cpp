@@ -332,12 +332,17 @@ TEST_F(SettingsDialogTest, CatStatusLine) {
   Create();
   ASSERT_TRUE(WaitUntil([&] { return Dialog->CAT()->RadioPortConnected(); }));
   Dialog->show();
-  EXPECT_EQ(Dialog->lblCatStatus()->toolTip().toStdString(),
-            "COM1 \u2192 " + Radio.SlavePath() + ": open");
+  // The pseudo-terminal never answers: waiting, then silent.
+  const std::string Where = "COM1 \u2192 " + Radio.SlavePath() + " · ";
+  EXPECT_EQ(Dialog->lblCatStatus()->toolTip().toStdString(), Where + "waiting for the first reply");
+  EXPECT_TRUE(WaitUntil([&] {
+    return Dialog->lblCatStatus()->toolTip().toStdString().rfind(Where + "no reply for ", 0) == 0;
+  })) << Dialog->lblCatStatus()->toolTip().toStdString();
   // Port 250 names nothing in the ports folder nor a /dev/ttyS device.
   Dialog->edtCOM()->setText("250");
   Click(Dialog->pnlApply());
-  EXPECT_EQ(Dialog->lblCatStatus()->toolTip(), "COM250: no such device");
+  EXPECT_EQ(Dialog->lblCatStatus()->toolTip(),
+            "COM250 \u2192 /dev/ttyS249 · /dev/ttyS249 is missing \u2014 retrying");
 }
 
 TEST_F(SettingsDialogTest, ButtonCaptionsAndMouseMoves) {

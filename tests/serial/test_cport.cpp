@@ -530,7 +530,7 @@ TEST_F(ComPortTest, MissingDeviceRaisesCode1WithNoLeftovers) {
   } catch (const EComPort& E) {
     EXPECT_EQ(E.ErrorCode(), 1);
     EXPECT_EQ(E.SystemErrorCode(), 2);
-    EXPECT_EQ(E.Message(), "Unable to open com port (win error code: 2)");
+    EXPECT_EQ(E.Message(), "Unable to open com port: No such file or directory (error 2)");
   }
   EXPECT_FALSE(Port.Connected());
   EXPECT_EQ(OpenDescriptors(), Fds);
@@ -550,7 +550,7 @@ TEST_F(ComPortTest, HeldDeviceRaisesCode1) {
     } catch (const EComPort& E) {
       EXPECT_EQ(E.ErrorCode(), 1);
       EXPECT_EQ(E.SystemErrorCode(), EBUSY);
-      EXPECT_EQ(E.Message(), "Unable to open com port (win error code: 16)");
+      EXPECT_EQ(E.Message(), "Unable to open com port: Device or resource busy (error 16)");
     }
     EXPECT_FALSE(Second.Connected());
   }

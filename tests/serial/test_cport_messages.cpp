@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <system_error>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,16 +19,17 @@ TEST(ComPortMessages, EnglishTextsWithAndWithoutTheSuffix) {
     int Code, System;
     const char* Text;
   } Cases[] = {
-      {1, 2, "Unable to open com port (win error code: 2)"},
-      {2, 110, "WriteFile function failed (win error code: 110)"},
-      {3, 5, "ReadFile function failed (win error code: 5)"},
+      {1, 2, "Unable to open com port: No such file or directory (error 2)"},
+      {1, 13, "Unable to open com port: Permission denied (error 13)"},
+      {2, 110, "WriteFile function failed: Connection timed out (error 110)"},
+      {3, 5, "ReadFile function failed: Input/output error (error 5)"},
       {4, -1, "Invalid Async parameter"},
-      {7, 25, "SetCommState function failed (win error code: 25)"},
-      {10, 0, "ClearCommError function failed (win error code: 0)"},
+      {7, 25, "SetCommState function failed: Inappropriate ioctl for device (error 25)"},
+      {10, 0, "ClearCommError function failed: Success (error 0)"},
       {12, -1, "EscapeCommFunction function failed"},
       {14, -1, "Cannot set property while connected"},
       {19, -1, "Cannot change led state if ComPort is selected"},
-      {23, 16, "Registry error (win error code: 16)"},
+      {23, 16, "Registry error: Device or resource busy (error 16)"},
   };
   for (const auto& C : Cases) {
     const EComPort E(C.Code, C.System);
@@ -53,7 +55,7 @@ bool BuildCatalogue(const std::string& Dir, const std::string& Suffix) {
      << "msgid \"Unable to open com port\"\nmsgstr \"COM-Port kann nicht geöffnet werden\"\n\n"
      << "msgid \"Cannot set property while connected\"\n"
      << "msgstr \"Eigenschaft kann bei offener Verbindung nicht gesetzt werden\"\n\n"
-     << "msgid \" (win error code: %d)\"\nmsgstr \"" << Suffix << "\"\n";
+     << "msgid \": %s (error %d)\"\nmsgstr \"" << Suffix << "\"\n";
   Po.close();
   const std::string Cmd = "msgfmt -o '" + MsgDir + "/cport.mo' '" + Dir + "/cport.po' 2>/dev/null";
   return std::system(Cmd.c_str()) == 0;
@@ -84,24 +86,37 @@ protected:
 
 } // namespace
 
+// The system's own text for an error, in the language the C library uses now.
+std::string Reason(int Errno) {
+  return std::generic_category().message(Errno);
+}
+
 TEST_F(ComPortCatalogueTest, TranslatedTextsComeFromTheCatalogue) {
-  ASSERT_TRUE(BuildCatalogue(FDir, " (Systemfehler: %d)"));
+  ASSERT_TRUE(BuildCatalogue(FDir, " (%s, Systemfehler %d)"));
   EComPort::SetCatalogueDir(FDir);
-  EXPECT_EQ(EComPort(1, 2).Message(), "COM-Port kann nicht geöffnet werden (Systemfehler: 2)");
+  EXPECT_EQ(EComPort(1, 2).Message(),
+            "COM-Port kann nicht geöffnet werden (" + Reason(2) + ", Systemfehler 2)");
   EXPECT_EQ(EComPort(14).Message(), "Eigenschaft kann bei offener Verbindung nicht gesetzt werden");
   // A text the catalogue lacks stays English, with the translated suffix.
-  EXPECT_EQ(EComPort(2, 5).Message(), "WriteFile function failed (Systemfehler: 5)");
+  EXPECT_EQ(EComPort(2, 5).Message(),
+            "WriteFile function failed (" + Reason(5) + ", Systemfehler 5)");
 }
 
 TEST_F(ComPortCatalogueTest, WithoutACatalogueTheEnglishTextStands) {
   EComPort::SetCatalogueDir(FDir); // an empty folder
-  EXPECT_EQ(EComPort(1, 2).Message(), "Unable to open com port (win error code: 2)");
+  EXPECT_EQ(EComPort(1, 2).Message(), "Unable to open com port: " + Reason(2) + " (error 2)");
 }
 
 TEST_F(ComPortCatalogueTest, ASuffixWithOtherConversionsIsNotFormatted) {
   // msgfmt accepts this without --check-format; the message must still be
   // built safely, and the number still put in.
-  ASSERT_TRUE(BuildCatalogue(FDir, " (%s Fehler %n: %d)"));
+  ASSERT_TRUE(BuildCatalogue(FDir, " (%x Fehler %n: %s, %d)"));
   EComPort::SetCatalogueDir(FDir);
-  EXPECT_EQ(EComPort(1, 2).Message(), "COM-Port kann nicht geöffnet werden (%s Fehler %n: 2)");
+  EXPECT_EQ(EComPort(1, 2).Message(),
+            "COM-Port kann nicht geöffnet werden (%x Fehler %n: " + Reason(2) + ", 2)");
+  // One that lacks the text or the number gives the English suffix instead.
+  ASSERT_TRUE(BuildCatalogue(FDir + "/other", " (Fehler %d)"));
+  EComPort::SetCatalogueDir(FDir + "/other");
+  EXPECT_EQ(EComPort(1, 2).Message(),
+            "COM-Port kann nicht geöffnet werden: " + Reason(2) + " (error 2)");
 }

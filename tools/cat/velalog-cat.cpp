@@ -7,12 +7,14 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -21,8 +23,8 @@
 
 #include "cat/radios/untRadioFactory.h"
 #include "cat/radios/untRigctldCATinterface.h"
-#include "cat/untTcpPort.h"
 #include "cat/untCATinterface.h"
+#include "cat/untTcpPort.h"
 #include "platform/untStrToInt.h"
 #include "platform/untThread.h"
 #include "serial/CPort.h"
@@ -34,8 +36,8 @@ namespace {
 
 const char* const Usage =
     "usage: velalog-cat --radio NAME --port N [--baud RATE] [--virtual N]\n"
-    "                   [--ports-dir DIR | --device PATH] [--ini FILE]\n"
-    "       velalog-cat --radio rigctld [--rigctld-host HOST:PORT] [--ini FILE]\n"
+    "                   [--ports-dir DIR | --device PATH] [--ini FILE] [--trace]\n"
+    "       velalog-cat --radio rigctld [--rigctld-host HOST:PORT] [--ini FILE] [--trace]\n"
     "\n"
     "Polls a radio over CAT with VELA Log's own engine and prints what it reports.\n"
     "\n"
@@ -52,8 +54,14 @@ const char* const Usage =
     "                   private ports folder; --virtual then also names a device\n"
     "                   path with --virtual-device PATH)\n"
     "  --ini FILE       settings file to use (default: a private temporary file)\n"
+    "  --trace          print every command written to the radio and every block\n"
+    "                   read from it on standard error, with the UTC time in ms\n"
+    "                   (hex for binary radios, text for text radios)\n"
     "\n"
     "Output, one line per report, tab-separated:  rx BAND FREQUENCY MODE\n"
+    "Standard error, one line per change of a link's state:\n"
+    "  # link radio|virtual STATE DETAIL   (STATE: off missing refused waiting\n"
+    "                                       live silent lost)\n"
     "Commands on standard input:\n"
     "  tune FREQUENCY [MODE]   tune the radio (e.g. tune 7.0745 CW)\n"
     "  reset                   restart the port worker (as Reset CAT does)\n"
@@ -87,12 +95,87 @@ bool BaudRateFromBits(int Bits, TBaudRate& Rate) {
   return false;
 }
 
-// Receives the driver's reports and prints them.
+// The radios whose CAT commands are binary (traced in hex).
+bool BinaryProtocol(TRadioType Radio) {
+  return Radio == rtFT100D || Radio == rtFT897D || Radio == rtIC7000 || Radio == rtIC7300;
+}
+
+// "12:34:56.789", UTC.
+std::string TimeOfDay() {
+  const auto Now = std::chrono::system_clock::now().time_since_epoch();
+  const long long Ms = std::chrono::duration_cast<std::chrono::milliseconds>(Now).count();
+  char Text[32];
+  std::snprintf(Text, sizeof Text, "%02lld:%02lld:%02lld.%03lld", Ms / 3600000 % 24,
+                Ms / 60000 % 60, Ms / 1000 % 60, Ms % 1000);
+  return Text;
+}
+
+std::string TraceText(const std::string& Data, bool Hex) {
+  static const char Digits[] = "0123456789ABCDEF";
+  std::string Text;
+  for (const char C : Data) {
+    const auto B = static_cast<unsigned char>(C);
+    if (Hex) {
+      if (!Text.empty())
+        Text += ' ';
+      Text += Digits[B >> 4];
+      Text += Digits[B & 15];
+    } else if (B == '\r') {
+      Text += "\\r";
+    } else if (B == '\n') {
+      Text += "\\n";
+    } else if (B == '\\') {
+      Text += "\\\\";
+    } else if (B >= 0x20 && B < 0x7F) {
+      Text += C;
+    } else {
+      Text += "\\x";
+      Text += Digits[B >> 4];
+      Text += Digits[B & 15];
+    }
+  }
+  return Text;
+}
+
+// Receives the driver's reports, link changes and traffic, and prints them.
 class TReporter : public TObject {
 public:
   void RxData(TObject*, std::string Band, std::string Frequency, std::string Mode) {
     std::cout << "rx\t" << Band << '\t' << Frequency << '\t' << Mode << std::endl;
   }
+  // Main thread.
+  void LinkChange(TObject* Sender) {
+    auto* Driver = static_cast<TCATInterface*>(Sender);
+    PrintLink(TLinkRole::lrRadio, Driver->RadioLinkStatus(), FRadio);
+    PrintLink(TLinkRole::lrVirtual, Driver->VirtualLinkStatus(), FVirtual);
+  }
+  // Worker thread for writes, main thread for reads.
+  void Trace(TObject*, bool Written, std::string Data) {
+    const std::string Line =
+        "# trace " + TimeOfDay() + (Written ? " > " : " < ") + TraceText(Data, Hex) + "\n";
+    std::lock_guard<std::mutex> Guard(FErrLock);
+    std::cerr << Line << std::flush;
+  }
+  bool Hex = false;
+
+private:
+  void PrintLink(TLinkRole Role, const TLinkStatus& Status, std::optional<TLinkStatus>& Last) {
+    if (Last && Last->State == Status.State && Last->Where == Status.Where)
+      return;
+    Last = Status;
+    std::string Line = std::string("# link ") +
+                       (Role == TLinkRole::lrRadio ? "radio " : "virtual ") +
+                       LinkStateName(Status.State);
+    if (!Status.Where.empty())
+      Line += " " + Status.Where;
+    const std::string Words = LinkStateWords(Role, Status);
+    if (Words != LinkStateName(Status.State))
+      Line += (Status.Where.empty() ? " " : " · ") + Words;
+    std::lock_guard<std::mutex> Guard(FErrLock);
+    std::cerr << Line << std::endl;
+  }
+  std::optional<TLinkStatus> FRadio, FVirtual;
+  std::mutex FErrLock;
 };
 
 void LinkDevice(const std::filesystem::path& Dir, int Port, const std::string& Device) {
@@ -108,6 +191,7 @@ void LinkDevice(const std::filesystem::path& Dir, int Port, const std::string& D
 
 int main(int argc, char** argv) {
   std::string RadioText, IniPath, PortsDir, Device, VirtualDevice, RigctldHost;
+  bool TraceOn = false;
   int Port = 0, VirtualPort = 0;
   TBaudRate Baud = br4800;
   for (int I = 1; I < argc; ++I) {
@@ -147,6 +231,8 @@ int main(int argc, char** argv) {
       if (!V)
         UsageError("--rigctld-host needs HOST:PORT");
       RigctldHost = V;
+    } else if (Arg == "--trace") {
+      TraceOn = true;
     } else if (Arg == "--ini") {
       const char* V = Next();
       if (!V)
@@ -218,6 +304,7 @@ int main(int argc, char** argv) {
       return 1;
     }
     TReporter Reporter;
+    Reporter.Hex = BinaryProtocol(Radio);
     std::unique_ptr<TCATInterface> Driver = CreateRadioDriver(Radio, nullptr, &Settings);
     if (!Driver) {
       std::cerr << "velalog-cat: radio " << RadioText << " is not supported yet\n";
@@ -225,24 +312,10 @@ int main(int argc, char** argv) {
     }
     bool Closing = false;
     Driver->setOnRxData(MakeMethod(&Reporter, &TReporter::RxData));
-
-    auto ReportPortState = [&] {
-      if (Network || Driver->RadioPortConnected())
-        return;
-      // The worker drops open failures; ask the port once more for the reason.
-      TComPort Probe;
-      Probe.setPort("COM" + std::to_string(Port));
-      try {
-        Probe.Open();
-        Probe.Close();
-        std::cerr << "velalog-cat: COM" << Port << " is not open\n";
-      } catch (const std::exception& E) {
-        std::cerr << "velalog-cat: cannot open COM" << Port << " ("
-                  << TCustomComPort::ResolvePortName("COM" + std::to_string(Port))
-                  << "): " << E.what() << "\n";
-      }
-    };
-    ReportPortState();
+    // The worker tells its first states from the message loop, after this.
+    Driver->setOnLinkChange(MakeMethod(&Reporter, &TReporter::LinkChange));
+    if (TraceOn)
+      Driver->setOnTrace(MakeMethod(&Reporter, &TReporter::Trace));
 
     // Standard input is read on its own thread; each command runs on the main
     // thread through a synchronised call, like every other driver operation.
@@ -258,10 +331,9 @@ int main(int argc, char** argv) {
             return;
           if (Command == "tune")
             Driver->TuneRadio(Frequency, Mode);
-          else if (Command == "reset") {
+          else if (Command == "reset")
             Driver->ResetCAT();
-            ReportPortState();
-          } else if (Command == "quit")
+          else if (Command == "quit")
             Quit = true;
           else if (!Command.empty())
             std::cerr << "velalog-cat: unknown command: " << Command << "\n";

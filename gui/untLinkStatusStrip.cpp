@@ -1,0 +1,71 @@
+#include "gui/untLinkStatusStrip.h"
+
+#include <QFontMetrics>
+#include <QTimer>
+
+#include "cat/untCATinterface.h"
+#include "gui/guiVLogSettings.h"
+
+namespace vela {
+
+std::string RadioDisplayName(TRadioType Radio) {
+  if (Radio == rtRigctld)
+    return "Hamlib rigctld";
+  // The settings dialog's item names; a stored type outside the list is
+  // served by the IC-7300's driver, as the dialog does.
+  return RadioItems[Radio <= rtRigctld ? Radio : rtIC7300];
+}
+
+std::string LinkSummary(const TCATInterface& CAT, bool WithVirtual) {
+  std::string Text = RadioDisplayName(CAT.Radio()) + " · " +
+                     LinkStatusText(TLinkRole::lrRadio, CAT.RadioLinkStatus());
+  if (WithVirtual) {
+    const TLinkStatus Virtual = CAT.VirtualLinkStatus();
+    if (Virtual.State != TLinkState::lsOff)
+      Text += "   |   Virtual CAT · " + LinkStatusText(TLinkRole::lrVirtual, Virtual);
+  }
+  return Text;
+}
+
+TLinkStatusStrip::TLinkStatusStrip(QWidget* Parent) : QLabel(Parent), FTimer(new QTimer(this)) {
+  FTimer->setInterval(1000);
+  connect(FTimer, &QTimer::timeout, this, [this] { Refresh(); });
+  setTextFormat(Qt::PlainText);
+}
+
+void TLinkStatusStrip::setSource(const TSource& Source) {
+  FSource = Source;
+  Refresh();
+}
+
+void TLinkStatusStrip::Refresh() {
+  const QString Text = FSource ? QString::fromStdString(FSource()) : QString();
+  if (Text == FFullText)
+    return;
+  FFullText = Text;
+  setToolTip(Text);
+  Elide();
+}
+
+void TLinkStatusStrip::Elide() {
+  const int Room = contentsRect().width() - 2 * margin();
+  setText(QFontMetrics(font()).elidedText(FFullText, Qt::ElideMiddle, Room > 0 ? Room : width()));
+}
+
+void TLinkStatusStrip::showEvent(QShowEvent* Event) {
+  QLabel::showEvent(Event);
+  Refresh();
+  FTimer->start();
+}
+
+void TLinkStatusStrip::hideEvent(QHideEvent* Event) {
+  FTimer->stop();
+  QLabel::hideEvent(Event);
+}
+
+void TLinkStatusStrip::resizeEvent(QResizeEvent* Event) {
+  QLabel::resizeEvent(Event);
+  Elide();
+}
+
+} // namespace vela
