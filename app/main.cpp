@@ -1,41 +1,88 @@
-// VELA Log: the program's start. Creates the application object and the main
-// window, and runs the message loop until the main window closes.
+// VELA Log: the program's start. Reads the command line, finds the settings
+// file, creates the application object and the main window, and runs the
+// message loop until the main window closes.
 #include <QIcon>
 #include <clocale>
+#include <cstdio>
 #include <libintl.h>
 #include <string>
-#include <sys/stat.h>
+#include <vector>
 
 #include "app/guiVelaLogMain.h"
+#include "app/untCommandLine.h"
+#include "app/untShutdownSignals.h"
 #include "app/untVelaLogApplication.h"
 #include "logpage/untWebBrowser.h"
-#include "settings/untVelaLogSettings.h"
+#include "platform/untPaths.h"
+#include "serial/CPort.h"
+#include "settings/untSettingsLocation.h"
+#include "untProgramInfo.h"
 
 namespace {
 
-// The program's message catalogues: locale/ beside the executable first, the
-// installed ones otherwise.
 void InitMessageCatalogue() {
   std::setlocale(LC_ALL, "");
-  const std::string Local = vela::ExecutableFolder() + "locale";
-  struct stat Info {};
-  if (::stat(Local.c_str(), &Info) == 0 && S_ISDIR(Info.st_mode))
-    bindtextdomain("velalog", Local.c_str());
-  bind_textdomain_codeset("velalog", "UTF-8");
+  vela::BindCatalogue("velalog");
   textdomain("velalog");
+}
+
+// The settings file by the command line or the location rule; empty after
+// printing why the named one cannot be used.
+std::string SettingsFile(const vela::TCommandLine& CommandLine) {
+  try {
+    if (!CommandLine.SettingsFile.empty())
+      return vela::CheckSettingsFile(CommandLine.SettingsFile);
+  } catch (const std::exception& E) {
+    std::fprintf(stderr, "velalog: %s\n", E.what());
+    return "";
+  }
+  return vela::ChooseSettingsFile(vela::CurrentSettingsLocationFacts());
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
+  vela::TShutdownSignals::Install();
   InitMessageCatalogue();
-  vela::TWebBrowser::PrepareEnvironment();
 
-  vela::TVelaLogApplication Application(argc, argv);
+  const vela::TCommandLine CommandLine = vela::ParseCommandLine(argc, argv);
+  switch (CommandLine.Action) {
+  case vela::TCommandLine::caHelp:
+  case vela::TCommandLine::caVersion:
+    std::fputs(CommandLine.Text.c_str(), stdout);
+    return 0;
+  case vela::TCommandLine::caError:
+    std::fprintf(stderr, "velalog: %s\nTry 'velalog --help' for more information.\n",
+                 CommandLine.Text.c_str());
+    return vela::UsageExitStatus;
+  case vela::TCommandLine::caRun:
+    break;
+  }
+  const std::string Settings = SettingsFile(CommandLine);
+  if (Settings.empty())
+    return vela::UsageExitStatus;
+  vela::PrepareSettingsFolder(Settings);
+  vela::TCustomComPort::SetPortsDir(vela::PortsFolderBeside(Settings));
+
+  vela::TWebBrowser::PrepareEnvironment();
+  // The application object sees only the arguments meant for the browser
+  // engine; they must outlive it.
+  std::vector<std::string> Arguments = CommandLine.ApplicationArguments;
+  std::vector<char*> ApplicationArgv;
+  for (std::string& Argument : Arguments)
+    ApplicationArgv.push_back(Argument.data());
+  ApplicationArgv.push_back(nullptr);
+  int ApplicationArgc = static_cast<int>(Arguments.size());
+
+  vela::TVelaLogApplication Application(ApplicationArgc, ApplicationArgv.data());
   // The name on the task bar and in the error box.
   Application.setApplicationName(QStringLiteral("VELA Log"));
+  Application.setDesktopFileName(QString::fromLatin1(vela::VelaLogDesktopId));
+  Application.setWindowIcon(QIcon::fromTheme(QString::fromLatin1(vela::VelaLogDesktopId),
+                                             QIcon(QStringLiteral(":/velalog.png"))));
+  vela::TShutdownSignals Signals([&Application](int) { Application.CloseAllAndQuit(); });
 
-  vela::TfrmVelaLogMain frmVelaLogMain;
+  vela::TfrmVelaLogMain frmVelaLogMain(nullptr, Settings);
   frmVelaLogMain.show();
   return Application.exec();
 }

@@ -1,11 +1,16 @@
 #include "app/untVelaLogApplication.h"
 
 #include <QMessageBox>
+#include <QThread>
+#include <QTimer>
 #include <QWidget>
+
+#include <cstdio>
 
 namespace vela {
 
 std::function<void(const QString&)> TVelaLogApplication::ErrorBoxHook;
+bool TVelaLogApplication::FShuttingDown = false;
 
 TVelaLogApplication::TVelaLogApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 
@@ -24,6 +29,10 @@ void TVelaLogApplication::ShowErrorMessage(const QString& Message) {
     ErrorBoxHook(Message);
     return;
   }
+  if (FShuttingDown) {
+    std::fprintf(stderr, "%s: %s\n", qPrintable(applicationName()), qPrintable(Message));
+    return;
+  }
   QMessageBox::critical(activeWindow(), applicationName(), Message);
 }
 
@@ -40,6 +49,21 @@ bool TVelaLogApplication::notify(QObject* Receiver, QEvent* Event) {
     ShowCurrentException();
     return false;
   }
+}
+
+void TVelaLogApplication::CloseAllAndQuit() {
+  FShuttingDown = true;
+  // Inside a nested loop other than a message box's (a page script's wait),
+  // the code below it still uses the window's objects: close once it has
+  // returned.
+  if (QThread::currentThread()->loopLevel() > 1 && !activeModalWidget()) {
+    QTimer::singleShot(20, this, [this] { CloseAllAndQuit(); });
+    return;
+  }
+  // Modal boxes first (a box's own loop would otherwise hold the program),
+  // then the other windows.
+  closeAllWindows();
+  quit();
 }
 
 } // namespace vela

@@ -25,6 +25,16 @@ public:
   static std::function<void(const QString&)> ErrorBoxHook;
 
   bool notify(QObject* Receiver, QEvent* Event) override;
+
+  // Ends the program as the close box would: closes an open message box,
+  // then every window (the main window stores its placement and frees its
+  // objects), and leaves the message loop. Messages from then on go to
+  // standard error: nobody is left to close a box.
+  void CloseAllAndQuit();
+  static bool ShuttingDown() { return FShuttingDown; }
+
+private:
+  static bool FShuttingDown;
 };
 
 // The message text of an exception_ptr, as the error box shows it.

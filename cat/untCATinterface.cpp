@@ -55,6 +55,7 @@ void TCATInterface::StartPortThread(int AComPort, int AComPort2, bool ACom2Enabl
   // Virtual CAT shares a serial line; a radio on a network port has none.
   const bool Share = ACom2Enable && !FRadioPortSource;
   auto* Thread = new TCommPortThread(this, AComPort, Share ? AComPort2 : 0, ABaudRate, Handle,
+                                     FSettings->DTR(), FSettings->RTS(),
                                      FRadioPortSource ? FRadioPortSource(FSettings) : nullptr);
   FPortThread = Handle;
   Thread->setOnPortData(MakeMethod(this, &TCATInterface::ParseReply));

@@ -72,8 +72,8 @@ void TCommPortThread::SetRetryTiming(int ARetryMs, int ASlowAfterMs, int ASlowRe
 
 TCommPortThread::TCommPortThread(TComponent* AOwner, int ARadioPort, int AVirtualPort,
                                  TBaudRate ABaudRate,
-                                 std::shared_ptr<TCommPortThreadHandle> AHandle,
-                                 const TRadioPortFactory& AMakeRadioPort)
+                                 std::shared_ptr<TCommPortThreadHandle> AHandle, TLinePolicy ADTR,
+                                 TLinePolicy ARTS, const TRadioPortFactory& AMakeRadioPort)
     : FHandle(AHandle ? std::move(AHandle) : std::make_shared<TCommPortThreadHandle>()),
       // A network port has no line speed to suggest when the radio is silent.
       FQuietNs(QuietNs(ABaudRate)), FBaud(AMakeRadioPort ? 0 : BaudRateToInt(ABaudRate)) {
@@ -81,8 +81,9 @@ TCommPortThread::TCommPortThread(TComponent* AOwner, int ARadioPort, int AVirtua
     std::lock_guard<std::mutex> Guard(FHandle->Lock);
     FHandle->Thread = this;
   }
-  FRadioPort = MakePort(AOwner, ARadioPort, ABaudRate,
-                        MakeMethod(this, &TCommPortThread::RadioPortRxChar), 0, AMakeRadioPort);
+  FRadioPort =
+      MakePort(AOwner, ARadioPort, ABaudRate, MakeMethod(this, &TCommPortThread::RadioPortRxChar),
+               0, ADTR, ARTS, AMakeRadioPort);
   TryOpen(FRadioLink, *FRadioPort);
   Publish(FRadioLink, *FRadioPort, NowNs());
   if (AVirtualPort > 0) {
@@ -97,11 +98,10 @@ TCommPortThread::TCommPortThread(TComponent* AOwner, int ARadioPort, int AVirtua
   }
 }
 
-std::unique_ptr<TComPort> TCommPortThread::MakePort(TComponent* AOwner, int APort,
-                                                    TBaudRate ABaudRate,
-                                                    const TRxCharEvent& AHandler,
-                                                    int AWriteTimeoutMs,
-                                                    const TRadioPortFactory& AMakePort) {
+std::unique_ptr<TComPort>
+TCommPortThread::MakePort(TComponent* AOwner, int APort, TBaudRate ABaudRate,
+                          const TRxCharEvent& AHandler, int AWriteTimeoutMs, TLinePolicy ADTR,
+                          TLinePolicy ARTS, const TRadioPortFactory& AMakePort) {
   std::unique_ptr<TComPort> Port = AMakePort ? AMakePort() : std::make_unique<TComPort>(AOwner);
   if (AWriteTimeoutMs > 0) {
     // The other program may stop reading (or quit) at any time; its bytes are
@@ -116,6 +116,13 @@ std::unique_ptr<TComPort> TCommPortThread::MakePort(TComponent* AOwner, int APor
   Port->Parity().setBits(prNone);
   Port->setDataBits(dbEight);
   Port->setStopBits(sbTwoStopBits);
+  // The port sets the lines as part of opening, before the line settings,
+  // and closes without raising them again. Pseudo-terminals and some
+  // adapters have no modem lines; they ignore this.
+  Port->FlowControl().setControlDTR(ADTR == lpOn ? dtrEnable : dtrDisable);
+  Port->FlowControl().setKeepDTR(ADTR == lpKeep);
+  Port->FlowControl().setControlRTS(ARTS == lpOn ? rtsEnable : rtsDisable);
+  Port->FlowControl().setKeepRTS(ARTS == lpKeep);
   return Port;
 }
 

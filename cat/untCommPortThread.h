@@ -81,11 +81,14 @@ class TCommPortThread : public TThread {
 public:
   // Opens the ports (failures are dropped: a port that does not open stays
   // closed and the worker still runs its cycles). AVirtualPort <= 0: no
-  // forwarding. The thread is created suspended; set the hooks, then Start().
-  // With AMakeRadioPort the radio port is made by it instead of COM<ARadioPort>.
+  // forwarding. ADTR and ARTS say what the radio port does with its modem
+  // lines (an interface may key the transmitter from one); the Virtual CAT
+  // port raises both. The thread is created suspended; set the hooks, then
+  // Start(). With AMakeRadioPort the radio port is made by it instead of
+  // COM<ARadioPort>.
   TCommPortThread(TComponent* AOwner, int ARadioPort, int AVirtualPort, TBaudRate ABaudRate,
-                  std::shared_ptr<TCommPortThreadHandle> AHandle = nullptr,
-                  const TRadioPortFactory& AMakeRadioPort = nullptr);
+                  std::shared_ptr<TCommPortThreadHandle> AHandle = nullptr, TLinePolicy ADTR = lpOn,
+                  TLinePolicy ARTS = lpOn, const TRadioPortFactory& AMakeRadioPort = nullptr);
   ~TCommPortThread() override;
 
   TPortDataEvent OnPortData() const { return FOnPortData; }
@@ -179,6 +182,7 @@ private:
 
   static std::unique_ptr<TComPort> MakePort(TComponent* AOwner, int APort, TBaudRate ABaudRate,
                                             const TRxCharEvent& AHandler, int AWriteTimeoutMs = 0,
+                                            TLinePolicy ADTR = lpOn, TLinePolicy ARTS = lpOn,
                                             const TRadioPortFactory& AMakePort = nullptr);
   // One open attempt; true when the port is open. Paces the next on failure.
   bool TryOpen(TLink& Link, TComPort& Port);

@@ -25,14 +25,6 @@ const char* const BaudRateItems[15] = {"110",   "300",   "600",    "1200",   "24
                                        "4800",  "9600",  "14400",  "19200",  "38400",
                                        "56000", "57600", "115200", "128000", "256000"};
 
-const char* const RadioItems[7] = {"Flex",
-                                   "FT100D",
-                                   "FT897D",
-                                   "FT950",
-                                   "IC-7000 (70h)",
-                                   "IC-7300 (94h)",
-                                   "Hamlib rigctld (network)"};
-
 namespace {
 
 const QColor FormColor(102, 102, 102);
@@ -189,6 +181,7 @@ void TfrmVLogSettings::Initialize() {
   FCheckBox1->setChecked(FCAT->Com2Enable());
   FedtRigctldAddress->setText(QString::fromStdString(FSettings->strRigctldAddress()));
   ShowRadioKind();
+  FStationOptions->Load(*FSettings, FRadio);
 
   // Connected only now: setting the initial items is not an operator's choice.
   connect(FcbxRadio, &QComboBox::currentIndexChanged, this, &TfrmVLogSettings::cbxRadioChange);
@@ -198,7 +191,7 @@ void TfrmVLogSettings::Initialize() {
 }
 
 void TfrmVLogSettings::BuildLayout() {
-  constexpr int Extra = StatusLineHeight;
+  constexpr int Extra = StatusLineHeight + StationOptionsHeight;
   setFixedSize(ClientWidth, ClientHeight);
   move(0, 0);
   setFont(ArialFont(15));
@@ -252,7 +245,29 @@ void TfrmVLogSettings::BuildLayout() {
       Label(pnlCatsettingsBg, QRect(0, 59, 95, 24), QStringLiteral("Baud Rate:"), Qt::AlignRight);
   FcbxBaudRate = ComboBox(pnlCatsettingsBg, QRect(101, 59, 140, 24), BaudRateItems, 15);
   Label(pnlCatsettingsBg, QRect(0, 85, 95, 24), QStringLiteral("Radio Type:"), Qt::AlignRight);
-  FcbxRadio = ComboBox(pnlCatsettingsBg, QRect(101, 85, 140, 24), RadioItems, 7);
+  FcbxRadio = ComboBox(pnlCatsettingsBg, QRect(101, 85, 140, 24), nullptr, 0);
+  for (const TRadioModel& Model : RadioModels())
+    FcbxRadio->addItem(QString::fromLatin1(Model.DisplayName));
+  {
+    // Station options: Digi, CI-V address, the control lines and their note.
+    QWidget* Cat = pnlCatsettingsBg;
+    TStationOptionControls& O = FStationOptionControls;
+    O.lblDigiMode =
+        Label(Cat, QRect(0, 115, 95, 24), QStringLiteral("Digi means:"), Qt::AlignRight);
+    O.cbxDigiMode = ComboBox(Cat, QRect(101, 111, 140, 24), nullptr, 0);
+    O.lblDigiNote = Label(Cat, QRect(4, 115, 238, 24), QString(), Qt::AlignHCenter);
+    O.lblCIVAddress =
+        Label(Cat, QRect(0, 141, 95, 24), QStringLiteral("CI-V address:"), Qt::AlignRight);
+    O.edtCIVAddress = EditBox(Cat, QRect(101, 137, 45, 24));
+    Label(Cat, QRect(0, 167, 40, 24), QStringLiteral("DTR:"), Qt::AlignRight);
+    O.cbxDTR = ComboBox(Cat, QRect(44, 163, 74, 24), nullptr, 0);
+    Label(Cat, QRect(120, 167, 40, 24), QStringLiteral("RTS:"), Qt::AlignRight);
+    O.cbxRTS = ComboBox(Cat, QRect(164, 163, 77, 24), nullptr, 0);
+    O.lblLineNote = Label(Cat, QRect(4, 189, 238, 30), QString(), Qt::AlignHCenter);
+    O.lblLineNote->setWordWrap(true);
+    O.lblLineNote->setFont(ArialFont(12));
+    FStationOptions = std::make_unique<TStationOptions>(O);
+  }
   // A radio behind rigctld: its address in place of COM port and baud rate.
   FedtRigctldAddress = EditBox(pnlCatsettingsBg, QRect(101, 33, 140, 24));
   FedtRigctldAddress->setToolTip(QStringLiteral("host:port of rigctld, e.g. localhost:4532, "
@@ -262,7 +277,7 @@ void TfrmVLogSettings::BuildLayout() {
   FlblRigctldHint->setFont(ArialFont(12));
   FlblCatStatus = new TLinkStatusStrip(pnlCatsettingsBg);
   FlblCatStatus->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-  FlblCatStatus->setGeometry(4, 113, 238, Extra);
+  FlblCatStatus->setGeometry(4, 113 + StationOptionsHeight, 238, StatusLineHeight);
   FlblCatStatus->setFont(ArialFont(12));
   // The radio type shows just above; the line has room for the port and its state.
   FlblCatStatus->setSource([this] {
@@ -298,15 +313,40 @@ void TfrmVLogSettings::BuildLayout() {
   FpnlApply = Button(pnlButtons, 84, 4, QStringLiteral("Apply"));
   FpnlOK = Button(pnlButtons, 164, 4, QStringLiteral("OK"));
 
-  QWidget* const TabOrder[] = {FedtCOM,         FedtRigctldAddress, FcbxRadio,
-                               FcbxBaudRate,    FpnlCancel->Face(), FpnlApply->Face(),
-                               FpnlOK->Face(),  FedtServer,         FlbxServerList,
-                               FpnlAdd->Face(), FpnlRemove->Face(), FedtVirtualCOM,
-                               FCheckBox1};
+  // The settings file, in full as a tooltip when the line is too short.
+  const QString SettingsFile =
+      QStringLiteral("Settings file: ") + QString::fromStdString(FSettings->FileName());
+  FlblSettingsFile = Label(this,
+                           QRect(12, ClientHeight - SettingsFileLineHeight - 2, ClientWidth - 24,
+                                 SettingsFileLineHeight),
+                           QString());
+  FlblSettingsFile->setFont(ArialFont(12));
+  FlblSettingsFile->setToolTip(SettingsFile);
+  FlblSettingsFile->setText(QFontMetrics(FlblSettingsFile->font())
+                                .elidedText(SettingsFile, Qt::ElideMiddle, ClientWidth - 24));
+
+  QWidget* const TabOrder[] = {FedtCOM,
+                               FedtRigctldAddress,
+                               FcbxRadio,
+                               FcbxBaudRate,
+                               FpnlCancel->Face(),
+                               FpnlApply->Face(),
+                               FpnlOK->Face(),
+                               FedtServer,
+                               FlbxServerList,
+                               FpnlAdd->Face(),
+                               FpnlRemove->Face(),
+                               FedtVirtualCOM,
+                               FCheckBox1,
+                               FStationOptionControls.cbxDigiMode,
+                               FStationOptionControls.edtCIVAddress,
+                               FStationOptionControls.cbxDTR,
+                               FStationOptionControls.cbxRTS};
   for (std::size_t i = 0; i + 1 < std::size(TabOrder); ++i)
     setTabOrder(TabOrder[i], TabOrder[i + 1]);
   FCheckBox1->setFocusPolicy(Qt::TabFocus);
-  for (QComboBox* Combo : {FcbxRadio, FcbxBaudRate})
+  for (QComboBox* Combo : {FcbxRadio, FcbxBaudRate, FStationOptionControls.cbxDigiMode,
+                           FStationOptionControls.cbxDTR, FStationOptionControls.cbxRTS})
     Combo->setFocusPolicy(Qt::StrongFocus);
 
   connect(FedtCOM, &QLineEdit::textChanged, this, &TfrmVLogSettings::edtCOMChange);
@@ -389,6 +429,7 @@ void TfrmVLogSettings::cbxRadioChange(int Index) {
   if (Index >= 0)
     FRadio = static_cast<TRadioType>(Index);
   ShowRadioKind();
+  FStationOptions->ShowRadio(FRadio);
 }
 
 void TfrmVLogSettings::ShowRadioKind() {
@@ -441,7 +482,15 @@ void TfrmVLogSettings::pnlApplyClick() {
   if (Count == 0)
     FormShow();
 
+  // Station options: written where changed; a new address or line policy
+  // (or a new address of the rigctld radio's daemon) restarts the worker (a
+  // new driver below starts with them anyway).
   const bool AddressChanged = FRadio == rtRigctld && ApplyRigctldAddress();
+  bool Restart = false;
+  FStationOptions->Apply(*FSettings, Restart);
+  if ((Restart || AddressChanged) && FCAT && FCAT->Radio() == FRadio)
+    FCAT->ResetCAT();
+
   if (!FCAT || FCAT->Radio() != FRadio) {
     if (FCAT) {
       FCAT->setOnRxData(TRxDataEvent());
@@ -450,9 +499,6 @@ void TfrmVLogSettings::pnlApplyClick() {
     }
     CreateCAT();
   }
-
-  else if (AddressChanged)
-    FCAT->ResetCAT(); // the driver connects to the daemon's new address
   FCAT->ApplyPortSettings(PortNumber(FComPortText), PortNumber(FVirtualComPortText),
                           FCheckBox1->isChecked(), FBaudRate);
   UpdateCatStatus();

@@ -1,5 +1,6 @@
 // The settings dialog: the log server address and server list, the radio's
-// COM port, baud rate and type, and the Virtual CAT switch and port.
+// COM port, baud rate and type (the radio table's rows, in order) with the
+// station options, and the Virtual CAT switch and port.
 //
 // Besides editing, the dialog owns the radio driver: it creates the driver for
 // the configured radio type, replaces it when Apply brings another type, hands
@@ -18,6 +19,7 @@
 #include "cat/untCATinterface.h"
 #include "gui/untLinkStatusStrip.h"
 #include "gui/untPanelButton.h"
+#include "gui/untStationOptions.h"
 #include "platform/untComponent.h"
 #include "settings/untVelaLogSettings.h"
 
@@ -54,8 +56,14 @@ public:
   // The client area; the CAT group is one status line taller than the rest of
   // the layout needs, and everything below it moves down by that much.
   static constexpr int StatusLineHeight = 16;
+  // The station options' rows (Digi, CI-V address, DTR/RTS, their note)
+  // above the status line; everything below moves down by that much too.
+  static constexpr int StationOptionsHeight = 108;
   static constexpr int ClientWidth = 526;
-  static constexpr int ClientHeight = 321 + StatusLineHeight;
+  // One line at the foot names the settings file.
+  static constexpr int SettingsFileLineHeight = 16;
+  static constexpr int ClientHeight =
+      321 + StatusLineHeight + StationOptionsHeight + SettingsFileLineHeight;
 
   // AOwner is the main window (the dialog is its own top-level window);
   // neither the browser nor the store is owned.
@@ -93,6 +101,8 @@ public:
   QLineEdit* edtVirtualCOM() const { return FedtVirtualCOM; }
   QLineEdit* edtRigctldAddress() const { return FedtRigctldAddress; }
   QLabel* lblCatStatus() const { return FlblCatStatus; }
+  QLabel* lblSettingsFile() const { return FlblSettingsFile; }
+  const TStationOptionControls& StationOptionControls() const { return FStationOptionControls; }
   TPanelButton* pnlAdd() const { return FpnlAdd; }
   TPanelButton* pnlRemove() const { return FpnlRemove; }
   TPanelButton* pnlCancel() const { return FpnlCancel; }
@@ -169,6 +179,9 @@ private:
   QWidget* FpnlVirtualCatAbout = nullptr;
   QLabel* FlblVirtualCatNotApplicable = nullptr;
   std::string FAddressError;
+  QLabel* FlblSettingsFile = nullptr;
+  TStationOptionControls FStationOptionControls{};
+  std::unique_ptr<TStationOptions> FStationOptions;
   TPanelButton* FpnlAdd = nullptr;
   TPanelButton* FpnlRemove = nullptr;
   TPanelButton* FpnlCancel = nullptr;
@@ -178,7 +191,5 @@ private:
 
 // The baud rates of the baud combo; item i is baud-rate ordinal i + 1.
 extern const char* const BaudRateItems[15];
-// The radio combo's items; item i is radio type i.
-extern const char* const RadioItems[7];
 
 } // namespace vela

@@ -3,6 +3,7 @@
 #include <QFontMetrics>
 #include <QTimer>
 
+#include "cat/radios/untRadioTable.h"
 #include "cat/untCATinterface.h"
 #include "gui/guiVLogSettings.h"
 
@@ -11,9 +12,10 @@ namespace vela {
 std::string RadioDisplayName(TRadioType Radio) {
   if (Radio == rtRigctld)
     return "Hamlib rigctld";
-  // The settings dialog's item names; a stored type outside the list is
-  // served by the IC-7300's driver, as the dialog does.
-  return RadioItems[Radio <= rtRigctld ? Radio : rtIC7300];
+  // A stored type outside the table is served by the IC-7300's driver, as
+  // the dialog does.
+  const TRadioModel* Model = FindRadioModel(Radio);
+  return Model ? Model->DisplayName : FindRadioModel(rtIC7300)->DisplayName;
 }
 
 std::string LinkSummary(const TCATInterface& CAT, bool WithVirtual) {

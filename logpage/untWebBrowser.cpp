@@ -1,6 +1,7 @@
 #include "logpage/untWebBrowser.h"
 
 #include <QEventLoop>
+#include <QLoggingCategory>
 #include <QPointer>
 #include <QRandomGenerator>
 #include <QTimer>
@@ -96,6 +97,7 @@ quint32 TWebBrowser::ScriptWorld() {
 }
 
 void TWebBrowser::PrepareEnvironment() {
+  QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
   if (geteuid() == 0)
     qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
   QByteArray Flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS").trimmed();

@@ -37,7 +37,9 @@ public:
 
   // Call before the QApplication is created: turns Chromium's sandbox off when
   // running as root (Chromium refuses to start otherwise) and keeps Chromium
-  // from contacting services on the network at start.
+  // from contacting services on the network at start. Quiets the engine's
+  // report of its GL set-up and switches at start; a QT_LOGGING_RULES of the
+  // user's own that names it still wins (the environment's rules come after).
   static void PrepareEnvironment();
 
   // Starts loading Address, taken as an address bar takes it: a full URL, or a

@@ -2,7 +2,8 @@
 
 #include "serial/CPortTermios2.h"
 
-#include <dirent.h>
+#include "platform/untPaths.h"
+
 #include <fcntl.h>
 #include <libintl.h>
 #include <poll.h>
@@ -20,10 +21,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
-
-#ifndef VELA_INSTALLED_LOCALE_DIR
-#define VELA_INSTALLED_LOCALE_DIR "/usr/share/locale"
-#endif
 
 namespace vela {
 
@@ -62,38 +59,7 @@ const char* const CPortSuffix = ": %s (error %d)";
 // drivers let through to user space.
 constexpr int ENOIOCTLCMD_ = 515;
 
-std::string ExeDir() {
-  char Buf[PATH_MAX];
-  const ssize_t N = ::readlink("/proc/self/exe", Buf, sizeof(Buf) - 1);
-  if (N <= 0)
-    return ".";
-  std::string Path(Buf, static_cast<size_t>(N));
-  const size_t Slash = Path.rfind('/');
-  if (Slash == std::string::npos)
-    return ".";
-  return Slash == 0 ? "/" : Path.substr(0, Slash);
-}
-
-// True when Dir holds <lang>/LC_MESSAGES/cport.mo for some language.
-bool HasCatalogue(const std::string& Dir) {
-  DIR* D = ::opendir(Dir.c_str());
-  if (!D)
-    return false;
-  bool Found = false;
-  while (dirent* E = ::readdir(D)) {
-    if (E->d_name[0] == '.')
-      continue;
-    const std::string Mo = Dir + "/" + E->d_name + "/LC_MESSAGES/cport.mo";
-    if (::access(Mo.c_str(), R_OK) == 0) {
-      Found = true;
-      break;
-    }
-  }
-  ::closedir(D);
-  return Found;
-}
-
-void BindCatalogue(const std::string& Dir) {
+void BindCatalogueDir(const std::string& Dir) {
   ::bindtextdomain(CPortDomain, Dir.c_str());
   ::bind_textdomain_codeset(CPortDomain, "UTF-8");
 }
@@ -101,10 +67,7 @@ void BindCatalogue(const std::string& Dir) {
 std::once_flag CatalogueOnce;
 
 void EnsureCatalogue() {
-  std::call_once(CatalogueOnce, [] {
-    const std::string Local = ExeDir() + "/locale";
-    BindCatalogue(HasCatalogue(Local) ? Local : std::string(VELA_INSTALLED_LOCALE_DIR));
-  });
+  std::call_once(CatalogueOnce, [] { BindCatalogue(CPortDomain); });
 }
 
 std::string Translate(const char* MsgId) {
@@ -226,7 +189,7 @@ std::string EComPort::FormatMessage(int ACode, int ASystemErrorCode) {
 
 void EComPort::SetCatalogueDir(const std::string& Dir) {
   EnsureCatalogue();
-  BindCatalogue(Dir);
+  BindCatalogueDir(Dir);
 }
 
 // --------------------------------------------------------- settings objects
@@ -276,6 +239,8 @@ VELA_FLOW_SETTER(OutCTSFlow, FOutCTSFlow, bool)
 VELA_FLOW_SETTER(OutDSRFlow, FOutDSRFlow, bool)
 VELA_FLOW_SETTER(ControlDTR, FControlDTR, TDTRFlowControl)
 VELA_FLOW_SETTER(ControlRTS, FControlRTS, TRTSFlowControl)
+VELA_FLOW_SETTER(KeepDTR, FKeepDTR, bool)
+VELA_FLOW_SETTER(KeepRTS, FKeepRTS, bool)
 VELA_FLOW_SETTER(XonXoffOut, FXonXoffOut, bool)
 VELA_FLOW_SETTER(XonXoffIn, FXonXoffIn, bool)
 VELA_FLOW_SETTER(DSRSensitivity, FDSRSensitivity, bool)
@@ -730,18 +695,39 @@ void TCustomComPort::ApplyTimeouts() {
   // non-blocking raw mode (VMIN = VTIME = 0).
 }
 
+void TCustomComPort::ApplyModemLines(int Fd) {
+  if (!FFlowControl.KeepDTR())
+    DriveModemLine(Fd, TIOCM_DTR, FFlowControl.ControlDTR() != dtrDisable, CError_SetStateFailed);
+  if (!FFlowControl.KeepRTS() && FFlowControl.ControlRTS() != rtsHandshake)
+    DriveModemLine(Fd, TIOCM_RTS, FFlowControl.ControlRTS() == rtsEnable, CError_SetStateFailed);
+}
+
+void TCustomComPort::DriveModemLine(int Fd, int Bit, bool On, int Code) {
+  SetModemLine(Fd, Bit, On, Code);
+}
+
 void TCustomComPort::ApplyLineSettings() {
   const int Fd = FHandle;
   if (Fd < 0)
     return;
+  // The modem lines come first: opening a device raises both, and a line
+  // that is to be low (it may key a transmitter) goes low before anything
+  // else happens on the port.
+  ApplyModemLines(Fd);
   termios T;
   if (::tcgetattr(Fd, &T) != 0)
     throw EComPort(CError_SetStateFailed, errno);
+  // Closing with HUPCL drops both lines. Only a kept line follows the
+  // system's choice, and only while no line is to stay raised after close.
+  const bool Raises = (!FFlowControl.KeepDTR() && FFlowControl.ControlDTR() != dtrDisable) ||
+                      (!FFlowControl.KeepRTS() && FFlowControl.ControlRTS() != rtsDisable);
+  const bool Keeps = FFlowControl.KeepDTR() || FFlowControl.KeepRTS();
+  const tcflag_t HangUp = Keeps && !Raises ? (T.c_cflag & HUPCL) : 0;
   // Built from scratch: raw bytes both ways, no echo, no signals.
   T.c_iflag = 0;
   T.c_oflag = 0;
   T.c_lflag = 0;
-  T.c_cflag = CREAD | CLOCAL;
+  T.c_cflag = CREAD | CLOCAL | HangUp;
   std::memset(T.c_cc, 0, sizeof(T.c_cc));
   T.c_cc[VMIN] = 0;
   T.c_cc[VTIME] = 0;
@@ -812,10 +798,8 @@ void TCustomComPort::ApplyLineSettings() {
     if (const int Err = termios2::SetCustomBaud(Fd, Baud))
       throw EComPort(CError_SetStateFailed, Err);
   }
-  // DTR and RTS follow their control settings, as part of the line state.
-  SetModemLine(Fd, TIOCM_DTR, FFlowControl.ControlDTR() != dtrDisable, CError_SetStateFailed);
-  if (FFlowControl.ControlRTS() != rtsHandshake)
-    SetModemLine(Fd, TIOCM_RTS, FFlowControl.ControlRTS() == rtsEnable, CError_SetStateFailed);
+  // Again after the line settings: leaving speed 0 raises both lines.
+  ApplyModemLines(Fd);
 }
 
 void TCustomComPort::DispatchRxChar() {
@@ -941,12 +925,12 @@ int TCustomComPort::ReadPort(std::string& Data, int Count) {
 
 void TCustomComPort::SetDtrLine(bool On) {
   TIoGuard Io(*this, CError_EscapeComFailed);
-  SetModemLine(Io.Fd, TIOCM_DTR, On, CError_EscapeComFailed);
+  DriveModemLine(Io.Fd, TIOCM_DTR, On, CError_EscapeComFailed);
 }
 
 void TCustomComPort::SetRtsLine(bool On) {
   TIoGuard Io(*this, CError_EscapeComFailed);
-  SetModemLine(Io.Fd, TIOCM_RTS, On, CError_EscapeComFailed);
+  DriveModemLine(Io.Fd, TIOCM_RTS, On, CError_EscapeComFailed);
 }
 
 int TCustomComPort::BytesWaiting() {
@@ -1007,7 +991,7 @@ std::string TCustomComPort::PortsDir() {
     if (!PortsDirValue.empty())
       return PortsDirValue;
   }
-  return ExeDir() + "/ports";
+  return ExecutableFolder() + "ports";
 }
 
 } // namespace vela

@@ -66,7 +66,8 @@ public:
 
   // Binds the "cport" text domain to Dir (a folder holding
   // <lang>/LC_MESSAGES/cport.mo). By default the "locale" folder beside the
-  // executable is used when it holds a cport catalogue, else the installed one.
+  // executable is used when it holds a cport catalogue, else the installed one
+  // (CatalogueFolder in platform/untPaths.h).
   static void SetCatalogueDir(const std::string& Dir);
 
 private:
@@ -106,6 +107,13 @@ public:
   void setControlDTR(TDTRFlowControl Value);
   TRTSFlowControl ControlRTS() const { return FControlRTS; }
   void setControlRTS(TRTSFlowControl Value);
+  // A kept line is left as the system has it: neither opening the port nor
+  // a change of its settings touches it, and the port closes with the
+  // system's hang-up setting (HUPCL) unless another line is to stay raised.
+  bool KeepDTR() const { return FKeepDTR; }
+  void setKeepDTR(bool Value);
+  bool KeepRTS() const { return FKeepRTS; }
+  void setKeepRTS(bool Value);
   bool XonXoffOut() const { return FXonXoffOut; }
   void setXonXoffOut(bool Value);
   bool XonXoffIn() const { return FXonXoffIn; }
@@ -129,6 +137,8 @@ private:
   bool FOutDSRFlow = false;
   TDTRFlowControl FControlDTR = dtrDisable;
   TRTSFlowControl FControlRTS = rtsDisable;
+  bool FKeepDTR = false;
+  bool FKeepRTS = false;
   bool FXonXoffOut = false;
   bool FXonXoffIn = false;
   bool FDSRSensitivity = false;
@@ -292,7 +302,8 @@ public:
   // Where the resolved path points when it is a symbolic link, else "".
   static std::string PortLinkTarget(const std::string& Port);
   // The process-wide folder searched for com<n> entries; by default "ports"
-  // in the folder of the running executable. An empty Dir restores that.
+  // in the folder of the running executable. The program sets it to the
+  // folder beside its settings file. An empty Dir restores the default.
   static void SetPortsDir(const std::string& Dir);
   static std::string PortsDir();
 
@@ -300,13 +311,18 @@ protected:
   virtual void OpenDevice();
   virtual void CloseDevice();
   virtual void ApplyAllSettings();
+  // Raises or lowers one modem line (Bit: TIOCM_DTR or TIOCM_RTS); a device
+  // without modem lines ignores it, any other failure raises Code. Every
+  // change of a line goes through here.
+  virtual void DriveModemLine(int Fd, int Bit, bool On, int Code);
 
 private:
   class TIoGuard;
   void ApplyBuffer();
   void ApplyLineSettings();
   void ApplyTimeouts();
-  void ApplyModemLine(int Bit, bool On, bool Raise);
+  // The DTR and RTS lines as the flow control says, kept lines left alone.
+  void ApplyModemLines(int Fd);
   // Runs on the main thread (or the event thread with smNone) for each
   // wake-up of the event thread.
   void DispatchRxChar();

@@ -37,6 +37,9 @@ enum TDTRFlowControl : std::uint8_t { dtrDisable, dtrEnable, dtrHandshake };
 enum TRTSFlowControl : std::uint8_t { rtsDisable, rtsEnable, rtsHandshake, rtsToggle };
 enum TFlowControl : std::uint8_t { fcHardware, fcSoftware, fcNone, fcCustom };
 enum TSyncMethod : std::uint8_t { smThreadSync, smWindowSync, smNone };
+// What opening a port does with a modem line: raise it, hold it low, or
+// leave it as the system has it.
+enum TLinePolicy : std::uint8_t { lpOn, lpOff, lpKeep };
 
 enum TComEvent : std::uint8_t {
   evRxChar,

@@ -1,9 +1,10 @@
 #include "settings/untVelaLogSettings.h"
 
-#include <unistd.h>
+#include <strings.h>
 
-#include <climits>
-#include <filesystem>
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
 
 namespace vela {
 
@@ -20,18 +21,49 @@ std::string ServerListKey(std::int32_t Index) {
   return "ServerList" + std::to_string(Index);
 }
 
+const char* const DigiModeNames[] = {"rtty", "data"};
+const char* const LinePolicyNames[] = {"on", "off", "keep"};
+
+// The index of Text among Names (without regard to case), or Default.
+template <std::size_t N>
+int IndexOf(const std::string& Text, const char* const (&Names)[N], int Default) {
+  for (std::size_t I = 0; I < N; ++I)
+    if (::strcasecmp(Text.c_str(), Names[I]) == 0)
+      return static_cast<int>(I);
+  return Default;
+}
+
 } // namespace
 
-std::string ExecutableFolder() {
-  std::string Path(PATH_MAX, '\0');
-  const ssize_t N = ::readlink("/proc/self/exe", Path.data(), Path.size());
-  if (N > 0 && static_cast<std::size_t>(N) < Path.size()) {
-    Path.resize(static_cast<std::size_t>(N));
-    return Path.substr(0, Path.find_last_of('/') + 1);
-  }
-  std::error_code Ec;
-  std::string Cwd = std::filesystem::current_path(Ec).string();
-  return Cwd.empty() || Cwd.back() == '/' ? Cwd : Cwd + "/";
+const char* DigiModeText(TDigiMode Value) {
+  return DigiModeNames[Value == dmData ? 1 : 0];
+}
+
+const char* LinePolicyText(TLinePolicy Value) {
+  return LinePolicyNames[Value <= lpKeep ? Value : lpOn];
+}
+
+std::string CIVAddressText(std::int32_t Address) {
+  char Text[8];
+  std::snprintf(Text, sizeof Text, "%02X", static_cast<unsigned>(Address) & 0xFF);
+  return Text;
+}
+
+std::int32_t ParseCIVAddress(std::string Text) {
+  while (!Text.empty() && std::isspace(static_cast<unsigned char>(Text.back())))
+    Text.pop_back();
+  Text.erase(0, std::min(Text.find_first_not_of(" \t"), Text.size()));
+  if (Text.size() > 2 && (Text.compare(0, 2, "0x") == 0 || Text.compare(0, 2, "0X") == 0))
+    Text.erase(0, 2);
+  else if (Text.size() > 1 && Text[0] == '$')
+    Text.erase(0, 1);
+  else if (Text.size() > 1 && (Text.back() == 'h' || Text.back() == 'H'))
+    Text.pop_back();
+  if (Text.empty() || Text.size() > 2 ||
+      Text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+    return 0;
+  const std::int32_t Address = static_cast<std::int32_t>(std::stoul(Text, nullptr, 16));
+  return Address >= 0x01 && Address <= 0xDF ? Address : 0;
 }
 
 TVelaLogSettings::TVelaLogSettings(TComponent* AOwner, const std::string& FileName)
@@ -70,6 +102,13 @@ void TVelaLogSettings::Load() {
       static_cast<std::uint8_t>(FIniFile->ReadInteger(SecComm, "BaudRate", br4800)));
   FRadio = static_cast<TRadioType>(
       static_cast<std::uint8_t>(FIniFile->ReadInteger(SecComm, "Radio", rtFlex)));
+  FDigiMode = static_cast<TDigiMode>(
+      IndexOf(FIniFile->ReadString(SecComm, "DigiMode", ""), DigiModeNames, dmRTTY));
+  FintCIVAddress = ParseCIVAddress(FIniFile->ReadString(SecComm, "CIVAddress", ""));
+  FDTR = static_cast<TLinePolicy>(
+      IndexOf(FIniFile->ReadString(SecComm, "DTR", ""), LinePolicyNames, lpOn));
+  FRTS = static_cast<TLinePolicy>(
+      IndexOf(FIniFile->ReadString(SecComm, "RTS", ""), LinePolicyNames, lpOn));
   FstrRigctldAddress = FIniFile->ReadString(SecComm, "RigctldAddress", DefaultRigctldAddress);
 }
 
@@ -148,6 +187,26 @@ void TVelaLogSettings::setBaudRate(TBaudRate Value) {
 void TVelaLogSettings::setRadio(TRadioType Value) {
   FRadio = Value;
   FIniFile->WriteInteger(SecComm, "Radio", Value);
+}
+
+void TVelaLogSettings::setDigiMode(TDigiMode Value) {
+  FDigiMode = Value;
+  FIniFile->WriteString(SecComm, "DigiMode", DigiModeText(Value));
+}
+
+void TVelaLogSettings::setIntCIVAddress(std::int32_t Value) {
+  FintCIVAddress = Value;
+  FIniFile->WriteString(SecComm, "CIVAddress", CIVAddressText(Value));
+}
+
+void TVelaLogSettings::setDTR(TLinePolicy Value) {
+  FDTR = Value;
+  FIniFile->WriteString(SecComm, "DTR", LinePolicyText(Value));
+}
+
+void TVelaLogSettings::setRTS(TLinePolicy Value) {
+  FRTS = Value;
+  FIniFile->WriteString(SecComm, "RTS", LinePolicyText(Value));
 }
 
 void TVelaLogSettings::setStrRigctldAddress(const std::string& Value) {

@@ -1,5 +1,5 @@
-// The settings store: every setting of the program in one INI file beside the
-// executable. The file is read once, at creation; afterwards values come from
+// The settings store: every setting of the program in one INI file, placed by
+// untSettingsLocation. The file is read once, at creation; afterwards values come from
 // memory and every setter writes its key through to the file at once, so there
 // is no save step and nothing is lost when the program ends abruptly. The
 // store never writes a default of its own accord.
@@ -12,6 +12,7 @@
 
 #include "platform/untComponent.h"
 #include "platform/untIniFile.h"
+#include "platform/untPaths.h"
 #include "serial/CPortTypes.h"
 
 namespace vela {
@@ -27,6 +28,10 @@ enum TRadioType : std::uint8_t {
   rtIC7300,
   rtRigctld // any radio served by a rig-control daemon over TCP
 };
+
+// What the log page's "Digi" sets on a radio that has both an RTTY and a
+// data (packet) mode.
+enum TDigiMode : std::uint8_t { dmRTTY, dmData };
 
 // The log server's host name: the default server address and server list entry.
 extern const char* const DefaultLogServer;
@@ -90,6 +95,21 @@ public:
   const std::string& strRigctldAddress() const { return FstrRigctldAddress; }
   void setStrRigctldAddress(const std::string& Value);
 
+  // Station options in "CommSettings", kept in the file as text:
+  // "DigiMode" rtty|data, "DTR" and "RTS" on|off|keep (any case), and
+  // "CIVAddress" in hexadecimal ("94", also "0x94", "$94", "94h"). A value
+  // the program does not know reads as the default (rtty, on, and 0 for the
+  // address, which stands for the radio's own; only 01h to DFh are kept) and
+  // the key is left as it is until the setting is changed.
+  TDigiMode DigiMode() const { return FDigiMode; }
+  void setDigiMode(TDigiMode Value);
+  std::int32_t intCIVAddress() const { return FintCIVAddress; }
+  void setIntCIVAddress(std::int32_t Value);
+  TLinePolicy DTR() const { return FDTR; }
+  void setDTR(TLinePolicy Value);
+  TLinePolicy RTS() const { return FRTS; }
+  void setRTS(TLinePolicy Value);
+
 private:
   void Load();
 
@@ -106,13 +126,21 @@ private:
   bool FblnComm2Enable = false;
   TBaudRate FBaudRate = br4800;
   TRadioType FRadio = rtFlex;
+  TDigiMode FDigiMode = dmRTTY;
+  std::int32_t FintCIVAddress = 0;
+  TLinePolicy FDTR = lpOn;
+  TLinePolicy FRTS = lpOn;
   std::string FstrRigctldAddress;
 };
 
 // The daemon's address when none is set: its own default port on this host.
 extern const char* const DefaultRigctldAddress;
 
-// The folder of the running executable, with a trailing "/".
-std::string ExecutableFolder();
+// The texts of the station options, as stored ("rtty", "on", "94").
+const char* DigiModeText(TDigiMode Value);
+const char* LinePolicyText(TLinePolicy Value);
+std::string CIVAddressText(std::int32_t Address);
+// Reads a CI-V address as stored; 0 for anything but 01h to DFh.
+std::int32_t ParseCIVAddress(std::string Text);
 
 } // namespace vela

@@ -3,6 +3,6 @@
 namespace vela {
 
 TIC7000CATInterface::TIC7000CATInterface(TComponent* AOwner, TVelaLogSettings* ASettings)
-    : TIcomCATInterface(AOwner, ASettings, rtIC7000, DefaultAddress) {}
+    : TIcomCATInterface(AOwner, ASettings, rtIC7000) {}
 
 } // namespace vela

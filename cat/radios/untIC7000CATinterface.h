@@ -1,4 +1,5 @@
-// The driver for the Icom IC-7000 on the CI-V bus, at radio address 70h.
+// The driver for the Icom IC-7000 on the CI-V bus, at radio address 70h
+// unless the station chose another. It has no data mode: "Digi" is RTTY.
 #pragma once
 
 #include "cat/radios/untIcomCATinterface.h"
@@ -7,6 +8,7 @@ namespace vela {
 
 class TIC7000CATInterface : public TIcomCATInterface {
 public:
+  // Its CI-V address out of the box.
   static constexpr std::uint8_t DefaultAddress = 0x70;
 
   TIC7000CATInterface(TComponent* AOwner, TVelaLogSettings* ASettings);

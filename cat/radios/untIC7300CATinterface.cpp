@@ -3,6 +3,6 @@
 namespace vela {
 
 TIC7300CATInterface::TIC7300CATInterface(TComponent* AOwner, TVelaLogSettings* ASettings)
-    : TIcomCATInterface(AOwner, ASettings, rtIC7300, DefaultAddress) {}
+    : TIcomCATInterface(AOwner, ASettings, rtIC7300) {}
 
 } // namespace vela

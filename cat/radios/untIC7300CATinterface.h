@@ -1,4 +1,5 @@
-// The driver for the Icom IC-7300 on the CI-V bus, at radio address 94h.
+// The driver for the Icom IC-7300 on the CI-V bus, at radio address 94h
+// unless the station chose another.
 #pragma once
 
 #include "cat/radios/untIcomCATinterface.h"
@@ -7,6 +8,7 @@ namespace vela {
 
 class TIC7300CATInterface : public TIcomCATInterface {
 public:
+  // Its CI-V address out of the box.
   static constexpr std::uint8_t DefaultAddress = 0x94;
 
   TIC7300CATInterface(TComponent* AOwner, TVelaLogSettings* ASettings);

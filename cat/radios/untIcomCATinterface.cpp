@@ -12,8 +12,6 @@ namespace {
 
 constexpr char Preamble[] = "\xFE\xFE";
 constexpr char EndOfFrame = '\xFD';
-// The address every command of this program carries as its source.
-constexpr std::uint8_t ControllerAddress = 0xCC;
 
 constexpr std::uint8_t ReadFrequency = 0x03;
 constexpr std::uint8_t ReadMode = 0x04;
@@ -22,6 +20,8 @@ constexpr std::uint8_t SetModeCommand = 0x06;
 // Command 1Ah, sub-command 06h: the data mode flag and its filter.
 constexpr std::uint8_t ExtendedCommand = 0x1A;
 constexpr std::uint8_t DataModeSubCommand = 0x06;
+// The radio's answer to a command it cannot carry out.
+constexpr std::uint8_t NotGood = 0xFA;
 
 // The poll's command byte sits after FE FE <radio> CC.
 constexpr std::size_t PollCommandByte = 4;
@@ -75,10 +75,15 @@ char BCD(std::int32_t Value) {
 } // namespace
 
 TIcomCATInterface::TIcomCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings,
-                                     TRadioType ARadio, std::uint8_t ARadioAddress)
-    : TRadioCATInterface(AOwner, ASettings, ARadio), FRadioAddress(ARadioAddress) {
+                                     TRadioType ARadio)
+    : TRadioCATInterface(AOwner, ASettings, ARadio),
+      FRadioAddress(CIVAddressFor(*Model(), FSettings->intCIVAddress())) {
   // Starts on "read frequency"; the first poll flips it, so it reads the mode.
   FPollCommand = Frame(std::string(1, static_cast<char>(ReadFrequency)));
+}
+
+bool TIcomCATInterface::ReadsDataFlag() const {
+  return Model()->HasDataMode && DigiMeansData();
 }
 
 TIcomCATInterface::~TIcomCATInterface() {
@@ -88,7 +93,7 @@ TIcomCATInterface::~TIcomCATInterface() {
 std::string TIcomCATInterface::Frame(std::string_view Body) const {
   std::string Bytes(Preamble, 2);
   Bytes += static_cast<char>(FRadioAddress);
-  Bytes += static_cast<char>(ControllerAddress);
+  Bytes += static_cast<char>(CIVControllerAddress);
   Bytes.append(Body);
   Bytes += EndOfFrame;
   return Bytes;
@@ -97,6 +102,15 @@ std::string TIcomCATInterface::Frame(std::string_view Body) const {
 void TIcomCATInterface::ResetState() {
   // The poll toggle and FReplyBytes carry over a restart.
   FRxBuffer.clear();
+  FModeByte.reset();
+  FDataOn = false;
+  // A changed CI-V address takes effect here.
+  const std::uint8_t Address = CIVAddressFor(*Model(), FSettings->intCIVAddress());
+  if (Address != FRadioAddress && FPollCommand.size() > PollCommandByte) {
+    const std::string Body = FPollCommand.substr(PollCommandByte, FPollCommand.size() - 5);
+    FRadioAddress = Address;
+    FPollCommand = Frame(Body);
+  }
 }
 
 void TIcomCATInterface::GetNextCommand(TObject* Sender, std::string& Command) {
@@ -111,14 +125,37 @@ void TIcomCATInterface::GetNextCommand(TObject* Sender, std::string& Command) {
       Command.erase(End + 1);
     }
   }
+  FPollingDataFlag = false;
   if (Kind != TCommandKind::ckPoll || FPollCommand.size() <= PollCommandByte)
     return;
-  // Frequency and mode are read in strict alternation; set commands in
+  // Frequency and mode are read in strict alternation, with the data flag
+  // read right after the mode when "Digi" means data; set commands in
   // between do not disturb it.
-  char& Byte = FPollCommand[PollCommandByte];
-  Byte = static_cast<char>(static_cast<std::uint8_t>(Byte) == ReadFrequency ? ReadMode
-                                                                            : ReadFrequency);
+  const auto Last = static_cast<std::uint8_t>(FPollCommand[PollCommandByte]);
+  if (Last == ReadMode && ReadsDataFlag()) {
+    const char Body[] = {static_cast<char>(ExtendedCommand), static_cast<char>(DataModeSubCommand)};
+    FPollCommand = Frame(std::string_view(Body, sizeof Body));
+    FPollingDataFlag = true;
+  } else {
+    FPollCommand =
+        Frame(std::string(1, static_cast<char>(Last == ReadFrequency ? ReadMode : ReadFrequency)));
+  }
   Command = FPollCommand;
+}
+
+bool TIcomCATInterface::UpdateModeFromByte(std::string& LocalMode) {
+  // With the data flag on, a mode that has a data variant is that variant.
+  const TModeByte* Entry = nullptr;
+  if (FDataOn && ReadsDataFlag())
+    for (const TModeByte& Data : IcomDataModes)
+      if (Data.Byte == *FModeByte)
+        Entry = &Data;
+  if (!Entry && *FModeByte < IcomReplyModes.size())
+    Entry = &IcomReplyModes[*FModeByte];
+  FNativeMode = Entry ? Entry->Native : "";
+  if (Entry)
+    LocalMode = Entry->Text;
+  return UpdateMode(LocalMode);
 }
 
 void TIcomCATInterface::ParseReply(TObject* Sender, std::string Data, int Count) {
@@ -171,12 +208,27 @@ void TIcomCATInterface::HandleFrame(std::string_view Frame, std::string& LocalMo
   case ReadMode: {
     if (DataBytes < 1)
       return;
-    FNativeMode.clear();
-    if (FReplyBytes[1] < IcomReplyModes.size()) {
-      LocalMode = IcomReplyModes[FReplyBytes[1]].Text;
-      FNativeMode = IcomReplyModes[FReplyBytes[1]].Native;
-    }
-    Changed = UpdateMode(LocalMode);
+    // Another mode: its data flag is unknown (off) until it is read.
+    if (FModeByte != FReplyBytes[1])
+      FDataOn = false;
+    FModeByte = FReplyBytes[1];
+    Changed = UpdateModeFromByte(LocalMode);
+    break;
+  }
+  case ExtendedCommand: {
+    if (DataBytes < 2 || FReplyBytes[1] != DataModeSubCommand || !ReadsDataFlag() || !FModeByte)
+      break;
+    FDataOn = FReplyBytes[2] != 0;
+    Changed = UpdateModeFromByte(LocalMode);
+    break;
+  }
+  case NotGood: {
+    // A radio that cannot read its data flag: the mode stays as the mode
+    // reply said; the flag is asked for again in its turn, no sooner.
+    if (!FPollingDataFlag || !FModeByte || !FDataOn)
+      break;
+    FDataOn = false;
+    Changed = UpdateModeFromByte(LocalMode);
     break;
   }
   default:

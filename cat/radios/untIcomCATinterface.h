@@ -1,11 +1,15 @@
 // The common body of the drivers for radios on an Icom CI-V bus: binary
 // frames FE FE <to> <from> <command> [data] FD. The driver polls frequency
 // and mode alternately and takes only frames whose source is its radio, which
-// also skips the bus's echo of the driver's own commands (source CCh).
+// also skips the bus's echo of the driver's own commands (source CCh). A
+// radio with a data mode also reads its data flag (1A 06) after the mode
+// when the station's "Digi" means data, and then reports USB, LSB and FM
+// with data on as "Digi".
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -17,8 +21,8 @@ class TIcomCATInterface : public TRadioCATInterface {
 public:
   static constexpr std::size_t ReplyBytesLength = 24;
 
-  TIcomCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings, TRadioType ARadio,
-                    std::uint8_t ARadioAddress);
+  // The radio address is the stored CI-V address, or the radio's own.
+  TIcomCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings, TRadioType ARadio);
   ~TIcomCATInterface() override;
 
   void ResetState() override;
@@ -42,8 +46,18 @@ protected:
 private:
   void HandleFrame(std::string_view Frame, std::string& LocalMode);
   std::string Frame(std::string_view Body) const;
+  // Whether the polls read the data flag: a radio with a data mode, where
+  // the station's "Digi" means data.
+  bool ReadsDataFlag() const;
+  // Mode text and Hamlib mode of FModeByte and the data flag.
+  bool UpdateModeFromByte(std::string& LocalMode);
 
   std::uint8_t FRadioAddress;
+  // The last mode byte read (none since the start) and the data flag.
+  std::optional<std::uint8_t> FModeByte;
+  bool FDataOn = false;
+  // The last command handed out was the data flag read.
+  bool FPollingDataFlag = false;
 };
 
 } // namespace vela

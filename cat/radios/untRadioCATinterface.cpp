@@ -78,7 +78,7 @@ std::string TRadioCATInterface::NativeForPageMode(std::string_view Mode) const {
 }
 
 bool TRadioCATInterface::DigiMeansData() const {
-  return false;
+  return FSettings->DigiMode() == dmData;
 }
 
 void TRadioCATInterface::SetMode(std::string AMode) {

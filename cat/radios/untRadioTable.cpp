@@ -42,15 +42,23 @@ const std::array<TRadioModel, 7> Models{{
     {rtFT950, "FT950", "ft950", Make<TFT950CATInterface>, dbEight, prNone, sbTwoStopBits, br4800, 0,
      true, 1, "RTTY", "PKTUSB", FT950Modes},
     {rtIC7000, "IC-7000 (70h)", "ic7000", Make<TIC7000CATInterface>, dbEight, prNone, sbTwoStopBits,
-     br4800, 0x70, false, 1, "RTTY", "RTTY", IC7000Modes},
+     br4800, TIC7000CATInterface::DefaultAddress, false, 1, "RTTY", "RTTY", IC7000Modes},
     {rtIC7300, "IC-7300 (94h)", "ic7300", Make<TIC7300CATInterface>, dbEight, prNone, sbTwoStopBits,
-     br4800, 0x94, true, 1, "RTTY", "PKTUSB", IC7300Modes},
+     br4800, TIC7300CATInterface::DefaultAddress, true, 1, "RTTY", "PKTUSB", IC7300Modes},
     // Any radio the daemon serves, over TCP: the serial framing does not apply.
     {rtRigctld, "Hamlib rigctld (network)", "rigctld", Make<TRigctldCATInterface>, dbEight, prNone,
      sbTwoStopBits, br4800, 0, true, 1, "RTTY", "PKTUSB", RigctldModes},
 }};
 
 } // namespace
+
+bool ValidCIVAddress(std::int32_t Address) {
+  return Address >= 0x01 && Address <= 0xDF && Address != CIVControllerAddress;
+}
+
+std::uint8_t CIVAddressFor(const TRadioModel& Model, std::int32_t Stored) {
+  return ValidCIVAddress(Stored) ? static_cast<std::uint8_t>(Stored) : Model.DefaultCIVAddress;
+}
 
 std::span<const TRadioModel> RadioModels() {
   return Models;

@@ -42,6 +42,15 @@ struct TRadioModel {
   std::span<const char* const> NativeModes;
 };
 
+// The address this program sends from on a CI-V bus.
+inline constexpr std::uint8_t CIVControllerAddress = 0xCC;
+// A radio address the operator may choose: 01h to DFh, and not the
+// controller's own.
+bool ValidCIVAddress(std::int32_t Address);
+// The CI-V address of Model with the stored one: the stored address when it
+// is valid, else the model's own.
+std::uint8_t CIVAddressFor(const TRadioModel& Model, std::int32_t Stored);
+
 // The radios, in the order of their settings numbers: six on a serial line,
 // then any radio served by rigctld over TCP.
 std::span<const TRadioModel> RadioModels();

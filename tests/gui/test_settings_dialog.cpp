@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -18,6 +19,7 @@
 #include "cat/radios/untIC7300CATinterface.h"
 #include "cat/radios/untRigctldCATinterface.h"
 #include "gui/guiVLogSettings.h"
+#include "gui/untStationOptions.h"
 
 using namespace vela;
 using velatest::IniValue;
@@ -238,6 +240,65 @@ TEST_F(SettingsDialogTest, CancelKeepsTheCatChoicesForTheNextApply) {
   EXPECT_EQ(Store->strServerAddress(), DefaultLogServer);
 }
 
+// The station options show where the radio has them, are written only when
+// changed, and a CI-V address the radio cannot have is refused.
+TEST_F(SettingsDialogTest, StationOptions) {
+  Create();
+  Dialog->show();
+  const TStationOptionControls& O = Dialog->StationOptionControls();
+  const struct {
+    TRadioType Radio;
+    bool DigiChoice, Address;
+    const char* Note; // where there is no choice
+    const char* AddressText;
+  } Rows[] = {
+      {rtFlex, false, false, "Digi sets the radio's data mode.", nullptr},
+      {rtFT950, true, false, nullptr, nullptr},
+      {rtIC7000, false, true, "Digi stays RTTY: the radio has no data mode.", "70"},
+      {rtIC7300, true, true, nullptr, "94"}, // the IC-7000's own address follows the radio
+  };
+  for (const auto& Row : Rows) {
+    Dialog->cbxRadio()->setCurrentIndex(Row.Radio);
+    EXPECT_EQ(O.cbxDigiMode->isVisible(), Row.DigiChoice) << Row.Radio;
+    EXPECT_EQ(O.lblDigiNote->isVisible(), !Row.DigiChoice) << Row.Radio;
+    if (Row.Note) {
+      EXPECT_EQ(O.lblDigiNote->text(), Row.Note);
+    }
+    EXPECT_EQ(O.edtCIVAddress->isVisible(), Row.Address) << Row.Radio;
+    if (Row.AddressText) {
+      EXPECT_EQ(O.edtCIVAddress->text(), Row.AddressText);
+    }
+  }
+  EXPECT_EQ(O.cbxDTR->currentText(), "on");
+  EXPECT_TRUE(O.lblLineNote->text().contains("DTR or RTS"));
+  EXPECT_LE(O.lblLineNote->geometry().bottom(), Dialog->lblCatStatus()->geometry().top());
+
+  // Applying the defaults writes none of the options.
+  Click(Dialog->pnlApply());
+  const std::string Untouched = Scratch.ReadIni();
+  for (const char* Key : {"DigiMode", "CIVAddress", "DTR", "RTS"})
+    EXPECT_EQ(IniValue(Untouched, Key), "") << Key;
+
+  O.cbxDigiMode->setCurrentIndex(1);
+  O.edtCIVAddress->setText("5e");
+  O.cbxRTS->setCurrentIndex(O.cbxRTS->findText("off"));
+  Click(Dialog->pnlApply());
+  const std::string Ini = Scratch.ReadIni();
+  EXPECT_EQ(IniValue(Ini, "DigiMode"), "data");
+  EXPECT_EQ(IniValue(Ini, "CIVAddress"), "5E");
+  EXPECT_EQ(IniValue(Ini, "RTS"), "off");
+  EXPECT_EQ(IniValue(Ini, "DTR"), "");
+  EXPECT_EQ(static_cast<TIC7300CATInterface*>(Dialog->CAT())->RadioAddress(), 0x5E);
+
+  for (const char* Bad : {"CC", "E0", "0"}) {
+    O.edtCIVAddress->setText(Bad);
+    Click(Dialog->pnlApply());
+    EXPECT_EQ(Store->intCIVAddress(), 0x5E) << Bad;
+    EXPECT_EQ(O.edtCIVAddress->text(), "5E") << Bad;
+    EXPECT_TRUE(O.lblLineNote->text().contains("refused")) << Bad;
+  }
+}
+
 TEST_F(SettingsDialogTest, ServerListEditing) {
   Scratch.WriteIni("[ServerSettings]\nServerAddress=b.example\nServerCount=2\n"
                    "ServerList0=a.example\nServerList1=b.example\n");
@@ -343,6 +404,15 @@ TEST_F(SettingsDialogTest, CatStatusLine) {
   Click(Dialog->pnlApply());
   EXPECT_EQ(Dialog->lblCatStatus()->toolTip(),
             "COM250 \u2192 /dev/ttyS249 · /dev/ttyS249 is missing \u2014 retrying");
+}
+
+TEST_F(SettingsDialogTest, NamesTheSettingsFile) {
+  Create();
+  const QLabel* Line = Dialog->lblSettingsFile();
+  EXPECT_EQ(Line->toolTip().toStdString(), "Settings file: " + Store->FileName());
+  // A long path is shortened in the middle so that the line fits the window.
+  EXPECT_LE(QFontMetrics(Line->font()).horizontalAdvance(Line->text()), Line->width());
+  EXPECT_LE(Line->geometry().bottom(), Dialog->height());
 }
 
 TEST_F(SettingsDialogTest, ButtonCaptionsAndMouseMoves) {

@@ -3,6 +3,7 @@
 #include "RadioTestSupport.h"
 #include "cat/radios/untIC7000CATinterface.h"
 #include "cat/radios/untIC7300CATinterface.h"
+#include "cat/radios/untRadioTable.h"
 
 using namespace vela;
 using namespace vela::test;
@@ -223,4 +224,117 @@ TYPED_TEST(IcomTest, ReceiveBufferStaysBounded) {
   // is lost, the one after it is read.
   Feed(Driver, this->FromRadio({0x03, 0x00, 0x40, 0x07, 0x14, 0x00}));
   EXPECT_EQ(Driver.Frequency(), "14.0740");
+}
+
+namespace {
+
+// An IC-7300 whose station says "Digi" means data (DigiMode=data).
+class IC7300DataTest : public IcomTest<TIC7300CATInterface> {
+protected:
+  IC7300DataTest() { Env.Settings->setDigiMode(dmData); }
+  const std::string ReadMode = ToRadio({0x04});
+  const std::string ReadFlag = ToRadio({0x1A, 0x06});
+  const std::string ReadFrequency = ToRadio({0x03});
+};
+
+} // namespace
+
+TEST_F(IC7300DataTest, ReadsTheDataFlagAfterTheModeAndReportsDigi) {
+  auto& D = *Driver;
+  EXPECT_EQ(NextCommand(D), ReadMode);
+  EXPECT_EQ(NextCommand(D), ReadFlag);
+  EXPECT_EQ(NextCommand(D), ReadFrequency);
+  EXPECT_EQ(NextCommand(D), ReadMode);
+  // mode byte, data flag, then page mode and Hamlib mode.
+  const struct {
+    int Mode, Flag;
+    const char* Text;
+    const char* Native;
+  } Cases[] = {
+      {0x01, 0x01, "Digi", "PKTUSB"}, {0x00, 0x01, "Digi", "PKTLSB"}, {0x05, 0x01, "Digi", "PKTFM"},
+      {0x01, 0x00, "usb", "USB"},     {0x03, 0x01, "CW", "CW"},       {0x04, 0x00, "Digi", "RTTY"},
+  };
+  for (const auto& Case : Cases) {
+    Feed(D, FromRadio({0x04, Case.Mode, 0x01}) + FromRadio({0x1A, 0x06, Case.Flag, 0x01}));
+    EXPECT_EQ(Events.back().Mode, Case.Text) << Case.Mode << " " << Case.Flag;
+    EXPECT_EQ(D.NativeMode(), Case.Native) << Case.Mode << " " << Case.Flag;
+  }
+  // Another mode at the radio: its flag is taken as off until it is read.
+  Feed(D, FromRadio({0x04, 0x01, 0x01}) + FromRadio({0x1A, 0x06, 0x01, 0x01}));
+  Feed(D, FromRadio({0x04, 0x00, 0x01}));
+  EXPECT_EQ(Events.back().Mode, "lsb");
+}
+
+TEST_F(IC7300DataTest, ARadioAnsweringNGToTheFlagKeepsTheModeOfTheModeReply) {
+  auto& D = *Driver;
+  NextCommand(D); // mode
+  Feed(D, FromRadio({0x04, 0x01, 0x01}));
+  EXPECT_EQ(NextCommand(D), ReadFlag);
+  const std::size_t Before = Events.size();
+  Feed(D, FromRadio({0xFA}));
+  EXPECT_EQ(Events.size(), Before);
+  EXPECT_EQ(D.Mode(), "usb");
+  // No retry: the rotation goes on to the frequency.
+  EXPECT_EQ(NextCommand(D), ReadFrequency);
+  EXPECT_EQ(NextCommand(D), ReadMode);
+}
+
+TEST_F(IC7300DataTest, DigiSetsUSBWithDataOnAndOtherModesTurnItOff) {
+  auto& D = *Driver;
+  Feed(D, FromRadio({0x03, 0x00, 0x40, 0x07, 0x14, 0x00}) + FromRadio({0x04, 0x03, 0x01}));
+  const std::size_t Before = Events.size();
+  D.TuneRadio("14.0740", "Digi");
+  // One frame per cycle; the reports wait until both have gone out.
+  EXPECT_EQ(NextCommand(D), ToRadio({0x06, 0x01}));
+  Feed(D, FromRadio({0x04, 0x01, 0x01}));
+  EXPECT_EQ(Events.size(), Before);
+  EXPECT_EQ(NextCommand(D), ToRadio({0x1A, 0x06, 0x01, 0x01}));
+  EXPECT_EQ(D.ModeCommand(), "");
+  D.SetMode("usb");
+  EXPECT_EQ(NextCommand(D), ToRadio({0x06, 0x01}));
+  EXPECT_EQ(NextCommand(D), ToRadio({0x1A, 0x06, 0x00, 0x00}));
+  D.SetMode("CW"); // no data variant: the mode alone
+  EXPECT_EQ(D.ModeCommand(), ToRadio({0x06, 0x03}));
+}
+
+// With the default "Digi means RTTY" nothing of the data mode is sent or read.
+TYPED_TEST(IcomTest, DigiMeansRTTYByDefaultAndAlwaysOnTheIC7000) {
+  auto& D = *this->Driver;
+  if (this->Address == 0x70)
+    this->Env.Settings->setDigiMode(dmData);
+  D.SetMode("Digi");
+  EXPECT_EQ(D.ModeCommand(), this->ToRadio({0x06, 0x04}));
+  D.SetMode("usb");
+  EXPECT_EQ(D.ModeCommand(), this->ToRadio({0x06, 0x01}));
+  for (int I = 0; I < 4; ++I)
+    EXPECT_NE(NextCommand(D)[4], '\x1A');
+}
+
+// The stored CI-V address replaces the radio's own, for the frames sent and
+// for those taken; frames from the radio's default address are then another
+// radio's.
+TYPED_TEST(IcomTest, AStoredCIVAddressIsUsedFromTheNextStart) {
+  auto& D = *this->Driver;
+  this->Env.Settings->setIntCIVAddress(0x5E);
+  D.ResetCAT();
+  EXPECT_EQ(NextCommand(D), Bytes({0xFE, 0xFE, 0x5E, 0xCC, 0x04, 0xFD}));
+  D.SetMode("CW");
+  EXPECT_EQ(D.ModeCommand(), Bytes({0xFE, 0xFE, 0x5E, 0xCC, 0x06, 0x03, 0xFD}));
+  Feed(D, this->FromRadio({0x03, 0x00, 0x40, 0x07, 0x14, 0x00}));
+  EXPECT_EQ(D.Frequency(), "");
+  Feed(D, Bytes({0xFE, 0xFE, 0xCC, 0x5E, 0x03, 0x00, 0x40, 0x07, 0x14, 0x00, 0xFD}));
+  EXPECT_EQ(D.Frequency(), "14.0740");
+}
+
+// A hand-edited address outside 01h..DFh, or the controller's own, gives
+// the radio's default address.
+TYPED_TEST(IcomTest, AnUnusableCIVAddressFallsBackToTheRadiosOwn) {
+  for (int Stored : {0x00, 0xCC, 0xE0, 0x1A0}) {
+    this->Env.Settings->setIntCIVAddress(Stored);
+    this->Driver->ResetCAT();
+    EXPECT_EQ(this->Driver->RadioAddress(), this->Address) << Stored;
+  }
+  EXPECT_TRUE(ValidCIVAddress(0x01));
+  EXPECT_TRUE(ValidCIVAddress(0xDF));
+  EXPECT_FALSE(ValidCIVAddress(CIVControllerAddress));
 }

@@ -304,4 +304,10 @@ TEST_F(FT950Test, SetCommands) {
   EXPECT_EQ(NextCommand(*Driver), "FA14074000;");
   EXPECT_EQ(NextCommand(*Driver), "MD01;");
   EXPECT_EQ(NextCommand(*Driver), "IF;");
+  // Where the station's "Digi" means data: PKT-U; the rest stays.
+  Env.Settings->setDigiMode(dmData);
+  Driver->SetMode("Digi");
+  EXPECT_EQ(NextCommand(*Driver), "MD0C;");
+  Driver->SetMode("usb");
+  EXPECT_EQ(NextCommand(*Driver), "MD02;");
 }

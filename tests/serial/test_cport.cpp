@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -331,6 +332,80 @@ TEST_F(ComPortTest, ModemLinesOnAPtyAreNoOpsAndReadAsOff) {
   EXPECT_NO_THROW(Port->SetRtsLine(false));
   EXPECT_EQ(Port->ModemStatus(), 0);
   EXPECT_TRUE(Port->Connected());
+}
+
+namespace {
+
+// Records each change of a modem line the port makes, with the output speed
+// the device had then (a pty has no lines to read back).
+class TLineRecordingPort : public TComPort {
+public:
+  struct TCall {
+    int Bit;
+    bool On;
+    speed_t Speed;
+  };
+  std::vector<TCall> Calls;
+
+protected:
+  void DriveModemLine(int Fd, int Bit, bool On, int Code) override {
+    termios T{};
+    ::tcgetattr(Fd, &T);
+    Calls.push_back({Bit, On, cfgetospeed(&T)});
+    TComPort::DriveModemLine(Fd, Bit, On, Code);
+  }
+};
+
+} // namespace
+
+// Each line is set as the flow control says from the moment the device is
+// open, before its line settings, and again after them (leaving speed 0
+// raises both); a kept line is never touched. Closing touches no line and
+// hangs up (HUPCL, which drops both) only where a kept line leaves it to the
+// system and no line is to stay raised.
+TEST_F(ComPortTest, ModemLinePolicyAtOpenAndClose) {
+  enum { On, Off, Keep };
+  const struct {
+    int DTR, RTS;
+    bool SystemHangUp, HangUp;
+  } Cases[] = {
+      {On, On, true, false},      {Off, Off, true, false}, {Keep, Keep, true, true},
+      {Keep, Keep, false, false}, {Keep, On, true, false}, {Off, Keep, true, true},
+      {Off, On, false, false},
+  };
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(testing::Message() << Case.DTR << "/" << Case.RTS << " " << Case.SystemHangUp);
+    {
+      const int Fd = ::open(FPty.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+      termios T = FPty.SlaveTermios();
+      cfsetospeed(&T, B9600);
+      T.c_cflag = Case.SystemHangUp ? (T.c_cflag | HUPCL) : (T.c_cflag & ~HUPCL);
+      ASSERT_EQ(::tcsetattr(Fd, TCSANOW, &T), 0);
+      ::close(Fd);
+    }
+    TLineRecordingPort Port;
+    Port.setPort("COM7");
+    Port.setBaudRate(br4800);
+    Port.FlowControl().setControlDTR(Case.DTR == On ? dtrEnable : dtrDisable);
+    Port.FlowControl().setKeepDTR(Case.DTR == Keep);
+    Port.FlowControl().setControlRTS(Case.RTS == On ? rtsEnable : rtsDisable);
+    Port.FlowControl().setKeepRTS(Case.RTS == Keep);
+    Port.Open();
+    const std::size_t Lines = (Case.DTR != Keep) + (Case.RTS != Keep);
+    ASSERT_EQ(Port.Calls.size(), 2 * Lines);
+    for (std::size_t I = 0; I < Port.Calls.size(); ++I) {
+      const auto& Call = Port.Calls[I];
+      const int Policy = Call.Bit == TIOCM_DTR ? Case.DTR : Case.RTS;
+      EXPECT_NE(Policy, Keep);
+      EXPECT_EQ(Call.On, Policy == On);
+      // The first round comes before the line settings, the second after.
+      EXPECT_EQ(Call.Speed, I < Lines ? static_cast<speed_t>(B9600) : static_cast<speed_t>(B4800));
+    }
+    Port.Calls.clear();
+    Port.Close();
+    EXPECT_TRUE(Port.Calls.empty());
+    EXPECT_EQ((FPty.SlaveTermios().c_cflag & HUPCL) != 0, Case.HangUp);
+  }
 }
 
 TEST_F(ComPortTest, CloseOnTheMainThreadWhileADeliveryWaitsFinishes) {

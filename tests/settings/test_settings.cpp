@@ -58,6 +58,10 @@ TEST_F(TSettingsTest, NoFileGivesDefaultsAndWritesNothing) {
     EXPECT_FALSE(S.blnComm2Enable());
     EXPECT_EQ(S.BaudRate(), br4800);
     EXPECT_EQ(S.Radio(), rtFlex);
+    EXPECT_EQ(S.DigiMode(), dmRTTY);
+    EXPECT_EQ(S.intCIVAddress(), 0);
+    EXPECT_EQ(S.DTR(), lpOn);
+    EXPECT_EQ(S.RTS(), lpOn);
   }
   EXPECT_FALSE(fs::exists(Path));
 }
@@ -146,6 +150,32 @@ INSTANTIATE_TEST_SUITE_P(
                     EXPECT_EQ(S.intCommPort(), 7);
                     EXPECT_EQ(S.intCommPort2(), 8);
                     EXPECT_EQ(S.intMainTop(), 3);
+                  }},
+        TLoadCase{"StationOptions",
+                  "[CommSettings]\nDigiMode=DATA\nCIVAddress=98\nDTR=off\nRTS=Keep\n",
+                  [](const TVelaLogSettings& S) {
+                    EXPECT_EQ(S.DigiMode(), dmData);
+                    EXPECT_EQ(S.intCIVAddress(), 0x98);
+                    EXPECT_EQ(S.DTR(), lpOff);
+                    EXPECT_EQ(S.RTS(), lpKeep);
+                  }},
+        // Values the program does not know read as the defaults (and the
+        // file stays as it is: the test checks every case for that).
+        TLoadCase{"StationOptionsUnknown",
+                  "[CommSettings]\nDigiMode=ft8\nCIVAddress=E0\nDTR=low\nRTS=\n",
+                  [](const TVelaLogSettings& S) {
+                    EXPECT_EQ(S.DigiMode(), dmRTTY);
+                    EXPECT_EQ(S.intCIVAddress(), 0);
+                    EXPECT_EQ(S.DTR(), lpOn);
+                    EXPECT_EQ(S.RTS(), lpOn);
+                  }},
+        TLoadCase{"CIVAddressForms", "[CommSettings]\nCIVAddress= 0x5a \n",
+                  [](const TVelaLogSettings& S) {
+                    EXPECT_EQ(S.intCIVAddress(), 0x5A);
+                    for (const char* Text : {"$5A", "5ah", "5A", "1", "DF"})
+                      EXPECT_NE(ParseCIVAddress(Text), 0) << Text;
+                    for (const char* Text : {"00", "E0", "FF", "123", "0x", "h", "-1", "9 4"})
+                      EXPECT_EQ(ParseCIVAddress(Text), 0) << Text;
                   }},
         TLoadCase{"FirstDuplicateWins", "[CommSettings]\nCommPort=4\nCommPort=5\n",
                   [](const TVelaLogSettings& S) { EXPECT_EQ(S.intCommPort(), 4); }},
@@ -261,7 +291,12 @@ TEST_F(TSettingsTest, EverySettingSurvivesRestartAndForeignLinesStay) {
     S.setBlnComm2Enable(true);
     S.setBaudRate(br115200);
     S.setRadio(rtIC7000);
+    S.setDigiMode(dmData);
+    S.setIntCIVAddress(0x5E);
+    S.setDTR(lpOff);
+    S.setRTS(lpKeep);
     const std::string Text = ReadFile(Path);
+    EXPECT_NE(Text.find("DigiMode=data\nCIVAddress=5E\nDTR=off\nRTS=keep\n"), std::string::npos);
     EXPECT_EQ(Text.rfind("; hand-written note\n[Other]\nKeep=me\n[CommSettings]\nExtra=1\n", 0),
               0u);
   }
@@ -277,6 +312,10 @@ TEST_F(TSettingsTest, EverySettingSurvivesRestartAndForeignLinesStay) {
   EXPECT_TRUE(S.blnComm2Enable());
   EXPECT_EQ(S.BaudRate(), br115200);
   EXPECT_EQ(S.Radio(), rtIC7000);
+  EXPECT_EQ(S.DigiMode(), dmData);
+  EXPECT_EQ(S.intCIVAddress(), 0x5E);
+  EXPECT_EQ(S.DTR(), lpOff);
+  EXPECT_EQ(S.RTS(), lpKeep);
   const std::string Before = ReadFile(Path);
   S.setBlnComm2Enable(false);
   S.setBlnComm2Enable(true);

@@ -8,11 +8,13 @@
 #include <QTimer>
 
 #include <chrono>
+#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <libintl.h>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -22,13 +24,17 @@
 #include <unistd.h>
 
 #include "cat/radios/untRadioFactory.h"
+#include "cat/radios/untRadioTable.h"
 #include "cat/radios/untRigctldCATinterface.h"
 #include "cat/untCATinterface.h"
 #include "cat/untTcpPort.h"
+#include "platform/untPaths.h"
 #include "platform/untStrToInt.h"
 #include "platform/untThread.h"
 #include "serial/CPort.h"
+#include "settings/untSettingsLocation.h"
 #include "settings/untVelaLogSettings.h"
+#include "untProgramInfo.h"
 
 using namespace vela;
 
@@ -36,34 +42,47 @@ namespace {
 
 const char* const Usage =
     "usage: velalog-cat --radio NAME --port N [--baud RATE] [--virtual N]\n"
-    "                   [--ports-dir DIR | --device PATH] [--ini FILE] [--trace]\n"
-    "       velalog-cat --radio rigctld [--rigctld-host HOST:PORT] [--ini FILE] [--trace]\n"
+    "                   [--ports-dir DIR | --device PATH] [--ini FILE] [--exact] [--trace]\n"
+    "                   [--digi rtty|data] [--civ HEX] [--dtr on|off|keep] [--rts on|off|keep]\n"
+    "       velalog-cat --radio rigctld [--rigctld-host HOST:PORT] [--ini FILE] [--exact]\n"
+    "                   [--trace] [--digi rtty|data]\n"
+    "       velalog-cat --list-radios\n"
+    "       velalog-cat --help | --version\n"
     "\n"
     "Polls a radio over CAT with VELA Log's own engine and prints what it reports.\n"
     "\n"
-    "  --radio NAME     flex, ft100d, ft897d, ft950, ic7000, ic7300, or rigctld\n"
-    "                   (any radio served by Hamlib's rigctld over TCP)\n"
+    "  --radio NAME     one of the names --list-radios prints; rigctld is any radio\n"
+    "                   served by Hamlib's rigctld over TCP\n"
     "  --rigctld-host HOST:PORT  where rigctld listens (default localhost:4532;\n"
     "                   an IPv6 address as [::1]:4532)\n"
     "  --port N         the radio's port COMN (N >= 1)\n"
     "  --baud RATE      bits per second: 110 300 600 1200 2400 4800 9600 14400 19200\n"
     "                   38400 56000 57600 115200 128000 256000 (default 4800)\n"
     "  --virtual N      share the radio through COMN (Virtual CAT)\n"
-    "  --ports-dir DIR  folder with comN links (default: ports/ beside the program)\n"
+    "  --ports-dir DIR  folder with comN links (default: the ports/ folder beside\n"
+    "                   VELA Log's settings file, as velalog uses it)\n"
     "  --device PATH    use PATH as the radio port (COMN is linked to it in a\n"
     "                   private ports folder; --virtual then also names a device\n"
     "                   path with --virtual-device PATH)\n"
     "  --ini FILE       settings file to use (default: a private temporary file)\n"
+    "  --exact          two more columns: the frequency in hertz, the radio's own\n"
+    "                   mode by its Hamlib name (empty while unknown)\n"
+    "  --digi rtty|data what the page's Digi sets where the radio has both\n"
+    "  --civ HEX        the Icom's CI-V address (01 to DF; default the radio's own)\n"
+    "  --dtr, --rts on|off|keep  the radio port's control lines (default on)\n"
+    "  --list-radios    print name, settings number and display name per radio\n"
     "  --trace          print every command written to the radio and every block\n"
     "                   read from it on standard error, with the UTC time in ms\n"
     "                   (hex for binary radios, text for text radios)\n"
     "\n"
-    "Output, one line per report, tab-separated:  rx BAND FREQUENCY MODE\n"
+    "Output, one line per report, tab-separated:  rx BAND FREQUENCY MODE [HZ NATIVE]\n"
     "Standard error, one line per change of a link's state:\n"
     "  # link radio|virtual STATE DETAIL   (STATE: off missing refused waiting\n"
     "                                       live silent lost)\n"
     "Commands on standard input:\n"
     "  tune FREQUENCY [MODE]   tune the radio (e.g. tune 7.0745 CW)\n"
+    "  tune-hz HZ              tune to a frequency in hertz (e.g. tune-hz 7074250)\n"
+    "  tune-mode NAME          set a mode by its Hamlib name (e.g. tune-mode PKTUSB)\n"
     "  reset                   restart the port worker (as Reset CAT does)\n"
     "  quit                    end (end of input also ends)\n"
     "\n"
@@ -140,9 +159,14 @@ std::string TraceText(const std::string& Data, bool Hex) {
 // Receives the driver's reports, link changes and traffic, and prints them.
 class TReporter : public TObject {
 public:
-  void RxData(TObject*, std::string Band, std::string Frequency, std::string Mode) {
-    std::cout << "rx\t" << Band << '\t' << Frequency << '\t' << Mode << std::endl;
+  void RxData(TObject* Sender, std::string Band, std::string Frequency, std::string Mode) {
+    std::cout << "rx\t" << Band << '\t' << Frequency << '\t' << Mode;
+    if (Exact)
+      if (const auto* Driver = dynamic_cast<const TCATInterface*>(Sender))
+        std::cout << '\t' << Driver->FrequencyHz() << '\t' << Driver->NativeMode();
+    std::cout << std::endl;
   }
+  bool Exact = false;
   // Main thread.
   void LinkChange(TObject* Sender) {
     auto* Driver = static_cast<TCATInterface*>(Sender);
@@ -178,6 +202,14 @@ private:
   std::mutex FErrLock;
 };
 
+// on|off|keep for --dtr and --rts.
+TLinePolicy ParseLinePolicy(const std::string& Option, const char* Text) {
+  for (TLinePolicy Policy : {lpOn, lpOff, lpKeep})
+    if (Text && std::string(Text) == LinePolicyText(Policy))
+      return Policy;
+  UsageError(Option + " takes on, off or keep");
+}
+
 void LinkDevice(const std::filesystem::path& Dir, int Port, const std::string& Device) {
   std::error_code Error;
   const auto Link = Dir / ("com" + std::to_string(Port));
@@ -190,16 +222,49 @@ void LinkDevice(const std::filesystem::path& Dir, int Port, const std::string& D
 } // namespace
 
 int main(int argc, char** argv) {
+  // The program's own texts (a settings file that refuses writes) in the
+  // user's language where a catalogue has them.
+  std::setlocale(LC_ALL, "");
+  BindCatalogue("velalog");
+  textdomain("velalog");
   std::string RadioText, IniPath, PortsDir, Device, VirtualDevice, RigctldHost;
   bool TraceOn = false;
   int Port = 0, VirtualPort = 0;
   TBaudRate Baud = br4800;
+  // Written to the settings only when given.
+  std::optional<TDigiMode> Digi;
+  std::optional<std::int32_t> CIVAddress;
+  std::optional<TLinePolicy> DTR, RTS;
+  bool Exact = false;
   for (int I = 1; I < argc; ++I) {
     const std::string Arg = argv[I];
     auto Next = [&]() -> const char* { return I + 1 < argc ? argv[++I] : nullptr; };
     if (Arg == "--help" || Arg == "-h") {
       std::cout << Usage;
       return 0;
+    } else if (Arg == "--version") {
+      std::cout << "velalog-cat " << VelaLogVersion << "\n";
+      return 0;
+    } else if (Arg == "--list-radios") {
+      for (const TRadioModel& Model : RadioModels())
+        std::cout << Model.Name << '\t' << int{Model.Radio} << '\t' << Model.DisplayName << '\n';
+      return 0;
+    } else if (Arg == "--exact") {
+      Exact = true;
+    } else if (Arg == "--digi") {
+      const char* V = Next();
+      if (!V || (std::string(V) != "rtty" && std::string(V) != "data"))
+        UsageError("--digi takes rtty or data");
+      Digi = std::string(V) == "data" ? dmData : dmRTTY;
+    } else if (Arg == "--civ") {
+      const char* V = Next();
+      CIVAddress = V ? ParseCIVAddress(V) : 0;
+      if (!ValidCIVAddress(*CIVAddress))
+        UsageError("--civ takes a CI-V address in hexadecimal, 01 to DF, not CC");
+    } else if (Arg == "--dtr") {
+      DTR = ParseLinePolicy(Arg, Next());
+    } else if (Arg == "--rts") {
+      RTS = ParseLinePolicy(Arg, Next());
     } else if (Arg == "--radio") {
       const char* V = Next();
       RadioText = V ? V : "";
@@ -279,8 +344,9 @@ int main(int argc, char** argv) {
       LinkDevice(PortsDir, VirtualPort, VirtualDevice);
     }
   }
-  if (!PortsDir.empty())
-    TCustomComPort::SetPortsDir(std::filesystem::absolute(PortsDir).string());
+  TCustomComPort::SetPortsDir(
+      PortsDir.empty() ? PortsFolderBeside(ChooseSettingsFile(CurrentSettingsLocationFacts()))
+                       : std::filesystem::absolute(PortsDir).string());
   if (IniPath.empty())
     IniPath = std::string(PrivateDir) + "/VelaLog.ini";
 
@@ -297,6 +363,14 @@ int main(int argc, char** argv) {
       Settings.setIntCommPort2(VirtualPort);
       Settings.setBlnComm2Enable(VirtualPort > 0);
       Settings.setBaudRate(Baud);
+      if (Digi)
+        Settings.setDigiMode(*Digi);
+      if (CIVAddress)
+        Settings.setIntCIVAddress(*CIVAddress);
+      if (DTR)
+        Settings.setDTR(*DTR);
+      if (RTS)
+        Settings.setRTS(*RTS);
       if (Network)
         Settings.setStrRigctldAddress(RigctldHost);
     } catch (const std::exception& E) {
@@ -304,6 +378,7 @@ int main(int argc, char** argv) {
       return 1;
     }
     TReporter Reporter;
+    Reporter.Exact = Exact;
     Reporter.Hex = BinaryProtocol(Radio);
     std::unique_ptr<TCATInterface> Driver = CreateRadioDriver(Radio, nullptr, &Settings);
     if (!Driver) {
@@ -325,13 +400,23 @@ int main(int argc, char** argv) {
         std::istringstream Words(Line);
         std::string Command, Frequency, Mode;
         Words >> Command >> Frequency >> Mode;
+        std::int64_t Hz = 0;
+        const bool HzOk = Command == "tune-hz" && !Frequency.empty() &&
+                          Frequency.find_first_not_of("0123456789") == std::string::npos &&
+                          Frequency.size() <= 12 && (Hz = std::stoll(Frequency), true);
         bool Quit = false;
         TThread::Synchronize([&] {
           if (Closing)
             return;
           if (Command == "tune")
             Driver->TuneRadio(Frequency, Mode);
-          else if (Command == "reset")
+          else if (Command == "tune-hz") {
+            if (!HzOk || !Driver->TuneHz(Hz))
+              std::cerr << "velalog-cat: the radio cannot take " << Frequency << " Hz\n";
+          } else if (Command == "tune-mode") {
+            if (!Driver->TuneNativeMode(Frequency))
+              std::cerr << "velalog-cat: the radio cannot take mode " << Frequency << "\n";
+          } else if (Command == "reset")
             Driver->ResetCAT();
           else if (Command == "quit")
             Quit = true;

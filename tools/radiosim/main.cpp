@@ -10,7 +10,9 @@
 //   error <TEXT>              an input line that was not understood
 // Replies are paced at the wire speed of the baud rate: 11 bit times per byte (one
 // start bit, eight data bits, two stop bits, the line the program itself uses).
+#include "settings/untVelaLogSettings.h"
 #include "tools/radiosim/untRadioSim.h"
+#include "untProgramInfo.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -58,13 +60,28 @@ void Print(const std::string& line) {
 int Usage(const char* why) {
   if (why)
     std::fprintf(stderr, "velalog-radiosim: %s\n", why);
-  std::fprintf(stderr, "usage: velalog-radiosim --radio flex|ft100d|ft897d|ft950|ic7000|ic7300\n"
-                       "         --link PATH [--freq HZ] [--mode MODE] [--baud RATE (0: no pacing,"
-                       " default 4800)]\n"
-                       "         [--ack 0|1] [--echo 0|1] [--transceive] [--wander] [--stay]\n"
-                       "input lines: freq HZ | mode NAME | drop | insert | ack 0|1 | echo 0|1 |\n"
-                       "             transceive 0|1 | foreign [freq|mode] | status | quit\n");
+  std::string radios;
+  for (const auto& name : vela::radiosim::RadioNames())
+    radios += (radios.empty() ? "" : "|") + name;
+  std::fprintf(
+      stderr,
+      "usage: velalog-radiosim --radio %s\n"
+      "         --link PATH [--freq HZ] [--mode MODE] [--baud RATE (0: no pacing,"
+      " default 4800)]\n"
+      "         [--ack 0|1] [--echo 0|1] [--transceive] [--wander] [--stay]\n"
+      "         [--civ HEX (Icom address)] [--data-flag ok|ng (IC-7300: NG to 1A 06)]\n"
+      "input lines: freq HZ | mode NAME | drop | insert | ack 0|1 | echo 0|1 |\n"
+      "             transceive 0|1 | foreign [freq|mode] | dataflag ok|ng | status | quit\n",
+      radios.c_str());
   return 2;
+}
+
+// "ok" answers the IC-7300's data mode command, "ng" refuses it.
+bool ParseDataFlag(const std::string& s, bool& refused) {
+  if (s != "ok" && s != "ng")
+    return false;
+  refused = s == "ng";
+  return true;
 }
 
 // A whole non-negative decimal number of at most 12 digits.
@@ -218,6 +235,8 @@ public:
       FCore->setEcho(on);
     } else if (verb == "transceive" && icom && (arg.empty() || ParseSwitch(arg, on))) {
       FCore->setTransceive(arg.empty() || on);
+    } else if (verb == "dataflag" && FCore->RadioName() == "ic7300" && ParseDataFlag(arg, on)) {
+      static_cast<vela::radiosim::TIcomRadio&>(*FCore).setDataFlagRefused(on);
     } else if (verb == "foreign" && icom) {
       if (!FCore->EmitForeign(arg))
         Print("error foreign takes freq or mode");
@@ -246,7 +265,8 @@ private:
 int main(int argc, char** argv) {
   std::string radio, link, mode;
   long long freq = -1, baud = 4800;
-  int ack = -1, echo = -1;
+  int ack = -1, echo = -1, civ = 0;
+  bool dataFlagRefused = false;
   bool transceive = false, wander = false, stay = false;
   for (int i = 1; i < argc; ++i) {
     std::string opt = argv[i], value;
@@ -266,6 +286,8 @@ int main(int argc, char** argv) {
     };
     if (opt == "--help" || opt == "-h")
       return Usage(nullptr), 0;
+    if (opt == "--version")
+      return std::printf("velalog-radiosim %s\n", vela::VelaLogVersion), 0;
     if (opt == "--transceive")
       transceive = true;
     else if (opt == "--wander")
@@ -273,7 +295,8 @@ int main(int argc, char** argv) {
     else if (opt == "--stay")
       stay = true;
     else if (opt == "--radio" || opt == "--link" || opt == "--freq" || opt == "--mode" ||
-             opt == "--baud" || opt == "--ack" || opt == "--echo") {
+             opt == "--baud" || opt == "--ack" || opt == "--echo" || opt == "--civ" ||
+             opt == "--data-flag") {
       if (!next())
         return Usage(("missing value for " + opt).c_str());
       bool sw = false;
@@ -289,6 +312,10 @@ int main(int argc, char** argv) {
         return Usage("--baud takes a rate in bits per second (0: no pacing)");
       else if ((opt == "--ack" || opt == "--echo") && !ParseSwitch(value, sw))
         return Usage((opt + " takes 0 or 1").c_str());
+      else if (opt == "--civ" && (civ = vela::ParseCIVAddress(value)) == 0)
+        return Usage("--civ takes a CI-V address in hexadecimal, 01 to DF");
+      else if (opt == "--data-flag" && !ParseDataFlag(value, dataFlagRefused))
+        return Usage("--data-flag takes ok or ng");
       if (opt == "--ack")
         ack = sw;
       if (opt == "--echo")
@@ -311,6 +338,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "velalog-radiosim: modes of %s:%s\n", radio.c_str(), names.c_str());
     return Usage(("unknown mode " + mode).c_str());
   }
+  const bool icom = core->RadioName().rfind("ic", 0) == 0;
+  if ((civ && !icom) || (dataFlagRefused && core->RadioName() != "ic7300"))
+    return Usage("--civ is for the Icom radios, --data-flag for the IC-7300");
+  if (civ)
+    static_cast<vela::radiosim::TIcomRadio&>(*core).setAddress(static_cast<unsigned char>(civ));
+  if (dataFlagRefused)
+    static_cast<vela::radiosim::TIcomRadio&>(*core).setDataFlagRefused(true);
   if (ack >= 0)
     core->setAck(ack);
   if (echo >= 0)

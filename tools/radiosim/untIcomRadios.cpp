@@ -173,6 +173,8 @@ void TIcomRadio::HandleFrame(const std::string& raw) {
 
   if (FIs7300) {
     if (cmd == 0x1A && !data.empty() && data[0] == 0x06) { // data mode
+      if (FDataFlagRefused)
+        return ng();
       if (data.size() == 1)
         return reply(Bytes({0x1A, 0x06, ModeData() ? 1 : 0, ModeData() ? ModeFilter() : 0}));
       if (data.size() == 3 && SetModeFromCat(ModeCode(), data[2] ? data[2] : -1, data[1] != 0))

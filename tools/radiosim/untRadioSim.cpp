@@ -1,5 +1,7 @@
 #include "tools/radiosim/untRadioSim.h"
 
+#include "cat/radios/untRadioTable.h"
+
 #include <algorithm>
 #include <cctype>
 #include <utility>
@@ -162,26 +164,37 @@ std::string TRadioCore::Mode() const {
 }
 
 const std::vector<std::string>& RadioNames() {
-  static const std::vector<std::string> names = {"flex",  "ft100d", "ft897d",
-                                                 "ft950", "ic7000", "ic7300"};
+  // The program's radio table names the radios; every one with a simulator.
+  static const std::vector<std::string> names = [] {
+    std::vector<std::string> result;
+    for (const TRadioModel& model : RadioModels())
+      if (CreateRadioCore(model.Name))
+        result.push_back(model.Name);
+    return result;
+  }();
   return names;
 }
 
 std::unique_ptr<TRadioCore> CreateRadioCore(const std::string& name) {
-  const std::string key = Lower(name);
-  if (key == "flex")
+  const TRadioModel* model = FindRadioModel(std::string_view(Lower(name)));
+  if (!model)
+    return nullptr;
+  switch (model->Radio) {
+  case rtFlex:
     return std::make_unique<TFlexRadio>();
-  if (key == "ft950")
+  case rtFT950:
     return std::make_unique<TFT950Radio>();
-  if (key == "ft100d")
+  case rtFT100D:
     return std::make_unique<TFT100DRadio>();
-  if (key == "ft897d")
+  case rtFT897D:
     return std::make_unique<TFT897DRadio>();
-  if (key == "ic7000")
-    return std::make_unique<TIcomRadio>("ic7000", 0x70, true);
-  if (key == "ic7300")
-    return std::make_unique<TIcomRadio>("ic7300", 0x94, false);
-  return nullptr;
+  case rtIC7000:
+    return std::make_unique<TIcomRadio>(model->Name, model->DefaultCIVAddress, true);
+  case rtIC7300:
+    return std::make_unique<TIcomRadio>(model->Name, model->DefaultCIVAddress, false);
+  default:
+    return nullptr;
+  }
 }
 
 } // namespace vela::radiosim

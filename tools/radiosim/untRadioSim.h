@@ -116,7 +116,8 @@ private:
   std::vector<std::string> FLog;
 };
 
-// Names accepted by CreateRadioCore: flex, ft100d, ft897d, ft950, ic7000, ic7300.
+// Names accepted by CreateRadioCore: the radio table's command-line names
+// (flex, ft100d, ft897d, ft950, ic7000, ic7300), in any case.
 std::unique_ptr<TRadioCore> CreateRadioCore(const std::string& name);
 const std::vector<std::string>& RadioNames();
 
@@ -239,6 +240,12 @@ public:
   void ResetInput() override { FBuffer.clear(); }
   bool EmitForeign(const std::string& what) override;
   unsigned char Address() const { return FAddress; }
+  // Another CI-V address (as set in the radio's menu).
+  void setAddress(unsigned char address) { FAddress = address; }
+  // IC-7300: answer NG (FAh) to the data mode command 1A 06, as a radio
+  // that does not take it.
+  bool DataFlagRefused() const { return FDataFlagRefused; }
+  void setDataFlagRefused(bool v) { FDataFlagRefused = v; }
   // Five BCD bytes, 1 Hz digit first.
   static std::string EncodeFrequency(int64_t hz);
   // -1 when the bytes are not five valid BCD bytes.
@@ -257,6 +264,7 @@ private:
   std::string FName;
   unsigned char FAddress;
   bool FIs7300;
+  bool FDataFlagRefused = false;
   std::string FBuffer;
   int64_t FVfoB = 7074000;
   bool FVfoBSelected = false;

@@ -1,0 +1,99 @@
+#include "gui/untStationOptions.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRegularExpressionValidator>
+
+#include "cat/radios/untRadioTable.h"
+
+namespace vela {
+
+const QString TStationOptions::LineNote =
+    QStringLiteral("An interface that keys the transmitter from DTR or RTS needs that line off.");
+
+namespace {
+
+QString AddressText(std::int32_t Address) {
+  return Address ? QString::fromStdString(CIVAddressText(Address)) : QString();
+}
+
+} // namespace
+
+TStationOptions::TStationOptions(const TStationOptionControls& AControls) : C(AControls) {
+  C.cbxDigiMode->addItems({QStringLiteral("RTTY"), QStringLiteral("data")});
+  for (QComboBox* Box : {C.cbxDTR, C.cbxRTS})
+    for (TLinePolicy Policy : {lpOn, lpOff, lpKeep})
+      Box->addItem(QString::fromLatin1(LinePolicyText(Policy)));
+  C.edtCIVAddress->setMaxLength(2);
+  C.edtCIVAddress->setValidator(new QRegularExpressionValidator(
+      QRegularExpression(QStringLiteral("[0-9A-Fa-f]{0,2}")), C.edtCIVAddress));
+  C.lblLineNote->setText(LineNote);
+}
+
+std::int32_t TStationOptions::AddressInUse(const TVelaLogSettings& Settings) const {
+  const TRadioModel* Model = FindRadioModel(FRadio);
+  return Model && Model->DefaultCIVAddress ? CIVAddressFor(*Model, Settings.intCIVAddress()) : 0;
+}
+
+void TStationOptions::Load(const TVelaLogSettings& Settings, TRadioType Radio) {
+  FRadio = Radio;
+  C.cbxDigiMode->setCurrentIndex(Settings.DigiMode() == dmData ? 1 : 0);
+  C.edtCIVAddress->setText(AddressText(AddressInUse(Settings)));
+  C.cbxDTR->setCurrentIndex(Settings.DTR() <= lpKeep ? Settings.DTR() : lpOn);
+  C.cbxRTS->setCurrentIndex(Settings.RTS() <= lpKeep ? Settings.RTS() : lpOn);
+  ShowRadio(Radio);
+}
+
+void TStationOptions::ShowRadio(TRadioType Radio) {
+  const TRadioModel* Old = FindRadioModel(FRadio);
+  const TRadioModel* Model = FindRadioModel(Radio);
+  FRadio = Radio;
+  const bool Choice =
+      Model && std::string_view(Model->DigiRTTYMode) != std::string_view(Model->DigiDataMode);
+  C.lblDigiMode->setVisible(Choice);
+  C.cbxDigiMode->setVisible(Choice);
+  C.lblDigiNote->setVisible(!Choice);
+  C.lblDigiNote->setText(Model && Model->HasDataMode
+                             ? QStringLiteral("Digi sets the radio's data mode.")
+                             : QStringLiteral("Digi stays RTTY: the radio has no data mode."));
+  const bool Icom = Model && Model->DefaultCIVAddress;
+  C.lblCIVAddress->setVisible(Icom);
+  C.edtCIVAddress->setVisible(Icom);
+  if (Icom && Old && Old != Model &&
+      C.edtCIVAddress->text().compare(AddressText(Old->DefaultCIVAddress), Qt::CaseInsensitive) ==
+          0)
+    C.edtCIVAddress->setText(AddressText(Model->DefaultCIVAddress));
+}
+
+void TStationOptions::Apply(TVelaLogSettings& Settings, bool& Restart) {
+  Restart = false;
+  C.lblLineNote->setText(LineNote);
+  const TDigiMode Digi = C.cbxDigiMode->currentIndex() == 1 ? dmData : dmRTTY;
+  if (Digi != Settings.DigiMode())
+    Settings.setDigiMode(Digi);
+  if (const std::int32_t InUse = AddressInUse(Settings)) {
+    const std::string Text = C.edtCIVAddress->text().toStdString();
+    const std::int32_t Wanted =
+        Text.empty() ? FindRadioModel(FRadio)->DefaultCIVAddress : ParseCIVAddress(Text);
+    if (!ValidCIVAddress(Wanted)) {
+      C.edtCIVAddress->setText(AddressText(InUse));
+      C.lblLineNote->setText(QStringLiteral("CI-V address refused: 01 to DF, not CC."));
+    } else if (Wanted != InUse) {
+      Settings.setIntCIVAddress(Wanted);
+      Restart = true;
+    }
+  }
+  const auto DTR = static_cast<TLinePolicy>(C.cbxDTR->currentIndex());
+  const auto RTS = static_cast<TLinePolicy>(C.cbxRTS->currentIndex());
+  if (DTR != Settings.DTR()) {
+    Settings.setDTR(DTR);
+    Restart = true;
+  }
+  if (RTS != Settings.RTS()) {
+    Settings.setRTS(RTS);
+    Restart = true;
+  }
+}
+
+} // namespace vela
