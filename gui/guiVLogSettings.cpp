@@ -442,8 +442,11 @@ void TfrmVLogSettings::ShowRadioKind() {
        {static_cast<QWidget*>(FedtRigctldAddress), static_cast<QWidget*>(FlblRigctldHint),
         static_cast<QWidget*>(FlblVirtualCatNotApplicable)})
     Shown->setVisible(Network);
-  FCheckBox1->setEnabled(!Network);
-  FedtVirtualCOM->setEnabled(!Network);
+  // No serial line: Virtual CAT and the control lines do not apply.
+  for (QWidget* Serial : {static_cast<QWidget*>(FCheckBox1), static_cast<QWidget*>(FedtVirtualCOM),
+                          static_cast<QWidget*>(FStationOptionControls.cbxDTR),
+                          static_cast<QWidget*>(FStationOptionControls.cbxRTS)})
+    Serial->setEnabled(!Network);
 }
 
 bool TfrmVLogSettings::ApplyRigctldAddress() {
