@@ -138,6 +138,11 @@ public:
   // bytes resynchronise here; the others need nothing.
   virtual void LineWasQuiet(TObject* Sender) { (void)Sender; }
 
+  // What the operator should know beside the link's state when the link is
+  // fine but the radio is not (a daemon that answers for a radio that does
+  // not); empty otherwise.
+  virtual std::string RadioNote() const { return {}; }
+
 protected:
   // Writes the driver's radio type into the settings store; a failed write
   // is kept for TakeCreateError instead of aborting the construction.

@@ -283,8 +283,11 @@ void TfrmVLogSettings::BuildLayout() {
   FlblCatStatus->setSource([this] {
     if (!FAddressError.empty())
       return FAddressError;
-    return FCAT ? LinkStatusText(TLinkRole::lrRadio, FCAT->RadioLinkStatus())
-                : std::string("no radio driver");
+    if (!FCAT)
+      return std::string("no radio driver");
+    const std::string Note = FCAT->RadioNote();
+    return LinkStatusText(TLinkRole::lrRadio, FCAT->RadioLinkStatus()) +
+           (Note.empty() ? std::string() : " — " + Note);
   });
 
   // Virtual CAT

@@ -21,6 +21,8 @@ std::string RadioDisplayName(TRadioType Radio) {
 std::string LinkSummary(const TCATInterface& CAT, bool WithVirtual) {
   std::string Text = RadioDisplayName(CAT.Radio()) + " · " +
                      LinkStatusText(TLinkRole::lrRadio, CAT.RadioLinkStatus());
+  if (const std::string Note = CAT.RadioNote(); !Note.empty())
+    Text += " — " + Note;
   if (WithVirtual) {
     const TLinkStatus Virtual = CAT.VirtualLinkStatus();
     if (Virtual.State != TLinkState::lsOff)

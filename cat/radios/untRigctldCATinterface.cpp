@@ -93,6 +93,7 @@ void TRigctldCATInterface::ResetState() {
   FFrequencyAnswered = FModeAnswered = FPollWasBoth = false;
   FOneCommandPolls = false;
   FAskModeNext = false;
+  FFrequencyResult = 0;
 }
 
 void TRigctldCATInterface::ParseReply(TObject* Sender, std::string Data, int Count) {
@@ -146,6 +147,8 @@ void TRigctldCATInterface::EndAnswer(int Result) {
   FModeAnswered = FModeAnswered || OfMode;
   if (OfFrequency || OfMode)
     FLastResult = Result;
+  if (OfFrequency)
+    FFrequencyResult = Result;
   // A refused command ("RPRT -11" to the mode) carries no value, and a value
   // that came with an error code is not trusted.
   if (Result == 0 && FAnswer.Frequency) {
@@ -189,6 +192,23 @@ void TRigctldCATInterface::GetNextCommand(TObject* Sender, std::string& Command)
     Command = FAskModeNext ? PollMode : PollFrequency;
     FAskModeNext = !FAskModeNext;
   }
+}
+
+std::string TRigctldCATInterface::RadioNote() const {
+  if (FFrequencyResult >= 0)
+    return {};
+  // The daemon's error codes the operator can act on.
+  static constexpr struct {
+    int Code;
+    const char* Meaning;
+  } Meanings[] = {{-5, "timed out: is the radio on and its serial set-up right?"},
+                  {-6, "I/O error: is the radio's port right?"},
+                  {-8, "protocol error: is rigctld's model number right?"}};
+  std::string Text = "rigctld answers RPRT " + std::to_string(FFrequencyResult);
+  for (const auto& Entry : Meanings)
+    if (Entry.Code == FFrequencyResult)
+      Text += std::string(" (") + Entry.Meaning + ")";
+  return Text;
 }
 
 bool TRigctldCATInterface::BuildFrequencyCommand(std::int64_t Hz, std::string& Command) const {

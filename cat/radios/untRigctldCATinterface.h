@@ -35,6 +35,9 @@ public:
   // True once the daemon turned out to answer only one command per
   // connection; the poll then asks for frequency and mode in turn.
   bool OneCommandPolls() const { return FOneCommandPolls; }
+  // While the daemon answers the frequency poll with an error code: what
+  // that means ("rigctld answers RPRT -5 (timed out): is the radio on?").
+  std::string RadioNote() const override;
   // The characters received after the last line end (for tests).
   const std::string& RxBuffer() const { return FRxBuffer; }
 
@@ -55,6 +58,7 @@ private:
   // The values of the poll's answers so far, reported together.
   TReplyValues FPoll;
   int FLastResult = 0;
+  int FFrequencyResult = 0;
   // What came back since the last poll went out.
   bool FFrequencyAnswered = false;
   bool FModeAnswered = false;

@@ -92,6 +92,9 @@ TEST_F(RigctldDriverTest, IgnoresWhatIsNotAGoodAnswer) {
   EXPECT_EQ(Events.back().Frequency, "14.0740");
   EXPECT_EQ(Events.back().Mode, "usb");
   EXPECT_EQ(Driver->LastResult(), -1);
+  EXPECT_EQ(Driver->RadioNote(), "") << "the frequency is read";
+  Feed(*Driver, FrequencyAnswer("14074000", "-5"));
+  EXPECT_NE(Driver->RadioNote().find("RPRT -5 (timed out"), std::string::npos);
 }
 
 TEST_F(RigctldDriverTest, AnswerInPiecesAndAfterAHugeLine) {
