@@ -1,6 +1,6 @@
 // The network port on real loopback sockets: address reading, bytes both
-// ways through OnRxChar on the main thread, refused and unknown hosts, a
-// daemon that closes after every answer, and a flood.
+// ways through OnRxChar on the main thread, refused and unknown hosts, and a
+// flood. (A daemon that closes after every answer: tests/tools/test_rigctld.py.)
 #include "cat/untTcpPort.h"
 #include "platform/untThread.h"
 
@@ -233,25 +233,6 @@ TEST(TcpPort, HostThatDoesNotResolveFailsWithAClearReason) {
   EXPECT_NE(Port.LastError().find("cannot find host no-such-host.invalid"), std::string::npos)
       << Port.LastError();
   Port.Close();
-}
-
-TEST(TcpPort, DaemonThatClosesAfterEveryAnswerIsConnectedToAgain) {
-  TListener Daemon([](int Fd) {
-    std::string Line;
-    if (ReadLine(Fd, Line))
-      SendAll(Fd, "answer " + Line + "\n");
-  });
-  TTcpPort Port;
-  TReceiver Receiver(Port);
-  Port.setPort(Daemon.Address());
-  Port.Open();
-  for (int I = 0; I < 5; ++I) {
-    const std::string Command = "cmd" + std::to_string(I);
-    ASSERT_EQ(WriteFromWorker(Port, Command + "\n"), 0) << I;
-    ASSERT_TRUE(Receiver.WaitFor("answer " + Command + "\n")) << I;
-    ASSERT_TRUE(WaitForPhase(Port, TTcpPhase::tpPeerClosed)) << I;
-  }
-  EXPECT_EQ(Daemon.Accepted.load(), 5);
 }
 
 TEST(TcpPort, FloodIsBoundedAndTheNewestBytesKept) {

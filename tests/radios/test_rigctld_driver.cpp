@@ -97,20 +97,6 @@ TEST_F(RigctldDriverTest, IgnoresWhatIsNotAGoodAnswer) {
   EXPECT_NE(Driver->RadioNote().find("RPRT -5 (timed out"), std::string::npos);
 }
 
-TEST_F(RigctldDriverTest, AnswerInPiecesAndAfterAHugeLine) {
-  // A line without end is bounded and then dropped; answers in single bytes
-  // are read as a whole.
-  Feed(*Driver, std::string(200000, 'x'));
-  EXPECT_LE(Driver->RxBuffer().size(), MaxPendingRxBytes);
-  const std::string Bytes = "\n" + FrequencyAnswer("21074000") + ModeAnswer("FM");
-  for (const char C : Bytes)
-    Feed(*Driver, std::string(1, C));
-  ASSERT_EQ(Events.size(), 1u);
-  EXPECT_EQ(Events.back().Frequency, "21.0740");
-  EXPECT_EQ(Events.back().Band, "15m");
-  EXPECT_EQ(Events.back().Mode, "FM");
-}
-
 TEST_F(RigctldDriverTest, TuneCommandsGoFirstAndHoldReports) {
   Feed(*Driver, FrequencyAnswer("14074000") + ModeAnswer("USB"));
   Driver->TuneRadio("7.0745", "CW");
