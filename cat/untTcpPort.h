@@ -13,6 +13,7 @@
 // LastError says why.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -100,7 +101,7 @@ public:
 private:
   std::uint16_t FDefaultPort;
   std::shared_ptr<TLink> FLink;
-  bool FOpen = false;
+  std::atomic<bool> FOpen{false}; // read by any thread (Connected)
 };
 
 } // namespace vela
