@@ -8,13 +8,14 @@
 #include <QVBoxLayout>
 #include <exception>
 
-#include "app/untVelaLogApplication.h"
 #include "cat/untCATinterface.h"
 #include "gui/guiVLogSettings.h"
 #include "gui/untLinkStatusStrip.h"
+#include "gui/untErrorBox.h"
 #include "gui/untPanelButton.h"
 #include "logpage/untLogPHPinterface.h"
 #include "logpage/untWebBrowser.h"
+#include "settings/untSettingsBatch.h"
 #include "settings/untVelaLogSettings.h"
 
 namespace vela {
@@ -96,7 +97,7 @@ TfrmVelaLogMain::TfrmVelaLogMain(QWidget* Parent, const std::string& SettingsFil
       try {
         (Form->*Handler)();
       } catch (...) {
-        TVelaLogApplication::ShowCurrentException();
+        ShowCurrentException();
       }
     };
   };
@@ -223,7 +224,7 @@ void TfrmVelaLogMain::FormShow() {
   // Shown from the message loop once the window is up, not inside the show.
   if (Failure) {
     const QString Message = ExceptionMessage(Failure);
-    QTimer::singleShot(0, this, [Message] { TVelaLogApplication::ShowErrorMessage(Message); });
+    QTimer::singleShot(0, this, [Message] { ShowErrorMessage(Message); });
   }
 }
 
@@ -235,6 +236,7 @@ void TfrmVelaLogMain::FormClose() {
   std::exception_ptr Failure;
   if (FSettings) {
     try {
+      TSettingsBatch Batch(*FSettings);
       FSettings->setIntMainTop(y());
       FSettings->setIntMainLeft(x());
       FSettings->setIntMainWidth(width());
@@ -255,7 +257,7 @@ void TfrmVelaLogMain::FormClose() {
   FLogPage.reset();
   FSettings.reset();
   if (Failure)
-    TVelaLogApplication::ShowErrorMessage(ExceptionMessage(Failure));
+    ShowErrorMessage(ExceptionMessage(Failure));
 }
 
 void TfrmVelaLogMain::Timer1Timer() {

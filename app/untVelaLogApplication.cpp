@@ -1,44 +1,16 @@
 #include "app/untVelaLogApplication.h"
 
-#include <QMessageBox>
 #include <QThread>
 #include <QTimer>
-#include <QWidget>
-
 #include <cstdio>
+
+#include "gui/untErrorBox.h"
 
 namespace vela {
 
-std::function<void(const QString&)> TVelaLogApplication::ErrorBoxHook;
 bool TVelaLogApplication::FShuttingDown = false;
 
 TVelaLogApplication::TVelaLogApplication(int& argc, char** argv) : QApplication(argc, argv) {}
-
-QString ExceptionMessage(const std::exception_ptr& Error) {
-  try {
-    std::rethrow_exception(Error);
-  } catch (const std::exception& E) {
-    return QString::fromUtf8(E.what());
-  } catch (...) {
-    return QStringLiteral("Unknown error");
-  }
-}
-
-void TVelaLogApplication::ShowErrorMessage(const QString& Message) {
-  if (ErrorBoxHook) {
-    ErrorBoxHook(Message);
-    return;
-  }
-  if (FShuttingDown) {
-    std::fprintf(stderr, "%s: %s\n", qPrintable(applicationName()), qPrintable(Message));
-    return;
-  }
-  QMessageBox::critical(activeWindow(), applicationName(), Message);
-}
-
-void TVelaLogApplication::ShowCurrentException() {
-  ShowErrorMessage(ExceptionMessage(std::current_exception()));
-}
 
 bool TVelaLogApplication::notify(QObject* Receiver, QEvent* Event) {
   try {
@@ -53,6 +25,12 @@ bool TVelaLogApplication::notify(QObject* Receiver, QEvent* Event) {
 
 void TVelaLogApplication::CloseAllAndQuit() {
   FShuttingDown = true;
+  // Nobody is left to close a box: messages from now on go to standard error
+  // (unless a test records them).
+  if (!ErrorBoxHook)
+    ErrorBoxHook = [](const QString& Message) {
+      std::fprintf(stderr, "%s: %s\n", qPrintable(applicationName()), qPrintable(Message));
+    };
   // Inside a nested loop other than a message box's (a page script's wait),
   // the code below it still uses the window's objects: close once it has
   // returned.

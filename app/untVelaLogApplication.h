@@ -4,9 +4,6 @@
 #pragma once
 
 #include <QApplication>
-#include <QString>
-#include <exception>
-#include <functional>
 
 namespace vela {
 
@@ -15,15 +12,8 @@ class TVelaLogApplication : public QApplication {
 public:
   TVelaLogApplication(int& argc, char** argv);
 
-  // Shows Message in the standard error box (or hands it to ErrorBoxHook).
-  static void ShowErrorMessage(const QString& Message);
-  // Shows the message of the exception in flight; call inside a catch block.
-  static void ShowCurrentException();
-
-  // Replaces the modal error box, e.g. in tests that record the messages.
-  // Empty: the box is shown.
-  static std::function<void(const QString&)> ErrorBoxHook;
-
+  // An exception that escapes a handler goes to the error box
+  // (gui/untErrorBox.h).
   bool notify(QObject* Receiver, QEvent* Event) override;
 
   // Ends the program as the close box would: closes an open message box,
@@ -36,8 +26,5 @@ public:
 private:
   static bool FShuttingDown;
 };
-
-// The message text of an exception_ptr, as the error box shows it.
-QString ExceptionMessage(const std::exception_ptr& Error);
 
 } // namespace vela

@@ -18,6 +18,7 @@
 #include "logpage/untWebBrowser.h"
 #include "platform/untStrToInt.h"
 #include "serial/CPort.h"
+#include "settings/untSettingsBatch.h"
 
 namespace vela {
 
@@ -297,7 +298,7 @@ void TfrmVLogSettings::BuildLayout() {
   Label(FpnlVirtualCatAbout, QRect(0, 0, 238, 24), QStringLiteral("Forward transceiver data via"),
         Qt::AlignHCenter);
   Label(FpnlVirtualCatAbout, QRect(0, 16, 238, 24),
-        QStringLiteral("virtaul COM port to other program"), Qt::AlignHCenter);
+        QStringLiteral("virtual COM port to other program"), Qt::AlignHCenter);
   FpnlVirtualCatAbout->setGeometry(4, 32, 238, 40);
   FlblVirtualCatNotApplicable =
       Label(pnlVirtualCatBg, QRect(4, 32, 238, 40),
@@ -470,6 +471,9 @@ void TfrmVLogSettings::cbxBaudRateChange(int Index) {
 }
 
 void TfrmVLogSettings::pnlApplyClick() {
+  // Every key this Apply writes (whoever writes it) goes to the file as one
+  // replace when this scope ends.
+  TSettingsBatch Batch(*FSettings);
   const std::string Address = FedtServer->text().toStdString();
   if (!Address.empty())
     FSettings->setStrServerAddress(Address);

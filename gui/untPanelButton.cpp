@@ -1,9 +1,10 @@
 #include "gui/untPanelButton.h"
 
+#include "gui/untErrorBox.h"
+
 #include <QApplication>
 #include <QFocusEvent>
 #include <QKeyEvent>
-#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPalette>
 #include <QPointer>
@@ -45,10 +46,45 @@ void TPanelButtonFace::focusInEvent(QFocusEvent* Event) {
 void TPanelButtonFace::focusOutEvent(QFocusEvent* Event) {
   QLabel::focusOutEvent(Event);
   FButton->setHighlighted(false);
+  // A Space held while the focus leaves presses nothing.
+  FButton->Release(false);
 }
 
+namespace {
+bool IsEnterKey(int Key) {
+  return Key == Qt::Key_Return || Key == Qt::Key_Enter;
+}
+} // namespace
+
+// Space presses the focused button like the mouse (shifted while held,
+// clicked on release); Enter clicks it at once. Tab and every other key go
+// to the window.
 void TPanelButtonFace::keyPressEvent(QKeyEvent* Event) {
-  // No key presses a panel button; Tab and the rest go to the window.
+  if (Event->modifiers() & ~Qt::KeyboardModifiers(Qt::KeypadModifier)) {
+    Event->ignore();
+    return;
+  }
+  if (Event->key() == Qt::Key_Space) {
+    if (!Event->isAutoRepeat())
+      FButton->Press();
+    Event->accept();
+  } else if (IsEnterKey(Event->key())) {
+    if (!Event->isAutoRepeat()) {
+      FButton->Press();
+      FButton->Release(true);
+    }
+    Event->accept();
+  } else {
+    Event->ignore();
+  }
+}
+
+void TPanelButtonFace::keyReleaseEvent(QKeyEvent* Event) {
+  if (Event->key() == Qt::Key_Space && !Event->isAutoRepeat()) {
+    FButton->Release(true);
+    Event->accept();
+    return;
+  }
   Event->ignore();
 }
 
@@ -56,8 +92,16 @@ TPanelButton::TPanelButton(QWidget* Parent, const QString& ACaption)
     : QFrame(Parent), FFace(new TPanelButtonFace(this)) {
   setFrameShape(QFrame::NoFrame);
   setAutoFillBackground(true);
-  FFace->setText(ACaption);
+  setCaption(ACaption);
   UpdateColors();
+}
+
+void TPanelButton::setCaption(const QString& Value) {
+  FFace->setText(Value);
+  // Screen readers name the button by its caption.
+  FFace->setAccessibleName(Value);
+  FFace->setAccessibleDescription(QStringLiteral("button"));
+  setAccessibleName(Value);
 }
 
 TPanelButton::~TPanelButton() {
@@ -130,8 +174,8 @@ void TPanelButton::Release(bool Inside) {
   // never unwinds through the toolkit's event dispatch.
   try {
     emit clicked();
-  } catch (const std::exception& E) {
-    ShowExceptionBox(E);
+  } catch (...) {
+    ShowCurrentException();
   }
 }
 
@@ -173,13 +217,6 @@ void TPanelButtonGroup::Highlight(TPanelButton* Button) {
 void TPanelButtonGroup::ClearHighlight() {
   for (TPanelButton* Button : FButtons)
     Button->setHighlighted(false);
-}
-
-void ShowExceptionBox(const std::exception& E) {
-  QString Title = QApplication::applicationDisplayName();
-  if (Title.isEmpty())
-    Title = QStringLiteral("VELA Log");
-  QMessageBox::critical(QApplication::activeWindow(), Title, QString::fromLocal8Bit(E.what()));
 }
 
 } // namespace vela

@@ -5,8 +5,9 @@
 // takes the focus from the Tab key only, and its caption turns to the
 // highlight colour while the mouse moves over it or it has the focus. Mouse
 // down shifts the face one pixel right and down and mouse up moves it back; a
-// click is a left-button release inside the face after a press on it. No key
-// presses a panel button: it acts on mouse clicks only.
+// click is a left-button release inside the face after a press on it. From the
+// keyboard, Space (on its release) and Enter press the focused button. The
+// caption is the button's accessible name.
 //
 // Buttons that belong together share a TPanelButtonGroup, so that highlighting
 // one returns the captions of the others to their normal colour, and the owner
@@ -39,6 +40,7 @@ protected:
   void focusInEvent(QFocusEvent* Event) override;
   void focusOutEvent(QFocusEvent* Event) override;
   void keyPressEvent(QKeyEvent* Event) override;
+  void keyReleaseEvent(QKeyEvent* Event) override;
 
 private:
   TPanelButton* FButton;
@@ -56,7 +58,7 @@ public:
 
   QWidget* Face() const { return FFace; }
   QString Caption() const { return FFace->text(); }
-  void setCaption(const QString& Value) { FFace->setText(Value); }
+  void setCaption(const QString& Value);
 
   QColor FrameColor() const { return FFrameColor; }
   void setFrameColor(const QColor& Value);
@@ -121,10 +123,5 @@ public:
 private:
   std::vector<TPanelButton*> FButtons;
 };
-
-// Shows the standard error box for an exception that escaped an event
-// handler; the program then goes on. Used wherever a handler's failure must
-// reach the operator.
-void ShowExceptionBox(const std::exception& E);
 
 } // namespace vela

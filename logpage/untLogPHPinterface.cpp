@@ -15,8 +15,8 @@ namespace {
 // the document, a frame, the forms or the elements ends the walk with an
 // error; a failure on one element's name skips that element; a failure on a
 // value gives an empty text. When the form is found its elements collection
-// is kept in this world's global object under the walk's number, for the
-// writes that follow.
+// is kept in this world's global object under the walk's number (the last
+// few walks), for the writes that follow.
 const char* const WalkScript = R"JS(
 (function (walk) {
   "use strict";
@@ -78,7 +78,12 @@ const char* const WalkScript = R"JS(
           if (at >= 0) found[FIELDS[at]] = k;
         } catch (e) {}
       }
-      top[KEY] = { walk: walk, els: els };
+      // Kept per walk: walks overlap, and writes go to the collection of the
+      // walk whose positions they use until its answer has been handled.
+      var kept = Object.prototype.hasOwnProperty.call(top, KEY) ? top[KEY] : null;
+      if (!kept) { kept = Object.create(null); top[KEY] = kept; }
+      kept[walk] = els;
+      for (var w in kept) if (+w < walk - 16) delete kept[w];
     }
     function valueAt(pos) {
       if (pos < 0) return "";
@@ -107,8 +112,9 @@ const char* const WriteScript = R"JS(
     var KEY = "__velaLogElements";
     if (!Object.prototype.hasOwnProperty.call(window, KEY)) return;
     var kept = window[KEY];
-    if (!kept || kept.walk !== walk) return;
-    var el = HTMLCollection.prototype.item.call(kept.els, pos);
+    var els = kept ? kept[walk] : null;
+    if (!els) return;
+    var el = HTMLCollection.prototype.item.call(els, pos);
     if (el) el.value = value;
   } catch (e) {}
 })(%1, %2, %3[0])
@@ -161,9 +167,23 @@ void TLogPHPinterface::SetLogField(uint8_t FieldNo, const std::string& Value) {
 void TLogPHPinterface::ScanLogPage() {
   if (!FBrowser)
     throw EWebBrowser("Unable to reach the log page: there is no browser");
-  const int64_t Walk = FLastWalk + 1;
-  FLastWalk = Walk;
-  const QVariant Result = FBrowser->RunScript(QString::fromUtf8(WalkScript).arg(Walk));
+  const int64_t Walk = ++FLastWalk;
+  std::weak_ptr<int> Alive = FAlive;
+  FBrowser->CallScript(QString::fromUtf8(WalkScript).arg(Walk),
+                       [this, Alive, Walk](bool Answered, const QVariant& Result) {
+                         if (!Alive.expired())
+                           WalkAnswered(Walk, Answered, Result);
+                       });
+}
+
+void TLogPHPinterface::WalkAnswered(int64_t Walk, bool Answered, const QVariant& Result) {
+  // A walk that ends after a later one (its answer timed out first) changes
+  // nothing: the later walk saw the newer page.
+  if (Walk <= FLastEndedWalk)
+    return;
+  FLastEndedWalk = Walk;
+  if (!Answered)
+    throw EWebBrowser("The page's document did not answer");
 
   QJsonParseError ParseError{};
   const QJsonDocument Doc = QJsonDocument::fromJson(Result.toString().toUtf8(), &ParseError);

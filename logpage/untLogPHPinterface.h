@@ -16,6 +16,7 @@
 #include <QPointer>
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace vela {
@@ -34,12 +35,18 @@ public:
   // Writes Value into field FieldNo of the form found by the last walk. Does
   // nothing for an unknown or unfound field; any failure is swallowed.
   void SetLogField(uint8_t FieldNo, const std::string& Value);
-  // Walks the loaded page for the entry form and its fields and raises
-  // OnPageData when the walk counts as a change. Throws EWebBrowser when the
-  // document, its frames, a frame's document, the forms or the form's
-  // elements cannot be reached; the remembered positions then stay as they
-  // were.
+  // Starts a walk of the loaded page for the entry form and its fields and
+  // returns at once. When the page answers, the walk ends: it remembers the
+  // positions found and raises OnPageData when it counts as a change. Walks
+  // end in the order they were started. A walk whose page cannot be reached
+  // (the document, its frames, a frame's document, the forms or the form's
+  // elements) or that gets no answer within the browser's script time-out
+  // throws EWebBrowser from the event loop, which shows it in the error box;
+  // the remembered positions then stay as they were. Throws at once when
+  // there is no browser.
   void ScanLogPage();
+  // Whether a walk has been started that has not ended yet.
+  bool Walking() const { return FLastEndedWalk < FLastWalk; }
 
   const TPageDataEvent& OnPageData() const { return FOnPageData; }
   void setOnPageData(const TPageDataEvent& Value) { FOnPageData = Value; }
@@ -58,6 +65,11 @@ private:
   // (0: none), so a write never reaches a collection from another walk.
   int64_t FElements = 0;
   int64_t FLastWalk = 0;
+  int64_t FLastEndedWalk = 0;
+  // Answers that come after the bridge is freed find this gone.
+  std::shared_ptr<int> FAlive = std::make_shared<int>(0);
+
+  void WalkAnswered(int64_t Walk, bool Answered, const QVariant& Result);
 };
 
 } // namespace vela

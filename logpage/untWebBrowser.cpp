@@ -1,6 +1,5 @@
 #include "logpage/untWebBrowser.h"
 
-#include <QEventLoop>
 #include <QLoggingCategory>
 #include <QPointer>
 #include <QRandomGenerator>
@@ -81,9 +80,7 @@ TWebBrowser::TWebBrowser(QWidget* Parent) : QWebEngineView(Parent), FToken(NewTo
   setPage(Page);
 
   // A real timer, not a posted event: posted events can be delivered from
-  // inside the engine's own tasks, and a receiver that then waits for a
-  // script result would wait for a task the engine does not run while
-  // another of its tasks is still on the stack.
+  // inside the engine's own tasks.
   FFlushTimer = new QTimer(this);
   FFlushTimer->setSingleShot(true);
   FFlushTimer->setInterval(0);
@@ -100,6 +97,13 @@ void TWebBrowser::PrepareEnvironment() {
   QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
   if (geteuid() == 0)
     qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+  // The page is a form: the scene graph's software renderer draws it on the
+  // main thread in a few milliseconds, where a software OpenGL (a desktop
+  // without a GPU driver, a remote or virtual display) takes tens of
+  // milliseconds per frame and some 60 MB for its context. Set the variable
+  // to choose another backend.
+  if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
+    qputenv("QT_QUICK_BACKEND", "software");
   QByteArray Flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS").trimmed();
   AppendChromiumFlag(Flags, "--disable-background-networking");
   AppendChromiumFlag(Flags, "--disable-component-update");
@@ -123,41 +127,36 @@ void TWebBrowser::GoBack() {
   back();
 }
 
-QVariant TWebBrowser::RunScript(const QString& Script, int TimeoutMs) {
-  // The callback may come after a timeout has ended the wait, so its state
-  // lives as long as the callback does.
-  struct TState {
-    bool Done = false;
+void TWebBrowser::CallScript(const QString& Script, TScriptAnswer OnAnswer) {
+  struct TCall {
+    bool Answered = false;
     QVariant Result;
-    QPointer<QEventLoop> Loop;
+    TScriptAnswer OnAnswer;
   };
-  auto State = std::make_shared<TState>();
-  QEventLoop Loop;
-  State->Loop = &Loop;
-  QPointer<TWebBrowser> Self(this);
-
-  ++FScriptDepth;
-  page()->runJavaScript(Script, ScriptWorld(), [State](const QVariant& Result) {
-    State->Done = true;
-    State->Result = Result;
-    if (State->Loop)
-      State->Loop->quit();
+  auto Call = std::make_shared<TCall>();
+  Call->OnAnswer = std::move(OnAnswer);
+  // One timer per call: first the time-out, then, when the answer comes, a
+  // zero timer that hands it over from the event loop. A real timer, not a
+  // posted event: posted events can be delivered from inside the engine's
+  // own tasks.
+  auto* Timer = new QTimer(this);
+  Timer->setSingleShot(true);
+  connect(Timer, &QTimer::timeout, this, [Call, Timer] {
+    Timer->deleteLater();
+    TScriptAnswer Handler = std::move(Call->OnAnswer);
+    Call->OnAnswer = nullptr;
+    if (Handler)
+      Handler(Call->Answered, Call->Result);
   });
-  if (!State->Done) {
-    QTimer Timer;
-    Timer.setSingleShot(true);
-    connect(&Timer, &QTimer::timeout, &Loop, &QEventLoop::quit);
-    Timer.start(TimeoutMs);
-    // User input waits, so the operator cannot close the window under a walk.
-    Loop.exec(QEventLoop::ExcludeUserInputEvents);
-  }
-  if (!Self)
-    throw EWebBrowser("The browser was closed while its document was read");
-  --FScriptDepth;
-  QueueFlush();
-  if (!State->Done)
-    throw EWebBrowser("The page's document did not answer");
-  return State->Result;
+  Timer->start(FScriptTimeoutMs);
+  QPointer<QTimer> Pending(Timer);
+  page()->runJavaScript(Script, ScriptWorld(), [Call, Pending](const QVariant& Result) {
+    if (!Pending || Call->Answered || !Call->OnAnswer)
+      return;
+    Call->Answered = true;
+    Call->Result = Result;
+    Pending->start(0);
+  });
 }
 
 void TWebBrowser::PostScript(const QString& Script) {
@@ -168,24 +167,18 @@ void TWebBrowser::DocumentReported() {
   // Never raised from inside the engine's callback: a receiver's exception
   // must reach the application's event guard, not unwind through the engine.
   ++FHeldReports;
-  QueueFlush();
-}
-
-void TWebBrowser::QueueFlush() {
-  if (FScriptDepth > 0 || FHeldReports == 0 || FFlushQueued)
-    return;
-  FFlushQueued = true;
-  FFlushTimer->start();
+  if (!FFlushTimer->isActive())
+    FFlushTimer->start();
 }
 
 void TWebBrowser::FlushHeldReports() {
-  FFlushQueued = false;
-  if (FScriptDepth > 0 || FHeldReports == 0)
+  if (FHeldReports == 0)
     return;
   // One report per event: the next is queued before this one is raised, so a
   // receiver that throws loses no later report.
   --FHeldReports;
-  QueueFlush();
+  if (FHeldReports > 0)
+    FFlushTimer->start();
   emit DocumentComplete();
 }
 

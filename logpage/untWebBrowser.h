@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <QVariant>
 #include <QWebEngineView>
+#include <functional>
 #include <string>
 
 namespace vela {
@@ -28,18 +29,22 @@ public:
 class TWebBrowser : public QWebEngineView {
   Q_OBJECT
 public:
-  // How long a synchronous script call waits for its result before it counts
-  // as a failure to reach the document.
+  // How long a script call waits for its answer before it ends unanswered
+  // (a page busy in its own script, a hung renderer).
   static constexpr int DefaultScriptTimeoutMs = 15000;
+
+  // (Answered, Result): Answered is false when no answer came in time.
+  using TScriptAnswer = std::function<void(bool, const QVariant&)>;
 
   explicit TWebBrowser(QWidget* Parent = nullptr);
   ~TWebBrowser() override;
 
   // Call before the QApplication is created: turns Chromium's sandbox off when
-  // running as root (Chromium refuses to start otherwise) and keeps Chromium
-  // from contacting services on the network at start. Quiets the engine's
-  // report of its GL set-up and switches at start; a QT_LOGGING_RULES of the
-  // user's own that names it still wins (the environment's rules come after).
+  // running as root (Chromium refuses to start otherwise), keeps Chromium
+  // from contacting services on the network at start, and draws the page with
+  // the software scene graph. Quiets the engine's report of its GL set-up and
+  // switches at start; a QT_LOGGING_RULES of the user's own that names it
+  // still wins (the environment's rules come after).
   static void PrepareEnvironment();
 
   // Starts loading Address, taken as an address bar takes it: a full URL, or a
@@ -49,26 +54,27 @@ public:
   // none.
   void GoBack();
 
-  // Runs Script in the top frame's isolated world and returns its completion
-  // value. Blocks (serving events other than user input) until the result
-  // arrives; throws EWebBrowser when it does not arrive in time. While the
-  // call waits, DocumentComplete notifications are held back and raised after
-  // it returns, so a handler never runs inside another handler's call.
-  // DocumentComplete is always raised from the event loop, one per event.
-  // Do not call this from a slot of the engine's own signals (loadFinished,
-  // urlChanged, ...): those run inside the engine's tasks, where the result
-  // cannot arrive, and the call would end in its timeout.
-  QVariant RunScript(const QString& Script, int TimeoutMs = DefaultScriptTimeoutMs);
-  // Runs Script in the top frame's isolated world without waiting for it.
+  // Runs Script in the top frame's isolated world and returns at once; the
+  // window never waits on the page. OnAnswer gets the completion value when
+  // it comes, or Answered false after ScriptTimeoutMs (a late answer is then
+  // dropped). It is always called from the event loop on its own, never from
+  // inside the engine's call or the caller, so an exception it throws reaches
+  // the application's event guard. It is not called once the browser is gone.
+  // Calls are answered in the order they were made.
+  void CallScript(const QString& Script, TScriptAnswer OnAnswer);
+  // Runs Script in the top frame's isolated world and ignores its result.
   void PostScript(const QString& Script);
+
+  int ScriptTimeoutMs() const { return FScriptTimeoutMs; }
+  void setScriptTimeoutMs(int Value) { FScriptTimeoutMs = Value; }
 
   // The script world used for document access and the load reports.
   static quint32 ScriptWorld();
 
 signals:
   // Raised on the main thread once for every document of the page or of one
-  // of its frames that has finished loading. Carries no arguments: receivers
-  // look at the page themselves.
+  // of its frames that has finished loading, one per event. Carries no
+  // arguments: receivers look at the page themselves.
   void DocumentComplete();
 
 private:
@@ -76,14 +82,12 @@ private:
   friend class TPage;
 
   void DocumentReported();
-  void QueueFlush();
   void FlushHeldReports();
 
   QString FToken;
   QTimer* FFlushTimer = nullptr;
-  int FScriptDepth = 0;
   int FHeldReports = 0;
-  bool FFlushQueued = false;
+  int FScriptTimeoutMs = DefaultScriptTimeoutMs;
 };
 
 } // namespace vela

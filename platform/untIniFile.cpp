@@ -312,59 +312,121 @@ void TIniFile::RaiseWriteError() const {
   throw EIniFileException(UnableToWriteMessage(FFileName));
 }
 
-void TIniFile::WriteString(const std::string& Section, const std::string& Key,
-                           const std::string& Value) {
-  const std::string_view SectionName = Trim(Section);
-  const std::string_view KeyName = Trim(Key);
+namespace {
+
+bool ValidNames(std::string_view SectionName, std::string_view KeyName) {
   // Names that would read back as something else (or break the line
   // structure) cannot be written.
-  if (SectionName.empty() || SectionName.find_first_of("]\r\n") != std::string_view::npos ||
-      KeyName.empty() || KeyName.find_first_of("=\r\n") != std::string_view::npos ||
-      KeyName.front() == '[' || KeyName.front() == ';')
-    RaiseWriteError();
+  return !SectionName.empty() && SectionName.find_first_of("]\r\n") == std::string_view::npos &&
+         !KeyName.empty() && KeyName.find_first_of("=\r\n") == std::string_view::npos &&
+         KeyName.front() != '[' && KeyName.front() != ';';
+}
 
-  std::lock_guard<std::mutex> WriteGuard(GWriteLock);
-
-  std::string Target = FFileName;
-  struct stat LSt {};
-  if (::lstat(FFileName.c_str(), &LSt) == 0 && S_ISLNK(LSt.st_mode)) {
-    char* Real = ::realpath(FFileName.c_str(), nullptr);
-    if (!Real)
-      RaiseWriteError();
-    Target = Real;
-    std::free(Real);
-  }
-
-  auto C = LoadContent(Target, nullptr);
-  if (C->State == TIniState::Unusable)
-    RaiseWriteError();
-
-  const std::string Cr = C->Crlf ? "\r" : "";
+// Sets one key in the parsed lines. The line positions of C are stale
+// afterwards; the caller re-parses before the next key.
+void SetKey(TIniContent& C, std::string_view SectionName, std::string_view KeyName,
+            const std::string& Value) {
+  const std::string Cr = C.Crlf ? "\r" : "";
   const std::string Encoded = EncodeValue(Value);
-  auto& Lines = C->Lines;
+  auto& Lines = C.Lines;
   const std::string LowSection = Lower(SectionName);
   const std::string LowKey = Lower(KeyName);
-  if (auto K = C->Keys.find({LowSection, LowKey}); K != C->Keys.end()) {
+  if (auto K = C.Keys.find({LowSection, LowKey}); K != C.Keys.end()) {
     std::string& Line = Lines[K->second.Line];
     const bool HadCr = !Line.empty() && Line.back() == '\r';
     const std::string_view Body = StripCR(Line);
     const std::string OldKey(Trim(Body.substr(0, Body.find('='))));
     Line = OldKey + "=" + Encoded + (HadCr ? "\r" : "");
-  } else if (auto S = C->Sections.find(LowSection); S != C->Sections.end()) {
+  } else if (auto S = C.Sections.find(LowSection); S != C.Sections.end()) {
     Lines.insert(Lines.begin() + static_cast<std::ptrdiff_t>(S->second.LastContent + 1),
                  std::string(KeyName) + "=" + Encoded + Cr);
   } else {
     if (!Lines.empty() && !Trim(StripCR(Lines.back())).empty())
       Lines.push_back(Cr);
-    Lines.push_back("[" + std::string(SectionName) + "]" + Cr);
+    std::string Header(1, '[');
+    Header.append(SectionName).append("]").append(Cr);
+    Lines.push_back(std::move(Header));
     Lines.push_back(std::string(KeyName) + "=" + Encoded + Cr);
   }
+}
 
+std::string JoinLines(const std::vector<std::string>& Lines) {
   std::string Text;
   for (const std::string& L : Lines) {
     Text += L;
     Text += '\n';
   }
+  return Text;
+}
+
+} // namespace
+
+std::string TIniFile::WriteTarget() const {
+  struct stat LSt {};
+  if (::lstat(FFileName.c_str(), &LSt) == 0 && S_ISLNK(LSt.st_mode)) {
+    char* Real = ::realpath(FFileName.c_str(), nullptr);
+    if (!Real)
+      RaiseWriteError();
+    std::string Target = Real;
+    std::free(Real);
+    return Target;
+  }
+  return FFileName;
+}
+
+void TIniFile::WriteString(const std::string& Section, const std::string& Key,
+                           const std::string& Value) {
+  if (!ValidNames(Trim(Section), Trim(Key)))
+    RaiseWriteError();
+  if (FUpdateDepth == 0) {
+    ReplaceFile({{Section, Key, Value}});
+    return;
+  }
+  // The first write of an update finds out at once whether the file can be
+  // used at all, so that an action stops where it did when every key was
+  // written through.
+  if (FPending.empty()) {
+    std::lock_guard<std::mutex> WriteGuard(GWriteLock);
+    if (LoadContent(WriteTarget(), nullptr)->State == TIniState::Unusable)
+      RaiseWriteError();
+  }
+  FPending.push_back({Section, Key, Value});
+}
+
+void TIniFile::BeginUpdate() {
+  ++FUpdateDepth;
+}
+
+void TIniFile::EndUpdate() {
+  if (FUpdateDepth == 0 || --FUpdateDepth > 0)
+    return;
+  std::vector<TKeyWrite> Writes = std::move(FPending);
+  FPending.clear();
+  if (!Writes.empty())
+    ReplaceFile(Writes);
+}
+
+void TIniFile::ReplaceFile(const std::vector<TKeyWrite>& Writes) {
+  std::lock_guard<std::mutex> WriteGuard(GWriteLock);
+
+  const std::string Target = WriteTarget();
+  auto C = LoadContent(Target, nullptr);
+  if (C->State == TIniState::Unusable)
+    RaiseWriteError();
+  for (std::size_t I = 0; I < Writes.size(); ++I) {
+    if (I > 0) {
+      // Fresh line positions for the next key.
+      auto Next = std::make_shared<TIniContent>();
+      Next->State = C->State;
+      Next->Mode = C->Mode;
+      Next->Uid = C->Uid;
+      Next->Gid = C->Gid;
+      Next->Parse(JoinLines(C->Lines));
+      C = Next;
+    }
+    SetKey(*C, Trim(Writes[I].Section), Trim(Writes[I].Key), Writes[I].Value);
+  }
+  const std::string Text = JoinLines(C->Lines);
 
   const std::size_t Slash = Target.find_last_of('/');
   const std::string Dir =

@@ -31,12 +31,18 @@
 //    link is followed and its target is replaced.
 //  - Any failure raises EIniFileException "Unable to write to <path>"; the
 //    file on disk is then unchanged.
+//  - Between BeginUpdate and the matching EndUpdate (they nest) writes are
+//    collected and EndUpdate replaces the file once with all of them, in
+//    order, on the file as it is then. The first write of an update fails at
+//    once when the file cannot be used at all; a failing replace fails
+//    EndUpdate. Reads in between see the file, not the collected writes.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/untExceptions.h"
 #include "platform/untObject.h"
@@ -48,8 +54,9 @@ public:
   using Exception::Exception;
 };
 
-// Settings files are a few hundred bytes; anything beyond this is not one.
-constexpr std::size_t MaxIniFileSize = 4 * 1024 * 1024;
+// Settings files are a few hundred bytes; anything beyond 1 MiB is not one,
+// and reading and rewriting it on every write would stall the window.
+constexpr std::size_t MaxIniFileSize = 1024 * 1024;
 
 struct TIniContent;
 
@@ -74,7 +81,22 @@ public:
   // Written as "1" or "0".
   void WriteBool(const std::string& Section, const std::string& Key, bool Value);
 
+  void BeginUpdate();
+  // Replaces the file with the writes collected since the outermost
+  // BeginUpdate; raises the write error when that fails (the writes are then
+  // dropped).
+  void EndUpdate();
+  bool Updating() const { return FUpdateDepth > 0; }
+
 private:
+  struct TKeyWrite {
+    std::string Section, Key, Value;
+  };
+  // Reads the file, sets the keys in order and replaces the file atomically.
+  void ReplaceFile(const std::vector<TKeyWrite>& Writes);
+  // The file a write replaces: a symbolic link's target.
+  std::string WriteTarget() const;
+
   // The parsed file, re-read only when the file on disk is another one than
   // last time (identity, size or change time differ).
   std::shared_ptr<const TIniContent> Content() const;
@@ -83,6 +105,8 @@ private:
   std::string FFileName;
   mutable std::mutex FCacheLock;
   mutable std::shared_ptr<const TIniContent> FCache;
+  int FUpdateDepth = 0;
+  std::vector<TKeyWrite> FPending;
 };
 
 // "Unable to write to %s" from the program's message catalogue with FileName

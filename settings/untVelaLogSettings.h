@@ -1,8 +1,9 @@
 // The settings store: every setting of the program in one INI file, placed by
-// untSettingsLocation. The file is read once, at creation; afterwards values come from
-// memory and every setter writes its key through to the file at once, so there
-// is no save step and nothing is lost when the program ends abruptly. The
-// store never writes a default of its own accord.
+// untSettingsLocation. The file is read once, at creation; afterwards values
+// come from memory and every setter writes its key through to the file at once
+// (inside a TSettingsBatch: when the batch ends, all of its keys in one
+// replace), so there is no save step and nothing is lost when the program ends
+// abruptly. The store never writes a default of its own accord.
 #pragma once
 
 #include <cstdint>
@@ -109,6 +110,12 @@ public:
   void setDTR(TLinePolicy Value);
   TLinePolicy RTS() const { return FRTS; }
   void setRTS(TLinePolicy Value);
+  // One operator action, one write: between BeginUpdate and the matching
+  // EndUpdate (they nest) the setters' writes are collected and EndUpdate
+  // replaces the file once, raising the write error. Use TSettingsBatch
+  // (settings/untSettingsBatch.h) rather than calling these directly.
+  void BeginUpdate() { FIniFile->BeginUpdate(); }
+  void EndUpdate() { FIniFile->EndUpdate(); }
 
 private:
   void Load();

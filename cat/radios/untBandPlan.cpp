@@ -68,26 +68,25 @@ std::string BandForFrequency(std::int32_t Count) {
 }
 
 std::string FrequencyText(std::int32_t Count) {
-  // Widened so that the smallest 32-bit value has a magnitude too.
-  std::int64_t Value = Count;
-  std::string Sign;
-  if (Value < 0) {
-    Sign = "-";
-    Value = -Value;
-  }
-  std::string Digits = std::to_string(Value);
+  // A negative count is no frequency; no radio reports one.
+  if (Count < 0)
+    return std::string();
+  std::string Digits = std::to_string(Count);
   if (Digits.size() < 4)
     Digits.insert(0, 4 - Digits.size(), '0');
   const std::size_t Whole = Digits.size() - 4;
   // No leading zeros: below 1 MHz the text begins with the dot.
-  return Sign + Digits.substr(0, Whole) + "." + Digits.substr(Whole);
+  return Digits.substr(0, Whole) + "." + Digits.substr(Whole);
 }
 
 std::string FrequencyTextFromDigits(std::string_view Digits) {
   std::string Text(Digits);
   Text.insert(Text.size() >= 4 ? Text.size() - 4 : 0, ".");
   const std::size_t FirstKept = Text.find_first_not_of('0');
-  return FirstKept == std::string::npos ? std::string() : Text.substr(FirstKept);
+  // Garbage that would read as a negative frequency is no frequency.
+  if (FirstKept == std::string::npos || Text[FirstKept] == '-')
+    return std::string();
+  return Text.substr(FirstKept);
 }
 
 bool DigitsToCount(std::string_view Digits, std::int32_t& Count) {

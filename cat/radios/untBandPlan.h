@@ -32,11 +32,12 @@ std::string BandForFrequency(std::int32_t Count);
 
 // The frequency text of a count: a dot before the last four digits, no
 // leading zeros. Counts below 1000 keep the zeros the four decimals need
-// (475 gives ".0475"); a negative count carries a minus sign.
+// (475 gives ".0475"); a negative count gives the empty text.
 std::string FrequencyText(std::int32_t Count);
 
 // The frequency text built from the digit characters of a text reply: a dot
-// before the last four characters, then leading "0" characters removed.
+// before the last four characters, then leading "0" characters removed; the
+// empty text when what is left starts with a minus sign.
 // For any count of 1000 or more this equals FrequencyText of the same count.
 std::string FrequencyTextFromDigits(std::string_view Digits);
 

@@ -19,7 +19,7 @@ constexpr std::size_t StatusReplyLength = 32;
 
 // The frequency word (elements 1 to 4, most significant first) counts
 // 1.25 Hz steps: 80 of them are 100 Hz.
-constexpr std::int64_t StepsPer100Hz = 80;
+constexpr std::uint32_t StepsPer100Hz = 80;
 
 // Element 5, low four bits: LSB, USB, CW, CW-R, AM, DIG, FM, WFM; 8 to 15
 // have no name.
@@ -44,10 +44,6 @@ constexpr std::array<TModeByte, 7> FT100DSetModes{{
     {0x06, nullptr, "FM"},
 }};
 
-std::int64_t FloorDiv(std::int64_t A, std::int64_t B) {
-  return A >= 0 ? A / B : -((-A + B - 1) / B);
-}
-
 } // namespace
 
 TFT100DCATInterface::TFT100DCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings)
@@ -56,10 +52,12 @@ TFT100DCATInterface::TFT100DCATInterface(TComponent* AOwner, TVelaLogSettings* A
 void TFT100DCATInterface::DecodeReply(const std::uint8_t* Reply, std::string& LocalMode) {
   const std::uint32_t Word = std::uint32_t{Reply[1]} << 24 | std::uint32_t{Reply[2]} << 16 |
                              std::uint32_t{Reply[3]} << 8 | std::uint32_t{Reply[4]};
-  const std::int64_t Steps = static_cast<std::int32_t>(Word);
-  const auto Count = static_cast<std::int32_t>(FloorDiv(Steps, StepsPer100Hz));
+  // The word is an unsigned count: garbage with the top bit set is a large
+  // frequency outside the band plan, never a negative one.
+  const std::int64_t Steps = Word;
+  const auto Count = static_cast<std::int32_t>(Steps / StepsPer100Hz);
   // Hertz to the nearest: a step is 5/4 Hz.
-  const std::int64_t Hz = FloorDiv(Steps * 5 + 2, 4);
+  const std::int64_t Hz = (Steps * 5 + 2) / 4;
   const std::uint8_t ModeValue = Reply[5] & 0x0F;
   std::string Native;
   if (ModeValue < FT100DReplyModes.size()) {

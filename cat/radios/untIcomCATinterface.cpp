@@ -238,14 +238,14 @@ void TIcomCATInterface::HandleFrame(std::string_view Frame, std::string& LocalMo
 }
 
 void TIcomCATInterface::SetFrequency(std::string AFrequency) {
-  // The page's text carries 100 Hz at the finest. The fraction is digit
-  // positions: a hexadecimal prefix or a sign there ("14.x" would read as
-  // 14.0000) is no frequency.
+  // The command carries 100 Hz at the finest. Both parts are decimal digits
+  // only: a hexadecimal prefix, a sign or blanks ("$E.0740", "14.x") is no
+  // frequency.
   std::string Whole, Fraction;
   if (!SplitFrequencyText(AFrequency, 4, Whole, Fraction))
     return;
   std::int32_t M = 0, F = 0;
-  if (!TryStrToInt(Whole, M) || !TryStrToInt(Fraction, F))
+  if (!AllDecimalDigits(Whole) || !TryDecimalToInt(Whole, M) || !TryDecimalToInt(Fraction, F))
     return;
   // Four BCD bytes hold up to 9999.9999 MHz; nothing out of range goes out.
   if (M < 0 || M > 9999 || F < 0 || F > 9999)

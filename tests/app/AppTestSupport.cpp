@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <QTimer>
 
+#include "logpage/BrowserScript.h"
 #include "logpage/untWebBrowser.h"
 #include "serial/CPort.h"
 
@@ -59,7 +60,7 @@ std::map<std::string, std::string> ReadForm(vela::TWebBrowser& Browser) {
   std::map<std::string, std::string> Fields;
   QVariant Result;
   try {
-    Result = Browser.RunScript(QString::fromUtf8(Script));
+    Result = RunScript(Browser, QString::fromUtf8(Script));
   } catch (const std::exception&) {
     return Fields;
   }

@@ -5,13 +5,14 @@
 
 #include "AppTestSupport.h"
 #include "app/untVelaLogApplication.h"
+#include "gui/untErrorBox.h"
 #include "logpage/untWebBrowser.h"
 
 int main(int argc, char** argv) {
   vela::TWebBrowser::PrepareEnvironment();
   vela::TVelaLogApplication App(argc, argv);
   App.setApplicationName(QStringLiteral("VELA Log"));
-  vela::TVelaLogApplication::ErrorBoxHook = [](const QString& Message) {
+  vela::ErrorBoxHook = [](const QString& Message) {
     velatest::RecordErrorBox(Message.toStdString());
   };
   testing::InitGoogleTest(&argc, argv);

@@ -1,6 +1,9 @@
 // The main window with log pages that misbehave: a page that never finishes
 // loading, pages without the entry form's frame (radio reports arriving
 // there, and such a page as the configured server address).
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 #include <memory>
@@ -8,6 +11,8 @@
 #include "WindowTest.h"
 #include "app/guiVelaLogMain.h"
 #include "cat/untCATinterface.h"
+#include "gui/guiVLogSettings.h"
+#include "logpage/BrowserScript.h"
 #include "logpage/StallingServer.h"
 #include "logpage/untLogPHPinterface.h"
 #include "logpage/untWebBrowser.h"
@@ -32,7 +37,7 @@ protected:
     });
   }
   QVariant Run(const std::string& Script) {
-    return FWindow->wbrLogBook->RunScript(QString::fromStdString(Script));
+    return velatest::RunScript(*FWindow->wbrLogBook, Script);
   }
 
   // Radio reports and clock ticks while the page has no form to take them:
@@ -103,6 +108,59 @@ TEST_F(PageFaults, PageThatNeverFinishesLoading) {
   EXPECT_TRUE(WaitUntil([&] { return Field(ReadForm(*W.wbrLogBook), "call_rx") == "AFTER"; }));
   EXPECT_TRUE(WaitFilled("40m", "7.0745", "CW")) << Dump();
   EXPECT_TRUE(ErrorBoxes().empty()) << ErrorBoxes().front();
+}
+
+// A page whose renderer is stuck (a script waits on a synchronous request
+// that never completes) answers no walk. The window does not wait for it: a
+// real click, through the display's input queue, opens the settings dialog
+// while the walk is still pending, and the walk ends after the time-out with
+// the error box.
+TEST_F(PageFaults, APageThatNeverAnswersLeavesTheWindowResponsive) {
+  if (qgetenv("DISPLAY").isEmpty() || QStandardPaths::findExecutable("xdotool").isEmpty())
+    GTEST_SKIP() << "needs an X display and xdotool";
+  TStation Station;
+  ASSERT_TRUE(Station.Started());
+  TfrmVelaLogMain& W = Open(Station);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&W));
+  ASSERT_TRUE(WaitFilled("20m", "14.0740", "usb")) << Dump();
+
+  TStallingServer Server;
+  ASSERT_TRUE(Server.Listening());
+  Server.Serve("/stuck", Html("<p>stuck</p><script>addEventListener('load', function () {"
+                              "setTimeout(function () { var r = new XMLHttpRequest();"
+                              "r.open('GET', '/held', false); try { r.send(); } catch (e) {}"
+                              "}, 100); });</script>"));
+  Server.Hold("/held", "ok");
+  W.wbrLogBook->Navigate(Server.Url("/stuck"));
+  ASSERT_TRUE(WaitUntil([&] { return Server.Held("/held") > 0; }));
+  ASSERT_TRUE(WaitUntil([&] { return !W.LogPage()->Walking(); }));
+  ClearErrorBoxes();
+
+  W.wbrLogBook->setScriptTimeoutMs(8000);
+  W.wbrLogBookDocumentComplete();
+  ASSERT_TRUE(W.LogPage()->Walking());
+  const QPoint At = W.pnlSettings->mapToGlobal(W.pnlSettings->rect().center());
+  QProcess Click;
+  Click.start("xdotool", {"mousemove", "--sync", QString::number(At.x()), QString::number(At.y()),
+                          "click", "1"});
+  bool WalkingWhenShown = false;
+  EXPECT_TRUE(WaitUntil([&] {
+    WalkingWhenShown = W.LogPage()->Walking();
+    return W.SettingsDialog()->isVisible();
+  }));
+  EXPECT_TRUE(WalkingWhenShown) << "the click waited for the walk";
+  Click.waitForFinished(10000);
+
+  EXPECT_TRUE(WaitUntil([&] { return !W.LogPage()->Walking(); }));
+  ASSERT_EQ(ErrorBoxes().size(), 1u);
+  EXPECT_NE(ErrorBoxes()[0].find("did not answer"), std::string::npos) << ErrorBoxes()[0];
+
+  // Once the page is free again the logbook is walked and filled as before.
+  W.SettingsDialog()->hide();
+  Server.Release("/held");
+  W.wbrLogBook->Navigate(Station.Url("/"));
+  EXPECT_TRUE(WaitFilled("20m", "14.0740", "usb")) << Dump();
+  EXPECT_EQ(ErrorBoxes().size(), 1u);
 }
 
 TEST_F(PageFaults, RadioReportsOnPagesWithoutTheFormAreSwallowed) {

@@ -1,5 +1,5 @@
-// The panel button: press shift, click only on a release inside, no key
-// presses it, and the caption highlight moves within its group.
+// The panel button: press shift, click only on a release inside, Space and
+// Enter press it, and the caption highlight moves within its group.
 #include <QApplication>
 #include <QKeyEvent>
 #include <QSignalSpy>
@@ -57,12 +57,25 @@ TEST_F(PanelButtonTest, ReleaseOutsideOrOtherButtonDoesNotClick) {
   EXPECT_EQ(Clicked.count(), 0);
 }
 
-TEST_F(PanelButtonTest, NoKeyPressesIt) {
+TEST_F(PanelButtonTest, SpaceAndEnterPressTheFocusedButtonOtherKeysDoNot) {
   QSignalSpy Clicked(Buttons[1], &TPanelButton::clicked);
-  for (int Key : {Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter, Qt::Key_Select, Qt::Key_A})
-    QTest::keyClick(Buttons[1]->Face(), static_cast<Qt::Key>(Key));
+  QWidget* Face = Buttons[1]->Face();
+  for (int Key : {Qt::Key_Select, Qt::Key_A, Qt::Key_Escape})
+    QTest::keyClick(Face, static_cast<Qt::Key>(Key));
   EXPECT_EQ(Clicked.count(), 0);
-  EXPECT_EQ(Buttons[1]->Face()->focusPolicy(), Qt::TabFocus);
+  // Space shifts the face while held and clicks on release.
+  QTest::keyPress(Face, Qt::Key_Space);
+  EXPECT_TRUE(Buttons[1]->Pressed());
+  EXPECT_EQ(Clicked.count(), 0);
+  QTest::keyRelease(Face, Qt::Key_Space);
+  EXPECT_FALSE(Buttons[1]->Pressed());
+  EXPECT_EQ(Clicked.count(), 1);
+  QTest::keyClick(Face, Qt::Key_Return);
+  QTest::keyClick(Face, Qt::Key_Enter, Qt::KeypadModifier);
+  EXPECT_EQ(Clicked.count(), 3);
+  EXPECT_EQ(Face->pos(), QPoint(2, 2));
+  EXPECT_EQ(Face->focusPolicy(), Qt::TabFocus);
+  EXPECT_EQ(Face->accessibleName(), QStringLiteral("B1"));
 }
 
 TEST_F(PanelButtonTest, FocusHighlightsAndLosingItReturnsToNormal) {

@@ -5,12 +5,15 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFontMetrics>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QTest>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include "GuiTestSupport.h"
 #include "cat/radios/untFT950CATinterface.h"
@@ -81,6 +84,11 @@ TEST_F(SettingsDialogTest, FirstCreationWithoutSettingsFile) {
   EXPECT_EQ(Dialog->cbxRadio()->currentText(), "Flex");
   EXPECT_FALSE(Dialog->CheckBox1()->isChecked());
   EXPECT_FALSE(Dialog->isVisible());
+  QStringList Captions;
+  for (const QLabel* Label : Dialog->findChildren<QLabel*>())
+    Captions << Label->text();
+  EXPECT_TRUE(Captions.contains("virtual COM port to other program"))
+      << Captions.join('|').toStdString();
 
   ASSERT_EQ(Dialog->cbxBaudRate()->count(), 15);
   EXPECT_EQ(Dialog->cbxBaudRate()->itemText(0), "110");
@@ -215,6 +223,58 @@ TEST_F(SettingsDialogTest, NewRadioTypeReplacesTheDriverAndEventsStillArrive) {
   EXPECT_EQ(Sink.Records[0].Sender, static_cast<TObject*>(Dialog.get()));
   EXPECT_EQ(Sink.Records[0].Band, "20m");
   EXPECT_EQ(Sink.Records[0].Frequency, "14.0740");
+}
+
+// The settings file is replaced (renamed over) once per Apply and once per
+// OK, however many keys they change, and holds every change when they return.
+TEST_F(SettingsDialogTest, OneApplyReplacesTheFileOnce) {
+  Create();
+  Dialog->show();
+  const int Watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(Watch, 0);
+  ASSERT_GE(::inotify_add_watch(Watch,
+                                QFileInfo(QString::fromStdString(Scratch.IniPath()))
+                                    .absolutePath()
+                                    .toLocal8Bit()
+                                    .constData(),
+                                IN_MOVED_TO),
+            0);
+  // Renames onto the settings file since the last call.
+  auto Replaces = [&] {
+    int Count = 0;
+    alignas(inotify_event) char Buffer[4096];
+    for (ssize_t N; (N = ::read(Watch, Buffer, sizeof Buffer)) > 0;)
+      for (char* At = Buffer; At < Buffer + N;) {
+        const auto* Event = reinterpret_cast<const inotify_event*>(At);
+        if (Event->len > 0 && std::string(Event->name) == "VelaLog.ini")
+          ++Count;
+        At += sizeof(inotify_event) + Event->len;
+      }
+    return Count;
+  };
+  Dialog->edtServer()->setText("one.example");
+  Dialog->pnlAddClick();
+  Dialog->edtCOM()->setText("7");
+  Dialog->cbxBaudRate()->setCurrentIndex(Dialog->cbxBaudRate()->findText("9600"));
+  Dialog->cbxRadio()->setCurrentIndex(rtFT950);
+  Click(Dialog->pnlApply());
+  EXPECT_EQ(Replaces(), 1);
+  const std::string Ini = Scratch.ReadIni();
+  EXPECT_EQ(IniValue(Ini, "ServerAddress"), "one.example");
+  EXPECT_EQ(IniValue(Ini, "ServerCount"), "2");
+  EXPECT_EQ(IniValue(Ini, "ServerList1"), "one.example");
+  EXPECT_EQ(IniValue(Ini, "CommPort"), "7");
+  EXPECT_EQ(IniValue(Ini, "BaudRate"), "7");
+  EXPECT_EQ(IniValue(Ini, "Radio"), "3");
+
+  Dialog->edtCOM()->setText("1");
+  Click(Dialog->pnlOK());
+  EXPECT_EQ(Replaces(), 1);
+  EXPECT_EQ(IniValue(Scratch.ReadIni(), "CommPort"), "1");
+  // A write outside an action is still written through at once.
+  Store->setIntMainTop(5);
+  EXPECT_EQ(Replaces(), 1);
+  ::close(Watch);
 }
 
 TEST_F(SettingsDialogTest, CancelKeepsTheCatChoicesForTheNextApply) {
@@ -485,13 +545,15 @@ TEST_F(SettingsDialogTest, TabOrder) {
     Seen.push_back(QApplication::focusWidget());
   }
   EXPECT_EQ(Seen, Expected);
-  // Focus on a button highlights it; no key presses it.
+  // Focus on a button highlights it; Enter presses it (OK applies and
+  // hides the dialog), other keys do not.
   Dialog->pnlOK()->Face()->setFocus(Qt::TabFocusReason);
   EXPECT_TRUE(Dialog->pnlOK()->Highlighted());
-  QTest::keyClick(Dialog->pnlOK()->Face(), Qt::Key_Space);
-  QTest::keyClick(Dialog->pnlOK()->Face(), Qt::Key_Return);
   QTest::keyClick(Dialog->pnlOK()->Face(), Qt::Key_Escape);
+  QTest::keyClick(Dialog->pnlOK()->Face(), Qt::Key_A);
   EXPECT_TRUE(Dialog->isVisible());
+  QTest::keyClick(Dialog->pnlOK()->Face(), Qt::Key_Return);
+  EXPECT_FALSE(Dialog->isVisible());
 }
 
 } // namespace

@@ -107,6 +107,11 @@ QVariant RunMainWorld(vela::TWebBrowser& Browser, const QString& Script) {
   return Result->second;
 }
 
+bool ScanAndWait(vela::TLogPHPinterface& Bridge) {
+  Bridge.ScanLogPage();
+  return WaitUntil([&] { return !Bridge.Walking(); });
+}
+
 bool LoadAndWait(vela::TWebBrowser& Browser, const std::string& Address, int Reports) {
   auto Loaded = std::make_shared<bool>(false);
   auto Count = std::make_shared<int>(0);

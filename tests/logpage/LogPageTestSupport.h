@@ -3,6 +3,8 @@
 // on the event loop with a bound, and script helpers.
 #pragma once
 
+#include "BrowserScript.h"
+#include "logpage/untLogPHPinterface.h"
 #include "logpage/untWebBrowser.h"
 
 #include <QString>
@@ -33,6 +35,10 @@ bool WaitUntil(const std::function<bool()>& Done, int TimeoutMs = 20000);
 // Runs Script in the page's main world (the page's own scripts' world) and
 // returns its result.
 QVariant RunMainWorld(vela::TWebBrowser& Browser, const QString& Script);
+
+// Starts a page walk and waits until it has ended; false when it did not end
+// in time.
+bool ScanAndWait(vela::TLogPHPinterface& Bridge);
 
 // Navigates and waits until the page has finished loading and Reports
 // document-complete notifications have arrived.

@@ -73,10 +73,9 @@ protected:
 };
 
 QString LeftValue(TWebBrowser& Browser, int Position) {
-  return Browser
-      .RunScript(QStringLiteral("window.frames['left_frame'].document.forms['log_add']"
-                                ".elements[%1].value")
-                     .arg(Position))
+  return RunScript(Browser, QStringLiteral("window.frames['left_frame'].document.forms['log_add']"
+                                           ".elements[%1].value")
+                                .arg(Position))
       .toString();
 }
 
@@ -142,7 +141,7 @@ TEST_F(StalledPage, NeitherHangsNorFailsAndWalksAgainOnceTheStallEnds) {
     EXPECT_TRUE(WaitUntil([&] { return Ticks >= 10; }, 30000));
     for (uint8_t Field = 0; Field < 6; ++Field)
       Bridge.SetLogField(Field, "during the stall");
-    EXPECT_NO_THROW(Bridge.ScanLogPage());
+    EXPECT_TRUE(ScanAndWait(Bridge));
     EXPECT_EQ(Bridge.FieldIndex(), Case.DuringStall);
     if (Case.DuringStall == SixFields) {
       // The form on screen takes writes while the next page (or the rest of
@@ -170,7 +169,7 @@ TEST_F(StalledPage, NeitherHangsNorFailsAndWalksAgainOnceTheStallEnds) {
     if (Case.NavigateAway) {
       EXPECT_EQ(LeftValue(Browser, 2), "AFTER");
     } else if (Case.HeldPath.ends_with("slow.js")) {
-      EXPECT_TRUE(Browser.RunScript("window.frames['left_frame'].document.body.textContent")
+      EXPECT_TRUE(RunScript(Browser, "window.frames['left_frame'].document.body.textContent")
                       .toString()
                       .endsWith("end"));
     }

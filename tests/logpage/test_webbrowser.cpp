@@ -5,6 +5,7 @@
 #include <QUrl>
 #include <gtest/gtest.h>
 #include <memory>
+#include <vector>
 
 using namespace velatest;
 using vela::EWebBrowser;
@@ -42,7 +43,7 @@ TEST_F(WebBrowserTest, TakesAddressesAsAnAddressBarDoes) {
     ASSERT_TRUE(LoadAndWait(*Browser, Case.Address, 1));
     EXPECT_EQ(Browser->url().scheme(), "http");
     EXPECT_EQ(Browser->url().host(), Case.Host);
-    EXPECT_EQ(Browser->RunScript("document.getElementById('p').textContent").toString(), "plain");
+    EXPECT_EQ(RunScript(*Browser, "document.getElementById('p').textContent").toString(), "plain");
   }
 }
 
@@ -50,10 +51,10 @@ TEST_F(WebBrowserTest, ReportsEveryFrameAndThePage) {
   ASSERT_TRUE(LoadAndWait(*Browser, ServerUrl("/"), 3));
   // Only the left frame navigates: no page load, but one more document.
   const int Before = Reports;
-  Browser->RunScript("window.frames['left_frame'].location.href = '/log_add?call=X'; 0");
+  RunScript(*Browser, "window.frames['left_frame'].location.href = '/log_add?call=X'; 0");
   ASSERT_TRUE(WaitUntil([&] { return Reports > Before; }));
   EXPECT_EQ(
-      Browser->RunScript("window.frames['left_frame'].document.forms[0].call_rx.value").toString(),
+      RunScript(*Browser, "window.frames['left_frame'].document.forms[0].call_rx.value").toString(),
       "X");
 }
 
@@ -71,25 +72,30 @@ TEST_F(WebBrowserTest, IsolatedWorldIsInvisibleToThePage) {
   WriteStaticPage("isolated.html",
                   "<html><body><script>window.pageVar = 1;</script></body></html>");
   ASSERT_TRUE(LoadAndWait(*Browser, ServerUrl("/static/isolated.html"), 1));
-  Browser->RunScript("window.programVar = 2; 0");
-  EXPECT_EQ(Browser->RunScript("typeof window.pageVar").toString(), "undefined");
+  RunScript(*Browser, "window.programVar = 2; 0");
+  EXPECT_EQ(RunScript(*Browser, "typeof window.pageVar").toString(), "undefined");
   EXPECT_EQ(RunMainWorld(*Browser, "typeof window.programVar").toString(), "undefined");
 }
 
-TEST_F(WebBrowserTest, ReportsWaitWhileADocumentCallRuns) {
-  // A handler that itself reads the document must not be re-entered by the
-  // reports that arrive while it waits; they follow one by one afterwards.
-  int Depth = 0, MaxDepth = 0, Handled = 0;
+TEST_F(WebBrowserTest, ScriptAnswersComeFromTheEventLoopInOrder) {
+  // A handler that reads the document returns at once; each answer comes
+  // later from the event loop, never inside a handler, in call order.
+  int Depth = 0, Calls = 0, AnsweredInside = 0;
+  std::vector<int> Order;
   QObject::connect(Browser.get(), &TWebBrowser::DocumentComplete, [&] {
     ++Depth;
-    MaxDepth = std::max(MaxDepth, Depth);
-    Browser->RunScript("document.readyState");
-    ++Handled;
+    const int Call = Calls++;
+    Browser->CallScript("document.readyState", [&, Call](bool Answered, const QVariant&) {
+      AnsweredInside += Depth > 0 || !Answered;
+      Order.push_back(Call);
+    });
     --Depth;
   });
   ASSERT_TRUE(LoadAndWait(*Browser, ServerUrl("/"), 3));
-  EXPECT_TRUE(WaitUntil([&] { return Handled >= 3; }));
-  EXPECT_EQ(MaxDepth, 1);
+  EXPECT_TRUE(WaitUntil([&] { return Order.size() >= 3u && Order.size() == std::size_t(Calls); }));
+  EXPECT_EQ(AnsweredInside, 0);
+  for (std::size_t i = 0; i < Order.size(); ++i)
+    EXPECT_EQ(Order[i], static_cast<int>(i));
 }
 
 } // namespace

@@ -42,9 +42,10 @@ TEST(BandPlanTest, FrequencyTextHasFourDecimalsAndNoLeadingZeros) {
       {475, ".0475"},
       {5, ".0005"},
       {0, ".0000"},
-      {-140740, "-14.0740"},
-      {-475, "-.0475"},
-      {INT32_MIN, "-214748.3648"},
+      // No frequency text is ever negative.
+      {-140740, ""},
+      {-1, ""},
+      {INT32_MIN, ""},
       {INT32_MAX, "214748.3647"},
   };
   for (const auto& Case : Cases)
@@ -62,6 +63,9 @@ TEST(BandPlanTest, TextFromReplyDigitsMatchesTextFromCount) {
     ASSERT_TRUE(DigitsToCount(Nine, Parsed));
     EXPECT_EQ(Parsed, Count);
   }
+  // Digits that would read as a negative frequency give no frequency.
+  EXPECT_EQ(FrequencyTextFromDigits("000-14074"), "");
+  EXPECT_EQ(FrequencyTextFromDigits("-00140740"), "");
   std::int32_t Parsed = 0;
   for (const char* Bad : {"", "0001407a0", "-00140740", " 00140740", "0123456789"})
     EXPECT_FALSE(DigitsToCount(Bad, Parsed)) << Bad;

@@ -136,3 +136,21 @@ TEST(RadioTableTest, ExactTuneCommandsPerRadio) {
     }
   }
 }
+
+// A page's frequency must be decimal for every radio: what the text-to-integer
+// conversion would also take (hexadecimal, signs, blanks) tunes nothing.
+TEST(RadioFactoryTest, NoDriverTunesToAFrequencyThatIsNotDecimal) {
+  TDriverEnvironment Env;
+  for (TRadioType Radio : {rtFlex, rtFT100D, rtFT897D, rtFT950, rtIC7000, rtIC7300}) {
+    std::unique_ptr<TCATInterface> Driver = CreateRadioDriver(Radio, nullptr, Env.Settings.get());
+    ASSERT_TRUE(Driver);
+    Driver->SetFrequency("14.0740");
+    EXPECT_FALSE(Driver->FrequencyCommand().empty()) << RadioName(Radio);
+    for (const char* Text :
+         {"$E.0740", "0xE.0740", "xE.0740", "+14.0740", " 14.0740", "14 .0740"}) {
+      NextCommand(*Driver); // hands out (and so clears) a waiting command
+      Driver->SetFrequency(Text);
+      EXPECT_EQ(Driver->FrequencyCommand(), "") << RadioName(Radio) << " " << Text;
+    }
+  }
+}

@@ -248,7 +248,9 @@ TEST_F(FT100DTest, DecodesTheFirstBlockOfEachStatusReply) {
       {70745 * 80, 0x07, "7.0745", "40m", "FM", 7074500, "WFM"},
       {70745 * 80, 0x32, "7.0745", "40m", "CW", 7074500, "CW"}, // high nibble ignored
       {475 * 80, 0x01, ".0475", "160m", "usb", 47500, "USB"},
-      {0xFFFFFFB0, 0x01, "-.0001", "", "usb", -100, "USB"}, // top bit set: negative
+      // Garbage with the top bit set: far outside the plan, never negative.
+      {0xFFFFFFB0, 0x01, "5368.7090", "", "usb", 5368709020, "USB"},
+      {0x80000000, 0x01, "2684.3545", "", "usb", 2684354560, "USB"},
   };
   for (const auto& Case : Cases) {
     const std::size_t Before = Events.size();

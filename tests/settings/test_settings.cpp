@@ -1,3 +1,4 @@
+#include "settings/untSettingsBatch.h"
 #include "settings/untVelaLogSettings.h"
 
 #include "common/FileHelpers.h"
@@ -10,6 +11,7 @@
 #include <fstream>
 #include <functional>
 #include <sstream>
+#include <stdexcept>
 
 using namespace vela;
 namespace fs = std::filesystem;
@@ -368,5 +370,52 @@ INSTANTIATE_TEST_SUITE_P(
                     TRefusedCase{"Radio", [](auto& S) { S.setRadio(rtFT950); },
                                  [](const auto& S) { return S.Radio() == rtFT950; }, false}),
     [](const auto& Info) { return std::string(Info.param.Name); });
+
+} // namespace
+
+namespace {
+
+// A batch (nested or not) writes nothing until the outermost one ends, then
+// everything at once; a file that refuses the replace fails the batch's end
+// with the usual message, and an exception already on its way is not
+// replaced by it.
+TEST_F(TSettingsTest, BatchWritesAtItsEndAndRaisesTheWriteErrorThere) {
+  TVelaLogSettings S(nullptr, Path);
+  {
+    TSettingsBatch Outer(S);
+    S.setIntCommPort(3);
+    {
+      TSettingsBatch Inner(S);
+      S.setRadio(rtFT950);
+    }
+    S.setStrServerAddress("log.example");
+    EXPECT_FALSE(fs::exists(Path));
+  }
+  const std::string Text = ReadFile(Path);
+  for (const char* Line : {"CommPort=3", "Radio=3", "ServerAddress=log.example"})
+    EXPECT_NE(Text.find(Line), std::string::npos) << Line << " in " << Text;
+
+  test::TImmutable Lock(Path);
+  if (!Lock.Ok())
+    GTEST_SKIP() << "chattr +i is not available here";
+  bool Raised = false;
+  try {
+    TSettingsBatch Batch(S);
+    S.setIntCommPort(4);
+    S.setIntCommPort2(5);
+  } catch (const EIniFileException& E) {
+    Raised = true;
+    EXPECT_EQ(std::string(E.what()), "Unable to write to " + Path);
+  }
+  EXPECT_TRUE(Raised);
+  EXPECT_THROW(
+      {
+        TSettingsBatch Batch(S);
+        S.setIntCommPort(6);
+        throw std::runtime_error("first");
+      },
+      std::runtime_error);
+  EXPECT_EQ(ReadFile(Path), Text);
+}
 
 } // namespace

@@ -5,13 +5,16 @@
 // and quit commands on standard input. Operators use it to check a CAT set-up;
 // tests and benchmarks use it to drive the engine.
 #include <QCoreApplication>
-#include <QTimer>
+#include <QSocketNotifier>
 
+#include <cerrno>
 #include <chrono>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <iostream>
 #include <libintl.h>
@@ -32,6 +35,7 @@
 #include "platform/untStrToInt.h"
 #include "platform/untThread.h"
 #include "serial/CPort.h"
+#include "settings/untSettingsBatch.h"
 #include "settings/untSettingsLocation.h"
 #include "settings/untVelaLogSettings.h"
 #include "untProgramInfo.h"
@@ -88,9 +92,13 @@ const char* const Usage =
     "\n"
     "COMN resolves to DIR/comN, otherwise to /dev/ttyS<N-1>.\n";
 
-volatile std::sig_atomic_t StopRequested = 0;
+// A signal writes a byte that the event loop watches, so no timer has to
+// look for it.
+int SignalPipe[2] = {-1, -1};
 void OnSignal(int) {
-  StopRequested = 1;
+  const char Byte = 1;
+  if (SignalPipe[1] >= 0)
+    (void)!::write(SignalPipe[1], &Byte, 1);
 }
 
 [[noreturn]] void UsageError(const std::string& Message) {
@@ -351,6 +359,10 @@ int main(int argc, char** argv) {
     IniPath = std::string(PrivateDir) + "/VelaLog.ini";
 
   QCoreApplication App(argc, argv);
+  if (::pipe2(SignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    std::cerr << "velalog-cat: " << std::strerror(errno) << "\n";
+    return 1;
+  }
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
   std::signal(SIGPIPE, SIG_IGN);
@@ -359,6 +371,7 @@ int main(int argc, char** argv) {
   {
     TVelaLogSettings Settings(nullptr, std::filesystem::absolute(IniPath).string());
     try {
+      TSettingsBatch Batch(Settings);
       Settings.setIntCommPort(Port);
       Settings.setIntCommPort2(VirtualPort);
       Settings.setBlnComm2Enable(VirtualPort > 0);
@@ -430,12 +443,8 @@ int main(int argc, char** argv) {
     });
     Reader.detach();
 
-    QTimer SignalWatch;
-    QObject::connect(&SignalWatch, &QTimer::timeout, [] {
-      if (StopRequested)
-        QCoreApplication::quit();
-    });
-    SignalWatch.start(100);
+    QSocketNotifier SignalWatch(SignalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&SignalWatch, &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
     ExitCode = App.exec();
     Closing = true;
     Driver.reset();
