@@ -10,8 +10,8 @@
 
 #include "cat/untCATinterface.h"
 #include "gui/guiVLogSettings.h"
-#include "gui/untLinkStatusStrip.h"
 #include "gui/untErrorBox.h"
+#include "gui/untLinkStatusStrip.h"
 #include "gui/untPanelButton.h"
 #include "logpage/untLogPHPinterface.h"
 #include "logpage/untWebBrowser.h"

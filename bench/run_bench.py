@@ -36,6 +36,7 @@ import platform
 import random
 import shutil
 import signal
+import socket
 import statistics
 import subprocess
 import sys
@@ -262,6 +263,54 @@ def radio_latency(bindir, radio, baud, samples, runs):
             p95s.append(percentile(times, 95))
         finally:
             rig.close()
+    return statistics.median(p50s), statistics.median(p95s), misses
+
+
+def rigctld_latency(bindir, samples, runs):
+    """Median over runs of (p50, p95) in ms from a frequency set on rigctld (its
+    dummy rig) by a second client, a long-lived rigctl session, to velalog-cat's
+    rx line; None when rigctld is not installed."""
+    if not shutil.which("rigctld") or not shutil.which("rigctl"):
+        return None
+    p50s, p95s, misses = [], [], 0
+    for run in range(runs):
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            port = s.getsockname()[1]
+        daemon = Proc(["rigctld", "-m", "1", "-T", "127.0.0.1", "-t", str(port)], stdout=False)
+        client = cat = None
+        try:
+            address = "127.0.0.1:%d" % port
+            deadline = time.monotonic() + GENEROUS
+            while subprocess.run(["rigctl", "-m", "2", "-r", address, "f"],
+                                 capture_output=True).returncode != 0:
+                if time.monotonic() > deadline:
+                    raise RuntimeError("rigctld did not start")
+                time.sleep(0.1)
+            client = Proc(["rigctl", "-m", "2", "-r", address, "-"], stdout=False)
+            cat = Proc([os.path.join(bindir, "velalog-cat"), "--radio", "rigctld",
+                        "--rigctld-host", address])
+            if not cat.wait_for(lambda l: l.startswith("rx")):
+                raise RuntimeError("velalog-cat reported nothing")
+            times = []
+            for i in range(samples):
+                hz = 14000000 + 1000 * (run * samples + i + 1)
+                want = frequency_text(hz)
+                time.sleep(random.uniform(0.0, 0.12))
+                t0 = time.monotonic()
+                client.send("F %d" % hz)
+                line = cat.wait_for(
+                    lambda l: l.startswith("rx") and l.split("\t")[2:3] == [want], timeout=5)
+                if line is None:
+                    misses += 1
+                    continue
+                times.append(1000.0 * (time.monotonic() - t0))
+            p50s.append(percentile(times, 50))
+            p95s.append(percentile(times, 95))
+        finally:
+            for p in (cat, client, daemon):
+                if p:
+                    p.close()
     return statistics.median(p50s), statistics.median(p95s), misses
 
 
@@ -589,6 +638,12 @@ def main():
         except RuntimeError as e:
             lat[radio] = str(e)
 
+    print("bench: rigctld change to event ...", file=sys.stderr, flush=True)
+    try:
+        rig_lat = rigctld_latency(bindir, args.samples, runs)
+    except RuntimeError as e:
+        rig_lat = str(e)
+
     print("bench: velalog-cat footprint ...", file=sys.stderr, flush=True)
     cat_cpu, cat_rss = cat_footprint(bindir, runs, 5.0)
 
@@ -648,6 +703,20 @@ def main():
                  args.baud, radio, fmt(p50, 0), fmt(p95, 0),
                  " (%d missed)" % misses if misses else "", limit,
                  limit + CYCLE_S * 1000 * RADIOS[radio][2], "yes" if ok else "no"))
+    # The network radio: one poll cycle plus the quiet wait after the last
+    # answer (no wire time to speak of); the p95 target allows one more cycle.
+    rig_limit = CYCLE_S * 1000 + 20
+    if rig_lat is None or isinstance(rig_lat, str):
+        emit("| rigctld change (`rigctl F` from a 2nd client) to `rx` line, ms | rigctld | %s | "
+             "%.0f | no |" % ("n/a (libhamlib-utils missing)" if rig_lat is None
+                              else "failed: " + rig_lat, rig_limit))
+    else:
+        p50, p95, misses = rig_lat
+        ok = p95 <= rig_limit + CYCLE_S * 1000 and misses == 0
+        emit("| rigctld change (`rigctl F` from a 2nd client) to `rx` line, ms p50 / p95 | "
+             "rigctld (dummy rig) | %s / %s%s | %.0f (p95 target %.0f) | %s |" % (
+                 fmt(p50, 0), fmt(p95, 0), " (%d missed)" % misses if misses else "",
+                 rig_limit, rig_limit + CYCLE_S * 1000, "yes" if ok else "no"))
     if prog is None:
         emit("| page load to radio VFO change, ms p50 / p95 | ft950 | n/a (program not built) | "
              "| |")

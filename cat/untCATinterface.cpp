@@ -11,8 +11,9 @@ constexpr int ReleaseWaitMs = 1000;
 
 } // namespace
 
-TCATInterface::TCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings)
-    : TComponent(AOwner), FSettings(ASettings) {
+TCATInterface::TCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings,
+                             TRadioPortSource ARadioPortSource)
+    : TComponent(AOwner), FRadioPortSource(ARadioPortSource), FSettings(ASettings) {
   FFrequencyCommand.clear();
   FModeCommand.clear();
   StartPortThread(FSettings->intCommPort(), FSettings->intCommPort2(), FSettings->blnComm2Enable(),
@@ -78,8 +79,11 @@ void TCATInterface::StartPortThread(int AComPort, int AComPort2, bool ACom2Enabl
   FNativeMode.clear();
   ResetState();
   auto Handle = std::make_shared<TCommPortThreadHandle>();
-  auto* Thread = new TCommPortThread(this, AComPort, ACom2Enable ? AComPort2 : 0, ABaudRate, Handle,
-                                     FSettings->DTR(), FSettings->RTS());
+  // Virtual CAT shares a serial line; a radio on a network port has none.
+  const bool Share = ACom2Enable && !FRadioPortSource;
+  auto* Thread = new TCommPortThread(this, AComPort, Share ? AComPort2 : 0, ABaudRate, Handle,
+                                     FSettings->DTR(), FSettings->RTS(),
+                                     FRadioPortSource ? FRadioPortSource(FSettings) : nullptr);
   FPortThread = Handle;
   Thread->setOnPortData(MakeMethod(this, &TCATInterface::ParseReply));
   Thread->setOnGetCommand(MakeMethod(this, &TCATInterface::GetNextCommand));

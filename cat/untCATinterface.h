@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -24,6 +25,7 @@
 
 namespace vela {
 
+class TComPort;
 class TCommPortThread;
 class TCommPortThreadHandle;
 
@@ -34,9 +36,16 @@ using TLinkChangeEvent = TMethod<TObject*>;
 // Sender (the worker), Written (true: to the radio), Data.
 using TTraceEvent = TMethod<TObject*, bool, std::string>;
 
+// For a radio that is not on a serial line: makes, from the settings (on the
+// main thread, whenever a worker starts), the factory of the worker's radio
+// port.
+using TRadioPortSource =
+    std::function<std::unique_ptr<TComPort>()> (*)(TVelaLogSettings* ASettings);
+
 class TCATInterface : public TComponent {
 public:
-  TCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings);
+  TCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings,
+                TRadioPortSource ARadioPortSource = nullptr);
   ~TCATInterface() override;
 
   // Stops the current worker (waiting until it has closed its ports) and
@@ -144,12 +153,18 @@ public:
   // bytes resynchronise here; the others need nothing.
   virtual void LineWasQuiet(TObject* Sender) { (void)Sender; }
 
+  // What the operator should know beside the link's state when the link is
+  // fine but the radio is not (a daemon that answers for a radio that does
+  // not); empty otherwise.
+  virtual std::string RadioNote() const { return {}; }
+
 protected:
   // Writes the driver's radio type into the settings store; a failed write
   // is kept for TakeCreateError instead of aborting the construction.
   void RecordRadioType(TRadioType ARadio);
 
   TRxDataEvent FOnRxData;
+  TRadioPortSource FRadioPortSource;
   std::shared_ptr<TCommPortThreadHandle> FPortThread;
   TVelaLogSettings* FSettings;
   std::string FPollCommand;

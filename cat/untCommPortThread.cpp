@@ -73,15 +73,17 @@ void TCommPortThread::SetRetryTiming(int ARetryMs, int ASlowAfterMs, int ASlowRe
 TCommPortThread::TCommPortThread(TComponent* AOwner, int ARadioPort, int AVirtualPort,
                                  TBaudRate ABaudRate,
                                  std::shared_ptr<TCommPortThreadHandle> AHandle, TLinePolicy ADTR,
-                                 TLinePolicy ARTS)
+                                 TLinePolicy ARTS, const TRadioPortFactory& AMakeRadioPort)
     : FHandle(AHandle ? std::move(AHandle) : std::make_shared<TCommPortThreadHandle>()),
-      FQuietNs(QuietNs(ABaudRate)), FBaud(BaudRateToInt(ABaudRate)) {
+      // A network port has no line speed to suggest when the radio is silent.
+      FQuietNs(QuietNs(ABaudRate)), FBaud(AMakeRadioPort ? 0 : BaudRateToInt(ABaudRate)) {
   {
     std::lock_guard<std::mutex> Guard(FHandle->Lock);
     FHandle->Thread = this;
   }
-  FRadioPort = MakePort(AOwner, ARadioPort, ABaudRate,
-                        MakeMethod(this, &TCommPortThread::RadioPortRxChar), 0, ADTR, ARTS);
+  FRadioPort =
+      MakePort(AOwner, ARadioPort, ABaudRate, MakeMethod(this, &TCommPortThread::RadioPortRxChar),
+               0, ADTR, ARTS, AMakeRadioPort);
   TryOpen(FRadioLink, *FRadioPort);
   Publish(FRadioLink, *FRadioPort, NowNs());
   if (AVirtualPort > 0) {
@@ -96,12 +98,11 @@ TCommPortThread::TCommPortThread(TComponent* AOwner, int ARadioPort, int AVirtua
   }
 }
 
-std::unique_ptr<TComPort> TCommPortThread::MakePort(TComponent* AOwner, int APort,
-                                                    TBaudRate ABaudRate,
-                                                    const TRxCharEvent& AHandler,
-                                                    int AWriteTimeoutMs, TLinePolicy ADTR,
-                                                    TLinePolicy ARTS) {
-  auto Port = std::make_unique<TComPort>(AOwner);
+std::unique_ptr<TComPort>
+TCommPortThread::MakePort(TComponent* AOwner, int APort, TBaudRate ABaudRate,
+                          const TRxCharEvent& AHandler, int AWriteTimeoutMs, TLinePolicy ADTR,
+                          TLinePolicy ARTS, const TRadioPortFactory& AMakePort) {
+  std::unique_ptr<TComPort> Port = AMakePort ? AMakePort() : std::make_unique<TComPort>(AOwner);
   if (AWriteTimeoutMs > 0) {
     // The other program may stop reading (or quit) at any time; its bytes are
     // then dropped after a short wait instead of stalling the radio's polls.
@@ -109,7 +110,8 @@ std::unique_ptr<TComPort> TCommPortThread::MakePort(TComponent* AOwner, int APor
     Port->Timeouts().setWriteTotalMultiplier(0);
   }
   Port->setOnRxChar(AHandler);
-  Port->setPort("COM" + std::to_string(APort));
+  if (!AMakePort)
+    Port->setPort("COM" + std::to_string(APort));
   Port->setBaudRate(ABaudRate);
   Port->Parity().setBits(prNone);
   Port->setDataBits(dbEight);
@@ -131,12 +133,18 @@ bool TCommPortThread::TryOpen(TLink& Link, TComPort& Port) {
   Link.NextResolveNs = Now + MsToNs(RetryMs);
   Link.Device = TCustomComPort::PortDevice(Port.Port());
   Link.Where = Link.Device == Port.Port() ? Link.Device : Port.Port() + " → " + Link.Device;
+  const bool WasLost = Link.Lost;
   Link.Lost = false;
   Link.Failure = 0;
   Link.Dirty = true;
   try {
     Port.Open();
-    Link.OpenError = 0;
+    // A network port connects after Open returns: until it has, the state
+    // before (lost, refused) stands (see CheckConnecting).
+    Link.Connecting = Port.Connected() && Port.Opening();
+    Link.Lost = Link.Connecting && WasLost;
+    if (!Link.Connecting)
+      Link.OpenError = 0;
   } catch (const EComPort& E) {
     Link.OpenError = E.SystemErrorCode() > 0 ? E.SystemErrorCode() : EIO;
   } catch (const std::exception&) {
@@ -145,13 +153,11 @@ bool TCommPortThread::TryOpen(TLink& Link, TComPort& Port) {
   if (!Port.Connected()) {
     // A port that does not open stays closed; the worker runs without it
     // and tries again later.
-    if (Link.FailingSinceNs == 0)
-      Link.FailingSinceNs = Now;
-    const bool Slow = Now - Link.FailingSinceNs >= MsToNs(SlowAfterMs);
-    Link.NextTryNs = Now + MsToNs(Slow ? SlowRetryMs : RetryMs);
+    RetryLater(Link, Now);
     return false;
   }
-  Link.FailingSinceNs = 0;
+  if (!Link.Connecting)
+    Link.FailingSinceNs = 0;
   Link.LastRxNs = 0;
   // Pseudo-terminals and some adapters have no modem lines; a radio that
   // needs DTR/RTS for its interface gets them where the device has them.
@@ -161,6 +167,33 @@ bool TCommPortThread::TryOpen(TLink& Link, TComPort& Port) {
   } catch (const std::exception&) {
   }
   return true;
+}
+
+void TCommPortThread::RetryLater(TLink& Link, std::int64_t Now) {
+  if (Link.FailingSinceNs == 0)
+    Link.FailingSinceNs = Now;
+  const bool Slow = Now - Link.FailingSinceNs >= MsToNs(SlowAfterMs);
+  Link.NextTryNs = Now + MsToNs(Slow ? SlowRetryMs : RetryMs);
+}
+
+void TCommPortThread::CheckConnecting(TLink& Link, TComPort& Port, std::int64_t Now) {
+  if (!Link.Connecting || (Port.Connected() && Port.Opening()))
+    return;
+  Link.Connecting = false;
+  Link.Lost = false;
+  Link.Dirty = true;
+  if (const int Failure = Port.Connected() ? Port.LineFailure() : 0) {
+    // A connection that could not be made is a failed open, not a lost link.
+    try {
+      Port.Close();
+    } catch (const std::exception&) {
+    }
+    Link.OpenError = Failure;
+    RetryLater(Link, Now);
+  } else {
+    Link.OpenError = 0;
+    Link.FailingSinceNs = 0;
+  }
 }
 
 void TCommPortThread::ClosePort(std::unique_ptr<TComPort>& APort) {
@@ -205,7 +238,8 @@ bool TCommPortThread::RadioPortConnected() const {
 }
 
 bool TCommPortThread::RadioOpen() const {
-  return FRadioPort->Connected();
+  // A network port that is still connecting takes no commands yet.
+  return FRadioPort->Connected() && !FRadioLink.Connecting;
 }
 
 void TCommPortThread::setOnTrace(const TPortTraceEvent& Value) {
@@ -261,7 +295,8 @@ void TCommPortThread::CheckLinks() {
 }
 
 bool TCommPortThread::CheckLink(TLink& Link, TComPort& Port, std::int64_t Now) {
-  if (Port.Connected()) {
+  CheckConnecting(Link, Port, Now);
+  if (Port.Connected() && !Link.Connecting) {
     int Failure = Link.Failure.load();
     if (Failure == 0)
       Failure = Port.LineFailure();
@@ -316,7 +351,8 @@ bool TCommPortThread::CheckLink(TLink& Link, TComPort& Port, std::int64_t Now) {
 bool TCommPortThread::Publish(TLink& Link, TComPort& Port, std::int64_t Now) {
   const bool Radio = Link.Role == TLinkRole::lrRadio;
   TLinkFacts Facts;
-  Facts.Open = Port.Connected();
+  // Still connecting after a refused attempt: refused, until it connects.
+  Facts.Open = Port.Connected() && !(Link.Connecting && Link.OpenError != 0);
   Facts.OpenError = Link.OpenError;
   Facts.Failed = Link.Lost || (Facts.Open && Link.Failure.load() != 0);
   Facts.NowNs = Now;

@@ -24,6 +24,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -45,6 +46,10 @@ using TPortDataEvent = TMethod<TObject*, std::string, int>;
 using TGetCommandEvent = TMethod<TObject*, std::string&>;
 // Sender (the worker).
 using TLineQuietEvent = TMethod<TObject*>;
+// Makes the radio port, unopened, for a radio that is not on a serial line
+// (a network connection with the serial port's surface). It may be called
+// on any thread, so it carries its settings with it.
+using TRadioPortFactory = std::function<std::unique_ptr<TComPort>()>;
 // Sender (the worker): a link's state changed; the radio port reopened.
 using TLinkEvent = TMethod<TObject*>;
 // Sender (the worker), Written (true: bytes written to the radio; false: bytes
@@ -79,10 +84,11 @@ public:
   // forwarding. ADTR and ARTS say what the radio port does with its modem
   // lines (an interface may key the transmitter from one); the Virtual CAT
   // port raises both. The thread is created suspended; set the hooks, then
-  // Start().
+  // Start(). With AMakeRadioPort the radio port is made by it instead of
+  // COM<ARadioPort>.
   TCommPortThread(TComponent* AOwner, int ARadioPort, int AVirtualPort, TBaudRate ABaudRate,
                   std::shared_ptr<TCommPortThreadHandle> AHandle = nullptr, TLinePolicy ADTR = lpOn,
-                  TLinePolicy ARTS = lpOn);
+                  TLinePolicy ARTS = lpOn, const TRadioPortFactory& AMakeRadioPort = nullptr);
   ~TCommPortThread() override;
 
   TPortDataEvent OnPortData() const { return FOnPortData; }
@@ -168,14 +174,22 @@ private:
     std::string Path; // what the port's name resolved to then
     std::int64_t NextResolveNs = 0;
     bool Dirty = true; // opened, closed or failed since the last publish
+    // A network port opened and still connecting: not yet open for the
+    // link's state; a failure to connect counts as a failed open.
+    bool Connecting = false;
     TLinkStatus Published;
   };
 
   static std::unique_ptr<TComPort> MakePort(TComponent* AOwner, int APort, TBaudRate ABaudRate,
                                             const TRxCharEvent& AHandler, int AWriteTimeoutMs = 0,
-                                            TLinePolicy ADTR = lpOn, TLinePolicy ARTS = lpOn);
+                                            TLinePolicy ADTR = lpOn, TLinePolicy ARTS = lpOn,
+                                            const TRadioPortFactory& AMakePort = nullptr);
   // One open attempt; true when the port is open. Paces the next on failure.
   bool TryOpen(TLink& Link, TComPort& Port);
+  static void RetryLater(TLink& Link, std::int64_t Now);
+  // A network port that was connecting has connected, or failed to: the
+  // failure counts as a failed open.
+  static void CheckConnecting(TLink& Link, TComPort& Port, std::int64_t Now);
   static void ClosePort(std::unique_ptr<TComPort>& APort);
   // Closes a failed port, reopens one whose retry is due, and publishes the
   // states; then tells the driver, on the main thread, what changed.

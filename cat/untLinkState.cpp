@@ -20,6 +20,8 @@ const char* RefusedHint(int Errno) {
     return "add your user to the dialout group";
   case EBUSY:
     return "another program is using it — retrying";
+  case ECONNREFUSED: // the network radio's daemon
+    return "is rigctld running? Retrying";
   case ENOTTY:
   case EISDIR:
   case ENOTDIR:

@@ -17,7 +17,9 @@ function(vela_add_engine_test name)
 endfunction()
 
 # vela_add_gui_test(name SOURCES ... LIBS ...)
-# GUI tests need an X display (scripts/test runs the suite under Xvfb).
+# GUI tests need an X display (scripts/test runs the suite under Xvfb). They
+# share that display, so they run one at a time: a window of one test must
+# not lie under the pointer or take the focus while another test clicks.
 function(vela_add_gui_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
@@ -27,6 +29,6 @@ function(vela_add_gui_test name)
   target_compile_definitions(${name} PRIVATE VELA_BIN_DIR="${CMAKE_BINARY_DIR}/bin"
                                              VELA_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   add_test(NAME ${name} COMMAND ${name})
-  set_tests_properties(${name} PROPERTIES LABELS gui TIMEOUT 600
+  set_tests_properties(${name} PROPERTIES LABELS gui TIMEOUT 600 RESOURCE_LOCK x_display
     ENVIRONMENT "QT_LOGGING_RULES=qt.webenginecontext.info=false")
 endfunction()

@@ -12,6 +12,8 @@
 
 #include "cat/radios/untRadioFactory.h"
 #include "cat/radios/untRadioTable.h"
+#include "cat/radios/untRigctldCATinterface.h"
+#include "cat/untTcpPort.h"
 #include "gui/untLinkStatusStrip.h"
 #include "gui/untNetworkSharingGroup.h"
 #include "logpage/untWebBrowser.h"
@@ -179,6 +181,8 @@ void TfrmVLogSettings::Initialize() {
   // selects none and is handed on unchanged.
   FcbxBaudRate->setCurrentIndex(FBaudRate >= br110 && FBaudRate <= br256000 ? FBaudRate - 1 : -1);
   FCheckBox1->setChecked(FCAT->Com2Enable());
+  FedtRigctldAddress->setText(QString::fromStdString(FSettings->strRigctldAddress()));
+  ShowRadioKind();
   FStationOptions->Load(*FSettings, FRadio);
 
   // Connected only now: setting the initial items is not an operator's choice.
@@ -236,9 +240,11 @@ void TfrmVLogSettings::BuildLayout() {
   // CAT settings, with the port status line below the radio type
   QFrame* pnlCatsettingsBg = Group(QRect(268, 12, 246, 117 + Extra));
   Header(pnlCatsettingsBg, QStringLiteral("CAT Settings"));
-  Label(pnlCatsettingsBg, QRect(0, 37, 95, 24), QStringLiteral("COM port:"), Qt::AlignRight);
+  FlblCOM =
+      Label(pnlCatsettingsBg, QRect(0, 37, 95, 24), QStringLiteral("COM port:"), Qt::AlignRight);
   FedtCOM = EditBox(pnlCatsettingsBg, QRect(101, 33, 45, 24));
-  Label(pnlCatsettingsBg, QRect(0, 59, 95, 24), QStringLiteral("Baud Rate:"), Qt::AlignRight);
+  FlblBaudRate =
+      Label(pnlCatsettingsBg, QRect(0, 59, 95, 24), QStringLiteral("Baud Rate:"), Qt::AlignRight);
   FcbxBaudRate = ComboBox(pnlCatsettingsBg, QRect(101, 59, 140, 24), BaudRateItems, 15);
   Label(pnlCatsettingsBg, QRect(0, 85, 95, 24), QStringLiteral("Radio Type:"), Qt::AlignRight);
   FcbxRadio = ComboBox(pnlCatsettingsBg, QRect(101, 85, 140, 24), nullptr, 0);
@@ -264,23 +270,41 @@ void TfrmVLogSettings::BuildLayout() {
     O.lblLineNote->setFont(ArialFont(12));
     FStationOptions = std::make_unique<TStationOptions>(O);
   }
+  // A radio behind rigctld: its address in place of COM port and baud rate.
+  FedtRigctldAddress = EditBox(pnlCatsettingsBg, QRect(101, 33, 140, 24));
+  FedtRigctldAddress->setToolTip(QStringLiteral("host:port of rigctld, e.g. localhost:4532, "
+                                                "shack-pc:4532 or [::1]:4532"));
+  FlblRigctldHint = Label(pnlCatsettingsBg, QRect(101, 61, 140, 22),
+                          QStringLiteral("rigctld: host:port"), Qt::AlignLeft);
+  FlblRigctldHint->setFont(ArialFont(12));
   FlblCatStatus = new TLinkStatusStrip(pnlCatsettingsBg);
   FlblCatStatus->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   FlblCatStatus->setGeometry(4, 113 + StationOptionsHeight, 238, StatusLineHeight);
   FlblCatStatus->setFont(ArialFont(12));
   // The radio type shows just above; the line has room for the port and its state.
   FlblCatStatus->setSource([this] {
-    return FCAT ? LinkStatusText(TLinkRole::lrRadio, FCAT->RadioLinkStatus())
-                : std::string("no radio driver");
+    if (!FAddressError.empty())
+      return FAddressError;
+    if (!FCAT)
+      return std::string("no radio driver");
+    const std::string Note = FCAT->RadioNote();
+    return LinkStatusText(TLinkRole::lrRadio, FCAT->RadioLinkStatus()) +
+           (Note.empty() ? std::string() : " — " + Note);
   });
 
   // Virtual CAT
   QFrame* pnlVirtualCatBg = Group(QRect(268, 142 + Extra, 246, 129));
   Header(pnlVirtualCatBg, QStringLiteral("Virtual CAT"));
-  Label(pnlVirtualCatBg, QRect(4, 32, 238, 24), QStringLiteral("Forward transceiver data via"),
+  FpnlVirtualCatAbout = new QWidget(pnlVirtualCatBg);
+  Label(FpnlVirtualCatAbout, QRect(0, 0, 238, 24), QStringLiteral("Forward transceiver data via"),
         Qt::AlignHCenter);
-  Label(pnlVirtualCatBg, QRect(4, 48, 238, 24), QStringLiteral("virtual COM port to other program"),
-        Qt::AlignHCenter);
+  Label(FpnlVirtualCatAbout, QRect(0, 16, 238, 24),
+        QStringLiteral("virtual COM port to other program"), Qt::AlignHCenter);
+  FpnlVirtualCatAbout->setGeometry(4, 32, 238, 40);
+  FlblVirtualCatNotApplicable =
+      Label(pnlVirtualCatBg, QRect(4, 32, 238, 40),
+            QStringLiteral("Does not apply to a radio behind\nrigctld: it has no serial line"),
+            Qt::AlignHCenter);
   Label(pnlVirtualCatBg, QRect(8, 72, 127, 24), QStringLiteral("Enable Virtual CAT:"),
         Qt::AlignRight);
   FCheckBox1 = new QCheckBox(pnlVirtualCatBg);
@@ -311,6 +335,7 @@ void TfrmVLogSettings::BuildLayout() {
                                 .elidedText(SettingsFile, Qt::ElideMiddle, ClientWidth - 24));
 
   QWidget* const TabOrder[] = {FedtCOM,
+                               FedtRigctldAddress,
                                FcbxRadio,
                                FcbxBaudRate,
                                FpnlCancel->Face(),
@@ -358,9 +383,9 @@ void TfrmVLogSettings::Navigate(const std::string& Address) {
 }
 
 void TfrmVLogSettings::CreateCAT() {
-  // Every type beyond the list gets the last driver, which records its own
-  // type, so the choice held here follows what was created.
-  if (FRadio > rtIC7300)
+  // Every type beyond the list gets the IC-7300's driver, which records its
+  // own type, so the choice held here follows what was created.
+  if (!FindRadioModel(FRadio))
     FRadio = rtIC7300;
   FCAT = CreateRadioDriver(FRadio, this, FSettings);
   FCAT->setOnRxData(MakeMethod(this, &TfrmVLogSettings::CATRxData));
@@ -418,7 +443,37 @@ void TfrmVLogSettings::edtVirtualCOMChange() {
 void TfrmVLogSettings::cbxRadioChange(int Index) {
   if (Index >= 0)
     FRadio = static_cast<TRadioType>(Index);
+  ShowRadioKind();
   FStationOptions->ShowRadio(FRadio);
+}
+
+void TfrmVLogSettings::ShowRadioKind() {
+  const bool Network = FRadio == rtRigctld;
+  FlblCOM->setText(Network ? QStringLiteral("Address:") : QStringLiteral("COM port:"));
+  for (QWidget* Serial : {static_cast<QWidget*>(FedtCOM), static_cast<QWidget*>(FlblBaudRate),
+                          static_cast<QWidget*>(FcbxBaudRate), FpnlVirtualCatAbout})
+    Serial->setVisible(!Network);
+  for (QWidget* Shown :
+       {static_cast<QWidget*>(FedtRigctldAddress), static_cast<QWidget*>(FlblRigctldHint),
+        static_cast<QWidget*>(FlblVirtualCatNotApplicable)})
+    Shown->setVisible(Network);
+  // No serial line: Virtual CAT and the control lines do not apply.
+  for (QWidget* Serial : {static_cast<QWidget*>(FCheckBox1), static_cast<QWidget*>(FedtVirtualCOM),
+                          static_cast<QWidget*>(FStationOptionControls.cbxDTR),
+                          static_cast<QWidget*>(FStationOptionControls.cbxRTS)})
+    Serial->setEnabled(!Network);
+}
+
+bool TfrmVLogSettings::ApplyRigctldAddress() {
+  const std::string Text = FedtRigctldAddress->text().trimmed().toStdString();
+  THostPort Address;
+  FAddressError.clear();
+  if (!ParseHostPort(Text, TRigctldCATInterface::DefaultPort, Address, FAddressError))
+    return false;
+  if (Text == FSettings->strRigctldAddress())
+    return false;
+  FSettings->setStrRigctldAddress(Text);
+  return true;
 }
 
 void TfrmVLogSettings::cbxBaudRateChange(int Index) {
@@ -449,10 +504,12 @@ void TfrmVLogSettings::pnlApplyClick() {
     FormShow();
 
   // Station options: written where changed; a new address or line policy
-  // restarts the worker (a new driver below starts with them anyway).
+  // (or a new address of the rigctld radio's daemon) restarts the worker (a
+  // new driver below starts with them anyway).
+  const bool AddressChanged = FRadio == rtRigctld && ApplyRigctldAddress();
   bool Restart = false;
   FStationOptions->Apply(*FSettings, Restart);
-  if (Restart && FCAT && FCAT->Radio() == FRadio)
+  if ((Restart || AddressChanged) && FCAT && FCAT->Radio() == FRadio)
     FCAT->ResetCAT();
 
   if (!FCAT || FCAT->Radio() != FRadio) {
@@ -463,7 +520,6 @@ void TfrmVLogSettings::pnlApplyClick() {
     }
     CreateCAT();
   }
-
   FCAT->ApplyPortSettings(PortNumber(FComPortText), PortNumber(FVirtualComPortText),
                           FCheckBox1->isChecked(), FBaudRate);
   UpdateCatStatus();

@@ -107,6 +107,7 @@ public:
   QComboBox* cbxRadio() const { return FcbxRadio; }
   QCheckBox* CheckBox1() const { return FCheckBox1; }
   QLineEdit* edtVirtualCOM() const { return FedtVirtualCOM; }
+  QLineEdit* edtRigctldAddress() const { return FedtRigctldAddress; }
   QLabel* lblCatStatus() const { return FlblCatStatus; }
   QLabel* lblSettingsFile() const { return FlblSettingsFile; }
   const TStationOptionControls& StationOptionControls() const { return FStationOptionControls; }
@@ -148,6 +149,13 @@ private:
   void CATLinkChange(TObject* Sender);
   void PortBoxChange(QLineEdit* Box, std::string& LastAccepted);
   void Navigate(const std::string& Address);
+  // A radio behind rigctld: the address box in place of COM port and baud
+  // rate, and Virtual CAT off with a note.
+  void ShowRadioKind();
+  // Stores the address box's text for a radio behind rigctld; true when the
+  // stored address changed. A text that is no address is refused, with the
+  // reason in FAddressError.
+  bool ApplyRigctldAddress();
 
   std::unique_ptr<TBrowserNavigator> FOwnNavigator;
   TRxDataEvent FOnRxData;
@@ -174,6 +182,13 @@ private:
   QCheckBox* FCheckBox1 = nullptr;
   QLineEdit* FedtVirtualCOM = nullptr;
   TLinkStatusStrip* FlblCatStatus = nullptr;
+  QLabel* FlblCOM = nullptr;
+  QLabel* FlblBaudRate = nullptr;
+  QLineEdit* FedtRigctldAddress = nullptr;
+  QLabel* FlblRigctldHint = nullptr;
+  QWidget* FpnlVirtualCatAbout = nullptr;
+  QLabel* FlblVirtualCatNotApplicable = nullptr;
+  std::string FAddressError;
   QLabel* FlblSettingsFile = nullptr;
   TStationOptionControls FStationOptionControls{};
   std::unique_ptr<TStationOptions> FStationOptions;

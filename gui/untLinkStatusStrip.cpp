@@ -10,15 +10,19 @@
 namespace vela {
 
 std::string RadioDisplayName(TRadioType Radio) {
-  // A stored type outside the table is served by the last driver, as the
-  // dialog does.
+  if (Radio == rtRigctld)
+    return "Hamlib rigctld";
+  // A stored type outside the table is served by the IC-7300's driver, as
+  // the dialog does.
   const TRadioModel* Model = FindRadioModel(Radio);
-  return Model ? Model->DisplayName : RadioModels().back().DisplayName;
+  return Model ? Model->DisplayName : FindRadioModel(rtIC7300)->DisplayName;
 }
 
 std::string LinkSummary(const TCATInterface& CAT, bool WithVirtual) {
   std::string Text = RadioDisplayName(CAT.Radio()) + " · " +
                      LinkStatusText(TLinkRole::lrRadio, CAT.RadioLinkStatus());
+  if (const std::string Note = CAT.RadioNote(); !Note.empty())
+    Text += " — " + Note;
   if (WithVirtual) {
     const TLinkStatus Virtual = CAT.VirtualLinkStatus();
     if (Virtual.State != TLinkState::lsOff)

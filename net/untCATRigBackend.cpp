@@ -1,31 +1,11 @@
 #include "net/untCATRigBackend.h"
 
-#include <array>
 #include <cmath>
 
 #include "cat/radios/untRadioTable.h"
 #include "cat/untCATinterface.h"
 
 namespace vela {
-
-namespace {
-
-// What each radio receives, for the ranges a client is told.
-struct TRadioRange {
-  TRadioType Radio;
-  std::int64_t LowHz;
-  std::int64_t HighHz;
-};
-constexpr std::array<TRadioRange, 6> RadioRanges{{
-    {rtFlex, 30000, 54000000},
-    {rtFT100D, 100000, 970000000},
-    {rtFT897D, 100000, 470000000},
-    {rtFT950, 30000, 56000000},
-    {rtIC7000, 30000, 470000000},
-    {rtIC7300, 30000, 74800000},
-}};
-
-} // namespace
 
 template <class T>
 std::optional<T> TCATRigBackend::Pending(TRequest<T>& Request, const TCATInterface* Driver,
@@ -131,14 +111,12 @@ TRigctlRadioFacts TCATRigBackend::Facts() const {
     return Facts;
   Facts.LowHz = 30000;
   Facts.HighHz = 470000000;
-  for (const TRadioRange& Range : RadioRanges)
-    if (Range.Radio == D->Radio()) {
-      Facts.LowHz = Range.LowHz;
-      Facts.HighHz = Range.HighHz;
-    }
-  if (const TRadioModel* Model = FindRadioModel(D->Radio()))
+  if (const TRadioModel* Model = FindRadioModel(D->Radio())) {
+    Facts.LowHz = Model->LowHz;
+    Facts.HighHz = Model->HighHz;
     for (const char* Mode : Model->NativeModes)
       Facts.Modes.emplace_back(Mode);
+  }
   Facts.StepHz = std::max<std::int64_t>(1, std::llround(ResolutionHz()));
   Facts.CanKey = D->CanKey();
   return Facts;

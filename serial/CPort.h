@@ -258,33 +258,39 @@ public:
   // Changing it on an open port raises code 14.
   TSyncMethod SyncMethod() const { return FSyncMethod; }
   void setSyncMethod(TSyncMethod Value);
-  bool Connected() const { return FConnected; }
+  // The byte-stream surface the port worker uses is virtual, so that a
+  // connection that is not a serial line (a TCP stream to a rig-control
+  // daemon) can stand in for the port.
+  virtual bool Connected() const { return FConnected; }
   void setConnected(bool Value);
   TRxCharEvent OnRxChar() const;
   void setOnRxChar(const TRxCharEvent& Value);
 
-  void Open();
-  void Close();
+  virtual void Open();
+  virtual void Close();
 
   // Writes all bytes; returns their number. Safe on one thread while another
   // thread reads.
-  int WritePort(const std::string& Data);
+  virtual int WritePort(const std::string& Data);
   // Reads up to Count bytes of what is waiting (with the default time-outs it
   // never waits); Data becomes exactly the bytes read.
-  int ReadPort(std::string& Data, int Count);
+  virtual int ReadPort(std::string& Data, int Count);
   // On a device without modem lines (a pseudo-terminal) these do nothing.
-  void SetDtrLine(bool On);
-  void SetRtsLine(bool On);
+  virtual void SetDtrLine(bool On);
+  virtual void SetRtsLine(bool On);
   // Bytes in the input queue.
-  int BytesWaiting();
+  virtual int BytesWaiting();
   // The modem lines as TIOCM_* bits (DTR, RTS, CTS, DSR, CD, RI); 0 on a
   // device without modem lines.
-  int ModemStatus();
+  virtual int ModemStatus();
 
   // Why the event thread stopped delivering on this open port, as an errno
   // (EIO for a hang-up or a handler's failure); 0 while it delivers, and
   // again after the next Open.
-  int LineFailure() const { return FLineFailure; }
+  virtual int LineFailure() const { return FLineFailure; }
+  // True while a port that finishes opening after Open returns (a network
+  // connection) is still connecting; LineFailure then tells whether it failed.
+  virtual bool Opening() const { return false; }
   // The device Port leads to now, for the operator: a comN link's final
   // target when it exists, else the link's own target, else the resolved
   // path ("COM3" -> "/dev/ttyUSB0").

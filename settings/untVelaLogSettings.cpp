@@ -9,6 +9,7 @@
 namespace vela {
 
 const char* const DefaultLogServer = "localhost";
+const char* const DefaultRigctldAddress = "localhost:4532";
 
 namespace {
 
@@ -109,6 +110,7 @@ void TVelaLogSettings::Load() {
       IndexOf(FIniFile->ReadString(SecComm, "DTR", ""), LinePolicyNames, lpOn));
   FRTS = static_cast<TLinePolicy>(
       IndexOf(FIniFile->ReadString(SecComm, "RTS", ""), LinePolicyNames, lpOn));
+  FstrRigctldAddress = FIniFile->ReadString(SecComm, "RigctldAddress", DefaultRigctldAddress);
 
   FblnShareEnabled = FIniFile->ReadBool(SecShare, "Enabled", false);
   FintSharePort = FIniFile->ReadInteger(SecShare, "Port", 4532);
@@ -237,6 +239,11 @@ void TVelaLogSettings::setBlnShareAllowPTT(bool Value) {
 void TVelaLogSettings::setIntShareTxLimit(std::int32_t Value) {
   FintShareTxLimit = Value;
   FIniFile->WriteInteger(SecShare, "TxTimeLimit", Value);
+}
+
+void TVelaLogSettings::setStrRigctldAddress(const std::string& Value) {
+  FstrRigctldAddress = Value;
+  FIniFile->WriteString(SecComm, "RigctldAddress", Value);
 }
 
 } // namespace vela

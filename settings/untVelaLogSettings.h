@@ -20,7 +20,15 @@ namespace vela {
 
 // Stored as its ordinal; an ordinal read from the file that is not in the list
 // is kept and handed on unchanged.
-enum TRadioType : std::uint8_t { rtFlex, rtFT100D, rtFT897D, rtFT950, rtIC7000, rtIC7300 };
+enum TRadioType : std::uint8_t {
+  rtFlex,
+  rtFT100D,
+  rtFT897D,
+  rtFT950,
+  rtIC7000,
+  rtIC7300,
+  rtRigctld // any radio served by a rig-control daemon over TCP
+};
 
 // What the log page's "Digi" sets on a radio that has both an RTTY and a
 // data (packet) mode.
@@ -84,6 +92,10 @@ public:
   TRadioType Radio() const { return FRadio; }
   void setRadio(TRadioType Value);
 
+  // Where the rig-control daemon listens ("host:port"), for rtRigctld.
+  const std::string& strRigctldAddress() const { return FstrRigctldAddress; }
+  void setStrRigctldAddress(const std::string& Value);
+
   // Station options in "CommSettings", kept in the file as text:
   // "DigiMode" rtty|data, "DTR" and "RTS" on|off|keep (any case), and
   // "CIVAddress" in hexadecimal ("94", also "0x94", "$94", "94h"). A value
@@ -144,7 +156,11 @@ private:
   std::string FstrShareAddress = "127.0.0.1";
   bool FblnShareAllowPTT = false;
   std::int32_t FintShareTxLimit = 180;
+  std::string FstrRigctldAddress;
 };
+
+// The daemon's address when none is set: its own default port on this host.
+extern const char* const DefaultRigctldAddress;
 
 // The texts of the station options, as stored ("rtty", "on", "94").
 const char* DigiModeText(TDigiMode Value);

@@ -33,12 +33,13 @@ struct TNativePageMode {
   const char* Native;
   const char* Page;
 };
-constexpr std::array<TNativePageMode, 12> NativePageModes{{
+constexpr std::array<TNativePageMode, 13> NativePageModes{{
     {"LSB", ModeLSB},
     {"USB", ModeUSB},
     {"CW", ModeCW},
     {"CWR", ModeCW},
     {"AM", ModeAM},
+    {"SAM", ModeAM},
     {"FM", ModeFM},
     {"WFM", ModeFM},
     {"RTTY", ModeDigi},

@@ -20,10 +20,10 @@ inline constexpr const char* ModeAM = "AM";
 inline constexpr const char* ModeFM = "FM";
 inline constexpr const char* ModeDigi = "Digi";
 
-// A radio's own mode by its Hamlib name: LSB USB CW CWR AM FM WFM RTTY RTTYR
-// PKTUSB PKTLSB PKTFM. The mode name the log page shows for one (CW and CWR
-// are "CW", WFM is "FM", the RTTY and packet modes are "Digi"); the empty
-// text for any other name.
+// A radio's own mode by its Hamlib name: LSB USB CW CWR AM SAM FM WFM RTTY
+// RTTYR PKTUSB PKTLSB PKTFM. The mode name the log page shows for one (CW and
+// CWR are "CW", SAM is "AM", WFM is "FM", the RTTY and packet modes are
+// "Digi"); the empty text for any other name.
 std::string PageModeForNative(std::string_view NativeMode);
 
 // The band name of a frequency count, or the empty text outside the plan

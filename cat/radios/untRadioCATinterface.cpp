@@ -57,8 +57,8 @@ bool TryDecimalToInt(std::string_view Text, std::int32_t& Value) {
 }
 
 TRadioCATInterface::TRadioCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings,
-                                       TRadioType ARadio)
-    : TCATInterface(AOwner, ASettings), FModel(FindRadioModel(ARadio)) {
+                                       TRadioType ARadio, TRadioPortSource ARadioPortSource)
+    : TCATInterface(AOwner, ASettings, ARadioPortSource), FModel(FindRadioModel(ARadio)) {
   RecordRadioType(ARadio);
 }
 

@@ -97,7 +97,8 @@ class TRadioCATInterface : public TCATInterface {
 public:
   // Runs the base constructor (which starts the worker), then records ARadio
   // in the settings store.
-  TRadioCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings, TRadioType ARadio);
+  TRadioCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings, TRadioType ARadio,
+                     TRadioPortSource ARadioPortSource = nullptr);
 
   // The plain command choice; drivers with a twist override it.
   void GetNextCommand(TObject* Sender, std::string& Command) override;

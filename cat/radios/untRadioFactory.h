@@ -15,7 +15,7 @@ namespace vela {
 std::unique_ptr<TCATInterface> CreateRadioDriver(TRadioType Radio, TComponent* AOwner,
                                                  TVelaLogSettings* ASettings);
 
-// "flex", "ft100d", "ft897d", "ft950", "ic7000" or "ic7300"; nullptr for a
+// "flex", "ft100d", "ft897d", "ft950", "ic7000", "ic7300" or "rigctld"; nullptr for a
 // type outside the list.
 const char* RadioName(TRadioType Radio);
 

@@ -19,7 +19,7 @@ namespace vela {
 struct TRadioModel {
   TRadioType Radio;        // the stored "Radio" value
   const char* DisplayName; // the settings dialog's radio list
-  const char* Name;        // command-line name: flex ft100d ft897d ft950 ic7000 ic7300
+  const char* Name;        // command-line name: flex ft100d ft897d ft950 ic7000 ic7300 rigctld
   // Creates the driver, which starts its port worker and records Radio.
   std::unique_ptr<TCATInterface> (*Create)(TComponent*, TVelaLogSettings*);
   // Line framing of the CAT port.
@@ -40,6 +40,11 @@ struct TRadioModel {
   const char* DigiDataMode;
   // The Hamlib modes TuneNativeMode takes.
   std::span<const char* const> NativeModes;
+  // What the radio receives, in hertz, for programs sharing it that ask.
+  std::int64_t LowHz;
+  std::int64_t HighHz;
+  // Whether its commands and replies are binary (shown in hex when traced).
+  bool Binary;
 };
 
 // The address this program sends from on a CI-V bus.
@@ -51,7 +56,8 @@ bool ValidCIVAddress(std::int32_t Address);
 // is valid, else the model's own.
 std::uint8_t CIVAddressFor(const TRadioModel& Model, std::int32_t Stored);
 
-// The six radios, in the order of their settings numbers.
+// The radios, in the order of their settings numbers: six on a serial line,
+// then any radio served by rigctld over TCP.
 std::span<const TRadioModel> RadioModels();
 // The row of a radio type or of a command-line name (exact, lower case);
 // nullptr for anything else.

@@ -20,6 +20,7 @@
 #include "cat/radios/untFlexCATinterface.h"
 #include "cat/radios/untIC7000CATinterface.h"
 #include "cat/radios/untIC7300CATinterface.h"
+#include "cat/radios/untRigctldCATinterface.h"
 #include "gui/guiVLogSettings.h"
 #include "gui/untNetworkSharingGroup.h"
 #include "gui/untStationOptions.h"
@@ -93,7 +94,7 @@ TEST_F(SettingsDialogTest, FirstCreationWithoutSettingsFile) {
   ASSERT_EQ(Dialog->cbxBaudRate()->count(), 15);
   EXPECT_EQ(Dialog->cbxBaudRate()->itemText(0), "110");
   EXPECT_EQ(Dialog->cbxBaudRate()->itemText(14), "256000");
-  ASSERT_EQ(Dialog->cbxRadio()->count(), 6);
+  ASSERT_EQ(Dialog->cbxRadio()->count(), 7);
   EXPECT_EQ(Dialog->cbxRadio()->itemText(4), "IC-7000 (70h)");
   EXPECT_EQ(Dialog->cbxRadio()->itemText(5), "IC-7300 (94h)");
   EXPECT_FALSE(Dialog->cbxRadio()->isEditable());
@@ -495,6 +496,35 @@ TEST_F(SettingsDialogTest, ButtonCaptionsAndMouseMoves) {
   EXPECT_EQ(Dialog->pnlOK()->palette().color(QPalette::Window), QColor(0, 0, 0));
   EXPECT_EQ(Dialog->pnlOK()->geometry(), QRect(164, 4, 78, 25));
   EXPECT_EQ(Dialog->pnlOK()->Face()->geometry(), QRect(2, 2, 74, 21));
+}
+
+TEST_F(SettingsDialogTest, RadioBehindRigctldTakesAnAddressInsteadOfAPort) {
+  Create();
+  Dialog->show();
+  EXPECT_FALSE(Dialog->edtRigctldAddress()->isVisible());
+  Dialog->cbxRadio()->setCurrentIndex(Dialog->cbxRadio()->findText("Hamlib rigctld (network)"));
+  EXPECT_TRUE(Dialog->edtRigctldAddress()->isVisible());
+  EXPECT_EQ(Dialog->edtRigctldAddress()->text(), "localhost:4532");
+  EXPECT_FALSE(Dialog->edtCOM()->isVisible());
+  EXPECT_FALSE(Dialog->cbxBaudRate()->isVisible());
+  EXPECT_FALSE(Dialog->CheckBox1()->isEnabled()) << "Virtual CAT does not apply";
+
+  // No address: refused with its reason; the radio is not changed.
+  Dialog->edtRigctldAddress()->setText("shack-pc:99999");
+  Click(Dialog->pnlApply());
+  EXPECT_EQ(Store->strRigctldAddress(), "localhost:4532");
+  EXPECT_TRUE(Dialog->lblCatStatus()->toolTip().contains("1 to 65535"));
+
+  Dialog->edtRigctldAddress()->setText("[::1]:1");
+  Click(Dialog->pnlApply());
+  EXPECT_EQ(Store->strRigctldAddress(), "[::1]:1");
+  EXPECT_EQ(IniValue(Scratch.ReadIni(), "RigctldAddress"), "[::1]:1");
+  EXPECT_EQ(IniValue(Scratch.ReadIni(), "Radio"), "6");
+  EXPECT_NE(dynamic_cast<TRigctldCATInterface*>(Dialog->CAT()), nullptr);
+
+  Dialog->cbxRadio()->setCurrentIndex(rtFT950);
+  EXPECT_TRUE(Dialog->edtCOM()->isVisible());
+  EXPECT_TRUE(Dialog->CheckBox1()->isEnabled());
 }
 
 TEST_F(SettingsDialogTest, TabOrder) {

@@ -54,6 +54,8 @@ public:
     TCustomComPort::SetPortsDir((FDir / "ports").string());
     Settings = std::make_unique<TVelaLogSettings>(nullptr, (FDir / "VelaLog.ini").string());
     Settings->setIntCommPort(AbsentPort);
+    // Nothing listens on TCP port 1 here: a network radio's connection is refused.
+    Settings->setStrRigctldAddress("127.0.0.1:1");
   }
   ~TDriverEnvironment() {
     Settings.reset();

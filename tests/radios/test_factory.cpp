@@ -54,7 +54,7 @@ TEST(RadioFactoryTest, CreatesEachDriverAndNamesEachType) {
 // modes its driver can set, and its "Digi" choices are among them.
 TEST(RadioTableTest, EachRowDescribesWhatItsDriverDoes) {
   TDriverEnvironment Env;
-  ASSERT_EQ(RadioModels().size(), 6u);
+  ASSERT_EQ(RadioModels().size(), 7u);
   for (const TRadioModel& Model : RadioModels()) {
     SCOPED_TRACE(Model.Name);
     EXPECT_EQ(Model.Radio, static_cast<TRadioType>(&Model - RadioModels().data()));
@@ -75,7 +75,7 @@ TEST(RadioTableTest, EachRowDescribesWhatItsDriverDoes) {
     EXPECT_FALSE(Driver->TuneHz(0));
     EXPECT_FALSE(Driver->TuneHz(-1));
   }
-  EXPECT_EQ(FindRadioModel(static_cast<TRadioType>(6)), nullptr);
+  EXPECT_EQ(FindRadioModel(static_cast<TRadioType>(7)), nullptr);
   EXPECT_EQ(FindRadioModel(std::string_view("IC7300")), nullptr);
 }
 
@@ -84,6 +84,7 @@ TEST(RadioTableTest, PageModeOfEachHamlibMode) {
                               "FM",  "Digi", "Digi", "Digi", "Digi", "Digi"};
   for (std::size_t I = 0; I < std::size(HamlibModes); ++I)
     EXPECT_EQ(PageModeForNative(HamlibModes[I]), Page[I]) << HamlibModes[I];
+  EXPECT_EQ(PageModeForNative("SAM"), "AM");
   for (const char* Other : {"", "usb", "DSB", "PKTAM", "CW "})
     EXPECT_EQ(PageModeForNative(Other), "") << Other;
 }

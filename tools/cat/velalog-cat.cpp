@@ -17,18 +17,20 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <iostream>
+#include <libintl.h>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
-#include <libintl.h>
 #include <unistd.h>
 
 #include "cat/radios/untRadioFactory.h"
 #include "cat/radios/untRadioTable.h"
+#include "cat/radios/untRigctldCATinterface.h"
 #include "cat/untCATinterface.h"
+#include "cat/untTcpPort.h"
 #include "net/untRadioSharing.h"
 #include "platform/untPaths.h"
 #include "platform/untStrToInt.h"
@@ -48,12 +50,17 @@ const char* const Usage =
     "                   [--ports-dir DIR | --device PATH] [--ini FILE] [--exact] [--trace]\n"
     "                   [--digi rtty|data] [--civ HEX] [--dtr on|off|keep] [--rts on|off|keep]\n"
     "                   [--rigctld PORT [--rigctld-address ADDR] [--allow-ptt]]\n"
+    "       velalog-cat --radio rigctld [--rigctld-host HOST:PORT] [--ini FILE] [--exact]\n"
+    "                   [--trace] [--digi rtty|data]\n"
     "       velalog-cat --list-radios\n"
     "       velalog-cat --help | --version\n"
     "\n"
     "Polls a radio over CAT with VELA Log's own engine and prints what it reports.\n"
     "\n"
-    "  --radio NAME     one of the names --list-radios prints\n"
+    "  --radio NAME     one of the names --list-radios prints; rigctld is any radio\n"
+    "                   served by Hamlib's rigctld over TCP\n"
+    "  --rigctld-host HOST:PORT  where rigctld listens (default localhost:4532;\n"
+    "                   an IPv6 address as [::1]:4532)\n"
     "  --port N         the radio's port COMN (N >= 1)\n"
     "  --baud RATE      bits per second: 110 300 600 1200 2400 4800 9600 14400 19200\n"
     "                   38400 56000 57600 115200 128000 256000 (default 4800)\n"
@@ -119,11 +126,6 @@ bool BaudRateFromBits(int Bits, TBaudRate& Rate) {
       return true;
     }
   return false;
-}
-
-// The radios whose CAT commands are binary (traced in hex).
-bool BinaryProtocol(TRadioType Radio) {
-  return Radio == rtFT100D || Radio == rtFT897D || Radio == rtIC7000 || Radio == rtIC7300;
 }
 
 // "12:34:56.789", UTC.
@@ -234,7 +236,7 @@ int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
   BindCatalogue("velalog");
   textdomain("velalog");
-  std::string RadioText, IniPath, PortsDir, Device, VirtualDevice;
+  std::string RadioText, IniPath, PortsDir, Device, VirtualDevice, RigctldHost;
   bool TraceOn = false;
   int Port = 0, VirtualPort = 0;
   TSharingOptions Sharing;
@@ -311,6 +313,11 @@ int main(int argc, char** argv) {
       Sharing.Address = V;
     } else if (Arg == "--allow-ptt") {
       Sharing.AllowPTT = true;
+    } else if (Arg == "--rigctld-host") {
+      const char* V = Next();
+      if (!V)
+        UsageError("--rigctld-host needs HOST:PORT");
+      RigctldHost = V;
     } else if (Arg == "--trace") {
       TraceOn = true;
     } else if (Arg == "--ini") {
@@ -328,7 +335,16 @@ int main(int argc, char** argv) {
   if (!Known)
     UsageError("unknown radio: " + RadioText);
   const TRadioType Radio = *Known;
-  if (Port < 1 && Device.empty())
+  const bool Network = Radio == rtRigctld;
+  if (Network) {
+    THostPort Address;
+    std::string Error;
+    if (RigctldHost.empty())
+      RigctldHost = DefaultRigctldAddress;
+    if (!ParseHostPort(RigctldHost, TRigctldCATInterface::DefaultPort, Address, Error))
+      UsageError("--rigctld-host: " + Error);
+  }
+  if (!Network && Port < 1 && Device.empty())
     UsageError("--port N (N >= 1) or --device PATH is required");
 
   // A private folder for the settings file and, with --device, the port links.
@@ -382,13 +398,15 @@ int main(int argc, char** argv) {
         Settings.setDTR(*DTR);
       if (RTS)
         Settings.setRTS(*RTS);
+      if (Network)
+        Settings.setStrRigctldAddress(RigctldHost);
     } catch (const std::exception& E) {
       std::cerr << "velalog-cat: " << E.what() << "\n";
       return 1;
     }
     TReporter Reporter;
     Reporter.Exact = Exact;
-    Reporter.Hex = BinaryProtocol(Radio);
+    Reporter.Hex = FindRadioModel(Radio) && FindRadioModel(Radio)->Binary;
     std::unique_ptr<TCATInterface> Driver = CreateRadioDriver(Radio, nullptr, &Settings);
     if (!Driver) {
       std::cerr << "velalog-cat: radio " << RadioText << " is not supported yet\n";

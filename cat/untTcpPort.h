@@ -1,0 +1,107 @@
+// A TCP connection with the serial port's surface, for a radio served over
+// the network by a rig-control daemon: the port worker opens, writes, reads
+// and closes it as it does a serial port, and received bytes arrive through
+// OnRxChar on the main thread.
+//
+// Nothing here blocks the thread that opens or closes the port. Open checks
+// the address and starts the connection's own thread, which resolves the
+// host name (on a helper thread of its own, since a resolver can hang for
+// many seconds), connects and reads. A write waits, for a bounded time, for
+// the connection to come up. A daemon that closes the connection after a
+// reply is connected to again at the next write; a connection that cannot
+// be made, or breaks, fails every write until the port is reopened, and
+// LastError says why.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "serial/CPort.h"
+
+namespace vela {
+
+// A host and TCP port, as typed by the operator.
+struct THostPort {
+  std::string Host;       // a name or an address literal, without brackets
+  std::uint16_t Port = 0; // 1 to 65535
+};
+
+// Reads "host:port", "host" (DefaultPort), "[v6-literal]:port", "[v6-literal]"
+// or a bare IPv6 literal ("::1"; DefaultPort). Blanks around the text are
+// ignored. False with a message for the operator in Error when the text is
+// empty, the port is not a number from 1 to 65535, or the host holds
+// characters no host name or address has.
+bool ParseHostPort(std::string_view Text, std::uint16_t DefaultPort, THostPort& Address,
+                   std::string& Error);
+
+// "host:port", or "[v6-literal]:port".
+std::string FormatHostPort(const THostPort& Address);
+
+enum class TTcpPhase : int {
+  tpClosed,     // not opened, or closed
+  tpResolving,  // looking up the host name
+  tpConnecting, // connecting
+  tpUp,         // connected
+  tpPeerClosed, // the daemon closed the connection; the next write reconnects
+  tpFailed,     // no connection (LastError says why) until the port is reopened
+};
+
+class TTcpPort : public TComPort {
+public:
+  // How long the connection thread tries to connect, and how long a write
+  // waits for a connection (the daemon closed the last one) and for the
+  // socket to take a command.
+  static constexpr int ConnectTimeoutMs = 3000;
+  static constexpr int WriteTimeoutMs = 1000;
+  // Received bytes kept until read; a daemon that floods the connection
+  // loses its oldest bytes, so memory stays bounded.
+  static constexpr std::size_t MaxRxBytes = 64 * 1024;
+
+  explicit TTcpPort(TComponent* AOwner = nullptr, std::uint16_t ADefaultPort = 4532);
+  ~TTcpPort() override;
+
+  // The address is the port's name (see ParseHostPort); Open parses it.
+  // Open raises EComPort (open failed, EINVAL) for an address it cannot
+  // read, with the reason in LastError; every other failure shows later.
+  void Open() override;
+  void Close() override;
+  // True from a successful Open until Close, like an open serial device;
+  // Phase tells whether the connection is up.
+  bool Connected() const override;
+  // Waits for the connection and sends all bytes (each at most
+  // WriteTimeoutMs); raises EComPort (write failed, errno) when it cannot.
+  // Meant for one writing thread, as the port worker has.
+  int WritePort(const std::string& Data) override;
+  // Takes up to Count of the received bytes; never waits.
+  int ReadPort(std::string& Data, int Count) override;
+  int BytesWaiting() override;
+  // A network connection has no modem lines.
+  void SetDtrLine(bool On) override { (void)On; }
+  void SetRtsLine(bool On) override { (void)On; }
+  int ModemStatus() override { return 0; }
+  // While the host name is looked up and the connection made.
+  bool Opening() const override;
+  // errno of the failure that left the port without a connection (ENOENT
+  // for a host name that does not resolve); 0 otherwise.
+  int LineFailure() const override;
+
+  TTcpPhase Phase() const;
+  // errno of the last failure (0: none), and the reason in words
+  // ("connection refused", "host name not found").
+  int LastErrorCode() const;
+  std::string LastError() const;
+  // The address being served, as "host:port" (empty before a valid Open).
+  std::string Address() const;
+
+  struct TLink;
+
+private:
+  std::uint16_t FDefaultPort;
+  std::shared_ptr<TLink> FLink;
+  std::atomic<bool> FOpen{false}; // read by any thread (Connected)
+};
+
+} // namespace vela
