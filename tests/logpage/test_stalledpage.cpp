@@ -161,8 +161,14 @@ TEST_F(StalledPage, NeitherHangsNorFailsAndWalksAgainOnceTheStallEnds) {
       Browser.Navigate(ServerUrl("/?call=AFTER"));
     else
       Server.Release(Case.HeldPath);
+    // Walks counts walks begun; the one of the new page must also have ended,
+    // or the write below goes to the old page's form.
     ASSERT_TRUE(WaitUntil(
-        [&] { return Loaded && Walks > WalksBefore && Bridge.FieldIndex() == SixFields; }, 30000))
+        [&] {
+          return Loaded && Walks > WalksBefore && !Bridge.Walking() &&
+                 Bridge.FieldIndex() == SixFields;
+        },
+        30000))
         << "loaded " << Loaded << ", walks " << Walks - WalksBefore;
     Bridge.SetLogField(3, "40m");
     EXPECT_TRUE(WaitUntil([&] { return LeftValue(Browser, 3) == "40m"; }));
