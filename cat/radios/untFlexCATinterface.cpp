@@ -8,8 +8,9 @@ namespace vela {
 
 namespace {
 
-// Two-digit mode code of the status reply: LSB, USB, DSB, CW on the lower
-// and the upper side, FM, AM, DIGU, SPEC, DIGL, SAM, DRM.
+// Two-digit mode code of the status reply: LSB, USB, DSB (logged as AM), CW
+// on the lower and the upper side, FM, AM, DIGU, the spectrum display, DIGL,
+// synchronous AM, DRM.
 constexpr std::array<TModeCode, 12> FlexReplyModes{{
     {"00", ModeLSB, "LSB"},
     {"01", ModeUSB, "USB"},
