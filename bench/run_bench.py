@@ -245,25 +245,34 @@ def radio_latency(bindir, radio, baud, samples, runs):
     for run in range(runs):
         rig = RadioRig(bindir, radio, baud)
         try:
-            times = []
-            for i in range(samples):
-                hz = 14000000 + 1000 * (run * samples + i + 1)
-                want = frequency_text(hz)
-                # A random pause spreads the changes over the polling phase.
-                time.sleep(random.uniform(0.0, 0.12))
-                t0 = time.monotonic()
-                rig.sim.send("freq %d" % hz)
-                line = rig.cat.wait_for(
-                    lambda l: l.startswith("rx") and l.split("\t")[2:3] == [want], timeout=5)
-                if line is None:
-                    misses += 1
-                    continue
-                times.append(1000.0 * (time.monotonic() - t0))
+            times, missed = change_to_rx_times(
+                rig.cat, lambda hz: rig.sim.send("freq %d" % hz), run, samples)
+            misses += missed
             p50s.append(percentile(times, 50))
             p95s.append(percentile(times, 95))
         finally:
             rig.close()
     return statistics.median(p50s), statistics.median(p95s), misses
+
+
+def change_to_rx_times(cat, change, run, samples):
+    """Makes `samples` frequency changes with change(hz) and times each to
+    velalog-cat's rx line with the new frequency: (times in ms, misses)."""
+    times, misses = [], 0
+    for i in range(samples):
+        hz = 14000000 + 1000 * (run * samples + i + 1)
+        want = frequency_text(hz)
+        # A random pause spreads the changes over the polling phase.
+        time.sleep(random.uniform(0.0, 0.12))
+        t0 = time.monotonic()
+        change(hz)
+        line = cat.wait_for(
+            lambda l: l.startswith("rx") and l.split("\t")[2:3] == [want], timeout=5)
+        if line is None:
+            misses += 1
+            continue
+        times.append(1000.0 * (time.monotonic() - t0))
+    return times, misses
 
 
 def rigctld_latency(bindir, samples, runs):
@@ -292,19 +301,9 @@ def rigctld_latency(bindir, samples, runs):
                         "--rigctld-host", address])
             if not cat.wait_for(lambda l: l.startswith("rx")):
                 raise RuntimeError("velalog-cat reported nothing")
-            times = []
-            for i in range(samples):
-                hz = 14000000 + 1000 * (run * samples + i + 1)
-                want = frequency_text(hz)
-                time.sleep(random.uniform(0.0, 0.12))
-                t0 = time.monotonic()
-                client.send("F %d" % hz)
-                line = cat.wait_for(
-                    lambda l: l.startswith("rx") and l.split("\t")[2:3] == [want], timeout=5)
-                if line is None:
-                    misses += 1
-                    continue
-                times.append(1000.0 * (time.monotonic() - t0))
+            times, missed = change_to_rx_times(
+                cat, lambda hz: client.send("F %d" % hz), run, samples)
+            misses += missed
             p50s.append(percentile(times, 50))
             p95s.append(percentile(times, 95))
         finally:
