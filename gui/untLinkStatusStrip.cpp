@@ -5,7 +5,6 @@
 
 #include "cat/radios/untRadioTable.h"
 #include "cat/untCATinterface.h"
-#include "gui/guiVLogSettings.h"
 
 namespace vela {
 
