@@ -87,15 +87,7 @@ TIcomCATInterface::TIcomCATInterface(TComponent* AOwner, TVelaLogSettings* ASett
 }
 
 bool TIcomCATInterface::ReadsDataFlag() const {
-  return Model()->HasDataMode && (DigiMeansData() || FDataModeTuned);
-}
-
-bool TIcomCATInterface::TuneNativeMode(const std::string& Mode) {
-  if (!TRadioCATInterface::TuneNativeMode(Mode))
-    return false;
-  if (Model()->HasDataMode && FindNativeMode(IcomDataModes, Mode))
-    FDataModeTuned = true;
-  return true;
+  return Model()->HasDataMode && DigiMeansData();
 }
 
 TIcomCATInterface::~TIcomCATInterface() {

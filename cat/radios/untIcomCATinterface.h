@@ -29,7 +29,6 @@ public:
   void ParseReply(TObject* Sender, std::string Data, int Count) override;
   void GetNextCommand(TObject* Sender, std::string& Command) override;
   void SetFrequency(std::string AFrequency) override;
-  bool TuneNativeMode(const std::string& Mode) override;
 
   std::uint8_t RadioAddress() const { return FRadioAddress; }
   const std::string& RxBuffer() const { return FRxBuffer; }
@@ -49,8 +48,7 @@ private:
   void HandleFrame(std::string_view Frame, std::string& LocalMode);
   std::string Frame(std::string_view Body) const;
   // Whether the polls read the data flag: a radio with a data mode, where
-  // the station's "Digi" means data or a data mode was set by its Hamlib
-  // name (a program sharing the radio must read back what it set).
+  // the station's "Digi" means data.
   bool ReadsDataFlag() const;
   // Mode text and Hamlib mode of FModeByte and the data flag.
   bool UpdateModeFromByte(std::string& LocalMode);
@@ -61,8 +59,6 @@ private:
   bool FDataOn = false;
   // The last command handed out was the data flag read.
   bool FPollingDataFlag = false;
-  // A data mode was set by its Hamlib name since the driver was made.
-  bool FDataModeTuned = false;
 };
 
 } // namespace vela
