@@ -444,8 +444,25 @@ void TCommPortThread::RunCycles() {
       AskDriver();
       WriteCommand(TAsker::Driver, FCommand, false);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(CycleMs));
+    std::this_thread::sleep_until(NextCycle());
   }
+}
+
+std::chrono::steady_clock::time_point TCommPortThread::NextCycle() const {
+  // The cycle's pause, unless the reply to the command just written takes
+  // longer to come in and fall quiet: the next command waits for that anyway,
+  // and one wake-up at its expected end saves looking in between.
+  std::int64_t PauseNs = MsToNs(CycleMs);
+  const int Expected = ExpectedReplyLength(FUnansweredPoll);
+  if (Expected > 0 && FRadioPort) {
+    const std::int64_t CharacterNs = FRadioPort->CharacterTimeNs();
+    // Counted from the write: a radio that answers at once is then met at
+    // the reply's end; one that takes time to answer costs a second look.
+    const std::int64_t ReplyNs = Expected * CharacterNs + FQuietNs + MsToNs(ReplyMarginMs);
+    if (CharacterNs > 0)
+      PauseNs = std::max(PauseNs, ReplyNs - (NowNs() - FLastWriteNs.load()));
+  }
+  return std::chrono::steady_clock::now() + std::chrono::nanoseconds(PauseNs);
 }
 
 void TCommPortThread::RunSharedCycles() {
@@ -510,6 +527,11 @@ TCommPortThread::TLineWait TCommPortThread::WriteCommand(TAsker Asker, const std
   const TLineWait Wait = WaitForQuietLine(YieldToVirtual);
   if (Wait == TLineWait::lwYielded || Wait == TLineWait::lwEnded)
     return Wait;
+  LearnReplyLength(Wait == TLineWait::lwQuiet);
+  if (Asker == TAsker::Driver)
+    FUnansweredPoll = Command;
+  FRadioPort->ExpectBurst(Asker == TAsker::Driver ? ExpectedReplyLength(Command) : 0);
+  FReplyBytes = 0;
   FAsker = static_cast<int>(Asker);
   FLastWriteNs = NowNs();
   // Counted before the write, so that the reply can never be read before
@@ -535,6 +557,37 @@ TCommPortThread::TLineWait TCommPortThread::WriteCommand(TAsker Asker, const std
     NoteFailure(FRadioLink, EIO);
   }
   return Wait;
+}
+
+void TCommPortThread::LearnReplyLength(bool Complete) {
+  if (FUnansweredPoll.empty())
+    return;
+  const int Bytes = FReplyBytes.exchange(0);
+  auto Known =
+      std::find_if(FReplyLengths.begin(), FReplyLengths.end(),
+                   [&](const TReplyLength& Entry) { return Entry.Command == FUnansweredPoll; });
+  if (!Complete || Bytes <= 0 || Bytes > MaxReplyLength) {
+    // No answer (a set command), one the line cut short, or a flood: no
+    // expectation.
+    if (Known != FReplyLengths.end())
+      FReplyLengths.erase(Known);
+  } else if (Known != FReplyLengths.end()) {
+    Known->Confirmed = Known->Bytes == Bytes;
+    Known->Bytes = Bytes;
+  } else {
+    // Tune commands differ each time; the oldest entry makes room.
+    if (FReplyLengths.size() >= MaxKnownReplies)
+      FReplyLengths.erase(FReplyLengths.begin());
+    FReplyLengths.push_back({FUnansweredPoll, Bytes, false});
+  }
+  FUnansweredPoll.clear();
+}
+
+int TCommPortThread::ExpectedReplyLength(const std::string& Command) const {
+  for (const TReplyLength& Known : FReplyLengths)
+    if (Known.Command == Command)
+      return Known.Confirmed ? Known.Bytes : 0;
+  return 0;
 }
 
 void TCommPortThread::ForwardToVirtual() {
@@ -576,9 +629,16 @@ TCommPortThread::TLineWait TCommPortThread::WaitForQuietLine(bool YieldToVirtual
       Waiting = FRadioPort->BytesWaiting();
     } catch (const std::exception&) {
     }
-    // Sleep until the line can have been quiet long enough; while bytes are
-    // still waiting, look again after a fraction of that.
-    std::int64_t SleepNs = FQuietNs / 4;
+    // Sleep until the line can have been quiet long enough.
+    // Bytes waiting are read no earlier than now, and the line is quiet no
+    // earlier than the quiet time after that, or after the rest of a reply
+    // of known length has come in: one look then does.
+    std::int64_t SleepNs = FQuietNs;
+    if (Waiting > 0) {
+      const int Missing = ExpectedReplyLength(FUnansweredPoll) - FReplyBytes.load() - Waiting;
+      if (Missing > 0)
+        SleepNs += Missing * FRadioPort->CharacterTimeNs() + MsToNs(ReplyMarginMs);
+    }
     if (Waiting == 0) {
       // Read after the queue: a delivery that has just emptied it has
       // already marked the line busy.
@@ -671,6 +731,8 @@ void TCommPortThread::ReceiveFromRadio(int Count) {
   }
   if (!ToDriver)
     return;
+  if (Asker == TAsker::Driver)
+    FReplyBytes += static_cast<int>(Data.size());
   if (AfterQuiet && FOnLineQuiet.Assigned())
     FOnLineQuiet(this);
   if (FOnPortData.Assigned())

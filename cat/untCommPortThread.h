@@ -23,11 +23,13 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "cat/untLinkState.h"
 #include "platform/untComponent.h"
@@ -263,6 +265,35 @@ private:
   std::mutex FLinkLock;
   std::string FEcho;
   std::size_t FEchoAt = 0;
+
+  // The driver polls with the same few commands over and over; the length
+  // of each one's last complete reply (echo included) tells the radio port
+  // how long a burst to gather before it hands the reply over, so that a
+  // reply paced by the line reaches the main thread once, not in pieces.
+  // Worker thread only.
+  // A length counts once two replies in a row had it (garbage or a reply
+  // cut short is never taken for the norm), and only up to a size no CAT
+  // reply reaches.
+  static constexpr std::size_t MaxKnownReplies = 16;
+  static constexpr int MaxReplyLength = 256;
+  struct TReplyLength {
+    std::string Command;
+    int Bytes = 0;
+    bool Confirmed = false;
+  };
+  std::vector<TReplyLength> FReplyLengths;
+  std::string FUnansweredPoll; // the driver's command last written, until the next write
+  // Bytes received for the driver since the last write (main thread adds).
+  std::atomic<int> FReplyBytes{0};
+  // After a write that followed a quiet line: the last driver command's reply
+  // was complete when Complete, and its length is kept; otherwise forgotten.
+  void LearnReplyLength(bool Complete);
+  int ExpectedReplyLength(const std::string& Command) const;
+  // When the worker's next cycle starts.
+  std::chrono::steady_clock::time_point NextCycle() const;
+  // Added to a reply's expected end, so that a look at the line then finds
+  // it quiet rather than a fraction of a millisecond short.
+  static constexpr int ReplyMarginMs = 2;
 };
 
 } // namespace vela

@@ -131,7 +131,8 @@ void RunLookup(const std::shared_ptr<TLookup>& Job, const std::string& Host,
 bool ParseHostPort(std::string_view Text, std::uint16_t DefaultPort, THostPort& Address,
                    std::string& Error) {
   const std::string_view Input = Trim(Text);
-  const std::string Quoted = "\"" + std::string(Input) + "\"";
+  std::string Quoted = "\"";
+  Quoted.append(Input).append("\"");
   if (Input.empty()) {
     Error = "no address: enter host:port, e.g. localhost:4532";
     return false;

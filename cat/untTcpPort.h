@@ -82,6 +82,8 @@ public:
   void SetDtrLine(bool On) override { (void)On; }
   void SetRtsLine(bool On) override { (void)On; }
   int ModemStatus() override { return 0; }
+  // A stream arrives as the network delivers it, not a character at a time.
+  std::int64_t CharacterTimeNs() const override { return 0; }
   // While the host name is looked up and the connection made.
   bool Opening() const override;
   // errno of the failure that left the port without a connection (ENOENT

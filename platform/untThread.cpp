@@ -61,7 +61,11 @@ bool ServeQueue(std::unique_lock<std::mutex>& Lock) {
   Lock.lock();
   for (TSyncRequest* Request : Batch)
     Request->Done = true;
+  // Woken after the lock is free, a waiter takes it at once instead of
+  // waking only to wait for it again.
+  Lock.unlock();
   SyncCondition().notify_all();
+  Lock.lock();
   return true;
 }
 

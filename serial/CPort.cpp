@@ -324,7 +324,7 @@ void TComBuffer::setOutputSize(int Value) {
 TComThread::TComThread(TCustomComPort* AComPort, int ADevice, int AStopEvent)
     : FComPort(AComPort), FDevice(ADevice), FStopEvent(AStopEvent),
       FWantRx((AComPort->Events() & ComEventBit(evRxChar)) != 0),
-      FSyncMethod(AComPort->SyncMethod()) {}
+      FSyncMethod(AComPort->SyncMethod()), FCharacterNs(AComPort->CharacterTimeNs()) {}
 
 TComThread::~TComThread() {
   if (Started() && !Finished() && !DispatchingHere()) {
@@ -369,6 +369,37 @@ constexpr int GatherMaxMs = 30;
 constexpr int GatherMaxBytes = 512;
 } // namespace
 
+bool TComThread::GatherPaced(int& Waiting) {
+  for (int Spent = 0; Spent < GatherMaxMs && Waiting < GatherMaxBytes; Spent += GatherGapMs) {
+    const int Before = Waiting;
+    if (WaitStop(GatherGapMs))
+      return true;
+    if (::ioctl(FDevice, FIONREAD, &Waiting) != 0 || Waiting == Before)
+      break;
+  }
+  return false;
+}
+
+bool TComThread::GatherExpected(int Expect, int& Waiting) {
+  // One wait per stretch of missing bytes, not one per few milliseconds:
+  // a line that runs at its rate fills the burst in about one wait, and a
+  // reply shorter than expected ends with the first wait that brings nothing.
+  // A line that trickles slower than its rate is handed over after twice
+  // the burst's time on the line at the latest.
+  const int LimitMs = static_cast<int>(2 * Expect * FCharacterNs / 1000000) + GatherMaxMs;
+  for (int Spent = 0; Waiting < Expect && Spent < LimitMs;) {
+    const std::int64_t MissingNs = (Expect - Waiting) * FCharacterNs;
+    const int WaitMs = std::max<int>(GatherGapMs, static_cast<int>(MissingNs / 1000000) + 1);
+    Spent += WaitMs;
+    const int Before = Waiting;
+    if (WaitStop(WaitMs))
+      return true;
+    if (::ioctl(FDevice, FIONREAD, &Waiting) != 0 || Waiting == Before)
+      break;
+  }
+  return false;
+}
+
 void TComThread::Execute() {
   // POLLIN stays set while bytes are unread. When a handler took nothing,
   // the same bytes are not delivered again until more arrive (re-checked
@@ -406,17 +437,11 @@ void TComThread::Execute() {
       continue;
     }
     // A UART (or a radio that paces its reply) hands bytes over one at a
-    // time; each delivery is a round trip to the main thread. Gather a burst
-    // until the line pauses for a few milliseconds, for at most a short time.
-    bool Stopped = false;
-    for (int Spent = 0; Spent < GatherMaxMs && Waiting < GatherMaxBytes; Spent += GatherGapMs) {
-      const int Before = Waiting;
-      if ((Stopped = WaitStop(GatherGapMs)))
-        break;
-      if (::ioctl(FDevice, FIONREAD, &Waiting) != 0 || Waiting == Before)
-        break;
-    }
-    if (Stopped)
+    // time; each delivery is a round trip to the main thread. Gather the
+    // burst first: to the length the port was told to expect, else until the
+    // line pauses.
+    const int Expect = std::min(FComPort->FExpectBurst.exchange(0), GatherMaxBytes);
+    if (Expect > Waiting ? GatherExpected(Expect, Waiting) : GatherPaced(Waiting))
       break;
     const unsigned ReadsBefore = FComPort->FReadCount;
     // A handler's exception leaves Execute and ends the thread.
@@ -931,6 +956,20 @@ void TCustomComPort::SetDtrLine(bool On) {
 void TCustomComPort::SetRtsLine(bool On) {
   TIoGuard Io(*this, CError_EscapeComFailed);
   DriveModemLine(Io.Fd, TIOCM_RTS, On, CError_EscapeComFailed);
+}
+
+void TCustomComPort::ExpectBurst(int Bytes) {
+  FExpectBurst = std::max(Bytes, 0);
+}
+
+std::int64_t TCustomComPort::CharacterTimeNs() const {
+  static constexpr int DataBitCounts[] = {5, 6, 7, 8};
+  const int Data = FDataBits <= dbEight ? DataBitCounts[FDataBits] : 8;
+  const int Parity = FParity.Bits() == prNone ? 0 : 1;
+  // One and a half stop bits count as two: the estimate errs on the long side.
+  const int Stop = FStopBits == sbOneStopBit ? 1 : 2;
+  const std::int64_t Baud = BaudRateToInt(FBaudRate, FCustomBaudRate);
+  return Baud > 0 ? (1 + Data + Parity + Stop) * 1000000000LL / Baud : 0;
 }
 
 int TCustomComPort::BytesWaiting() {

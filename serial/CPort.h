@@ -209,6 +209,14 @@ protected:
 
 private:
   void Deliver();
+  // Waits while a burst grows towards Expect bytes: each time for as long as
+  // the missing bytes take on the line, until they are there or the line
+  // pauses. Waiting is the count so far, and becomes the count at the end.
+  // True when the stop event fired.
+  bool GatherExpected(int Expect, int& Waiting);
+  // Waits while a burst grows, until the line pauses for a few milliseconds
+  // or a short time has passed. True when the stop event fired.
+  bool GatherPaced(int& Waiting);
   // Records on the port why delivery ended (not for a stop request).
   void NoteFailure(int Errno);
   // Waits up to TimeoutMs on the stop event alone; true when it fired.
@@ -218,6 +226,7 @@ private:
   int FStopEvent;
   bool FWantRx;
   TSyncMethod FSyncMethod;
+  std::int64_t FCharacterNs;
   std::atomic<std::thread::id> FDispatchThread{};
 };
 
@@ -283,6 +292,18 @@ public:
   // The modem lines as TIOCM_* bits (DTR, RTS, CTS, DSR, CD, RI); 0 on a
   // device without modem lines.
   virtual int ModemStatus();
+
+  // A hint for the event thread: the next burst of received bytes is expected
+  // to hold Bytes bytes (0: no expectation). When a burst starts shorter, the
+  // event thread waits for the rest, as long as the line keeps delivering at
+  // its rate, and hands it over in one piece instead of as the pieces a paced
+  // line makes. A shorter burst is handed over once the line pauses. The hint
+  // holds for one burst; any thread may give it.
+  virtual void ExpectBurst(int Bytes);
+  // How long one character takes on the line at the current settings (start
+  // bit, data bits, parity, stop bits), in nanoseconds; 0 for a connection
+  // that is not paced by a line.
+  virtual std::int64_t CharacterTimeNs() const;
 
   // Why the event thread stopped delivering on this open port, as an errno
   // (EIO for a hang-up or a handler's failure); 0 while it delivers, and
@@ -358,6 +379,9 @@ private:
   // Set while Close stops the event thread: deliveries still queued are dropped.
   std::atomic<bool> FStopping{false};
   std::atomic<int> FLineFailure{0};
+  // The expected length of the next burst (ExpectBurst); taken by the event
+  // thread when the burst starts.
+  std::atomic<int> FExpectBurst{0};
 };
 
 class TComPort : public TCustomComPort {
