@@ -37,6 +37,7 @@ public:
 
   void ParseReply(TObject*, std::string Data, int) override {
     OnMainThread = OnMainThread && TThread::IsMainThread();
+    ++Pieces;
     if (ThrowInParse) {
       ThrowInParse = false;
       throw std::runtime_error("parser failed");
@@ -52,6 +53,8 @@ public:
       FFrequency = Reply.substr(1, M - 1);
       FMode = Reply.substr(M + 1);
       ++Replies;
+      PiecesPerReply.push_back(Pieces);
+      Pieces = 0;
     }
     AllBytes += Data;
     Trace += Data;
@@ -106,6 +109,9 @@ public:
   std::atomic<int> Asked{0};
   int Restarts = 0; // ResetState runs once per restart of the worker
   int Replies = 0;
+  // How many deliveries each reply took.
+  int Pieces = 0;
+  std::vector<int> PiecesPerReply;
   bool OnMainThread = true;
   bool ThrowNext = false;
   bool ThrowInParse = false;
@@ -247,6 +253,41 @@ TEST_F(CatTest, TheFirstBytesAfterAWriteToAQuietLineFollowASilence) {
   Radio.Send("F7M;");
   ASSERT_TRUE(ServeUntil([&] { return Driver.AllBytes.size() >= 9; }));
   EXPECT_EQ(Driver.Trace, "|F14M;|F7M;");
+}
+
+// A radio that sends its reply a character at a time, with pauses longer
+// than the port's burst gap but within the line's rate: once the worker has
+// seen the same reply length twice, each reply reaches the parser in one
+// delivery, not in one per character (a round trip to the main thread each).
+TEST_F(CatTest, APacedReplyOfKnownLengthReachesTheParserInOnePiece) {
+  test::TPtyPair Radio;
+  UseRadio(Radio);
+  Settings->setBaudRate(br1200); // 9.2 ms per character of 11 bits
+  TRecordingDriver Driver(Settings.get());
+  std::atomic<bool> Stop{false};
+  std::thread RadioSide([&] {
+    std::string In;
+    while (!Stop) {
+      In += Radio.Receive(64, 20);
+      const size_t At = In.find("P;");
+      if (At == std::string::npos)
+        continue;
+      In.erase(0, At + 2);
+      for (char C : std::string("F14.0740Musb;")) {
+        Radio.Send(std::string(1, C));
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+    }
+  });
+  const bool Answered = ServeUntil([&] { return Driver.Replies >= 8; });
+  Stop = true;
+  RadioSide.join();
+  ASSERT_TRUE(Answered);
+  // The first two replies teach the length; a loaded machine may still
+  // stretch a pause past a wait now and then.
+  const auto& Pieces = Driver.PiecesPerReply;
+  EXPECT_GE(std::count(Pieces.begin() + 2, Pieces.begin() + 8, 1), 4)
+      << ::testing::PrintToString(Pieces);
 }
 
 TEST_F(CatTest, QuietTimeIsTwentyMillisecondsOrThreeByteTimes) {
