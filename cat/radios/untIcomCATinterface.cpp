@@ -87,7 +87,15 @@ TIcomCATInterface::TIcomCATInterface(TComponent* AOwner, TVelaLogSettings* ASett
 }
 
 bool TIcomCATInterface::ReadsDataFlag() const {
-  return Model()->HasDataMode && DigiMeansData();
+  return Model()->HasDataMode && (DigiMeansData() || FDataModeTuned);
+}
+
+bool TIcomCATInterface::TuneNativeMode(const std::string& Mode) {
+  if (!TRadioCATInterface::TuneNativeMode(Mode))
+    return false;
+  if (Model()->HasDataMode && FindNativeMode(IcomDataModes, Mode))
+    FDataModeTuned = true;
+  return true;
 }
 
 TIcomCATInterface::~TIcomCATInterface() {

@@ -29,6 +29,7 @@ public:
   void ParseReply(TObject* Sender, std::string Data, int Count) override;
   void GetNextCommand(TObject* Sender, std::string& Command) override;
   void SetFrequency(std::string AFrequency) override;
+  bool TuneNativeMode(const std::string& Mode) override;
 
   std::uint8_t RadioAddress() const { return FRadioAddress; }
   const std::string& RxBuffer() const { return FRxBuffer; }
@@ -48,7 +49,8 @@ private:
   void HandleFrame(std::string_view Frame, std::string& LocalMode);
   std::string Frame(std::string_view Body) const;
   // Whether the polls read the data flag: a radio with a data mode, where
-  // the station's "Digi" means data.
+  // the station's "Digi" means data or a data mode was set by its Hamlib
+  // name (a program sharing the radio must read back what it set).
   bool ReadsDataFlag() const;
   // Mode text and Hamlib mode of FModeByte and the data flag.
   bool UpdateModeFromByte(std::string& LocalMode);
@@ -59,6 +61,8 @@ private:
   bool FDataOn = false;
   // The last command handed out was the data flag read.
   bool FPollingDataFlag = false;
+  // A data mode was set by its Hamlib name since the driver was made.
+  bool FDataModeTuned = false;
 };
 
 } // namespace vela

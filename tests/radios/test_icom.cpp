@@ -297,6 +297,23 @@ TEST_F(IC7300DataTest, DigiSetsUSBWithDataOnAndOtherModesTurnItOff) {
   EXPECT_EQ(D.ModeCommand(), ToRadio({0x06, 0x03}));
 }
 
+// A data mode set by its Hamlib name (a program sharing the radio) reads back
+// as set, also where the station's "Digi" means RTTY.
+class IC7300DataModeTuned : public IcomTest<TIC7300CATInterface> {};
+
+TEST_F(IC7300DataModeTuned, ReadsTheFlagOnceADataModeWasSet) {
+  auto& D = *Driver;
+  EXPECT_TRUE(D.TuneNativeMode("PKTUSB"));
+  EXPECT_EQ(NextCommand(D), ToRadio({0x06, 0x01}));
+  EXPECT_EQ(NextCommand(D), ToRadio({0x1A, 0x06, 0x01, 0x01}));
+  std::string Polls;
+  for (int I = 0; I < 3; ++I)
+    Polls += NextCommand(D);
+  EXPECT_NE(Polls.find(ToRadio({0x1A, 0x06})), std::string::npos);
+  Feed(D, FromRadio({0x04, 0x01, 0x01}) + FromRadio({0x1A, 0x06, 0x01, 0x01}));
+  EXPECT_EQ(D.NativeMode(), "PKTUSB");
+}
+
 // With the default "Digi means RTTY" nothing of the data mode is sent or read.
 TYPED_TEST(IcomTest, DigiMeansRTTYByDefaultAndAlwaysOnTheIC7000) {
   auto& D = *this->Driver;
