@@ -629,10 +629,10 @@ TCommPortThread::TLineWait TCommPortThread::WaitForQuietLine(bool YieldToVirtual
       Waiting = FRadioPort->BytesWaiting();
     } catch (const std::exception&) {
     }
-    // Sleep until the line can have been quiet long enough.
-    // Bytes waiting are read no earlier than now, and the line is quiet no
-    // earlier than the quiet time after that, or after the rest of a reply
-    // of known length has come in: one look then does.
+    // Sleep until the line can have been quiet long enough. Bytes waiting
+    // are read no earlier than now, and the line is quiet no earlier than
+    // the quiet time after that, or after the rest of a reply of known
+    // length has come in: one look then does.
     std::int64_t SleepNs = FQuietNs;
     if (Waiting > 0) {
       const int Missing = ExpectedReplyLength(FUnansweredPoll) - FReplyBytes.load() - Waiting;

@@ -299,7 +299,7 @@ public:
   // its rate, and hands it over in one piece instead of as the pieces a paced
   // line makes. A shorter burst is handed over once the line pauses. The hint
   // holds for one burst; any thread may give it.
-  virtual void ExpectBurst(int Bytes);
+  void ExpectBurst(int Bytes);
   // How long one character takes on the line at the current settings (start
   // bit, data bits, parity, stop bits), in nanoseconds; 0 for a connection
   // that is not paced by a line.
