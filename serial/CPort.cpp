@@ -369,27 +369,22 @@ constexpr int GatherMaxMs = 30;
 constexpr int GatherMaxBytes = 512;
 } // namespace
 
-bool TComThread::GatherPaced(int& Waiting) {
-  for (int Spent = 0; Spent < GatherMaxMs && Waiting < GatherMaxBytes; Spent += GatherGapMs) {
-    const int Before = Waiting;
-    if (WaitStop(GatherGapMs))
-      return true;
-    if (::ioctl(FDevice, FIONREAD, &Waiting) != 0 || Waiting == Before)
-      break;
-  }
-  return false;
-}
-
-bool TComThread::GatherExpected(int Expect, int& Waiting) {
-  // One wait per stretch of missing bytes, not one per few milliseconds:
-  // a line that runs at its rate fills the burst in about one wait, and a
-  // reply shorter than expected ends with the first wait that brings nothing.
-  // A line that trickles slower than its rate is handed over after twice
-  // the burst's time on the line at the latest.
-  const int LimitMs = static_cast<int>(2 * Expect * FCharacterNs / 1000000) + GatherMaxMs;
-  for (int Spent = 0; Waiting < Expect && Spent < LimitMs;) {
-    const std::int64_t MissingNs = (Expect - Waiting) * FCharacterNs;
-    const int WaitMs = std::max<int>(GatherGapMs, static_cast<int>(MissingNs / 1000000) + 1);
+bool TComThread::Gather(int Expect, int& Waiting) {
+  // Without an expectation: until the line pauses for a few milliseconds,
+  // for a short time at most. With one: one wait per stretch of missing
+  // bytes, not one per few milliseconds; a line that runs at its rate fills
+  // the burst in about one wait, a reply shorter than expected ends with the
+  // first wait that brings nothing, and a line that trickles slower than its
+  // rate is handed over after twice the burst's time on the line.
+  const bool Expecting = Expect > Waiting;
+  const int Target = Expecting ? Expect : GatherMaxBytes;
+  const int LimitMs =
+      Expecting ? static_cast<int>(2 * Expect * FCharacterNs / 1000000) + GatherMaxMs : GatherMaxMs;
+  for (int Spent = 0; Waiting < Target && Spent < LimitMs;) {
+    const std::int64_t MissingNs = (Target - Waiting) * FCharacterNs;
+    const int WaitMs = Expecting
+                           ? std::max<int>(GatherGapMs, static_cast<int>(MissingNs / 1000000) + 1)
+                           : GatherGapMs;
     Spent += WaitMs;
     const int Before = Waiting;
     if (WaitStop(WaitMs))
@@ -440,8 +435,7 @@ void TComThread::Execute() {
     // time; each delivery is a round trip to the main thread. Gather the
     // burst first: to the length the port was told to expect, else until the
     // line pauses.
-    const int Expect = std::min(FComPort->FExpectBurst.exchange(0), GatherMaxBytes);
-    if (Expect > Waiting ? GatherExpected(Expect, Waiting) : GatherPaced(Waiting))
+    if (Gather(std::min(FComPort->FExpectBurst.exchange(0), GatherMaxBytes), Waiting))
       break;
     const unsigned ReadsBefore = FComPort->FReadCount;
     // A handler's exception leaves Execute and ends the thread.

@@ -209,14 +209,11 @@ protected:
 
 private:
   void Deliver();
-  // Waits while a burst grows towards Expect bytes: each time for as long as
-  // the missing bytes take on the line, until they are there or the line
-  // pauses. Waiting is the count so far, and becomes the count at the end.
-  // True when the stop event fired.
-  bool GatherExpected(int Expect, int& Waiting);
-  // Waits while a burst grows, until the line pauses for a few milliseconds
-  // or a short time has passed. True when the stop event fired.
-  bool GatherPaced(int& Waiting);
+  // Waits while a burst grows: towards Expect bytes, each time for as long
+  // as the missing bytes take on the line (Expect no more than Waiting: no
+  // expectation), until the line pauses. Waiting is the count so far, and
+  // becomes the count at the end. True when the stop event fired.
+  bool Gather(int Expect, int& Waiting);
   // Records on the port why delivery ended (not for a stop request).
   void NoteFailure(int Errno);
   // Waits up to TimeoutMs on the stop event alone; true when it fired.
