@@ -104,10 +104,26 @@ void TWebBrowser::PrepareEnvironment() {
   // to choose another backend.
   if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
     qputenv("QT_QUICK_BACKEND", "software");
+  // With the software scene graph nothing in the program draws with OpenGL,
+  // yet on X11 the system's GL driver would still be loaded and set up at
+  // start: under Xvfb or without a GPU driver that is Mesa's software
+  // rasteriser with its LLVM, some 40 MB of the idle program for nothing.
+  // Without GL the engine composites the page in software, as the scene graph
+  // then draws it anyway. Only when the software backend is the one chosen,
+  // and never over the user's own setting.
+  if (qgetenv("QT_QUICK_BACKEND") == "software" &&
+      qEnvironmentVariableIsEmpty("QT_XCB_GL_INTEGRATION"))
+    qputenv("QT_XCB_GL_INTEGRATION", "none");
   QByteArray Flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS").trimmed();
   AppendChromiumFlag(Flags, "--disable-background-networking");
   AppendChromiumFlag(Flags, "--disable-component-update");
   AppendChromiumFlag(Flags, "--disable-domain-reliability");
+  // Chromium keeps a second, unsandboxed zygote waiting for helper processes
+  // that run outside the sandbox; this engine runs its network and other
+  // services inside the program, so the page never needs one and it only
+  // holds some 10 MB. Such a helper, if one were ever asked for, is launched
+  // directly instead. The renderer's own zygote, and its sandbox, stay.
+  AppendChromiumFlag(Flags, "--no-unsandboxed-zygote");
   if (geteuid() == 0)
     AppendChromiumFlag(Flags, "--no-sandbox");
   qputenv("QTWEBENGINE_CHROMIUM_FLAGS", Flags);

@@ -42,9 +42,10 @@ public:
   // Call before the QApplication is created: turns Chromium's sandbox off when
   // running as root (Chromium refuses to start otherwise), keeps Chromium
   // from contacting services on the network at start, and draws the page with
-  // the software scene graph. Quiets the engine's report of its GL set-up and
-  // switches at start; a QT_LOGGING_RULES of the user's own that names it
-  // still wins (the environment's rules come after).
+  // the software scene graph, without OpenGL on X11 and without the spare
+  // unsandboxed zygote (both only cost memory for a page that is a form). Quiets the engine's
+  // report of its GL set-up and switches at start; a QT_LOGGING_RULES of the user's own that names
+  // it still wins (the environment's rules come after).
   static void PrepareEnvironment();
 
   // Starts loading Address, taken as an address bar takes it: a full URL, or a
