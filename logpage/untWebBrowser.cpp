@@ -17,6 +17,19 @@ namespace vela {
 
 namespace {
 
+QtMessageHandler PreviousMessageHandler = nullptr;
+
+// Without OpenGL, chosen on purpose below, Qt's window system layer says so
+// at start; a terminal user would take that for a fault. Everything else goes
+// on as before.
+void DropNoOpenGLNotices(QtMsgType Type, const QMessageLogContext& Context,
+                         const QString& Message) {
+  if (Type == QtWarningMsg &&
+      Message.startsWith(QLatin1String("QXcbIntegration: Cannot create platform OpenGL context")))
+    return;
+  PreviousMessageHandler(Type, Context, Message);
+}
+
 // Each document reports its load by writing a per-browser random token to
 // the console of the isolated world. The page's own scripts run in the main
 // world: they can neither read the token (the isolated world's script source
@@ -112,8 +125,11 @@ void TWebBrowser::PrepareEnvironment() {
   // then draws it anyway. Only when the software backend is the one chosen,
   // and never over the user's own setting.
   if (qgetenv("QT_QUICK_BACKEND") == "software" &&
-      qEnvironmentVariableIsEmpty("QT_XCB_GL_INTEGRATION"))
+      qEnvironmentVariableIsEmpty("QT_XCB_GL_INTEGRATION")) {
     qputenv("QT_XCB_GL_INTEGRATION", "none");
+    if (!PreviousMessageHandler)
+      PreviousMessageHandler = qInstallMessageHandler(DropNoOpenGLNotices);
+  }
   QByteArray Flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS").trimmed();
   AppendChromiumFlag(Flags, "--disable-background-networking");
   AppendChromiumFlag(Flags, "--disable-component-update");
