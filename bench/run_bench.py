@@ -823,7 +823,10 @@ def main():
          "frequency every second cycle) plus the wire time of poll and reply at 11 bits per "
          "byte; the p95 target allows one extra poll cycle. Memory of velalog-cat is VmRSS; "
          "the whole program's is the proportional set size (shared pages split) summed over "
-         "the program and its browser processes (not the X server). Garbage growth: a cost linear in the length "
+         "the program and its browser processes (not the X server). CPU is the scheduler's "
+         "running time of the processes' threads over 5 s windows; it is mostly thread "
+         "wake-ups, whose cost varies with the host (on this virtual machine the same "
+         "binary measured between 0.25 and 0.39 % on different hours). Garbage growth: a cost linear in the length "
          "gives 1.00 (single 1 MB calls run slightly above it as the buffer leaves the cache); a quadratic one "
          "gives 4.")
     if args.out:
