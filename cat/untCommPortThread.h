@@ -2,7 +2,8 @@
 // through which another program shares the radio, and paces the conversation.
 //
 // Every cycle it writes one command to the radio (the driver's next command,
-// or what the other program sent), then sleeps 50 ms. Replies go to whoever
+// or what the other program sent), then sleeps 50 ms, or until the expected
+// end of a longer reply whose length it has learnt. Replies go to whoever
 // asked: the driver's parser when the worker last wrote the driver's command,
 // the Virtual CAT port when it last wrote the other program's bytes. The
 // worker also waits for the line to fall quiet before it writes, so that a
