@@ -216,20 +216,14 @@ def main():
     if not shutil.which("rigctl"):
         print("skipped: rigctl (libhamlib-utils) is not installed")
         return 77
-    failures = []
-
-    def expect(ok, what):
-        if not ok:
-            failures.append(what)
-            print("FAIL %s %s: %s" % (args.what, args.radio, what), flush=True)
+    checks = v.Checks("%s %s" % (args.what, args.radio))
+    expect = checks.expect
 
     try:
         (test_read if args.what == "read" else test_ptt)(args, expect)
     except v.RigError as e:
         expect(False, str(e))
-    print("%s %s: %s" % (args.what, args.radio, "passed" if not failures else
-                         "%d failed" % len(failures)))
-    return 1 if failures else 0
+    return checks.finish()
 
 
 if __name__ == "__main__":

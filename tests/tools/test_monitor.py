@@ -33,12 +33,8 @@ def main():
             print("skipped: %s not built" % tool)
             return 77
 
-    failures = []
-
-    def expect(ok, what):
-        if not ok:
-            failures.append(what)
-            print("FAIL %s: %s" % (args.radio, what), flush=True)
+    checks = v.Checks(args.radio + (" ack " + args.ack if args.ack else ""))
+    expect = checks.expect
 
     folder = tempfile.mkdtemp(prefix="vela-monitor-")
     link = os.path.join(folder, "radio")
@@ -104,9 +100,7 @@ def main():
         expect(len(parts) == 4 and (parts[2] in had_freq or parts[2] == "")
                and parts[3] in had_mode | {""},
                "reported values the radio never had: %r" % line)
-    print("%s%s: %s" % (args.radio, " ack " + args.ack if args.ack else "",
-                        "passed" if not failures else "%d failed" % len(failures)))
-    return 1 if failures else 0
+    return checks.finish()
 
 
 if __name__ == "__main__":

@@ -125,12 +125,8 @@ def main():
         print("skipped: rigctld/rigctl not installed (libhamlib-utils)")
         return 77
 
-    failures = []
-
-    def expect(ok, what):
-        if not ok:
-            failures.append(what)
-            print("FAIL %s: %s" % (args.daemon, what), flush=True)
+    checks = v.Checks(args.daemon)
+    expect = checks.expect
 
     port = v.free_tcp_port()
     fake = daemon = cat = None
@@ -195,8 +191,7 @@ def main():
     for line in cat.lines if cat else []:
         parts = line.split("\t")
         expect(parts[0] != "rx" or parts[2] in had, "reported a value never set: %r" % line)
-    print("%s: %s" % (args.daemon, "passed" if not failures else "%d failed" % len(failures)))
-    return 1 if failures else 0
+    return checks.finish()
 
 
 if __name__ == "__main__":

@@ -29,25 +29,6 @@ import vcat_rig as v  # noqa: E402
 SKIP = 77
 
 
-class Checks:
-    def __init__(self, title):
-        self.title = title
-        self.passed = 0
-        self.failed = []
-
-    def expect(self, ok, what):
-        if ok:
-            self.passed += 1
-        else:
-            self.failed.append(what)
-            print("FAIL %s: %s" % (self.title, what), flush=True)
-        return ok
-
-    def finish(self):
-        print("%s: %d passed, %d failed" % (self.title, self.passed, len(self.failed)), flush=True)
-        return 0 if not self.failed else 1
-
-
 def reports_consistent(rig, checks):
     """Every report of the program names a frequency the radio really had."""
     had = {v.frequency_text(int(l.split()[1])) for l in rig.sim.lines if l.startswith("freq ")}
@@ -95,7 +76,7 @@ HAMLIB_OWN_CACHE_S = 0.3
 
 
 def run_share(args):
-    checks = Checks("%s %s %d baud" % (args.radio, args.client, args.baud))
+    checks = v.Checks("%s %s %d baud" % (args.radio, args.client, args.baud))
     start = v.FREQUENCIES[-1]
     sim_args = ["--ack", args.ack] if args.ack is not None else []
     with v.Rig(args.bin, args.radio, baud=args.baud, freq=start, sim_args=sim_args) as rig:
@@ -170,7 +151,7 @@ def frames(data):
 
 
 def run_transceive(args):
-    checks = Checks("%s transceive %d baud" % (args.radio, args.baud))
+    checks = v.Checks("%s transceive %d baud" % (args.radio, args.baud))
     radio_address = ICOM_ADDRESS[args.radio]
     with v.Rig(args.bin, args.radio, baud=args.baud, freq=v.FREQUENCIES[-1],
                sim_args=["--transceive"]) as rig:

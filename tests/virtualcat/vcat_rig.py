@@ -38,6 +38,28 @@ FREQUENCIES = [
 GENEROUS = 30.0  # seconds: bound of every wait for an event
 
 
+class Checks:
+    """A test's expectations: each failure is printed at once and counted;
+    finish() prints the summary and gives the exit status."""
+
+    def __init__(self, title):
+        self.title = title
+        self.passed = 0
+        self.failed = []
+
+    def expect(self, ok, what):
+        if ok:
+            self.passed += 1
+        else:
+            self.failed.append(what)
+            print("FAIL %s: %s" % (self.title, what), flush=True)
+        return ok
+
+    def finish(self):
+        print("%s: %d passed, %d failed" % (self.title, self.passed, len(self.failed)), flush=True)
+        return 0 if not self.failed else 1
+
+
 class RigError(Exception):
     pass
 
