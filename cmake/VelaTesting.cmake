@@ -1,6 +1,7 @@
 # Test helpers shared by every tests/<area>/CMakeLists.txt.
 find_package(GTest REQUIRED)
 include(GoogleTest)
+find_program(VELA_PYTHON3 python3)
 
 # vela_add_engine_test(name SOURCES a.cpp b.cpp LIBS lib...)
 # Engine tests need no display; they carry the label "engine" so that the
@@ -31,4 +32,21 @@ function(vela_add_gui_test name)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES LABELS gui TIMEOUT 600 RESOURCE_LOCK x_display
     ENVIRONMENT "QT_LOGGING_RULES=qt.webenginecontext.info=false")
+endfunction()
+
+# vela_add_realtime_test(name SCRIPT script.py [TIMEOUT s] ARGS ...)
+# A Python script that drives the built programs (in --bin) against the radio
+# simulator or Hamlib in real time. Label "realtime": the normal build only, a
+# sanitizer build slows the programs far past a radio's timing. Exit code 77
+# (a tool it needs is missing) counts as skipped. Nothing without python3.
+function(vela_add_realtime_test name)
+  cmake_parse_arguments(T "" "SCRIPT;TIMEOUT" "ARGS" ${ARGN})
+  if(NOT VELA_PYTHON3)
+    return()
+  endif()
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 180)
+  endif()
+  add_test(NAME ${name} COMMAND ${VELA_PYTHON3} ${T_SCRIPT} --bin ${CMAKE_BINARY_DIR}/bin ${T_ARGS})
+  set_tests_properties(${name} PROPERTIES LABELS realtime TIMEOUT ${T_TIMEOUT} SKIP_RETURN_CODE 77)
 endfunction()
