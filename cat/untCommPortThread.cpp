@@ -159,13 +159,8 @@ bool TCommPortThread::TryOpen(TLink& Link, TComPort& Port) {
   if (!Link.Connecting)
     Link.FailingSinceNs = 0;
   Link.LastRxNs = 0;
-  // Pseudo-terminals and some adapters have no modem lines; a radio that
-  // needs DTR/RTS for its interface gets them where the device has them.
-  try {
-    Port.SetDtrLine(true);
-    Port.SetRtsLine(true);
-  } catch (const std::exception&) {
-  }
+  // The modem lines are as the station set them (MakePort): an interface
+  // that keys the transmitter from one must never see it raised here.
   return true;
 }
 

@@ -8,11 +8,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/ioctl.h>
+
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -288,6 +291,41 @@ TEST_F(CatTest, APacedReplyOfKnownLengthReachesTheParserInOnePiece) {
   const auto& Pieces = Driver.PiecesPerReply;
   EXPECT_GE(std::count(Pieces.begin() + 2, Pieces.begin() + 8, 1), 4)
       << ::testing::PrintToString(Pieces);
+}
+
+// An interface that keys the transmitter from DTR or RTS has the station
+// hold that line low: opening the radio port, at start and at every reopen,
+// never raises it.
+TEST_F(CatTest, TheWorkerLeavesTheModemLinesAsTheStationSetThem) {
+  struct TLineRecordingPort : TComPort {
+    std::mutex Lock;
+    std::vector<std::pair<int, bool>> Calls;
+    void DriveModemLine(int Fd, int Bit, bool On, int Code) override {
+      {
+        std::lock_guard<std::mutex> Guard(Lock);
+        Calls.emplace_back(Bit, On);
+      }
+      TComPort::DriveModemLine(Fd, Bit, On, Code);
+    }
+  };
+  test::TPtyPair Radio;
+  Link(3, Radio);
+  TLineRecordingPort* Port = nullptr;
+  auto Handle = std::make_shared<TCommPortThreadHandle>();
+  auto* Worker = new TCommPortThread(nullptr, 3, 0, br9600, Handle, lpOff, lpOff, [&] {
+    auto Made = std::make_unique<TLineRecordingPort>();
+    Made->setPort("COM3");
+    Port = Made.get();
+    return std::unique_ptr<TComPort>(std::move(Made));
+  });
+  ASSERT_TRUE(Worker->RadioPortConnected());
+  {
+    std::lock_guard<std::mutex> Guard(Port->Lock);
+    EXPECT_FALSE(Port->Calls.empty());
+    for (const auto& [Bit, On] : Port->Calls)
+      EXPECT_FALSE(On) << (Bit == TIOCM_DTR ? "DTR" : "RTS") << " raised";
+  }
+  delete Worker;
 }
 
 TEST_F(CatTest, QuietTimeIsTwentyMillisecondsOrThreeByteTimes) {
