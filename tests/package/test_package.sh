@@ -39,6 +39,14 @@ check_version velalog-cat
 check_version velalog-radiosim
 check_version velalog
 
+# Every text the programs translate has its German entry (a renamed text
+# would otherwise fall back to English without a word).
+src="$(cd "$(dirname "$0")/../.." && pwd)"
+for pot in "$src/serial/locale/cport.pot" "$src/app/locale/velalog.pot"; do
+  msgcmp "$(dirname "$pot")/de.po" "$pot" 2>"$work/msgcmp.log" ||
+    fail "$(dirname "$pot")/de.po lacks texts of its template: $(cat "$work/msgcmp.log")"
+done
+
 # The installed catalogues are found from where the program lies.
 out="$(LANGUAGE=de LC_ALL=C.UTF-8 timeout 60 "$root/usr/bin/velalog-cat" --radio ft950 --port 250 \
   --ini "$root/no-such-folder/VelaLog.ini" </dev/null 2>&1)" || true
