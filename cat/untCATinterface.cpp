@@ -98,7 +98,7 @@ void TCATInterface::QueuePTTRelease() {
   // A restart or a reopened port (the link reset or lost) never leaves the
   // transmitter keyed: the release is the next command, also when the last
   // one went to a line that was down.
-  if ((FPTT || FPTTUnsure || !FPTTCommand.empty()) && !FPTTRelease.empty()) {
+  if ((FPTTKeyed || !FPTTCommand.empty()) && !FPTTRelease.empty()) {
     FPTT = false;
     FPTTCommand = FPTTRelease;
   }

@@ -180,9 +180,11 @@ protected:
   std::string FPTTCommand;
   std::string FPTTRelease;
   bool FPTT = false;
-  // Set from keying until a release is handed out while the radio port is
-  // open: a release written to a lost line is sent again after a restart.
-  bool FPTTUnsure = false;
+  // Set once the transmitter was keyed: from then on every restart or
+  // reopen sends the release first. Whether the last release reached the
+  // radio cannot be known (a write to a line being pulled fails quietly),
+  // and a release to a transmitter that is not keyed does no harm.
+  bool FPTTKeyed = false;
 
 private:
   void StopPortThread();

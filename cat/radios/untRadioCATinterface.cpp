@@ -112,7 +112,7 @@ bool TRadioCATInterface::SetPTT(bool On) {
   FPTTRelease = BuildPTTCommand(false);
   FPTTCommand = std::move(Command);
   FPTT = On;
-  FPTTUnsure = FPTTUnsure || On;
+  FPTTKeyed = FPTTKeyed || On;
   return true;
 }
 
@@ -160,8 +160,6 @@ void TRadioCATInterface::ReportValues(const TReplyValues& Values) {
 TCommandKind TRadioCATInterface::ChooseCommand(std::string& Command) {
   if (!FPTTCommand.empty()) {
     Command = std::exchange(FPTTCommand, std::string());
-    if (Command == FPTTRelease && RadioPortConnected())
-      FPTTUnsure = false;
     return TCommandKind::ckPTT;
   }
   if (!FFrequencyCommand.empty()) {

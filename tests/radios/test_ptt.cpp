@@ -43,8 +43,8 @@ TEST(RadioPTTTest, EachRadioKeysWithItsOwnCommandBeforeAnyOther) {
     EXPECT_FALSE(Driver->PTT());
     EXPECT_EQ(Driver->PTTCommand(), Case.Off);
     EXPECT_EQ(NextCommand(*Driver), Case.Off);
-    // A release handed out while the port is not open (the line lost) is
-    // sent again after the next restart.
+    // Once keyed, every restart sends the release first: a release handed
+    // out may have gone to a line that was being lost.
     ASSERT_FALSE(Driver->RadioPortConnected());
     ASSERT_TRUE(Driver->SetPTT(true));
     ASSERT_TRUE(Driver->SetPTT(false));
