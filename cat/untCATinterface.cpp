@@ -72,12 +72,7 @@ void TCATInterface::StartPortThread(int AComPort, int AComPort2, bool ACom2Enabl
                                     TBaudRate ABaudRate) {
   QueuePTTRelease();
   StopPortThread();
-  FMode.clear();
-  FFrequency.clear();
-  FBand.clear();
-  FFrequencyHz = 0;
-  FNativeMode.clear();
-  ResetState();
+  ForgetRadioValues();
   auto Handle = std::make_shared<TCommPortThreadHandle>();
   // Virtual CAT shares a serial line; a radio on a network port has none.
   const bool Share = ACom2Enable && !FRadioPortSource;
@@ -107,9 +102,17 @@ void TCATInterface::QueuePTTRelease() {
 void TCATInterface::PortReopened(TObject* Sender) {
   (void)Sender;
   QueuePTTRelease();
+  ForgetRadioValues();
+}
+
+void TCATInterface::ForgetRadioValues() {
+  // The radio's state is unknown until its next reply, which is then
+  // reported in full.
   FMode.clear();
   FFrequency.clear();
   FBand.clear();
+  FFrequencyHz = 0;
+  FNativeMode.clear();
   ResetState();
 }
 

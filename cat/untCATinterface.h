@@ -197,6 +197,7 @@ private:
   // The worker reopened the radio port by itself: the radio's values are
   // unknown again, as after a restart; pending tune commands stay.
   void PortReopened(TObject* Sender);
+  void ForgetRadioValues();
   void LinkChanged(TObject* Sender);
 
   TLinkChangeEvent FOnLinkChange;
