@@ -506,13 +506,16 @@ void TfrmVLogSettings::pnlApplyClick() {
   // Station options: written where changed; a new address or line policy
   // (or a new address of the rigctld radio's daemon) restarts the worker (a
   // new driver below starts with them anyway).
+  FAddressError.clear();
   const bool AddressChanged = FRadio == rtRigctld && ApplyRigctldAddress();
   bool Restart = false;
   FStationOptions->Apply(*FSettings, Restart);
   if ((Restart || AddressChanged) && FCAT && FCAT->Radio() == FRadio)
     FCAT->ResetCAT();
 
-  if (!FCAT || FCAT->Radio() != FRadio) {
+  // A refused address changes no radio: its reason stays on the status line
+  // until it is mended or another radio is chosen.
+  if (FAddressError.empty() && (!FCAT || FCAT->Radio() != FRadio)) {
     if (FCAT) {
       FCAT->setOnRxData(TRxDataEvent());
       FCAT->setOnLinkChange(TLinkChangeEvent());
@@ -520,8 +523,9 @@ void TfrmVLogSettings::pnlApplyClick() {
     }
     CreateCAT();
   }
-  FCAT->ApplyPortSettings(PortNumber(FComPortText), PortNumber(FVirtualComPortText),
-                          FCheckBox1->isChecked(), FBaudRate);
+  if (FCAT)
+    FCAT->ApplyPortSettings(PortNumber(FComPortText), PortNumber(FVirtualComPortText),
+                            FCheckBox1->isChecked(), FBaudRate);
   UpdateCatStatus();
 
   FNetworkSharing->Store(*FSettings);

@@ -4,8 +4,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
-#include <QFontMetrics>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -514,6 +514,7 @@ TEST_F(SettingsDialogTest, RadioBehindRigctldTakesAnAddressInsteadOfAPort) {
   Click(Dialog->pnlApply());
   EXPECT_EQ(Store->strRigctldAddress(), "localhost:4532");
   EXPECT_TRUE(Dialog->lblCatStatus()->toolTip().contains("1 to 65535"));
+  EXPECT_EQ(IniValue(Scratch.ReadIni(), "Radio"), "0");
 
   Dialog->edtRigctldAddress()->setText("[::1]:1");
   Click(Dialog->pnlApply());
@@ -525,6 +526,15 @@ TEST_F(SettingsDialogTest, RadioBehindRigctldTakesAnAddressInsteadOfAPort) {
   Dialog->cbxRadio()->setCurrentIndex(rtFT950);
   EXPECT_TRUE(Dialog->edtCOM()->isVisible());
   EXPECT_TRUE(Dialog->CheckBox1()->isEnabled());
+
+  // A refused address, then another radio: the old reason goes.
+  Dialog->cbxRadio()->setCurrentIndex(rtRigctld);
+  Dialog->edtRigctldAddress()->setText("shack-pc:99999");
+  Click(Dialog->pnlApply());
+  EXPECT_TRUE(Dialog->lblCatStatus()->toolTip().contains("1 to 65535"));
+  Dialog->cbxRadio()->setCurrentIndex(rtFT950);
+  Click(Dialog->pnlApply());
+  EXPECT_FALSE(Dialog->lblCatStatus()->toolTip().contains("65535"));
 }
 
 TEST_F(SettingsDialogTest, TabOrder) {
