@@ -73,8 +73,9 @@ bool TCATRigBackend::TuneMode(const std::string& AMode) {
   TCATInterface* D = Driver();
   if (!D)
     return false;
-  // Setting the mode the radio is in would only reset its filter.
-  if (AMode == D->NativeMode() && D->ModeCommand().empty())
+  // Setting the mode the radio is in (or was just asked for) would only reset
+  // its filter.
+  if (AMode == RequestedMode().value_or(D->NativeMode()) && D->ModeCommand().empty())
     return true;
   if (!D->TuneNativeMode(AMode))
     return false;
