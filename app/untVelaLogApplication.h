@@ -21,10 +21,6 @@ public:
   // objects), and leaves the message loop. Messages from then on go to
   // standard error: nobody is left to close a box.
   void CloseAllAndQuit();
-  static bool ShuttingDown() { return FShuttingDown; }
-
-private:
-  static bool FShuttingDown;
 };
 
 } // namespace vela
