@@ -285,11 +285,7 @@ void TfrmVLogSettings::BuildLayout() {
   FlblCatStatus->setSource([this] {
     if (!FAddressError.empty())
       return FAddressError;
-    if (!FCAT)
-      return std::string("no radio driver");
-    const std::string Note = FCAT->RadioNote();
-    return LinkStatusText(TLinkRole::lrRadio, FCAT->RadioLinkStatus()) +
-           (Note.empty() ? std::string() : " — " + Note);
+    return FCAT ? RadioLinkText(*FCAT) : std::string("no radio driver");
   });
 
   // Virtual CAT

@@ -17,11 +17,15 @@ std::string RadioDisplayName(TRadioType Radio) {
   return Model ? Model->DisplayName : FindRadioModel(rtIC7300)->DisplayName;
 }
 
-std::string LinkSummary(const TCATInterface& CAT, bool WithVirtual) {
-  std::string Text = RadioDisplayName(CAT.Radio()) + " · " +
-                     LinkStatusText(TLinkRole::lrRadio, CAT.RadioLinkStatus());
+std::string RadioLinkText(const TCATInterface& CAT) {
+  std::string Text = LinkStatusText(TLinkRole::lrRadio, CAT.RadioLinkStatus());
   if (const std::string Note = CAT.RadioNote(); !Note.empty())
     Text += " — " + Note;
+  return Text;
+}
+
+std::string LinkSummary(const TCATInterface& CAT, bool WithVirtual) {
+  std::string Text = RadioDisplayName(CAT.Radio()) + " · " + RadioLinkText(CAT);
   if (WithVirtual) {
     const TLinkStatus Virtual = CAT.VirtualLinkStatus();
     if (Virtual.State != TLinkState::lsOff)

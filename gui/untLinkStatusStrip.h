@@ -18,6 +18,8 @@ class TCATInterface;
 
 // The radio's name for the operator ("FT950").
 std::string RadioDisplayName(TRadioType Radio);
+// The radio link's state with the driver's note ("COM1 → /dev/ttyUSB0 · live").
+std::string RadioLinkText(const TCATInterface& CAT);
 // "FT950 · COM3 → /dev/ttyUSB0 · live"; with WithVirtual and Virtual CAT
 // on, "   |   Virtual CAT · COM5 → /dev/pts/4 · live" follows.
 std::string LinkSummary(const TCATInterface& CAT, bool WithVirtual);
