@@ -17,7 +17,6 @@ class TVelaLogSettings;
 class TNetworkSharingGroup : public QWidget {
   Q_OBJECT
 public:
-  static constexpr int GroupHeight = 100;
 
   // Fills Parent (the group's background panel).
   explicit TNetworkSharingGroup(QWidget* Parent);

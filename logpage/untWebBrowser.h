@@ -66,7 +66,6 @@ public:
   // Runs Script in the top frame's isolated world and ignores its result.
   void PostScript(const QString& Script);
 
-  int ScriptTimeoutMs() const { return FScriptTimeoutMs; }
   void setScriptTimeoutMs(int Value) { FScriptTimeoutMs = Value; }
 
   // The script world used for document access and the load reports.

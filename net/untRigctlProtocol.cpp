@@ -197,16 +197,6 @@ std::string FormatRigctlReply(const TRigctlRequest& Request, const TRigctlReply&
   return Out + Result;
 }
 
-std::optional<int> ParseRigctlResult(std::string_view Line) {
-  Line = Trim(Line);
-  if (!Line.starts_with("RPRT "))
-    return std::nullopt;
-  std::int32_t Value = 0;
-  if (!ParseRigctlInt(Line.substr(5), Value))
-    return std::nullopt;
-  return Value;
-}
-
 bool ParseRigctlInt(std::string_view Text, std::int32_t& Value) {
   Text = Trim(Text);
   bool Negative = false;

@@ -8,9 +8,6 @@
 // ends them with a newline). The plain answer of a get command is its values,
 // one per line; that of a set command (or of a failure) is "RPRT n", where n
 // is 0 or a negative error number.
-//
-// The same pieces serve a client of such a daemon: TRigctlLineReader splits its
-// answers into lines, ParseRigctlResult reads their "RPRT n" lines.
 #pragma once
 
 #include <cstddef>
@@ -41,7 +38,6 @@ public:
   // is longer than MaxLine: the reader then drops what it holds and the
   // caller should end the conversation; lines before it are still added.
   bool Feed(std::string_view Data, std::vector<std::string>& Lines);
-  void Clear() { FBuffer.clear(); }
   std::size_t Pending() const { return FBuffer.size(); }
 
 private:
@@ -95,9 +91,6 @@ struct TRigctlReply {
 
 // The answer text for a request, ending with a newline.
 std::string FormatRigctlReply(const TRigctlRequest& Request, const TRigctlReply& Reply);
-
-// The number of a "RPRT n" line; empty for any other line.
-std::optional<int> ParseRigctlResult(std::string_view Line);
 
 // A frequency in hertz as the protocol writes it: digits with an optional
 // fraction ("14074055.000000"), rounded to whole hertz. False for anything

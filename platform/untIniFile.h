@@ -86,7 +86,6 @@ public:
   // BeginUpdate; raises the write error when that fails (the writes are then
   // dropped).
   void EndUpdate();
-  bool Updating() const { return FUpdateDepth > 0; }
 
 private:
   struct TKeyWrite {

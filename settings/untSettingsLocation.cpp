@@ -77,10 +77,6 @@ std::string CheckSettingsFile(const std::string& Given) {
   return File.string();
 }
 
-std::string SettingsFolder(const std::string& SettingsFile) {
-  return fs::path(SettingsFile).parent_path().string();
-}
-
 std::string PortsFolderBeside(const std::string& SettingsFile) {
   return (fs::path(SettingsFile).parent_path() / "ports").string();
 }

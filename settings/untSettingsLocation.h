@@ -45,8 +45,7 @@ std::string ChooseSettingsFile(const TSettingsLocationFacts& Facts);
 // folder or anything else but a file, or lies in a folder that does not exist.
 std::string CheckSettingsFile(const std::string& Given);
 
-// The folder of SettingsFile and the ports folder beside it (no trailing "/").
-std::string SettingsFolder(const std::string& SettingsFile);
+// The ports folder beside SettingsFile (no trailing "/").
 std::string PortsFolderBeside(const std::string& SettingsFile);
 
 // Creates the folder of SettingsFile when it is missing, so that the first

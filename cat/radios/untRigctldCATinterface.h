@@ -38,8 +38,6 @@ public:
   // While the daemon answers the frequency poll with an error code: what
   // that means ("rigctld answers RPRT -5 (timed out): is the radio on?").
   std::string RadioNote() const override;
-  // The characters received after the last line end (for tests).
-  const std::string& RxBuffer() const { return FRxBuffer; }
 
 protected:
   bool BuildModeCommand(const std::string& Native, bool FromPage,

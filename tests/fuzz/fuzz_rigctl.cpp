@@ -20,8 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Bytes, std::size_t Siz
   TRigctlLineReader Reader(256);
   std::vector<std::string> Lines;
   for (std::size_t At = 0; At < Text.size(); At += Step)
-    if (!Reader.Feed(Text.substr(At, Step), Lines))
-      Reader.Clear();
+    (void)Reader.Feed(Text.substr(At, Step), Lines);
   if (Reader.Pending() > 256)
     std::abort();
   for (const std::string& Line : Lines) {
@@ -43,7 +42,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Bytes, std::size_t Siz
     const std::string Failure = FormatRigctlReply(Request, {-11, {}});
     if (Answer.empty() || Answer.back() != '\n' || Failure.empty() || Failure.back() != '\n')
       std::abort();
-    (void)ParseRigctlResult(Line);
   }
   return 0;
 }

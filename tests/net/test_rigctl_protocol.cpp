@@ -119,11 +119,6 @@ TEST(RigctlProtocol, ReadsNumbersAndResults) {
       EXPECT_EQ(Hz, Case.Hz) << Case.Text;
     }
   }
-  EXPECT_EQ(ParseRigctlResult("RPRT 0"), 0);
-  EXPECT_EQ(ParseRigctlResult("RPRT -11\r"), -11);
-  EXPECT_EQ(ParseRigctlResult("RPRT x"), std::nullopt);
-  EXPECT_EQ(ParseRigctlResult("14074000"), std::nullopt);
-  EXPECT_EQ(ParseRigctlResult("RPRT 99999999999"), std::nullopt);
 }
 
 TEST(RigctlProtocol, LineReaderSplitsPiecesAndBoundsALine) {
