@@ -412,6 +412,7 @@ int main(int argc, char** argv) {
       std::cerr << "velalog-cat: radio " << RadioText << " is not supported yet\n";
       return 2;
     }
+    // Set once the driver is gone: the input reader's late requests are dropped.
     bool Closing = false;
     Driver->setOnRxData(MakeMethod(&Reporter, &TReporter::RxData));
     // The worker tells its first states from the message loop, after this.
@@ -419,9 +420,9 @@ int main(int argc, char** argv) {
     if (TraceOn)
       Driver->setOnTrace(MakeMethod(&Reporter, &TReporter::Trace));
 
-    // The sharing server; freed before the driver, so that a keyed
-    // transmitter is released through it.
-    TRadioSharing Share([&] { return Closing ? nullptr : Driver.get(); });
+    // The sharing server; closed below before the driver goes, so that a
+    // keyed transmitter is released through it.
+    TRadioSharing Share([&] { return Driver.get(); });
     if (Sharing.Enabled) {
       if (!Share.Apply(Sharing)) {
         std::cerr << "velalog-cat: cannot share the radio: " << Share.ErrorText() << "\n";
