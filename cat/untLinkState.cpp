@@ -41,8 +41,6 @@ bool IsMissingError(int Errno) {
 }
 
 TLinkState DeriveLinkState(TLinkRole Role, const TLinkFacts& F) {
-  if (!F.Enabled)
-    return TLinkState::lsOff;
   if (!F.Open) {
     if (F.Failed)
       return TLinkState::lsLost;

@@ -31,7 +31,6 @@ constexpr int VirtualLiveMs = 60000;
 
 // What the worker knows about one port at one moment (steady-clock ns).
 struct TLinkFacts {
-  bool Enabled = true;
   bool Open = false;
   // errno of the last failed open (ports that are closed).
   int OpenError = 0;

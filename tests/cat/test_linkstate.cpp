@@ -33,8 +33,6 @@ TLinkFacts Closed(int OpenError, bool Failed = false) {
 } // namespace
 
 TEST(LinkState, RulesByTable) {
-  TLinkFacts Disabled;
-  Disabled.Enabled = false;
   TLinkFacts FailedOpen = OpenAt(Now - S, 0);
   FailedOpen.Failed = true;
   const struct {
@@ -43,7 +41,6 @@ TEST(LinkState, RulesByTable) {
     TLinkFacts Facts;
     TLinkState Want;
   } Cases[] = {
-      {"switched off", TLinkRole::lrVirtual, Disabled, TLinkState::lsOff},
       {"no such file", TLinkRole::lrRadio, Closed(ENOENT), TLinkState::lsMissing},
       {"node without device", TLinkRole::lrRadio, Closed(ENXIO), TLinkState::lsMissing},
       {"permission", TLinkRole::lrRadio, Closed(EACCES), TLinkState::lsRefused},
