@@ -197,29 +197,6 @@ std::string FormatRigctlReply(const TRigctlRequest& Request, const TRigctlReply&
   return Out + Result;
 }
 
-bool ParseRigctlInt(std::string_view Text, std::int32_t& Value) {
-  Text = Trim(Text);
-  bool Negative = false;
-  if (!Text.empty() && (Text.front() == '-' || Text.front() == '+')) {
-    Negative = Text.front() == '-';
-    Text.remove_prefix(1);
-  }
-  if (Text.empty() || Text.size() > 10)
-    return false;
-  std::int64_t Magnitude = 0;
-  for (char C : Text) {
-    if (C < '0' || C > '9')
-      return false;
-    Magnitude = Magnitude * 10 + (C - '0');
-  }
-  const std::int64_t Signed = Negative ? -Magnitude : Magnitude;
-  if (Signed < std::numeric_limits<std::int32_t>::min() ||
-      Signed > std::numeric_limits<std::int32_t>::max())
-    return false;
-  Value = static_cast<std::int32_t>(Signed);
-  return true;
-}
-
 bool ParseRigctlHz(std::string_view Text, std::int64_t& Hz) {
   constexpr std::int64_t Limit = 1'000'000'000'000; // 1 THz
   Text = Trim(Text);

@@ -97,9 +97,6 @@ std::string FormatRigctlReply(const TRigctlRequest& Request, const TRigctlReply&
 // else, for negative values and for more than 1 THz.
 bool ParseRigctlHz(std::string_view Text, std::int64_t& Hz);
 
-// A whole number within 32 bits with an optional sign; false otherwise.
-bool ParseRigctlInt(std::string_view Text, std::int32_t& Value);
-
 // The protocol's mode names (USB, PKTUSB, ...): their bit in a mode set and
 // the usual passband that "m" reports and a passband of 0 or -1 asks for.
 // Bit 0 and passband 0 for a name outside the list.

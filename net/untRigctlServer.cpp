@@ -1,5 +1,7 @@
 #include "net/untRigctlServer.h"
 
+#include "cat/radios/untRadioCATinterface.h"
+
 #include <QHostAddress>
 #include <QTcpSocket>
 
@@ -198,7 +200,7 @@ TRigctlReply TRigctlServer::Answer(const TRigctlRequest& Request, TClient* Clien
   }
   case rcSetMode: {
     std::int32_t Passband = 0;
-    if (RigctlModeBit(Args[0]) == 0 || !ParseRigctlInt(Args[1], Passband))
+    if (RigctlModeBit(Args[0]) == 0 || !TryDecimalToInt(Args[1], Passband))
       return {RigctlInvalidArgument, {}};
     if (!FBackend.Ready() || (IsDataMode(Args[0]) && !FBackend.HasDataMode()))
       return {RigctlNotAvailable, {}};
@@ -217,7 +219,7 @@ TRigctlReply TRigctlServer::Answer(const TRigctlRequest& Request, TClient* Clien
     return {RigctlOK, {"0", "VFOA"}};
   case rcSetSplitVfo: {
     std::int32_t Split = 0;
-    if (!ParseRigctlInt(Args[0], Split))
+    if (!TryDecimalToInt(Args[0], Split))
       return {RigctlInvalidArgument, {}};
     return {Split == 0 ? RigctlOK : RigctlNotAvailable, {}};
   }
@@ -241,7 +243,7 @@ TRigctlReply TRigctlServer::Answer(const TRigctlRequest& Request, TClient* Clien
 TRigctlReply TRigctlServer::SetPTT(const TRigctlRequest& Request, TClient* Client) {
   // 1 keys by command, 2 and 3 (microphone, data input) do here too.
   std::int32_t Value = 0;
-  if (!ParseRigctlInt(Request.Args[0], Value) || Value < 0 || Value > 3)
+  if (!TryDecimalToInt(Request.Args[0], Value) || Value < 0 || Value > 3)
     return {RigctlInvalidArgument, {}};
   if (!FAllowPTT || !FBackend.Ready() || !FBackend.LinkUp())
     return {RigctlNotAvailable, {}};

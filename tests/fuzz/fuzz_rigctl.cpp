@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cat/radios/untRadioCATinterface.h"
 #include "net/untRigctlProtocol.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Bytes, std::size_t Size) {
@@ -35,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Bytes, std::size_t Siz
       std::int32_t Value = 0;
       if (ParseRigctlHz(Arg, Hz) && (Hz < 0 || Hz > 1'000'000'000'000))
         std::abort();
-      (void)ParseRigctlInt(Arg, Value);
+      (void)TryDecimalToInt(Arg, Value);
       (void)RigctlModeBit(Arg);
     }
     const std::string Answer = FormatRigctlReply(Request, {0, {"1", "2"}});
