@@ -42,10 +42,6 @@ std::string TCATRigBackend::Mode() const {
   return D ? D->NativeMode() : std::string();
 }
 
-std::int32_t TCATRigBackend::PassbandHz() const {
-  return RigctlNormalPassband(Mode());
-}
-
 std::optional<std::int64_t> TCATRigBackend::RequestedHz() const {
   const TCATInterface* D = Driver();
   return D ? Pending(FFrequency, D, D->FrequencyCommand(), D->FrequencyHz()) : std::nullopt;

@@ -29,7 +29,6 @@ public:
   bool LinkUp() const override;
   std::int64_t FrequencyHz() const override;
   std::string Mode() const override;
-  std::int32_t PassbandHz() const override;
   std::optional<std::int64_t> RequestedHz() const override;
   std::optional<std::string> RequestedMode() const override;
   bool TuneHz(std::int64_t Hz) override;
@@ -37,7 +36,6 @@ public:
   bool SetPTT(bool On) override;
   bool PTT() const override;
   bool HasDataMode() const override;
-  double ResolutionHz() const override;
   TRigctlRadioFacts Facts() const override;
 
   // How long a sent request is answered while the radio has not yet
@@ -46,6 +44,8 @@ public:
 
 private:
   using TClock = std::chrono::steady_clock;
+  // The step in hertz the radio reports its frequency in.
+  double ResolutionHz() const;
   // A set request: the command it queued, the value asked for, and the
   // radio's value when it was asked.
   template <class T> struct TRequest {

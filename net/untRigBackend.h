@@ -22,10 +22,10 @@ public:
   virtual bool LinkUp() const = 0;
 
   // The radio's values as last reported: frequency in hertz (0 before the
-  // first report), Hamlib mode name (empty when unknown) and passband.
+  // first report) and Hamlib mode name (empty when unknown); the passband
+  // reported is always the mode's usual one.
   virtual std::int64_t FrequencyHz() const = 0;
   virtual std::string Mode() const = 0;
-  virtual std::int32_t PassbandHz() const = 0;
 
   // The values of a set request not yet confirmed by the radio.
   virtual std::optional<std::int64_t> RequestedHz() const = 0;
@@ -40,7 +40,6 @@ public:
   virtual bool PTT() const = 0;
 
   virtual bool HasDataMode() const = 0;
-  virtual double ResolutionHz() const = 0;
   virtual TRigctlRadioFacts Facts() const = 0;
 };
 

@@ -195,8 +195,7 @@ TRigctlReply TRigctlServer::Answer(const TRigctlRequest& Request, TClient* Clien
     const std::string Mode = Requested.value_or(FBackend.Mode());
     if (!FBackend.Ready() || Mode.empty())
       return {RigctlNotAvailable, {}};
-    const std::int32_t Passband = Requested ? RigctlNormalPassband(Mode) : FBackend.PassbandHz();
-    return {RigctlOK, {Mode, std::to_string(Passband)}};
+    return {RigctlOK, {Mode, std::to_string(RigctlNormalPassband(Mode))}};
   }
   case rcSetMode: {
     std::int32_t Passband = 0;

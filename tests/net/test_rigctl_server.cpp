@@ -34,7 +34,6 @@ public:
   bool LinkUp() const override { return IsLinkUp; }
   std::int64_t FrequencyHz() const override { return Hz; }
   std::string Mode() const override { return RadioMode; }
-  std::int32_t PassbandHz() const override { return RigctlNormalPassband(RadioMode); }
   std::optional<std::int64_t> RequestedHz() const override { return PendingHz; }
   std::optional<std::string> RequestedMode() const override { return PendingMode; }
   bool TuneHz(std::int64_t Value) override {
@@ -60,7 +59,6 @@ public:
   }
   bool PTT() const override { return Keyed; }
   bool HasDataMode() const override { return DataMode; }
-  double ResolutionHz() const override { return 10; }
   TRigctlRadioFacts Facts() const override {
     return {30000,
             56000000,
