@@ -250,17 +250,15 @@ void TIcomCATInterface::HandleFrame(std::string_view Frame, std::string& LocalMo
 }
 
 void TIcomCATInterface::SetFrequency(std::string AFrequency) {
-  // The command carries 100 Hz at the finest. Both parts are decimal digits
-  // only: a hexadecimal prefix, a sign or blanks ("$E.0740", "14.x") is no
-  // frequency.
+  // The command carries 100 Hz at the finest.
   std::string Whole, Fraction;
   if (!SplitFrequencyText(AFrequency, 4, Whole, Fraction))
     return;
   std::int32_t M = 0, F = 0;
-  if (!AllDecimalDigits(Whole) || !TryDecimalToInt(Whole, M) || !TryDecimalToInt(Fraction, F))
+  if (!TryDecimalToInt(Whole, M) || !TryDecimalToInt(Fraction, F))
     return;
   // Four BCD bytes hold up to 9999.9999 MHz; nothing out of range goes out.
-  if (M < 0 || M > 9999 || F < 0 || F > 9999)
+  if (M > 9999 || F > 9999)
     return;
   BuildFrequencyCommand(std::int64_t{M} * 1000000 + std::int64_t{F} * 100, FFrequencyCommand);
 }

@@ -18,7 +18,7 @@ bool SplitFrequencyText(std::string_view Text, std::size_t FractionDigits, std::
   if (Dot == std::string_view::npos)
     return false;
   std::string_view Digits = Text.substr(Dot + 1);
-  if (!AllDecimalDigits(Digits))
+  if (!AllDecimalDigits(Text.substr(0, Dot)) || !AllDecimalDigits(Digits))
     return false;
   if (Digits.size() > FractionDigits) {
     if (Digits.find_first_not_of('0', FractionDigits) != std::string_view::npos)

@@ -89,7 +89,9 @@ bool AllDecimalDigits(std::string_view Text);
 // part (as written) and a fraction of exactly FractionDigits decimal digits,
 // padded with zeros. Digits finer than that are dropped only when they are
 // zeros (others would shift the value the radio reads). False without a dot,
-// with anything but digits in the fraction, or with non-zero finer digits.
+// with anything but digits on either side of it (a sign, blanks, a
+// hexadecimal prefix, a ";" that would end a command), or with non-zero finer
+// digits. The whole part may be empty.
 bool SplitFrequencyText(std::string_view Text, std::size_t FractionDigits, std::string& Whole,
                         std::string& Fraction);
 

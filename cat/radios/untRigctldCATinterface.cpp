@@ -233,8 +233,7 @@ bool TRigctldCATInterface::BuildModeCommand(const std::string& Native, bool From
 
 void TRigctldCATInterface::SetFrequency(std::string AFrequency) {
   std::string Megahertz, Fraction;
-  if (!SplitFrequencyText(AFrequency, 6, Megahertz, Fraction) || Megahertz.size() > 6 ||
-      !AllDecimalDigits(Megahertz))
+  if (!SplitFrequencyText(AFrequency, 6, Megahertz, Fraction) || Megahertz.size() > 6)
     return;
   std::int64_t Hz = 0;
   for (const char C : Megahertz + Fraction)

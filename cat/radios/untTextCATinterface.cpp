@@ -57,11 +57,9 @@ void TTextCATInterface::HandleMessage(std::string_view Message) {
 
 void TTextCATInterface::SetFrequency(std::string AFrequency) {
   std::string Megahertz, Fraction;
-  if (!SplitFrequencyText(AFrequency, FProtocol.FractionWidth, Megahertz, Fraction))
-    return;
   // Only digits go into the command: any other character (a second dot, a
   // ";") would make the radio read another value or another command.
-  if (!AllDecimalDigits(Megahertz))
+  if (!SplitFrequencyText(AFrequency, FProtocol.FractionWidth, Megahertz, Fraction))
     return;
   if (Megahertz.size() < FProtocol.MegahertzWidth)
     Megahertz.insert(0, FProtocol.MegahertzWidth - Megahertz.size(), '0');

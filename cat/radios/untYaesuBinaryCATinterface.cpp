@@ -52,7 +52,7 @@ void TYaesuBinaryCATInterface::GetNextCommand(TObject* Sender, std::string& Comm
 bool TYaesuBinaryCATInterface::SplitFrequency(const std::string& Text, std::int32_t& Megahertz,
                                               std::int32_t& TensOfHertz) {
   std::string Whole, Fraction;
-  if (!SplitFrequencyText(Text, 5, Whole, Fraction) || Whole.empty() || !AllDecimalDigits(Whole))
+  if (!SplitFrequencyText(Text, 5, Whole, Fraction) || Whole.empty())
     return false;
   std::int32_t M = 0, F = 0;
   if (!TryDecimalToInt(Whole, M) || !TryDecimalToInt(Fraction, F) || M > 999)

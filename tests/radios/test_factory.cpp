@@ -141,7 +141,8 @@ TEST(RadioTableTest, ExactTuneCommandsPerRadio) {
 // conversion would also take (hexadecimal, signs, blanks) tunes nothing.
 TEST(RadioFactoryTest, NoDriverTunesToAFrequencyThatIsNotDecimal) {
   TDriverEnvironment Env;
-  for (TRadioType Radio : {rtFlex, rtFT100D, rtFT897D, rtFT950, rtIC7000, rtIC7300}) {
+  for (const TRadioModel& Model : RadioModels()) {
+    const TRadioType Radio = Model.Radio;
     std::unique_ptr<TCATInterface> Driver = CreateRadioDriver(Radio, nullptr, Env.Settings.get());
     ASSERT_TRUE(Driver);
     Driver->SetFrequency("14.0740");
