@@ -483,9 +483,8 @@ def program_rows(bindir, loads, window):
             f.write("[ServerSettings]\nServerAddress=%s\nServerCount=1\nServerList0=%s\n"
                     "[CommSettings]\nCommPort=1\nCommPort2=0\nComm2Enable=0\nBaudRate=6\n"
                     "Radio=3\n" % (url, url))
-        env = dict(os.environ, QT_LOGGING_RULES="qt.webenginecontext.info=false")
         app = Proc(["xvfb-run", "-a", "-s", "-screen 0 1600x1000x24",
-                    os.path.join(folder, "velalog")], env=env, group=True, stdout=False)
+                    os.path.join(folder, "velalog")], group=True, stdout=False)
         delays = []
         deadline = time.monotonic() + 60 + loads * 5
         moved = {}
@@ -538,11 +537,10 @@ def stall_rows(bindir, loads, runs):
     exe = os.path.join(bindir, "bench_stall")
     if not os.access(exe, os.X_OK) or not shutil.which("xvfb-run"):
         return None
-    env = dict(os.environ, QT_LOGGING_RULES="qt.webenginecontext.info=false")
     found = {}
     for _ in range(runs):
         proc = subprocess.run(["xvfb-run", "-a", "-s", "-screen 0 1600x1000x24", exe,
-                               str(loads)], capture_output=True, text=True, env=env,
+                               str(loads)], capture_output=True, text=True,
                               timeout=600, start_new_session=True)
         for line in proc.stdout.splitlines():
             parts = line.split()

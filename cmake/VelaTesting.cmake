@@ -30,8 +30,7 @@ function(vela_add_gui_test name)
   target_compile_definitions(${name} PRIVATE VELA_BIN_DIR="${CMAKE_BINARY_DIR}/bin"
                                              VELA_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   add_test(NAME ${name} COMMAND ${name})
-  set_tests_properties(${name} PROPERTIES LABELS gui TIMEOUT 600 RESOURCE_LOCK x_display
-    ENVIRONMENT "QT_LOGGING_RULES=qt.webenginecontext.info=false")
+  set_tests_properties(${name} PROPERTIES LABELS gui TIMEOUT 600 RESOURCE_LOCK x_display)
 endfunction()
 
 # vela_add_realtime_test(name SCRIPT script.py [TIMEOUT s] ARGS ...)
