@@ -116,6 +116,9 @@ public:
     (void)Mode;
     return false;
   }
+  // The frequency a set command for Hz puts the radio on: Hz rounded to the
+  // step the command carries.
+  virtual std::int64_t TunedHz(std::int64_t Hz) const { return Hz; }
 
   // Keying the transmitter by CAT, for programs sharing the radio. SetPTT
   // queues the radio's PTT command ahead of every other command, replacing

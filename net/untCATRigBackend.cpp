@@ -56,12 +56,8 @@ bool TCATRigBackend::TuneHz(std::int64_t Hz) {
   TCATInterface* D = Driver();
   if (!D || !D->TuneHz(Hz))
     return false;
-  // The radio takes the frequency at its resolution.
-  const double Step = ResolutionHz();
-  const std::int64_t Value =
-      Step > 1 ? static_cast<std::int64_t>(std::llround(static_cast<double>(Hz) / Step) * Step)
-               : Hz;
-  FFrequency = {D, D->FrequencyCommand(), Value, D->FrequencyHz(), TClock::now()};
+  // Read back as the value the radio will then report.
+  FFrequency = {D, D->FrequencyCommand(), D->TunedHz(Hz), D->FrequencyHz(), TClock::now()};
   return true;
 }
 

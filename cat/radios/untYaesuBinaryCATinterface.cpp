@@ -69,7 +69,7 @@ void TYaesuBinaryCATInterface::SetFrequency(std::string AFrequency) {
 }
 
 bool TYaesuBinaryCATInterface::BuildFrequencyCommand(std::int64_t Hz, std::string& Command) const {
-  const std::int64_t Tens = (Hz + 5) / 10;
+  const std::int64_t Tens = TunedHz(Hz) / 10;
   if (Hz < 0 || Tens / 100000 > 999)
     return false; // 1000 MHz and above
   Command = EncodeFrequency(static_cast<std::int32_t>(Tens / 100000),

@@ -53,6 +53,8 @@ protected:
   virtual std::string EncodeFrequency(std::int32_t Megahertz, std::int32_t TensOfHertz) const = 0;
   // Hz rounded to the command's 10 Hz step.
   bool BuildFrequencyCommand(std::int64_t Hz, std::string& Command) const override;
+  // The set command carries tens of hertz.
+  std::int64_t TunedHz(std::int64_t Hz) const override { return (Hz + 5) / 10 * 10; }
 
   // Splits a frequency text in MHz into megahertz (0 to 999) and the
   // fraction in units of 10 Hz (0 to 99999). Fails for no dot, anything but
