@@ -525,7 +525,10 @@ TCommPortThread::TLineWait TCommPortThread::WriteCommand(TAsker Asker, const std
   LearnReplyLength(Wait == TLineWait::lwQuiet);
   if (Asker == TAsker::Driver)
     FUnansweredPoll = Command;
-  FRadioPort->ExpectBurst(Asker == TAsker::Driver ? ExpectedReplyLength(Command) : 0);
+  // A shared radio's replies are handed over as they come (the other
+  // program's replies must not wait behind a gathered one).
+  FRadioPort->ExpectBurst(Asker == TAsker::Driver && !FVirtualEnabled ? ExpectedReplyLength(Command)
+                                                                      : 0);
   FReplyBytes = 0;
   FAsker = static_cast<int>(Asker);
   FLastWriteNs = NowNs();
@@ -627,9 +630,11 @@ TCommPortThread::TLineWait TCommPortThread::WaitForQuietLine(bool YieldToVirtual
     // Sleep until the line can have been quiet long enough. Bytes waiting
     // are read no earlier than now, and the line is quiet no earlier than
     // the quiet time after that, or after the rest of a reply of known
-    // length has come in: one look then does.
-    std::int64_t SleepNs = FQuietNs;
-    if (Waiting > 0) {
+    // length has come in: one look then does. A shared radio is looked at
+    // more often: the other program's clients give up within tens of
+    // milliseconds, and its bytes go out as soon as the line allows.
+    std::int64_t SleepNs = FVirtualEnabled ? FQuietNs / 4 : FQuietNs;
+    if (Waiting > 0 && !FVirtualEnabled) {
       const int Missing = ExpectedReplyLength(FUnansweredPoll) - FReplyBytes.load() - Waiting;
       if (Missing > 0)
         SleepNs += Missing * FRadioPort->CharacterTimeNs() + MsToNs(ReplyMarginMs);
