@@ -85,8 +85,10 @@ def run_share(args):
         try:
             if args.client == "rigctld":
                 # No answer from Hamlib's cache: every read must cross the line.
-                daemon = v.Rigctld(args.radio, rig.client_port, args.baud,
-                                   ["--set-conf=cache_timeout=0"])
+                conf = "cache_timeout=0"
+                if args.hamlib_timeout_ms:
+                    conf += ",timeout=%d" % args.hamlib_timeout_ms
+                daemon = v.Rigctld(args.radio, rig.client_port, args.baud, ["--set-conf=" + conf])
 
             def read_frequency():
                 if daemon:
@@ -208,6 +210,8 @@ def main():
     parser.add_argument("--reads", type=int, default=4)
     parser.add_argument("--client", choices=["rigctl", "rigctld"], default="rigctl")
     parser.add_argument("--ack", choices=["0", "1"], help="simulator acknowledges set commands")
+    parser.add_argument("--hamlib-timeout-ms", type=int, default=0,
+                        help="rigctld's reply time-out instead of the radio's default")
     parser.add_argument("--stall-ms", type=int, default=0,
                         help="share: freeze the program this long, now and then")
     parser.add_argument("--min-broadcasts", type=int,
