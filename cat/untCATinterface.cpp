@@ -6,8 +6,9 @@ namespace vela {
 
 namespace {
 
-// The longest a freed driver waits for its transmitter's release to be written.
-constexpr int ReleaseWaitMs = 1000;
+// The longest a stopping worker is given to write the transmitter's release:
+// the wait for a quiet line, then the write's own time-out.
+constexpr int ReleaseWaitMs = TCommPortThread::LongestWaitMs + 1500;
 
 } // namespace
 
@@ -27,20 +28,63 @@ TCATInterface::~TCATInterface() {
 
 void TCATInterface::GetNextCommand(TObject* Sender, std::string& Command) {
   (void)Sender;
-  ++FBaseCommandCalls;
-  Command = std::exchange(FPTTCommand, std::string());
+  Command = TakePTTCommand();
+}
+
+std::string TCATInterface::TakePTTCommand() {
+  std::string Command = std::exchange(FPTTCommand, std::string());
+  if (Command.empty() || !FPortThread)
+    return Command;
+  // Called from the worker's command hook, which has just counted the call.
+  FPTTTicket = FPortThread->Asks.load();
+  FPTTTicketOn = FPTT;
+  FPTTTicketHandle = FPortThread;
+  FPortThread->Watch = FPTTTicket;
+  return Command;
+}
+
+void TCATInterface::SettlePTT() const {
+  if (FPTTTicket != 0 && FPTTTicketHandle && FPTTTicketHandle->Written.load() == FPTTTicket) {
+    FPTTWritten = FPTTTicketOn;
+    FPTTTicket = 0;
+    FPTTTicketHandle.reset();
+  }
+}
+
+bool TCATInterface::PTTWritten() const {
+  SettlePTT();
+  return FPTTWritten;
+}
+
+bool TCATInterface::PTTUnwritten() const {
+  SettlePTT();
+  return !FPTTCommand.empty() || FPTTTicket != 0;
+}
+
+void TCATInterface::UrgeWorker() {
+  if (!FPortThread)
+    return;
+  std::lock_guard<std::mutex> Guard(FPortThread->Lock);
+  if (FPortThread->Thread)
+    FPortThread->Thread->RequestTurn();
 }
 
 void TCATInterface::ReleasePTTBeforeStop() {
-  if ((!FPTT && FPTTCommand.empty()) || FPTTRelease.empty() || !FPortThread)
+  if (FPTTRelease.empty() || !FPortThread)
     return;
-  FPTT = false;
-  FPTTCommand = FPTTRelease;
-  // The driver's own parts are gone: the worker now calls the base
-  // GetNextCommand. Its first call takes the release; the worker asks again
-  // only after writing it. A worker that has ended never asks: bounded wait.
-  const unsigned Start = FBaseCommandCalls;
-  TThread::WaitWhileServing([&] { return FBaseCommandCalls - Start >= 2; }, ReleaseWaitMs);
+  if (FPTT || !FPTTCommand.empty()) {
+    FPTT = false;
+    FPTTCommand = FPTTRelease;
+  } else if (!PTTUnwritten()) {
+    return; // released, and the release is on the line
+  }
+  if (!RadioPortConnected())
+    return; // the release goes out first on the next line that opens
+  // When the driver is being freed its own parts are gone and the worker
+  // calls the base GetNextCommand, which hands out the release all the same.
+  // A worker that has ended never asks: bounded wait.
+  UrgeWorker();
+  TThread::WaitWhileServing([&] { return !PTTUnwritten(); }, ReleaseWaitMs);
 }
 
 void TCATInterface::StopPortThread() {
@@ -70,6 +114,7 @@ void TCATInterface::StopPortThread() {
 
 void TCATInterface::StartPortThread(int AComPort, int AComPort2, bool ACom2Enable,
                                     TBaudRate ABaudRate) {
+  ReleasePTTBeforeStop();
   QueuePTTRelease();
   StopPortThread();
   ForgetRadioValues();

@@ -122,17 +122,23 @@ public:
 
   // Keying the transmitter by CAT, for programs sharing the radio. SetPTT
   // queues the radio's PTT command ahead of every other command, replacing
-  // one still waiting; false, with nothing queued, when the radio has none.
-  // PTT is the state last asked for. A keyed transmitter is released by a
-  // restart of the worker (the release is the new worker's first command)
-  // and when the driver is freed (the release is written before the worker
-  // stops).
+  // one still waiting, and has the worker write it at the line's next free
+  // moment; false, with nothing queued, when the radio has none. PTT is the
+  // state last asked for; PTTWritten the state last written to the radio
+  // port, and PTTUnwritten whether the last PTT command is still on its way
+  // (a command the worker dropped stays on its way until the next one). A
+  // keyed transmitter is released, and the release written before the port
+  // closes, at every restart of the worker and when the driver is freed; a
+  // restart or reopened port also makes the release the new worker's first
+  // command.
   virtual bool SetPTT(bool On) {
     (void)On;
     return false;
   }
   virtual bool CanKey() const { return false; }
   bool PTT() const { return FPTT; }
+  bool PTTWritten() const;
+  bool PTTUnwritten() const;
   const std::string& PTTCommand() const { return FPTTCommand; }
 
   // The five operations a driver overrides, in this order. The base bodies
@@ -183,6 +189,11 @@ protected:
   std::string FPTTCommand;
   std::string FPTTRelease;
   bool FPTT = false;
+  // Hands out the pending PTT command (empty when there is none), noting
+  // which of the worker's calls took it so that its write can be seen.
+  std::string TakePTTCommand();
+  // Tells the worker that a command must not wait for the next cycle.
+  void UrgeWorker();
   // Set once the transmitter was keyed: from then on every restart or
   // reopen sends the release first. Whether the last release reached the
   // radio cannot be known (a write to a line being pulled fails quietly),
@@ -191,12 +202,19 @@ protected:
 
 private:
   void StopPortThread();
-  // Writes the release of a keyed transmitter before the worker stops.
+  // Writes the release of a keyed transmitter, and waits (bounded) until it
+  // is on the line, before the worker stops.
   void ReleasePTTBeforeStop();
   // Makes the release the next command when the transmitter may be keyed.
   void QueuePTTRelease();
-  // Calls of the base GetNextCommand, to know when a release was written.
-  unsigned FBaseCommandCalls = 0;
+  // Takes the outcome of the PTT command handed out last, once written.
+  void SettlePTT() const;
+  // The PTT command handed out last and not yet seen written: the worker's
+  // call that took it (0: none), its state, and that worker's handle.
+  mutable std::uint64_t FPTTTicket = 0;
+  bool FPTTTicketOn = false;
+  mutable std::shared_ptr<TCommPortThreadHandle> FPTTTicketHandle;
+  mutable bool FPTTWritten = false;
   // The worker reopened the radio port by itself: the radio's values are
   // unknown again, as after a restart; pending tune commands stay.
   void PortReopened(TObject* Sender);

@@ -422,6 +422,7 @@ void TCommPortThread::Execute() {
 
 void TCommPortThread::AskDriver() {
   FCommand.clear();
+  FTurnRequested = false;
   try {
     Synchronize([this] { DoGetCommand(); });
   } catch (...) {
@@ -439,8 +440,19 @@ void TCommPortThread::RunCycles() {
       AskDriver();
       WriteCommand(TAsker::Driver, FCommand, false);
     }
-    std::this_thread::sleep_until(NextCycle());
+    // The pause ends early for a command that must not wait.
+    const auto Next = NextCycle();
+    std::unique_lock<std::mutex> Guard(FLock);
+    FWake.wait_until(Guard, Next, [this] { return FTurnRequested.load(); });
   }
+}
+
+void TCommPortThread::RequestTurn() {
+  {
+    std::lock_guard<std::mutex> Guard(FLock);
+    FTurnRequested = true;
+  }
+  FWake.notify_all();
 }
 
 std::chrono::steady_clock::time_point TCommPortThread::NextCycle() const {
@@ -467,12 +479,38 @@ void TCommPortThread::RunSharedCycles() {
   // cycle: its clients time out, or flush their input, within tens of
   // milliseconds. For the same reason the driver's command, while it waits
   // for the line, lets the other program's bytes go first and is written
-  // after them.
-  auto NextPoll = std::chrono::steady_clock::now();
+  // after them; but never for longer than DriverTurnMs, and a command that
+  // must not wait (RequestTurn) goes at the line's next free moment.
+  using TClock = std::chrono::steady_clock;
+  auto NextPoll = TClock::now();
+  auto TurnDue = NextPoll + std::chrono::milliseconds(DriverTurnMs);
   bool DriverWaiting = false; // FCommand holds the driver's command, unwritten
   while (!Terminated()) {
     CheckLinks();
     ForwardToVirtual();
+    if (!RadioOpen()) {
+      // While the radio is away its driver is not asked: pending tune
+      // commands wait for it.
+      DriverWaiting = false;
+      NextPoll = TClock::now() + std::chrono::milliseconds(CycleMs);
+      TurnDue = TClock::now() + std::chrono::milliseconds(DriverTurnMs);
+    } else if (FTurnRequested.load() || TClock::now() >= TurnDue || TClock::now() >= NextPoll) {
+      // The driver's turn; it yields to the other program's bytes only
+      // when it is neither overdue nor urgent.
+      const bool MayYield = !FTurnRequested.load() && TClock::now() < TurnDue;
+      if (!MayYield || FromVirtualEmpty()) {
+        if (!DriverWaiting) {
+          AskDriver();
+          DriverWaiting = true;
+        }
+        if (WriteCommand(TAsker::Driver, FCommand, MayYield) != TLineWait::lwYielded) {
+          DriverWaiting = false;
+          NextPoll = TClock::now() + std::chrono::milliseconds(CycleMs);
+          TurnDue = TClock::now() + std::chrono::milliseconds(DriverTurnMs);
+        }
+        continue;
+      }
+    }
     std::string FromVirtual;
     {
       std::lock_guard<std::mutex> Guard(FLock);
@@ -485,34 +523,24 @@ void TCommPortThread::RunSharedCycles() {
       // command waits until the run is over, so the other program's replies
       // are not held up behind a poll's and arrive within its own short
       // time-outs.
-      NextPoll = std::chrono::steady_clock::now() + std::chrono::milliseconds(VirtualHoldMs);
-      continue;
-    }
-    if (std::chrono::steady_clock::now() >= NextPoll) {
-      if (!RadioOpen()) {
-        // While the radio is away its driver is not asked: pending tune
-        // commands wait for it.
-        DriverWaiting = false;
-        NextPoll = std::chrono::steady_clock::now() + std::chrono::milliseconds(CycleMs);
-        continue;
-      }
-      if (!DriverWaiting) {
-        AskDriver();
-        DriverWaiting = true;
-      }
-      if (WriteCommand(TAsker::Driver, FCommand, true) != TLineWait::lwYielded) {
-        DriverWaiting = false;
-        NextPoll = std::chrono::steady_clock::now() + std::chrono::milliseconds(CycleMs);
-      }
+      NextPoll = TClock::now() + std::chrono::milliseconds(VirtualHoldMs);
       continue;
     }
     CloseQuietExchange();
     std::unique_lock<std::mutex> Guard(FLock);
-    FWake.wait_until(Guard,
-                     std::min(NextPoll, std::chrono::steady_clock::now() +
-                                            std::chrono::milliseconds(ExchangeCheckMs)),
-                     [this] { return !FFromVirtual.empty() || !FToVirtual.empty(); });
+    FWake.wait_until(
+        Guard,
+        std::min({NextPoll, TurnDue, TClock::now() + std::chrono::milliseconds(ExchangeCheckMs)}),
+        [this] {
+          return !FFromVirtual.empty() || !FToVirtual.empty() ||
+                 (FTurnRequested.load() && RadioOpen());
+        });
   }
+}
+
+bool TCommPortThread::FromVirtualEmpty() {
+  std::lock_guard<std::mutex> Guard(FLock);
+  return FFromVirtual.empty();
 }
 
 TCommPortThread::TLineWait TCommPortThread::WriteCommand(TAsker Asker, const std::string& Command,
@@ -547,6 +575,10 @@ TCommPortThread::TLineWait TCommPortThread::WriteCommand(TAsker Asker, const std
   Trace(true, Command);
   try {
     FRadioPort->WritePort(Command);
+    if (Asker == TAsker::Driver && FCommandAsk != 0 && FCommandAsk == FHandle->Watch.load()) {
+      FHandle->Written = FCommandAsk;
+      TThread::NotifyStateChange();
+    }
   } catch (const EComPort& E) {
     // The command is dropped; the port counts as lost and is reopened.
     if (E.SystemErrorCode() != ECANCELED)
@@ -763,6 +795,7 @@ void TCommPortThread::ReceiveFromVirtual(int Count) {
 }
 
 void TCommPortThread::DoGetCommand() {
+  FCommandAsk = ++FHandle->Asks;
   if (FOnGetCommand.Assigned())
     FOnGetCommand(this, FCommand);
 }

@@ -26,6 +26,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -68,6 +69,16 @@ public:
   std::mutex Lock;
   TCommPortThread* Thread = nullptr;
   std::atomic<bool> Ended{false};
+
+  // Which of the driver's commands reached the line. Every call of the
+  // command hook has a number (Asks, counted on the main thread before the
+  // hook runs); the driver names the one it wants to hear of in Watch, and
+  // the worker copies that number into Written once the command has been
+  // written to the radio port. A command that is dropped (the port went
+  // away, the write failed) never shows up there.
+  std::atomic<std::uint64_t> Asks{0};
+  std::atomic<std::uint64_t> Watch{0};
+  std::atomic<std::uint64_t> Written{0};
 
   // The worker's latest link snapshots (any thread); they outlive it. A
   // silent link's seconds are counted up to the call.
@@ -116,6 +127,11 @@ public:
   // from any thread while the worker runs.
   void setOnTrace(const TPortTraceEvent& Value);
 
+  // The driver has a command that must not wait (keying or releasing the
+  // transmitter): it is asked for it at the line's next free moment, ahead
+  // of the other program's next batch. Any thread.
+  void RequestTurn();
+
   bool VirtualEnabled() const { return FVirtualEnabled; }
   // Main thread only, while the worker is alive.
   bool RadioPortConnected() const;
@@ -141,8 +157,12 @@ public:
   static constexpr std::size_t MaxQueueBytes = 64 * 1024;
   // Most bytes taken from a queue for one write.
   static constexpr std::size_t MaxChunkBytes = 1024;
-  // After the other program's bytes, the driver's next poll waits this long.
+  // After the other program's bytes, the driver's next poll waits this long,
+  // but the driver writes at least every DriverTurnMs however busy the other
+  // program is: its polls keep the radio's values true, and its tune and PTT
+  // commands must not wait for the other program to fall silent.
   static constexpr int VirtualHoldMs = 200;
+  static constexpr int DriverTurnMs = 250;
   // Write time-out of the Virtual CAT port.
   static constexpr int VirtualWriteTimeoutMs = 200;
   // Retry pacing of a port that is missing, refused or lost: every RetryMs,
@@ -211,6 +231,7 @@ private:
   void ReceiveFromVirtual(int Count);
   void RunCycles();
   void RunSharedCycles();
+  bool FromVirtualEmpty();
   // How a wait for the line ended.
   enum class TLineWait : int {
     lwQuiet,       // the line fell quiet
@@ -236,6 +257,11 @@ private:
   TPortTraceEvent FOnTrace;
   std::unique_ptr<TComPort> FRadioPort;
   std::string FCommand;
+  // The hook call FCommand came from (FHandle->Asks then); worker thread.
+  std::uint64_t FCommandAsk = 0;
+  // RequestTurn was called and the driver has not been asked since (FLock
+  // for the wait; read without it).
+  std::atomic<bool> FTurnRequested{false};
   std::unique_ptr<TComPort> FVirtualPort;
   std::string FFromVirtual;
   std::string FToVirtual;

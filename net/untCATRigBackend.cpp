@@ -12,10 +12,16 @@ std::optional<T> TCATRigBackend::Pending(TRequest<T>& Request, const TCATInterfa
                                          const std::string& Queued, const T& Now) {
   if (!Request.Driver || Request.Driver != Driver)
     return std::nullopt;
+  // A request that has not reached the radio within the hold (a line that
+  // stalled) is no longer what the radio is about to be on.
+  if (TClock::now() - Request.Since > RequestHold) {
+    Request.Driver = nullptr;
+    return std::nullopt;
+  }
   if (!Request.Command.empty() && Queued == Request.Command)
     return Request.Value; // not yet sent
-  // Sent: held until the radio reports a change or for a short while.
-  if (Now != Request.Before || TClock::now() - Request.Since > RequestHold) {
+  // Sent: held until the radio reports a change.
+  if (Now != Request.Before) {
     Request.Driver = nullptr;
     return std::nullopt;
   }
@@ -23,13 +29,11 @@ std::optional<T> TCATRigBackend::Pending(TRequest<T>& Request, const TCATInterfa
 }
 
 bool TCATRigBackend::LinkUp() const {
-  // Silent (no answer for seconds), lost, missing or refused: a keyed
-  // transmitter is not left to a line that does not answer.
+  // Waiting (no answer yet), silent (none for seconds), lost, missing or
+  // refused: the values are not the radio's, and a keyed transmitter is not
+  // left to a line that does not answer.
   const TCATInterface* D = Driver();
-  if (!D)
-    return false;
-  const TLinkState State = D->RadioLinkStatus().State;
-  return State == TLinkState::lsLive || State == TLinkState::lsWaiting;
+  return D && D->RadioLinkStatus().State == TLinkState::lsLive;
 }
 
 std::int64_t TCATRigBackend::FrequencyHz() const {
@@ -83,6 +87,16 @@ bool TCATRigBackend::SetPTT(bool On) {
 bool TCATRigBackend::PTT() const {
   const TCATInterface* D = Driver();
   return D && D->PTT();
+}
+
+bool TCATRigBackend::PTTWritten() const {
+  const TCATInterface* D = Driver();
+  return D && D->PTTWritten();
+}
+
+bool TCATRigBackend::PTTUnwritten() const {
+  const TCATInterface* D = Driver();
+  return D && D->PTTUnwritten();
 }
 
 bool TCATRigBackend::HasDataMode() const {

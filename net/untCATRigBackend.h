@@ -35,11 +35,13 @@ public:
   bool TuneMode(const std::string& Mode) override;
   bool SetPTT(bool On) override;
   bool PTT() const override;
+  bool PTTWritten() const override;
+  bool PTTUnwritten() const override;
   bool HasDataMode() const override;
   TRigctlRadioFacts Facts() const override;
 
-  // How long a sent request is answered while the radio has not yet
-  // reported a change.
+  // How long a request is answered, sent or not, while the radio has not
+  // yet reported a change.
   static constexpr std::chrono::milliseconds RequestHold{1000};
 
 private:

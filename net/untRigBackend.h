@@ -18,7 +18,8 @@ public:
 
   // False while there is no radio to answer for.
   virtual bool Ready() const = 0;
-  // False when the radio's line does not answer (down, lost or silent).
+  // True only while the radio answers (its link is live): otherwise its
+  // values are old and a set or keying command cannot be known to reach it.
   virtual bool LinkUp() const = 0;
 
   // The radio's values as last reported: frequency in hertz (0 before the
@@ -36,8 +37,12 @@ public:
   virtual bool TuneMode(const std::string& Mode) = 0;
 
   // Transmitter keying by command; SetPTT is false when the radio cannot.
+  // PTT is the state last asked for, PTTWritten the state last written to
+  // the radio, PTTUnwritten whether the last request is still on its way.
   virtual bool SetPTT(bool On) = 0;
   virtual bool PTT() const = 0;
+  virtual bool PTTWritten() const = 0;
+  virtual bool PTTUnwritten() const = 0;
 
   virtual bool HasDataMode() const = 0;
   virtual TRigctlRadioFacts Facts() const = 0;

@@ -26,6 +26,9 @@ inline constexpr std::size_t MaxRigctlLine = 1024;
 inline constexpr int RigctlOK = 0;
 inline constexpr int RigctlInvalidArgument = -1;
 inline constexpr int RigctlNotImplemented = -4;
+// The radio does not answer (its link is not live), or a command did not
+// reach it in time.
+inline constexpr int RigctlTimeout = -5;
 inline constexpr int RigctlNotAvailable = -11;
 
 // Splits a byte stream into lines ended by "\n" (a "\r" before it is dropped

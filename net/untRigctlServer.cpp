@@ -2,7 +2,11 @@
 
 #include "cat/radios/untRadioCATinterface.h"
 
+#include <deque>
+#include <optional>
+
 #include <QHostAddress>
+#include <QPointer>
 #include <QTcpSocket>
 
 #include <sys/socket.h>
@@ -14,6 +18,8 @@ namespace {
 // Bytes taken from a socket at a time; Qt buffers no more than this either.
 constexpr qint64 ReadChunk = 4096;
 constexpr int LinkWatchMs = 500;
+// How often a PTT request's write is looked for.
+constexpr int PTTWatchMs = 5;
 constexpr int MaxTxTimeLimit = 24 * 60 * 60;
 
 bool IsDataMode(const std::string& Mode) {
@@ -30,6 +36,12 @@ bool IsOwnVfo(const std::string& Name) {
 struct TRigctlServer::TClient {
   QTcpSocket* Socket = nullptr;
   TRigctlLineReader Reader;
+  // Lines read and not yet answered: they wait while a PTT request does.
+  std::deque<std::string> Lines;
+  // A PTT request whose answer waits until its command is on the radio's
+  // line, and until when it may wait.
+  std::optional<TRigctlRequest> AwaitingPTT;
+  std::chrono::steady_clock::time_point PTTDeadline;
   // Set once the client is being closed; its last lines are not answered.
   bool Dropped = false;
 };
@@ -38,6 +50,7 @@ TRigctlServer::TRigctlServer(TRigBackend& ABackend) : FBackend(ABackend) {
   FTxTimer.setSingleShot(true);
   QObject::connect(&FTxTimer, &QTimer::timeout, [this] { Release(); });
   QObject::connect(&FLinkWatch, &QTimer::timeout, [this] { WatchLink(); });
+  QObject::connect(&FPTTWatch, &QTimer::timeout, [this] { WatchPTTWrites(); });
   QObject::connect(&FServer, &QTcpServer::newConnection, [this] { AcceptConnections(); });
 }
 
@@ -63,6 +76,7 @@ bool TRigctlServer::Listen(const std::string& Address, std::uint16_t Port) {
 
 void TRigctlServer::Close() {
   Release();
+  FPTTWatch.stop();
   FServer.close();
   for (const std::unique_ptr<TClient>& Client : FClients) {
     Client->Socket->disconnect();
@@ -122,31 +136,92 @@ void TRigctlServer::AcceptConnections() {
 
 void TRigctlServer::ReadClient(TClient* Client) {
   QTcpSocket* Socket = Client->Socket;
-  while (!Client->Dropped && Socket->bytesAvailable() > 0) {
+  // While a PTT request waits, the client's further bytes stay unread.
+  while (!Client->Dropped && !Client->AwaitingPTT && Socket->bytesAvailable() > 0) {
     const QByteArray Data = Socket->read(ReadChunk);
     std::vector<std::string> Lines;
     const bool Fits = Client->Reader.Feed(std::string_view(Data.constData(), Data.size()), Lines);
-    for (const std::string& Line : Lines) {
-      TRigctlRequest Request;
-      if (Client->Dropped || !ParseRigctlRequest(Line, Request))
-        continue;
-      if (Request.Command == TRigctlCommand::rcQuit) {
-        // Answers already written still go out before the close.
-        Client->Dropped = true;
-        Socket->disconnectFromHost();
-        break;
-      }
-      const std::string Out = FormatRigctlReply(Request, Answer(Request, Client));
-      Socket->write(Out.data(), static_cast<qint64>(Out.size()));
-      if (static_cast<std::size_t>(Socket->bytesToWrite()) > MaxPendingOutput) {
-        Socket->abort(); // never reads its answers
-        return;
-      }
-    }
+    Client->Lines.insert(Client->Lines.end(), Lines.begin(), Lines.end());
+    if (!ServeLines(Client))
+      return;
     if (!Fits && !Client->Dropped) {
       Socket->abort(); // an endless line
       return;
     }
+  }
+}
+
+bool TRigctlServer::ServeLines(TClient* Client) {
+  QTcpSocket* Socket = Client->Socket;
+  while (!Client->Dropped && !Client->AwaitingPTT && !Client->Lines.empty()) {
+    const std::string Line = std::move(Client->Lines.front());
+    Client->Lines.pop_front();
+    TRigctlRequest Request;
+    if (!ParseRigctlRequest(Line, Request))
+      continue;
+    if (Request.Command == TRigctlCommand::rcQuit) {
+      // Answers already written still go out before the close.
+      Client->Dropped = true;
+      Socket->disconnectFromHost();
+      return true;
+    }
+    const TRigctlReply Reply = Answer(Request, Client);
+    if (Request.Command == TRigctlCommand::rcSetPtt && Reply.Result == RigctlOK &&
+        FBackend.PTTUnwritten()) {
+      // Answered once the command is on the line (WatchPTTWrites).
+      Client->AwaitingPTT = Request;
+      Client->PTTDeadline = std::chrono::steady_clock::now() + PTTWriteLimit;
+      if (!FPTTWatch.isActive())
+        FPTTWatch.start(PTTWatchMs);
+      return true;
+    }
+    if (!Send(Client, FormatRigctlReply(Request, Reply)))
+      return false;
+  }
+  return true;
+}
+
+bool TRigctlServer::Send(TClient* Client, const std::string& Out) {
+  Client->Socket->write(Out.data(), static_cast<qint64>(Out.size()));
+  if (static_cast<std::size_t>(Client->Socket->bytesToWrite()) > MaxPendingOutput) {
+    Client->Socket->abort(); // never reads its answers
+    return false;
+  }
+  return true;
+}
+
+void TRigctlServer::WatchPTTWrites() {
+  const auto Now = std::chrono::steady_clock::now();
+  const bool Written = !FBackend.Ready() || !FBackend.PTTUnwritten();
+  std::vector<TClient*> Done;
+  for (const std::unique_ptr<TClient>& Client : FClients)
+    if (Client->AwaitingPTT && (Written || Now >= Client->PTTDeadline))
+      Done.push_back(Client.get());
+  bool Waiting = false;
+  for (const std::unique_ptr<TClient>& Client : FClients)
+    Waiting = Waiting || (Client->AwaitingPTT && !Written && Now < Client->PTTDeadline);
+  if (!Waiting)
+    FPTTWatch.stop();
+  for (TClient* Client : Done) {
+    if (Client->Dropped)
+      continue;
+    const TRigctlRequest Request = *Client->AwaitingPTT;
+    Client->AwaitingPTT.reset();
+    int Result = RigctlOK;
+    if (!Written || !FBackend.Ready()) {
+      // Not on the line in time: the client is told so, and a key request
+      // that might still go out later is taken back.
+      Result = RigctlTimeout;
+      if (FKeyer == Client && FBackend.PTT())
+        Release();
+    }
+    if (!Send(Client, FormatRigctlReply(Request, {Result, {}})))
+      continue;
+    // The client's next lines, then what it sent meanwhile. A client that
+    // left meanwhile is freed from the event loop, never here.
+    QPointer<QTcpSocket> Socket(Client->Socket);
+    if (ServeLines(Client) && Socket && !Client->Dropped)
+      ReadClient(Client);
   }
 }
 
@@ -175,6 +250,21 @@ TRigctlReply TRigctlServer::Answer(const TRigctlRequest& Request, TClient* Clien
   if (!RigctlArgsComplete(Request))
     return {RigctlInvalidArgument, {}};
   const std::vector<std::string>& Args = Request.Args;
+  // The radio's values and its keying are answered only while it answers.
+  const bool Live = FBackend.Ready() && FBackend.LinkUp();
+  switch (Request.Command) {
+  case rcGetFreq:
+  case rcSetFreq:
+  case rcGetMode:
+  case rcSetMode:
+  case rcGetPtt:
+  case rcSetPtt:
+    if (!Live && FBackend.Ready())
+      return {RigctlTimeout, {}};
+    break;
+  default:
+    break;
+  }
   switch (Request.Command) {
   case rcGetFreq: {
     const std::int64_t Hz = FBackend.RequestedHz().value_or(FBackend.FrequencyHz());
@@ -211,7 +301,7 @@ TRigctlReply TRigctlServer::Answer(const TRigctlRequest& Request, TClient* Clien
   case rcSetVfo:
     return {IsOwnVfo(Args[0]) ? RigctlOK : RigctlNotAvailable, {}};
   case rcGetPtt:
-    return {RigctlOK, {FBackend.PTT() ? "1" : "0"}};
+    return {RigctlOK, {FBackend.PTTWritten() ? "1" : "0"}};
   case rcSetPtt:
     return SetPTT(Request, Client);
   case rcGetSplitVfo:

@@ -16,6 +16,7 @@
 // driver) is noticed within LinkWatchMs.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -43,6 +44,9 @@ public:
   static constexpr std::size_t MaxPendingOutput = 64 * 1024;
   static constexpr int DefaultTxTimeLimit = 180;
   static constexpr int DefaultPort = 4532;
+  // A PTT request is answered once its command is written to the radio;
+  // one that is not written within this is answered with a time-out.
+  static constexpr std::chrono::milliseconds PTTWriteLimit{1000};
 
   explicit TRigctlServer(TRigBackend& ABackend);
   ~TRigctlServer() override;
@@ -74,6 +78,11 @@ private:
 
   void AcceptConnections();
   void ReadClient(TClient* Client);
+  // Answers the client's waiting lines in order, stopping at a PTT request
+  // whose command is not yet on the line; false once the client is aborted.
+  bool ServeLines(TClient* Client);
+  bool Send(TClient* Client, const std::string& Out);
+  void WatchPTTWrites();
   void DropClient(TClient* Client);
   void DropClosedClients();
   TRigctlReply Answer(const TRigctlRequest& Request, TClient* Client);
@@ -86,6 +95,7 @@ private:
   QTcpServer FServer;
   QTimer FTxTimer;
   QTimer FLinkWatch;
+  QTimer FPTTWatch;
   std::vector<std::unique_ptr<TClient>> FClients;
   TClient* FKeyer = nullptr;
   bool FAllowPTT = false;

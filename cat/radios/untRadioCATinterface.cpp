@@ -113,6 +113,7 @@ bool TRadioCATInterface::SetPTT(bool On) {
   FPTTCommand = std::move(Command);
   FPTT = On;
   FPTTKeyed = FPTTKeyed || On;
+  UrgeWorker();
   return true;
 }
 
@@ -159,7 +160,7 @@ void TRadioCATInterface::ReportValues(const TReplyValues& Values) {
 
 TCommandKind TRadioCATInterface::ChooseCommand(std::string& Command) {
   if (!FPTTCommand.empty()) {
-    Command = std::exchange(FPTTCommand, std::string());
+    Command = TakePTTCommand();
     return TCommandKind::ckPTT;
   }
   if (!FFrequencyCommand.empty()) {

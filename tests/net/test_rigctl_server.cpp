@@ -58,6 +58,10 @@ public:
     return true;
   }
   bool PTT() const override { return Keyed; }
+  // A radio whose line takes PTT commands at once, unless the test holds them.
+  bool HoldPTT = false;
+  bool PTTWritten() const override { return Keyed && !HoldPTT; }
+  bool PTTUnwritten() const override { return HoldPTT; }
   bool HasDataMode() const override { return DataMode; }
   TRigctlRadioFacts Facts() const override {
     return {30000,
@@ -207,6 +211,40 @@ TEST_F(RigctlServerTest, KeysOnlyWhenAllowedAndReleasesWhenTheKeyerGoes) {
   Server.setAllowPTT(true);
   Backend.CanKey = false;
   EXPECT_EQ(Ask(*Again, "T 1", 1), "RPRT -11\n");
+  EXPECT_FALSE(Server.Keyed());
+}
+
+TEST_F(RigctlServerTest, AnswersTheRadioOnlyWhileItAnswers) {
+  Server.setAllowPTT(true);
+  Backend.IsLinkUp = false;
+  auto Socket = Connect();
+  for (const char* Line : {"f", "F 7074000", "m", "M USB 0", "t", "T 1"})
+    EXPECT_EQ(Ask(*Socket, Line, 1), "RPRT -5\n") << Line;
+  EXPECT_EQ(Ask(*Socket, "v", 1), "VFOA\n");
+  EXPECT_TRUE(Backend.Calls.empty());
+}
+
+TEST_F(RigctlServerTest, AnswersKeyingOnceItIsOnTheLine) {
+  Server.setAllowPTT(true);
+  auto Socket = Connect();
+  // The answer to T and to the lines after it wait for the write, in order.
+  Backend.HoldPTT = true;
+  Socket->write("T 1\nt\n");
+  ASSERT_TRUE(WaitFor([&] { return Backend.Keyed; }));
+  QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  EXPECT_EQ(Socket->readAll().toStdString(), "");
+  Backend.HoldPTT = false;
+  std::string Answer;
+  EXPECT_TRUE(WaitFor([&] {
+    Answer += Socket->readAll().toStdString();
+    return Answer.size() >= 9;
+  }));
+  EXPECT_EQ(Answer, "RPRT 0\n1\n");
+  // Never written: a time-out, and the key request is taken back.
+  Backend.HoldPTT = true;
+  EXPECT_EQ(Ask(*Socket, "T 0", 1), "RPRT -5\n");
+  EXPECT_EQ(Ask(*Socket, "T 1", 1), "RPRT -5\n");
+  EXPECT_FALSE(Backend.Keyed);
   EXPECT_FALSE(Server.Keyed());
 }
 
