@@ -10,7 +10,7 @@
 
 #include "app/guiVelaLogMain.h"
 #include "app/untCommandLine.h"
-#include "app/untShutdownSignals.h"
+#include "platform/untShutdownSignals.h"
 #include "app/untVelaLogApplication.h"
 #include "logpage/untWebBrowser.h"
 #include "platform/untPaths.h"

@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
+#include <thread>
 
 namespace vela {
 
@@ -673,10 +674,29 @@ void TCustomComPort::Close() {
   SignalEvent(FAbortEvent);
   TThread::WaitWhileServing([this] { return FIoCount.load() == 0; });
   const int Fd = FHandle;
-  if (Fd >= 0)
-    ::tcflush(Fd, TCIOFLUSH);
+  if (Fd >= 0) {
+    // Bytes already written (a transmitter's release, say) still leave:
+    // wait until the output queue is empty, bounded by the write time-out,
+    // and drop only what is left then, so that close() itself never waits
+    // for a line that does not move.
+    const bool Drained = DrainOutput(Fd, std::max(FTimeouts.WriteTotalConstant(), 0));
+    ::tcflush(Fd, Drained ? TCIFLUSH : TCIOFLUSH);
+  }
   CloseDevice();
   FConnected = false;
+}
+
+bool TCustomComPort::DrainOutput(int Fd, int LimitMs) {
+  const auto Deadline = TClock::now() + std::chrono::milliseconds(LimitMs);
+  for (;;) {
+    int Queued = 0;
+    if (::ioctl(Fd, TIOCOUTQ, &Queued) != 0 || Queued <= 0)
+      return true;
+    if (TClock::now() >= Deadline)
+      return false;
+    // A byte at the slowest rate takes about 10 ms; a short look suffices.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
 }
 
 void TCustomComPort::StopEventThread() {

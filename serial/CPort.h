@@ -328,6 +328,9 @@ public:
 protected:
   virtual void OpenDevice();
   virtual void CloseDevice();
+  // Waits until the device's output queue is empty, at most LimitMs; false
+  // when bytes are still queued then.
+  static bool DrainOutput(int Fd, int LimitMs);
   virtual void ApplyAllSettings();
   // Raises or lowers one modem line (Bit: TIOCM_DTR or TIOCM_RTS); a device
   // without modem lines ignores it, any other failure raises Code. Every

@@ -521,6 +521,22 @@ TEST_F(ComPortTest, WriteTimesOutWhenTheLineDoesNotDrain) {
   EXPECT_TRUE(Port->Connected());
 }
 
+TEST_F(ComPortTest, CloseKeepsWhatWasWrittenButNotYetRead) {
+  auto Port = MakePort();
+  Port->Timeouts().setWriteTotalMultiplier(0);
+  Port->Open();
+  // More than the far end's read buffer holds (4 KiB): the rest waits in the
+  // line's own queues when the port closes.
+  std::string Out;
+  for (int I = 0; Out.size() < 8000; ++I)
+    Out += std::to_string(I) + ";";
+  ASSERT_EQ(Port->WritePort(Out), static_cast<int>(Out.size()));
+  Port->Close();
+  const std::string Received = FPty.Receive(Out.size());
+  EXPECT_EQ(Received.size(), Out.size());
+  EXPECT_TRUE(Received == Out);
+}
+
 TEST_F(ComPortTest, ReadWithTimeoutsWaitsForTheWholeCount) {
   auto Port = MakePort();
   Port->setEvents(0);

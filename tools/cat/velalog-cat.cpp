@@ -5,7 +5,6 @@
 // and quit commands on standard input. Operators use it to check a CAT set-up;
 // tests and benchmarks use it to drive the engine.
 #include <QCoreApplication>
-#include <QSocketNotifier>
 
 #include <cerrno>
 #include <chrono>
@@ -33,6 +32,7 @@
 #include "cat/untTcpPort.h"
 #include "net/untRadioSharing.h"
 #include "platform/untPaths.h"
+#include "platform/untShutdownSignals.h"
 #include "platform/untStrToInt.h"
 #include "platform/untThread.h"
 #include "serial/CPort.h"
@@ -97,15 +97,6 @@ const char* const Usage =
     "  quit                    end (end of input also ends)\n"
     "\n"
     "COMN resolves to DIR/comN, otherwise to /dev/ttyS<N-1>.\n";
-
-// A signal writes a byte that the event loop watches, so no timer has to
-// look for it.
-int SignalPipe[2] = {-1, -1};
-void OnSignal(int) {
-  const char Byte = 1;
-  if (SignalPipe[1] >= 0)
-    (void)!::write(SignalPipe[1], &Byte, 1);
-}
 
 [[noreturn]] void UsageError(const std::string& Message) {
   std::cerr << "velalog-cat: " << Message << "\n\n" << Usage;
@@ -231,6 +222,7 @@ void LinkDevice(const std::filesystem::path& Dir, int Port, const std::string& D
 } // namespace
 
 int main(int argc, char** argv) {
+  TShutdownSignals::Install();
   // The program's own texts (a settings file that refuses writes) in the
   // user's language where a catalogue has them.
   std::setlocale(LC_ALL, "");
@@ -373,12 +365,6 @@ int main(int argc, char** argv) {
     IniPath = std::string(PrivateDir) + "/VelaLog.ini";
 
   QCoreApplication App(argc, argv);
-  if (::pipe2(SignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-    std::cerr << "velalog-cat: " << std::strerror(errno) << "\n";
-    return 1;
-  }
-  std::signal(SIGINT, OnSignal);
-  std::signal(SIGTERM, OnSignal);
   std::signal(SIGPIPE, SIG_IGN);
 
   int ExitCode = 0;
@@ -471,8 +457,9 @@ int main(int argc, char** argv) {
     });
     Reader.detach();
 
-    QSocketNotifier SignalWatch(SignalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&SignalWatch, &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
+    // SIGTERM, SIGINT and SIGHUP end the program the polite way: the sharing
+    // server and the driver release a keyed transmitter on the line first.
+    TShutdownSignals Signals([](int) { QCoreApplication::quit(); });
     ExitCode = App.exec();
     Share.Server().Close();
     Closing = true;

@@ -1,4 +1,4 @@
-#include "app/untShutdownSignals.h"
+#include "platform/untShutdownSignals.h"
 
 #include <QSocketNotifier>
 
@@ -39,7 +39,7 @@ void TShutdownSignals::Install() {
   if (SignalPipe[0] >= 0)
     return;
   if (::pipe2(SignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-    std::perror("velalog: pipe");
+    std::perror("pipe");
     return;
   }
   struct sigaction Action {};
