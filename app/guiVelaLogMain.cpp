@@ -281,14 +281,15 @@ void TfrmVelaLogMain::ApplySharing(TObject* /*Sender*/) {
   // refuses to store one) starts no server either.
   TSharingOptions Options = TSharingOptions::FromSettings(*FSettings);
   const std::string Conflict =
-      Options.Enabled ? SharingPortConflict(Options.Port, FSettings->Radio(),
-                                            FSettings->strRigctldAddress())
-                      : std::string();
+      Options.Enabled
+          ? SharingPortConflict(Options.Port, FSettings->Radio(), FSettings->strRigctldAddress())
+          : std::string();
   Options.Enabled = Options.Enabled && Conflict.empty();
   if (FSharing->Apply(Options) && Conflict.empty())
     return;
-  const QString Message = QStringLiteral("Unable to share the radio on the network: ") +
-                          QString::fromStdString(Conflict.empty() ? FSharing->ErrorText() : Conflict);
+  const QString Message =
+      QStringLiteral("Unable to share the radio on the network: ") +
+      QString::fromStdString(Conflict.empty() ? FSharing->ErrorText() : Conflict);
   QTimer::singleShot(0, this, [Message] { ShowErrorMessage(Message); });
 }
 

@@ -517,10 +517,9 @@ void TfrmVLogSettings::pnlApplyClick() {
   const std::int32_t ComPort = PortNumber(FComPortText);
   const std::int32_t ComPort2 = PortNumber(FVirtualComPortText);
   const bool Com2Enable = FCheckBox1->isChecked();
-  const bool PortsChanged = ComPort != FSettings->intCommPort() ||
-                            ComPort2 != FSettings->intCommPort2() ||
-                            Com2Enable != FSettings->blnComm2Enable() ||
-                            FBaudRate != FSettings->BaudRate();
+  const bool PortsChanged =
+      ComPort != FSettings->intCommPort() || ComPort2 != FSettings->intCommPort2() ||
+      Com2Enable != FSettings->blnComm2Enable() || FBaudRate != FSettings->BaudRate();
   // A refused address changes no radio: its reason stays on the status line
   // until it is mended or another radio is chosen.
   if (FAddressError.empty() && (!FCAT || FCAT->Radio() != FRadio)) {

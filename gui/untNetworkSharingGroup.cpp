@@ -105,8 +105,7 @@ void TNetworkSharingGroup::UpdateWarning() {
           : QStringLiteral(
                 "Not only this computer: anyone who can reach this address can tune the radio."));
   FlblWarning->setToolTip(FRefusal);
-  FlblWarning->setVisible(!FRefusal.isEmpty() ||
-                          (!Address.empty() && !IsLoopbackAddress(Address)));
+  FlblWarning->setVisible(!FRefusal.isEmpty() || (!Address.empty() && !IsLoopbackAddress(Address)));
 }
 
 } // namespace vela

@@ -18,7 +18,6 @@ class TVelaLogSettings;
 class TNetworkSharingGroup : public QWidget {
   Q_OBJECT
 public:
-
   // Fills Parent (the group's background panel).
   explicit TNetworkSharingGroup(QWidget* Parent);
 

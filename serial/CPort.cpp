@@ -729,8 +729,8 @@ void TCustomComPort::KeepLinesLowWhileClosed(int Fd) {
   // retry, Reset CAT) raises neither; the lines may rise only when the line
   // settings leave speed 0, and ApplyLineSettings lowers them in its next
   // call. A line to be raised or kept stays as it is, so no speed 0 then.
-  if (FFlowControl.KeepDTR() || FFlowControl.KeepRTS() ||
-      FFlowControl.ControlDTR() != dtrDisable || FFlowControl.ControlRTS() != rtsDisable)
+  if (FFlowControl.KeepDTR() || FFlowControl.KeepRTS() || FFlowControl.ControlDTR() != dtrDisable ||
+      FFlowControl.ControlRTS() != rtsDisable)
     return;
   termios T;
   if (::tcgetattr(Fd, &T) != 0)

@@ -60,7 +60,7 @@ bool IsSystemFolder(const TSettingsLocationFacts& Facts) {
     return true;
   // The executable's folder comes resolved (/bin is /usr/bin where the
   // system merged them); each tree counts with everything below it.
-  static const char* const SystemTrees[] = {"/usr/",   "/bin/",     "/sbin/", "/lib/", "/lib32/",
+  static const char* const SystemTrees[] = {"/usr/",   "/bin/",    "/sbin/", "/lib/", "/lib32/",
                                             "/lib64/", "/libx32/", "/opt/",  "/snap/"};
   if (Facts.ExecutableFolder == "/")
     return true;

@@ -371,9 +371,9 @@ TEST_F(ComPortTest, ModemLinePolicyAtOpenAndClose) {
     int DTR, RTS;
     bool SystemHangUp, HangUp, SpeedZero;
   } Cases[] = {
-      {On, On, true, false, false},      {Off, Off, true, false, true},
-      {Keep, Keep, true, true, false},   {Keep, Keep, false, false, false},
-      {Keep, On, true, false, false},    {Off, Keep, true, true, false},
+      {On, On, true, false, false},    {Off, Off, true, false, true},
+      {Keep, Keep, true, true, false}, {Keep, Keep, false, false, false},
+      {Keep, On, true, false, false},  {Off, Keep, true, true, false},
       {Off, On, false, false, false},
   };
   for (const auto& Case : Cases) {
