@@ -17,20 +17,15 @@ TEST(SharingPortCheck, RefusesOnlyTheRigctldRadiosOwnPortOfThisComputer) {
     std::string Address;
     std::string Expected;
   } Cases[] = {
-      {4532, rtRigctld, "localhost:4532", Refused},
       {4532, rtRigctld, "LocalHost", Refused}, // the default port
-      {4532, rtRigctld, "127.0.0.1:4532", Refused},
       {4532, rtRigctld, "127.0.0.2:4532", Refused},
       {4532, rtRigctld, "[::1]:4532", Refused},
-      {4532, rtRigctld, "0.0.0.0:4532", Refused},
       {4532, rtRigctld, Own + ":4532", Refused},
       {65535, rtRigctld, "localhost:65535",
        "sharing port 65535 is the rigctld radio's own port; choose another, such as 65534"},
       {4533, rtRigctld, "localhost:4532", ""},
-      {4532, rtRigctld, "localhost:4533", ""},
       {4532, rtRigctld, "shack-pc.invalid:4532", ""},
       {4532, rtRigctld, "192.0.2.7:4532", ""},
-      {0, rtRigctld, "localhost:0", ""},
       {4532, rtRigctld, "localhost:notaport", ""},
       {4532, rtFT950, "localhost:4532", ""},
   };
