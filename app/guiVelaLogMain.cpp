@@ -16,6 +16,7 @@
 #include "logpage/untLogPHPinterface.h"
 #include "logpage/untWebBrowser.h"
 #include "net/untRadioSharing.h"
+#include "net/untSharingPortCheck.h"
 #include "settings/untSettingsBatch.h"
 #include "settings/untVelaLogSettings.h"
 
@@ -274,10 +275,21 @@ void TfrmVelaLogMain::FormClose() {
 }
 
 void TfrmVelaLogMain::ApplySharing(TObject* /*Sender*/) {
-  if (!FSharing || !FSettings || FSharing->Apply(TSharingOptions::FromSettings(*FSettings)))
+  if (!FSharing || !FSettings)
     return;
-  const QString Message = QStringLiteral("Unable to share the radio on the network: ") +
-                          QString::fromStdString(FSharing->ErrorText());
+  // A settings file that shares on the rigctld radio's own port (the dialog
+  // refuses to store one) starts no server either.
+  TSharingOptions Options = TSharingOptions::FromSettings(*FSettings);
+  const std::string Conflict =
+      Options.Enabled
+          ? SharingPortConflict(Options.Port, FSettings->Radio(), FSettings->strRigctldAddress())
+          : std::string();
+  Options.Enabled = Options.Enabled && Conflict.empty();
+  if (FSharing->Apply(Options) && Conflict.empty())
+    return;
+  const QString Message =
+      QStringLiteral("Unable to share the radio on the network: ") +
+      QString::fromStdString(Conflict.empty() ? FSharing->ErrorText() : Conflict);
   QTimer::singleShot(0, this, [Message] { ShowErrorMessage(Message); });
 }
 
@@ -296,8 +308,11 @@ void TfrmVelaLogMain::Timer1Timer() {
     FLogPage->SetLogField(0, ClockDateText(Now));
   }
   const std::string TimeText = ClockTimeText(Now);
-  if (Now.Minute != FLastMinute) {
-    FLastMinute = Now.Minute;
+  // Hour and minute together: after a suspend of whole hours the minute
+  // alone is the same, and the form would keep the old hour.
+  const std::int32_t MinuteOfDay = Now.Hour * 60 + Now.Minute;
+  if (MinuteOfDay != FLastMinute) {
+    FLastMinute = MinuteOfDay;
     FLogPage->SetLogField(1, TimeText);
   }
 }

@@ -117,8 +117,9 @@ private:
   TClockSource FClockSource;
   bool FShown = false;
   bool FClosed = false;
-  // The UTC minute and day last written to the page. Both start at a value
-  // that no reading has, so the first tick writes date and time at once.
+  // The UTC minute of the day (hour * 60 + minute) and the day last written
+  // to the page. Both start at a value that no reading has, so the first
+  // tick writes date and time at once.
   std::int32_t FLastMinute = -1;
   std::uint16_t FLastDay = 0;
 };

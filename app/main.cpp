@@ -27,7 +27,7 @@ void InitMessageCatalogue() {
 }
 
 // The settings file by the command line or the location rule; empty after
-// printing why the named one cannot be used.
+// printing why the named one cannot be used or why there is none.
 std::string SettingsFile(const vela::TCommandLine& CommandLine) {
   try {
     if (!CommandLine.SettingsFile.empty())
@@ -36,7 +36,11 @@ std::string SettingsFile(const vela::TCommandLine& CommandLine) {
     std::fprintf(stderr, "velalog: %s\n", E.what());
     return "";
   }
-  return vela::ChooseSettingsFile(vela::CurrentSettingsLocationFacts());
+  const std::string Chosen = vela::ChooseSettingsFile(vela::CurrentSettingsLocationFacts());
+  if (Chosen.empty())
+    std::fprintf(stderr, "velalog: no folder for the settings: HOME is not set and the program "
+                         "lies in a system folder; name a file with --settings FILE\n");
+  return Chosen;
 }
 
 } // namespace

@@ -17,6 +17,7 @@
 #include "gui/untLinkStatusStrip.h"
 #include "gui/untNetworkSharingGroup.h"
 #include "logpage/untWebBrowser.h"
+#include "net/untSharingPortCheck.h"
 #include "platform/untStrToInt.h"
 #include "serial/CPort.h"
 #include "settings/untSettingsBatch.h"
@@ -405,6 +406,11 @@ void TfrmVLogSettings::CATLinkChange(TObject* /*Sender*/) {
 }
 
 void TfrmVLogSettings::FormShow() {
+  LoadServers();
+  FNetworkSharing->Load(*FSettings);
+}
+
+void TfrmVLogSettings::LoadServers() {
   FedtServer->setText(QString::fromStdString(FSettings->strServerAddress()));
   FFillingList = true;
   FlbxServerList->clear();
@@ -412,7 +418,6 @@ void TfrmVLogSettings::FormShow() {
     FlbxServerList->addItem(QString::fromStdString(FSettings->strServerList(i)));
   FlbxServerList->setCurrentRow(-1);
   FFillingList = false;
-  FNetworkSharing->Load(*FSettings);
 }
 
 void TfrmVLogSettings::PortBoxChange(QLineEdit* Box, std::string& LastAccepted) {
@@ -496,8 +501,9 @@ void TfrmVLogSettings::pnlApplyClick() {
   if (FSettings->strServerAddress() != FServerAddress)
     Navigate(FSettings->strServerAddress());
 
+  // Only the servers: the other groups' edits are still to be applied.
   if (Count == 0)
-    FormShow();
+    LoadServers();
 
   // Station options: written where changed; a new address or line policy
   // (or a new address of the rigctld radio's daemon) restarts the worker (a
@@ -506,9 +512,14 @@ void TfrmVLogSettings::pnlApplyClick() {
   const bool AddressChanged = FRadio == rtRigctld && ApplyRigctldAddress();
   bool Restart = false;
   FStationOptions->Apply(*FSettings, Restart);
-  if ((Restart || AddressChanged) && FCAT && FCAT->Radio() == FRadio)
-    FCAT->ResetCAT();
 
+  // One start of the worker at most, on everything this Apply chose.
+  const std::int32_t ComPort = PortNumber(FComPortText);
+  const std::int32_t ComPort2 = PortNumber(FVirtualComPortText);
+  const bool Com2Enable = FCheckBox1->isChecked();
+  const bool PortsChanged =
+      ComPort != FSettings->intCommPort() || ComPort2 != FSettings->intCommPort2() ||
+      Com2Enable != FSettings->blnComm2Enable() || FBaudRate != FSettings->BaudRate();
   // A refused address changes no radio: its reason stays on the status line
   // until it is mended or another radio is chosen.
   if (FAddressError.empty() && (!FCAT || FCAT->Radio() != FRadio)) {
@@ -517,14 +528,34 @@ void TfrmVLogSettings::pnlApplyClick() {
       FCAT->setOnLinkChange(TLinkChangeEvent());
       FCAT.reset(); // stops the old driver's worker before the new one opens the port
     }
+    // Stored first, so that the new driver's worker starts on them: the old
+    // port is not opened again (with its lines driven) only to be left.
+    if (PortsChanged) {
+      FSettings->setIntCommPort(ComPort);
+      FSettings->setIntCommPort2(ComPort2);
+      FSettings->setBlnComm2Enable(Com2Enable);
+      FSettings->setBaudRate(FBaudRate);
+    }
     CreateCAT();
+  } else if (FCAT && PortsChanged) {
+    // Restarts with the station options too.
+    FCAT->ApplyPortSettings(ComPort, ComPort2, Com2Enable, FBaudRate);
+  } else if (FCAT && FCAT->Radio() == FRadio && (Restart || AddressChanged)) {
+    FCAT->ResetCAT();
   }
-  if (FCAT)
-    FCAT->ApplyPortSettings(PortNumber(FComPortText), PortNumber(FVirtualComPortText),
-                            FCheckBox1->isChecked(), FBaudRate);
   UpdateCatStatus();
 
   FNetworkSharing->Store(*FSettings);
+  // Sharing on the port that the rigctld radio is polled on is refused: the
+  // server would fail to listen, or the radio would poll the server.
+  const std::string Refusal =
+      FSettings->blnShareEnabled()
+          ? SharingPortConflict(FSettings->intSharePort(), FSettings->Radio(),
+                                FSettings->strRigctldAddress())
+          : std::string();
+  if (!Refusal.empty())
+    FSettings->setBlnShareEnabled(false);
+  FNetworkSharing->ShowRefusal(Refusal);
   if (FOnApply.Assigned())
     FOnApply(this);
 }

@@ -145,6 +145,8 @@ private:
   void BuildLayout();
   void Initialize();
   void CreateCAT();
+  // Fills the server address box and the list from the store.
+  void LoadServers();
   void CATRxData(TObject* Sender, std::string Band, std::string Frequency, std::string Mode);
   void CATLinkChange(TObject* Sender);
   void PortBoxChange(QLineEdit* Box, std::string& LastAccepted);

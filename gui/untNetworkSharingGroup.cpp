@@ -57,10 +57,7 @@ TNetworkSharingGroup::TNetworkSharingGroup(QWidget* Parent) : QWidget(Parent) {
   FedtTxLimit = Box(this, QRect(404, 28, 50, 24));
   FchkAllowPTT = new QCheckBox(QStringLiteral("Let network programs key the transmitter"), this);
   FchkAllowPTT->setGeometry(8, 56, 486, 20);
-  FlblWarning = new QLabel(
-      QStringLiteral(
-          "Not only this computer: anyone who can reach this address can tune the radio."),
-      this);
+  FlblWarning = new QLabel(this);
   FlblWarning->setGeometry(8, 78, 486, 18);
   FlblWarning->setStyleSheet(QStringLiteral("color: #ff8080;"));
   connect(FedtAddress, &QLineEdit::textChanged, this, [this] { UpdateWarning(); });
@@ -93,9 +90,22 @@ void TNetworkSharingGroup::Store(TVelaLogSettings& Settings) {
     Settings.setBlnShareEnabled(FchkShare->isChecked());
 }
 
+void TNetworkSharingGroup::ShowRefusal(const std::string& Reason) {
+  FRefusal = QString::fromStdString(Reason);
+  if (!FRefusal.isEmpty())
+    FchkShare->setChecked(false);
+  UpdateWarning();
+}
+
 void TNetworkSharingGroup::UpdateWarning() {
   const std::string Address = FedtAddress->text().trimmed().toStdString();
-  FlblWarning->setVisible(!Address.empty() && !IsLoopbackAddress(Address));
+  FlblWarning->setText(
+      !FRefusal.isEmpty()
+          ? FRefusal
+          : QStringLiteral(
+                "Not only this computer: anyone who can reach this address can tune the radio."));
+  FlblWarning->setToolTip(FRefusal);
+  FlblWarning->setVisible(!FRefusal.isEmpty() || (!Address.empty() && !IsLoopbackAddress(Address)));
 }
 
 } // namespace vela

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QWidget>
+#include <string>
 
 class QCheckBox;
 class QLabel;
@@ -17,7 +18,6 @@ class TVelaLogSettings;
 class TNetworkSharingGroup : public QWidget {
   Q_OBJECT
 public:
-
   // Fills Parent (the group's background panel).
   explicit TNetworkSharingGroup(QWidget* Parent);
 
@@ -26,6 +26,9 @@ public:
   // Writes the options that changed; a port, address or limit that is not
   // valid is not written and the box shows the stored value again.
   void Store(TVelaLogSettings& Settings);
+  // Shows why sharing was refused, in place of the warning, and clears the
+  // switch; an empty Reason takes a shown refusal back.
+  void ShowRefusal(const std::string& Reason);
 
   QCheckBox* chkShare() const { return FchkShare; }
   QCheckBox* chkAllowPTT() const { return FchkAllowPTT; }
@@ -43,6 +46,7 @@ private:
   QLineEdit* FedtPort;
   QLineEdit* FedtTxLimit;
   QLabel* FlblWarning;
+  QString FRefusal;
 };
 
 } // namespace vela

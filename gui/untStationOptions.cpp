@@ -10,7 +10,14 @@
 namespace vela {
 
 const QString TStationOptions::LineNote =
-    QStringLiteral("An interface that keys the transmitter from DTR or RTS needs that line off.");
+    QStringLiteral("A DTR or RTS that keys the transmitter: off. Linux may pulse it at open.");
+
+const QString TStationOptions::LineNoteDetail = QStringLiteral(
+    "Linux raises DTR and RTS when it opens a serial port; an 'off' line is lowered a few\n"
+    "system calls later, so the transmitter may key for that moment. With both lines off\n"
+    "the port is left at speed 0 on closing, so reopening it raises nothing in the open\n"
+    "itself; most adapters' drivers raise both when the speed is set, and they are lowered\n"
+    "in the very next call (a CP210x adapter's driver raises nothing then).");
 
 namespace {
 
@@ -29,6 +36,7 @@ TStationOptions::TStationOptions(const TStationOptionControls& AControls) : C(AC
   C.edtCIVAddress->setValidator(new QRegularExpressionValidator(
       QRegularExpression(QStringLiteral("[0-9A-Fa-f]{0,2}")), C.edtCIVAddress));
   C.lblLineNote->setText(LineNote);
+  C.lblLineNote->setToolTip(LineNoteDetail);
 }
 
 std::int32_t TStationOptions::AddressInUse(const TVelaLogSettings& Settings) const {

@@ -43,6 +43,8 @@ public:
   void Apply(TVelaLogSettings& Settings, bool& Restart);
 
   static const QString LineNote;
+  // What Linux lets an 'off' line do, as the note's tooltip.
+  static const QString LineNoteDetail;
 
 private:
   // The address the radio uses with the stored one; 0 for a radio without.

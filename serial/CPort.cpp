@@ -652,6 +652,7 @@ void TCustomComPort::OpenDevice() {
 void TCustomComPort::CloseDevice() {
   const int Fd = FHandle.exchange(-1);
   if (Fd >= 0) {
+    KeepLinesLowWhileClosed(Fd);
     ::ioctl(Fd, TIOCNXCL);
     // Unlock explicitly: an event thread that outlives Close must not keep
     // the device locked against the next Open.
@@ -739,6 +740,23 @@ void TCustomComPort::ApplyModemLines(int Fd) {
     DriveModemLine(Fd, TIOCM_DTR, FFlowControl.ControlDTR() != dtrDisable, CError_SetStateFailed);
   if (!FFlowControl.KeepRTS() && FFlowControl.ControlRTS() != rtsHandshake)
     DriveModemLine(Fd, TIOCM_RTS, FFlowControl.ControlRTS() == rtsEnable, CError_SetStateFailed);
+}
+
+void TCustomComPort::KeepLinesLowWhileClosed(int Fd) {
+  // The tty keeps its settings between opens, and open() raises DTR and RTS
+  // unless the kept speed is 0. With both lines off the device is left at
+  // speed 0 (which lowers both, as they are anyway), so the next open (a
+  // retry, Reset CAT) raises neither; the lines may rise only when the line
+  // settings leave speed 0, and ApplyLineSettings lowers them in its next
+  // call. A line to be raised or kept stays as it is, so no speed 0 then.
+  if (FFlowControl.KeepDTR() || FFlowControl.KeepRTS() || FFlowControl.ControlDTR() != dtrDisable ||
+      FFlowControl.ControlRTS() != rtsDisable)
+    return;
+  termios T;
+  if (::tcgetattr(Fd, &T) != 0)
+    return; // a device that is gone keeps nothing
+  ::cfsetospeed(&T, B0);
+  ::tcsetattr(Fd, TCSANOW, &T);
 }
 
 void TCustomComPort::DriveModemLine(int Fd, int Bit, bool On, int Code) {

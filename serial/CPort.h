@@ -344,6 +344,9 @@ private:
   void ApplyTimeouts();
   // The DTR and RTS lines as the flow control says, kept lines left alone.
   void ApplyModemLines(int Fd);
+  // Before the device closes: with both lines off, leaves it at speed 0 so
+  // that the next open does not raise them.
+  void KeepLinesLowWhileClosed(int Fd);
   // Runs on the main thread (or the event thread with smNone) for each
   // wake-up of the event thread.
   void DispatchRxChar();

@@ -35,6 +35,12 @@ TSettingsLocationFacts CurrentSettingsLocationFacts() {
   const std::string Beside = Facts.ExecutableFolder + SettingsFileName;
   struct stat Info {};
   Facts.FileBesideExecutable = ::lstat(Beside.c_str(), &Info) == 0;
+  struct stat Folder {};
+  if (::stat(Facts.ExecutableFolder.c_str(), &Folder) == 0) {
+    Facts.ExecutableFolderOwner = Folder.st_uid;
+    Facts.ExecutableFolderWorldWritable = (Folder.st_mode & S_IWOTH) != 0;
+  }
+  Facts.User = ::geteuid();
   Facts.XdgConfigHome = Environment("XDG_CONFIG_HOME");
   Facts.Home = Environment("HOME");
   if (!IsAbsolute(Facts.Home)) {
@@ -44,8 +50,29 @@ TSettingsLocationFacts CurrentSettingsLocationFacts() {
   return Facts;
 }
 
+bool IsSystemFolder(const TSettingsLocationFacts& Facts) {
+  constexpr unsigned Root = 0;
+  if (Facts.ExecutableFolderWorldWritable)
+    return true;
+  if (Facts.ExecutableFolderOwner != Root)
+    return false;
+  if (Facts.User != Root)
+    return true;
+  // The executable's folder comes resolved (/bin is /usr/bin where the
+  // system merged them); each tree counts with everything below it.
+  static const char* const SystemTrees[] = {"/usr/",   "/bin/",    "/sbin/", "/lib/", "/lib32/",
+                                            "/lib64/", "/libx32/", "/opt/",  "/snap/"};
+  if (Facts.ExecutableFolder == "/")
+    return true;
+  for (const char* Tree : SystemTrees)
+    if (Facts.ExecutableFolder.rfind(Tree, 0) == 0)
+      return true;
+  return false;
+}
+
 std::string ChooseSettingsFile(const TSettingsLocationFacts& Facts) {
-  if (Facts.FileBesideExecutable || Facts.ExecutableFolderWritable)
+  const bool System = IsSystemFolder(Facts);
+  if (!System && (Facts.FileBesideExecutable || Facts.ExecutableFolderWritable))
     return Facts.ExecutableFolder + SettingsFileName;
   fs::path Config;
   if (IsAbsolute(Facts.XdgConfigHome))
@@ -53,7 +80,7 @@ std::string ChooseSettingsFile(const TSettingsLocationFacts& Facts) {
   else if (IsAbsolute(Facts.Home))
     Config = fs::path(Facts.Home) / ".config";
   else
-    return Facts.ExecutableFolder + SettingsFileName;
+    return System ? std::string() : Facts.ExecutableFolder + SettingsFileName;
   return (Config / "velalog" / SettingsFileName).lexically_normal().string();
 }
 
@@ -78,6 +105,8 @@ std::string CheckSettingsFile(const std::string& Given) {
 }
 
 std::string PortsFolderBeside(const std::string& SettingsFile) {
+  if (SettingsFile.empty())
+    return "";
   return (fs::path(SettingsFile).parent_path() / "ports").string();
 }
 

@@ -147,7 +147,7 @@ TEST_F(MainWindow, RadioFillsThePageAndThePageTunesTheRadio) {
   EXPECT_TRUE(ErrorBoxes().empty());
 }
 
-TEST_F(MainWindow, ClockWritesOnDayAndMinuteChangesOnly) {
+TEST_F(MainWindow, ClockWritesOnDayAndTimeChangesOnly) {
   TStation Station;
   ASSERT_TRUE(Station.Started());
   TfrmVelaLogMain& W = Open(Station);
@@ -214,6 +214,13 @@ TEST_F(MainWindow, ClockWritesOnDayAndMinuteChangesOnly) {
   EXPECT_EQ(Field(F, "log_date"), "2016-03-08");
   EXPECT_EQ(Field(F, "log_time"), "00:00");
 
+  // A jump of whole hours (a suspend) keeps the minute: the time is written.
+  ClearDateTime();
+  Now.Hour = 3;
+  F = Tick();
+  EXPECT_EQ(Field(F, "log_date"), "");
+  EXPECT_EQ(Field(F, "log_time"), "03:00");
+
   // A freshly loaded form gets date and time at the next tick, without
   // waiting for the minute or the day to change.
   LeftFrame("f.location.href='/log_add?call=CLK2';");
@@ -222,7 +229,7 @@ TEST_F(MainWindow, ClockWritesOnDayAndMinuteChangesOnly) {
   })) << Dump();
   F = Tick();
   EXPECT_EQ(Field(F, "log_date"), "2016-03-08");
-  EXPECT_EQ(Field(F, "log_time"), "00:00");
+  EXPECT_EQ(Field(F, "log_time"), "03:00");
   EXPECT_TRUE(ErrorBoxes().empty());
 }
 

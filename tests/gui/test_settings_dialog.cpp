@@ -397,6 +397,8 @@ TEST_F(SettingsDialogTest, ServerListEditing) {
   EXPECT_EQ(Store->strServerList(2), "c.example");
 }
 
+// The servers are shown again from the store; the sharing group's edits of
+// the same Apply are kept and stored.
 TEST_F(SettingsDialogTest, ApplyWithEmptyListShowsTheDefaultEntry) {
   Scratch.WriteIni("[ServerSettings]\nServerAddress=b.example\nServerCount=1\n"
                    "ServerList0=b.example\n");
@@ -404,10 +406,49 @@ TEST_F(SettingsDialogTest, ApplyWithEmptyListShowsTheDefaultEntry) {
   Dialog->show();
   Dialog->lbxServerList()->clear();
   Dialog->edtServer()->setText("x.example");
+  TNetworkSharingGroup* Group = Dialog->NetworkSharing();
+  Group->chkShare()->setChecked(true);
+  Group->edtPort()->setText("4600");
   Click(Dialog->pnlApply());
   EXPECT_EQ(ListEntries(), std::vector<std::string>{DefaultLogServer});
   EXPECT_EQ(Dialog->edtServer()->text(), "x.example");
   EXPECT_EQ(Store->strServerAddress(), "x.example");
+  EXPECT_TRUE(Group->chkShare()->isChecked());
+  EXPECT_EQ(Group->edtPort()->text(), "4600");
+  EXPECT_TRUE(Store->blnShareEnabled());
+  EXPECT_EQ(Store->intSharePort(), 4600);
+}
+
+// Another radio type and another port in one Apply: the old driver goes, and
+// the new one's worker opens only the new port, once.
+TEST_F(SettingsDialogTest, NewRadioAndPortOpenOnlyTheNewPortOnce) {
+  velatest::TPty NewRadio;
+  Scratch.LinkPort(2, NewRadio.SlavePath());
+  Create();
+  ASSERT_TRUE(WaitUntil([&] { return Dialog->CAT()->RadioPortConnected(); }));
+  Dialog->show();
+  const int Watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(Watch, 0);
+  const int OldPort = ::inotify_add_watch(Watch, Radio.SlavePath().c_str(), IN_OPEN);
+  const int NewPort = ::inotify_add_watch(Watch, NewRadio.SlavePath().c_str(), IN_OPEN);
+  ASSERT_GE(OldPort, 0);
+  ASSERT_GE(NewPort, 0);
+  Dialog->cbxRadio()->setCurrentIndex(rtFT950);
+  Dialog->edtCOM()->setText("2");
+  Click(Dialog->pnlApply());
+  ASSERT_NE(dynamic_cast<TFT950CATInterface*>(Dialog->CAT()), nullptr);
+  ASSERT_TRUE(WaitUntil([&] { return Dialog->CAT()->RadioPortConnected(); }));
+  // A worker opens its port while it is created, within Apply. The events
+  // carry no name: one per open.
+  int Opens[2] = {0, 0};
+  inotify_event Events[16];
+  const ssize_t N = ::read(Watch, Events, sizeof Events);
+  for (ssize_t I = 0; I < N / static_cast<ssize_t>(sizeof(inotify_event)); ++I)
+    ++Opens[Events[I].wd == NewPort ? 1 : 0];
+  ::close(Watch);
+  EXPECT_EQ(Opens[0], 0) << "the old port was opened again";
+  EXPECT_EQ(Opens[1], 1) << "the new port's opens";
+  EXPECT_EQ(Store->intCommPort(), 2);
 }
 
 TEST_F(SettingsDialogTest, StoredValuesWithoutItems) {
@@ -604,6 +645,24 @@ TEST_F(SettingsDialogTest, NetworkSharingGroup) {
   EXPECT_EQ(IniValue(Ini, "AllowPTT"), "1");
   EXPECT_EQ(IniValue(Ini, "TxTimeLimit"), "60");
   EXPECT_EQ(IniValue(Ini, "Port"), "");
+}
+
+// Sharing on the port that the rigctld radio of this computer is polled on
+// is refused with the reason.
+TEST_F(SettingsDialogTest, SharingOnTheRigctldRadiosPortIsRefused) {
+  Create();
+  Dialog->show();
+  TNetworkSharingGroup* Group = Dialog->NetworkSharing();
+  Dialog->cbxRadio()->setCurrentIndex(rtRigctld);
+  ASSERT_EQ(Dialog->edtRigctldAddress()->text(), "localhost:4532");
+  Group->chkShare()->setChecked(true);
+  Click(Dialog->pnlApply());
+  EXPECT_EQ(Store->Radio(), rtRigctld);
+  EXPECT_FALSE(Store->blnShareEnabled());
+  EXPECT_FALSE(Group->chkShare()->isChecked());
+  EXPECT_TRUE(Group->lblWarning()->isVisible());
+  EXPECT_EQ(Group->lblWarning()->text(),
+            "sharing port 4532 is the rigctld radio's own port; choose another, such as 4533");
 }
 
 } // namespace

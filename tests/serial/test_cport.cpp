@@ -362,16 +362,19 @@ protected:
 // open, before its line settings, and again after them (leaving speed 0
 // raises both); a kept line is never touched. Closing touches no line and
 // hangs up (HUPCL, which drops both) only where a kept line leaves it to the
-// system and no line is to stay raised.
+// system and no line is to stay raised. With both lines off the device keeps
+// speed 0 while closed (open() then raises neither), and the next open sets
+// the lines before it leaves speed 0.
 TEST_F(ComPortTest, ModemLinePolicyAtOpenAndClose) {
   enum { On, Off, Keep };
   const struct {
     int DTR, RTS;
-    bool SystemHangUp, HangUp;
+    bool SystemHangUp, HangUp, SpeedZero;
   } Cases[] = {
-      {On, On, true, false},      {Off, Off, true, false}, {Keep, Keep, true, true},
-      {Keep, Keep, false, false}, {Keep, On, true, false}, {Off, Keep, true, true},
-      {Off, On, false, false},
+      {On, On, true, false, false},    {Off, Off, true, false, true},
+      {Keep, Keep, true, true, false}, {Keep, Keep, false, false, false},
+      {Keep, On, true, false, false},  {Off, Keep, true, true, false},
+      {Off, On, false, false, false},
   };
   for (const auto& Case : Cases) {
     SCOPED_TRACE(testing::Message() << Case.DTR << "/" << Case.RTS << " " << Case.SystemHangUp);
@@ -405,6 +408,18 @@ TEST_F(ComPortTest, ModemLinePolicyAtOpenAndClose) {
     Port.Close();
     EXPECT_TRUE(Port.Calls.empty());
     EXPECT_EQ((FPty.SlaveTermios().c_cflag & HUPCL) != 0, Case.HangUp);
+    const termios Closed = FPty.SlaveTermios();
+    EXPECT_EQ(cfgetospeed(&Closed) == B0, Case.SpeedZero);
+
+    // Reopened (a retry): the first round comes at the speed kept while closed.
+    Port.Open();
+    ASSERT_EQ(Port.Calls.size(), 2 * Lines);
+    if (Lines > 0) {
+      EXPECT_EQ(Port.Calls.front().Speed,
+                Case.SpeedZero ? static_cast<speed_t>(B0) : static_cast<speed_t>(B4800));
+      EXPECT_EQ(Port.Calls.back().Speed, static_cast<speed_t>(B4800));
+    }
+    Port.Close();
   }
 }
 

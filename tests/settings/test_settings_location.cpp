@@ -1,12 +1,13 @@
 // Where the settings file lives: beside the executable for a portable copy,
-// in the user's configuration folder for an installed one, or where the
-// command line says.
+// in the user's configuration folder for an installed one (root's too, never
+// in a system folder), or where the command line says.
 #include "settings/untSettingsLocation.h"
 
 #include "platform/untPaths.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -17,24 +18,44 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Owners and users: 0 is root, 1000 the operator.
 struct TLocationCase {
   const char* Name;
-  bool Writable;
-  bool FileBeside;
+  const char* Folder;
+  unsigned Owner, User;
+  bool WorldWritable, Writable, FileBeside;
   const char* XdgConfigHome;
   const char* Home;
   const char* Expected;
 };
 
+const char* const OpIni = "/home/op/.config/velalog/VelaLog.ini";
+const char* const RootIni = "/root/.config/velalog/VelaLog.ini";
+
 const TLocationCase LocationCases[] = {
-    {"portable: a writable folder", true, false, "/x", "/home/op", "/opt/vl/VelaLog.ini"},
-    {"portable: the file is already there", false, true, "", "/home/op", "/opt/vl/VelaLog.ini"},
-    {"installed: the home default", false, false, "", "/home/op",
-     "/home/op/.config/velalog/VelaLog.ini"},
-    {"installed: XDG_CONFIG_HOME", false, false, "/cfg/", "/home/op", "/cfg/velalog/VelaLog.ini"},
-    {"installed: a relative XDG_CONFIG_HOME is ignored", false, false, "cfg", "/home/op",
-     "/home/op/.config/velalog/VelaLog.ini"},
-    {"installed: no home at all", false, false, "", "", "/opt/vl/VelaLog.ini"},
+    {"portable: a writable folder", "/home/op/vl/", 1000, 1000, false, true, false, "/x",
+     "/home/op", "/home/op/vl/VelaLog.ini"},
+    {"portable: the file is already there", "/home/op/vl/", 1000, 1000, false, false, true, "",
+     "/home/op", "/home/op/vl/VelaLog.ini"},
+    {"portable: root's own copy", "/root/vl/", 0, 0, false, true, false, "", "/root",
+     "/root/vl/VelaLog.ini"},
+    {"portable: the operator's copy run by root", "/home/op/vl/", 1000, 0, false, true, false, "",
+     "/root", "/home/op/vl/VelaLog.ini"},
+    {"installed: XDG_CONFIG_HOME", "/usr/bin/", 0, 1000, false, false, false, "/cfg/", "/home/op",
+     "/cfg/velalog/VelaLog.ini"},
+    {"installed: a relative XDG_CONFIG_HOME is ignored", "/usr/bin/", 0, 1000, false, false, false,
+     "cfg", "/home/op", OpIni},
+    {"installed: a file root left there is not read", "/usr/bin/", 0, 1000, false, false, true, "",
+     "/home/op", OpIni},
+    {"installed, run by root: writable, yet not written", "/usr/bin/", 0, 0, false, true, true, "",
+     "/root", RootIni},
+    {"installed in /usr/local/bin, run by root", "/usr/local/bin/", 0, 0, false, true, false, "",
+     "/root", RootIni},
+    {"another root folder, run by the operator", "/srv/vl/", 0, 1000, false, false, true, "",
+     "/home/op", OpIni},
+    {"a folder everyone writes to", "/tmp/", 0, 0, true, true, false, "", "/root", RootIni},
+    {"installed: no home at all has no place", "/usr/bin/", 0, 1000, false, false, false, "", "",
+     ""},
 };
 
 } // namespace
@@ -42,7 +63,10 @@ const TLocationCase LocationCases[] = {
 TEST(SettingsLocation, ChoosesByTheTable) {
   for (const TLocationCase& Case : LocationCases) {
     TSettingsLocationFacts Facts;
-    Facts.ExecutableFolder = "/opt/vl/";
+    Facts.ExecutableFolder = Case.Folder;
+    Facts.ExecutableFolderOwner = Case.Owner;
+    Facts.User = Case.User;
+    Facts.ExecutableFolderWorldWritable = Case.WorldWritable;
     Facts.ExecutableFolderWritable = Case.Writable;
     Facts.FileBesideExecutable = Case.FileBeside;
     Facts.XdgConfigHome = Case.XdgConfigHome;
@@ -51,6 +75,7 @@ TEST(SettingsLocation, ChoosesByTheTable) {
   }
   EXPECT_EQ(PortsFolderBeside("/home/op/.config/velalog/VelaLog.ini"),
             "/home/op/.config/velalog/ports");
+  EXPECT_EQ(PortsFolderBeside(""), "");
 }
 
 TEST(SettingsLocation, NamedFileMustBeAFileInAnExistingFolder) {
@@ -93,6 +118,11 @@ TEST(SettingsLocation, FactsComeFromTheEnvironment) {
   EXPECT_EQ(Facts.XdgConfigHome, "/cfg");
   // A home that is not absolute is taken from the user's password entry.
   EXPECT_EQ(Facts.Home.front(), '/') << Facts.Home;
-  // The test's own folder in the build tree is writable.
+  // The test's own folder in the build tree is writable, and its owner and
+  // the user are read.
   EXPECT_TRUE(Facts.ExecutableFolderWritable);
+  EXPECT_EQ(Facts.User, ::geteuid());
+  struct stat Folder {};
+  ASSERT_EQ(::stat(Facts.ExecutableFolder.c_str(), &Folder), 0);
+  EXPECT_EQ(Facts.ExecutableFolderOwner, Folder.st_uid);
 }

@@ -139,6 +139,14 @@ def main():
         else:
             fake = FakeDaemon(args.daemon)
             port = fake.port
+        # Sharing on the port the radio is polled on is refused at once.
+        refused = subprocess.run([os.path.join(args.bin, "velalog-cat"), "--radio", "rigctld",
+                                  "--rigctld-host", "localhost:%d" % port, "--rigctld", str(port)],
+                                 stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                                 timeout=v.GENEROUS)
+        expect(refused.returncode == 2 and "sharing port %d is the rigctld radio's own port" % port
+               in refused.stderr, "sharing on the radio's own port was not refused: %d %r"
+               % (refused.returncode, refused.stderr[:200]))
         cat = v.Proc([os.path.join(args.bin, "velalog-cat"), "--radio", "rigctld",
                       "--rigctld-host", "127.0.0.1:%d" % port])
 

@@ -31,6 +31,7 @@
 #include "cat/untCATinterface.h"
 #include "cat/untTcpPort.h"
 #include "net/untRadioSharing.h"
+#include "net/untSharingPortCheck.h"
 #include "platform/untPaths.h"
 #include "platform/untShutdownSignals.h"
 #include "platform/untStrToInt.h"
@@ -338,6 +339,9 @@ int main(int argc, char** argv) {
   }
   if (!Network && Port < 1 && Device.empty())
     UsageError("--port N (N >= 1) or --device PATH is required");
+  if (const std::string Conflict = SharingPortConflict(Sharing.Port, Radio, RigctldHost);
+      Sharing.Enabled && !Conflict.empty())
+    UsageError("--rigctld: " + Conflict);
 
   // A private folder for the settings file and, with --device, the port links.
   char Template[] = "/tmp/velalog-cat.XXXXXX";
