@@ -153,6 +153,8 @@ void TCATInterface::PortReopened(TObject* Sender) {
 void TCATInterface::ForgetRadioValues() {
   // The radio's state is unknown until its next reply, which is then
   // reported in full.
+  FFrequencyTold = TTold();
+  FModeTold = TTold();
   FMode.clear();
   FFrequency.clear();
   FBand.clear();
@@ -211,10 +213,35 @@ void TCATInterface::TuneRadio(const std::string& AFrequency, const std::string& 
     FFrequency = "0";
     return;
   }
-  if (AFrequency != FFrequency)
+  // Compared with what the radio was last told while it has not yet read
+  // that back: the request after a quick second page load, or one that
+  // returns to the radio's old state, is then not taken for "already there".
+  if (AFrequency != FFrequencyTold.Reference(FFrequency, FFrequencyCommand)) {
     SetFrequency(AFrequency);
-  if (!FMode.empty() && !AMode.empty() && AMode != FMode)
+    FFrequencyTold.Told(AFrequency, FFrequencyCommand);
+  }
+  if (!FMode.empty() && !AMode.empty() && AMode != FModeTold.Reference(FMode, FModeCommand)) {
     SetMode(AMode);
+    FModeTold.Told(AMode, FModeCommand);
+  }
+}
+
+const std::string& TCATInterface::TTold::Reference(const std::string& Radio,
+                                                   const std::string& Queued) {
+  if (Text.empty())
+    return Radio;
+  // Read back, or never going to be (the radio kept its own value).
+  if (Radio == Text || (Queued.empty() && TClock::now() - Since > ReadBackHold))
+    Text.clear();
+  return Text.empty() ? Radio : Text;
+}
+
+void TCATInterface::TTold::Told(const std::string& Value, const std::string& Queued) {
+  // A value the driver could not turn into a command told the radio nothing.
+  if (Queued.empty())
+    return;
+  Text = Value;
+  Since = TClock::now();
 }
 
 void TCATInterface::RecordRadioType(TRadioType ARadio) {

@@ -10,6 +10,7 @@
 // GetNextCommand through synchronised calls, so the fields need no lock.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -55,7 +56,9 @@ public:
   void ResetCAT();
   // Writes the four values and restarts, unless all four equal the stored ones.
   void ApplyPortSettings(int AComPort, int AComPort2, bool ACom2Enable, TBaudRate ABaudRate);
-  // Queues the commands that tune the radio to the page's frequency and mode.
+  // Queues the commands that tune the radio to the page's frequency and mode,
+  // each where it differs from the radio's, or, while an earlier tune has not
+  // been read back yet, from what that tune told the radio.
   void TuneRadio(const std::string& Frequency, const std::string& Mode);
 
   // Read from the settings store at each access.
@@ -201,6 +204,20 @@ protected:
   bool FPTTKeyed = false;
 
 private:
+  // The last page value a tune told the radio, until the radio reports it,
+  // or ReadBackHold after its command has gone out.
+  struct TTold {
+    using TClock = std::chrono::steady_clock;
+    static constexpr std::chrono::milliseconds ReadBackHold{1500};
+    std::string Text;
+    TClock::time_point Since;
+    // What a new request is compared with: Text while pending, else Radio.
+    const std::string& Reference(const std::string& Radio, const std::string& Queued);
+    void Told(const std::string& Value, const std::string& Queued);
+  };
+  TTold FFrequencyTold;
+  TTold FModeTold;
+
   void StopPortThread();
   // Writes the release of a keyed transmitter, and waits (bounded) until it
   // is on the line, before the worker stops.

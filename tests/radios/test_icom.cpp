@@ -297,6 +297,29 @@ TEST_F(IC7300DataTest, DigiSetsUSBWithDataOnAndOtherModesTurnItOff) {
   EXPECT_EQ(D.ModeCommand(), ToRadio({0x06, 0x03}));
 }
 
+TEST_F(IC7300DataTest, ALaterTuneBackToTheOldStateIsNotLost) {
+  auto& D = *Driver;
+  // USB-D on 14.0740.
+  Feed(D, FromRadio({0x03, 0x00, 0x40, 0x07, 0x14, 0x00}) + FromRadio({0x04, 0x01, 0x01}) +
+              FromRadio({0x1A, 0x06, 0x01, 0x01}));
+  ASSERT_EQ(D.Mode(), "Digi");
+  D.TuneRadio("14.2000", "usb");
+  while (!D.FrequencyCommand().empty() || !D.ModeCommand().empty())
+    NextCommand(D);
+  // The radio is there in frequency, its mode not yet read back: the next
+  // request goes by what the radio was told, not by the old mode text.
+  Feed(D, FromRadio({0x03, 0x00, 0x00, 0x20, 0x14, 0x00}));
+  D.TuneRadio("14.0740", "Digi");
+  EXPECT_EQ(D.FrequencyCommand(), ToRadio({0x05, 0x00, 0x40, 0x07, 0x14, 0x00}));
+  EXPECT_EQ(D.ModeCommand(), ToRadio({0x06, 0x01}) + ToRadio({0x1A, 0x06, 0x01, 0x01}));
+  // The same page walked again tunes nothing more.
+  while (!D.FrequencyCommand().empty() || !D.ModeCommand().empty())
+    NextCommand(D);
+  D.TuneRadio("14.0740", "Digi");
+  EXPECT_EQ(D.FrequencyCommand(), "");
+  EXPECT_EQ(D.ModeCommand(), "");
+}
+
 // A data mode set by its Hamlib name (a program sharing the radio) reads back
 // as set, also where the station's "Digi" means RTTY.
 class IC7300DataModeTuned : public IcomTest<TIC7300CATInterface> {};
