@@ -547,7 +547,7 @@ TCommPortThread::TLineWait TCommPortThread::WriteCommand(TAsker Asker, const std
                                                          bool YieldToVirtual) {
   if (Terminated() || Command.empty() || !FRadioPort || !FRadioPort->Connected())
     return TLineWait::lwEnded;
-  const TLineWait Wait = WaitForQuietLine(YieldToVirtual);
+  const TLineWait Wait = WaitForQuietLine(YieldToVirtual, Asker);
   if (Wait == TLineWait::lwYielded || Wait == TLineWait::lwEnded)
     return Wait;
   LearnReplyLength(Wait == TLineWait::lwQuiet);
@@ -642,7 +642,7 @@ void TCommPortThread::ForwardToVirtual() {
   }
 }
 
-TCommPortThread::TLineWait TCommPortThread::WaitForQuietLine(bool YieldToVirtual) {
+TCommPortThread::TLineWait TCommPortThread::WaitForQuietLine(bool YieldToVirtual, TAsker Next) {
   // A reply still arriving (or waiting unread) belongs to the last asker; the
   // next command waits for it, so two askers' replies never mix. A radio
   // whose reply is longer than a cycle at its baud rate (an FT-100D's
@@ -674,7 +674,13 @@ TCommPortThread::TLineWait TCommPortThread::WaitForQuietLine(bool YieldToVirtual
     if (Waiting == 0) {
       // Read after the queue: a delivery that has just emptied it has
       // already marked the line busy.
-      const std::int64_t QuietLeftNs = FQuietNs - (Now - FLastRxNs.load());
+      std::int64_t QuietLeftNs = FQuietNs - (Now - FLastRxNs.load());
+      // Before the other asker's command, the last command's reply must
+      // have had time to begin: a line that has not answered yet is not
+      // free, or the reply would go to the wrong side.
+      const TAsker Last = static_cast<TAsker>(FAsker.load());
+      if (Last != TAsker::None && Last != Next && FLastRxNs.load() < FLastWriteNs.load())
+        QuietLeftNs = std::max(QuietLeftNs, MsToNs(CycleMs) - (Now - FLastWriteNs.load()));
       if (QuietLeftNs <= 0)
         return TLineWait::lwQuiet;
       SleepNs = QuietLeftNs;

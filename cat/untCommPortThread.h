@@ -243,7 +243,7 @@ private:
   // unless it yields to the other program (only when YieldToVirtual).
   TLineWait WriteCommand(TAsker Asker, const std::string& Command, bool YieldToVirtual);
   void ForwardToVirtual();
-  TLineWait WaitForQuietLine(bool YieldToVirtual);
+  TLineWait WaitForQuietLine(bool YieldToVirtual, TAsker Next);
   void CloseQuietExchange();
 
   std::mutex FLock;              // guards FFromVirtual and FToVirtual

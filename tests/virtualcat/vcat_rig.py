@@ -249,7 +249,7 @@ class Rig:
     socat pair. client_port is where rigctl/rigctld connect."""
 
     def __init__(self, bin_dir, radio, baud=38400, freq=14074000, mode="usb", direct=False,
-                 sim_args=()):
+                 sim_args=(), cat_args=()):
         self.radio = radio
         self.baud = baud
         self.dir = tempfile.mkdtemp(prefix="vcat-%s-" % radio)
@@ -275,7 +275,8 @@ class Rig:
                 raise RigError("socat pair did not appear")
             self.cat = self._start(Proc(
                 [os.path.join(bin_dir, "velalog-cat"), "--radio", radio, "--device", sim_link,
-                 "--virtual-device", program_end, "--baud", str(baud)], name="velalog-cat"))
+                 "--virtual-device", program_end, "--baud", str(baud)] + list(cat_args),
+                name="velalog-cat"))
             # The program is polling once it reports the radio's start values.
             if not self.cat.wait_line(lambda l: self.rx_frequency(l) == frequency_text(freq)):
                 raise RigError("program reported nothing: %s" % self.cat.stderr[-3:])
