@@ -14,6 +14,7 @@
 #include "cat/radios/untRadioTable.h"
 #include "cat/radios/untRigctldCATinterface.h"
 #include "cat/untTcpPort.h"
+#include "gui/guiContactsGroup.h"
 #include "gui/untLinkStatusStrip.h"
 #include "gui/untNetworkSharingGroup.h"
 #include "logpage/untWebBrowser.h"
@@ -311,6 +312,8 @@ void TfrmVLogSettings::BuildLayout() {
   // Network sharing, across the width below the other groups
   FNetworkSharing =
       new TNetworkSharingGroup(Group(QRect(12, 321 + Extra, 502, SharingGroupHeight)));
+  FContacts = new TContactsGroup(
+      Group(QRect(12, 321 + Extra + SharingGroupHeight + 10, 502, ContactsGroupHeight)));
 
   // Buttons
   QFrame* pnlButtons = Group(QRect(268, 280 + Extra, 246, 33));
@@ -413,6 +416,7 @@ void TfrmVLogSettings::FormShow() {
   FlbxServerList->setCurrentRow(-1);
   FFillingList = false;
   FNetworkSharing->Load(*FSettings);
+  FContacts->Load(*FSettings);
 }
 
 void TfrmVLogSettings::PortBoxChange(QLineEdit* Box, std::string& LastAccepted) {
@@ -525,6 +529,7 @@ void TfrmVLogSettings::pnlApplyClick() {
   UpdateCatStatus();
 
   FNetworkSharing->Store(*FSettings);
+  FContacts->Store(*FSettings);
   if (FOnApply.Assigned())
     FOnApply(this);
 }

@@ -31,6 +31,7 @@
 #include "cat/radios/untRigctldCATinterface.h"
 #include "cat/untCATinterface.h"
 #include "cat/untTcpPort.h"
+#include "contacts/untContactMonitor.h"
 #include "net/untRadioSharing.h"
 #include "platform/untPaths.h"
 #include "platform/untStrToInt.h"
@@ -84,6 +85,10 @@ const char* const Usage =
     "                   PORT (0: any free port); prints: rigctld ADDRESS PORT\n"
     "  --rigctld-address ADDR  listen there (default 127.0.0.1)\n"
     "  --allow-ptt      let network clients key the transmitter\n"
+    "  --contacts [HOST:]PORT  print the contacts WSJT-X, JTDX or JS8Call send there\n"
+    "                   (UDP; a multicast group is joined; --radio is then optional):\n"
+    "                   contacts ADDRESS PORT once, then per contact\n"
+    "                   contact CALL BAND FREQUENCY MODE DATE TIME [name=value ...]\n"
     "\n"
     "Output, one line per report, tab-separated:  rx BAND FREQUENCY MODE [HZ NATIVE]\n"
     "Standard error, one line per change of a link's state:\n"
@@ -105,6 +110,21 @@ void OnSignal(int) {
   const char Byte = 1;
   if (SignalPipe[1] >= 0)
     (void)!::write(SignalPipe[1], &Byte, 1);
+}
+
+// --contacts without a radio: the contact listener alone, until a signal.
+int RunContacts(int argc, char** argv, const std::string& Listen) {
+  QCoreApplication App(argc, argv);
+  if (::pipe2(SignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    return 1;
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+  TContactMonitor Contacts(std::cout, std::cerr);
+  if (!Contacts.Start(Listen))
+    return 1;
+  QSocketNotifier SignalWatch(SignalPipe[0], QSocketNotifier::Read);
+  QObject::connect(&SignalWatch, &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
+  return App.exec();
 }
 
 [[noreturn]] void UsageError(const std::string& Message) {
@@ -236,7 +256,7 @@ int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
   BindCatalogue("velalog");
   textdomain("velalog");
-  std::string RadioText, IniPath, PortsDir, Device, VirtualDevice, RigctldHost;
+  std::string RadioText, IniPath, PortsDir, Device, VirtualDevice, RigctldHost, ContactsListen;
   bool TraceOn = false;
   int Port = 0, VirtualPort = 0;
   TSharingOptions Sharing;
@@ -318,6 +338,11 @@ int main(int argc, char** argv) {
       if (!V)
         UsageError("--rigctld-host needs HOST:PORT");
       RigctldHost = V;
+    } else if (Arg == "--contacts") {
+      const char* V = Next();
+      if (!V)
+        UsageError("--contacts needs [HOST:]PORT");
+      ContactsListen = V;
     } else if (Arg == "--trace") {
       TraceOn = true;
     } else if (Arg == "--ini") {
@@ -329,6 +354,8 @@ int main(int argc, char** argv) {
       UsageError("unknown option: " + Arg);
     }
   }
+  if (RadioText.empty() && !ContactsListen.empty())
+    return RunContacts(argc, argv, ContactsListen);
   if (RadioText.empty())
     UsageError("--radio is required");
   const std::optional<TRadioType> Known = RadioFromName(RadioText);
@@ -431,6 +458,12 @@ int main(int argc, char** argv) {
         return 1;
       }
       std::cout << "rigctld\t" << Sharing.Address << '\t' << Share.Server().Port() << std::endl;
+    }
+    TContactMonitor Contacts(std::cout, std::cerr);
+    if (!ContactsListen.empty() && !Contacts.Start(ContactsListen)) {
+      std::error_code Ignored;
+      std::filesystem::remove_all(PrivateDir, Ignored);
+      return 1;
     }
 
     // Standard input is read on its own thread; each command runs on the main
