@@ -15,6 +15,7 @@
 
 using namespace velatest;
 using vela::TClockReading;
+namespace test = vela::test;
 
 namespace {
 

@@ -53,6 +53,7 @@ const char* const Usage =
     "                   [--rigctld PORT [--rigctld-address ADDR] [--allow-ptt]]\n"
     "       velalog-cat --radio rigctld [--rigctld-host HOST:PORT] [--ini FILE] [--exact]\n"
     "                   [--trace] [--digi rtty|data]\n"
+    "       velalog-cat --contacts [HOST:]PORT\n"
     "       velalog-cat --list-radios\n"
     "       velalog-cat --help | --version\n"
     "\n"
