@@ -110,11 +110,16 @@ bool TContactListener::Start(const std::string& Listen) {
   FSocket = std::make_unique<QUdpSocket>();
   bool Bound;
   if (Host.isMulticast()) {
-    // Every listener of a group shares the port.
-    Bound = FSocket->bind(Host.protocol() == QAbstractSocket::IPv6Protocol
-                              ? QHostAddress(QHostAddress::AnyIPv6)
-                              : QHostAddress(QHostAddress::AnyIPv4),
-                          Where.Port, QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint);
+    // Every listener of a group shares the port. Bound to the group itself,
+    // the socket takes no datagrams sent to this computer's own addresses
+    // from elsewhere; where that is refused, to every address.
+    const auto Share = QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint;
+    Bound = FSocket->bind(Host, Where.Port, Share);
+    if (!Bound)
+      Bound = FSocket->bind(Host.protocol() == QAbstractSocket::IPv6Protocol
+                                ? QHostAddress(QHostAddress::AnyIPv6)
+                                : QHostAddress(QHostAddress::AnyIPv4),
+                            Where.Port, Share);
     if (Bound) {
       bool Joined = FSocket->joinMulticastGroup(Host);
       for (const QNetworkInterface& Interface : QNetworkInterface::allInterfaces())
