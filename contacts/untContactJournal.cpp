@@ -101,8 +101,14 @@ bool TContactJournal::Open() {
     if (Mark.Fd >= 0 && ::read(Mark.Fd, Text, sizeof Text - 1) > 0)
       Taken = std::strtoull(Text, nullptr, 10);
   }
-  if (Taken > Size || Size - Taken > MaxWaitingBytes)
-    Taken = Size > MaxWaitingBytes ? Size - MaxWaitingBytes : 0;
+  // A mark past the end belongs to a journal since replaced: all of this
+  // one waits.
+  if (Taken > Size)
+    Taken = 0;
+  if (Size - Taken > MaxWaitingBytes) {
+    FErrorText = "the contact journal " + FPath + " has more waiting than can be read";
+    return false;
+  }
 
   std::string Tail;
   if (!ReadRange(Journal.Fd, Taken, Size, Tail)) {
