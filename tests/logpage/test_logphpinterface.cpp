@@ -373,7 +373,7 @@ TEST_F(LogPageTest, FreshFormHeldFieldsAndFillByName) {
   RunScript(*Browser, QStringLiteral("window.frames['left_frame'].location.reload(); 0"));
   ASSERT_TRUE(WaitUntil([&] {
     return RunScript(*Browser, QStringLiteral("window.frames['left_frame'].document.readyState"))
-               .toString() == QStringLiteral("complete") &&
+                   .toString() == QStringLiteral("complete") &&
            LeftValue(2).isEmpty();
   }));
   Filled.reset();
