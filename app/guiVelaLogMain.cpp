@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 #include <exception>
 
+#include "app/untContactsToPage.h"
 #include "cat/untCATinterface.h"
 #include "gui/guiVLogSettings.h"
 #include "gui/untErrorBox.h"
@@ -219,9 +220,13 @@ void TfrmVelaLogMain::FormShow() {
     FSettingsDialog->setOnRxData(MakeMethod(this, &TfrmVelaLogMain::HandleRxData));
   FSharing = std::make_unique<TRadioSharing>([this] { return CAT(); });
   FSharing->Server().setOnKeyedChange(MakeMethod(this, &TfrmVelaLogMain::SharingKeyedChange));
+  FContacts = std::make_unique<TContactsToPage>(*FLogPage, *FSettings);
+  FLogPage->setOnFreshForm(MakeMethod(FContacts.get(), &TContactsToPage::FreshForm));
+  FContacts->setOnChange(MakeMethod(this, &TfrmVelaLogMain::HandleLinkChange));
   if (FSettingsDialog)
-    FSettingsDialog->setOnApply(MakeMethod(this, &TfrmVelaLogMain::ApplySharing));
+    FSettingsDialog->setOnApply(MakeMethod(this, &TfrmVelaLogMain::ApplySettings));
   ApplySharing(this);
+  FContacts->Apply();
   if (FSettingsDialog)
     FSettingsDialog->setOnLinkChange(MakeMethod(this, &TfrmVelaLogMain::HandleLinkChange));
   lblLinkStatus->setSource([this] {
@@ -230,6 +235,8 @@ void TfrmVelaLogMain::FormShow() {
     // A network program keying the transmitter leads the line.
     if (FSharing && FSharing->Server().Keyed())
       Text = "TX (network) \u00b7 " + Text;
+    if (const std::string Contacts = FContacts ? FContacts->StatusText() : ""; !Contacts.empty())
+      Text += (Text.empty() ? "" : "   \u00b7   ") + Contacts;
     return Text;
   });
   // Shown from the message loop once the window is up, not inside the show.
@@ -264,8 +271,11 @@ void TfrmVelaLogMain::FormClose() {
   // Before the driver goes: a keyed transmitter is released through it.
   FSharing.reset();
   lblLinkStatus->setSource(nullptr);
-  if (FLogPage)
+  if (FLogPage) {
     FLogPage->setOnPageData(TPageDataEvent());
+    FLogPage->setOnFreshForm(TFreshFormEvent());
+  }
+  FContacts.reset();
   delete FSettingsDialog;
   FSettingsDialog = nullptr;
   FLogPage.reset();
@@ -291,6 +301,12 @@ void TfrmVelaLogMain::ApplySharing(TObject* /*Sender*/) {
       QStringLiteral("Unable to share the radio on the network: ") +
       QString::fromStdString(Conflict.empty() ? FSharing->ErrorText() : Conflict);
   QTimer::singleShot(0, this, [Message] { ShowErrorMessage(Message); });
+}
+
+void TfrmVelaLogMain::ApplySettings(TObject* Sender) {
+  ApplySharing(Sender);
+  if (FContacts)
+    FContacts->Apply();
 }
 
 void TfrmVelaLogMain::SharingKeyedChange(TObject* /*Sender*/, bool /*Keyed*/) {

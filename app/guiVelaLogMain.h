@@ -29,6 +29,7 @@ class TfrmVLogSettings;
 class TCATInterface;
 class TRadioSharing;
 class TLinkStatusStrip;
+class TContactsToPage;
 
 // One reading of the clock: the UTC date and time, and the millisecond part
 // of the local time (which paces the ticks).
@@ -77,6 +78,9 @@ public:
   TCATInterface* CAT() const;
   // The network sharing of the radio; null before the first show and after closing.
   TRadioSharing* Sharing() const { return FSharing.get(); }
+  // Contacts from the digital-mode programs into the form; null before the
+  // first show and after closing.
+  TContactsToPage* Contacts() const { return FContacts.get(); }
 
   // The clock; the system clock unless replaced (tests drive ticks with it).
   const TClockSource& ClockSource() const { return FClockSource; }
@@ -98,6 +102,8 @@ public:
   void pnlButtonsMouseMove();
   // Starts, moves or stops the network sharing as the settings say.
   void ApplySharing(TObject* Sender);
+  // The dialog's Apply: everything that follows the settings anew.
+  void ApplySettings(TObject* Sender);
   void SharingKeyedChange(TObject* Sender, bool Keyed);
 
 protected:
@@ -114,6 +120,7 @@ private:
   TfrmVLogSettings* FSettingsDialog = nullptr;
   std::unique_ptr<TLogPHPinterface> FLogPage;
   std::unique_ptr<TRadioSharing> FSharing;
+  std::unique_ptr<TContactsToPage> FContacts;
   TClockSource FClockSource;
   bool FShown = false;
   bool FClosed = false;

@@ -551,6 +551,27 @@ def stall_rows(bindir, loads, runs):
                     statistics.median(r[2] for r in rows)) for phase, rows in found.items()}
 
 
+def contact_rows(bindir, samples, runs):
+    """(samples, p50 ms, p95 ms), each the median over runs, from
+    bench_contacts (a contact datagram to its fields written in the page,
+    under Xvfb), or None when it is not built."""
+    exe = os.path.join(bindir, "bench_contacts")
+    if not os.access(exe, os.X_OK) or not shutil.which("xvfb-run"):
+        return None
+    found = []
+    for _ in range(runs):
+        proc = subprocess.run(["xvfb-run", "-a", "-s", "-screen 0 1600x1000x24", exe,
+                               str(samples)], capture_output=True, text=True,
+                              timeout=600, start_new_session=True)
+        for line in proc.stdout.splitlines():
+            parts = line.split()
+            if len(parts) == 4 and parts[0] == "contact_fill":
+                found.append((int(parts[1]), float(parts[2]), float(parts[3])))
+    if not found:
+        return None
+    return tuple(statistics.median(r[i] for r in found) for i in range(3))
+
+
 # ---------------------------------------------------------------- other parts
 
 def parse_benchmarks(bindir, repetitions):
@@ -631,6 +652,8 @@ def main():
     ap.add_argument("--loads", type=int, default=8, help="page loads (default 8)")
     ap.add_argument("--stall-loads", type=int, default=20, help="page loads (default 20)")
     ap.add_argument("--vcat-reads", type=int, default=8)
+    ap.add_argument("--contact-samples", type=int, default=30,
+                    help="contacts sent per run (default 30)")
     ap.add_argument("--link-cycles", type=int, default=10, help="vanish/return cycles (default 10)")
     ap.add_argument("--vcat-baud", type=int, default=38400)
     ap.add_argument("--out", help="also write the table to this markdown file")
@@ -677,6 +700,12 @@ def main():
         stalls = stall_rows(bindir, args.stall_loads, runs)
     except (subprocess.SubprocessError, OSError):
         stalls = None
+
+    print("bench: contacts into the form ...", file=sys.stderr, flush=True)
+    try:
+        contacts = contact_rows(bindir, args.contact_samples, runs)
+    except (subprocess.SubprocessError, OSError):
+        contacts = None
 
     print("bench: Virtual CAT sharing ...", file=sys.stderr, flush=True)
     try:
@@ -750,6 +779,13 @@ def main():
         else:
             emit("| %s | ft950 | %s / %s | < 20 / < 100 | %s |" % (
                 what, fmt(row[1]), fmt(row[2]), "yes" if row[1] < 20 and row[2] < 100 else "no"))
+    what = "contact datagram received to its fields written in the page, ms p50 / p95"
+    if contacts is None:
+        emit("| %s | ft950 | n/a | p95 < 100 | |" % what)
+    else:
+        emit("| %s (%d contacts, under Xvfb) | ft950 | %s / %s | p95 < 100 | %s |" % (
+            what, contacts[0], fmt(contacts[1]), fmt(contacts[2]),
+            "yes" if contacts[2] < 100 else "no"))
     if vcat is None:
         emit("| Virtual CAT: rigctl f through program / straight | all | n/a (%s) | | |" %
              vcat_note)

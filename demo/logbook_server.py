@@ -41,6 +41,7 @@ FIELDS = [
 EXTRA_FIELDS = [
     ("rst_sent", "RST sent", 4),
     ("rst_rcvd", "RST rcvd", 4),
+    ("grid", "Grid", 6),
     ("comment", "Comment", 24),
 ]
 

@@ -14,6 +14,7 @@
 #include "cat/radios/untRadioTable.h"
 #include "cat/radios/untRigctldCATinterface.h"
 #include "cat/untTcpPort.h"
+#include "gui/guiContactsGroup.h"
 #include "gui/untLinkStatusStrip.h"
 #include "gui/untNetworkSharingGroup.h"
 #include "logpage/untWebBrowser.h"
@@ -312,6 +313,8 @@ void TfrmVLogSettings::BuildLayout() {
   // Network sharing, across the width below the other groups
   FNetworkSharing =
       new TNetworkSharingGroup(Group(QRect(12, 321 + Extra, 502, SharingGroupHeight)));
+  FContacts = new TContactsGroup(
+      Group(QRect(12, 321 + Extra + SharingGroupHeight + 10, 502, ContactsGroupHeight)));
 
   // Buttons
   QFrame* pnlButtons = Group(QRect(268, 280 + Extra, 246, 33));
@@ -408,6 +411,7 @@ void TfrmVLogSettings::CATLinkChange(TObject* /*Sender*/) {
 void TfrmVLogSettings::FormShow() {
   LoadServers();
   FNetworkSharing->Load(*FSettings);
+  FContacts->Load(*FSettings);
 }
 
 void TfrmVLogSettings::LoadServers() {
@@ -556,6 +560,7 @@ void TfrmVLogSettings::pnlApplyClick() {
   if (!Refusal.empty())
     FSettings->setBlnShareEnabled(false);
   FNetworkSharing->ShowRefusal(Refusal);
+  FContacts->Store(*FSettings);
   if (FOnApply.Assigned())
     FOnApply(this);
 }

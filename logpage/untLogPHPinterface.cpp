@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QTimer>
 
 namespace vela {
 
@@ -21,6 +22,8 @@ const char* const WalkScript = R"JS(
 (function (walk) {
   "use strict";
   var KEY = "__velaLogElements";
+  var FORMS = "__velaLogForms";
+  var SEEN = "__velaLogSeen";
   var NAMES = ["log_freq", "log_mode", "log_band", "log_time", "log_date", "call_rx"];
   var FIELDS = [4, 5, 3, 1, 0, 2];
   function getter(proto, name) { return Object.getOwnPropertyDescriptor(proto, name).get; }
@@ -52,6 +55,8 @@ const char* const WalkScript = R"JS(
     var found = [-1, -1, -1, -1, -1, -1];
     var formFound = false;
     var els = null;
+    var lastForm = null;
+    var fresh = false;
     if (frameDoc !== null) {
       stage = "forms";
       var forms = docForms.call(frameDoc);
@@ -61,6 +66,7 @@ const char* const WalkScript = R"JS(
         if (getAttr.call(form, "name") === "log_add") {
           stage = "form elements";
           els = formElements.call(form);
+          lastForm = form;
           formFound = true;
           stage = "forms";
         }
@@ -84,6 +90,14 @@ const char* const WalkScript = R"JS(
       if (!kept) { kept = Object.create(null); top[KEY] = kept; }
       kept[walk] = els;
       for (var w in kept) if (+w < walk - 16) delete kept[w];
+      // A form no earlier walk has seen belongs to a page loaded anew. The
+      // mark lives in this world only; the page cannot see or set it.
+      fresh = lastForm[SEEN] !== true;
+      lastForm[SEEN] = true;
+      var forms = Object.prototype.hasOwnProperty.call(top, FORMS) ? top[FORMS] : null;
+      if (!forms) { forms = Object.create(null); top[FORMS] = forms; }
+      forms[walk] = lastForm;
+      for (var f in forms) if (+f < walk - 16) delete forms[f];
     }
     function valueAt(pos) {
       if (pos < 0) return "";
@@ -92,7 +106,7 @@ const char* const WalkScript = R"JS(
         return typeof v === "string" ? v : "";
       } catch (e) { return ""; }
     }
-    return JSON.stringify({ ok: true, formFound: formFound, pos: found,
+    return JSON.stringify({ ok: true, formFound: formFound, fresh: fresh, pos: found,
                             freq: valueAt(found[4]), mode: valueAt(found[5]) });
   } catch (e) {
     var msg = "";
@@ -120,19 +134,81 @@ const char* const WriteScript = R"JS(
 })(%1, %2, %3[0])
 )JS";
 
-const char* const ReleaseScript = R"JS(
-(function () { try { delete window.__velaLogElements; } catch (e) {} })()
+// Writes values into the fields of the form kept by walk number `walk` by
+// their names (ASCII case-insensitive; of several equal names the last), then
+// presses the form's first submit control (or submits it) when asked.
+// Answers false when that form is no longer the one its frame shows.
+const char* const FillScript = R"JS(
+(function (walk, pairs, submit) {
+  "use strict";
+  try {
+    var KEY = "__velaLogForms";
+    if (!Object.prototype.hasOwnProperty.call(window, KEY)) return false;
+    var form = window[KEY] ? window[KEY][walk] : null;
+    if (!form) return false;
+    var doc = form.ownerDocument;
+    if (!doc || !doc.defaultView || !form.isConnected) return false;
+    var getAttr = Element.prototype.getAttribute;
+    var formElements = Object.getOwnPropertyDescriptor(HTMLFormElement.prototype, "elements").get;
+    var collLength = Object.getOwnPropertyDescriptor(HTMLCollection.prototype, "length").get;
+    var collItem = HTMLCollection.prototype.item;
+    function lowerAscii(s) {
+      return s.replace(/[A-Z]/g, function (c) { return String.fromCharCode(c.charCodeAt(0) + 32); });
+    }
+    var els = formElements.call(form);
+    var count = collLength.call(els);
+    var byName = Object.create(null);
+    var submitter = null;
+    for (var k = 0; k < count; k++) {
+      var el = collItem.call(els, k);
+      var name = getAttr.call(el, "name");
+      if (typeof name === "string") byName[lowerAscii(name)] = el;
+      var tag = String(el.tagName).toUpperCase();
+      var type = String(getAttr.call(el, "type") || (tag === "BUTTON" ? "submit" : "")).toLowerCase();
+      if (!submitter && (tag === "INPUT" || tag === "BUTTON") && (type === "submit" || type === "image"))
+        submitter = el;
+    }
+    for (var i = 0; i < pairs.length; i++) {
+      var target = byName[lowerAscii(pairs[i][0])];
+      if (target) target.value = pairs[i][1];
+    }
+    if (submit) {
+      if (submitter) submitter.click();
+      else HTMLFormElement.prototype.submit.call(form);
+    }
+    return true;
+  } catch (e) { return false; }
+})(%1, %2, %3)
 )JS";
 
-// Value as a JSON array holding one string: JSON text is a JavaScript
-// literal, so quotes, backslashes, line breaks and markup stay data.
-QString ScriptLiteral(const std::string& Value) {
-  QJsonArray Array;
-  Array.append(QString::fromUtf8(Value.data(), static_cast<qsizetype>(Value.size())));
+const char* const ReleaseScript = R"JS(
+(function () { try { delete window.__velaLogElements; delete window.__velaLogForms; } catch (e) {} })()
+)JS";
+
+// JSON text is a JavaScript literal, so quotes, backslashes, line breaks and
+// markup stay data; the two line separators JSON allows raw are escaped.
+QString JsonLiteral(const QJsonArray& Array) {
   QString Json = QString::fromUtf8(QJsonDocument(Array).toJson(QJsonDocument::Compact));
   Json.replace(QChar(0x2028), QStringLiteral("\\u2028"));
   Json.replace(QChar(0x2029), QStringLiteral("\\u2029"));
   return Json;
+}
+
+QString Utf8(const std::string& Text) {
+  return QString::fromUtf8(Text.data(), static_cast<qsizetype>(Text.size()));
+}
+
+// Value as a JSON array holding one string.
+QString ScriptLiteral(const std::string& Value) {
+  return JsonLiteral(QJsonArray{Utf8(Value)});
+}
+
+// Name and value pairs as a JSON array of two-string arrays.
+QString PairsLiteral(const std::vector<std::pair<std::string, std::string>>& Pairs) {
+  QJsonArray Array;
+  for (const auto& [Name, Value] : Pairs)
+    Array.append(QJsonArray{Utf8(Name), Utf8(Value)});
+  return JsonLiteral(Array);
 }
 
 std::string ToBytes(const QJsonValue& Value) {
@@ -148,6 +224,7 @@ TLogPHPinterface::TLogPHPinterface(TWebBrowser* ABrowser) : FBrowser(ABrowser) {
 
 TLogPHPinterface::~TLogPHPinterface() {
   FOnPageData.Clear();
+  FOnFreshForm.Clear();
   if (FElements != 0 && FBrowser)
     FBrowser->PostScript(QString::fromUtf8(ReleaseScript));
   FElements = 0;
@@ -155,6 +232,8 @@ TLogPHPinterface::~TLogPHPinterface() {
 
 void TLogPHPinterface::SetLogField(uint8_t FieldNo, const std::string& Value) {
   const int32_t Position = FieldNo < FieldCount ? FFieldIndex[FieldNo] : -1;
+  if (FieldNo < FieldCount && (FHeldFields & (1u << FieldNo)) != 0)
+    return;
   if (Position < 0 || FElements == 0 || !FBrowser)
     return;
   try {
@@ -162,6 +241,24 @@ void TLogPHPinterface::SetLogField(uint8_t FieldNo, const std::string& Value) {
         QString::fromUtf8(WriteScript).arg(FElements).arg(Position).arg(ScriptLiteral(Value)));
   } catch (...) {
   }
+}
+
+void TLogPHPinterface::FillForm(const std::vector<std::pair<std::string, std::string>>& Values,
+                                bool Submit, std::function<void(bool)> OnDone) {
+  if (!FFormFound || FElements == 0 || !FBrowser) {
+    if (OnDone)
+      QTimer::singleShot(0, [OnDone] { OnDone(false); });
+    return;
+  }
+  std::weak_ptr<int> Alive = FAlive;
+  // One pass over the place markers: the values may hold "%3" themselves.
+  FBrowser->CallScript(QString::fromUtf8(FillScript)
+                           .arg(QString::number(FElements), PairsLiteral(Values),
+                                Submit ? QStringLiteral("true") : QStringLiteral("false")),
+                       [Alive, OnDone](bool Answered, const QVariant& Result) {
+                         if (!Alive.expired() && OnDone)
+                           OnDone(Answered && Result.toBool());
+                       });
 }
 
 void TLogPHPinterface::ScanLogPage() {
@@ -213,13 +310,20 @@ void TLogPHPinterface::WalkAnswered(int64_t Walk, bool Answered, const QVariant&
   // Every walk that finds the date or time field counts, so that a reload of
   // the same form still hands its frequency and mode on.
   const bool Change = Found != FFieldIndex || Found[0] >= 0 || Found[1] >= 0;
-  if (Answer.value("formFound").toBool())
+  FFormFound = Answer.value("formFound").toBool();
+  if (FFormFound)
     FElements = Walk;
   FFieldIndex = Found;
+  // A page loaded anew (or one without the form) holds no field any more.
+  const bool Fresh = FFormFound && Answer.value("fresh").toBool();
+  if (Fresh || !FFormFound)
+    FHeldFields = 0;
   const std::string Frequency = ToBytes(Answer.value("freq"));
   const std::string Mode = ToBytes(Answer.value("mode"));
   if (Change && FOnPageData.Assigned())
     FOnPageData(this, Frequency, Mode);
+  if (Fresh && FOnFreshForm.Assigned())
+    FOnFreshForm(this);
 }
 
 } // namespace vela

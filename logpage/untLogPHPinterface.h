@@ -16,13 +16,18 @@
 #include <QPointer>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace vela {
 
 // (Sender, Frequency, Mode)
 using TPageDataEvent = TMethod<TObject*, std::string, std::string>;
+// (Sender): a walk found an entry form that no earlier walk had seen.
+using TFreshFormEvent = TMethod<TObject*>;
 
 class TLogPHPinterface : public TObject {
 public:
@@ -45,6 +50,22 @@ public:
   // the remembered positions then stay as they were. Throws at once when
   // there is no browser.
   void ScanLogPage();
+  // Writes each (field name, value) into the form found by the last walk,
+  // by name (ASCII case-insensitive; any field of the form, not only the six),
+  // and presses its submit control when Submit. OnDone(Filled) follows from
+  // the event loop: false when that form is gone (the page moved on) or no
+  // form was found. Held fields are written all the same.
+  void FillForm(const std::vector<std::pair<std::string, std::string>>& Values, bool Submit,
+                std::function<void(bool)> OnDone);
+  // Fields (bit n: field number n) that SetLogField leaves alone until a
+  // walk finds the form of a page loaded anew, or no form.
+  void HoldFields(uint32_t Mask) { FHeldFields |= Mask; }
+  uint32_t HeldFields() const { return FHeldFields; }
+  // Whether the last walk that ended found the entry form.
+  bool FormFound() const { return FFormFound; }
+  const TFreshFormEvent& OnFreshForm() const { return FOnFreshForm; }
+  void setOnFreshForm(const TFreshFormEvent& Value) { FOnFreshForm = Value; }
+
   // Whether a walk has been started that has not ended yet.
   bool Walking() const { return FLastEndedWalk < FLastWalk; }
 
@@ -59,7 +80,10 @@ public:
 private:
   QPointer<TWebBrowser> FBrowser;
   TPageDataEvent FOnPageData;
+  TFreshFormEvent FOnFreshForm;
   TFieldIndex FFieldIndex;
+  bool FFormFound = false;
+  uint32_t FHeldFields = 0;
   // The elements collection of the last form found, kept inside the page's
   // isolated script world; this is the number of the walk that stored it
   // (0: none), so a write never reaches a collection from another walk.

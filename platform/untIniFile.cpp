@@ -308,6 +308,17 @@ bool TIniFile::ReadBool(const std::string& Section, const std::string& Key, bool
   return ReadInteger(Section, Key, Default ? 1 : 0) != 0;
 }
 
+std::vector<std::pair<std::string, std::string>>
+TIniFile::ReadSection(const std::string& Section) const {
+  const auto C = Content();
+  const std::string Name = Lower(Trim(Section));
+  std::vector<std::pair<std::string, std::string>> Result;
+  for (auto It = C->Keys.lower_bound({Name, std::string()});
+       It != C->Keys.end() && It->first.first == Name; ++It)
+    Result.emplace_back(It->first.second, It->second.Value);
+  return Result;
+}
+
 void TIniFile::RaiseWriteError() const {
   throw EIniFileException(UnableToWriteMessage(FFileName));
 }

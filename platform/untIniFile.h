@@ -42,6 +42,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/untExceptions.h"
@@ -75,6 +76,8 @@ public:
                            std::int32_t Default) const;
   // Read as an integer; any value other than 0 is true.
   bool ReadBool(const std::string& Section, const std::string& Key, bool Default) const;
+  // Every key of Section (names in lower case, by name) with its value.
+  std::vector<std::pair<std::string, std::string>> ReadSection(const std::string& Section) const;
 
   void WriteString(const std::string& Section, const std::string& Key, const std::string& Value);
   void WriteInteger(const std::string& Section, const std::string& Key, std::int32_t Value);

@@ -17,6 +17,8 @@ const char* const SecServer = "ServerSettings";
 const char* const SecWindow = "Window";
 const char* const SecComm = "CommSettings";
 const char* const SecShare = "NetworkSharing";
+const char* const SecContacts = "Contacts";
+const char* const SecContactFields = "ContactFields";
 
 std::string ServerListKey(std::int32_t Index) {
   return "ServerList" + std::to_string(Index);
@@ -117,6 +119,10 @@ void TVelaLogSettings::Load() {
   FstrShareAddress = FIniFile->ReadString(SecShare, "Address", "127.0.0.1");
   FblnShareAllowPTT = FIniFile->ReadBool(SecShare, "AllowPTT", false);
   FintShareTxLimit = FIniFile->ReadInteger(SecShare, "TxTimeLimit", 180);
+
+  FblnContactsEnabled = FIniFile->ReadBool(SecContacts, "Enabled", false);
+  FstrContactsListen = FIniFile->ReadString(SecContacts, "Listen", DefaultContactsListen);
+  FblnContactsSubmit = FIniFile->ReadBool(SecContacts, "Submit", false);
 }
 
 void TVelaLogSettings::setIntMainTop(std::int32_t Value) {
@@ -244,6 +250,27 @@ void TVelaLogSettings::setIntShareTxLimit(std::int32_t Value) {
 void TVelaLogSettings::setStrRigctldAddress(const std::string& Value) {
   FstrRigctldAddress = Value;
   FIniFile->WriteString(SecComm, "RigctldAddress", Value);
+}
+
+void TVelaLogSettings::setBlnContactsEnabled(bool Value) {
+  FblnContactsEnabled = Value;
+  FIniFile->WriteBool(SecContacts, "Enabled", Value);
+}
+
+void TVelaLogSettings::setStrContactsListen(const std::string& Value) {
+  FstrContactsListen = Value;
+  FIniFile->WriteString(SecContacts, "Listen", Value);
+}
+
+void TVelaLogSettings::setBlnContactsSubmit(bool Value) {
+  FblnContactsSubmit = Value;
+  FIniFile->WriteBool(SecContacts, "Submit", Value);
+}
+
+std::vector<std::pair<std::string, std::string>> TVelaLogSettings::ContactFields() const {
+  auto Fields = FIniFile->ReadSection(SecContactFields);
+  std::erase_if(Fields, [](const auto& Field) { return Field.second.empty(); });
+  return Fields;
 }
 
 } // namespace vela

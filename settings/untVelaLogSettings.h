@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/untComponent.h"
@@ -33,6 +34,9 @@ enum TRadioType : std::uint8_t {
 // What the log page's "Digi" sets on a radio that has both an RTTY and a
 // data (packet) mode.
 enum TDigiMode : std::uint8_t { dmRTTY, dmData };
+
+// Where contacts are listened for when nothing is set.
+inline constexpr const char* DefaultContactsListen = "127.0.0.1:2237";
 
 // The log server's host name: the default server address and server list entry.
 extern const char* const DefaultLogServer;
@@ -131,6 +135,19 @@ public:
   std::int32_t intShareTxLimit() const { return FintShareTxLimit; }
   void setIntShareTxLimit(std::int32_t Value);
 
+  // Contacts from the digital-mode programs (section "Contacts"): the
+  // switch, where to listen ("[host:]port") and whether the form is
+  // submitted after a contact filled it. "ContactFields" maps a contact's
+  // field (its ADIF name, e.g. rst_sent) to the name of a field of the log
+  // page's form; read from the file each time.
+  bool blnContactsEnabled() const { return FblnContactsEnabled; }
+  void setBlnContactsEnabled(bool Value);
+  const std::string& strContactsListen() const { return FstrContactsListen; }
+  void setStrContactsListen(const std::string& Value);
+  bool blnContactsSubmit() const { return FblnContactsSubmit; }
+  void setBlnContactsSubmit(bool Value);
+  std::vector<std::pair<std::string, std::string>> ContactFields() const;
+
 private:
   void Load();
 
@@ -157,6 +174,9 @@ private:
   bool FblnShareAllowPTT = false;
   std::int32_t FintShareTxLimit = 180;
   std::string FstrRigctldAddress;
+  bool FblnContactsEnabled = false;
+  std::string FstrContactsListen = DefaultContactsListen;
+  bool FblnContactsSubmit = false;
 };
 
 // The daemon's address when none is set: its own default port on this host.

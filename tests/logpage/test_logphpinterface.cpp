@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <memory>
+#include <optional>
 #include <vector>
 
 using namespace velatest;
@@ -330,3 +331,58 @@ TEST_F(LogPageTest, FailureInTheDocumentCompleteHandlerReachesTheErrorBox) {
 }
 
 } // namespace
+
+// The contact's path: a form seen for the first time is fresh (once per
+// load), held fields are skipped by SetLogField until the page loads anew,
+// FillForm writes any field by name with its value as data, and a form its
+// frame no longer shows answers false.
+TEST_F(LogPageTest, FreshFormHeldFieldsAndFillByName) {
+  int Fresh = 0;
+  struct TCounter : vela::TObject {
+    int* Count;
+    void Fresh(vela::TObject*) { ++*Count; }
+  } Counter;
+  Counter.Count = &Fresh;
+  Bridge->setOnFreshForm(vela::MakeMethod(&Counter, &TCounter::Fresh));
+  Load(ServerUrl("/"), 2);
+  ASSERT_TRUE(ScanAndWait(*Bridge));
+  ASSERT_TRUE(ScanAndWait(*Bridge));
+  EXPECT_EQ(Fresh, 1);
+  EXPECT_TRUE(Bridge->FormFound());
+
+  std::optional<bool> Filled;
+  const std::string Odd = "%3 \"quoted\" </script><b>x</b>";
+  Bridge->FillForm({{"CALL_RX", "DL1ABC"}, {"comment", Odd}, {"no_such_field", "x"}}, false,
+                   [&](bool Done) { Filled = Done; });
+  ASSERT_TRUE(WaitUntil([&] { return Filled.has_value(); }));
+  EXPECT_TRUE(*Filled);
+  EXPECT_EQ(LeftValue(2).toStdString(), "DL1ABC");
+  EXPECT_EQ(RunScript(*Browser, QStringLiteral("window.frames['left_frame'].document.forms["
+                                               "'log_add'].elements['comment'].value"))
+                .toString()
+                .toStdString(),
+            Odd);
+
+  Bridge->HoldFields(1u << 2);
+  Bridge->SetLogField(2, "K1ABC");
+  Bridge->SetLogField(4, "7.0745");
+  ASSERT_TRUE(WaitUntil([&] { return LeftValue(4) == QStringLiteral("7.0745"); }));
+  EXPECT_EQ(LeftValue(2).toStdString(), "DL1ABC");
+
+  // The frame loads anew: until the walk, writes meet the old form.
+  RunScript(*Browser, QStringLiteral("window.frames['left_frame'].location.reload(); 0"));
+  ASSERT_TRUE(WaitUntil([&] {
+    return RunScript(*Browser, QStringLiteral("window.frames['left_frame'].document.readyState"))
+                   .toString() == QStringLiteral("complete") &&
+           LeftValue(2).isEmpty();
+  }));
+  Filled.reset();
+  Bridge->FillForm({{"call_rx", "LATE"}}, false, [&](bool Done) { Filled = Done; });
+  ASSERT_TRUE(WaitUntil([&] { return Filled.has_value(); }));
+  EXPECT_FALSE(*Filled);
+  ASSERT_TRUE(ScanAndWait(*Bridge));
+  EXPECT_EQ(Fresh, 2);
+  EXPECT_EQ(Bridge->HeldFields(), 0u);
+  Bridge->SetLogField(2, "K1ABC");
+  ASSERT_TRUE(WaitUntil([&] { return LeftValue(2) == QStringLiteral("K1ABC"); }));
+}

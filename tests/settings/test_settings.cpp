@@ -445,3 +445,27 @@ TEST_F(TSettingsTest, BatchWritesAtItsEndAndRaisesTheWriteErrorThere) {
 }
 
 } // namespace
+
+// ---- contacts ------------------------------------------------------------------
+
+TEST_F(TSettingsTest, ContactsDefaultsSurviveRestartAndFieldsAreReadAsEdited) {
+  {
+    TVelaLogSettings S(nullptr, Path);
+    EXPECT_FALSE(S.blnContactsEnabled());
+    EXPECT_EQ(S.strContactsListen(), "127.0.0.1:2237");
+    EXPECT_FALSE(S.blnContactsSubmit());
+    EXPECT_TRUE(S.ContactFields().empty());
+    S.setBlnContactsEnabled(true);
+    S.setStrContactsListen("224.0.0.1:2237");
+    S.setBlnContactsSubmit(true);
+  }
+  TVelaLogSettings S(nullptr, Path);
+  EXPECT_TRUE(S.blnContactsEnabled());
+  EXPECT_EQ(S.strContactsListen(), "224.0.0.1:2237");
+  EXPECT_TRUE(S.blnContactsSubmit());
+  // A hand edit of the mapping counts at once; empty values map nothing.
+  WriteFile(Path, ReadFile(Path) + "[ContactFields]\nRST_Sent = rst_s\ngridsquare=\n"
+                                   "comment=note\n[Other]\nx=y\n");
+  EXPECT_EQ(S.ContactFields(), (std::vector<std::pair<std::string, std::string>>{
+                                   {"comment", "note"}, {"rst_sent", "rst_s"}}));
+}

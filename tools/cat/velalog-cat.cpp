@@ -30,6 +30,7 @@
 #include "cat/radios/untRigctldCATinterface.h"
 #include "cat/untCATinterface.h"
 #include "cat/untTcpPort.h"
+#include "contacts/untContactMonitor.h"
 #include "net/untRadioSharing.h"
 #include "net/untSharingPortCheck.h"
 #include "platform/untPaths.h"
@@ -53,6 +54,7 @@ const char* const Usage =
     "                   [--rigctld PORT [--rigctld-address ADDR] [--allow-ptt]]\n"
     "       velalog-cat --radio rigctld [--rigctld-host HOST:PORT] [--ini FILE] [--exact]\n"
     "                   [--trace] [--digi rtty|data]\n"
+    "       velalog-cat --contacts [HOST:]PORT\n"
     "       velalog-cat --list-radios\n"
     "       velalog-cat --help | --version\n"
     "\n"
@@ -85,6 +87,10 @@ const char* const Usage =
     "                   PORT (0: any free port); prints: rigctld ADDRESS PORT\n"
     "  --rigctld-address ADDR  listen there (default 127.0.0.1)\n"
     "  --allow-ptt      let network clients key the transmitter\n"
+    "  --contacts [HOST:]PORT  print the contacts WSJT-X, JTDX or JS8Call send there\n"
+    "                   (UDP; a multicast group is joined; --radio is then optional):\n"
+    "                   contacts ADDRESS PORT once, then per contact\n"
+    "                   contact CALL BAND FREQUENCY MODE DATE TIME [name=value ...]\n"
     "\n"
     "Output, one line per report, tab-separated:  rx BAND FREQUENCY MODE [HZ NATIVE]\n"
     "Standard error, one line per change of a link's state:\n"
@@ -98,6 +104,16 @@ const char* const Usage =
     "  quit                    end (end of input also ends)\n"
     "\n"
     "COMN resolves to DIR/comN, otherwise to /dev/ttyS<N-1>.\n";
+
+// --contacts without a radio: the contact listener alone, until a signal.
+int RunContacts(int argc, char** argv, const std::string& Listen) {
+  QCoreApplication App(argc, argv);
+  TContactMonitor Contacts(std::cout, std::cerr);
+  if (!Contacts.Start(Listen))
+    return 1;
+  TShutdownSignals Signals([](int) { QCoreApplication::quit(); });
+  return App.exec();
+}
 
 [[noreturn]] void UsageError(const std::string& Message) {
   std::cerr << "velalog-cat: " << Message << "\n\n" << Usage;
@@ -229,7 +245,7 @@ int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
   BindCatalogue("velalog");
   textdomain("velalog");
-  std::string RadioText, IniPath, PortsDir, Device, VirtualDevice, RigctldHost;
+  std::string RadioText, IniPath, PortsDir, Device, VirtualDevice, RigctldHost, ContactsListen;
   bool TraceOn = false;
   int Port = 0, VirtualPort = 0;
   TSharingOptions Sharing;
@@ -311,6 +327,11 @@ int main(int argc, char** argv) {
       if (!V)
         UsageError("--rigctld-host needs HOST:PORT");
       RigctldHost = V;
+    } else if (Arg == "--contacts") {
+      const char* V = Next();
+      if (!V)
+        UsageError("--contacts needs [HOST:]PORT");
+      ContactsListen = V;
     } else if (Arg == "--trace") {
       TraceOn = true;
     } else if (Arg == "--ini") {
@@ -322,6 +343,8 @@ int main(int argc, char** argv) {
       UsageError("unknown option: " + Arg);
     }
   }
+  if (RadioText.empty() && !ContactsListen.empty())
+    return RunContacts(argc, argv, ContactsListen);
   if (RadioText.empty())
     UsageError("--radio is required");
   const std::optional<TRadioType> Known = RadioFromName(RadioText);
@@ -421,6 +444,12 @@ int main(int argc, char** argv) {
         return 1;
       }
       std::cout << "rigctld\t" << Sharing.Address << '\t' << Share.Server().Port() << std::endl;
+    }
+    TContactMonitor Contacts(std::cout, std::cerr);
+    if (!ContactsListen.empty() && !Contacts.Start(ContactsListen)) {
+      std::error_code Ignored;
+      std::filesystem::remove_all(PrivateDir, Ignored);
+      return 1;
     }
 
     // Standard input is read on its own thread; each command runs on the main

@@ -1,0 +1,74 @@
+// Contacts from the digital-mode programs into the log page's form.
+//
+// Listens as the settings say, keeps every new contact in the journal beside
+// the settings file, and lets the contacts wait in order. A form of a page
+// loaded anew takes the next waiting contact: call, band, frequency, mode,
+// date and time on, and the fields the operator mapped; those of the six
+// fields it filled are held against the clock and the radio until the page
+// loads anew; with Submit the form is submitted, which loads the next form.
+// A contact counts as taken only once the page confirms the writes, so one
+// that meets a page already moving on waits for the next form.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "contacts/untContactJournal.h"
+#include "contacts/untContactListener.h"
+#include "platform/untEvents.h"
+#include "platform/untObject.h"
+
+namespace vela {
+
+class TLogPHPinterface;
+class TVelaLogSettings;
+
+// (Sender): the status text may have changed.
+using TContactsChangeEvent = TMethod<TObject*>;
+
+class TContactsToPage : public TObject {
+public:
+  TContactsToPage(TLogPHPinterface& APage, TVelaLogSettings& ASettings);
+  ~TContactsToPage() override;
+
+  // Starts, moves or stops listening as the settings say; a port that cannot
+  // be had shows in StatusText, never as an error.
+  void Apply();
+  // The bridge's OnFreshForm: a page loaded anew shows an empty form.
+  void FreshForm(TObject* Sender);
+
+  // Every new contact reaches the listener's consumers; add more there.
+  TContactListener& Listener() { return FListener; }
+  // Null until contacts were first switched on.
+  const TContactJournal* Journal() const { return FJournal.get(); }
+  // Contacts the page confirmed in its form so far.
+  std::uint64_t Filled() const { return FFilled; }
+  // A fresh form shows and no contact is in it: the next one goes in at once.
+  bool FormFree() const { return FFormFree && !FFilling; }
+  // For the status strip: where it listens, how many wait, what went wrong;
+  // empty when switched off.
+  std::string StatusText() const;
+
+  const TContactsChangeEvent& OnChange() const { return FOnChange; }
+  void setOnChange(const TContactsChangeEvent& Value) { FOnChange = Value; }
+
+private:
+  void Received(const TContact& Contact);
+  void FillNext();
+  void Changed(TObject* Sender = nullptr);
+
+  TLogPHPinterface& FPage;
+  TVelaLogSettings& FSettings;
+  TContactListener FListener;
+  std::unique_ptr<TContactJournal> FJournal;
+  bool FEnabled = false;
+  std::string FListening; // the address last applied
+  bool FFormFree = false; // a fresh form shows and no contact went into it
+  bool FFilling = false;
+  std::uint64_t FFilled = 0;
+  TContactsChangeEvent FOnChange;
+  std::shared_ptr<int> FAlive = std::make_shared<int>(0);
+};
+
+} // namespace vela

@@ -1,0 +1,243 @@
+#include "contacts/untContact.h"
+
+#include <algorithm>
+
+#include "cat/radios/untBandPlan.h"
+
+namespace vela {
+
+namespace {
+
+// The contact's own modes that the page shows as such; every other mode is
+// one of the data modes.
+struct TModeName {
+  const char* Adif;
+  const char* Page;
+};
+const TModeName PlainModes[] = {
+    {"cw", ModeCW}, {"am", ModeAM}, {"fm", ModeFM}, {"lsb", ModeLSB}, {"usb", ModeUSB}};
+
+// Bands whose operators use the lower sideband: below 10 MHz.
+const char* const LowerSidebandBands[] = {"160m", "80m", "60m", "40m"};
+constexpr std::int64_t SidebandSplitHz = 10'000'000;
+
+// Frequencies past this are no radio's; the page's count must fit 32 bits.
+constexpr std::int64_t MaxFrequencyHz = 100'000'000'000;
+
+// The fields the page's six texts are made from.
+const char* const PageFields[] = {"call", "band", "freq", "qso_date", "time_on"};
+
+bool AllDigits(std::string_view Text) {
+  return !Text.empty() &&
+         std::all_of(Text.begin(), Text.end(), [](char C) { return C >= '0' && C <= '9'; });
+}
+
+int Number(std::string_view Digits) {
+  int Value = 0;
+  for (char C : Digits)
+    Value = Value * 10 + (C - '0');
+  return Value;
+}
+
+// "YYYY-MM-DD" from an ADIF date "YYYYMMDD", or empty.
+std::string DateText(std::string_view Date) {
+  if (Date.size() != 8 || !AllDigits(Date))
+    return {};
+  const int Month = Number(Date.substr(4, 2)), Day = Number(Date.substr(6, 2));
+  if (Month < 1 || Month > 12 || Day < 1 || Day > 31)
+    return {};
+  return std::string(Date.substr(0, 4)) + "-" + std::string(Date.substr(4, 2)) + "-" +
+         std::string(Date.substr(6, 2));
+}
+
+// "HH:MM" from an ADIF time "HHMM" or "HHMMSS", or empty.
+std::string TimeText(std::string_view Time) {
+  if ((Time.size() != 4 && Time.size() != 6) || !AllDigits(Time))
+    return {};
+  if (Number(Time.substr(0, 2)) > 23 || Number(Time.substr(2, 2)) > 59 ||
+      (Time.size() == 6 && Number(Time.substr(4, 2)) > 59))
+    return {};
+  return std::string(Time.substr(0, 2)) + ":" + std::string(Time.substr(2, 2));
+}
+
+// The band plan's band of a contact: by its frequency, else its own band
+// field when that is one of the plan's names.
+std::string PlanBand(const TContact& Contact, std::int64_t Hz) {
+  if (Hz >= 0)
+    return BandForFrequency(static_cast<std::int32_t>(std::min<std::int64_t>(Hz / 100, INT32_MAX)));
+  const std::string Own = LowerAscii(Contact.Field("band"));
+  // One frequency count inside each of the plan's bands.
+  for (std::int32_t Count : {10000, 30000, 60000, 100000, 140000, 180000, 210000, 240000, 280000,
+                             500000, 700000, 1440000, 4320000})
+    if (BandForFrequency(Count) == Own)
+      return Own;
+  return {};
+}
+
+} // namespace
+
+std::string LowerAscii(std::string_view Text) {
+  std::string Result(Text);
+  for (char& C : Result)
+    if (C >= 'A' && C <= 'Z')
+      C = static_cast<char>(C - 'A' + 'a');
+  return Result;
+}
+
+std::string TContact::Field(std::string_view Name) const {
+  for (const TContactField& F : Fields)
+    if (F.Name == Name)
+      return F.Value;
+  return {};
+}
+
+bool TContact::Has(std::string_view Name) const {
+  return std::any_of(Fields.begin(), Fields.end(),
+                     [&](const TContactField& F) { return F.Name == Name; });
+}
+
+void TContact::Set(std::string_view Name, std::string Value) {
+  auto It = std::find_if(Fields.begin(), Fields.end(),
+                         [&](const TContactField& F) { return F.Name == Name; });
+  if (Value.empty()) {
+    if (It != Fields.end())
+      Fields.erase(It);
+  } else if (It != Fields.end()) {
+    It->Value = std::move(Value);
+  } else {
+    Fields.push_back({std::string(Name), std::move(Value)});
+  }
+}
+
+std::int64_t ContactFrequencyHz(const TContact& Contact) {
+  const std::string Text = Contact.Field("freq");
+  const std::size_t Dot = Text.find('.');
+  const std::string_view Whole = std::string_view(Text).substr(0, Dot);
+  const std::string_view Fraction =
+      Dot == std::string::npos ? std::string_view() : std::string_view(Text).substr(Dot + 1);
+  if ((Whole.empty() && Fraction.empty()) || Whole.size() > 6 ||
+      (!Whole.empty() && !AllDigits(Whole)) || (!Fraction.empty() && !AllDigits(Fraction)))
+    return -1;
+  std::int64_t Hz = 0;
+  for (char C : Whole)
+    Hz = Hz * 10 + (C - '0');
+  // Six decimals of MHz are hertz; finer digits are dropped.
+  for (std::size_t I = 0; I < 6; ++I)
+    Hz = Hz * 10 + (I < Fraction.size() ? Fraction[I] - '0' : 0);
+  return Hz <= MaxFrequencyHz ? Hz : -1;
+}
+
+std::string PageModeForContact(std::string_view Mode, std::string_view Submode,
+                               std::int64_t FrequencyHz, std::string_view Band) {
+  const std::string Own = LowerAscii(Mode);
+  if (Own.empty())
+    return {};
+  if (Own == "ssb") {
+    const std::string Side = LowerAscii(Submode);
+    if (Side == "lsb" || Side == "usb")
+      return Side;
+    if (FrequencyHz >= 0)
+      return FrequencyHz < SidebandSplitHz ? ModeLSB : ModeUSB;
+    const std::string OwnBand = LowerAscii(Band);
+    for (const char* Lower : LowerSidebandBands)
+      if (OwnBand == Lower)
+        return ModeLSB;
+    return ModeUSB;
+  }
+  for (const TModeName& M : PlainModes)
+    if (Own == M.Adif)
+      return M.Page;
+  return ModeDigi;
+}
+
+TContactPageTexts ContactPageTexts(const TContact& Contact) {
+  TContactPageTexts Texts;
+  const std::int64_t Hz = ContactFrequencyHz(Contact);
+  Texts.Call = Contact.Field("call");
+  Texts.Band = PlanBand(Contact, Hz);
+  if (Hz >= 0)
+    Texts.Frequency = FrequencyText(static_cast<std::int32_t>(Hz / 100));
+  Texts.Mode = PageModeForContact(Contact.Field("mode"), Contact.Field("submode"), Hz,
+                                  Contact.Field("band"));
+  Texts.Date = DateText(Contact.Field("qso_date"));
+  Texts.Time = TimeText(Contact.Field("time_on"));
+  if (Texts.Date.empty() || Texts.Time.empty())
+    Texts.Date.clear(), Texts.Time.clear();
+  return Texts;
+}
+
+std::string ContactKey(const TContact& Contact) {
+  std::string Time = Contact.Field("time_on");
+  if (Time.size() == 4)
+    Time += "00";
+  std::string Call = Contact.Field("call");
+  for (char& C : Call)
+    if (C >= 'a' && C <= 'z')
+      C = static_cast<char>(C - 'a' + 'A');
+  return Call + '\t' + Contact.Field("qso_date") + '\t' + Time + '\t' +
+         PlanBand(Contact, ContactFrequencyHz(Contact));
+}
+
+std::vector<TContactField> FurtherFields(const TContact& Contact) {
+  std::vector<TContactField> Result;
+  for (const TContactField& F : Contact.Fields)
+    if (std::none_of(std::begin(PageFields), std::end(PageFields),
+                     [&](const char* Name) { return F.Name == Name; }))
+      Result.push_back(F);
+  return Result;
+}
+
+std::string ContactLine(const TContact& Contact) {
+  auto Clean = [](std::string Text) {
+    std::replace_if(
+        Text.begin(), Text.end(), [](char C) { return C == '\t' || C == '\n' || C == '\r'; }, ' ');
+    return Text;
+  };
+  const TContactPageTexts T = ContactPageTexts(Contact);
+  std::string Line = "contact";
+  for (const std::string* Text : {&T.Call, &T.Band, &T.Frequency, &T.Mode, &T.Date, &T.Time})
+    Line += '\t' + Clean(*Text);
+  for (const TContactField& F : FurtherFields(Contact))
+    Line += '\t' + Clean(F.Name) + '=' + Clean(F.Value);
+  return Line;
+}
+
+std::string ValidUtf8(std::string_view Text) {
+  static const char Replacement[] = "\xEF\xBF\xBD";
+  std::string Result;
+  Result.reserve(Text.size());
+  std::size_t I = 0;
+  while (I < Text.size()) {
+    const auto B = static_cast<unsigned char>(Text[I]);
+    std::size_t Length = 0;
+    std::uint32_t Code = 0;
+    if (B < 0x80)
+      Length = 1, Code = B;
+    else if (B >= 0xC2 && B <= 0xDF)
+      Length = 2, Code = B & 0x1F;
+    else if (B >= 0xE0 && B <= 0xEF)
+      Length = 3, Code = B & 0x0F;
+    else if (B >= 0xF0 && B <= 0xF4)
+      Length = 4, Code = B & 0x07;
+    bool Valid = Length > 0 && I + Length <= Text.size();
+    for (std::size_t K = 1; Valid && K < Length; ++K) {
+      const auto C = static_cast<unsigned char>(Text[I + K]);
+      Valid = (C & 0xC0) == 0x80;
+      Code = (Code << 6) | (C & 0x3F);
+    }
+    // Overlong forms, surrogates and code points past U+10FFFF are not UTF-8.
+    if (Valid && ((Length == 3 && (Code < 0x800 || (Code >= 0xD800 && Code <= 0xDFFF))) ||
+                  (Length == 4 && (Code < 0x10000 || Code > 0x10FFFF))))
+      Valid = false;
+    if (Valid) {
+      Result.append(Text.substr(I, Length));
+      I += Length;
+    } else {
+      Result += Replacement;
+      ++I;
+    }
+  }
+  return Result;
+}
+
+} // namespace vela

@@ -1,0 +1,69 @@
+// A contact as a digital-mode program logs it: every field by its ADIF name
+// (lower case), in the order received; and what the log page's form shows of
+// it, in the texts of the band plan and the mode names.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace vela {
+
+struct TContactField {
+  std::string Name; // lower case
+  std::string Value;
+  bool operator==(const TContactField&) const = default;
+};
+
+struct TContact {
+  std::vector<TContactField> Fields;
+
+  // The value of Name (lower case), empty when the contact does not carry it.
+  std::string Field(std::string_view Name) const;
+  bool Has(std::string_view Name) const;
+  // Replaces the first field of that name, or appends one; an empty value
+  // removes it.
+  void Set(std::string_view Name, std::string Value);
+  bool operator==(const TContact&) const = default;
+};
+
+// What the form's fields get: call, band, frequency, mode texts and the time
+// on as date YYYY-MM-DD and time HH:MM (UTC). A text the contact cannot give
+// is empty (an unknown frequency or mode, no time on).
+struct TContactPageTexts {
+  std::string Call, Band, Frequency, Mode, Date, Time;
+};
+
+TContactPageTexts ContactPageTexts(const TContact& Contact);
+
+// The contact's frequency in Hz from its "freq" field (MHz), or -1.
+std::int64_t ContactFrequencyHz(const TContact& Contact);
+
+// The page's mode name for an ADIF mode: SSB is "lsb" below 10 MHz and
+// "usb" above (FrequencyHz -1: by Band, else "usb"), CW, AM and FM as such,
+// every other mode "Digi"; empty for an empty mode.
+std::string PageModeForContact(std::string_view Mode, std::string_view Submode,
+                               std::int64_t FrequencyHz, std::string_view Band);
+
+// The identity of a contact for spotting the same one sent twice: call,
+// date and time on (to the second) and band.
+std::string ContactKey(const TContact& Contact);
+
+// The fields a contact carries besides those the page's six texts come from
+// (call, band, freq, qso_date, time_on), in order.
+std::vector<TContactField> FurtherFields(const TContact& Contact);
+
+// One line for scripts: "contact CALL BAND FREQUENCY MODE DATE TIME" then
+// "name=value" per further field, tab-separated; tabs and line breaks in
+// values become blanks. No line end.
+std::string ContactLine(const TContact& Contact);
+
+// Text with every byte sequence that is not UTF-8 replaced by U+FFFD.
+std::string ValidUtf8(std::string_view Text);
+
+// ASCII lower case.
+std::string LowerAscii(std::string_view Text);
+
+} // namespace vela

@@ -1,0 +1,236 @@
+#include "contacts/untContactDatagram.h"
+
+#include <QDateTime>
+
+#include "contacts/untAdif.h"
+
+namespace vela {
+
+namespace {
+
+// The message types read here.
+constexpr std::uint32_t TypeStatus = 1;
+constexpr std::uint32_t TypeContactLogged = 5;
+constexpr std::uint32_t TypeLoggedAdif = 12;
+
+// The time specs of a date-time: the sender's local time, UTC, and an offset
+// from UTC in seconds that follows the spec.
+constexpr std::uint8_t SpecLocal = 0;
+constexpr std::uint8_t SpecUtc = 1;
+constexpr std::uint8_t SpecOffset = 2;
+constexpr std::int32_t MaxUtcOffset = 24 * 60 * 60;
+
+constexpr std::uint32_t NullLength = 0xFFFFFFFF;
+
+// The Julian day numbers of 1 January 1900 and 31 December 9999.
+constexpr std::int64_t FirstJulianDay = 2415021;
+constexpr std::int64_t LastJulianDay = 5373484;
+
+// Reads big-endian values; the first failure sticks and later reads give
+// nothing.
+class TReader {
+public:
+  explicit TReader(std::string_view ABytes) : FBytes(ABytes) {}
+
+  bool Failed() const { return !FError.empty(); }
+  const std::string& Error() const { return FError; }
+  bool AtEnd() const { return FAt >= FBytes.size(); }
+
+  std::uint64_t Unsigned(std::size_t Size) {
+    if (Failed())
+      return 0;
+    if (FBytes.size() - FAt < Size) {
+      FError = "the datagram ends inside a field";
+      return 0;
+    }
+    std::uint64_t Value = 0;
+    for (std::size_t I = 0; I < Size; ++I)
+      Value = (Value << 8) | static_cast<unsigned char>(FBytes[FAt++]);
+    return Value;
+  }
+  std::uint32_t U32() { return static_cast<std::uint32_t>(Unsigned(4)); }
+
+  // A string: a 32-bit length and that many bytes; the null string is empty.
+  std::string Text() {
+    const std::uint32_t Length = U32();
+    if (Failed() || Length == NullLength)
+      return {};
+    if (Length > FBytes.size() - FAt) {
+      FError = "a string runs past the end of the datagram";
+      return {};
+    }
+    const std::string_view Bytes = FBytes.substr(FAt, Length);
+    FAt += Length;
+    return ValidUtf8(Bytes);
+  }
+
+  // A date-time as ADIF date and time (UTC); both empty for a null one.
+  void DateTime(std::string& Date, std::string& Time) {
+    const auto JulianDay = static_cast<std::int64_t>(Unsigned(8));
+    const std::uint32_t Milliseconds = U32();
+    const auto Spec = static_cast<std::uint8_t>(Unsigned(1));
+    std::int32_t Offset = 0;
+    if (Spec == SpecOffset)
+      Offset = static_cast<std::int32_t>(U32());
+    if (Failed())
+      return;
+    if (Spec != SpecLocal && Spec != SpecUtc && Spec != SpecOffset) {
+      FError = "a date-time of time spec " + std::to_string(Spec);
+      return;
+    }
+    if (Offset < -MaxUtcOffset || Offset > MaxUtcOffset) {
+      FError = "a date-time with an offset of " + std::to_string(Offset) + " s";
+      return;
+    }
+    if (JulianDay < FirstJulianDay || JulianDay > LastJulianDay ||
+        Milliseconds >= 24u * 60 * 60 * 1000)
+      return; // a null or absurd date-time: none
+    const QDate Day = QDate::fromJulianDay(JulianDay);
+    const QTime At = QTime::fromMSecsSinceStartOfDay(static_cast<int>(Milliseconds));
+    QDateTime Stamp = Spec == SpecUtc      ? QDateTime(Day, At, Qt::UTC)
+                      : Spec == SpecOffset ? QDateTime(Day, At, Qt::OffsetFromUTC, Offset)
+                                           : QDateTime(Day, At, Qt::LocalTime);
+    Stamp = Stamp.toUTC();
+    if (!Stamp.isValid())
+      return;
+    Date = Stamp.toString(QStringLiteral("yyyyMMdd")).toStdString();
+    Time = Stamp.toString(QStringLiteral("hhmmss")).toStdString();
+  }
+
+private:
+  std::string_view FBytes;
+  std::size_t FAt = 0;
+  std::string FError;
+};
+
+// Type 5: the contact's fields in their order; the fields from the time on
+// onwards are missing from older senders.
+bool ReadContactLogged(TReader& In, TContact& Contact) {
+  std::string DateOff, TimeOff;
+  In.DateTime(DateOff, TimeOff);
+  const std::string Call = In.Text();
+  const std::string Grid = In.Text();
+  const std::uint64_t Hz = In.Unsigned(8);
+  const std::string Mode = In.Text();
+  const std::string ReportSent = In.Text();
+  const std::string ReportReceived = In.Text();
+  const std::string Power = In.Text();
+  const std::string Comments = In.Text();
+  const std::string Name = In.Text();
+  std::string DateOn, TimeOn;
+  std::string Later[6]; // operator, my call, my grid, exchange sent and received, propagation
+  if (!In.AtEnd())
+    In.DateTime(DateOn, TimeOn);
+  for (std::string& Field : Later)
+    if (!In.AtEnd())
+      Field = In.Text();
+  if (In.Failed())
+    return false;
+
+  Contact.Set("call", Call);
+  Contact.Set("gridsquare", Grid);
+  if (Hz > 0 && Hz <= 100'000'000'000ull) {
+    // MHz with six decimals: the hertz exactly.
+    std::string Digits = std::to_string(Hz);
+    Digits.insert(0, Digits.size() < 7 ? 7 - Digits.size() : 0, '0');
+    Contact.Set("freq",
+                Digits.substr(0, Digits.size() - 6) + "." + Digits.substr(Digits.size() - 6));
+  }
+  Contact.Set("mode", Mode);
+  Contact.Set("rst_sent", ReportSent);
+  Contact.Set("rst_rcvd", ReportReceived);
+  Contact.Set("tx_pwr", Power);
+  Contact.Set("comment", Comments);
+  Contact.Set("name", Name);
+  Contact.Set("qso_date", DateOn);
+  Contact.Set("time_on", TimeOn);
+  Contact.Set("qso_date_off", DateOff);
+  Contact.Set("time_off", TimeOff);
+  const char* const LaterNames[] = {"operator",   "station_callsign", "my_gridsquare",
+                                    "stx_string", "srx_string",       "prop_mode"};
+  for (int I = 0; I < 6; ++I)
+    Contact.Set(LaterNames[I], Later[I]);
+  return true;
+}
+
+TContactDatagram Refused(TContactDatagram Result, std::string Error) {
+  Result.Kind = TDatagramKind::dkRefused;
+  Result.Contacts.clear();
+  Result.Error = std::move(Error);
+  return Result;
+}
+
+} // namespace
+
+std::string JulianDayDate(std::int64_t JulianDay) {
+  if (JulianDay < FirstJulianDay || JulianDay > LastJulianDay)
+    return {};
+  return QDate::fromJulianDay(JulianDay).toString(QStringLiteral("yyyyMMdd")).toStdString();
+}
+
+namespace {
+
+// Reads the datagram; contacts without a call are dropped afterwards.
+TContactDatagram ReadDatagram(std::string_view Bytes) {
+  TContactDatagram Result;
+  if (Bytes.size() > MaxContactDatagram)
+    return Refused(Result, "a datagram of " + std::to_string(Bytes.size()) + " bytes");
+  TReader In(Bytes);
+  if (Bytes.size() < 4 || In.U32() != ContactDatagramMagic) {
+    // No magic: a plain ADIF record, or nothing this program reads.
+    TAdifDocument Doc = ReadAdif(Bytes);
+    if (!Doc.Error.empty())
+      return Refused(Result, "wrong magic, and not ADIF: " + Doc.Error);
+    if (Doc.Records.empty())
+      return Refused(Result, "wrong magic, and no ADIF record");
+    Result.Kind = TDatagramKind::dkContacts;
+    Result.Contacts = std::move(Doc.Records);
+    return Result;
+  }
+  const std::uint32_t Schema = In.U32();
+  Result.Type = In.U32();
+  Result.Id = In.Text();
+  if (In.Failed())
+    return Refused(Result, In.Error());
+  if (Schema != 2 && Schema != 3)
+    return Refused(Result, "schema " + std::to_string(Schema) + " (2 or 3 are read)");
+
+  if (Result.Type == TypeStatus) {
+    Result.Status.Id = Result.Id;
+    Result.Status.DialHz = In.Unsigned(8);
+    Result.Status.Mode = In.Text();
+    if (In.Failed())
+      return Refused(Result, In.Error());
+    Result.Kind = TDatagramKind::dkStatus;
+  } else if (Result.Type == TypeContactLogged) {
+    TContact Contact;
+    if (!ReadContactLogged(In, Contact))
+      return Refused(Result, In.Error());
+    Result.Kind = TDatagramKind::dkContacts;
+    Result.Contacts.push_back(std::move(Contact));
+  } else if (Result.Type == TypeLoggedAdif) {
+    const std::string Text = In.Text();
+    if (In.Failed())
+      return Refused(Result, In.Error());
+    TAdifDocument Doc = ReadAdif(Text);
+    if (!Doc.Error.empty())
+      return Refused(Result, Doc.Error);
+    Result.Kind = TDatagramKind::dkContacts;
+    Result.Contacts = std::move(Doc.Records);
+  }
+  return Result;
+}
+
+} // namespace
+
+TContactDatagram ReadContactDatagram(std::string_view Bytes) {
+  TContactDatagram Result = ReadDatagram(Bytes);
+  if (Result.Kind != TDatagramKind::dkContacts)
+    return Result;
+  std::erase_if(Result.Contacts, [](const TContact& C) { return C.Field("call").empty(); });
+  if (Result.Contacts.empty())
+    return Refused(std::move(Result), "a contact without a call");
+  return Result;
+}
+
+} // namespace vela

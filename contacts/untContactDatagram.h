@@ -1,0 +1,55 @@
+// Reads one UDP datagram of a digital-mode program: its binary messages
+// (magic 0xADBCCBDA, schema 2 or 3, big-endian) of type 5 "contact logged",
+// 12 "logged ADIF" and 1 "status", or a plain ADIF text. Bytes in, contacts
+// out: it touches no socket.
+//
+// Every length is checked against the datagram before it is used; a datagram
+// larger than MaxContactDatagram, with a wrong magic or schema, a string that
+// runs past its end, a date-time of an unknown time spec or a type 5 cut short
+// is refused with a reason. Other message types are ignored. Texts are made
+// valid UTF-8.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "contacts/untContact.h"
+
+namespace vela {
+
+constexpr std::size_t MaxContactDatagram = 64 * 1024;
+constexpr std::uint32_t ContactDatagramMagic = 0xADBCCBDA;
+
+// What the sending program last reported of its radio (type 1).
+struct TStatusReport {
+  std::string Id;           // the sender's id
+  std::uint64_t DialHz = 0; // dial frequency
+  std::string Mode;         // its own mode name, e.g. FT8
+};
+
+enum class TDatagramKind {
+  dkIgnored, // a message type that carries no contact (heartbeats and the like)
+  dkContacts,
+  dkStatus,
+  dkRefused // unreadable: Error says why
+};
+
+struct TContactDatagram {
+  TDatagramKind Kind = TDatagramKind::dkIgnored;
+  std::string Id; // the sender's id; empty for plain ADIF
+  std::uint32_t Type = 0;
+  std::vector<TContact> Contacts;
+  TStatusReport Status;
+  std::string Error;
+};
+
+TContactDatagram ReadContactDatagram(std::string_view Bytes);
+
+// A Julian day number as an ADIF date "YYYYMMDD"; empty outside the years
+// 1900 to 9999.
+std::string JulianDayDate(std::int64_t JulianDay);
+
+} // namespace vela

@@ -1,0 +1,201 @@
+#include "contacts/untContactJournal.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "contacts/untAdif.h"
+
+namespace vela {
+
+namespace {
+
+// What a restart reads at most of the waiting part of the journal.
+constexpr std::uint64_t MaxWaitingBytes = 64ull * 1024 * 1024;
+
+struct TFd {
+  int Fd;
+  explicit TFd(int AFd) : Fd(AFd) {}
+  ~TFd() {
+    if (Fd >= 0)
+      ::close(Fd);
+  }
+};
+
+bool WriteAll(int Fd, const std::string& Data) {
+  std::size_t Done = 0;
+  while (Done < Data.size()) {
+    const ssize_t N = ::write(Fd, Data.data() + Done, Data.size() - Done);
+    if (N < 0 && errno == EINTR)
+      continue;
+    if (N <= 0)
+      return false;
+    Done += static_cast<std::size_t>(N);
+  }
+  return true;
+}
+
+bool ReadRange(int Fd, std::uint64_t From, std::uint64_t To, std::string& Data) {
+  Data.resize(static_cast<std::size_t>(To - From));
+  std::size_t Done = 0;
+  while (Done < Data.size()) {
+    const ssize_t N =
+        ::pread(Fd, Data.data() + Done, Data.size() - Done, static_cast<off_t>(From + Done));
+    if (N < 0 && errno == EINTR)
+      continue;
+    if (N <= 0)
+      return false;
+    Done += static_cast<std::size_t>(N);
+  }
+  return true;
+}
+
+// Flushes the folder's entry of a file just created or renamed.
+void SyncFolder(const std::string& Path) {
+  const std::string Folder = std::filesystem::path(Path).parent_path().string();
+  TFd Dir(::open(Folder.empty() ? "." : Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (Dir.Fd >= 0)
+    ::fsync(Dir.Fd);
+}
+
+} // namespace
+
+TContactJournal::TContactJournal(std::string Path, std::size_t AMaxWaiting)
+    : FPath(std::move(Path)), FMaxWaiting(AMaxWaiting) {}
+
+std::string TContactJournal::PathBeside(const std::string& SettingsFile) {
+  const std::filesystem::path Settings(SettingsFile);
+  return (Settings.parent_path() / (Settings.stem().string() + "-contacts.adi")).string();
+}
+
+void TContactJournal::Failed(const std::string& What) {
+  FErrorText = What + " " + FPath + ": " + std::strerror(errno);
+}
+
+bool TContactJournal::Open() {
+  FWaiting.clear();
+  TFd Journal(::open(FPath.c_str(), O_RDWR | O_CLOEXEC));
+  if (Journal.Fd < 0) {
+    if (errno == ENOENT) {
+      FErrorText.clear();
+      return true;
+    }
+    Failed("cannot open the contact journal");
+    return false;
+  }
+  struct stat St {};
+  if (::fstat(Journal.Fd, &St) != 0) {
+    Failed("cannot read the contact journal");
+    return false;
+  }
+  const auto Size = static_cast<std::uint64_t>(St.st_size);
+  std::uint64_t Taken = 0;
+  {
+    TFd Mark(::open((FPath + ".taken").c_str(), O_RDONLY | O_CLOEXEC));
+    char Text[32] = {};
+    if (Mark.Fd >= 0 && ::read(Mark.Fd, Text, sizeof Text - 1) > 0)
+      Taken = std::strtoull(Text, nullptr, 10);
+  }
+  // A mark past the end belongs to a journal since replaced: all of this
+  // one waits.
+  if (Taken > Size)
+    Taken = 0;
+  if (Size - Taken > MaxWaitingBytes) {
+    FErrorText = "the contact journal " + FPath + " has more waiting than can be read";
+    return false;
+  }
+
+  std::string Tail;
+  if (!ReadRange(Journal.Fd, Taken, Size, Tail)) {
+    Failed("cannot read the contact journal");
+    return false;
+  }
+  if (Taken == 0 && !Tail.empty() && Tail.rfind(AdifHeaderText().substr(0, 20), 0) != 0) {
+    FErrorText = FPath + " is not a contact journal of this program";
+    return false;
+  }
+  // A record cut short by a crash (never acknowledged) is cut off, so that
+  // the next record does not run into it.
+  std::size_t Complete = 0;
+  for (const char* End : {"<eor>\n", "<eoh>\n"})
+    if (const std::size_t At = Tail.rfind(End); At != std::string::npos)
+      Complete = std::max(Complete, At + 6);
+  if (Complete < Tail.size()) {
+    if (::ftruncate(Journal.Fd, static_cast<off_t>(Taken + Complete)) != 0 ||
+        ::fsync(Journal.Fd) != 0) {
+      Failed("cannot mend the contact journal");
+      return false;
+    }
+    Tail.resize(Complete);
+  }
+  TAdifDocument Doc = ReadAdif(Tail);
+  if (!Doc.Error.empty()) {
+    FErrorText = "the contact journal " + FPath + " is damaged: " + Doc.Error;
+    return false;
+  }
+  for (std::size_t I = 0; I < Doc.Records.size() && FWaiting.size() < FMaxWaiting; ++I)
+    FWaiting.push_back({std::move(Doc.Records[I]), Taken + Doc.Ends[I]});
+  FErrorText.clear();
+  return true;
+}
+
+bool TContactJournal::Append(const std::string& Text, std::uint64_t& End) {
+  TFd Journal(::open(FPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  if (Journal.Fd < 0) {
+    Failed("cannot write the contact journal");
+    return false;
+  }
+  struct stat St {};
+  const bool Fresh = ::fstat(Journal.Fd, &St) == 0 && St.st_size == 0;
+  const std::string Data = Fresh ? AdifHeaderText() + Text : Text;
+  if (!WriteAll(Journal.Fd, Data) || ::fsync(Journal.Fd) != 0 || ::fstat(Journal.Fd, &St) != 0) {
+    Failed("cannot write the contact journal");
+    return false;
+  }
+  if (Fresh)
+    SyncFolder(FPath);
+  End = static_cast<std::uint64_t>(St.st_size);
+  FErrorText.clear();
+  return true;
+}
+
+bool TContactJournal::Add(const TContact& Contact) {
+  if (FWaiting.size() >= FMaxWaiting) {
+    ++FRefused;
+    return false;
+  }
+  std::uint64_t End = 0;
+  Append(AdifRecordText(Contact) + "\n", End);
+  FWaiting.push_back({Contact, End});
+  return true;
+}
+
+bool TContactJournal::KeepTaken(std::uint64_t Offset) {
+  const std::string Mark = FPath + ".taken";
+  const std::string Temporary = Mark + ".new";
+  TFd Fd(::open(Temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (Fd.Fd < 0 || !WriteAll(Fd.Fd, std::to_string(Offset) + "\n") || ::fsync(Fd.Fd) != 0 ||
+      ::rename(Temporary.c_str(), Mark.c_str()) != 0) {
+    Failed("cannot write the contact journal's mark");
+    ::unlink(Temporary.c_str());
+    return false;
+  }
+  SyncFolder(Mark);
+  return true;
+}
+
+void TContactJournal::TakeNext() {
+  if (FWaiting.empty())
+    return;
+  const std::uint64_t End = FWaiting.front().End;
+  FWaiting.pop_front();
+  if (End > 0)
+    KeepTaken(End);
+}
+
+} // namespace vela

@@ -1,0 +1,78 @@
+// The contact journal and the contacts waiting for the log page's form.
+//
+// Every contact accepted is appended to the journal, an ADIF file, and
+// flushed to the disk before Add returns, so that a crash loses nothing Add
+// has acknowledged. Accepted contacts wait in order until TakeNext; where the
+// waiting ones begin is kept in a second small file (the journal's name plus
+// ".taken", the byte offset after the last contact taken, replaced
+// atomically), so that a restart finds the same contacts waiting. A crash
+// between filling a form and keeping the offset fills that contact again
+// rather than losing it. A record cut short by a crash is cut off the
+// journal when it is opened.
+//
+// A journal that cannot be written leaves ErrorText set; contacts still wait
+// in memory and are still shown. At most MaxWaiting contacts wait; Add
+// refuses more and counts them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <string>
+
+#include "contacts/untContact.h"
+
+namespace vela {
+
+class TContactJournal {
+public:
+  static constexpr std::size_t MaxWaiting = 500;
+
+  // Path: the journal file; at most AMaxWaiting contacts wait. Nothing is
+  // read or written before Open.
+  explicit TContactJournal(std::string Path, std::size_t AMaxWaiting = MaxWaiting);
+  TContactJournal(const TContactJournal&) = delete;
+  TContactJournal& operator=(const TContactJournal&) = delete;
+
+  // The journal beside a settings file: "VelaLog.ini" gives
+  // "VelaLog-contacts.adi" in the same folder.
+  static std::string PathBeside(const std::string& SettingsFile);
+
+  // Reads the contacts still waiting from the last run. False with ErrorText
+  // set when the journal cannot be read or written.
+  bool Open();
+
+  // Appends Contact to the journal and to the waiting ones; false (and
+  // counted) when MaxWaiting already wait.
+  bool Add(const TContact& Contact);
+
+  std::size_t Waiting() const { return FWaiting.size(); }
+  // The first waiting contact; null when none waits.
+  const TContact* Next() const { return FWaiting.empty() ? nullptr : &FWaiting.front().Contact; }
+  // The first waiting contact is in the form: it no longer waits, also after
+  // a restart.
+  void TakeNext();
+
+  std::uint64_t Refused() const { return FRefused; }
+  // The last failure to read or write the journal; empty once a write works.
+  const std::string& ErrorText() const { return FErrorText; }
+  const std::string& Path() const { return FPath; }
+
+private:
+  struct TWaiting {
+    TContact Contact;
+    std::uint64_t End = 0; // the journal's size after its record; 0: not in the journal
+  };
+
+  bool Append(const std::string& Text, std::uint64_t& End);
+  bool KeepTaken(std::uint64_t Offset);
+  void Failed(const std::string& What);
+
+  std::string FPath;
+  std::size_t FMaxWaiting;
+  std::deque<TWaiting> FWaiting;
+  std::uint64_t FRefused = 0;
+  std::string FErrorText;
+};
+
+} // namespace vela

@@ -1,0 +1,260 @@
+#include "contacts/untContactListener.h"
+
+#include <QDateTime>
+#include <QHostAddress>
+#include <QNetworkDatagram>
+#include <QNetworkInterface>
+#include <QTimer>
+#include <QUdpSocket>
+
+#include <algorithm>
+
+#include "contacts/untAdif.h"
+
+namespace vela {
+
+namespace {
+
+bool ParsePort(std::string_view Text, std::uint16_t& Port) {
+  if (Text.empty() || Text.size() > 5 || Text.find_first_not_of("0123456789") != Text.npos)
+    return false;
+  const unsigned long Value = std::stoul(std::string(Text));
+  Port = static_cast<std::uint16_t>(Value);
+  return Value <= 65535;
+}
+
+std::string Trimmed(std::string_view Text) {
+  const std::size_t First = Text.find_first_not_of(" \t");
+  if (First == Text.npos)
+    return {};
+  return std::string(Text.substr(First, Text.find_last_not_of(" \t") - First + 1));
+}
+
+} // namespace
+
+bool ParseListenAddress(std::string_view Input, TListenAddress& Address, std::string& Error) {
+  const std::string Text = Trimmed(Input);
+  TListenAddress Result;
+  std::string Host, PortText;
+  if (!Text.empty() && Text.front() == '[') {
+    const std::size_t Close = Text.find(']');
+    if (Close == std::string::npos || (Close + 1 < Text.size() && Text[Close + 1] != ':')) {
+      Error = "\"" + Text + "\" is not [address]:port";
+      return false;
+    }
+    Host = Text.substr(1, Close - 1);
+    PortText = Close + 2 <= Text.size() ? Text.substr(Close + 2) : std::string();
+  } else if (std::count(Text.begin(), Text.end(), ':') > 1) {
+    Host = Text; // a bare IPv6 address
+  } else if (const std::size_t Colon = Text.find(':'); Colon != std::string::npos) {
+    Host = Text.substr(0, Colon);
+    PortText = Text.substr(Colon + 1);
+  } else if (!Text.empty() && Text.find_first_not_of("0123456789") == std::string::npos) {
+    PortText = Text;
+  } else {
+    Host = Text;
+  }
+  if (Text.empty()) {
+    Error = "no address to listen on";
+    return false;
+  }
+  if (!PortText.empty() && !ParsePort(PortText, Result.Port)) {
+    Error = "\"" + PortText + "\" is not a port from 0 to 65535";
+    return false;
+  }
+  if (!Host.empty()) {
+    const QHostAddress Parsed(QString::fromStdString(Host == "localhost" ? "127.0.0.1" : Host));
+    if (Parsed.isNull()) {
+      Error = "\"" + Host + "\" is not an IP address";
+      return false;
+    }
+    Result.Host = Parsed.toString().toStdString();
+  }
+  Address = Result;
+  return true;
+}
+
+TContactListener::TContactListener() = default;
+
+TContactListener::~TContactListener() {
+  Stop();
+}
+
+bool TContactListener::Listening() const {
+  return FSocket && FSocket->state() == QAbstractSocket::BoundState;
+}
+
+std::uint16_t TContactListener::Port() const {
+  return Listening() ? FSocket->localPort() : 0;
+}
+
+void TContactListener::Stop() {
+  if (FSocket) {
+    FSocket->close();
+    FSocket.reset();
+  }
+  FAddress.clear();
+}
+
+bool TContactListener::Start(const std::string& Listen) {
+  Stop();
+  FErrorText.clear();
+  TListenAddress Where;
+  std::string Error;
+  if (!ParseListenAddress(Listen, Where, Error)) {
+    FErrorText = Error;
+    Changed();
+    return false;
+  }
+  const QHostAddress Host(QString::fromStdString(Where.Host));
+  FSocket = std::make_unique<QUdpSocket>();
+  bool Bound;
+  if (Host.isMulticast()) {
+    // Every listener of a group shares the port. Bound to the group itself,
+    // the socket takes no datagrams sent to this computer's own addresses
+    // from elsewhere; where that is refused, to every address.
+    const auto Share = QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint;
+    Bound = FSocket->bind(Host, Where.Port, Share);
+    if (!Bound)
+      Bound = FSocket->bind(Host.protocol() == QAbstractSocket::IPv6Protocol
+                                ? QHostAddress(QHostAddress::AnyIPv6)
+                                : QHostAddress(QHostAddress::AnyIPv4),
+                            Where.Port, Share);
+    if (Bound) {
+      bool Joined = FSocket->joinMulticastGroup(Host);
+      for (const QNetworkInterface& Interface : QNetworkInterface::allInterfaces())
+        if (Interface.flags().testFlag(QNetworkInterface::IsUp))
+          Joined = FSocket->joinMulticastGroup(Host, Interface) || Joined;
+      if (!Joined) {
+        FErrorText = "cannot join the multicast group " + Where.Host + ": " +
+                     FSocket->errorString().toStdString();
+        Stop();
+        Changed();
+        return false;
+      }
+    }
+  } else {
+    // Not shared: a unicast port that another program holds must fail here
+    // rather than split the datagrams between two listeners.
+    Bound = FSocket->bind(Host, Where.Port, QUdpSocket::DontShareAddress);
+  }
+  if (!Bound) {
+    const bool Taken = FSocket->error() == QAbstractSocket::AddressInUseError;
+    FErrorText = Taken ? "port " + std::to_string(Where.Port) +
+                             " is taken by another program; use a multicast group such as "
+                             "224.0.0.1 there and here"
+                       : "cannot listen on " + Where.Host + ":" + std::to_string(Where.Port) +
+                             ": " + FSocket->errorString().toStdString();
+    Stop();
+    Changed();
+    return false;
+  }
+  const std::string HostText =
+      Host.protocol() == QAbstractSocket::IPv6Protocol ? "[" + Where.Host + "]" : Where.Host;
+  FAddress = HostText + ":" + std::to_string(FSocket->localPort());
+  QObject::connect(FSocket.get(), &QUdpSocket::readyRead, [this] { ReadPending(); });
+  Changed();
+  return true;
+}
+
+void TContactListener::ReadPending() {
+  FReadScheduled = false;
+  QByteArray Buffer;
+  for (int I = 0; I < DatagramsPerTurn && FSocket && FSocket->hasPendingDatagrams(); ++I) {
+    // One byte more than the reader takes, so that an oversized datagram is
+    // refused rather than cut to size.
+    Buffer.resize(static_cast<qsizetype>(MaxContactDatagram + 1));
+    const qint64 Size = FSocket->readDatagram(Buffer.data(), Buffer.size());
+    if (Size < 0)
+      break;
+    Receive(std::string_view(Buffer.constData(), static_cast<std::size_t>(Size)));
+  }
+  if (FSocket && FSocket->hasPendingDatagrams() && !FReadScheduled) {
+    FReadScheduled = true;
+    std::weak_ptr<int> Alive = FAlive;
+    QTimer::singleShot(0, [this, Alive] {
+      if (!Alive.expired())
+        ReadPending();
+    });
+  }
+}
+
+bool TContactListener::Seen(const std::string& Key) {
+  if (std::find(FRemembered.begin(), FRemembered.end(), Key) != FRemembered.end())
+    return true;
+  FRemembered.push_back(Key);
+  if (FRemembered.size() > MaxRemembered)
+    FRemembered.pop_front();
+  return false;
+}
+
+void TContactListener::Receive(std::string_view Bytes) {
+  TContactDatagram Datagram = ReadContactDatagram(Bytes);
+  switch (Datagram.Kind) {
+  case TDatagramKind::dkIgnored:
+    return;
+  case TDatagramKind::dkRefused:
+    ++FUnreadable;
+    FProblem = Datagram.Error;
+    Changed();
+    return;
+  case TDatagramKind::dkStatus: {
+    FLastStatus = Datagram.Status;
+    FLastStatusTime = std::chrono::steady_clock::now();
+    const auto Consumers = FStatusConsumers;
+    for (const auto& [Id, Consumer] : Consumers)
+      Consumer(*FLastStatus);
+    return;
+  }
+  case TDatagramKind::dkContacts:
+    break;
+  }
+  for (TContact& Contact : Datagram.Contacts) {
+    if (Contact.Field("qso_date").empty() || Contact.Field("time_on").empty()) {
+      std::pair<std::string, std::string> Now;
+      if (FClock) {
+        Now = FClock();
+      } else {
+        const QDateTime Utc = QDateTime::currentDateTimeUtc();
+        Now = {Utc.toString(QStringLiteral("yyyyMMdd")).toStdString(),
+               Utc.toString(QStringLiteral("hhmmss")).toStdString()};
+      }
+      Contact.Set("qso_date", Now.first);
+      Contact.Set("time_on", Now.second);
+    }
+    if (Seen(ContactKey(Contact)))
+      continue;
+    const std::string Record = AdifRecordText(Contact);
+    const auto Consumers = FContactConsumers;
+    for (const auto& [Id, Consumer] : Consumers)
+      Consumer(Contact, Record);
+  }
+}
+
+std::string TContactListener::RecentMode(std::chrono::seconds MaxAge) const {
+  if (!FLastStatus || std::chrono::steady_clock::now() - FLastStatusTime > MaxAge)
+    return {};
+  return FLastStatus->Mode;
+}
+
+int TContactListener::AddContactConsumer(TContactConsumer Consumer) {
+  FContactConsumers.emplace(FNextId, std::move(Consumer));
+  return FNextId++;
+}
+
+int TContactListener::AddStatusConsumer(TStatusConsumer Consumer) {
+  FStatusConsumers.emplace(FNextId, std::move(Consumer));
+  return FNextId++;
+}
+
+void TContactListener::RemoveConsumer(int Id) {
+  FContactConsumers.erase(Id);
+  FStatusConsumers.erase(Id);
+}
+
+void TContactListener::Changed() {
+  if (FOnChange.Assigned())
+    FOnChange(this);
+}
+
+} // namespace vela

@@ -1,0 +1,123 @@
+// Listens for the digital-mode programs' UDP datagrams and hands every new
+// contact to any number of consumers, on the main thread's event loop.
+//
+// The address is "[host:]port": a unicast address (127.0.0.1 by default)
+// admits this one listener; a multicast group (224.0.0.0/4) is joined, so
+// that several listeners share the sender's datagrams. A port another program
+// holds is reported in ErrorText with a hint, never fatal.
+//
+// A contact sent twice (a program sends each as "contact logged" and again as
+// ADIF) reaches the consumers once: the same call, time on and band within
+// the last MaxRemembered contacts is dropped. A contact without a time on is
+// given the time it arrived. Each consumer gets the contact and its ADIF
+// record text (no header). Status reports (the sender's dial frequency and
+// mode) go to the status consumers, and the last one is kept.
+//
+// At most DatagramsPerTurn datagrams are read in one turn of the event loop,
+// so a flood cannot hold up the window; the rest wait in the socket.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "contacts/untContact.h"
+#include "contacts/untContactDatagram.h"
+#include "platform/untEvents.h"
+#include "platform/untObject.h"
+
+class QUdpSocket;
+
+namespace vela {
+
+// (Contact, its ADIF record text)
+using TContactConsumer = std::function<void(const TContact&, const std::string&)>;
+using TStatusConsumer = std::function<void(const TStatusReport&)>;
+// Sender: the listener; raised when ErrorText, Problem or Listening change.
+using TListenerChangeEvent = TMethod<TObject*>;
+
+// Where to listen, from "[host:]port" ("2237", "224.0.0.1:2237",
+// "[::1]:2237"); false with a reason in Error.
+struct TListenAddress {
+  std::string Host = "127.0.0.1";
+  std::uint16_t Port = 2237;
+};
+bool ParseListenAddress(std::string_view Text, TListenAddress& Address, std::string& Error);
+
+class TContactListener : public TObject {
+public:
+  static constexpr std::size_t MaxRemembered = 256;
+  static constexpr int DatagramsPerTurn = 64;
+  static constexpr const char* DefaultListen = "127.0.0.1:2237";
+
+  TContactListener();
+  ~TContactListener() override;
+
+  // Starts listening (stopping first); false with ErrorText set when the
+  // text is no address or the port cannot be bound.
+  bool Start(const std::string& Listen);
+  void Stop();
+  bool Listening() const;
+  // The bound port (useful with port 0), 0 when not listening.
+  std::uint16_t Port() const;
+  // "224.0.0.1:2237" as listened on; empty when not listening.
+  const std::string& Address() const { return FAddress; }
+  const std::string& ErrorText() const { return FErrorText; }
+
+  // Consumers are called in the order they were added; the number returned
+  // removes one again.
+  int AddContactConsumer(TContactConsumer Consumer);
+  int AddStatusConsumer(TStatusConsumer Consumer);
+  void RemoveConsumer(int Id);
+
+  // Reads one datagram as if it had arrived (the socket's path, for tests
+  // and benchmarks without a network).
+  void Receive(std::string_view Bytes);
+
+  // The last status report and when it came; none before the first.
+  const std::optional<TStatusReport>& LastStatus() const { return FLastStatus; }
+  std::chrono::steady_clock::time_point LastStatusTime() const { return FLastStatusTime; }
+  // The mode the program last reported, when that was at most MaxAge ago;
+  // empty otherwise.
+  std::string RecentMode(std::chrono::seconds MaxAge = std::chrono::seconds(60)) const;
+
+  // Unreadable datagrams so far, and why the last one was refused.
+  std::uint64_t Unreadable() const { return FUnreadable; }
+  const std::string& Problem() const { return FProblem; }
+
+  const TListenerChangeEvent& OnChange() const { return FOnChange; }
+  void setOnChange(const TListenerChangeEvent& Value) { FOnChange = Value; }
+
+  // The UTC clock that stamps contacts without a time on ("yyyyMMdd", "hhmmss").
+  using TUtcClock = std::function<std::pair<std::string, std::string>()>;
+  void setClock(TUtcClock Value) { FClock = std::move(Value); }
+
+private:
+  void ReadPending();
+  void Changed();
+  bool Seen(const std::string& Key);
+
+  std::unique_ptr<QUdpSocket> FSocket;
+  std::string FAddress;
+  std::string FErrorText;
+  std::string FProblem;
+  std::uint64_t FUnreadable = 0;
+  bool FReadScheduled = false;
+  int FNextId = 1;
+  std::map<int, TContactConsumer> FContactConsumers;
+  std::map<int, TStatusConsumer> FStatusConsumers;
+  std::deque<std::string> FRemembered;
+  std::optional<TStatusReport> FLastStatus;
+  std::chrono::steady_clock::time_point FLastStatusTime{};
+  TListenerChangeEvent FOnChange;
+  TUtcClock FClock;
+  std::shared_ptr<int> FAlive = std::make_shared<int>(0);
+};
+
+} // namespace vela

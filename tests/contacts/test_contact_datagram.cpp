@@ -1,0 +1,173 @@
+// The datagram reader by table: datagrams built in their wire layout go
+// through the reader, and each contact is checked as the line velalog-cat
+// prints (the page's texts and the further fields); refused datagrams by
+// their reason.
+#include <gtest/gtest.h>
+
+#include "common/ContactDatagrams.h"
+#include "contacts/untAdif.h"
+#include "contacts/untContactDatagram.h"
+
+using namespace vela;
+using namespace vela::test;
+
+namespace {
+
+struct TCase {
+  const char* Name;
+  std::string Bytes;
+  TDatagramKind Kind;
+  std::string Expected; // the contacts' lines joined by '\n', or part of the error
+};
+
+const std::string Full =
+    "contact\tDL1ABC\t40m\t7.0755\tDigi\t2026-12-07\t22:57\tgridsquare=JO62\tmode=FT8\t"
+    "rst_sent=-10\trst_rcvd=-12\ttx_pwr=5\tcomment=tnx\tname=Hans\tqso_date_off=20261207\t"
+    "time_off=225805\tstation_callsign=K1ABC\tmy_gridsquare=FN42";
+
+void PrintTo(const TCase& C, std::ostream* Out) {
+  *Out << C.Name;
+}
+
+std::vector<TCase> Cases() {
+  const std::string Adif12 =
+      "contact\tDL1ABC\t40m\t7.0755\tDigi\t2026-12-07\t22:57\tgridsquare=JO62\tmode=FT8\t"
+      "rst_sent=-10\trst_rcvd=-12\tqso_date_off=20261207\ttime_off=225805\t"
+      "station_callsign=K1ABC\tmy_gridsquare=FN42";
+  auto Head = [](std::uint32_t Type, std::uint32_t Schema = 2) {
+    return TDatagramBuilder(Type, Schema);
+  };
+  std::string Big(64 * 1024, 'x');
+  std::string TooBig(64 * 1024 + 1, '\0');
+  return {
+      {"type 5, schema 2", ContactLogged("DL1ABC"), TDatagramKind::dkContacts, Full},
+      {"type 5, schema 3",
+       [] {
+         std::string D = ContactLogged("DL1ABC");
+         D[7] = 3;
+         return D;
+       }(),
+       TDatagramKind::dkContacts, Full},
+      {"type 5 of an older sender: no time on", ContactLoggedHead("DL1ABC", 14074000).Data(),
+       TDatagramKind::dkContacts,
+       "contact\tDL1ABC\t20m\t14.0740\tDigi\t\t\tgridsquare=JO62\tmode=FT8\trst_sent=-10\t"
+       "rst_rcvd=-12\ttx_pwr=5\tcomment=tnx\tname=Hans\tqso_date_off=20261207\ttime_off=225805"},
+      {"type 5, null time on",
+       ContactLoggedHead("DL1ABC", 7075500).DateTime(INT64_MIN, 0xFFFFFFFF, 1).Data(),
+       TDatagramKind::dkContacts, ""},
+      {"type 5, time on with an offset from UTC",
+       ContactLoggedHead("DL1ABC", 7075500).DateTime(Dec7th2026 + 1, 30 * 60000, 2, 3600).Data(),
+       TDatagramKind::dkContacts, "\t2026-12-07\t23:30\t"},
+      {"type 5, SSB below 10 MHz", ContactLogged("DL1ABC", 7150000, "SSB"),
+       TDatagramKind::dkContacts, "\t40m\t7.1500\tlsb\t"},
+      {"type 5, SSB above 10 MHz", ContactLogged("DL1ABC", 14200000, "SSB"),
+       TDatagramKind::dkContacts, "\t20m\t14.2000\tusb\t"},
+      {"type 5, CW", ContactLogged("DL1ABC", 10116000, "CW"), TDatagramKind::dkContacts,
+       "\t30m\t10.1160\tCW\t"},
+      {"type 5, outside every band", ContactLogged("DL1ABC", 1296200000, "FT8"),
+       TDatagramKind::dkContacts, "\tDL1ABC\t\t1296.2000\tDigi\t"},
+      {"type 5, invalid UTF-8 in the call",
+       ContactLogged("DL1\xff"
+                     "B"),
+       TDatagramKind::dkContacts,
+       "contact\tDL1\xEF\xBF\xBD"
+       "B\t"},
+      {"type 5 without a call", ContactLogged(""), TDatagramKind::dkRefused, "without a call"},
+      {"type 5 cut inside a string", ContactLogged("DL1ABC").substr(0, 50),
+       TDatagramKind::dkRefused, "past the end"},
+      {"type 5 with an absurd string length",
+       Head(5).DateTime(Dec7th2026, 0).U32(0x7FFFFFFF).Raw("DL1ABC").Data(),
+       TDatagramKind::dkRefused, "past the end"},
+      {"type 5 with a time zone date-time", Head(5).DateTime(Dec7th2026, 0, 3).Data(),
+       TDatagramKind::dkRefused, "time spec 3"},
+      {"type 12", LoggedAdif("DL1ABC"), TDatagramKind::dkContacts, Adif12},
+      {"type 12 with a wrong field length",
+       Head(12).Text("<call:4>DL1ABC <mode:3>FT8 <eor>").Data(), TDatagramKind::dkRefused,
+       "wrong length"},
+      {"type 12 with a length past the end", Head(12).Text("<call:40>DL1ABC <eor>").Data(),
+       TDatagramKind::dkRefused, "wrong length"},
+      {"type 12 without <eor>", Head(12).Text("<call:6>DL1ABC <mode:3>FT8").Data(),
+       TDatagramKind::dkRefused, "without <eor>"},
+      {"plain ADIF",
+       "<call:5>G4XYZ <freq:6>3.5731 <mode:2>CW <qso_date:8>20261207 "
+       "<time_on:4>2301 <EOR>\n",
+       TDatagramKind::dkContacts, "contact\tG4XYZ\t80m\t3.5731\tCW\t2026-12-07\t23:01"},
+      {"plain ADIF, SSB by band alone", "<call:5>G4XYZ <band:3>80M <mode:3>SSB <eor>",
+       TDatagramKind::dkContacts, "contact\tG4XYZ\t80m\t\tlsb\t"},
+      {"plain ADIF, two records", "<call:3>A1A <eor><call:3>B2B <eor>", TDatagramKind::dkContacts,
+       "contact\tA1A\t\t\t\t\t\ncontact\tB2B\t\t\t\t\t"},
+      {"status", Head(1).U64(14074000).Text("FT8").Text("DL1ABC").Data(), TDatagramKind::dkStatus,
+       ""},
+      {"status cut short", Head(1).U64(14074000).Data(), TDatagramKind::dkRefused, "ends inside"},
+      {"heartbeat", Head(0).U32(3).Text("2.6.1").Data(), TDatagramKind::dkIgnored, ""},
+      {"unknown type", Head(99).Data(), TDatagramKind::dkIgnored, ""},
+      {"schema 4", Head(5, 4).Data(), TDatagramKind::dkRefused, "schema 4"},
+      {"schema 1", Head(5, 1).Data(), TDatagramKind::dkRefused, "schema 1"},
+      {"wrong magic", TDatagramBuilder(5, 2, 0xADBCCBDB).Data(), TDatagramKind::dkRefused,
+       "wrong magic"},
+      {"id cut short", std::string("\xAD\xBC\xCB\xDA\0\0\0\2\0\0\0\5\0\0\0\x09WS", 18),
+       TDatagramKind::dkRefused, "past the end"},
+      {"64 KiB of text", Big, TDatagramKind::dkRefused, "wrong magic"},
+      {"over 64 KiB", TooBig, TDatagramKind::dkRefused, "65537 bytes"},
+      {"empty", "", TDatagramKind::dkRefused, "wrong magic"},
+  };
+}
+
+class DatagramTable : public testing::TestWithParam<TCase> {};
+
+TEST_P(DatagramTable, ReadsAsExpected) {
+  const TCase& C = GetParam();
+  const TContactDatagram D = ReadContactDatagram(C.Bytes);
+  ASSERT_EQ(static_cast<int>(D.Kind), static_cast<int>(C.Kind)) << D.Error;
+  if (C.Kind == TDatagramKind::dkRefused) {
+    EXPECT_NE(D.Error.find(C.Expected), std::string::npos) << D.Error;
+    EXPECT_TRUE(D.Contacts.empty());
+    return;
+  }
+  std::string Lines;
+  for (const TContact& Contact : D.Contacts)
+    Lines += (Lines.empty() ? "" : "\n") + ContactLine(Contact);
+  if (C.Expected.starts_with("contact"))
+    EXPECT_EQ(Lines.substr(0, C.Expected.size()), C.Expected);
+  else
+    EXPECT_NE(Lines.find(C.Expected), std::string::npos) << Lines;
+}
+
+INSTANTIATE_TEST_SUITE_P(Datagrams, DatagramTable, testing::ValuesIn(Cases()),
+                         [](const testing::TestParamInfo<TCase>& Info) {
+                           std::string Name;
+                           for (const char* P = Info.param.Name; *P; ++P)
+                             Name += std::isalnum(static_cast<unsigned char>(*P)) ? *P : '_';
+                           return Name;
+                         });
+
+TEST(Datagram, StatusCarriesDialFrequencyAndMode) {
+  const TContactDatagram D =
+      ReadContactDatagram(TDatagramBuilder(1).U64(14074000).Text("FT4").Data());
+  EXPECT_EQ(D.Status.DialHz, 14074000u);
+  EXPECT_EQ(D.Status.Mode, "FT4");
+  EXPECT_EQ(D.Status.Id, "WSJT-X");
+}
+
+TEST(Datagram, FiveAndTwelveOfOneContactShareTheirKey) {
+  const auto Five = ReadContactDatagram(ContactLogged("DL1ABC"));
+  const auto Twelve = ReadContactDatagram(LoggedAdif("dl1abc"));
+  ASSERT_EQ(Five.Contacts.size(), 1u);
+  ASSERT_EQ(Twelve.Contacts.size(), 1u);
+  EXPECT_EQ(ContactKey(Five.Contacts[0]), ContactKey(Twelve.Contacts[0]));
+  EXPECT_NE(ContactKey(Five.Contacts[0]),
+            ContactKey(ReadContactDatagram(ContactLogged("DL1ABC", 14074000)).Contacts[0]));
+}
+
+TEST(Adif, RecordTextReadsBackTheSameContact) {
+  const auto Five = ReadContactDatagram(ContactLogged("DL1ABC"));
+  ASSERT_EQ(Five.Contacts.size(), 1u);
+  TContact Contact = Five.Contacts[0];
+  Contact.Set("comment", "a <eor> inside, and ümlauts");
+  const TAdifDocument Doc = ReadAdif(AdifHeaderText() + AdifRecordText(Contact) + "\n");
+  ASSERT_TRUE(Doc.Error.empty()) << Doc.Error;
+  ASSERT_EQ(Doc.Records.size(), 1u);
+  EXPECT_EQ(Doc.Records[0], Contact);
+}
+
+} // namespace

@@ -1,0 +1,158 @@
+// The listener on real UDP sockets on 127.0.0.1: a contact sent as type 5
+// and again as type 12 reaches every consumer once, status reports give the
+// recent mode, unreadable datagrams are counted, a port held by another
+// program fails with a hint; and the listening addresses by table.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QUdpSocket>
+#include <QVariant>
+
+#include <functional>
+
+#include "common/ContactDatagrams.h"
+#include "contacts/untContactListener.h"
+
+using namespace vela;
+using namespace vela::test;
+
+namespace {
+
+constexpr int GenerousMs = 30000;
+
+bool WaitFor(const std::function<bool()>& Done) {
+  QElapsedTimer Clock;
+  Clock.start();
+  while (!Done() && Clock.elapsed() < GenerousMs)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  return Done();
+}
+
+void Send(std::uint16_t Port, const std::string& Bytes) {
+  QUdpSocket Sender;
+  Sender.writeDatagram(Bytes.data(), static_cast<qint64>(Bytes.size()),
+                       QHostAddress(QHostAddress::LocalHost), Port);
+}
+
+TEST(ContactListener, EachContactReachesEveryConsumerOnce) {
+  TContactListener Listener;
+  ASSERT_TRUE(Listener.Start("127.0.0.1:0")) << Listener.ErrorText();
+  std::vector<std::string> First, Second;
+  Listener.AddContactConsumer([&](const TContact& C, const std::string& Record) {
+    First.push_back(C.Field("call"));
+    EXPECT_TRUE(Record.ends_with("<eor>"));
+    EXPECT_EQ(Record.find("<eoh>"), std::string::npos);
+  });
+  const int Id = Listener.AddContactConsumer(
+      [&](const TContact& C, const std::string&) { Second.push_back(C.Field("call")); });
+
+  Send(Listener.Port(), ContactLogged("DL1ABC"));
+  Send(Listener.Port(), LoggedAdif("DL1ABC"));
+  Send(Listener.Port(), TDatagramBuilder(0).U32(3).Data()); // a heartbeat
+  Send(Listener.Port(), "garbage");
+  Send(Listener.Port(), ContactLogged("G4XYZ"));
+  ASSERT_TRUE(WaitFor([&] { return First.size() >= 2 && Listener.Unreadable() >= 1; }));
+  EXPECT_EQ(First, (std::vector<std::string>{"DL1ABC", "G4XYZ"}));
+  EXPECT_EQ(Second, First);
+  EXPECT_EQ(Listener.Unreadable(), 1u);
+  EXPECT_NE(Listener.Problem().find("wrong magic"), std::string::npos);
+
+  Listener.RemoveConsumer(Id);
+  Send(Listener.Port(), ContactLogged("K9ZZZ"));
+  ASSERT_TRUE(WaitFor([&] { return First.size() == 3; }));
+  EXPECT_EQ(Second.size(), 2u);
+}
+
+TEST(ContactListener, StatusReportsGiveTheRecentMode) {
+  TContactListener Listener;
+  ASSERT_TRUE(Listener.Start("0")) << Listener.ErrorText();
+  EXPECT_EQ(Listener.RecentMode(), "");
+  std::string Seen;
+  Listener.AddStatusConsumer([&](const TStatusReport& S) { Seen = S.Mode; });
+  Send(Listener.Port(), TDatagramBuilder(1).U64(7074000).Text("FT4").Data());
+  ASSERT_TRUE(WaitFor([&] { return !Seen.empty(); }));
+  EXPECT_EQ(Seen, "FT4");
+  EXPECT_EQ(Listener.RecentMode(), "FT4");
+  EXPECT_EQ(Listener.RecentMode(std::chrono::seconds(-1)), "");
+  EXPECT_EQ(Listener.LastStatus()->DialHz, 7074000u);
+}
+
+TEST(ContactListener, ContactWithoutTimeOnGetsTheClocksTime) {
+  TContactListener Listener;
+  Listener.setClock([] { return std::make_pair(std::string("20261208"), std::string("011500")); });
+  TContact Got;
+  Listener.AddContactConsumer([&](const TContact& C, const std::string&) { Got = C; });
+  Listener.Receive(ContactLoggedHead("DL1ABC", 7075500).Data());
+  EXPECT_EQ(Got.Field("qso_date"), "20261208");
+  EXPECT_EQ(Got.Field("time_on"), "011500");
+}
+
+TEST(ContactListener, APortHeldByAnotherProgramFailsWithAHint) {
+  QUdpSocket Other;
+  ASSERT_TRUE(Other.bind(QHostAddress(QHostAddress::LocalHost), 0));
+  TContactListener Listener;
+  EXPECT_FALSE(Listener.Start("127.0.0.1:" + std::to_string(Other.localPort())));
+  EXPECT_FALSE(Listener.Listening());
+  EXPECT_NE(Listener.ErrorText().find("taken by another program"), std::string::npos)
+      << Listener.ErrorText();
+  EXPECT_NE(Listener.ErrorText().find("multicast"), std::string::npos);
+}
+
+TEST(ContactListener, AMulticastGroupIsShared) {
+  TContactListener One, Two;
+  if (!One.Start("239.255.18.7:0"))
+    GTEST_SKIP() << "no multicast here: " << One.ErrorText();
+  ASSERT_TRUE(Two.Start("239.255.18.7:" + std::to_string(One.Port()))) << Two.ErrorText();
+  int Count = 0;
+  for (TContactListener* L : {&One, &Two})
+    L->AddContactConsumer([&](const TContact&, const std::string&) { ++Count; });
+  QUdpSocket Sender;
+  Sender.setSocketOption(QAbstractSocket::MulticastLoopbackOption, QVariant(1));
+  const std::string Bytes = ContactLogged("DL1ABC");
+  Sender.writeDatagram(Bytes.data(), static_cast<qint64>(Bytes.size()),
+                       QHostAddress(QStringLiteral("239.255.18.7")), One.Port());
+  if (!WaitFor([&] { return Count == 2; }))
+    GTEST_SKIP() << "multicast datagrams do not loop back here";
+  EXPECT_EQ(Count, 2);
+}
+
+struct TAddressCase {
+  const char* Text;
+  bool Ok;
+  const char* Host;
+  int Port;
+};
+
+TEST(ListenAddress, ReadsHostAndPort) {
+  const TAddressCase Cases[] = {
+      {"2237", true, "127.0.0.1", 2237},
+      {" 224.0.0.1:2238 ", true, "224.0.0.1", 2238},
+      {"[::1]:2237", true, "::1", 2237},
+      {"::1", true, "::1", 2237},
+      {"0", true, "127.0.0.1", 0},
+      {"", false, "", 0},
+      {"127.0.0.1:65536", false, "", 0},
+      {"shack-pc:2237", false, "", 0},
+      {"[::1", false, "", 0},
+  };
+  for (const TAddressCase& C : Cases) {
+    TListenAddress Address;
+    std::string Error;
+    EXPECT_EQ(ParseListenAddress(C.Text, Address, Error), C.Ok) << C.Text;
+    if (C.Ok) {
+      EXPECT_EQ(Address.Host, C.Host) << C.Text;
+      EXPECT_EQ(Address.Port, C.Port) << C.Text;
+    } else {
+      EXPECT_FALSE(Error.empty()) << C.Text;
+    }
+  }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication App(argc, argv);
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,68 @@
+#!/usr/bin/env python3
+"""velalog-cat --contacts over real UDP on 127.0.0.1: a contact sent as WSJT-X
+sends it (type 5 and type 12, by demo/send_contact.py) prints one contact line
+in the page's texts with its further fields; a plain ADIF record prints one too.
+
+Exit codes: 0 passed, 1 failed, 77 skipped (velalog-cat not built)."""
+
+import argparse
+import os
+import select
+import signal
+import socket
+import subprocess
+import sys
+import time
+
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+
+
+def read_fields(stream, deadline):
+    line = b""
+    while not line.endswith(b"\n") and time.monotonic() < deadline:
+        if select.select([stream], [], [], 0.2)[0]:
+            byte = os.read(stream.fileno(), 1)
+            if not byte:
+                break
+            line += byte
+    return line.decode("utf-8", "replace").rstrip("\n").split("\t")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--bin", required=True)
+    exe = os.path.join(parser.parse_args().bin, "velalog-cat")
+    if not os.access(exe, os.X_OK):
+        print("skipped: velalog-cat not built")
+        return 77
+    proc = subprocess.Popen([exe, "--contacts", "127.0.0.1:0"], stdout=subprocess.PIPE)
+    deadline = time.monotonic() + 30
+    try:
+        port = int(read_fields(proc.stdout, deadline)[-1])
+        subprocess.run([sys.executable, os.path.join(ROOT, "demo", "send_contact.py"), "DL1ABC",
+                        "--freq", "7075500", "--to", "127.0.0.1:%d" % port], check=True)
+        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+            s.sendto(b"<call:5>G4XYZ <freq:6>3.5731 <mode:2>CW <qso_date:8>20261207 "
+                     b"<time_on:4>2301 <eor>", ("127.0.0.1", port))
+        lines = [read_fields(proc.stdout, deadline), read_fields(proc.stdout, deadline)]
+    finally:
+        proc.send_signal(signal.SIGTERM)
+        code = proc.wait(timeout=30)
+    one, two = lines
+    checks = [
+        (one[:5] == ["contact", "DL1ABC", "40m", "7.0755", "Digi"] and len(one[5]) == 10
+         and len(one[6]) == 5, "type 5 and 12 print once: %r" % one),
+        ("rst_sent=-10" in one and "gridsquare=JO62" in one, "with the further fields"),
+        (two == ["contact", "G4XYZ", "80m", "3.5731", "CW", "2026-12-07", "23:01", "mode=CW"],
+         "plain ADIF: %r" % two),
+        (code == 0, "ends on SIGTERM with status 0 (got %r)" % code),
+    ]
+    for ok, what in checks:
+        print(("ok   " if ok else "FAIL ") + what)
+    failed = sum(1 for ok, _ in checks if not ok)
+    print("%d passed, %d failed" % (len(checks) - failed, failed))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
