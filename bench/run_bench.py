@@ -621,6 +621,35 @@ def sharing_rows(bindir, baud):
     return result
 
 
+def ptt_rows(bindir, baud):
+    """Keying (bench/sharing/bench_ptt.py): T to the radio's PTT, idle and busy Virtual CAT."""
+    script = os.path.join(HERE, "sharing", "bench_ptt.py")
+    proc = subprocess.run([sys.executable, script, "--bin", bindir, "--baud", str(baud)],
+                          capture_output=True, text=True, timeout=900)
+    rows = {}
+    for line in proc.stdout.splitlines():
+        parts = line.split()
+        if parts[:1] == ["ptt"] and len(parts) == 4:
+            rows[parts[1]] = (parts[2], parts[3])
+    if not rows:
+        raise RuntimeError((proc.stderr.strip().splitlines() or ["no output"])[-1])
+    return rows
+
+
+def emit_ptt_rows(emit, ptt, baud):
+    what = ("network sharing: `T 1`/`T 0` to the radio's PTT, ms p50 / p95, shared through "
+            "Virtual CAT, %d baud" % baud)
+    if isinstance(ptt, str):
+        emit("| %s | ft950 | failed: %s | p95 < 300 | no |" % (what, ptt))
+        return
+    for case, label in (("idle", "other program silent"), ("busy", "other program asks "
+                                                                  "`FA;` every 100 ms")):
+        if case in ptt:
+            p50, p95 = ptt[case]
+            emit("| %s, %s | ft950 | %s / %s | p95 < 300 | %s |" % (
+                what, label, p50, p95, "yes" if float(p95) < 300 else "no"))
+
+
 def emit_sharing_rows(emit, share, baud):
     if isinstance(share, str):
         emit("| network sharing (rigctl -m 2) | ft950 | failed: %s | | |" % share)
@@ -719,6 +748,12 @@ def main():
     except (RuntimeError, subprocess.SubprocessError, OSError) as e:
         share = str(e)
 
+    print("bench: keying ...", file=sys.stderr, flush=True)
+    try:
+        ptt = ptt_rows(bindir, args.baud)
+    except (RuntimeError, subprocess.SubprocessError, OSError) as e:
+        ptt = str(e)
+
     print("bench: parse benchmarks ...", file=sys.stderr, flush=True)
     parse = parse_benchmarks(bindir, runs)
 
@@ -808,6 +843,7 @@ def main():
                          "all right" if must else "none set", "—" if not must
                          else "yes" if good == total else "no"))
     emit_sharing_rows(emit, share, args.baud)
+    emit_ptt_rows(emit, ptt, args.baud)
     emit("| velalog-cat polling: CPU %% of one core / resident MB | ft950 | %s %% / %s MB | "
          "<= 0.3 %% / < 15 MB | %s |" % (fmt(cat_cpu, 2), fmt(cat_rss / 1024.0),
                                           "yes" if cat_cpu <= 0.3 and cat_rss < 15 * 1024 else "no"))

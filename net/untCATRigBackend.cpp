@@ -32,8 +32,13 @@ bool TCATRigBackend::LinkUp() const {
   // Waiting (no answer yet), silent (none for seconds), lost, missing or
   // refused: the values are not the radio's, and a keyed transmitter is not
   // left to a line that does not answer.
+  // The link's state is published once a cycle; a radio whose first reply
+  // the driver has just read answers already.
   const TCATInterface* D = Driver();
-  return D && D->RadioLinkStatus().State == TLinkState::lsLive;
+  if (!D)
+    return false;
+  const TLinkState State = D->RadioLinkStatus().State;
+  return State == TLinkState::lsLive || (State == TLinkState::lsWaiting && D->FrequencyHz() != 0);
 }
 
 std::int64_t TCATRigBackend::FrequencyHz() const {
