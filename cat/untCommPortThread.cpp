@@ -438,7 +438,7 @@ void TCommPortThread::RunCycles() {
     // commands wait for it.
     if (RadioOpen()) {
       AskDriver();
-      WriteCommand(TAsker::Driver, FCommand, false);
+      WriteCommand(TAsker::Driver, FCommand, TYield::yNever);
     }
     // The pause ends early for a command that must not wait.
     const auto Next = NextCycle();
@@ -495,15 +495,22 @@ void TCommPortThread::RunSharedCycles() {
       NextPoll = TClock::now() + std::chrono::milliseconds(CycleMs);
       TurnDue = TClock::now() + std::chrono::milliseconds(DriverTurnMs);
     } else if (FTurnRequested.load() || TClock::now() >= TurnDue || TClock::now() >= NextPoll) {
-      // The driver's turn; it yields to the other program's bytes only
-      // when it is neither overdue nor urgent.
-      const bool MayYield = !FTurnRequested.load() && TClock::now() < TurnDue;
-      if (!MayYield || FromVirtualEmpty()) {
+      // The driver's turn. Due or urgent, it lets the other program finish
+      // a command already begun on the line (a program that writes a command
+      // a byte at a time), for at most another DriverTurnMs; otherwise it
+      // yields to any of the other program's bytes.
+      const auto Now = TClock::now();
+      const bool Pressing = FTurnRequested.load() || Now >= TurnDue;
+      const TYield Yield = !Pressing ? TYield::yAlways
+                           : Now < TurnDue + std::chrono::milliseconds(DriverTurnMs)
+                               ? TYield::yMidCommand
+                               : TYield::yNever;
+      if (!VirtualGoesFirst(Yield)) {
         if (!DriverWaiting) {
           AskDriver();
           DriverWaiting = true;
         }
-        if (WriteCommand(TAsker::Driver, FCommand, MayYield) != TLineWait::lwYielded) {
+        if (WriteCommand(TAsker::Driver, FCommand, Yield) != TLineWait::lwYielded) {
           DriverWaiting = false;
           NextPoll = TClock::now() + std::chrono::milliseconds(CycleMs);
           TurnDue = TClock::now() + std::chrono::milliseconds(DriverTurnMs);
@@ -517,7 +524,7 @@ void TCommPortThread::RunSharedCycles() {
       FromVirtual = TakeChunk(FFromVirtual);
     }
     if (!FromVirtual.empty()) {
-      WriteCommand(TAsker::Virtual, FromVirtual, false);
+      WriteCommand(TAsker::Virtual, FromVirtual, TYield::yNever);
       // The other program's commands come in runs (a set command, a short
       // pause, a read; or a command a byte at a time); the driver's next
       // command waits until the run is over, so the other program's replies
@@ -538,16 +545,28 @@ void TCommPortThread::RunSharedCycles() {
   }
 }
 
-bool TCommPortThread::FromVirtualEmpty() {
+bool TCommPortThread::VirtualMidCommand() const {
+  // The other program's bytes were written last and the radio has not
+  // answered them: it may be in the middle of a command, which a command of
+  // the driver's would cut in two.
+  return static_cast<TAsker>(FAsker.load()) == TAsker::Virtual &&
+         FLastRxNs.load() < FLastWriteNs.load();
+}
+
+bool TCommPortThread::VirtualGoesFirst(TYield Yield) {
+  if (Yield == TYield::yNever)
+    return false;
+  if (Yield == TYield::yMidCommand && !VirtualMidCommand())
+    return false;
   std::lock_guard<std::mutex> Guard(FLock);
-  return FFromVirtual.empty();
+  return !FFromVirtual.empty();
 }
 
 TCommPortThread::TLineWait TCommPortThread::WriteCommand(TAsker Asker, const std::string& Command,
-                                                         bool YieldToVirtual) {
+                                                         TYield Yield) {
   if (Terminated() || Command.empty() || !FRadioPort || !FRadioPort->Connected())
     return TLineWait::lwEnded;
-  const TLineWait Wait = WaitForQuietLine(YieldToVirtual, Asker);
+  const TLineWait Wait = WaitForQuietLine(Yield, Asker);
   if (Wait == TLineWait::lwYielded || Wait == TLineWait::lwEnded)
     return Wait;
   LearnReplyLength(Wait == TLineWait::lwQuiet);
@@ -642,7 +661,7 @@ void TCommPortThread::ForwardToVirtual() {
   }
 }
 
-TCommPortThread::TLineWait TCommPortThread::WaitForQuietLine(bool YieldToVirtual, TAsker Next) {
+TCommPortThread::TLineWait TCommPortThread::WaitForQuietLine(TYield Yield, TAsker Next) {
   // A reply still arriving (or waiting unread) belongs to the last asker; the
   // next command waits for it, so two askers' replies never mix. A radio
   // whose reply is longer than a cycle at its baud rate (an FT-100D's
@@ -681,6 +700,13 @@ TCommPortThread::TLineWait TCommPortThread::WaitForQuietLine(bool YieldToVirtual
       const TAsker Last = static_cast<TAsker>(FAsker.load());
       if (Last != TAsker::None && Last != Next && FLastRxNs.load() < FLastWriteNs.load())
         QuietLeftNs = std::max(QuietLeftNs, MsToNs(CycleMs) - (Now - FLastWriteNs.load()));
+      // The driver's poll has had its whole reply (of the length it always
+      // has): the other program need not wait for the quiet time after it.
+      if (Last == TAsker::Driver && Next == TAsker::Virtual && !FUnansweredPoll.empty()) {
+        const int Expected = ExpectedReplyLength(FUnansweredPoll);
+        if (Expected > 0 && FReplyBytes.load() >= Expected)
+          QuietLeftNs = 0;
+      }
       if (QuietLeftNs <= 0)
         return TLineWait::lwQuiet;
       SleepNs = QuietLeftNs;
@@ -691,7 +717,10 @@ TCommPortThread::TLineWait TCommPortThread::WaitForQuietLine(bool YieldToVirtual
     std::unique_lock<std::mutex> Guard(FLock);
     // Wakes early for the other program: its bytes to pass on, or (when the
     // command waiting may yield) its command to go first.
-    const auto VirtualFirst = [&] { return YieldToVirtual && !FFromVirtual.empty(); };
+    const auto VirtualFirst = [&] {
+      return !FFromVirtual.empty() &&
+             (Yield == TYield::yAlways || (Yield == TYield::yMidCommand && VirtualMidCommand()));
+    };
     FWake.wait_for(Guard, std::chrono::nanoseconds(std::min(SleepNs, WaitLeftNs)),
                    [&] { return VirtualFirst() || !FToVirtual.empty(); });
     if (VirtualFirst())

@@ -231,7 +231,14 @@ private:
   void ReceiveFromVirtual(int Count);
   void RunCycles();
   void RunSharedCycles();
-  bool FromVirtualEmpty();
+  // When the driver's command lets the other program's bytes go first.
+  enum class TYield : int {
+    yNever,
+    yAlways,     // whenever the other program has bytes waiting
+    yMidCommand, // only to finish a command of the other program's begun on the line
+  };
+  bool VirtualMidCommand() const;
+  bool VirtualGoesFirst(TYield Yield);
   // How a wait for the line ended.
   enum class TLineWait : int {
     lwQuiet,       // the line fell quiet
@@ -240,10 +247,10 @@ private:
     lwEnded,       // the worker is to end, or there is nothing to write
   };
   // Waits for the line, then writes Command to the radio on behalf of Asker,
-  // unless it yields to the other program (only when YieldToVirtual).
-  TLineWait WriteCommand(TAsker Asker, const std::string& Command, bool YieldToVirtual);
+  // unless it yields to the other program (as Yield says).
+  TLineWait WriteCommand(TAsker Asker, const std::string& Command, TYield Yield);
   void ForwardToVirtual();
-  TLineWait WaitForQuietLine(bool YieldToVirtual, TAsker Next);
+  TLineWait WaitForQuietLine(TYield Yield, TAsker Next);
   void CloseQuietExchange();
 
   std::mutex FLock;              // guards FFromVirtual and FToVirtual
