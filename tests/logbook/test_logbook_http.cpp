@@ -8,6 +8,7 @@
 #include <QNetworkReply>
 
 #include "LogbookTestKit.h"
+#include "logbook/untContactOutbox.h"
 #include "logbook/untRadioPoster.h"
 #include "logbook/untTuneListener.h"
 
@@ -254,4 +255,46 @@ int main(int argc, char** argv) {
   QCoreApplication App(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
+}
+
+TEST_F(LogbookHttpTest, OutboxKeepsContactsAcrossARestartUntilSettled) {
+  const std::string File = ::testing::TempDir() + "outbox-" +
+                           std::to_string(QCoreApplication::applicationPid()) + ".jsonl";
+  std::remove(File.c_str());
+  {
+    TContactOutbox Outbox(Client, File); // never started: the program ends first
+    for (const char* Record : {"<call:4>K1AB<eor>", "<call:4>K2AB<eor>", "<call:4>K3AB<eor>"})
+      EXPECT_TRUE(Outbox.Enqueue(Record));
+    std::string Error;
+    EXPECT_FALSE(Outbox.Enqueue(" \r\n", &Error));
+    EXPECT_FALSE(Outbox.Enqueue(std::string(TContactOutbox::MaxRecordBytes + 1, 'x'), &Error));
+  }
+  TContactOutbox Outbox(Client, File);
+  ASSERT_EQ(Outbox.Waiting(), 3u);
+  Outbox.setOnOutcome([this](const std::string&, const TApiReply& R) { Outcomes.push_back(R); });
+  // No station chosen: the key owner's active one.
+  Logbook.Script = {
+      {200, R"([{"station_id":"3","station_active":"0"},{"station_id":"7","station_active":"1"}])"},
+      {201, R"({"status":"created","adif_count":1})"},
+      {500, ""}, // the logbook cannot take this one: it goes behind the others
+      {400, R"({"status":"abort","messages":["Duplicate for K3AB"]})"},
+      {400, R"({"status":"abort","messages":["Wrong station callsign DL1XX SKIPPED"]})"},
+  };
+  Logbook.Default = {201, R"({"status":"created","adif_count":1})"};
+  Outbox.Start();
+  ASSERT_TRUE(WaitFor([&] { return Outcomes.size() == 4; }));
+  EXPECT_EQ(Logbook.Seen[0].Path, "/wavelog/index.php/api/station_info/wl123abc");
+  std::vector<std::string> Sent;
+  for (std::size_t I = 1; I < Logbook.Seen.size(); ++I) {
+    EXPECT_EQ(Logbook.Seen[I].Json().value("station_profile_id").toString(), "7");
+    Sent.push_back(Logbook.Seen[I].Json().value("string").toString().toStdString());
+  }
+  EXPECT_EQ(Sent, (std::vector<std::string>{"<call:4>K1AB<eor>", "<call:4>K2AB<eor>",
+                                            "<call:4>K3AB<eor>", "<call:4>K2AB<eor>"}));
+  EXPECT_EQ(Outbox.Waiting(), 1u);
+  EXPECT_EQ(Outbox.StatusWords(), "1 contact waiting — Wrong station callsign DL1XX SKIPPED");
+  // Tried again after a pause; settled, and the file is empty.
+  ASSERT_TRUE(WaitFor([&] { return Outbox.Waiting() == 0; }));
+  EXPECT_EQ(TContactOutbox(Client, File).Waiting(), 0u);
+  std::remove(File.c_str());
 }
