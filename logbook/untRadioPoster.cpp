@@ -1,5 +1,7 @@
 #include "logbook/untRadioPoster.h"
 
+#include "cat/radios/untRadioTable.h"
+
 namespace vela {
 
 TRadioPoster::TRadioPoster(TLogbookClient& AClient, TLogbookRadio& ARadio)
@@ -53,7 +55,11 @@ void TRadioPoster::Watch() {
     return;
   const TLogbookRadioState State = FPacer.Begin(At);
   const unsigned Run = FRun;
-  FClient.PostRadio(FRadioName, State, [this, Run](const TApiReply& Reply) {
+  const TRadioModel* Model = FRadio.Model();
+  const std::string Name = !FRadioName.empty() ? FRadioName
+                           : Model             ? Model->DisplayName
+                                               : "VELA Log";
+  FClient.PostRadio(Name, State, [this, Run](const TApiReply& Reply) {
     if (Run != FRun)
       return;
     FPacer.Finished(Reply.Ok(), Now());

@@ -30,6 +30,7 @@ public:
 
   TRadioPoster(TLogbookClient& AClient, TLogbookRadio& ARadio);
 
+  // The radio's name in the logbook; empty: the radio table's display name.
   void setRadioName(const std::string& Value) { FRadioName = Value; }
   const std::string& RadioName() const { return FRadioName; }
   // The mode the digital-mode program last reported, and when; it names the

@@ -40,9 +40,6 @@ struct TTuneRequest {
 // Reads the request line of Head ("GET /14074000/usb HTTP/1.1").
 TTuneRequest ParseTuneRequest(std::string_view Head);
 
-// The default address: this computer only, the port the logbooks call.
-inline constexpr const char* DefaultTuneListen = "127.0.0.1:54321";
-
 // Reads "[HOST:]PORT" ("54321", "127.0.0.1:54321", "[::1]:54321"); HOST must
 // be an address ("localhost" is 127.0.0.1), PORT 0 to 65535 (0: any free).
 bool ParseListenAddress(std::string_view Text, std::string& Host, std::uint16_t& Port,
@@ -63,6 +60,7 @@ public:
   void Close();
   bool Listening() const { return FServer.isListening(); }
   std::uint16_t Port() const { return FServer.serverPort(); }
+  std::string Address() const { return FServer.serverAddress().toString().toStdString(); }
   const std::string& ErrorText() const { return FErrorText; }
   int ConnectionCount() const { return static_cast<int>(FClients.size()); }
 
