@@ -12,7 +12,10 @@
 #include "gui/guiVLogSettings.h"
 #include "gui/untErrorBox.h"
 #include "gui/untLinkStatusStrip.h"
+#include "gui/untLogbookApiGroup.h"
 #include "gui/untPanelButton.h"
+#include "logbook/untApiKeyStore.h"
+#include "logbook/untLogbookApi.h"
 #include "logpage/untLogPHPinterface.h"
 #include "logpage/untWebBrowser.h"
 #include "net/untRadioSharing.h"
@@ -219,8 +222,21 @@ void TfrmVelaLogMain::FormShow() {
   FSharing = std::make_unique<TRadioSharing>([this] { return CAT(); });
   FSharing->Server().setOnKeyedChange(MakeMethod(this, &TfrmVelaLogMain::SharingKeyedChange));
   if (FSettingsDialog)
-    FSettingsDialog->setOnApply(MakeMethod(this, &TfrmVelaLogMain::ApplySharing));
+    FSettingsDialog->setOnApply(MakeMethod(this, &TfrmVelaLogMain::ApplySettings));
   ApplySharing(this);
+  // The web logbook's API starts once its key has been read.
+  FKeyStore = std::make_unique<TApiKeyStore>(*FSettings);
+  FLogbook = std::make_unique<TLogbookApi>(
+      std::make_unique<TDriverLogbookRadio>([this] { return CAT(); }, FSettings.get()),
+      OutboxFileBeside(FSettings->FileName()));
+  FLogbook->setOnChange(MakeMethod(this, &TfrmVelaLogMain::LogbookChange));
+  if (FSettingsDialog)
+    FSettingsDialog->LogbookApi()->setKeyStore(FKeyStore.get());
+  FKeyStore->Read([this](const std::string&, TKeyPlace) {
+    if (FSettingsDialog)
+      FSettingsDialog->LogbookApi()->setKeyStore(FKeyStore.get());
+    ApplyLogbook(this);
+  });
   if (FSettingsDialog)
     FSettingsDialog->setOnLinkChange(MakeMethod(this, &TfrmVelaLogMain::HandleLinkChange));
   lblLinkStatus->setSource([this] {
@@ -229,6 +245,9 @@ void TfrmVelaLogMain::FormShow() {
     // A network program keying the transmitter leads the line.
     if (FSharing && FSharing->Server().Keyed())
       Text = "TX (network) \u00b7 " + Text;
+    const std::string Logbook = FLogbook ? FLogbook->StatusText() : std::string();
+    if (!Logbook.empty())
+      Text += "   |   " + Logbook;
     return Text;
   });
   // Shown from the message loop once the window is up, not inside the show.
@@ -262,12 +281,14 @@ void TfrmVelaLogMain::FormClose() {
   }
   // Before the driver goes: a keyed transmitter is released through it.
   FSharing.reset();
+  FLogbook.reset();
   lblLinkStatus->setSource(nullptr);
   if (FLogPage)
     FLogPage->setOnPageData(TPageDataEvent());
   delete FSettingsDialog;
   FSettingsDialog = nullptr;
   FLogPage.reset();
+  FKeyStore.reset();
   FSettings.reset();
   if (Failure)
     ShowErrorMessage(ExceptionMessage(Failure));
@@ -279,6 +300,28 @@ void TfrmVelaLogMain::ApplySharing(TObject* /*Sender*/) {
   const QString Message = QStringLiteral("Unable to share the radio on the network: ") +
                           QString::fromStdString(FSharing->ErrorText());
   QTimer::singleShot(0, this, [Message] { ShowErrorMessage(Message); });
+}
+
+void TfrmVelaLogMain::ApplySettings(TObject* Sender) {
+  ApplySharing(Sender);
+  ApplyLogbook(Sender);
+}
+
+void TfrmVelaLogMain::ApplyLogbook(TObject* /*Sender*/) {
+  if (!FLogbook || !FSettings || !FKeyStore || !FKeyStore->Known())
+    return;
+  TLogbookOptions Options = TLogbookOptions::FromSettings(*FSettings);
+  Options.Key = FKeyStore->Key();
+  if (!FLogbook->Apply(Options)) {
+    const QString Message = QStringLiteral("Unable to serve the logbook's click-to-tune: ") +
+                            QString::fromStdString(FLogbook->ErrorText());
+    QTimer::singleShot(0, this, [Message] { ShowErrorMessage(Message); });
+  }
+  lblLinkStatus->Refresh();
+}
+
+void TfrmVelaLogMain::LogbookChange(TObject* /*Sender*/) {
+  lblLinkStatus->Refresh();
 }
 
 void TfrmVelaLogMain::SharingKeyedChange(TObject* /*Sender*/, bool /*Keyed*/) {

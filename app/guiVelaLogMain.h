@@ -28,6 +28,8 @@ class TVelaLogSettings;
 class TfrmVLogSettings;
 class TCATInterface;
 class TRadioSharing;
+class TLogbookApi;
+class TApiKeyStore;
 class TLinkStatusStrip;
 
 // One reading of the clock: the UTC date and time, and the millisecond part
@@ -77,6 +79,9 @@ public:
   TCATInterface* CAT() const;
   // The network sharing of the radio; null before the first show and after closing.
   TRadioSharing* Sharing() const { return FSharing.get(); }
+  // Serving a web logbook through its API (contacts go in with Enqueue);
+  // null before the first show and after closing.
+  TLogbookApi* Logbook() const { return FLogbook.get(); }
 
   // The clock; the system clock unless replaced (tests drive ticks with it).
   const TClockSource& ClockSource() const { return FClockSource; }
@@ -99,6 +104,11 @@ public:
   // Starts, moves or stops the network sharing as the settings say.
   void ApplySharing(TObject* Sender);
   void SharingKeyedChange(TObject* Sender, bool Keyed);
+  // The dialog's Apply: the sharing and the logbook's API as the settings say.
+  void ApplySettings(TObject* Sender);
+  // Starts, changes or stops serving the web logbook (once the key is read).
+  void ApplyLogbook(TObject* Sender);
+  void LogbookChange(TObject* Sender);
 
 protected:
   void showEvent(QShowEvent* Event) override;
@@ -114,6 +124,8 @@ private:
   TfrmVLogSettings* FSettingsDialog = nullptr;
   std::unique_ptr<TLogPHPinterface> FLogPage;
   std::unique_ptr<TRadioSharing> FSharing;
+  std::unique_ptr<TApiKeyStore> FKeyStore;
+  std::unique_ptr<TLogbookApi> FLogbook;
   TClockSource FClockSource;
   bool FShown = false;
   bool FClosed = false;

@@ -15,6 +15,7 @@
 #include "cat/radios/untRigctldCATinterface.h"
 #include "cat/untTcpPort.h"
 #include "gui/untLinkStatusStrip.h"
+#include "gui/untLogbookApiGroup.h"
 #include "gui/untNetworkSharingGroup.h"
 #include "logpage/untWebBrowser.h"
 #include "platform/untStrToInt.h"
@@ -311,6 +312,9 @@ void TfrmVLogSettings::BuildLayout() {
   // Network sharing, across the width below the other groups
   FNetworkSharing =
       new TNetworkSharingGroup(Group(QRect(12, 321 + Extra, 502, SharingGroupHeight)));
+  // The web logbook's API, below it
+  FLogbookApi = new TLogbookApiGroup(
+      Group(QRect(12, 321 + Extra + SharingGroupHeight + 10, 502, LogbookGroupHeight)));
 
   // Buttons
   QFrame* pnlButtons = Group(QRect(268, 280 + Extra, 246, 33));
@@ -413,6 +417,7 @@ void TfrmVLogSettings::FormShow() {
   FlbxServerList->setCurrentRow(-1);
   FFillingList = false;
   FNetworkSharing->Load(*FSettings);
+  FLogbookApi->Load(*FSettings);
 }
 
 void TfrmVLogSettings::PortBoxChange(QLineEdit* Box, std::string& LastAccepted) {
@@ -525,6 +530,7 @@ void TfrmVLogSettings::pnlApplyClick() {
   UpdateCatStatus();
 
   FNetworkSharing->Store(*FSettings);
+  FLogbookApi->Store(*FSettings);
   if (FOnApply.Assigned())
     FOnApply(this);
 }

@@ -33,6 +33,7 @@ namespace vela {
 
 class TWebBrowser;
 class TNetworkSharingGroup;
+class TLogbookApiGroup;
 
 // Sender (the dialog): raised after Apply has stored the operator's choices.
 using TApplyEvent = TMethod<TObject*>;
@@ -68,8 +69,11 @@ public:
   static constexpr int SettingsFileLineHeight = 16;
   // The network sharing group spans the width below the other groups.
   static constexpr int SharingGroupHeight = 100;
+  // The web logbook's API group below that.
+  static constexpr int LogbookGroupHeight = 150;
   static constexpr int ClientHeight = 321 + StatusLineHeight + StationOptionsHeight +
-                                      SharingGroupHeight + 10 + SettingsFileLineHeight;
+                                      SharingGroupHeight + 10 + LogbookGroupHeight + 10 +
+                                      SettingsFileLineHeight;
 
   // AOwner is the main window (the dialog is its own top-level window);
   // neither the browser nor the store is owned.
@@ -118,6 +122,7 @@ public:
   TPanelButton* pnlOK() const { return FpnlOK; }
   TPanelButtonGroup& Buttons() { return FButtons; }
   TNetworkSharingGroup* NetworkSharing() const { return FNetworkSharing; }
+  TLogbookApiGroup* LogbookApi() const { return FLogbookApi; }
 
   // The handlers; the buttons and boxes call them, and so may tests.
   void FormShow();
@@ -198,6 +203,7 @@ private:
   TPanelButton* FpnlApply = nullptr;
   TPanelButton* FpnlOK = nullptr;
   TNetworkSharingGroup* FNetworkSharing = nullptr;
+  TLogbookApiGroup* FLogbookApi = nullptr;
 };
 
 // The baud rates of the baud combo; item i is baud-rate ordinal i + 1.

@@ -20,6 +20,7 @@ namespace {
 class LogbookHttpTest : public ::testing::Test {
 protected:
   void SetUp() override {
+    VELA_SKIP_QT_HTTP_UNDER_TSAN();
     Client.setBaseUrl(Logbook.Url());
     Client.setKey("wl123abc");
   }
@@ -159,6 +160,7 @@ TBrowserAnswer Call(QNetworkAccessManager& Browser, const QByteArray& Method, st
 } // namespace
 
 TEST(TuneListener, TunesForABrowserAndAnswersItsPreflight) {
+  VELA_SKIP_QT_HTTP_UNDER_TSAN();
   TTableRadio Radio;
   TTuneListener Listener(Radio);
   ASSERT_TRUE(Listener.Listen("127.0.0.1", 0)) << Listener.ErrorText();
