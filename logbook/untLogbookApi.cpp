@@ -102,14 +102,15 @@ std::string TLogbookApi::StatusText() const {
   if (!FOptions.Enabled)
     return {};
   std::string Text = "logbook: ";
+  const auto& Reply = FPoster.LastReply();
   if (FOptions.Url.empty())
     Text += "click-to-tune only";
-  else if (const auto& Reply = FPoster.LastReply())
+  else if (Reply && !Reply->Ok())
     Text += ApiOutcomeWords(*Reply);
   else if (!FPoster.CurrentState())
-    Text += "waiting for the radio";
+    Text += "waiting for the radio"; // not live: nothing is posted
   else
-    Text += "connecting";
+    Text += Reply ? ApiOutcomeWords(*Reply) : std::string("connecting");
   const std::string Contacts = FOutbox.StatusWords();
   if (!Contacts.empty())
     Text += " · " + Contacts;

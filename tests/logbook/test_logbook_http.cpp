@@ -6,6 +6,11 @@
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QProcess>
+#include <QSslKey>
+#include <QSslServer>
+#include <QSslSocket>
+#include <QTemporaryDir>
 
 #include "LogbookTestKit.h"
 #include "logbook/untContactOutbox.h"
@@ -130,6 +135,66 @@ TEST_F(LogbookHttpTest, ContactsAndChecks) {
   Client.setKey("two words");
   Client.CheckAuth([this](const TApiReply& R) { Outcomes.push_back(R); });
   EXPECT_EQ(NextOutcome().Outcome, TApiOutcome::aoBadAddress);
+}
+
+TEST(LogbookTls, SelfSignedCertificateRefusedUnlessAllowedForItsHost) {
+  VELA_SKIP_QT_HTTP_UNDER_TSAN();
+  QTemporaryDir Dir;
+  const QString Key = Dir.filePath("key.pem"), Cert = Dir.filePath("cert.pem");
+  QProcess OpenSsl;
+  OpenSsl.start("openssl",
+                {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", Key, "-out", Cert,
+                 "-days", "2", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"});
+  if (!OpenSsl.waitForFinished(60000) || OpenSsl.exitCode() != 0)
+    GTEST_SKIP() << "openssl could not make a certificate";
+  QFile KeyFile(Key), CertFile(Cert);
+  ASSERT_TRUE(KeyFile.open(QIODevice::ReadOnly) && CertFile.open(QIODevice::ReadOnly));
+  QSslConfiguration Config = QSslConfiguration::defaultConfiguration();
+  Config.setLocalCertificate(QSslCertificate(CertFile.readAll()));
+  Config.setPrivateKey(QSslKey(KeyFile.readAll(), QSsl::Rsa));
+  QSslServer Server;
+  Server.setSslConfiguration(Config);
+  ASSERT_TRUE(Server.listen(QHostAddress::LocalHost, 0));
+  QObject::connect(&Server, &QTcpServer::pendingConnectionAvailable, [&Server] {
+    while (QTcpSocket* Socket = Server.nextPendingConnection()) {
+      QObject::connect(Socket, &QTcpSocket::readyRead, Socket, [Socket] {
+        if (!Socket->peek(8192).contains("\r\n\r\n"))
+          return;
+        Socket->readAll();
+        const QByteArray Body = R"({"status":"valid","rights":"rw"})";
+        Socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
+                      QByteArray::number(Body.size()) + "\r\nConnection: close\r\n\r\n" + Body);
+        Socket->disconnectFromHost();
+      });
+      QObject::connect(Socket, &QTcpSocket::disconnected, Socket, &QObject::deleteLater);
+    }
+  });
+  TLogbookClient Client;
+  Client.setBaseUrl("https://127.0.0.1:" + std::to_string(Server.serverPort()));
+  Client.setKey("wl123abc");
+  auto Check = [&Client] {
+    std::optional<TApiReply> Reply;
+    Client.CheckAuth([&Reply](const TApiReply& R) { Reply = R; });
+    EXPECT_TRUE(WaitFor([&] { return Reply.has_value(); }));
+    return Reply.value_or(TApiReply{});
+  };
+  const struct {
+    const char* Allowed;
+    TApiOutcome Outcome;
+  } Rows[] = {
+      {"", TApiOutcome::aoTlsRefused},
+      {"localhost", TApiOutcome::aoTlsRefused}, // allowed for another host only
+      {"127.0.0.1", TApiOutcome::aoOk},
+  };
+  for (const auto& Row : Rows) {
+    Client.setSelfSignedHost(Row.Allowed);
+    const TApiReply Reply = Check();
+    EXPECT_EQ(Reply.Outcome, Row.Outcome) << Row.Allowed << ": " << Reply.Reason;
+    if (Row.Outcome == TApiOutcome::aoTlsRefused) {
+      EXPECT_NE(Reply.Reason.find("self-signed"), std::string::npos) << Reply.Reason;
+      EXPECT_NE(Reply.Reason.find("allow it for this host"), std::string::npos) << Reply.Reason;
+    }
+  }
 }
 
 namespace {
