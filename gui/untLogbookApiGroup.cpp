@@ -150,7 +150,7 @@ void TLogbookApiGroup::Store(TVelaLogSettings& Settings) {
   std::string Host;
   std::uint16_t Port = 0;
   const std::string Listen = Trimmed(FedtTuneListen);
-  if (!Listen.empty() && Listen != "off" && !ParseListenAddress(Listen, Host, Port, Why)) {
+  if (!Listen.empty() && Listen != "off" && !ParseTuneListenAddress(Listen, Host, Port, Why)) {
     Say("Click-to-tune: " + Why + ".");
     FedtTuneListen->setText(FromStd(Settings.strLogbookTuneListen()));
     return;

@@ -73,7 +73,7 @@ bool TLogbookApi::Apply(const TLogbookOptions& Options) {
     std::string Host;
     std::uint16_t Port = 0;
     FListening = Options.TuneListen;
-    Ok = ParseListenAddress(Options.TuneListen, Host, Port, FErrorText) &&
+    Ok = ParseTuneListenAddress(Options.TuneListen, Host, Port, FErrorText) &&
          FListener.Listen(Host, Port);
     if (!Ok) {
       FListener.Close();

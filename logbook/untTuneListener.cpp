@@ -97,8 +97,8 @@ TTuneRequest ParseTuneRequest(std::string_view Head) {
   return Request;
 }
 
-bool ParseListenAddress(std::string_view Text, std::string& Host, std::uint16_t& Port,
-                        std::string& Error) {
+bool ParseTuneListenAddress(std::string_view Text, std::string& Host, std::uint16_t& Port,
+                            std::string& Error) {
   while (!Text.empty() && Text.front() == ' ')
     Text.remove_prefix(1);
   while (!Text.empty() && Text.back() == ' ')

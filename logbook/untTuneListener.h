@@ -42,8 +42,8 @@ TTuneRequest ParseTuneRequest(std::string_view Head);
 
 // Reads "[HOST:]PORT" ("54321", "127.0.0.1:54321", "[::1]:54321"); HOST must
 // be an address ("localhost" is 127.0.0.1), PORT 0 to 65535 (0: any free).
-bool ParseListenAddress(std::string_view Text, std::string& Host, std::uint16_t& Port,
-                        std::string& Error);
+bool ParseTuneListenAddress(std::string_view Text, std::string& Host, std::uint16_t& Port,
+                            std::string& Error);
 
 class TTuneListener {
 public:

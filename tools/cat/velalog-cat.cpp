@@ -364,7 +364,7 @@ int main(int argc, char** argv) {
       const char* V = Next();
       std::string Host, Error;
       std::uint16_t ListenPort = 0;
-      if (!V || !ParseListenAddress(V, Host, ListenPort, Error))
+      if (!V || !ParseTuneListenAddress(V, Host, ListenPort, Error))
         UsageError("--tune-listen: " + (V ? Error : "needs [HOST:]PORT"));
       Logbook.TuneListen = V;
     } else if (Arg == "--trace") {
