@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <limits>
+#include <vector>
 
 #include "cat/radios/untRadioTable.h"
 
@@ -60,6 +61,18 @@ std::string Lower(std::string_view Text) {
   return Result;
 }
 
+std::vector<std::string_view> Split(std::string_view Text, char Separator) {
+  std::vector<std::string_view> Parts;
+  std::size_t Start = 0;
+  while (true) {
+    const std::size_t End = Text.find(Separator, Start);
+    Parts.push_back(Text.substr(Start, End == std::string_view::npos ? End : End - Start));
+    if (End == std::string_view::npos)
+      return Parts;
+    Start = End + 1;
+  }
+}
+
 } // namespace
 
 std::string LogbookModeForNative(std::string_view NativeMode, std::string_view DigitalMode) {
@@ -97,6 +110,53 @@ std::optional<std::int64_t> ParseTuneHz(std::string_view Text) {
   if (Hz < TuneLowHz || Hz > TuneHighHz)
     return std::nullopt;
   return Hz;
+}
+
+TTuneRequest ParseTuneRequest(std::string_view Head) {
+  TTuneRequest Request;
+  auto Fail = [&Request](int Status, const char* Why) {
+    Request.Error = Status;
+    Request.Reason = Why;
+    return Request;
+  };
+  std::string_view Line = Head.substr(0, Head.find('\n'));
+  if (!Line.empty() && Line.back() == '\r')
+    Line.remove_suffix(1);
+  const std::vector<std::string_view> Parts = Split(Line, ' ');
+  if (Parts.size() != 3 || Parts[0].empty() || Parts[2].substr(0, 5) != "HTTP/")
+    return Fail(400, "not an HTTP request");
+  Request.Method = Parts[0];
+  if (Request.Method == "OPTIONS")
+    return Request;
+  if (Request.Method != "GET")
+    return Fail(405, "only GET tunes the radio");
+  std::string_view Target = Parts[1];
+  // An absolute address names this listener; only its path counts.
+  for (std::string_view Scheme : {"http://", "https://"})
+    if (Target.substr(0, Scheme.size()) == Scheme) {
+      const std::size_t Slash = Target.find('/', Scheme.size());
+      Target = Slash == std::string_view::npos ? "/" : Target.substr(Slash);
+    }
+  Target = Target.substr(0, Target.find_first_of("?#"));
+  if (Target.empty() || Target.front() != '/')
+    return Fail(400, "not a path");
+  Target.remove_prefix(1);
+  if (!Target.empty() && Target.back() == '/')
+    Target.remove_suffix(1);
+  const std::vector<std::string_view> Segments = Split(Target, '/');
+  if (Segments.size() > 2)
+    return Fail(400, "expected /HZ or /HZ/MODE");
+  Request.Hz = ParseTuneHz(Segments[0]);
+  if (!Request.Hz)
+    return Fail(400, "not a frequency in whole hertz from 1 kHz to 10 GHz");
+  if (Segments.size() == 2) {
+    if (Segments[1].size() > 16 || NativeModeForTune(Segments[1], dmData, nullptr).empty())
+      return Fail(400, "unknown mode (lsb usb cw fm am rtty pkt dig pktlsb pktusb pktfm)");
+    Request.Mode = Segments[1];
+    std::transform(Request.Mode.begin(), Request.Mode.end(), Request.Mode.begin(),
+                   [](unsigned char C) { return static_cast<char>(std::tolower(C)); });
+  }
+  return Request;
 }
 
 std::string LogbookApiUrl(std::string_view Base, std::string_view Call, std::string* Error) {

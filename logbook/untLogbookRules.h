@@ -1,7 +1,7 @@
 // The pure rules of serving a web logbook's API: the logbook's mode names for
-// the radio's own modes, the modes a click on the logbook's pages may ask
-// for, the addresses of the API, and the pacing of radio-state posts. Values
-// and times in, decisions out; nothing here touches the network.
+// the radio's own modes, the click-to-tune request line and the modes it may
+// ask for, the addresses of the API, and the pacing of radio-state posts.
+// Values and times in, decisions out; nothing here touches the network.
 #pragma once
 
 #include <cstdint>
@@ -47,6 +47,18 @@ inline constexpr std::int64_t TuneHighHz = 10000000000;
 // The frequency in a request path segment; nullopt for anything else
 // (signs, fractions, blanks, leading "+", values out of range).
 std::optional<std::int64_t> ParseTuneHz(std::string_view Text);
+
+// A request head read to its end, answered without the radio.
+struct TTuneRequest {
+  std::string Method;
+  std::optional<std::int64_t> Hz; // set for a well-formed tune path
+  std::string Mode;               // the path's mode, lower case; empty: none
+  int Error = 0;                  // 400, 405: the answer without tuning
+  std::string Reason;
+};
+
+// Reads the request line of Head ("GET /14074000/usb HTTP/1.1").
+TTuneRequest ParseTuneRequest(std::string_view Head);
 
 // The address of an API call: the base (with or without "index.php" and a
 // trailing slash; "http://" assumed without a scheme) followed by

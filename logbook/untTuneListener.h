@@ -23,22 +23,11 @@
 #include <vector>
 
 #include "logbook/untLogbookRadio.h"
+#include "logbook/untLogbookRules.h"
 
 class QTcpSocket;
 
 namespace vela {
-
-// A request head read to its end, answered without the radio.
-struct TTuneRequest {
-  std::string Method;
-  std::optional<std::int64_t> Hz; // set for a well-formed tune path
-  std::string Mode;               // the path's mode, lower case; empty: none
-  int Error = 0;                  // 400, 405: the answer without tuning
-  std::string Reason;
-};
-
-// Reads the request line of Head ("GET /14074000/usb HTTP/1.1").
-TTuneRequest ParseTuneRequest(std::string_view Head);
 
 // Reads "[HOST:]PORT" ("54321", "127.0.0.1:54321", "[::1]:54321"); HOST must
 // be an address ("localhost" is 127.0.0.1), PORT 0 to 65535 (0: any free).
