@@ -18,27 +18,32 @@ namespace {
 const QString Service = QStringLiteral("VELA Log");
 const QString KeyName = QStringLiteral("logbook-api-key");
 
-// Runs Job with a time limit; Done gets whether it succeeded (false also for
-// "no such entry", told apart by Missing) once, whichever comes first.
-void RunJob(QKeychain::Job* Job, QObject* Context,
-            const std::function<void(bool Ok, bool Missing, QKeychain::Job*)>& Done) {
-  auto Ended = std::make_shared<bool>(false);
+// Runs Job with a time limit. Done gets whether it succeeded (false also for
+// "no such entry", told apart by Missing) when it ends or the time is up; a
+// job that succeeds after its time was up (a keyring unlocked late) calls
+// Done once more with Late set.
+using TJobDone = std::function<void(bool Ok, bool Missing, QKeychain::Job*, bool Late)>;
+void RunJob(QKeychain::Job* Job, QObject* Context, const TJobDone& Done) {
+  auto TimedOut = std::make_shared<bool>(false);
   auto* Timer = new QTimer(Context);
   Timer->setSingleShot(true);
-  QObject::connect(Timer, &QTimer::timeout, Context, [Ended, Done, Timer] {
+  QObject::connect(Timer, &QTimer::timeout, Context, [TimedOut, Done, Timer] {
     Timer->deleteLater();
-    if (std::exchange(*Ended, true))
-      return;
-    Done(false, false, nullptr);
+    *TimedOut = true;
+    Done(false, false, nullptr, false);
   });
-  QObject::connect(
-      Job, &QKeychain::Job::finished, Context, [Ended, Done, Timer](QKeychain::Job* J) {
-        Timer->stop();
-        Timer->deleteLater();
-        if (std::exchange(*Ended, true))
-          return;
-        Done(J->error() == QKeychain::NoError, J->error() == QKeychain::EntryNotFound, J);
-      });
+  QObject::connect(Job, &QKeychain::Job::finished, Context,
+                   [TimedOut, Done, Timer](QKeychain::Job* J) {
+                     const bool Ok = J->error() == QKeychain::NoError;
+                     if (*TimedOut) {
+                       if (Ok)
+                         Done(true, false, J, true);
+                       return;
+                     }
+                     Timer->stop();
+                     Timer->deleteLater();
+                     Done(Ok, J->error() == QKeychain::EntryNotFound, J, false);
+                   });
   Timer->start(TApiKeyStore::KeyringTimeoutMs);
   Job->start();
 }
@@ -86,12 +91,13 @@ void TApiKeyStore::Read(const TReadDone& Done) {
   }
   auto* Job = new QKeychain::ReadPasswordJob(Service);
   Job->setKey(KeyName);
-  RunJob(Job, &FContext, [this, Done, Generation](bool Ok, bool, QKeychain::Job* J) {
+  RunJob(Job, &FContext, [this, Done, Generation](bool Ok, bool, QKeychain::Job* J, bool Late) {
     if (Generation != FGeneration)
       return; // a write came after
     const QString Text = Ok ? static_cast<QKeychain::ReadPasswordJob*>(J)->textData() : QString();
     if (Text.isEmpty()) {
-      ReadFile(Done);
+      if (!Late)
+        ReadFile(Done);
       return;
     }
     FKey = Text.toStdString();
@@ -133,7 +139,9 @@ void TApiKeyStore::Write(const std::string& Key, const TWriteDone& Done) {
     Job = Writer;
   }
   Job->setKey(KeyName);
-  RunJob(Job, &FContext, [this, Key, Done](bool Ok, bool, QKeychain::Job*) {
+  RunJob(Job, &FContext, [this, Key, Done](bool Ok, bool, QKeychain::Job*, bool Late) {
+    if (Late)
+      return; // the settings file took it already
     if (Key.empty() || !Ok) {
       // No keyring (or a removal): the settings file keeps (or drops) it.
       WriteFile(Key, Done);

@@ -29,7 +29,9 @@ public:
 
   using TReadDone = std::function<void(const std::string& Key, TKeyPlace Place)>;
   using TWriteDone = std::function<void(bool Ok, TKeyPlace Place, const std::string& Error)>;
-  // Reads the key: the keyring's, else the settings file's.
+  // Reads the key: the keyring's, else the settings file's. A keyring that
+  // answers after its time was up (unlocked late) calls Done again with its
+  // key.
   void Read(const TReadDone& Done);
   // Keeps Key (an empty key removes it): in the keyring, and then not in the
   // settings file; else in the settings file, made private first.
