@@ -13,7 +13,10 @@
 #include "gui/guiVLogSettings.h"
 #include "gui/untErrorBox.h"
 #include "gui/untLinkStatusStrip.h"
+#include "gui/untLogbookApiGroup.h"
 #include "gui/untPanelButton.h"
+#include "logbook/untApiKeyStore.h"
+#include "logbook/untLogbookApi.h"
 #include "logpage/untLogPHPinterface.h"
 #include "logpage/untWebBrowser.h"
 #include "net/untRadioSharing.h"
@@ -227,6 +230,29 @@ void TfrmVelaLogMain::FormShow() {
     FSettingsDialog->setOnApply(MakeMethod(this, &TfrmVelaLogMain::ApplySettings));
   ApplySharing(this);
   FContacts->Apply();
+  // The web logbook's API starts once its key has been read.
+  FKeyStore = std::make_unique<TApiKeyStore>(*FSettings);
+  FLogbook = std::make_unique<TLogbookApi>(
+      std::make_unique<TDriverLogbookRadio>([this] { return CAT(); }, FSettings.get()),
+      OutboxFileBeside(FSettings->FileName()));
+  FLogbook->setOnChange(MakeMethod(this, &TfrmVelaLogMain::LogbookChange));
+  // Each contact received goes to the web logbook too (when it is served),
+  // and the digital-mode program's mode names the radio's data mode there.
+  FContacts->Listener().AddContactConsumer([this](const TContact&, const std::string& Record) {
+    if (FLogbook)
+      FLogbook->Enqueue(Record);
+  });
+  FContacts->Listener().AddStatusConsumer([this](const TStatusReport& Status) {
+    if (FLogbook)
+      FLogbook->NoteDigitalMode(Status.Mode);
+  });
+  if (FSettingsDialog)
+    FSettingsDialog->LogbookApi()->setKeyStore(FKeyStore.get());
+  FKeyStore->Read([this](const std::string&, TKeyPlace) {
+    if (FSettingsDialog)
+      FSettingsDialog->LogbookApi()->setKeyStore(FKeyStore.get());
+    ApplyLogbook(this);
+  });
   if (FSettingsDialog)
     FSettingsDialog->setOnLinkChange(MakeMethod(this, &TfrmVelaLogMain::HandleLinkChange));
   lblLinkStatus->setSource([this] {
@@ -237,6 +263,8 @@ void TfrmVelaLogMain::FormShow() {
       Text = "TX (network) \u00b7 " + Text;
     if (const std::string Contacts = FContacts ? FContacts->StatusText() : ""; !Contacts.empty())
       Text += (Text.empty() ? "" : "   \u00b7   ") + Contacts;
+    if (const std::string Logbook = FLogbook ? FLogbook->StatusText() : ""; !Logbook.empty())
+      Text += (Text.empty() ? "" : "   \u00b7   ") + Logbook;
     return Text;
   });
   // Shown from the message loop once the window is up, not inside the show.
@@ -270,6 +298,7 @@ void TfrmVelaLogMain::FormClose() {
   }
   // Before the driver goes: a keyed transmitter is released through it.
   FSharing.reset();
+  FLogbook.reset();
   lblLinkStatus->setSource(nullptr);
   if (FLogPage) {
     FLogPage->setOnPageData(TPageDataEvent());
@@ -279,6 +308,7 @@ void TfrmVelaLogMain::FormClose() {
   delete FSettingsDialog;
   FSettingsDialog = nullptr;
   FLogPage.reset();
+  FKeyStore.reset();
   FSettings.reset();
   if (Failure)
     ShowErrorMessage(ExceptionMessage(Failure));
@@ -307,6 +337,24 @@ void TfrmVelaLogMain::ApplySettings(TObject* Sender) {
   ApplySharing(Sender);
   if (FContacts)
     FContacts->Apply();
+  ApplyLogbook(Sender);
+}
+
+void TfrmVelaLogMain::ApplyLogbook(TObject* /*Sender*/) {
+  if (!FLogbook || !FSettings || !FKeyStore || !FKeyStore->Known())
+    return;
+  TLogbookOptions Options = TLogbookOptions::FromSettings(*FSettings);
+  Options.Key = FKeyStore->Key();
+  if (!FLogbook->Apply(Options)) {
+    const QString Message = QStringLiteral("Unable to serve the logbook's click-to-tune: ") +
+                            QString::fromStdString(FLogbook->ErrorText());
+    QTimer::singleShot(0, this, [Message] { ShowErrorMessage(Message); });
+  }
+  lblLinkStatus->Refresh();
+}
+
+void TfrmVelaLogMain::LogbookChange(TObject* /*Sender*/) {
+  lblLinkStatus->Refresh();
 }
 
 void TfrmVelaLogMain::SharingKeyedChange(TObject* /*Sender*/, bool /*Keyed*/) {

@@ -28,6 +28,8 @@ class TVelaLogSettings;
 class TfrmVLogSettings;
 class TCATInterface;
 class TRadioSharing;
+class TLogbookApi;
+class TApiKeyStore;
 class TLinkStatusStrip;
 class TContactsToPage;
 
@@ -81,6 +83,9 @@ public:
   // Contacts from the digital-mode programs into the form; null before the
   // first show and after closing.
   TContactsToPage* Contacts() const { return FContacts.get(); }
+  // Serving a web logbook through its API (contacts go in with Enqueue);
+  // null before the first show and after closing.
+  TLogbookApi* Logbook() const { return FLogbook.get(); }
 
   // The clock; the system clock unless replaced (tests drive ticks with it).
   const TClockSource& ClockSource() const { return FClockSource; }
@@ -105,6 +110,11 @@ public:
   // The dialog's Apply: everything that follows the settings anew.
   void ApplySettings(TObject* Sender);
   void SharingKeyedChange(TObject* Sender, bool Keyed);
+  // The dialog's Apply: the sharing and the logbook's API as the settings say.
+  void ApplySettings(TObject* Sender);
+  // Starts, changes or stops serving the web logbook (once the key is read).
+  void ApplyLogbook(TObject* Sender);
+  void LogbookChange(TObject* Sender);
 
 protected:
   void showEvent(QShowEvent* Event) override;
@@ -121,6 +131,8 @@ private:
   std::unique_ptr<TLogPHPinterface> FLogPage;
   std::unique_ptr<TRadioSharing> FSharing;
   std::unique_ptr<TContactsToPage> FContacts;
+  std::unique_ptr<TApiKeyStore> FKeyStore;
+  std::unique_ptr<TLogbookApi> FLogbook;
   TClockSource FClockSource;
   bool FShown = false;
   bool FClosed = false;

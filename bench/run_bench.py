@@ -18,6 +18,9 @@ Rows, each figure the median over several runs or samples:
     back as another device behind the same COMn link, 10 cycles; the time
     until velalog-cat reports the link lost or missing, and from the device's
     return to the first report, p50 and p95
+  - web logbook API (bench/logbook): radio change to the post a local
+    logbook server receives, click-to-tune request to the radio's VFO change,
+    and velalog-cat's CPU with the API on and off
   - footprint: CPU share of one core and memory of velalog-cat while polling,
     and of the whole program (with its browser processes) on an idle page
   - parse throughput per driver and the cost of a megabyte of garbage
@@ -650,6 +653,42 @@ def emit_ptt_rows(emit, ptt, baud):
                 what, label, p50, p95, "yes" if float(p95) < 300 else "no"))
 
 
+def logbook_rows(bindir, baud, samples):
+    """Web logbook API (bench/logbook): post and tune latencies, CPU with and without."""
+    script = os.path.join(HERE, "logbook", "bench_logbook.py")
+    proc = subprocess.run([sys.executable, script, "--bin", bindir, "--baud", str(baud),
+                           "--samples", str(samples)],
+                          capture_output=True, text=True, timeout=900)
+    result = {}
+    for line in proc.stdout.splitlines():
+        parts = line.split()
+        if parts[:1] in (["post"], ["tune"]) and len(parts) == 4:
+            result[parts[0]] = (float(parts[1]), float(parts[2]), int(parts[3]))
+        elif parts[:1] == ["cpu"] and len(parts) == 3:
+            result["cpu"] = (float(parts[1]), float(parts[2]))
+    if "cpu" not in result:
+        raise RuntimeError((proc.stderr.strip().splitlines() or ["no output"])[-1])
+    return result
+
+
+def emit_logbook_rows(emit, book, baud, samples):
+    if isinstance(book, str):
+        emit("| web logbook API | ft950 | failed: %s | | no |" % book)
+        return
+    for key, what in (("post", "radio change to post received by the logbook"),
+                      ("tune", "click-to-tune request to radio VFO change")):
+        if key in book:
+            p50, p95, n = book[key]
+            emit("| web logbook API: %s, ms p50 / p95, %d baud | ft950 | %s / %s%s | | |" % (
+                what, baud, fmt(p50, 0), fmt(p95, 0),
+                "" if n == samples else " (%d of %d)" % (n, samples)))
+        else:
+            emit("| web logbook API: %s | ft950 | none seen | | no |" % what)
+    on, off = book["cpu"]
+    emit("| web logbook API: velalog-cat CPU %% of one core with / without | ft950 | "
+         "%s / %s | +0.1 %% | %s |" % (fmt(on, 2), fmt(off, 2), "yes" if on - off <= 0.1 else "no"))
+
+
 def emit_sharing_rows(emit, share, baud):
     if isinstance(share, str):
         emit("| network sharing (rigctl -m 2) | ft950 | failed: %s | | |" % share)
@@ -753,6 +792,11 @@ def main():
         ptt = ptt_rows(bindir, args.baud)
     except (RuntimeError, subprocess.SubprocessError, OSError) as e:
         ptt = str(e)
+    print("bench: web logbook API ...", file=sys.stderr, flush=True)
+    try:
+        book = logbook_rows(bindir, args.baud, args.samples)
+    except (RuntimeError, subprocess.SubprocessError, OSError) as e:
+        book = str(e)
 
     print("bench: parse benchmarks ...", file=sys.stderr, flush=True)
     parse = parse_benchmarks(bindir, runs)
@@ -844,6 +888,7 @@ def main():
                          else "yes" if good == total else "no"))
     emit_sharing_rows(emit, share, args.baud)
     emit_ptt_rows(emit, ptt, args.baud)
+    emit_logbook_rows(emit, book, args.baud, args.samples)
     emit("| velalog-cat polling: CPU %% of one core / resident MB | ft950 | %s %% / %s MB | "
          "<= 0.3 %% / < 15 MB | %s |" % (fmt(cat_cpu, 2), fmt(cat_rss / 1024.0),
                                           "yes" if cat_cpu <= 0.3 and cat_rss < 15 * 1024 else "no"))

@@ -16,6 +16,7 @@
 #include "cat/untTcpPort.h"
 #include "gui/guiContactsGroup.h"
 #include "gui/untLinkStatusStrip.h"
+#include "gui/untLogbookApiGroup.h"
 #include "gui/untNetworkSharingGroup.h"
 #include "logpage/untWebBrowser.h"
 #include "net/untSharingPortCheck.h"
@@ -315,6 +316,9 @@ void TfrmVLogSettings::BuildLayout() {
       new TNetworkSharingGroup(Group(QRect(12, 321 + Extra, 502, SharingGroupHeight)));
   FContacts = new TContactsGroup(
       Group(QRect(12, 321 + Extra + SharingGroupHeight + 10, 502, ContactsGroupHeight)));
+  // The web logbook's API, below it
+  FLogbookApi = new TLogbookApiGroup(Group(QRect(
+      12, 321 + Extra + SharingGroupHeight + 10 + ContactsGroupHeight + 10, 502, LogbookGroupHeight)));
 
   // Buttons
   QFrame* pnlButtons = Group(QRect(268, 280 + Extra, 246, 33));
@@ -412,6 +416,7 @@ void TfrmVLogSettings::FormShow() {
   LoadServers();
   FNetworkSharing->Load(*FSettings);
   FContacts->Load(*FSettings);
+  FLogbookApi->Load(*FSettings);
 }
 
 void TfrmVLogSettings::LoadServers() {
@@ -561,6 +566,7 @@ void TfrmVLogSettings::pnlApplyClick() {
     FSettings->setBlnShareEnabled(false);
   FNetworkSharing->ShowRefusal(Refusal);
   FContacts->Store(*FSettings);
+  FLogbookApi->Store(*FSettings);
   if (FOnApply.Assigned())
     FOnApply(this);
 }

@@ -34,6 +34,7 @@ namespace vela {
 class TWebBrowser;
 class TNetworkSharingGroup;
 class TContactsGroup;
+class TLogbookApiGroup;
 
 // Sender (the dialog): raised after Apply has stored the operator's choices.
 using TApplyEvent = TMethod<TObject*>;
@@ -69,10 +70,13 @@ public:
   static constexpr int SettingsFileLineHeight = 16;
   // The network sharing group spans the width below the other groups.
   static constexpr int SharingGroupHeight = 100;
-  // The contacts group spans the width below the sharing group.
+  // The contacts group spans the width below the sharing group, and the web
+  // logbook's API group below that.
   static constexpr int ContactsGroupHeight = 84;
+  static constexpr int LogbookGroupHeight = 150;
   static constexpr int ClientHeight = 321 + StatusLineHeight + StationOptionsHeight +
                                       SharingGroupHeight + 10 + ContactsGroupHeight + 10 +
+                                      LogbookGroupHeight + 10 +
                                       SettingsFileLineHeight;
 
   // AOwner is the main window (the dialog is its own top-level window);
@@ -123,6 +127,7 @@ public:
   TPanelButtonGroup& Buttons() { return FButtons; }
   TNetworkSharingGroup* NetworkSharing() const { return FNetworkSharing; }
   TContactsGroup* Contacts() const { return FContacts; }
+  TLogbookApiGroup* LogbookApi() const { return FLogbookApi; }
 
   // The handlers; the buttons and boxes call them, and so may tests.
   void FormShow();
@@ -206,6 +211,7 @@ private:
   TPanelButton* FpnlOK = nullptr;
   TNetworkSharingGroup* FNetworkSharing = nullptr;
   TContactsGroup* FContacts = nullptr;
+  TLogbookApiGroup* FLogbookApi = nullptr;
 };
 
 // The baud rates of the baud combo; item i is baud-rate ordinal i + 1.

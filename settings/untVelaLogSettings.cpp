@@ -10,6 +10,7 @@ namespace vela {
 
 const char* const DefaultLogServer = "localhost";
 const char* const DefaultRigctldAddress = "localhost:4532";
+const char* const DefaultLogbookTuneListen = "127.0.0.1:54321";
 
 namespace {
 
@@ -19,6 +20,7 @@ const char* const SecComm = "CommSettings";
 const char* const SecShare = "NetworkSharing";
 const char* const SecContacts = "Contacts";
 const char* const SecContactFields = "ContactFields";
+const char* const SecLogbook = "LogbookApi";
 
 std::string ServerListKey(std::int32_t Index) {
   return "ServerList" + std::to_string(Index);
@@ -123,6 +125,13 @@ void TVelaLogSettings::Load() {
   FblnContactsEnabled = FIniFile->ReadBool(SecContacts, "Enabled", false);
   FstrContactsListen = FIniFile->ReadString(SecContacts, "Listen", DefaultContactsListen);
   FblnContactsSubmit = FIniFile->ReadBool(SecContacts, "Submit", false);
+  FblnLogbookApiEnabled = FIniFile->ReadBool(SecLogbook, "Enabled", false);
+  FstrLogbookApiUrl = FIniFile->ReadString(SecLogbook, "Url", "");
+  FintLogbookStationId = FIniFile->ReadInteger(SecLogbook, "StationId", 0);
+  FstrLogbookRadioName = FIniFile->ReadString(SecLogbook, "RadioName", "");
+  FstrLogbookTuneListen = FIniFile->ReadString(SecLogbook, "TuneListen", DefaultLogbookTuneListen);
+  FstrLogbookSelfSignedHost = FIniFile->ReadString(SecLogbook, "SelfSignedHost", "");
+  FstrLogbookApiKey = FIniFile->ReadString(SecLogbook, "ApiKey", "");
 }
 
 void TVelaLogSettings::setIntMainTop(std::int32_t Value) {
@@ -271,6 +280,39 @@ std::vector<std::pair<std::string, std::string>> TVelaLogSettings::ContactFields
   auto Fields = FIniFile->ReadSection(SecContactFields);
   std::erase_if(Fields, [](const auto& Field) { return Field.second.empty(); });
   return Fields;
+void TVelaLogSettings::setBlnLogbookApiEnabled(bool Value) {
+  FblnLogbookApiEnabled = Value;
+  FIniFile->WriteBool(SecLogbook, "Enabled", Value);
+}
+
+void TVelaLogSettings::setStrLogbookApiUrl(const std::string& Value) {
+  FstrLogbookApiUrl = Value;
+  FIniFile->WriteString(SecLogbook, "Url", Value);
+}
+
+void TVelaLogSettings::setIntLogbookStationId(std::int32_t Value) {
+  FintLogbookStationId = Value;
+  FIniFile->WriteInteger(SecLogbook, "StationId", Value);
+}
+
+void TVelaLogSettings::setStrLogbookRadioName(const std::string& Value) {
+  FstrLogbookRadioName = Value;
+  FIniFile->WriteString(SecLogbook, "RadioName", Value);
+}
+
+void TVelaLogSettings::setStrLogbookTuneListen(const std::string& Value) {
+  FstrLogbookTuneListen = Value;
+  FIniFile->WriteString(SecLogbook, "TuneListen", Value);
+}
+
+void TVelaLogSettings::setStrLogbookSelfSignedHost(const std::string& Value) {
+  FstrLogbookSelfSignedHost = Value;
+  FIniFile->WriteString(SecLogbook, "SelfSignedHost", Value);
+}
+
+void TVelaLogSettings::setStrLogbookApiKey(const std::string& Value) {
+  FstrLogbookApiKey = Value;
+  FIniFile->WriteString(SecLogbook, "ApiKey", Value);
 }
 
 } // namespace vela

@@ -147,6 +147,26 @@ public:
   bool blnContactsSubmit() const { return FblnContactsSubmit; }
   void setBlnContactsSubmit(bool Value);
   std::vector<std::pair<std::string, std::string>> ContactFields() const;
+  // Serving a web logbook through its API (section "LogbookApi"): the
+  // switch, the logbook's address, its station for contacts (0: the key
+  // owner's active one), the radio's name there (empty: the radio table's
+  // display name), the click-to-tune listener's "[HOST:]PORT" ("off": none),
+  // the one host whose self-signed certificate is accepted, and the API key
+  // where no keyring keeps it.
+  bool blnLogbookApiEnabled() const { return FblnLogbookApiEnabled; }
+  void setBlnLogbookApiEnabled(bool Value);
+  const std::string& strLogbookApiUrl() const { return FstrLogbookApiUrl; }
+  void setStrLogbookApiUrl(const std::string& Value);
+  std::int32_t intLogbookStationId() const { return FintLogbookStationId; }
+  void setIntLogbookStationId(std::int32_t Value);
+  const std::string& strLogbookRadioName() const { return FstrLogbookRadioName; }
+  void setStrLogbookRadioName(const std::string& Value);
+  const std::string& strLogbookTuneListen() const { return FstrLogbookTuneListen; }
+  void setStrLogbookTuneListen(const std::string& Value);
+  const std::string& strLogbookSelfSignedHost() const { return FstrLogbookSelfSignedHost; }
+  void setStrLogbookSelfSignedHost(const std::string& Value);
+  const std::string& strLogbookApiKey() const { return FstrLogbookApiKey; }
+  void setStrLogbookApiKey(const std::string& Value);
 
 private:
   void Load();
@@ -177,7 +197,18 @@ private:
   bool FblnContactsEnabled = false;
   std::string FstrContactsListen = DefaultContactsListen;
   bool FblnContactsSubmit = false;
+  bool FblnLogbookApiEnabled = false;
+  std::string FstrLogbookApiUrl;
+  std::int32_t FintLogbookStationId = 0;
+  std::string FstrLogbookRadioName;
+  std::string FstrLogbookTuneListen;
+  std::string FstrLogbookSelfSignedHost;
+  std::string FstrLogbookApiKey;
 };
+
+// Where the click-to-tune listener listens unless set otherwise: this
+// computer only, on the port the logbooks call by default.
+extern const char* const DefaultLogbookTuneListen;
 
 // The daemon's address when none is set: its own default port on this host.
 extern const char* const DefaultRigctldAddress;

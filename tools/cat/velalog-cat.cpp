@@ -31,6 +31,7 @@
 #include "cat/untCATinterface.h"
 #include "cat/untTcpPort.h"
 #include "contacts/untContactMonitor.h"
+#include "logbook/untLogbookApi.h"
 #include "net/untRadioSharing.h"
 #include "net/untSharingPortCheck.h"
 #include "platform/untPaths.h"
@@ -52,6 +53,8 @@ const char* const Usage =
     "                   [--ports-dir DIR | --device PATH] [--ini FILE] [--exact] [--trace]\n"
     "                   [--digi rtty|data] [--civ HEX] [--dtr on|off|keep] [--rts on|off|keep]\n"
     "                   [--rigctld PORT [--rigctld-address ADDR] [--allow-ptt]]\n"
+    "                   [--logbook-api URL --api-key KEY [--station-id N] [--radio-name NAME]]\n"
+    "                   [--tune-listen [HOST:]PORT]\n"
     "       velalog-cat --radio rigctld [--rigctld-host HOST:PORT] [--ini FILE] [--exact]\n"
     "                   [--trace] [--digi rtty|data]\n"
     "       velalog-cat --contacts [HOST:]PORT\n"
@@ -91,6 +94,17 @@ const char* const Usage =
     "                   (UDP; a multicast group is joined; --radio is then optional):\n"
     "                   contacts ADDRESS PORT once, then per contact\n"
     "                   contact CALL BAND FREQUENCY MODE DATE TIME [name=value ...]\n"
+    "  --logbook-api URL  post the radio's state (and contacts) to a web logbook's\n"
+    "                   API at URL (with or without index.php); one line per answer\n"
+    "                   on standard error: # logbook radio|qso STATUS [WORDS]\n"
+    "  --api-key KEY    the logbook's API key\n"
+    "  --station-id N   the logbook's station for contacts (default: the key\n"
+    "                   owner's active station)\n"
+    "  --radio-name NAME  the radio's name in the logbook (default: its display name)\n"
+    "  --tune-listen [HOST:]PORT  serve the logbook's click-to-tune (GET /HZ[/MODE])\n"
+    "                   on HOST (default 127.0.0.1), PORT 0: any free port; prints:\n"
+    "                   tune ADDRESS PORT; one line per request on standard error:\n"
+    "                   # logbook tune STATUS HZ [MODE]\n"
     "\n"
     "Output, one line per report, tab-separated:  rx BAND FREQUENCY MODE [HZ NATIVE]\n"
     "Standard error, one line per change of a link's state:\n"
@@ -198,6 +212,11 @@ public:
     std::cerr << Line << std::flush;
   }
   bool Hex = false;
+  // One line on standard error, whole.
+  void Note(const std::string& Line) {
+    std::lock_guard<std::mutex> Guard(FErrLock);
+    std::cerr << Line << std::endl;
+  }
 
 private:
   void PrintLink(TLinkRole Role, const TLinkStatus& Status, std::optional<TLinkStatus>& Last) {
@@ -255,6 +274,8 @@ int main(int argc, char** argv) {
   std::optional<std::int32_t> CIVAddress;
   std::optional<TLinePolicy> DTR, RTS;
   bool Exact = false;
+  TLogbookOptions Logbook;
+  Logbook.TuneListen.clear();
   for (int I = 1; I < argc; ++I) {
     const std::string Arg = argv[I];
     auto Next = [&]() -> const char* { return I + 1 < argc ? argv[++I] : nullptr; };
@@ -332,6 +353,34 @@ int main(int argc, char** argv) {
       if (!V)
         UsageError("--contacts needs [HOST:]PORT");
       ContactsListen = V;
+    } else if (Arg == "--logbook-api") {
+      const char* V = Next();
+      std::string Error;
+      if (!V || LogbookApiUrl(V, "radio", &Error).empty())
+        UsageError("--logbook-api needs the logbook's address: " + (V ? Error : "(missing)"));
+      Logbook.Url = V;
+    } else if (Arg == "--api-key") {
+      const char* V = Next();
+      std::string Error;
+      if (!V || !ValidApiKey(V, &Error))
+        UsageError("--api-key: " + (V ? Error : "no API key"));
+      Logbook.Key = V;
+    } else if (Arg == "--station-id") {
+      Logbook.StationId = ParseNumber(Arg, Next());
+      if (Logbook.StationId < 1)
+        UsageError("--station-id needs a station number of 1 or more");
+    } else if (Arg == "--radio-name") {
+      const char* V = Next();
+      if (!V || !*V || std::strlen(V) > 250)
+        UsageError("--radio-name needs a name of 1 to 250 characters");
+      Logbook.RadioName = V;
+    } else if (Arg == "--tune-listen") {
+      const char* V = Next();
+      std::string Host, Error;
+      std::uint16_t ListenPort = 0;
+      if (!V || !ParseTuneListenAddress(V, Host, ListenPort, Error))
+        UsageError("--tune-listen: " + (V ? Error : "needs [HOST:]PORT"));
+      Logbook.TuneListen = V;
     } else if (Arg == "--trace") {
       TraceOn = true;
     } else if (Arg == "--ini") {
@@ -365,6 +414,9 @@ int main(int argc, char** argv) {
   if (const std::string Conflict = SharingPortConflict(Sharing.Port, Radio, RigctldHost);
       Sharing.Enabled && !Conflict.empty())
     UsageError("--rigctld: " + Conflict);
+  if (!Logbook.Url.empty() && Logbook.Key.empty())
+    UsageError("--logbook-api needs --api-key");
+  Logbook.Enabled = !Logbook.Url.empty() || !Logbook.TuneListen.empty();
 
   // A private folder for the settings file and, with --device, the port links.
   char Template[] = "/tmp/velalog-cat.XXXXXX";
@@ -388,7 +440,8 @@ int main(int argc, char** argv) {
   TCustomComPort::SetPortsDir(
       PortsDir.empty() ? PortsFolderBeside(ChooseSettingsFile(CurrentSettingsLocationFacts()))
                        : std::filesystem::absolute(PortsDir).string());
-  if (IniPath.empty())
+  const bool IniGiven = !IniPath.empty();
+  if (!IniGiven)
     IniPath = std::string(PrivateDir) + "/VelaLog.ini";
 
   QCoreApplication App(argc, argv);
@@ -452,6 +505,47 @@ int main(int argc, char** argv) {
       return 1;
     }
 
+    // The web logbook's API; its contact queue lies beside the settings file
+    // given, else in the program's settings folder (a private file goes).
+    std::unique_ptr<TLogbookApi> LogbookApi;
+    if (Logbook.Enabled) {
+      const std::string Beside = IniGiven ? std::filesystem::absolute(IniPath).string()
+                                          : ChooseSettingsFile(CurrentSettingsLocationFacts());
+      std::error_code Ignored;
+      std::filesystem::create_directories(std::filesystem::path(Beside).parent_path(), Ignored);
+      LogbookApi = std::make_unique<TLogbookApi>(
+          std::make_unique<TDriverLogbookRadio>([&] { return Driver.get(); }, &Settings),
+          OutboxFileBeside(Beside));
+      LogbookApi->setOnOutcome([&Reporter](const std::string& Call, const TApiReply& Reply) {
+        Reporter.Note("# logbook " + Call + " " +
+                      (Reply.Status ? std::to_string(Reply.Status) : std::string("-")) +
+                      (Reply.Ok() ? "" : " " + ApiOutcomeWords(Reply)));
+      });
+      LogbookApi->setOnTune([&Reporter](int Status, std::int64_t Hz, const std::string& Mode) {
+        Reporter.Note("# logbook tune " + std::to_string(Status) + " " + std::to_string(Hz) +
+                      (Mode.empty() ? "" : " " + Mode));
+      });
+      if (!LogbookApi->Apply(Logbook)) {
+        std::cerr << "velalog-cat: cannot serve click-to-tune: " << LogbookApi->ErrorText() << "\n";
+        LogbookApi.reset();
+        std::filesystem::remove_all(PrivateDir, Ignored);
+        return 1;
+      }
+      if (LogbookApi->Listener().Listening())
+        std::cout << "tune\t" << LogbookApi->Listener().Address() << '\t'
+                  << LogbookApi->Listener().Port() << std::endl;
+    }
+    // The contacts of --contacts go to the logbook too, and the digital-mode
+    // program's mode names a data mode there.
+    Contacts.Listener().AddContactConsumer([&](const TContact&, const std::string& Record) {
+      if (LogbookApi)
+        LogbookApi->Enqueue(Record);
+    });
+    Contacts.Listener().AddStatusConsumer([&](const TStatusReport& Status) {
+      if (LogbookApi)
+        LogbookApi->NoteDigitalMode(Status.Mode);
+    });
+
     // Standard input is read on its own thread; each command runs on the main
     // thread through a synchronised call, like every other driver operation.
     std::thread Reader([&] {
@@ -494,6 +588,7 @@ int main(int argc, char** argv) {
     // server and the driver release a keyed transmitter on the line first.
     TShutdownSignals Signals([](int) { QCoreApplication::quit(); });
     ExitCode = App.exec();
+    LogbookApi.reset();
     Share.Server().Close();
     Closing = true;
     Driver.reset();

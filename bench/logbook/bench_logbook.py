@@ -1,0 +1,187 @@
+#!/usr/bin/env python3
+"""Serving a web logbook's API: post latency, click-to-tune latency, idle CPU.
+
+velalog-cat polls the simulated FT-950 and posts to a small logbook server
+on 127.0.0.1 (this script), with click-to-tune on a free port.
+
+  post: the simulator's VFO is turned (changes 1.5 s apart, beyond the
+        one-post-a-second pacing); the time until the server receives a post
+        carrying the new frequency
+  tune: a GET /{hz} to the listener; the time until the simulator reports
+        its VFO on that frequency
+  cpu:  velalog-cat's CPU share of one core over quiet windows, with the API
+        (posting and listening) and without it
+
+Prints:
+    post  <p50 ms>  <p95 ms>  <samples>
+    tune  <p50 ms>  <p95 ms>  <samples>
+    cpu   <with %>  <without %>
+Every process started here is ended by its own process id.
+"""
+
+import argparse
+import http.client
+import http.server
+import json
+import os
+import statistics
+import sys
+import tempfile
+import threading
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, ".."))
+import run_bench as rb  # noqa: E402
+
+
+class Logbook:
+    """Answers every post 200 and notes when each frequency first arrived."""
+
+    def __init__(self):
+        self.seen = {}
+        self.lock = threading.Lock()
+        outer = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def log_message(self, *args):
+                pass
+
+            def do_POST(self):
+                body = self.rfile.read(int(self.headers.get("Content-Length", 0)))
+                at = time.monotonic()
+                try:
+                    hz = int(json.loads(body).get("frequency", 0))
+                except (ValueError, AttributeError):
+                    hz = 0
+                with outer.lock:
+                    outer.seen.setdefault(hz, at)
+                self.send_response(200)
+                self.send_header("Content-Type", "application/json")
+                self.end_headers()
+                self.wfile.write(b'{"status":"success"}')
+
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
+        self.thread.start()
+
+    @property
+    def url(self):
+        return "http://127.0.0.1:%d/" % self.server.server_address[1]
+
+    def arrived(self, hz):
+        with self.lock:
+            return self.seen.get(hz)
+
+    def close(self):
+        self.server.shutdown()
+        self.server.server_close()
+
+
+class Rig:
+    def __init__(self, bindir, baud, logbook):
+        self.dir = tempfile.mkdtemp(prefix="vela-bench-logbook-")
+        os.mkdir(os.path.join(self.dir, "ports"))
+        self.sim = rb.Proc([os.path.join(bindir, "velalog-radiosim"), "--radio", "ft950", "--link",
+                            os.path.join(self.dir, "ports", "com1"), "--baud", str(baud),
+                            "--freq", "14074000", "--mode", "usb"])
+        self.cat = None
+        if not self.sim.wait_for(lambda l: l.startswith("ready")):
+            self.close()
+            raise RuntimeError("radio simulator did not start")
+        argv = [os.path.join(bindir, "velalog-cat"), "--radio", "ft950", "--port", "1",
+                "--ports-dir", os.path.join(self.dir, "ports"), "--baud", str(baud),
+                "--ini", os.path.join(self.dir, "VelaLog.ini")]
+        if logbook:
+            argv += ["--logbook-api", logbook.url, "--api-key", "bench123", "--tune-listen", "0"]
+        self.cat = rb.Proc(argv)
+        self.tune_port = None
+        if logbook:
+            line = self.cat.wait_for(lambda l: l.startswith("tune\t"))
+            if not line:
+                self.close()
+                raise RuntimeError("velalog-cat did not listen for click-to-tune")
+            self.tune_port = int(line.split("\t")[2])
+        if not self.cat.wait_for(lambda l: l.startswith("rx")):
+            self.close()
+            raise RuntimeError("velalog-cat reported nothing")
+
+    def close(self):
+        for p in (self.cat, self.sim):
+            if p:
+                p.close()
+        import shutil
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def post_times(rig, logbook, samples):
+    times = []
+    time.sleep(1.5)  # past the pacing of the first post
+    for i in range(samples):
+        hz = 14075000 + 1000 * i
+        start = time.monotonic()
+        rig.sim.send("freq %d" % hz)
+        deadline = start + rb.GENEROUS
+        while logbook.arrived(hz) is None and time.monotonic() < deadline:
+            time.sleep(0.002)
+        if logbook.arrived(hz) is not None:
+            times.append(1000.0 * (logbook.arrived(hz) - start))
+        time.sleep(1.5)
+    return times
+
+
+def tune_times(rig, samples):
+    times = []
+    for i in range(samples):
+        hz = 7040000 + 1000 * i
+        start = time.monotonic()
+        conn = http.client.HTTPConnection("127.0.0.1", rig.tune_port, timeout=rb.GENEROUS)
+        conn.request("GET", "/%d" % hz)
+        status = conn.getresponse().status
+        conn.close()
+        if status == 200 and rig.sim.wait_for(lambda l: l == "freq %d" % hz):
+            times.append(1000.0 * (time.monotonic() - start))
+        time.sleep(0.5)
+    return times
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--bin", required=True)
+    ap.add_argument("--baud", type=int, default=4800)
+    ap.add_argument("--samples", type=int, default=20)
+    ap.add_argument("--cpu-window", type=float, default=10.0)
+    ap.add_argument("--cpu-runs", type=int, default=3)
+    args = ap.parse_args()
+    bindir = os.path.abspath(args.bin)
+
+    logbook = Logbook()
+    try:
+        rig = Rig(bindir, args.baud, logbook)
+        try:
+            post = post_times(rig, logbook, args.samples)
+            tune = tune_times(rig, args.samples)
+            time.sleep(2.0)
+            with_api = [rb.sample_footprint(lambda: [rig.cat.pid], args.cpu_window, rb.rss_kb)[0]
+                        for _ in range(args.cpu_runs)]
+        finally:
+            rig.close()
+        rig = Rig(bindir, args.baud, None)
+        try:
+            time.sleep(2.0)
+            without = [rb.sample_footprint(lambda: [rig.cat.pid], args.cpu_window, rb.rss_kb)[0]
+                       for _ in range(args.cpu_runs)]
+        finally:
+            rig.close()
+    finally:
+        logbook.close()
+    for name, values in (("post", post), ("tune", tune)):
+        if values:
+            print("%s %.1f %.1f %d" % (name, rb.percentile(values, 50), rb.percentile(values, 95),
+                                       len(values)))
+    print("cpu %.3f %.3f" % (statistics.median(with_api), statistics.median(without)))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,251 @@
+#include "gui/untLogbookApiGroup.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QUrl>
+
+#include "logbook/untApiKeyStore.h"
+#include "logbook/untLogbookClient.h"
+#include "logbook/untTuneListener.h"
+#include "settings/untVelaLogSettings.h"
+
+namespace vela {
+
+namespace {
+
+QLabel* Caption(QWidget* Parent, int Left, int Top, const QString& Text) {
+  auto* Result = new QLabel(Text, Parent);
+  Result->move(Left, Top);
+  Result->adjustSize();
+  return Result;
+}
+
+QLineEdit* Box(QWidget* Parent, const QRect& Geometry) {
+  auto* Result = new QLineEdit(Parent);
+  QPalette Palette = Result->palette();
+  Palette.setColor(QPalette::Text, Qt::black);
+  Result->setPalette(Palette);
+  Result->setGeometry(Geometry);
+  return Result;
+}
+
+QString FromStd(const std::string& Text) {
+  return QString::fromStdString(Text);
+}
+
+std::string Trimmed(const QLineEdit* Box) {
+  return Box->text().trimmed().toStdString();
+}
+
+} // namespace
+
+TLogbookApiGroup::TLogbookApiGroup(QWidget* Parent)
+    : QWidget(Parent), FClient(std::make_unique<TLogbookClient>()) {
+  setGeometry(Parent->rect());
+  setObjectName(QStringLiteral("LogbookApi"));
+  QFont Small = font();
+  Small.setPixelSize(13);
+  setFont(Small);
+  FchkEnabled = new QCheckBox(
+      QStringLiteral("Serve a web logbook through its API (Wavelog, Cloudlog)"), this);
+  FchkEnabled->setGeometry(8, 4, 486, 20);
+  Caption(this, 8, 32, QStringLiteral("Address:"));
+  FedtUrl = Box(this, QRect(70, 28, 230, 24));
+  FedtUrl->setPlaceholderText(QStringLiteral("https://log.example.org/"));
+  Caption(this, 310, 32, QStringLiteral("API key:"));
+  FedtKey = Box(this, QRect(370, 28, 124, 24));
+  FedtKey->setEchoMode(QLineEdit::PasswordEchoOnEdit);
+  Caption(this, 8, 60, QStringLiteral("Station:"));
+  FcbxStation = new QComboBox(this);
+  FcbxStation->setGeometry(70, 56, 230, 24);
+  FbtnTest = new QPushButton(QStringLiteral("Test"), this);
+  FbtnTest->setGeometry(310, 56, 60, 24);
+  Caption(this, 378, 60, QStringLiteral("Radio:"));
+  FedtRadioName = Box(this, QRect(420, 56, 74, 24));
+  FedtRadioName->setPlaceholderText(QStringLiteral("its model"));
+  FedtRadioName->setMaxLength(250);
+  Caption(this, 8, 88, QStringLiteral("Click-to-tune:"));
+  FedtTuneListen = Box(this, QRect(100, 84, 130, 24));
+  FedtTuneListen->setToolTip(QStringLiteral("[address:]port the logbook's pages call, e.g. "
+                                            "127.0.0.1:54321; off: none"));
+  FchkSelfSigned =
+      new QCheckBox(QStringLiteral("Accept this host's self-signed certificate"), this);
+  FchkSelfSigned->setGeometry(240, 86, 254, 20);
+  FlblResult = new QLabel(this);
+  FlblResult->setGeometry(8, 112, 486, 34);
+  FlblResult->setWordWrap(true);
+  FlblResult->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  FcbxStation->addItem(QStringLiteral("the key owner's active station"), 0);
+  connect(FbtnTest, &QPushButton::clicked, this, [this] { Test(); });
+  setKeyStore(nullptr);
+}
+
+TLogbookApiGroup::~TLogbookApiGroup() = default;
+
+void TLogbookApiGroup::setKeyStore(TApiKeyStore* Value) {
+  FKeyStore = Value;
+  FedtKey->setEnabled(FKeyStore != nullptr);
+  if (FKeyStore)
+    FedtKey->setText(FromStd(FKeyStore->Key()));
+  ShowKeyPlace();
+}
+
+void TLogbookApiGroup::ShowKeyPlace() {
+  if (FKeyStore && FKeyStore->Place() != TKeyPlace::kpNone)
+    Say(std::string("The API key is kept in ") + KeyPlaceWords(FKeyStore->Place()) + ".");
+  else
+    Say("");
+}
+
+void TLogbookApiGroup::Say(const std::string& Words) {
+  FlblResult->setText(FromStd(Words));
+}
+
+std::string TLogbookApiGroup::HostOfUrl() const {
+  const std::string Url = LogbookApiUrl(Trimmed(FedtUrl), "");
+  return Url.empty() ? std::string() : QUrl(FromStd(Url)).host().toStdString();
+}
+
+void TLogbookApiGroup::SelectStation(int StationId) {
+  int Index = FcbxStation->findData(StationId);
+  if (Index < 0) {
+    FcbxStation->addItem(QStringLiteral("station %1").arg(StationId), StationId);
+    Index = FcbxStation->count() - 1;
+  }
+  FcbxStation->setCurrentIndex(Index);
+}
+
+void TLogbookApiGroup::Load(const TVelaLogSettings& Settings) {
+  FchkEnabled->setChecked(Settings.blnLogbookApiEnabled());
+  FedtUrl->setText(FromStd(Settings.strLogbookApiUrl()));
+  if (FKeyStore)
+    FedtKey->setText(FromStd(FKeyStore->Key()));
+  SelectStation(Settings.intLogbookStationId() > 0 ? Settings.intLogbookStationId() : 0);
+  FedtRadioName->setText(FromStd(Settings.strLogbookRadioName()));
+  FedtTuneListen->setText(FromStd(Settings.strLogbookTuneListen()));
+  FchkSelfSigned->setChecked(!Settings.strLogbookSelfSignedHost().empty() &&
+                             Settings.strLogbookSelfSignedHost() == HostOfUrl());
+  ShowKeyPlace();
+}
+
+void TLogbookApiGroup::Store(TVelaLogSettings& Settings) {
+  const bool Enabled = FchkEnabled->isChecked();
+  const std::string Url = Trimmed(FedtUrl);
+  const std::string Key = Trimmed(FedtKey);
+  std::string Why;
+  if (Enabled && LogbookApiUrl(Url, "radio", &Why).empty()) {
+    Say("Logbook address: " + Why + ".");
+    return;
+  }
+  if (Enabled && FKeyStore && !ValidApiKey(Key, &Why)) {
+    Say("API key: " + Why + ".");
+    return;
+  }
+  std::string Host;
+  std::uint16_t Port = 0;
+  const std::string Listen = Trimmed(FedtTuneListen);
+  if (!Listen.empty() && Listen != "off" && !ParseTuneListenAddress(Listen, Host, Port, Why)) {
+    Say("Click-to-tune: " + Why + ".");
+    FedtTuneListen->setText(FromStd(Settings.strLogbookTuneListen()));
+    return;
+  }
+  if (Url != Settings.strLogbookApiUrl())
+    Settings.setStrLogbookApiUrl(Url);
+  const int Station = FcbxStation->currentData().toInt();
+  if (Station != Settings.intLogbookStationId())
+    Settings.setIntLogbookStationId(Station);
+  const std::string RadioName = Trimmed(FedtRadioName);
+  if (RadioName != Settings.strLogbookRadioName())
+    Settings.setStrLogbookRadioName(RadioName);
+  if (Listen != Settings.strLogbookTuneListen())
+    Settings.setStrLogbookTuneListen(Listen);
+  const std::string SelfSigned = FchkSelfSigned->isChecked() ? HostOfUrl() : std::string();
+  if (SelfSigned != Settings.strLogbookSelfSignedHost())
+    Settings.setStrLogbookSelfSignedHost(SelfSigned);
+  if (Enabled != Settings.blnLogbookApiEnabled())
+    Settings.setBlnLogbookApiEnabled(Enabled);
+  if (FKeyStore && Key != FKeyStore->Key()) {
+    QPointer<TLogbookApiGroup> Self(this);
+    FKeyStore->Write(Key, [Self](bool Ok, TKeyPlace Place, const std::string& Error) {
+      if (!Self)
+        return;
+      if (!Ok)
+        Self->Say("The API key could not be kept: " + Error);
+      else if (Place != TKeyPlace::kpNone)
+        Self->Say(std::string("The API key is kept in ") + KeyPlaceWords(Place) + ".");
+    });
+  }
+}
+
+void TLogbookApiGroup::Test() {
+  const std::string Key = Trimmed(FedtKey);
+  std::string Why;
+  if (LogbookApiUrl(Trimmed(FedtUrl), "check_auth", &Why).empty()) {
+    Say("Logbook address: " + Why + ".");
+    return;
+  }
+  if (!ValidApiKey(Key, &Why)) {
+    Say("API key: " + Why + ".");
+    return;
+  }
+  FClient->Abort();
+  FClient->setBaseUrl(Trimmed(FedtUrl));
+  FClient->setKey(Key);
+  FClient->setSelfSignedHost(FchkSelfSigned->isChecked() ? HostOfUrl() : std::string());
+  Say("Asking " + LogbookApiUrl(Trimmed(FedtUrl), "check_auth/…") + " …");
+  FClient->CheckAuth([this](const TApiReply& Reply) {
+    if (!Reply.Ok()) {
+      Say(Reply.Outcome == TApiOutcome::aoKeyRefused
+              ? std::string("The logbook refuses this key.")
+              : "The logbook did not answer as expected: " + ApiOutcomeWords(Reply) + " (" +
+                    Reply.Reason + ").");
+      return;
+    }
+    const QString Rights = Reply.Json.object().value(QStringLiteral("rights")).toString();
+    const std::string Valid = std::string("The key is valid") +
+                              (Rights == QStringLiteral("rw")  ? " (read and write)"
+                               : Rights == QStringLiteral("r") ? " (read only; it can still post)"
+                                                               : "") +
+                              ".";
+    Say(Valid + " Asking for the stations …");
+    FClient->StationInfo([this, Valid](const TApiReply& Stations) {
+      if (!Stations.Ok()) {
+        Say(Valid + " The station list did not come: " + ApiOutcomeWords(Stations) + ".");
+        return;
+      }
+      StationsFound(Stations);
+      Say(Valid + " " + std::to_string(FcbxStation->count() - 1) +
+          " station(s) found; choose the one for contacts.");
+    });
+  });
+}
+
+void TLogbookApiGroup::StationsFound(const TApiReply& Reply) {
+  const int Chosen = FcbxStation->currentData().toInt();
+  FcbxStation->clear();
+  FcbxStation->addItem(QStringLiteral("the key owner's active station"), 0);
+  for (const QJsonValue& Value : Reply.Json.array()) {
+    const QJsonObject Station = Value.toObject();
+    const QJsonValue Id = Station.value(QStringLiteral("station_id"));
+    const int Number = Id.isDouble() ? Id.toInt() : Id.toString().toInt();
+    if (Number <= 0)
+      continue;
+    const QJsonValue Active = Station.value(QStringLiteral("station_active"));
+    const bool IsActive = Active.toBool() || Active.toString() == QStringLiteral("1") ||
+                          (Active.isDouble() && Active.toInt() == 1);
+    FcbxStation->addItem(QStringLiteral("%1 (%2)%3")
+                             .arg(Station.value(QStringLiteral("station_profile_name")).toString(),
+                                  Station.value(QStringLiteral("station_callsign")).toString(),
+                                  IsActive ? QStringLiteral(", active") : QString()),
+                         Number);
+  }
+  SelectStation(Chosen);
+}
+
+} // namespace vela

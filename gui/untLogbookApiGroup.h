@@ -1,0 +1,77 @@
+// The settings dialog's group for serving a web logbook (Wavelog, Cloudlog)
+// through its API: the switch, the logbook's address and API key, the
+// station for contacts (chosen from what the logbook lists), the radio's
+// name there, the click-to-tune listener's address, the permission for one
+// host's self-signed certificate, and a Test button that asks the logbook
+// whether it takes the key and which stations it has, and says so in words.
+#pragma once
+
+#include <QWidget>
+
+#include <memory>
+#include <string>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace vela {
+
+class TApiKeyStore;
+class TLogbookClient;
+class TVelaLogSettings;
+struct TApiReply;
+
+class TLogbookApiGroup : public QWidget {
+  Q_OBJECT
+public:
+  // Fills Parent (the group's background panel).
+  explicit TLogbookApiGroup(QWidget* Parent);
+  ~TLogbookApiGroup() override;
+
+  // Where the API key is kept; without one the key box is disabled.
+  void setKeyStore(TApiKeyStore* Value);
+
+  // Shows the stored options.
+  void Load(const TVelaLogSettings& Settings);
+  // Writes the options that changed. An address or key that cannot be used
+  // while the switch is on is not written (nor the switch), and the line
+  // below says why.
+  void Store(TVelaLogSettings& Settings);
+
+  // Asks the logbook with what the boxes hold.
+  void Test();
+
+  QCheckBox* chkEnabled() const { return FchkEnabled; }
+  QLineEdit* edtUrl() const { return FedtUrl; }
+  QLineEdit* edtKey() const { return FedtKey; }
+  QComboBox* cbxStation() const { return FcbxStation; }
+  QLineEdit* edtRadioName() const { return FedtRadioName; }
+  QLineEdit* edtTuneListen() const { return FedtTuneListen; }
+  QCheckBox* chkSelfSigned() const { return FchkSelfSigned; }
+  QPushButton* btnTest() const { return FbtnTest; }
+  QLabel* lblResult() const { return FlblResult; }
+
+private:
+  void Say(const std::string& Words);
+  void ShowKeyPlace();
+  void SelectStation(int StationId);
+  void StationsFound(const TApiReply& Reply);
+  std::string HostOfUrl() const;
+
+  TApiKeyStore* FKeyStore = nullptr;
+  std::unique_ptr<TLogbookClient> FClient;
+  QCheckBox* FchkEnabled;
+  QLineEdit* FedtUrl;
+  QLineEdit* FedtKey;
+  QComboBox* FcbxStation;
+  QLineEdit* FedtRadioName;
+  QLineEdit* FedtTuneListen;
+  QCheckBox* FchkSelfSigned;
+  QPushButton* FbtnTest;
+  QLabel* FlblResult;
+};
+
+} // namespace vela

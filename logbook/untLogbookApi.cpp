@@ -1,0 +1,137 @@
+#include "logbook/untLogbookApi.h"
+
+#include "settings/untVelaLogSettings.h"
+
+namespace vela {
+
+TLogbookOptions TLogbookOptions::FromSettings(const TVelaLogSettings& Settings) {
+  TLogbookOptions Options;
+  Options.Enabled = Settings.blnLogbookApiEnabled();
+  Options.Url = Settings.strLogbookApiUrl();
+  Options.StationId = Settings.intLogbookStationId();
+  Options.RadioName = Settings.strLogbookRadioName();
+  Options.TuneListen = Settings.strLogbookTuneListen();
+  Options.SelfSignedHost = Settings.strLogbookSelfSignedHost();
+  return Options;
+}
+
+std::string OutboxFileBeside(const std::string& SettingsFile) {
+  const std::size_t Slash = SettingsFile.find_last_of('/');
+  return (Slash == std::string::npos ? std::string() : SettingsFile.substr(0, Slash + 1)) +
+         "LogbookOutbox.jsonl";
+}
+
+TLogbookApi::TLogbookApi(std::unique_ptr<TLogbookRadio> ARadio, const std::string& OutboxFile)
+    : FRadio(std::move(ARadio)), FPoster(FClient, *FRadio), FListener(*FRadio),
+      FOutbox(FClient, OutboxFile) {
+  FPoster.setOnOutcome([this](const std::string& Call, const TApiReply& R) { Outcome(Call, R); });
+  FOutbox.setOnOutcome([this](const std::string& Call, const TApiReply& R) { Outcome(Call, R); });
+}
+
+TLogbookApi::~TLogbookApi() {
+  FOnChange.Clear();
+  FPoster.Stop();
+  FOutbox.Stop();
+  FListener.Close();
+  FClient.Abort();
+}
+
+bool TLogbookApi::Apply(const TLogbookOptions& Options) {
+  const bool Restart = !Options.Enabled || Options.Url != FOptions.Url ||
+                       Options.Key != FOptions.Key ||
+                       Options.SelfSignedHost != FOptions.SelfSignedHost;
+  FOptions = Options;
+  FErrorText.clear();
+  if (Restart) {
+    FPoster.Stop();
+    FOutbox.Stop();
+    FClient.Abort();
+  }
+  FClient.setBaseUrl(Options.Url);
+  FClient.setKey(Options.Key);
+  FClient.setSelfSignedHost(Options.SelfSignedHost);
+  FPoster.setRadioName(Options.RadioName);
+  FOutbox.setStationId(Options.StationId);
+  if (!Options.Enabled) {
+    FListener.Close();
+    FListening.clear();
+    Changed();
+    return true;
+  }
+  // Click-to-tune alone needs no logbook address.
+  if (!Options.Url.empty()) {
+    FPoster.Start();
+    FOutbox.Start();
+  }
+
+  const bool Off = Options.TuneListen.empty() || Options.TuneListen == "off";
+  bool Ok = true;
+  if (Off) {
+    FListener.Close();
+    FListening.clear();
+  } else if (!FListener.Listening() || Options.TuneListen != FListening) {
+    std::string Host;
+    std::uint16_t Port = 0;
+    FListening = Options.TuneListen;
+    Ok = ParseTuneListenAddress(Options.TuneListen, Host, Port, FErrorText) &&
+         FListener.Listen(Host, Port);
+    if (!Ok) {
+      FListener.Close();
+      if (FErrorText.empty())
+        FErrorText = Options.TuneListen + ": " + FListener.ErrorText();
+    }
+  }
+  Changed();
+  return Ok;
+}
+
+bool TLogbookApi::Enqueue(const std::string& Record) {
+  if (!FOptions.Enabled)
+    return false;
+  const bool Queued = FOutbox.Enqueue(Record);
+  Changed();
+  return Queued;
+}
+
+void TLogbookApi::NoteDigitalMode(const std::string& Mode,
+                                  std::chrono::steady_clock::time_point At) {
+  FPoster.NoteDigitalMode(Mode, At);
+}
+
+std::string TLogbookApi::StatusText() const {
+  if (!FOptions.Enabled)
+    return {};
+  std::string Text = "logbook: ";
+  const auto& Reply = FPoster.LastReply();
+  if (FOptions.Url.empty())
+    Text += "click-to-tune only";
+  else if (Reply && !Reply->Ok())
+    Text += ApiOutcomeWords(*Reply);
+  else if (!FPoster.CurrentState())
+    Text += "waiting for the radio"; // not live: nothing is posted
+  else
+    Text += Reply ? ApiOutcomeWords(*Reply) : std::string("connecting");
+  const std::string Contacts = FOutbox.StatusWords();
+  if (!Contacts.empty())
+    Text += " · " + Contacts;
+  if (!FErrorText.empty())
+    Text += " · click-to-tune: " + FErrorText;
+  return Text;
+}
+
+void TLogbookApi::Outcome(const std::string& Call, const TApiReply& Reply) {
+  if (FOnOutcome)
+    FOnOutcome(Call, Reply);
+  Changed();
+}
+
+void TLogbookApi::Changed() {
+  const std::string Status = StatusText();
+  if (Status == FLastStatus)
+    return;
+  FLastStatus = Status;
+  if (FOnChange.Assigned())
+    FOnChange(this);
+}
+
+} // namespace vela

@@ -1,0 +1,233 @@
+#include "logbook/untLogbookClient.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSslError>
+#include <QUrl>
+
+#include <memory>
+
+#include "untProgramInfo.h"
+
+namespace vela {
+
+namespace {
+
+// The server's own words: "reason", else the "messages" list, else "message".
+std::string ServerReason(const QJsonDocument& Json) {
+  if (!Json.isObject())
+    return {};
+  const QJsonObject Object = Json.object();
+  if (Object.value(QStringLiteral("reason")).isString())
+    return Object.value(QStringLiteral("reason")).toString().toStdString();
+  QStringList Messages;
+  for (const QJsonValue& Message : Object.value(QStringLiteral("messages")).toArray())
+    if (Message.isString())
+      Messages << Message.toString();
+  if (!Messages.isEmpty())
+    return Messages.join(QStringLiteral("; ")).toStdString();
+  return Object.value(QStringLiteral("message")).toString().toStdString();
+}
+
+// Certificate faults the operator may accept for one host: a certificate
+// nobody vouches for. Expired, revoked or issued for another host: never.
+bool OnlyUnvouched(const QList<QSslError>& Errors) {
+  for (const QSslError& Error : Errors)
+    switch (Error.error()) {
+    case QSslError::SelfSignedCertificate:
+    case QSslError::SelfSignedCertificateInChain:
+    case QSslError::UnableToGetLocalIssuerCertificate:
+    case QSslError::UnableToGetIssuerCertificate:
+    case QSslError::UnableToVerifyFirstCertificate:
+    case QSslError::CertificateUntrusted:
+      break;
+    default:
+      return false;
+    }
+  return true;
+}
+
+} // namespace
+
+TApiReply ClassifyApiAnswer(int Status, const QByteArray& Body) {
+  TApiReply Reply;
+  Reply.Status = Status;
+  Reply.Body = Body;
+  QJsonParseError Error{};
+  const QJsonDocument Json = QJsonDocument::fromJson(Body, &Error);
+  const bool IsJson = Error.error == QJsonParseError::NoError && !Json.isNull();
+  if (IsJson)
+    Reply.Json = Json;
+  Reply.Reason = ServerReason(Reply.Json);
+  const std::string Code = "HTTP " + std::to_string(Status);
+  if (Status >= 200 && Status < 300 && IsJson)
+    Reply.Outcome = TApiOutcome::aoOk;
+  else if (Status == 401 || Status == 403)
+    Reply.Outcome = TApiOutcome::aoKeyRefused;
+  else if (Status >= 500)
+    Reply.Outcome = TApiOutcome::aoServerError;
+  else if (Status >= 400 && IsJson)
+    Reply.Outcome = TApiOutcome::aoRejected;
+  else
+    Reply.Outcome = TApiOutcome::aoNotApi;
+  if (Reply.Reason.empty())
+    Reply.Reason = Code;
+  return Reply;
+}
+
+std::string ApiOutcomeWords(const TApiReply& Reply) {
+  switch (Reply.Outcome) {
+  case TApiOutcome::aoOk:
+    return "connected";
+  case TApiOutcome::aoKeyRefused:
+    return "key refused";
+  case TApiOutcome::aoRejected:
+    return Reply.Reason;
+  case TApiOutcome::aoServerError:
+    return "server error " + std::to_string(Reply.Status) + " — retrying";
+  case TApiOutcome::aoNotApi:
+    return "HTTP " + std::to_string(Reply.Status) +
+           " is not the logbook's API (a web page?) — check the address";
+  case TApiOutcome::aoTimeout:
+    return "no answer within " + std::to_string(TLogbookClient::TimeoutMs / 1000) + " s — retrying";
+  case TApiOutcome::aoUnreachable:
+    return "unreachable — retrying";
+  case TApiOutcome::aoTlsRefused:
+  case TApiOutcome::aoBadAddress:
+    return Reply.Reason;
+  }
+  return Reply.Reason;
+}
+
+TLogbookClient::TLogbookClient(QObject* Parent) : QObject(Parent) {}
+
+TLogbookClient::~TLogbookClient() {
+  Abort();
+}
+
+void TLogbookClient::PostRadio(const std::string& RadioName, const TLogbookRadioState& State,
+                               const TApiCallback& Done) {
+  QJsonObject Object;
+  Object.insert(QStringLiteral("key"), QString::fromStdString(FKey));
+  Object.insert(QStringLiteral("radio"), QString::fromStdString(RadioName));
+  Object.insert(QStringLiteral("frequency"), static_cast<qint64>(State.Hz));
+  Object.insert(QStringLiteral("mode"), QString::fromStdString(State.Mode));
+  // One logbook stamps its own time; the other takes this one.
+  Object.insert(QStringLiteral("timestamp"),
+                QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy/MM/dd HH:mm")));
+  const QByteArray Body = QJsonDocument(Object).toJson(QJsonDocument::Compact);
+  Send("radio", &Body, Done);
+}
+
+void TLogbookClient::PostQso(std::int64_t StationId, const std::string& Record,
+                             const TApiCallback& Done) {
+  QJsonObject Object;
+  Object.insert(QStringLiteral("key"), QString::fromStdString(FKey));
+  Object.insert(QStringLiteral("station_profile_id"), QString::number(StationId));
+  Object.insert(QStringLiteral("type"), QStringLiteral("adif"));
+  Object.insert(QStringLiteral("string"), QString::fromStdString(Record));
+  const QByteArray Body = QJsonDocument(Object).toJson(QJsonDocument::Compact);
+  Send("qso", &Body, Done);
+}
+
+void TLogbookClient::CheckAuth(const TApiCallback& Done) {
+  Send("check_auth/" + FKey, nullptr, Done);
+}
+
+void TLogbookClient::StationInfo(const TApiCallback& Done) {
+  Send("station_info/" + FKey, nullptr, Done);
+}
+
+void TLogbookClient::Send(const std::string& Call, const QByteArray* Body,
+                          const TApiCallback& Done) {
+  TApiReply Refused;
+  Refused.Outcome = TApiOutcome::aoBadAddress;
+  const std::string Url = LogbookApiUrl(FBaseUrl, Call, &Refused.Reason);
+  if (Url.empty() || !ValidApiKey(FKey, &Refused.Reason)) {
+    // Still from the event loop, as every other ending.
+    QMetaObject::invokeMethod(
+        this, [Done, Refused] { Done(Refused); }, Qt::QueuedConnection);
+    return;
+  }
+  QNetworkRequest Request(QUrl(QString::fromStdString(Url)));
+  Request.setTransferTimeout(TimeoutMs);
+  Request.setHeader(QNetworkRequest::UserAgentHeader,
+                    QStringLiteral("VELA-Log/") + QString::fromLatin1(VelaLogVersion));
+  Request.setRawHeader("Accept", "application/json");
+  QNetworkReply* Reply;
+  if (Body) {
+    Request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    Reply = FManager.post(Request, *Body);
+  } else {
+    Reply = FManager.get(Request);
+  }
+  ++FPending;
+  // What went wrong before the answer: a refused certificate, a huge answer.
+  auto TlsReason = std::make_shared<std::string>();
+  auto TooLarge = std::make_shared<bool>(false);
+  connect(Reply, &QNetworkReply::sslErrors, this, [this, Reply, TlsReason](const auto& Errors) {
+    const std::string Host = Reply->url().host().toStdString();
+    if (!FSelfSignedHost.empty() && Host == FSelfSignedHost && OnlyUnvouched(Errors)) {
+      Reply->ignoreSslErrors(Errors);
+      return;
+    }
+    *TlsReason = "certificate of " + Host + " refused: " +
+                 (Errors.isEmpty() ? std::string("not trusted")
+                                   : Errors.first().errorString().toStdString());
+    if (OnlyUnvouched(Errors))
+      *TlsReason += " — if it is your own server's, allow it for this host in Settings";
+  });
+  connect(Reply, &QNetworkReply::downloadProgress, this,
+          [Reply, TooLarge](qint64 Received, qint64) {
+            if (Received > MaxAnswerBytes && !*TooLarge) {
+              *TooLarge = true;
+              Reply->abort();
+            }
+          });
+  connect(Reply, &QNetworkReply::finished, this, [this, Reply, Done, TlsReason, TooLarge] {
+    --FPending;
+    Reply->deleteLater();
+    const int Status = Reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    TApiReply Result;
+    if (*TooLarge) {
+      Result.Outcome = TApiOutcome::aoNotApi;
+      Result.Status = Status;
+      Result.Reason = "answer larger than 1 MB";
+    } else if (Status > 0) {
+      Result = ClassifyApiAnswer(Status, Reply->readAll());
+    } else {
+      switch (Reply->error()) {
+      case QNetworkReply::OperationCanceledError:
+      case QNetworkReply::TimeoutError:
+        Result.Outcome = TApiOutcome::aoTimeout;
+        Result.Reason = "no answer within 10 s";
+        break;
+      case QNetworkReply::SslHandshakeFailedError:
+        Result.Outcome = TApiOutcome::aoTlsRefused;
+        Result.Reason = TlsReason->empty() ? Reply->errorString().toStdString() : *TlsReason;
+        break;
+      default:
+        Result.Outcome = TApiOutcome::aoUnreachable;
+        Result.Reason = Reply->errorString().toStdString();
+        break;
+      }
+    }
+    Done(Result);
+  });
+}
+
+void TLogbookClient::Abort() {
+  for (QNetworkReply* Reply : FManager.findChildren<QNetworkReply*>()) {
+    if (Reply->isFinished())
+      continue;
+    disconnect(Reply, nullptr, this, nullptr);
+    Reply->abort();
+    Reply->deleteLater();
+    --FPending;
+  }
+}
+
+} // namespace vela

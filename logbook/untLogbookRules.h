@@ -1,0 +1,128 @@
+// The pure rules of serving a web logbook's API: the logbook's mode names for
+// the radio's own modes, the click-to-tune request line and the modes it may
+// ask for, the addresses of the API, and the pacing of radio-state posts.
+// Values and times in, decisions out; nothing here touches the network.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "settings/untVelaLogSettings.h"
+
+namespace vela {
+
+struct TRadioModel;
+
+// A time on the steady clock, in milliseconds.
+using TMsTime = std::int64_t;
+
+// The radio's state as the logbook is told it.
+struct TLogbookRadioState {
+  std::int64_t Hz = 0;
+  std::string Mode; // the logbook's name (USB, CW, FT8, USB-D, ...)
+  bool operator==(const TLogbookRadioState&) const = default;
+};
+
+// How long the digital-mode program's last reported mode stands for the
+// radio's data mode.
+inline constexpr TMsTime DigitalModeValidMs = 60000;
+
+// The logbook's mode name for a radio mode by its Hamlib name: LSB USB CW AM
+// FM RTTY, the data modes as USB-D/LSB-D (packet FM as FM), or, when given,
+// the digital-mode program's mode (FT8) for any data mode. The empty text
+// for a mode the logbook has no name for.
+std::string LogbookModeForNative(std::string_view NativeMode, std::string_view DigitalMode = {});
+
+// What the radio is asked to set for a click-to-tune mode (lower case: lsb
+// usb cw fm am rtty pkt dig pktlsb pktusb pktfm): a Hamlib mode name. The
+// packet modes follow the operator's "Digi means" choice through the radio's
+// row of the radio table. Empty for a mode outside the list.
+std::string NativeModeForTune(std::string_view TuneMode, TDigiMode Digi, const TRadioModel* Model);
+
+// Click-to-tune frequencies: whole hertz from 1 kHz to 10 GHz.
+inline constexpr std::int64_t TuneLowHz = 1000;
+inline constexpr std::int64_t TuneHighHz = 10000000000;
+// The frequency in a request path segment; nullopt for anything else
+// (signs, fractions, blanks, leading "+", values out of range).
+std::optional<std::int64_t> ParseTuneHz(std::string_view Text);
+
+// A request head read to its end, answered without the radio.
+struct TTuneRequest {
+  std::string Method;
+  std::optional<std::int64_t> Hz; // set for a well-formed tune path
+  std::string Mode;               // the path's mode, lower case; empty: none
+  int Error = 0;                  // 400, 405: the answer without tuning
+  std::string Reason;
+};
+
+// Reads the request line of Head ("GET /14074000/usb HTTP/1.1").
+TTuneRequest ParseTuneRequest(std::string_view Head);
+
+// The address of an API call: the base (with or without "index.php" and a
+// trailing slash; "http://" assumed without a scheme) followed by
+// "/index.php/api/" and Call. Empty when Base is empty or not an http(s)
+// address. Error says why.
+std::string LogbookApiUrl(std::string_view Base, std::string_view Call,
+                          std::string* Error = nullptr);
+
+// A key the API can take: not empty, no blanks or control characters, and
+// no "/" (the checks put it into the path). Error says why not.
+bool ValidApiKey(std::string_view Key, std::string* Error = nullptr);
+
+// A pause that grows after each failure: First, doubled per failure up to
+// Max; Reset after a success.
+class TBackoff {
+public:
+  TBackoff(TMsTime AFirst, TMsTime AMax) : FFirst(AFirst), FMax(AMax) {}
+  // The pause before the next try after one more failure.
+  TMsTime Fail();
+  void Reset() { FFailures = 0; }
+  int Failures() const { return FFailures; }
+
+private:
+  TMsTime FFirst, FMax;
+  int FFailures = 0;
+};
+
+// When to post the radio's state: at most one post a second, the latest
+// state wins (states seen while a post is on its way or during a pause are
+// not queued), a post at least every HeartbeatMs while the radio is live,
+// a pause growing to a minute after a failed post, one post at a time, and
+// nothing while the radio is not live.
+class TPostPacer {
+public:
+  static constexpr TMsTime MinIntervalMs = 1000;
+  static constexpr TMsTime HeartbeatMs = 5 * 60 * 1000;
+  static constexpr TMsTime FirstRetryMs = 2000;
+  static constexpr TMsTime MaxRetryMs = 60000;
+
+  // The radio's state now; nullopt while its link is not live.
+  void Observe(const std::optional<TLogbookRadioState>& State);
+  // When the next post should start (at or before Now: at once); nullopt
+  // when nothing is to be posted.
+  std::optional<TMsTime> NextDue() const;
+  // A post of the latest state starts now; returns what to post.
+  TLogbookRadioState Begin(TMsTime Now);
+  // The post that started ended; a failure pauses all posts.
+  void Finished(bool Ok, TMsTime Now);
+  bool InFlight() const { return FInFlight; }
+  // The pause after the last failure, for the status words (0: none).
+  TMsTime RetryPauseMs() const { return FRetryPause; }
+
+private:
+  std::optional<TLogbookRadioState> FLatest;
+  // What the logbook was last told successfully, and what is on its way.
+  std::optional<TLogbookRadioState> FPosted;
+  TLogbookRadioState FSending;
+  bool FInFlight = false;
+  bool FEverStarted = false;
+  TMsTime FLastStart = 0;
+  TMsTime FLastSuccess = 0;
+  TMsTime FRetryAt = 0;
+  TMsTime FRetryPause = 0;
+  TBackoff FBackoff{FirstRetryMs, MaxRetryMs};
+};
+
+} // namespace vela

@@ -1,0 +1,212 @@
+#include "logbook/untTuneListener.h"
+
+#include <QHostAddress>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <algorithm>
+
+#include "cat/radios/untRadioTable.h"
+#include "logbook/untLogbookRules.h"
+
+namespace vela {
+
+struct TTuneListener::TClient {
+  QTcpSocket* Socket = nullptr; // deleted later, when dropped
+  QByteArray Head;
+  bool Answered = false;
+};
+
+namespace {
+
+const char* StatusText(int Status) {
+  switch (Status) {
+  case 200:
+    return "OK";
+  case 204:
+    return "No Content";
+  case 400:
+    return "Bad Request";
+  case 405:
+    return "Method Not Allowed";
+  case 503:
+    return "Service Unavailable";
+  default:
+    return "Error";
+  }
+}
+
+} // namespace
+
+bool ParseTuneListenAddress(std::string_view Text, std::string& Host, std::uint16_t& Port,
+                            std::string& Error) {
+  while (!Text.empty() && Text.front() == ' ')
+    Text.remove_prefix(1);
+  while (!Text.empty() && Text.back() == ' ')
+    Text.remove_suffix(1);
+  std::string_view PortText = Text;
+  Host = "127.0.0.1";
+  const std::size_t Colon = Text.rfind(':');
+  if (Colon != std::string_view::npos) {
+    std::string_view HostText = Text.substr(0, Colon);
+    PortText = Text.substr(Colon + 1);
+    if (HostText.size() >= 2 && HostText.front() == '[' && HostText.back() == ']')
+      HostText = HostText.substr(1, HostText.size() - 2);
+    Host = HostText == "localhost" ? std::string("127.0.0.1") : std::string(HostText);
+    if (QHostAddress(QString::fromStdString(Host)).isNull()) {
+      Error = "\"" + Host + "\" is not an IP address to listen on";
+      return false;
+    }
+  }
+  if (PortText.empty() || PortText.size() > 5 ||
+      PortText.find_first_not_of("0123456789") != std::string_view::npos ||
+      std::stoi(std::string(PortText)) > 65535) {
+    Error = "the port must be a number from 0 to 65535";
+    return false;
+  }
+  Port = static_cast<std::uint16_t>(std::stoi(std::string(PortText)));
+  return true;
+}
+
+TTuneListener::TTuneListener(TLogbookRadio& ARadio) : FRadio(ARadio) {
+  QObject::connect(&FServer, &QTcpServer::newConnection, [this] { Accept(); });
+}
+
+TTuneListener::~TTuneListener() {
+  Close();
+}
+
+bool TTuneListener::Listen(const std::string& Host, std::uint16_t Port) {
+  Close();
+  FErrorText.clear();
+  const QHostAddress Address(QString::fromStdString(Host));
+  if (Address.isNull()) {
+    FErrorText = "\"" + Host + "\" is not an IP address";
+    return false;
+  }
+  if (!FServer.listen(Address, Port)) {
+    FErrorText = FServer.errorString().toStdString();
+    return false;
+  }
+  return true;
+}
+
+void TTuneListener::Close() {
+  FServer.close();
+  for (auto& Client : FClients) {
+    QObject::disconnect(Client->Socket, nullptr, nullptr, nullptr);
+    Client->Socket->abort();
+    Client->Socket->deleteLater();
+  }
+  FClients.clear();
+}
+
+void TTuneListener::Accept() {
+  while (QTcpSocket* Socket = FServer.nextPendingConnection()) {
+    QObject::connect(Socket, &QTcpSocket::disconnected, &FServer, [this, Socket] {
+      // Later: the socket may be inside one of its own signals.
+      QMetaObject::invokeMethod(
+          &FServer, [this, Socket] { Drop(Socket); }, Qt::QueuedConnection);
+    });
+    if (static_cast<int>(FClients.size()) >= MaxConnections) {
+      Reply(Socket, 503, "busy");
+      QTimer::singleShot(IdleMs, Socket, [Socket] { Socket->abort(); });
+      continue;
+    }
+    auto Client = std::make_unique<TClient>();
+    Client->Socket = Socket;
+    TClient* Raw = Client.get();
+    FClients.push_back(std::move(Client));
+    QObject::connect(Socket, &QTcpSocket::readyRead, &FServer, [this, Raw] { Read(Raw); });
+    QTimer::singleShot(IdleMs, Socket, [Socket] { Socket->abort(); });
+    if (Socket->bytesAvailable() > 0)
+      Read(Raw);
+  }
+}
+
+void TTuneListener::Read(TClient* Client) {
+  QTcpSocket* Socket = Client->Socket;
+  if (Client->Answered) {
+    Socket->readAll(); // the rest of a request already answered
+    return;
+  }
+  Client->Head += Socket->read(MaxRequestBytes + 1 - Client->Head.size());
+  const std::string_view Head(Client->Head.constData(),
+                              static_cast<std::size_t>(Client->Head.size()));
+  const bool Complete = Head.find("\r\n\r\n") != std::string_view::npos ||
+                        Head.find("\n\n") != std::string_view::npos;
+  if (!Complete && Client->Head.size() <= MaxRequestBytes)
+    return;
+  Client->Answered = true;
+  if (!Complete) {
+    Reply(Socket, 400, "request too large", false, false);
+    return;
+  }
+  const TTuneRequest Request = ParseTuneRequest(Head);
+  if (Request.Method == "OPTIONS" && !Request.Error) {
+    Reply(Socket, 204, "", true);
+    return;
+  }
+  const auto [Status, Body] = Answer(Request);
+  Reply(Socket, Status, Body);
+  if (FOnTune)
+    FOnTune(Status, Request.Hz.value_or(0), Request.Mode);
+}
+
+std::pair<int, std::string> TTuneListener::Answer(const TTuneRequest& Request) {
+  if (Request.Error)
+    return {Request.Error, Request.Reason};
+  if (!Request.Hz)
+    return {400, "no frequency"};
+  TRigBackend& Backend = FRadio.Backend();
+  std::string Native;
+  if (!Request.Mode.empty())
+    Native = NativeModeForTune(Request.Mode, FRadio.Digi(), FRadio.Model());
+  if (!Backend.Ready() || !FRadio.Live())
+    return {503, "the radio's link is not live"};
+  if (!Native.empty()) {
+    const std::vector<std::string> Modes = Backend.Facts().Modes;
+    if (std::find(Modes.begin(), Modes.end(), Native) == Modes.end())
+      return {400, "the radio cannot be set to " + Native};
+  }
+  if (!Backend.TuneHz(*Request.Hz))
+    return {400, "the radio cannot be tuned to " + std::to_string(*Request.Hz) + " Hz"};
+  if (!Native.empty() && !Backend.TuneMode(Native))
+    return {400, "the radio cannot be set to " + Native};
+  return {200, "OK " + std::to_string(*Request.Hz) + (Native.empty() ? "" : " " + Native)};
+}
+
+void TTuneListener::Reply(QTcpSocket* Socket, int Status, const std::string& Body, bool Preflight,
+                          bool Close) {
+  std::string Text = "HTTP/1.1 " + std::to_string(Status) + " " + StatusText(Status) +
+                     "\r\n"
+                     "Access-Control-Allow-Origin: *\r\n"
+                     "Cache-Control: no-store\r\n"
+                     "Connection: close\r\n";
+  if (Preflight)
+    Text += "Access-Control-Allow-Methods: GET, OPTIONS\r\n"
+            "Access-Control-Allow-Headers: *\r\n"
+            "Access-Control-Allow-Private-Network: true\r\n"
+            "Access-Control-Max-Age: 600\r\n";
+  if (Status == 405)
+    Text += "Allow: GET, OPTIONS\r\n";
+  const std::string Content = Body.empty() ? Body : Body + "\n";
+  if (Status != 204)
+    Text += "Content-Type: text/plain; charset=utf-8\r\nContent-Length: " +
+            std::to_string(Content.size()) + "\r\n";
+  Text += "\r\n" + (Status != 204 ? Content : std::string());
+  Socket->write(Text.data(), static_cast<qint64>(Text.size()));
+  if (Close)
+    Socket->disconnectFromHost();
+}
+
+void TTuneListener::Drop(QTcpSocket* Socket) {
+  const auto Found = std::find_if(FClients.begin(), FClients.end(), [Socket](const auto& Client) {
+    return Client->Socket == Socket;
+  });
+  if (Found != FClients.end())
+    FClients.erase(Found);
+  Socket->deleteLater();
+}
+
+} // namespace vela

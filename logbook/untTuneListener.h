@@ -1,0 +1,81 @@
+// Click-to-tune: a small HTTP listener that the logbook's pages call from the
+// operator's browser. GET /{hz} and GET /{hz}/{mode} tune the radio through
+// its driver (answered 200 once the commands are queued, 400 for a frequency
+// or mode it cannot take, 503 while the radio's link is not live); every
+// answer carries "Access-Control-Allow-Origin: *" so that the browser's
+// request succeeds once (a refused cross-origin request would make the page
+// open the address again and tune twice), and a CORS pre-flight OPTIONS is
+// answered. One request per connection.
+//
+// Bounds: a request head of at most MaxRequestBytes, at most MaxConnections
+// at once (a further one is answered 503 and closed), and a connection that
+// sends no complete request within IdleMs is closed.
+#pragma once
+
+#include <QTcpServer>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "logbook/untLogbookRadio.h"
+#include "logbook/untLogbookRules.h"
+
+class QTcpSocket;
+
+namespace vela {
+
+// Reads "[HOST:]PORT" ("54321", "127.0.0.1:54321", "[::1]:54321"); HOST must
+// be an address ("localhost" is 127.0.0.1), PORT 0 to 65535 (0: any free).
+bool ParseTuneListenAddress(std::string_view Text, std::string& Host, std::uint16_t& Port,
+                            std::string& Error);
+
+class TTuneListener {
+public:
+  static constexpr int MaxConnections = 16;
+  static constexpr int MaxRequestBytes = 8192;
+  static constexpr int IdleMs = 5000;
+
+  explicit TTuneListener(TLogbookRadio& ARadio);
+  ~TTuneListener();
+
+  // False with ErrorText() set when Host is not an address or the port
+  // cannot be bound. Listening again moves the listener.
+  bool Listen(const std::string& Host, std::uint16_t Port);
+  void Close();
+  bool Listening() const { return FServer.isListening(); }
+  std::uint16_t Port() const { return FServer.serverPort(); }
+  std::string Address() const { return FServer.serverAddress().toString().toStdString(); }
+  const std::string& ErrorText() const { return FErrorText; }
+  int ConnectionCount() const { return static_cast<int>(FClients.size()); }
+
+  // Status, Hz (0 when none), mode as asked, after every tune request.
+  using TTuneHandler = std::function<void(int, std::int64_t, const std::string&)>;
+  void setOnTune(const TTuneHandler& Value) { FOnTune = Value; }
+
+  // The answer to a parsed request: tunes when it may. Status and body.
+  std::pair<int, std::string> Answer(const TTuneRequest& Request);
+
+private:
+  struct TClient;
+  void Accept();
+  void Read(TClient* Client);
+  // Close: once written; otherwise the peer's further bytes are read and
+  // dropped until it closes or its time is up (closing on unread bytes
+  // would reset the connection and lose the answer).
+  void Reply(QTcpSocket* Socket, int Status, const std::string& Body, bool Preflight = false,
+             bool Close = true);
+  void Drop(QTcpSocket* Socket);
+
+  TLogbookRadio& FRadio;
+  QTcpServer FServer;
+  std::vector<std::unique_ptr<TClient>> FClients;
+  std::string FErrorText;
+  TTuneHandler FOnTune;
+};
+
+} // namespace vela

@@ -1,0 +1,33 @@
+// Fuzzes the click-to-tune request line and the logbook's mode and address
+// rules: any bytes give either a refusal or a frequency in range with a mode
+// the radio can be asked for, and nothing crashes.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "logbook/untLogbookRules.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Bytes, std::size_t Size) {
+  using namespace vela;
+  const std::string_view Text(reinterpret_cast<const char*>(Bytes), Size);
+  const TTuneRequest Request = ParseTuneRequest(Text);
+  if (!Request.Error && Request.Method == "GET") {
+    if (!Request.Hz || *Request.Hz < TuneLowHz || *Request.Hz > TuneHighHz)
+      std::abort();
+    if (!Request.Mode.empty() && NativeModeForTune(Request.Mode, dmData, nullptr).empty())
+      std::abort();
+  }
+  if (Request.Error && Request.Error != 400 && Request.Error != 405)
+    std::abort();
+  const std::string_view Half = Text.substr(0, Size / 2);
+  const std::string Mode = LogbookModeForNative(Half, Text.substr(Size / 2));
+  if (Mode.size() > 10)
+    std::abort();
+  std::string Error;
+  if (LogbookApiUrl(Text, "radio", &Error).empty() && Error.empty())
+    std::abort();
+  (void)ValidApiKey(Text);
+  return 0;
+}

@@ -1,0 +1,169 @@
+// Shared by the logbook tests: a radio given by values, a small web logbook
+// on 127.0.0.1 that records each request and answers as the test says, and
+// waiting on the event loop.
+#pragma once
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cat/radios/untRadioTable.h"
+#include "logbook/untLogbookRadio.h"
+
+// Qt's HTTP client does its work in a thread of Qt's own, which the thread
+// sanitizer cannot see into (Qt is not built for it): its reports there are
+// about Qt, not about this program.
+#if defined(__SANITIZE_THREAD__)
+#define VELA_SKIP_QT_HTTP_UNDER_TSAN()                                                             \
+  GTEST_SKIP() << "Qt's HTTP client thread is not visible to the thread sanitizer"
+#else
+#define VELA_SKIP_QT_HTTP_UNDER_TSAN() (void)0
+#endif
+
+namespace velatest {
+
+inline bool WaitFor(const std::function<bool()>& Done, int Ms = 30000) {
+  QElapsedTimer Clock;
+  Clock.start();
+  while (!Done()) {
+    if (Clock.elapsed() > Ms)
+      return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  return true;
+}
+
+// A radio by values: an FT-950 unless Model is changed.
+class TTableRadio : public vela::TLogbookRadio, public vela::TRigBackend {
+public:
+  bool IsLive = true;
+  std::int64_t Hz = 14074000;
+  std::string RadioMode = "USB";
+  vela::TDigiMode DigiMode = vela::dmData;
+  const vela::TRadioModel* RadioModel = vela::FindRadioModel(vela::rtFT950);
+  std::vector<std::string> Calls;
+
+  vela::TRigBackend& Backend() override { return *this; }
+  bool Live() const override { return IsLive; }
+  const vela::TRadioModel* Model() const override { return RadioModel; }
+  vela::TDigiMode Digi() const override { return DigiMode; }
+
+  bool Ready() const override { return true; }
+  bool LinkUp() const override { return IsLive; }
+  std::int64_t FrequencyHz() const override { return Hz; }
+  std::string Mode() const override { return RadioMode; }
+  std::optional<std::int64_t> RequestedHz() const override { return std::nullopt; }
+  std::optional<std::string> RequestedMode() const override { return std::nullopt; }
+  bool TuneHz(std::int64_t Value) override {
+    Calls.push_back("hz " + std::to_string(Value));
+    if (Value < RadioModel->LowHz || Value > RadioModel->HighHz)
+      return false;
+    Hz = Value;
+    return true;
+  }
+  bool TuneMode(const std::string& Value) override {
+    Calls.push_back("mode " + Value);
+    RadioMode = Value;
+    return true;
+  }
+  bool SetPTT(bool) override { return false; }
+  bool PTT() const override { return false; }
+  bool HasDataMode() const override { return RadioModel->HasDataMode; }
+  vela::TRigctlRadioFacts Facts() const override {
+    vela::TRigctlRadioFacts Facts;
+    for (const char* Mode : RadioModel->NativeModes)
+      Facts.Modes.emplace_back(Mode);
+    return Facts;
+  }
+};
+
+// One request as the logbook saw it.
+struct TSeenRequest {
+  std::string Method, Path, ContentType;
+  QByteArray Body;
+  QJsonObject Json() const { return QJsonDocument::fromJson(Body).object(); }
+};
+
+// A web logbook: answers each request with the next scripted answer (then
+// with Default), or keeps it waiting while Hold is set.
+class TFakeLogbook {
+public:
+  struct TAnswer {
+    int Status = 200;
+    std::string Body = R"({"status":"success"})";
+    std::string ContentType = "application/json";
+  };
+  std::vector<TSeenRequest> Seen;
+  std::deque<TAnswer> Script;
+  TAnswer Default;
+  bool Hold = false;
+
+  TFakeLogbook() {
+    Server.listen(QHostAddress::LocalHost, 0);
+    QObject::connect(&Server, &QTcpServer::newConnection, [this] {
+      while (QTcpSocket* Socket = Server.nextPendingConnection()) {
+        auto Buffer = std::make_shared<QByteArray>();
+        QObject::connect(Socket, &QTcpSocket::readyRead, Socket,
+                         [this, Socket, Buffer] { Read(Socket, *Buffer); });
+        QObject::connect(Socket, &QTcpSocket::disconnected, Socket, &QObject::deleteLater);
+      }
+    });
+  }
+  std::string Url() const {
+    return "http://127.0.0.1:" + std::to_string(Server.serverPort()) + "/wavelog";
+  }
+
+private:
+  void Read(QTcpSocket* Socket, QByteArray& Buffer) {
+    Buffer += Socket->readAll();
+    const qsizetype End = Buffer.indexOf("\r\n\r\n");
+    if (End < 0)
+      return;
+    const QList<QByteArray> Lines = Buffer.left(End).split('\n');
+    TSeenRequest Request;
+    const QList<QByteArray> First = Lines[0].trimmed().split(' ');
+    Request.Method = First.value(0).toStdString();
+    Request.Path = First.value(1).toStdString();
+    qsizetype Length = 0;
+    for (const QByteArray& Line : Lines.mid(1)) {
+      const qsizetype Colon = Line.indexOf(':');
+      const QByteArray Name = Line.left(Colon).trimmed().toLower();
+      const QByteArray Value = Line.mid(Colon + 1).trimmed();
+      if (Name == "content-length")
+        Length = Value.toLongLong();
+      if (Name == "content-type")
+        Request.ContentType = Value.toStdString();
+    }
+    if (Buffer.size() < End + 4 + Length)
+      return;
+    Request.Body = Buffer.mid(End + 4, Length);
+    Buffer.remove(0, End + 4 + Length);
+    Seen.push_back(Request);
+    if (Hold)
+      return;
+    TAnswer Answer = Default;
+    if (!Script.empty()) {
+      Answer = Script.front();
+      Script.pop_front();
+    }
+    const std::string Text = "HTTP/1.1 " + std::to_string(Answer.Status) +
+                             " X\r\nContent-Type: " + Answer.ContentType +
+                             "\r\nContent-Length: " + std::to_string(Answer.Body.size()) +
+                             "\r\nConnection: close\r\n\r\n" + Answer.Body;
+    Socket->write(Text.c_str(), static_cast<qint64>(Text.size()));
+    Socket->disconnectFromHost();
+  }
+  QTcpServer Server;
+};
+
+} // namespace velatest
