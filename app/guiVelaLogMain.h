@@ -107,11 +107,10 @@ public:
   void pnlButtonsMouseMove();
   // Starts, moves or stops the network sharing as the settings say.
   void ApplySharing(TObject* Sender);
-  // The dialog's Apply: everything that follows the settings anew.
+  // The dialog's Apply: the sharing, the contacts and the logbook's API as
+  // the settings say.
   void ApplySettings(TObject* Sender);
   void SharingKeyedChange(TObject* Sender, bool Keyed);
-  // The dialog's Apply: the sharing and the logbook's API as the settings say.
-  void ApplySettings(TObject* Sender);
   // Starts, changes or stops serving the web logbook (once the key is read).
   void ApplyLogbook(TObject* Sender);
   void LogbookChange(TObject* Sender);

@@ -317,8 +317,9 @@ void TfrmVLogSettings::BuildLayout() {
   FContacts = new TContactsGroup(
       Group(QRect(12, 321 + Extra + SharingGroupHeight + 10, 502, ContactsGroupHeight)));
   // The web logbook's API, below it
-  FLogbookApi = new TLogbookApiGroup(Group(QRect(
-      12, 321 + Extra + SharingGroupHeight + 10 + ContactsGroupHeight + 10, 502, LogbookGroupHeight)));
+  FLogbookApi = new TLogbookApiGroup(
+      Group(QRect(12, 321 + Extra + SharingGroupHeight + 10 + ContactsGroupHeight + 10, 502,
+                  LogbookGroupHeight)));
 
   // Buttons
   QFrame* pnlButtons = Group(QRect(268, 280 + Extra, 246, 33));

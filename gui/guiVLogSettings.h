@@ -76,8 +76,7 @@ public:
   static constexpr int LogbookGroupHeight = 150;
   static constexpr int ClientHeight = 321 + StatusLineHeight + StationOptionsHeight +
                                       SharingGroupHeight + 10 + ContactsGroupHeight + 10 +
-                                      LogbookGroupHeight + 10 +
-                                      SettingsFileLineHeight;
+                                      LogbookGroupHeight + 10 + SettingsFileLineHeight;
 
   // AOwner is the main window (the dialog is its own top-level window);
   // neither the browser nor the store is owned.

@@ -280,6 +280,8 @@ std::vector<std::pair<std::string, std::string>> TVelaLogSettings::ContactFields
   auto Fields = FIniFile->ReadSection(SecContactFields);
   std::erase_if(Fields, [](const auto& Field) { return Field.second.empty(); });
   return Fields;
+}
+
 void TVelaLogSettings::setBlnLogbookApiEnabled(bool Value) {
   FblnLogbookApiEnabled = Value;
   FIniFile->WriteBool(SecLogbook, "Enabled", Value);

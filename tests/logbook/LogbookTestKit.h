@@ -78,6 +78,8 @@ public:
   }
   bool SetPTT(bool) override { return false; }
   bool PTT() const override { return false; }
+  bool PTTWritten() const override { return false; }
+  bool PTTUnwritten() const override { return false; }
   bool HasDataMode() const override { return RadioModel->HasDataMode; }
   vela::TRigctlRadioFacts Facts() const override {
     vela::TRigctlRadioFacts Facts;
