@@ -13,14 +13,14 @@
 #include "cat/radios/untRadioFactory.h"
 #include "cat/radios/untRadioTable.h"
 #include "cat/radios/untRigctldCATinterface.h"
-#include "cat/untTcpPort.h"
+#include "cat/transport/untTcpPort.h"
 #include "gui/guiContactsGroup.h"
 #include "gui/untLinkStatusStrip.h"
 #include "gui/untNetworkSharingGroup.h"
 #include "logpage/untWebBrowser.h"
 #include "net/untSharingPortCheck.h"
 #include "platform/untStrToInt.h"
-#include "serial/CPort.h"
+#include "cat/transport/CPort.h"
 #include "settings/untSettingsBatch.h"
 
 namespace vela {

@@ -5,7 +5,7 @@
 
 #include "cat/radios/untBandPlan.h"
 #include "cat/radios/untRadioTable.h"
-#include "cat/untTcpPort.h"
+#include "cat/transport/untTcpPort.h"
 
 namespace vela {
 
