@@ -208,7 +208,4 @@ private:
   TContactsGroup* FContacts = nullptr;
 };
 
-// The baud rates of the baud combo; item i is baud-rate ordinal i + 1.
-extern const char* const BaudRateItems[15];
-
 } // namespace vela

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "platform/untStrToInt.h"
 #include "platform/untText.h"
 
 namespace vela {
@@ -200,29 +201,7 @@ bool ParseRigctlHz(std::string_view Text, std::int64_t& Hz) {
   Text = Trim(Text, LineBlanks);
   if (!Text.empty() && Text.front() == '+')
     Text.remove_prefix(1);
-  const std::size_t Dot = Text.find('.');
-  const std::string_view Whole = Text.substr(0, Dot);
-  const std::string_view Fraction =
-      Dot == std::string_view::npos ? std::string_view() : Text.substr(Dot + 1);
-  if (Whole.empty() && Fraction.empty())
-    return false;
-  std::int64_t Value = 0;
-  for (char C : Whole) {
-    if (C < '0' || C > '9')
-      return false;
-    Value = Value * 10 + (C - '0');
-    if (Value > Limit)
-      return false;
-  }
-  for (char C : Fraction)
-    if (C < '0' || C > '9')
-      return false;
-  if (!Fraction.empty() && Fraction.front() >= '5')
-    ++Value;
-  if (Value > Limit)
-    return false;
-  Hz = Value;
-  return true;
+  return ParseHertz(Text, Limit, Hz);
 }
 
 std::uint64_t RigctlModeBit(std::string_view Mode) {

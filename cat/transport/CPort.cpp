@@ -145,11 +145,17 @@ void SignalEvent(int Fd) {
 } // namespace
 
 int BaudRateToInt(TBaudRate Rate, int Custom) {
-  static const int Rates[16] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
-                                14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
   if (Rate == brCustom)
     return Custom;
-  return Rate < 16 ? Rates[Rate] : 0;
+  return Rate <= StandardBaudRates.size() ? StandardBaudRates[Rate - 1] : 0;
+}
+
+bool BaudRateFromInt(int Bits, TBaudRate& Rate) {
+  const auto At = std::find(StandardBaudRates.begin(), StandardBaudRates.end(), Bits);
+  if (At == StandardBaudRates.end())
+    return false;
+  Rate = static_cast<TBaudRate>(br110 + (At - StandardBaudRates.begin()));
+  return true;
 }
 
 // ---------------------------------------------------------------- EComPort

@@ -3,6 +3,7 @@
 // ordinals are fixed; an ordinal outside the list is carried unchanged.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -42,9 +43,18 @@ enum TSyncMethod : std::uint8_t { smThreadSync = 0, smNone = 2 };
 // leave it as the system has it.
 enum TLinePolicy : std::uint8_t { lpOn, lpOff, lpKeep };
 
+// Bits per second of br110 to br256000, in the order of their ordinals: the
+// list the settings dialog shows and the tools take.
+inline constexpr std::array<int, 15> StandardBaudRates = {110,   300,   600,    1200,   2400,
+                                                          4800,  9600,  14400,  19200,  38400,
+                                                          56000, 57600, 115200, 128000, 256000};
+
 // Bits per second of a baud-rate ordinal; brCustom gives Custom, an ordinal
 // outside the list gives 0.
 int BaudRateToInt(TBaudRate Rate, int Custom = 9600);
+// The ordinal (br110 to br256000) of a rate in bits per second; false for a
+// rate outside the list.
+bool BaudRateFromInt(int Bits, TBaudRate& Rate);
 
 // OnRxChar: Sender is the port, Count the bytes waiting in the input queue.
 using TRxCharEvent = TMethod<TObject*, int>;

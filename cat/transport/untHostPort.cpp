@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/untStrToInt.h"
 #include "platform/untText.h"
 
 namespace vela {
@@ -60,12 +61,8 @@ THostPortSplit SplitHostPort(std::string_view Text, THostPortParts& Parts) {
 }
 
 bool ParsePortNumber(std::string_view Text, std::uint16_t& Port) {
-  if (Text.empty() || Text.size() > 5 || Text.find_first_not_of("0123456789") != Text.npos)
-    return false;
-  std::uint32_t Value = 0;
-  for (const char C : Text)
-    Value = Value * 10 + static_cast<std::uint32_t>(C - '0');
-  if (Value > 65535)
+  std::int64_t Value = 0;
+  if (!TryDigitsToInt(Text, 5, Value) || Value > 65535)
     return false;
   Port = static_cast<std::uint16_t>(Value);
   return true;
