@@ -14,7 +14,7 @@
 #include "app/untVelaLogApplication.h"
 #include "logpage/untWebBrowser.h"
 #include "platform/untPaths.h"
-#include "serial/CPort.h"
+#include "cat/transport/CPort.h"
 #include "settings/untSettingsLocation.h"
 #include "untProgramInfo.h"
 

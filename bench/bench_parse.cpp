@@ -15,7 +15,7 @@
 #include "cat/radios/untFlexCATinterface.h"
 #include "cat/radios/untIC7000CATinterface.h"
 #include "cat/radios/untIC7300CATinterface.h"
-#include "serial/CPort.h"
+#include "cat/transport/CPort.h"
 #include "settings/untVelaLogSettings.h"
 
 using namespace vela;

@@ -21,7 +21,7 @@
 #include "cat/untLinkState.h"
 #include "platform/untComponent.h"
 #include "platform/untEvents.h"
-#include "serial/CPortTypes.h"
+#include "cat/transport/CPortTypes.h"
 #include "settings/untVelaLogSettings.h"
 
 namespace vela {

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <thread>
 
-#include "serial/CPort.h"
+#include "cat/transport/CPort.h"
 
 #include <cerrno>
 

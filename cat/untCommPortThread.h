@@ -37,7 +37,7 @@
 #include "platform/untComponent.h"
 #include "platform/untEvents.h"
 #include "platform/untThread.h"
-#include "serial/CPortTypes.h"
+#include "cat/transport/CPortTypes.h"
 
 namespace vela {
 

@@ -9,60 +9,34 @@
 
 #include <algorithm>
 
+#include "cat/transport/untHostPort.h"
 #include "contacts/untAdif.h"
+#include "platform/untText.h"
 
 namespace vela {
 
-namespace {
-
-bool ParsePort(std::string_view Text, std::uint16_t& Port) {
-  if (Text.empty() || Text.size() > 5 || Text.find_first_not_of("0123456789") != Text.npos)
-    return false;
-  const unsigned long Value = std::stoul(std::string(Text));
-  Port = static_cast<std::uint16_t>(Value);
-  return Value <= 65535;
-}
-
-std::string Trimmed(std::string_view Text) {
-  const std::size_t First = Text.find_first_not_of(" \t");
-  if (First == Text.npos)
-    return {};
-  return std::string(Text.substr(First, Text.find_last_not_of(" \t") - First + 1));
-}
-
-} // namespace
-
 bool ParseListenAddress(std::string_view Input, TListenAddress& Address, std::string& Error) {
-  const std::string Text = Trimmed(Input);
-  TListenAddress Result;
-  std::string Host, PortText;
-  if (!Text.empty() && Text.front() == '[') {
-    const std::size_t Close = Text.find(']');
-    if (Close == std::string::npos || (Close + 1 < Text.size() && Text[Close + 1] != ':')) {
-      Error = "\"" + Text + "\" is not [address]:port";
-      return false;
-    }
-    Host = Text.substr(1, Close - 1);
-    PortText = Close + 2 <= Text.size() ? Text.substr(Close + 2) : std::string();
-  } else if (std::count(Text.begin(), Text.end(), ':') > 1) {
-    Host = Text; // a bare IPv6 address
-  } else if (const std::size_t Colon = Text.find(':'); Colon != std::string::npos) {
-    Host = Text.substr(0, Colon);
-    PortText = Text.substr(Colon + 1);
-  } else if (!Text.empty() && Text.find_first_not_of("0123456789") == std::string::npos) {
-    PortText = Text;
-  } else {
-    Host = Text;
-  }
+  const std::string Text(Trim(Input));
   if (Text.empty()) {
     Error = "no address to listen on";
     return false;
   }
-  if (!PortText.empty() && !ParsePort(PortText, Result.Port)) {
-    Error = "\"" + PortText + "\" is not a port from 0 to 65535";
+  THostPortParts Parts;
+  if (SplitHostPort(Text, Parts) != THostPortSplit::hsOk) {
+    Error = "\"" + Text + "\" is not [address]:port";
     return false;
   }
-  if (!Host.empty()) {
+  // A number alone is a port on every address.
+  if (!Parts.HasPort && !Parts.Bracketed &&
+      Parts.Host.find_first_not_of("0123456789") == std::string_view::npos)
+    std::swap(Parts.Host, Parts.Port);
+  TListenAddress Result;
+  if (!Parts.Port.empty() && !ParsePortNumber(Parts.Port, Result.Port)) {
+    Error = "\"" + std::string(Parts.Port) + "\" is not a port from 0 to 65535";
+    return false;
+  }
+  if (!Parts.Host.empty()) {
+    const std::string Host(Parts.Host);
     const QHostAddress Parsed(QString::fromStdString(Host == "localhost" ? "127.0.0.1" : Host));
     if (Parsed.isNull()) {
       Error = "\"" + Host + "\" is not an IP address";

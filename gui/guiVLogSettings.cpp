@@ -13,7 +13,8 @@
 #include "cat/radios/untRadioFactory.h"
 #include "cat/radios/untRadioTable.h"
 #include "cat/radios/untRigctldCATinterface.h"
-#include "cat/untTcpPort.h"
+#include "cat/transport/CPort.h"
+#include "cat/transport/untTcpPort.h"
 #include "gui/guiContactsGroup.h"
 #include "gui/untLinkStatusStrip.h"
 #include "gui/untLogbookApiGroup.h"
@@ -21,14 +22,9 @@
 #include "logpage/untWebBrowser.h"
 #include "net/untSharingPortCheck.h"
 #include "platform/untStrToInt.h"
-#include "serial/CPort.h"
 #include "settings/untSettingsBatch.h"
 
 namespace vela {
-
-const char* const BaudRateItems[15] = {"110",   "300",   "600",    "1200",   "2400",
-                                       "4800",  "9600",  "14400",  "19200",  "38400",
-                                       "56000", "57600", "115200", "128000", "256000"};
 
 namespace {
 
@@ -248,7 +244,9 @@ void TfrmVLogSettings::BuildLayout() {
   FedtCOM = EditBox(pnlCatsettingsBg, QRect(101, 33, 45, 24));
   FlblBaudRate =
       Label(pnlCatsettingsBg, QRect(0, 59, 95, 24), QStringLiteral("Baud Rate:"), Qt::AlignRight);
-  FcbxBaudRate = ComboBox(pnlCatsettingsBg, QRect(101, 59, 140, 24), BaudRateItems, 15);
+  FcbxBaudRate = ComboBox(pnlCatsettingsBg, QRect(101, 59, 140, 24), nullptr, 0);
+  for (const int Bits : StandardBaudRates)
+    FcbxBaudRate->addItem(QString::number(Bits));
   Label(pnlCatsettingsBg, QRect(0, 85, 95, 24), QStringLiteral("Radio Type:"), Qt::AlignRight);
   FcbxRadio = ComboBox(pnlCatsettingsBg, QRect(101, 85, 140, 24), nullptr, 0);
   for (const TRadioModel& Model : RadioModels())

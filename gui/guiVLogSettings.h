@@ -213,7 +213,4 @@ private:
   TLogbookApiGroup* FLogbookApi = nullptr;
 };
 
-// The baud rates of the baud combo; item i is baud-rate ordinal i + 1.
-extern const char* const BaudRateItems[15];
-
 } // namespace vela

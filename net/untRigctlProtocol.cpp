@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <limits>
 
+#include "platform/untStrToInt.h"
+#include "platform/untText.h"
+
 namespace vela {
 
 namespace {
@@ -58,21 +61,17 @@ constexpr std::array<TModeInfo, 12> Modes{{
     {"PKTFM", 0x1000, 12000},
 }};
 
-bool IsBlank(char C) {
-  return C == ' ' || C == '\t' || C == '\r' || C == '\v' || C == '\f';
-}
+// The blanks a client may put between and around words (a line may end
+// with "\r\n").
+constexpr std::string_view LineBlanks = " \t\r\v\f";
 
-std::string_view Trim(std::string_view Text) {
-  while (!Text.empty() && IsBlank(Text.front()))
-    Text.remove_prefix(1);
-  while (!Text.empty() && IsBlank(Text.back()))
-    Text.remove_suffix(1);
-  return Text;
+bool IsBlank(char C) {
+  return LineBlanks.find(C) != std::string_view::npos;
 }
 
 // The next blank-separated word of Text, removed from it.
 std::string_view TakeWord(std::string_view& Text) {
-  Text = Trim(Text);
+  Text = Trim(Text, LineBlanks);
   std::size_t End = 0;
   while (End < Text.size() && !IsBlank(Text[End]))
     ++End;
@@ -130,7 +129,7 @@ bool TRigctlLineReader::Feed(std::string_view Data, std::vector<std::string>& Li
 
 bool ParseRigctlRequest(std::string_view Line, TRigctlRequest& Request) {
   Request = TRigctlRequest{};
-  std::string_view Rest = Trim(Line);
+  std::string_view Rest = Trim(Line, LineBlanks);
   if (Rest.empty())
     return false;
   switch (Rest.front()) {
@@ -199,32 +198,10 @@ std::string FormatRigctlReply(const TRigctlRequest& Request, const TRigctlReply&
 
 bool ParseRigctlHz(std::string_view Text, std::int64_t& Hz) {
   constexpr std::int64_t Limit = 1'000'000'000'000; // 1 THz
-  Text = Trim(Text);
+  Text = Trim(Text, LineBlanks);
   if (!Text.empty() && Text.front() == '+')
     Text.remove_prefix(1);
-  const std::size_t Dot = Text.find('.');
-  const std::string_view Whole = Text.substr(0, Dot);
-  const std::string_view Fraction =
-      Dot == std::string_view::npos ? std::string_view() : Text.substr(Dot + 1);
-  if (Whole.empty() && Fraction.empty())
-    return false;
-  std::int64_t Value = 0;
-  for (char C : Whole) {
-    if (C < '0' || C > '9')
-      return false;
-    Value = Value * 10 + (C - '0');
-    if (Value > Limit)
-      return false;
-  }
-  for (char C : Fraction)
-    if (C < '0' || C > '9')
-      return false;
-  if (!Fraction.empty() && Fraction.front() >= '5')
-    ++Value;
-  if (Value > Limit)
-    return false;
-  Hz = Value;
-  return true;
+  return ParseHertz(Text, Limit, Hz);
 }
 
 std::uint64_t RigctlModeBit(std::string_view Mode) {

@@ -5,7 +5,7 @@
 #include <QNetworkInterface>
 
 #include "cat/radios/untRigctldCATinterface.h"
-#include "cat/untTcpPort.h"
+#include "cat/transport/untTcpPort.h"
 
 namespace vela {
 

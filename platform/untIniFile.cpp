@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/untStrToInt.h"
+#include "platform/untText.h"
 
 #include <fcntl.h>
 #include <libintl.h>
@@ -28,14 +29,6 @@ std::mutex GWriteLock;
 
 bool IsBlank(char C) {
   return C == ' ' || C == '\t';
-}
-
-std::string_view Trim(std::string_view S) {
-  while (!S.empty() && IsBlank(S.front()))
-    S.remove_prefix(1);
-  while (!S.empty() && IsBlank(S.back()))
-    S.remove_suffix(1);
-  return S;
 }
 
 std::string Lower(std::string_view S) {

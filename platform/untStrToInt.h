@@ -1,7 +1,10 @@
-// Text-to-integer conversion shared by the INI reader, the port boxes of the
-// settings dialog and the Icom frequency encoding.
+// Text-to-integer conversion: the INI reader's and the settings dialog's rule
+// (TryStrToInt), its decimal half for text that must never read as
+// hexadecimal (TryDecimalToInt), plain digit runs (TryDigitsToInt), and
+// hertz with a fraction (ParseHertz).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -14,5 +17,21 @@ namespace vela {
 // pattern. Nothing may follow the digits. On failure Value is left unchanged
 // and false is returned; each caller decides what a failure means.
 bool TryStrToInt(std::string_view Text, std::int32_t& Value);
+
+// TryStrToInt without the hexadecimal forms: optional leading blanks, an
+// optional sign, decimal digits within 32 bits, nothing after them. Radio
+// commands are built from page text with it, so a hexadecimal prefix or
+// trailing junk never turns into radio digits.
+bool TryDecimalToInt(std::string_view Text, std::int32_t& Value);
+
+// One to MaxDigits (at most 18) decimal digits and nothing else: no sign, no
+// blanks. For fixed-width fields of replies and for port numbers.
+bool TryDigitsToInt(std::string_view Text, std::size_t MaxDigits, std::int64_t& Value);
+
+// A frequency in hertz written as decimal digits with an optional fraction
+// ("14074000", "7074000.000000", ".5"), rounded to the nearest hertz (a half
+// rounds up). False for anything else (a sign, a blank, an exponent), for no
+// digit at all, and above Limit.
+bool ParseHertz(std::string_view Text, std::int64_t Limit, std::int64_t& Hz);
 
 } // namespace vela

@@ -15,7 +15,7 @@
 #include "platform/untComponent.h"
 #include "platform/untIniFile.h"
 #include "platform/untPaths.h"
-#include "serial/CPortTypes.h"
+#include "cat/transport/CPortTypes.h"
 
 namespace vela {
 

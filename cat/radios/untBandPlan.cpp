@@ -1,5 +1,6 @@
 #include "cat/radios/untBandPlan.h"
 
+#include "platform/untStrToInt.h"
 #include <array>
 
 namespace vela {
@@ -90,15 +91,10 @@ std::string FrequencyTextFromDigits(std::string_view Digits) {
 }
 
 bool DigitsToCount(std::string_view Digits, std::int32_t& Count) {
-  if (Digits.empty() || Digits.size() > 9)
+  std::int64_t Value = 0;
+  if (!TryDigitsToInt(Digits, 9, Value))
     return false;
-  std::int32_t Value = 0;
-  for (char C : Digits) {
-    if (C < '0' || C > '9')
-      return false;
-    Value = Value * 10 + (C - '0');
-  }
-  Count = Value;
+  Count = static_cast<std::int32_t>(Value);
   return true;
 }
 

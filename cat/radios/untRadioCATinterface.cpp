@@ -1,6 +1,5 @@
 #include "cat/radios/untRadioCATinterface.h"
 
-#include <limits>
 #include <utility>
 
 #include "cat/radios/untBandPlan.h"
@@ -28,31 +27,6 @@ bool SplitFrequencyText(std::string_view Text, std::size_t FractionDigits, std::
   Whole = std::string(Text.substr(0, Dot));
   Fraction = std::string(Digits);
   Fraction.append(FractionDigits - Fraction.size(), '0');
-  return true;
-}
-
-bool TryDecimalToInt(std::string_view Text, std::int32_t& Value) {
-  std::size_t I = 0;
-  while (I < Text.size() && Text[I] == ' ')
-    ++I;
-  bool Negative = false;
-  if (I < Text.size() && (Text[I] == '+' || Text[I] == '-'))
-    Negative = Text[I++] == '-';
-  if (I == Text.size())
-    return false;
-  std::int64_t Magnitude = 0;
-  for (; I < Text.size(); ++I) {
-    const char C = Text[I];
-    if (C < '0' || C > '9')
-      return false;
-    Magnitude = Magnitude * 10 + (C - '0');
-    if (Magnitude > std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1)
-      return false;
-  }
-  const std::int64_t Signed = Negative ? -Magnitude : Magnitude;
-  if (Signed > std::numeric_limits<std::int32_t>::max())
-    return false;
-  Value = static_cast<std::int32_t>(Signed);
   return true;
 }
 

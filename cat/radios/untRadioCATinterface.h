@@ -1,6 +1,6 @@
 // What every radio driver does alike: the reporting rule, the command choice,
-// terminator framing with a bounded receive buffer, and the strict decimal
-// parse used when building set commands.
+// terminator framing with a bounded receive buffer, and the reading of
+// frequency texts and hertz.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "cat/untCATinterface.h"
+#include "platform/untStrToInt.h"
 
 namespace vela {
 
@@ -76,11 +77,6 @@ void TakeMessages(std::string& Buffer, std::string_view Data, char Terminator, F
     Work.erase(0, Work.size() - MaxPendingRxBytes);
   Buffer = std::move(Work);
 }
-
-// Decimal only: optional leading blanks, an optional sign, digits, nothing
-// after them, within 32 bits. Set commands are built from page text with it,
-// so a hexadecimal prefix or trailing junk never turns into radio digits.
-bool TryDecimalToInt(std::string_view Text, std::int32_t& Value);
 
 // True when Text is nothing but the digits 0 to 9 (also when it is empty).
 bool AllDecimalDigits(std::string_view Text);

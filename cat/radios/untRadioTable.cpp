@@ -33,23 +33,23 @@ constexpr const char* IC7300Modes[] = {"LSB",  "USB",   "CW",     "CWR",    "AM"
 
 // The FT-100D reports in 1.25 Hz steps; the FT-897D in 10 Hz.
 const std::array<TRadioModel, 7> Models{{
-    {rtFlex, "Flex", "flex", Make<TFlexCATInterface>, dbEight, prNone, sbTwoStopBits, br4800, 0,
-     true, 1, "PKTUSB", "PKTUSB", FlexModes, 30000, 54000000, false},
-    {rtFT100D, "FT100D", "ft100d", Make<TFT100DCATInterface>, dbEight, prNone, sbTwoStopBits,
-     br4800, 0, true, 1.25, "PKTUSB", "PKTUSB", FT100DModes, 100000, 970000000, true},
-    {rtFT897D, "FT897D", "ft897d", Make<TFT897DCATInterface>, dbEight, prNone, sbTwoStopBits,
-     br4800, 0, true, 10, "PKTUSB", "PKTUSB", FT897DModes, 100000, 470000000, true},
-    {rtFT950, "FT950", "ft950", Make<TFT950CATInterface>, dbEight, prNone, sbTwoStopBits, br4800, 0,
-     true, 1, "RTTY", "PKTUSB", FT950Modes, 30000, 56000000, false},
-    {rtIC7000, "IC-7000 (70h)", "ic7000", Make<TIC7000CATInterface>, dbEight, prNone, sbTwoStopBits,
-     br4800, TIC7000CATInterface::DefaultAddress, false, 1, "RTTY", "RTTY", IC7000Modes, 30000,
-     470000000, true},
-    {rtIC7300, "IC-7300 (94h)", "ic7300", Make<TIC7300CATInterface>, dbEight, prNone, sbTwoStopBits,
-     br4800, TIC7300CATInterface::DefaultAddress, true, 1, "RTTY", "PKTUSB", IC7300Modes, 30000,
-     74800000, true},
-    // Any radio the daemon serves, over TCP: the serial framing does not apply.
-    {rtRigctld, "Hamlib rigctld (network)", "rigctld", Make<TRigctldCATInterface>, dbEight, prNone,
-     sbTwoStopBits, br4800, 0, true, 1, "RTTY", "PKTUSB", RigctldModes, 30000, 1300000000, false},
+    {rtFlex, "Flex", "flex", Make<TFlexCATInterface>, 0, true, 1, "PKTUSB", "PKTUSB", FlexModes,
+     30000, 54000000, false},
+    {rtFT100D, "FT100D", "ft100d", Make<TFT100DCATInterface>, 0, true, 1.25, "PKTUSB", "PKTUSB",
+     FT100DModes, 100000, 970000000, true},
+    {rtFT897D, "FT897D", "ft897d", Make<TFT897DCATInterface>, 0, true, 10, "PKTUSB", "PKTUSB",
+     FT897DModes, 100000, 470000000, true},
+    {rtFT950, "FT950", "ft950", Make<TFT950CATInterface>, 0, true, 1, "RTTY", "PKTUSB", FT950Modes,
+     30000, 56000000, false},
+    {rtIC7000, "IC-7000 (70h)", "ic7000", Make<TIC7000CATInterface>,
+     TIC7000CATInterface::DefaultAddress, false, 1, "RTTY", "RTTY", IC7000Modes, 30000, 470000000,
+     true},
+    {rtIC7300, "IC-7300 (94h)", "ic7300", Make<TIC7300CATInterface>,
+     TIC7300CATInterface::DefaultAddress, true, 1, "RTTY", "PKTUSB", IC7300Modes, 30000, 74800000,
+     true},
+    // Any radio the daemon serves, over TCP.
+    {rtRigctld, "Hamlib rigctld (network)", "rigctld", Make<TRigctldCATInterface>, 0, true, 1,
+     "RTTY", "PKTUSB", RigctldModes, 30000, 1300000000, false},
 }};
 
 } // namespace

@@ -1,5 +1,5 @@
 // Each radio model described once: the settings number, the names shown and
-// typed, the driver factory, the serial framing, the CI-V address, what its
+// typed, the driver factory, the CI-V address, what its
 // "Digi" sets, the Hamlib modes it can be set to, and its resolution. The
 // factory, the settings dialog, the tools and the demo read this table;
 // nothing else names the radios.
@@ -11,7 +11,6 @@
 #include <string_view>
 
 #include "cat/untCATinterface.h"
-#include "serial/CPortTypes.h"
 #include "settings/untVelaLogSettings.h"
 
 namespace vela {
@@ -22,12 +21,6 @@ struct TRadioModel {
   const char* Name;        // command-line name: flex ft100d ft897d ft950 ic7000 ic7300 rigctld
   // Creates the driver, which starts its port worker and records Radio.
   std::unique_ptr<TCATInterface> (*Create)(TComponent*, TVelaLogSettings*);
-  // Line framing of the CAT port.
-  TDataBits DataBits;
-  TParityBits Parity;
-  TStopBits StopBits;
-  // The baud rate the radio's CAT menu starts at.
-  TBaudRate DefaultBaud;
   // The radio's CI-V address out of the box; 0 for radios without CI-V.
   std::uint8_t DefaultCIVAddress;
   // Whether the radio has a data (packet) mode that the program can set.

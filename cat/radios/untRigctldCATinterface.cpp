@@ -5,7 +5,7 @@
 
 #include "cat/radios/untBandPlan.h"
 #include "cat/radios/untRadioTable.h"
-#include "cat/untTcpPort.h"
+#include "cat/transport/untTcpPort.h"
 
 namespace vela {
 
@@ -32,23 +32,6 @@ const char* const SetModeSuffix = " 0\n";
 // mode name read.
 constexpr std::int64_t MaxHz = std::int64_t{2147483647} * 100;
 constexpr std::size_t MaxModeName = 12;
-
-// "7074000", optionally with a fraction ("7074000.000000"), which is dropped.
-bool ParseHz(std::string_view Text, std::int64_t& Hz) {
-  const std::size_t Dot = Text.find('.');
-  const std::string_view Whole = Text.substr(0, Dot);
-  if (Whole.empty() || Whole.size() > 12 || !AllDecimalDigits(Whole))
-    return false;
-  if (Dot != std::string_view::npos && !AllDecimalDigits(Text.substr(Dot + 1)))
-    return false;
-  std::int64_t Value = 0;
-  for (const char C : Whole)
-    Value = Value * 10 + (C - '0');
-  if (Value > MaxHz)
-    return false;
-  Hz = Value;
-  return true;
-}
 
 bool IsModeName(std::string_view Name) {
   return !Name.empty() && Name.size() <= MaxModeName &&
@@ -112,7 +95,8 @@ void TRigctldCATInterface::HandleLine(std::string_view Line) {
   }
   if (Line.starts_with(KeyFrequency)) {
     std::int64_t Hz = 0;
-    if (FAnswerOf == AnswerGetFrequency && ParseHz(Line.substr(KeyFrequency.size()), Hz)) {
+    if (FAnswerOf == AnswerGetFrequency &&
+        ParseHertz(Line.substr(KeyFrequency.size()), MaxHz, Hz)) {
       const auto Count = static_cast<std::int32_t>(Hz / 100);
       FAnswer.Frequency = FrequencyText(Count);
       FAnswer.Count = Count;

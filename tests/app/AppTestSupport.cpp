@@ -11,7 +11,7 @@
 
 #include "logpage/BrowserScript.h"
 #include "logpage/untWebBrowser.h"
-#include "serial/CPort.h"
+#include "cat/transport/CPort.h"
 
 namespace velatest {
 

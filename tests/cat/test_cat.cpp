@@ -3,7 +3,7 @@
 #include "cat/untCommPortThread.h"
 #include "common/PtyPair.h"
 #include "platform/untThread.h"
-#include "serial/CPort.h"
+#include "cat/transport/CPort.h"
 #include "settings/untVelaLogSettings.h"
 
 #include <gtest/gtest.h>

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "serial/CPort.h"
+#include "cat/transport/CPort.h"
 
 namespace vela::fuzz {
 

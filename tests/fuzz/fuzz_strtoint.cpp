@@ -1,7 +1,8 @@
 // Fuzzes the text-to-integer conversion against an independent reading of
 // its rules: leading blanks, an optional sign, then decimal digits that fit
 // 32 bits signed or one to eight hexadecimal digits after "$", "x", "X", "0x"
-// or "0X" (a 32-bit pattern, negated modulo 2^32 after a "-").
+// or "0X" (a 32-bit pattern, negated modulo 2^32 after a "-"); its decimal
+// half and the hertz reader against it and their bounds.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -71,5 +72,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Bytes, std::size_t Siz
                  Expected ? "ok" : "fail", Expected.value_or(0));
     std::abort();
   }
+  // The decimal half agrees with the whole rule wherever no hexadecimal
+  // marker stands, and fails wherever one does.
+  std::int32_t Decimal = 0;
+  const bool DecimalOk = vela::TryDecimalToInt(Text, Decimal);
+  const bool Hex = Text.find_first_of("$xX") != std::string_view::npos;
+  if (DecimalOk != (Ok && !Hex) || (DecimalOk && Decimal != Value)) {
+    std::fprintf(stderr, "TryDecimalToInt(\"%.*s\") disagrees\n", static_cast<int>(Size),
+                 Text.data());
+    std::abort();
+  }
+  std::int64_t Hz = -1;
+  if (vela::ParseHertz(Text, 1'000'000'000'000, Hz) && (Hz < 0 || Hz > 1'000'000'000'000))
+    std::abort();
   return 0;
 }

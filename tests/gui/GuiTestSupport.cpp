@@ -15,7 +15,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "serial/CPort.h"
+#include "cat/transport/CPort.h"
 
 namespace velatest {
 

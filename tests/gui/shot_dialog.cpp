@@ -8,7 +8,7 @@
 #include <fstream>
 
 #include "gui/guiVLogSettings.h"
-#include "serial/CPort.h"
+#include "cat/transport/CPort.h"
 
 namespace {
 

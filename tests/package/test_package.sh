@@ -42,7 +42,7 @@ check_version velalog
 # Every text the programs translate has its German entry (a renamed text
 # would otherwise fall back to English without a word).
 src="$(cd "$(dirname "$0")/../.." && pwd)"
-for pot in "$src/serial/locale/cport.pot" "$src/app/locale/velalog.pot"; do
+for pot in "$src/cat/transport/locale/cport.pot" "$src/app/locale/velalog.pot"; do
   msgcmp "$(dirname "$pot")/de.po" "$pot" 2>"$work/msgcmp.log" ||
     fail "$(dirname "$pot")/de.po lacks texts of its template: $(cat "$work/msgcmp.log")"
 done

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "cat/untCATinterface.h"
-#include "serial/CPort.h"
+#include "cat/transport/CPort.h"
 #include "settings/untVelaLogSettings.h"
 
 namespace vela::test {

@@ -60,9 +60,6 @@ TEST(RadioTableTest, EachRowDescribesWhatItsDriverDoes) {
     EXPECT_EQ(Model.Radio, static_cast<TRadioType>(&Model - RadioModels().data()));
     EXPECT_EQ(FindRadioModel(Model.Radio), &Model);
     EXPECT_EQ(FindRadioModel(std::string_view(Model.Name)), &Model);
-    EXPECT_EQ(Model.DataBits, dbEight);
-    EXPECT_EQ(Model.StopBits, sbTwoStopBits);
-    EXPECT_EQ(Model.Parity, prNone);
     std::unique_ptr<TCATInterface> Driver = Model.Create(nullptr, Env.Settings.get());
     EXPECT_EQ(Driver->Radio(), Model.Radio);
     for (const char* Mode : HamlibModes)

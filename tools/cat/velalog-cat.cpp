@@ -28,8 +28,9 @@
 #include "cat/radios/untRadioFactory.h"
 #include "cat/radios/untRadioTable.h"
 #include "cat/radios/untRigctldCATinterface.h"
+#include "cat/transport/CPort.h"
+#include "cat/transport/untTcpPort.h"
 #include "cat/untCATinterface.h"
-#include "cat/untTcpPort.h"
 #include "contacts/untContactMonitor.h"
 #include "logbook/untLogbookApi.h"
 #include "net/untRadioSharing.h"
@@ -38,7 +39,6 @@
 #include "platform/untShutdownSignals.h"
 #include "platform/untStrToInt.h"
 #include "platform/untThread.h"
-#include "serial/CPort.h"
 #include "settings/untSettingsBatch.h"
 #include "settings/untSettingsLocation.h"
 #include "settings/untVelaLogSettings.h"
@@ -139,15 +139,6 @@ int ParseNumber(const std::string& Option, const char* Text) {
   if (!Text || !TryStrToInt(Text, Value))
     UsageError("bad number for " + Option + ": " + (Text ? Text : "(missing)"));
   return Value;
-}
-
-bool BaudRateFromBits(int Bits, TBaudRate& Rate) {
-  for (int Ordinal = br110; Ordinal <= br256000; ++Ordinal)
-    if (BaudRateToInt(static_cast<TBaudRate>(Ordinal)) == Bits) {
-      Rate = static_cast<TBaudRate>(Ordinal);
-      return true;
-    }
-  return false;
 }
 
 // "12:34:56.789", UTC.
@@ -314,7 +305,7 @@ int main(int argc, char** argv) {
       VirtualPort = ParseNumber(Arg, Next());
     } else if (Arg == "--baud") {
       const int Bits = ParseNumber(Arg, Next());
-      if (!BaudRateFromBits(Bits, Baud))
+      if (!BaudRateFromInt(Bits, Baud))
         UsageError("unsupported baud rate: " + std::to_string(Bits));
     } else if (Arg == "--ports-dir") {
       const char* V = Next();
@@ -555,9 +546,7 @@ int main(int argc, char** argv) {
         std::string Command, Frequency, Mode;
         Words >> Command >> Frequency >> Mode;
         std::int64_t Hz = 0;
-        const bool HzOk = Command == "tune-hz" && !Frequency.empty() &&
-                          Frequency.find_first_not_of("0123456789") == std::string::npos &&
-                          Frequency.size() <= 12 && (Hz = std::stoll(Frequency), true);
+        const bool HzOk = Command == "tune-hz" && TryDigitsToInt(Frequency, 12, Hz);
         bool Quit = false;
         TThread::Synchronize([&] {
           if (Closing)

@@ -10,6 +10,7 @@
 //   error <TEXT>              an input line that was not understood
 // Replies are paced at the wire speed of the baud rate: 11 bit times per byte (one
 // start bit, eight data bits, two stop bits, the line the program itself uses).
+#include "platform/untStrToInt.h"
 #include "settings/untVelaLogSettings.h"
 #include "tools/radiosim/untRadioSim.h"
 #include "untProgramInfo.h"
@@ -86,14 +87,9 @@ bool ParseDataFlag(const std::string& s, bool& refused) {
 
 // A whole non-negative decimal number of at most 12 digits.
 bool ParseCount(const std::string& s, long long& out) {
-  if (s.empty() || s.size() > 12)
+  std::int64_t v = 0;
+  if (!vela::TryDigitsToInt(s, 12, v))
     return false;
-  long long v = 0;
-  for (char c : s) {
-    if (c < '0' || c > '9')
-      return false;
-    v = v * 10 + (c - '0');
-  }
   out = v;
   return true;
 }

@@ -1,4 +1,4 @@
-#include "cat/untTcpPort.h"
+#include "cat/transport/untTcpPort.h"
 
 #include <netdb.h>
 #include <netinet/in.h>
@@ -25,38 +25,6 @@ namespace vela {
 namespace {
 
 using TClock = std::chrono::steady_clock;
-
-bool IsHostChar(char C) {
-  return (C >= 'a' && C <= 'z') || (C >= 'A' && C <= 'Z') || (C >= '0' && C <= '9') || C == '.' ||
-         C == '-' || C == '_';
-}
-
-bool IsV6Char(char C) {
-  return (C >= '0' && C <= '9') || (C >= 'a' && C <= 'f') || (C >= 'A' && C <= 'F') || C == ':' ||
-         C == '.';
-}
-
-// An IPv6 literal: hex digits, colons and dots, then an optional "%zone".
-bool IsV6Literal(std::string_view Text) {
-  const std::size_t Zone = Text.find('%');
-  const std::string_view Address = Text.substr(0, Zone);
-  if (Address.find(':') == std::string_view::npos)
-    return false;
-  if (!std::all_of(Address.begin(), Address.end(), IsV6Char))
-    return false;
-  if (Zone == std::string_view::npos)
-    return true;
-  const std::string_view Name = Text.substr(Zone + 1);
-  return !Name.empty() && std::all_of(Name.begin(), Name.end(), IsHostChar);
-}
-
-std::string_view Trim(std::string_view Text) {
-  const std::size_t First = Text.find_first_not_of(" \t");
-  if (First == std::string_view::npos)
-    return {};
-  const std::size_t Last = Text.find_last_not_of(" \t");
-  return Text.substr(First, Last - First + 1);
-}
 
 // A socket descriptor, closed when its last holder lets go, so that the
 // connection thread never closes it under a write in progress.
@@ -127,82 +95,6 @@ void RunLookup(const std::shared_ptr<TLookup>& Job, const std::string& Host,
 }
 
 } // namespace
-
-bool ParseHostPort(std::string_view Text, std::uint16_t DefaultPort, THostPort& Address,
-                   std::string& Error) {
-  const std::string_view Input = Trim(Text);
-  std::string Quoted = "\"";
-  Quoted.append(Input).append("\"");
-  if (Input.empty()) {
-    Error = "no address: enter host:port, e.g. localhost:4532";
-    return false;
-  }
-  std::string_view Host = Input;
-  std::string_view PortText;
-  bool HasPort = false;
-  if (Input.front() == '[') {
-    const std::size_t Close = Input.find(']');
-    if (Close == std::string_view::npos) {
-      Error = Quoted + ": missing \"]\" after the IPv6 address";
-      return false;
-    }
-    Host = Input.substr(1, Close - 1);
-    const std::string_view Rest = Input.substr(Close + 1);
-    if (!Rest.empty()) {
-      if (Rest.front() != ':') {
-        Error = Quoted + ": expected \":port\" after \"]\"";
-        return false;
-      }
-      PortText = Rest.substr(1);
-      HasPort = true;
-    }
-    if (!IsV6Literal(Host)) {
-      Error = Quoted + ": not an IPv6 address between \"[\" and \"]\"";
-      return false;
-    }
-  } else if (std::count(Input.begin(), Input.end(), ':') > 1) {
-    // Two or more colons without brackets: a bare IPv6 literal, no port.
-    if (!IsV6Literal(Input)) {
-      Error = Quoted + ": write an IPv6 address with a port as [address]:port";
-      return false;
-    }
-  } else if (const std::size_t Colon = Input.find(':'); Colon != std::string_view::npos) {
-    Host = Input.substr(0, Colon);
-    PortText = Input.substr(Colon + 1);
-    HasPort = true;
-  }
-  if (Host.empty()) {
-    Error = Quoted + ": no host name before the port";
-    return false;
-  }
-  if (Host.find(':') == std::string_view::npos &&
-      !std::all_of(Host.begin(), Host.end(), IsHostChar)) {
-    Error = Quoted + ": not a host name (letters, digits, \".\", \"-\" only)";
-    return false;
-  }
-  std::uint32_t Port = DefaultPort;
-  if (HasPort) {
-    Port = 0;
-    const bool Digits =
-        !PortText.empty() && PortText.size() <= 5 &&
-        std::all_of(PortText.begin(), PortText.end(), [](char C) { return C >= '0' && C <= '9'; });
-    if (Digits)
-      for (const char C : PortText)
-        Port = Port * 10 + static_cast<std::uint32_t>(C - '0');
-    if (!Digits || Port < 1 || Port > 65535) {
-      Error = Quoted + ": the port must be a number from 1 to 65535";
-      return false;
-    }
-  }
-  Address.Host = std::string(Host);
-  Address.Port = static_cast<std::uint16_t>(Port);
-  return true;
-}
-
-std::string FormatHostPort(const THostPort& Address) {
-  const bool V6 = Address.Host.find(':') != std::string::npos;
-  return (V6 ? "[" + Address.Host + "]" : Address.Host) + ":" + std::to_string(Address.Port);
-}
 
 // What the port, its connection thread and its deliveries share. The port
 // may be closed (even freed) while a delivery or a lookup is still under way;

@@ -1,6 +1,6 @@
-#include "serial/CPort.h"
+#include "cat/transport/CPort.h"
 
-#include "serial/CPortTermios2.h"
+#include "cat/transport/CPortTermios2.h"
 
 #include "platform/untPaths.h"
 
@@ -145,11 +145,17 @@ void SignalEvent(int Fd) {
 } // namespace
 
 int BaudRateToInt(TBaudRate Rate, int Custom) {
-  static const int Rates[16] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
-                                14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
   if (Rate == brCustom)
     return Custom;
-  return Rate < 16 ? Rates[Rate] : 0;
+  return Rate <= StandardBaudRates.size() ? StandardBaudRates[Rate - 1] : 0;
+}
+
+bool BaudRateFromInt(int Bits, TBaudRate& Rate) {
+  const auto At = std::find(StandardBaudRates.begin(), StandardBaudRates.end(), Bits);
+  if (At == StandardBaudRates.end())
+    return false;
+  Rate = static_cast<TBaudRate>(br110 + (At - StandardBaudRates.begin()));
+  return true;
 }
 
 // ---------------------------------------------------------------- EComPort
@@ -211,18 +217,6 @@ void TComParity::setCheck(bool Value) {
     Changed();
   }
 }
-void TComParity::setReplace(bool Value) {
-  if (Value != FReplace) {
-    FReplace = Value;
-    Changed();
-  }
-}
-void TComParity::setReplaceChar(std::uint8_t Value) {
-  if (Value != FReplaceChar) {
-    FReplaceChar = Value;
-    Changed();
-  }
-}
 
 void TComFlowControl::Changed() {
   if (FComPort->Connected())
@@ -237,51 +231,11 @@ void TComFlowControl::Changed() {
     }                                                                                              \
   }
 VELA_FLOW_SETTER(OutCTSFlow, FOutCTSFlow, bool)
-VELA_FLOW_SETTER(OutDSRFlow, FOutDSRFlow, bool)
 VELA_FLOW_SETTER(ControlDTR, FControlDTR, TDTRFlowControl)
 VELA_FLOW_SETTER(ControlRTS, FControlRTS, TRTSFlowControl)
 VELA_FLOW_SETTER(KeepDTR, FKeepDTR, bool)
 VELA_FLOW_SETTER(KeepRTS, FKeepRTS, bool)
-VELA_FLOW_SETTER(XonXoffOut, FXonXoffOut, bool)
-VELA_FLOW_SETTER(XonXoffIn, FXonXoffIn, bool)
-VELA_FLOW_SETTER(DSRSensitivity, FDSRSensitivity, bool)
-VELA_FLOW_SETTER(TxContinueOnXoff, FTxContinueOnXoff, bool)
-VELA_FLOW_SETTER(XonChar, FXonChar, std::uint8_t)
-VELA_FLOW_SETTER(XoffChar, FXoffChar, std::uint8_t)
 #undef VELA_FLOW_SETTER
-
-TFlowControl TComFlowControl::FlowControl() const {
-  if (FControlRTS == rtsHandshake && FOutCTSFlow && !FXonXoffIn && !FXonXoffOut)
-    return fcHardware;
-  if (FControlRTS == rtsDisable && !FOutCTSFlow && FXonXoffIn && FXonXoffOut)
-    return fcSoftware;
-  if (FControlRTS == rtsDisable && !FOutCTSFlow && !FXonXoffIn && !FXonXoffOut)
-    return fcNone;
-  return fcCustom;
-}
-
-void TComFlowControl::setFlowControl(TFlowControl Value) {
-  switch (Value) {
-  case fcHardware:
-    FControlRTS = rtsHandshake;
-    FOutCTSFlow = true;
-    FXonXoffIn = FXonXoffOut = false;
-    break;
-  case fcSoftware:
-    FControlRTS = rtsDisable;
-    FOutCTSFlow = false;
-    FXonXoffIn = FXonXoffOut = true;
-    break;
-  case fcNone:
-    FControlRTS = rtsDisable;
-    FOutCTSFlow = false;
-    FXonXoffIn = FXonXoffOut = false;
-    break;
-  default:
-    return;
-  }
-  Changed();
-}
 
 void TComTimeouts::Changed() {
   if (FComPort->Connected())
@@ -301,30 +255,10 @@ VELA_TIMEOUT_SETTER(WriteTotalMultiplier, FWriteTotalM)
 VELA_TIMEOUT_SETTER(WriteTotalConstant, FWriteTotalC)
 #undef VELA_TIMEOUT_SETTER
 
-void TComBuffer::Changed() {
-  if (FComPort->Connected())
-    FComPort->ApplyBuffer();
-}
-void TComBuffer::setInputSize(int Value) {
-  Value -= Value % 2;
-  if (Value != FInputSize) {
-    FInputSize = Value;
-    Changed();
-  }
-}
-void TComBuffer::setOutputSize(int Value) {
-  Value -= Value % 2;
-  if (Value != FOutputSize) {
-    FOutputSize = Value;
-    Changed();
-  }
-}
-
 // --------------------------------------------------------------- TComThread
 
 TComThread::TComThread(TCustomComPort* AComPort, int ADevice, int AStopEvent)
     : FComPort(AComPort), FDevice(ADevice), FStopEvent(AStopEvent),
-      FWantRx((AComPort->Events() & ComEventBit(evRxChar)) != 0),
       FSyncMethod(AComPort->SyncMethod()), FCharacterNs(AComPort->CharacterTimeNs()) {}
 
 TComThread::~TComThread() {
@@ -404,7 +338,7 @@ void TComThread::Execute() {
   int Delivered = 0; // the waiting count after the last delivery
   int Failure = 0;   // why the device ended delivery (errno), 0 for a stop
   while (!Terminated()) {
-    pollfd P[2] = {{FDevice, static_cast<short>(FWantRx ? POLLIN : 0), 0}, {FStopEvent, POLLIN, 0}};
+    pollfd P[2] = {{FDevice, POLLIN, 0}, {FStopEvent, POLLIN, 0}};
     const int R = ::poll(P, 2, -1);
     if (R < 0) {
       if (errno == EINTR)
@@ -548,22 +482,6 @@ void TCustomComPort::setStopBits(TStopBits Value) {
   }
 }
 
-void TCustomComPort::setDiscardNull(bool Value) {
-  if (Value != FDiscardNull) {
-    FDiscardNull = Value;
-    if (FConnected)
-      ApplyLineSettings();
-  }
-}
-
-void TCustomComPort::setEventChar(std::uint8_t Value) {
-  if (Value != FEventChar) {
-    FEventChar = Value;
-    if (FConnected)
-      ApplyLineSettings();
-  }
-}
-
 void TCustomComPort::setSyncMethod(TSyncMethod Value) {
   if (FConnected)
     throw EComPort(CError_ConnChangeProp);
@@ -599,7 +517,7 @@ void TCustomComPort::Open() {
     FConnected = false;
     throw;
   }
-  if (FEvents == 0)
+  if (!FRxEvents)
     return;
   const int Stop = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (Stop < 0) {
@@ -618,7 +536,6 @@ void TCustomComPort::Open() {
     throw EComPort(CError_OpenFailed, E.code().value());
   }
   FEventThread = Thread;
-  FThreadCreated = true;
 }
 
 void TCustomComPort::OpenDevice() {
@@ -705,7 +622,6 @@ void TCustomComPort::StopEventThread() {
   if (!Thread)
     return;
   FEventThread = nullptr;
-  FThreadCreated = false;
   Thread->Stop();
   if (Thread->DispatchingHere()) {
     // Closed from inside this port's own delivery: the event thread is
@@ -721,13 +637,8 @@ void TCustomComPort::StopEventThread() {
 }
 
 void TCustomComPort::ApplyAllSettings() {
-  ApplyBuffer();
   ApplyLineSettings();
   ApplyTimeouts();
-}
-
-void TCustomComPort::ApplyBuffer() {
-  // A tty's kernel queues have a fixed size; the sizes stay settings only.
 }
 
 void TCustomComPort::ApplyTimeouts() {
@@ -836,12 +747,6 @@ void TCustomComPort::ApplyLineSettings() {
     T.c_iflag |= INPCK;
   if (FFlowControl.OutCTSFlow() || FFlowControl.ControlRTS() == rtsHandshake)
     T.c_cflag |= CRTSCTS;
-  if (FFlowControl.XonXoffOut())
-    T.c_iflag |= IXON;
-  if (FFlowControl.XonXoffIn())
-    T.c_iflag |= IXOFF;
-  T.c_cc[VSTART] = static_cast<cc_t>(FFlowControl.XonChar());
-  T.c_cc[VSTOP] = static_cast<cc_t>(FFlowControl.XoffChar());
 
   const int Baud = BaudRateToInt(FBaudRate, FCustomBaudRate);
   if (Baud <= 0)

@@ -1,7 +1,7 @@
 // The network port on real loopback sockets: address reading, bytes both
 // ways through OnRxChar on the main thread, refused and unknown hosts, and a
 // flood. (A daemon that closes after every answer: tests/tools/test_rigctld.py.)
-#include "cat/untTcpPort.h"
+#include "cat/transport/untTcpPort.h"
 #include "platform/untThread.h"
 
 #include <gtest/gtest.h>

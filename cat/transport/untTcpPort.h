@@ -19,26 +19,10 @@
 #include <string>
 #include <string_view>
 
-#include "serial/CPort.h"
+#include "cat/transport/CPort.h"
+#include "cat/transport/untHostPort.h"
 
 namespace vela {
-
-// A host and TCP port, as typed by the operator.
-struct THostPort {
-  std::string Host;       // a name or an address literal, without brackets
-  std::uint16_t Port = 0; // 1 to 65535
-};
-
-// Reads "host:port", "host" (DefaultPort), "[v6-literal]:port", "[v6-literal]"
-// or a bare IPv6 literal ("::1"; DefaultPort). Blanks around the text are
-// ignored. False with a message for the operator in Error when the text is
-// empty, the port is not a number from 1 to 65535, or the host holds
-// characters no host name or address has.
-bool ParseHostPort(std::string_view Text, std::uint16_t DefaultPort, THostPort& Address,
-                   std::string& Error);
-
-// "host:port", or "[v6-literal]:port".
-std::string FormatHostPort(const THostPort& Address);
 
 enum class TTcpPhase : int {
   tpClosed,     // not opened, or closed

@@ -1,8 +1,8 @@
 // The serial port on real pseudo-terminals, reached as COMn through a ports
 // folder of links, as the program reaches its devices.
+#include "cat/transport/CPort.h"
+#include "cat/transport/CPortTermios2.h"
 #include "common/PtyPair.h"
-#include "serial/CPort.h"
-#include "serial/CPortTermios2.h"
 
 #include <gtest/gtest.h>
 
@@ -179,10 +179,9 @@ TEST(ComPortDefaults, NewPortAndBaudRateTable) {
   TComPort Port;
   EXPECT_EQ(Port.Port(), "COM1");
   EXPECT_EQ(Port.BaudRate(), br9600);
-  EXPECT_EQ(Port.Events(), AllComEvents);
+  EXPECT_TRUE(Port.RxEvents());
   EXPECT_EQ(Port.Timeouts().ReadInterval(), -1);
   EXPECT_EQ(Port.Timeouts().WriteTotalConstant(), 1000);
-  EXPECT_EQ(Port.FlowControl().FlowControl(), fcNone);
   EXPECT_FALSE(Port.Connected());
 
   const int Expected[] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
@@ -191,11 +190,6 @@ TEST(ComPortDefaults, NewPortAndBaudRateTable) {
     EXPECT_EQ(BaudRateToInt(static_cast<TBaudRate>(I), 1234), Expected[I]) << I;
   EXPECT_EQ(BaudRateToInt(brCustom, 31250), 31250);
   EXPECT_EQ(BaudRateToInt(static_cast<TBaudRate>(16), 1234), 0);
-
-  Port.FlowControl().setFlowControl(fcHardware);
-  EXPECT_EQ(Port.FlowControl().FlowControl(), fcHardware);
-  Port.FlowControl().setXonXoffIn(true);
-  EXPECT_EQ(Port.FlowControl().FlowControl(), fcCustom);
 }
 
 TEST_F(ComPortTest, WritesAndReadsByteStringsWithZeroBytesOnTheMainThread) {
@@ -249,10 +243,10 @@ TEST_F(ComPortTest, DestructorClosesAndReleasesTheDevice) {
   EXPECT_TRUE(Again->Connected());
 }
 
-TEST_F(ComPortTest, EmptyEventsStartNoThreadAndRaiseNoEvent) {
+TEST_F(ComPortTest, NoRxEventsStartNoThreadAndRaiseNoEvent) {
   TReceiver Rx;
   auto Port = MakePort(&Rx);
-  Port->setEvents(0);
+  Port->setRxEvents(false);
   Port->Open();
   EXPECT_EQ(RunningThreads(), FBaseThreads);
   FPty.Send("IF;");
@@ -317,8 +311,6 @@ TEST_F(ComPortTest, LineSettingsReachTheDevice) {
   }
   Port->setStopBits(sbOneStopBit);
   EXPECT_EQ(FPty.SlaveTermios().c_cflag & CSTOPB, 0u);
-  Port->FlowControl().setXonXoffOut(true);
-  EXPECT_NE(FPty.SlaveTermios().c_iflag & IXON, 0u);
 }
 
 TEST_F(ComPortTest, ModemLinesOnAPtyAreNoOpsAndReadAsOff) {
@@ -554,7 +546,7 @@ TEST_F(ComPortTest, CloseKeepsWhatWasWrittenButNotYetRead) {
 
 TEST_F(ComPortTest, ReadWithTimeoutsWaitsForTheWholeCount) {
   auto Port = MakePort();
-  Port->setEvents(0);
+  Port->setRxEvents(false);
   Port->Timeouts().setReadInterval(0);
   Port->Timeouts().setReadTotalConstant(10000);
   Port->Open();
@@ -571,7 +563,7 @@ TEST_F(ComPortTest, ReadWithTimeoutsWaitsForTheWholeCount) {
 
 TEST_F(ComPortTest, CloseEndsAReadThatWaitsWithoutLimit) {
   auto Port = MakePort();
-  Port->setEvents(0);
+  Port->setRxEvents(false);
   Port->Timeouts().setReadInterval(0); // all zero: wait for the whole count
   Port->Open();
   std::thread Closer([&] {

@@ -1,4 +1,4 @@
-#include "serial/CPortTermios2.h"
+#include "cat/transport/CPortTermios2.h"
 
 #include <asm/termbits.h>
 #include <cerrno>

@@ -16,40 +16,26 @@
 #include <string>
 #include <thread>
 
+#include "cat/transport/CPortTypes.h"
 #include "platform/untComponent.h"
 #include "platform/untExceptions.h"
 #include "platform/untThread.h"
-#include "serial/CPortTypes.h"
 
 namespace vela {
 
 class TCustomComPort;
 
-// The message numbers of EComPort.
+// The message numbers this port raises. The message table holds a text for
+// each number from 1 to 23; the others name operations a tty does not have.
 enum : int {
   CError_OpenFailed = 1,
   CError_WriteFailed = 2,
   CError_ReadFailed = 3,
-  CError_InvalidAsync = 4,
-  CError_PurgeFailed = 5,
-  CError_AsyncCheck = 6,
   CError_SetStateFailed = 7,
-  CError_TimeoutsFailed = 8,
-  CError_SetupComFailed = 9,
   CError_ClearComFailed = 10,
   CError_ModemStatFailed = 11,
   CError_EscapeComFailed = 12,
-  CError_TransmitFailed = 13,
   CError_ConnChangeProp = 14,
-  CError_EnumPortsFailed = 15,
-  CError_StoreFailed = 16,
-  CError_LoadFailed = 17,
-  CError_RegFailed = 18,
-  CError_LedStateFailed = 19,
-  CError_ThreadCreated = 20,
-  CError_WaitFailed = 21,
-  CError_HasLink = 22,
-  CError_RegError = 23
 };
 
 class EComPort : public Exception {
@@ -82,18 +68,12 @@ public:
   void setBits(TParityBits Value);
   bool Check() const { return FCheck; }
   void setCheck(bool Value);
-  bool Replace() const { return FReplace; }
-  void setReplace(bool Value);
-  std::uint8_t ReplaceChar() const { return FReplaceChar; }
-  void setReplaceChar(std::uint8_t Value);
 
 private:
   void Changed();
   TCustomComPort* FComPort;
   TParityBits FBits = prNone;
   bool FCheck = false;
-  bool FReplace = false;
-  std::uint8_t FReplaceChar = 0;
 };
 
 class TComFlowControl {
@@ -101,8 +81,6 @@ public:
   explicit TComFlowControl(TCustomComPort* AComPort) : FComPort(AComPort) {}
   bool OutCTSFlow() const { return FOutCTSFlow; }
   void setOutCTSFlow(bool Value);
-  bool OutDSRFlow() const { return FOutDSRFlow; }
-  void setOutDSRFlow(bool Value);
   TDTRFlowControl ControlDTR() const { return FControlDTR; }
   void setControlDTR(TDTRFlowControl Value);
   TRTSFlowControl ControlRTS() const { return FControlRTS; }
@@ -114,37 +92,15 @@ public:
   void setKeepDTR(bool Value);
   bool KeepRTS() const { return FKeepRTS; }
   void setKeepRTS(bool Value);
-  bool XonXoffOut() const { return FXonXoffOut; }
-  void setXonXoffOut(bool Value);
-  bool XonXoffIn() const { return FXonXoffIn; }
-  void setXonXoffIn(bool Value);
-  bool DSRSensitivity() const { return FDSRSensitivity; }
-  void setDSRSensitivity(bool Value);
-  bool TxContinueOnXoff() const { return FTxContinueOnXoff; }
-  void setTxContinueOnXoff(bool Value);
-  std::uint8_t XonChar() const { return FXonChar; }
-  void setXonChar(std::uint8_t Value);
-  std::uint8_t XoffChar() const { return FXoffChar; }
-  void setXoffChar(std::uint8_t Value);
-  // A summary of ControlRTS, OutCTSFlow, XonXoffIn and XonXoffOut.
-  TFlowControl FlowControl() const;
-  void setFlowControl(TFlowControl Value);
 
 private:
   void Changed();
   TCustomComPort* FComPort;
   bool FOutCTSFlow = false;
-  bool FOutDSRFlow = false;
   TDTRFlowControl FControlDTR = dtrDisable;
   TRTSFlowControl FControlRTS = rtsDisable;
   bool FKeepDTR = false;
   bool FKeepRTS = false;
-  bool FXonXoffOut = false;
-  bool FXonXoffIn = false;
-  bool FDSRSensitivity = false;
-  bool FTxContinueOnXoff = false;
-  std::uint8_t FXonChar = 0x11;
-  std::uint8_t FXoffChar = 0x13;
 };
 
 // Time-outs in milliseconds. A ReadInterval of -1 with both read totals 0
@@ -172,23 +128,6 @@ private:
   int FReadTotalC = 0;
   int FWriteTotalM = 100;
   int FWriteTotalC = 1000;
-};
-
-// Queue sizes. A tty's kernel buffers have a fixed size, so these are kept
-// as settings only; an odd size is stored one smaller.
-class TComBuffer {
-public:
-  explicit TComBuffer(TCustomComPort* AComPort) : FComPort(AComPort) {}
-  int InputSize() const { return FInputSize; }
-  void setInputSize(int Value);
-  int OutputSize() const { return FOutputSize; }
-  void setOutputSize(int Value);
-
-private:
-  void Changed();
-  TCustomComPort* FComPort;
-  int FInputSize = 1024;
-  int FOutputSize = 1024;
 };
 
 // The event thread of an open port: waits with poll() on the device and on
@@ -221,7 +160,6 @@ private:
   TCustomComPort* FComPort;
   int FDevice;
   int FStopEvent;
-  bool FWantRx;
   TSyncMethod FSyncMethod;
   std::int64_t FCharacterNs;
   std::atomic<std::thread::id> FDispatchThread{};
@@ -232,7 +170,6 @@ class TCustomComPort : public TComponent {
   friend class TComParity;
   friend class TComFlowControl;
   friend class TComTimeouts;
-  friend class TComBuffer;
 
 public:
   explicit TCustomComPort(TComponent* AOwner = nullptr);
@@ -251,16 +188,13 @@ public:
   TComParity& Parity() { return FParity; }
   TComFlowControl& FlowControl() { return FFlowControl; }
   TComTimeouts& Timeouts() { return FTimeouts; }
-  TComBuffer& Buffer() { return FBuffer; }
-  bool DiscardNull() const { return FDiscardNull; }
-  void setDiscardNull(bool Value);
-  std::uint8_t EventChar() const { return FEventChar; }
-  void setEventChar(std::uint8_t Value);
-  // Takes effect at the next Open.
-  TComEvents Events() const { return FEvents; }
-  void setEvents(TComEvents Value) { FEvents = Value; }
-  // smThreadSync (and smWindowSync, which has no window of its own here)
-  // delivers OnRxChar on the main thread; smNone on the event thread.
+  // Whether an open port runs its event thread and raises OnRxChar (the
+  // default); without it, received bytes wait to be read. Takes effect at
+  // the next Open.
+  bool RxEvents() const { return FRxEvents; }
+  void setRxEvents(bool Value) { FRxEvents = Value; }
+  // smThreadSync delivers OnRxChar on the main thread; smNone on the event
+  // thread.
   // Changing it on an open port raises code 14.
   TSyncMethod SyncMethod() const { return FSyncMethod; }
   void setSyncMethod(TSyncMethod Value);
@@ -339,7 +273,6 @@ protected:
 
 private:
   class TIoGuard;
-  void ApplyBuffer();
   void ApplyLineSettings();
   void ApplyTimeouts();
   // The DTR and RTS lines as the flow control says, kept lines left alone.
@@ -360,10 +293,7 @@ private:
   TComParity FParity{this};
   TComFlowControl FFlowControl{this};
   TComTimeouts FTimeouts{this};
-  TComBuffer FBuffer{this};
-  bool FDiscardNull = false;
-  std::uint8_t FEventChar = 0;
-  TComEvents FEvents = AllComEvents;
+  bool FRxEvents = true;
   TSyncMethod FSyncMethod = smThreadSync;
 
   mutable std::mutex FEventLock; // guards FOnRxChar (set from any thread)
@@ -378,7 +308,6 @@ private:
   // bytes a handler left unread from bytes that came after it read.
   std::atomic<unsigned> FReadCount{0};
   TComThread* FEventThread = nullptr;
-  bool FThreadCreated = false;
   // Set while Close stops the event thread: deliveries still queued are dropped.
   std::atomic<bool> FStopping{false};
   std::atomic<int> FLineFailure{0};

@@ -1,5 +1,5 @@
 // The numbered messages of EComPort, in English and from a "cport" catalogue.
-#include "serial/CPort.h"
+#include "cat/transport/CPort.h"
 
 #include <gtest/gtest.h>
 
