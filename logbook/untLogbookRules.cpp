@@ -1,5 +1,7 @@
 #include "logbook/untLogbookRules.h"
 
+#include "platform/untStrToInt.h"
+
 #include <QUrl>
 
 #include <algorithm>
@@ -101,13 +103,9 @@ std::string NativeModeForTune(std::string_view TuneMode, TDigiMode Digi, const T
 }
 
 std::optional<std::int64_t> ParseTuneHz(std::string_view Text) {
-  if (Text.empty() || Text.size() > 11 ||
-      !std::all_of(Text.begin(), Text.end(), [](char C) { return C >= '0' && C <= '9'; }))
-    return std::nullopt;
+  // Whole hertz only: the logbook's cluster page sends no fraction.
   std::int64_t Hz = 0;
-  for (char C : Text)
-    Hz = Hz * 10 + (C - '0');
-  if (Hz < TuneLowHz || Hz > TuneHighHz)
+  if (!TryDigitsToInt(Text, 11, Hz) || Hz < TuneLowHz || Hz > TuneHighHz)
     return std::nullopt;
   return Hz;
 }

@@ -1,5 +1,9 @@
 #include "logbook/untTuneListener.h"
 
+#include "platform/untText.h"
+
+#include "cat/transport/untHostPort.h"
+
 #include <QHostAddress>
 #include <QTcpSocket>
 #include <QTimer>
@@ -40,31 +44,28 @@ const char* StatusText(int Status) {
 
 bool ParseTuneListenAddress(std::string_view Text, std::string& Host, std::uint16_t& Port,
                             std::string& Error) {
-  while (!Text.empty() && Text.front() == ' ')
-    Text.remove_prefix(1);
-  while (!Text.empty() && Text.back() == ' ')
-    Text.remove_suffix(1);
-  std::string_view PortText = Text;
-  Host = "127.0.0.1";
-  const std::size_t Colon = Text.rfind(':');
-  if (Colon != std::string_view::npos) {
-    std::string_view HostText = Text.substr(0, Colon);
-    PortText = Text.substr(Colon + 1);
-    if (HostText.size() >= 2 && HostText.front() == '[' && HostText.back() == ']')
-      HostText = HostText.substr(1, HostText.size() - 2);
-    Host = HostText == "localhost" ? std::string("127.0.0.1") : std::string(HostText);
-    if (QHostAddress(QString::fromStdString(Host)).isNull()) {
-      Error = "\"" + Host + "\" is not an IP address to listen on";
-      return false;
-    }
+  Text = Trim(Text);
+  THostPortParts Parts;
+  // "PORT" alone, or "HOST:PORT" with HOST an address to listen on.
+  const bool PortOnly = SplitHostPort(Text, Parts) == THostPortSplit::hsOk && !Parts.HasPort &&
+                        !Parts.Bracketed && ParsePortNumber(Parts.Host, Port);
+  if (PortOnly) {
+    Host = "127.0.0.1";
+    return true;
   }
-  if (PortText.empty() || PortText.size() > 5 ||
-      PortText.find_first_not_of("0123456789") != std::string_view::npos ||
-      std::stoi(std::string(PortText)) > 65535) {
+  if (SplitHostPort(Text, Parts) != THostPortSplit::hsOk || !Parts.HasPort) {
     Error = "the port must be a number from 0 to 65535";
     return false;
   }
-  Port = static_cast<std::uint16_t>(std::stoi(std::string(PortText)));
+  Host = Parts.Host == "localhost" ? std::string("127.0.0.1") : std::string(Parts.Host);
+  if (QHostAddress(QString::fromStdString(Host)).isNull()) {
+    Error = "\"" + Host + "\" is not an IP address to listen on";
+    return false;
+  }
+  if (!ParsePortNumber(Parts.Port, Port)) {
+    Error = "the port must be a number from 0 to 65535";
+    return false;
+  }
   return true;
 }
 
