@@ -67,8 +67,9 @@ bool TLinkSupervisor::TryOpen(TLink& Link, TComPort& Port) {
   if (!Link.Connecting)
     Link.FailingSinceNs = 0;
   Link.LastRxNs = 0;
-  // The modem lines are as the station set them (MakePort): an interface
-  // that keys the transmitter from one must never see it raised here.
+  // The modem lines are as the station set them (the worker's MakePort): an
+  // interface that keys the transmitter from one must never see it raised
+  // here.
   return true;
 }
 
