@@ -6,8 +6,10 @@
 // command producer into that worker, turns tune requests from the log page
 // into commands, and reports band, frequency and mode through OnRxData.
 //
-// Everything here runs on the main thread: the worker calls ParseReply and
-// GetNextCommand through synchronised calls, so the fields need no lock.
+// Everything here runs on the main thread: the worker calls GetNextCommand
+// (and reports reopens and link changes) through synchronised calls, and the
+// radio port's bytes reach ParseReply on the main thread, so the fields need
+// no lock. The trace hook also runs on the worker's thread.
 #pragma once
 
 #include <chrono>
@@ -130,10 +132,13 @@ public:
   // state last asked for; PTTWritten the state last written to the radio
   // port, and PTTUnwritten whether the last PTT command is still on its way
   // (a command the worker dropped stays on its way until the next one). A
-  // keyed transmitter is released, and the release written before the port
-  // closes, at every restart of the worker and when the driver is freed; a
-  // restart or reopened port also makes the release the new worker's first
-  // command.
+  // keyed transmitter is released at every restart of the worker and when
+  // the driver is freed: with the radio port open, the release is handed to
+  // the worker at once and the stop waits until it is written, at most
+  // 2.5 s (the worker's longest wait for a quiet line, then the
+  // write's own time-out); a release not written by then, or with the port
+  // closed, is not waited for. A restart or reopened port also makes the
+  // release the new worker's first command.
   virtual bool SetPTT(bool On) {
     (void)On;
     return false;

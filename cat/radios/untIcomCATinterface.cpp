@@ -112,7 +112,7 @@ std::string TIcomCATInterface::Frame(std::string_view Body) const {
 }
 
 void TIcomCATInterface::ResetState() {
-  // The poll toggle and FReplyBytes carry over a restart.
+  // The poll toggle and FFrameBody carry over a restart.
   FRxBuffer.clear();
   FModeByte.reset();
   FDataOn = false;
@@ -193,13 +193,13 @@ void TIcomCATInterface::HandleFrame(std::string_view Frame, std::string& LocalMo
     return; // no source, or not our radio (our own echo comes from CCh)
   const std::string_view Body = Rest.substr(2);
   // No command, or longer than any reply we read: never a frequency or mode.
-  if (Body.empty() || Body.size() > FReplyBytes.size())
+  if (Body.empty() || Body.size() > FFrameBody.size())
     return;
-  std::copy(Body.begin(), Body.end(), FReplyBytes.begin());
+  std::copy(Body.begin(), Body.end(), FFrameBody.begin());
   const std::size_t DataBytes = Body.size() - 1;
 
   bool Changed = false;
-  switch (FReplyBytes[0]) {
+  switch (FFrameBody[0]) {
   case ReadFrequency: {
     if (DataBytes < FrequencyDataBytes)
       return; // a short reply would be read from an earlier frame's bytes
@@ -207,10 +207,10 @@ void TIcomCATInterface::HandleFrame(std::string_view Frame, std::string& LocalMo
     // hertz keep them.
     std::int64_t Hz = 0;
     for (std::size_t I = FrequencyDataBytes; I >= 1; --I)
-      Hz = Hz * 100 + 10 * Hi(FReplyBytes[I]) + Lo(FReplyBytes[I]);
+      Hz = Hz * 100 + 10 * Hi(FFrameBody[I]) + Lo(FFrameBody[I]);
     FFrequencyHz = Hz;
-    const std::uint8_t D1 = FReplyBytes[2], D2 = FReplyBytes[3], D3 = FReplyBytes[4],
-                       D4 = FReplyBytes[5];
+    const std::uint8_t D1 = FFrameBody[2], D2 = FFrameBody[3], D3 = FFrameBody[4],
+                       D4 = FFrameBody[5];
     const std::int32_t FrequencyCount = 10000000 * Hi(D4) + 1000000 * Lo(D4) + 100000 * Hi(D3) +
                                         10000 * Lo(D3) + 1000 * Hi(D2) + 100 * Lo(D2) +
                                         10 * Hi(D1) + Lo(D1);
@@ -221,16 +221,16 @@ void TIcomCATInterface::HandleFrame(std::string_view Frame, std::string& LocalMo
     if (DataBytes < 1)
       return;
     // Another mode: its data flag is unknown (off) until it is read.
-    if (FModeByte != FReplyBytes[1])
+    if (FModeByte != FFrameBody[1])
       FDataOn = false;
-    FModeByte = FReplyBytes[1];
+    FModeByte = FFrameBody[1];
     Changed = UpdateModeFromByte(LocalMode);
     break;
   }
   case ExtendedCommand: {
-    if (DataBytes < 2 || FReplyBytes[1] != DataModeSubCommand || !ReadsDataFlag() || !FModeByte)
+    if (DataBytes < 2 || FFrameBody[1] != DataModeSubCommand || !ReadsDataFlag() || !FModeByte)
       break;
-    FDataOn = FReplyBytes[2] != 0;
+    FDataOn = FFrameBody[2] != 0;
     Changed = UpdateModeFromByte(LocalMode);
     break;
   }

@@ -19,7 +19,7 @@ namespace vela {
 
 class TIcomCATInterface : public TRadioCATInterface {
 public:
-  static constexpr std::size_t ReplyBytesLength = 24;
+  static constexpr std::size_t FrameBodyLength = 24;
 
   // The radio address is the stored CI-V address, or the radio's own.
   TIcomCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings, TRadioType ARadio);
@@ -43,7 +43,7 @@ protected:
   // Bytes received after the last FDh.
   std::string FRxBuffer;
   // Command byte and data of the last accepted frame from the radio.
-  std::array<std::uint8_t, ReplyBytesLength> FReplyBytes{};
+  std::array<std::uint8_t, FrameBodyLength> FFrameBody{};
 
 private:
   void HandleFrame(std::string_view Frame, std::string& LocalMode);

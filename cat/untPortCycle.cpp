@@ -1,0 +1,406 @@
+#include "cat/untPortCycle.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "cat/transport/CPort.h"
+#include "cat/untLinkSupervisor.h"
+#include "cat/untPortClock.h"
+
+#include <cerrno>
+
+namespace vela {
+
+namespace {
+
+// Takes up to MaxChunkBytes from the front of a forwarding queue.
+std::string TakeChunk(std::string& Queue) {
+  std::string Chunk;
+  if (Queue.size() <= TPortCycle::MaxChunkBytes) {
+    Chunk.swap(Queue);
+  } else {
+    Chunk = Queue.substr(0, TPortCycle::MaxChunkBytes);
+    Queue.erase(0, TPortCycle::MaxChunkBytes);
+  }
+  return Chunk;
+}
+
+// Appends to a forwarding queue, keeping only the newest bytes when a side
+// floods faster than the other end takes them, so memory stays bounded.
+void AppendBounded(std::string& Queue, const std::string& Data) {
+  Queue += Data;
+  if (Queue.size() > TPortCycle::MaxQueueBytes)
+    Queue.erase(0, Queue.size() - TPortCycle::MaxQueueBytes);
+}
+
+} // namespace
+
+TPortCycle::TPortCycle(THost& AHost, TLinkSupervisor& ALinks, TBaudRate ABaudRate)
+    : FHost(AHost), FLinks(ALinks), FQuietNs(QuietNs(ABaudRate)) {}
+
+void TPortCycle::SetVirtualPort(TComPort* APort) {
+  FVirtualPort = APort;
+  FShared = APort != nullptr;
+}
+
+std::int64_t TPortCycle::QuietNs(TBaudRate ABaudRate) {
+  constexpr std::int64_t BitsPerByte = 11;
+  const std::int64_t Baud = BaudRateToInt(ABaudRate);
+  const std::int64_t ThreeBytesNs = Baud > 0 ? 3 * BitsPerByte * 1000000000 / Baud : 0;
+  return std::max(MsToNs(QuietMs), ThreeBytesNs);
+}
+
+bool TPortCycle::RadioOpen() const {
+  // A network port that is still connecting takes no commands yet.
+  return FRadioPort->Connected() && !FLinks.RadioConnecting();
+}
+
+void TPortCycle::Run() {
+  if (FShared)
+    RunSharedCycles();
+  else
+    RunCycles();
+}
+
+void TPortCycle::AskDriver() {
+  FTurnRequested = false;
+  FDriverCommand = FHost.AskDriver();
+}
+
+void TPortCycle::RunCycles() {
+  while (!FHost.Stopping()) {
+    FHost.CheckLinks();
+    // While the radio is away its driver is not asked: pending tune
+    // commands wait for it.
+    if (RadioOpen()) {
+      AskDriver();
+      WriteCommand(TAsker::Driver, FDriverCommand, TYield::yNever);
+    }
+    // The pause ends early for a command that must not wait.
+    const auto Next = NextCycle();
+    std::unique_lock<std::mutex> Guard(FLock);
+    FWake.wait_until(Guard, Next, [this] { return FTurnRequested.load(); });
+  }
+}
+
+void TPortCycle::RequestTurn() {
+  {
+    std::lock_guard<std::mutex> Guard(FLock);
+    FTurnRequested = true;
+  }
+  FWake.notify_all();
+}
+
+std::chrono::steady_clock::time_point TPortCycle::NextCycle() const {
+  // The cycle's pause, unless the reply to the command just written takes
+  // longer to come in and fall quiet: the next command waits for that anyway,
+  // and one wake-up at its expected end saves looking in between.
+  std::int64_t PauseNs = MsToNs(CycleMs);
+  const int Expected = FReplyLengths.Expected(FUnansweredPoll);
+  if (Expected > 0 && FRadioPort) {
+    const std::int64_t CharacterNs = FRadioPort->CharacterTimeNs();
+    // Counted from the write: a radio that answers at once is then met at
+    // the reply's end; one that takes time to answer costs a second look.
+    const std::int64_t ReplyNs = Expected * CharacterNs + FQuietNs + MsToNs(ReplyMarginMs);
+    if (CharacterNs > 0)
+      PauseNs = std::max(PauseNs, ReplyNs - (NowNs() - FLastWriteNs.load()));
+  }
+  return std::chrono::steady_clock::now() + std::chrono::nanoseconds(PauseNs);
+}
+
+void TPortCycle::RunSharedCycles() {
+  // The driver is asked for a command at most once per cycle; the other
+  // program's bytes take the place of its command. Both directions of the
+  // other program's traffic move as soon as the line allows, not at the next
+  // cycle: its clients time out, or flush their input, within tens of
+  // milliseconds. For the same reason the driver's command, while it waits
+  // for the line, lets the other program's bytes go first and is written
+  // after them; but never for longer than DriverTurnMs, and a command that
+  // must not wait (RequestTurn) goes at the line's next free moment.
+  using TClock = std::chrono::steady_clock;
+  auto NextPoll = TClock::now();
+  auto TurnDue = NextPoll + std::chrono::milliseconds(DriverTurnMs);
+  bool DriverWaiting = false; // FDriverCommand holds the driver's command, unwritten
+  while (!FHost.Stopping()) {
+    FHost.CheckLinks();
+    ForwardToVirtual();
+    if (!RadioOpen()) {
+      // While the radio is away its driver is not asked: pending tune
+      // commands wait for it.
+      DriverWaiting = false;
+      NextPoll = TClock::now() + std::chrono::milliseconds(CycleMs);
+      TurnDue = TClock::now() + std::chrono::milliseconds(DriverTurnMs);
+    } else if (FTurnRequested.load() || TClock::now() >= TurnDue || TClock::now() >= NextPoll) {
+      // The driver's turn. Due or urgent, it lets the other program finish
+      // a command already begun on the line (a program that writes a command
+      // a byte at a time), for at most another DriverTurnMs; otherwise it
+      // yields to any of the other program's bytes.
+      const auto Now = TClock::now();
+      const bool Pressing = FTurnRequested.load() || Now >= TurnDue;
+      const TYield Yield = !Pressing ? TYield::yAlways
+                           : Now < TurnDue + std::chrono::milliseconds(DriverTurnMs)
+                               ? TYield::yMidCommand
+                               : TYield::yNever;
+      if (!VirtualGoesFirst(Yield)) {
+        if (!DriverWaiting) {
+          AskDriver();
+          DriverWaiting = true;
+        }
+        if (WriteCommand(TAsker::Driver, FDriverCommand, Yield) != TLineWait::lwYielded) {
+          DriverWaiting = false;
+          NextPoll = TClock::now() + std::chrono::milliseconds(CycleMs);
+          TurnDue = TClock::now() + std::chrono::milliseconds(DriverTurnMs);
+        }
+        continue;
+      }
+    }
+    std::string FromVirtual;
+    {
+      std::lock_guard<std::mutex> Guard(FLock);
+      FromVirtual = TakeChunk(FFromVirtual);
+    }
+    if (!FromVirtual.empty()) {
+      WriteCommand(TAsker::Virtual, FromVirtual, TYield::yNever);
+      // The other program's commands come in runs (a set command, a short
+      // pause, a read; or a command a byte at a time); the driver's next
+      // command waits until the run is over, so the other program's replies
+      // are not held up behind a poll's and arrive within its own short
+      // time-outs.
+      NextPoll = TClock::now() + std::chrono::milliseconds(VirtualHoldMs);
+      continue;
+    }
+    CloseQuietExchange();
+    std::unique_lock<std::mutex> Guard(FLock);
+    FWake.wait_until(
+        Guard,
+        std::min({NextPoll, TurnDue, TClock::now() + std::chrono::milliseconds(ExchangeCheckMs)}),
+        [this] {
+          return !FFromVirtual.empty() || !FToVirtual.empty() ||
+                 (FTurnRequested.load() && RadioOpen());
+        });
+  }
+}
+
+bool TPortCycle::VirtualMidCommand() const {
+  // The other program's bytes were written last and the radio has not
+  // answered them: it may be in the middle of a command, which a command of
+  // the driver's would cut in two.
+  return static_cast<TAsker>(FAsker.load()) == TAsker::Virtual &&
+         FLastRxNs.load() < FLastWriteNs.load();
+}
+
+bool TPortCycle::VirtualGoesFirst(TYield Yield) {
+  if (Yield == TYield::yNever)
+    return false;
+  if (Yield == TYield::yMidCommand && !VirtualMidCommand())
+    return false;
+  std::lock_guard<std::mutex> Guard(FLock);
+  return !FFromVirtual.empty();
+}
+
+TPortCycle::TLineWait TPortCycle::WriteCommand(TAsker Asker, const std::string& Command,
+                                               TYield Yield) {
+  if (FHost.Stopping() || Command.empty() || !FRadioPort || !FRadioPort->Connected())
+    return TLineWait::lwEnded;
+  const TLineWait Wait = WaitForQuietLine(Yield, Asker);
+  if (Wait == TLineWait::lwYielded || Wait == TLineWait::lwEnded)
+    return Wait;
+  LearnReplyLength(Wait == TLineWait::lwQuiet);
+  if (Asker == TAsker::Driver)
+    FUnansweredPoll = Command;
+  // A shared radio's replies are handed over as they come (the other
+  // program's replies must not wait behind a gathered one).
+  FRadioPort->ExpectBurst(Asker == TAsker::Driver && !FShared ? FReplyLengths.Expected(Command)
+                                                              : 0);
+  FReplyBytes = 0;
+  FAsker = static_cast<int>(Asker);
+  FLastWriteNs = NowNs();
+  // Counted before the write, so that the reply can never be read before
+  // the count shows the write.
+  if (Wait == TLineWait::lwQuiet)
+    ++FQuietWrites;
+  FLinks.NoteWrite(Command, Asker == TAsker::Driver, FLastWriteNs);
+  FHost.Trace(true, Command);
+  try {
+    FRadioPort->WritePort(Command);
+    if (Asker == TAsker::Driver)
+      FHost.DriverCommandWritten();
+  } catch (const EComPort& E) {
+    // The command is dropped; the port counts as lost and is reopened.
+    if (E.SystemErrorCode() != ECANCELED)
+      FLinks.NoteFailure(TLinkRole::lrRadio, E.SystemErrorCode());
+  } catch (const std::exception&) {
+    FLinks.NoteFailure(TLinkRole::lrRadio, EIO);
+  }
+  return Wait;
+}
+
+void TPortCycle::LearnReplyLength(bool Complete) {
+  if (FUnansweredPoll.empty())
+    return;
+  FReplyLengths.Learn(FUnansweredPoll, FReplyBytes.exchange(0), Complete);
+  FUnansweredPoll.clear();
+}
+
+void TPortCycle::ForwardToVirtual() {
+  // At most one chunk per write, so that a program that stops reading holds
+  // the worker for one short write time-out, not for the whole queue's.
+  std::string Outgoing;
+  {
+    std::lock_guard<std::mutex> Guard(FLock);
+    Outgoing = TakeChunk(FToVirtual);
+  }
+  if (FHost.Stopping() || Outgoing.empty() || !FVirtualPort || !FVirtualPort->Connected())
+    return;
+  try {
+    FVirtualPort->WritePort(Outgoing);
+  } catch (const EComPort& E) {
+    // A program that does not read in time loses these bytes; a port that
+    // fails otherwise is lost and reopened.
+    const int Errno = E.SystemErrorCode();
+    if (Errno != ETIMEDOUT && Errno != ECANCELED && Errno != EAGAIN)
+      FLinks.NoteFailure(TLinkRole::lrVirtual, Errno);
+  } catch (const std::exception&) {
+  }
+}
+
+TPortCycle::TLineWait TPortCycle::WaitForQuietLine(TYield Yield, TAsker Next) {
+  // A reply still arriving (or waiting unread) belongs to the last asker; the
+  // next command waits for it, so two askers' replies never mix. A radio
+  // whose reply is longer than a cycle at its baud rate (an FT-100D's
+  // 32-byte status at 4800 baud takes 73 ms) is thereby never sent a new
+  // command in the middle of a reply, which would pile up queued replies.
+  for (;;) {
+    if (FHost.Stopping())
+      return TLineWait::lwEnded;
+    if (FShared)
+      ForwardToVirtual();
+    const std::int64_t Now = NowNs();
+    int Waiting = 0;
+    try {
+      Waiting = FRadioPort->BytesWaiting();
+    } catch (const std::exception&) {
+    }
+    // Sleep until the line can have been quiet long enough. Bytes waiting
+    // are read no earlier than now, and the line is quiet no earlier than
+    // the quiet time after that, or after the rest of a reply of known
+    // length has come in: one look then does. A shared radio is looked at
+    // more often: the other program's clients give up within tens of
+    // milliseconds, and its bytes go out as soon as the line allows.
+    std::int64_t SleepNs = FShared ? FQuietNs / 4 : FQuietNs;
+    if (Waiting > 0 && !FShared) {
+      const int Missing = FReplyLengths.Expected(FUnansweredPoll) - FReplyBytes.load() - Waiting;
+      if (Missing > 0)
+        SleepNs += Missing * FRadioPort->CharacterTimeNs() + MsToNs(ReplyMarginMs);
+    }
+    if (Waiting == 0) {
+      // Read after the queue: a delivery that has just emptied it has
+      // already marked the line busy.
+      std::int64_t QuietLeftNs = FQuietNs - (Now - FLastRxNs.load());
+      // Before the other asker's command, the last command's reply must
+      // have had time to begin: a line that has not answered yet is not
+      // free, or the reply would go to the wrong side.
+      const TAsker Last = static_cast<TAsker>(FAsker.load());
+      if (Last != TAsker::None && Last != Next && FLastRxNs.load() < FLastWriteNs.load())
+        QuietLeftNs = std::max(QuietLeftNs, MsToNs(CycleMs) - (Now - FLastWriteNs.load()));
+      // The driver's poll has had its whole reply (of the length it always
+      // has): the other program need not wait for the quiet time after it.
+      if (Last == TAsker::Driver && Next == TAsker::Virtual && !FUnansweredPoll.empty()) {
+        const int Expected = FReplyLengths.Expected(FUnansweredPoll);
+        if (Expected > 0 && FReplyBytes.load() >= Expected)
+          QuietLeftNs = 0;
+      }
+      if (QuietLeftNs <= 0)
+        return TLineWait::lwQuiet;
+      SleepNs = QuietLeftNs;
+    }
+    const std::int64_t WaitLeftNs = MsToNs(LongestWaitMs) - (Now - FLastWriteNs.load());
+    if (WaitLeftNs <= 0)
+      return TLineWait::lwLongestWait;
+    std::unique_lock<std::mutex> Guard(FLock);
+    // Wakes early for the other program: its bytes to pass on, or (when the
+    // command waiting may yield) its command to go first.
+    const auto VirtualFirst = [&] {
+      return !FFromVirtual.empty() &&
+             (Yield == TYield::yAlways || (Yield == TYield::yMidCommand && VirtualMidCommand()));
+    };
+    FWake.wait_for(Guard, std::chrono::nanoseconds(std::min(SleepNs, WaitLeftNs)),
+                   [&] { return VirtualFirst() || !FToVirtual.empty(); });
+    if (VirtualFirst())
+      return TLineWait::lwYielded;
+  }
+}
+
+void TPortCycle::CloseQuietExchange() {
+  // Decided here, from the port's own input queue, rather than from when the
+  // main thread happens to handle the bytes: a busy main thread delays the
+  // handling, never the arrival. Only this thread changes FAsker.
+  if (static_cast<TAsker>(FAsker.load()) == TAsker::None || !FRadioPort)
+    return;
+  const std::int64_t Now = NowNs();
+  const std::int64_t LastWrite = FLastWriteNs.load();
+  const std::int64_t LastRx = FLastRxNs.load();
+  const bool Answered = LastRx > LastWrite && Now - LastRx >= FQuietNs;
+  if (!Answered && Now - LastWrite < MsToNs(LongestWaitMs))
+    return;
+  int Waiting = 0;
+  try {
+    Waiting = FRadioPort->BytesWaiting();
+  } catch (const std::exception&) {
+  }
+  if (Waiting == 0)
+    FAsker = static_cast<int>(TAsker::None);
+}
+
+void TPortCycle::ReceiveFromRadio(int Count) {
+  // The line is busy from before the read until after it; the worker, which
+  // looks at the queue and then at this time, never takes a delivery in
+  // progress for a quiet line.
+  FLastRxNs = NowNs();
+  const unsigned QuietWrites = FQuietWrites.load();
+  std::string Data;
+  FRadioPort->ReadPort(Data, Count);
+  FLastRxNs = NowNs();
+  if (!Data.empty()) {
+    FHost.Trace(false, Data);
+    FLinks.NoteBytes(TLinkRole::lrRadio, Data, FLastRxNs.load());
+  }
+  // The first bytes since a write to a quiet line came after a silence. The
+  // count is taken before the read: a write after it is seen by the next
+  // delivery, whose bytes are the reply to it.
+  const bool AfterQuiet = QuietWrites != FQuietWritesSeen;
+  FQuietWritesSeen = QuietWrites;
+  // A reply goes to the side that wrote the last command: the worker writes
+  // nothing new until the line has been quiet, so the bytes received since a
+  // write are that command's reply (on a CI-V bus, with its echo). Bytes the
+  // radio sends on its own once an exchange is over (an Icom's transceive
+  // broadcast) go to both sides.
+  const TAsker Asker = static_cast<TAsker>(FAsker.load());
+  const bool ToVirtual = FShared && Asker != TAsker::Driver;
+  const bool ToDriver = !FShared || Asker != TAsker::Virtual;
+  if (ToVirtual) {
+    {
+      std::lock_guard<std::mutex> Guard(FLock);
+      AppendBounded(FToVirtual, Data);
+    }
+    FWake.notify_one();
+  }
+  if (!ToDriver)
+    return;
+  if (Asker == TAsker::Driver)
+    FReplyBytes += static_cast<int>(Data.size());
+  FHost.DeliverToDriver(Data, Count, AfterQuiet);
+}
+
+void TPortCycle::ReceiveFromVirtual(int Count) {
+  std::string Data;
+  FVirtualPort->ReadPort(Data, Count);
+  FLinks.NoteBytes(TLinkRole::lrVirtual, Data, NowNs());
+  {
+    std::lock_guard<std::mutex> Guard(FLock);
+    AppendBounded(FFromVirtual, Data);
+  }
+  FWake.notify_one();
+}
+
+} // namespace vela

@@ -1,0 +1,171 @@
+// The port worker's cycle: what is written to the radio when, and where its
+// replies go.
+//
+// Every cycle it writes one command to the radio (the driver's next command,
+// or what the other program sent), then sleeps CycleMs, or until the expected
+// end of a longer reply whose length it has learnt (untReplyLengths.h).
+// Replies go to whoever asked: the driver when the cycle last wrote the
+// driver's command, the Virtual CAT port when it last wrote the other
+// program's bytes. Before it writes, it waits for the line to fall quiet, so
+// that a reply is never split, or mixed with another asker's. Since it writes
+// only to a quiet line, it also knows where the line's silences were, exactly
+// and whatever the main thread's delays: the first bytes after each such
+// write come after one.
+//
+// Shared with another program (Virtual CAT), the other program's commands
+// and the radio's replies to them are passed on as soon as the line allows,
+// not at the next cycle: its clients time out, or flush their input, within
+// tens of milliseconds. The driver's command, while it waits for the line,
+// lets the other program's bytes go first; but the driver writes at least
+// every DriverTurnMs however busy the other program is, and a command that
+// must not wait (RequestTurn) goes at the line's next free moment.
+//
+// Which thread calls what is written in untCommPortThread.h.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "cat/transport/CPortTypes.h"
+#include "cat/untReplyLengths.h"
+
+namespace vela {
+
+class TComPort;
+class TLinkSupervisor;
+
+class TPortCycle {
+public:
+  // What the cycle asks of the worker that runs it.
+  class THost {
+  public:
+    // The worker is to end.
+    virtual bool Stopping() const = 0;
+    // Checks and recovers the links, and tells the driver what changed.
+    virtual void CheckLinks() = 0;
+    // The driver's next command (empty: nothing to write this cycle).
+    virtual std::string AskDriver() = 0;
+    // The command the last AskDriver returned has been written to the radio.
+    virtual void DriverCommandWritten() = 0;
+    // Every block written to (Written) or read from the radio port.
+    virtual void Trace(bool Written, const std::string& Data) = 0;
+    // Bytes from the radio for the driver; AfterQuiet: the first since a
+    // write to a quiet line. Count is what the port reported.
+    virtual void DeliverToDriver(const std::string& Data, int Count, bool AfterQuiet) = 0;
+
+  protected:
+    ~THost() = default;
+  };
+
+  TPortCycle(THost& AHost, TLinkSupervisor& ALinks, TBaudRate ABaudRate);
+
+  // The ports, owned by the worker; without a Virtual CAT port the radio is
+  // not shared.
+  void SetRadioPort(TComPort* APort) { FRadioPort = APort; }
+  void SetVirtualPort(TComPort* APort);
+  bool Shared() const { return FShared; }
+
+  // Runs cycles until the host is stopping.
+  void Run();
+  // The driver has a command that must not wait: it is asked for it at the
+  // line's next free moment, ahead of the other program's next batch.
+  void RequestTurn();
+  // The ports have Count bytes to read.
+  void ReceiveFromRadio(int Count);
+  void ReceiveFromVirtual(int Count);
+
+  static constexpr int CycleMs = 50;
+  // The line counts as quiet after no byte from the radio for the larger of
+  // QuietMs and three byte-times at the baud rate (start bit, eight data
+  // bits, two stop bits); a radio that never falls quiet is written to anyway
+  // after the longest wait.
+  static constexpr int QuietMs = 20;
+  static std::int64_t QuietNs(TBaudRate ABaudRate);
+  static constexpr int LongestWaitMs = 1000;
+  // How often an idle shared cycle looks whether the current exchange is over.
+  static constexpr int ExchangeCheckMs = 5;
+  // Upper bound of each forwarding queue.
+  static constexpr std::size_t MaxQueueBytes = 64 * 1024;
+  // Most bytes taken from a queue for one write.
+  static constexpr std::size_t MaxChunkBytes = 1024;
+  // After the other program's bytes, the driver's next poll waits this long,
+  // but the driver writes at least every DriverTurnMs however busy the other
+  // program is: its polls keep the radio's values true, and its tune and PTT
+  // commands must not wait for the other program to fall silent.
+  static constexpr int VirtualHoldMs = 200;
+  static constexpr int DriverTurnMs = 250;
+
+private:
+  enum class TAsker : int { None, Driver, Virtual };
+  // How a wait for the line ended.
+  enum class TLineWait : int {
+    lwQuiet,       // the line fell quiet
+    lwLongestWait, // it never did; the command goes out anyway
+    lwYielded,     // the other program's bytes came first
+    lwEnded,       // the worker is to end, or there is nothing to write
+  };
+
+  void RunCycles();
+  void RunSharedCycles();
+  bool RadioOpen() const;
+  // Asks the driver for its command into FDriverCommand.
+  void AskDriver();
+  // When the driver's command lets the other program's bytes go first.
+  enum class TYield : int {
+    yNever,
+    yAlways,     // whenever the other program has bytes waiting
+    yMidCommand, // only to finish a command of the other program's begun on the line
+  };
+  bool VirtualMidCommand() const;
+  bool VirtualGoesFirst(TYield Yield);
+  // Waits for the line, then writes Command to the radio on behalf of Asker,
+  // unless it yields to the other program (as Yield says).
+  TLineWait WriteCommand(TAsker Asker, const std::string& Command, TYield Yield);
+  void ForwardToVirtual();
+  TLineWait WaitForQuietLine(TYield Yield, TAsker Next);
+  void CloseQuietExchange();
+  // After a write that followed a quiet line: the last driver command's reply
+  // was complete when Complete, and its length is kept; otherwise forgotten.
+  void LearnReplyLength(bool Complete);
+  // When the next plain cycle starts.
+  std::chrono::steady_clock::time_point NextCycle() const;
+  // Added to a reply's expected end, so that a look at the line then finds
+  // it quiet rather than a fraction of a millisecond short.
+  static constexpr int ReplyMarginMs = 2;
+
+  THost& FHost;
+  TLinkSupervisor& FLinks;
+  TComPort* FRadioPort = nullptr;
+  TComPort* FVirtualPort = nullptr;
+  bool FShared = false;
+
+  std::mutex FLock;              // guards FFromVirtual and FToVirtual
+  std::condition_variable FWake; // a forwarding queue got bytes, or a turn is asked for
+  std::string FFromVirtual;
+  std::string FToVirtual;
+  // RequestTurn was called and the driver has not been asked since (FLock
+  // for the wait; read without it).
+  std::atomic<bool> FTurnRequested{false};
+  std::string FDriverCommand;
+
+  // Line bookkeeping for the reply routing (steady-clock nanoseconds).
+  std::atomic<int> FAsker{static_cast<int>(TAsker::None)};
+  std::atomic<std::int64_t> FLastWriteNs{0};
+  std::atomic<std::int64_t> FLastRxNs{0};
+  std::int64_t FQuietNs;
+  // Writes made to a quiet line, and the count the last delivery saw.
+  std::atomic<unsigned> FQuietWrites{0};
+  unsigned FQuietWritesSeen = 0;
+
+  TReplyLengths FReplyLengths;
+  std::string FUnansweredPoll; // the driver's command last written, until the next write
+  // Bytes received for the driver since the last write.
+  std::atomic<int> FReplyBytes{0};
+};
+
+} // namespace vela
