@@ -1,5 +1,7 @@
 #include "contacts/untContactJournal.h"
 
+#include "platform/untDurableFile.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,19 +29,6 @@ struct TFd {
   }
 };
 
-bool WriteAll(int Fd, const std::string& Data) {
-  std::size_t Done = 0;
-  while (Done < Data.size()) {
-    const ssize_t N = ::write(Fd, Data.data() + Done, Data.size() - Done);
-    if (N < 0 && errno == EINTR)
-      continue;
-    if (N <= 0)
-      return false;
-    Done += static_cast<std::size_t>(N);
-  }
-  return true;
-}
-
 bool ReadRange(int Fd, std::uint64_t From, std::uint64_t To, std::string& Data) {
   Data.resize(static_cast<std::size_t>(To - From));
   std::size_t Done = 0;
@@ -53,14 +42,6 @@ bool ReadRange(int Fd, std::uint64_t From, std::uint64_t To, std::string& Data) 
     Done += static_cast<std::size_t>(N);
   }
   return true;
-}
-
-// Flushes the folder's entry of a file just created or renamed.
-void SyncFolder(const std::string& Path) {
-  const std::string Folder = std::filesystem::path(Path).parent_path().string();
-  TFd Dir(::open(Folder.empty() ? "." : Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (Dir.Fd >= 0)
-    ::fsync(Dir.Fd);
 }
 
 } // namespace
@@ -158,7 +139,7 @@ bool TContactJournal::Append(const std::string& Text, std::uint64_t& End) {
     return false;
   }
   if (Fresh)
-    SyncFolder(FPath);
+    SyncFolderOf(FPath);
   End = static_cast<std::uint64_t>(St.st_size);
   FErrorText.clear();
   return true;
@@ -176,16 +157,10 @@ bool TContactJournal::Add(const TContact& Contact) {
 }
 
 bool TContactJournal::KeepTaken(std::uint64_t Offset) {
-  const std::string Mark = FPath + ".taken";
-  const std::string Temporary = Mark + ".new";
-  TFd Fd(::open(Temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  if (Fd.Fd < 0 || !WriteAll(Fd.Fd, std::to_string(Offset) + "\n") || ::fsync(Fd.Fd) != 0 ||
-      ::rename(Temporary.c_str(), Mark.c_str()) != 0) {
+  if (!ReplaceDurably(FPath + ".taken", std::to_string(Offset) + "\n", 0644)) {
     Failed("cannot write the contact journal's mark");
-    ::unlink(Temporary.c_str());
     return false;
   }
-  SyncFolder(Mark);
   return true;
 }
 

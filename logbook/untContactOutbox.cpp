@@ -1,5 +1,7 @@
 #include "logbook/untContactOutbox.h"
 
+#include "platform/untDurableFile.h"
+
 #include <QJsonArray>
 #include <QJsonObject>
 
@@ -20,19 +22,6 @@ std::string Line(const std::string& Record) {
   QJsonObject Object;
   Object.insert(QStringLiteral("adif"), QString::fromStdString(Record));
   return QJsonDocument(Object).toJson(QJsonDocument::Compact).toStdString() + "\n";
-}
-
-bool WriteAll(int Fd, const std::string& Text) {
-  std::size_t Done = 0;
-  while (Done < Text.size()) {
-    const ssize_t N = ::write(Fd, Text.data() + Done, Text.size() - Done);
-    if (N < 0 && errno == EINTR)
-      continue;
-    if (N <= 0)
-      return false;
-    Done += static_cast<std::size_t>(N);
-  }
-  return true;
 }
 
 std::int64_t NumberOf(const QJsonValue& Value) {
@@ -81,31 +70,19 @@ void TContactOutbox::setStationId(std::int64_t Value) {
 }
 
 bool TContactOutbox::Append(const std::string& Record, std::string& Error) {
-  const int Fd = ::open(FFileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-  if (Fd < 0) {
+  // The queue holds the API's contacts only: readable by the user alone.
+  if (!AppendDurably(FFileName, Line(Record), 0600)) {
     Error = FFileName + ": " + std::strerror(errno);
     return false;
   }
-  const bool Ok = WriteAll(Fd, Line(Record)) && ::fsync(Fd) == 0;
-  if (!Ok)
-    Error = FFileName + ": " + std::strerror(errno);
-  return (::close(Fd) == 0) && Ok;
+  return true;
 }
 
 bool TContactOutbox::Rewrite() {
   std::string Text;
   for (const std::string& Record : FRecords)
     Text += Line(Record);
-  const std::string Temp = FFileName + ".new";
-  const int Fd = ::open(Temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (Fd < 0)
-    return false;
-  bool Ok = WriteAll(Fd, Text) && ::fsync(Fd) == 0;
-  Ok = (::close(Fd) == 0) && Ok;
-  Ok = Ok && ::rename(Temp.c_str(), FFileName.c_str()) == 0;
-  if (!Ok)
-    ::unlink(Temp.c_str());
-  return Ok;
+  return ReplaceDurably(FFileName, Text, 0600);
 }
 
 bool TContactOutbox::Enqueue(const std::string& Record, std::string* Error) {

@@ -1,5 +1,7 @@
 #include "platform/untIniFile.h"
 
+#include "platform/untDurableFile.h"
+
 #include <algorithm>
 
 #include "platform/untStrToInt.h"
@@ -100,20 +102,6 @@ mode_t ProcessUmask() {
       return static_cast<mode_t>(std::strtoul(Line.c_str() + 6, nullptr, 8) & 0777);
   }
   return 022;
-}
-
-bool WriteAll(int Fd, const std::string& Data) {
-  std::size_t Done = 0;
-  while (Done < Data.size()) {
-    const ssize_t N = ::write(Fd, Data.data() + Done, Data.size() - Done);
-    if (N < 0) {
-      if (errno == EINTR)
-        continue;
-      return false;
-    }
-    Done += static_cast<std::size_t>(N);
-  }
-  return true;
 }
 
 } // namespace
@@ -432,9 +420,6 @@ void TIniFile::ReplaceFile(const std::vector<TKeyWrite>& Writes) {
   }
   const std::string Text = JoinLines(C->Lines);
 
-  const std::size_t Slash = Target.find_last_of('/');
-  const std::string Dir =
-      Slash == std::string::npos ? std::string(".") : (Slash == 0 ? "/" : Target.substr(0, Slash));
   std::string Temp = Target + ".XXXXXX";
   const int Fd = ::mkstemp(Temp.data());
   if (Fd < 0)
@@ -458,11 +443,7 @@ void TIniFile::ReplaceFile(const std::vector<TKeyWrite>& Writes) {
   }
   // Make the rename itself durable. The new file is in place already, so a
   // failure here is not reported as a failed write.
-  const int DirFd = ::open(Dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (DirFd >= 0) {
-    (void)::fsync(DirFd);
-    ::close(DirFd);
-  }
+  SyncFolderOf(Target);
 }
 
 void TIniFile::WriteInteger(const std::string& Section, const std::string& Key,

@@ -1,0 +1,31 @@
+// Writing files so that what a call acknowledges survives a crash or a power
+// cut: every byte written, the data flushed to the disk, and a new or renamed
+// file's folder entry flushed too. Used by the settings file, the contact
+// journal and the logbook's contact queue.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+
+namespace vela {
+
+// Writes all of Data to Fd (retrying short writes and interruptions); false
+// with errno set when a write fails.
+bool WriteAll(int Fd, std::string_view Data);
+
+// Flushes the folder entry of Path (a file just created or renamed there).
+// A failure is not reported: the data itself is already on the disk.
+void SyncFolderOf(const std::string& Path);
+
+// Appends Data to Path (created with Mode when missing) and flushes it;
+// false with errno set on failure.
+bool AppendDurably(const std::string& Path, std::string_view Data, mode_t Mode);
+
+// Replaces Path by a file holding Data (Mode), through a temporary file in
+// the same folder that is flushed and renamed over it, so that a crash leaves
+// the old or the new file, never a broken one; false with errno set on
+// failure (the old file is then untouched).
+bool ReplaceDurably(const std::string& Path, std::string_view Data, mode_t Mode);
+
+} // namespace vela
