@@ -36,7 +36,7 @@ def key_times(rig, port, samples):
             if rig.sim.wait_line(lambda l: l == ("ptt 1" if on else "ptt 0")) is None:
                 raise v.RigError("PTT command did not reach the radio")
             times.append((time.monotonic() - start) * 1000)
-            turn.read_line(s)
+            v.read_line(s)
             time.sleep(0.3)
     return times
 

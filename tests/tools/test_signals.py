@@ -34,13 +34,7 @@ def ask(port, line, timeout=v.GENEROUS):
     try:
         with socket.create_connection(("127.0.0.1", port), timeout=timeout) as s:
             s.sendall((line + "\n").encode())
-            data = b""
-            while not data.endswith(b"\n"):
-                chunk = s.recv(256)
-                if not chunk:
-                    break
-                data += chunk
-            return data.decode().strip()
+            return v.read_line(s)
     except OSError:
         return None
 

@@ -85,21 +85,21 @@ def main():
             poller = Poller(rig.client_port, args.interval)
             try:
                 # The other program is busy before anything happens.
-                expect(wait_for(lambda: poller.count() >= 10),
+                expect(v.wait_for(lambda: poller.count() >= 10),
                        "the other program got no answers")
                 for hz in (7074000, 21074000):
                     before = poller.count()
                     rig.move_vfo(hz)
                     expect(rig.wait_program(hz), "VFO %d not reported while shared" % hz)
-                    expect(wait_for(lambda: poller.count() > before), "the other program stalled")
+                    expect(v.wait_for(lambda: poller.count() > before), "the other program stalled")
                 with socket.create_connection(("127.0.0.1", port), timeout=v.GENEROUS) as s:
                     for line, sim_line in (("T 1", "ptt 1"), ("T 0", "ptt 0")):
                         before = poller.count()
                         s.sendall((line + "\n").encode())
                         expect(rig.sim.wait_line(lambda l: l == sim_line) is not None,
                                "%s did not reach the radio" % line)
-                        expect(read_line(s) == "RPRT 0", "%s was not answered RPRT 0" % line)
-                        expect(wait_for(lambda: poller.count() > before),
+                        expect(v.read_line(s) == "RPRT 0", "%s was not answered RPRT 0" % line)
+                        expect(v.wait_for(lambda: poller.count() > before),
                                "the other program stalled")
             finally:
                 poller.close()
@@ -109,25 +109,6 @@ def main():
     except v.RigError as e:
         expect(False, str(e))
     return checks.finish()
-
-
-def wait_for(check, timeout=v.GENEROUS):
-    end = time.monotonic() + timeout
-    while time.monotonic() < end:
-        if check():
-            return True
-        time.sleep(0.05)
-    return False
-
-
-def read_line(s):
-    data = b""
-    while not data.endswith(b"\n"):
-        chunk = s.recv(256)
-        if not chunk:
-            break
-        data += chunk
-    return data.decode().strip()
 
 
 if __name__ == "__main__":

@@ -162,6 +162,27 @@ class Proc:
                 pass
 
 
+def read_line(sock):
+    """One answer line from a sharing server's socket, without its end (empty: closed)."""
+    data = b""
+    while not data.endswith(b"\n"):
+        chunk = sock.recv(256)
+        if not chunk:
+            break
+        data += chunk
+    return data.decode().strip()
+
+
+def wait_for(check, timeout=GENEROUS):
+    """Polls check until it holds or timeout passes; True when it held."""
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        if check():
+            return True
+        time.sleep(0.05)
+    return False
+
+
 def wait_path(path, timeout=GENEROUS):
     end = time.monotonic() + timeout
     while time.monotonic() < end:
