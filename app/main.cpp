@@ -10,11 +10,11 @@
 
 #include "app/guiVelaLogMain.h"
 #include "app/untCommandLine.h"
-#include "platform/untShutdownSignals.h"
 #include "app/untVelaLogApplication.h"
+#include "cat/transport/CPort.h"
 #include "logpage/untWebBrowser.h"
 #include "platform/untPaths.h"
-#include "cat/transport/CPort.h"
+#include "platform/untShutdownSignals.h"
 #include "settings/untSettingsLocation.h"
 #include "untProgramInfo.h"
 

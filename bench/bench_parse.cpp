@@ -71,7 +71,8 @@ std::string FlexReply(long Hz, int I) {
   return "ZZIF" + Digits(Hz, 11) + "0000000000000000" + Digits(I % 12, 2) + "00000000;";
 }
 std::string FT950Reply(long Hz, int I) {
-  return "IF001" + Digits(Hz % 60000000, 8) + "+000000" + std::string(1, "123456789ABC"[I % 12]) + "00000;";
+  return "IF001" + Digits(Hz % 60000000, 8) + "+000000" + std::string(1, "123456789ABC"[I % 12]) +
+         "00000;";
 }
 std::string FT100DReply(long Hz, int I) {
   std::string Reply(32, '\0');

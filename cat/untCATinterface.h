@@ -20,10 +20,10 @@
 #include <string>
 #include <utility>
 
+#include "cat/transport/CPortTypes.h"
 #include "cat/untLinkState.h"
 #include "platform/untComponent.h"
 #include "platform/untEvents.h"
-#include "cat/transport/CPortTypes.h"
 #include "settings/untVelaLogSettings.h"
 
 namespace vela {

@@ -12,10 +12,10 @@
 #include <utility>
 #include <vector>
 
+#include "cat/transport/CPortTypes.h"
 #include "platform/untComponent.h"
 #include "platform/untIniFile.h"
 #include "platform/untPaths.h"
-#include "cat/transport/CPortTypes.h"
 
 namespace vela {
 

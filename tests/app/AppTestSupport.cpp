@@ -9,9 +9,9 @@
 #include <QJsonObject>
 #include <QTimer>
 
+#include "cat/transport/CPort.h"
 #include "logpage/BrowserScript.h"
 #include "logpage/untWebBrowser.h"
-#include "cat/transport/CPort.h"
 
 namespace velatest {
 

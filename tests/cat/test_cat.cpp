@@ -1,9 +1,9 @@
 // The driver base and the port worker, on real pseudo-terminals.
+#include "cat/transport/CPort.h"
 #include "cat/untCATinterface.h"
 #include "cat/untCommPortThread.h"
 #include "common/PtyPair.h"
 #include "platform/untThread.h"
-#include "cat/transport/CPort.h"
 #include "settings/untVelaLogSettings.h"
 
 #include <gtest/gtest.h>

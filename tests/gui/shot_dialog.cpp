@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <fstream>
 
-#include "gui/guiVLogSettings.h"
 #include "cat/transport/CPort.h"
+#include "gui/guiVLogSettings.h"
 
 namespace {
 

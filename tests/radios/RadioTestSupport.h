@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "cat/untCATinterface.h"
 #include "cat/transport/CPort.h"
+#include "cat/untCATinterface.h"
 #include "settings/untVelaLogSettings.h"
 
 namespace vela::test {
