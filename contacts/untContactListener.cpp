@@ -4,6 +4,7 @@
 #include <QHostAddress>
 #include <QNetworkDatagram>
 #include <QNetworkInterface>
+#include <QNetworkProxy>
 #include <QTimer>
 #include <QUdpSocket>
 
@@ -82,6 +83,10 @@ bool TContactListener::Start(const std::string& Listen) {
   }
   const QHostAddress Host(QString::fromStdString(Where.Host));
   FSocket = std::make_unique<QUdpSocket>();
+  // Datagrams from programs on this computer or its network never go
+  // through a proxy; asking the system for one would start a proxy lookup
+  // thread for nothing.
+  FSocket->setProxy(QNetworkProxy::NoProxy);
   bool Bound;
   if (Host.isMulticast()) {
     // Every listener of a group shares the port. Bound to the group itself,

@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QNetworkProxyFactory>
 #include <QUdpSocket>
 #include <QVariant>
 
@@ -153,6 +154,9 @@ TEST(ListenAddress, ReadsHostAndPort) {
 
 int main(int argc, char** argv) {
   QCoreApplication App(argc, argv);
+  // The test's own senders go straight to 127.0.0.1: no system proxy
+  // lookup (and its helper thread) for them.
+  QNetworkProxyFactory::setUseSystemConfiguration(false);
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
