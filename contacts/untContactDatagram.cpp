@@ -13,11 +13,11 @@ constexpr std::uint32_t TypeStatus = 1;
 constexpr std::uint32_t TypeContactLogged = 5;
 constexpr std::uint32_t TypeLoggedAdif = 12;
 
-// The time specs of a date-time: the sender's local time, UTC, and an offset
-// from UTC in seconds that follows the spec.
-constexpr std::uint8_t SpecLocal = 0;
-constexpr std::uint8_t SpecUtc = 1;
-constexpr std::uint8_t SpecOffset = 2;
+// The time bases of a date-time: the sender's local time, UTC, and an offset
+// from UTC in seconds that follows the basis byte.
+constexpr std::uint8_t BasisLocal = 0;
+constexpr std::uint8_t BasisUtc = 1;
+constexpr std::uint8_t BasisOffset = 2;
 constexpr std::int32_t MaxUtcOffset = 24 * 60 * 60;
 
 constexpr std::uint32_t NullLength = 0xFFFFFFFF;
@@ -68,14 +68,14 @@ public:
   void DateTime(std::string& Date, std::string& Time) {
     const auto JulianDay = static_cast<std::int64_t>(Unsigned(8));
     const std::uint32_t Milliseconds = U32();
-    const auto Spec = static_cast<std::uint8_t>(Unsigned(1));
+    const auto Basis = static_cast<std::uint8_t>(Unsigned(1));
     std::int32_t Offset = 0;
-    if (Spec == SpecOffset)
+    if (Basis == BasisOffset)
       Offset = static_cast<std::int32_t>(U32());
     if (Failed())
       return;
-    if (Spec != SpecLocal && Spec != SpecUtc && Spec != SpecOffset) {
-      FError = "a date-time of time spec " + std::to_string(Spec);
+    if (Basis != BasisLocal && Basis != BasisUtc && Basis != BasisOffset) {
+      FError = "a date-time of time basis " + std::to_string(Basis);
       return;
     }
     if (Offset < -MaxUtcOffset || Offset > MaxUtcOffset) {
@@ -87,9 +87,9 @@ public:
       return; // a null or absurd date-time: none
     const QDate Day = QDate::fromJulianDay(JulianDay);
     const QTime At = QTime::fromMSecsSinceStartOfDay(static_cast<int>(Milliseconds));
-    QDateTime Stamp = Spec == SpecUtc      ? QDateTime(Day, At, Qt::UTC)
-                      : Spec == SpecOffset ? QDateTime(Day, At, Qt::OffsetFromUTC, Offset)
-                                           : QDateTime(Day, At, Qt::LocalTime);
+    QDateTime Stamp = Basis == BasisUtc      ? QDateTime(Day, At, Qt::UTC)
+                      : Basis == BasisOffset ? QDateTime(Day, At, Qt::OffsetFromUTC, Offset)
+                                             : QDateTime(Day, At, Qt::LocalTime);
     Stamp = Stamp.toUTC();
     if (!Stamp.isValid())
       return;

@@ -5,7 +5,7 @@
 //
 // Every length is checked against the datagram before it is used; a datagram
 // larger than MaxContactDatagram, with a wrong magic or schema, a string that
-// runs past its end, a date-time of an unknown time spec or a type 5 cut short
+// runs past its end, a date-time of an unknown time basis or a type 5 cut short
 // is refused with a reason. Other message types are ignored. Texts are made
 // valid UTF-8.
 #pragma once

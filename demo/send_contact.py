@@ -20,7 +20,7 @@ def text(value):
 
 
 def date_time(moment):
-    # Julian day number, milliseconds since midnight, time spec 1 (UTC).
+    # Julian day number, milliseconds since midnight, time basis 1 (UTC).
     julian_day = moment.date().toordinal() + 1721425
     ms = ((moment.hour * 60 + moment.minute) * 60 + moment.second) * 1000
     return struct.pack(">qIB", julian_day, ms, 1)

@@ -22,12 +22,12 @@ public:
     FData += V;
     return *this;
   }
-  // A date-time: Julian day, milliseconds of the day, time spec (and the
-  // offset in seconds for spec 2).
-  TDatagramBuilder& DateTime(std::int64_t JulianDay, std::uint32_t Ms, std::uint8_t Spec = 1,
+  // A date-time: Julian day, milliseconds of the day, time basis (and the
+  // offset in seconds for basis 2).
+  TDatagramBuilder& DateTime(std::int64_t JulianDay, std::uint32_t Ms, std::uint8_t Basis = 1,
                              std::int32_t Offset = 0) {
-    U64(static_cast<std::uint64_t>(JulianDay)).U32(Ms).U8(Spec);
-    return Spec == 2 ? U32(static_cast<std::uint32_t>(Offset)) : *this;
+    U64(static_cast<std::uint64_t>(JulianDay)).U32(Ms).U8(Basis);
+    return Basis == 2 ? U32(static_cast<std::uint32_t>(Offset)) : *this;
   }
   TDatagramBuilder& Raw(const std::string& V) {
     FData += V;

@@ -79,7 +79,7 @@ std::vector<TCase> Cases() {
        Head(5).DateTime(Dec7th2026, 0).U32(0x7FFFFFFF).Raw("DL1ABC").Data(),
        TDatagramKind::dkRefused, "past the end"},
       {"type 5 with a time zone date-time", Head(5).DateTime(Dec7th2026, 0, 3).Data(),
-       TDatagramKind::dkRefused, "time spec 3"},
+       TDatagramKind::dkRefused, "time basis 3"},
       {"type 12", LoggedAdif("DL1ABC"), TDatagramKind::dkContacts, Adif12},
       {"type 12 with a wrong field length",
        Head(12).Text("<call:4>DL1ABC <mode:3>FT8 <eor>").Data(), TDatagramKind::dkRefused,
