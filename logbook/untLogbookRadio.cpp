@@ -10,8 +10,8 @@ TDriverLogbookRadio::TDriverLogbookRadio(TDriverProvider AProvider,
     : FProvider(AProvider), FSettings(ASettings), FBackend(std::move(AProvider)) {}
 
 bool TDriverLogbookRadio::Live() const {
-  const TCATInterface* Driver = FProvider ? FProvider() : nullptr;
-  return Driver && Driver->RadioLinkStatus().State == TLinkState::lsLive;
+  // The same rule as the sharing server's: the radio answers.
+  return FBackend.LinkUp();
 }
 
 const TRadioModel* TDriverLogbookRadio::Model() const {
