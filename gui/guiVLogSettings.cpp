@@ -8,6 +8,7 @@
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QShowEvent>
+#include <QVBoxLayout>
 #include <cstdint>
 
 #include "cat/radios/untRadioFactory.h"
@@ -193,7 +194,6 @@ void TfrmVLogSettings::Initialize() {
 
 void TfrmVLogSettings::BuildLayout() {
   constexpr int Extra = StatusLineHeight + StationOptionsHeight;
-  setFixedSize(ClientWidth, ClientHeight);
   move(0, 0);
   setFont(ArialFont(15));
   setAutoFillBackground(true);
@@ -212,12 +212,18 @@ void TfrmVLogSettings::BuildLayout() {
     Result->setGroup(&FButtons);
     return Result;
   };
-  auto Group = [this](const QRect& Geometry) {
-    QFrame* Result = Panel(this, Geometry, GroupColor);
+  // The Parts block: its groups at their own pixel positions.
+  auto* Parts = new QWidget(this);
+  Parts->setFixedSize(ClientWidth, PartsHeight);
+  Parts->setMouseTracking(true);
+  Parts->installEventFilter(this);
+  auto GroupIn = [this](QWidget* Parent, const QRect& Geometry) {
+    QFrame* Result = Panel(Parent, Geometry, GroupColor);
     Result->setMouseTracking(true);
     Result->installEventFilter(this);
     return Result;
   };
+  auto Group = [&](const QRect& Geometry) { return GroupIn(Parts, Geometry); };
 
   // Servers
   QFrame* pnlServersBg = Group(QRect(12, 12, 246, 301 + Extra));
@@ -309,18 +315,29 @@ void TfrmVLogSettings::BuildLayout() {
   Label(pnlVirtualCatBg, QRect(8, 94, 127, 24), QStringLiteral("COM port:"), Qt::AlignRight);
   FedtVirtualCOM = EditBox(pnlVirtualCatBg, QRect(141, 92, 45, 24));
 
-  // Network sharing, across the width below the other groups
-  FNetworkSharing =
-      new TNetworkSharingGroup(Group(QRect(12, 321 + Extra, 502, SharingGroupHeight)));
-  FContacts = new TContactsGroup(
-      Group(QRect(12, 321 + Extra + SharingGroupHeight + 10, 502, ContactsGroupHeight)));
-  // The web logbook's API, below it
-  FLogbookApi = new TLogbookApiGroup(
-      Group(QRect(12, 321 + Extra + SharingGroupHeight + 10 + ContactsGroupHeight + 10, 502,
-                  LogbookGroupHeight)));
+  // The groups below, in a column, then the buttons as the last row, then
+  // the settings file's line.
+  auto* Column = new QVBoxLayout(this);
+  Column->setContentsMargins(0, 0, 0, 2);
+  Column->setSpacing(10);
+  Column->addWidget(Parts);
+  auto Wide = [&](int Height) {
+    QFrame* Result = GroupIn(this, QRect(0, 0, ClientWidth - 24, Height));
+    Result->setFixedSize(ClientWidth - 24, Height);
+    Column->addWidget(Result, 0, Qt::AlignHCenter);
+    return Result;
+  };
+  FNetworkSharing = new TNetworkSharingGroup(Wide(SharingGroupHeight));
+  FContacts = new TContactsGroup(Wide(ContactsGroupHeight));
+  FLogbookApi = new TLogbookApiGroup(Wide(LogbookGroupHeight));
 
-  // Buttons
-  QFrame* pnlButtons = Group(QRect(268, 280 + Extra, 246, 33));
+  // The buttons' panel keeps its place under the CAT groups' right edge.
+  auto* ButtonRow = new QWidget(this);
+  ButtonRow->setFixedSize(ClientWidth, ButtonsHeight);
+  ButtonRow->setMouseTracking(true);
+  ButtonRow->installEventFilter(this);
+  Column->addWidget(ButtonRow);
+  QFrame* pnlButtons = GroupIn(ButtonRow, QRect(268, 0, 246, ButtonsHeight));
   FpnlCancel = Button(pnlButtons, 4, 4, QStringLiteral("Cancel"));
   FpnlApply = Button(pnlButtons, 84, 4, QStringLiteral("Apply"));
   FpnlOK = Button(pnlButtons, 164, 4, QStringLiteral("OK"));
@@ -328,14 +345,14 @@ void TfrmVLogSettings::BuildLayout() {
   // The settings file, in full as a tooltip when the line is too short.
   const QString SettingsFile =
       QStringLiteral("Settings file: ") + QString::fromStdString(FSettings->FileName());
-  FlblSettingsFile = Label(this,
-                           QRect(12, ClientHeight - SettingsFileLineHeight - 2, ClientWidth - 24,
-                                 SettingsFileLineHeight),
-                           QString());
+  FlblSettingsFile = Label(this, QRect(0, 0, ClientWidth - 24, SettingsFileLineHeight), QString());
   FlblSettingsFile->setFont(ArialFont(12));
+  FlblSettingsFile->setFixedSize(ClientWidth - 24, SettingsFileLineHeight);
   FlblSettingsFile->setToolTip(SettingsFile);
   FlblSettingsFile->setText(QFontMetrics(FlblSettingsFile->font())
                                 .elidedText(SettingsFile, Qt::ElideMiddle, ClientWidth - 24));
+  Column->addWidget(FlblSettingsFile, 0, Qt::AlignHCenter);
+  Column->setSizeConstraint(QLayout::SetFixedSize);
 
   QWidget* const TabOrder[] = {FedtCOM,
                                FedtRigctldAddress,

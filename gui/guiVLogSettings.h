@@ -59,24 +59,22 @@ private:
 class TfrmVLogSettings : public QWidget, public TComponent {
   Q_OBJECT
 public:
-  // The client area; the CAT group is one status line taller than the rest of
-  // the layout needs, and everything below it moves down by that much.
+  // The Parts block at the top keeps its pixel layout: the CAT group is one
+  // status line and the station options' rows (Digi, CI-V address, DTR/RTS,
+  // their note) taller than the rest of it needs, and the groups beside it
+  // grow with it.
   static constexpr int StatusLineHeight = 16;
-  // The station options' rows (Digi, CI-V address, DTR/RTS, their note)
-  // above the status line; everything below moves down by that much too.
   static constexpr int StationOptionsHeight = 108;
   static constexpr int ClientWidth = 526;
-  // One line at the foot names the settings file.
-  static constexpr int SettingsFileLineHeight = 16;
-  // The network sharing group spans the width below the other groups.
+  static constexpr int PartsHeight = 313 + StatusLineHeight + StationOptionsHeight;
+  // Below it, across the width, in a column: network sharing, contacts, the
+  // web logbook's API, then the row of Cancel, Apply and OK, and last one
+  // line that names the settings file.
   static constexpr int SharingGroupHeight = 100;
-  // The contacts group spans the width below the sharing group, and the web
-  // logbook's API group below that.
   static constexpr int ContactsGroupHeight = 84;
   static constexpr int LogbookGroupHeight = 150;
-  static constexpr int ClientHeight = 321 + StatusLineHeight + StationOptionsHeight +
-                                      SharingGroupHeight + 10 + ContactsGroupHeight + 10 +
-                                      LogbookGroupHeight + 10 + SettingsFileLineHeight;
+  static constexpr int ButtonsHeight = 33;
+  static constexpr int SettingsFileLineHeight = 16;
 
   // AOwner is the main window (the dialog is its own top-level window);
   // neither the browser nor the store is owned.

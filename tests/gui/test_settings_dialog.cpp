@@ -21,7 +21,9 @@
 #include "cat/radios/untIC7000CATinterface.h"
 #include "cat/radios/untIC7300CATinterface.h"
 #include "cat/radios/untRigctldCATinterface.h"
+#include "gui/guiContactsGroup.h"
 #include "gui/guiVLogSettings.h"
+#include "gui/untLogbookApiGroup.h"
 #include "gui/untNetworkSharingGroup.h"
 #include "gui/untStationOptions.h"
 
@@ -515,6 +517,23 @@ TEST_F(SettingsDialogTest, NamesTheSettingsFile) {
   // A long path is shortened in the middle so that the line fits the window.
   EXPECT_LE(QFontMetrics(Line->font()).horizontalAdvance(Line->text()), Line->width());
   EXPECT_LE(Line->geometry().bottom(), Dialog->height());
+}
+
+TEST_F(SettingsDialogTest, CancelApplyAndOKAreTheLastRowAboveTheFileLine) {
+  Create();
+  Dialog->show();
+  auto Top = [&](const QWidget* W) { return W->mapTo(Dialog.get(), QPoint(0, 0)).y(); };
+  auto Bottom = [&](const QWidget* W) { return Top(W) + W->height(); };
+  const int Buttons = Top(Dialog->pnlOK());
+  for (const QWidget* Group : {static_cast<const QWidget*>(Dialog->NetworkSharing()),
+                               static_cast<const QWidget*>(Dialog->Contacts()),
+                               static_cast<const QWidget*>(Dialog->LogbookApi()),
+                               static_cast<const QWidget*>(Dialog->lbxServerList())})
+    EXPECT_LE(Bottom(Group), Buttons);
+  EXPECT_EQ(Top(Dialog->pnlCancel()), Buttons);
+  EXPECT_EQ(Top(Dialog->pnlApply()), Buttons);
+  EXPECT_LE(Bottom(Dialog->pnlOK()), Top(Dialog->lblSettingsFile()));
+  EXPECT_EQ(Dialog->width(), TfrmVLogSettings::ClientWidth);
 }
 
 TEST_F(SettingsDialogTest, ButtonCaptionsAndMouseMoves) {
