@@ -5,22 +5,6 @@
 
 namespace vela {
 
-TLinkStatus TCommPortThreadHandle::Link(TLinkRole Role) const {
-  TLinkStatus Status;
-  {
-    std::lock_guard<std::mutex> Guard(FLinkLock);
-    Status = Role == TLinkRole::lrRadio ? FRadioLink : FVirtualLink;
-  }
-  if (Status.State == TLinkState::lsSilent && Status.SinceNs > 0)
-    Status.SilentSeconds = static_cast<int>((NowNs() - Status.SinceNs) / 1000000000);
-  return Status;
-}
-
-void TCommPortThreadHandle::setLink(TLinkRole Role, const TLinkStatus& Status) {
-  std::lock_guard<std::mutex> Guard(FLinkLock);
-  (Role == TLinkRole::lrRadio ? FRadioLink : FVirtualLink) = Status;
-}
-
 TCommPortThread::TCommPortThread(TComponent* AOwner, int ARadioPort, int AVirtualPort,
                                  TBaudRate ABaudRate,
                                  std::shared_ptr<TCommPortThreadHandle> AHandle, TLinePolicy ADTR,

@@ -46,6 +46,7 @@
 #include <string>
 
 #include "cat/transport/CPortTypes.h"
+#include "cat/untCommPortThreadHandle.h"
 #include "cat/untLinkState.h"
 #include "cat/untLinkSupervisor.h"
 #include "cat/untPortCycle.h"
@@ -73,37 +74,6 @@ using TLinkEvent = TMethod<TObject*>;
 // Sender (the worker), Written (true: bytes written to the radio; false: bytes
 // read from it), Data.
 using TPortTraceEvent = TMethod<TObject*, bool, std::string>;
-
-// Shared between a driver and its worker, so that the driver never touches a
-// worker that has freed itself, and can wait until the worker has closed its
-// ports. The worker clears Thread when its destruction begins and sets Ended
-// once its ports are closed.
-class TCommPortThreadHandle {
-public:
-  std::mutex Lock;
-  TCommPortThread* Thread = nullptr;
-  std::atomic<bool> Ended{false};
-
-  // Which of the driver's commands reached the line. Every call of the
-  // command hook has a number (Asks, counted on the main thread before the
-  // hook runs); the driver names the one it wants to hear of in Watch, and
-  // the worker copies that number into Written once the command has been
-  // written to the radio port. A command that is dropped (the port went
-  // away, the write failed) never shows up there.
-  std::atomic<std::uint64_t> Asks{0};
-  std::atomic<std::uint64_t> Watch{0};
-  std::atomic<std::uint64_t> Written{0};
-
-  // The worker's latest link snapshots (any thread); they outlive it. A
-  // silent link's seconds are counted up to the call.
-  TLinkStatus Link(TLinkRole Role) const;
-  void setLink(TLinkRole Role, const TLinkStatus& Status);
-
-private:
-  mutable std::mutex FLinkLock;
-  TLinkStatus FRadioLink;
-  TLinkStatus FVirtualLink;
-};
 
 class TCommPortThread : public TThread, private TPortCycle::THost {
 public:
@@ -158,15 +128,8 @@ public:
   void DoGetCommand();
 
   // The cycle's timing (see untPortCycle.h).
-  static constexpr int CycleMs = TPortCycle::CycleMs;
-  static constexpr int QuietMs = TPortCycle::QuietMs;
   static std::int64_t QuietNs(TBaudRate ABaudRate) { return TPortCycle::QuietNs(ABaudRate); }
   static constexpr int LongestWaitMs = TPortCycle::LongestWaitMs;
-  static constexpr int ExchangeCheckMs = TPortCycle::ExchangeCheckMs;
-  static constexpr std::size_t MaxQueueBytes = TPortCycle::MaxQueueBytes;
-  static constexpr std::size_t MaxChunkBytes = TPortCycle::MaxChunkBytes;
-  static constexpr int VirtualHoldMs = TPortCycle::VirtualHoldMs;
-  static constexpr int DriverTurnMs = TPortCycle::DriverTurnMs;
   // Write time-out of the Virtual CAT port.
   static constexpr int VirtualWriteTimeoutMs = 200;
   // Retry pacing of a port that is missing, refused or lost: every RetryMs,

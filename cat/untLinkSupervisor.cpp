@@ -1,7 +1,7 @@
 #include "cat/untLinkSupervisor.h"
 
 #include "cat/transport/CPort.h"
-#include "cat/untCommPortThread.h"
+#include "cat/untCommPortThreadHandle.h"
 #include "cat/untPortClock.h"
 
 #include <cerrno>

@@ -12,9 +12,9 @@
 #include <utility>
 #include <vector>
 
-#include "cat/transport/CPortTypes.h"
 #include "platform/untComponent.h"
 #include "platform/untIniFile.h"
+#include "platform/untLineSettings.h"
 #include "platform/untPaths.h"
 
 namespace vela {

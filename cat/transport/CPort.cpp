@@ -144,20 +144,6 @@ void SignalEvent(int Fd) {
 
 } // namespace
 
-int BaudRateToInt(TBaudRate Rate, int Custom) {
-  if (Rate == brCustom)
-    return Custom;
-  return Rate <= StandardBaudRates.size() ? StandardBaudRates[Rate - 1] : 0;
-}
-
-bool BaudRateFromInt(int Bits, TBaudRate& Rate) {
-  const auto At = std::find(StandardBaudRates.begin(), StandardBaudRates.end(), Bits);
-  if (At == StandardBaudRates.end())
-    return false;
-  Rate = static_cast<TBaudRate>(br110 + (At - StandardBaudRates.begin()));
-  return true;
-}
-
 // ---------------------------------------------------------------- EComPort
 
 EComPort::EComPort(int ACode, int ASystemErrorCode)
@@ -211,13 +197,6 @@ void TComParity::setBits(TParityBits Value) {
     Changed();
   }
 }
-void TComParity::setCheck(bool Value) {
-  if (Value != FCheck) {
-    FCheck = Value;
-    Changed();
-  }
-}
-
 void TComFlowControl::Changed() {
   if (FComPort->Connected())
     FComPort->ApplyLineSettings();
@@ -230,7 +209,6 @@ void TComFlowControl::Changed() {
       Changed();                                                                                   \
     }                                                                                              \
   }
-VELA_FLOW_SETTER(OutCTSFlow, FOutCTSFlow, bool)
 VELA_FLOW_SETTER(ControlDTR, FControlDTR, TDTRFlowControl)
 VELA_FLOW_SETTER(ControlRTS, FControlRTS, TRTSFlowControl)
 VELA_FLOW_SETTER(KeepDTR, FKeepDTR, bool)
@@ -249,7 +227,6 @@ void TComTimeouts::Changed() {
     }                                                                                              \
   }
 VELA_TIMEOUT_SETTER(ReadInterval, FReadInterval)
-VELA_TIMEOUT_SETTER(ReadTotalMultiplier, FReadTotalM)
 VELA_TIMEOUT_SETTER(ReadTotalConstant, FReadTotalC)
 VELA_TIMEOUT_SETTER(WriteTotalMultiplier, FWriteTotalM)
 VELA_TIMEOUT_SETTER(WriteTotalConstant, FWriteTotalC)
@@ -743,9 +720,7 @@ void TCustomComPort::ApplyLineSettings() {
   default:
     throw EComPort(CError_SetStateFailed, EINVAL);
   }
-  if (FParity.Check())
-    T.c_iflag |= INPCK;
-  if (FFlowControl.OutCTSFlow() || FFlowControl.ControlRTS() == rtsHandshake)
+  if (FFlowControl.ControlRTS() == rtsHandshake)
     T.c_cflag |= CRTSCTS;
 
   const int Baud = BaudRateToInt(FBaudRate, FCustomBaudRate);
@@ -827,14 +802,11 @@ int TCustomComPort::ReadPort(std::string& Data, int Count) {
   TIoGuard Io(*this, CError_ReadFailed);
   const size_t Want = static_cast<size_t>(Count);
   const long long Interval = FTimeouts.ReadInterval();
-  const long long Mult = FTimeouts.ReadTotalMultiplier();
   const long long Const = FTimeouts.ReadTotalConstant();
-  // Interval -1 with both totals 0: return at once with what is waiting.
-  const bool Immediate = Interval == -1 && Mult == 0 && Const == 0;
-  const bool Limited = Mult >= 0 && Const >= 0 && (Mult > 0 || Const > 0);
-  const auto Deadline =
-      TClock::now() +
-      std::chrono::milliseconds(Limited ? Mult * static_cast<long long>(Want) + Const : 0);
+  // Interval -1 with a total of 0: return at once with what is waiting.
+  const bool Immediate = Interval == -1 && Const == 0;
+  const bool Limited = Const > 0;
+  const auto Deadline = TClock::now() + std::chrono::milliseconds(Limited ? Const : 0);
   // The buffer grows by what actually arrives, never by Count at once.
   constexpr size_t Chunk = 65536;
   for (;;) {

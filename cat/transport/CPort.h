@@ -66,21 +66,16 @@ public:
   explicit TComParity(TCustomComPort* AComPort) : FComPort(AComPort) {}
   TParityBits Bits() const { return FBits; }
   void setBits(TParityBits Value);
-  bool Check() const { return FCheck; }
-  void setCheck(bool Value);
 
 private:
   void Changed();
   TCustomComPort* FComPort;
   TParityBits FBits = prNone;
-  bool FCheck = false;
 };
 
 class TComFlowControl {
 public:
   explicit TComFlowControl(TCustomComPort* AComPort) : FComPort(AComPort) {}
-  bool OutCTSFlow() const { return FOutCTSFlow; }
-  void setOutCTSFlow(bool Value);
   TDTRFlowControl ControlDTR() const { return FControlDTR; }
   void setControlDTR(TDTRFlowControl Value);
   TRTSFlowControl ControlRTS() const { return FControlRTS; }
@@ -96,23 +91,20 @@ public:
 private:
   void Changed();
   TCustomComPort* FComPort;
-  bool FOutCTSFlow = false;
   TDTRFlowControl FControlDTR = dtrDisable;
   TRTSFlowControl FControlRTS = rtsDisable;
   bool FKeepDTR = false;
   bool FKeepRTS = false;
 };
 
-// Time-outs in milliseconds. A ReadInterval of -1 with both read totals 0
-// makes a read return at once with what is waiting. A write may take at most
+// Time-outs in milliseconds. A ReadInterval of -1 with a ReadTotalConstant
+// of 0 makes a read return at once with what is waiting. A write may take at most
 // WriteTotalConstant + WriteTotalMultiplier * bytes (both 0: no limit).
 class TComTimeouts {
 public:
   explicit TComTimeouts(TCustomComPort* AComPort) : FComPort(AComPort) {}
   int ReadInterval() const { return FReadInterval; }
   void setReadInterval(int Value);
-  int ReadTotalMultiplier() const { return FReadTotalM; }
-  void setReadTotalMultiplier(int Value);
   int ReadTotalConstant() const { return FReadTotalC; }
   void setReadTotalConstant(int Value);
   int WriteTotalMultiplier() const { return FWriteTotalM; }
@@ -124,7 +116,6 @@ private:
   void Changed();
   TCustomComPort* FComPort;
   int FReadInterval = -1;
-  int FReadTotalM = 0;
   int FReadTotalC = 0;
   int FWriteTotalM = 100;
   int FWriteTotalC = 1000;

@@ -1,0 +1,48 @@
+// What a driver and its port worker share: the worker's liveness, which
+// driver command reached the line, and the latest link snapshots. Small on
+// purpose, so that the worker's parts and the driver can hold it without
+// knowing the worker.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "cat/untLinkState.h"
+
+namespace vela {
+
+class TCommPortThread;
+
+// Shared between a driver and its worker, so that the driver never touches a
+// worker that has freed itself, and can wait until the worker has closed its
+// ports. The worker clears Thread when its destruction begins and sets Ended
+// once its ports are closed.
+class TCommPortThreadHandle {
+public:
+  std::mutex Lock;
+  TCommPortThread* Thread = nullptr;
+  std::atomic<bool> Ended{false};
+
+  // Which of the driver's commands reached the line. Every call of the
+  // command hook has a number (Asks, counted on the main thread before the
+  // hook runs); the driver names the one it wants to hear of in Watch, and
+  // the worker copies that number into Written once the command has been
+  // written to the radio port. A command that is dropped (the port went
+  // away, the write failed) never shows up there.
+  std::atomic<std::uint64_t> Asks{0};
+  std::atomic<std::uint64_t> Watch{0};
+  std::atomic<std::uint64_t> Written{0};
+
+  // The worker's latest link snapshots (any thread); they outlive it. A
+  // silent link's seconds are counted up to the call.
+  TLinkStatus Link(TLinkRole Role) const;
+  void setLink(TLinkRole Role, const TLinkStatus& Status);
+
+private:
+  mutable std::mutex FLinkLock;
+  TLinkStatus FRadioLink;
+  TLinkStatus FVirtualLink;
+};
+
+} // namespace vela
