@@ -1,6 +1,7 @@
 #include "platform/untDurableFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -42,16 +43,26 @@ bool AppendDurably(const std::string& Path, std::string_view Data, mode_t Mode) 
   return Ok;
 }
 
-bool ReplaceDurably(const std::string& Path, std::string_view Data, mode_t Mode) {
-  const std::string Temporary = Path + ".new";
-  const int Fd = ::open(Temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, Mode);
+bool ReplaceDurably(const std::string& Path, std::string_view Data, mode_t Mode,
+                    const TFileOwner* Owner) {
+  std::string Temporary = Path + ".XXXXXX";
+  const int Fd = ::mkstemp(Temporary.data());
   if (Fd < 0)
     return false;
-  bool Ok = WriteAll(Fd, Data) && ::fsync(Fd) == 0;
+  bool Ok = ::fchmod(Fd, Mode) == 0;
+  if (Ok && Owner) {
+    struct stat Now {};
+    if (::fstat(Fd, &Now) == 0 && (Now.st_uid != Owner->Uid || Now.st_gid != Owner->Gid))
+      (void)!::fchown(Fd, Owner->Uid, Owner->Gid);
+  }
+  Ok = Ok && WriteAll(Fd, Data) && ::fsync(Fd) == 0;
+  int Saved = errno;
   Ok = (::close(Fd) == 0) && Ok;
-  Ok = Ok && ::rename(Temporary.c_str(), Path.c_str()) == 0;
+  if (Ok) {
+    Ok = ::rename(Temporary.c_str(), Path.c_str()) == 0;
+    Saved = errno;
+  }
   if (!Ok) {
-    const int Saved = errno;
     ::unlink(Temporary.c_str());
     errno = Saved;
     return false;

@@ -22,10 +22,18 @@ void SyncFolderOf(const std::string& Path);
 // false with errno set on failure.
 bool AppendDurably(const std::string& Path, std::string_view Data, mode_t Mode);
 
-// Replaces Path by a file holding Data (Mode), through a temporary file in
-// the same folder that is flushed and renamed over it, so that a crash leaves
-// the old or the new file, never a broken one; false with errno set on
-// failure (the old file is then untouched).
-bool ReplaceDurably(const std::string& Path, std::string_view Data, mode_t Mode);
+// The owner a replaced file keeps (another user's file rewritten by root).
+struct TFileOwner {
+  uid_t Uid;
+  gid_t Gid;
+};
+
+// Replaces Path by a file holding Data, with exactly Mode (no umask) and, when
+// given, Owner, through a uniquely named temporary file in the same folder
+// that is flushed and renamed over it, so that a crash leaves the old or the
+// new file, never a broken one; false with errno set on failure (the old file
+// is then untouched). A failure to hand the file to Owner is not one.
+bool ReplaceDurably(const std::string& Path, std::string_view Data, mode_t Mode,
+                    const TFileOwner* Owner = nullptr);
 
 } // namespace vela

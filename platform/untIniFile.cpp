@@ -420,30 +420,12 @@ void TIniFile::ReplaceFile(const std::vector<TKeyWrite>& Writes) {
   }
   const std::string Text = JoinLines(C->Lines);
 
-  std::string Temp = Target + ".XXXXXX";
-  const int Fd = ::mkstemp(Temp.data());
-  if (Fd < 0)
+  const bool Loaded = C->State == TIniState::Loaded;
+  // An existing file keeps its mode and owner; a new one gets the usual mode.
+  const TFileOwner Owner{C->Uid, C->Gid};
+  if (!ReplaceDurably(Target, Text, Loaded ? C->Mode : 0666 & ~ProcessUmask(),
+                      Loaded ? &Owner : nullptr))
     RaiseWriteError();
-  bool Ok = true;
-  if (C->State == TIniState::Loaded) {
-    Ok = ::fchmod(Fd, C->Mode) == 0;
-    // Keep the owner when we may (running as root on another user's file).
-    struct stat TSt {};
-    if (Ok && ::fstat(Fd, &TSt) == 0 && (TSt.st_uid != C->Uid || TSt.st_gid != C->Gid))
-      (void)!::fchown(Fd, C->Uid, C->Gid);
-  } else {
-    Ok = ::fchmod(Fd, 0666 & ~ProcessUmask()) == 0;
-  }
-  Ok = Ok && WriteAll(Fd, Text) && ::fsync(Fd) == 0;
-  Ok = (::close(Fd) == 0) && Ok;
-  Ok = Ok && ::rename(Temp.c_str(), Target.c_str()) == 0;
-  if (!Ok) {
-    ::unlink(Temp.c_str());
-    RaiseWriteError();
-  }
-  // Make the rename itself durable. The new file is in place already, so a
-  // failure here is not reported as a failed write.
-  SyncFolderOf(Target);
 }
 
 void TIniFile::WriteInteger(const std::string& Section, const std::string& Key,

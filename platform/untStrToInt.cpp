@@ -105,6 +105,20 @@ bool TryDigitsToInt(std::string_view Text, std::size_t MaxDigits, std::int64_t& 
   return true;
 }
 
+bool TryHexDigitsToInt(std::string_view Text, std::size_t MaxDigits, std::int64_t& Value) {
+  if (Text.empty() || Text.size() > MaxDigits || MaxDigits > 15)
+    return false;
+  std::int64_t Result = 0;
+  for (const char C : Text) {
+    const int D = HexDigit(C);
+    if (D < 0)
+      return false;
+    Result = Result * 16 + D;
+  }
+  Value = Result;
+  return true;
+}
+
 bool ParseHertz(std::string_view Text, std::int64_t Limit, std::int64_t& Hz) {
   const std::size_t Dot = Text.find('.');
   const std::string_view Whole = Text.substr(0, Dot);

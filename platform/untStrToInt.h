@@ -1,6 +1,7 @@
 // Text-to-integer conversion: the INI reader's and the settings dialog's rule
 // (TryStrToInt), its decimal half for text that must never read as
-// hexadecimal (TryDecimalToInt), plain digit runs (TryDigitsToInt), and
+// hexadecimal (TryDecimalToInt), plain digit runs (TryDigitsToInt,
+// TryHexDigitsToInt), and
 // hertz with a fraction (ParseHertz).
 #pragma once
 
@@ -27,6 +28,8 @@ bool TryDecimalToInt(std::string_view Text, std::int32_t& Value);
 // One to MaxDigits (at most 18) decimal digits and nothing else: no sign, no
 // blanks. For fixed-width fields of replies and for port numbers.
 bool TryDigitsToInt(std::string_view Text, std::size_t MaxDigits, std::int64_t& Value);
+// The same for hexadecimal digits (either case), at most 15 of them.
+bool TryHexDigitsToInt(std::string_view Text, std::size_t MaxDigits, std::int64_t& Value);
 
 // A frequency in hertz written as decimal digits with an optional fraction
 // ("14074000", "7074000.000000", ".5"), rounded to the nearest hertz (a half

@@ -6,6 +6,9 @@
 #include <cctype>
 #include <cstdio>
 
+#include "platform/untStrToInt.h"
+#include "platform/untText.h"
+
 namespace vela {
 
 const char* const DefaultLogServer = "localhost";
@@ -54,21 +57,18 @@ std::string CIVAddressText(std::int32_t Address) {
   return Text;
 }
 
-std::int32_t ParseCIVAddress(std::string Text) {
-  while (!Text.empty() && std::isspace(static_cast<unsigned char>(Text.back())))
-    Text.pop_back();
-  Text.erase(0, std::min(Text.find_first_not_of(" \t"), Text.size()));
-  if (Text.size() > 2 && (Text.compare(0, 2, "0x") == 0 || Text.compare(0, 2, "0X") == 0))
-    Text.erase(0, 2);
+std::int32_t ParseCIVAddress(std::string_view Text) {
+  Text = Trim(Text, " \t\r\n\v\f");
+  if (Text.size() > 2 && (Text.substr(0, 2) == "0x" || Text.substr(0, 2) == "0X"))
+    Text.remove_prefix(2);
   else if (Text.size() > 1 && Text[0] == '$')
-    Text.erase(0, 1);
+    Text.remove_prefix(1);
   else if (Text.size() > 1 && (Text.back() == 'h' || Text.back() == 'H'))
-    Text.pop_back();
-  if (Text.empty() || Text.size() > 2 ||
-      Text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+    Text.remove_suffix(1);
+  std::int64_t Address = 0;
+  if (!TryHexDigitsToInt(Text, 2, Address))
     return 0;
-  const std::int32_t Address = static_cast<std::int32_t>(std::stoul(Text, nullptr, 16));
-  return Address >= 0x01 && Address <= 0xDF ? Address : 0;
+  return Address >= 0x01 && Address <= 0xDF ? static_cast<std::int32_t>(Address) : 0;
 }
 
 TVelaLogSettings::TVelaLogSettings(TComponent* AOwner, const std::string& FileName)

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -218,6 +219,6 @@ const char* DigiModeText(TDigiMode Value);
 const char* LinePolicyText(TLinePolicy Value);
 std::string CIVAddressText(std::int32_t Address);
 // Reads a CI-V address as stored; 0 for anything but 01h to DFh.
-std::int32_t ParseCIVAddress(std::string Text);
+std::int32_t ParseCIVAddress(std::string_view Text);
 
 } // namespace vela
