@@ -104,6 +104,7 @@ public:
     int Status = 200;
     std::string Body = R"({"status":"success"})";
     std::string ContentType = "application/json";
+    std::string Location; // sent as a Location header when not empty
   };
   std::vector<TSeenRequest> Seen;
   std::deque<TAnswer> Script;
@@ -161,6 +162,7 @@ private:
     const std::string Text = "HTTP/1.1 " + std::to_string(Answer.Status) +
                              " X\r\nContent-Type: " + Answer.ContentType +
                              "\r\nContent-Length: " + std::to_string(Answer.Body.size()) +
+                             (Answer.Location.empty() ? "" : "\r\nLocation: " + Answer.Location) +
                              "\r\nConnection: close\r\n\r\n" + Answer.Body;
     Socket->write(Text.c_str(), static_cast<qint64>(Text.size()));
     Socket->disconnectFromHost();
