@@ -157,7 +157,8 @@ bool TContactListener::Start(const std::string& Listen) {
       Host.protocol() == QAbstractSocket::IPv6Protocol ? "[" + Where.Host + "]" : Where.Host;
   FAddress = HostText + ":" + std::to_string(FSocket->localPort());
   QObject::connect(FSocket.get(), &QUdpSocket::readyRead, [this] { ReadPending(); });
-  // A slow check besides the socket's notices, should one ever be missed.
+  // A check besides the socket's notices, for datagrams they did not
+  // announce.
   FCheck = std::make_unique<QTimer>();
   FCheck->setInterval(CheckMs);
   QObject::connect(FCheck.get(), &QTimer::timeout, [this] {
@@ -173,9 +174,8 @@ void TContactListener::ReadPending() {
   FReadScheduled = false;
   QByteArray Buffer;
   // Every datagram waiting is read now, whatever it turns out to be: a
-  // socket left with datagrams unread may never say again that it has some.
-  // The bound only hands the event loop back to the window now and then
-  // under a flood.
+  // socket left with datagrams unread does not say again that it has some.
+  // The bound only hands the event loop back to the window under a flood.
   for (int I = 0; I < DatagramsPerTurn && FSocket && FSocket->hasPendingDatagrams(); ++I) {
     // One byte more than the reader takes, so that an oversized datagram is
     // refused rather than cut to size.

@@ -14,11 +14,13 @@
 // mode) go to the status consumers, and the last one is kept.
 //
 // Every datagram that arrives is read: each notice of the socket drains it
-// (at most DatagramsPerTurn in one turn of the event loop, so that a flood
-// cannot hold up the window; the rest in the next turns), and a slow check
-// every CheckMs reads what waits should a notice be missed. A datagram that
-// cannot be read is counted and skipped. A multicast group is joined on the
-// loopback interface only, unless an interface is named (setInterface).
+// there and then, since datagrams left for a later turn of the event loop
+// are never announced again (the socket stays silent for good). Only a
+// flood of more than DatagramsPerTurn at once is left for the next turn, so
+// that it cannot hold up the window, and a check every CheckMs reads what
+// waits unannounced. A datagram that cannot be read is counted and skipped.
+// A multicast group is joined on the loopback interface only, unless an
+// interface is named (setInterface).
 #pragma once
 
 #include <chrono>
@@ -58,8 +60,8 @@ bool ParseListenAddress(std::string_view Text, TListenAddress& Address, std::str
 class TContactListener : public TObject {
 public:
   static constexpr std::size_t MaxRemembered = 256;
-  static constexpr int DatagramsPerTurn = 256;
-  static constexpr int CheckMs = 1000;
+  static constexpr int DatagramsPerTurn = 4096;
+  static constexpr int CheckMs = 250;
   static constexpr const char* DefaultListen = "127.0.0.1:2237";
 
   TContactListener();

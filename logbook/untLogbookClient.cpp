@@ -196,7 +196,9 @@ void TLogbookClient::Send(const std::string& Call, const QByteArray* Body,
     Reply->deleteLater();
     const int Status = Reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     TApiReply Result;
-    const QUrl Target = Reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
+    QUrl Target = Reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
+    if (Target.isEmpty())
+      Target = QUrl::fromEncoded(Reply->rawHeader("Location"));
     if ((Status >= 300 && Status < 400) || Reply->error() == QNetworkReply::InsecureRedirectError ||
         Reply->error() == QNetworkReply::TooManyRedirectsError) {
       Result.Outcome = TApiOutcome::aoBadAddress;

@@ -101,9 +101,13 @@ struct TSeenRequest {
 class TFakeLogbook {
 public:
   struct TAnswer {
-    int Status = 200;
-    std::string Body = R"({"status":"success"})";
-    std::string ContentType = "application/json";
+    TAnswer(int AStatus = 200, std::string ABody = R"({"status":"success"})",
+            std::string AContentType = "application/json", std::string ALocation = {})
+        : Status(AStatus), Body(std::move(ABody)), ContentType(std::move(AContentType)),
+          Location(std::move(ALocation)) {}
+    int Status;
+    std::string Body;
+    std::string ContentType;
     std::string Location; // sent as a Location header when not empty
   };
   std::vector<TSeenRequest> Seen;

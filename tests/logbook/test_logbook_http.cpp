@@ -11,7 +11,6 @@
 #include <QSslServer>
 #include <QSslSocket>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -412,11 +411,9 @@ TEST_F(LogbookHttpTest, ARedirectToAnotherOriginIsNotFollowed) {
       << Reply.Reason;
   EXPECT_NE(Reply.Reason.find("check the address"), std::string::npos);
   EXPECT_EQ(Outbox.Waiting(), 1u);
-  // Given time to follow, nothing arrives there.
-  QElapsedTimer Clock;
-  Clock.start();
-  WaitFor([&] { return !Elsewhere.Seen.empty(); }, 1000);
+  // A redirect followed ends only with the other host's answer: none came.
   EXPECT_TRUE(Elsewhere.Seen.empty());
+  EXPECT_EQ(Logbook.Seen.size(), 1u);
   Outbox.Stop();
   std::remove(Outbox.FileName().c_str());
 }
