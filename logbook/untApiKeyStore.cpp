@@ -94,8 +94,9 @@ bool MakeKeyFilePrivate(const std::string& FileName, std::string& Notice) {
   if (::stat(FileName.c_str(), &St) != 0 || (St.st_mode & 077) == 0)
     return true;
   if (::chmod(FileName.c_str(), 0600) != 0) {
-    Notice = FileName + " holds the logbook's API key and others may read it; it cannot be "
-                        "made private: " +
+    Notice = FileName +
+             " holds the logbook's API key and others may read it; it cannot be "
+             "made private: " +
              std::strerror(errno);
     return false;
   }

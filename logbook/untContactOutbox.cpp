@@ -284,8 +284,8 @@ void TContactOutbox::SetAside(const std::string& Why) {
   FRecords.pop_front();
   Rewrite();
   ++FSetAside;
-  FSetAsideWords = "the logbook refused " + Call + ": " + Words + " — set aside in " +
-                   RefusedFileLeaf;
+  FSetAsideWords =
+      "the logbook refused " + Call + ": " + Words + " — set aside in " + RefusedFileLeaf;
   if (FOnSetAside)
     FOnSetAside(FSetAsideWords);
   FBackoff.Reset();

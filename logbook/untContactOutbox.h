@@ -45,9 +45,7 @@ public:
   void setStationId(std::int64_t Value);
   void setOnOutcome(const TApiOutcomeHandler& Value) { FOnOutcome = Value; }
   // Called with the operator's words for each record set aside.
-  void setOnSetAside(const std::function<void(const std::string&)>& Value) {
-    FOnSetAside = Value;
-  }
+  void setOnSetAside(const std::function<void(const std::string&)>& Value) { FOnSetAside = Value; }
 
   // Queues one ADIF record (without a header). False, with Error set, when
   // the record is empty or too large, the queue is full, or the file refuses

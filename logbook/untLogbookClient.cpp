@@ -206,8 +206,9 @@ void TLogbookClient::Send(const std::string& Call, const QByteArray* Body,
       const QUrl Where = Target.isEmpty() ? Target : Reply->url().resolved(Target);
       Result.Reason =
           "the logbook answered a redirect to " +
-          (Where.isEmpty() ? std::string("another address")
-                           : Where.toString(QUrl::RemoveUserInfo | QUrl::RemoveQuery).toStdString()) +
+          (Where.isEmpty()
+               ? std::string("another address")
+               : Where.toString(QUrl::RemoveUserInfo | QUrl::RemoveQuery).toStdString()) +
           " — check the address";
     } else if (*TooLarge) {
       Result.Outcome = TApiOutcome::aoNotApi;

@@ -208,8 +208,8 @@ bool ValidApiKey(std::string_view Key, std::string* Error) {
 
 std::string PlainWords(std::string_view Text, std::size_t MaxCharacters) {
   static const std::pair<std::string_view, std::string_view> Entities[] = {
-      {"&lt;", "<"},   {"&gt;", ">"},  {"&amp;", "&"},   {"&quot;", "\""},
-      {"&#39;", "'"},  {"&apos;", "'"}, {"&nbsp;", " "},
+      {"&lt;", "<"},  {"&gt;", ">"},   {"&amp;", "&"},  {"&quot;", "\""},
+      {"&#39;", "'"}, {"&apos;", "'"}, {"&nbsp;", " "},
   };
   std::string Words;
   std::size_t Characters = 0;

@@ -183,9 +183,9 @@ TEST(Datagram, CallsMustLookLikeCallsAndTextsCarryNoTags) {
   EXPECT_NE(ReadContactDatagram(ContactLogged("")).Error.find("without a call"), std::string::npos);
 
   const std::string Comment = "tnx <eor><call:5>G4WJX\x01\n73";
-  const TContactDatagram D = ReadContactDatagram(
-      "<call:5>K1ABC <comment:" + std::to_string(Comment.size()) + ">" + Comment +
-      " <bad<name:1>x <eor>");
+  const TContactDatagram D =
+      ReadContactDatagram("<call:5>K1ABC <comment:" + std::to_string(Comment.size()) + ">" +
+                          Comment + " <bad<name:1>x <eor>");
   ASSERT_EQ(D.Contacts.size(), 1u) << D.Error;
   EXPECT_EQ(D.Contacts[0].Field("comment"), "tnx \u2039eor\u203A\u2039call:5\u203AG4WJX 73");
   EXPECT_FALSE(D.Contacts[0].Has("bad<name"));

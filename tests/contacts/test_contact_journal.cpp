@@ -1,6 +1,7 @@
 // The journal across restarts: what waits survives, what was taken does not
 // come back, a record cut short by a crash is mended away, a journal that
-// cannot be written still lets contacts wait, and the queue is bounded.
+// cannot be written still lets contacts wait, and contacts beyond what waits
+// in memory are kept in the journal and read back in order.
 #include <gtest/gtest.h>
 
 #include <filesystem>

@@ -21,8 +21,7 @@ void RoundTrip(const vela::TContact& Contact) {
 
 void Check(const vela::TContact& Contact) {
   using namespace vela;
-  if (!LooksLikeCall(Contact.Field("call")) ||
-      ContactLine(Contact).find('\n') != std::string::npos)
+  if (!LooksLikeCall(Contact.Field("call")) || ContactLine(Contact).find('\n') != std::string::npos)
     std::abort();
   for (const TContactField& Field : Contact.Fields)
     if (Field.Value.find('<') != std::string::npos)

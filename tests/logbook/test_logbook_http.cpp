@@ -4,14 +4,14 @@
 // listener.
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
 #include <QSslKey>
 #include <QSslServer>
 #include <QSslSocket>
-#include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <cstring>
@@ -335,10 +335,12 @@ TEST_F(LogbookHttpTest, RefusedContactsAreSetAsideAndTheQueueGoesOn) {
   std::vector<std::string> Told;
   Outbox.setOnSetAside([&](const std::string& Words) { Told.push_back(Words); });
   for (const char* Call : {"OK1ABC", "R4SEC", "DL1ABC"})
-    ASSERT_TRUE(Outbox.Enqueue("<call:" + std::to_string(std::strlen(Call)) + ">" + Call + " <eor>"));
+    ASSERT_TRUE(
+        Outbox.Enqueue("<call:" + std::to_string(std::strlen(Call)) + ">" + Call + " <eor>"));
   const std::string Html = "<html><body><p>" + std::string(300, 'x') + "</p></body></html>";
   Logbook.Script = {
-      {400, R"({"status":"failed","reason":"Wrong station callsign <b>G4WJX</b> &amp; station K1ABC"})"},
+      {400,
+       R"({"status":"failed","reason":"Wrong station callsign <b>G4WJX</b> &amp; station K1ABC"})"},
       {201, R"({"status":"created","adif_count":0})"},
       {201, R"({"status":"created","adif_count":1})"},
   };
@@ -407,8 +409,7 @@ TEST_F(LogbookHttpTest, ARedirectToAnotherOriginIsNotFollowed) {
   ASSERT_TRUE(Outbox.Enqueue("<call:6>OK1ABC <eor>"));
   Outbox.Start();
   const TApiReply Reply = NextOutcome();
-  EXPECT_NE(Reply.Reason.find("redirect to " + Elsewhere.Url()), std::string::npos)
-      << Reply.Reason;
+  EXPECT_NE(Reply.Reason.find("redirect to " + Elsewhere.Url()), std::string::npos) << Reply.Reason;
   EXPECT_NE(Reply.Reason.find("check the address"), std::string::npos);
   EXPECT_EQ(Outbox.Waiting(), 1u);
   // A redirect followed ends only with the other host's answer: none came.
@@ -425,7 +426,10 @@ TEST_F(LogbookHttpTest, NonAsciiContactsReachTheLogbookWhole) {
   TContactOutbox Outbox(Client, Dir.filePath(QStringLiteral("LogbookOutbox.jsonl")).toStdString());
   Outbox.setStationId(1);
   Logbook.Default = {201, R"({"status":"created","adif_count":1})"};
-  const char* const Names[] = {"J\xC3\xB6rg M\xC3\xBC" "ller", "Gr\xC3\xBC\xC3\x9F" "e aus K\xC3\xB6ln",
+  const char* const Names[] = {"J\xC3\xB6rg M\xC3\xBC"
+                               "ller",
+                               "Gr\xC3\xBC\xC3\x9F"
+                               "e aus K\xC3\xB6ln",
                                "\xE5\xB1\xB1\xE7\x94\xB0\xE5\xA4\xAA\xE9\x83\x8E",
                                "Jos\xC3\xA9 \xF0\x9F\x98\x80"};
   std::vector<TContact> Contacts;

@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -24,6 +23,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -562,8 +562,9 @@ int main(int argc, char** argv) {
         Reporter.Note("# logbook tune " + std::to_string(Status) + " " + std::to_string(Hz) +
                       (Mode.empty() ? "" : " " + Mode));
       });
-      LogbookApi->Outbox().setOnSetAside(
-          [&Reporter](const std::string& Words) { Reporter.Note("# logbook set aside: " + Words); });
+      LogbookApi->Outbox().setOnSetAside([&Reporter](const std::string& Words) {
+        Reporter.Note("# logbook set aside: " + Words);
+      });
       if (ResendRefused) {
         std::string Error;
         const std::size_t Queued = LogbookApi->ResendRefused(&Error);
