@@ -210,8 +210,8 @@ void TContactOutbox::Pump() {
 
 void TContactOutbox::Posted(const TApiReply& Reply) {
   const QJsonValue Count = Reply.Json.object().value(QStringLiteral("adif_count"));
-  const bool Created = Reply.Ok() && Count.toInt() >= 1;
-  const bool TookNone = Reply.Ok() && !Count.isUndefined() && Count.toInt() < 1;
+  const bool Created = Reply.Ok() && NumberOf(Count) >= 1;
+  const bool TookNone = Reply.Ok() && !Count.isUndefined() && NumberOf(Count) < 1;
   const bool Duplicate =
       Reply.Status == 400 && QString::fromStdString(Reply.Reason)
                                  .contains(QStringLiteral("duplicate"), Qt::CaseInsensitive);

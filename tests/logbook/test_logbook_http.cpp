@@ -337,7 +337,8 @@ TEST_F(LogbookHttpTest, RefusedContactsAreSetAsideAndTheQueueGoesOn) {
   for (const char* Call : {"OK1ABC", "R4SEC", "DL1ABC"})
     ASSERT_TRUE(
         Outbox.Enqueue("<call:" + std::to_string(std::strlen(Call)) + ">" + Call + " <eor>"));
-  const std::string Html = "<html><body><p>" + std::string(300, 'x') + "</p></body></html>";
+  // Megabytes of a web page: cut off, never waited for whole.
+  const std::string Html = "<html><body><p>" + std::string(3 << 20, 'x') + "</p></body></html>";
   Logbook.Script = {
       {400,
        R"({"status":"failed","reason":"Wrong station callsign <b>G4WJX</b> &amp; station K1ABC"})"},
@@ -366,7 +367,8 @@ TEST_F(LogbookHttpTest, RefusedContactsAreSetAsideAndTheQueueGoesOn) {
   EXPECT_NE(Outbox.StatusWords().find("refused the key"), std::string::npos);
   EXPECT_EQ(Outbox.SetAside(), 0u);
 
-  // An HTML refusal is cut to plain words; a refusal without a body too.
+  // A page of HTML is no refusal to show; a refusal without a body is named
+  // by its status.
   Outbox.Stop();
   Logbook.Script = {{404, Html, "text/html"}, {400, ""}};
   Outbox.Start();
