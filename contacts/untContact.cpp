@@ -247,6 +247,8 @@ bool AdmitContact(TContact& Contact, std::string& Why) {
   });
   for (TContactField& F : Contact.Fields)
     F.Value = CleanFieldText(F.Value);
+  // A value of control characters alone is none.
+  std::erase_if(Contact.Fields, [](const TContactField& F) { return F.Value.empty(); });
   Contact.Set("call", Call);
   return true;
 }
