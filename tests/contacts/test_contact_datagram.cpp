@@ -185,10 +185,11 @@ TEST(Datagram, CallsMustLookLikeCallsAndTextsCarryNoTags) {
   const std::string Comment = "tnx <eor><call:5>G4WJX\x01\n73";
   const TContactDatagram D =
       ReadContactDatagram("<call:5>K1ABC <comment:" + std::to_string(Comment.size()) + ">" +
-                          Comment + " <bad<name:1>x <eor>");
+                          Comment + " <bad<name:1>x <qth:2>\x01\x02 <eor>");
   ASSERT_EQ(D.Contacts.size(), 1u) << D.Error;
   EXPECT_EQ(D.Contacts[0].Field("comment"), "tnx \u2039eor\u203A\u2039call:5\u203AG4WJX 73");
   EXPECT_FALSE(D.Contacts[0].Has("bad<name"));
+  EXPECT_FALSE(D.Contacts[0].Has("qth")); // control characters alone: no value
   EXPECT_EQ(AdifRecordText(D.Contacts[0]).find("<call:5>G4WJX"), std::string::npos);
 }
 
