@@ -182,11 +182,12 @@ void TContactListener::ReadPending() {
     Buffer.resize(static_cast<qsizetype>(MaxContactDatagram + 1));
     const qint64 Size = FSocket->readDatagram(Buffer.data(), Buffer.size());
     if (Size < 0) {
-      // Skipped, never a reason to stop reading.
+      // Counted, and reading goes on with the next check rather than
+      // spinning on a fault that stays.
       ++FCounts.Unreadable;
       FProblem = "a datagram that could not be read: " + FSocket->errorString().toStdString();
       Changed();
-      continue;
+      return;
     }
     Receive(std::string_view(Buffer.constData(), static_cast<std::size_t>(Size)));
   }
