@@ -246,8 +246,15 @@ void TfrmVelaLogMain::FormShow() {
     if (FLogbook)
       FLogbook->NoteDigitalMode(Status.Mode);
   });
-  if (FSettingsDialog)
+  if (FSettingsDialog) {
     FSettingsDialog->LogbookApi()->setKeyStore(FKeyStore.get());
+    FSettingsDialog->LogbookApi()->setOnResendRefused([this]() -> std::string {
+      std::string Error;
+      const std::size_t Queued = FLogbook ? FLogbook->ResendRefused(&Error) : 0;
+      return Error.empty() ? std::to_string(Queued) + " set-aside contact(s) back in the queue."
+                           : Error;
+    });
+  }
   FKeyStore->Read([this](const std::string&, TKeyPlace) {
     if (FSettingsDialog)
       FSettingsDialog->LogbookApi()->setKeyStore(FKeyStore.get());

@@ -28,7 +28,9 @@ TContactsToPage::~TContactsToPage() {
 
 void TContactsToPage::Apply() {
   const bool Enabled = FSettings.blnContactsEnabled();
-  const std::string Listen = FSettings.strContactsListen();
+  // The interface is part of where it listens: a change restarts it.
+  const std::string Listen =
+      FSettings.strContactsListen() + "\n" + FSettings.strContactsInterface();
   if (Enabled && !FJournal) {
     FJournal = std::make_unique<TContactJournal>(TContactJournal::PathBeside(FSettings.FileName()));
     FJournal->Open();
@@ -36,8 +38,9 @@ void TContactsToPage::Apply() {
   if (Enabled != FEnabled || Listen != FListening || (Enabled && !FListener.Listening())) {
     FEnabled = Enabled;
     FListening = Listen;
+    FListener.setInterface(FSettings.strContactsInterface());
     if (Enabled)
-      FListener.Start(Listen);
+      FListener.Start(FSettings.strContactsListen());
     else
       FListener.Stop();
   }
@@ -105,11 +108,14 @@ std::string TContactsToPage::StatusText() const {
   Text += FListener.Listening() ? FListener.Address() : FListener.ErrorText();
   if (FJournal && FJournal->Waiting() > 0)
     Text += " \u00b7 " + std::to_string(FJournal->Waiting()) + " waiting";
-  if (FJournal && FJournal->Refused() > 0)
-    Text += " \u00b7 " + std::to_string(FJournal->Refused()) + " refused (too many waiting)";
+  if (FJournal && FJournal->NotKept() > 0)
+    Text += " \u00b7 " + std::to_string(FJournal->NotKept()) + " not kept";
   if (FListener.Unreadable() > 0)
     Text += " \u00b7 " + std::to_string(FListener.Unreadable()) +
             " unreadable (last: " + FListener.Problem() + ")";
+  if (FListener.Counts().Refused > 0)
+    Text += " \u00b7 " + std::to_string(FListener.Counts().Refused) +
+            " refused (last: " + FListener.RefusedWhy() + ")";
   if (FJournal && !FJournal->ErrorText().empty())
     Text += " \u00b7 " + FJournal->ErrorText();
   return Text;

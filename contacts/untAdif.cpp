@@ -10,6 +10,28 @@ bool IsBlank(char C) {
   return C == ' ' || C == '\t' || C == '\r' || C == '\n';
 }
 
+bool IsContinuation(char C) {
+  return (static_cast<unsigned char>(C) & 0xC0) == 0x80;
+}
+
+// Where Count characters (code points) starting at At end in Text; npos when
+// the text ends first.
+std::size_t CharactersEnd(std::string_view Text, std::size_t At, std::size_t Count) {
+  for (; Count > 0; --Count) {
+    if (At >= Text.size())
+      return std::string_view::npos;
+    ++At;
+    while (At < Text.size() && IsContinuation(Text[At]))
+      ++At;
+  }
+  return At;
+}
+
+// Data ends where the text ends, or before a blank or the next tag.
+bool EndsField(std::string_view Text, std::size_t At) {
+  return At == Text.size() || (At < Text.size() && (IsBlank(Text[At]) || Text[At] == '<'));
+}
+
 } // namespace
 
 TAdifDocument ReadAdif(std::string_view Text) {
@@ -68,13 +90,18 @@ TAdifDocument ReadAdif(std::string_view Text) {
       LengthOk = LengthOk && std::isdigit(static_cast<unsigned char>(C));
       Length = Length * 10 + static_cast<std::size_t>(C - '0');
     }
-    if (!LengthOk || Length > Text.size() - At)
+    // The length counts characters, as the logbooks read it; senders that
+    // count bytes are read too where the characters cannot end the field.
+    // A length that fits neither runs on into the text after it.
+    std::size_t End = LengthOk ? CharactersEnd(Text, At, Length) : std::string_view::npos;
+    if (End == std::string_view::npos || !EndsField(Text, End))
+      End = LengthOk && Length <= Text.size() - At && EndsField(Text, At + Length)
+                ? At + Length
+                : std::string_view::npos;
+    if (End == std::string_view::npos)
       return Fail("ADIF field " + ValidUtf8(Name.substr(0, 32)) + " with a wrong length");
-    const std::string_view Data = Text.substr(At, Length);
-    At += Length;
-    // Data the length does not fit runs on into the text after it.
-    if (At < Text.size() && !IsBlank(Text[At]) && Text[At] != '<')
-      return Fail("ADIF field " + ValidUtf8(Name.substr(0, 32)) + " with a wrong length");
+    const std::string_view Data = Text.substr(At, End - At);
+    At = End;
     Record.Set(ValidUtf8(Name), ValidUtf8(Data));
   }
   if (!Record.Fields.empty())
@@ -87,9 +114,17 @@ std::string AdifRecordText(const TContact& Contact) {
   for (const TContactField& F : Contact.Fields) {
     if (F.Value.empty())
       continue;
-    Text += '<' + F.Name + ':' + std::to_string(F.Value.size()) + '>' + F.Value + ' ';
+    const std::string Value = ValidUtf8(F.Value);
+    Text += '<' + F.Name + ':' + std::to_string(CharacterCount(Value)) + '>' + Value + ' ';
   }
   return Text + "<eor>";
+}
+
+std::size_t CharacterCount(std::string_view Text) {
+  std::size_t Count = 0;
+  for (char C : Text)
+    Count += IsContinuation(C) ? 0 : 1;
+  return Count;
 }
 
 std::string AdifHeaderText() {

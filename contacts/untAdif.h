@@ -2,6 +2,11 @@
 // "<name:length>data" (an optional ":type" after the length is ignored),
 // an optional header ended by "<eoh>", records ended by "<eor>".
 //
+// A field's length counts its characters (Unicode code points), as the web
+// logbooks read it. The reader also takes a count of bytes where the count
+// of characters cannot end the field before a blank, the next tag or the
+// end, since some senders count bytes.
+//
 // The reader is strict, since a datagram that merely looks like ADIF must not
 // become a contact: a length that is not a number, runs past the text, or
 // leaves the data followed by anything but a blank, a tag or the end, fails
@@ -31,9 +36,11 @@ struct TAdifDocument {
 
 TAdifDocument ReadAdif(std::string_view Text);
 
-// One record: "<call:6>DL1ABC <mode:3>FT8 ... <eor>" (lengths in bytes),
+// One record: "<call:6>DL1ABC <mode:3>FT8 ... <eor>" (lengths in characters),
 // fields with empty values left out, no header, no line end.
 std::string AdifRecordText(const TContact& Contact);
+// The number of characters (code points) in UTF-8 text.
+std::size_t CharacterCount(std::string_view Text);
 // The header that starts a file of records.
 std::string AdifHeaderText();
 

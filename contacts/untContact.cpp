@@ -202,6 +202,57 @@ std::string ContactLine(const TContact& Contact) {
   return Line;
 }
 
+bool LooksLikeCall(std::string_view Text) {
+  return Text.size() >= 3 && Text.size() <= 20 && std::all_of(Text.begin(), Text.end(), [](char C) {
+           return (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z') || (C >= '0' && C <= '9') ||
+                  C == '/';
+         });
+}
+
+std::string CleanFieldText(std::string_view Text) {
+  std::string Result;
+  Result.reserve(Text.size());
+  for (char C : Text) {
+    const auto B = static_cast<unsigned char>(C);
+    if (C == '\t' || C == '\r' || C == '\n')
+      Result += ' ';
+    else if (C == '<')
+      Result += "\u2039";
+    else if (C == '>')
+      Result += "\u203A";
+    else if (B >= 0x20 && B != 0x7F)
+      Result += C;
+  }
+  return Result;
+}
+
+bool AdmitContact(TContact& Contact, std::string& Why) {
+  std::string Call = Contact.Field("call");
+  const std::size_t First = Call.find_first_not_of(" \t");
+  Call = First == std::string::npos ? std::string()
+                                    : Call.substr(First, Call.find_last_not_of(" \t") - First + 1);
+  if (Call.empty()) {
+    Why = "a contact without a call";
+    return false;
+  }
+  if (!LooksLikeCall(Call)) {
+    Why = "a call that is no call: \"" + CleanFieldText(Call.substr(0, 24)) + "\"";
+    return false;
+  }
+  std::erase_if(Contact.Fields, [](const TContactField& F) {
+    return F.Name.empty() || F.Name.size() > 64 ||
+           !std::all_of(F.Name.begin(), F.Name.end(), [](char C) {
+             return (C >= 'a' && C <= 'z') || (C >= '0' && C <= '9') || C == '_';
+           });
+  });
+  for (TContactField& F : Contact.Fields)
+    F.Value = CleanFieldText(F.Value);
+  // A value of control characters alone is none.
+  std::erase_if(Contact.Fields, [](const TContactField& F) { return F.Value.empty(); });
+  Contact.Set("call", Call);
+  return true;
+}
+
 std::string ValidUtf8(std::string_view Text) {
   static const char Replacement[] = "\xEF\xBF\xBD";
   std::string Result;

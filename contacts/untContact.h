@@ -60,6 +60,22 @@ std::vector<TContactField> FurtherFields(const TContact& Contact);
 // values become blanks. No line end.
 std::string ContactLine(const TContact& Contact);
 
+// A call as the digital-mode programs log one: letters, digits and "/", 3 to
+// 20 of them.
+bool LooksLikeCall(std::string_view Text);
+
+// A field's value fit for a record this program writes: tabs and line breaks
+// become blanks, other control characters go, and "<" and ">" become the
+// look-alikes U+2039 and U+203A, so that no value carries tag text to a
+// reader that looks for tags inside values.
+std::string CleanFieldText(std::string_view Text);
+
+// Checks a contact that came in from outside: the call (blanks around it
+// trimmed) must look like a call; fields whose names are not ADIF names
+// (letters, digits, "_") are dropped; every value is cleaned. False, with
+// Why set, when the contact is refused.
+bool AdmitContact(TContact& Contact, std::string& Why);
+
 // Text with every byte sequence that is not UTF-8 replaced by U+FFFD.
 std::string ValidUtf8(std::string_view Text);
 

@@ -227,9 +227,18 @@ TContactDatagram ReadContactDatagram(std::string_view Bytes) {
   TContactDatagram Result = ReadDatagram(Bytes);
   if (Result.Kind != TDatagramKind::dkContacts)
     return Result;
-  std::erase_if(Result.Contacts, [](const TContact& C) { return C.Field("call").empty(); });
-  if (Result.Contacts.empty())
-    return Refused(std::move(Result), "a contact without a call");
+  if (Result.Contacts.size() > MaxContactsPerDatagram)
+    return Refused(std::move(Result), "a datagram of " + std::to_string(Result.Contacts.size()) +
+                                          " contacts (at most " +
+                                          std::to_string(MaxContactsPerDatagram) + " are taken)");
+  std::erase_if(Result.Contacts, [&Result](TContact& C) {
+    std::string Why;
+    if (AdmitContact(C, Why))
+      return false;
+    ++Result.Rejected;
+    Result.Error = Why;
+    return true;
+  });
   return Result;
 }
 

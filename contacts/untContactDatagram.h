@@ -6,8 +6,10 @@
 // Every length is checked against the datagram before it is used; a datagram
 // larger than MaxContactDatagram, with a wrong magic or schema, a string that
 // runs past its end, a date-time of an unknown time basis or a type 5 cut short
-// is refused with a reason. Other message types are ignored. Texts are made
-// valid UTF-8.
+// is refused with a reason, and so is one that holds more than
+// MaxContactsPerDatagram contacts. Other message types are ignored. Texts are
+// made valid UTF-8, and each contact must pass AdmitContact: those that do
+// not are left out and counted in Rejected, the last reason in Error.
 #pragma once
 
 #include <cstddef>
@@ -22,6 +24,10 @@ namespace vela {
 
 constexpr std::size_t MaxContactDatagram = 64 * 1024;
 constexpr std::uint32_t ContactDatagramMagic = 0xADBCCBDA;
+// The senders log one contact per datagram; a few more allow for a sender
+// that gathers what it logged while the network was away. Anything larger is
+// a file's worth, for the logbook's own import, not a live feed.
+constexpr std::size_t MaxContactsPerDatagram = 8;
 
 // What the sending program last reported of its radio (type 1).
 struct TStatusReport {
@@ -41,7 +47,8 @@ struct TContactDatagram {
   TDatagramKind Kind = TDatagramKind::dkIgnored;
   std::string Id; // the sender's id; empty for plain ADIF
   std::uint32_t Type = 0;
-  std::vector<TContact> Contacts;
+  std::vector<TContact> Contacts; // those admitted
+  std::size_t Rejected = 0;       // contacts refused at the door
   TStatusReport Status;
   std::string Error;
 };

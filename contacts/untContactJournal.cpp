@@ -19,6 +19,8 @@ namespace {
 
 // What a restart reads at most of the waiting part of the journal.
 constexpr std::uint64_t MaxWaitingBytes = 64ull * 1024 * 1024;
+// What one refill of the waiting contacts reads of the journal at most.
+constexpr std::uint64_t RefillBytes = 4ull * 1024 * 1024;
 
 struct TFd {
   int Fd;
@@ -60,6 +62,8 @@ void TContactJournal::Failed(const std::string& What) {
 
 bool TContactJournal::Open() {
   FWaiting.clear();
+  FUnloaded = 0;
+  FLoadedEnd = 0;
   TFd Journal(::open(FPath.c_str(), O_RDWR | O_CLOEXEC));
   if (Journal.Fd < 0) {
     if (errno == ENOENT) {
@@ -119,23 +123,63 @@ bool TContactJournal::Open() {
     FErrorText = "the contact journal " + FPath + " is damaged: " + Doc.Error;
     return false;
   }
-  for (std::size_t I = 0; I < Doc.Records.size() && FWaiting.size() < FMaxWaiting; ++I)
-    FWaiting.push_back({std::move(Doc.Records[I]), Taken + Doc.Ends[I]});
+  FLoadedEnd = Taken;
+  for (std::size_t I = 0; I < Doc.Records.size() && FWaiting.size() < FMaxWaiting; ++I) {
+    FLoadedEnd = Taken + Doc.Ends[I];
+    FWaiting.push_back({std::move(Doc.Records[I]), FLoadedEnd});
+  }
+  FUnloaded = Doc.Records.size() - FWaiting.size();
   FErrorText.clear();
   return true;
+}
+
+void TContactJournal::Refill() {
+  if (FUnloaded == 0 || FWaiting.size() > FMaxWaiting / 2)
+    return;
+  TFd Journal(::open(FPath.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat St {};
+  if (Journal.Fd < 0 || ::fstat(Journal.Fd, &St) != 0) {
+    Failed("cannot read the contact journal");
+    return;
+  }
+  // A part at a time: whole records only, the rest on the next refill.
+  const auto Size = static_cast<std::uint64_t>(St.st_size);
+  const std::uint64_t To = std::min(Size, FLoadedEnd + RefillBytes);
+  std::string Part;
+  if (FLoadedEnd >= To || !ReadRange(Journal.Fd, FLoadedEnd, To, Part)) {
+    Failed("cannot read the contact journal");
+    return;
+  }
+  const std::size_t Complete = Part.rfind("<eor>\n");
+  Part.resize(Complete == std::string::npos ? 0 : Complete + 6);
+  TAdifDocument Doc = ReadAdif(Part);
+  if (!Doc.Error.empty() || Doc.Records.empty()) {
+    // What cannot be read back stays in the journal for the operator.
+    FErrorText = "the contact journal " + FPath + " cannot be read on: " +
+                 (Doc.Error.empty() ? std::string("no record where one was written") : Doc.Error);
+    FUnloaded = 0;
+    return;
+  }
+  const std::uint64_t From = FLoadedEnd;
+  for (std::size_t I = 0; I < Doc.Records.size() && FWaiting.size() < FMaxWaiting && FUnloaded > 0;
+       ++I) {
+    FLoadedEnd = From + Doc.Ends[I];
+    FWaiting.push_back({std::move(Doc.Records[I]), FLoadedEnd});
+    --FUnloaded;
+  }
 }
 
 bool TContactJournal::Append(const std::string& Text, std::uint64_t& End) {
   TFd Journal(::open(FPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
   if (Journal.Fd < 0) {
-    Failed("cannot write the contact journal");
+    Failed("contacts are not being kept: cannot write the contact journal");
     return false;
   }
   struct stat St {};
   const bool Fresh = ::fstat(Journal.Fd, &St) == 0 && St.st_size == 0;
   const std::string Data = Fresh ? AdifHeaderText() + Text : Text;
   if (!WriteAll(Journal.Fd, Data) || ::fsync(Journal.Fd) != 0 || ::fstat(Journal.Fd, &St) != 0) {
-    Failed("cannot write the contact journal");
+    Failed("contacts are not being kept: cannot write the contact journal");
     return false;
   }
   if (Fresh)
@@ -146,14 +190,22 @@ bool TContactJournal::Append(const std::string& Text, std::uint64_t& End) {
 }
 
 bool TContactJournal::Add(const TContact& Contact) {
-  if (FWaiting.size() >= FMaxWaiting) {
-    ++FRefused;
-    return false;
-  }
   std::uint64_t End = 0;
-  Append(AdifRecordText(Contact) + "\n", End);
-  FWaiting.push_back({Contact, End});
-  return true;
+  const bool Kept = Append(AdifRecordText(Contact) + "\n", End);
+  if (FUnloaded == 0 && FWaiting.size() < FMaxWaiting) {
+    FWaiting.push_back({Contact, Kept ? End : 0});
+    if (Kept)
+      FLoadedEnd = End;
+    return true;
+  }
+  // Memory is full: the contact waits in the journal alone, read back in
+  // its turn.
+  if (Kept) {
+    ++FUnloaded;
+    return true;
+  }
+  ++FNotKept;
+  return false;
 }
 
 bool TContactJournal::KeepTaken(std::uint64_t Offset) {
@@ -171,6 +223,7 @@ void TContactJournal::TakeNext() {
   FWaiting.pop_front();
   if (End > 0)
     KeepTaken(End);
+  Refill();
 }
 
 } // namespace vela

@@ -10,9 +10,12 @@
 // rather than losing it. A record cut short by a crash is cut off the
 // journal when it is opened.
 //
-// A journal that cannot be written leaves ErrorText set; contacts still wait
-// in memory and are still shown. At most MaxWaiting contacts wait; Add
-// refuses more and counts them.
+// Every contact Add is given goes to the journal first; no limit applies to
+// what is written. At most MaxWaiting contacts wait in memory; later ones
+// wait in the journal alone and are read back from it as the form takes
+// those before them. A journal that cannot be written leaves ErrorText set;
+// a contact it could not keep still waits in memory while there is room,
+// and is counted as not kept when there is none.
 #pragma once
 
 #include <cstddef>
@@ -43,17 +46,20 @@ public:
   bool Open();
 
   // Appends Contact to the journal and to the waiting ones; false (and
-  // counted) when MaxWaiting already wait.
+  // counted) when neither the journal nor memory could keep it.
   bool Add(const TContact& Contact);
 
-  std::size_t Waiting() const { return FWaiting.size(); }
+  // Every contact waiting, in memory and in the journal alone.
+  std::size_t Waiting() const { return FWaiting.size() + FUnloaded; }
   // The first waiting contact; null when none waits.
   const TContact* Next() const { return FWaiting.empty() ? nullptr : &FWaiting.front().Contact; }
   // The first waiting contact is in the form: it no longer waits, also after
   // a restart.
   void TakeNext();
 
-  std::uint64_t Refused() const { return FRefused; }
+  // Contacts lost because the journal could not be written and memory was
+  // full.
+  std::uint64_t NotKept() const { return FNotKept; }
   // The last failure to read or write the journal; empty once a write works.
   const std::string& ErrorText() const { return FErrorText; }
   const std::string& Path() const { return FPath; }
@@ -67,11 +73,15 @@ private:
   bool Append(const std::string& Text, std::uint64_t& End);
   bool KeepTaken(std::uint64_t Offset);
   void Failed(const std::string& What);
+  // Reads contacts waiting in the journal alone back into memory.
+  void Refill();
 
   std::string FPath;
   std::size_t FMaxWaiting;
   std::deque<TWaiting> FWaiting;
-  std::uint64_t FRefused = 0;
+  std::size_t FUnloaded = 0;    // waiting in the journal alone, after FLoadedEnd
+  std::uint64_t FLoadedEnd = 0; // the journal's offset after the last record in memory
+  std::uint64_t FNotKept = 0;
   std::string FErrorText;
 };
 

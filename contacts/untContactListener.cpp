@@ -49,6 +49,25 @@ bool ParseListenAddress(std::string_view Input, TListenAddress& Address, std::st
   return true;
 }
 
+namespace {
+
+// The interface named (by name, e.g. "eth0", or by its human-readable name),
+// or the loopback interface for an empty name; invalid when there is none.
+QNetworkInterface MulticastInterface(const std::string& Name) {
+  if (!Name.empty())
+    for (const QNetworkInterface& Interface : QNetworkInterface::allInterfaces())
+      if (Interface.name().toStdString() == Name ||
+          Interface.humanReadableName().toStdString() == Name)
+        return Interface;
+  if (Name.empty())
+    for (const QNetworkInterface& Interface : QNetworkInterface::allInterfaces())
+      if (Interface.flags().testFlag(QNetworkInterface::IsLoopBack))
+        return Interface;
+  return {};
+}
+
+} // namespace
+
 TContactListener::TContactListener() = default;
 
 TContactListener::~TContactListener() {
@@ -64,6 +83,7 @@ std::uint16_t TContactListener::Port() const {
 }
 
 void TContactListener::Stop() {
+  FCheck.reset();
   if (FSocket) {
     FSocket->close();
     FSocket.reset();
@@ -100,13 +120,18 @@ bool TContactListener::Start(const std::string& Listen) {
                                 : QHostAddress(QHostAddress::AnyIPv4),
                             Where.Port, Share);
     if (Bound) {
-      bool Joined = FSocket->joinMulticastGroup(Host);
-      for (const QNetworkInterface& Interface : QNetworkInterface::allInterfaces())
-        if (Interface.flags().testFlag(QNetworkInterface::IsUp))
-          Joined = FSocket->joinMulticastGroup(Host, Interface) || Joined;
+      // The group is joined on one interface: the loopback one unless the
+      // operator names another, so that no other host on the network can
+      // send contacts in.
+      const QNetworkInterface Interface = MulticastInterface(FInterface);
+      const bool Joined = Interface.isValid() && FSocket->joinMulticastGroup(Host, Interface);
       if (!Joined) {
-        FErrorText = "cannot join the multicast group " + Where.Host + ": " +
-                     FSocket->errorString().toStdString();
+        FErrorText = "cannot join the multicast group " + Where.Host + " on " +
+                     (FInterface.empty() ? std::string("the loopback interface")
+                                         : "interface \"" + FInterface + "\"") +
+                     ": " +
+                     (Interface.isValid() ? FSocket->errorString().toStdString()
+                                          : std::string("no such interface"));
         Stop();
         Changed();
         return false;
@@ -132,6 +157,15 @@ bool TContactListener::Start(const std::string& Listen) {
       Host.protocol() == QAbstractSocket::IPv6Protocol ? "[" + Where.Host + "]" : Where.Host;
   FAddress = HostText + ":" + std::to_string(FSocket->localPort());
   QObject::connect(FSocket.get(), &QUdpSocket::readyRead, [this] { ReadPending(); });
+  // A check besides the socket's notices, for datagrams they did not
+  // announce.
+  FCheck = std::make_unique<QTimer>();
+  FCheck->setInterval(CheckMs);
+  QObject::connect(FCheck.get(), &QTimer::timeout, [this] {
+    if (FSocket && FSocket->hasPendingDatagrams())
+      ReadPending();
+  });
+  FCheck->start();
   Changed();
   return true;
 }
@@ -139,13 +173,22 @@ bool TContactListener::Start(const std::string& Listen) {
 void TContactListener::ReadPending() {
   FReadScheduled = false;
   QByteArray Buffer;
+  // Every datagram waiting is read now, whatever it turns out to be: a
+  // socket left with datagrams unread does not say again that it has some.
+  // The bound only hands the event loop back to the window under a flood.
   for (int I = 0; I < DatagramsPerTurn && FSocket && FSocket->hasPendingDatagrams(); ++I) {
     // One byte more than the reader takes, so that an oversized datagram is
     // refused rather than cut to size.
     Buffer.resize(static_cast<qsizetype>(MaxContactDatagram + 1));
     const qint64 Size = FSocket->readDatagram(Buffer.data(), Buffer.size());
-    if (Size < 0)
-      break;
+    if (Size < 0) {
+      // Counted, and reading goes on with the next check rather than
+      // spinning on a fault that stays.
+      ++FCounts.Unreadable;
+      FProblem = "a datagram that could not be read: " + FSocket->errorString().toStdString();
+      Changed();
+      return;
+    }
     Receive(std::string_view(Buffer.constData(), static_cast<std::size_t>(Size)));
   }
   if (FSocket && FSocket->hasPendingDatagrams() && !FReadScheduled) {
@@ -169,11 +212,18 @@ bool TContactListener::Seen(const std::string& Key) {
 
 void TContactListener::Receive(std::string_view Bytes) {
   TContactDatagram Datagram = ReadContactDatagram(Bytes);
+  ++FCounts.Read;
+  if (Datagram.Rejected > 0) {
+    FCounts.Refused += Datagram.Rejected;
+    FRefusedWhy = Datagram.Error;
+    Changed();
+  }
   switch (Datagram.Kind) {
   case TDatagramKind::dkIgnored:
+    ++FCounts.Ignored;
     return;
   case TDatagramKind::dkRefused:
-    ++FUnreadable;
+    ++FCounts.Unreadable;
     FProblem = Datagram.Error;
     Changed();
     return;
@@ -229,6 +279,12 @@ int TContactListener::AddStatusConsumer(TStatusConsumer Consumer) {
 void TContactListener::RemoveConsumer(int Id) {
   FContactConsumers.erase(Id);
   FStatusConsumers.erase(Id);
+}
+
+std::string TContactListener::CountsText() const {
+  return "read " + std::to_string(FCounts.Read) + ", ignored " + std::to_string(FCounts.Ignored) +
+         ", unreadable " + std::to_string(FCounts.Unreadable) + " datagrams; refused " +
+         std::to_string(FCounts.Refused) + " contacts";
 }
 
 void TContactListener::Changed() {

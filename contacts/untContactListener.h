@@ -13,8 +13,14 @@
 // record text (no header). Status reports (the sender's dial frequency and
 // mode) go to the status consumers, and the last one is kept.
 //
-// At most DatagramsPerTurn datagrams are read in one turn of the event loop,
-// so a flood cannot hold up the window; the rest wait in the socket.
+// Every datagram that arrives is read: each notice of the socket drains it
+// there and then, since datagrams left for a later turn of the event loop
+// are never announced again (the socket stays silent for good). Only a
+// flood of more than DatagramsPerTurn at once is left for the next turn, so
+// that it cannot hold up the window, and a check every CheckMs reads what
+// waits unannounced. A datagram that cannot be read is counted and skipped.
+// A multicast group is joined on the loopback interface only, unless an
+// interface is named (setInterface).
 #pragma once
 
 #include <chrono>
@@ -32,6 +38,7 @@
 #include "platform/untEvents.h"
 #include "platform/untObject.h"
 
+class QTimer;
 class QUdpSocket;
 
 namespace vela {
@@ -53,7 +60,8 @@ bool ParseListenAddress(std::string_view Text, TListenAddress& Address, std::str
 class TContactListener : public TObject {
 public:
   static constexpr std::size_t MaxRemembered = 256;
-  static constexpr int DatagramsPerTurn = 64;
+  static constexpr int DatagramsPerTurn = 4096;
+  static constexpr int CheckMs = 250;
   static constexpr const char* DefaultListen = "127.0.0.1:2237";
 
   TContactListener();
@@ -87,9 +95,24 @@ public:
   // empty otherwise.
   std::string RecentMode(std::chrono::seconds MaxAge = std::chrono::seconds(60)) const;
 
+  // What was read so far: datagrams read, ignored (no contact in them) and
+  // unreadable, and contacts refused at the door.
+  struct TCounts {
+    std::uint64_t Read = 0, Ignored = 0, Unreadable = 0, Refused = 0;
+    bool operator==(const TCounts&) const = default;
+  };
+  const TCounts& Counts() const { return FCounts; }
+  // "read 12, ignored 9, unreadable 1, refused 0 datagrams/contacts"
+  std::string CountsText() const;
   // Unreadable datagrams so far, and why the last one was refused.
-  std::uint64_t Unreadable() const { return FUnreadable; }
+  std::uint64_t Unreadable() const { return FCounts.Unreadable; }
   const std::string& Problem() const { return FProblem; }
+  // Why the last contact was refused at the door.
+  const std::string& RefusedWhy() const { return FRefusedWhy; }
+
+  // The interface a multicast group is joined on, by name ("eth0"); empty:
+  // the loopback interface. Takes effect at the next Start.
+  void setInterface(const std::string& Value) { FInterface = Value; }
 
   const TListenerChangeEvent& OnChange() const { return FOnChange; }
   void setOnChange(const TListenerChangeEvent& Value) { FOnChange = Value; }
@@ -106,8 +129,11 @@ private:
   std::unique_ptr<QUdpSocket> FSocket;
   std::string FAddress;
   std::string FErrorText;
+  std::unique_ptr<QTimer> FCheck;
+  std::string FInterface;
   std::string FProblem;
-  std::uint64_t FUnreadable = 0;
+  std::string FRefusedWhy;
+  TCounts FCounts;
   bool FReadScheduled = false;
   int FNextId = 1;
   std::map<int, TContactConsumer> FContactConsumers;

@@ -7,6 +7,7 @@ TContactMonitor::TContactMonitor(std::ostream& AOut, std::ostream& AErr) : FOut(
     FOut << ContactLine(Contact) << std::endl;
   });
   FListener.setOnChange(MakeMethod(this, &TContactMonitor::ListenerChange));
+  QObject::connect(&FTrace, &QTimer::timeout, [this] { ShowCounts(); });
 }
 
 bool TContactMonitor::Start(const std::string& Listen) {
@@ -21,10 +22,30 @@ bool TContactMonitor::Start(const std::string& Listen) {
 }
 
 void TContactMonitor::ListenerChange(TObject* /*Sender*/) {
+  if (FListener.Counts().Refused != FRefusedShown) {
+    FRefusedShown = FListener.Counts().Refused;
+    FErr << "# contacts refused: " << FListener.RefusedWhy() << std::endl;
+  }
   if (FListener.Unreadable() == FUnreadableShown)
     return;
   FUnreadableShown = FListener.Unreadable();
   FErr << "# contacts unreadable: " << FListener.Problem() << std::endl;
+}
+
+void TContactMonitor::setTrace(bool Value) {
+  FTrace.stop();
+  if (!Value)
+    return;
+  FTrace.start(1000);
+}
+
+void TContactMonitor::ShowCounts() {
+  const TContactListener::TCounts& Counts = FListener.Counts();
+  if (Counts == FCountsShown)
+    return;
+  FCountsShown = Counts;
+  FErr << "# contacts read " << Counts.Read << " ignored " << Counts.Ignored << " unreadable "
+       << Counts.Unreadable << " refused " << Counts.Refused << std::endl;
 }
 
 } // namespace vela

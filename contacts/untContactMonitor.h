@@ -1,7 +1,12 @@
 // Prints what a contact listener receives, for velalog-cat: "contacts
 // ADDRESS PORT" once listening, then each contact as its ContactLine on Out;
-// each unreadable datagram as "# contacts unreadable: REASON" on Err.
+// each unreadable datagram as "# contacts unreadable: REASON" and each
+// contact refused at the door as "# contacts refused: REASON" on Err. With
+// the trace on, "# contacts read N ignored N unreadable N refused N" on Err
+// whenever the counts changed, at most once a second.
 #pragma once
+
+#include <QTimer>
 
 #include <ostream>
 #include <string>
@@ -17,6 +22,7 @@ public:
   // False with the reason on Err when it cannot listen.
   bool Start(const std::string& Listen);
   TContactListener& Listener() { return FListener; }
+  void setTrace(bool Value);
 
 private:
   void ListenerChange(TObject* Sender);
@@ -24,7 +30,12 @@ private:
   std::ostream& FOut;
   std::ostream& FErr;
   TContactListener FListener;
+  void ShowCounts();
+
   std::uint64_t FUnreadableShown = 0;
+  std::uint64_t FRefusedShown = 0;
+  TContactListener::TCounts FCountsShown;
+  QTimer FTrace;
 };
 
 } // namespace vela

@@ -78,12 +78,28 @@ TLogbookApiGroup::TLogbookApiGroup(QWidget* Parent)
       new QCheckBox(QStringLiteral("Accept this host's self-signed certificate"), this);
   FchkSelfSigned->setGeometry(240, 86, 254, 20);
   FlblResult = new QLabel(this);
-  FlblResult->setGeometry(8, 112, 486, 34);
+  FlblResult->setGeometry(8, 112, 352, 34);
   FlblResult->setWordWrap(true);
   FlblResult->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   FcbxStation->addItem(QStringLiteral("the key owner's active station"), 0);
+  FbtnResendRefused = new QPushButton(QStringLiteral("Send set-aside again"), this);
+  FbtnResendRefused->setGeometry(364, 112, 130, 24);
+  FbtnResendRefused->setToolTip(
+      QStringLiteral("Contacts the logbook refused wait in LogbookRefused.adi beside the "
+                     "settings file; once the station or the other program's call is "
+                     "mended, this puts them back in the queue"));
   connect(FbtnTest, &QPushButton::clicked, this, [this] { Test(); });
+  connect(FbtnResendRefused, &QPushButton::clicked, this, [this] {
+    if (FOnResendRefused)
+      Say(FOnResendRefused());
+  });
   setKeyStore(nullptr);
+  setOnResendRefused(nullptr);
+}
+
+void TLogbookApiGroup::setOnResendRefused(std::function<std::string()> Value) {
+  FOnResendRefused = std::move(Value);
+  FbtnResendRefused->setEnabled(static_cast<bool>(FOnResendRefused));
 }
 
 TLogbookApiGroup::~TLogbookApiGroup() = default;
@@ -97,10 +113,12 @@ void TLogbookApiGroup::setKeyStore(TApiKeyStore* Value) {
 }
 
 void TLogbookApiGroup::ShowKeyPlace() {
+  std::string Words;
   if (FKeyStore && FKeyStore->Place() != TKeyPlace::kpNone)
-    Say(std::string("The API key is kept in ") + KeyPlaceWords(FKeyStore->Place()) + ".");
-  else
-    Say("");
+    Words = std::string("The API key is kept in ") + KeyPlaceWords(FKeyStore->Place()) + ".";
+  if (FKeyStore && !FKeyStore->Notice().empty())
+    Words += (Words.empty() ? "" : " ") + FKeyStore->Notice() + ".";
+  Say(Words);
 }
 
 void TLogbookApiGroup::Say(const std::string& Words) {

@@ -2,12 +2,15 @@
 // through its API: the switch, the logbook's address and API key, the
 // station for contacts (chosen from what the logbook lists), the radio's
 // name there, the click-to-tune listener's address, the permission for one
-// host's self-signed certificate, and a Test button that asks the logbook
-// whether it takes the key and which stations it has, and says so in words.
+// host's self-signed certificate, a Test button that asks the logbook
+// whether it takes the key and which stations it has, and says so in words,
+// and a "Send set-aside again" button that puts the contacts the logbook
+// refused back in the queue once the operator has mended the cause.
 #pragma once
 
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -34,6 +37,10 @@ public:
   // Where the API key is kept; without one the key box is disabled.
   void setKeyStore(TApiKeyStore* Value);
 
+  // Puts the contacts set aside back in the queue and returns the words to
+  // show; without one the button is disabled.
+  void setOnResendRefused(std::function<std::string()> Value);
+
   // Shows the stored options.
   void Load(const TVelaLogSettings& Settings);
   // Writes the options that changed. An address or key that cannot be used
@@ -53,6 +60,7 @@ public:
   QCheckBox* chkSelfSigned() const { return FchkSelfSigned; }
   QPushButton* btnTest() const { return FbtnTest; }
   QLabel* lblResult() const { return FlblResult; }
+  QPushButton* btnResendRefused() const { return FbtnResendRefused; }
 
 private:
   void Say(const std::string& Words);
@@ -72,6 +80,8 @@ private:
   QCheckBox* FchkSelfSigned;
   QPushButton* FbtnTest;
   QLabel* FlblResult;
+  QPushButton* FbtnResendRefused;
+  std::function<std::string()> FOnResendRefused;
 };
 
 } // namespace vela

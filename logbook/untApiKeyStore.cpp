@@ -7,6 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+#include <iostream>
 #include <memory>
 
 #include "settings/untVelaLogSettings.h"
@@ -82,7 +85,36 @@ void TApiKeyStore::ReadFile(const TReadDone& Done) {
   Done(FKey, FPlace);
 }
 
+namespace {
+
+// Takes group and world access off a settings file that holds the key; the
+// notice says what was done, empty when nothing needed doing.
+bool MakeKeyFilePrivate(const std::string& FileName, std::string& Notice) {
+  struct stat St {};
+  if (::stat(FileName.c_str(), &St) != 0 || (St.st_mode & 077) == 0)
+    return true;
+  if (::chmod(FileName.c_str(), 0600) != 0) {
+    Notice = FileName +
+             " holds the logbook's API key and others may read it; it cannot be "
+             "made private: " +
+             std::strerror(errno);
+    return false;
+  }
+  Notice = FileName + " holds the logbook's API key and others could read it: it is now "
+                      "readable only by you";
+  return true;
+}
+
+} // namespace
+
 void TApiKeyStore::Read(const TReadDone& Done) {
+  // A key typed into a settings file that others may read is kept from
+  // them now, and the operator is told once.
+  if (!FSettings.strLogbookApiKey().empty() && FNotice.empty()) {
+    MakeKeyFilePrivate(FSettings.FileName(), FNotice);
+    if (!FNotice.empty())
+      std::cerr << "velalog: " << FNotice << std::endl;
+  }
   const unsigned Generation = ++FGeneration;
   if (!FUseKeyring) {
     QMetaObject::invokeMethod(

@@ -1,6 +1,7 @@
 // Where the logbook's API key is kept: in the desktop's keyring (the Secret
 // Service, through QtKeychain) where one answers, otherwise in the settings
-// file, which is then made readable by its owner only (mode 0600). Reads
+// file, which is then made readable by its owner only (mode 0600); a key
+// found there in a file others may read is made private on reading. Reads
 // and writes are asynchronous on the event loop; a keyring that does not
 // answer within KeyringTimeoutMs counts as none.
 #pragma once
@@ -42,6 +43,9 @@ public:
   TKeyPlace Place() const { return FPlace; }
   // A read has ended since the store was made (Key() is then known).
   bool Known() const { return FKnown; }
+  // Said once, when a read found the key in a settings file others could
+  // read and made it private (or could not); empty otherwise.
+  const std::string& Notice() const { return FNotice; }
 
 private:
   void ReadFile(const TReadDone& Done);
@@ -51,6 +55,7 @@ private:
   bool FUseKeyring;
   QObject FContext; // ends the callbacks of jobs still running when freed
   std::string FKey;
+  std::string FNotice;
   TKeyPlace FPlace = TKeyPlace::kpNone;
   bool FKnown = false;
   unsigned FGeneration = 0;

@@ -2,6 +2,7 @@
 
 #include "platform/untDurableFile.h"
 
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonObject>
 
@@ -9,19 +10,55 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 
+#include "contacts/untAdif.h"
+
 namespace vela {
 
 namespace {
+
+const char* const RefusedHeader =
+    "Contacts the logbook refused, set aside by VELA Log; each follows the reason\n"
+    "<adif_ver:5>3.1.4 <programid:8>VELA Log <eoh>\n";
 
 std::string Line(const std::string& Record) {
   QJsonObject Object;
   Object.insert(QStringLiteral("adif"), QString::fromStdString(Record));
   return QJsonDocument(Object).toJson(QJsonDocument::Compact).toStdString() + "\n";
+}
+
+// A record of an earlier version counted bytes: the same record with its
+// lengths in characters, as the logbooks read them. ASCII reads the same
+// either way.
+std::string InCharacters(const std::string& Record) {
+  if (std::all_of(Record.begin(), Record.end(),
+                  [](char C) { return static_cast<unsigned char>(C) < 0x80; }))
+    return Record;
+  const TAdifDocument Doc = ReadAdif(Record);
+  return Doc.Error.empty() && Doc.Records.size() == 1 ? AdifRecordText(Doc.Records[0]) : Record;
+}
+
+// The logbook's reason in plain words; for an answer that is no JSON, the
+// start of its text (an HTML page, a proxy's words).
+std::string RefusalWords(const TApiReply& Reply) {
+  std::string Words = PlainWords(Reply.Reason, 200);
+  if (Reply.Json.isNull() && !Reply.Body.isEmpty())
+    Words += ": " + PlainWords(std::string_view(Reply.Body.constData(),
+                                                static_cast<std::size_t>(Reply.Body.size())),
+                               200);
+  return Words;
+}
+
+// The call of a record, for the operator's words.
+std::string CallOf(const std::string& Record) {
+  const TAdifDocument Doc = ReadAdif(Record);
+  const std::string Call = Doc.Records.empty() ? std::string() : Doc.Records[0].Field("call");
+  return Call.empty() ? std::string("a contact") : PlainWords(Call, 24);
 }
 
 std::int64_t NumberOf(const QJsonValue& Value) {
@@ -60,8 +97,14 @@ void TContactOutbox::Load() {
     const QJsonDocument Json = QJsonDocument::fromJson(QByteArray::fromStdString(Text));
     const QString Record = Json.object().value(QStringLiteral("adif")).toString();
     if (!Record.isEmpty())
-      FRecords.push_back(Record.toStdString());
+      FRecords.push_back(InCharacters(Record.toStdString()));
   }
+}
+
+std::string TContactOutbox::RefusedFileName() const {
+  const std::size_t Slash = FFileName.find_last_of('/');
+  return (Slash == std::string::npos ? std::string() : FFileName.substr(0, Slash + 1)) +
+         RefusedFileLeaf;
 }
 
 void TContactOutbox::setStationId(std::int64_t Value) {
@@ -109,6 +152,7 @@ void TContactOutbox::Start() {
   FRunning = true;
   ++FRun;
   FInFlight = false;
+  FKeyPaused = false;
   FBackoff.Reset();
   Pump();
 }
@@ -121,12 +165,15 @@ void TContactOutbox::Stop() {
 }
 
 std::string TContactOutbox::StatusWords() const {
-  if (FRecords.empty())
-    return {};
-  std::string Words = std::to_string(FRecords.size()) +
-                      (FRecords.size() == 1 ? " contact waiting" : " contacts waiting");
-  if (!FProblem.empty())
-    Words += " — " + FProblem;
+  std::string Words;
+  if (!FRecords.empty()) {
+    Words = std::to_string(FRecords.size()) +
+            (FRecords.size() == 1 ? " contact waiting" : " contacts waiting");
+    if (!FProblem.empty())
+      Words += " — " + FProblem;
+  }
+  if (!FSetAsideWords.empty())
+    Words += (Words.empty() ? "" : " · ") + FSetAsideWords;
   return Words;
 }
 
@@ -149,7 +196,7 @@ void TContactOutbox::Pump() {
       TApiReply Why = Reply;
       if (Reply.Ok())
         Why.Reason = "no active station in the logbook for this key";
-      Failed(Why, false);
+      Failed(Why);
     });
     return;
   }
@@ -162,43 +209,143 @@ void TContactOutbox::Pump() {
 }
 
 void TContactOutbox::Posted(const TApiReply& Reply) {
-  if (FOnOutcome)
-    FOnOutcome("qso", Reply);
-  const bool Created =
-      Reply.Ok() && Reply.Json.object().value(QStringLiteral("adif_count")).toInt() >= 1;
+  const QJsonValue Count = Reply.Json.object().value(QStringLiteral("adif_count"));
+  const bool Created = Reply.Ok() && NumberOf(Count) >= 1;
+  const bool TookNone = Reply.Ok() && !Count.isUndefined() && NumberOf(Count) < 1;
   const bool Duplicate =
       Reply.Status == 400 && QString::fromStdString(Reply.Reason)
                                  .contains(QStringLiteral("duplicate"), Qt::CaseInsensitive);
-  if (!Created && !Duplicate) {
+  if (Created || Duplicate) {
+    FRecords.pop_front();
+    // Should the file refuse the shorter queue, the record is sent again
+    // after a restart and then named a duplicate.
+    Rewrite();
+    FBackoff.Reset();
+    FProblem.clear();
+    Pump();
+  } else if (IsKeyRefusal(Reply)) {
+    Failed(Reply);
+  } else if (TookNone || IsRecordRefusal(Reply)) {
+    SetAside(TookNone ? "the logbook took none of the record" : RefusalWords(Reply));
+  } else {
     TApiReply Why = Reply;
     if (Reply.Ok())
       Why.Reason = "the logbook took none of the record";
-    Failed(Why, Reply.Ok() || Reply.Outcome == TApiOutcome::aoRejected ||
-                    Reply.Outcome == TApiOutcome::aoServerError);
+    Failed(Why);
+  }
+  if (FOnOutcome)
+    FOnOutcome("qso", Reply);
+}
+
+bool TContactOutbox::IsKeyRefusal(const TApiReply& Reply) {
+  if (Reply.Outcome == TApiOutcome::aoKeyRefused)
+    return true;
+  if (Reply.Status < 400 || Reply.Status >= 500)
+    return false;
+  // Some logbooks answer a key they do not know, or one that may only read,
+  // with a plain 400 and words of their own.
+  const QString Reason = QString::fromStdString(Reply.Reason).toLower();
+  return Reason.contains(QStringLiteral("key")) &&
+         (Reason.contains(QStringLiteral("invalid")) || Reason.contains(QStringLiteral("read")) ||
+          Reason.contains(QStringLiteral("missing")) || Reason.contains(QStringLiteral("rights")) ||
+          Reason.contains(QStringLiteral("not valid")) || Reason.contains(QStringLiteral("wrong")));
+}
+
+bool TContactOutbox::IsRecordRefusal(const TApiReply& Reply) {
+  // A 4xx says the request itself is wrong; sending it again cannot mend
+  // it. A time-out (408) or too many requests (429) say nothing of the
+  // record.
+  return (Reply.Outcome == TApiOutcome::aoRejected || Reply.Outcome == TApiOutcome::aoNotApi) &&
+         Reply.Status >= 400 && Reply.Status < 500 && Reply.Status != 408 && Reply.Status != 429;
+}
+
+void TContactOutbox::SetAside(const std::string& Why) {
+  const std::string Record = FRecords.front();
+  const std::string Call = CallOf(Record);
+  const std::string Words = Why.empty() ? std::string("no reason given") : Why;
+  // The refusal as a line of plain text between records, which ADIF readers
+  // pass over.
+  const std::string Text = "\n" +
+                           QDateTime::currentDateTimeUtc()
+                               .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                               .toStdString() +
+                           " UTC refused: " + PlainWords(Words, 400) + "\n" + Record + "\n";
+  const std::string File = RefusedFileName();
+  struct stat St {};
+  const bool Fresh = ::stat(File.c_str(), &St) != 0 || St.st_size == 0;
+  if (!AppendDurably(File, Fresh ? RefusedHeader + Text : Text, 0600)) {
+    // Nothing is lost: the contact stays first in the queue and is tried
+    // again later.
+    FProblem = "the logbook refused " + Call + " (" + Words + "), and it cannot be set aside in " +
+               File + ": " + std::strerror(errno);
+    FRetry.start(static_cast<int>(FBackoff.Fail()));
     return;
   }
   FRecords.pop_front();
-  // Should the file refuse the shorter queue, the record is sent again
-  // after a restart and then named a duplicate.
   Rewrite();
+  ++FSetAside;
+  FSetAsideWords =
+      "the logbook refused " + Call + ": " + Words + " — set aside in " + RefusedFileLeaf;
+  if (FOnSetAside)
+    FOnSetAside(FSetAsideWords);
   FBackoff.Reset();
   FProblem.clear();
   Pump();
 }
 
-void TContactOutbox::Failed(const TApiReply& Reply, bool AboutTheRecord) {
-  if (Reply.Outcome == TApiOutcome::aoRejected || Reply.Ok())
-    FProblem = Reply.Reason;
-  else if (Reply.Outcome == TApiOutcome::aoKeyRefused && Reply.Reason.rfind("HTTP ", 0) != 0)
-    FProblem = "key refused: " + Reply.Reason; // a station that is not the key's
+std::size_t TContactOutbox::ResendRefused(std::string* Error) {
+  const std::string File = RefusedFileName();
+  std::ifstream In(File, std::ios::binary);
+  if (!In) {
+    if (Error)
+      *Error = errno == ENOENT ? std::string() : File + ": " + std::strerror(errno);
+    return 0;
+  }
+  const std::string Text((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+  const TAdifDocument Doc = ReadAdif(Text);
+  if (!Doc.Error.empty()) {
+    if (Error)
+      *Error = File + " cannot be read: " + Doc.Error;
+    return 0;
+  }
+  std::size_t Queued = 0;
+  std::string Why;
+  for (const TContact& Contact : Doc.Records) {
+    if (!Enqueue(AdifRecordText(Contact), &Why))
+      break;
+    ++Queued;
+  }
+  if (Queued < Doc.Records.size()) {
+    // The file stays whole; what went back is named a duplicate when it is
+    // sent again.
+    if (Error)
+      *Error = "only " + std::to_string(Queued) + " of " + std::to_string(Doc.Records.size()) +
+               " went back in the queue: " + Why;
+    return Queued;
+  }
+  std::remove(File.c_str());
+  FSetAsideWords.clear();
+  FSetAside = 0;
+  if (Error)
+    Error->clear();
+  return Queued;
+}
+
+void TContactOutbox::Failed(const TApiReply& Reply) {
+  FKeyPaused = IsKeyRefusal(Reply);
+  if (FKeyPaused)
+    FProblem = "the logbook refused the key (wrong, or allowed to read only): " +
+               PlainWords(Reply.Reason, 200) + " — sending paused";
+  else if (Reply.Outcome == TApiOutcome::aoRejected || Reply.Ok())
+    FProblem = PlainWords(Reply.Reason, 200);
   else
     FProblem = ApiOutcomeWords(Reply);
-  if (AboutTheRecord && FRecords.size() > 1) {
-    FRecords.push_back(FRecords.front());
-    FRecords.pop_front();
-    Rewrite();
-  }
-  FRetry.start(static_cast<int>(FBackoff.Fail()));
+  // A refused key waits the longest pause; everything else keeps the order
+  // and tries again after a growing pause.
+  TMsTime Pause = FBackoff.Fail();
+  if (FKeyPaused)
+    Pause = MaxRetryMs;
+  FRetry.start(static_cast<int>(Pause));
 }
 
 } // namespace vela

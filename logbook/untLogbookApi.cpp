@@ -93,6 +93,12 @@ bool TLogbookApi::Enqueue(const std::string& Record) {
   return Queued;
 }
 
+std::size_t TLogbookApi::ResendRefused(std::string* Error) {
+  const std::size_t Queued = FOutbox.ResendRefused(Error);
+  Changed();
+  return Queued;
+}
+
 void TLogbookApi::NoteDigitalMode(const std::string& Mode,
                                   std::chrono::steady_clock::time_point At) {
   FPoster.NoteDigitalMode(Mode, At);

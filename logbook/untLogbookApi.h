@@ -62,6 +62,8 @@ public:
   // One contact's ADIF record, without a header. False (not queued) while
   // the API is off, or for a record the queue refuses.
   bool Enqueue(const std::string& Record);
+  // Puts the contacts set aside back in the queue; how many went back.
+  std::size_t ResendRefused(std::string* Error = nullptr);
   // The mode the digital-mode program last reported (FT8), and when.
   void NoteDigitalMode(const std::string& Mode,
                        std::chrono::steady_clock::time_point At = std::chrono::steady_clock::now());

@@ -157,6 +157,10 @@ void TLogbookClient::Send(const std::string& Call, const QByteArray* Body,
   Request.setHeader(QNetworkRequest::UserAgentHeader,
                     QStringLiteral("VELA-Log/") + QString::fromLatin1(VelaLogVersion));
   Request.setRawHeader("Accept", "application/json");
+  // The body carries the key: a redirect is followed only within the same
+  // scheme, host and port, and one elsewhere is reported, not followed.
+  Request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                       QNetworkRequest::SameOriginRedirectPolicy);
   QNetworkReply* Reply;
   if (Body) {
     Request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
@@ -192,7 +196,21 @@ void TLogbookClient::Send(const std::string& Call, const QByteArray* Body,
     Reply->deleteLater();
     const int Status = Reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     TApiReply Result;
-    if (*TooLarge) {
+    QUrl Target = Reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
+    if (Target.isEmpty())
+      Target = QUrl::fromEncoded(Reply->rawHeader("Location"));
+    if ((Status >= 300 && Status < 400) || Reply->error() == QNetworkReply::InsecureRedirectError ||
+        Reply->error() == QNetworkReply::TooManyRedirectsError) {
+      Result.Outcome = TApiOutcome::aoBadAddress;
+      Result.Status = Status;
+      const QUrl Where = Target.isEmpty() ? Target : Reply->url().resolved(Target);
+      Result.Reason =
+          "the logbook answered a redirect to " +
+          (Where.isEmpty()
+               ? std::string("another address")
+               : Where.toString(QUrl::RemoveUserInfo | QUrl::RemoveQuery).toStdString()) +
+          " — check the address";
+    } else if (*TooLarge) {
       Result.Outcome = TApiOutcome::aoNotApi;
       Result.Status = Status;
       Result.Reason = "answer larger than 1 MB";

@@ -206,6 +206,50 @@ bool ValidApiKey(std::string_view Key, std::string* Error) {
   return !Why;
 }
 
+std::string PlainWords(std::string_view Text, std::size_t MaxCharacters) {
+  static const std::pair<std::string_view, std::string_view> Entities[] = {
+      {"&lt;", "<"},  {"&gt;", ">"},   {"&amp;", "&"},  {"&quot;", "\""},
+      {"&#39;", "'"}, {"&apos;", "'"}, {"&nbsp;", " "},
+  };
+  std::string Words;
+  std::size_t Characters = 0;
+  bool Blank = true; // no blank at the start
+  bool Cut = false;
+  for (std::size_t I = 0; I < Text.size() && !Cut; ++I) {
+    std::string_view Piece = Text.substr(I, 1);
+    if (Text[I] == '<') {
+      // A tag: passed over to its end, as a blank.
+      const std::size_t Close = Text.find('>', I);
+      I = Close == std::string_view::npos ? Text.size() : Close;
+      Piece = " ";
+    } else if (Text[I] == '&') {
+      for (const auto& [Name, Value] : Entities)
+        if (Text.substr(I, Name.size()) == Name) {
+          Piece = Value;
+          I += Name.size() - 1;
+          break;
+        }
+    }
+    for (char C : Piece) {
+      const auto B = static_cast<unsigned char>(C);
+      const bool IsBlank = B <= ' ' || B == 0x7F;
+      if (IsBlank && Blank)
+        continue;
+      if ((B & 0xC0) != 0x80 && ++Characters > MaxCharacters) {
+        Cut = true;
+        break;
+      }
+      Words += IsBlank ? ' ' : C;
+      Blank = IsBlank;
+    }
+  }
+  while (!Words.empty() && Words.back() == ' ')
+    Words.pop_back();
+  if (Cut)
+    Words += "\u2026";
+  return Words;
+}
+
 TMsTime TBackoff::Fail() {
   TMsTime Pause = FFirst;
   for (int I = 0; I < FFailures && Pause < FMax; ++I)

@@ -71,6 +71,11 @@ std::string LogbookApiUrl(std::string_view Base, std::string_view Call,
 // no "/" (the checks put it into the path). Error says why not.
 bool ValidApiKey(std::string_view Key, std::string* Error = nullptr);
 
+// A logbook's words for the operator: tags and HTML entities removed, runs
+// of blanks made one, control characters gone, cut to at most MaxCharacters
+// characters (with "…").
+std::string PlainWords(std::string_view Text, std::size_t MaxCharacters);
+
 // A pause that grows after each failure: First, doubled per failure up to
 // Max; Reset after a success.
 class TBackoff {

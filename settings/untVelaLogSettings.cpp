@@ -125,6 +125,7 @@ void TVelaLogSettings::Load() {
   FblnContactsEnabled = FIniFile->ReadBool(SecContacts, "Enabled", false);
   FstrContactsListen = FIniFile->ReadString(SecContacts, "Listen", DefaultContactsListen);
   FblnContactsSubmit = FIniFile->ReadBool(SecContacts, "Submit", false);
+  FstrContactsInterface = FIniFile->ReadString(SecContacts, "Interface", "");
   FblnLogbookApiEnabled = FIniFile->ReadBool(SecLogbook, "Enabled", false);
   FstrLogbookApiUrl = FIniFile->ReadString(SecLogbook, "Url", "");
   FintLogbookStationId = FIniFile->ReadInteger(SecLogbook, "StationId", 0);

@@ -147,6 +147,9 @@ public:
   void setStrContactsListen(const std::string& Value);
   bool blnContactsSubmit() const { return FblnContactsSubmit; }
   void setBlnContactsSubmit(bool Value);
+  // The network interface a multicast group is joined on ("Interface", by
+  // name, e.g. eth0); empty: the loopback interface only. Set in the file.
+  const std::string& strContactsInterface() const { return FstrContactsInterface; }
   std::vector<std::pair<std::string, std::string>> ContactFields() const;
   // Serving a web logbook through its API (section "LogbookApi"): the
   // switch, the logbook's address, its station for contacts (0: the key
@@ -198,6 +201,7 @@ private:
   bool FblnContactsEnabled = false;
   std::string FstrContactsListen = DefaultContactsListen;
   bool FblnContactsSubmit = false;
+  std::string FstrContactsInterface;
   bool FblnLogbookApiEnabled = false;
   std::string FstrLogbookApiUrl;
   std::int32_t FintLogbookStationId = 0;

@@ -66,13 +66,6 @@ std::vector<TCase> Cases() {
        "\t30m\t10.1160\tCW\t"},
       {"type 5, outside every band", ContactLogged("DL1ABC", 1296200000, "FT8"),
        TDatagramKind::dkContacts, "\tDL1ABC\t\t1296.2000\tDigi\t"},
-      {"type 5, invalid UTF-8 in the call",
-       ContactLogged("DL1\xff"
-                     "B"),
-       TDatagramKind::dkContacts,
-       "contact\tDL1\xEF\xBF\xBD"
-       "B\t"},
-      {"type 5 without a call", ContactLogged(""), TDatagramKind::dkRefused, "without a call"},
       {"type 5 cut inside a string", ContactLogged("DL1ABC").substr(0, 50),
        TDatagramKind::dkRefused, "past the end"},
       {"type 5 with an absurd string length",
@@ -157,6 +150,118 @@ TEST(Datagram, FiveAndTwelveOfOneContactShareTheirKey) {
   EXPECT_EQ(ContactKey(Five.Contacts[0]), ContactKey(Twelve.Contacts[0]));
   EXPECT_NE(ContactKey(Five.Contacts[0]),
             ContactKey(ReadContactDatagram(ContactLogged("DL1ABC", 14074000)).Contacts[0]));
+}
+
+// The door: what a contact must look like to be taken, and what its texts
+// lose on the way in.
+TEST(Datagram, CallsMustLookLikeCallsAndTextsCarryNoTags) {
+  const struct {
+    std::string Call;
+    std::string Taken; // the call as taken; empty: refused
+  } Calls[] = {
+      {"DL1ABC", "DL1ABC"},
+      {" DL1ABC ", "DL1ABC"},
+      {"VP2E/DL1ABC/P", "VP2E/DL1ABC/P"},
+      {"", ""},
+      {"K1\n<CALL:5>G4WJX", ""},
+      {std::string("K1A\0BC", 6), ""},
+      {"K1 ABC", ""},
+      {"K1ABC'; DROP TABLE qsos; --", ""},
+      {"R4SEC<eor>", ""},
+      {"AB", ""},
+      {std::string(21, 'A'), ""},
+      {"DL1\xff"
+       "B",
+       ""},
+  };
+  for (const auto& C : Calls) {
+    const TContactDatagram D = ReadContactDatagram(ContactLogged(C.Call));
+    EXPECT_EQ(D.Kind, TDatagramKind::dkContacts) << C.Call;
+    EXPECT_EQ(D.Rejected, C.Taken.empty() ? 1u : 0u) << C.Call;
+    EXPECT_EQ(D.Contacts.empty() ? "" : D.Contacts[0].Field("call"), C.Taken) << C.Call;
+  }
+  EXPECT_NE(ReadContactDatagram(ContactLogged("")).Error.find("without a call"), std::string::npos);
+
+  const std::string Comment = "tnx <eor><call:5>G4WJX\x01\n73";
+  const TContactDatagram D =
+      ReadContactDatagram("<call:5>K1ABC <comment:" + std::to_string(Comment.size()) + ">" +
+                          Comment + " <bad<name:1>x <qth:2>\x01\x02 <eor>");
+  ASSERT_EQ(D.Contacts.size(), 1u) << D.Error;
+  EXPECT_EQ(D.Contacts[0].Field("comment"), "tnx \u2039eor\u203A\u2039call:5\u203AG4WJX 73");
+  EXPECT_FALSE(D.Contacts[0].Has("bad<name"));
+  EXPECT_FALSE(D.Contacts[0].Has("qth")); // control characters alone: no value
+  EXPECT_EQ(AdifRecordText(D.Contacts[0]).find("<call:5>G4WJX"), std::string::npos);
+}
+
+TEST(Datagram, OneDatagramYieldsAFewContactsAtMost) {
+  auto Records = [](std::size_t Count) {
+    std::string Text;
+    for (std::size_t I = 0; I < Count; ++I)
+      Text += "<call:5>K" + std::to_string(I % 10) + "ABC <eor>\n";
+    return Text;
+  };
+  EXPECT_EQ(ReadContactDatagram(Records(MaxContactsPerDatagram)).Contacts.size(),
+            MaxContactsPerDatagram);
+  const TContactDatagram Flood = ReadContactDatagram(Records(MaxContactsPerDatagram + 1));
+  EXPECT_EQ(Flood.Kind, TDatagramKind::dkRefused);
+  EXPECT_NE(Flood.Error.find("at most"), std::string::npos);
+}
+
+// Lengths as the senders write them: characters, or bytes where characters
+// cannot end the field; a length that fits neither fails the text.
+TEST(Adif, LengthsCountCharactersOrElseBytes) {
+  const struct {
+    std::string Text;
+    std::string Name; // the name read; "!": the text fails
+  } Cases[] = {
+      {"<name:4>Jos\xC3\xA9 <eor>", "Jos\xC3\xA9"},
+      {"<name:5>Jos\xC3\xA9<eor>", "Jos\xC3\xA9"},
+      {"<name:4>\xE5\xB1\xB1\xE7\x94\xB0\xE5\xA4\xAA\xE9\x83\x8E<eor>",
+       "\xE5\xB1\xB1\xE7\x94\xB0\xE5\xA4\xAA\xE9\x83\x8E"},
+      {"<name:12>\xE5\xB1\xB1\xE7\x94\xB0\xE5\xA4\xAA\xE9\x83\x8E<eor>",
+       "\xE5\xB1\xB1\xE7\x94\xB0\xE5\xA4\xAA\xE9\x83\x8E"},
+      {"<name:3>Jos\xC3\xA9 <eor>", "!"},
+      {"<name:4>Jos\xC3\xA9x <eor>", "!"}, // bytes would end inside the é
+      {"<name:6>Jos\xC3\xA9 <eor>", "Jos\xC3\xA9 "},
+  };
+  for (const auto& C : Cases) {
+    const TAdifDocument Doc = ReadAdif(C.Text);
+    if (C.Name == "!") {
+      EXPECT_NE(Doc.Error.find("wrong length"), std::string::npos) << C.Text;
+      continue;
+    }
+    ASSERT_EQ(Doc.Records.size(), 1u) << C.Text << ": " << Doc.Error;
+    EXPECT_EQ(Doc.Records[0].Field("name"), C.Name) << C.Text;
+  }
+}
+
+// Written in characters, read back the same: texts that reach the logbook
+// whole.
+TEST(Adif, NonAsciiTextsRoundTrip) {
+  const struct {
+    std::string Name, Comment, Written;
+  } Cases[] = {
+      {"J\xC3\xB6rg M\xC3\xBCller", "73", "<name:11>J\xC3\xB6rg M\xC3\xBCller "},
+      {"Gr\xC3\xBC\xC3\x9F"
+       "e aus K\xC3\xB6ln",
+       "tnx", "<name:14>Gr"},
+      {"\xE5\xB1\xB1\xE7\x94\xB0\xE5\xA4\xAA\xE9\x83\x8E", "\xE3\x81\x82", "<name:4>"},
+      {"Jos\xC3\xA9", "73 \xF0\x9F\x98\x80 <eor>", "<comment:10>73 "},
+      {"\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD", "", "<name:4>"},
+  };
+  for (const auto& C : Cases) {
+    TContact Contact;
+    Contact.Set("call", "DL1ABC");
+    Contact.Set("name", C.Name);
+    Contact.Set("comment", C.Comment);
+    Contact.Set("qso_date", "20261207");
+    const std::string Record = AdifRecordText(Contact);
+    EXPECT_NE(Record.find(C.Written), std::string::npos) << Record;
+    const TAdifDocument Doc = ReadAdif(AdifHeaderText() + Record + "\n" + Record);
+    ASSERT_EQ(Doc.Records.size(), 2u) << Record << ": " << Doc.Error;
+    EXPECT_EQ(Doc.Records[0], Contact);
+    EXPECT_EQ(Doc.Records[1], Contact);
+  }
 }
 
 TEST(Adif, RecordTextReadsBackTheSameContact) {

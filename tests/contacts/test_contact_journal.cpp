@@ -1,6 +1,7 @@
 // The journal across restarts: what waits survives, what was taken does not
 // come back, a record cut short by a crash is mended away, a journal that
-// cannot be written still lets contacts wait, and the queue is bounded.
+// cannot be written still lets contacts wait, and contacts beyond what waits
+// in memory are kept in the journal and read back in order.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -108,16 +109,33 @@ TEST_F(Journal, AForeignFileIsLeftAlone) {
   EXPECT_EQ(test::ReadFile(Path), "my own notes\n");
 }
 
-TEST_F(Journal, TooManyWaitingAreRefusedAndCounted) {
-  TContactJournal J(Path, 2);
+// More contacts than may wait in memory: every one is written, and they come
+// back in order from the journal as the form takes them, also after a
+// restart.
+TEST_F(Journal, KeepsEveryContactBeyondWhatWaitsInMemory) {
+  std::vector<std::string> Sent;
+  {
+    TContactJournal J(Path, 500);
+    ASSERT_TRUE(J.Open());
+    for (int I = 0; I < 600; ++I) {
+      Sent.push_back("K" + std::to_string(1000 + I));
+      ASSERT_TRUE(J.Add(Contact(Sent.back())));
+    }
+    EXPECT_EQ(J.Waiting(), 600u);
+    EXPECT_EQ(J.NotKept(), 0u);
+    for (int I = 0; I < 100; ++I)
+      J.TakeNext();
+    EXPECT_EQ(J.Waiting(), 500u);
+  }
+  const TAdifDocument Written = ReadAdif(test::ReadFile(Path));
+  ASSERT_EQ(Written.Records.size(), 600u) << Written.Error;
+  TContactJournal J(Path, 120);
   ASSERT_TRUE(J.Open());
-  EXPECT_TRUE(J.Add(Contact("A1A")));
-  EXPECT_TRUE(J.Add(Contact("B2B")));
-  EXPECT_FALSE(J.Add(Contact("C3C")));
-  EXPECT_EQ(J.Refused(), 1u);
-  J.TakeNext();
-  EXPECT_TRUE(J.Add(Contact("D4D")));
-  EXPECT_EQ(Calls(J), (std::vector<std::string>{"B2B", "D4D"}));
+  EXPECT_EQ(J.Waiting(), 500u);
+  J.Add(Contact("K9999"));
+  Sent.push_back("K9999");
+  EXPECT_EQ(Calls(J), std::vector<std::string>(Sent.begin() + 100, Sent.end()));
+  EXPECT_EQ(J.Waiting(), 0u);
 }
 
 } // namespace

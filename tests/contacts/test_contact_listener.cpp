@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QNetworkInterface>
 #include <QNetworkProxyFactory>
 #include <QUdpSocket>
 #include <QVariant>
@@ -65,6 +66,43 @@ TEST(ContactListener, EachContactReachesEveryConsumerOnce) {
   EXPECT_EQ(Second.size(), 2u);
 }
 
+// Bursts of decodes with status reports between them, each far larger than
+// the socket's buffer (the kernel drops the rest): the listener reads on,
+// and the contact sent after each burst arrives.
+TEST(ContactListener, ReadsOnAfterBurstsLargerThanTheSocketBuffer) {
+  TContactListener Listener;
+  ASSERT_TRUE(Listener.Start("127.0.0.1:0")) << Listener.ErrorText();
+  std::vector<std::string> Calls;
+  Listener.AddContactConsumer(
+      [&](const TContact& C, const std::string&) { Calls.push_back(C.Field("call")); });
+  QUdpSocket Sender;
+  const QHostAddress To(QHostAddress::LocalHost);
+  const std::string Decode =
+      TDatagramBuilder(2).Raw(std::string(160, 'd')).Data(); // a decode: ignored
+  const std::string Status = TDatagramBuilder(1).U64(14074000).Text("FT8").Data();
+  const char* const Rounds[] = {"K1AAA", "K2BBB", "K3CCC"};
+  for (const char* Call : Rounds) {
+    for (int I = 0; I < 3000; ++I) {
+      const std::string& Bytes = I % 20 == 19 ? Status : Decode;
+      Sender.writeDatagram(Bytes.data(), static_cast<qint64>(Bytes.size()), To, Listener.Port());
+    }
+    // While the socket is still full the kernel drops the contact too: it
+    // is sent again (the listener drops repeats) until it arrives, which a
+    // deaf listener never lets it do.
+    const std::string Contact = ContactLogged(Call);
+    ASSERT_TRUE(WaitFor([&] {
+      Sender.writeDatagram(Contact.data(), static_cast<qint64>(Contact.size()), To,
+                           Listener.Port());
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
+      return !Calls.empty() && Calls.back() == Call;
+    })) << "deaf after a burst; counts: "
+        << Listener.CountsText();
+  }
+  EXPECT_EQ(Calls, (std::vector<std::string>{"K1AAA", "K2BBB", "K3CCC"}));
+  EXPECT_EQ(Listener.Counts().Unreadable, 0u);
+  EXPECT_GE(Listener.Counts().Read, Listener.Counts().Ignored + 3);
+}
+
 TEST(ContactListener, StatusReportsGiveTheRecentMode) {
   TContactListener Listener;
   ASSERT_TRUE(Listener.Start("0")) << Listener.ErrorText();
@@ -110,12 +148,24 @@ TEST(ContactListener, AMulticastGroupIsShared) {
     L->AddContactConsumer([&](const TContact&, const std::string&) { ++Count; });
   QUdpSocket Sender;
   Sender.setSocketOption(QAbstractSocket::MulticastLoopbackOption, QVariant(1));
+  // The group is joined on the loopback interface: the sender sends there.
+  Sender.bind(QHostAddress(QHostAddress::AnyIPv4), 0);
+  for (const QNetworkInterface& Interface : QNetworkInterface::allInterfaces())
+    if (Interface.flags().testFlag(QNetworkInterface::IsLoopBack))
+      Sender.setMulticastInterface(Interface);
   const std::string Bytes = ContactLogged("DL1ABC");
   Sender.writeDatagram(Bytes.data(), static_cast<qint64>(Bytes.size()),
                        QHostAddress(QStringLiteral("239.255.18.7")), One.Port());
   if (!WaitFor([&] { return Count == 2; }))
     GTEST_SKIP() << "multicast datagrams do not loop back here";
   EXPECT_EQ(Count, 2);
+}
+
+TEST(ContactListener, AMulticastGroupOnAnInterfaceThatIsNotThereFails) {
+  TContactListener Listener;
+  Listener.setInterface("no-such-if0");
+  EXPECT_FALSE(Listener.Start("239.255.18.7:0"));
+  EXPECT_NE(Listener.ErrorText().find("no-such-if0"), std::string::npos) << Listener.ErrorText();
 }
 
 struct TAddressCase {

@@ -101,9 +101,14 @@ struct TSeenRequest {
 class TFakeLogbook {
 public:
   struct TAnswer {
-    int Status = 200;
-    std::string Body = R"({"status":"success"})";
-    std::string ContentType = "application/json";
+    TAnswer(int AStatus = 200, std::string ABody = R"({"status":"success"})",
+            std::string AContentType = "application/json", std::string ALocation = {})
+        : Status(AStatus), Body(std::move(ABody)), ContentType(std::move(AContentType)),
+          Location(std::move(ALocation)) {}
+    int Status;
+    std::string Body;
+    std::string ContentType;
+    std::string Location; // sent as a Location header when not empty
   };
   std::vector<TSeenRequest> Seen;
   std::deque<TAnswer> Script;
@@ -161,6 +166,7 @@ private:
     const std::string Text = "HTTP/1.1 " + std::to_string(Answer.Status) +
                              " X\r\nContent-Type: " + Answer.ContentType +
                              "\r\nContent-Length: " + std::to_string(Answer.Body.size()) +
+                             (Answer.Location.empty() ? "" : "\r\nLocation: " + Answer.Location) +
                              "\r\nConnection: close\r\n\r\n" + Answer.Body;
     Socket->write(Text.c_str(), static_cast<qint64>(Text.size()));
     Socket->disconnectFromHost();

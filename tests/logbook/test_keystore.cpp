@@ -104,6 +104,29 @@ TEST(ApiKeyStore, WithoutAKeyringTheSettingsFileKeepsItPrivately) {
   }
 }
 
+TEST(ApiKeyStore, AKeyTypedIntoASettingsFileOthersCanReadIsMadePrivate) {
+  const std::string File = FreshSettingsFile("typed");
+  {
+    std::ofstream Out(File);
+    Out << "[LogbookApi]\nApiKey=wl99bb\n";
+  }
+  ASSERT_EQ(::chmod(File.c_str(), 0644), 0);
+  TVelaLogSettings Settings(nullptr, File);
+  TApiKeyStore Store(Settings, false);
+  bool Done = false;
+  Store.Read([&](const std::string&, TKeyPlace) { Done = true; });
+  QElapsedTimer Clock;
+  Clock.start();
+  while (!Done && Clock.elapsed() < 30000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  EXPECT_EQ(Store.Key(), "wl99bb");
+  struct stat St {};
+  ASSERT_EQ(::stat(File.c_str(), &St), 0);
+  EXPECT_EQ(St.st_mode & 0777, 0600u);
+  EXPECT_NE(Store.Notice().find("readable only by you"), std::string::npos) << Store.Notice();
+  std::remove(File.c_str());
+}
+
 int main(int argc, char** argv) {
   if (!std::getenv("VELA_KEYRING_TEST"))
     ::unsetenv("DBUS_SESSION_BUS_ADDRESS");

@@ -5,7 +5,9 @@
                                    -> POST api/radio to a logbook on 127.0.0.1
                                    <- GET /{hz}/{mode} from a "browser"
 
-The radio's state reaches the logbook under the radio name given; a click
+The key is read from a private file (one others may read is refused, and so
+is a key in the environment that no key can be); the radio's state reaches
+the logbook under the radio name given; a click
 tunes the radio (and the new state is posted); a bad path is refused; once the
 radio is gone, clicks are answered 503. Exit codes: 0 passed, 1 failed, 77
 skipped (a tool is missing)."""
@@ -16,6 +18,7 @@ import http.server
 import json
 import os
 import shutil
+import subprocess
 import sys
 import tempfile
 import threading
@@ -97,12 +100,27 @@ def main():
     sim = v.Proc([os.path.join(args.bin, "velalog-radiosim"), "--radio", "ft950", "--link", link,
                   "--freq", "14074000", "--mode", "usb", "--baud", "4800"])
     cat = None
+    key_file = os.path.join(folder, "api-key")
+    with open(key_file, "w") as f:
+        f.write("wl123abc\n")
     try:
+        base = [os.path.join(args.bin, "velalog-cat"), "--radio", "ft950", "--device", link,
+                "--baud", "4800", "--ini", os.path.join(folder, "VelaLog.ini"),
+                "--logbook-api", book.url]
+        os.chmod(key_file, 0o644)
+        refused = subprocess.run(base + ["--api-key-file", key_file], capture_output=True,
+                                 text=True, timeout=v.GENEROUS)
+        checks.expect(refused.returncode == 2 and "chmod 600" in refused.stderr,
+                      "a key file others may read is refused: %s" % refused.stderr[:200])
+        env = dict(os.environ, VELALOG_API_KEY="not a key")
+        refused = subprocess.run(base, capture_output=True, text=True, timeout=v.GENEROUS,
+                                 env=env)
+        checks.expect(refused.returncode == 2 and "VELALOG_API_KEY" in refused.stderr,
+                      "the key in the environment is read: %s" % refused.stderr[:200])
+        os.chmod(key_file, 0o600)
         if not checks.expect(sim.wait_line(lambda l: l == "ready " + link), "simulator ready"):
             return checks.finish()
-        cat = v.Proc([os.path.join(args.bin, "velalog-cat"), "--radio", "ft950", "--device", link,
-                      "--baud", "4800", "--ini", os.path.join(folder, "VelaLog.ini"),
-                      "--logbook-api", book.url, "--api-key", "wl123abc",
+        cat = v.Proc(base + ["--api-key-file", key_file,
                       "--radio-name", "Shack FT-950", "--tune-listen", "0"])
         line = cat.wait_line(lambda l: l.startswith("tune\t"))
         if not checks.expect(line, "listening for click-to-tune"):

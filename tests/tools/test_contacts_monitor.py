@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """velalog-cat --contacts over real UDP on 127.0.0.1: a contact sent as WSJT-X
 sends it (type 5 and type 12, by demo/send_contact.py) prints one contact line
-in the page's texts with its further fields; a plain ADIF record prints one too.
+in the page's texts with its further fields; a plain ADIF record prints one too;
+a call that is no call is refused in words, and --trace counts what was read.
 
 Exit codes: 0 passed, 1 failed, 77 skipped (velalog-cat not built)."""
 
@@ -35,7 +36,8 @@ def main():
     if not os.access(exe, os.X_OK):
         print("skipped: velalog-cat not built")
         return 77
-    proc = subprocess.Popen([exe, "--contacts", "127.0.0.1:0"], stdout=subprocess.PIPE)
+    proc = subprocess.Popen([exe, "--contacts", "127.0.0.1:0", "--trace"],
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     deadline = time.monotonic() + 30
     try:
         port = int(read_fields(proc.stdout, deadline)[-1])
@@ -45,6 +47,11 @@ def main():
             s.sendto(b"<call:5>G4XYZ <freq:6>3.5731 <mode:2>CW <qso_date:8>20261207 "
                      b"<time_on:4>2301 <eor>", ("127.0.0.1", port))
         lines = [read_fields(proc.stdout, deadline), read_fields(proc.stdout, deadline)]
+        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+            s.sendto(b"<call:6>K1 ABC <eor>", ("127.0.0.1", port))
+        notes = []
+        while time.monotonic() < deadline and not any("refused 1" in n for n in notes):
+            notes.append("\t".join(read_fields(proc.stderr, deadline)))
     finally:
         proc.send_signal(signal.SIGTERM)
         code = proc.wait(timeout=30)
@@ -55,6 +62,10 @@ def main():
         ("rst_sent=-10" in one and "gridsquare=JO62" in one, "with the further fields"),
         (two == ["contact", "G4XYZ", "80m", "3.5731", "CW", "2026-12-07", "23:01", "mode=CW"],
          "plain ADIF: %r" % two),
+        (any(n.startswith("# contacts refused: a call that is no call") for n in notes),
+         "a call that is no call is refused: %r" % notes),
+        ("# contacts read 4 ignored 0 unreadable 0 refused 1" in notes,
+         "--trace counts: %r" % notes),
         (code == 0, "ends on SIGTERM with status 0 (got %r)" % code),
     ]
     for ok, what in checks:

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <libintl.h>
 #include <memory>
@@ -22,6 +23,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -53,11 +55,12 @@ const char* const Usage =
     "                   [--ports-dir DIR | --device PATH] [--ini FILE] [--exact] [--trace]\n"
     "                   [--digi rtty|data] [--civ HEX] [--dtr on|off|keep] [--rts on|off|keep]\n"
     "                   [--rigctld PORT [--rigctld-address ADDR] [--allow-ptt]]\n"
-    "                   [--logbook-api URL --api-key KEY [--station-id N] [--radio-name NAME]]\n"
+    "                   [--logbook-api URL [--api-key KEY | --api-key-file FILE]\n"
+    "                    [--station-id N] [--radio-name NAME] [--resend-refused]]\n"
     "                   [--tune-listen [HOST:]PORT]\n"
     "       velalog-cat --radio rigctld [--rigctld-host HOST:PORT] [--ini FILE] [--exact]\n"
     "                   [--trace] [--digi rtty|data]\n"
-    "       velalog-cat --contacts [HOST:]PORT\n"
+    "       velalog-cat --contacts [HOST:]PORT [--trace]\n"
     "       velalog-cat --list-radios\n"
     "       velalog-cat --help | --version\n"
     "\n"
@@ -93,11 +96,17 @@ const char* const Usage =
     "  --contacts [HOST:]PORT  print the contacts WSJT-X, JTDX or JS8Call send there\n"
     "                   (UDP; a multicast group is joined; --radio is then optional):\n"
     "                   contacts ADDRESS PORT once, then per contact\n"
-    "                   contact CALL BAND FREQUENCY MODE DATE TIME [name=value ...]\n"
+    "                   contact CALL BAND FREQUENCY MODE DATE TIME [name=value ...];\n"
+    "                   with --trace also, on standard error, at most once a second:\n"
+    "                   # contacts read N ignored N unreadable N refused N\n"
     "  --logbook-api URL  post the radio's state (and contacts) to a web logbook's\n"
     "                   API at URL (with or without index.php); one line per answer\n"
     "                   on standard error: # logbook radio|qso STATUS [WORDS]\n"
-    "  --api-key KEY    the logbook's API key\n"
+    "  --api-key KEY    the logbook's API key (seen by others in the process list;\n"
+    "                   better: VELALOG_API_KEY in the environment, or --api-key-file)\n"
+    "  --api-key-file FILE  read the key from FILE (mode 0600, readable by you only)\n"
+    "  --resend-refused put the contacts the logbook refused (set aside in\n"
+    "                   LogbookRefused.adi beside the queue) back in the queue first\n"
     "  --station-id N   the logbook's station for contacts (default: the key\n"
     "                   owner's active station)\n"
     "  --radio-name NAME  the radio's name in the logbook (default: its display name)\n"
@@ -120,9 +129,10 @@ const char* const Usage =
     "COMN resolves to DIR/comN, otherwise to /dev/ttyS<N-1>.\n";
 
 // --contacts without a radio: the contact listener alone, until a signal.
-int RunContacts(int argc, char** argv, const std::string& Listen) {
+int RunContacts(int argc, char** argv, const std::string& Listen, bool Trace) {
   QCoreApplication App(argc, argv);
   TContactMonitor Contacts(std::cout, std::cerr);
+  Contacts.setTrace(Trace);
   if (!Contacts.Start(Listen))
     return 1;
   TShutdownSignals Signals([](int) { QCoreApplication::quit(); });
@@ -132,6 +142,30 @@ int RunContacts(int argc, char** argv, const std::string& Listen) {
 [[noreturn]] void UsageError(const std::string& Message) {
   std::cerr << "velalog-cat: " << Message << "\n\n" << Usage;
   std::exit(2);
+}
+
+// The API key in a file of the user's own: its first line, blanks around it
+// trimmed. A file others may read is refused, as the key would not be
+// secret there.
+std::string ReadKeyFile(const char* FileName) {
+  if (!FileName)
+    UsageError("--api-key-file needs a file name");
+  struct stat St {};
+  if (::stat(FileName, &St) != 0)
+    UsageError(std::string("--api-key-file: ") + FileName + ": " + std::strerror(errno));
+  if ((St.st_mode & 077) != 0)
+    UsageError(std::string("--api-key-file: ") + FileName +
+               " may be read by others; make it private first (chmod 600)");
+  std::ifstream In(FileName);
+  std::string Key;
+  std::getline(In, Key);
+  const std::size_t First = Key.find_first_not_of(" \t\r");
+  Key = First == std::string::npos ? std::string()
+                                   : Key.substr(First, Key.find_last_not_of(" \t\r") - First + 1);
+  std::string Error;
+  if (!ValidApiKey(Key, &Error))
+    UsageError(std::string("--api-key-file: ") + FileName + ": " + Error);
+  return Key;
 }
 
 int ParseNumber(const std::string& Option, const char* Text) {
@@ -257,6 +291,7 @@ int main(int argc, char** argv) {
   textdomain("velalog");
   std::string RadioText, IniPath, PortsDir, Device, VirtualDevice, RigctldHost, ContactsListen;
   bool TraceOn = false;
+  bool ResendRefused = false;
   int Port = 0, VirtualPort = 0;
   TSharingOptions Sharing;
   TBaudRate Baud = br4800;
@@ -356,6 +391,10 @@ int main(int argc, char** argv) {
       if (!V || !ValidApiKey(V, &Error))
         UsageError("--api-key: " + (V ? Error : "no API key"));
       Logbook.Key = V;
+    } else if (Arg == "--api-key-file") {
+      Logbook.Key = ReadKeyFile(Next());
+    } else if (Arg == "--resend-refused") {
+      ResendRefused = true;
     } else if (Arg == "--station-id") {
       Logbook.StationId = ParseNumber(Arg, Next());
       if (Logbook.StationId < 1)
@@ -384,7 +423,7 @@ int main(int argc, char** argv) {
     }
   }
   if (RadioText.empty() && !ContactsListen.empty())
-    return RunContacts(argc, argv, ContactsListen);
+    return RunContacts(argc, argv, ContactsListen, TraceOn);
   if (RadioText.empty())
     UsageError("--radio is required");
   const std::optional<TRadioType> Known = RadioFromName(RadioText);
@@ -405,8 +444,14 @@ int main(int argc, char** argv) {
   if (const std::string Conflict = SharingPortConflict(Sharing.Port, Radio, RigctldHost);
       Sharing.Enabled && !Conflict.empty())
     UsageError("--rigctld: " + Conflict);
+  if (const char* Env = std::getenv("VELALOG_API_KEY"); Logbook.Key.empty() && Env && *Env) {
+    std::string Error;
+    if (!ValidApiKey(Env, &Error))
+      UsageError("VELALOG_API_KEY: " + Error);
+    Logbook.Key = Env;
+  }
   if (!Logbook.Url.empty() && Logbook.Key.empty())
-    UsageError("--logbook-api needs --api-key");
+    UsageError("--logbook-api needs --api-key, --api-key-file or VELALOG_API_KEY");
   Logbook.Enabled = !Logbook.Url.empty() || !Logbook.TuneListen.empty();
 
   // A private folder for the settings file and, with --device, the port links.
@@ -490,6 +535,7 @@ int main(int argc, char** argv) {
       std::cout << "rigctld\t" << Sharing.Address << '\t' << Share.Server().Port() << std::endl;
     }
     TContactMonitor Contacts(std::cout, std::cerr);
+    Contacts.setTrace(TraceOn);
     if (!ContactsListen.empty() && !Contacts.Start(ContactsListen)) {
       std::error_code Ignored;
       std::filesystem::remove_all(PrivateDir, Ignored);
@@ -516,6 +562,15 @@ int main(int argc, char** argv) {
         Reporter.Note("# logbook tune " + std::to_string(Status) + " " + std::to_string(Hz) +
                       (Mode.empty() ? "" : " " + Mode));
       });
+      LogbookApi->Outbox().setOnSetAside([&Reporter](const std::string& Words) {
+        Reporter.Note("# logbook set aside: " + Words);
+      });
+      if (ResendRefused) {
+        std::string Error;
+        const std::size_t Queued = LogbookApi->ResendRefused(&Error);
+        Reporter.Note("# logbook resent " + std::to_string(Queued) + " set aside" +
+                      (Error.empty() ? "" : " — " + Error));
+      }
       if (!LogbookApi->Apply(Logbook)) {
         std::cerr << "velalog-cat: cannot serve click-to-tune: " << LogbookApi->ErrorText() << "\n";
         LogbookApi.reset();
