@@ -93,6 +93,11 @@ public:
   std::atomic<std::uint64_t> Asks{0};
   std::atomic<std::uint64_t> Watch{0};
   std::atomic<std::uint64_t> Written{0};
+  // Whether the command the hook handed out last asks the radio for an
+  // answer (a poll); the driver clears it for a set or PTT command, to
+  // which many radios say nothing. Only an unanswered read makes a link
+  // silent.
+  std::atomic<bool> CommandIsRead{true};
 
   // The worker's latest link snapshots (any thread); they outlive it. A
   // silent link's seconds are counted up to the call.
@@ -192,6 +197,7 @@ private:
   void CheckLinks() override;
   // A failure of the hook counts against the radio's link.
   std::string AskDriver() override;
+  bool DriverCommandIsRead() const override { return FHandle->CommandIsRead.load(); }
   void DriverCommandWritten() override;
   void Trace(bool Written, const std::string& Data) override;
   void DeliverToDriver(const std::string& Data, int Count, bool AfterQuiet) override;

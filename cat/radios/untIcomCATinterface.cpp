@@ -260,7 +260,9 @@ void TIcomCATInterface::SetFrequency(std::string AFrequency) {
   // Four BCD bytes hold up to 9999.9999 MHz; nothing out of range goes out.
   if (M > 9999 || F > 9999)
     return;
-  BuildFrequencyCommand(std::int64_t{M} * 1000000 + std::int64_t{F} * 100, FFrequencyCommand);
+  std::string Command;
+  if (BuildFrequencyCommand(std::int64_t{M} * 1000000 + std::int64_t{F} * 100, Command))
+    QueueFrequencyCommand(std::move(Command));
 }
 
 bool TIcomCATInterface::BuildFrequencyCommand(std::int64_t Hz, std::string& Command) const {

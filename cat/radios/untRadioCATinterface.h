@@ -3,6 +3,7 @@
 // frequency texts and hertz.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <iterator>
 #include <optional>
@@ -106,6 +107,8 @@ public:
   void SetMode(std::string AMode) override;
   bool TuneNativeMode(const std::string& Mode) override;
   bool TuneHz(std::int64_t Hz) override;
+  // Inside the range of the radio's table row.
+  bool TakesHz(std::int64_t Hz) const override;
   bool SetPTT(bool On) override;
   bool CanKey() const override { return !BuildPTTCommand(false).empty(); }
 
@@ -139,12 +142,18 @@ protected:
   bool UpdateMode(const std::string& Mode);
   void RaiseIfChanged(bool Changed);
 
-  // Pending PTT command, then pending frequency command, then pending mode
-  // command (each emptied when handed out), else the poll command.
+  // A pending release first; then the pending key, frequency and mode
+  // commands in the order they were asked (each emptied when handed out);
+  // else the poll command, which also takes its turn once set commands have
+  // kept it waiting for PollTurn. At the program's start a release may come first of all
+  // (see RearmProgramStart).
   TCommandKind ChooseCommand(std::string& Command);
+  static constexpr std::chrono::milliseconds PollTurn{250};
 
 private:
   const TRadioModel* FModel;
+  // When the set commands handed out since the last poll began.
+  std::optional<std::chrono::steady_clock::time_point> FSetRunSince;
 };
 
 } // namespace vela

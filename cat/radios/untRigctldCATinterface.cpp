@@ -180,7 +180,7 @@ void TRigctldCATInterface::GetNextCommand(TObject* Sender, std::string& Command)
 
 std::string TRigctldCATInterface::RadioNote() const {
   if (FFrequencyResult >= 0)
-    return {};
+    return TRadioCATInterface::RadioNote();
   // The daemon's error codes the operator can act on.
   static constexpr struct {
     int Code;

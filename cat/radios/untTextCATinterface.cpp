@@ -63,7 +63,7 @@ void TTextCATInterface::SetFrequency(std::string AFrequency) {
     return;
   if (Megahertz.size() < FProtocol.MegahertzWidth)
     Megahertz.insert(0, FProtocol.MegahertzWidth - Megahertz.size(), '0');
-  FFrequencyCommand = FProtocol.SetFrequencyPrefix + Megahertz + Fraction + ";";
+  QueueFrequencyCommand(FProtocol.SetFrequencyPrefix + Megahertz + Fraction + ";");
 }
 
 bool TTextCATInterface::BuildModeCommand(const std::string& Native, bool /*FromPage*/,

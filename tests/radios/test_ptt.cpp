@@ -1,5 +1,6 @@
-// Keying the transmitter by CAT: each radio's own commands, ahead of every
-// other command, and the release queued by a restart while keyed.
+// Keying the transmitter by CAT: each radio's own commands, a key after the
+// tune asked before it, a release ahead of everything, and the release
+// queued by a restart while keyed.
 #include <gtest/gtest.h>
 
 #include "RadioTestSupport.h"
@@ -9,7 +10,7 @@
 using namespace vela;
 using namespace vela::test;
 
-TEST(RadioPTTTest, EachRadioKeysWithItsOwnCommandBeforeAnyOther) {
+TEST(RadioPTTTest, EachRadioKeysAfterTheTuneAskedBeforeAndReleasesFirst) {
   TDriverEnvironment Env;
   const std::string End = Bytes({0xFD});
   const struct {
@@ -35,8 +36,13 @@ TEST(RadioPTTTest, EachRadioKeysWithItsOwnCommandBeforeAnyOther) {
     const std::string Tune = Driver->FrequencyCommand();
     ASSERT_TRUE(Driver->SetPTT(true));
     EXPECT_TRUE(Driver->PTT());
+    EXPECT_EQ(NextCommand(*Driver), Tune) << "the key waits for the tune asked before it";
     EXPECT_EQ(NextCommand(*Driver), Case.On);
-    EXPECT_EQ(NextCommand(*Driver), Tune) << "the tune follows the key";
+    // A release overtakes a tune asked before it.
+    ASSERT_TRUE(Driver->TuneHz(7074000));
+    ASSERT_TRUE(Driver->SetPTT(false));
+    EXPECT_EQ(NextCommand(*Driver), Case.Off);
+    EXPECT_EQ(NextCommand(*Driver), Tune);
     // A restart while keyed makes the release the new worker's first command.
     ASSERT_TRUE(Driver->SetPTT(true));
     Driver->ResetCAT();
