@@ -59,3 +59,25 @@ TEST(RadioPTTTest, EachRadioKeysAfterTheTuneAskedBeforeAndReleasesFirst) {
     EXPECT_EQ(NextCommand(*Driver), Case.Off);
   }
 }
+
+// The program's first driver, with clients allowed to key, releases the
+// transmitter before anything else; a later driver (another radio applied,
+// a second window) does not.
+TEST(RadioPTTTest, OnlyTheProgramsFirstDriverReleasesAtStart) {
+  TDriverEnvironment Env;
+  Env.Settings->setBlnShareEnabled(true);
+  Env.Settings->setBlnShareAllowPTT(true);
+  TCATInterface::RearmProgramStart();
+  std::unique_ptr<TCATInterface> First = CreateRadioDriver(rtFT950, nullptr, Env.Settings.get());
+  EXPECT_EQ(NextCommand(*First), "TX0;");
+  EXPECT_EQ(NextCommand(*First), "IF;");
+  First.reset();
+  std::unique_ptr<TCATInterface> Later = CreateRadioDriver(rtFT950, nullptr, Env.Settings.get());
+  EXPECT_EQ(NextCommand(*Later), "IF;");
+  // Without keying allowed, the first driver sends no release either.
+  Env.Settings->setBlnShareAllowPTT(false);
+  TCATInterface::RearmProgramStart();
+  Later.reset();
+  Later = CreateRadioDriver(rtFT950, nullptr, Env.Settings.get());
+  EXPECT_EQ(NextCommand(*Later), "IF;");
+}

@@ -311,3 +311,36 @@ TEST_F(FT950Test, SetCommands) {
   Driver->SetMode("usb");
   EXPECT_EQ(NextCommand(*Driver), "MD02;");
 }
+
+TEST_F(FT950Test, PageTuneRefusesAFrequencyOutOfRangeAndWhileKeyed) {
+  Feed(*Driver, FT950Info("14074000", "2"));
+  const struct {
+    const char* Frequency;
+    bool Keyed;
+    TTuneRefusal Refusal;
+  } Cases[] = {
+      {"99.9900", false, TTuneRefusal::trOutOfRange},
+      {".0299", false, TTuneRefusal::trOutOfRange},
+      {"7.0740", true, TTuneRefusal::trTransmitting},
+      {"7.0740", false, TTuneRefusal::trNone},
+  };
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.Frequency);
+    ASSERT_TRUE(Driver->SetPTT(Case.Keyed));
+    NextCommand(*Driver); // the PTT command goes out
+    EXPECT_EQ(Driver->TuneRadio(Case.Frequency, "CW"), Case.Refusal);
+    const bool Refused = Case.Refusal != TTuneRefusal::trNone;
+    EXPECT_EQ(Driver->FrequencyCommand().empty(), Refused);
+    EXPECT_EQ(Driver->ModeCommand().empty(), Refused);
+    if (Refused) {
+      EXPECT_EQ(Driver->RadioNote(), TCATInterface::TuneRefusalWords(Case.Refusal));
+    }
+  }
+}
+
+TEST_F(FT950Test, SetCommandsGoOutInTheOrderAsked) {
+  ASSERT_TRUE(Driver->TuneNativeMode("CW"));
+  ASSERT_TRUE(Driver->TuneHz(7030000));
+  EXPECT_EQ(NextCommand(*Driver), "MD03;");
+  EXPECT_EQ(NextCommand(*Driver), "FA07030000;");
+}
