@@ -195,6 +195,10 @@ std::string TRigctldCATInterface::RadioNote() const {
   return Text;
 }
 
+bool TRigctldCATInterface::TakesHz(std::int64_t Hz) const {
+  return Hz > 0 && Hz <= MaxHz;
+}
+
 bool TRigctldCATInterface::BuildFrequencyCommand(std::int64_t Hz, std::string& Command) const {
   if (Hz <= 0 || Hz > MaxHz)
     return false;
