@@ -108,14 +108,18 @@ void TCATInterface::NoteCommandIsNoRead() {
     FPortThread->CommandIsRead = false;
 }
 
+// A command that replaces one still waiting keeps the place of the first:
+// a key asked in between must still wait for the change.
 void TCATInterface::QueueFrequencyCommand(std::string Command) {
+  if (FFrequencyCommand.empty())
+    FFrequencyAsked = NextAsk();
   FFrequencyCommand = std::move(Command);
-  FFrequencyAsked = NextAsk();
 }
 
 void TCATInterface::QueueModeCommand(std::string Command) {
+  if (FModeCommand.empty())
+    FModeAsked = NextAsk();
   FModeCommand = std::move(Command);
-  FModeAsked = NextAsk();
 }
 
 void TCATInterface::SetNote(const std::string& Text) {

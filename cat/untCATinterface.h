@@ -229,8 +229,9 @@ protected:
   std::string TakePTTCommand();
   // Tells the worker that a command must not wait for the next cycle.
   void UrgeWorker();
-  // Queue a set command, replacing one still waiting, and note when it was
-  // asked for: commands go out in the order they were asked.
+  // Queue a set command, replacing one still waiting (whose place in the
+  // order it takes), and note when it was asked for: commands go out in the
+  // order they were asked.
   void QueueFrequencyCommand(std::string Command);
   void QueueModeCommand(std::string Command);
   // The order in which the pending commands were asked (larger is later).

@@ -261,11 +261,12 @@ def test_burst(args, expect):
         answers = []
         with socket.create_connection(("127.0.0.1", s.port), timeout=v.GENEROUS) as c:
             def reader():
-                while len(answers) < 300:
-                    line = v.read_line(c)
-                    if not line:
-                        return
-                    answers.append(line)
+                with c.makefile("rb") as lines:
+                    while len(answers) < 300:
+                        line = lines.readline()
+                        if not line:
+                            return
+                        answers.append(line.decode().strip())
             t = threading.Thread(target=reader, daemon=True)
             t.start()
             # Three seconds of a client tuning a hundred times a second.

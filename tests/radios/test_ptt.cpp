@@ -38,6 +38,12 @@ TEST(RadioPTTTest, EachRadioKeysAfterTheTuneAskedBeforeAndReleasesFirst) {
     EXPECT_TRUE(Driver->PTT());
     EXPECT_EQ(NextCommand(*Driver), Tune) << "the key waits for the tune asked before it";
     EXPECT_EQ(NextCommand(*Driver), Case.On);
+    // A tune that replaces one asked before the key still goes first.
+    ASSERT_TRUE(Driver->TuneHz(7074000));
+    ASSERT_TRUE(Driver->SetPTT(true));
+    ASSERT_TRUE(Driver->TuneHz(7074000));
+    EXPECT_EQ(NextCommand(*Driver), Tune);
+    EXPECT_EQ(NextCommand(*Driver), Case.On);
     // A release overtakes a tune asked before it.
     ASSERT_TRUE(Driver->TuneHz(7074000));
     ASSERT_TRUE(Driver->SetPTT(false));

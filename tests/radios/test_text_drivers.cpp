@@ -196,13 +196,14 @@ TEST_F(FlexTest, SetCommandsAndTheirOrder) {
     EXPECT_EQ(NextCommand(*Driver), *Case.Command ? Case.Command : "ZZIF;") << Case.Text;
   }
 
-  // A newer command replaces a waiting one; frequency goes before mode.
+  // A newer command replaces a waiting one in its place: the mode, asked
+  // first, goes first.
   Driver->SetMode("AM");
   Driver->SetFrequency("14.0740");
   Driver->SetFrequency("7.0745");
   Driver->SetMode("CW");
-  EXPECT_EQ(NextCommand(*Driver), "ZZFA00007074500;");
   EXPECT_EQ(NextCommand(*Driver), "ZZMD04;");
+  EXPECT_EQ(NextCommand(*Driver), "ZZFA00007074500;");
   EXPECT_EQ(NextCommand(*Driver), "ZZIF;");
 }
 
