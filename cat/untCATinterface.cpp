@@ -135,9 +135,10 @@ std::string TCATInterface::RadioNote() const {
   return FNote;
 }
 
-std::string TCATInterface::TakeStartRelease(const std::string& Release) {
+std::string TCATInterface::TakeStartRelease(const std::string& Release, bool Known) {
   if (Release.empty())
     return {};
+  FStartReleaseKnown = Known;
   FPTTRelease = Release;
   FPTT = false;
   FPTTCommand = Release;
@@ -156,7 +157,8 @@ void TCATInterface::SettleStartRelease() {
   const bool Written = FPortThread && FPortThread->Written.load() >= FStartReleaseTicket;
   FStartReleaseTicket = 0;
   if (Written)
-    SetNote("released a transmitter left keyed");
+    SetNote(FStartReleaseKnown ? "released a transmitter left keyed"
+                               : "sent a release at start, in case a transmitter was left keyed");
 }
 
 void TCATInterface::UrgeWorker() {

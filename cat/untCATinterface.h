@@ -249,8 +249,9 @@ protected:
   // transmitter at start (see RearmProgramStart); true once only.
   static bool TakeProgramStart();
   // Hands out Release as the release at the program's start (empty when
-  // the radio has none), to be watched until it is written.
-  std::string TakeStartRelease(const std::string& Release);
+  // the radio has none), to be watched until it is written; Known: the radio
+  // said it was keyed (else it could not tell).
+  std::string TakeStartRelease(const std::string& Release, bool Known);
   // The release sent at start has been written: the note says so.
   void SettleStartRelease();
   bool FStartReleasePending = false;
@@ -300,6 +301,7 @@ private:
   std::exception_ptr FCreateError;
   std::uint64_t FAsks = 0;
   std::uint64_t FStartReleaseTicket = 0;
+  bool FStartReleaseKnown = false;
   std::string FNote;
   std::chrono::steady_clock::time_point FNoteSince;
 };

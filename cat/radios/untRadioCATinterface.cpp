@@ -146,20 +146,46 @@ void TRadioCATInterface::ReportValues(const TReplyValues& Values) {
   RaiseIfChanged(Changed);
 }
 
+void TRadioCATInterface::NoteTransmitting(bool Keyed) {
+  if (FStartReleasePending && FStartReadAt)
+    FStartKeyed = Keyed;
+}
+
+bool TRadioCATInterface::ChooseStartRelease(std::string& Command, TCommandKind& Kind) {
+  // The program's start: a transmitter a crashed run left keyed is released
+  // before anything else is sent, unless a PTT command already waits, which
+  // says what is wanted. A radio that can tell is asked first, so that one
+  // not keyed is sent nothing; one that does not answer is released anyway.
+  if (!FPTTCommand.empty() || FPTT) {
+    FStartReleasePending = false;
+    return false;
+  }
+  const auto Now = std::chrono::steady_clock::now();
+  if (!FStartReadAt) {
+    const std::string Read = BuildTransmitReadCommand();
+    if (!Read.empty()) {
+      FStartReadAt = Now;
+      NoteCommandIsNoRead(); // a radio without the command may say nothing
+      Command = Read;
+      Kind = TCommandKind::ckRead;
+      return true;
+    }
+  } else if (!FStartKeyed && Now - *FStartReadAt < StartReadWait) {
+    return false; // its answer is awaited; the polls go on meanwhile
+  }
+  FStartReleasePending = false;
+  if (!FStartKeyed.value_or(true))
+    return false;
+  Command = TakeStartRelease(BuildPTTCommand(false), FStartKeyed.has_value());
+  Kind = TCommandKind::ckPTT;
+  return !Command.empty();
+}
+
 TCommandKind TRadioCATInterface::ChooseCommand(std::string& Command) {
   using TClock = std::chrono::steady_clock;
   SettleStartRelease();
-  if (FStartReleasePending) {
-    // The program's start: a transmitter a crashed run left keyed is
-    // released before anything else goes out (unless a PTT command already
-    // waits, which says what is wanted).
-    FStartReleasePending = false;
-    if (FPTTCommand.empty() && !FPTT) {
-      Command = TakeStartRelease(BuildPTTCommand(false));
-      if (!Command.empty())
-        return TCommandKind::ckPTT;
-    }
-  }
+  if (TCommandKind Kind; FStartReleasePending && ChooseStartRelease(Command, Kind))
+    return Kind;
   // A release overtakes everything: releasing is always safe, and every
   // command before it would lengthen a transmission. A key must not
   // overtake a frequency or mode change asked before it, or the radio would

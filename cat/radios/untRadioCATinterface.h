@@ -46,8 +46,9 @@ template <class TTable> auto FindNativeMode(const TTable& Table, std::string_vie
   return static_cast<decltype(&*std::begin(Table))>(nullptr);
 }
 
-// Which command GetNextCommand handed out.
-enum class TCommandKind { ckPTT, ckFrequency, ckMode, ckPoll };
+// Which command GetNextCommand handed out: ckRead is a one-off read (the
+// transmit state at start), not the standing poll.
+enum class TCommandKind { ckPTT, ckFrequency, ckMode, ckRead, ckPoll };
 
 // A receive buffer that holds at most this many bytes without a terminator;
 // older bytes are dropped, so a radio that never sends one costs no memory.
@@ -132,6 +133,11 @@ protected:
   // The radio's command that keys (On) or releases the transmitter; empty
   // when it has none.
   virtual std::string BuildPTTCommand(bool On) const = 0;
+  // The command that reads whether the transmitter is keyed; empty when the
+  // radio cannot tell (the release at start then goes out unasked). Its
+  // answer goes to NoteTransmitting.
+  virtual std::string BuildTransmitReadCommand() const { return {}; }
+  void NoteTransmitting(bool Keyed);
 
   // The reporting rule for one reply: store what differs (classifying the
   // band only when the frequency text changed), then raise OnRxData if
@@ -149,9 +155,17 @@ protected:
   // (see RearmProgramStart).
   TCommandKind ChooseCommand(std::string& Command);
   static constexpr std::chrono::milliseconds PollTurn{250};
+  // How long the transmit state read at start is waited for before the
+  // release goes out anyway.
+  static constexpr std::chrono::milliseconds StartReadWait{1000};
 
 private:
   const TRadioModel* FModel;
+  // The release at start: decided by the transmit state read (asked at
+  // FStartReadAt; FStartKeyed once answered), or sent unasked.
+  bool ChooseStartRelease(std::string& Command, TCommandKind& Kind);
+  std::optional<std::chrono::steady_clock::time_point> FStartReadAt;
+  std::optional<bool> FStartKeyed;
   // When the set commands handed out since the last poll began.
   std::optional<std::chrono::steady_clock::time_point> FSetRunSince;
 };

@@ -13,7 +13,8 @@ write; a frequency outside the radio's range is refused with nothing sent.
 "burst": a hundred F a second keep neither the polls off the line nor make
 the link silent.
 "restart": a program killed while a client held PTT; the next start
-releases the transmitter and says so.
+releases the transmitter and says so; a start with it not keyed sends no
+release.
 
 Exit codes: 0 passed, 1 failed, 77 skipped (a tool is missing)."""
 
@@ -306,6 +307,15 @@ def test_restart(args, expect):
                                       for l in s.cat.stderr)),
                "no note of the release: %r" % s.cat.stderr[-5:])
         expect(s.rigctl("t") == (0, ["0"]), "t after the restart: %r" % (s.rigctl("t"),))
+        if args.radio == "ft950":
+            # Started again with the transmitter not keyed: asked, not released.
+            s.cat.stop(quit_line="quit")
+            mark = len(s.sim.lines)
+            s.start_cat()
+            expect(v.wait_for(lambda: sum(1 for l in s.sim.lines[mark:]
+                                          if l == "cmd IF;") >= 5), "polling stalled")
+            cmds = [l for l in s.sim.lines[mark:] if l.startswith("cmd ")]
+            expect("cmd TX;" in cmds and "cmd TX0;" not in cmds, "a second start sent %r" % cmds)
     finally:
         s.close()
 

@@ -66,24 +66,38 @@ TEST(RadioPTTTest, EachRadioKeysAfterTheTuneAskedBeforeAndReleasesFirst) {
   }
 }
 
-// The program's first driver, with clients allowed to key, releases the
-// transmitter before anything else; a later driver (another radio applied,
-// a second window) does not.
+// The program's first driver, with clients allowed to key, releases a
+// transmitter left keyed before anything else: it asks a radio that can
+// tell, and releases one that cannot unasked. A later driver (another radio
+// applied) does neither.
 TEST(RadioPTTTest, OnlyTheProgramsFirstDriverReleasesAtStart) {
   TDriverEnvironment Env;
   Env.Settings->setBlnShareEnabled(true);
   Env.Settings->setBlnShareAllowPTT(true);
+  const struct {
+    const char* Answer;
+    bool Released;
+  } Cases[] = {{"TX1;", true}, {"TX2;", true}, {"TX0;", false}};
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.Answer);
+    TCATInterface::RearmProgramStart();
+    auto Driver = CreateRadioDriver(rtFT950, nullptr, Env.Settings.get());
+    EXPECT_EQ(NextCommand(*Driver), "TX;");
+    Feed(*Driver, Case.Answer);
+    if (Case.Released) {
+      EXPECT_EQ(NextCommand(*Driver), "TX0;");
+    }
+    EXPECT_EQ(NextCommand(*Driver), "IF;");
+  }
   TCATInterface::RearmProgramStart();
-  std::unique_ptr<TCATInterface> First = CreateRadioDriver(rtFT950, nullptr, Env.Settings.get());
-  EXPECT_EQ(NextCommand(*First), "TX0;");
-  EXPECT_EQ(NextCommand(*First), "IF;");
-  First.reset();
-  std::unique_ptr<TCATInterface> Later = CreateRadioDriver(rtFT950, nullptr, Env.Settings.get());
-  EXPECT_EQ(NextCommand(*Later), "IF;");
-  // Without keying allowed, the first driver sends no release either.
+  auto Driver = CreateRadioDriver(rtFT100D, nullptr, Env.Settings.get());
+  EXPECT_EQ(NextCommand(*Driver), Bytes({0, 0, 0, 0, 0x0F})) << "released unasked";
+  Driver = CreateRadioDriver(rtFT950, nullptr, Env.Settings.get());
+  EXPECT_EQ(NextCommand(*Driver), "IF;");
+  // Without keying allowed, the first driver neither asks nor releases.
   Env.Settings->setBlnShareAllowPTT(false);
   TCATInterface::RearmProgramStart();
-  Later.reset();
-  Later = CreateRadioDriver(rtFT950, nullptr, Env.Settings.get());
-  EXPECT_EQ(NextCommand(*Later), "IF;");
+  Driver.reset();
+  Driver = CreateRadioDriver(rtFT950, nullptr, Env.Settings.get());
+  EXPECT_EQ(NextCommand(*Driver), "IF;");
 }
