@@ -19,7 +19,7 @@ std::atomic<bool> ProgramStartDue{true};
 // anything else, which the driver's own SetFrequency refuses in its way.
 bool PageTextHz(const std::string& Text, std::int64_t& Hz) {
   const std::size_t Dot = Text.find('.');
-  if (Dot == std::string::npos || Dot > 6)
+  if (Dot == std::string::npos || Dot > 9)
     return false;
   std::int64_t Value = 0;
   int FractionDigits = 0;

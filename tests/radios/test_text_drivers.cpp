@@ -322,6 +322,7 @@ TEST_F(FT950Test, PageTuneRefusesAFrequencyOutOfRangeAndWhileKeyed) {
   } Cases[] = {
       {"99.9900", false, TTuneRefusal::trOutOfRange},
       {".0299", false, TTuneRefusal::trOutOfRange},
+      {"1234567.0", false, TTuneRefusal::trOutOfRange},
       {"7.0740", true, TTuneRefusal::trTransmitting},
       {"7.0740", false, TTuneRefusal::trNone},
   };
