@@ -1,5 +1,7 @@
 #include "cat/untCATinterface.h"
 
+#include <atomic>
+
 #include "cat/untCommPortThread.h"
 
 namespace vela {
@@ -10,7 +12,45 @@ namespace {
 // the wait for a quiet line, then the write's own time-out.
 constexpr int ReleaseWaitMs = TCommPortThread::LongestWaitMs + 1500;
 
+// Cleared by the first driver that takes the program's start.
+std::atomic<bool> ProgramStartDue{true};
+
+// The hertz of a page frequency text ("14.074", MHz with a dot); false for
+// anything else, which the driver's own SetFrequency refuses in its way.
+bool PageTextHz(const std::string& Text, std::int64_t& Hz) {
+  const std::size_t Dot = Text.find('.');
+  if (Dot == std::string::npos || Dot > 9)
+    return false;
+  std::int64_t Value = 0;
+  int FractionDigits = 0;
+  for (std::size_t I = 0; I < Text.size(); ++I) {
+    if (I == Dot)
+      continue;
+    const char C = Text[I];
+    if (C < '0' || C > '9')
+      return false;
+    if (I > Dot && ++FractionDigits > 6) {
+      if (C != '0')
+        return false; // finer than a hertz
+      continue;
+    }
+    Value = Value * 10 + (C - '0');
+  }
+  for (; FractionDigits < 6; ++FractionDigits)
+    Value *= 10;
+  Hz = Value;
+  return true;
+}
+
 } // namespace
+
+void TCATInterface::RearmProgramStart() {
+  ProgramStartDue = true;
+}
+
+bool TCATInterface::TakeProgramStart() {
+  return ProgramStartDue.exchange(false);
+}
 
 TCATInterface::TCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings,
                              TRadioPortSource ARadioPortSource)
@@ -33,6 +73,8 @@ void TCATInterface::GetNextCommand(TObject* Sender, std::string& Command) {
 
 std::string TCATInterface::TakePTTCommand() {
   std::string Command = std::exchange(FPTTCommand, std::string());
+  if (!Command.empty())
+    NoteCommandIsNoRead();
   if (Command.empty() || !FPortThread)
     return Command;
   // Called from the worker's command hook, which has just counted the call.
@@ -59,6 +101,64 @@ bool TCATInterface::PTTWritten() const {
 bool TCATInterface::PTTUnwritten() const {
   SettlePTT();
   return !FPTTCommand.empty() || FPTTTicket != 0;
+}
+
+void TCATInterface::NoteCommandIsNoRead() {
+  if (FPortThread)
+    FPortThread->CommandIsRead = false;
+}
+
+// A command that replaces one still waiting keeps the place of the first:
+// a key asked in between must still wait for the change.
+void TCATInterface::QueueFrequencyCommand(std::string Command) {
+  if (FFrequencyCommand.empty())
+    FFrequencyAsked = NextAsk();
+  FFrequencyCommand = std::move(Command);
+}
+
+void TCATInterface::QueueModeCommand(std::string Command) {
+  if (FModeCommand.empty())
+    FModeAsked = NextAsk();
+  FModeCommand = std::move(Command);
+}
+
+void TCATInterface::SetNote(const std::string& Text) {
+  FNote = Text;
+  FNoteSince = std::chrono::steady_clock::now();
+  if (FOnLinkChange.Assigned())
+    FOnLinkChange(this);
+}
+
+std::string TCATInterface::RadioNote() const {
+  if (FNote.empty() || std::chrono::steady_clock::now() - FNoteSince > NoteHold)
+    return {};
+  return FNote;
+}
+
+std::string TCATInterface::TakeStartRelease(const std::string& Release, bool Known) {
+  if (Release.empty())
+    return {};
+  FStartReleaseKnown = Known;
+  FPTTRelease = Release;
+  FPTT = false;
+  FPTTCommand = Release;
+  std::string Command = TakePTTCommand();
+  FStartReleaseTicket = FPTTTicket;
+  return Command;
+}
+
+void TCATInterface::SettleStartRelease() {
+  if (FStartReleaseTicket == 0)
+    return;
+  SettlePTT();
+  if (FPTTTicket == FStartReleaseTicket)
+    return; // still on its way
+  // Written, unless a later PTT command took its place before it was.
+  const bool Written = FPortThread && FPortThread->Written.load() >= FStartReleaseTicket;
+  FStartReleaseTicket = 0;
+  if (Written)
+    SetNote(FStartReleaseKnown ? "released a transmitter left keyed"
+                               : "sent a release at start, in case a transmitter was left keyed");
 }
 
 void TCATInterface::UrgeWorker() {
@@ -205,13 +305,37 @@ void TCATInterface::ApplyPortSettings(int AComPort, int AComPort2, bool ACom2Ena
   StartPortThread(AComPort, AComPort2, ACom2Enable, ABaudRate);
 }
 
-void TCATInterface::TuneRadio(const std::string& AFrequency, const std::string& AMode) {
+std::string TCATInterface::TuneRefusalWords(TTuneRefusal Refusal) {
+  switch (Refusal) {
+  case TTuneRefusal::trOutOfRange:
+    return "page tune refused: the radio cannot take that frequency";
+  case TTuneRefusal::trTransmitting:
+    return "page tune refused: transmitting";
+  case TTuneRefusal::trNone:
+    break;
+  }
+  return {};
+}
+
+TTuneRefusal TCATInterface::TuneRadio(const std::string& AFrequency, const std::string& AMode) {
   if (FFrequency.empty())
-    return;
+    return TTuneRefusal::trNone;
   if (AFrequency.empty()) {
     // The next reply then differs and is reported again, filling the page.
     FFrequency = "0";
-    return;
+    return TTuneRefusal::trNone;
+  }
+  // Never moved while it transmits, nor told a frequency it cannot take:
+  // nothing goes out, and the operator sees why.
+  TTuneRefusal Refusal = TTuneRefusal::trNone;
+  std::int64_t Hz = 0;
+  if (Transmitting())
+    Refusal = TTuneRefusal::trTransmitting;
+  else if (PageTextHz(AFrequency, Hz) && !TakesHz(Hz))
+    Refusal = TTuneRefusal::trOutOfRange;
+  if (Refusal != TTuneRefusal::trNone) {
+    SetNote(TuneRefusalWords(Refusal));
+    return Refusal;
   }
   // Compared with what the radio was last told while it has not yet read
   // that back: the request after a quick second page load, or one that
@@ -224,6 +348,7 @@ void TCATInterface::TuneRadio(const std::string& AFrequency, const std::string& 
     SetMode(AMode);
     FModeTold.Told(AMode, FModeCommand);
   }
+  return TTuneRefusal::trNone;
 }
 
 const std::string& TCATInterface::TTold::Reference(const std::string& Radio,

@@ -39,6 +39,11 @@ using TLinkChangeEvent = TMethod<TObject*>;
 // Sender (the worker), Written (true: to the radio), Data.
 using TTraceEvent = TMethod<TObject*, bool, std::string>;
 
+// Why a tune from the log page changed nothing on the radio: trNone when it
+// was taken (or there was nothing to change); a frequency outside what the
+// radio can take; a transmitter keyed, or a PTT command on its way to key it.
+enum class TTuneRefusal { trNone, trOutOfRange, trTransmitting };
+
 // For a radio that is not on a serial line: makes, from the settings (on the
 // main thread, whenever a worker starts), the factory of the worker's radio
 // port.
@@ -60,8 +65,12 @@ public:
   void ApplyPortSettings(int AComPort, int AComPort2, bool ACom2Enable, TBaudRate ABaudRate);
   // Queues the commands that tune the radio to the page's frequency and mode,
   // each where it differs from the radio's, or, while an earlier tune has not
-  // been read back yet, from what that tune told the radio.
-  void TuneRadio(const std::string& Frequency, const std::string& Mode);
+  // been read back yet, from what that tune told the radio. Nothing is
+  // queued for a frequency the radio cannot take or while the transmitter is
+  // keyed; the refusal is returned and shown as the driver's note.
+  TTuneRefusal TuneRadio(const std::string& Frequency, const std::string& Mode);
+  // The note's words for a refusal ("page tune refused: ...").
+  static std::string TuneRefusalWords(TTuneRefusal Refusal);
 
   // Read from the settings store at each access.
   int ComPort() const;
@@ -112,7 +121,8 @@ public:
   // Queue a set-frequency command in hertz (rounded to what the radio's
   // command carries) or a set-mode command by Hamlib name, on the same
   // pending path as a tune from the page, replacing one still waiting.
-  // False, with nothing queued, when the radio cannot take the value.
+  // False, with nothing queued, when the radio cannot take the value (also a
+  // frequency outside its range: see TakesHz).
   virtual bool TuneHz(std::int64_t Hz) {
     (void)Hz;
     return false;
@@ -124,11 +134,14 @@ public:
   // The frequency a set command for Hz puts the radio on: Hz rounded to the
   // step the command carries.
   virtual std::int64_t TunedHz(std::int64_t Hz) const { return Hz; }
+  // Whether the radio can be tuned to Hz (its range).
+  virtual bool TakesHz(std::int64_t Hz) const { return Hz > 0; }
 
   // Keying the transmitter by CAT, for programs sharing the radio. SetPTT
-  // queues the radio's PTT command ahead of every other command, replacing
-  // one still waiting, and has the worker write it at the line's next free
-  // moment; false, with nothing queued, when the radio has none. PTT is the
+  // queues the radio's PTT command, replacing one still waiting, and has the
+  // worker write it at the line's next free moment: a release ahead of every
+  // other command, a key after every frequency and mode command asked before
+  // it; false, with nothing queued, when the radio has none. PTT is the
   // state last asked for; PTTWritten the state last written to the radio
   // port, and PTTUnwritten whether the last PTT command is still on its way
   // (a command the worker dropped stays on its way until the next one). A
@@ -145,6 +158,9 @@ public:
   }
   virtual bool CanKey() const { return false; }
   bool PTT() const { return FPTT; }
+  // Keyed, or about to be: a key asked for (written or on its way), or the
+  // last state written keyed while its release is on its way.
+  bool Transmitting() const { return FPTT || PTTWritten(); }
   bool PTTWritten() const;
   bool PTTUnwritten() const;
   const std::string& PTTCommand() const { return FPTTCommand; }
@@ -170,10 +186,21 @@ public:
   // bytes resynchronise here; the others need nothing.
   virtual void LineWasQuiet(TObject* Sender) { (void)Sender; }
 
-  // What the operator should know beside the link's state when the link is
+  // What the operator should know beside the link's state: when the link is
   // fine but the radio is not (a daemon that answers for a radio that does
-  // not); empty otherwise.
-  virtual std::string RadioNote() const { return {}; }
+  // not), or, for NoteHold after it happened, what the driver did or refused
+  // on its own (a release sent at start, a page tune refused); empty
+  // otherwise. A new note raises OnLinkChange, so the displays show it.
+  virtual std::string RadioNote() const;
+  static constexpr std::chrono::seconds NoteHold{30};
+
+  // The first driver made in a program with sharing and keying by network
+  // clients allowed sends the radio a release among its first commands: a
+  // program that ended without releasing (a crash, a kill) may have left
+  // the transmitter keyed. Later drivers and restarts do not: a program
+  // sharing the radio through Virtual CAT may be transmitting then.
+  // Tests that play a program start in one process call this first.
+  static void RearmProgramStart();
 
 protected:
   // Writes the driver's radio type into the settings store; a failed write
@@ -202,6 +229,32 @@ protected:
   std::string TakePTTCommand();
   // Tells the worker that a command must not wait for the next cycle.
   void UrgeWorker();
+  // Queue a set command, replacing one still waiting (whose place in the
+  // order it takes), and note when it was asked for: commands go out in the
+  // order they were asked.
+  void QueueFrequencyCommand(std::string Command);
+  void QueueModeCommand(std::string Command);
+  // The order in which the pending commands were asked (larger is later).
+  std::uint64_t FFrequencyAsked = 0;
+  std::uint64_t FModeAsked = 0;
+  std::uint64_t FPTTAsked = 0;
+  std::uint64_t NextAsk() { return ++FAsks; }
+  // Tells the worker that the command being handed out asks the radio
+  // nothing (a set or PTT command): only an unanswered read counts towards
+  // the link's silence. Called from the command hook.
+  void NoteCommandIsNoRead();
+  // Shows Text as the driver's note (see RadioNote).
+  void SetNote(const std::string& Text);
+  // Whether this driver is the first of the program and is to release the
+  // transmitter at start (see RearmProgramStart); true once only.
+  static bool TakeProgramStart();
+  // Hands out Release as the release at the program's start (empty when
+  // the radio has none), to be watched until it is written; Known: the radio
+  // said it was keyed (else it could not tell).
+  std::string TakeStartRelease(const std::string& Release, bool Known);
+  // The release sent at start has been written: the note says so.
+  void SettleStartRelease();
+  bool FStartReleasePending = false;
   // Set once the transmitter was keyed: from then on every restart or
   // reopen sends the release first. Whether the last release reached the
   // radio cannot be known (a write to a line being pulled fails quietly),
@@ -246,6 +299,11 @@ private:
   TLinkChangeEvent FOnLinkChange;
   TTraceEvent FOnTrace;
   std::exception_ptr FCreateError;
+  std::uint64_t FAsks = 0;
+  std::uint64_t FStartReleaseTicket = 0;
+  bool FStartReleaseKnown = false;
+  std::string FNote;
+  std::chrono::steady_clock::time_point FNoteSince;
 };
 
 } // namespace vela

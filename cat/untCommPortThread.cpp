@@ -192,6 +192,7 @@ void TCommPortThread::VirtualPortRxChar(TObject* Sender, int Count) {
 
 void TCommPortThread::DoGetCommand() {
   FCommandAsk = ++FHandle->Asks;
+  FHandle->CommandIsRead = true;
   if (FOnGetCommand.Assigned())
     FOnGetCommand(this, FCommand);
 }

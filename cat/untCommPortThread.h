@@ -155,6 +155,7 @@ private:
   void CheckLinks() override;
   // A failure of the hook counts against the radio's link.
   std::string AskDriver() override;
+  bool DriverCommandIsRead() const override { return FHandle->CommandIsRead.load(); }
   void DriverCommandWritten() override;
   void Trace(bool Written, const std::string& Data) override;
   void DeliverToDriver(const std::string& Data, int Count, bool AfterQuiet) override;

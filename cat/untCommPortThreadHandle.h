@@ -33,6 +33,11 @@ public:
   std::atomic<std::uint64_t> Asks{0};
   std::atomic<std::uint64_t> Watch{0};
   std::atomic<std::uint64_t> Written{0};
+  // Whether the command the hook handed out last asks the radio for an
+  // answer (a poll); the driver clears it for a set or PTT command, to
+  // which many radios say nothing. Only an unanswered read makes a link
+  // silent.
+  std::atomic<bool> CommandIsRead{true};
 
   // The worker's latest link snapshots (any thread); they outlive it. A
   // silent link's seconds are counted up to the call.

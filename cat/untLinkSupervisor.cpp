@@ -234,8 +234,8 @@ bool TLinkSupervisor::Publish(TLink& Link, TComPort& Port, std::int64_t Now) {
   return true;
 }
 
-void TLinkSupervisor::NoteWrite(const std::string& Command, bool Driver, std::int64_t Ns) {
-  if (Driver && (FFirstUnansweredNs == 0 || FRadioLink.LastRxNs.load() >= FFirstUnansweredNs))
+void TLinkSupervisor::NoteWrite(const std::string& Command, bool Read, std::int64_t Ns) {
+  if (Read && (FFirstUnansweredNs == 0 || FRadioLink.LastRxNs.load() >= FFirstUnansweredNs))
     FFirstUnansweredNs = Ns;
   std::lock_guard<std::mutex> Guard(FLinkLock);
   FEcho = Command;

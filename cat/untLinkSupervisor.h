@@ -46,8 +46,8 @@ public:
   // A network radio port opened and still connecting takes no commands yet.
   bool RadioConnecting() const { return FRadioLink.Connecting; }
   // A command is about to be written to the radio: its echo is no answer,
-  // and the driver's first unanswered command dates the radio's silence.
-  void NoteWrite(const std::string& Command, bool Driver, std::int64_t Ns);
+  // and the driver's first unanswered read (Read) dates the radio's silence.
+  void NoteWrite(const std::string& Command, bool Read, std::int64_t Ns);
   // Bytes read from a port at Ns (radio: only an answer beyond the echo
   // counts).
   void NoteBytes(TLinkRole Role, const std::string& Data, std::int64_t Ns);
@@ -107,8 +107,8 @@ private:
   TLink FVirtualLink{TLinkRole::lrVirtual};
   int FBaud;
   bool FNotifyPending = true; // the first check tells the driver the states
-  // The first of the driver's commands written since the radio's last
-  // answer (worker thread).
+  // The first of the driver's reads written since the radio's last answer
+  // (worker thread).
   std::int64_t FFirstUnansweredNs = 0;
   // The command last written, whose echo is no answer, and how much of it
   // has come back; the links' failure texts.

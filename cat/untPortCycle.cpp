@@ -219,7 +219,9 @@ TPortCycle::TLineWait TPortCycle::WriteCommand(TAsker Asker, const std::string& 
   // the count shows the write.
   if (Wait == TLineWait::lwQuiet)
     ++FQuietWrites;
-  FLinks.NoteWrite(Command, Asker == TAsker::Driver, FLastWriteNs);
+  // Only a read dates the radio's silence: many radios answer nothing to a
+  // set command, and a burst of them is no sign of a radio gone quiet.
+  FLinks.NoteWrite(Command, Asker == TAsker::Driver && FHost.DriverCommandIsRead(), FLastWriteNs);
   FHost.Trace(true, Command);
   try {
     FRadioPort->WritePort(Command);

@@ -50,6 +50,9 @@ public:
     virtual void CheckLinks() = 0;
     // The driver's next command (empty: nothing to write this cycle).
     virtual std::string AskDriver() = 0;
+    // Whether the command the last AskDriver returned asks the radio for an
+    // answer (a read, not a set or PTT command).
+    virtual bool DriverCommandIsRead() const = 0;
     // The command the last AskDriver returned has been written to the radio.
     virtual void DriverCommandWritten() = 0;
     // Every block written to (Written) or read from the radio port.

@@ -1,5 +1,6 @@
 #include "net/untRigctlServer.h"
 
+#include "cat/radios/untBandPlan.h"
 #include "cat/radios/untRadioCATinterface.h"
 
 #include <deque>
@@ -288,13 +289,17 @@ TRigctlReply TRigctlServer::Answer(const TRigctlRequest& Request, TClient* Clien
     return {RigctlOK, {Mode, std::to_string(RigctlNormalPassband(Mode))}};
   }
   case rcSetMode: {
+    // A data mode by another of its names (USB-D, LSB-D) is that data mode.
+    std::string Mode = Args[0];
+    if (RigctlModeBit(Mode) == 0)
+      Mode = DataModeForName(Mode);
     std::int32_t Passband = 0;
-    if (RigctlModeBit(Args[0]) == 0 || !TryDecimalToInt(Args[1], Passband))
+    if (RigctlModeBit(Mode) == 0 || !TryDecimalToInt(Args[1], Passband))
       return {RigctlInvalidArgument, {}};
-    if (!FBackend.Ready() || (IsDataMode(Args[0]) && !FBackend.HasDataMode()))
+    if (!FBackend.Ready() || (IsDataMode(Mode) && !FBackend.HasDataMode()))
       return {RigctlNotAvailable, {}};
     // The radio keeps its own filter for the mode: a passband is not set.
-    return {FBackend.TuneMode(Args[0]) ? RigctlOK : RigctlNotAvailable, {}};
+    return {FBackend.TuneMode(Mode) ? RigctlOK : RigctlNotAvailable, {}};
   }
   case rcGetVfo:
     return {RigctlOK, {"VFOA"}};

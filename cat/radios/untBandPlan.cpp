@@ -52,6 +52,47 @@ constexpr std::array<TNativePageMode, 13> NativePageModes{{
 
 } // namespace
 
+namespace {
+
+bool SameLetters(std::string_view A, std::string_view B) {
+  if (A.size() != B.size())
+    return false;
+  for (std::size_t I = 0; I < A.size(); ++I) {
+    const auto Upper = [](char C) { return C >= 'a' && C <= 'z' ? static_cast<char>(C - 32) : C; };
+    if (Upper(A[I]) != Upper(B[I]))
+      return false;
+  }
+  return true;
+}
+
+struct TDataName {
+  const char* Name;
+  const char* Native;
+};
+constexpr TDataName DataNames[] = {
+    {"PKTUSB", "PKTUSB"}, {"USB-D", "PKTUSB"}, {"DIGU", "PKTUSB"}, {"PKTLSB", "PKTLSB"},
+    {"LSB-D", "PKTLSB"},  {"DIGL", "PKTLSB"},  {"PKTFM", "PKTFM"}, {"FM-D", "PKTFM"},
+};
+constexpr const char* DigitalModeNames[] = {"FT8", "FT4",    "JS8",  "PSK31", "PSK63",
+                                            "PSK", "JT65",   "JT9",  "FST4",  "FST4W",
+                                            "Q65", "MSK144", "WSPR", "MFSK",  "OLIVIA"};
+
+} // namespace
+
+std::string DataModeForName(std::string_view Name) {
+  for (const TDataName& Entry : DataNames)
+    if (SameLetters(Name, Entry.Name))
+      return Entry.Native;
+  return {};
+}
+
+bool IsDigitalModeName(std::string_view Name) {
+  for (const char* Entry : DigitalModeNames)
+    if (SameLetters(Name, Entry))
+      return true;
+  return false;
+}
+
 std::string PageModeForNative(std::string_view NativeMode) {
   for (const TNativePageMode& Entry : NativePageModes)
     if (NativeMode == Entry.Native)

@@ -26,6 +26,16 @@ inline constexpr const char* ModeDigi = "Digi";
 // "Digi"); the empty text for any other name.
 std::string PageModeForNative(std::string_view NativeMode);
 
+// The Hamlib data mode that a mode name given outright stands for, in any
+// letter case: PKTUSB, USB-D and DIGU name PKTUSB; PKTLSB, LSB-D and DIGL
+// PKTLSB; PKTFM and FM-D PKTFM. The empty text for any other name: RTTY and
+// the page's "Digi" follow the station's "Digi means" instead.
+std::string DataModeForName(std::string_view Name);
+// Whether Name (any case) is a digital mode that runs on a data mode's
+// upper sideband (FT8, FT4, JS8, PSK31, ...), as the digital-mode programs
+// and web logbooks name them.
+bool IsDigitalModeName(std::string_view Name);
+
 // The band name of a frequency count, or the empty text outside the plan
 // (negative counts, 500 MHz and above).
 std::string BandForFrequency(std::int32_t Count);

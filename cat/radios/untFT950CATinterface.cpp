@@ -64,6 +64,8 @@ constexpr TTextProtocol FT950Protocol{
     .SetModes = FT950SetModes,
     .PTTOn = "TX1;",
     .PTTOff = "TX0;",
+    // Answered TX0 (receiving), TX1 (keyed at the radio), TX2 (keyed by CAT).
+    .PTTRead = "TX;",
 };
 
 } // namespace

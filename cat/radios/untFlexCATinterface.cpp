@@ -62,6 +62,7 @@ constexpr TTextProtocol FlexProtocol{
     .SetModes = FlexSetModes,
     .PTTOn = "ZZTX1;",
     .PTTOff = "ZZTX0;",
+    .PTTRead = "ZZTX;",
 };
 
 } // namespace

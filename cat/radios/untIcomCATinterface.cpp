@@ -24,6 +24,9 @@ constexpr std::uint8_t DataModeSubCommand = 0x06;
 // the radio answers FBh (or FAh).
 constexpr char TransmitOn[] = "\x1C\x00\x01";
 constexpr char TransmitOff[] = "\x1C\x00\x00";
+// Read: answered 1C 00 01 when keyed, 1C 00 00 when not.
+constexpr char TransmitRead[] = "\x1C\x00";
+constexpr std::uint8_t TransmitCommand = 0x1C;
 // The radio's answer to a command it cannot carry out.
 constexpr std::uint8_t NotGood = 0xFA;
 
@@ -234,6 +237,10 @@ void TIcomCATInterface::HandleFrame(std::string_view Frame, std::string& LocalMo
     Changed = UpdateModeFromByte(LocalMode);
     break;
   }
+  case TransmitCommand:
+    if (DataBytes >= 2 && FFrameBody[1] == 0x00)
+      NoteTransmitting(FFrameBody[2] != 0);
+    break;
   case NotGood: {
     // A radio that cannot read its data flag: the mode stays as the mode
     // reply said; the flag is asked for again in its turn, no sooner.
@@ -260,7 +267,9 @@ void TIcomCATInterface::SetFrequency(std::string AFrequency) {
   // Four BCD bytes hold up to 9999.9999 MHz; nothing out of range goes out.
   if (M > 9999 || F > 9999)
     return;
-  BuildFrequencyCommand(std::int64_t{M} * 1000000 + std::int64_t{F} * 100, FFrequencyCommand);
+  std::string Command;
+  if (BuildFrequencyCommand(std::int64_t{M} * 1000000 + std::int64_t{F} * 100, Command))
+    QueueFrequencyCommand(std::move(Command));
 }
 
 bool TIcomCATInterface::BuildFrequencyCommand(std::int64_t Hz, std::string& Command) const {
@@ -300,6 +309,10 @@ bool TIcomCATInterface::BuildModeCommand(const std::string& Native, bool FromPag
 
 std::string TIcomCATInterface::BuildPTTCommand(bool On) const {
   return Frame(std::string_view(On ? TransmitOn : TransmitOff, 3));
+}
+
+std::string TIcomCATInterface::BuildTransmitReadCommand() const {
+  return Frame(std::string_view(TransmitRead, 2));
 }
 
 } // namespace vela

@@ -39,6 +39,7 @@ protected:
                         std::string& Command) const override;
   bool BuildFrequencyCommand(std::int64_t Hz, std::string& Command) const override;
   std::string BuildPTTCommand(bool On) const override;
+  std::string BuildTransmitReadCommand() const override;
 
   // Bytes received after the last FDh.
   std::string FRxBuffer;

@@ -1,5 +1,6 @@
 #include "cat/radios/untRadioCATinterface.h"
 
+#include <chrono>
 #include <utility>
 
 #include "cat/radios/untBandPlan.h"
@@ -34,6 +35,12 @@ TRadioCATInterface::TRadioCATInterface(TComponent* AOwner, TVelaLogSettings* ASe
                                        TRadioType ARadio, TRadioPortSource ARadioPortSource)
     : TCATInterface(AOwner, ASettings, ARadioPortSource), FModel(FindRadioModel(ARadio)) {
   RecordRadioType(ARadio);
+  // Asked for before anything else can be: the worker's first request for
+  // a command waits for the main thread, which is here.
+  FStartReleasePending =
+      TakeProgramStart() && FSettings->blnShareEnabled() && FSettings->blnShareAllowPTT();
+  if (FStartReleasePending)
+    UrgeWorker();
 }
 
 std::string TRadioCATInterface::NativeForPageMode(std::string_view Mode) const {
@@ -60,22 +67,28 @@ void TRadioCATInterface::SetMode(std::string AMode) {
   const std::string Native = NativeForPageMode(AMode);
   std::string Command;
   if (!Native.empty() && BuildModeCommand(Native, true, Command))
-    FModeCommand = std::move(Command);
+    QueueModeCommand(std::move(Command));
 }
 
 bool TRadioCATInterface::TuneNativeMode(const std::string& Mode) {
   std::string Command;
   if (!BuildModeCommand(Mode, false, Command))
     return false;
-  FModeCommand = std::move(Command);
+  QueueModeCommand(std::move(Command));
   return true;
+}
+
+bool TRadioCATInterface::TakesHz(std::int64_t Hz) const {
+  if (Hz <= 0)
+    return false;
+  return !FModel || (Hz >= FModel->LowHz && Hz <= FModel->HighHz);
 }
 
 bool TRadioCATInterface::TuneHz(std::int64_t Hz) {
   std::string Command;
-  if (Hz <= 0 || !BuildFrequencyCommand(Hz, Command))
+  if (!TakesHz(Hz) || !BuildFrequencyCommand(Hz, Command))
     return false;
-  FFrequencyCommand = std::move(Command);
+  QueueFrequencyCommand(std::move(Command));
   return true;
 }
 
@@ -85,6 +98,7 @@ bool TRadioCATInterface::SetPTT(bool On) {
     return false;
   FPTTRelease = BuildPTTCommand(false);
   FPTTCommand = std::move(Command);
+  FPTTAsked = NextAsk();
   FPTT = On;
   FPTTKeyed = FPTTKeyed || On;
   UrgeWorker();
@@ -132,21 +146,89 @@ void TRadioCATInterface::ReportValues(const TReplyValues& Values) {
   RaiseIfChanged(Changed);
 }
 
+void TRadioCATInterface::NoteTransmitting(bool Keyed) {
+  if (FStartReleasePending && FStartReadAt)
+    FStartKeyed = Keyed;
+}
+
+bool TRadioCATInterface::ChooseStartRelease(std::string& Command, TCommandKind& Kind) {
+  // The program's start: a transmitter a crashed run left keyed is released
+  // before anything else is sent, unless a PTT command already waits, which
+  // says what is wanted. A radio that can tell is asked first, so that one
+  // not keyed is sent nothing; one that does not answer is released anyway.
+  if (!FPTTCommand.empty() || FPTT) {
+    FStartReleasePending = false;
+    return false;
+  }
+  const auto Now = std::chrono::steady_clock::now();
+  if (!FStartReadAt) {
+    const std::string Read = BuildTransmitReadCommand();
+    if (!Read.empty()) {
+      FStartReadAt = Now;
+      NoteCommandIsNoRead(); // a radio without the command may say nothing
+      Command = Read;
+      Kind = TCommandKind::ckRead;
+      return true;
+    }
+  } else if (!FStartKeyed && Now - *FStartReadAt < StartReadWait) {
+    return false; // its answer is awaited; the polls go on meanwhile
+  }
+  FStartReleasePending = false;
+  if (!FStartKeyed.value_or(true))
+    return false;
+  Command = TakeStartRelease(BuildPTTCommand(false), FStartKeyed.has_value());
+  Kind = TCommandKind::ckPTT;
+  return !Command.empty();
+}
+
 TCommandKind TRadioCATInterface::ChooseCommand(std::string& Command) {
-  if (!FPTTCommand.empty()) {
+  using TClock = std::chrono::steady_clock;
+  SettleStartRelease();
+  if (TCommandKind Kind; FStartReleasePending && ChooseStartRelease(Command, Kind))
+    return Kind;
+  // A release overtakes everything: releasing is always safe, and every
+  // command before it would lengthen a transmission. A key must not
+  // overtake a frequency or mode change asked before it, or the radio would
+  // transmit on the old frequency and mode until the change arrives.
+  const bool KeyWaits = !FPTTCommand.empty() && FPTT;
+  if (!FPTTCommand.empty() && !FPTT) {
     Command = TakePTTCommand();
     return TCommandKind::ckPTT;
   }
-  if (!FFrequencyCommand.empty()) {
-    Command = std::move(FFrequencyCommand);
-    FFrequencyCommand.clear();
+  // The pending command asked for first goes first.
+  enum class TNext { nNone, nKey, nFrequency, nMode } Next = TNext::nNone;
+  std::uint64_t Oldest = 0;
+  const auto Consider = [&](bool Pending, std::uint64_t Asked, TNext Which) {
+    if (Pending && (Next == TNext::nNone || Asked < Oldest)) {
+      Next = Which;
+      Oldest = Asked;
+    }
+  };
+  Consider(KeyWaits, FPTTAsked, TNext::nKey);
+  Consider(!FFrequencyCommand.empty(), FFrequencyAsked, TNext::nFrequency);
+  Consider(!FModeCommand.empty(), FModeAsked, TNext::nMode);
+  // Set commands in a steady stream (a client tuning at a hundred requests
+  // a second) still leave the polls a turn: the radio's values stay true and
+  // its answers show the link alive.
+  const auto Now = TClock::now();
+  const bool PollDue = FSetRunSince && Now - *FSetRunSince >= PollTurn;
+  if (Next != TNext::nNone && !PollDue && !FSetRunSince)
+    FSetRunSince = Now;
+  if (Next == TNext::nKey) {
+    Command = TakePTTCommand();
+    return TCommandKind::ckPTT;
+  }
+  if (Next == TNext::nFrequency && !PollDue) {
+    NoteCommandIsNoRead();
+    Command = std::exchange(FFrequencyCommand, std::string());
     return TCommandKind::ckFrequency;
   }
-  if (!FModeCommand.empty()) {
-    Command = std::move(FModeCommand);
-    FModeCommand.clear();
+  if (Next == TNext::nMode && !PollDue) {
+    NoteCommandIsNoRead();
+    Command = std::exchange(FModeCommand, std::string());
     return TCommandKind::ckMode;
   }
+  FSetRunSince.reset();
   Command = FPollCommand;
   return TCommandKind::ckPoll;
 }

@@ -3,6 +3,7 @@
 // frequency texts and hertz.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <iterator>
 #include <optional>
@@ -45,8 +46,9 @@ template <class TTable> auto FindNativeMode(const TTable& Table, std::string_vie
   return static_cast<decltype(&*std::begin(Table))>(nullptr);
 }
 
-// Which command GetNextCommand handed out.
-enum class TCommandKind { ckPTT, ckFrequency, ckMode, ckPoll };
+// Which command GetNextCommand handed out: ckRead is a one-off read (the
+// transmit state at start), not the standing poll.
+enum class TCommandKind { ckPTT, ckFrequency, ckMode, ckRead, ckPoll };
 
 // A receive buffer that holds at most this many bytes without a terminator;
 // older bytes are dropped, so a radio that never sends one costs no memory.
@@ -106,6 +108,8 @@ public:
   void SetMode(std::string AMode) override;
   bool TuneNativeMode(const std::string& Mode) override;
   bool TuneHz(std::int64_t Hz) override;
+  // Inside the range of the radio's table row.
+  bool TakesHz(std::int64_t Hz) const override;
   bool SetPTT(bool On) override;
   bool CanKey() const override { return !BuildPTTCommand(false).empty(); }
 
@@ -129,6 +133,11 @@ protected:
   // The radio's command that keys (On) or releases the transmitter; empty
   // when it has none.
   virtual std::string BuildPTTCommand(bool On) const = 0;
+  // The command that reads whether the transmitter is keyed; empty when the
+  // radio cannot tell (the release at start then goes out unasked). Its
+  // answer goes to NoteTransmitting.
+  virtual std::string BuildTransmitReadCommand() const { return {}; }
+  void NoteTransmitting(bool Keyed);
 
   // The reporting rule for one reply: store what differs (classifying the
   // band only when the frequency text changed), then raise OnRxData if
@@ -139,12 +148,26 @@ protected:
   bool UpdateMode(const std::string& Mode);
   void RaiseIfChanged(bool Changed);
 
-  // Pending PTT command, then pending frequency command, then pending mode
-  // command (each emptied when handed out), else the poll command.
+  // A pending release first; then the pending key, frequency and mode
+  // commands in the order they were asked (each emptied when handed out);
+  // else the poll command, which also takes its turn once set commands have
+  // kept it waiting for PollTurn. At the program's start a release may come first of all
+  // (see RearmProgramStart).
   TCommandKind ChooseCommand(std::string& Command);
+  static constexpr std::chrono::milliseconds PollTurn{250};
+  // How long the transmit state read at start is waited for before the
+  // release goes out anyway.
+  static constexpr std::chrono::milliseconds StartReadWait{1000};
 
 private:
   const TRadioModel* FModel;
+  // The release at start: decided by the transmit state read (asked at
+  // FStartReadAt; FStartKeyed once answered), or sent unasked.
+  bool ChooseStartRelease(std::string& Command, TCommandKind& Kind);
+  std::optional<std::chrono::steady_clock::time_point> FStartReadAt;
+  std::optional<bool> FStartKeyed;
+  // When the set commands handed out since the last poll began.
+  std::optional<std::chrono::steady_clock::time_point> FSetRunSince;
 };
 
 } // namespace vela

@@ -180,7 +180,7 @@ void TRigctldCATInterface::GetNextCommand(TObject* Sender, std::string& Command)
 
 std::string TRigctldCATInterface::RadioNote() const {
   if (FFrequencyResult >= 0)
-    return {};
+    return TRadioCATInterface::RadioNote();
   // The daemon's error codes the operator can act on.
   static constexpr struct {
     int Code;
@@ -193,6 +193,10 @@ std::string TRigctldCATInterface::RadioNote() const {
     if (Entry.Code == FFrequencyResult)
       Text += std::string(" (") + Entry.Meaning + ")";
   return Text;
+}
+
+bool TRigctldCATInterface::TakesHz(std::int64_t Hz) const {
+  return Hz > 0 && Hz <= MaxHz;
 }
 
 bool TRigctldCATInterface::BuildFrequencyCommand(std::int64_t Hz, std::string& Command) const {

@@ -38,6 +38,9 @@ public:
   // While the daemon answers the frequency poll with an error code: what
   // that means ("rigctld answers RPRT -5 (timed out): is the radio on?").
   std::string RadioNote() const override;
+  // The radio behind the daemon is unknown, and the daemon refuses what it
+  // cannot take: any frequency the command carries goes.
+  bool TakesHz(std::int64_t Hz) const override;
 
 protected:
   bool BuildModeCommand(const std::string& Native, bool FromPage,

@@ -1,5 +1,7 @@
 #include "cat/radios/untTextCATinterface.h"
 
+#include <cstring>
+
 #include "cat/radios/untBandPlan.h"
 
 namespace vela {
@@ -20,6 +22,15 @@ void TTextCATInterface::ParseReply(TObject* Sender, std::string Data, int Count)
 }
 
 void TTextCATInterface::HandleMessage(std::string_view Message) {
+  if (FProtocol.PTTRead) {
+    // "TX0": the read's name without its ";", then the state.
+    const std::string_view Name =
+        std::string_view(FProtocol.PTTRead).substr(0, std::strlen(FProtocol.PTTRead) - 1);
+    if (Message.size() == Name.size() + 1 && Message.starts_with(Name)) {
+      NoteTransmitting(Message.back() != '0');
+      return;
+    }
+  }
   const std::string_view Marker = FProtocol.StatusMarker;
   // A reply cut short (a restart, noise) runs into the next one up to its
   // ";"; the last marker starts the complete reply.
@@ -63,7 +74,7 @@ void TTextCATInterface::SetFrequency(std::string AFrequency) {
     return;
   if (Megahertz.size() < FProtocol.MegahertzWidth)
     Megahertz.insert(0, FProtocol.MegahertzWidth - Megahertz.size(), '0');
-  FFrequencyCommand = FProtocol.SetFrequencyPrefix + Megahertz + Fraction + ";";
+  QueueFrequencyCommand(FProtocol.SetFrequencyPrefix + Megahertz + Fraction + ";");
 }
 
 bool TTextCATInterface::BuildModeCommand(const std::string& Native, bool /*FromPage*/,
@@ -77,6 +88,10 @@ bool TTextCATInterface::BuildModeCommand(const std::string& Native, bool /*FromP
 
 std::string TTextCATInterface::BuildPTTCommand(bool On) const {
   return On ? FProtocol.PTTOn : FProtocol.PTTOff;
+}
+
+std::string TTextCATInterface::BuildTransmitReadCommand() const {
+  return FProtocol.PTTRead ? FProtocol.PTTRead : "";
 }
 
 bool TTextCATInterface::BuildFrequencyCommand(std::int64_t Hz, std::string& Command) const {

@@ -49,9 +49,12 @@ struct TTextProtocol {
   std::size_t FractionWidth;
   const char* SetModePrefix;
   std::span<const TSetCode> SetModes;
-  // The commands that key and release the transmitter.
+  // The commands that key and release the transmitter, and the one that
+  // reads whether it is keyed (its answer: the command's name, then 0 for
+  // not keyed; nullptr: none).
   const char* PTTOn;
   const char* PTTOff;
+  const char* PTTRead = nullptr;
 };
 
 class TTextCATInterface : public TRadioCATInterface {
@@ -71,6 +74,7 @@ protected:
                         std::string& Command) const override;
   bool BuildFrequencyCommand(std::int64_t Hz, std::string& Command) const override;
   std::string BuildPTTCommand(bool On) const override;
+  std::string BuildTransmitReadCommand() const override;
 
   std::string FRxBuffer;
 

@@ -65,7 +65,7 @@ bool TYaesuBinaryCATInterface::SplitFrequency(const std::string& Text, std::int3
 void TYaesuBinaryCATInterface::SetFrequency(std::string AFrequency) {
   std::int32_t M = 0, F = 0;
   if (SplitFrequency(AFrequency, M, F))
-    FFrequencyCommand = EncodeFrequency(M, F);
+    QueueFrequencyCommand(EncodeFrequency(M, F));
 }
 
 bool TYaesuBinaryCATInterface::BuildFrequencyCommand(std::int64_t Hz, std::string& Command) const {

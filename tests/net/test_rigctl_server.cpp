@@ -148,6 +148,7 @@ TEST_F(RigctlServerTest, AnswersAConversationByTable) {
       {"f", "14074050\n"},
       {"M PKTUSB -1", "RPRT 0\n"},
       {"m", "PKTUSB\n3000\n"},
+      {"M USB-D 0", "RPRT 0\n"}, // the data mode by another of its names
       {"M WFM 0", "RPRT -11\n"},
       {"M NOSUCH 0", "RPRT -1\n"},
       {"M USB x", "RPRT -1\n"},
@@ -159,7 +160,7 @@ TEST_F(RigctlServerTest, AnswersAConversationByTable) {
     EXPECT_EQ(Ask(*Socket, Step.Line, Lines), Step.Answer) << Step.Line;
   }
   EXPECT_EQ(Backend.Calls, (std::vector<std::string>{"tune 99000000", "tune 14074055",
-                                                     "mode PKTUSB", "mode WFM"}));
+                                                     "mode PKTUSB", "mode PKTUSB", "mode WFM"}));
   // The radio confirms; a radio without data modes refuses them.
   Backend.PendingHz.reset();
   Backend.PendingMode.reset();

@@ -8,6 +8,13 @@ clients at once, and polling clients add no commands on the radio's line.
 "ptt": T 1 / t / T 0 through one long-lived "rigctl -" session; refused
 without permission; released when the keying client is killed and when the
 program quits.
+"order": F, M, T 1 reach the radio in that order, one by one and in one
+write; a frequency outside the radio's range is refused with nothing sent.
+"burst": a hundred F a second keep neither the polls off the line nor make
+the link silent.
+"restart": a program killed while a client held PTT; the next start
+releases the transmitter and says so; a start with it not keyed sends no
+release.
 
 Exit codes: 0 passed, 1 failed, 77 skipped (a tool is missing)."""
 
@@ -37,9 +44,12 @@ class Setup:
         self.port = None
         if not self.sim.wait_line(lambda l: l == "ready " + link):
             raise v.RigError("simulator did not start: %s" % self.sim.stderr[-3:])
-        argv = [os.path.join(bin_dir, "velalog-cat"), "--radio", radio, "--device", link,
-                "--baud", str(baud), "--rigctld", "0"]
-        self.cat = v.Proc(argv + (["--allow-ptt"] if allow_ptt else []))
+        self.argv = [os.path.join(bin_dir, "velalog-cat"), "--radio", radio, "--device", link,
+                     "--baud", str(baud), "--rigctld", "0"] + (["--allow-ptt"] if allow_ptt else [])
+        self.start_cat()
+
+    def start_cat(self):
+        self.cat = v.Proc(self.argv)
         line = self.cat.wait_line(lambda l: l.startswith("rigctld\t"))
         if not line:
             raise v.RigError("velalog-cat did not listen: %s" % self.cat.stderr[-3:])
@@ -205,9 +215,114 @@ def test_ptt(args, expect):
         s.close()
 
 
+def radio_events(sim, mark):
+    """The simulator's frequency, mode and PTT changes since mark, in order."""
+    return [l for l in sim.lines[mark:] if l.split(" ")[0] in ("freq", "mode", "ptt")]
+
+
+def test_order(args, expect):
+    s = Setup(args.bin, args.radio, args.baud, allow_ptt=True)
+    try:
+        # One by one, each answered before the next (as WSJT-X does), and
+        # then all three in one write: the key comes last both times.
+        for hz, mode, together in ((14076000, "PKTUSB", False), (7074000, "USB", True)):
+            mark = len(s.sim.lines)
+            lines = ["F %d" % hz, "M %s 0" % mode, "T 1"]
+            if together:
+                raw_query(s.port, "\n".join(lines), 3)
+            else:
+                with socket.create_connection(("127.0.0.1", s.port), timeout=v.GENEROUS) as c:
+                    for line in lines:
+                        c.sendall((line + "\n").encode())
+                        expect(v.read_line(c) == "RPRT 0", "%s not taken" % line)
+            expect(s.sim.wait_line(lambda l: l == "ptt 1") is not None, "T 1 did not key")
+            seen = radio_events(s.sim, mark)
+            kinds = [l.split(" ")[0] for l in seen]
+            expect("freq" in kinds and "mode" in kinds and kinds[-1] == "ptt"
+                   and kinds.index("freq") < kinds.index("mode"),
+                   "order on the radio (together=%s): %r" % (together, seen))
+            raw_query(s.port, "T 0", 1)
+            expect(s.sim.wait_line(lambda l: l == "ptt 0") is not None, "T 0 did not release")
+        # Outside the radio's range: refused as an invalid argument, and the
+        # radio hears nothing of it.
+        mark = len(s.sim.lines)
+        expect(raw_query(s.port, "F 99990000", 1) == "RPRT -1\n", "F 99990000 taken")
+        s.rigctl("F", "7075000")
+        expect(s.sim.wait_line(lambda l: l == "freq 7075000") is not None, "F 7075000 lost")
+        expect(not any(l.startswith("freq 9999") for l in s.sim.lines[mark:]),
+               "an out-of-range frequency reached the radio")
+    finally:
+        s.close()
+
+
+def test_burst(args, expect):
+    s = Setup(args.bin, args.radio, args.baud, allow_ptt=False)
+    try:
+        mark = len(s.sim.lines)
+        answers = []
+        with socket.create_connection(("127.0.0.1", s.port), timeout=v.GENEROUS) as c:
+            def reader():
+                with c.makefile("rb") as lines:
+                    while len(answers) < 300:
+                        line = lines.readline()
+                        if not line:
+                            return
+                        answers.append(line.decode().strip())
+            t = threading.Thread(target=reader, daemon=True)
+            t.start()
+            # Three seconds of a client tuning a hundred times a second.
+            for i in range(300):
+                c.sendall(b"F %d\n" % (14070000 + 10 * (i % 50)))
+                time.sleep(0.01)
+            t.join(v.GENEROUS)
+        expect(len(answers) == 300 and all(a == "RPRT 0" for a in answers),
+               "answers: %d, %r" % (len(answers), sorted(set(answers))))
+        # The burst's last frequency reaches the radio, and the radio kept
+        # being read throughout.
+        expect(s.sim.wait_line(lambda l: l == "freq 14070490") is not None, "last F lost")
+        sets = [l for l in s.sim.lines[mark:] if l.startswith("cmd ")]
+        polls = [l for l in sets if "FA1407" not in l]
+        expect(len(polls) >= 2, "no polls during the burst: %d commands" % len(sets))
+        expect(not any("# link radio silent" in l for l in s.cat.stderr),
+               "the link went silent: %r" % [l for l in s.cat.stderr if "silent" in l])
+    finally:
+        s.close()
+
+
+def test_restart(args, expect):
+    s = Setup(args.bin, args.radio, args.baud, allow_ptt=True)
+    try:
+        rig = s.session()
+        rig.send("T 1")
+        expect(s.sim.wait_line(lambda l: l == "ptt 1") is not None, "T 1 did not key")
+        s.cat.proc.kill()  # no release: the way a crash leaves it
+        s.cat.proc.wait()
+        rig.stop()
+        expect(not any(l == "ptt 0" for l in s.sim.lines), "released by a killed program")
+        s.cat.stop()
+        s.start_cat()
+        expect(s.sim.wait_line(lambda l: l == "ptt 0") is not None,
+               "the restarted program left the transmitter keyed")
+        expect(v.wait_for(lambda: any(l == "# note released a transmitter left keyed"
+                                      for l in s.cat.stderr)),
+               "no note of the release: %r" % s.cat.stderr[-5:])
+        expect(s.rigctl("t") == (0, ["0"]), "t after the restart: %r" % (s.rigctl("t"),))
+        if args.radio == "ft950":
+            # Started again with the transmitter not keyed: asked, not released.
+            s.cat.stop(quit_line="quit")
+            mark = len(s.sim.lines)
+            s.start_cat()
+            expect(v.wait_for(lambda: sum(1 for l in s.sim.lines[mark:]
+                                          if l == "cmd IF;") >= 5), "polling stalled")
+            cmds = [l for l in s.sim.lines[mark:] if l.startswith("cmd ")]
+            expect("cmd TX;" in cmds and "cmd TX0;" not in cmds, "a second start sent %r" % cmds)
+    finally:
+        s.close()
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument("what", choices=["read", "ptt"])
+    parser.add_argument("what", choices=["read", "ptt", "order", "burst", "restart"])
     parser.add_argument("--bin", required=True)
     parser.add_argument("--radio", required=True)
     parser.add_argument("--baud", type=int, default=9600)
@@ -220,7 +335,8 @@ def main():
     expect = checks.expect
 
     try:
-        (test_read if args.what == "read" else test_ptt)(args, expect)
+        {"read": test_read, "ptt": test_ptt, "order": test_order, "burst": test_burst,
+         "restart": test_restart}[args.what](args, expect)
     except v.RigError as e:
         expect(False, str(e))
     return checks.finish()

@@ -128,3 +128,24 @@ TEST(RadioHelperTest, DecimalConversionAcceptsNothingButDecimal) {
     }
   }
 }
+
+TEST(BandPlanTest, DataModeNamesAndDigitalModes) {
+  const struct {
+    const char* Name;
+    const char* Data; // DataModeForName
+    bool Digital;     // IsDigitalModeName
+  } Cases[] = {
+      {"PKTUSB", "PKTUSB", false}, {"usb-d", "PKTUSB", false},
+      {"DIGU", "PKTUSB", false},   {"pktlsb", "PKTLSB", false},
+      {"LSB-D", "PKTLSB", false},  {"FM-D", "PKTFM", false},
+      {"FT8", "", true},           {"ft4", "", true},
+      {"JS8", "", true},           {"PSK31", "", true},
+      {"RTTY", "", false},         {"Digi", "", false},
+      {"USB", "", false},          {"", "", false},
+      {"PKTUSBX", "", false},
+  };
+  for (const auto& Case : Cases) {
+    EXPECT_EQ(DataModeForName(Case.Name), Case.Data) << Case.Name;
+    EXPECT_EQ(IsDigitalModeName(Case.Name), Case.Digital) << Case.Name;
+  }
+}

@@ -101,10 +101,15 @@ TEST(RadioTableTest, ExactTuneCommandsPerRadio) {
     std::string ModeCommand; // empty: refused
   } Cases[] = {
       {rtFlex, 14074123, "ZZFA00014074123;", "PKTLSB", "ZZMD09;"},
-      {rtFlex, 99999999999, "ZZFA99999999999;", "CWR", "ZZMD03;"},
+      // Outside the radio's range: refused, whatever the command could carry.
+      {rtFlex, 99999999999, "", "CWR", "ZZMD03;"},
       {rtFlex, 100000000000, "", "RTTY", ""},
       {rtFT950, 7074560, "FA07074560;", "PKTUSB", "MD0C;"},
-      {rtFT950, 100000000, "", "RTTYR", "MD09;"},
+      {rtFT950, 99990000, "", "RTTYR", "MD09;"},
+      {rtFT950, 29999, "", "CW", "MD03;"},
+      {rtFT950, 30000, "FA00030000;", "CW", "MD03;"},
+      {rtFT950, 56000000, "FA56000000;", "CW", "MD03;"},
+      {rtFT950, 56000001, "", "CW", "MD03;"},
       // The binary Yaesus take 10 Hz steps: rounded to the nearest.
       {rtFT100D, 14074126, Bytes({0x13, 0x74, 0x40, 0x01, 0x0A}), "CWR", Bytes({0, 0, 0, 3, 0x0C})},
       {rtFT100D, 1000000000, "", "PKTFM", ""},
@@ -113,8 +118,9 @@ TEST(RadioTableTest, ExactTuneCommandsPerRadio) {
       {rtIC7000, 7074556, Icom7000 + Bytes({0x05, 0x56, 0x45, 0x07, 0x07, 0x00}) + End, "RTTYR",
        Icom7000 + Bytes({0x06, 0x08}) + End},
       {rtIC7000, 10000000000, "", "PKTUSB", ""},
-      {rtIC7300, 1296000001, Icom7300 + Bytes({0x05, 0x01, 0x00, 0x00, 0x96, 0x12}) + End, "CWR",
+      {rtIC7300, 50313001, Icom7300 + Bytes({0x05, 0x01, 0x30, 0x31, 0x50, 0x00}) + End, "CWR",
        Icom7300 + Bytes({0x06, 0x07}) + End},
+      {rtIC7300, 1296000001, "", "CWR", Icom7300 + Bytes({0x06, 0x07}) + End},
   };
   for (const auto& Case : Cases) {
     SCOPED_TRACE(FindRadioModel(Case.Radio)->Name + std::string(" ") + std::to_string(Case.Hz));
@@ -122,7 +128,7 @@ TEST(RadioTableTest, ExactTuneCommandsPerRadio) {
         CreateRadioDriver(Case.Radio, nullptr, Env.Settings.get());
     EXPECT_EQ(Driver->TuneHz(Case.Hz), !Case.Frequency.empty());
     EXPECT_EQ(Driver->TuneNativeMode(Case.Mode), !Case.ModeCommand.empty());
-    // Both go out through the pending commands, frequency first.
+    // Both go out through the pending commands, in the order asked.
     EXPECT_EQ(Driver->FrequencyCommand(), Case.Frequency);
     EXPECT_EQ(Driver->ModeCommand(), Case.ModeCommand);
     if (!Case.Frequency.empty()) {

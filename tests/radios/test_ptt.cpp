@@ -1,5 +1,6 @@
-// Keying the transmitter by CAT: each radio's own commands, ahead of every
-// other command, and the release queued by a restart while keyed.
+// Keying the transmitter by CAT: each radio's own commands, a key after the
+// tune asked before it, a release ahead of everything, and the release
+// queued by a restart while keyed.
 #include <gtest/gtest.h>
 
 #include "RadioTestSupport.h"
@@ -9,7 +10,7 @@
 using namespace vela;
 using namespace vela::test;
 
-TEST(RadioPTTTest, EachRadioKeysWithItsOwnCommandBeforeAnyOther) {
+TEST(RadioPTTTest, EachRadioKeysAfterTheTuneAskedBeforeAndReleasesFirst) {
   TDriverEnvironment Env;
   const std::string End = Bytes({0xFD});
   const struct {
@@ -35,8 +36,19 @@ TEST(RadioPTTTest, EachRadioKeysWithItsOwnCommandBeforeAnyOther) {
     const std::string Tune = Driver->FrequencyCommand();
     ASSERT_TRUE(Driver->SetPTT(true));
     EXPECT_TRUE(Driver->PTT());
+    EXPECT_EQ(NextCommand(*Driver), Tune) << "the key waits for the tune asked before it";
     EXPECT_EQ(NextCommand(*Driver), Case.On);
-    EXPECT_EQ(NextCommand(*Driver), Tune) << "the tune follows the key";
+    // A tune that replaces one asked before the key still goes first.
+    ASSERT_TRUE(Driver->TuneHz(7074000));
+    ASSERT_TRUE(Driver->SetPTT(true));
+    ASSERT_TRUE(Driver->TuneHz(7074000));
+    EXPECT_EQ(NextCommand(*Driver), Tune);
+    EXPECT_EQ(NextCommand(*Driver), Case.On);
+    // A release overtakes a tune asked before it.
+    ASSERT_TRUE(Driver->TuneHz(7074000));
+    ASSERT_TRUE(Driver->SetPTT(false));
+    EXPECT_EQ(NextCommand(*Driver), Case.Off);
+    EXPECT_EQ(NextCommand(*Driver), Tune);
     // A restart while keyed makes the release the new worker's first command.
     ASSERT_TRUE(Driver->SetPTT(true));
     Driver->ResetCAT();
@@ -52,4 +64,40 @@ TEST(RadioPTTTest, EachRadioKeysWithItsOwnCommandBeforeAnyOther) {
     Driver->ResetCAT();
     EXPECT_EQ(NextCommand(*Driver), Case.Off);
   }
+}
+
+// The program's first driver, with clients allowed to key, releases a
+// transmitter left keyed before anything else: it asks a radio that can
+// tell, and releases one that cannot unasked. A later driver (another radio
+// applied) does neither.
+TEST(RadioPTTTest, OnlyTheProgramsFirstDriverReleasesAtStart) {
+  TDriverEnvironment Env;
+  Env.Settings->setBlnShareEnabled(true);
+  Env.Settings->setBlnShareAllowPTT(true);
+  const struct {
+    const char* Answer;
+    bool Released;
+  } Cases[] = {{"TX1;", true}, {"TX2;", true}, {"TX0;", false}};
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.Answer);
+    TCATInterface::RearmProgramStart();
+    auto Driver = CreateRadioDriver(rtFT950, nullptr, Env.Settings.get());
+    EXPECT_EQ(NextCommand(*Driver), "TX;");
+    Feed(*Driver, Case.Answer);
+    if (Case.Released) {
+      EXPECT_EQ(NextCommand(*Driver), "TX0;");
+    }
+    EXPECT_EQ(NextCommand(*Driver), "IF;");
+  }
+  TCATInterface::RearmProgramStart();
+  auto Driver = CreateRadioDriver(rtFT100D, nullptr, Env.Settings.get());
+  EXPECT_EQ(NextCommand(*Driver), Bytes({0, 0, 0, 0, 0x0F})) << "released unasked";
+  Driver = CreateRadioDriver(rtFT950, nullptr, Env.Settings.get());
+  EXPECT_EQ(NextCommand(*Driver), "IF;");
+  // Without keying allowed, the first driver neither asks nor releases.
+  Env.Settings->setBlnShareAllowPTT(false);
+  TCATInterface::RearmProgramStart();
+  Driver.reset();
+  Driver = CreateRadioDriver(rtFT950, nullptr, Env.Settings.get());
+  EXPECT_EQ(NextCommand(*Driver), "IF;");
 }

@@ -196,13 +196,14 @@ TEST_F(FlexTest, SetCommandsAndTheirOrder) {
     EXPECT_EQ(NextCommand(*Driver), *Case.Command ? Case.Command : "ZZIF;") << Case.Text;
   }
 
-  // A newer command replaces a waiting one; frequency goes before mode.
+  // A newer command replaces a waiting one in its place: the mode, asked
+  // first, goes first.
   Driver->SetMode("AM");
   Driver->SetFrequency("14.0740");
   Driver->SetFrequency("7.0745");
   Driver->SetMode("CW");
-  EXPECT_EQ(NextCommand(*Driver), "ZZFA00007074500;");
   EXPECT_EQ(NextCommand(*Driver), "ZZMD04;");
+  EXPECT_EQ(NextCommand(*Driver), "ZZFA00007074500;");
   EXPECT_EQ(NextCommand(*Driver), "ZZIF;");
 }
 
@@ -310,4 +311,38 @@ TEST_F(FT950Test, SetCommands) {
   EXPECT_EQ(NextCommand(*Driver), "MD0C;");
   Driver->SetMode("usb");
   EXPECT_EQ(NextCommand(*Driver), "MD02;");
+}
+
+TEST_F(FT950Test, PageTuneRefusesAFrequencyOutOfRangeAndWhileKeyed) {
+  Feed(*Driver, FT950Info("14074000", "2"));
+  const struct {
+    const char* Frequency;
+    bool Keyed;
+    TTuneRefusal Refusal;
+  } Cases[] = {
+      {"99.9900", false, TTuneRefusal::trOutOfRange},
+      {".0299", false, TTuneRefusal::trOutOfRange},
+      {"1234567.0", false, TTuneRefusal::trOutOfRange},
+      {"7.0740", true, TTuneRefusal::trTransmitting},
+      {"7.0740", false, TTuneRefusal::trNone},
+  };
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.Frequency);
+    ASSERT_TRUE(Driver->SetPTT(Case.Keyed));
+    NextCommand(*Driver); // the PTT command goes out
+    EXPECT_EQ(Driver->TuneRadio(Case.Frequency, "CW"), Case.Refusal);
+    const bool Refused = Case.Refusal != TTuneRefusal::trNone;
+    EXPECT_EQ(Driver->FrequencyCommand().empty(), Refused);
+    EXPECT_EQ(Driver->ModeCommand().empty(), Refused);
+    if (Refused) {
+      EXPECT_EQ(Driver->RadioNote(), TCATInterface::TuneRefusalWords(Case.Refusal));
+    }
+  }
+}
+
+TEST_F(FT950Test, SetCommandsGoOutInTheOrderAsked) {
+  ASSERT_TRUE(Driver->TuneNativeMode("CW"));
+  ASSERT_TRUE(Driver->TuneHz(7030000));
+  EXPECT_EQ(NextCommand(*Driver), "MD03;");
+  EXPECT_EQ(NextCommand(*Driver), "FA07030000;");
 }

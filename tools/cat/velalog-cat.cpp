@@ -119,6 +119,8 @@ const char* const Usage =
     "Standard error, one line per change of a link's state:\n"
     "  # link radio|virtual STATE DETAIL   (STATE: off missing refused waiting\n"
     "                                       live silent lost)\n"
+    "  # note TEXT   what the driver did or refused on its own (a release at\n"
+    "                start, a tune refused)\n"
     "Commands on standard input:\n"
     "  tune FREQUENCY [MODE]   tune the radio (e.g. tune 7.0745 CW)\n"
     "  tune-hz HZ              tune to a frequency in hertz (e.g. tune-hz 7074250)\n"
@@ -228,6 +230,13 @@ public:
     auto* Driver = static_cast<TCATInterface*>(Sender);
     PrintLink(TLinkRole::lrRadio, Driver->RadioLinkStatus(), FRadio);
     PrintLink(TLinkRole::lrVirtual, Driver->VirtualLinkStatus(), FVirtual);
+    // What the driver did or refused on its own ("released a transmitter
+    // left keyed").
+    if (const std::string Note = Driver->RadioNote(); Note != FNote) {
+      FNote = Note;
+      if (!Note.empty())
+        this->Note("# note " + Note);
+    }
   }
   // Worker thread for writes, main thread for reads.
   void Trace(TObject*, bool Written, std::string Data) {
@@ -260,6 +269,7 @@ private:
     std::cerr << Line << std::endl;
   }
   std::optional<TLinkStatus> FRadio, FVirtual;
+  std::string FNote;
   std::mutex FErrLock;
 };
 
@@ -502,6 +512,12 @@ int main(int argc, char** argv) {
         Settings.setRTS(*RTS);
       if (Network)
         Settings.setStrRigctldAddress(RigctldHost);
+      // The driver releases a transmitter left keyed at start when clients
+      // may key it.
+      if (Sharing.Enabled) {
+        Settings.setBlnShareEnabled(true);
+        Settings.setBlnShareAllowPTT(Sharing.AllowPTT);
+      }
     } catch (const std::exception& E) {
       std::cerr << "velalog-cat: " << E.what() << "\n";
       return 1;
