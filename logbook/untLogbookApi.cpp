@@ -11,6 +11,7 @@ TLogbookOptions TLogbookOptions::FromSettings(const TVelaLogSettings& Settings) 
   Options.StationId = Settings.intLogbookStationId();
   Options.RadioName = Settings.strLogbookRadioName();
   Options.TuneListen = Settings.strLogbookTuneListen();
+  Options.TuneOrigins = Settings.strLogbookTuneOrigins();
   Options.SelfSignedHost = Settings.strLogbookSelfSignedHost();
   return Options;
 }
@@ -51,6 +52,7 @@ bool TLogbookApi::Apply(const TLogbookOptions& Options) {
   FClient.setKey(Options.Key);
   FClient.setSelfSignedHost(Options.SelfSignedHost);
   FPoster.setRadioName(Options.RadioName);
+  FListener.setOrigins(TuneOrigins(Options.Url, Options.TuneOrigins));
   FOutbox.setStationId(Options.StationId);
   if (!Options.Enabled) {
     FListener.Close();

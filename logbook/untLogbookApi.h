@@ -35,6 +35,9 @@ struct TLogbookOptions {
   std::string RadioName;
   // "[HOST:]PORT" of the click-to-tune listener; empty or "off": none.
   std::string TuneListen = DefaultLogbookTuneListen;
+  // Web origins beside the logbook's own whose pages may tune, separated by
+  // blanks ("https://cluster.example.org").
+  std::string TuneOrigins;
   // The one host whose self-signed certificate is accepted.
   std::string SelfSignedHost;
 
