@@ -174,8 +174,8 @@ std::pair<int, std::string> TTuneListener::Answer(const TTuneRequest& Request) {
     Native = NativeModeForTune(Request.Mode, FRadio.Digi(), FRadio.Model());
   if (!Backend.Ready() || !FRadio.Live())
     return {503, "the radio's link is not live"};
-  // Keyed, or a key on its way, by anyone: a tune now would move a
-  // transmitting radio.
+  // Keyed by anyone, a key on its way, or a release not yet written: a tune
+  // now would move a transmitting radio.
   if (Backend.PTT() || Backend.PTTWritten())
     return {409, "transmitting"};
   const std::string HzText = std::to_string(*Request.Hz) + " Hz";
