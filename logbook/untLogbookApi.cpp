@@ -27,6 +27,11 @@ TLogbookApi::TLogbookApi(std::unique_ptr<TLogbookRadio> ARadio, const std::strin
       FOutbox(FClient, OutboxFile) {
   FPoster.setOnOutcome([this](const std::string& Call, const TApiReply& R) { Outcome(Call, R); });
   FOutbox.setOnOutcome([this](const std::string& Call, const TApiReply& R) { Outcome(Call, R); });
+  FListener.setOnTune([this](int Status, std::int64_t Hz, const std::string& Mode) {
+    if (FOnTune)
+      FOnTune(Status, Hz, Mode);
+    Changed(); // a refusal shows in the status words
+  });
 }
 
 TLogbookApi::~TLogbookApi() {
@@ -118,6 +123,8 @@ std::string TLogbookApi::StatusText() const {
     Text += " · " + Contacts;
   if (!FErrorText.empty())
     Text += " · click-to-tune: " + FErrorText;
+  else if (FListener.Listening() && !FListener.LastRefusal().empty())
+    Text += " · click-to-tune refused: " + FListener.LastRefusal();
   return Text;
 }
 

@@ -76,7 +76,7 @@ public:
   void setOnChange(const TLogbookChangeEvent& Value) { FOnChange = Value; }
   // Every answer of the logbook ("radio" or "qso"), and every tune request.
   void setOnOutcome(const TApiOutcomeHandler& Value) { FOnOutcome = Value; }
-  void setOnTune(const TTuneListener::TTuneHandler& Value) { FListener.setOnTune(Value); }
+  void setOnTune(const TTuneListener::TTuneHandler& Value) { FOnTune = Value; }
 
   TLogbookClient& Client() { return FClient; }
   TRadioPoster& Poster() { return FPoster; }
@@ -98,6 +98,7 @@ private:
   std::string FLastStatus;
   TLogbookChangeEvent FOnChange;
   TApiOutcomeHandler FOnOutcome;
+  TTuneListener::TTuneHandler FOnTune;
 };
 
 } // namespace vela

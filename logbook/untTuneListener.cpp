@@ -159,6 +159,7 @@ void TTuneListener::Read(TClient* Client) {
   const auto [Status, Body] =
       Access.Status ? std::pair<int, std::string>{Access.Status, Access.Reason} : Answer(Request);
   Reply(Socket, Status, Body, Access.AllowOrigin);
+  FLastRefusal = Status == 403 ? Body : std::string();
   if (FOnTune)
     FOnTune(Status, Request.Hz.value_or(0), Request.Mode);
 }

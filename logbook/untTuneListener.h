@@ -63,6 +63,10 @@ public:
   void setOrigins(std::vector<std::string> Value) { FOrigins = std::move(Value); }
   const std::vector<std::string>& Origins() const { return FOrigins; }
 
+  // Why the last request that was refused as not the logbook's (403) was
+  // refused; emptied by the next request that is not.
+  const std::string& LastRefusal() const { return FLastRefusal; }
+
   // Status, Hz (0 when none), mode as asked, after every tune request.
   using TTuneHandler = std::function<void(int, std::int64_t, const std::string&)>;
   void setOnTune(const TTuneHandler& Value) { FOnTune = Value; }
@@ -88,6 +92,7 @@ private:
   std::vector<std::unique_ptr<TClient>> FClients;
   std::string FErrorText;
   std::vector<std::string> FOrigins;
+  std::string FLastRefusal;
   TTuneHandler FOnTune;
 };
 

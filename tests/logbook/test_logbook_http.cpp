@@ -325,6 +325,8 @@ TEST(TuneListener, GuardsByTable) {
     if (Row.Status >= 400) {
       EXPECT_FALSE(Answer.Body.isEmpty()) << Row.Why << ": a plain reason";
     }
+    // A refusal of a stranger is kept for the status strip until the next request.
+    EXPECT_EQ(Listener.LastRefusal().empty(), Row.Status != 403) << Row.Why;
     std::string Calls;
     for (const std::string& C : Radio.Calls)
       Calls += (Calls.empty() ? "" : ",") + C;
