@@ -89,25 +89,38 @@ def start_program(program, bin_dir, folder, link, extra=()):
     return proc, port
 
 
-def run(program, name, args, expect):
+def run(program, name, args, expect, book=None):
+    """The signal while a network client holds the transmitter keyed; with a
+    logbook (velalog-cat only), nothing keyed and the logbook API on."""
     folder = tempfile.mkdtemp(prefix="vela-signal-")
     link = os.path.join(folder, "radio")
     sim = v.Proc([os.path.join(args.bin, "velalog-radiosim"), "--radio", "ft950", "--link", link,
                   "--freq", "14074000", "--mode", "usb", "--baud", "4800"])
     proc = None
-    what = "%s SIG%s" % (program, name)
+    what = "%s SIG%s%s" % (program, name, ", nothing keyed, logbook API on" if book else "")
+    extra = ["--logbook-api", book.url, "--api-key", "wl123abc", "--tune-listen", "0"] \
+        if book else []
     try:
         if not sim.wait_line(lambda l: l == "ready " + link):
             raise v.RigError("simulator did not start")
-        proc, port = start_program(program, args.bin, folder, link)
+        proc, port = start_program(program, args.bin, folder, link, extra)
         # Live once the radio's frequency is answered.
         end = time.monotonic() + v.GENEROUS
         while ask(port, "f", 5) != "14074000" and time.monotonic() < end:
             time.sleep(0.2)
-        with socket.create_connection(("127.0.0.1", port), timeout=v.GENEROUS) as keyer:
-            keyer.sendall(b"T 1\n")
-            if not expect(sim.wait_line(lambda l: l == "ptt 1") is not None, what + ": not keyed"):
-                return
+        with socket.create_connection(("127.0.0.1", port), timeout=v.GENEROUS) as client:
+            if book:
+                while not any("# logbook radio 200" in l for l in proc.stderr) and \
+                        time.monotonic() < end:
+                    time.sleep(0.05)
+                expect(any("# logbook radio 200" in l for l in proc.stderr),
+                       what + ": the logbook was not posted to")
+            else:
+                client.sendall(b"T 1\n")
+                if not expect(sim.wait_line(lambda l: l == "ptt 1") is not None,
+                              what + ": not keyed"):
+                    return
+            start = time.monotonic()
             proc.proc.send_signal(SIGNALS[name])
             try:
                 proc.proc.wait(timeout=v.GENEROUS)
@@ -115,63 +128,17 @@ def run(program, name, args, expect):
             except Exception:
                 ended = False
             expect(ended, what + ": the program did not end")
-            expect(sim.wait_line(lambda l: l == "ptt 0", timeout=5) is not None,
-                   what + ": the transmitter was left keyed")
-    except v.RigError as e:
-        expect(False, "%s: %s" % (what, e))
-    finally:
-        if proc:
-            proc.stop()
-        sim.stop(quit_line="quit")
-        shutil.rmtree(folder, ignore_errors=True)
-
-
-def run_unkeyed(args, expect):
-    """SIGTERM with a network client connected and the logbook API on, nothing keyed."""
-    folder = tempfile.mkdtemp(prefix="vela-signal-")
-    link = os.path.join(folder, "radio")
-    book = Logbook()
-    sim = v.Proc([os.path.join(args.bin, "velalog-radiosim"), "--radio", "ft950", "--link", link,
-                  "--freq", "14074000", "--mode", "usb", "--baud", "4800"])
-    proc = None
-    what = "velalog-cat SIGTERM, nothing keyed"
-    try:
-        if not sim.wait_line(lambda l: l == "ready " + link):
-            raise v.RigError("simulator did not start")
-        proc, port = start_program("velalog-cat", args.bin, folder, link,
-                                   ["--logbook-api", book.url, "--api-key", "wl123abc",
-                                    "--tune-listen", "0"])
-        with socket.create_connection(("127.0.0.1", port), timeout=v.GENEROUS) as client:
-            end = time.monotonic() + v.GENEROUS
-            answer = None
-            while answer != "14074000" and time.monotonic() < end:
-                client.sendall(b"f\n")
-                answer = v.read_line(client)
-                time.sleep(0.2)
-            expect(answer == "14074000", what + ": the client was not served")
-            end = time.monotonic() + v.GENEROUS
-            while not any("# logbook radio 200" in l for l in proc.stderr) and \
-                    time.monotonic() < end:
-                time.sleep(0.05)
-            expect(any("# logbook radio 200" in l for l in proc.stderr),
-                   what + ": the logbook was not posted to")
-            start = time.monotonic()
-            proc.proc.send_signal(signal.SIGTERM)
-            try:
-                proc.proc.wait(timeout=v.GENEROUS)
-                ended = True
-            except Exception:
-                ended = False
-            expect(ended, what + ": the program did not end")
-            if ended:
+            if ended and book:
                 print("%s: ended %.3f s after the signal" % (what, time.monotonic() - start))
+            if not book:
+                expect(sim.wait_line(lambda l: l == "ptt 0", timeout=5) is not None,
+                       what + ": the transmitter was left keyed")
     except v.RigError as e:
         expect(False, "%s: %s" % (what, e))
     finally:
         if proc:
             proc.stop()
         sim.stop(quit_line="quit")
-        book.close()
         shutil.rmtree(folder, ignore_errors=True)
 
 
@@ -189,7 +156,9 @@ def main():
         return 77
     checks = v.Checks("signals while keyed")
     if "velalog-cat" in programs:
-        run_unkeyed(args, checks.expect)
+        book = Logbook()
+        run("velalog-cat", "TERM", args, checks.expect, book)
+        book.close()
     for program in programs:
         for name in SIGNALS:
             run(program, name, args, checks.expect)
