@@ -272,6 +272,9 @@ TTuneAccess CheckTuneAccess(const TTuneRequest& Request, const TTuneGuard& Guard
     Access.Reason = std::move(Why);
     return Access;
   };
+  // Not even a request line: refused as that, and it tunes nothing.
+  if (Request.Method.empty())
+    return Access;
   if (!Request.Host) {
     // Only HTTP/1.0 may leave it out; every browser sends it.
     if (Request.Version != "HTTP/1.0")
