@@ -415,6 +415,14 @@ void TfrmVelaLogMain::HandlePageData(TObject* Sender, std::string Frequency, std
       FLastDay = 0;
     }
   }
+  // The page tunes the radio only with what it brought: a frequency or mode
+  // the program wrote into the form itself (the radio's own report, a
+  // contact's) is no request. Without the page's frequency a mode is not
+  // tuned either, as for a form without one.
+  if (FLogPage && FLogPage->FrequencyWritten())
+    return;
+  if (FLogPage && FLogPage->ModeWritten())
+    Mode.clear();
   if (TCATInterface* Driver = CAT())
     Driver->TuneRadio(Frequency, Mode);
 }

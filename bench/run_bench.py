@@ -662,7 +662,7 @@ def logbook_rows(bindir, baud, samples):
     result = {}
     for line in proc.stdout.splitlines():
         parts = line.split()
-        if parts[:1] in (["post"], ["tune"]) and len(parts) == 4:
+        if parts[:1] in (["post"], ["tune"], ["exit"]) and len(parts) == 4:
             result[parts[0]] = (float(parts[1]), float(parts[2]), int(parts[3]))
         elif parts[:1] == ["cpu"] and len(parts) == 3:
             result["cpu"] = (float(parts[1]), float(parts[2]))
@@ -684,6 +684,11 @@ def emit_logbook_rows(emit, book, baud, samples):
                 "" if n == samples else " (%d of %d)" % (n, samples)))
         else:
             emit("| web logbook API: %s | ft950 | none seen | | no |" % what)
+    if "exit" in book:
+        p50, p95, n = book["exit"]
+        emit("| web logbook API: SIGTERM to velalog-cat's end with a rigctl client connected, "
+             "ms p50 / p95 | ft950 | %s / %s (%d runs) | 500 ms | %s |" % (
+                 fmt(p50, 0), fmt(p95, 0), n, "yes" if p95 <= 500 else "no"))
     on, off = book["cpu"]
     emit("| web logbook API: velalog-cat CPU %% of one core with / without | ft950 | "
          "%s / %s | +0.1 %% | %s |" % (fmt(on, 2), fmt(off, 2), "yes" if on - off <= 0.1 else "no"))

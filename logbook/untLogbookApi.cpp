@@ -11,6 +11,7 @@ TLogbookOptions TLogbookOptions::FromSettings(const TVelaLogSettings& Settings) 
   Options.StationId = Settings.intLogbookStationId();
   Options.RadioName = Settings.strLogbookRadioName();
   Options.TuneListen = Settings.strLogbookTuneListen();
+  Options.TuneOrigins = Settings.strLogbookTuneOrigins();
   Options.SelfSignedHost = Settings.strLogbookSelfSignedHost();
   return Options;
 }
@@ -26,6 +27,11 @@ TLogbookApi::TLogbookApi(std::unique_ptr<TLogbookRadio> ARadio, const std::strin
       FOutbox(FClient, OutboxFile) {
   FPoster.setOnOutcome([this](const std::string& Call, const TApiReply& R) { Outcome(Call, R); });
   FOutbox.setOnOutcome([this](const std::string& Call, const TApiReply& R) { Outcome(Call, R); });
+  FListener.setOnTune([this](int Status, std::int64_t Hz, const std::string& Mode) {
+    if (FOnTune)
+      FOnTune(Status, Hz, Mode);
+    Changed(); // a refusal shows in the status words
+  });
 }
 
 TLogbookApi::~TLogbookApi() {
@@ -51,6 +57,7 @@ bool TLogbookApi::Apply(const TLogbookOptions& Options) {
   FClient.setKey(Options.Key);
   FClient.setSelfSignedHost(Options.SelfSignedHost);
   FPoster.setRadioName(Options.RadioName);
+  FListener.setOrigins(TuneOrigins(Options.Url, Options.TuneOrigins));
   FOutbox.setStationId(Options.StationId);
   if (!Options.Enabled) {
     FListener.Close();
@@ -122,6 +129,8 @@ std::string TLogbookApi::StatusText() const {
     Text += " · " + Contacts;
   if (!FErrorText.empty())
     Text += " · click-to-tune: " + FErrorText;
+  else if (FListener.Listening() && !FListener.LastRefusal().empty())
+    Text += " · click-to-tune refused: " + FListener.LastRefusal();
   return Text;
 }
 

@@ -35,6 +35,9 @@ struct TLogbookOptions {
   std::string RadioName;
   // "[HOST:]PORT" of the click-to-tune listener; empty or "off": none.
   std::string TuneListen = DefaultLogbookTuneListen;
+  // Web origins beside the logbook's own whose pages may tune, separated by
+  // blanks ("https://cluster.example.org").
+  std::string TuneOrigins;
   // The one host whose self-signed certificate is accepted.
   std::string SelfSignedHost;
 
@@ -75,7 +78,7 @@ public:
   void setOnChange(const TLogbookChangeEvent& Value) { FOnChange = Value; }
   // Every answer of the logbook ("radio" or "qso"), and every tune request.
   void setOnOutcome(const TApiOutcomeHandler& Value) { FOnOutcome = Value; }
-  void setOnTune(const TTuneListener::TTuneHandler& Value) { FListener.setOnTune(Value); }
+  void setOnTune(const TTuneListener::TTuneHandler& Value) { FOnTune = Value; }
 
   TLogbookClient& Client() { return FClient; }
   TRadioPoster& Poster() { return FPoster; }
@@ -97,6 +100,7 @@ private:
   std::string FLastStatus;
   TLogbookChangeEvent FOnChange;
   TApiOutcomeHandler FOnOutcome;
+  TTuneListener::TTuneHandler FOnTune;
 };
 
 } // namespace vela

@@ -1,6 +1,9 @@
 #include "logbook/untLogbookRules.h"
 
 #include "platform/untStrToInt.h"
+#include "platform/untText.h"
+
+#include "cat/transport/untHostPort.h"
 
 #include <QUrl>
 
@@ -31,19 +34,28 @@ constexpr TModeRow LogbookModes[] = {
     {"PKTFM", "FM", true},
 };
 
-// Click-to-tune modes against what the radio is asked to set. Digi: the
-// operator's "Digi means" choice decides; Data names the packet mode that
-// "data" picks where the radio has one.
+// Click-to-tune modes against what the radio is asked to set. tkDigi: the
+// page's "Digi", as the operator's "Digi means" choice says; tkData: a data
+// mode named outright, that data mode where the radio has one.
+enum TTuneKind { tkPlain, tkDigi, tkData };
 struct TTuneRow {
   const char* Tune;
   const char* Native;
-  bool Digi;
+  TTuneKind Kind;
 };
 constexpr TTuneRow TuneModes[] = {
-    {"lsb", "LSB", false},      {"usb", "USB", false},    {"cw", "CW", false},
-    {"fm", "FM", false},        {"am", "AM", false},      {"rtty", "RTTY", false},
-    {"pkt", "PKTUSB", true},    {"dig", "PKTUSB", true},  {"pktusb", "PKTUSB", true},
-    {"pktlsb", "PKTLSB", true}, {"pktfm", "PKTFM", true},
+    {"lsb", "LSB", tkPlain},     {"usb", "USB", tkPlain},      {"cw", "CW", tkPlain},
+    {"fm", "FM", tkPlain},       {"am", "AM", tkPlain},        {"rtty", "RTTY", tkPlain},
+    {"pkt", "PKTUSB", tkDigi},   {"dig", "PKTUSB", tkDigi},    {"pktusb", "PKTUSB", tkData},
+    {"usb-d", "PKTUSB", tkData}, {"pktlsb", "PKTLSB", tkData}, {"lsb-d", "PKTLSB", tkData},
+    {"pktfm", "PKTFM", tkData},
+};
+// The digital modes a logbook's spot may name; all are sent on the upper
+// sideband's data mode.
+constexpr const char* DigitalModes[] = {
+    "ft8",    "ft4",      "js8",  "jt65",   "jt9",    "jt4",    "q65",    "msk144",
+    "fst4",   "fst4w",    "wspr", "psk31",  "psk63",  "psk125", "bpsk31", "qpsk31",
+    "olivia", "contesti", "mfsk", "mfsk16", "domino", "thor",   "hell",   "fsk441",
 };
 
 // The logbook refuses a mode of more than ten characters.
@@ -86,20 +98,22 @@ std::string LogbookModeForNative(std::string_view NativeMode, std::string_view D
 
 std::string NativeModeForTune(std::string_view TuneMode, TDigiMode Digi, const TRadioModel* Model) {
   const std::string Mode = Lower(TuneMode);
-  for (const TTuneRow& Row : TuneModes) {
-    if (Mode != Row.Tune)
-      continue;
-    if (!Row.Digi || !Model)
-      return Digi == dmRTTY && Row.Digi ? "RTTY" : Row.Native;
-    if (Digi == dmRTTY)
-      return Model->DigiRTTYMode;
-    // pkt and dig are the radio's own data mode; the others name theirs,
-    // where the radio has a data mode at all.
-    if (!Model->HasDataMode || Mode == "pkt" || Mode == "dig")
-      return Model->DigiDataMode;
-    return Row.Native;
-  }
-  return {};
+  TTuneRow Found{nullptr, nullptr, tkPlain};
+  for (const TTuneRow& Row : TuneModes)
+    if (Mode == Row.Tune)
+      Found = Row;
+  for (const char* Name : DigitalModes)
+    if (Mode == Name)
+      Found = {Name, "PKTUSB", tkData};
+  if (!Found.Tune)
+    return {};
+  const bool FollowsDigi =
+      Found.Kind == tkDigi || (Found.Kind == tkData && Model && !Model->HasDataMode);
+  if (!FollowsDigi)
+    return Found.Native;
+  if (!Model)
+    return Digi == dmRTTY ? "RTTY" : Found.Native;
+  return Digi == dmRTTY ? Model->DigiRTTYMode : Model->DigiDataMode;
 }
 
 std::optional<std::int64_t> ParseTuneHz(std::string_view Text) {
@@ -117,13 +131,37 @@ TTuneRequest ParseTuneRequest(std::string_view Head) {
     Request.Reason = Why;
     return Request;
   };
-  std::string_view Line = Head.substr(0, Head.find('\n'));
-  if (!Line.empty() && Line.back() == '\r')
-    Line.remove_suffix(1);
-  const std::vector<std::string_view> Parts = Split(Line, ' ');
+  std::vector<std::string_view> Lines = Split(Head, '\n');
+  for (std::string_view& Line : Lines)
+    if (!Line.empty() && Line.back() == '\r')
+      Line.remove_suffix(1);
+  const std::vector<std::string_view> Parts = Split(Lines[0], ' ');
   if (Parts.size() != 3 || Parts[0].empty() || Parts[2].substr(0, 5) != "HTTP/")
     return Fail(400, "not an HTTP request");
   Request.Method = Parts[0];
+  Request.Version = Parts[2];
+  for (std::size_t I = 1; I < Lines.size() && !Lines[I].empty(); ++I) {
+    const std::size_t Colon = Lines[I].find(':');
+    if (Colon == std::string_view::npos)
+      continue;
+    const std::string Name = Lower(Trim(Lines[I].substr(0, Colon)));
+    const std::string Value(Trim(Lines[I].substr(Colon + 1)));
+    std::optional<std::string>* Single = Name == "host"     ? &Request.Host
+                                         : Name == "origin" ? &Request.Origin
+                                                            : nullptr;
+    if (Single && *Single) {
+      Single->reset(); // neither counts
+      return Fail(400, Name == "host" ? "more than one Host header" : "more than one Origin");
+    }
+    if (Single)
+      *Single = Value;
+    else if (Name == "referer")
+      Request.Referer = Value;
+    if (Name.starts_with("sec-fetch-"))
+      Request.SecFetch = true;
+    if (Name == "sec-fetch-site")
+      Request.SecFetchSite = Lower(Value);
+  }
   if (Request.Method == "OPTIONS")
     return Request;
   if (Request.Method != "GET")
@@ -149,12 +187,118 @@ TTuneRequest ParseTuneRequest(std::string_view Head) {
     return Fail(400, "not a frequency in whole hertz from 1 kHz to 10 GHz");
   if (Segments.size() == 2) {
     if (Segments[1].size() > 16 || NativeModeForTune(Segments[1], dmData, nullptr).empty())
-      return Fail(400, "unknown mode (lsb usb cw fm am rtty pkt dig pktlsb pktusb pktfm)");
-    Request.Mode = Segments[1];
-    std::transform(Request.Mode.begin(), Request.Mode.end(), Request.Mode.begin(),
-                   [](unsigned char C) { return static_cast<char>(std::tolower(C)); });
+      return Fail(400, "unknown mode (lsb usb cw fm am rtty pkt dig pktusb pktlsb pktfm usb-d "
+                       "lsb-d, or a digital mode such as ft8)");
+    Request.Mode = Lower(Segments[1]);
   }
   return Request;
+}
+
+std::string WebOrigin(std::string_view Text) {
+  QString Address = QString::fromUtf8(Text.data(), static_cast<qsizetype>(Text.size())).trimmed();
+  if (!Address.contains(QStringLiteral("://")))
+    Address.prepend(QStringLiteral("http://"));
+  const QUrl Url(Address, QUrl::StrictMode);
+  const QString Scheme = Url.scheme().toLower();
+  if (!Url.isValid() || Url.host().isEmpty() ||
+      (Scheme != QStringLiteral("http") && Scheme != QStringLiteral("https")))
+    return {};
+  QString Host = Url.host().toLower();
+  if (Host.contains(QLatin1Char(':')))
+    Host = QLatin1Char('[') + Host + QLatin1Char(']');
+  const int Port = Url.port(-1);
+  const int SchemePort = Scheme == QStringLiteral("https") ? 443 : 80;
+  QString Origin = Scheme + QStringLiteral("://") + Host;
+  if (Port >= 0 && Port != SchemePort)
+    Origin += QLatin1Char(':') + QString::number(Port);
+  return Origin.toStdString();
+}
+
+std::vector<std::string> TuneOrigins(std::string_view LogbookUrl, std::string_view Listed) {
+  std::vector<std::string> Origins;
+  auto Add = [&Origins](std::string_view Text) {
+    if (std::string Origin = WebOrigin(Text); !Origin.empty())
+      Origins.push_back(std::move(Origin));
+  };
+  if (!Trim(LogbookUrl).empty())
+    Add(LogbookUrl);
+  std::size_t Start = 0;
+  while (Start < Listed.size()) {
+    const std::size_t End = Listed.find_first_of(" \t", Start);
+    const std::string_view Word =
+        Listed.substr(Start, End == std::string_view::npos ? End : End - Start);
+    if (!Word.empty())
+      Add(Word);
+    if (End == std::string_view::npos)
+      break;
+    Start = End + 1;
+  }
+  return Origins;
+}
+
+namespace {
+
+// An origin a browser sent (Origin or the start of Referer) that names one
+// of Guard's; a text without a scheme is no origin.
+bool AcceptedOrigin(std::string_view Sent, const TTuneGuard& Guard) {
+  if (Sent.find("://") == std::string_view::npos)
+    return false;
+  const std::string Origin = WebOrigin(Sent);
+  return !Origin.empty() &&
+         std::find(Guard.Origins.begin(), Guard.Origins.end(), Origin) != Guard.Origins.end();
+}
+
+// A Host header that names this listener: a loopback name or its own listen
+// address, with its port (none stands for 80).
+bool OwnHost(std::string_view Host, const TTuneGuard& Guard) {
+  THostPortParts Parts;
+  if (SplitHostPort(Trim(Host), Parts) != THostPortSplit::hsOk)
+    return false;
+  std::uint16_t Port = 80;
+  if (Parts.HasPort && !ParsePortNumber(Parts.Port, Port))
+    return false;
+  const std::string Name = Lower(Parts.Host);
+  const bool Local = Name == "127.0.0.1" || Name == "localhost" || Name == "::1" ||
+                     (!Guard.Address.empty() && Name == Lower(Guard.Address));
+  return Local && Port == Guard.Port;
+}
+
+} // namespace
+
+TTuneAccess CheckTuneAccess(const TTuneRequest& Request, const TTuneGuard& Guard) {
+  TTuneAccess Access;
+  auto Refuse = [&Access](int Status, std::string Why) {
+    Access.Status = Status;
+    Access.Reason = std::move(Why);
+    return Access;
+  };
+  // Not even a request line: refused as that, and it tunes nothing.
+  if (Request.Method.empty())
+    return Access;
+  if (!Request.Host) {
+    // Only HTTP/1.0 may leave it out; every browser sends it.
+    if (Request.Version != "HTTP/1.0")
+      return Refuse(400, "no Host header");
+  } else if (!OwnHost(*Request.Host, Guard)) {
+    return Refuse(403, "click-to-tune answers only as 127.0.0.1, localhost or [::1] on port " +
+                           std::to_string(Guard.Port) + ", not as " + *Request.Host);
+  }
+  if (Request.Origin) {
+    if (!AcceptedOrigin(*Request.Origin, Guard))
+      return Refuse(403, "pages of " + *Request.Origin +
+                             " may not tune the radio (only the logbook's own and those in "
+                             "TuneOrigins)");
+    // As browsers write it, so that it matches the one they sent.
+    Access.AllowOrigin = WebOrigin(*Request.Origin);
+    return Access;
+  }
+  // No Origin: a program that is no browser (no Sec-Fetch-*), the operator's
+  // own address bar, or a browser sent there by the logbook's page.
+  if (!Request.SecFetch || Request.SecFetchSite == "none")
+    return Access;
+  if (Request.Referer && AcceptedOrigin(*Request.Referer, Guard))
+    return Access;
+  return Refuse(403, "a browser request that no logbook page of an accepted origin made");
 }
 
 std::string LogbookApiUrl(std::string_view Base, std::string_view Call, std::string* Error) {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "settings/untVelaLogSettings.h"
 
@@ -35,10 +36,14 @@ inline constexpr TMsTime DigitalModeValidMs = 60000;
 // for a mode the logbook has no name for.
 std::string LogbookModeForNative(std::string_view NativeMode, std::string_view DigitalMode = {});
 
-// What the radio is asked to set for a click-to-tune mode (lower case: lsb
-// usb cw fm am rtty pkt dig pktlsb pktusb pktfm): a Hamlib mode name. The
-// packet modes follow the operator's "Digi means" choice through the radio's
-// row of the radio table. Empty for a mode outside the list.
+// What the radio is asked to set for a click-to-tune mode (any letter case:
+// lsb usb cw fm am rtty pkt dig, the data modes pktusb pktlsb pktfm usb-d
+// lsb-d, and the digital modes' names ft8 ft4 js8 ... which mean pktusb): a
+// Hamlib mode name. pkt and dig are the page's "Digi" and follow the
+// operator's "Digi means" choice through the radio's row of the radio
+// table; a data mode named outright is that data mode where the radio has
+// one, and follows "Digi means" on a radio without. Empty for a mode outside
+// the list.
 std::string NativeModeForTune(std::string_view TuneMode, TDigiMode Digi, const TRadioModel* Model);
 
 // Click-to-tune frequencies: whole hertz from 1 kHz to 10 GHz.
@@ -51,14 +56,52 @@ std::optional<std::int64_t> ParseTuneHz(std::string_view Text);
 // A request head read to its end, answered without the radio.
 struct TTuneRequest {
   std::string Method;
+  std::string Version;            // "HTTP/1.1"
   std::optional<std::int64_t> Hz; // set for a well-formed tune path
   std::string Mode;               // the path's mode, lower case; empty: none
   int Error = 0;                  // 400, 405: the answer without tuning
   std::string Reason;
+  // The headers that say who asks: a browser sends Origin on a script's
+  // request, Sec-Fetch-* on every request, Referer unless told not to.
+  std::optional<std::string> Host, Origin, Referer;
+  std::string SecFetchSite; // "none": the operator's own address bar
+  bool SecFetch = false;    // any Sec-Fetch-* header
 };
 
-// Reads the request line of Head ("GET /14074000/usb HTTP/1.1").
+// Reads the request line and the headers of Head ("GET /14074000/usb
+// HTTP/1.1"). A repeated Host or Origin is an error: which one counts would
+// be a guess.
 TTuneRequest ParseTuneRequest(std::string_view Head);
+
+// The origin of a web address as browsers write it in "Origin": lower-case
+// scheme and host, and the port only where it is not the scheme's own
+// ("https://log.example.org", "http://10.0.0.5:8086"). "http://" is assumed
+// without a scheme. Empty for anything but an http(s) address with a host.
+std::string WebOrigin(std::string_view Url);
+
+// Whom click-to-tune serves: the web origins whose pages may tune (the
+// logbook's own and those the operator lists), and where it listens.
+struct TTuneGuard {
+  std::vector<std::string> Origins; // as WebOrigin makes them
+  std::uint16_t Port = 0;
+  std::string Address; // the listen address ("127.0.0.1", "::1", ...)
+};
+// The logbook's own origin (from its address) and the operator's list
+// (blank-separated origins), each made by WebOrigin; the ones that are no
+// web address are left out.
+std::vector<std::string> TuneOrigins(std::string_view LogbookUrl, std::string_view Listed);
+
+// Whether a request may go on to the radio. A page on another web site must
+// not move the transmitter, and neither may a page that reaches the listener
+// under another host name (a name made to point at 127.0.0.1).
+struct TTuneAccess {
+  int Status = 0;     // 0: go on; else 400 or 403 with Reason
+  std::string Reason; //
+  // The origin to name in Access-Control-Allow-Origin (an accepted one);
+  // empty: none is named.
+  std::string AllowOrigin;
+};
+TTuneAccess CheckTuneAccess(const TTuneRequest& Request, const TTuneGuard& Guard);
 
 // The address of an API call: the base (with or without "index.php" and a
 // trailing slash; "http://" assumed without a scheme) followed by

@@ -31,6 +31,10 @@ const char* StatusText(int Status) {
     return "No Content";
   case 400:
     return "Bad Request";
+  case 403:
+    return "Forbidden";
+  case 409:
+    return "Conflict";
   case 405:
     return "Method Not Allowed";
   case 503:
@@ -140,16 +144,22 @@ void TTuneListener::Read(TClient* Client) {
     return;
   Client->Answered = true;
   if (!Complete) {
-    Reply(Socket, 400, "request too large", false, false);
+    Reply(Socket, 400, "request too large", {}, false, false);
     return;
   }
   const TTuneRequest Request = ParseTuneRequest(Head);
-  if (Request.Method == "OPTIONS" && !Request.Error) {
-    Reply(Socket, 204, "", true);
+  const TTuneGuard Guard{FOrigins, FServer.serverPort(),
+                         FServer.serverAddress().toString().toStdString()};
+  const TTuneAccess Access = CheckTuneAccess(Request, Guard);
+  if (Request.Method == "OPTIONS" && !Access.Status && !Request.Error) {
+    // The pre-flight's grants go to an accepted origin only.
+    Reply(Socket, 204, "", Access.AllowOrigin, !Access.AllowOrigin.empty());
     return;
   }
-  const auto [Status, Body] = Answer(Request);
-  Reply(Socket, Status, Body);
+  const auto [Status, Body] =
+      Access.Status ? std::pair<int, std::string>{Access.Status, Access.Reason} : Answer(Request);
+  Reply(Socket, Status, Body, Access.AllowOrigin);
+  FLastRefusal = Status == 403 ? Body : std::string();
   if (FOnTune)
     FOnTune(Status, Request.Hz.value_or(0), Request.Mode);
 }
@@ -165,25 +175,37 @@ std::pair<int, std::string> TTuneListener::Answer(const TTuneRequest& Request) {
     Native = NativeModeForTune(Request.Mode, FRadio.Digi(), FRadio.Model());
   if (!Backend.Ready() || !FRadio.Live())
     return {503, "the radio's link is not live"};
+  // Keyed by anyone, a key on its way, or a release not yet written: a tune
+  // now would move a transmitting radio.
+  if (Backend.PTT() || Backend.PTTWritten())
+    return {409, "transmitting"};
+  const std::string HzText = std::to_string(*Request.Hz) + " Hz";
+  if (const TRadioModel* Model = FRadio.Model();
+      Model && (*Request.Hz < Model->LowHz || *Request.Hz > Model->HighHz))
+    return {400, std::string("the ") + Model->DisplayName + " cannot be tuned to " + HzText +
+                     " (it takes " + std::to_string(Model->LowHz) + " to " +
+                     std::to_string(Model->HighHz) + " Hz)"};
   if (!Native.empty()) {
     const std::vector<std::string> Modes = Backend.Facts().Modes;
     if (std::find(Modes.begin(), Modes.end(), Native) == Modes.end())
       return {400, "the radio cannot be set to " + Native};
   }
   if (!Backend.TuneHz(*Request.Hz))
-    return {400, "the radio cannot be tuned to " + std::to_string(*Request.Hz) + " Hz"};
+    return {400, "the radio cannot be tuned to " + HzText};
   if (!Native.empty() && !Backend.TuneMode(Native))
     return {400, "the radio cannot be set to " + Native};
   return {200, "OK " + std::to_string(*Request.Hz) + (Native.empty() ? "" : " " + Native)};
 }
 
-void TTuneListener::Reply(QTcpSocket* Socket, int Status, const std::string& Body, bool Preflight,
-                          bool Close) {
+void TTuneListener::Reply(QTcpSocket* Socket, int Status, const std::string& Body,
+                          const std::string& AllowOrigin, bool Preflight, bool Close) {
   std::string Text = "HTTP/1.1 " + std::to_string(Status) + " " + StatusText(Status) +
                      "\r\n"
-                     "Access-Control-Allow-Origin: *\r\n"
                      "Cache-Control: no-store\r\n"
-                     "Connection: close\r\n";
+                     "Connection: close\r\n"
+                     "Vary: Origin\r\n";
+  if (!AllowOrigin.empty())
+    Text += "Access-Control-Allow-Origin: " + AllowOrigin + "\r\n";
   if (Preflight)
     Text += "Access-Control-Allow-Methods: GET, OPTIONS\r\n"
             "Access-Control-Allow-Headers: *\r\n"

@@ -1,11 +1,17 @@
 // Click-to-tune: a small HTTP listener that the logbook's pages call from the
 // operator's browser. GET /{hz} and GET /{hz}/{mode} tune the radio through
 // its driver (answered 200 once the commands are queued, 400 for a frequency
-// or mode it cannot take, 503 while the radio's link is not live); every
-// answer carries "Access-Control-Allow-Origin: *" so that the browser's
-// request succeeds once (a refused cross-origin request would make the page
-// open the address again and tune twice), and a CORS pre-flight OPTIONS is
-// answered. One request per connection.
+// or mode it cannot take, 409 while the transmitter is keyed, 503 while the
+// radio's link is not live).
+//
+// It serves the logbook, not the web: a request from a page of another
+// origin, or one addressed to another host name (a name pointed at
+// 127.0.0.1 to reach this listener from a stranger's page), is refused with
+// 403 (CheckTuneAccess). An accepted origin gets its own name in
+// "Access-Control-Allow-Origin", so that the browser's request succeeds once
+// (a refused cross-origin request would make the page open the address again
+// and tune twice), and its CORS pre-flight is answered; other origins get
+// neither. One request per connection.
 //
 // Bounds: a request head of at most MaxRequestBytes, at most MaxConnections
 // at once (a further one is answered 503 and closed), and a connection that
@@ -53,11 +59,20 @@ public:
   const std::string& ErrorText() const { return FErrorText; }
   int ConnectionCount() const { return static_cast<int>(FClients.size()); }
 
+  // The web origins whose pages may tune (see TuneOrigins).
+  void setOrigins(std::vector<std::string> Value) { FOrigins = std::move(Value); }
+  const std::vector<std::string>& Origins() const { return FOrigins; }
+
+  // Why the last request that was refused as not the logbook's (403) was
+  // refused; emptied by the next request that is not.
+  const std::string& LastRefusal() const { return FLastRefusal; }
+
   // Status, Hz (0 when none), mode as asked, after every tune request.
   using TTuneHandler = std::function<void(int, std::int64_t, const std::string&)>;
   void setOnTune(const TTuneHandler& Value) { FOnTune = Value; }
 
-  // The answer to a parsed request: tunes when it may. Status and body.
+  // The answer to a parsed request that passed CheckTuneAccess: tunes when it
+  // may. Status and body.
   std::pair<int, std::string> Answer(const TTuneRequest& Request);
 
 private:
@@ -67,14 +82,17 @@ private:
   // Close: once written; otherwise the peer's further bytes are read and
   // dropped until it closes or its time is up (closing on unread bytes
   // would reset the connection and lose the answer).
-  void Reply(QTcpSocket* Socket, int Status, const std::string& Body, bool Preflight = false,
-             bool Close = true);
+  // AllowOrigin: the accepted origin to name for the browser (empty: none).
+  void Reply(QTcpSocket* Socket, int Status, const std::string& Body,
+             const std::string& AllowOrigin = {}, bool Preflight = false, bool Close = true);
   void Drop(QTcpSocket* Socket);
 
   TLogbookRadio& FRadio;
   QTcpServer FServer;
   std::vector<std::unique_ptr<TClient>> FClients;
   std::string FErrorText;
+  std::vector<std::string> FOrigins;
+  std::string FLastRefusal;
   TTuneHandler FOnTune;
 };
 

@@ -24,6 +24,7 @@ const char* const WalkScript = R"JS(
   var KEY = "__velaLogElements";
   var FORMS = "__velaLogForms";
   var SEEN = "__velaLogSeen";
+  var WROTE = "__velaLogWrote";
   var NAMES = ["log_freq", "log_mode", "log_band", "log_time", "log_date", "call_rx"];
   var FIELDS = [4, 5, 3, 1, 0, 2];
   function getter(proto, name) { return Object.getOwnPropertyDescriptor(proto, name).get; }
@@ -99,15 +100,22 @@ const char* const WalkScript = R"JS(
       forms[walk] = lastForm;
       for (var f in forms) if (+f < walk - 16) delete forms[f];
     }
-    function valueAt(pos) {
-      if (pos < 0) return "";
+    // A field's value, and whether it is the very value the program wrote
+    // into that element (the page or the operator has not changed it since).
+    var wrote = Object.prototype.hasOwnProperty.call(top, WROTE) ? top[WROTE] : null;
+    function fieldAt(pos) {
+      if (pos < 0) return { value: "", own: false };
       try {
-        var v = collItem.call(els, pos).value;
-        return typeof v === "string" ? v : "";
-      } catch (e) { return ""; }
+        var el = collItem.call(els, pos);
+        var v = el.value;
+        if (typeof v !== "string") v = "";
+        return { value: v, own: wrote !== null && wrote.has(el) && wrote.get(el) === v };
+      } catch (e) { return { value: "", own: false }; }
     }
+    var freq = fieldAt(found[4]), mode = fieldAt(found[5]);
     return JSON.stringify({ ok: true, formFound: formFound, fresh: fresh, pos: found,
-                            freq: valueAt(found[4]), mode: valueAt(found[5]) });
+                            freq: freq.value, mode: mode.value,
+                            freqOwn: freq.own, modeOwn: mode.own });
   } catch (e) {
     var msg = "";
     try { msg = String(e && e.message ? e.message : e); } catch (e2) {}
@@ -129,7 +137,7 @@ const char* const WriteScript = R"JS(
     var els = kept ? kept[walk] : null;
     if (!els) return;
     var el = HTMLCollection.prototype.item.call(els, pos);
-    if (el) el.value = value;
+    if (el) { el.value = value; %4 }
   } catch (e) {}
 })(%1, %2, %3[0])
 )JS";
@@ -170,7 +178,7 @@ const char* const FillScript = R"JS(
     }
     for (var i = 0; i < pairs.length; i++) {
       var target = byName[lowerAscii(pairs[i][0])];
-      if (target) target.value = pairs[i][1];
+      if (target) { target.value = pairs[i][1]; var el = target; %4 }
     }
     if (submit) {
       if (submitter) submitter.click();
@@ -181,8 +189,27 @@ const char* const FillScript = R"JS(
 })(%1, %2, %3)
 )JS";
 
+// Notes in this world which value the program wrote into element `el` (as
+// the element took it), so that a walk can tell the program's own values
+// from what the page brought. The map holds the elements, so each keeps the
+// one wrapper object it is known by; elements gone from their page are
+// dropped once it grows.
+const char* const MarkWritten = R"JS(
+    (function (el) {
+      var KEY = "__velaLogWrote";
+      var m = Object.prototype.hasOwnProperty.call(window, KEY) ? window[KEY] : null;
+      if (!m) { m = new Map(); window[KEY] = m; }
+      m.set(el, String(el.value));
+      if (m.size > 64) m.forEach(function (v, k) { if (!k.isConnected) m.delete(k); });
+    })(el);
+)JS";
+
 const char* const ReleaseScript = R"JS(
-(function () { try { delete window.__velaLogElements; delete window.__velaLogForms; } catch (e) {} })()
+(function () {
+  try {
+    delete window.__velaLogElements; delete window.__velaLogForms; delete window.__velaLogWrote;
+  } catch (e) {}
+})()
 )JS";
 
 // JSON text is a JavaScript literal, so quotes, backslashes, line breaks and
@@ -237,8 +264,9 @@ void TLogPHPinterface::SetLogField(uint8_t FieldNo, const std::string& Value) {
   if (Position < 0 || FElements == 0 || !FBrowser)
     return;
   try {
-    FBrowser->PostScript(
-        QString::fromUtf8(WriteScript).arg(FElements).arg(Position).arg(ScriptLiteral(Value)));
+    FBrowser->PostScript(QString::fromUtf8(WriteScript)
+                             .arg(QString::number(FElements), QString::number(Position),
+                                  ScriptLiteral(Value), QString::fromUtf8(MarkWritten)));
   } catch (...) {
   }
 }
@@ -254,7 +282,8 @@ void TLogPHPinterface::FillForm(const std::vector<std::pair<std::string, std::st
   // One pass over the place markers: the values may hold "%3" themselves.
   FBrowser->CallScript(QString::fromUtf8(FillScript)
                            .arg(QString::number(FElements), PairsLiteral(Values),
-                                Submit ? QStringLiteral("true") : QStringLiteral("false")),
+                                Submit ? QStringLiteral("true") : QStringLiteral("false"),
+                                QString::fromUtf8(MarkWritten)),
                        [Alive, OnDone](bool Answered, const QVariant& Result) {
                          if (!Alive.expired() && OnDone)
                            OnDone(Answered && Result.toBool());
@@ -320,6 +349,8 @@ void TLogPHPinterface::WalkAnswered(int64_t Walk, bool Answered, const QVariant&
     FHeldFields = 0;
   const std::string Frequency = ToBytes(Answer.value("freq"));
   const std::string Mode = ToBytes(Answer.value("mode"));
+  FFrequencyWritten = Answer.value("freqOwn").toBool();
+  FModeWritten = Answer.value("modeOwn").toBool();
   if (Change && FOnPageData.Assigned())
     FOnPageData(this, Frequency, Mode);
   if (Fresh && FOnFreshForm.Assigned())

@@ -66,6 +66,12 @@ public:
   const TFreshFormEvent& OnFreshForm() const { return FOnFreshForm; }
   void setOnFreshForm(const TFreshFormEvent& Value) { FOnFreshForm = Value; }
 
+  // Whether the frequency (mode) the last walk that ended handed on is the
+  // very value the program wrote into that field of that form (the radio's
+  // report, a contact), untouched since: a value the page did not bring.
+  bool FrequencyWritten() const { return FFrequencyWritten; }
+  bool ModeWritten() const { return FModeWritten; }
+
   // Whether a walk has been started that has not ended yet.
   bool Walking() const { return FLastEndedWalk < FLastWalk; }
 
@@ -83,6 +89,8 @@ private:
   TFreshFormEvent FOnFreshForm;
   TFieldIndex FFieldIndex;
   bool FFormFound = false;
+  bool FFrequencyWritten = false;
+  bool FModeWritten = false;
   uint32_t FHeldFields = 0;
   // The elements collection of the last form found, kept inside the page's
   // isolated script world; this is the number of the walk that stored it

@@ -131,6 +131,7 @@ void TVelaLogSettings::Load() {
   FintLogbookStationId = FIniFile->ReadInteger(SecLogbook, "StationId", 0);
   FstrLogbookRadioName = FIniFile->ReadString(SecLogbook, "RadioName", "");
   FstrLogbookTuneListen = FIniFile->ReadString(SecLogbook, "TuneListen", DefaultLogbookTuneListen);
+  FstrLogbookTuneOrigins = FIniFile->ReadString(SecLogbook, "TuneOrigins", "");
   FstrLogbookSelfSignedHost = FIniFile->ReadString(SecLogbook, "SelfSignedHost", "");
   FstrLogbookApiKey = FIniFile->ReadString(SecLogbook, "ApiKey", "");
 }
@@ -306,6 +307,11 @@ void TVelaLogSettings::setStrLogbookRadioName(const std::string& Value) {
 void TVelaLogSettings::setStrLogbookTuneListen(const std::string& Value) {
   FstrLogbookTuneListen = Value;
   FIniFile->WriteString(SecLogbook, "TuneListen", Value);
+}
+
+void TVelaLogSettings::setStrLogbookTuneOrigins(const std::string& Value) {
+  FstrLogbookTuneOrigins = Value;
+  FIniFile->WriteString(SecLogbook, "TuneOrigins", Value);
 }
 
 void TVelaLogSettings::setStrLogbookSelfSignedHost(const std::string& Value) {

@@ -167,6 +167,10 @@ public:
   void setStrLogbookRadioName(const std::string& Value);
   const std::string& strLogbookTuneListen() const { return FstrLogbookTuneListen; }
   void setStrLogbookTuneListen(const std::string& Value);
+  // Web origins beside the logbook's own whose pages may use click-to-tune,
+  // separated by blanks.
+  const std::string& strLogbookTuneOrigins() const { return FstrLogbookTuneOrigins; }
+  void setStrLogbookTuneOrigins(const std::string& Value);
   const std::string& strLogbookSelfSignedHost() const { return FstrLogbookSelfSignedHost; }
   void setStrLogbookSelfSignedHost(const std::string& Value);
   const std::string& strLogbookApiKey() const { return FstrLogbookApiKey; }
@@ -207,6 +211,7 @@ private:
   std::int32_t FintLogbookStationId = 0;
   std::string FstrLogbookRadioName;
   std::string FstrLogbookTuneListen;
+  std::string FstrLogbookTuneOrigins;
   std::string FstrLogbookSelfSignedHost;
   std::string FstrLogbookApiKey;
 };

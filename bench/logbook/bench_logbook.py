@@ -11,11 +11,14 @@ on 127.0.0.1 (this script), with click-to-tune on a free port.
         its VFO on that frequency
   cpu:  velalog-cat's CPU share of one core over quiet windows, with the API
         (posting and listening) and without it
+  exit: with the API on and a network client connected to its rigctld
+        server (nothing keyed), the time from SIGTERM until velalog-cat ends
 
 Prints:
     post  <p50 ms>  <p95 ms>  <samples>
     tune  <p50 ms>  <p95 ms>  <samples>
     cpu   <with %>  <without %>
+    exit  <p50 ms>  <p95 ms>  <samples>
 Every process started here is ended by its own process id.
 """
 
@@ -24,6 +27,8 @@ import http.client
 import http.server
 import json
 import os
+import signal
+import socket
 import statistics
 import sys
 import tempfile
@@ -79,7 +84,7 @@ class Logbook:
 
 
 class Rig:
-    def __init__(self, bindir, baud, logbook):
+    def __init__(self, bindir, baud, logbook, extra=()):
         self.dir = tempfile.mkdtemp(prefix="vela-bench-logbook-")
         os.mkdir(os.path.join(self.dir, "ports"))
         self.sim = rb.Proc([os.path.join(bindir, "velalog-radiosim"), "--radio", "ft950", "--link",
@@ -94,10 +99,16 @@ class Rig:
                 "--ini", os.path.join(self.dir, "VelaLog.ini")]
         if logbook:
             argv += ["--logbook-api", logbook.url, "--api-key", "bench123", "--tune-listen", "0"]
-        self.cat = rb.Proc(argv)
+        self.cat = rb.Proc(argv + list(extra))
         self.tune_port = None
+        self.rigctld_port = None
+
+        def note(line):
+            if line.startswith("rigctld\t"):
+                self.rigctld_port = int(line.split("\t")[2])
+            return line.startswith("tune\t")
         if logbook:
-            line = self.cat.wait_for(lambda l: l.startswith("tune\t"))
+            line = self.cat.wait_for(note)
             if not line:
                 self.close()
                 raise RuntimeError("velalog-cat did not listen for click-to-tune")
@@ -145,6 +156,27 @@ def tune_times(rig, samples):
     return times
 
 
+def exit_times(bindir, baud, logbook, samples):
+    times = []
+    for _ in range(samples):
+        rig = Rig(bindir, baud, logbook, ["--rigctld", "0"])
+        try:
+            if rig.rigctld_port is None:
+                continue
+            with socket.create_connection(("127.0.0.1", rig.rigctld_port),
+                                          timeout=rb.GENEROUS) as client:
+                client.sendall(b"f\n")
+                client.recv(100)
+                time.sleep(1.0)
+                start = time.monotonic()
+                rig.cat.p.send_signal(signal.SIGTERM)
+                rig.cat.p.wait(timeout=rb.GENEROUS)
+                times.append(1000.0 * (time.monotonic() - start))
+        finally:
+            rig.close()
+    return times
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--bin", required=True)
@@ -166,6 +198,7 @@ def main():
                         for _ in range(args.cpu_runs)]
         finally:
             rig.close()
+        ended = exit_times(bindir, args.baud, logbook, 5)
         rig = Rig(bindir, args.baud, None)
         try:
             time.sleep(2.0)
@@ -175,7 +208,7 @@ def main():
             rig.close()
     finally:
         logbook.close()
-    for name, values in (("post", post), ("tune", tune)):
+    for name, values in (("post", post), ("tune", tune), ("exit", ended)):
         if values:
             print("%s %.1f %.1f %d" % (name, rb.percentile(values, 50), rb.percentile(values, 95),
                                        len(values)))

@@ -12,6 +12,7 @@
 #include "common/FileHelpers.h"
 #include "gui/untLinkStatusStrip.h"
 #include "logpage/BrowserScript.h"
+#include "logpage/untLogPHPinterface.h"
 
 using namespace velatest;
 using vela::TClockReading;
@@ -95,5 +96,68 @@ TEST_F(ContactsWindow, ContactFillsTheFormAndHoldsItUntilThePageLoadsAnew) {
   const std::string Journal = test::ReadFile(Station.Folder() + "/VelaLog-contacts.adi");
   EXPECT_NE(Journal.find("<call:6>DL1ABC"), std::string::npos);
   EXPECT_NE(Journal.find("<call:5>G4XYZ"), std::string::npos);
+  EXPECT_TRUE(ErrorBoxes().empty());
+}
+
+namespace {
+
+// Counts the page walks the window hears of, and hands each on.
+class TWalkCounter : public vela::TObject {
+public:
+  explicit TWalkCounter(vela::TLogPHPinterface& APage) : FPage(APage), FNext(APage.OnPageData()) {
+    APage.setOnPageData(vela::MakeMethod(this, &TWalkCounter::PageData));
+  }
+  ~TWalkCounter() override { FPage.setOnPageData(FNext); }
+  void PageData(vela::TObject* Sender, std::string Frequency, std::string Mode) {
+    Seen.push_back(Frequency);
+    FNext(Sender, Frequency, Mode);
+  }
+  // The frequency each walk found in the form.
+  std::vector<std::string> Seen;
+
+private:
+  vela::TLogPHPinterface& FPage;
+  vela::TPageDataEvent FNext;
+};
+
+} // namespace
+
+// An FT8 operator saves a contact; the next one fills the fresh form, and the
+// logbook reloads its list frame beside it. The walk that follows finds the
+// contact's frequency and mode in the form: the program wrote them, so the
+// radio stays where it is.
+TEST_F(ContactsWindow, AContactInTheFormNeverTunesTheRadio) {
+  TStation Station;
+  ASSERT_TRUE(Station.Started());
+  test::WriteFile(Station.IniPath(), test::ReadFile(Station.IniPath()) +
+                                         "[Contacts]\nEnabled=1\nListen=127.0.0.1:0\n");
+  vela::TfrmVelaLogMain& W = Open(Station);
+  ASSERT_TRUE(WaitRadioFields("20m", "14.0740", "usb")) << Dump();
+  Send(test::ContactLogged("DL1ABC"));
+  Send(test::ContactLogged("G4XYZ", 7076000));
+  ASSERT_TRUE(WaitForm([&](const TForm& F) { return IsContact(F, "DL1ABC", "7.0755"); })) << Dump();
+  ASSERT_TRUE(WaitUntil([&] { return W.Contacts()->Filled() == 1; }));
+
+  Station.Sim().ClearLines();
+  RunPageScript(*W.wbrLogBook,
+                "window.frames['left_frame'].document.forms['log_add'].log_submit.click()");
+  ASSERT_TRUE(WaitForm([&](const TForm& F) { return IsContact(F, "G4XYZ", "7.0760"); })) << Dump();
+  ASSERT_TRUE(WaitUntil([&] { return W.Contacts()->Filled() == 2; }));
+  // The list frame reloads once more with the contact in the form.
+  TWalkCounter Counter(*W.LogPage());
+  RunPageScript(*W.wbrLogBook, "window.frames['right_frame'].location.reload()");
+  ASSERT_TRUE(WaitUntil([&] {
+    return std::find(Counter.Seen.begin(), Counter.Seen.end(), "7.0760") != Counter.Seen.end();
+  }));
+  EXPECT_TRUE(W.CAT()->FrequencyCommand().empty() && W.CAT()->ModeCommand().empty());
+
+  // The radio's next report is read after anything queued would have gone out.
+  Station.Sim().Send("freq 14075000");
+  ASSERT_TRUE(WaitUntil([&] { return W.CAT() && W.CAT()->Frequency() == "14.0750"; }));
+  for (const std::string& Line : Station.Sim().Lines())
+    EXPECT_TRUE(Line == "freq 14075000" ||
+                (Line.rfind("freq ", 0) != 0 && Line.rfind("mode ", 0) != 0))
+        << "the radio was tuned: " << Line;
+  EXPECT_TRUE(IsContact(Form(), "G4XYZ", "7.0760")) << Dump();
   EXPECT_TRUE(ErrorBoxes().empty());
 }

@@ -1,6 +1,8 @@
-// Fuzzes the click-to-tune request line and the logbook's mode and address
-// rules: any bytes give either a refusal or a frequency in range with a mode
-// the radio can be asked for, and nothing crashes.
+// Fuzzes the click-to-tune request line and headers, the guard over them, and
+// the logbook's mode and address rules: any bytes give either a refusal or a
+// frequency in range with a mode the radio can be asked for, an origin named
+// back only when it is one of the accepted ones, and nothing crashes.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -20,6 +22,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Bytes, std::size_t Siz
       std::abort();
   }
   if (Request.Error && Request.Error != 400 && Request.Error != 405)
+    std::abort();
+  const TTuneGuard Guard{TuneOrigins("https://log.example.org", Text.substr(0, Size / 3)), 54321,
+                         "127.0.0.1"};
+  const TTuneAccess Access = CheckTuneAccess(Request, Guard);
+  if (Access.Status != 0 && Access.Status != 400 && Access.Status != 403)
+    std::abort();
+  if (!Access.AllowOrigin.empty() &&
+      (Access.Status != 0 || std::find(Guard.Origins.begin(), Guard.Origins.end(),
+                                       Access.AllowOrigin) == Guard.Origins.end()))
+    std::abort();
+  if (Access.AllowOrigin.find_first_of("\r\n") != std::string::npos)
     std::abort();
   const std::string_view Half = Text.substr(0, Size / 2);
   const std::string Mode = LogbookModeForNative(Half, Text.substr(Size / 2));

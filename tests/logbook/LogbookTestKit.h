@@ -47,6 +47,7 @@ inline bool WaitFor(const std::function<bool()>& Done, int Ms = 30000) {
 class TTableRadio : public vela::TLogbookRadio, public vela::TRigBackend {
 public:
   bool IsLive = true;
+  bool Keyed = false;
   std::int64_t Hz = 14074000;
   std::string RadioMode = "USB";
   vela::TDigiMode DigiMode = vela::dmData;
@@ -77,12 +78,14 @@ public:
     return true;
   }
   bool SetPTT(bool) override { return false; }
-  bool PTT() const override { return false; }
+  bool PTT() const override { return Keyed; }
   bool PTTWritten() const override { return false; }
   bool PTTUnwritten() const override { return false; }
   bool HasDataMode() const override { return RadioModel->HasDataMode; }
   vela::TRigctlRadioFacts Facts() const override {
     vela::TRigctlRadioFacts Facts;
+    Facts.LowHz = RadioModel->LowHz;
+    Facts.HighHz = RadioModel->HighHz;
     for (const char* Mode : RadioModel->NativeModes)
       Facts.Modes.emplace_back(Mode);
     return Facts;

@@ -9,7 +9,8 @@ The key is read from a private file (one others may read is refused, and so
 is a key in the environment that no key can be); the radio's state reaches
 the logbook under the radio name given; a click
 tunes the radio (and the new state is posted); a bad path is refused; once the
-radio is gone, clicks are answered 503. Exit codes: 0 passed, 1 failed, 77
+radio is gone, clicks are answered 503. Only the logbook's own pages may
+tune: a stranger's origin is refused. Exit codes: 0 passed, 1 failed, 77
 skipped (a tool is missing)."""
 
 import argparse
@@ -53,7 +54,8 @@ class Logbook:
 
         self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
         threading.Thread(target=self.server.serve_forever, daemon=True).start()
-        self.url = "http://127.0.0.1:%d/wavelog/" % self.server.server_address[1]
+        self.origin = "http://127.0.0.1:%d" % self.server.server_address[1]
+        self.url = self.origin + "/wavelog/"
 
     def wait_post(self, hz, timeout=v.GENEROUS):
         end = time.monotonic() + timeout
@@ -69,10 +71,10 @@ class Logbook:
         self.server.server_close()
 
 
-def click(port, path):
+def click(port, path, origin):
     conn = http.client.HTTPConnection("127.0.0.1", port, timeout=v.GENEROUS)
     try:
-        conn.request("GET", path, headers={"Origin": "https://log.example.org"})
+        conn.request("GET", path, headers={"Origin": origin})
         answer = conn.getresponse()
         answer.read()
         return answer.status, answer.getheader("Access-Control-Allow-Origin")
@@ -135,20 +137,28 @@ def main():
                       "radio name, mode and key: %s" % (post and post[2]))
         checks.expect(wait_stderr(cat, "# logbook radio 200"), "outcome line on standard error")
 
-        checks.expect(click(port, "/7074000/cw") == (200, "*"), "click answered 200 with CORS")
+        checks.expect(click(port, "/7350000/am", "http://evil.example") == (403, None),
+                      "a stranger's page refused")
+        checks.expect(click(port, "/7074000/cw", book.origin) == (200, book.origin),
+                      "click answered 200 with CORS for the logbook")
         checks.expect(sim.wait_line(lambda l: l == "freq 7074000"), "radio tuned")
         checks.expect(sim.wait_line(lambda l: l.lower() == "mode cw"), "mode set")
         post = book.wait_post(7074000)
         checks.expect(post and post[2].get("mode") == "CW", "new state posted: %s" %
                       (post and post[2]))
         checks.expect(wait_stderr(cat, "# logbook tune 200 7074000 cw"), "tune line")
-        checks.expect(click(port, "/abc")[0] == 400, "bad path refused")
+        checks.expect(click(port, "/abc", book.origin)[0] == 400, "bad path refused")
+        # A data mode named outright is the data mode, not "Digi means" RTTY.
+        checks.expect(click(port, "/7074000/pktusb", book.origin)[0] == 200, "pktusb click")
+        checks.expect(sim.wait_line(lambda l: l.lower() == "mode digi"), "data mode (MD0C) set")
+        checks.expect(not any(l.startswith("freq 7350000") for l in sim.lines),
+                      "the stranger's click reached nothing")
 
         sim.stop(quit_line="quit")
         end = time.monotonic() + v.GENEROUS
         status = None
         while time.monotonic() < end and status != 503:
-            status = click(port, "/7000000")[0]
+            status = click(port, "/7000000", book.origin)[0]
             time.sleep(0.2)
         checks.expect(status == 503, "503 once the radio is gone (last %s)" % status)
     finally:

@@ -47,14 +47,24 @@ TEST(LogbookRules, TuneModesFollowDigiMeans) {
     const TRadioModel* Model;
     const char* Expected;
   } Rows[] = {
-      {"usb", dmData, FT950, "USB"},       {"LSB", dmData, FT950, "LSB"},
-      {"cw", dmRTTY, FT950, "CW"},         {"am", dmData, FT950, "AM"},
-      {"fm", dmData, FT950, "FM"},         {"rtty", dmData, FT950, "RTTY"},
-      {"pkt", dmData, FT950, "PKTUSB"},    {"dig", dmRTTY, FT950, "RTTY"},
-      {"pktlsb", dmData, FT950, "PKTLSB"}, {"pktfm", dmData, FT950, "PKTFM"},
-      {"pktusb", dmRTTY, FT950, "RTTY"},   {"pktlsb", dmData, IC7000, "RTTY"},
-      {"xyz", dmData, FT950, ""},          {"", dmData, FT950, ""},
-      {"usb-d", dmData, FT950, ""},
+      {"usb", dmData, FT950, "USB"},
+      {"LSB", dmData, FT950, "LSB"},
+      {"cw", dmRTTY, FT950, "CW"},
+      {"am", dmData, FT950, "AM"},
+      {"fm", dmData, FT950, "FM"},
+      {"rtty", dmData, FT950, "RTTY"},
+      {"pkt", dmData, FT950, "PKTUSB"},
+      {"dig", dmRTTY, FT950, "RTTY"},
+      {"pktlsb", dmData, FT950, "PKTLSB"},
+      {"pktfm", dmData, FT950, "PKTFM"},
+      // A data mode named outright is that mode where the radio has one.
+      {"pktusb", dmRTTY, FT950, "PKTUSB"},
+      {"lsb-d", dmRTTY, FT950, "PKTLSB"},
+      {"JS8", dmRTTY, FT950, "PKTUSB"},
+      {"pktlsb", dmData, IC7000, "RTTY"},
+      {"xyz", dmData, FT950, ""},
+      {"", dmData, FT950, ""},
+      {"usb-dd", dmData, FT950, ""},
   };
   for (const auto& Row : Rows)
     EXPECT_EQ(NativeModeForTune(Row.Tune, Row.Digi, Row.Model), Row.Expected) << Row.Tune;

@@ -190,6 +190,26 @@ TEST_F(LogPageTest, FormWithDateOrTimeChangesOnEveryWalk) {
                         {"7.0745", "CW"}, {"7.0745", "CW"}, {"14.0740", "usb"}, {"", ""}}));
 }
 
+// A walk tells the program's own writes from what the page holds: a value
+// it wrote and nobody changed, one the operator typed over it, and the same
+// text in a page loaded anew (the page's own).
+TEST_F(LogPageTest, WalkTellsTheProgramsOwnValues) {
+  Load(ServerUrl("/?freq=7.0745&mode=CW"), 2);
+  ASSERT_TRUE(ScanAndWait(*Bridge));
+  EXPECT_FALSE(Bridge->FrequencyWritten() || Bridge->ModeWritten());
+  Bridge->SetLogField(4, "14.0740");
+  Bridge->SetLogField(5, "usb");
+  ASSERT_TRUE(ScanAndWait(*Bridge));
+  EXPECT_TRUE(Bridge->FrequencyWritten() && Bridge->ModeWritten());
+  SetLeftValue(5, "CW");
+  ASSERT_TRUE(ScanAndWait(*Bridge));
+  EXPECT_TRUE(Bridge->FrequencyWritten());
+  EXPECT_FALSE(Bridge->ModeWritten());
+  Load(ServerUrl("/?freq=14.0740&mode=usb"), 2);
+  ASSERT_TRUE(ScanAndWait(*Bridge));
+  EXPECT_FALSE(Bridge->FrequencyWritten() || Bridge->ModeWritten());
+}
+
 TEST_F(LogPageTest, FormWithoutDateAndTimeChangesOnlyWhenFieldsMove) {
   const std::string Url = WriteFrameset(
       "freq_mode_only", {{"left_frame", "<form name=\"log_add\"><input name=\"call_rx\">"

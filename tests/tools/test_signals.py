@@ -2,19 +2,24 @@
 """Every polite way out releases a keyed transmitter on the line: SIGTERM,
 SIGINT and SIGHUP to velalog-cat and to velalog (under the display), each while
 a network client holds the radio keyed. The release must reach the radio (the
-simulator prints "ptt 0") and the program must end.
+simulator prints "ptt 0") and the program must end. With nothing keyed,
+velalog-cat also ends on SIGTERM while a network client is connected and the
+logbook API is on (posting to a logbook on 127.0.0.1, click-to-tune listening);
+the time it took is printed, not judged (bench/ measures speed).
 
     velalog-radiosim (pty) <-> velalog-cat --rigctld | velalog [NetworkSharing] <-> T 1
 
 Exit codes: 0 passed, 1 failed, 77 skipped (nothing to run it with)."""
 
 import argparse
+import http.server
 import os
 import shutil
 import signal
 import socket
 import sys
 import tempfile
+import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "virtualcat"))
@@ -39,11 +44,35 @@ def ask(port, line, timeout=v.GENEROUS):
         return None
 
 
-def start_program(program, bin_dir, folder, link):
+class Logbook:
+    """A web logbook on 127.0.0.1 that takes every post."""
+
+    def __init__(self):
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def log_message(self, *args):
+                pass
+
+            def do_POST(self):
+                self.rfile.read(int(self.headers.get("Content-Length", 0)))
+                self.send_response(200)
+                self.send_header("Content-Type", "application/json")
+                self.end_headers()
+                self.wfile.write(b'{"status":"success"}')
+
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+        self.url = "http://127.0.0.1:%d/wavelog/" % self.server.server_address[1]
+
+    def close(self):
+        self.server.shutdown()
+        self.server.server_close()
+
+
+def start_program(program, bin_dir, folder, link, extra=()):
     """velalog-cat or velalog sharing the radio at link; (process, port)."""
     if program == "velalog-cat":
         proc = v.Proc([os.path.join(bin_dir, "velalog-cat"), "--radio", "ft950", "--device", link,
-                       "--baud", "4800", "--rigctld", "0", "--allow-ptt"])
+                       "--baud", "4800", "--rigctld", "0", "--allow-ptt"] + list(extra))
         line = proc.wait_line(lambda l: l.startswith("rigctld\t"))
         if not line:
             raise v.RigError("velalog-cat did not listen: %s" % proc.stderr[-3:])
@@ -60,25 +89,38 @@ def start_program(program, bin_dir, folder, link):
     return proc, port
 
 
-def run(program, name, args, expect):
+def run(program, name, args, expect, book=None):
+    """The signal while a network client holds the transmitter keyed; with a
+    logbook (velalog-cat only), nothing keyed and the logbook API on."""
     folder = tempfile.mkdtemp(prefix="vela-signal-")
     link = os.path.join(folder, "radio")
     sim = v.Proc([os.path.join(args.bin, "velalog-radiosim"), "--radio", "ft950", "--link", link,
                   "--freq", "14074000", "--mode", "usb", "--baud", "4800"])
     proc = None
-    what = "%s SIG%s" % (program, name)
+    what = "%s SIG%s%s" % (program, name, ", nothing keyed, logbook API on" if book else "")
+    extra = ["--logbook-api", book.url, "--api-key", "wl123abc", "--tune-listen", "0"] \
+        if book else []
     try:
         if not sim.wait_line(lambda l: l == "ready " + link):
             raise v.RigError("simulator did not start")
-        proc, port = start_program(program, args.bin, folder, link)
+        proc, port = start_program(program, args.bin, folder, link, extra)
         # Live once the radio's frequency is answered.
         end = time.monotonic() + v.GENEROUS
         while ask(port, "f", 5) != "14074000" and time.monotonic() < end:
             time.sleep(0.2)
-        with socket.create_connection(("127.0.0.1", port), timeout=v.GENEROUS) as keyer:
-            keyer.sendall(b"T 1\n")
-            if not expect(sim.wait_line(lambda l: l == "ptt 1") is not None, what + ": not keyed"):
-                return
+        with socket.create_connection(("127.0.0.1", port), timeout=v.GENEROUS) as client:
+            if book:
+                while not any("# logbook radio 200" in l for l in proc.stderr) and \
+                        time.monotonic() < end:
+                    time.sleep(0.05)
+                expect(any("# logbook radio 200" in l for l in proc.stderr),
+                       what + ": the logbook was not posted to")
+            else:
+                client.sendall(b"T 1\n")
+                if not expect(sim.wait_line(lambda l: l == "ptt 1") is not None,
+                              what + ": not keyed"):
+                    return
+            start = time.monotonic()
             proc.proc.send_signal(SIGNALS[name])
             try:
                 proc.proc.wait(timeout=v.GENEROUS)
@@ -86,8 +128,11 @@ def run(program, name, args, expect):
             except Exception:
                 ended = False
             expect(ended, what + ": the program did not end")
-            expect(sim.wait_line(lambda l: l == "ptt 0", timeout=5) is not None,
-                   what + ": the transmitter was left keyed")
+            if ended and book:
+                print("%s: ended %.3f s after the signal" % (what, time.monotonic() - start))
+            if not book:
+                expect(sim.wait_line(lambda l: l == "ptt 0", timeout=5) is not None,
+                       what + ": the transmitter was left keyed")
     except v.RigError as e:
         expect(False, "%s: %s" % (what, e))
     finally:
@@ -110,6 +155,10 @@ def main():
         print("skipped: no display for velalog")
         return 77
     checks = v.Checks("signals while keyed")
+    if "velalog-cat" in programs:
+        book = Logbook()
+        run("velalog-cat", "TERM", args, checks.expect, book)
+        book.close()
     for program in programs:
         for name in SIGNALS:
             run(program, name, args, checks.expect)

@@ -57,7 +57,7 @@ const char* const Usage =
     "                   [--rigctld PORT [--rigctld-address ADDR] [--allow-ptt]]\n"
     "                   [--logbook-api URL [--api-key KEY | --api-key-file FILE]\n"
     "                    [--station-id N] [--radio-name NAME] [--resend-refused]]\n"
-    "                   [--tune-listen [HOST:]PORT]\n"
+    "                   [--tune-listen [HOST:]PORT [--tune-origins \"ORIGIN ...\"]]\n"
     "       velalog-cat --radio rigctld [--rigctld-host HOST:PORT] [--ini FILE] [--exact]\n"
     "                   [--trace] [--digi rtty|data]\n"
     "       velalog-cat --contacts [HOST:]PORT [--trace]\n"
@@ -114,6 +114,8 @@ const char* const Usage =
     "                   on HOST (default 127.0.0.1), PORT 0: any free port; prints:\n"
     "                   tune ADDRESS PORT; one line per request on standard error:\n"
     "                   # logbook tune STATUS HZ [MODE]\n"
+    "  --tune-origins \"ORIGIN ...\"  web origins beside the logbook's own whose\n"
+    "                   pages may tune (https://cluster.example.org)\n"
     "\n"
     "Output, one line per report, tab-separated:  rx BAND FREQUENCY MODE [HZ NATIVE]\n"
     "Standard error, one line per change of a link's state:\n"
@@ -421,6 +423,11 @@ int main(int argc, char** argv) {
       if (!V || !ParseTuneListenAddress(V, Host, ListenPort, Error))
         UsageError("--tune-listen: " + (V ? Error : "needs [HOST:]PORT"));
       Logbook.TuneListen = V;
+    } else if (Arg == "--tune-origins") {
+      const char* V = Next();
+      if (!V)
+        UsageError("--tune-origins needs web origins separated by blanks");
+      Logbook.TuneOrigins = V;
     } else if (Arg == "--trace") {
       TraceOn = true;
     } else if (Arg == "--ini") {
