@@ -131,6 +131,7 @@ void TCATInterface::StartPortThread(int AComPort, int AComPort2, bool ACom2Enabl
   Thread->setOnReopened(MakeMethod(this, &TCATInterface::PortReopened));
   Thread->setOnLinkChange(MakeMethod(this, &TCATInterface::LinkChanged));
   Thread->setOnTrace(FOnTrace);
+  Thread->setUnsolicitedFilter(MakeUnsolicitedFilter());
   Thread->Start();
 }
 

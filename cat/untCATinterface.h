@@ -22,6 +22,7 @@
 
 #include "cat/transport/CPortTypes.h"
 #include "cat/untLinkState.h"
+#include "cat/untUnsolicited.h"
 #include "platform/untComponent.h"
 #include "platform/untEvents.h"
 #include "settings/untVelaLogSettings.h"
@@ -169,6 +170,11 @@ public:
   // quiet line since the last bytes). Drivers that frame replies by counting
   // bytes resynchronise here; the others need nothing.
   virtual void LineWasQuiet(TObject* Sender) { (void)Sender; }
+
+  // Picks the messages the radio sends of its own accord out of its bytes,
+  // for a worker that shares the radio; none by default (every byte is a
+  // reply to whoever asked).
+  virtual std::unique_ptr<TUnsolicitedFilter> MakeUnsolicitedFilter() const { return nullptr; }
 
   // What the operator should know beside the link's state when the link is
   // fine but the radio is not (a daemon that answers for a radio that does

@@ -146,6 +146,12 @@ public:
   // of the other program's next batch. Any thread.
   void RequestTurn() { FCycle.RequestTurn(); }
 
+  // The driver's picker of the radio's own messages (see untUnsolicited.h);
+  // before Start().
+  void setUnsolicitedFilter(std::unique_ptr<TUnsolicitedFilter> Value) {
+    FCycle.SetUnsolicitedFilter(std::move(Value));
+  }
+
   bool VirtualEnabled() const { return FCycle.Shared(); }
   // Main thread only, while the worker is alive.
   bool RadioPortConnected() const;

@@ -373,20 +373,26 @@ void TPortCycle::ReceiveFromRadio(int Count) {
   // A reply goes to the side that wrote the last command: the worker writes
   // nothing new until the line has been quiet, so the bytes received since a
   // write are that command's reply (on a CI-V bus, with its echo). Bytes the
-  // radio sends on its own once an exchange is over (an Icom's transceive
-  // broadcast) go to both sides.
+  // radio sends on its own once an exchange is over go to both sides, and so
+  // do the messages it sends of its own accord in the middle of one (an
+  // Icom's transceive broadcast): beside the asker's reply, never in its
+  // place.
   const TAsker Asker = static_cast<TAsker>(FAsker.load());
   const bool ToVirtual = FShared && Asker != TAsker::Driver;
   const bool ToDriver = !FShared || Asker != TAsker::Virtual;
-  if (ToVirtual) {
+  const std::string Unsolicited = FShared && FUnsolicited ? FUnsolicited->Take(Data) : "";
+  if (const std::string& Forward = ToVirtual ? Data : Unsolicited; !Forward.empty()) {
     {
       std::lock_guard<std::mutex> Guard(FLock);
-      AppendBounded(FToVirtual, Data);
+      AppendBounded(FToVirtual, Forward);
     }
     FWake.notify_one();
   }
-  if (!ToDriver)
+  if (!ToDriver) {
+    if (!Unsolicited.empty())
+      FHost.DeliverToDriver(Unsolicited, static_cast<int>(Unsolicited.size()), false);
     return;
+  }
   if (Asker == TAsker::Driver)
     FReplyBytes += static_cast<int>(Data.size());
   FHost.DeliverToDriver(Data, Count, AfterQuiet);

@@ -28,11 +28,13 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
 #include "cat/transport/CPortTypes.h"
 #include "cat/untReplyLengths.h"
+#include "cat/untUnsolicited.h"
 
 namespace vela {
 
@@ -69,6 +71,12 @@ public:
   void SetRadioPort(TComPort* APort) { FRadioPort = APort; }
   void SetVirtualPort(TComPort* APort);
   bool Shared() const { return FShared; }
+  // Picks the radio's own messages out of its bytes (none: every byte is a
+  // reply), so that a shared radio's broadcasts reach both sides. Set before
+  // the cycle runs; used on the main thread only.
+  void SetUnsolicitedFilter(std::unique_ptr<TUnsolicitedFilter> AFilter) {
+    FUnsolicited = std::move(AFilter);
+  }
 
   // Runs cycles until the host is stopping.
   void Run();
@@ -163,6 +171,7 @@ private:
   unsigned FQuietWritesSeen = 0;
 
   TReplyLengths FReplyLengths;
+  std::unique_ptr<TUnsolicitedFilter> FUnsolicited;
   std::string FUnansweredPoll; // the driver's command last written, until the next write
   // Bytes received for the driver since the last write.
   std::atomic<int> FReplyBytes{0};

@@ -52,6 +52,7 @@ const char* const Usage =
     "usage: velalog-cat --radio NAME --port N [--baud RATE] [--virtual N]\n"
     "                   [--ports-dir DIR | --device PATH] [--ini FILE] [--exact] [--trace]\n"
     "                   [--digi rtty|data] [--civ HEX] [--dtr on|off|keep] [--rts on|off|keep]\n"
+    "                   [--transceive auto|off]\n"
     "                   [--rigctld PORT [--rigctld-address ADDR] [--allow-ptt]]\n"
     "                   [--logbook-api URL --api-key KEY [--station-id N] [--radio-name NAME]]\n"
     "                   [--tune-listen [HOST:]PORT]\n"
@@ -81,6 +82,8 @@ const char* const Usage =
     "                   mode by its Hamlib name (empty while unknown)\n"
     "  --digi rtty|data what the page's Digi sets where the radio has both\n"
     "  --civ HEX        the Icom's CI-V address (01 to DF; default the radio's own)\n"
+    "  --transceive auto|off  auto (default): follow an Icom's own change reports\n"
+    "                   and read it only to keep alive; off: always poll\n"
     "  --dtr, --rts on|off|keep  the radio port's control lines (default on)\n"
     "  --list-radios    print name, settings number and display name per radio\n"
     "  --trace          print every command written to the radio and every block\n"
@@ -262,6 +265,7 @@ int main(int argc, char** argv) {
   TBaudRate Baud = br4800;
   // Written to the settings only when given.
   std::optional<TDigiMode> Digi;
+  std::optional<TTransceive> Transceive;
   std::optional<std::int32_t> CIVAddress;
   std::optional<TLinePolicy> DTR, RTS;
   bool Exact = false;
@@ -287,6 +291,11 @@ int main(int argc, char** argv) {
       if (!V || (std::string(V) != "rtty" && std::string(V) != "data"))
         UsageError("--digi takes rtty or data");
       Digi = std::string(V) == "data" ? dmData : dmRTTY;
+    } else if (Arg == "--transceive") {
+      const char* V = Next();
+      if (!V || (std::string(V) != "auto" && std::string(V) != "off"))
+        UsageError("--transceive takes auto or off");
+      Transceive = std::string(V) == "off" ? tcOff : tcAuto;
     } else if (Arg == "--civ") {
       const char* V = Next();
       CIVAddress = V ? ParseCIVAddress(V) : 0;
@@ -451,6 +460,8 @@ int main(int argc, char** argv) {
         Settings.setDigiMode(*Digi);
       if (CIVAddress)
         Settings.setIntCIVAddress(*CIVAddress);
+      if (Transceive)
+        Settings.setTransceive(*Transceive);
       if (DTR)
         Settings.setDTR(*DTR);
       if (RTS)
