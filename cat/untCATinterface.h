@@ -171,6 +171,10 @@ public:
   // bytes resynchronise here; the others need nothing.
   virtual void LineWasQuiet(TObject* Sender) { (void)Sender; }
 
+  // The radio reports its changes by itself and the driver follows those
+  // reports, reading the radio only to keep the link alive.
+  virtual bool FollowingReports() const { return false; }
+
   // Picks the messages the radio sends of its own accord out of its bytes,
   // for a worker that shares the radio; none by default (every byte is a
   // reply to whoever asked).

@@ -159,7 +159,7 @@ void TIcomCATInterface::StopFollowing() {
   FIdleCycles = 0;
   FReadUnanswered = false;
   FOwedReads.clear();
-  FFrequencyTuned = FModeTuned = false;
+  FFrequencyUnreported = FModeUnreported = false;
 }
 
 TIcomCATInterface::~TIcomCATInterface() {
@@ -247,10 +247,10 @@ void TIcomCATInterface::GetNextCommand(TObject* Sender, std::string& Command) {
         FOwedReads += static_cast<char>(Read);
     };
     if (Kind == TCommandKind::ckFrequency) {
-      FFrequencyTuned = true;
+      FFrequencyUnreported = true;
       Owe(ReadFrequency);
     } else if (Kind == TCommandKind::ckMode) {
-      FModeTuned = true;
+      FModeUnreported = true;
       Owe(ReadMode);
       if (ReadsDataFlag())
         Owe(ExtendedCommand);
@@ -341,8 +341,11 @@ bool TIcomCATInterface::HandleReport(std::string_view Body, std::string& LocalMo
   if (!DecodeMode(DataBytes, LocalMode, Changed))
     return false;
   // The report carries no data flag: it is read at once where it counts.
-  if (ReadsDataFlag() && FOwedReads.find(static_cast<char>(ExtendedCommand)) == std::string::npos)
-    FOwedReads += static_cast<char>(ExtendedCommand);
+  if (ReadsDataFlag()) {
+    FModeUnreported = true;
+    if (FOwedReads.find(static_cast<char>(ExtendedCommand)) == std::string::npos)
+      FOwedReads += static_cast<char>(ExtendedCommand);
+  }
   return true;
 }
 
@@ -374,28 +377,33 @@ void TIcomCATInterface::HandleFrame(std::string_view Frame, std::string& LocalMo
     return;
   }
   FReadUnanswered = false;
-  // While following: whether this reply may differ from the reports (it
-  // reads back a tune), then whether it did.
+  // While following: whether the reports announced what this reply says
+  // (a value read for the first time, or one the reports could not carry,
+  // counts as announced).
   bool Announced = true;
   switch (FFrameBody[0]) {
-  case ReadFrequency:
+  case ReadFrequency: {
+    const bool Known = !FFrequency.empty();
     if (!DecodeFrequency(DataBytes, Changed))
       return;
-    Announced = !Changed || std::exchange(FFrequencyTuned, false);
+    Announced = !Changed || !Known || std::exchange(FFrequencyUnreported, false);
     break;
-  case ReadMode:
+  }
+  case ReadMode: {
+    const bool Known = FModeByte.has_value();
     if (!DecodeMode(DataBytes, LocalMode, Changed))
       return;
-    Announced = !Changed || FModeTuned;
+    Announced = !Changed || !Known || FModeUnreported;
     if (!ReadsDataFlag())
-      FModeTuned = false;
+      FModeUnreported = false;
     break;
+  }
   case ExtendedCommand: {
     if (DataBytes < 2 || FFrameBody[1] != DataModeSubCommand || !ReadsDataFlag() || !FModeByte)
       break;
     FDataOn = FFrameBody[2] != 0;
     Changed = UpdateModeFromByte(LocalMode);
-    Announced = !Changed || std::exchange(FModeTuned, false);
+    Announced = !Changed || std::exchange(FModeUnreported, false);
     break;
   }
   case NotGood: {
@@ -405,7 +413,7 @@ void TIcomCATInterface::HandleFrame(std::string_view Frame, std::string& LocalMo
       break;
     FDataOn = false;
     Changed = UpdateModeFromByte(LocalMode);
-    Announced = !Changed || std::exchange(FModeTuned, false);
+    Announced = !Changed || std::exchange(FModeUnreported, false);
     break;
   }
   default:

@@ -46,7 +46,7 @@ public:
 
   std::uint8_t RadioAddress() const { return FRadioAddress; }
   // The radio's own reports are trusted: the driver reads only to keep alive.
-  bool FollowingReports() const { return FFollowing; }
+  bool FollowingReports() const override { return FFollowing; }
   std::unique_ptr<TUnsolicitedFilter> MakeUnsolicitedFilter() const override;
   const std::string& RxBuffer() const { return FRxBuffer; }
 
@@ -92,14 +92,14 @@ private:
 
   // Following the radio's reports: polls since the last read, whether that
   // read is still unanswered, the reads owed at once (command bytes, after a
-  // tune or a mode report), and the values a tune changed, whose next read
-  // may differ from the last report.
+  // tune or a mode report), and the values whose next read may differ from
+  // the reports (a tune's read-back; the data flag a mode report lacks).
   bool FFollowing = false;
   int FIdleCycles = 0;
   bool FReadUnanswered = false;
   std::string FOwedReads;
-  bool FFrequencyTuned = false;
-  bool FModeTuned = false;
+  bool FFrequencyUnreported = false;
+  bool FModeUnreported = false;
 };
 
 } // namespace vela

@@ -113,6 +113,8 @@ const char* const Usage =
     "Standard error, one line per change of a link's state:\n"
     "  # link radio|virtual STATE DETAIL   (STATE: off missing refused waiting\n"
     "                                       live silent lost)\n"
+    "and when the driver starts or stops following the radio's own reports:\n"
+    "  # radio reports followed | # radio polled\n"
     "Commands on standard input:\n"
     "  tune FREQUENCY [MODE]   tune the radio (e.g. tune 7.0745 CW)\n"
     "  tune-hz HZ              tune to a frequency in hertz (e.g. tune-hz 7074250)\n"
@@ -190,6 +192,8 @@ public:
       if (const auto* Driver = dynamic_cast<const TCATInterface*>(Sender))
         std::cout << '\t' << Driver->FrequencyHz() << '\t' << Driver->NativeMode();
     std::cout << std::endl;
+    if (const auto* Driver = dynamic_cast<const TCATInterface*>(Sender))
+      PrintFollowing(*Driver);
   }
   bool Exact = false;
   // Main thread.
@@ -197,6 +201,7 @@ public:
     auto* Driver = static_cast<TCATInterface*>(Sender);
     PrintLink(TLinkRole::lrRadio, Driver->RadioLinkStatus(), FRadio);
     PrintLink(TLinkRole::lrVirtual, Driver->VirtualLinkStatus(), FVirtual);
+    PrintFollowing(*Driver);
   }
   // Worker thread for writes, main thread for reads.
   void Trace(TObject*, bool Written, std::string Data) {
@@ -228,7 +233,16 @@ private:
     std::lock_guard<std::mutex> Guard(FErrLock);
     std::cerr << Line << std::endl;
   }
+  // Whether the driver follows the radio's own reports, when that changed.
+  void PrintFollowing(const TCATInterface& Driver) {
+    if (Driver.FollowingReports() == FFollowing)
+      return;
+    FFollowing = Driver.FollowingReports();
+    std::lock_guard<std::mutex> Guard(FErrLock);
+    std::cerr << (FFollowing ? "# radio reports followed" : "# radio polled") << std::endl;
+  }
   std::optional<TLinkStatus> FRadio, FVirtual;
+  bool FFollowing = false;
   std::mutex FErrLock;
 };
 
