@@ -100,6 +100,7 @@ void TCATInterface::StopPortThread() {
       Thread->setOnPortData(TPortDataEvent());
       Thread->setOnGetCommand(TGetCommandEvent());
       Thread->setOnLineQuiet(TLineQuietEvent());
+      Thread->setOnUnsolicited(TUnsolicitedEvent());
       Thread->setOnReopened(TLinkEvent());
       Thread->setOnLinkChange(TLinkEvent());
       Thread->setOnTrace(TPortTraceEvent());
@@ -131,7 +132,7 @@ void TCATInterface::StartPortThread(int AComPort, int AComPort2, bool ACom2Enabl
   Thread->setOnReopened(MakeMethod(this, &TCATInterface::PortReopened));
   Thread->setOnLinkChange(MakeMethod(this, &TCATInterface::LinkChanged));
   Thread->setOnTrace(FOnTrace);
-  Thread->setUnsolicitedFilter(MakeUnsolicitedFilter());
+  Thread->setOnUnsolicited(MakeMethod(this, &TCATInterface::TakeUnsolicited));
   Thread->Start();
 }
 

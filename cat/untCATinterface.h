@@ -22,7 +22,6 @@
 
 #include "cat/transport/CPortTypes.h"
 #include "cat/untLinkState.h"
-#include "cat/untUnsolicited.h"
 #include "platform/untComponent.h"
 #include "platform/untEvents.h"
 #include "settings/untVelaLogSettings.h"
@@ -175,10 +174,14 @@ public:
   // reports, reading the radio only to keep the link alive.
   virtual bool FollowingReports() const { return false; }
 
-  // Picks the messages the radio sends of its own accord out of its bytes,
-  // for a worker that shares the radio; none by default (every byte is a
-  // reply to whoever asked).
-  virtual std::unique_ptr<TUnsolicitedFilter> MakeUnsolicitedFilter() const { return nullptr; }
+  // Bytes just read from a shared radio port, every block in order: the
+  // messages the radio sent of its own accord that they complete, whole, go
+  // to Unsolicited (the worker hands them to the other program, and to
+  // ParseReply, whoever asked). None by default: every byte is a reply to
+  // whoever asked.
+  virtual void TakeUnsolicited(TObject* Sender, std::string Data, std::string& Unsolicited) {
+    (void)Sender, (void)Data, (void)Unsolicited;
+  }
 
   // What the operator should know beside the link's state when the link is
   // fine but the radio is not (a daemon that answers for a radio that does

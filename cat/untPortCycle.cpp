@@ -380,7 +380,7 @@ void TPortCycle::ReceiveFromRadio(int Count) {
   const TAsker Asker = static_cast<TAsker>(FAsker.load());
   const bool ToVirtual = FShared && Asker != TAsker::Driver;
   const bool ToDriver = !FShared || Asker != TAsker::Virtual;
-  const std::string Unsolicited = FShared && FUnsolicited ? FUnsolicited->Take(Data) : "";
+  const std::string Unsolicited = FShared ? FHost.TakeUnsolicited(Data) : "";
   if (const std::string& Forward = ToVirtual ? Data : Unsolicited; !Forward.empty()) {
     {
       std::lock_guard<std::mutex> Guard(FLock);

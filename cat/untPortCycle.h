@@ -28,13 +28,11 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <mutex>
 #include <string>
 
 #include "cat/transport/CPortTypes.h"
 #include "cat/untReplyLengths.h"
-#include "cat/untUnsolicited.h"
 
 namespace vela {
 
@@ -59,6 +57,10 @@ public:
     // Bytes from the radio for the driver; AfterQuiet: the first since a
     // write to a quiet line. Count is what the port reported.
     virtual void DeliverToDriver(const std::string& Data, int Count, bool AfterQuiet) = 0;
+    // Of a shared radio's bytes, in order: the messages the radio sent of its
+    // own accord that they complete (an Icom's transceive broadcasts), whole;
+    // they go to both sides, whoever asked.
+    virtual std::string TakeUnsolicited(const std::string& Data) = 0;
 
   protected:
     ~THost() = default;
@@ -71,12 +73,6 @@ public:
   void SetRadioPort(TComPort* APort) { FRadioPort = APort; }
   void SetVirtualPort(TComPort* APort);
   bool Shared() const { return FShared; }
-  // Picks the radio's own messages out of its bytes (none: every byte is a
-  // reply), so that a shared radio's broadcasts reach both sides. Set before
-  // the cycle runs; used on the main thread only.
-  void SetUnsolicitedFilter(std::unique_ptr<TUnsolicitedFilter> AFilter) {
-    FUnsolicited = std::move(AFilter);
-  }
 
   // Runs cycles until the host is stopping.
   void Run();
@@ -171,7 +167,6 @@ private:
   unsigned FQuietWritesSeen = 0;
 
   TReplyLengths FReplyLengths;
-  std::unique_ptr<TUnsolicitedFilter> FUnsolicited;
   std::string FUnansweredPoll; // the driver's command last written, until the next write
   // Bytes received for the driver since the last write.
   std::atomic<int> FReplyBytes{0};

@@ -105,25 +105,6 @@ bool IsTransceiveReport(std::string_view Addressed, std::uint8_t Radio) {
           Addressed[2] == static_cast<char>(ReportMode));
 }
 
-// The radio's transceive frames, whole, out of the bus's bytes.
-class TTransceiveFrames : public TUnsolicitedFilter {
-public:
-  explicit TTransceiveFrames(std::uint8_t ARadio) : FRadio(ARadio) {}
-  std::string Take(std::string_view Data) override {
-    std::string Frames;
-    TakeMessages(FBuffer, Data, EndOfFrame, [&](std::string_view Frame) {
-      const std::size_t At = FrameStart(Frame);
-      if (At != std::string_view::npos && IsTransceiveReport(Frame.substr(At + 2), FRadio))
-        (Frames += Frame.substr(At)) += EndOfFrame;
-    });
-    return Frames;
-  }
-
-private:
-  std::uint8_t FRadio;
-  std::string FBuffer;
-};
-
 } // namespace
 
 TIcomCATInterface::TIcomCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings,
@@ -146,8 +127,15 @@ bool TIcomCATInterface::TuneNativeMode(const std::string& Mode) {
   return true;
 }
 
-std::unique_ptr<TUnsolicitedFilter> TIcomCATInterface::MakeUnsolicitedFilter() const {
-  return std::make_unique<TTransceiveFrames>(FRadioAddress);
+void TIcomCATInterface::TakeUnsolicited(TObject* Sender, std::string Data,
+                                        std::string& Unsolicited) {
+  (void)Sender;
+  // The radio's transceive frames, whole, out of the bus's bytes.
+  TakeMessages(FUnsolicitedBuffer, Data, EndOfFrame, [&](std::string_view Frame) {
+    const std::size_t At = FrameStart(Frame);
+    if (At != std::string_view::npos && IsTransceiveReport(Frame.substr(At + 2), FRadioAddress))
+      (Unsolicited += Frame.substr(At)) += EndOfFrame;
+  });
 }
 
 bool TIcomCATInterface::FollowsReports() const {
@@ -178,6 +166,7 @@ std::string TIcomCATInterface::Frame(std::string_view Body) const {
 void TIcomCATInterface::ResetState() {
   // The poll toggle and FFrameBody carry over a restart.
   FRxBuffer.clear();
+  FUnsolicitedBuffer.clear();
   FModeByte.reset();
   FDataOn = false;
   // A new link: the radio must report again before it is trusted.

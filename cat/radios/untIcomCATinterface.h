@@ -19,7 +19,6 @@
 
 #include <array>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -47,7 +46,7 @@ public:
   std::uint8_t RadioAddress() const { return FRadioAddress; }
   // The radio's own reports are trusted: the driver reads only to keep alive.
   bool FollowingReports() const override { return FFollowing; }
-  std::unique_ptr<TUnsolicitedFilter> MakeUnsolicitedFilter() const override;
+  void TakeUnsolicited(TObject* Sender, std::string Data, std::string& Unsolicited) override;
   const std::string& RxBuffer() const { return FRxBuffer; }
 
 protected:
@@ -56,8 +55,9 @@ protected:
   bool BuildFrequencyCommand(std::int64_t Hz, std::string& Command) const override;
   std::string BuildPTTCommand(bool On) const override;
 
-  // Bytes received after the last FDh.
+  // Bytes received after the last FDh, by ParseReply and by TakeUnsolicited.
   std::string FRxBuffer;
+  std::string FUnsolicitedBuffer;
   // Command byte and data of the last accepted frame from the radio.
   std::array<std::uint8_t, FrameBodyLength> FFrameBody{};
 

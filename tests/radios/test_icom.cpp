@@ -560,3 +560,23 @@ TEST_F(IC7300DataTest, AModeReportReadsTheDataFlagAtOnce) {
   EXPECT_TRUE(D.FollowingReports());
   EXPECT_EQ(NextCommand(D), "");
 }
+
+// What a shared line hands to both sides: the radio's transceive frames,
+// whole, however the bytes are cut; nothing else.
+TYPED_TEST(IcomTest, TransceiveFramesPickedOutOfASharedLine) {
+  auto& Driver = *this->Driver;
+  const std::string Broadcast = Report(this->Address, {0x00, 0x00, 0x40, 0x07, 0x14, 0x00});
+  const std::string Line = this->ToRadio({0x03}) + Bytes({0x13, 0x37}) + Broadcast.substr(0, 5) +
+                           Broadcast.substr(5) + this->FromRadio({0x04, 0x01, 0x01}) +
+                           Report(this->Address == 0x70 ? 0x94 : 0x70, {0x01, 0x03}) +
+                           Report(this->Address, {0x01, 0x03, 0x01});
+  for (std::size_t Piece : {Line.size(), std::size_t{1}, std::size_t{7}}) {
+    std::string Picked;
+    for (std::size_t At = 0; At < Line.size(); At += Piece) {
+      std::string Part;
+      Driver.TakeUnsolicited(nullptr, Line.substr(At, Piece), Part);
+      Picked += Part;
+    }
+    EXPECT_EQ(Picked, Broadcast + Report(this->Address, {0x01, 0x03, 0x01})) << Piece;
+  }
+}
