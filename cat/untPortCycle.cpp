@@ -303,6 +303,12 @@ TPortCycle::TLineWait TPortCycle::WaitForQuietLine(TYield Yield, TAsker Next) {
       const TAsker Last = static_cast<TAsker>(FAsker.load());
       if (Last != TAsker::None && Last != Next && FLastRxNs.load() < FLastWriteNs.load())
         QuietLeftNs = std::max(QuietLeftNs, MsToNs(CycleMs) - (Now - FLastWriteNs.load()));
+      // The other program answered the radio's last bytes with its next
+      // command: it took the reply as whole, and straight to the radio its
+      // command would go at once.
+      if (Last == TAsker::Virtual && Next == TAsker::Virtual &&
+          FLastVirtualRxNs.load() > FLastRxNs.load())
+        QuietLeftNs = 0;
       // The driver's poll has had its whole reply (of the length it always
       // has): the other program need not wait for the quiet time after it.
       if (Last == TAsker::Driver && Next == TAsker::Virtual && !FUnansweredPoll.empty()) {
@@ -401,7 +407,8 @@ void TPortCycle::ReceiveFromRadio(int Count) {
 void TPortCycle::ReceiveFromVirtual(int Count) {
   std::string Data;
   FVirtualPort->ReadPort(Data, Count);
-  FLinks.NoteBytes(TLinkRole::lrVirtual, Data, NowNs());
+  FLastVirtualRxNs = NowNs();
+  FLinks.NoteBytes(TLinkRole::lrVirtual, Data, FLastVirtualRxNs.load());
   {
     std::lock_guard<std::mutex> Guard(FLock);
     AppendBounded(FFromVirtual, Data);

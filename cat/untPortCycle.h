@@ -161,6 +161,8 @@ private:
   std::atomic<int> FAsker{static_cast<int>(TAsker::None)};
   std::atomic<std::int64_t> FLastWriteNs{0};
   std::atomic<std::int64_t> FLastRxNs{0};
+  // When the other program's bytes last arrived.
+  std::atomic<std::int64_t> FLastVirtualRxNs{0};
   std::int64_t FQuietNs;
   // Writes made to a quiet line, and the count the last delivery saw.
   std::atomic<unsigned> FQuietWrites{0};
