@@ -10,8 +10,9 @@
 // own accord, as a "transceive" frame to address 00h: command 00h with the
 // frequency, 01h with the mode. The driver takes those as reports at once.
 // Once it has seen one (and the station's Transceive is auto) it trusts
-// them and reads the radio only to keep the link alive: one read a
-// KeepAliveCycles, frequency and mode in turn, and the reads a tune needs.
+// them and reads the radio only to keep the link alive: one read every
+// KeepAliveCycles polls, frequency and mode in turn, and the reads a tune
+// needs at once.
 // A read that finds a value no report announced (reports off in the radio's
 // menu, or lost), or a read left unanswered until the next one is due, ends
 // the trust: the full cycle again, until the next report.
