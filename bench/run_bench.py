@@ -11,6 +11,10 @@ Rows, each figure the median over several runs or samples:
     moves
   - Virtual CAT sharing (bench/virtualcat): rigctl through the program
     against rigctl straight to the simulator, and the share of right reads
+  - Icom transceive (bench/transceive): an IC-7300 at 19200 baud reporting
+    its own changes, the program following them and not: knob turn to event,
+    radio commands per second and velalog-cat's CPU at rest; Virtual CAT
+    rigctl through / straight for the two Icoms reporting their changes
   - network sharing (bench/sharing): rigctl -m 2 against the program's
     rigctld server next to rigctl straight to the simulator, and the radio
     line's command rate with 0, 1 and 5 clients polling every 100 ms
@@ -607,6 +611,70 @@ def virtualcat_rows(bindir, reads, baud):
     return rows, (proc.stderr.strip().splitlines() or [""])[-1]
 
 
+def transceive_rows(bindir, samples, runs, reads, vcat_baud):
+    """Icom transceive (bench/transceive), auto against off, and Virtual CAT with
+    the Icoms reporting their changes (bench/virtualcat --transceive)."""
+    script = os.path.join(HERE, "transceive", "bench_transceive.py")
+    proc = subprocess.run([sys.executable, script, "--bin", bindir, "--samples", str(samples),
+                           "--runs", str(runs)], capture_output=True, text=True, timeout=900)
+    result = {}
+    for line in proc.stdout.splitlines():
+        parts = line.split()
+        if parts[:1] == ["latency"] and len(parts) == 5:
+            result[("latency", parts[1])] = (float(parts[2]), float(parts[3]), int(parts[4]))
+        elif parts[:1] in (["rate"], ["cpu"]) and len(parts) == 3:
+            result[(parts[0], parts[1])] = float(parts[2])
+        elif parts[:1] == ["wire"] and len(parts) == 2:
+            result["wire"] = float(parts[1])
+    if ("cpu", "off") not in result:
+        raise RuntimeError((proc.stderr.strip().splitlines() or ["no output"])[-1])
+    script = os.path.join(HERE, "virtualcat", "bench_virtualcat.py")
+    proc = subprocess.run([sys.executable, script, "--bin", bindir, "--reads", str(reads),
+                           "--baud", str(vcat_baud), "--transceive"],
+                          capture_output=True, text=True, timeout=900)
+    for line in proc.stdout.splitlines():
+        parts = line.split()
+        if parts and parts[0] in ("ic7000", "ic7300") and len(parts) >= 5 and "/" in parts[1]:
+            result[("vcat", parts[0])] = parts[1:5]
+    return result
+
+
+def emit_transceive_rows(emit, t, vcat_baud):
+    what = "Icom transceive (IC-7300, 19200 baud)"
+    if isinstance(t, str):
+        emit("| %s | ic7300 | failed: %s | | no |" % (what, t))
+        return
+    wire = t.get("wire", 0.0)
+    on, off = t.get(("latency", "auto")), t.get(("latency", "off"))
+    if on and off:
+        ok = on[1] <= off[1] / 2 and on[1] <= 3 * wire
+        emit("| knob turn to `rx` line, ms p50 / p95, transceive followed / polled, 19200 baud "
+             "| ic7300 | %s / %s; %s / %s | p95 on <= p95 off / 2 and <= %s (3 frames) | %s |" % (
+                 fmt(on[0]), fmt(on[1]), fmt(off[0]), fmt(off[1]), fmt(3 * wire),
+                 "yes" if ok else "no"))
+    for key, label, digits, target in (
+            ("rate", "radio commands/s at rest", 1, 0.3),
+            ("cpu", "velalog-cat CPU % of one core at rest", 2, 0.6)):
+        a, b = t.get((key, "auto")), t.get((key, "off"))
+        if a is None or b is None:
+            continue
+        ratio = a / b if b else float("nan")
+        emit("| %s, transceive followed / polled (ratio), 19200 baud | ic7300 | %s / %s (%.2f) "
+             "| ratio <= %.1f | %s |" % (label, fmt(a, digits), fmt(b, digits), ratio, target,
+                                         "yes" if ratio <= target else "no"))
+    for radio in ("ic7000", "ic7300"):
+        row = t.get(("vcat", radio))
+        if not row:
+            emit("| Virtual CAT with transceive: `rigctl f` | %s | not measured | | |" % radio)
+            continue
+        right, through, straight, ratio = row
+        good, total = (int(x) for x in right.split("/"))
+        emit("| Virtual CAT with transceive followed: `rigctl f` ms through program / straight "
+             "(ratio); right reads, %d baud | %s | %s / %s (x%s); %s right | x1.5, all right "
+             "| %s |" % (vcat_baud, radio, through, straight, ratio, right,
+                         "yes" if good == total and float(ratio) <= 1.5 else "no"))
+
+
 def sharing_rows(bindir, baud):
     """Network sharing (bench/sharing): rigctl round trips and the line's command rate."""
     script = os.path.join(HERE, "sharing", "bench_sharing.py")
@@ -786,6 +854,12 @@ def main():
     except (subprocess.SubprocessError, OSError) as e:
         vcat, vcat_note = None, str(e)
 
+    print("bench: Icom transceive ...", file=sys.stderr, flush=True)
+    try:
+        transceive = transceive_rows(bindir, args.samples, runs, args.vcat_reads, args.vcat_baud)
+    except (RuntimeError, subprocess.SubprocessError, OSError) as e:
+        transceive = str(e)
+
     print("bench: network sharing ...", file=sys.stderr, flush=True)
     try:
         share = sharing_rows(bindir, args.baud)
@@ -891,6 +965,7 @@ def main():
                          args.vcat_baud, radio, through, straight, ratio, right,
                          "all right" if must else "none set", "—" if not must
                          else "yes" if good == total else "no"))
+    emit_transceive_rows(emit, transceive, args.vcat_baud)
     emit_sharing_rows(emit, share, args.baud)
     emit_ptt_rows(emit, ptt, args.baud)
     emit_logbook_rows(emit, book, args.baud, args.samples)

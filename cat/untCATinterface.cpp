@@ -200,6 +200,7 @@ void TCATInterface::StopPortThread() {
       Thread->setOnPortData(TPortDataEvent());
       Thread->setOnGetCommand(TGetCommandEvent());
       Thread->setOnLineQuiet(TLineQuietEvent());
+      Thread->setOnUnsolicited(TUnsolicitedEvent());
       Thread->setOnReopened(TLinkEvent());
       Thread->setOnLinkChange(TLinkEvent());
       Thread->setOnTrace(TPortTraceEvent());
@@ -231,6 +232,7 @@ void TCATInterface::StartPortThread(int AComPort, int AComPort2, bool ACom2Enabl
   Thread->setOnReopened(MakeMethod(this, &TCATInterface::PortReopened));
   Thread->setOnLinkChange(MakeMethod(this, &TCATInterface::LinkChanged));
   Thread->setOnTrace(FOnTrace);
+  Thread->setOnUnsolicited(MakeMethod(this, &TCATInterface::TakeUnsolicited));
   Thread->Start();
 }
 

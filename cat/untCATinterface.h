@@ -186,6 +186,19 @@ public:
   // bytes resynchronise here; the others need nothing.
   virtual void LineWasQuiet(TObject* Sender) { (void)Sender; }
 
+  // The radio reports its changes by itself and the driver follows those
+  // reports, reading the radio only to keep the link alive.
+  virtual bool FollowingReports() const { return false; }
+
+  // Bytes just read from a shared radio port, every block in order: the
+  // messages the radio sent of its own accord that they complete, whole, go
+  // to Unsolicited (the worker hands them to the other program, and to
+  // ParseReply, whoever asked). None by default: every byte is a reply to
+  // whoever asked.
+  virtual void TakeUnsolicited(TObject* Sender, std::string Data, std::string& Unsolicited) {
+    (void)Sender, (void)Data, (void)Unsolicited;
+  }
+
   // What the operator should know beside the link's state: when the link is
   // fine but the radio is not (a daemon that answers for a radio that does
   // not), or, for NoteHold after it happened, what the driver did or refused

@@ -166,6 +166,13 @@ void TCommPortThread::DeliverToDriver(const std::string& Data, int Count, bool A
     FOnPortData(this, Data, Count);
 }
 
+std::string TCommPortThread::TakeUnsolicited(const std::string& Data) {
+  std::string Unsolicited;
+  if (FOnUnsolicited.Assigned())
+    FOnUnsolicited(this, Data, Unsolicited);
+  return Unsolicited;
+}
+
 void TCommPortThread::RadioPortRxChar(TObject* Sender, int Count) {
   (void)Sender;
   if (Terminated() || FLinks.Failed(TLinkRole::lrRadio))

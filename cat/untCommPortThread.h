@@ -65,6 +65,9 @@ using TPortDataEvent = TMethod<TObject*, std::string, int>;
 using TGetCommandEvent = TMethod<TObject*, std::string&>;
 // Sender (the worker).
 using TLineQuietEvent = TMethod<TObject*>;
+// Sender (the worker), Data (the bytes read), Unsolicited (out, empty on
+// entry: the radio's own messages that Data completes).
+using TUnsolicitedEvent = TMethod<TObject*, std::string, std::string&>;
 // Makes the radio port, unopened, for a radio that is not on a serial line
 // (a network connection with the serial port's surface). It may be called
 // on any thread, so it carries its settings with it.
@@ -99,6 +102,11 @@ public:
   // without it.
   TLineQuietEvent OnLineQuiet() const { return FOnLineQuiet; }
   void setOnLineQuiet(const TLineQuietEvent& Value) { FOnLineQuiet = Value; }
+  // With Virtual CAT on: picks the radio's own messages out of every block
+  // read from it, which then reach the driver and the other program alike,
+  // whoever asked (main thread). Unassigned, every byte is a reply.
+  TUnsolicitedEvent OnUnsolicited() const { return FOnUnsolicited; }
+  void setOnUnsolicited(const TUnsolicitedEvent& Value) { FOnUnsolicited = Value; }
   // Main thread, after the radio port reopened by itself and before the
   // first command to it: the radio's state is unknown again.
   TLinkEvent OnReopened() const { return FOnReopened; }
@@ -159,12 +167,14 @@ private:
   void DriverCommandWritten() override;
   void Trace(bool Written, const std::string& Data) override;
   void DeliverToDriver(const std::string& Data, int Count, bool AfterQuiet) override;
+  std::string TakeUnsolicited(const std::string& Data) override;
   // The radio port reopened by itself: the driver starts afresh.
   void RadioReopened();
 
   TPortDataEvent FOnPortData;
   TGetCommandEvent FOnGetCommand;
   TLineQuietEvent FOnLineQuiet;
+  TUnsolicitedEvent FOnUnsolicited;
   TLinkEvent FOnReopened;
   TLinkEvent FOnLinkChange;
   std::mutex FTraceLock; // guards FOnTrace

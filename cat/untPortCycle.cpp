@@ -305,6 +305,12 @@ TPortCycle::TLineWait TPortCycle::WaitForQuietLine(TYield Yield, TAsker Next) {
       const TAsker Last = static_cast<TAsker>(FAsker.load());
       if (Last != TAsker::None && Last != Next && FLastRxNs.load() < FLastWriteNs.load())
         QuietLeftNs = std::max(QuietLeftNs, MsToNs(CycleMs) - (Now - FLastWriteNs.load()));
+      // The other program answered the radio's last bytes with its next
+      // command: it took the reply as whole, and straight to the radio its
+      // command would go at once.
+      if (Last == TAsker::Virtual && Next == TAsker::Virtual &&
+          FLastVirtualRxNs.load() > FLastRxNs.load())
+        QuietLeftNs = 0;
       // The driver's poll has had its whole reply (of the length it always
       // has): the other program need not wait for the quiet time after it.
       if (Last == TAsker::Driver && Next == TAsker::Virtual && !FUnansweredPoll.empty()) {
@@ -375,20 +381,26 @@ void TPortCycle::ReceiveFromRadio(int Count) {
   // A reply goes to the side that wrote the last command: the worker writes
   // nothing new until the line has been quiet, so the bytes received since a
   // write are that command's reply (on a CI-V bus, with its echo). Bytes the
-  // radio sends on its own once an exchange is over (an Icom's transceive
-  // broadcast) go to both sides.
+  // radio sends on its own once an exchange is over go to both sides, and so
+  // do the messages it sends of its own accord in the middle of one (an
+  // Icom's transceive broadcast): beside the asker's reply, never in its
+  // place.
   const TAsker Asker = static_cast<TAsker>(FAsker.load());
   const bool ToVirtual = FShared && Asker != TAsker::Driver;
   const bool ToDriver = !FShared || Asker != TAsker::Virtual;
-  if (ToVirtual) {
+  const std::string Unsolicited = FShared ? FHost.TakeUnsolicited(Data) : "";
+  if (const std::string& Forward = ToVirtual ? Data : Unsolicited; !Forward.empty()) {
     {
       std::lock_guard<std::mutex> Guard(FLock);
-      AppendBounded(FToVirtual, Data);
+      AppendBounded(FToVirtual, Forward);
     }
     FWake.notify_one();
   }
-  if (!ToDriver)
+  if (!ToDriver) {
+    if (!Unsolicited.empty())
+      FHost.DeliverToDriver(Unsolicited, static_cast<int>(Unsolicited.size()), false);
     return;
+  }
   if (Asker == TAsker::Driver)
     FReplyBytes += static_cast<int>(Data.size());
   FHost.DeliverToDriver(Data, Count, AfterQuiet);
@@ -397,7 +409,8 @@ void TPortCycle::ReceiveFromRadio(int Count) {
 void TPortCycle::ReceiveFromVirtual(int Count) {
   std::string Data;
   FVirtualPort->ReadPort(Data, Count);
-  FLinks.NoteBytes(TLinkRole::lrVirtual, Data, NowNs());
+  FLastVirtualRxNs = NowNs();
+  FLinks.NoteBytes(TLinkRole::lrVirtual, Data, FLastVirtualRxNs.load());
   {
     std::lock_guard<std::mutex> Guard(FLock);
     AppendBounded(FFromVirtual, Data);

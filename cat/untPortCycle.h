@@ -60,6 +60,10 @@ public:
     // Bytes from the radio for the driver; AfterQuiet: the first since a
     // write to a quiet line. Count is what the port reported.
     virtual void DeliverToDriver(const std::string& Data, int Count, bool AfterQuiet) = 0;
+    // Of a shared radio's bytes, in order: the messages the radio sent of its
+    // own accord that they complete (an Icom's transceive broadcasts), whole;
+    // they go to both sides, whoever asked.
+    virtual std::string TakeUnsolicited(const std::string& Data) = 0;
 
   protected:
     ~THost() = default;
@@ -160,6 +164,8 @@ private:
   std::atomic<int> FAsker{static_cast<int>(TAsker::None)};
   std::atomic<std::int64_t> FLastWriteNs{0};
   std::atomic<std::int64_t> FLastRxNs{0};
+  // When the other program's bytes last arrived.
+  std::atomic<std::int64_t> FLastVirtualRxNs{0};
   std::int64_t FQuietNs;
   // Writes made to a quiet line, and the count the last delivery saw.
   std::atomic<unsigned> FQuietWrites{0};

@@ -268,6 +268,8 @@ void TfrmVLogSettings::BuildLayout() {
     O.lblCIVAddress =
         Label(Cat, QRect(0, 141, 95, 24), QStringLiteral("CI-V address:"), Qt::AlignRight);
     O.edtCIVAddress = EditBox(Cat, QRect(101, 137, 45, 24));
+    O.chkTransceive = new QCheckBox(Cat);
+    O.chkTransceive->setGeometry(154, 139, 88, 20);
     Label(Cat, QRect(0, 167, 40, 24), QStringLiteral("DTR:"), Qt::AlignRight);
     O.cbxDTR = ComboBox(Cat, QRect(44, 163, 74, 24), nullptr, 0);
     Label(Cat, QRect(120, 167, 40, 24), QStringLiteral("RTS:"), Qt::AlignRight);

@@ -1,5 +1,6 @@
 #include "gui/untStationOptions.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -37,6 +38,10 @@ TStationOptions::TStationOptions(const TStationOptionControls& AControls) : C(AC
       QRegularExpression(QStringLiteral("[0-9A-Fa-f]{0,2}")), C.edtCIVAddress));
   C.lblLineNote->setText(LineNote);
   C.lblLineNote->setToolTip(LineNoteDetail);
+  C.chkTransceive->setText(QStringLiteral("transceive"));
+  C.chkTransceive->setToolTip(
+      QStringLiteral("Follow the radio's own change reports (its CI-V Transceive) and read it\n"
+                     "only about once a second while they come; off: always poll."));
 }
 
 std::int32_t TStationOptions::AddressInUse(const TVelaLogSettings& Settings) const {
@@ -48,6 +53,7 @@ void TStationOptions::Load(const TVelaLogSettings& Settings, TRadioType Radio) {
   FRadio = Radio;
   C.cbxDigiMode->setCurrentIndex(Settings.DigiMode() == dmData ? 1 : 0);
   C.edtCIVAddress->setText(AddressText(AddressInUse(Settings)));
+  C.chkTransceive->setChecked(Settings.Transceive() == tcAuto);
   C.cbxDTR->setCurrentIndex(Settings.DTR() <= lpKeep ? Settings.DTR() : lpOn);
   C.cbxRTS->setCurrentIndex(Settings.RTS() <= lpKeep ? Settings.RTS() : lpOn);
   ShowRadio(Radio);
@@ -68,6 +74,7 @@ void TStationOptions::ShowRadio(TRadioType Radio) {
   const bool Icom = Model && Model->DefaultCIVAddress;
   C.lblCIVAddress->setVisible(Icom);
   C.edtCIVAddress->setVisible(Icom);
+  C.chkTransceive->setVisible(Icom);
   if (Icom && Old && Old != Model &&
       C.edtCIVAddress->text().compare(AddressText(Old->DefaultCIVAddress), Qt::CaseInsensitive) ==
           0)
@@ -92,6 +99,9 @@ void TStationOptions::Apply(TVelaLogSettings& Settings, bool& Restart) {
       Restart = true;
     }
   }
+  const TTransceive Transceive = C.chkTransceive->isChecked() ? tcAuto : tcOff;
+  if (Transceive != Settings.Transceive())
+    Settings.setTransceive(Transceive);
   const auto DTR = static_cast<TLinePolicy>(C.cbxDTR->currentIndex());
   const auto RTS = static_cast<TLinePolicy>(C.cbxRTS->currentIndex());
   if (DTR != Settings.DTR()) {

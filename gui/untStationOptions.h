@@ -1,5 +1,6 @@
 // The station options of the settings dialog's CAT group: what the page's
-// "Digi" sets, the Icoms' CI-V address and the DTR/RTS lines. The dialog
+// "Digi" sets, the Icoms' CI-V address and whether their own change reports
+// (transceive) are followed, and the DTR/RTS lines. The dialog
 // builds the controls; this unit fills them from the settings store, shows
 // the rows the chosen radio has, and writes what the operator changed.
 #pragma once
@@ -8,6 +9,7 @@
 
 #include "settings/untVelaLogSettings.h"
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -20,6 +22,7 @@ struct TStationOptionControls {
   QLabel* lblDigiNote;      // in the choice's place where there is none
   QLabel* lblCIVAddress;    // "CI-V address:"
   QLineEdit* edtCIVAddress; // hexadecimal, Icoms only
+  QCheckBox* chkTransceive; // follow the radio's reports (Transceive auto), Icoms only
   QComboBox* cbxDTR;        // items: on, off, keep
   QComboBox* cbxRTS;
   QLabel* lblLineNote; // the keying note, or why an address was refused
@@ -39,7 +42,8 @@ public:
   // not usable (outside 01h..DFh, or the controller's CCh) is refused: it is
   // not written, the box shows the address in use again and the note says
   // why; the other options are written. Restart tells whether the port
-  // worker must restart (address or line changed). Throws the store's error.
+  // worker must restart (address or line changed; the driver takes a new
+  // Transceive as it is). Throws the store's error.
   void Apply(TVelaLogSettings& Settings, bool& Restart);
 
   static const QString LineNote;

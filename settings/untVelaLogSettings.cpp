@@ -24,6 +24,7 @@ const char* const SecShare = "NetworkSharing";
 const char* const SecContacts = "Contacts";
 const char* const SecContactFields = "ContactFields";
 const char* const SecLogbook = "LogbookApi";
+const char* const SecStation = "Station";
 
 std::string ServerListKey(std::int32_t Index) {
   return "ServerList" + std::to_string(Index);
@@ -31,6 +32,7 @@ std::string ServerListKey(std::int32_t Index) {
 
 const char* const DigiModeNames[] = {"rtty", "data"};
 const char* const LinePolicyNames[] = {"on", "off", "keep"};
+const char* const TransceiveNames[] = {"auto", "off"};
 
 // The index of Text among Names (without regard to case), or Default.
 template <std::size_t N>
@@ -49,6 +51,10 @@ const char* DigiModeText(TDigiMode Value) {
 
 const char* LinePolicyText(TLinePolicy Value) {
   return LinePolicyNames[Value <= lpKeep ? Value : lpOn];
+}
+
+const char* TransceiveText(TTransceive Value) {
+  return TransceiveNames[Value == tcOff ? 1 : 0];
 }
 
 std::string CIVAddressText(std::int32_t Address) {
@@ -115,6 +121,8 @@ void TVelaLogSettings::Load() {
   FRTS = static_cast<TLinePolicy>(
       IndexOf(FIniFile->ReadString(SecComm, "RTS", ""), LinePolicyNames, lpOn));
   FstrRigctldAddress = FIniFile->ReadString(SecComm, "RigctldAddress", DefaultRigctldAddress);
+  FTransceive = static_cast<TTransceive>(
+      IndexOf(FIniFile->ReadString(SecStation, "Transceive", ""), TransceiveNames, tcAuto));
 
   FblnShareEnabled = FIniFile->ReadBool(SecShare, "Enabled", false);
   FintSharePort = FIniFile->ReadInteger(SecShare, "Port", 4532);
@@ -216,6 +224,11 @@ void TVelaLogSettings::setRadio(TRadioType Value) {
 void TVelaLogSettings::setDigiMode(TDigiMode Value) {
   FDigiMode = Value;
   FIniFile->WriteString(SecComm, "DigiMode", DigiModeText(Value));
+}
+
+void TVelaLogSettings::setTransceive(TTransceive Value) {
+  FTransceive = Value;
+  FIniFile->WriteString(SecStation, "Transceive", TransceiveText(Value));
 }
 
 void TVelaLogSettings::setIntCIVAddress(std::int32_t Value) {

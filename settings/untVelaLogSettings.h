@@ -36,6 +36,11 @@ enum TRadioType : std::uint8_t {
 // data (packet) mode.
 enum TDigiMode : std::uint8_t { dmRTTY, dmData };
 
+// Whether an Icom's own change reports (CI-V transceive) are followed: auto
+// trusts them once they come and then reads the radio only to keep alive;
+// off always polls at the full pace.
+enum TTransceive : std::uint8_t { tcAuto, tcOff };
+
 // Where contacts are listened for when nothing is set.
 inline constexpr const char* DefaultContactsListen = "127.0.0.1:2237";
 
@@ -115,6 +120,10 @@ public:
   void setDTR(TLinePolicy Value);
   TLinePolicy RTS() const { return FRTS; }
   void setRTS(TLinePolicy Value);
+  // "Transceive" in section "Station": auto|off (any case; anything else
+  // reads as auto).
+  TTransceive Transceive() const { return FTransceive; }
+  void setTransceive(TTransceive Value);
   // One operator action, one write: between BeginUpdate and the matching
   // EndUpdate (they nest) the setters' writes are collected and EndUpdate
   // replaces the file once, raising the write error. Use TSettingsBatch
@@ -196,6 +205,7 @@ private:
   std::int32_t FintCIVAddress = 0;
   TLinePolicy FDTR = lpOn;
   TLinePolicy FRTS = lpOn;
+  TTransceive FTransceive = tcAuto;
   bool FblnShareEnabled = false;
   std::int32_t FintSharePort = 4532;
   std::string FstrShareAddress = "127.0.0.1";
@@ -226,6 +236,7 @@ extern const char* const DefaultRigctldAddress;
 // The texts of the station options, as stored ("rtty", "on", "94").
 const char* DigiModeText(TDigiMode Value);
 const char* LinePolicyText(TLinePolicy Value);
+const char* TransceiveText(TTransceive Value);
 std::string CIVAddressText(std::int32_t Address);
 // Reads a CI-V address as stored; 0 for anything but 01h to DFh.
 std::int32_t ParseCIVAddress(std::string_view Text);

@@ -10,7 +10,9 @@ simulator. Prints one table row per radio:
 
 With --client rigctl each read is one "rigctl f" run (its start-up included);
 with --client rigctld one rigctld holds the port and each read is one "f"
-query over TCP on 127.0.0.1.
+query over TCP on 127.0.0.1. With --transceive the Icom radios report their
+own changes (CI-V transceive), which the program follows, reading the radio
+only to keep alive.
 """
 
 import argparse
@@ -23,10 +25,12 @@ sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "virtualcat"))
 import vcat_rig as v  # noqa: E402
 
 
-def measure(bin_dir, radio, baud, reads, client, direct):
+def measure(bin_dir, radio, baud, reads, client, direct, transceive=False):
     """Returns (right reads, [seconds per read])."""
     right, times = 0, []
-    with v.Rig(bin_dir, radio, baud=baud, freq=v.FREQUENCIES[-1], direct=direct) as rig:
+    sim_args = ["--transceive"] if transceive else []
+    with v.Rig(bin_dir, radio, baud=baud, freq=v.FREQUENCIES[-1], direct=direct,
+               sim_args=sim_args) as rig:
         daemon = None
         try:
             if client == "rigctld":
@@ -58,6 +62,8 @@ def main():
     parser.add_argument("--client", choices=["rigctl", "rigctld"], default="rigctl")
     parser.add_argument("--radio", action="append", choices=v.RADIOS,
                         help="radio to measure (repeatable; default all six)")
+    parser.add_argument("--transceive", action="store_true",
+                        help="the Icom radios report their own changes (others are skipped)")
     args = parser.parse_args()
     if not v.have_tools():
         print("bench_virtualcat: socat, rigctl and rigctld are needed", file=sys.stderr)
@@ -67,6 +73,8 @@ def main():
             print("bench_virtualcat: %s is not built in %s" % (tool, args.bin), file=sys.stderr)
             return 2
     radios = args.radio or v.RADIOS
+    if args.transceive:
+        radios = [r for r in radios if r.startswith("ic")]
     reads = max(1, args.reads)
     print("Virtual CAT sharing, %s, %d baud, %d reads per radio" % (args.client, args.baud, reads))
     print("%-8s %12s %14s %14s %7s" % ("radio", "right/total", "through (ms)", "straight (ms)",
@@ -74,8 +82,10 @@ def main():
     status = 0
     for radio in radios:
         try:
-            right, through = measure(args.bin, radio, args.baud, reads, args.client, False)
-            _, straight = measure(args.bin, radio, args.baud, reads, args.client, True)
+            right, through = measure(args.bin, radio, args.baud, reads, args.client, False,
+                                     args.transceive)
+            _, straight = measure(args.bin, radio, args.baud, reads, args.client, True,
+                                  args.transceive)
         except v.RigError as e:
             print("%-8s failed: %s" % (radio, e))
             status = 1

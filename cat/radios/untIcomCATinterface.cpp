@@ -1,6 +1,7 @@
 #include "cat/radios/untIcomCATinterface.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "cat/radios/untBandPlan.h"
 #include "cat/radios/untRadioTable.h"
@@ -29,6 +30,12 @@ constexpr char TransmitRead[] = "\x1C\x00";
 constexpr std::uint8_t TransmitCommand = 0x1C;
 // The radio's answer to a command it cannot carry out.
 constexpr std::uint8_t NotGood = 0xFA;
+// Transceive: what the radio reports of its own accord goes to address 00h,
+// command 00h with the frequency (as a frequency reply), 01h with the mode
+// and filter (as a mode reply).
+constexpr std::uint8_t BroadcastAddress = 0x00;
+constexpr std::uint8_t ReportFrequency = 0x00;
+constexpr std::uint8_t ReportMode = 0x01;
 
 // The poll's command byte sits after FE FE <radio> CC.
 constexpr std::size_t PollCommandByte = 4;
@@ -79,6 +86,28 @@ char BCD(std::int32_t Value) {
   return static_cast<char>(16 * (Value / 10) + Value % 10);
 }
 
+// Where the frame before an FDh starts: its last preamble. A frame cut short
+// (a restart, a collision on the bus) runs into the next one: a later
+// preamble, past this one's destination byte, starts afresh. npos: none.
+std::size_t FrameStart(std::string_view Frame) {
+  const std::string_view Start(Preamble, 2);
+  std::size_t At = Frame.find(Start);
+  if (At == std::string_view::npos)
+    return At;
+  for (std::size_t Next; (Next = Frame.find(Start, At + 3)) != std::string_view::npos;)
+    At = Next;
+  return At;
+}
+
+// Addressed holds destination, source, command and data: a report the radio
+// at Radio sends of its own accord.
+bool IsTransceiveReport(std::string_view Addressed, std::uint8_t Radio) {
+  return Addressed.size() >= 3 && static_cast<std::uint8_t>(Addressed[0]) == BroadcastAddress &&
+         static_cast<std::uint8_t>(Addressed[1]) == Radio &&
+         (Addressed[2] == static_cast<char>(ReportFrequency) ||
+          Addressed[2] == static_cast<char>(ReportMode));
+}
+
 } // namespace
 
 TIcomCATInterface::TIcomCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings,
@@ -101,6 +130,29 @@ bool TIcomCATInterface::TuneNativeMode(const std::string& Mode) {
   return true;
 }
 
+void TIcomCATInterface::TakeUnsolicited(TObject* Sender, std::string Data,
+                                        std::string& Unsolicited) {
+  (void)Sender;
+  // The radio's transceive frames, whole, out of the bus's bytes.
+  TakeMessages(FUnsolicitedBuffer, Data, EndOfFrame, [&](std::string_view Frame) {
+    const std::size_t At = FrameStart(Frame);
+    if (At != std::string_view::npos && IsTransceiveReport(Frame.substr(At + 2), FRadioAddress))
+      (Unsolicited += Frame.substr(At)) += EndOfFrame;
+  });
+}
+
+bool TIcomCATInterface::FollowsReports() const {
+  return FSettings->Transceive() != tcOff;
+}
+
+void TIcomCATInterface::StopFollowing() {
+  FFollowing = false;
+  FIdleCycles = 0;
+  FReadUnanswered = false;
+  FOwedReads.clear();
+  FFrequencyUnreported = FModeUnreported = false;
+}
+
 TIcomCATInterface::~TIcomCATInterface() {
   FPollCommand.clear();
 }
@@ -117,8 +169,11 @@ std::string TIcomCATInterface::Frame(std::string_view Body) const {
 void TIcomCATInterface::ResetState() {
   // The poll toggle and FFrameBody carry over a restart.
   FRxBuffer.clear();
+  FUnsolicitedBuffer.clear();
   FModeByte.reset();
   FDataOn = false;
+  // A new link: the radio must report again before it is trusted.
+  StopFollowing();
   // A changed CI-V address takes effect here.
   const std::uint8_t Address = CIVAddressFor(*Model(), FSettings->intCIVAddress());
   if (Address != FRadioAddress && FPollCommand.size() > PollCommandByte) {
@@ -126,6 +181,39 @@ void TIcomCATInterface::ResetState() {
     FRadioAddress = Address;
     FPollCommand = Frame(Body);
   }
+}
+
+void TIcomCATInterface::PollWith(std::string_view Body) {
+  FPollCommand = Frame(Body);
+  FPollingDataFlag = static_cast<std::uint8_t>(Body[0]) == ExtendedCommand;
+}
+
+std::string TIcomCATInterface::KeepAliveRead() {
+  std::uint8_t Read = 0;
+  if (!FOwedReads.empty()) {
+    Read = static_cast<std::uint8_t>(FOwedReads[0]);
+    FOwedReads.erase(0, 1);
+  } else if (++FIdleCycles < KeepAliveCycles) {
+    return {};
+  } else if (FReadUnanswered) {
+    // Not a byte since the last read: the link's health is judged by the
+    // full cycle's polls, as for a radio that never reports.
+    StopFollowing();
+    return {};
+  } else {
+    Read = static_cast<std::uint8_t>(FPollCommand[PollCommandByte]) == ReadFrequency
+               ? ReadMode
+               : ReadFrequency;
+  }
+  FIdleCycles = 0;
+  FReadUnanswered = true;
+  if (Read == ExtendedCommand) {
+    const char Body[] = {static_cast<char>(ExtendedCommand), static_cast<char>(DataModeSubCommand)};
+    PollWith(std::string_view(Body, sizeof Body));
+  } else {
+    PollWith(std::string(1, static_cast<char>(Read)));
+  }
+  return FPollCommand;
 }
 
 void TIcomCATInterface::GetNextCommand(TObject* Sender, std::string& Command) {
@@ -141,19 +229,41 @@ void TIcomCATInterface::GetNextCommand(TObject* Sender, std::string& Command) {
     }
   }
   FPollingDataFlag = false;
+  if (FFollowing && !FollowsReports())
+    StopFollowing();
+  if (FFollowing) {
+    // A radio need not report a change made by command: a tune is read
+    // back at once, and the read may differ from the last report.
+    const auto Owe = [this](std::uint8_t Read) {
+      if (FOwedReads.find(static_cast<char>(Read)) == std::string::npos)
+        FOwedReads += static_cast<char>(Read);
+    };
+    if (Kind == TCommandKind::ckFrequency) {
+      FFrequencyUnreported = true;
+      Owe(ReadFrequency);
+    } else if (Kind == TCommandKind::ckMode) {
+      FModeUnreported = true;
+      Owe(ReadMode);
+      if (ReadsDataFlag())
+        Owe(ExtendedCommand);
+    }
+  }
   if (Kind != TCommandKind::ckPoll || FPollCommand.size() <= PollCommandByte)
     return;
+  if (FFollowing) {
+    Command = KeepAliveRead();
+    if (FFollowing)
+      return;
+  }
   // Frequency and mode are read in strict alternation, with the data flag
   // read right after the mode when "Digi" means data; set commands in
   // between do not disturb it.
   const auto Last = static_cast<std::uint8_t>(FPollCommand[PollCommandByte]);
   if (Last == ReadMode && ReadsDataFlag()) {
     const char Body[] = {static_cast<char>(ExtendedCommand), static_cast<char>(DataModeSubCommand)};
-    FPollCommand = Frame(std::string_view(Body, sizeof Body));
-    FPollingDataFlag = true;
+    PollWith(std::string_view(Body, sizeof Body));
   } else {
-    FPollCommand =
-        Frame(std::string(1, static_cast<char>(Last == ReadFrequency ? ReadMode : ReadFrequency)));
+    PollWith(std::string(1, static_cast<char>(Last == ReadFrequency ? ReadMode : ReadFrequency)));
   }
   Command = FPollCommand;
 }
@@ -180,15 +290,61 @@ void TIcomCATInterface::ParseReply(TObject* Sender, std::string Data, int Count)
                [&](std::string_view Frame) { HandleFrame(Frame, LocalMode); });
 }
 
+bool TIcomCATInterface::DecodeFrequency(std::size_t DataBytes, bool& Changed) {
+  // A short frame would be read from an earlier frame's bytes; a digit
+  // above 9 is a corrupted one.
+  if (DataBytes < FrequencyDataBytes)
+    return false;
+  for (std::size_t I = 1; I <= FrequencyDataBytes; ++I)
+    if (Hi(FFrameBody[I]) > 9 || Lo(FFrameBody[I]) > 9)
+      return false;
+  // Whole 100 Hz units: the 1 Hz and 10 Hz digits (d0) are dropped. The
+  // hertz keep them.
+  std::int64_t Hz = 0;
+  for (std::size_t I = FrequencyDataBytes; I >= 1; --I)
+    Hz = Hz * 100 + 10 * Hi(FFrameBody[I]) + Lo(FFrameBody[I]);
+  FFrequencyHz = Hz;
+  const std::uint8_t D1 = FFrameBody[2], D2 = FFrameBody[3], D3 = FFrameBody[4], D4 = FFrameBody[5];
+  const std::int32_t FrequencyCount = 10000000 * Hi(D4) + 1000000 * Lo(D4) + 100000 * Hi(D3) +
+                                      10000 * Lo(D3) + 1000 * Hi(D2) + 100 * Lo(D2) + 10 * Hi(D1) +
+                                      Lo(D1);
+  Changed = UpdateFrequency(FrequencyText(FrequencyCount), FrequencyCount);
+  return true;
+}
+
+bool TIcomCATInterface::DecodeMode(std::size_t DataBytes, std::string& LocalMode, bool& Changed) {
+  if (DataBytes < 1)
+    return false;
+  // Another mode: its data flag is unknown (off) until it is read.
+  if (FModeByte != FFrameBody[1])
+    FDataOn = false;
+  FModeByte = FFrameBody[1];
+  Changed = UpdateModeFromByte(LocalMode);
+  return true;
+}
+
+bool TIcomCATInterface::HandleReport(std::string_view Body, std::string& LocalMode, bool& Changed) {
+  // Off: the frames are left alone, and the radio is polled.
+  if (!FollowsReports())
+    return false;
+  const std::size_t DataBytes = Body.size() - 1;
+  if (static_cast<std::uint8_t>(Body[0]) == ReportFrequency)
+    return DecodeFrequency(DataBytes, Changed);
+  if (!DecodeMode(DataBytes, LocalMode, Changed))
+    return false;
+  // The report carries no data flag: it is read at once where it counts.
+  if (ReadsDataFlag()) {
+    FModeUnreported = true;
+    if (FOwedReads.find(static_cast<char>(ExtendedCommand)) == std::string::npos)
+      FOwedReads += static_cast<char>(ExtendedCommand);
+  }
+  return true;
+}
+
 void TIcomCATInterface::HandleFrame(std::string_view Frame, std::string& LocalMode) {
-  const std::string_view Start(Preamble, 2);
-  std::size_t At = Frame.find(Start);
+  const std::size_t At = FrameStart(Frame);
   if (At == std::string_view::npos)
     return;
-  // A frame cut short (a restart, a collision on the bus) runs into the next
-  // one: a later preamble, past this one's destination byte, starts afresh.
-  for (std::size_t Next; (Next = Frame.find(Start, At + 3)) != std::string_view::npos;)
-    At = Next;
   // Skip the preamble and the destination: a reply to another controller on
   // the bus is as good as one to us.
   std::string_view Rest = Frame.substr(At + 2);
@@ -202,32 +358,36 @@ void TIcomCATInterface::HandleFrame(std::string_view Frame, std::string& LocalMo
   const std::size_t DataBytes = Body.size() - 1;
 
   bool Changed = false;
+  if (IsTransceiveReport(Rest, FRadioAddress)) {
+    // Reported by the radio itself: never the reply to a read of ours.
+    if (!HandleReport(Body, LocalMode, Changed))
+      return;
+    if (!FFollowing)
+      FIdleCycles = 0;
+    FFollowing = true;
+    RaiseIfChanged(Changed);
+    return;
+  }
+  FReadUnanswered = false;
+  // While following: whether the reports announced what this reply says
+  // (a value read for the first time, or one the reports could not carry,
+  // counts as announced).
+  bool Announced = true;
   switch (FFrameBody[0]) {
   case ReadFrequency: {
-    if (DataBytes < FrequencyDataBytes)
-      return; // a short reply would be read from an earlier frame's bytes
-    // Whole 100 Hz units: the 1 Hz and 10 Hz digits (d0) are dropped. The
-    // hertz keep them.
-    std::int64_t Hz = 0;
-    for (std::size_t I = FrequencyDataBytes; I >= 1; --I)
-      Hz = Hz * 100 + 10 * Hi(FFrameBody[I]) + Lo(FFrameBody[I]);
-    FFrequencyHz = Hz;
-    const std::uint8_t D1 = FFrameBody[2], D2 = FFrameBody[3], D3 = FFrameBody[4],
-                       D4 = FFrameBody[5];
-    const std::int32_t FrequencyCount = 10000000 * Hi(D4) + 1000000 * Lo(D4) + 100000 * Hi(D3) +
-                                        10000 * Lo(D3) + 1000 * Hi(D2) + 100 * Lo(D2) +
-                                        10 * Hi(D1) + Lo(D1);
-    Changed = UpdateFrequency(FrequencyText(FrequencyCount), FrequencyCount);
+    const bool Known = !FFrequency.empty();
+    if (!DecodeFrequency(DataBytes, Changed))
+      return;
+    Announced = !Changed || !Known || std::exchange(FFrequencyUnreported, false);
     break;
   }
   case ReadMode: {
-    if (DataBytes < 1)
+    const bool Known = FModeByte.has_value();
+    if (!DecodeMode(DataBytes, LocalMode, Changed))
       return;
-    // Another mode: its data flag is unknown (off) until it is read.
-    if (FModeByte != FFrameBody[1])
-      FDataOn = false;
-    FModeByte = FFrameBody[1];
-    Changed = UpdateModeFromByte(LocalMode);
+    Announced = !Changed || !Known || FModeUnreported;
+    if (!ReadsDataFlag())
+      FModeUnreported = false;
     break;
   }
   case ExtendedCommand: {
@@ -235,6 +395,7 @@ void TIcomCATInterface::HandleFrame(std::string_view Frame, std::string& LocalMo
       break;
     FDataOn = FFrameBody[2] != 0;
     Changed = UpdateModeFromByte(LocalMode);
+    Announced = !Changed || std::exchange(FModeUnreported, false);
     break;
   }
   case TransmitCommand:
@@ -248,11 +409,15 @@ void TIcomCATInterface::HandleFrame(std::string_view Frame, std::string& LocalMo
       break;
     FDataOn = false;
     Changed = UpdateModeFromByte(LocalMode);
+    Announced = !Changed || std::exchange(FModeUnreported, false);
     break;
   }
   default:
-    break; // OK/NG answers, transceive broadcasts
+    break; // OK/NG answers, reports to a controller
   }
+  // A value no report announced: the reports are off or were lost.
+  if (FFollowing && !Announced)
+    StopFollowing();
   RaiseIfChanged(Changed);
 }
 

@@ -114,6 +114,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Bytes, std::size_t Siz
   for (std::size_t At = 0; At < Data.size(); At += Piece) {
     const std::string Chunk(Data.substr(At, Piece));
     const int Count = static_cast<int>(Chunk.size()) + (Overcount ? 7 : 0);
+    std::string Unsolicited;
+    F.Driver->TakeUnsolicited(nullptr, Chunk, Unsolicited);
+    // What a shared line passes on to both sides is whole frames, or nothing.
+    if (!Unsolicited.empty() &&
+        (Unsolicited.compare(0, 2, "\xFE\xFE") != 0 || Unsolicited.back() != '\xFD'))
+      Fail("unsolicited bytes that are not whole frames", Unsolicited);
     F.Driver->ParseReply(nullptr, Chunk, Count);
     std::string Command;
     F.Driver->GetNextCommand(nullptr, Command);

@@ -328,6 +328,7 @@ TEST_F(SettingsDialogTest, StationOptions) {
       EXPECT_EQ(O.lblDigiNote->text(), Row.Note);
     }
     EXPECT_EQ(O.edtCIVAddress->isVisible(), Row.Address) << Row.Radio;
+    EXPECT_EQ(O.chkTransceive->isVisible(), Row.Address) << Row.Radio;
     if (Row.AddressText) {
       EXPECT_EQ(O.edtCIVAddress->text(), Row.AddressText);
     }
@@ -339,18 +340,21 @@ TEST_F(SettingsDialogTest, StationOptions) {
   // Applying the defaults writes none of the options.
   Click(Dialog->pnlApply());
   const std::string Untouched = Scratch.ReadIni();
-  for (const char* Key : {"DigiMode", "CIVAddress", "DTR", "RTS"})
+  for (const char* Key : {"DigiMode", "CIVAddress", "DTR", "RTS", "Transceive"})
     EXPECT_EQ(IniValue(Untouched, Key), "") << Key;
+  EXPECT_TRUE(O.chkTransceive->isChecked());
 
   O.cbxDigiMode->setCurrentIndex(1);
   O.edtCIVAddress->setText("5e");
   O.cbxRTS->setCurrentIndex(O.cbxRTS->findText("off"));
+  O.chkTransceive->setChecked(false);
   Click(Dialog->pnlApply());
   const std::string Ini = Scratch.ReadIni();
   EXPECT_EQ(IniValue(Ini, "DigiMode"), "data");
   EXPECT_EQ(IniValue(Ini, "CIVAddress"), "5E");
   EXPECT_EQ(IniValue(Ini, "RTS"), "off");
   EXPECT_EQ(IniValue(Ini, "DTR"), "");
+  EXPECT_EQ(IniValue(Ini, "Transceive"), "off");
   EXPECT_EQ(static_cast<TIC7300CATInterface*>(Dialog->CAT())->RadioAddress(), 0x5E);
 
   for (const char* Bad : {"CC", "E0", "0"}) {

@@ -378,3 +378,205 @@ TYPED_TEST(IcomTest, AnUnusableCIVAddressFallsBackToTheRadiosOwn) {
   EXPECT_TRUE(ValidCIVAddress(0xDF));
   EXPECT_FALSE(ValidCIVAddress(CIVControllerAddress));
 }
+
+namespace {
+
+// A transceive frame: the radio's report of a change made at it, to 00h.
+std::string Report(int From, std::initializer_list<int> Body) {
+  std::string Frame = Bytes({0xFE, 0xFE, 0x00, From});
+  for (int B : Body)
+    Frame += static_cast<char>(B);
+  return Frame + '\xFD';
+}
+
+// Polls until the driver hands out a command; the number of empty polls
+// before it in Idle.
+std::string NextWrite(TCATInterface& Driver, int& Idle) {
+  for (Idle = 0; Idle < 1000; ++Idle)
+    if (std::string Command = NextCommand(Driver); !Command.empty())
+      return Command;
+  return {};
+}
+
+} // namespace
+
+TYPED_TEST(IcomTest, TransceiveFramesThroughTheReader) {
+  auto& Driver = *this->Driver;
+  auto& Events = this->Events;
+  const int Radio = this->Address;
+  const int Other = Radio == 0x70 ? 0x94 : 0x70;
+  Feed(Driver,
+       this->FromRadio({0x03, 0x00, 0x40, 0x07, 0x14, 0x00}) + this->FromRadio({0x04, 0x01, 0x01}));
+  ASSERT_EQ(Driver.Frequency(), "14.0740");
+  const std::string Half = Report(Radio, {0x00, 0x00, 0x00, 0x10, 0x07, 0x00});
+  const struct {
+    const char* What;
+    std::string Bytes;
+    const char* Frequency; // nullptr: no event
+    const char* Band;
+    const char* Mode;
+  } Cases[] = {
+      {"frequency", Report(Radio, {0x00, 0x00, 0x45, 0x07, 0x07, 0x00}), "7.0745", "40m", "usb"},
+      {"the same again", Report(Radio, {0x00, 0x90, 0x45, 0x07, 0x07, 0x00}), nullptr, "", ""},
+      {"mode and filter", Report(Radio, {0x01, 0x03, 0x02}), "7.0745", "40m", "CW"},
+      {"mode alone", Report(Radio, {0x01, 0x02}), "7.0745", "40m", "AM"},
+      {"outside every band", Report(Radio, {0x00, 0x00, 0x00, 0x10, 0x96, 0x12}), "1296.1000", "",
+       "AM"},
+      {"a mode byte not in the table", Report(Radio, {0x01, 0x17, 0x01}), "1296.1000", "", ""},
+      {"a bad BCD digit", Report(Radio, {0x00, 0x00, 0x00, 0x4A, 0x07, 0x00}), nullptr, "", ""},
+      {"short", Report(Radio, {0x00, 0x00, 0x00, 0x10}), nullptr, "", ""},
+      {"no mode byte", Report(Radio, {0x01}), nullptr, "", ""},
+      {"another radio on the bus", Report(Other, {0x00, 0x00, 0x00, 0x10, 0x14, 0x00}), nullptr, "",
+       ""},
+      {"to a controller, not to all", this->FromRadio({0x00, 0x00, 0x00, 0x10, 0x14, 0x00}),
+       nullptr, "", ""},
+      {"our own command's echo", Bytes({0xFE, 0xFE, 0x00, 0xCC, 0x00, 0, 0, 0x10, 0x14, 0, 0xFD}),
+       nullptr, "", ""},
+      {"another command to all", Report(Radio, {0x03, 0x00, 0x00, 0x10, 0x14, 0x00}), "14.1000",
+       "20m", ""},
+      {"garbage", Bytes({0x13, 0xFD, 0xFE, 0x00, 0x94, 0xFD, 0xFE, 0xFE, 0xFD}), nullptr, "", ""},
+      // Half a frame runs into the next one: only the whole one counts.
+      {"cut by the line", Half.substr(0, 7) + Report(Radio, {0x00, 0x00, 0x00, 0x20, 0x14, 0x00}),
+       "14.2000", "20m", ""},
+      {"half a frame", Half.substr(0, 8), nullptr, "", ""},
+  };
+  for (const auto& Case : Cases) {
+    const std::size_t Before = Events.size();
+    Feed(Driver, Case.Bytes);
+    if (!Case.Frequency) {
+      EXPECT_EQ(Events.size(), Before) << Case.What;
+      continue;
+    }
+    ASSERT_EQ(Events.size(), Before + 1) << Case.What;
+    EXPECT_EQ(Events.back().Frequency, Case.Frequency) << Case.What;
+    EXPECT_EQ(Events.back().Band, Case.Band) << Case.What;
+    EXPECT_EQ(Events.back().Mode, Case.Mode) << Case.What;
+  }
+  EXPECT_TRUE(Driver.FollowingReports());
+
+  // A knob that spins: one report per change, each as it comes.
+  const std::size_t Before = Events.size();
+  Feed(Driver, Report(Radio, {0x00, 0x00, 0x00, 0x20, 0x14, 0x00})); // rest of "half a frame"
+  std::string Spin;
+  for (int Step = 0; Step < 100; ++Step)
+    Spin += Report(Radio, {0x00, 0x00, (Step % 10) << 4, 0x20 + Step / 10, 0x14, 0x00});
+  Feed(Driver, Spin);
+  EXPECT_EQ(Events.size(), Before + 99); // the first step is where it stood
+  EXPECT_EQ(Driver.Frequency(), "14.2990");
+}
+
+TYPED_TEST(IcomTest, ReportsLetTheReadsSlowToAKeepAlive) {
+  auto& Driver = *this->Driver;
+  auto& Events = this->Events;
+  const int Radio = this->Address;
+  const std::string ReadFrequency = this->ToRadio({0x03});
+  const std::string ReadMode = this->ToRadio({0x04});
+  // The radio's answer to Read: on 14.0 MHz plus Khz, in mode ModeByte.
+  const auto Answer = [&](const std::string& Read, int Khz, int ModeByte) {
+    Feed(Driver, Read == ReadFrequency
+                     ? this->FromRadio({0x03, 0x00, (Khz % 10) << 4, Khz / 10, 0x14, 0x00})
+                     : this->FromRadio({0x04, ModeByte, 0x01}));
+  };
+  int Idle = 0;
+  // Until the radio reports, every cycle reads.
+  EXPECT_EQ(NextWrite(Driver, Idle), ReadMode);
+  EXPECT_EQ(Idle, 0);
+  EXPECT_FALSE(Driver.FollowingReports());
+  Feed(Driver, Report(Radio, {0x00, 0x00, 0x40, 0x07, 0x14, 0x00}));
+  EXPECT_TRUE(Driver.FollowingReports());
+  // Then one read a keep-alive, frequency and mode in turn; the values it
+  // finds were reported.
+  std::string Read = NextWrite(Driver, Idle);
+  EXPECT_EQ(Read, ReadFrequency);
+  EXPECT_EQ(Idle, TypeParam::KeepAliveCycles - 1);
+  Answer(Read, 74, 0x01);
+  Read = NextWrite(Driver, Idle);
+  EXPECT_EQ(Read, ReadMode);
+  EXPECT_EQ(Idle, TypeParam::KeepAliveCycles - 1);
+  Answer(Read, 74, 0x01);
+  EXPECT_TRUE(Driver.FollowingReports());
+
+  // A tune goes out at once and is read back at once; the radio need not
+  // report it.
+  Driver.SetFrequency("14.0800");
+  EXPECT_EQ(NextCommand(Driver), this->ToRadio({0x05, 0x00, 0x00, 0x08, 0x14, 0x00}));
+  EXPECT_EQ(NextCommand(Driver), ReadFrequency);
+  Answer(ReadFrequency, 80, 0x01);
+  EXPECT_EQ(Events.back().Frequency, "14.0800");
+  EXPECT_TRUE(Driver.FollowingReports());
+
+  // A read that finds a value no report announced (a lost frame): reported,
+  // and every cycle reads again...
+  Read = NextWrite(Driver, Idle);
+  Answer(Read, 90, 0x03);
+  EXPECT_FALSE(Driver.FollowingReports());
+  EXPECT_EQ(Events.back().Frequency, Read == ReadFrequency ? "14.0900" : "14.0800");
+  EXPECT_EQ(Events.back().Mode, Read == ReadMode ? "CW" : "usb");
+  EXPECT_NE(NextCommand(Driver), "");
+  EXPECT_NE(NextCommand(Driver), "");
+  // ...until the next report.
+  Feed(Driver, Report(Radio, {0x01, 0x03, 0x01}));
+  EXPECT_TRUE(Driver.FollowingReports());
+  EXPECT_EQ(NextCommand(Driver), "");
+
+  // A read left unanswered until the next is due: every cycle reads again,
+  // so that the link's health sees a silent radio as before.
+  NextWrite(Driver, Idle);
+  EXPECT_NE(NextWrite(Driver, Idle), "");
+  EXPECT_EQ(Idle, TypeParam::KeepAliveCycles - 1);
+  EXPECT_FALSE(Driver.FollowingReports());
+  EXPECT_NE(NextWrite(Driver, Idle), "");
+  EXPECT_EQ(Idle, 0);
+
+  // Keying goes out at once.
+  Feed(Driver, Report(Radio, {0x01, 0x01, 0x01}));
+  ASSERT_TRUE(Driver.FollowingReports());
+  ASSERT_TRUE(Driver.SetPTT(true));
+  EXPECT_EQ(NextCommand(Driver), this->ToRadio({0x1C, 0x00, 0x01}));
+
+  // A new link, or the station's Transceive off: the full cycle.
+  Driver.ResetCAT();
+  EXPECT_FALSE(Driver.FollowingReports());
+  Feed(Driver, Report(Radio, {0x01, 0x01, 0x01}));
+  EXPECT_TRUE(Driver.FollowingReports());
+  this->Env.Settings->setTransceive(tcOff);
+  EXPECT_NE(NextCommand(Driver), "");
+  EXPECT_FALSE(Driver.FollowingReports());
+  // Off, reports are left alone: the polls tell.
+  const std::size_t Before = Events.size();
+  Feed(Driver, Report(Radio, {0x00, 0x00, 0x00, 0x00, 0x07, 0x00}));
+  EXPECT_EQ(Events.size(), Before);
+  EXPECT_FALSE(Driver.FollowingReports());
+}
+
+// The data flag is not in a mode report: it is read at once.
+TEST_F(IC7300DataTest, AModeReportReadsTheDataFlagAtOnce) {
+  auto& D = *Driver;
+  Feed(D, Report(Address, {0x01, 0x01, 0x01}));
+  ASSERT_TRUE(D.FollowingReports());
+  EXPECT_EQ(NextCommand(D), ReadFlag);
+  Feed(D, FromRadio({0x1A, 0x06, 0x01, 0x01}));
+  EXPECT_EQ(Events.back().Mode, "Digi");
+  EXPECT_TRUE(D.FollowingReports());
+  EXPECT_EQ(NextCommand(D), "");
+}
+
+// What a shared line hands to both sides: the radio's transceive frames,
+// whole, however the bytes are cut; nothing else.
+TYPED_TEST(IcomTest, TransceiveFramesPickedOutOfASharedLine) {
+  auto& Driver = *this->Driver;
+  const std::string Broadcast = Report(this->Address, {0x00, 0x00, 0x40, 0x07, 0x14, 0x00});
+  const std::string Line = this->ToRadio({0x03}) + Bytes({0x13, 0x37}) + Broadcast.substr(0, 5) +
+                           Broadcast.substr(5) + this->FromRadio({0x04, 0x01, 0x01}) +
+                           Report(this->Address == 0x70 ? 0x94 : 0x70, {0x01, 0x03}) +
+                           Report(this->Address, {0x01, 0x03, 0x01});
+  for (std::size_t Piece : {Line.size(), std::size_t{1}, std::size_t{7}}) {
+    std::string Picked;
+    for (std::size_t At = 0; At < Line.size(); At += Piece) {
+      std::string Part;
+      Driver.TakeUnsolicited(nullptr, Line.substr(At, Piece), Part);
+      Picked += Part;
+    }
+    EXPECT_EQ(Picked, Broadcast + Report(this->Address, {0x01, 0x03, 0x01})) << Piece;
+  }
+}

@@ -154,9 +154,11 @@ INSTANTIATE_TEST_SUITE_P(
                     EXPECT_EQ(S.intMainTop(), 3);
                   }},
         TLoadCase{"StationOptions",
-                  "[CommSettings]\nDigiMode=DATA\nCIVAddress=98\nDTR=off\nRTS=Keep\n",
+                  "[CommSettings]\nDigiMode=DATA\nCIVAddress=98\nDTR=off\nRTS=Keep\n"
+                  "[Station]\nTransceive=OFF\n",
                   [](const TVelaLogSettings& S) {
                     EXPECT_EQ(S.DigiMode(), dmData);
+                    EXPECT_EQ(S.Transceive(), tcOff);
                     EXPECT_EQ(S.intCIVAddress(), 0x98);
                     EXPECT_EQ(S.DTR(), lpOff);
                     EXPECT_EQ(S.RTS(), lpKeep);
@@ -164,9 +166,11 @@ INSTANTIATE_TEST_SUITE_P(
         // Values the program does not know read as the defaults (and the
         // file stays as it is: the test checks every case for that).
         TLoadCase{"StationOptionsUnknown",
-                  "[CommSettings]\nDigiMode=ft8\nCIVAddress=E0\nDTR=low\nRTS=\n",
+                  "[CommSettings]\nDigiMode=ft8\nCIVAddress=E0\nDTR=low\nRTS=\n"
+                  "[Station]\nTransceive=sometimes\n",
                   [](const TVelaLogSettings& S) {
                     EXPECT_EQ(S.DigiMode(), dmRTTY);
+                    EXPECT_EQ(S.Transceive(), tcAuto);
                     EXPECT_EQ(S.intCIVAddress(), 0);
                     EXPECT_EQ(S.DTR(), lpOn);
                     EXPECT_EQ(S.RTS(), lpOn);

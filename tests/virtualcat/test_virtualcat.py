@@ -5,9 +5,10 @@
                 the frequency while the simulator's VFO is moved between reads,
                 then tunes the radio; the program's own reports must stay right
                 throughout.
-    transceive  an Icom radio broadcasting its VFO changes: frames outside any
-                exchange reach both the program and the other program, and the
-                other program never sees the program's own polls or replies.
+    transceive  an Icom radio broadcasting its VFO changes: every frame reaches
+                both the program and the other program, also one that comes
+                in the middle of the program's own exchange, and the other
+                program never sees the program's own polls or replies.
 
 Exit status 0 when every check held, 1 otherwise, 77 when socat or Hamlib's
 tools are missing.
@@ -156,7 +157,8 @@ def run_transceive(args):
     checks = v.Checks("%s transceive %d baud" % (args.radio, args.baud))
     radio_address = ICOM_ADDRESS[args.radio]
     with v.Rig(args.bin, args.radio, baud=args.baud, freq=v.FREQUENCIES[-1],
-               sim_args=["--transceive"]) as rig:
+               sim_args=["--transceive"],
+               cat_args=["--transceive", args.program_transceive]) as rig:
         fd = os.open(rig.client_port, os.O_RDWR | os.O_NOCTTY)
         try:
             tty.setraw(fd)
@@ -216,6 +218,8 @@ def main():
                         help="share: freeze the program this long, now and then")
     parser.add_argument("--min-broadcasts", type=int,
                         help="transceive: broadcasts that must reach the other program")
+    parser.add_argument("--program-transceive", choices=["auto", "off"], default="auto",
+                        help="transceive: the program follows the radio's reports, or polls")
     args = parser.parse_args()
     args.reads = max(1, min(args.reads, len(v.FREQUENCIES) - 1))
     if not v.have_tools():

@@ -54,6 +54,7 @@ const char* const Usage =
     "usage: velalog-cat --radio NAME --port N [--baud RATE] [--virtual N]\n"
     "                   [--ports-dir DIR | --device PATH] [--ini FILE] [--exact] [--trace]\n"
     "                   [--digi rtty|data] [--civ HEX] [--dtr on|off|keep] [--rts on|off|keep]\n"
+    "                   [--transceive auto|off]\n"
     "                   [--rigctld PORT [--rigctld-address ADDR] [--allow-ptt]]\n"
     "                   [--logbook-api URL [--api-key KEY | --api-key-file FILE]\n"
     "                    [--station-id N] [--radio-name NAME] [--resend-refused]]\n"
@@ -84,6 +85,8 @@ const char* const Usage =
     "                   mode by its Hamlib name (empty while unknown)\n"
     "  --digi rtty|data what the page's Digi sets where the radio has both\n"
     "  --civ HEX        the Icom's CI-V address (01 to DF; default the radio's own)\n"
+    "  --transceive auto|off  auto (default): follow an Icom's own change reports\n"
+    "                   and read it only to keep alive; off: always poll\n"
     "  --dtr, --rts on|off|keep  the radio port's control lines (default on)\n"
     "  --list-radios    print name, settings number and display name per radio\n"
     "  --trace          print every command written to the radio and every block\n"
@@ -123,6 +126,8 @@ const char* const Usage =
     "                                       live silent lost)\n"
     "  # note TEXT   what the driver did or refused on its own (a release at\n"
     "                start, a tune refused)\n"
+    "and when the driver starts or stops following the radio's own reports:\n"
+    "  # radio reports followed | # radio polled\n"
     "Commands on standard input:\n"
     "  tune FREQUENCY [MODE]   tune the radio (e.g. tune 7.0745 CW)\n"
     "  tune-hz HZ              tune to a frequency in hertz (e.g. tune-hz 7074250)\n"
@@ -225,6 +230,8 @@ public:
       if (const auto* Driver = dynamic_cast<const TCATInterface*>(Sender))
         std::cout << '\t' << Driver->FrequencyHz() << '\t' << Driver->NativeMode();
     std::cout << std::endl;
+    if (const auto* Driver = dynamic_cast<const TCATInterface*>(Sender))
+      PrintFollowing(*Driver);
   }
   bool Exact = false;
   // Main thread.
@@ -239,6 +246,7 @@ public:
       if (!Note.empty())
         this->Note("# note " + Note);
     }
+    PrintFollowing(*Driver);
   }
   // Worker thread for writes, main thread for reads.
   void Trace(TObject*, bool Written, std::string Data) {
@@ -270,8 +278,17 @@ private:
     std::lock_guard<std::mutex> Guard(FErrLock);
     std::cerr << Line << std::endl;
   }
+  // Whether the driver follows the radio's own reports, when that changed.
+  void PrintFollowing(const TCATInterface& Driver) {
+    if (Driver.FollowingReports() == FFollowing)
+      return;
+    FFollowing = Driver.FollowingReports();
+    std::lock_guard<std::mutex> Guard(FErrLock);
+    std::cerr << (FFollowing ? "# radio reports followed" : "# radio polled") << std::endl;
+  }
   std::optional<TLinkStatus> FRadio, FVirtual;
   std::string FNote;
+  bool FFollowing = false;
   std::mutex FErrLock;
 };
 
@@ -309,6 +326,7 @@ int main(int argc, char** argv) {
   TBaudRate Baud = br4800;
   // Written to the settings only when given.
   std::optional<TDigiMode> Digi;
+  std::optional<TTransceive> Transceive;
   std::optional<std::int32_t> CIVAddress;
   std::optional<TLinePolicy> DTR, RTS;
   bool Exact = false;
@@ -334,6 +352,11 @@ int main(int argc, char** argv) {
       if (!V || (std::string(V) != "rtty" && std::string(V) != "data"))
         UsageError("--digi takes rtty or data");
       Digi = std::string(V) == "data" ? dmData : dmRTTY;
+    } else if (Arg == "--transceive") {
+      const char* V = Next();
+      if (!V || (std::string(V) != "auto" && std::string(V) != "off"))
+        UsageError("--transceive takes auto or off");
+      Transceive = std::string(V) == "off" ? tcOff : tcAuto;
     } else if (Arg == "--civ") {
       const char* V = Next();
       CIVAddress = V ? ParseCIVAddress(V) : 0;
@@ -513,6 +536,8 @@ int main(int argc, char** argv) {
         Settings.setDigiMode(*Digi);
       if (CIVAddress)
         Settings.setIntCIVAddress(*CIVAddress);
+      if (Transceive)
+        Settings.setTransceive(*Transceive);
       if (DTR)
         Settings.setDTR(*DTR);
       if (RTS)
