@@ -12,6 +12,7 @@
 #include <limits>
 #include <vector>
 
+#include "cat/radios/untBandPlan.h"
 #include "cat/radios/untRadioTable.h"
 
 namespace vela {
@@ -35,8 +36,9 @@ constexpr TModeRow LogbookModes[] = {
 };
 
 // Click-to-tune modes against what the radio is asked to set. tkDigi: the
-// page's "Digi", as the operator's "Digi means" choice says; tkData: a data
-// mode named outright, that data mode where the radio has one.
+// page's "Digi", as the operator's "Digi means" choice says. Data modes named
+// outright (pktusb, usb-d, ...) and the digital modes' names (ft8, ...) are
+// the band plan's, and set that data mode where the radio has one.
 enum TTuneKind { tkPlain, tkDigi, tkData };
 struct TTuneRow {
   const char* Tune;
@@ -44,18 +46,9 @@ struct TTuneRow {
   TTuneKind Kind;
 };
 constexpr TTuneRow TuneModes[] = {
-    {"lsb", "LSB", tkPlain},     {"usb", "USB", tkPlain},      {"cw", "CW", tkPlain},
-    {"fm", "FM", tkPlain},       {"am", "AM", tkPlain},        {"rtty", "RTTY", tkPlain},
-    {"pkt", "PKTUSB", tkDigi},   {"dig", "PKTUSB", tkDigi},    {"pktusb", "PKTUSB", tkData},
-    {"usb-d", "PKTUSB", tkData}, {"pktlsb", "PKTLSB", tkData}, {"lsb-d", "PKTLSB", tkData},
-    {"pktfm", "PKTFM", tkData},
-};
-// The digital modes a logbook's spot may name; all are sent on the upper
-// sideband's data mode.
-constexpr const char* DigitalModes[] = {
-    "ft8",    "ft4",      "js8",  "jt65",   "jt9",    "jt4",    "q65",    "msk144",
-    "fst4",   "fst4w",    "wspr", "psk31",  "psk63",  "psk125", "bpsk31", "qpsk31",
-    "olivia", "contesti", "mfsk", "mfsk16", "domino", "thor",   "hell",   "fsk441",
+    {"lsb", "LSB", tkPlain},   {"usb", "USB", tkPlain},   {"cw", "CW", tkPlain},
+    {"fm", "FM", tkPlain},     {"am", "AM", tkPlain},     {"rtty", "RTTY", tkPlain},
+    {"pkt", "PKTUSB", tkDigi}, {"dig", "PKTUSB", tkDigi},
 };
 
 // The logbook refuses a mode of more than ten characters.
@@ -98,21 +91,22 @@ std::string LogbookModeForNative(std::string_view NativeMode, std::string_view D
 
 std::string NativeModeForTune(std::string_view TuneMode, TDigiMode Digi, const TRadioModel* Model) {
   const std::string Mode = Lower(TuneMode);
-  TTuneRow Found{nullptr, nullptr, tkPlain};
+  std::string Native;
+  TTuneKind Kind = tkData;
   for (const TTuneRow& Row : TuneModes)
-    if (Mode == Row.Tune)
-      Found = Row;
-  for (const char* Name : DigitalModes)
-    if (Mode == Name)
-      Found = {Name, "PKTUSB", tkData};
-  if (!Found.Tune)
+    if (Mode == Row.Tune) {
+      Native = Row.Native;
+      Kind = Row.Kind;
+    }
+  if (Native.empty())
+    Native = IsDigitalModeName(Mode) ? std::string("PKTUSB") : DataModeForName(Mode);
+  if (Native.empty())
     return {};
-  const bool FollowsDigi =
-      Found.Kind == tkDigi || (Found.Kind == tkData && Model && !Model->HasDataMode);
+  const bool FollowsDigi = Kind == tkDigi || (Kind == tkData && Model && !Model->HasDataMode);
   if (!FollowsDigi)
-    return Found.Native;
+    return Native;
   if (!Model)
-    return Digi == dmRTTY ? "RTTY" : Found.Native;
+    return Digi == dmRTTY ? "RTTY" : Native;
   return Digi == dmRTTY ? Model->DigiRTTYMode : Model->DigiDataMode;
 }
 

@@ -177,7 +177,7 @@ std::pair<int, std::string> TTuneListener::Answer(const TTuneRequest& Request) {
     return {503, "the radio's link is not live"};
   // Keyed by anyone, a key on its way, or a release not yet written: a tune
   // now would move a transmitting radio.
-  if (Backend.PTT() || Backend.PTTWritten())
+  if (Backend.Transmitting())
     return {409, "transmitting"};
   const std::string HzText = std::to_string(*Request.Hz) + " Hz";
   if (const TRadioModel* Model = FRadio.Model();

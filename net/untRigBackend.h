@@ -43,6 +43,9 @@ public:
   virtual bool PTT() const = 0;
   virtual bool PTTWritten() const = 0;
   virtual bool PTTUnwritten() const = 0;
+  // Keyed or about to be: a key asked for, or a keyed state whose release
+  // has not reached the radio yet. Nothing may retune the radio then.
+  bool Transmitting() const { return PTT() || PTTWritten(); }
 
   virtual bool HasDataMode() const = 0;
   virtual TRigctlRadioFacts Facts() const = 0;

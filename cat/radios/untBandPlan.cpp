@@ -73,9 +73,13 @@ constexpr TDataName DataNames[] = {
     {"PKTUSB", "PKTUSB"}, {"USB-D", "PKTUSB"}, {"DIGU", "PKTUSB"}, {"PKTLSB", "PKTLSB"},
     {"LSB-D", "PKTLSB"},  {"DIGL", "PKTLSB"},  {"PKTFM", "PKTFM"}, {"FM-D", "PKTFM"},
 };
-constexpr const char* DigitalModeNames[] = {"FT8", "FT4",    "JS8",  "PSK31", "PSK63",
-                                            "PSK", "JT65",   "JT9",  "FST4",  "FST4W",
-                                            "Q65", "MSK144", "WSPR", "MFSK",  "OLIVIA"};
+// The digital modes a program or a logbook's spot may name; all ride on the
+// upper sideband's data mode.
+constexpr const char* DigitalModeNames[] = {
+    "FT8",      "FT4",  "JS8",    "JT65",   "JT9",   "JT4",    "Q65",    "MSK144", "FST4",
+    "FST4W",    "WSPR", "PSK",    "PSK31",  "PSK63", "PSK125", "BPSK31", "QPSK31", "OLIVIA",
+    "CONTESTI", "MFSK", "MFSK16", "DOMINO", "THOR",  "HELL",   "FSK441",
+};
 
 } // namespace
 
