@@ -19,10 +19,8 @@ sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "virtualcat"))
 import test_driver_turn as turn  # noqa: E402
 import vcat_rig as v  # noqa: E402
 
-
-def percentile(values, p):
-    values = sorted(values)
-    return values[min(len(values) - 1, int(round(p / 100.0 * (len(values) - 1))))]
+sys.path.insert(0, os.path.join(HERE, ".."))
+from run_bench import percentile  # noqa: E402
 
 
 def key_times(rig, port, samples):

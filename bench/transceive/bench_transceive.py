@@ -27,18 +27,11 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "virtualcat"))
 import vcat_rig as v  # noqa: E402
 
+sys.path.insert(0, os.path.join(HERE, ".."))
+from run_bench import percentile  # noqa: E402
+
 BITS_PER_BYTE = 11
 FRAME_BYTES = 11  # FE FE 00 94 00 d0 d1 d2 d3 d4 FD
-
-
-def percentile(values, p):
-    s = sorted(values)
-    if not s:
-        return float("nan")
-    k = (len(s) - 1) * p / 100.0
-    lo = int(k)
-    hi = min(lo + 1, len(s) - 1)
-    return s[lo] + (s[hi] - s[lo]) * (k - lo)
 
 
 def cpu_seconds(pid):
