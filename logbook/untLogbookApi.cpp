@@ -94,7 +94,10 @@ bool TLogbookApi::Apply(const TLogbookOptions& Options) {
   }
   // Click-to-tune alone needs no logbook address.
   if (!Options.Url.empty()) {
-    FPoster.Start();
+    // The radio's modes are named for the logbook: its first post waits
+    // for the first answer to which one it is.
+    if (FKind != TLogbookKind::lkUnknown || FIdentifyBackoff.Failures() > 0)
+      FPoster.Start();
     FOutbox.Start();
     if (Reidentify)
       Identify();
@@ -170,8 +173,10 @@ void TLogbookApi::Identify() {
     FIdentifying = false;
     const std::optional<TLogbookKind> Kind = KindFromVersionAnswer(Reply);
     if (!Kind) {
-      // No answer that tells: asked again after a growing pause.
+      // No answer that tells: asked again after a growing pause, and the
+      // radio is posted meanwhile.
       FIdentifyRetry.start(static_cast<int>(FIdentifyBackoff.Fail()));
+      FPoster.Start();
       return;
     }
     FKind = *Kind;
@@ -184,6 +189,8 @@ void TLogbookApi::Identify() {
 
 void TLogbookApi::KindKnown() {
   FPoster.setKind(FKind);
+  if (FOptions.Enabled && !FOptions.Url.empty())
+    FPoster.Start();
   if (FKind == TLogbookKind::lkCloudlog && FOptions.Enabled && !FOptions.Url.empty())
     FCommands.Start();
   else
