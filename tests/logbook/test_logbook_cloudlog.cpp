@@ -94,6 +94,33 @@ TEST(LogbookAnswers, ModeNamesEachLogbookShows) {
         << Row.Native << " " << Row.Digital;
 }
 
+TEST(LogbookAnswers, CommandListsReadWithinBounds) {
+  // Thousands of commands: read in part, oldest first; ids as text or
+  // number, a command without an id passed over.
+  QJsonArray List;
+  for (int I = 5000; I > 0; --I)
+    List.append(QJsonObject{{"id", I % 2 ? QJsonValue(I) : QJsonValue(QString::number(I))},
+                            {"command_type", "SET_FREQ"},
+                            {"frequency", 7074000}});
+  List.append(QJsonObject{{"command_type", "SET_FREQ"}});
+  std::string Error;
+  const auto Commands = ReadRadioCommands(QJsonDocument(QJsonObject{{"commands", List}}), &Error);
+  EXPECT_TRUE(Error.empty());
+  ASSERT_EQ(Commands.size(), MaxCommandsRead);
+  EXPECT_LT(Commands.front().Id, Commands.back().Id);
+  EXPECT_EQ(Commands.front().Frequency, "7074000");
+  ReadRadioCommands(QJsonDocument(QJsonObject{{"status", "failed"}}), &Error);
+  EXPECT_FALSE(Error.empty());
+
+  TRadioCommand Command;
+  Command.ExpiresAt = "2026-12-08 02:50:00";
+  const std::int64_t At = QDateTime(QDate(2026, 12, 8), QTime(2, 50), Qt::UTC).toSecsSinceEpoch();
+  EXPECT_FALSE(CommandExpired(Command, At - 1));
+  EXPECT_TRUE(CommandExpired(Command, At));
+  Command.ExpiresAt = "soon";
+  EXPECT_FALSE(CommandExpired(Command, At));
+}
+
 namespace {
 
 class CommandQueueTest : public ::testing::Test {
