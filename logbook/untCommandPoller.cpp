@@ -102,6 +102,8 @@ void TCommandPoller::Poll() {
       return;
     FPolling = false;
     Polled(Reply);
+    if (FOnChange)
+      FOnChange();
     if (!FRunning || FPollTimer.isActive())
       return;
     // About once a second, counted from the start of this poll.
@@ -257,6 +259,8 @@ void TCommandPoller::Reported(const TApiReply& Reply) {
   Save();
   if (FOnReport)
     FOnReport(Done);
+  if (FOnChange)
+    FOnChange();
   Report();
 }
 

@@ -63,6 +63,8 @@ public:
   }
   // Every answer that is not as it should be ("commands" or "command").
   void setOnOutcome(const TApiOutcomeHandler& Value) { FOnOutcome = Value; }
+  // After every poll and report: the status words may have changed.
+  void setOnChange(std::function<void()> Value) { FOnChange = std::move(Value); }
 
   // Starts polling the logbook the client names (reading what the file
   // kept for it), or stops; a call on its way is abandoned.
@@ -103,6 +105,7 @@ private:
   std::function<std::string()> FRadioName;
   std::function<void(const TCommandReport&)> FOnReport;
   TApiOutcomeHandler FOnOutcome;
+  std::function<void()> FOnChange;
   std::deque<TDecision> FDecisions;
   QTimer FPollTimer;
   QTimer FReportTimer;

@@ -30,6 +30,7 @@ TLogbookApi::TLogbookApi(std::unique_ptr<TLogbookRadio> ARadio, const std::strin
       FCommands(FClient, *FRadio, FileBeside(OutboxFile, TCommandPoller::FileLeaf)) {
   FCommands.setRadioName([this] { return FPoster.PostedName(); });
   FCommands.setOnOutcome([this](const std::string& Call, const TApiReply& R) { Outcome(Call, R); });
+  FCommands.setOnChange([this] { Changed(); });
   FIdentifyRetry.setSingleShot(true);
   QObject::connect(&FIdentifyRetry, &QTimer::timeout, [this] { Identify(); });
   FPoster.setOnOutcome([this](const std::string& Call, const TApiReply& R) { Outcome(Call, R); });
@@ -72,7 +73,7 @@ bool TLogbookApi::Apply(const TLogbookOptions& Options) {
     FIdentifyBackoff.Reset();
     if (Options.Kind != TLogbookKind::lkUnknown) {
       FKind = Options.Kind;
-      FKindUrl = Options.Url;
+      FKindUrl.clear(); // said, not found out: "auto" asks again
     } else if (FKindUrl != Options.Url) {
       FKind = TLogbookKind::lkUnknown;
       FKindUrl.clear();
