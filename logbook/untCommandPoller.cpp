@@ -58,6 +58,8 @@ void TCommandPoller::Start() {
   FPollBackoff.Reset();
   FReportBackoff.Reset();
   FProblem.clear();
+  FSeen.clear();
+  FPolledOnce = false;
   Load();
   Report();
   Poll();
@@ -158,12 +160,19 @@ void TCommandPoller::Handle(const std::vector<TRadioCommand>& Commands, std::int
   // The newest of each kind is carried out; the commands come oldest first.
   const TRadioCommand* Newest[2] = {nullptr, nullptr}; // SET_FREQ, SET_MODE
   std::vector<const TRadioCommand*> Fresh;
+  const TMsTime Now = NowMs();
+  std::map<std::int64_t, TSeen> Seen;
   for (const TRadioCommand& Command : Commands) {
     const std::string Status = Upper(Command.Status);
     if (Known(Command.Id) || (!Status.empty() && Status != "PENDING"))
       continue;
     const std::string Type = Upper(Command.Type);
-    if (CommandExpired(Command, NowUtc)) {
+    const auto Found = FSeen.find(Command.Id);
+    const TSeen First = Found != FSeen.end() ? Found->second : TSeen{Now, !FPolledOnce};
+    Seen[Command.Id] = First;
+    const bool Expired = (First.Backlog && CommandExpired(Command, NowUtc)) ||
+                         Now - First.At > CommandLifetimeSeconds(Command) * 1000;
+    if (Expired) {
       Decide(Command.Id, false, "expired before it could be carried out");
     } else if (Type != "SET_FREQ" && Type != "SET_MODE") {
       Decide(Command.Id, false, "unknown command type " + PlainWords(Command.Type, 40));
@@ -174,6 +183,7 @@ void TCommandPoller::Handle(const std::vector<TRadioCommand>& Commands, std::int
       Slot = &Command;
     }
   }
+  FPolledOnce = true;
   for (const TRadioCommand* Command : Newest)
     if (Command)
       Fresh.push_back(Command);
@@ -203,6 +213,10 @@ void TCommandPoller::Handle(const std::vector<TRadioCommand>& Commands, std::int
       continue;
     Decide(Command->Id, Status == 200, Words);
   }
+  // Only what is still listed and undecided is remembered.
+  for (std::size_t I = Before; I < FDecisions.size(); ++I)
+    Seen.erase(FDecisions[I].Id);
+  FSeen = std::move(Seen);
   if (FDecisions.size() == Before)
     return;
   Save();

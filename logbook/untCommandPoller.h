@@ -10,7 +10,10 @@
 // report, so a restart reports what is still unreported and carries out
 // nothing twice. Of the commands waiting at once, only the newest of each
 // kind is carried out (the last request wins); the older ones are reported
-// FAILED as superseded. A command that has expired, or of a kind the radio
+// FAILED as superseded. A command that has expired (one waiting when polling
+// starts by its expiry time and the server's clock; one that appears later,
+// or waits for the radio, by how long it has been seen: so a logbook that
+// writes its times in another zone cannot make fresh commands look old), or of a kind the radio
 // cannot do, is reported FAILED without touching the radio. While the
 // radio's link is not live, commands wait in the logbook's queue.
 //
@@ -23,6 +26,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -107,6 +111,14 @@ private:
   TApiOutcomeHandler FOnOutcome;
   std::function<void()> FOnChange;
   std::deque<TDecision> FDecisions;
+  // Commands listed but not decided: when first seen, and whether they
+  // were waiting already at the first poll.
+  struct TSeen {
+    TMsTime At = 0;
+    bool Backlog = false;
+  };
+  std::map<std::int64_t, TSeen> FSeen;
+  bool FPolledOnce = false;
   QTimer FPollTimer;
   QTimer FReportTimer;
   TBackoff FPollBackoff{FirstRetryMs, MaxRetryMs};

@@ -194,6 +194,7 @@ std::vector<TRadioCommand> ReadRadioCommands(const QJsonDocument& Json, std::str
     Command.Frequency = TextOf(Object.value(QStringLiteral("frequency")));
     Command.Mode = TextOf(Object.value(QStringLiteral("mode")));
     Command.Status = TextOf(Object.value(QStringLiteral("status")));
+    Command.CreatedAt = TextOf(Object.value(QStringLiteral("created_at")));
     Command.ExpiresAt = TextOf(Object.value(QStringLiteral("expires_at")));
     Commands.push_back(std::move(Command));
   }
@@ -204,14 +205,31 @@ std::vector<TRadioCommand> ReadRadioCommands(const QJsonDocument& Json, std::str
   return Commands;
 }
 
-bool CommandExpired(const TRadioCommand& Command, std::int64_t NowUtcSeconds) {
-  QString Text = QString::fromStdString(Command.ExpiresAt).trimmed();
+namespace {
+
+// "YYYY-MM-DD HH:MM:SS" (or with a T) as UTC seconds; nullopt otherwise.
+std::optional<std::int64_t> CommandTime(const std::string& Value) {
+  QString Text = QString::fromStdString(Value).trimmed();
   Text.replace(QLatin1Char('T'), QLatin1Char(' '));
-  QDateTime At = QDateTime::fromString(Text.left(19), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+  const QDateTime At = QDateTime::fromString(Text.left(19), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
   if (!At.isValid())
-    return false;
-  At.setTimeSpec(Qt::UTC);
-  return At.toSecsSinceEpoch() <= NowUtcSeconds;
+    return std::nullopt;
+  return QDateTime(At.date(), At.time(), Qt::UTC).toSecsSinceEpoch();
+}
+
+} // namespace
+
+bool CommandExpired(const TRadioCommand& Command, std::int64_t NowUtcSeconds) {
+  const std::optional<std::int64_t> At = CommandTime(Command.ExpiresAt);
+  return At && *At <= NowUtcSeconds;
+}
+
+std::int64_t CommandLifetimeSeconds(const TRadioCommand& Command) {
+  const std::optional<std::int64_t> Created = CommandTime(Command.CreatedAt);
+  const std::optional<std::int64_t> Expires = CommandTime(Command.ExpiresAt);
+  if (Created && Expires && *Expires > *Created)
+    return *Expires - *Created;
+  return 30 * 60;
 }
 
 std::string TuneModeForCommand(std::string_view Mode, std::int64_t Hz) {

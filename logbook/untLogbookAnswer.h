@@ -60,7 +60,8 @@ struct TRadioCommand {
   std::string Frequency; // as given (hertz, a text or a number)
   std::string Mode;
   std::string Status;    // PENDING, ...
-  std::string ExpiresAt; // "YYYY-MM-DD HH:MM:SS", UTC; empty: not given
+  std::string CreatedAt; // "YYYY-MM-DD HH:MM:SS"; empty: not given
+  std::string ExpiresAt; // likewise
 };
 // How many commands one answer is read for: a longer list is read in part.
 inline constexpr std::size_t MaxCommandsRead = 256;
@@ -69,8 +70,13 @@ inline constexpr std::size_t MaxCommandsRead = 256;
 std::vector<TRadioCommand> ReadRadioCommands(const QJsonDocument& Json, std::string* Error);
 
 // Whether a command's time is up at the server's time Now (UTC seconds
-// since the epoch). A command without a time that can be read is not.
+// since the epoch), its times read as UTC. A command without a time that
+// can be read is not.
 bool CommandExpired(const TRadioCommand& Command, std::int64_t NowUtcSeconds);
+// How long a command stands: from its creation to its expiry where both
+// are given (a difference, whatever zone they are written in), else the
+// logbook's usual half hour.
+std::int64_t CommandLifetimeSeconds(const TRadioCommand& Command);
 
 // The mode for the radio a queued SET_MODE names: the click-to-tune mode
 // names, and SSB as the sideband usual at Hz (lower below 10 MHz).

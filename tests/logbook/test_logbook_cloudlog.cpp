@@ -206,8 +206,13 @@ TEST_F(CommandQueueTest, PendingCommandsAreCarriedOutAndReportedOnce) {
   EXPECT_EQ(Book.Reports.size(), 7u);
   EXPECT_EQ(Radio.Calls.size(), 3u);
 
-  // A new command after the restart is carried out.
-  Book.Commands.push_back({8, "SET_FREQ", "14074000", "USB"});
+  // A new command after the restart is carried out, even when its logbook
+  // writes its times in a zone behind UTC: it is fresh, as seen.
+  Book.Commands.push_back({8, "SET_FREQ", "14074000", "USB", "PENDING",
+                           QDateTime::currentDateTimeUtc()
+                               .addSecs(-5 * 3600 + 1800)
+                               .toString("yyyy-MM-dd HH:mm:ss")
+                               .toStdString()});
   const std::size_t Before = Told.size();
   ASSERT_TRUE(WaitFor([&] { return Told.size() == Before + 1; }));
   EXPECT_EQ(Told.back().Status, "COMPLETED");
