@@ -24,6 +24,7 @@ Rows, each figure the median over several runs or samples:
     return to the first report, p50 and p95
   - web logbook API (bench/logbook): radio change to the post a local
     logbook server receives, click-to-tune request to the radio's VFO change,
+    a command queued in the logbook (Cloudlog's queue) to that change,
     and velalog-cat's CPU with the API on and off
   - footprint: CPU share of one core and memory of velalog-cat while polling,
     and of the whole program (with its browser processes) on an idle page
@@ -730,7 +731,7 @@ def logbook_rows(bindir, baud, samples):
     result = {}
     for line in proc.stdout.splitlines():
         parts = line.split()
-        if parts[:1] in (["post"], ["tune"], ["exit"]) and len(parts) == 4:
+        if parts[:1] in (["post"], ["tune"], ["queue"], ["exit"]) and len(parts) == 4:
             result[parts[0]] = (float(parts[1]), float(parts[2]), int(parts[3]))
         elif parts[:1] == ["cpu"] and len(parts) == 3:
             result["cpu"] = (float(parts[1]), float(parts[2]))
@@ -752,6 +753,14 @@ def emit_logbook_rows(emit, book, baud, samples):
                 "" if n == samples else " (%d of %d)" % (n, samples)))
         else:
             emit("| web logbook API: %s | ft950 | none seen | | no |" % what)
+    if "queue" in book:
+        p50, p95, n = book["queue"]
+        emit("| web logbook API: command queued (Cloudlog) to radio VFO change, ms p50 / p95, "
+             "%d baud | ft950 | %s / %s (%d of %d) | p95 < 1500 | %s |" % (
+                 baud, fmt(p50, 0), fmt(p95, 0), n, samples, "yes" if p95 < 1500 else "no"))
+    else:
+        emit("| web logbook API: command queued (Cloudlog) to radio VFO change | ft950 | "
+             "none seen | p95 < 1500 | no |")
     if "exit" in book:
         p50, p95, n = book["exit"]
         emit("| web logbook API: SIGTERM to velalog-cat's end with a rigctl client connected, "

@@ -11,6 +11,7 @@
 #include <QUrl>
 
 #include "logbook/untApiKeyStore.h"
+#include "logbook/untLogbookAnswer.h"
 #include "logbook/untLogbookClient.h"
 #include "logbook/untTuneListener.h"
 #include "settings/untVelaLogSettings.h"
@@ -147,6 +148,7 @@ void TLogbookApiGroup::Load(const TVelaLogSettings& Settings) {
   SelectStation(Settings.intLogbookStationId() > 0 ? Settings.intLogbookStationId() : 0);
   FedtRadioName->setText(FromStd(Settings.strLogbookRadioName()));
   FedtTuneListen->setText(FromStd(Settings.strLogbookTuneListen()));
+  FKind = LogbookKindFromText(Settings.strLogbookKind());
   FchkSelfSigned->setChecked(!Settings.strLogbookSelfSignedHost().empty() &&
                              Settings.strLogbookSelfSignedHost() == HostOfUrl());
   ShowKeyPlace();
@@ -238,10 +240,38 @@ void TLogbookApiGroup::Test() {
         return;
       }
       StationsFound(Stations);
-      Say(Valid + " " + std::to_string(FcbxStation->count() - 1) +
-          " station(s) found; choose the one for contacts.");
+      const std::string Found = Valid + " " + std::to_string(FcbxStation->count() - 1) +
+                                " station(s) found; choose the one for contacts.";
+      Say(Found);
+      // Which logbook it is, as the settings say or as it answers.
+      auto Name = [this, Found](TLogbookKind Kind) {
+        std::string Words =
+            Found + " " +
+            (Kind == TLogbookKind::lkUnknown ? "The logbook" : LogbookKindName(Kind)) + " at " +
+            Trimmed(FedtUrl);
+        const int Station =
+            FcbxStation->currentIndex() > 0 ? FcbxStation->currentIndex() : ActiveStationIndex();
+        if (Station > 0)
+          Words += " \u00b7 station " +
+                   FcbxStation->itemData(Station, Qt::UserRole + 1).toString().toStdString();
+        Say(Words + ".");
+      };
+      if (FKind != TLogbookKind::lkUnknown) {
+        Name(FKind);
+        return;
+      }
+      FClient->Version([Name](const TApiReply& Answer) {
+        Name(KindFromVersionAnswer(Answer).value_or(TLogbookKind::lkUnknown));
+      });
     });
   });
+}
+
+int TLogbookApiGroup::ActiveStationIndex() const {
+  for (int I = 1; I < FcbxStation->count(); ++I)
+    if (FcbxStation->itemData(I, Qt::UserRole + 2).toBool())
+      return I;
+  return FcbxStation->count() == 2 ? 1 : 0;
 }
 
 void TLogbookApiGroup::StationsFound(const TApiReply& Reply) {
@@ -257,11 +287,14 @@ void TLogbookApiGroup::StationsFound(const TApiReply& Reply) {
     const QJsonValue Active = Station.value(QStringLiteral("station_active"));
     const bool IsActive = Active.toBool() || Active.toString() == QStringLiteral("1") ||
                           (Active.isDouble() && Active.toInt() == 1);
+    const QString Name = Station.value(QStringLiteral("station_profile_name")).toString();
     FcbxStation->addItem(QStringLiteral("%1 (%2)%3")
-                             .arg(Station.value(QStringLiteral("station_profile_name")).toString(),
+                             .arg(Name,
                                   Station.value(QStringLiteral("station_callsign")).toString(),
                                   IsActive ? QStringLiteral(", active") : QString()),
                          Number);
+    FcbxStation->setItemData(FcbxStation->count() - 1, Name, Qt::UserRole + 1);
+    FcbxStation->setItemData(FcbxStation->count() - 1, IsActive, Qt::UserRole + 2);
   }
   SelectStation(Chosen);
 }

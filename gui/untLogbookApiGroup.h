@@ -3,7 +3,8 @@
 // station for contacts (chosen from what the logbook lists), the radio's
 // name there, the click-to-tune listener's address, the permission for one
 // host's self-signed certificate, a Test button that asks the logbook
-// whether it takes the key and which stations it has, and says so in words,
+// whether it takes the key, which stations it has and which logbook it is
+// ("Cloudlog at ... · station Boston"), and says so in words,
 // and a "Send set-aside again" button that puts the contacts the logbook
 // refused back in the queue once the operator has mended the cause.
 #pragma once
@@ -13,6 +14,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+
+#include "logbook/untLogbookRules.h"
 
 class QCheckBox;
 class QComboBox;
@@ -67,6 +70,8 @@ private:
   void ShowKeyPlace();
   void SelectStation(int StationId);
   void StationsFound(const TApiReply& Reply);
+  // The station chooser's entry of the key owner's active station (0: none).
+  int ActiveStationIndex() const;
   std::string HostOfUrl() const;
 
   TApiKeyStore* FKeyStore = nullptr;
@@ -82,6 +87,8 @@ private:
   QLabel* FlblResult;
   QPushButton* FbtnResendRefused;
   std::function<std::string()> FOnResendRefused;
+  // Which logbook the settings name (lkUnknown: asked of the logbook).
+  TLogbookKind FKind = TLogbookKind::lkUnknown;
 };
 
 } // namespace vela

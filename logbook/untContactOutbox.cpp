@@ -17,6 +17,7 @@
 #include <fstream>
 
 #include "contacts/untAdif.h"
+#include "logbook/untLogbookAnswer.h"
 
 namespace vela {
 
@@ -102,14 +103,20 @@ void TContactOutbox::Load() {
 }
 
 std::string TContactOutbox::RefusedFileName() const {
-  const std::size_t Slash = FFileName.find_last_of('/');
-  return (Slash == std::string::npos ? std::string() : FFileName.substr(0, Slash + 1)) +
-         RefusedFileLeaf;
+  return FileBeside(FFileName, RefusedFileLeaf);
 }
 
 void TContactOutbox::setStationId(std::int64_t Value) {
+  const bool Changed = Value != FStationId;
   FStationId = Value;
   FActiveStation = 0;
+  // The station the logbook refused was changed: try at once.
+  if (Changed && FStationPaused && FRunning) {
+    FStationPaused = false;
+    FRetry.stop();
+    FBackoff.Reset();
+    Pump();
+  }
 }
 
 bool TContactOutbox::Append(const std::string& Record, std::string& Error) {
@@ -196,7 +203,8 @@ void TContactOutbox::Pump() {
       TApiReply Why = Reply;
       if (Reply.Ok())
         Why.Reason = "no active station in the logbook for this key";
-      Failed(Why);
+      Failed(Why, Reply.Outcome == TApiOutcome::aoKeyRefused ? TQsoVerdict::qvKeyRefused
+                                                             : TQsoVerdict::qvRetry);
     });
     return;
   }
@@ -209,13 +217,10 @@ void TContactOutbox::Pump() {
 }
 
 void TContactOutbox::Posted(const TApiReply& Reply) {
-  const QJsonValue Count = Reply.Json.object().value(QStringLiteral("adif_count"));
-  const bool Created = Reply.Ok() && NumberOf(Count) >= 1;
-  const bool TookNone = Reply.Ok() && !Count.isUndefined() && NumberOf(Count) < 1;
-  const bool Duplicate =
-      Reply.Status == 400 && QString::fromStdString(Reply.Reason)
-                                 .contains(QStringLiteral("duplicate"), Qt::CaseInsensitive);
-  if (Created || Duplicate) {
+  const TQsoAnswer Answer = ReadQsoAnswer(Reply);
+  switch (Answer.Verdict) {
+  case TQsoVerdict::qvCreated:
+  case TQsoVerdict::qvDuplicate:
     FRecords.pop_front();
     // Should the file refuse the shorter queue, the record is sent again
     // after a restart and then named a duplicate.
@@ -223,40 +228,22 @@ void TContactOutbox::Posted(const TApiReply& Reply) {
     FBackoff.Reset();
     FProblem.clear();
     Pump();
-  } else if (IsKeyRefusal(Reply)) {
-    Failed(Reply);
-  } else if (TookNone || IsRecordRefusal(Reply)) {
-    SetAside(TookNone ? "the logbook took none of the record" : RefusalWords(Reply));
-  } else {
+    break;
+  case TQsoVerdict::qvSetAside:
+    SetAside(Answer.Words.empty() ? RefusalWords(Reply) : Answer.Words);
+    break;
+  case TQsoVerdict::qvKeyRefused:
+  case TQsoVerdict::qvStationRefused:
+  case TQsoVerdict::qvRetry: {
     TApiReply Why = Reply;
-    if (Reply.Ok())
-      Why.Reason = "the logbook took none of the record";
-    Failed(Why);
+    if (!Answer.Words.empty())
+      Why.Reason = Answer.Words;
+    Failed(Why, Answer.Verdict);
+    break;
+  }
   }
   if (FOnOutcome)
     FOnOutcome("qso", Reply);
-}
-
-bool TContactOutbox::IsKeyRefusal(const TApiReply& Reply) {
-  if (Reply.Outcome == TApiOutcome::aoKeyRefused)
-    return true;
-  if (Reply.Status < 400 || Reply.Status >= 500)
-    return false;
-  // Some logbooks answer a key they do not know, or one that may only read,
-  // with a plain 400 and words of their own.
-  const QString Reason = QString::fromStdString(Reply.Reason).toLower();
-  return Reason.contains(QStringLiteral("key")) &&
-         (Reason.contains(QStringLiteral("invalid")) || Reason.contains(QStringLiteral("read")) ||
-          Reason.contains(QStringLiteral("missing")) || Reason.contains(QStringLiteral("rights")) ||
-          Reason.contains(QStringLiteral("not valid")) || Reason.contains(QStringLiteral("wrong")));
-}
-
-bool TContactOutbox::IsRecordRefusal(const TApiReply& Reply) {
-  // A 4xx says the request itself is wrong; sending it again cannot mend
-  // it. A time-out (408) or too many requests (429) say nothing of the
-  // record.
-  return (Reply.Outcome == TApiOutcome::aoRejected || Reply.Outcome == TApiOutcome::aoNotApi) &&
-         Reply.Status >= 400 && Reply.Status < 500 && Reply.Status != 408 && Reply.Status != 429;
 }
 
 void TContactOutbox::SetAside(const std::string& Why) {
@@ -331,19 +318,24 @@ std::size_t TContactOutbox::ResendRefused(std::string* Error) {
   return Queued;
 }
 
-void TContactOutbox::Failed(const TApiReply& Reply) {
-  FKeyPaused = IsKeyRefusal(Reply);
+void TContactOutbox::Failed(const TApiReply& Reply, TQsoVerdict Verdict) {
+  FKeyPaused = Verdict == TQsoVerdict::qvKeyRefused;
+  FStationPaused = Verdict == TQsoVerdict::qvStationRefused;
   if (FKeyPaused)
     FProblem = "the logbook refused the key (wrong, or allowed to read only): " +
                PlainWords(Reply.Reason, 200) + " — sending paused";
+  else if (FStationPaused)
+    FProblem = "the logbook refused the station (" + PlainWords(Reply.Reason, 200) +
+               ") — sending paused; choose the station in Settings";
   else if (Reply.Outcome == TApiOutcome::aoRejected || Reply.Ok())
     FProblem = PlainWords(Reply.Reason, 200);
   else
     FProblem = ApiOutcomeWords(Reply);
-  // A refused key waits the longest pause; everything else keeps the order
-  // and tries again after a growing pause.
+  // A refused key or station waits the longest pause (or a change of the
+  // settings); everything else keeps the order and tries again after a
+  // growing pause.
   TMsTime Pause = FBackoff.Fail();
-  if (FKeyPaused)
+  if (FKeyPaused || FStationPaused)
     Pause = MaxRetryMs;
   FRetry.start(static_cast<int>(Pause));
 }

@@ -2,13 +2,14 @@
 // API one record at a time, oldest first.
 //
 // A record is settled, and leaves the queue, when the logbook created it
-// (201 with adif_count of 1 or more) or names it a duplicate (400). A
-// refusal that sending again cannot mend (another 4xx, or a 201 that took
-// none of the record) sets the record aside: it moves to RefusedFileName(),
+// or names it a duplicate, as ReadQsoAnswer reads the answer. A refusal
+// that sending again cannot mend (another 4xx, a wrong station callsign, or
+// a 201 that took none of the record) sets the record aside: it moves to RefusedFileName(),
 // an ADIF file beside the queue, after a line with the refusal in plain
 // words, and the next record goes at once. A refused key (401, 403, or the
-// logbook's words for it) pauses the whole queue for the longest pause and
-// says so. Server errors and network faults keep the order and try again
+// logbook's words for it), or a station the key does not own, pauses the
+// whole queue for the longest pause (or until the station changes) and says
+// so. Server errors and network faults keep the order and try again
 // after a growing pause. The file holds one JSON object per line; a record
 // is appended (and flushed to disk) before Enqueue returns, and the file is
 // replaced whole when records leave, so no contact is lost across a restart
@@ -22,6 +23,7 @@
 #include <functional>
 #include <string>
 
+#include "logbook/untLogbookAnswer.h"
 #include "logbook/untLogbookClient.h"
 #include "logbook/untRadioPoster.h"
 
@@ -80,11 +82,9 @@ private:
   void Load();
   bool Append(const std::string& Record, std::string& Error);
   bool Rewrite();
-  void Failed(const TApiReply& Reply);
+  void Failed(const TApiReply& Reply, TQsoVerdict Verdict);
   void Posted(const TApiReply& Reply);
   void SetAside(const std::string& Why);
-  static bool IsKeyRefusal(const TApiReply& Reply);
-  static bool IsRecordRefusal(const TApiReply& Reply);
 
   TLogbookClient& FClient;
   std::string FFileName;
@@ -98,6 +98,7 @@ private:
   TBackoff FBackoff{FirstRetryMs, MaxRetryMs};
   std::string FProblem;
   bool FKeyPaused = false;
+  bool FStationPaused = false;
   std::size_t FSetAside = 0;
   std::string FSetAsideWords;
   TApiOutcomeHandler FOnOutcome;

@@ -2,6 +2,9 @@
 
 #include "settings/untVelaLogSettings.h"
 
+#include <QJsonArray>
+#include <QJsonObject>
+
 namespace vela {
 
 TLogbookOptions TLogbookOptions::FromSettings(const TVelaLogSettings& Settings) {
@@ -13,18 +16,23 @@ TLogbookOptions TLogbookOptions::FromSettings(const TVelaLogSettings& Settings) 
   Options.TuneListen = Settings.strLogbookTuneListen();
   Options.TuneOrigins = Settings.strLogbookTuneOrigins();
   Options.SelfSignedHost = Settings.strLogbookSelfSignedHost();
+  Options.Kind = LogbookKindFromText(Settings.strLogbookKind());
   return Options;
 }
 
 std::string OutboxFileBeside(const std::string& SettingsFile) {
-  const std::size_t Slash = SettingsFile.find_last_of('/');
-  return (Slash == std::string::npos ? std::string() : SettingsFile.substr(0, Slash + 1)) +
-         "LogbookOutbox.jsonl";
+  return FileBeside(SettingsFile, "LogbookOutbox.jsonl");
 }
 
 TLogbookApi::TLogbookApi(std::unique_ptr<TLogbookRadio> ARadio, const std::string& OutboxFile)
     : FRadio(std::move(ARadio)), FPoster(FClient, *FRadio), FListener(*FRadio),
-      FOutbox(FClient, OutboxFile) {
+      FOutbox(FClient, OutboxFile),
+      FCommands(FClient, *FRadio, FileBeside(OutboxFile, TCommandPoller::FileLeaf)) {
+  FCommands.setRadioName([this] { return FPoster.PostedName(); });
+  FCommands.setOnOutcome([this](const std::string& Call, const TApiReply& R) { Outcome(Call, R); });
+  FCommands.setOnChange([this] { Changed(); });
+  FIdentifyRetry.setSingleShot(true);
+  QObject::connect(&FIdentifyRetry, &QTimer::timeout, [this] { Identify(); });
   FPoster.setOnOutcome([this](const std::string& Call, const TApiReply& R) { Outcome(Call, R); });
   FOutbox.setOnOutcome([this](const std::string& Call, const TApiReply& R) { Outcome(Call, R); });
   FListener.setOnTune([this](int Status, std::int64_t Hz, const std::string& Mode) {
@@ -38,6 +46,7 @@ TLogbookApi::~TLogbookApi() {
   FOnChange.Clear();
   FPoster.Stop();
   FOutbox.Stop();
+  FCommands.Stop();
   FListener.Close();
   FClient.Abort();
 }
@@ -46,12 +55,30 @@ bool TLogbookApi::Apply(const TLogbookOptions& Options) {
   const bool Restart = !Options.Enabled || Options.Url != FOptions.Url ||
                        Options.Key != FOptions.Key ||
                        Options.SelfSignedHost != FOptions.SelfSignedHost;
+  const bool Reidentify =
+      Restart || Options.Kind != FOptions.Kind || Options.StationId != FOptions.StationId;
   FOptions = Options;
   FErrorText.clear();
   if (Restart) {
     FPoster.Stop();
     FOutbox.Stop();
+    FCommands.Stop();
     FClient.Abort();
+  }
+  if (Reidentify) {
+    // Found out once per address: kept until the address changes.
+    ++FIdentifyRun;
+    FIdentifying = false;
+    FIdentifyRetry.stop();
+    FIdentifyBackoff.Reset();
+    if (Options.Kind != TLogbookKind::lkUnknown) {
+      FKind = Options.Kind;
+      FKindUrl.clear(); // said, not found out: "auto" asks again
+    } else if (FKindUrl != Options.Url) {
+      FKind = TLogbookKind::lkUnknown;
+      FKindUrl.clear();
+    }
+    FStationName.clear();
   }
   FClient.setBaseUrl(Options.Url);
   FClient.setKey(Options.Key);
@@ -60,6 +87,7 @@ bool TLogbookApi::Apply(const TLogbookOptions& Options) {
   FListener.setOrigins(TuneOrigins(Options.Url, Options.TuneOrigins));
   FOutbox.setStationId(Options.StationId);
   if (!Options.Enabled) {
+    FCommands.Stop();
     FListener.Close();
     FListening.clear();
     Changed();
@@ -67,8 +95,17 @@ bool TLogbookApi::Apply(const TLogbookOptions& Options) {
   }
   // Click-to-tune alone needs no logbook address.
   if (!Options.Url.empty()) {
-    FPoster.Start();
+    // The radio's modes are named for the logbook: its first post waits
+    // for the first answer to which one it is.
+    if (FKind != TLogbookKind::lkUnknown || FIdentifyBackoff.Failures() > 0)
+      FPoster.Start();
     FOutbox.Start();
+    if (Reidentify)
+      Identify();
+    else
+      KindKnown();
+  } else {
+    FCommands.Stop();
   }
 
   const bool Off = Options.TuneListen.empty() || Options.TuneListen == "off";
@@ -111,10 +148,85 @@ void TLogbookApi::NoteDigitalMode(const std::string& Mode,
   FPoster.NoteDigitalMode(Mode, At);
 }
 
+void TLogbookApi::Identify() {
+  if (!FOptions.Enabled || FOptions.Url.empty() || FIdentifying)
+    return;
+  const unsigned Run = FIdentifyRun;
+  auto AskStation = [this, Run] {
+    FIdentifying = true;
+    FClient.StationInfo([this, Run](const TApiReply& Reply) {
+      if (Run != FIdentifyRun)
+        return;
+      FIdentifying = false;
+      StationFound(Reply);
+      Changed();
+    });
+  };
+  if (FKind != TLogbookKind::lkUnknown) {
+    KindKnown();
+    AskStation();
+    return;
+  }
+  FIdentifying = true;
+  FClient.Version([this, Run, AskStation](const TApiReply& Reply) {
+    if (Run != FIdentifyRun)
+      return;
+    FIdentifying = false;
+    const std::optional<TLogbookKind> Kind = KindFromVersionAnswer(Reply);
+    if (!Kind) {
+      // No answer that tells: asked again after a growing pause, and the
+      // radio is posted meanwhile.
+      FIdentifyRetry.start(static_cast<int>(FIdentifyBackoff.Fail()));
+      FPoster.Start();
+      return;
+    }
+    FKind = *Kind;
+    FKindUrl = FOptions.Url;
+    KindKnown();
+    AskStation();
+    Changed();
+  });
+}
+
+void TLogbookApi::KindKnown() {
+  FPoster.setKind(FKind);
+  if (FOptions.Enabled && !FOptions.Url.empty())
+    FPoster.Start();
+  if (FKind == TLogbookKind::lkCloudlog && FOptions.Enabled && !FOptions.Url.empty())
+    FCommands.Start();
+  else
+    FCommands.Stop();
+}
+
+void TLogbookApi::StationFound(const TApiReply& Reply) {
+  if (!Reply.Ok())
+    return;
+  const std::int64_t Wanted =
+      FOptions.StationId > 0 ? FOptions.StationId : ActiveStationId(Reply.Json);
+  for (const QJsonValue& Value : Reply.Json.array()) {
+    const QJsonObject Station = Value.toObject();
+    const QJsonValue Id = Station.value(QStringLiteral("station_id"));
+    if ((Id.isDouble() ? Id.toInteger() : Id.toString().toLongLong()) == Wanted)
+      FStationName = PlainWords(
+          Station.value(QStringLiteral("station_profile_name")).toString().toStdString(), 60);
+  }
+}
+
+std::string TLogbookApi::IdentityWords() const {
+  if (FOptions.Url.empty())
+    return {};
+  std::string Words = std::string(LogbookKindName(FKind)) + " at " + FOptions.Url;
+  if (!FStationName.empty())
+    Words += " · station " + FStationName;
+  return Words;
+}
+
 std::string TLogbookApi::StatusText() const {
   if (!FOptions.Enabled)
     return {};
   std::string Text = "logbook: ";
+  if (FKind != TLogbookKind::lkUnknown)
+    Text += IdentityWords() + " · ";
   const auto& Reply = FPoster.LastReply();
   if (FOptions.Url.empty())
     Text += "click-to-tune only";
@@ -127,6 +239,8 @@ std::string TLogbookApi::StatusText() const {
   const std::string Contacts = FOutbox.StatusWords();
   if (!Contacts.empty())
     Text += " · " + Contacts;
+  if (const std::string Queue = FCommands.StatusWords(); !Queue.empty())
+    Text += " · " + Queue;
   if (!FErrorText.empty())
     Text += " · click-to-tune: " + FErrorText;
   else if (FListener.Listening() && !FListener.LastRefusal().empty())

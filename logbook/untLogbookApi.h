@@ -4,6 +4,10 @@
 // Apply turns it on; everything runs on the main thread's event loop and
 // nothing waits for the server.
 //
+// Which logbook answers is found out once per address (or taken from the
+// options): for Cloudlog, click-to-tune also runs by its command queue
+// (TCommandPoller), and the radio's data modes are named as it shows them.
+//
 // The contact listener feeds it: Enqueue with each contact's ADIF record,
 // NoteDigitalMode with the mode the digital-mode program reports.
 #pragma once
@@ -13,6 +17,9 @@
 #include <memory>
 #include <string>
 
+#include <QTimer>
+
+#include "logbook/untCommandPoller.h"
 #include "logbook/untContactOutbox.h"
 #include "logbook/untLogbookClient.h"
 #include "logbook/untLogbookRadio.h"
@@ -40,6 +47,8 @@ struct TLogbookOptions {
   std::string TuneOrigins;
   // The one host whose self-signed certificate is accepted.
   std::string SelfSignedHost;
+  // Which logbook it is; lkUnknown: asked of the logbook.
+  TLogbookKind Kind = TLogbookKind::lkUnknown;
 
   // All but the key, which the key store keeps.
   static TLogbookOptions FromSettings(const TVelaLogSettings& Settings);
@@ -61,6 +70,11 @@ public:
   bool Apply(const TLogbookOptions& Options);
   const std::string& ErrorText() const { return FErrorText; }
   bool Enabled() const { return FOptions.Enabled; }
+  // Which logbook answers: as the options say, else as found out (lkUnknown
+  // until then).
+  TLogbookKind Kind() const { return FKind; }
+  // "Cloudlog at http://log.example.org/ · station Boston".
+  std::string IdentityWords() const;
 
   // One contact's ADIF record, without a header. False (not queued) while
   // the API is off, or for a record the queue refuses.
@@ -84,17 +98,31 @@ public:
   TRadioPoster& Poster() { return FPoster; }
   TTuneListener& Listener() { return FListener; }
   TContactOutbox& Outbox() { return FOutbox; }
+  TCommandPoller& Commands() { return FCommands; }
 
 private:
   void Outcome(const std::string& Call, const TApiReply& Reply);
   void Changed();
+  // Asks the logbook which it is (and the station's name), then starts
+  // what depends on it.
+  void Identify();
+  void KindKnown();
+  void StationFound(const TApiReply& Reply);
 
   std::unique_ptr<TLogbookRadio> FRadio;
   TLogbookClient FClient;
   TRadioPoster FPoster;
   TTuneListener FListener;
   TContactOutbox FOutbox;
+  TCommandPoller FCommands;
   TLogbookOptions FOptions;
+  TLogbookKind FKind = TLogbookKind::lkUnknown;
+  std::string FKindUrl; // the address FKind was found for
+  std::string FStationName;
+  bool FIdentifying = false;
+  unsigned FIdentifyRun = 0;
+  QTimer FIdentifyRetry;
+  TBackoff FIdentifyBackoff{2000, 60000};
   std::string FListening; // the listener's address as last asked for
   std::string FErrorText;
   std::string FLastStatus;

@@ -10,6 +10,7 @@
 
 #include <memory>
 
+#include "logbook/untLogbookAnswer.h"
 #include "untProgramInfo.h"
 
 namespace vela {
@@ -56,15 +57,15 @@ TApiReply ClassifyApiAnswer(int Status, const QByteArray& Body) {
   TApiReply Reply;
   Reply.Status = Status;
   Reply.Body = Body;
-  QJsonParseError Error{};
-  const QJsonDocument Json = QJsonDocument::fromJson(Body, &Error);
-  const bool IsJson = Error.error == QJsonParseError::NoError && !Json.isNull();
-  if (IsJson)
-    Reply.Json = Json;
+  // Notices of the logbook's runtime may come before the JSON.
+  Reply.Json = FindAnswerJson(Body);
+  const bool IsJson = !Reply.Json.isNull();
   Reply.Reason = ServerReason(Reply.Json);
   const std::string Code = "HTTP " + std::to_string(Status);
   if (Status >= 200 && Status < 300 && IsJson)
     Reply.Outcome = TApiOutcome::aoOk;
+  else if ((Status == 401 || Status == 403) && IsJson && NamesStation(Reply.Reason))
+    Reply.Outcome = TApiOutcome::aoRejected; // the station is refused, not the key
   else if (Status == 401 || Status == 403)
     Reply.Outcome = TApiOutcome::aoKeyRefused;
   else if (Status >= 500)
@@ -92,7 +93,7 @@ std::string ApiOutcomeWords(const TApiReply& Reply) {
     return "HTTP " + std::to_string(Reply.Status) +
            " is not the logbook's API (a web page?) — check the address";
   case TApiOutcome::aoTimeout:
-    return "no answer within " + std::to_string(TLogbookClient::TimeoutMs / 1000) + " s — retrying";
+    return Reply.Reason + " — retrying";
   case TApiOutcome::aoUnreachable:
     return "unreachable — retrying";
   case TApiOutcome::aoTlsRefused:
@@ -137,12 +138,35 @@ void TLogbookClient::CheckAuth(const TApiCallback& Done) {
   Send("check_auth/" + FKey, nullptr, Done);
 }
 
+void TLogbookClient::Version(const TApiCallback& Done) {
+  Send("version", nullptr, Done);
+}
+
+void TLogbookClient::PendingCommands(const std::string& RadioName, int Timeout,
+                                     const TApiCallback& Done) {
+  // The name is one path segment, whatever it holds.
+  const std::string Name = QUrl::toPercentEncoding(QString::fromStdString(RadioName)).toStdString();
+  Send("radio_commands_pending_by_name/" + FKey + "/", nullptr, Done, Timeout, Name);
+}
+
+void TLogbookClient::UpdateCommandStatus(std::int64_t CommandId, const std::string& Status,
+                                         const std::string& Reason, const TApiCallback& Done) {
+  QJsonObject Object;
+  Object.insert(QStringLiteral("key"), QString::fromStdString(FKey));
+  Object.insert(QStringLiteral("command_id"), static_cast<qint64>(CommandId));
+  Object.insert(QStringLiteral("status"), QString::fromStdString(Status));
+  if (!Reason.empty())
+    Object.insert(QStringLiteral("reason"), QString::fromStdString(Reason));
+  const QByteArray Body = QJsonDocument(Object).toJson(QJsonDocument::Compact);
+  Send("radio_commands_update_status/" + FKey, &Body, Done);
+}
+
 void TLogbookClient::StationInfo(const TApiCallback& Done) {
   Send("station_info/" + FKey, nullptr, Done);
 }
 
-void TLogbookClient::Send(const std::string& Call, const QByteArray* Body,
-                          const TApiCallback& Done) {
+void TLogbookClient::Send(const std::string& Call, const QByteArray* Body, const TApiCallback& Done,
+                          int Timeout, const std::string& EncodedTail) {
   TApiReply Refused;
   Refused.Outcome = TApiOutcome::aoBadAddress;
   const std::string Url = LogbookApiUrl(FBaseUrl, Call, &Refused.Reason);
@@ -152,8 +176,8 @@ void TLogbookClient::Send(const std::string& Call, const QByteArray* Body,
         this, [Done, Refused] { Done(Refused); }, Qt::QueuedConnection);
     return;
   }
-  QNetworkRequest Request(QUrl(QString::fromStdString(Url)));
-  Request.setTransferTimeout(TimeoutMs);
+  QNetworkRequest Request(QUrl::fromEncoded(QByteArray::fromStdString(Url + EncodedTail)));
+  Request.setTransferTimeout(Timeout);
   Request.setHeader(QNetworkRequest::UserAgentHeader,
                     QStringLiteral("VELA-Log/") + QString::fromLatin1(VelaLogVersion));
   Request.setRawHeader("Accept", "application/json");
@@ -191,7 +215,7 @@ void TLogbookClient::Send(const std::string& Call, const QByteArray* Body,
               Reply->abort();
             }
           });
-  connect(Reply, &QNetworkReply::finished, this, [this, Reply, Done, TlsReason, TooLarge] {
+  connect(Reply, &QNetworkReply::finished, this, [this, Reply, Done, TlsReason, TooLarge, Timeout] {
     --FPending;
     Reply->deleteLater();
     const int Status = Reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
@@ -216,12 +240,16 @@ void TLogbookClient::Send(const std::string& Call, const QByteArray* Body,
       Result.Reason = "answer larger than 1 MB";
     } else if (Status > 0) {
       Result = ClassifyApiAnswer(Status, Reply->readAll());
+      const QDateTime Date = QDateTime::fromString(
+          QString::fromLatin1(Reply->rawHeader("Date")).trimmed(), Qt::RFC2822Date);
+      if (Date.isValid())
+        Result.ServerTime = Date.toSecsSinceEpoch();
     } else {
       switch (Reply->error()) {
       case QNetworkReply::OperationCanceledError:
       case QNetworkReply::TimeoutError:
         Result.Outcome = TApiOutcome::aoTimeout;
-        Result.Reason = "no answer within 10 s";
+        Result.Reason = "no answer within " + std::to_string((Timeout + 999) / 1000) + " s";
         break;
       case QNetworkReply::SslHandshakeFailedError:
         Result.Outcome = TApiOutcome::aoTlsRefused;

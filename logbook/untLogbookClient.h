@@ -39,7 +39,9 @@ struct TApiReply {
   TApiOutcome Outcome = TApiOutcome::aoUnreachable;
   int Status = 0; // the HTTP status; 0 without an answer
   QByteArray Body;
-  QJsonDocument Json; // null unless the body is JSON
+  QJsonDocument Json; // null unless the body is (or holds) the API's JSON
+  // The server's clock from its Date header, UTC seconds; 0 when not given.
+  std::int64_t ServerTime = 0;
   // Words for the operator: the server's reason, or what went wrong.
   std::string Reason;
   bool Ok() const { return Outcome == TApiOutcome::aoOk; }
@@ -82,13 +84,23 @@ public:
   // GET api/check_auth/KEY and api/station_info/KEY.
   void CheckAuth(const TApiCallback& Done);
   void StationInfo(const TApiCallback& Done);
+  // GET api/version: answered by one logbook only, which tells them apart.
+  void Version(const TApiCallback& Done);
+  // The click-to-tune queue: GET api/radio_commands_pending_by_name/KEY/NAME
+  // (with its own time-out), and POST api/radio_commands_update_status/KEY
+  // with a command's new status (PROCESSING, COMPLETED, FAILED) and why.
+  void PendingCommands(const std::string& RadioName, int Timeout, const TApiCallback& Done);
+  void UpdateCommandStatus(std::int64_t CommandId, const std::string& Status,
+                           const std::string& Reason, const TApiCallback& Done);
 
   // Ends every call on its way without its callback.
   void Abort();
   int Pending() const { return FPending; }
 
 private:
-  void Send(const std::string& Call, const QByteArray* Body, const TApiCallback& Done);
+  // EncodedTail: percent-encoded text appended to the call's address.
+  void Send(const std::string& Call, const QByteArray* Body, const TApiCallback& Done,
+            int Timeout = TimeoutMs, const std::string& EncodedTail = {});
 
   QNetworkAccessManager FManager;
   std::string FBaseUrl;

@@ -5,7 +5,10 @@
 // values by table.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <string>
+#include <utility>
 
 #include "net/untCATRigBackend.h"
 #include "settings/untVelaLogSettings.h"
@@ -39,5 +42,14 @@ private:
   const TVelaLogSettings* FSettings;
   TCATRigBackend FBackend;
 };
+
+// Tunes the radio as the logbook asked, by the rules every click-to-tune
+// path shares: 503 while its link is not live, 409 while it transmits or is
+// about to, 400 for a frequency outside the radio's range or a mode it
+// cannot take, 200 once the commands are queued (the driver's latest
+// request wins). Hz 0 leaves the frequency, an empty TuneMode (a
+// click-to-tune mode name: usb, pkt, ft8, ...) the mode. Status and words.
+std::pair<int, std::string> TuneLogbookRadio(TLogbookRadio& Radio, std::int64_t Hz,
+                                             const std::string& TuneMode);
 
 } // namespace vela

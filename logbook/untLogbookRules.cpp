@@ -82,10 +82,52 @@ std::vector<std::string_view> Split(std::string_view Text, char Separator) {
 
 } // namespace
 
-std::string LogbookModeForNative(std::string_view NativeMode, std::string_view DigitalMode) {
+TLogbookKind LogbookKindFromText(std::string_view Text) {
+  const std::string Kind = Lower(Trim(Text));
+  if (Kind == "wavelog")
+    return TLogbookKind::lkWavelog;
+  if (Kind == "cloudlog")
+    return TLogbookKind::lkCloudlog;
+  return TLogbookKind::lkUnknown;
+}
+
+const char* LogbookKindText(TLogbookKind Kind) {
+  switch (Kind) {
+  case TLogbookKind::lkWavelog:
+    return "wavelog";
+  case TLogbookKind::lkCloudlog:
+    return "cloudlog";
+  default:
+    return "auto";
+  }
+}
+
+const char* LogbookKindName(TLogbookKind Kind) {
+  switch (Kind) {
+  case TLogbookKind::lkWavelog:
+    return "Wavelog";
+  case TLogbookKind::lkCloudlog:
+    return "Cloudlog";
+  default:
+    return "the logbook";
+  }
+}
+
+std::string FileBeside(const std::string& File, const std::string& Leaf) {
+  const std::size_t Slash = File.find_last_of('/');
+  return (Slash == std::string::npos ? std::string() : File.substr(0, Slash + 1)) + Leaf;
+}
+
+std::string LogbookModeForNative(std::string_view NativeMode, std::string_view DigitalMode,
+                                 TLogbookKind Kind) {
   for (const TModeRow& Row : LogbookModes)
-    if (NativeMode == Row.Native)
-      return Row.Data && PlainModeName(DigitalMode) ? std::string(DigitalMode) : Row.Logbook;
+    if (NativeMode == Row.Native) {
+      if (Row.Data && PlainModeName(DigitalMode))
+        return std::string(DigitalMode);
+      if (Row.Data && Kind == TLogbookKind::lkCloudlog && NativeMode != "PKTFM")
+        return NativeMode == "PKTLSB" ? "LSB" : "USB";
+      return Row.Logbook;
+    }
   return {};
 }
 

@@ -19,6 +19,18 @@ struct TRadioModel;
 // A time on the steady clock, in milliseconds.
 using TMsTime = std::int64_t;
 
+// Which logbook answers: they differ in what they answer and how they name
+// modes.
+enum class TLogbookKind : std::uint8_t { lkUnknown, lkWavelog, lkCloudlog };
+// "auto" (or anything else) is lkUnknown: the program finds out.
+TLogbookKind LogbookKindFromText(std::string_view Text);
+const char* LogbookKindText(TLogbookKind Kind); // "auto", "wavelog", "cloudlog"
+const char* LogbookKindName(TLogbookKind Kind); // "the logbook", "Wavelog", "Cloudlog"
+
+// The file named Leaf in the folder of File ("a/VelaLog.ini" and
+// "LogbookOutbox.jsonl" give "a/LogbookOutbox.jsonl").
+std::string FileBeside(const std::string& File, const std::string& Leaf);
+
 // The radio's state as the logbook is told it.
 struct TLogbookRadioState {
   std::int64_t Hz = 0;
@@ -32,9 +44,12 @@ inline constexpr TMsTime DigitalModeValidMs = 60000;
 
 // The logbook's mode name for a radio mode by its Hamlib name: LSB USB CW AM
 // FM RTTY, the data modes as USB-D/LSB-D (packet FM as FM), or, when given,
-// the digital-mode program's mode (FT8) for any data mode. The empty text
-// for a mode the logbook has no name for.
-std::string LogbookModeForNative(std::string_view NativeMode, std::string_view DigitalMode = {});
+// the digital-mode program's mode (FT8) for any data mode. Cloudlog keeps a
+// mode as posted and its pages know no USB-D: to it a data mode without a
+// digital mode is the sideband it rides on (USB, LSB). The empty text for a
+// mode the logbook has no name for; never more than ten characters.
+std::string LogbookModeForNative(std::string_view NativeMode, std::string_view DigitalMode = {},
+                                 TLogbookKind Kind = TLogbookKind::lkUnknown);
 
 // What the radio is asked to set for a click-to-tune mode (any letter case:
 // lsb usb cw fm am rtty pkt dig, the data modes pktusb pktlsb pktfm usb-d

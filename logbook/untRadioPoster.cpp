@@ -43,8 +43,16 @@ std::optional<TLogbookRadioState> TRadioPoster::CurrentState() const {
     return std::nullopt;
   const bool Recent = !FDigitalMode.empty() && std::chrono::steady_clock::now() - FDigitalModeAt <=
                                                    std::chrono::milliseconds(DigitalModeValidMs);
-  return TLogbookRadioState{Backend.FrequencyHz(),
-                            LogbookModeForNative(Backend.Mode(), Recent ? FDigitalMode : "")};
+  std::string Mode = LogbookModeForNative(Backend.Mode(), Recent ? FDigitalMode : "", FKind);
+  if (Mode.empty())
+    Mode = FLastMode;
+  FLastMode = Mode;
+  return TLogbookRadioState{Backend.FrequencyHz(), Mode};
+}
+
+std::string TRadioPoster::PostedName() const {
+  const TRadioModel* Model = FRadio.Model();
+  return !FRadioName.empty() ? FRadioName : Model ? Model->DisplayName : "VELA Log";
 }
 
 void TRadioPoster::Watch() {
@@ -55,11 +63,7 @@ void TRadioPoster::Watch() {
     return;
   const TLogbookRadioState State = FPacer.Begin(At);
   const unsigned Run = FRun;
-  const TRadioModel* Model = FRadio.Model();
-  const std::string Name = !FRadioName.empty() ? FRadioName
-                           : Model             ? Model->DisplayName
-                                               : "VELA Log";
-  FClient.PostRadio(Name, State, [this, Run](const TApiReply& Reply) {
+  FClient.PostRadio(PostedName(), State, [this, Run](const TApiReply& Reply) {
     if (Run != FRun)
       return;
     FPacer.Finished(Reply.Ok(), Now());

@@ -33,6 +33,10 @@ public:
   // The radio's name in the logbook; empty: the radio table's display name.
   void setRadioName(const std::string& Value) { FRadioName = Value; }
   const std::string& RadioName() const { return FRadioName; }
+  // The name posted: RadioName, else the radio table's display name.
+  std::string PostedName() const;
+  // Which logbook is told: it names the data modes.
+  void setKind(TLogbookKind Value) { FKind = Value; }
   // The mode the digital-mode program last reported, and when; it names the
   // radio's data mode for a minute.
   void NoteDigitalMode(const std::string& Mode, std::chrono::steady_clock::time_point At);
@@ -60,6 +64,10 @@ private:
   QTimer FWatch;
   TPostPacer FPacer;
   std::string FRadioName;
+  TLogbookKind FKind = TLogbookKind::lkUnknown;
+  // The last mode named: a state whose mode has no name keeps it, as the
+  // logbook empties a field a post leaves out.
+  mutable std::string FLastMode;
   std::string FDigitalMode;
   std::chrono::steady_clock::time_point FDigitalModeAt{};
   TApiOutcomeHandler FOnOutcome;

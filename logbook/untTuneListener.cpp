@@ -169,32 +169,7 @@ std::pair<int, std::string> TTuneListener::Answer(const TTuneRequest& Request) {
     return {Request.Error, Request.Reason};
   if (!Request.Hz)
     return {400, "no frequency"};
-  TRigBackend& Backend = FRadio.Backend();
-  std::string Native;
-  if (!Request.Mode.empty())
-    Native = NativeModeForTune(Request.Mode, FRadio.Digi(), FRadio.Model());
-  if (!Backend.Ready() || !FRadio.Live())
-    return {503, "the radio's link is not live"};
-  // Keyed by anyone, a key on its way, or a release not yet written: a tune
-  // now would move a transmitting radio.
-  if (Backend.Transmitting())
-    return {409, "transmitting"};
-  const std::string HzText = std::to_string(*Request.Hz) + " Hz";
-  if (const TRadioModel* Model = FRadio.Model();
-      Model && (*Request.Hz < Model->LowHz || *Request.Hz > Model->HighHz))
-    return {400, std::string("the ") + Model->DisplayName + " cannot be tuned to " + HzText +
-                     " (it takes " + std::to_string(Model->LowHz) + " to " +
-                     std::to_string(Model->HighHz) + " Hz)"};
-  if (!Native.empty()) {
-    const std::vector<std::string> Modes = Backend.Facts().Modes;
-    if (std::find(Modes.begin(), Modes.end(), Native) == Modes.end())
-      return {400, "the radio cannot be set to " + Native};
-  }
-  if (!Backend.TuneHz(*Request.Hz))
-    return {400, "the radio cannot be tuned to " + HzText};
-  if (!Native.empty() && !Backend.TuneMode(Native))
-    return {400, "the radio cannot be set to " + Native};
-  return {200, "OK " + std::to_string(*Request.Hz) + (Native.empty() ? "" : " " + Native)};
+  return TuneLogbookRadio(FRadio, *Request.Hz, Request.Mode);
 }
 
 void TTuneListener::Reply(QTcpSocket* Socket, int Status, const std::string& Body,

@@ -142,6 +142,7 @@ void TVelaLogSettings::Load() {
   FstrLogbookTuneOrigins = FIniFile->ReadString(SecLogbook, "TuneOrigins", "");
   FstrLogbookSelfSignedHost = FIniFile->ReadString(SecLogbook, "SelfSignedHost", "");
   FstrLogbookApiKey = FIniFile->ReadString(SecLogbook, "ApiKey", "");
+  FstrLogbookKind = FIniFile->ReadString(SecLogbook, "Kind", "auto");
 }
 
 void TVelaLogSettings::setIntMainTop(std::int32_t Value) {
@@ -325,6 +326,11 @@ void TVelaLogSettings::setStrLogbookTuneListen(const std::string& Value) {
 void TVelaLogSettings::setStrLogbookTuneOrigins(const std::string& Value) {
   FstrLogbookTuneOrigins = Value;
   FIniFile->WriteString(SecLogbook, "TuneOrigins", Value);
+}
+
+void TVelaLogSettings::setStrLogbookKind(const std::string& Value) {
+  FstrLogbookKind = Value;
+  FIniFile->WriteString(SecLogbook, "Kind", Value);
 }
 
 void TVelaLogSettings::setStrLogbookSelfSignedHost(const std::string& Value) {

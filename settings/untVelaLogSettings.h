@@ -184,6 +184,9 @@ public:
   void setStrLogbookSelfSignedHost(const std::string& Value);
   const std::string& strLogbookApiKey() const { return FstrLogbookApiKey; }
   void setStrLogbookApiKey(const std::string& Value);
+  // Which logbook answers: "auto" (found out), "wavelog" or "cloudlog".
+  const std::string& strLogbookKind() const { return FstrLogbookKind; }
+  void setStrLogbookKind(const std::string& Value);
 
 private:
   void Load();
@@ -224,6 +227,7 @@ private:
   std::string FstrLogbookTuneOrigins;
   std::string FstrLogbookSelfSignedHost;
   std::string FstrLogbookApiKey;
+  std::string FstrLogbookKind;
 };
 
 // Where the click-to-tune listener listens unless set otherwise: this

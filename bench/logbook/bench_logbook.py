@@ -9,6 +9,9 @@ on 127.0.0.1 (this script), with click-to-tune on a free port.
         carrying the new frequency
   tune: a GET /{hz} to the listener; the time until the simulator reports
         its VFO on that frequency
+  queue: with --logbook-kind cloudlog, a SET_FREQ command added to the
+        logbook's command queue; the time until the simulator reports its
+        VFO on that frequency (polled about once a second)
   cpu:  velalog-cat's CPU share of one core over quiet windows, with the API
         (posting and listening) and without it
   exit: with the API on and a network client connected to its rigctld
@@ -17,6 +20,7 @@ on 127.0.0.1 (this script), with click-to-tune on a free port.
 Prints:
     post  <p50 ms>  <p95 ms>  <samples>
     tune  <p50 ms>  <p95 ms>  <samples>
+    queue <p50 ms>  <p95 ms>  <samples>
     cpu   <with %>  <without %>
     exit  <p50 ms>  <p95 ms>  <samples>
 Every process started here is ended by its own process id.
@@ -41,16 +45,33 @@ import run_bench as rb  # noqa: E402
 
 
 class Logbook:
-    """Answers every post 200 and notes when each frequency first arrived."""
+    """Answers every post 200 and notes when each frequency first arrived;
+    tells it is Wavelog by api/version, and serves a command queue."""
 
     def __init__(self):
         self.seen = {}
+        self.commands = []
         self.lock = threading.Lock()
         outer = self
 
         class Handler(http.server.BaseHTTPRequestHandler):
             def log_message(self, *args):
                 pass
+
+            def do_GET(self):
+                if "/api/radio_commands_pending_by_name/" in self.path:
+                    with outer.lock:
+                        pending = [c for c in outer.commands if c["status"] == "PENDING"]
+                    body = json.dumps({"status": "success", "commands": pending}).encode()
+                elif "/api/version" in self.path:
+                    body = b'{"status":"ok","version":"2.0.5"}'
+                else:
+                    body = b"[]"
+                self.send_response(200)
+                self.send_header("Content-Type", "application/json")
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
 
             def do_POST(self):
                 body = self.rfile.read(int(self.headers.get("Content-Length", 0)))
@@ -61,6 +82,11 @@ class Logbook:
                     hz = 0
                 with outer.lock:
                     outer.seen.setdefault(hz, at)
+                    if "/api/radio_commands_update_status/" in self.path:
+                        done = json.loads(body).get("command_id")
+                        for c in outer.commands:
+                            if int(c["id"]) == done:
+                                c["status"] = "COMPLETED"
                 self.send_response(200)
                 self.send_header("Content-Type", "application/json")
                 self.end_headers()
@@ -156,6 +182,20 @@ def tune_times(rig, samples):
     return times
 
 
+def queue_times(rig, logbook, samples):
+    times = []
+    for i in range(samples):
+        hz = 10110000 + 1000 * i
+        start = time.monotonic()
+        with logbook.lock:
+            logbook.commands.append({"id": str(i + 1), "command_type": "SET_FREQ",
+                                     "frequency": str(hz), "mode": "", "status": "PENDING"})
+        if rig.sim.wait_for(lambda l: l == "freq %d" % hz):
+            times.append(1000.0 * (time.monotonic() - start))
+        time.sleep(0.3)
+    return times
+
+
 def exit_times(bindir, baud, logbook, samples):
     times = []
     for _ in range(samples):
@@ -198,6 +238,11 @@ def main():
                         for _ in range(args.cpu_runs)]
         finally:
             rig.close()
+        rig = Rig(bindir, args.baud, logbook, ["--logbook-kind", "cloudlog"])
+        try:
+            queue = queue_times(rig, logbook, args.samples)
+        finally:
+            rig.close()
         ended = exit_times(bindir, args.baud, logbook, 5)
         rig = Rig(bindir, args.baud, None)
         try:
@@ -208,7 +253,7 @@ def main():
             rig.close()
     finally:
         logbook.close()
-    for name, values in (("post", post), ("tune", tune), ("exit", ended)):
+    for name, values in (("post", post), ("tune", tune), ("queue", queue), ("exit", ended)):
         if values:
             print("%s %.1f %.1f %d" % (name, rb.percentile(values, 50), rb.percentile(values, 95),
                                        len(values)))

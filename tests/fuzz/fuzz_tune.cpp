@@ -1,7 +1,8 @@
 // Fuzzes the click-to-tune request line and headers, the guard over them, and
 // the logbook's mode and address rules: any bytes give either a refusal or a
 // frequency in range with a mode the radio can be asked for, an origin named
-// back only when it is one of the accepted ones, and nothing crashes.
+// back only when it is one of the accepted ones, an answer's JSON found
+// (or none) in any body, and nothing crashes.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "logbook/untLogbookAnswer.h"
 #include "logbook/untLogbookRules.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Bytes, std::size_t Size) {
@@ -35,9 +37,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Bytes, std::size_t Siz
   if (Access.AllowOrigin.find_first_of("\r\n") != std::string::npos)
     std::abort();
   const std::string_view Half = Text.substr(0, Size / 2);
-  const std::string Mode = LogbookModeForNative(Half, Text.substr(Size / 2));
-  if (Mode.size() > 10)
-    std::abort();
+  for (TLogbookKind Kind : {TLogbookKind::lkWavelog, TLogbookKind::lkCloudlog})
+    if (LogbookModeForNative(Half, Text.substr(Size / 2), Kind).size() > 10)
+      std::abort();
+  const QJsonDocument Json =
+      FindAnswerJson(QByteArray(Text.data(), static_cast<qsizetype>(Text.size())));
+  (void)ReadRadioCommands(Json, nullptr);
   std::string Error;
   if (LogbookApiUrl(Text, "radio", &Error).empty() && Error.empty())
     std::abort();

@@ -45,6 +45,11 @@ TEST(LogbookApiGroup, RefusesUnusableKeysAndFindsTheStationsWithTest) {
   ASSERT_TRUE(velatest::WaitFor([&] { return Group->lblResult()->text().contains("found"); }))
       << Group->lblResult()->text().toStdString();
   EXPECT_TRUE(Group->lblResult()->text().startsWith("The key is valid (read and write)."));
+  // No version answered: the logbook is not named, its active station is.
+  EXPECT_TRUE(velatest::WaitFor([&] {
+    return Group->lblResult()->text().endsWith(
+        QString::fromStdString(" The logbook at " + Logbook.Url() + " \u00b7 station Home."));
+  })) << Group->lblResult()->text().toStdString();
   ASSERT_EQ(Group->cbxStation()->count(), 3);
   EXPECT_EQ(Group->cbxStation()->itemText(1), "Home (DL1AB), active");
   Group->cbxStation()->setCurrentIndex(Group->cbxStation()->findData(7));
@@ -56,4 +61,22 @@ TEST(LogbookApiGroup, RefusesUnusableKeysAndFindsTheStationsWithTest) {
   EXPECT_TRUE(velatest::WaitFor([&] { return Settings.strLogbookApiKey() == "wl123abc"; }));
   EXPECT_TRUE(
       velatest::WaitFor([&] { return Group->lblResult()->text().contains("the settings file"); }));
+}
+
+TEST(LogbookApiGroup, TestNamesTheLogbookAndItsStation) {
+  QTemporaryDir Dir;
+  TVelaLogSettings Settings(nullptr, (Dir.path() + "/VelaLog.ini").toStdString());
+  QWidget Panel;
+  Panel.resize(502, 150);
+  auto* Group = new TLogbookApiGroup(&Panel);
+  Group->Load(Settings);
+  velatest::TCloudlogBook Book;
+  Book.Book.Default = {200, R"({"status":"valid","rights":"rw"})"};
+  Group->edtUrl()->setText(QString::fromStdString(Book.Url()));
+  Group->edtKey()->setText("cl123abc");
+  Group->Test();
+  EXPECT_TRUE(velatest::WaitFor([&] {
+    return Group->lblResult()->text().endsWith(
+        QString::fromStdString("Cloudlog at " + Book.Url() + " \u00b7 station Boston."));
+  })) << Group->lblResult()->text().toStdString();
 }

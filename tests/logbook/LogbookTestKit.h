@@ -10,10 +10,15 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <QDateTime>
+#include <QJsonArray>
+
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -117,6 +122,8 @@ public:
   std::deque<TAnswer> Script;
   TAnswer Default;
   bool Hold = false;
+  // Answers by request before the script; nullopt leaves it to the script.
+  std::function<std::optional<TAnswer>(const TSeenRequest&)> Route;
 
   TFakeLogbook() {
     Server.listen(QHostAddress::LocalHost, 0);
@@ -162,12 +169,17 @@ private:
     if (Hold)
       return;
     TAnswer Answer = Default;
-    if (!Script.empty()) {
+    if (std::optional<TAnswer> Routed = Route ? Route(Request) : std::nullopt) {
+      Answer = *Routed;
+    } else if (!Script.empty()) {
       Answer = Script.front();
       Script.pop_front();
     }
-    const std::string Text = "HTTP/1.1 " + std::to_string(Answer.Status) +
-                             " X\r\nContent-Type: " + Answer.ContentType +
+    const std::string Text = "HTTP/1.1 " + std::to_string(Answer.Status) + " X\r\nDate: " +
+                             QDateTime::currentDateTimeUtc()
+                                 .toString(QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'"))
+                                 .toStdString() +
+                             "\r\nContent-Type: " + Answer.ContentType +
                              "\r\nContent-Length: " + std::to_string(Answer.Body.size()) +
                              (Answer.Location.empty() ? "" : "\r\nLocation: " + Answer.Location) +
                              "\r\nConnection: close\r\n\r\n" + Answer.Body;
@@ -175,6 +187,103 @@ private:
     Socket->disconnectFromHost();
   }
   QTcpServer Server;
+};
+
+// What the other logbook puts before its JSON when its runtime warns.
+inline const std::string CloudlogNotices =
+    "<div style=\"border:1px solid #990000\"><h4>A PHP Error was encountered</h4>"
+    "<p>Severity: 8192</p><p>Message:  Creation of dynamic property CI_Cache::$file is "
+    "deprecated</p></div>\n";
+
+// A logbook in Cloudlog's shape: no api/version (404), notices before its
+// JSON, a duplicate answered 201 with imported_count 0 and a message, its
+// refusals of a station in 401 words, and a queue of radio commands
+// (radio_commands_pending_by_name, radio_commands_update_status).
+class TCloudlogBook {
+public:
+  struct TCommand {
+    std::int64_t Id;
+    std::string Type, Frequency, Mode;
+    std::string Status = "PENDING";
+    std::string ExpiresAt = QDateTime::currentDateTimeUtc()
+                                .addSecs(1800)
+                                .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                                .toStdString();
+  };
+  TFakeLogbook Book;
+  std::vector<TCommand> Commands;
+  std::vector<std::pair<std::int64_t, std::string>> Reports; // id, status
+  std::vector<std::string> Stored;                           // ADIF records taken
+  bool KeepPending = false;                         // lists a reported command as pending still
+  std::optional<TFakeLogbook::TAnswer> QueueAnswer; // in place of the list
+  int Polls = 0;
+
+  TCloudlogBook() {
+    Book.Route = [this](const TSeenRequest& R) { return Answer(R); };
+  }
+  std::string Url() const { return Book.Url(); }
+
+private:
+  std::optional<TFakeLogbook::TAnswer> Answer(const TSeenRequest& Request) {
+    const std::string& Path = Request.Path;
+    auto Has = [&Path](const char* Call) { return Path.find(Call) != std::string::npos; };
+    if (Has("/api/version"))
+      return TFakeLogbook::TAnswer{404, "<html><body>404 Page Not Found</body></html>",
+                                   "text/html"};
+    if (Has("/api/station_info/"))
+      return TFakeLogbook::TAnswer{200, R"([{"station_id":"1","station_profile_name":"Boston",)"
+                                        R"("station_callsign":"K1ABC","station_active":"1"}])"};
+    if (Has("/api/qso")) {
+      const QJsonObject Json = Request.Json();
+      if (Json.value("station_profile_id").toString() != "1")
+        return TFakeLogbook::TAnswer{
+            401,
+            R"({"status":"failed","reason":"station id does not belong to the API key owner."})"};
+      const std::string Record = Json.value("string").toString().toStdString();
+      const bool Duplicate = std::find(Stored.begin(), Stored.end(), Record) != Stored.end();
+      if (!Duplicate)
+        Stored.push_back(Record);
+      return TFakeLogbook::TAnswer{
+          201,
+          CloudlogNotices + R"({"status":"created","type":"adif","string":"x","imported_count":)" +
+              std::string(Duplicate ? "0" : "1") + R"(,"messages":[)" +
+              (Duplicate
+                   ? R"("Date/Time: 2026-12-08 02:50:00 Callsign: DL1ABC Band: 40m  Duplicate<br>")"
+                   : "") +
+              "]}",
+          "text/html"};
+    }
+    if (Has("/api/radio_commands_pending_by_name/")) {
+      ++Polls;
+      if (QueueAnswer)
+        return QueueAnswer;
+      QJsonArray List;
+      for (const TCommand& C : Commands)
+        if (C.Status == "PENDING" || KeepPending)
+          List.append(QJsonObject{{"id", QString::number(C.Id)},
+                                  {"radio_name", "FT-950"},
+                                  {"command_type", QString::fromStdString(C.Type)},
+                                  {"frequency", QString::fromStdString(C.Frequency)},
+                                  {"mode", QString::fromStdString(C.Mode)},
+                                  {"status", "PENDING"},
+                                  {"expires_at", QString::fromStdString(C.ExpiresAt)}});
+      const QJsonObject Object{{"status", "success"}, {"commands", List}, {"count", List.size()}};
+      return TFakeLogbook::TAnswer{
+          200, CloudlogNotices + QJsonDocument(Object).toJson(QJsonDocument::Compact).toStdString(),
+          "text/html"};
+    }
+    if (Has("/api/radio_commands_update_status/")) {
+      const QJsonObject Json = Request.Json();
+      const std::int64_t Id = Json.value("command_id").toInteger();
+      const std::string Status = Json.value("status").toString().toStdString();
+      Reports.emplace_back(Id, Status);
+      for (TCommand& C : Commands)
+        if (C.Id == Id)
+          C.Status = Status;
+      return TFakeLogbook::TAnswer{200, R"({"status":"success"})"};
+    }
+    return std::nullopt;
+  }
 };
 
 } // namespace velatest

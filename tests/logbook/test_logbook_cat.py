@@ -10,7 +10,9 @@ is a key in the environment that no key can be); the radio's state reaches
 the logbook under the radio name given; a click
 tunes the radio (and the new state is posted); a bad path is refused; once the
 radio is gone, clicks are answered 503. Only the logbook's own pages may
-tune: a stranger's origin is refused. Exit codes: 0 passed, 1 failed, 77
+tune: a stranger's origin is refused. Against a logbook in Cloudlog's shape
+(no api/version, notices before its JSON, a queue of radio commands) a
+queued command tunes the radio and is reported COMPLETED once. Exit codes: 0 passed, 1 failed, 77
 skipped (a tool is missing)."""
 
 import argparse
@@ -69,6 +71,105 @@ class Logbook:
     def close(self):
         self.server.shutdown()
         self.server.server_close()
+
+
+NOTICES = (b'<div style="border:1px solid #990000"><h4>A PHP Error was encountered</h4>'
+           b'<p>Message:  Creation of dynamic property CI_Cache::$file is deprecated</p></div>\n')
+
+
+class Cloudlog:
+    """Answers as Cloudlog does: api/version 404, notices before the JSON, and
+    a queue of radio commands that the program polls and reports."""
+
+    def __init__(self):
+        self.commands = []  # dicts as listed
+        self.reports = []   # (id, status)
+        self.polled = []    # paths of the polls
+        self.radio = []     # radio posts
+        outer = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def log_message(self, *args):
+                pass
+
+            def answer(self, status, body, content_type="text/html"):
+                self.send_response(status)
+                self.send_header("Content-Type", content_type)
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+
+            def do_GET(self):
+                if "/api/radio_commands_pending_by_name/" in self.path:
+                    outer.polled.append(self.path)
+                    pending = [c for c in outer.commands if c["status"] == "PENDING"]
+                    body = json.dumps({"status": "success", "commands": pending,
+                                       "count": len(pending)}).encode()
+                    self.answer(200, NOTICES + body)
+                elif "/api/station_info/" in self.path:
+                    self.answer(200, b'[{"station_id":"1","station_profile_name":"Boston",'
+                                b'"station_active":"1"}]', "application/json")
+                else:
+                    self.answer(404, b"<html>404 Page Not Found</html>")
+
+            def do_POST(self):
+                body = self.rfile.read(int(self.headers.get("Content-Length", 0)))
+                data = json.loads(body or b"{}")
+                if "/api/radio_commands_update_status/" in self.path:
+                    outer.reports.append((data.get("command_id"), data.get("status")))
+                    for c in outer.commands:
+                        if int(c["id"]) == data.get("command_id"):
+                            c["status"] = data.get("status")
+                elif self.path.endswith("/api/radio"):
+                    outer.radio.append(data)
+                self.answer(200, NOTICES + b'{"status":"success"}')
+
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+        self.url = "http://127.0.0.1:%d/cloudlog/" % self.server.server_address[1]
+
+    def close(self):
+        self.server.shutdown()
+        self.server.server_close()
+
+
+def cloudlog_queue(args, checks, folder):
+    """A command queued in the logbook tunes the radio, reported once."""
+    link = os.path.join(folder, "radio2")
+    book = Cloudlog()
+    sim = v.Proc([os.path.join(args.bin, "velalog-radiosim"), "--radio", "ft950", "--link", link,
+                  "--freq", "14074000", "--mode", "usb", "--baud", "4800"])
+    cat = None
+    try:
+        if not checks.expect(sim.wait_line(lambda l: l == "ready " + link), "simulator ready"):
+            return
+        cat = v.Proc([os.path.join(args.bin, "velalog-cat"), "--radio", "ft950", "--device", link,
+                      "--baud", "4800", "--ini", os.path.join(folder, "Cloudlog.ini"),
+                      "--logbook-api", book.url, "--api-key", "cl123abc",
+                      "--radio-name", "Shack FT-950"])
+        end = time.monotonic() + v.GENEROUS
+        while time.monotonic() < end and not book.polled:
+            time.sleep(0.05)
+        checks.expect(book.polled and book.polled[0].endswith(
+            "/api/radio_commands_pending_by_name/cl123abc/Shack%20FT-950"),
+            "the queue polled for the radio's name: %s" % book.polled[:1])
+        book.commands.append({"id": "1", "radio_name": "Shack FT-950", "command_type": "SET_FREQ",
+                              "frequency": "7074000", "mode": "CW", "status": "PENDING"})
+        checks.expect(sim.wait_line(lambda l: l == "freq 7074000"), "radio tuned by the queue")
+        checks.expect(sim.wait_line(lambda l: l.lower() == "mode cw"), "its mode set")
+        checks.expect(wait_stderr(cat, "# logbook command 1 COMPLETED"), "report line")
+        polls = len(book.polled)
+        end = time.monotonic() + v.GENEROUS
+        while time.monotonic() < end and len(book.polled) < polls + 3:
+            time.sleep(0.05)
+        checks.expect(book.reports == [(1, "COMPLETED")], "reported once: %s" % book.reports)
+        checks.expect(any(p.get("mode") == "CW" and p.get("frequency") == 7074000
+                          for p in book.radio), "the new state posted")
+    finally:
+        if cat:
+            cat.stop(quit_line="quit")
+        sim.stop(quit_line="quit")
+        book.close()
 
 
 def click(port, path, origin):
@@ -161,6 +262,9 @@ def main():
             status = click(port, "/7000000", book.origin)[0]
             time.sleep(0.2)
         checks.expect(status == 503, "503 once the radio is gone (last %s)" % status)
+        cat.stop(quit_line="quit")
+        cat = None
+        cloudlog_queue(args, checks, folder)
     finally:
         if cat:
             cat.stop(quit_line="quit")

@@ -57,7 +57,8 @@ const char* const Usage =
     "                   [--transceive auto|off]\n"
     "                   [--rigctld PORT [--rigctld-address ADDR] [--allow-ptt]]\n"
     "                   [--logbook-api URL [--api-key KEY | --api-key-file FILE]\n"
-    "                    [--station-id N] [--radio-name NAME] [--resend-refused]]\n"
+    "                    [--station-id N] [--radio-name NAME] [--resend-refused]\n"
+    "                    [--logbook-kind auto|wavelog|cloudlog]]\n"
     "                   [--tune-listen [HOST:]PORT [--tune-origins \"ORIGIN ...\"]]\n"
     "       velalog-cat --radio rigctld [--rigctld-host HOST:PORT] [--ini FILE] [--exact]\n"
     "                   [--trace] [--digi rtty|data]\n"
@@ -117,6 +118,9 @@ const char* const Usage =
     "                   on HOST (default 127.0.0.1), PORT 0: any free port; prints:\n"
     "                   tune ADDRESS PORT; one line per request on standard error:\n"
     "                   # logbook tune STATUS HZ [MODE]\n"
+    "  --logbook-kind auto|wavelog|cloudlog  which logbook answers (default auto:\n"
+    "                   asked of it); Cloudlog's click-to-tune queue is polled and\n"
+    "                   each command reported: # logbook command ID COMPLETED|FAILED\n"
     "  --tune-origins \"ORIGIN ...\"  web origins beside the logbook's own whose\n"
     "                   pages may tune (https://cluster.example.org)\n"
     "\n"
@@ -446,6 +450,12 @@ int main(int argc, char** argv) {
       if (!V || !ParseTuneListenAddress(V, Host, ListenPort, Error))
         UsageError("--tune-listen: " + (V ? Error : "needs [HOST:]PORT"));
       Logbook.TuneListen = V;
+    } else if (Arg == "--logbook-kind") {
+      const char* V = Next();
+      const std::string Kind = V ? V : "";
+      if (Kind != "auto" && LogbookKindFromText(Kind) == TLogbookKind::lkUnknown)
+        UsageError("--logbook-kind needs auto, wavelog or cloudlog");
+      Logbook.Kind = LogbookKindFromText(Kind);
     } else if (Arg == "--tune-origins") {
       const char* V = Next();
       if (!V)
@@ -609,6 +619,10 @@ int main(int argc, char** argv) {
       LogbookApi->setOnTune([&Reporter](int Status, std::int64_t Hz, const std::string& Mode) {
         Reporter.Note("# logbook tune " + std::to_string(Status) + " " + std::to_string(Hz) +
                       (Mode.empty() ? "" : " " + Mode));
+      });
+      LogbookApi->Commands().setOnReport([&Reporter](const TCommandReport& Report) {
+        Reporter.Note("# logbook command " + std::to_string(Report.Id) + " " + Report.Status +
+                      (Report.Why.empty() || Report.Status != "FAILED" ? "" : " " + Report.Why));
       });
       LogbookApi->Outbox().setOnSetAside([&Reporter](const std::string& Words) {
         Reporter.Note("# logbook set aside: " + Words);
