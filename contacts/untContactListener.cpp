@@ -9,6 +9,7 @@
 #include <QUdpSocket>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "cat/transport/untHostPort.h"
 #include "contacts/untAdif.h"
@@ -201,13 +202,83 @@ void TContactListener::ReadPending() {
   }
 }
 
-bool TContactListener::Seen(const std::string& Key) {
-  if (std::find(FRemembered.begin(), FRemembered.end(), Key) != FRemembered.end())
-    return true;
-  FRemembered.push_back(Key);
+bool TContactListener::Seen(const TContact& Contact) {
+  // The key holds call, date, time on and band, tab-separated.
+  const std::string Key = ContactKey(Contact);
+  const std::size_t Tab1 = Key.find('\t'), Tab2 = Key.find('\t', Tab1 + 1),
+                    Tab3 = Key.find('\t', Tab2 + 1);
+  TRemembered New{Key.substr(0, Tab1), Key.substr(Tab3 + 1), -1, std::chrono::steady_clock::now()};
+  const QDateTime On =
+      QDateTime::fromString(QString::fromStdString(Key.substr(Tab1 + 1, Tab3 - Tab1 - 1)),
+                            QStringLiteral("yyyyMMdd\thhmmss"));
+  if (On.isValid())
+    New.TimeOn = QDateTime(On.date(), On.time(), Qt::UTC).toSecsSinceEpoch();
+  for (const TRemembered& Old : FRemembered) {
+    if (Old.Call != New.Call || Old.Band != New.Band)
+      continue;
+    if (New.Arrived - Old.Arrived <= std::chrono::seconds(SameArrivalSeconds))
+      return true;
+    if (Old.TimeOn >= 0 && New.TimeOn >= 0 &&
+        std::abs(Old.TimeOn - New.TimeOn) <= SameContactSeconds)
+      return true;
+  }
+  FRemembered.push_back(std::move(New));
   if (FRemembered.size() > MaxRemembered)
     FRemembered.pop_front();
   return false;
+}
+
+void TContactListener::Deliver(TContact& Contact) {
+  if (Contact.Field("qso_date").empty() || Contact.Field("time_on").empty()) {
+    std::pair<std::string, std::string> Now;
+    if (FClock) {
+      Now = FClock();
+    } else {
+      const QDateTime Utc = QDateTime::currentDateTimeUtc();
+      Now = {Utc.toString(QStringLiteral("yyyyMMdd")).toStdString(),
+             Utc.toString(QStringLiteral("hhmmss")).toStdString()};
+    }
+    Contact.Set("qso_date", Now.first);
+    Contact.Set("time_on", Now.second);
+  }
+  if (Seen(Contact))
+    return;
+  const std::string Record = AdifRecordText(Contact);
+  const auto Consumers = FContactConsumers;
+  for (const auto& [Id, Consumer] : Consumers)
+    Consumer(Contact, Record);
+}
+
+void TContactListener::FollowFiles(const std::vector<std::string>& Paths,
+                                   const std::string& Folder) {
+  std::vector<std::unique_ptr<TAdifFileFollower>> Kept;
+  for (const std::string& Path : Paths) {
+    if (Path.empty() ||
+        std::any_of(Kept.begin(), Kept.end(), [&](const auto& F) { return F->Path() == Path; }))
+      continue;
+    auto Old = std::find_if(FFollowers.begin(), FFollowers.end(),
+                            [&](const auto& F) { return F && F->Path() == Path; });
+    if (Old != FFollowers.end()) {
+      Kept.push_back(std::move(*Old));
+      continue;
+    }
+    auto Follower =
+        std::make_unique<TAdifFileFollower>(Path, TAdifFileFollower::StatePathFor(Folder, Path));
+    Follower->setOnContact([this](TContact Contact) { Deliver(Contact); });
+    Follower->setOnChange([this] { Changed(); });
+    Kept.push_back(std::move(Follower));
+    Kept.back()->Start();
+  }
+  FFollowers = std::move(Kept);
+  Changed();
+}
+
+std::string TContactListener::FilesProblem() const {
+  std::string Text;
+  for (const auto& Follower : FFollowers)
+    if (!Follower->Problem().empty())
+      Text += (Text.empty() ? "" : "; ") + Follower->Problem();
+  return Text;
 }
 
 void TContactListener::Receive(std::string_view Bytes) {
@@ -238,26 +309,8 @@ void TContactListener::Receive(std::string_view Bytes) {
   case TDatagramKind::dkContacts:
     break;
   }
-  for (TContact& Contact : Datagram.Contacts) {
-    if (Contact.Field("qso_date").empty() || Contact.Field("time_on").empty()) {
-      std::pair<std::string, std::string> Now;
-      if (FClock) {
-        Now = FClock();
-      } else {
-        const QDateTime Utc = QDateTime::currentDateTimeUtc();
-        Now = {Utc.toString(QStringLiteral("yyyyMMdd")).toStdString(),
-               Utc.toString(QStringLiteral("hhmmss")).toStdString()};
-      }
-      Contact.Set("qso_date", Now.first);
-      Contact.Set("time_on", Now.second);
-    }
-    if (Seen(ContactKey(Contact)))
-      continue;
-    const std::string Record = AdifRecordText(Contact);
-    const auto Consumers = FContactConsumers;
-    for (const auto& [Id, Consumer] : Consumers)
-      Consumer(Contact, Record);
-  }
+  for (TContact& Contact : Datagram.Contacts)
+    Deliver(Contact);
 }
 
 std::string TContactListener::RecentMode(std::chrono::seconds MaxAge) const {
