@@ -309,8 +309,42 @@ void TContactListener::Receive(std::string_view Bytes) {
   case TDatagramKind::dkContacts:
     break;
   }
-  for (TContact& Contact : Datagram.Contacts)
+  // The message types that carry one contact twice.
+  constexpr std::uint32_t ContactLogged = 5, LoggedAdif = 12;
+  const bool Known = !Datagram.Id.empty() && std::find(FAdifSenders.begin(), FAdifSenders.end(),
+                                                       Datagram.Id) != FAdifSenders.end();
+  if (Datagram.Type == LoggedAdif && !Datagram.Id.empty() && !Known && !Datagram.Contacts.empty())
+    FAdifSenders.push_back(Datagram.Id);
+  for (TContact& Contact : Datagram.Contacts) {
+    if (Datagram.Type == ContactLogged && Known) {
+      // The same contact as ADIF follows at once; its fields are the fuller.
+      FHeld.push_back({Datagram.Id, std::move(Contact),
+                       std::chrono::steady_clock::now() + std::chrono::milliseconds(HoldMs)});
+      std::weak_ptr<int> Alive = FAlive;
+      QTimer::singleShot(HoldMs, [this, Alive] {
+        if (!Alive.expired())
+          ReleaseHeld(false);
+      });
+      continue;
+    }
+    if (Datagram.Type == LoggedAdif) {
+      // Its held "contact logged" is the same contact: dropped.
+      const std::string Call = LowerAscii(Contact.Field("call"));
+      std::erase_if(FHeld, [&](const THeld& Held) {
+        return Held.Sender == Datagram.Id && LowerAscii(Held.Contact.Field("call")) == Call;
+      });
+    }
     Deliver(Contact);
+  }
+}
+
+void TContactListener::ReleaseHeld(bool All) {
+  const auto Now = std::chrono::steady_clock::now();
+  while (!FHeld.empty() && (All || FHeld.front().Until <= Now)) {
+    TContact Contact = std::move(FHeld.front().Contact);
+    FHeld.pop_front();
+    Deliver(Contact);
+  }
 }
 
 std::string TContactListener::RecentMode(std::chrono::seconds MaxAge) const {

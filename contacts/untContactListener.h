@@ -15,7 +15,9 @@
 // contact as "contact logged" and again as ADIF, and writes it to its log
 // file too); and the same call and band arriving within SameArrivalSeconds,
 // whatever their times say (one sender's two messages of a contact disagree
-// on the time). A contact without a time on is given the time it arrived. Each consumer gets the
+// on the time). When a sender is known to send each contact as ADIF too, its
+// "contact logged" waits up to HoldMs for the ADIF, whose fields then win.
+// A contact without a time on is given the time it arrived. Each consumer gets the
 // contact and its ADIF record text (no header). Status reports (the sender's dial frequency and
 // mode) go to the status consumers, and the last one is kept.
 //
@@ -70,6 +72,7 @@ public:
   static constexpr std::size_t MaxRemembered = 256;
   static constexpr int SameContactSeconds = 120;
   static constexpr int SameArrivalSeconds = 5;
+  static constexpr int HoldMs = 1500;
   static constexpr int DatagramsPerTurn = 4096;
   static constexpr int CheckMs = 250;
   static constexpr const char* DefaultListen = "127.0.0.1:2237";
@@ -165,6 +168,16 @@ private:
   };
   std::deque<TRemembered> FRemembered;
   std::vector<std::unique_ptr<TAdifFileFollower>> FFollowers;
+  // Senders that sent a contact as ADIF, and their "contact logged" ones
+  // held for it.
+  std::vector<std::string> FAdifSenders;
+  struct THeld {
+    std::string Sender;
+    TContact Contact;
+    std::chrono::steady_clock::time_point Until;
+  };
+  std::deque<THeld> FHeld;
+  void ReleaseHeld(bool All);
   std::optional<TStatusReport> FLastStatus;
   std::chrono::steady_clock::time_point FLastStatusTime{};
   TListenerChangeEvent FOnChange;

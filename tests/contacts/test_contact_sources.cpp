@@ -161,6 +161,30 @@ TEST(Sources, TypeFiveAndTwelveOfOneContactCountOnceWhateverTheirTimes) {
   EXPECT_EQ(Calls, (std::vector<std::string>{"DL1ABC", "G4XYZ"}));
 }
 
+TEST(Sources, OnceASenderSendsAdifTooItsAdifFieldsWin) {
+  TContactListener Listener;
+  std::vector<TContact> Got;
+  Listener.AddContactConsumer([&](const TContact& C, const std::string&) { Got.push_back(C); });
+  auto Adif = [](const std::string& Call) {
+    return TDatagramBuilder(12, 2, ContactDatagramMagic, "JTDX")
+        .Text("<call:" + std::to_string(Call.size()) + ">" + Call +
+              " <qso_date:8>20261207 <time_on:6>225750 <band:3>40m <freq:8>7.075500"
+              " <mode:3>FT8 <gridsquare:4>JO62 <eor>")
+        .Data();
+  };
+  Listener.Receive(Adif("K1AAA")); // the sender is now known to send ADIF
+  // Type 5 first, with a time an hour off; the ADIF's time must win.
+  Listener.Receive(Logged("JTDX", "DL1ABC", 2, At225750 - 3600 * 1000));
+  Listener.Receive(Adif("DL1ABC"));
+  ASSERT_EQ(Got.size(), 2u);
+  EXPECT_EQ(Got[1].Field("call"), "DL1ABC");
+  EXPECT_EQ(Got[1].Field("time_on"), "225750");
+  // A type 5 whose ADIF never comes is handed on after a short wait.
+  Listener.Receive(Logged("JTDX", "G4XYZ", 1));
+  ASSERT_TRUE(WaitFor([&] { return Got.size() == 3; }));
+  EXPECT_EQ(Got[2].Field("call"), "G4XYZ");
+}
+
 // A temporary folder with a log file and the follower's state beside it.
 class FollowerTest : public testing::Test {
 protected:
