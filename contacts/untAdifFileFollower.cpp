@@ -52,6 +52,10 @@ std::string TimeOnStamp(const TContact& Contact) {
   return Date + Time + (Time.size() == 4 ? "00" : "");
 }
 
+std::string NowStamp() {
+  return QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddhhmmss")).toStdString();
+}
+
 QByteArray ReadAt(QFile& File, std::int64_t At, std::int64_t Count) {
   if (Count <= 0 || !File.seek(At))
     return {};
@@ -133,7 +137,16 @@ void TAdifFileFollower::Check() {
   Watch();
   struct stat St {};
   if (::stat(FPath.c_str(), &St) != 0) {
-    SetProblem("log file " + FPath + ": " + std::strerror(errno));
+    const int Error = errno;
+    if (!FKnown) {
+      // A program makes its log file with the first contact it logs: the
+      // file that appears holds only new ones (those not older than now).
+      FKnown = true;
+      FOffset = 0;
+      FSince = NowStamp();
+      SaveState();
+    }
+    SetProblem("log file " + FPath + ": " + std::strerror(Error));
     return;
   }
   if (!S_ISREG(St.st_mode)) {

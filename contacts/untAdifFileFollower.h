@@ -3,7 +3,8 @@
 //
 // The records a file already holds when it is first seen are not contacts
 // (no flood of old contacts on first use). A record is taken once complete
-// (its "<eor>"). A file saved again whole (a new file under the name, or the
+// (its "<eor>"); a file that does not exist yet when first looked for holds
+// only new contacts when it appears. A file saved again whole (a new file under the name, or the
 // bytes before the read position changed) or cut shorter is read from its
 // start, and only records not taken before and not older than the time the
 // file was first seen are contacts. What was taken (by call, date, time on

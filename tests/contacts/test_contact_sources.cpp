@@ -274,6 +274,13 @@ TEST_F(FollowerTest, AFileThatVanishesIsFollowedWhenItReturns) {
   EXPECT_EQ(Follower->Problem(), "");
 }
 
+TEST_F(FollowerTest, AFileMadeWithTheFirstContactGivesThatContact) {
+  StartFollower();
+  EXPECT_FALSE(Follower->Problem().empty());
+  Write("ADIF export<eoh>\n" + Record("DL1ABC"), std::ios::trunc);
+  ASSERT_TRUE(WaitForCalls(1));
+}
+
 TEST_F(FollowerTest, WhatCannotBeReadIsNamedAndNothingElse) {
   // A folder in the file's place.
   std::filesystem::create_directory(LogPath());
