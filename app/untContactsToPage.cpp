@@ -54,6 +54,7 @@ void TContactsToPage::Apply() {
   // cannot be had.
   FListener.FollowFiles(Enabled ? FSettings.ContactsLogFiles() : std::vector<std::string>(),
                         FolderOf(FSettings.FileName()));
+  FListener.ConnectApi(Enabled ? FSettings.strContactsJs8CallTcp() : std::string());
   Changed();
   FillNext();
 }

@@ -273,11 +273,27 @@ void TContactListener::FollowFiles(const std::vector<std::string>& Paths,
   Changed();
 }
 
+void TContactListener::ConnectApi(const std::string& HostPort) {
+  const std::string Text(Trim(HostPort));
+  if (Text == FApiText && (FApi || Text.empty()))
+    return;
+  FApiText = Text;
+  FApi.reset();
+  if (!Text.empty()) {
+    FApi = std::make_unique<TContactLineClient>([this](std::string_view Line) { Receive(Line); },
+                                                [this] { Changed(); });
+    FApi->Start(Text);
+  }
+  Changed();
+}
+
 std::string TContactListener::FilesProblem() const {
   std::string Text;
   for (const auto& Follower : FFollowers)
     if (!Follower->Problem().empty())
       Text += (Text.empty() ? "" : "; ") + Follower->Problem();
+  if (FApi && !FApi->Problem().empty())
+    Text += (Text.empty() ? "" : "; ") + FApi->Problem();
   return Text;
 }
 

@@ -7,7 +7,8 @@
 // holds is reported in ErrorText with a hint, never fatal.
 //
 // Besides the socket it follows ADIF log files (FollowFiles), and every
-// record appended to one is a contact too.
+// record appended to one is a contact too; and it can be a client of a
+// program's TCP API (ConnectApi), each line read as a datagram.
 //
 // A contact that arrives twice reaches the consumers once: the same call and
 // band with times on at most SameContactSeconds apart, among the last
@@ -45,6 +46,7 @@
 #include "contacts/untAdifFileFollower.h"
 #include "contacts/untContact.h"
 #include "contacts/untContactDatagram.h"
+#include "contacts/untContactLineClient.h"
 #include "platform/untEvents.h"
 #include "platform/untObject.h"
 
@@ -106,8 +108,14 @@ public:
   // Works whether or not the socket listens.
   void FollowFiles(const std::vector<std::string>& Paths, const std::string& Folder);
   const std::vector<std::unique_ptr<TAdifFileFollower>>& Followers() const { return FFollowers; }
-  // What keeps log files from being followed, "; "-joined; empty when none.
+  // What keeps log files from being followed or the API client from
+  // reading, "; "-joined; empty when nothing does.
   std::string FilesProblem() const;
+
+  // Reads the JSON lines of a program's TCP API at "host:port" (empty: no
+  // client), reconnecting while it is away; a change of address reconnects.
+  void ConnectApi(const std::string& HostPort);
+  const TContactLineClient* ApiClient() const { return FApi.get(); }
 
   // The last status report and when it came; none before the first.
   const std::optional<TStatusReport>& LastStatus() const { return FLastStatus; }
@@ -168,6 +176,8 @@ private:
   };
   std::deque<TRemembered> FRemembered;
   std::vector<std::unique_ptr<TAdifFileFollower>> FFollowers;
+  std::unique_ptr<TContactLineClient> FApi;
+  std::string FApiText;
   // Senders that sent a contact as ADIF, and their "contact logged" ones
   // held for it.
   std::vector<std::string> FAdifSenders;

@@ -306,6 +306,10 @@ std::vector<std::string> TVelaLogSettings::ContactsLogFiles() const {
   return Paths;
 }
 
+std::string TVelaLogSettings::strContactsJs8CallTcp() const {
+  return FIniFile->ReadString(SecContacts, "Js8CallTcp", "");
+}
+
 void TVelaLogSettings::setContactsLogFiles(const std::vector<std::string>& Paths) {
   for (int I = 0; I < MaxContactsLogFiles; ++I) {
     const std::string Key = "LogFile" + std::to_string(I);

@@ -164,6 +164,9 @@ public:
   // ones skipped); read from the file each time. Setting writes the list
   // from LogFile0 on and empties the keys after it.
   static constexpr int MaxContactsLogFiles = 16;
+  // A program's TCP API to read contacts from ("Js8CallTcp", host:port);
+  // empty: none. Set in the file; read from it each time.
+  std::string strContactsJs8CallTcp() const;
   std::vector<std::string> ContactsLogFiles() const;
   void setContactsLogFiles(const std::vector<std::string>& Paths);
   // Serving a web logbook through its API (section "LogbookApi"): the

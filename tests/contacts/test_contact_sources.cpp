@@ -7,6 +7,8 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 
 #include <cstdlib>
@@ -185,6 +187,39 @@ TEST(Sources, OnceASenderSendsAdifTooItsAdifFieldsWin) {
   EXPECT_EQ(Got[2].Field("call"), "G4XYZ");
 }
 
+TEST(Sources, TheTcpApiClientReadsLinesAndComesBackAfterALoss) {
+  QTcpServer Server;
+  ASSERT_TRUE(Server.listen(QHostAddress::LocalHost, 0));
+  TContactListener Listener;
+  std::vector<std::string> Calls;
+  Listener.AddContactConsumer(
+      [&](const TContact& C, const std::string&) { Calls.push_back(C.Field("call")); });
+  Listener.ConnectApi("127.0.0.1:" + std::to_string(Server.serverPort()));
+  ASSERT_TRUE(Server.waitForNewConnection(GenerousMs));
+  QTcpSocket* Peer = Server.nextPendingConnection();
+  // A ping, an overlong line and a contact split across two writes.
+  const std::string Contact = Js8(Js8Params) + '\n';
+  const std::string Lines = std::string(R"({"type":"PING"})") + '\n' + std::string(70 * 1024, 'x') +
+                            '\n' + Contact.substr(0, 30);
+  Peer->write(Lines.data(), static_cast<qint64>(Lines.size()));
+  Peer->flush();
+  WaitFor([&] { return Listener.Counts().Ignored == 1; });
+  Peer->write(Contact.data() + 30, static_cast<qint64>(Contact.size() - 30));
+  ASSERT_TRUE(WaitFor([&] { return Calls.size() == 1; }));
+  EXPECT_EQ(Calls.front(), "KN4ABC");
+  EXPECT_EQ(Listener.Counts().Unreadable, 0u);
+
+  // The program goes away and comes back: the client connects again.
+  Peer->abort();
+  ASSERT_TRUE(WaitFor([&] { return !Listener.FilesProblem().empty(); }));
+  ASSERT_TRUE(WaitFor([&] { return Server.hasPendingConnections(); }));
+  Peer = Server.nextPendingConnection();
+  const std::string Again = Js8(R"("CALL":"G4XYZ","FREQ":7078000)") + '\n';
+  Peer->write(Again.data(), static_cast<qint64>(Again.size()));
+  ASSERT_TRUE(WaitFor([&] { return Calls.size() == 2; }));
+  EXPECT_EQ(Calls.back(), "G4XYZ");
+}
+
 // A temporary folder with a log file and the follower's state beside it.
 class FollowerTest : public testing::Test {
 protected:
@@ -323,7 +358,7 @@ TEST_F(FollowerTest, AContactFromTheSocketAndTheFileCountsOnce) {
   Listener.FollowFiles({LogPath()}, Dir.path().toStdString());
   Listener.Receive(LoggedAdif("DL1ABC")); // 2026-12-07 22:57:50 on 40m
   // The file's record of it says a minute later, as a program may round.
-  Write("<call:6>DL1ABC <qso_date:8>20261207 <time_on:4>2258 <band:3>40m <mode:3>FT8 <eor>\n" +
+  Write("<call:6>DL1ABC <qso_date:8>20261207 <time_on:4>2258 <band:3>40m <mode:3>FT8 <eor>\n\n" +
         Record("G4XYZ"));
   ASSERT_TRUE(WaitFor([&] { return Got.size() >= 2; }));
   EXPECT_EQ(Got, (std::vector<std::string>{"DL1ABC", "G4XYZ"}));
