@@ -252,6 +252,7 @@ void TContactListener::Deliver(TContact& Contact) {
 void TContactListener::FollowFiles(const std::vector<std::string>& Paths,
                                    const std::string& Folder) {
   std::vector<std::unique_ptr<TAdifFileFollower>> Kept;
+  std::vector<TAdifFileFollower*> Added;
   for (const std::string& Path : Paths) {
     if (Path.empty() ||
         std::any_of(Kept.begin(), Kept.end(), [&](const auto& F) { return F->Path() == Path; }))
@@ -266,10 +267,14 @@ void TContactListener::FollowFiles(const std::vector<std::string>& Paths,
         std::make_unique<TAdifFileFollower>(Path, TAdifFileFollower::StatePathFor(Folder, Path));
     Follower->setOnContact([this](TContact Contact) { Deliver(Contact); });
     Follower->setOnChange([this] { Changed(); });
+    Added.push_back(Follower.get());
     Kept.push_back(std::move(Follower));
-    Kept.back()->Start();
   }
   FFollowers = std::move(Kept);
+  // Started once the list is whole: starting may hand on contacts and
+  // report changes, whose receivers look at the list.
+  for (TAdifFileFollower* Follower : Added)
+    Follower->Start();
   Changed();
 }
 
