@@ -91,7 +91,7 @@ void TContactsToPage::FillNext() {
     Held |= 1u << Field;
   }
   for (const auto& [Name, Target] : FSettings.ContactFields())
-    if (const std::string Value = Contact.Field(Name); !Value.empty())
+    if (const std::string Value = MappedField(Contact, Name); !Value.empty())
       Writes.emplace_back(Target, Value);
 
   FPage.HoldFields(Held);

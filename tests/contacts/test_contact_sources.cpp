@@ -141,6 +141,16 @@ INSTANTIATE_TEST_SUITE_P(
               "wrong magic"}),
     [](const testing::TestParamInfo<TCase>& Info) { return std::string(Info.param.Name); });
 
+TEST(Sources, AMappedModeIsTheSubmodeWhereThereIsOne) {
+  const TContactDatagram D = ReadContactDatagram(Js8(Js8Params));
+  ASSERT_EQ(D.Contacts.size(), 1u);
+  EXPECT_EQ(MappedField(D.Contacts[0], "mode"), "JS8");
+  EXPECT_EQ(MappedField(D.Contacts[0], "gridsquare"), "EM73");
+  const TContactDatagram Ft8 = ReadContactDatagram(LoggedAdif("DL1ABC"));
+  ASSERT_EQ(Ft8.Contacts.size(), 1u);
+  EXPECT_EQ(MappedField(Ft8.Contacts[0], "mode"), "FT8");
+}
+
 TEST(Sources, ALogQsoWithoutACallIsRefusedAndCounted) {
   TContactListener Listener;
   Listener.Receive(Js8(R"("FREQ":14079162,"UTC.ON":1796698809430)"));
