@@ -215,6 +215,12 @@ void TAdifFileFollower::Check() {
   }
   const bool Moved = Identity != FIdentity;
   FIdentity = Identity;
+  if (Moved) {
+    // The watch may still be on the file that was replaced (kept open by
+    // its writer): it moves to the one now under the name.
+    FWatcher->removePath(QString::fromStdString(FPath));
+    Watch();
+  }
   if (FOffset >= Size && !FRereading) {
     if (Moved || !Problem.empty())
       SaveState();

@@ -285,7 +285,9 @@ TEST_F(FollowerTest, AppendedRecordsAreContactsOnceCompleteAndNeverTwice) {
   Write(Next.substr(20));
   ASSERT_TRUE(WaitForCalls(2));
 
-  // Saved again whole, under a new file: only the record not taken.
+  // Saved again whole, under a new file, while the old one is still open:
+  // only the record not taken.
+  std::ifstream Holder(LogPath());
   const std::string Whole = "ADIF export<eoh>\n" + Record("OLD1AB", "101010") +
                             Record("OLD2AB", "101111") + Record("DL1ABC") + Record("G4XYZ") +
                             Record("K1NEW");
