@@ -186,8 +186,7 @@ void TAdifFileFollower::Check() {
     FTail =
         ReadAt(File, std::max<std::int64_t>(0, FOffset - TailBytes), std::min(FOffset, TailBytes))
             .toStdString();
-    FSince =
-        QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddhhmmss")).toStdString();
+    FSince = NowStamp();
     SaveState();
     SetProblem({});
     return;
