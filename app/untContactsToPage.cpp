@@ -11,6 +11,12 @@ namespace {
 const char* const PageFieldNames[] = {"log_date", "log_time", "call_rx",
                                       "log_band", "log_freq", "log_mode"};
 
+// The folder of a file ("." for a bare name).
+std::string FolderOf(const std::string& File) {
+  const std::size_t Slash = File.rfind('/');
+  return Slash == std::string::npos ? std::string(".") : File.substr(0, Slash);
+}
+
 } // namespace
 
 TContactsToPage::TContactsToPage(TLogPHPinterface& APage, TVelaLogSettings& ASettings)
@@ -44,6 +50,11 @@ void TContactsToPage::Apply() {
     else
       FListener.Stop();
   }
+  // Log files are followed beside the socket, and on even where the port
+  // cannot be had.
+  FListener.FollowFiles(Enabled ? FSettings.ContactsLogFiles() : std::vector<std::string>(),
+                        FolderOf(FSettings.FileName()));
+  FListener.ConnectApi(Enabled ? FSettings.strContactsJs8CallTcp() : std::string());
   Changed();
   FillNext();
 }
@@ -80,7 +91,7 @@ void TContactsToPage::FillNext() {
     Held |= 1u << Field;
   }
   for (const auto& [Name, Target] : FSettings.ContactFields())
-    if (const std::string Value = Contact.Field(Name); !Value.empty())
+    if (const std::string Value = MappedField(Contact, Name); !Value.empty())
       Writes.emplace_back(Target, Value);
 
   FPage.HoldFields(Held);
@@ -106,6 +117,11 @@ std::string TContactsToPage::StatusText() const {
     return {};
   std::string Text = "contacts ";
   Text += FListener.Listening() ? FListener.Address() : FListener.ErrorText();
+  if (!FListener.Followers().empty())
+    Text += " \u00b7 " + std::to_string(FListener.Followers().size()) + " log file" +
+            (FListener.Followers().size() == 1 ? "" : "s");
+  if (const std::string Files = FListener.FilesProblem(); !Files.empty())
+    Text += " \u00b7 " + Files;
   if (FJournal && FJournal->Waiting() > 0)
     Text += " \u00b7 " + std::to_string(FJournal->Waiting()) + " waiting";
   if (FJournal && FJournal->NotKept() > 0)

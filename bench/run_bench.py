@@ -580,6 +580,25 @@ def contact_rows(bindir, samples, runs):
     return tuple(statistics.median(r[i] for r in found) for i in range(3))
 
 
+def logfile_rows(bindir, samples, runs):
+    """(samples, p50 ms, p95 ms), each the median over runs, from
+    bench_logfile (an ADIF record appended to a followed log file to the
+    contact event), or None when it is not built."""
+    exe = os.path.join(bindir, "bench_logfile")
+    if not os.access(exe, os.X_OK):
+        return None
+    found = []
+    for _ in range(runs):
+        proc = subprocess.run([exe, str(samples)], capture_output=True, text=True, timeout=600)
+        for line in proc.stdout.splitlines():
+            parts = line.split()
+            if len(parts) == 4 and parts[0] == "logfile_contact":
+                found.append((int(parts[1]), float(parts[2]), float(parts[3])))
+    if not found:
+        return None
+    return tuple(statistics.median(r[i] for r in found) for i in range(3))
+
+
 # ---------------------------------------------------------------- other parts
 
 def parse_benchmarks(bindir, repetitions):
@@ -857,6 +876,12 @@ def main():
     except (subprocess.SubprocessError, OSError):
         contacts = None
 
+    print("bench: contacts from a log file ...", file=sys.stderr, flush=True)
+    try:
+        logfile = logfile_rows(bindir, args.contact_samples, runs)
+    except (subprocess.SubprocessError, OSError):
+        logfile = None
+
     print("bench: Virtual CAT sharing ...", file=sys.stderr, flush=True)
     try:
         vcat, vcat_note = virtualcat_rows(bindir, args.vcat_reads, args.vcat_baud)
@@ -953,6 +978,13 @@ def main():
         emit("| %s (%d contacts, under Xvfb) | ft950 | %s / %s | p95 < 100 | %s |" % (
             what, contacts[0], fmt(contacts[1]), fmt(contacts[2]),
             "yes" if contacts[2] < 100 else "no"))
+    what = "ADIF record appended to a log file to its contact event, ms p50 / p95"
+    if logfile is None:
+        emit("| %s | all | n/a | p95 < 300 | |" % what)
+    else:
+        emit("| %s (%d records) | all | %s / %s | p95 < 300 | %s |" % (
+            what, logfile[0], fmt(logfile[1]), fmt(logfile[2]),
+            "yes" if logfile[2] < 300 else "no"))
     if vcat is None:
         emit("| Virtual CAT: rigctl f through program / straight | all | n/a (%s) | | |" %
              vcat_note)

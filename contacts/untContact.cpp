@@ -178,6 +178,13 @@ std::string ContactKey(const TContact& Contact) {
          PlanBand(Contact, ContactFrequencyHz(Contact));
 }
 
+std::string MappedField(const TContact& Contact, std::string_view Name) {
+  if (Name == "mode")
+    if (std::string Submode = Contact.Field("submode"); !Submode.empty())
+      return Submode;
+  return Contact.Field(Name);
+}
+
 std::vector<TContactField> FurtherFields(const TContact& Contact) {
   std::vector<TContactField> Result;
   for (const TContactField& F : Contact.Fields)

@@ -51,6 +51,11 @@ std::string PageModeForContact(std::string_view Mode, std::string_view Submode,
 // date and time on (to the second) and band.
 std::string ContactKey(const TContact& Contact);
 
+// A field for a form the operator mapped by name: "mode" is the contact's
+// own mode name, its submode where it has one (JS8 rather than MFSK, FT4
+// rather than MFSK), every other name the field of that name.
+std::string MappedField(const TContact& Contact, std::string_view Name);
+
 // The fields a contact carries besides those the page's six texts come from
 // (call, band, freq, qso_date, time_on), in order.
 std::vector<TContactField> FurtherFields(const TContact& Contact);

@@ -3,6 +3,7 @@
 #include <QDateTime>
 
 #include "contacts/untAdif.h"
+#include "contacts/untContactJson.h"
 
 namespace vela {
 
@@ -31,6 +32,9 @@ constexpr std::int64_t LastJulianDay = 5373484;
 class TReader {
 public:
   explicit TReader(std::string_view ABytes) : FBytes(ABytes) {}
+
+  // Read a date-time of the local time basis as UTC (see ReadDatagram).
+  bool LocalIsUtc = false;
 
   bool Failed() const { return !FError.empty(); }
   const std::string& Error() const { return FError; }
@@ -87,7 +91,8 @@ public:
       return; // a null or absurd date-time: none
     const QDate Day = QDate::fromJulianDay(JulianDay);
     const QTime At = QTime::fromMSecsSinceStartOfDay(static_cast<int>(Milliseconds));
-    QDateTime Stamp = Basis == BasisUtc      ? QDateTime(Day, At, Qt::UTC)
+    const bool Utc = Basis == BasisUtc || (Basis == BasisLocal && LocalIsUtc);
+    QDateTime Stamp = Utc                    ? QDateTime(Day, At, Qt::UTC)
                       : Basis == BasisOffset ? QDateTime(Day, At, Qt::OffsetFromUTC, Offset)
                                              : QDateTime(Day, At, Qt::LocalTime);
     Stamp = Stamp.toUTC();
@@ -129,13 +134,7 @@ bool ReadContactLogged(TReader& In, TContact& Contact) {
 
   Contact.Set("call", Call);
   Contact.Set("gridsquare", Grid);
-  if (Hz > 0 && Hz <= 100'000'000'000ull) {
-    // MHz with six decimals: the hertz exactly.
-    std::string Digits = std::to_string(Hz);
-    Digits.insert(0, Digits.size() < 7 ? 7 - Digits.size() : 0, '0');
-    Contact.Set("freq",
-                Digits.substr(0, Digits.size() - 6) + "." + Digits.substr(Digits.size() - 6));
-  }
+  Contact.Set("freq", FrequencyMhzText(Hz));
   Contact.Set("mode", Mode);
   Contact.Set("rst_sent", ReportSent);
   Contact.Set("rst_rcvd", ReportReceived);
@@ -162,6 +161,15 @@ TContactDatagram Refused(TContactDatagram Result, std::string Error) {
 
 } // namespace
 
+std::string FrequencyMhzText(std::uint64_t Hz) {
+  if (Hz == 0 || Hz > 100'000'000'000ull)
+    return {};
+  // MHz with six decimals: the hertz exactly.
+  std::string Digits = std::to_string(Hz);
+  Digits.insert(0, Digits.size() < 7 ? 7 - Digits.size() : 0, '0');
+  return Digits.substr(0, Digits.size() - 6) + "." + Digits.substr(Digits.size() - 6);
+}
+
 std::string JulianDayDate(std::int64_t JulianDay) {
   if (JulianDay < FirstJulianDay || JulianDay > LastJulianDay)
     return {};
@@ -177,7 +185,10 @@ TContactDatagram ReadDatagram(std::string_view Bytes) {
     return Refused(Result, "a datagram of " + std::to_string(Bytes.size()) + " bytes");
   TReader In(Bytes);
   if (Bytes.size() < 4 || In.U32() != ContactDatagramMagic) {
-    // No magic: a plain ADIF record, or nothing this program reads.
+    // No magic: a JSON object, a plain ADIF record, or nothing this program
+    // reads.
+    if (LooksLikeJson(Bytes))
+      return ReadContactJson(Bytes);
     TAdifDocument Doc = ReadAdif(Bytes);
     if (!Doc.Error.empty())
       return Refused(Result, "wrong magic, and not ADIF: " + Doc.Error);
@@ -203,6 +214,10 @@ TContactDatagram ReadDatagram(std::string_view Bytes) {
       return Refused(Result, In.Error());
     Result.Kind = TDatagramKind::dkStatus;
   } else if (Result.Type == TypeContactLogged) {
+    // One sender labels its contacts' date-times as local time while their
+    // values are UTC; converting them would shift every contact by the
+    // station's offset from UTC.
+    In.LocalIsUtc = Result.Id.starts_with("JTDX");
     TContact Contact;
     if (!ReadContactLogged(In, Contact))
       return Refused(Result, In.Error());

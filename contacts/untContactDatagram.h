@@ -1,6 +1,7 @@
 // Reads one UDP datagram of a digital-mode program: its binary messages
 // (magic 0xADBCCBDA, schema 2 or 3, big-endian) of type 5 "contact logged",
-// 12 "logged ADIF" and 1 "status", or a plain ADIF text. Bytes in, contacts
+// 12 "logged ADIF" and 1 "status", a JSON object of a program's API
+// (untContactJson.h), or a plain ADIF text. Bytes in, contacts
 // out: it touches no socket.
 //
 // Every length is checked against the datagram before it is used; a datagram
@@ -54,6 +55,10 @@ struct TContactDatagram {
 };
 
 TContactDatagram ReadContactDatagram(std::string_view Bytes);
+
+// Hz as an ADIF frequency in MHz with six decimals ("7.075500"); empty for 0
+// or more than 100 GHz.
+std::string FrequencyMhzText(std::uint64_t Hz);
 
 // A Julian day number as an ADIF date "YYYYMMDD"; empty outside the years
 // 1900 to 9999.

@@ -9,6 +9,7 @@
 #include <QUdpSocket>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "cat/transport/untHostPort.h"
 #include "contacts/untAdif.h"
@@ -201,13 +202,104 @@ void TContactListener::ReadPending() {
   }
 }
 
-bool TContactListener::Seen(const std::string& Key) {
-  if (std::find(FRemembered.begin(), FRemembered.end(), Key) != FRemembered.end())
-    return true;
-  FRemembered.push_back(Key);
+bool TContactListener::Seen(const TContact& Contact) {
+  // The key holds call, date, time on and band, tab-separated.
+  const std::string Key = ContactKey(Contact);
+  const std::size_t Tab1 = Key.find('\t'), Tab2 = Key.find('\t', Tab1 + 1),
+                    Tab3 = Key.find('\t', Tab2 + 1);
+  TRemembered New{Key.substr(0, Tab1), Key.substr(Tab3 + 1), -1, std::chrono::steady_clock::now()};
+  const QDateTime On =
+      QDateTime::fromString(QString::fromStdString(Key.substr(Tab1 + 1, Tab3 - Tab1 - 1)),
+                            QStringLiteral("yyyyMMdd\thhmmss"));
+  if (On.isValid())
+    New.TimeOn = QDateTime(On.date(), On.time(), Qt::UTC).toSecsSinceEpoch();
+  for (const TRemembered& Old : FRemembered) {
+    if (Old.Call != New.Call || Old.Band != New.Band)
+      continue;
+    if (New.Arrived - Old.Arrived <= std::chrono::seconds(SameArrivalSeconds))
+      return true;
+    if (Old.TimeOn >= 0 && New.TimeOn >= 0 &&
+        std::abs(Old.TimeOn - New.TimeOn) <= SameContactSeconds)
+      return true;
+  }
+  FRemembered.push_back(std::move(New));
   if (FRemembered.size() > MaxRemembered)
     FRemembered.pop_front();
   return false;
+}
+
+void TContactListener::Deliver(TContact& Contact) {
+  if (Contact.Field("qso_date").empty() || Contact.Field("time_on").empty()) {
+    std::pair<std::string, std::string> Now;
+    if (FClock) {
+      Now = FClock();
+    } else {
+      const QDateTime Utc = QDateTime::currentDateTimeUtc();
+      Now = {Utc.toString(QStringLiteral("yyyyMMdd")).toStdString(),
+             Utc.toString(QStringLiteral("hhmmss")).toStdString()};
+    }
+    Contact.Set("qso_date", Now.first);
+    Contact.Set("time_on", Now.second);
+  }
+  if (Seen(Contact))
+    return;
+  const std::string Record = AdifRecordText(Contact);
+  const auto Consumers = FContactConsumers;
+  for (const auto& [Id, Consumer] : Consumers)
+    Consumer(Contact, Record);
+}
+
+void TContactListener::FollowFiles(const std::vector<std::string>& Paths,
+                                   const std::string& Folder) {
+  std::vector<std::unique_ptr<TAdifFileFollower>> Kept;
+  std::vector<TAdifFileFollower*> Added;
+  for (const std::string& Path : Paths) {
+    if (Path.empty() ||
+        std::any_of(Kept.begin(), Kept.end(), [&](const auto& F) { return F->Path() == Path; }))
+      continue;
+    auto Old = std::find_if(FFollowers.begin(), FFollowers.end(),
+                            [&](const auto& F) { return F && F->Path() == Path; });
+    if (Old != FFollowers.end()) {
+      Kept.push_back(std::move(*Old));
+      continue;
+    }
+    auto Follower =
+        std::make_unique<TAdifFileFollower>(Path, TAdifFileFollower::StatePathFor(Folder, Path));
+    Follower->setOnContact([this](TContact Contact) { Deliver(Contact); });
+    Follower->setOnChange([this] { Changed(); });
+    Added.push_back(Follower.get());
+    Kept.push_back(std::move(Follower));
+  }
+  FFollowers = std::move(Kept);
+  // Started once the list is whole: starting may hand on contacts and
+  // report changes, whose receivers look at the list.
+  for (TAdifFileFollower* Follower : Added)
+    Follower->Start();
+  Changed();
+}
+
+void TContactListener::ConnectApi(const std::string& HostPort) {
+  const std::string Text(Trim(HostPort));
+  if (Text == FApiText && (FApi || Text.empty()))
+    return;
+  FApiText = Text;
+  FApi.reset();
+  if (!Text.empty()) {
+    FApi = std::make_unique<TContactLineClient>([this](std::string_view Line) { Receive(Line); },
+                                                [this] { Changed(); });
+    FApi->Start(Text);
+  }
+  Changed();
+}
+
+std::string TContactListener::FilesProblem() const {
+  std::string Text;
+  for (const auto& Follower : FFollowers)
+    if (!Follower->Problem().empty())
+      Text += (Text.empty() ? "" : "; ") + Follower->Problem();
+  if (FApi && !FApi->Problem().empty())
+    Text += (Text.empty() ? "" : "; ") + FApi->Problem();
+  return Text;
 }
 
 void TContactListener::Receive(std::string_view Bytes) {
@@ -238,25 +330,41 @@ void TContactListener::Receive(std::string_view Bytes) {
   case TDatagramKind::dkContacts:
     break;
   }
+  // The message types that carry one contact twice.
+  constexpr std::uint32_t ContactLogged = 5, LoggedAdif = 12;
+  const bool Known = !Datagram.Id.empty() && std::find(FAdifSenders.begin(), FAdifSenders.end(),
+                                                       Datagram.Id) != FAdifSenders.end();
+  if (Datagram.Type == LoggedAdif && !Datagram.Id.empty() && !Known && !Datagram.Contacts.empty())
+    FAdifSenders.push_back(Datagram.Id);
   for (TContact& Contact : Datagram.Contacts) {
-    if (Contact.Field("qso_date").empty() || Contact.Field("time_on").empty()) {
-      std::pair<std::string, std::string> Now;
-      if (FClock) {
-        Now = FClock();
-      } else {
-        const QDateTime Utc = QDateTime::currentDateTimeUtc();
-        Now = {Utc.toString(QStringLiteral("yyyyMMdd")).toStdString(),
-               Utc.toString(QStringLiteral("hhmmss")).toStdString()};
-      }
-      Contact.Set("qso_date", Now.first);
-      Contact.Set("time_on", Now.second);
-    }
-    if (Seen(ContactKey(Contact)))
+    if (Datagram.Type == ContactLogged && Known) {
+      // The same contact as ADIF follows at once; its fields are the fuller.
+      FHeld.push_back({Datagram.Id, std::move(Contact),
+                       std::chrono::steady_clock::now() + std::chrono::milliseconds(HoldMs)});
+      std::weak_ptr<int> Alive = FAlive;
+      QTimer::singleShot(HoldMs, [this, Alive] {
+        if (!Alive.expired())
+          ReleaseHeld(false);
+      });
       continue;
-    const std::string Record = AdifRecordText(Contact);
-    const auto Consumers = FContactConsumers;
-    for (const auto& [Id, Consumer] : Consumers)
-      Consumer(Contact, Record);
+    }
+    if (Datagram.Type == LoggedAdif) {
+      // Its held "contact logged" is the same contact: dropped.
+      const std::string Call = LowerAscii(Contact.Field("call"));
+      std::erase_if(FHeld, [&](const THeld& Held) {
+        return Held.Sender == Datagram.Id && LowerAscii(Held.Contact.Field("call")) == Call;
+      });
+    }
+    Deliver(Contact);
+  }
+}
+
+void TContactListener::ReleaseHeld(bool All) {
+  const auto Now = std::chrono::steady_clock::now();
+  while (!FHeld.empty() && (All || FHeld.front().Until <= Now)) {
+    TContact Contact = std::move(FHeld.front().Contact);
+    FHeld.pop_front();
+    Deliver(Contact);
   }
 }
 

@@ -6,11 +6,20 @@
 // that several listeners share the sender's datagrams. A port another program
 // holds is reported in ErrorText with a hint, never fatal.
 //
-// A contact sent twice (a program sends each as "contact logged" and again as
-// ADIF) reaches the consumers once: the same call, time on and band within
-// the last MaxRemembered contacts is dropped. A contact without a time on is
-// given the time it arrived. Each consumer gets the contact and its ADIF
-// record text (no header). Status reports (the sender's dial frequency and
+// Besides the socket it follows ADIF log files (FollowFiles), and every
+// record appended to one is a contact too; and it can be a client of a
+// program's TCP API (ConnectApi), each line read as a datagram.
+//
+// A contact that arrives twice reaches the consumers once: the same call and
+// band with times on at most SameContactSeconds apart, among the last
+// MaxRemembered contacts, whatever path each came by (a program sends each
+// contact as "contact logged" and again as ADIF, and writes it to its log
+// file too); and the same call and band arriving within SameArrivalSeconds,
+// whatever their times say (one sender's two messages of a contact disagree
+// on the time). When a sender is known to send each contact as ADIF too, its
+// "contact logged" waits up to HoldMs for the ADIF, whose fields then win.
+// A contact without a time on is given the time it arrived. Each consumer gets the
+// contact and its ADIF record text (no header). Status reports (the sender's dial frequency and
 // mode) go to the status consumers, and the last one is kept.
 //
 // Every datagram that arrives is read: each notice of the socket drains it
@@ -32,9 +41,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "contacts/untAdifFileFollower.h"
 #include "contacts/untContact.h"
 #include "contacts/untContactDatagram.h"
+#include "contacts/untContactLineClient.h"
 #include "platform/untEvents.h"
 #include "platform/untObject.h"
 
@@ -60,6 +72,9 @@ bool ParseListenAddress(std::string_view Text, TListenAddress& Address, std::str
 class TContactListener : public TObject {
 public:
   static constexpr std::size_t MaxRemembered = 256;
+  static constexpr int SameContactSeconds = 120;
+  static constexpr int SameArrivalSeconds = 5;
+  static constexpr int HoldMs = 1500;
   static constexpr int DatagramsPerTurn = 4096;
   static constexpr int CheckMs = 250;
   static constexpr const char* DefaultListen = "127.0.0.1:2237";
@@ -87,6 +102,20 @@ public:
   // Reads one datagram as if it had arrived (the socket's path, for tests
   // and benchmarks without a network).
   void Receive(std::string_view Bytes);
+
+  // Follows these ADIF log files (replacing those followed before; a file
+  // followed already goes on as it was), keeping what was taken in Folder.
+  // Works whether or not the socket listens.
+  void FollowFiles(const std::vector<std::string>& Paths, const std::string& Folder);
+  const std::vector<std::unique_ptr<TAdifFileFollower>>& Followers() const { return FFollowers; }
+  // What keeps log files from being followed or the API client from
+  // reading, "; "-joined; empty when nothing does.
+  std::string FilesProblem() const;
+
+  // Reads the JSON lines of a program's TCP API at "host:port" (empty: no
+  // client), reconnecting while it is away; a change of address reconnects.
+  void ConnectApi(const std::string& HostPort);
+  const TContactLineClient* ApiClient() const { return FApi.get(); }
 
   // The last status report and when it came; none before the first.
   const std::optional<TStatusReport>& LastStatus() const { return FLastStatus; }
@@ -124,7 +153,9 @@ public:
 private:
   void ReadPending();
   void Changed();
-  bool Seen(const std::string& Key);
+  // Stamps, checks against those delivered recently and hands on.
+  void Deliver(TContact& Contact);
+  bool Seen(const TContact& Contact);
 
   std::unique_ptr<QUdpSocket> FSocket;
   std::string FAddress;
@@ -138,7 +169,25 @@ private:
   int FNextId = 1;
   std::map<int, TContactConsumer> FContactConsumers;
   std::map<int, TStatusConsumer> FStatusConsumers;
-  std::deque<std::string> FRemembered;
+  struct TRemembered {
+    std::string Call, Band;
+    std::int64_t TimeOn; // seconds since the epoch, -1 when unreadable
+    std::chrono::steady_clock::time_point Arrived;
+  };
+  std::deque<TRemembered> FRemembered;
+  std::vector<std::unique_ptr<TAdifFileFollower>> FFollowers;
+  std::unique_ptr<TContactLineClient> FApi;
+  std::string FApiText;
+  // Senders that sent a contact as ADIF, and their "contact logged" ones
+  // held for it.
+  std::vector<std::string> FAdifSenders;
+  struct THeld {
+    std::string Sender;
+    TContact Contact;
+    std::chrono::steady_clock::time_point Until;
+  };
+  std::deque<THeld> FHeld;
+  void ReleaseHeld(bool All);
   std::optional<TStatusReport> FLastStatus;
   std::chrono::steady_clock::time_point FLastStatusTime{};
   TListenerChangeEvent FOnChange;

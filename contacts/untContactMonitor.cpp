@@ -21,7 +21,19 @@ bool TContactMonitor::Start(const std::string& Listen) {
   return true;
 }
 
+void TContactMonitor::FollowFiles(const std::vector<std::string>& Paths,
+                                  const std::string& Folder) {
+  FListener.FollowFiles(Paths, Folder);
+  for (const auto& Follower : FListener.Followers())
+    FOut << "contacts-file\t" << Follower->Path() << std::endl;
+}
+
 void TContactMonitor::ListenerChange(TObject* /*Sender*/) {
+  if (const std::string Files = FListener.FilesProblem(); Files != FFilesProblemShown) {
+    FFilesProblemShown = Files;
+    if (!Files.empty())
+      FErr << "# contacts file: " << Files << std::endl;
+  }
   if (FListener.Counts().Refused != FRefusedShown) {
     FRefusedShown = FListener.Counts().Refused;
     FErr << "# contacts refused: " << FListener.RefusedWhy() << std::endl;

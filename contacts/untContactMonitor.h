@@ -1,7 +1,9 @@
 // Prints what a contact listener receives, for velalog-cat: "contacts
 // ADDRESS PORT" once listening, then each contact as its ContactLine on Out;
 // each unreadable datagram as "# contacts unreadable: REASON" and each
-// contact refused at the door as "# contacts refused: REASON" on Err. With
+// contact refused at the door as "# contacts refused: REASON" on Err. Log
+// files followed are announced as "contacts-file PATH" on Out, and what keeps
+// one from being followed as "# contacts file: PROBLEM" on Err. With
 // the trace on, "# contacts read N ignored N unreadable N refused N" on Err
 // whenever the counts changed, at most once a second.
 #pragma once
@@ -10,6 +12,7 @@
 
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "contacts/untContactListener.h"
 
@@ -21,6 +24,8 @@ public:
 
   // False with the reason on Err when it cannot listen.
   bool Start(const std::string& Listen);
+  // Follows these ADIF log files, keeping what was taken in Folder.
+  void FollowFiles(const std::vector<std::string>& Paths, const std::string& Folder);
   TContactListener& Listener() { return FListener; }
   void setTrace(bool Value);
 
@@ -34,6 +39,7 @@ private:
 
   std::uint64_t FUnreadableShown = 0;
   std::uint64_t FRefusedShown = 0;
+  std::string FFilesProblemShown;
   TContactListener::TCounts FCountsShown;
   QTimer FTrace;
 };

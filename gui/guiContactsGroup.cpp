@@ -1,8 +1,10 @@
 #include "gui/guiContactsGroup.h"
 
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 
 #include "contacts/untContactListener.h"
 #include "settings/untVelaLogSettings.h"
@@ -38,14 +40,34 @@ TContactsGroup::TContactsGroup(QWidget* Parent) : QWidget(Parent) {
       "as 224.0.0.1:2237 lets several programs listen"));
   FchkSubmit = new QCheckBox(QStringLiteral("Submit the form"), this);
   FchkSubmit->setGeometry(290, 30, 200, 20);
+  auto* FileCaption = new QLabel(QStringLiteral("Log file:"), this);
+  FileCaption->move(8, 62);
+  FileCaption->adjustSize();
+  FedtLogFile = new QLineEdit(this);
+  FedtLogFile->setPalette(Palette);
+  FedtLogFile->setGeometry(120, 58, 280, 24);
+  FedtLogFile->setToolTip(QStringLiteral(
+      "An ADIF log file the other program appends each contact to (e.g. wsjtx_log.adi); "
+      "every record appended is a contact, the records already there are not"));
+  FbtnBrowse = new QPushButton(QStringLiteral("Browse..."), this);
+  FbtnBrowse->setGeometry(406, 58, 88, 24);
+  connect(FbtnBrowse, &QPushButton::clicked, this, [this] {
+    const QString Chosen = QFileDialog::getOpenFileName(
+        this, QStringLiteral("ADIF log file to follow"), FedtLogFile->text(),
+        QStringLiteral("ADIF files (*.adi *.adif *.ADI);;All files (*)"));
+    if (!Chosen.isEmpty())
+      FedtLogFile->setText(Chosen);
+  });
   FlblNote = new QLabel(QString::fromLatin1(MappingNote), this);
-  FlblNote->setGeometry(8, 58, 486, 18);
+  FlblNote->setGeometry(8, 86, 486, 18);
 }
 
 void TContactsGroup::Load(const TVelaLogSettings& Settings) {
   FchkEnabled->setChecked(Settings.blnContactsEnabled());
   FedtListen->setText(QString::fromStdString(Settings.strContactsListen()));
   FchkSubmit->setChecked(Settings.blnContactsSubmit());
+  const std::vector<std::string> Files = Settings.ContactsLogFiles();
+  FedtLogFile->setText(Files.empty() ? QString() : QString::fromStdString(Files.front()));
   FlblNote->setText(QString::fromLatin1(MappingNote));
 }
 
@@ -63,6 +85,16 @@ void TContactsGroup::Store(TVelaLogSettings& Settings) {
   }
   if (FchkSubmit->isChecked() != Settings.blnContactsSubmit())
     Settings.setBlnContactsSubmit(FchkSubmit->isChecked());
+  // The box shows the first file; those after it are kept as they are.
+  std::vector<std::string> Files = Settings.ContactsLogFiles();
+  const std::string File = FedtLogFile->text().trimmed().toStdString();
+  if (File != (Files.empty() ? std::string() : Files.front())) {
+    if (!Files.empty())
+      Files.erase(Files.begin());
+    if (!File.empty())
+      Files.insert(Files.begin(), File);
+    Settings.setContactsLogFiles(Files);
+  }
   if (FchkEnabled->isChecked() != Settings.blnContactsEnabled())
     Settings.setBlnContactsEnabled(FchkEnabled->isChecked());
 }

@@ -1,8 +1,9 @@
 // The settings dialog's group "Contacts from WSJT-X, JTDX, JS8Call": the
 // switch, where to listen ([host:]port; a multicast group lets several
 // programs listen) and whether the form is submitted after a contact filled
-// it. The form fields a contact's further fields go to are mapped in the
-// settings file's [ContactFields].
+// it, and one ADIF log file to follow (with a Browse button; further files
+// are LogFile1... in the settings file). The form fields a contact's further fields go to are
+// mapped in the settings file's [ContactFields].
 #pragma once
 
 #include <QWidget>
@@ -10,6 +11,7 @@
 class QCheckBox;
 class QLabel;
 class QLineEdit;
+class QPushButton;
 
 namespace vela {
 
@@ -30,12 +32,16 @@ public:
   QCheckBox* chkEnabled() const { return FchkEnabled; }
   QLineEdit* edtListen() const { return FedtListen; }
   QCheckBox* chkSubmit() const { return FchkSubmit; }
+  QLineEdit* edtLogFile() const { return FedtLogFile; }
+  QPushButton* btnBrowse() const { return FbtnBrowse; }
   QLabel* lblNote() const { return FlblNote; }
 
 private:
   QCheckBox* FchkEnabled;
   QLineEdit* FedtListen;
   QCheckBox* FchkSubmit;
+  QLineEdit* FedtLogFile;
+  QPushButton* FbtnBrowse;
   QLabel* FlblNote;
 };
 

@@ -71,7 +71,7 @@ public:
   // web logbook's API, then the row of Cancel, Apply and OK, and last one
   // line that names the settings file.
   static constexpr int SharingGroupHeight = 100;
-  static constexpr int ContactsGroupHeight = 84;
+  static constexpr int ContactsGroupHeight = 112;
   static constexpr int LogbookGroupHeight = 150;
   static constexpr int ButtonsHeight = 33;
   static constexpr int SettingsFileLineHeight = 16;

@@ -298,6 +298,28 @@ std::vector<std::pair<std::string, std::string>> TVelaLogSettings::ContactFields
   return Fields;
 }
 
+std::vector<std::string> TVelaLogSettings::ContactsLogFiles() const {
+  std::vector<std::string> Paths;
+  for (int I = 0; I < MaxContactsLogFiles; ++I)
+    if (std::string Path = FIniFile->ReadString(SecContacts, "LogFile" + std::to_string(I), "");
+        !Path.empty())
+      Paths.push_back(std::move(Path));
+  return Paths;
+}
+
+std::string TVelaLogSettings::strContactsJs8CallTcp() const {
+  return FIniFile->ReadString(SecContacts, "Js8CallTcp", "");
+}
+
+void TVelaLogSettings::setContactsLogFiles(const std::vector<std::string>& Paths) {
+  for (int I = 0; I < MaxContactsLogFiles; ++I) {
+    const std::string Key = "LogFile" + std::to_string(I);
+    const auto At = static_cast<std::size_t>(I);
+    if (At < Paths.size() || !FIniFile->ReadString(SecContacts, Key, "").empty())
+      FIniFile->WriteString(SecContacts, Key, At < Paths.size() ? Paths[At] : "");
+  }
+}
+
 void TVelaLogSettings::setBlnLogbookApiEnabled(bool Value) {
   FblnLogbookApiEnabled = Value;
   FIniFile->WriteBool(SecLogbook, "Enabled", Value);

@@ -160,6 +160,15 @@ public:
   // name, e.g. eth0); empty: the loopback interface only. Set in the file.
   const std::string& strContactsInterface() const { return FstrContactsInterface; }
   std::vector<std::pair<std::string, std::string>> ContactFields() const;
+  // ADIF log files followed for contacts ("LogFile0" to "LogFile15", empty
+  // ones skipped); read from the file each time. Setting writes the list
+  // from LogFile0 on and empties the keys after it.
+  static constexpr int MaxContactsLogFiles = 16;
+  // A program's TCP API to read contacts from ("Js8CallTcp", host:port);
+  // empty: none. Set in the file; read from it each time.
+  std::string strContactsJs8CallTcp() const;
+  std::vector<std::string> ContactsLogFiles() const;
+  void setContactsLogFiles(const std::vector<std::string>& Paths);
   // Serving a web logbook through its API (section "LogbookApi"): the
   // switch, the logbook's address, its station for contacts (0: the key
   // owner's active one), the radio's name there (empty: the radio table's

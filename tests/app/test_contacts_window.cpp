@@ -1,8 +1,10 @@
 // Contacts into the form end to end: the real browser, the sample logbook,
 // the radio simulator and datagrams sent over UDP on 127.0.0.1. A contact
 // sent as type 5 and 12 fills the form once; neither the clock nor the radio
-// overwrite it; the next contact waits and fills the form loaded anew.
+// overwrite it; the next contact waits and fills the form loaded anew; a
+// record appended to a followed log file fills it too.
 #include <QUdpSocket>
+#include <fstream>
 #include <gtest/gtest.h>
 
 #include "WindowTest.h"
@@ -160,4 +162,23 @@ TEST_F(ContactsWindow, AContactInTheFormNeverTunesTheRadio) {
         << "the radio was tuned: " << Line;
   EXPECT_TRUE(IsContact(Form(), "G4XYZ", "7.0760")) << Dump();
   EXPECT_TRUE(ErrorBoxes().empty());
+}
+
+TEST_F(ContactsWindow, ARecordAppendedToALogFileFillsTheForm) {
+  TStation Station;
+  ASSERT_TRUE(Station.Started());
+  const std::string Log = Station.IniPath() + ".wsjtx_log.adi";
+  test::WriteFile(Log, "ADIF export<eoh>\n<call:6>OLD1AB <qso_date:8>20261201 "
+                       "<time_on:6>101010 <band:3>40m <mode:3>FT8 <eor>\n");
+  test::WriteFile(Station.IniPath(),
+                  test::ReadFile(Station.IniPath()) +
+                      "[Contacts]\nEnabled=1\nListen=127.0.0.1:0\nLogFile0=" + Log + "\n");
+  vela::TfrmVelaLogMain& W = Open(Station);
+  ASSERT_TRUE(WaitRadioFields("20m", "14.0740", "usb")) << Dump();
+  EXPECT_NE(W.Contacts()->StatusText().find("1 log file"), std::string::npos)
+      << W.Contacts()->StatusText();
+  std::ofstream(Log, std::ios::app)
+      << std::string("<call:6>DL1ABC <qso_date:8>20261207 <time_on:6>225750 <band:3>40m "
+                     "<freq:8>7.075500 <mode:3>FT8 <eor>\n");
+  ASSERT_TRUE(WaitForm([&](const TForm& F) { return IsContact(F, "DL1ABC", "7.0755"); })) << Dump();
 }

@@ -11,8 +11,8 @@ namespace vela::test {
 class TDatagramBuilder {
 public:
   explicit TDatagramBuilder(std::uint32_t Type, std::uint32_t Schema = 2,
-                            std::uint32_t Magic = 0xADBCCBDA) {
-    U32(Magic).U32(Schema).U32(Type).Text("WSJT-X");
+                            std::uint32_t Magic = 0xADBCCBDA, const std::string& Id = "WSJT-X") {
+    U32(Magic).U32(Schema).U32(Type).Text(Id);
   }
   TDatagramBuilder& U8(std::uint8_t V) { return Bytes(V, 1); }
   TDatagramBuilder& U32(std::uint32_t V) { return Bytes(V, 4); }

@@ -16,7 +16,7 @@ TEST(ContactsGroup, ShowsAndStoresTheOptions) {
   velatest::TScratch Scratch;
   TVelaLogSettings Settings(nullptr, Scratch.IniPath());
   QWidget Panel;
-  Panel.resize(502, 84);
+  Panel.resize(502, 112);
   TContactsGroup Group(&Panel);
   Group.Load(Settings);
   EXPECT_FALSE(Group.chkEnabled()->isChecked());
@@ -40,4 +40,25 @@ TEST(ContactsGroup, ShowsAndStoresTheOptions) {
   EXPECT_EQ(velatest::IniValue(Ini, "Listen"), "224.0.0.1:2237");
   EXPECT_EQ(velatest::IniValue(Ini, "Submit"), "1");
   EXPECT_FALSE(Group.lblNote()->text().startsWith("Not changed"));
+}
+
+TEST(ContactsGroup, TheLogFileFieldIsTheFirstOfTheList) {
+  velatest::TScratch Scratch;
+  TVelaLogSettings Settings(nullptr, Scratch.IniPath());
+  Settings.setContactsLogFiles({"/a/wsjtx_log.adi", "/b/js8call.log"});
+  QWidget Panel;
+  Panel.resize(502, 112);
+  TContactsGroup Group(&Panel);
+  Group.Load(Settings);
+  EXPECT_EQ(Group.edtLogFile()->text(), "/a/wsjtx_log.adi");
+
+  Group.edtLogFile()->setText(" /c/jtdx_log.adi ");
+  Group.Store(Settings);
+  EXPECT_EQ(Settings.ContactsLogFiles(),
+            (std::vector<std::string>{"/c/jtdx_log.adi", "/b/js8call.log"}));
+  Group.edtLogFile()->setText("");
+  Group.Store(Settings);
+  EXPECT_EQ(Settings.ContactsLogFiles(), (std::vector<std::string>{"/b/js8call.log"}));
+  const std::string Ini = Scratch.ReadIni();
+  EXPECT_EQ(velatest::IniValue(Ini, "LogFile0"), "/b/js8call.log");
 }

@@ -3,6 +3,8 @@
 sends it (type 5 and type 12, by demo/send_contact.py) prints one contact line
 in the page's texts with its further fields; a plain ADIF record prints one too;
 a call that is no call is refused in words, and --trace counts what was read.
+velalog-cat --contacts-file alone (no --contacts, no --radio) prints each
+record appended to a log file once, and nothing again after a restart.
 
 Exit codes: 0 passed, 1 failed, 77 skipped (velalog-cat not built)."""
 
@@ -13,6 +15,7 @@ import signal
 import socket
 import subprocess
 import sys
+import tempfile
 import time
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
@@ -27,6 +30,59 @@ def read_fields(stream, deadline):
                 break
             line += byte
     return line.decode("utf-8", "replace").rstrip("\n").split("\t")
+
+
+RECORD = ("<call:6>{call} <qso_date:8>20261207 <time_on:6>225750 <band:3>40m "
+          "<freq:8>7.075500 <mode:3>FT8 <eor>\n")
+
+
+def follow_file(exe, folder, log, append, marker):
+    """Runs velalog-cat on the log file, appends to it once the file is
+    followed, and gives the contact lines printed until one more comes or the
+    time is up."""
+    proc = subprocess.Popen([exe, "--ini", os.path.join(folder, "VelaLog.ini"),
+                             "--contacts-file", log],
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    deadline = time.monotonic() + 30
+    lines = []
+    try:
+        first = read_fields(proc.stdout, deadline)
+        lines.append(first)
+        with open(log, "a") as f:
+            f.write(append)
+        # A marker record after the appended ones: everything before it has
+        # been printed once it shows.
+        with open(log, "a") as f:
+            f.write(RECORD.format(call=marker))
+        while time.monotonic() < deadline:
+            fields = read_fields(proc.stdout, deadline)
+            lines.append(fields)
+            if fields[:2] == ["contact", marker]:
+                break
+    finally:
+        proc.send_signal(signal.SIGTERM)
+        proc.wait(timeout=30)
+    return first, lines
+
+
+def check_files(exe):
+    with tempfile.TemporaryDirectory() as folder:
+        log = os.path.join(folder, "wsjtx_log.adi")
+        with open(log, "w") as f:
+            f.write("ADIF export <eoh>\n" + RECORD.format(call="OLD1AB"))
+        first, lines = follow_file(exe, folder, log, RECORD.format(call="DL1ABC"), "MARK1X")
+        calls = [l[1] for l in lines if l[:1] == ["contact"]]
+        # Appended while velalog-cat was not running: a contact at the restart.
+        with open(log, "a") as f:
+            f.write(RECORD.format(call="K2XYZ").replace("225750", "230500"))
+        _, again = follow_file(exe, folder, log, "", "MARK2X")
+        again_calls = [l[1] for l in again if l[:1] == ["contact"]]
+    return [
+        (first == ["contacts-file", log], "the file followed is named: %r" % first),
+        (calls == ["DL1ABC", "MARK1X"], "each appended record once, none older: %r" % calls),
+        (again_calls == ["K2XYZ", "MARK2X"],
+         "a restart hands on only what was appended since: %r" % again_calls),
+    ]
 
 
 def main():
@@ -67,7 +123,7 @@ def main():
         ("# contacts read 4 ignored 0 unreadable 0 refused 1" in notes,
          "--trace counts: %r" % notes),
         (code == 0, "ends on SIGTERM with status 0 (got %r)" % code),
-    ]
+    ] + check_files(exe)
     for ok, what in checks:
         print(("ok   " if ok else "FAIL ") + what)
     failed = sum(1 for ok, _ in checks if not ok)

@@ -62,7 +62,7 @@ const char* const Usage =
     "                   [--tune-listen [HOST:]PORT [--tune-origins \"ORIGIN ...\"]]\n"
     "       velalog-cat --radio rigctld [--rigctld-host HOST:PORT] [--ini FILE] [--exact]\n"
     "                   [--trace] [--digi rtty|data]\n"
-    "       velalog-cat --contacts [HOST:]PORT [--trace]\n"
+    "       velalog-cat [--contacts [HOST:]PORT] [--contacts-file PATH ...] [--trace]\n"
     "       velalog-cat --list-radios\n"
     "       velalog-cat --help | --version\n"
     "\n"
@@ -103,6 +103,9 @@ const char* const Usage =
     "                   contact CALL BAND FREQUENCY MODE DATE TIME [name=value ...];\n"
     "                   with --trace also, on standard error, at most once a second:\n"
     "                   # contacts read N ignored N unreadable N refused N\n"
+    "  --contacts-file PATH  follow an ADIF log file (repeatable; --radio optional):\n"
+    "                   each record appended is a contact, printed as above; what\n"
+    "                   was taken is kept beside the settings file\n"
     "  --logbook-api URL  post the radio's state (and contacts) to a web logbook's\n"
     "                   API at URL (with or without index.php); one line per answer\n"
     "                   on standard error: # logbook radio|qso STATUS [WORDS]\n"
@@ -141,13 +144,16 @@ const char* const Usage =
     "\n"
     "COMN resolves to DIR/comN, otherwise to /dev/ttyS<N-1>.\n";
 
-// --contacts without a radio: the contact listener alone, until a signal.
-int RunContacts(int argc, char** argv, const std::string& Listen, bool Trace) {
+// --contacts or --contacts-file without a radio: the contact listener
+// alone, until a signal.
+int RunContacts(int argc, char** argv, const std::string& Listen,
+                const std::vector<std::string>& Files, const std::string& Folder, bool Trace) {
   QCoreApplication App(argc, argv);
   TContactMonitor Contacts(std::cout, std::cerr);
   Contacts.setTrace(Trace);
-  if (!Contacts.Start(Listen))
+  if (!Listen.empty() && !Contacts.Start(Listen))
     return 1;
+  Contacts.FollowFiles(Files, Folder);
   TShutdownSignals Signals([](int) { QCoreApplication::quit(); });
   return App.exec();
 }
@@ -323,6 +329,7 @@ int main(int argc, char** argv) {
   BindCatalogue("velalog");
   textdomain("velalog");
   std::string RadioText, IniPath, PortsDir, Device, VirtualDevice, RigctldHost, ContactsListen;
+  std::vector<std::string> ContactsFiles;
   bool TraceOn = false;
   bool ResendRefused = false;
   int Port = 0, VirtualPort = 0;
@@ -418,6 +425,11 @@ int main(int argc, char** argv) {
       if (!V)
         UsageError("--contacts needs [HOST:]PORT");
       ContactsListen = V;
+    } else if (Arg == "--contacts-file") {
+      const char* V = Next();
+      if (!V || !*V)
+        UsageError("--contacts-file needs a file name");
+      ContactsFiles.push_back(std::filesystem::absolute(V).string());
     } else if (Arg == "--logbook-api") {
       const char* V = Next();
       std::string Error;
@@ -472,8 +484,17 @@ int main(int argc, char** argv) {
       UsageError("unknown option: " + Arg);
     }
   }
-  if (RadioText.empty() && !ContactsListen.empty())
-    return RunContacts(argc, argv, ContactsListen, TraceOn);
+  // What was taken from log files is kept beside the settings file (a
+  // private one goes at the end).
+  const auto ContactsFolder = [&IniPath] {
+    return std::filesystem::path(IniPath.empty()
+                                     ? ChooseSettingsFile(CurrentSettingsLocationFacts())
+                                     : std::filesystem::absolute(IniPath).string())
+        .parent_path()
+        .string();
+  };
+  if (RadioText.empty() && (!ContactsListen.empty() || !ContactsFiles.empty()))
+    return RunContacts(argc, argv, ContactsListen, ContactsFiles, ContactsFolder(), TraceOn);
   if (RadioText.empty())
     UsageError("--radio is required");
   const std::optional<TRadioType> Known = RadioFromName(RadioText);
@@ -526,6 +547,7 @@ int main(int argc, char** argv) {
   TCustomComPort::SetPortsDir(
       PortsDir.empty() ? PortsFolderBeside(ChooseSettingsFile(CurrentSettingsLocationFacts()))
                        : std::filesystem::absolute(PortsDir).string());
+  const std::string ContactsFilesFolder = ContactsFolder();
   const bool IniGiven = !IniPath.empty();
   if (!IniGiven)
     IniPath = std::string(PrivateDir) + "/VelaLog.ini";
@@ -599,6 +621,8 @@ int main(int argc, char** argv) {
       std::filesystem::remove_all(PrivateDir, Ignored);
       return 1;
     }
+    if (!ContactsFiles.empty())
+      Contacts.FollowFiles(ContactsFiles, ContactsFilesFolder);
 
     // The web logbook's API; its contact queue lies beside the settings file
     // given, else in the program's settings folder (a private file goes).
