@@ -102,7 +102,6 @@ void TStation::Apply(const TStationOptions& Options) {
   ApplySharing(Options);
   ApplyContacts(Options);
   ApplyLogbook(Options);
-  Changed();
 }
 
 void TStation::ApplyRadio(const TStationOptions& Options) {
@@ -166,10 +165,18 @@ void TStation::ApplyContacts(const TStationOptions& Options) {
   }
 }
 
+void TStation::setLogbookKey(const std::string& Key) {
+  FLogbookKey = Key;
+  FLogbookKeyKnown = true;
+}
+
 void TStation::ApplyLogbook(const TStationOptions& Options) {
-  if (!Options.LogbookKeyKnown)
+  if (!Options.LogbookKeyKnown && !FLogbookKeyKnown)
     return;
-  if (!FLogbook->Apply(Options.Logbook))
+  TLogbookOptions Logbook = Options.Logbook;
+  if (!Options.LogbookKeyKnown)
+    Logbook.Key = FLogbookKey;
+  if (!FLogbook->Apply(Logbook))
     Failed(spLogbook, FLogbook->ErrorText());
 }
 

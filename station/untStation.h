@@ -51,8 +51,8 @@ struct TStationOptions {
   std::string ContactsListen;
   std::string ContactsInterface;
 
-  // The web logbook's API is applied only once its key is known (it is read
-  // from the keyring after the window shows).
+  // The web logbook's API is applied only once its key is known: given here
+  // (LogbookKeyKnown), or earlier through setLogbookKey.
   TLogbookOptions Logbook;
   bool LogbookKeyKnown = false;
 
@@ -61,7 +61,7 @@ struct TStationOptions {
 };
 
 // The part of the station a failure belongs to.
-enum TStationPart { spSharing, spLogbook };
+enum TStationPart : int { spSharing, spLogbook };
 
 using TStationFailureConsumer = std::function<void(TStationPart Part, const std::string& Reason)>;
 using TStationContactConsumer = std::function<void(const TContact&, const std::string&)>;
@@ -98,6 +98,14 @@ public:
   TContactJournal* Journal() const { return FJournal.get(); }
   bool ContactsEnabled() const { return FContactsEnabled; }
 
+  // Only the logbook's API, as Options say (once the key is read).
+  void ApplyLogbook(const TStationOptions& Options);
+
+  // The logbook's key, once read from where it is kept; later Applies
+  // without a key of their own use it.
+  void setLogbookKey(const std::string& Key);
+  bool LogbookKeyKnown() const { return FLogbookKeyKnown; }
+
   // Connects one more source of contacts (a listener of its own): its
   // contacts take the same way as the station's own listener's.
   void AddContactSource(TContactListener& Source);
@@ -126,7 +134,6 @@ private:
   void ApplyRadio(const TStationOptions& Options);
   void ApplySharing(const TStationOptions& Options);
   void ApplyContacts(const TStationOptions& Options);
-  void ApplyLogbook(const TStationOptions& Options);
   void ContactReceived(const TContact& Contact, const std::string& Record);
   void RxData(TObject* Sender, std::string Band, std::string Frequency, std::string Mode);
   void LinkChange(TObject* Sender);
@@ -143,6 +150,8 @@ private:
   std::unique_ptr<TLogbookApi> FLogbook;
   std::unique_ptr<TContactListener> FListener;
   std::unique_ptr<TContactJournal> FJournal;
+  std::string FLogbookKey;
+  bool FLogbookKeyKnown = false;
   bool FContactsEnabled = false;
   std::string FContactsListening; // the address and interface last applied
   int FNextId = 0;

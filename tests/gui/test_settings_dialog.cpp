@@ -25,7 +25,7 @@
 #include "gui/guiVLogSettings.h"
 #include "gui/untLogbookApiGroup.h"
 #include "gui/untNetworkSharingGroup.h"
-#include "gui/untStationOptions.h"
+#include "gui/untStationOptionsGroup.h"
 
 using namespace vela;
 using velatest::IniValue;

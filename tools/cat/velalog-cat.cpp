@@ -34,8 +34,6 @@
 #include "cat/transport/untTcpPort.h"
 #include "cat/untCATinterface.h"
 #include "contacts/untContactMonitor.h"
-#include "logbook/untLogbookApi.h"
-#include "net/untRadioSharing.h"
 #include "net/untSharingPortCheck.h"
 #include "platform/untPaths.h"
 #include "platform/untShutdownSignals.h"
@@ -44,6 +42,7 @@
 #include "settings/untSettingsBatch.h"
 #include "settings/untSettingsLocation.h"
 #include "settings/untVelaLogSettings.h"
+#include "station/untStation.h"
 #include "untProgramInfo.h"
 
 using namespace vela;
@@ -224,29 +223,27 @@ std::string TraceText(const std::string& Data, bool Hex) {
 // Receives the driver's reports, link changes and traffic, and prints them.
 class TReporter : public TObject {
 public:
-  void RxData(TObject* Sender, std::string Band, std::string Frequency, std::string Mode) {
+  void RxData(const TCATInterface& Driver, const std::string& Band, const std::string& Frequency,
+              const std::string& Mode) {
     std::cout << "rx\t" << Band << '\t' << Frequency << '\t' << Mode;
     if (Exact)
-      if (const auto* Driver = dynamic_cast<const TCATInterface*>(Sender))
-        std::cout << '\t' << Driver->FrequencyHz() << '\t' << Driver->NativeMode();
+      std::cout << '\t' << Driver.FrequencyHz() << '\t' << Driver.NativeMode();
     std::cout << std::endl;
-    if (const auto* Driver = dynamic_cast<const TCATInterface*>(Sender))
-      PrintFollowing(*Driver);
+    PrintFollowing(Driver);
   }
   bool Exact = false;
   // Main thread.
-  void LinkChange(TObject* Sender) {
-    auto* Driver = static_cast<TCATInterface*>(Sender);
-    PrintLink(TLinkRole::lrRadio, Driver->RadioLinkStatus(), FRadio);
-    PrintLink(TLinkRole::lrVirtual, Driver->VirtualLinkStatus(), FVirtual);
+  void LinkChange(const TCATInterface& Driver) {
+    PrintLink(TLinkRole::lrRadio, Driver.RadioLinkStatus(), FRadio);
+    PrintLink(TLinkRole::lrVirtual, Driver.VirtualLinkStatus(), FVirtual);
     // What the driver did or refused on its own ("released a transmitter
     // left keyed").
-    if (const std::string Note = Driver->RadioNote(); Note != FNote) {
+    if (const std::string Note = Driver.RadioNote(); Note != FNote) {
       FNote = Note;
       if (!Note.empty())
         this->Note("# note " + Note);
     }
-    PrintFollowing(*Driver);
+    PrintFollowing(Driver);
   }
   // Worker thread for writes, main thread for reads.
   void Trace(TObject*, bool Written, std::string Data) {
@@ -557,88 +554,87 @@ int main(int argc, char** argv) {
     TReporter Reporter;
     Reporter.Exact = Exact;
     Reporter.Hex = FindRadioModel(Radio) && FindRadioModel(Radio)->Binary;
-    std::unique_ptr<TCATInterface> Driver = CreateRadioDriver(Radio, nullptr, &Settings);
-    if (!Driver) {
-      std::cerr << "velalog-cat: radio " << RadioText << " is not supported yet\n";
-      return 2;
-    }
+    // The web logbook's contact queue lies beside the settings file given,
+    // else in the program's settings folder (a private file goes).
+    const std::string Beside = IniGiven ? std::filesystem::absolute(IniPath).string()
+                                        : ChooseSettingsFile(CurrentSettingsLocationFacts());
+    auto Station = std::make_unique<TStation>(Settings, Beside);
     // Set once the driver is gone: the input reader's late requests are dropped.
     bool Closing = false;
-    Driver->setOnRxData(MakeMethod(&Reporter, &TReporter::RxData));
+    auto Driver = [&Station] { return Station->CAT(); };
+    Station->AddRxConsumer(
+        [&](const std::string& Band, const std::string& Frequency, const std::string& Mode) {
+          Reporter.RxData(*Driver(), Band, Frequency, Mode);
+        });
     // The worker tells its first states from the message loop, after this.
-    Driver->setOnLinkChange(MakeMethod(&Reporter, &TReporter::LinkChange));
+    Station->AddChangeConsumer([&] { Reporter.LinkChange(*Driver()); });
     if (TraceOn)
-      Driver->setOnTrace(MakeMethod(&Reporter, &TReporter::Trace));
+      Station->setOnTrace(MakeMethod(&Reporter, &TReporter::Trace));
+    std::string Failure;
+    Station->AddFailureConsumer([&](TStationPart Part, const std::string& Reason) {
+      Failure = (Part == spSharing ? "cannot share the radio: " : "cannot serve click-to-tune: ") +
+                Reason;
+    });
+    auto Fail = [&] {
+      std::cerr << "velalog-cat: " << Failure << "\n";
+      Station.reset();
+      std::error_code Ignored;
+      std::filesystem::remove_all(PrivateDir, Ignored);
+      return 1;
+    };
 
-    // The sharing server; closed below before the driver goes, so that a
-    // keyed transmitter is released through it.
-    TRadioSharing Share([&] { return Driver.get(); });
-    if (Sharing.Enabled) {
-      if (!Share.Apply(Sharing)) {
-        std::cerr << "velalog-cat: cannot share the radio: " << Share.ErrorText() << "\n";
-        std::error_code Ignored;
-        std::filesystem::remove_all(PrivateDir, Ignored);
-        return 1;
-      }
-      std::cout << "rigctld\t" << Sharing.Address << '\t' << Share.Server().Port() << std::endl;
-    }
+    // The sharing server (the logbook's API comes once its handlers stand).
+    TStationOptions Options = TStationOptions::FromSettings(Settings);
+    Options.Sharing = Sharing;
+    Options.Logbook = Logbook;
+    Station->Apply(Options);
+    if (!Failure.empty())
+      return Fail();
+    if (Sharing.Enabled)
+      std::cout << "rigctld\t" << Sharing.Address << '\t' << Station->Sharing().Server().Port()
+                << std::endl;
     TContactMonitor Contacts(std::cout, std::cerr);
     Contacts.setTrace(TraceOn);
     if (!ContactsListen.empty() && !Contacts.Start(ContactsListen)) {
+      Station.reset();
       std::error_code Ignored;
       std::filesystem::remove_all(PrivateDir, Ignored);
       return 1;
     }
+    // The contacts of --contacts go to the logbook too, and the digital-mode
+    // program's mode names a data mode there.
+    Station->AddContactSource(Contacts.Listener());
 
-    // The web logbook's API; its contact queue lies beside the settings file
-    // given, else in the program's settings folder (a private file goes).
-    std::unique_ptr<TLogbookApi> LogbookApi;
     if (Logbook.Enabled) {
-      const std::string Beside = IniGiven ? std::filesystem::absolute(IniPath).string()
-                                          : ChooseSettingsFile(CurrentSettingsLocationFacts());
       std::error_code Ignored;
       std::filesystem::create_directories(std::filesystem::path(Beside).parent_path(), Ignored);
-      LogbookApi = std::make_unique<TLogbookApi>(
-          std::make_unique<TDriverLogbookRadio>([&] { return Driver.get(); }, &Settings),
-          OutboxFileBeside(Beside));
-      LogbookApi->setOnOutcome([&Reporter](const std::string& Call, const TApiReply& Reply) {
+      TLogbookApi& LogbookApi = Station->Logbook();
+      LogbookApi.setOnOutcome([&Reporter](const std::string& Call, const TApiReply& Reply) {
         Reporter.Note("# logbook " + Call + " " +
                       (Reply.Status ? std::to_string(Reply.Status) : std::string("-")) +
                       (Reply.Ok() ? "" : " " + ApiOutcomeWords(Reply)));
       });
-      LogbookApi->setOnTune([&Reporter](int Status, std::int64_t Hz, const std::string& Mode) {
+      LogbookApi.setOnTune([&Reporter](int Status, std::int64_t Hz, const std::string& Mode) {
         Reporter.Note("# logbook tune " + std::to_string(Status) + " " + std::to_string(Hz) +
                       (Mode.empty() ? "" : " " + Mode));
       });
-      LogbookApi->Outbox().setOnSetAside([&Reporter](const std::string& Words) {
+      LogbookApi.Outbox().setOnSetAside([&Reporter](const std::string& Words) {
         Reporter.Note("# logbook set aside: " + Words);
       });
       if (ResendRefused) {
         std::string Error;
-        const std::size_t Queued = LogbookApi->ResendRefused(&Error);
+        const std::size_t Queued = LogbookApi.ResendRefused(&Error);
         Reporter.Note("# logbook resent " + std::to_string(Queued) + " set aside" +
                       (Error.empty() ? "" : " — " + Error));
       }
-      if (!LogbookApi->Apply(Logbook)) {
-        std::cerr << "velalog-cat: cannot serve click-to-tune: " << LogbookApi->ErrorText() << "\n";
-        LogbookApi.reset();
-        std::filesystem::remove_all(PrivateDir, Ignored);
-        return 1;
-      }
-      if (LogbookApi->Listener().Listening())
-        std::cout << "tune\t" << LogbookApi->Listener().Address() << '\t'
-                  << LogbookApi->Listener().Port() << std::endl;
+      Options.LogbookKeyKnown = true;
+      Station->ApplyLogbook(Options);
+      if (!Failure.empty())
+        return Fail();
+      if (LogbookApi.Listener().Listening())
+        std::cout << "tune\t" << LogbookApi.Listener().Address() << '\t'
+                  << LogbookApi.Listener().Port() << std::endl;
     }
-    // The contacts of --contacts go to the logbook too, and the digital-mode
-    // program's mode names a data mode there.
-    Contacts.Listener().AddContactConsumer([&](const TContact&, const std::string& Record) {
-      if (LogbookApi)
-        LogbookApi->Enqueue(Record);
-    });
-    Contacts.Listener().AddStatusConsumer([&](const TStatusReport& Status) {
-      if (LogbookApi)
-        LogbookApi->NoteDigitalMode(Status.Mode);
-    });
 
     // Standard input is read on its own thread; each command runs on the main
     // thread through a synchronised call, like every other driver operation.
@@ -654,6 +650,7 @@ int main(int argc, char** argv) {
         TThread::Synchronize([&] {
           if (Closing)
             return;
+          TCATInterface* Driver = Station->CAT();
           if (Command == "tune")
             Driver->TuneRadio(Frequency, Mode);
           else if (Command == "tune-hz") {
@@ -680,10 +677,10 @@ int main(int argc, char** argv) {
     // server and the driver release a keyed transmitter on the line first.
     TShutdownSignals Signals([](int) { QCoreApplication::quit(); });
     ExitCode = App.exec();
-    LogbookApi.reset();
-    Share.Server().Close();
+    // Sharing and serving stop before the driver goes: a keyed transmitter
+    // is released through it.
     Closing = true;
-    Driver.reset();
+    Station.reset();
   }
   std::error_code Ignored;
   std::filesystem::remove_all(PrivateDir, Ignored);
