@@ -14,6 +14,8 @@
 #include <memory>
 #include <string>
 
+#include "contacts/untContactJournal.h"
+#include "contacts/untContactListener.h"
 #include "platform/untEvents.h"
 #include "platform/untObject.h"
 
@@ -22,8 +24,6 @@ namespace vela {
 class TLogPHPinterface;
 class TVelaLogSettings;
 class TStation;
-class TContactJournal;
-class TContactListener;
 
 // (Sender): the status text may have changed.
 using TContactsChangeEvent = TMethod<TObject*>;

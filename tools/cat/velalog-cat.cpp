@@ -525,6 +525,8 @@ int main(int argc, char** argv) {
     TVelaLogSettings Settings(nullptr, std::filesystem::absolute(IniPath).string());
     try {
       TSettingsBatch Batch(Settings);
+      // The station makes the driver for the stored radio.
+      Settings.setRadio(Radio);
       Settings.setIntCommPort(Port);
       Settings.setIntCommPort2(VirtualPort);
       Settings.setBlnComm2Enable(VirtualPort > 0);
