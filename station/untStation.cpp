@@ -87,7 +87,7 @@ void TStation::FreeCAT() {
     return;
   FCAT->setOnRxData(TRxDataEvent());
   FCAT->setOnLinkChange(TLinkChangeEvent());
-  FCAT->setOnTrace(TTraceEvent());
+  // The trace stays: the release written while the worker stops shows too.
   FCAT.reset(); // stops the driver's worker, releasing a keyed transmitter
 }
 

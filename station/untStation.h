@@ -125,7 +125,9 @@ public:
   int AddFailureConsumer(TStationFailureConsumer Consumer);
   void RemoveConsumer(int Id);
 
-  // Driver events with the driver as Sender; the driver's own trace.
+  // Every block written to and read from the radio port, with the port
+  // worker as Sender (on the worker's thread for writes); its target must
+  // outlive the station.
   void setOnTrace(const TTraceEvent& Value);
 
 private:
