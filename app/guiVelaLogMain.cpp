@@ -13,9 +13,7 @@
 #include "gui/guiVLogSettings.h"
 #include "gui/untErrorBox.h"
 #include "gui/untLinkStatusStrip.h"
-#include "gui/untLogbookApiGroup.h"
 #include "gui/untPanelButton.h"
-#include "logbook/untApiKeyStore.h"
 #include "logpage/untLogPHPinterface.h"
 #include "logpage/untWebBrowser.h"
 #include "settings/untSettingsBatch.h"
@@ -242,26 +240,6 @@ void TfrmVelaLogMain::FormShow() {
   if (FSettingsDialog)
     FSettingsDialog->setOnApply(MakeMethod(this, &TfrmVelaLogMain::ApplySettings));
   ApplyStation();
-  // The web logbook's API starts once its key has been read.
-  FKeyStore = std::make_unique<TApiKeyStore>(*FSettings);
-  if (FSettingsDialog) {
-    FSettingsDialog->LogbookApi()->setKeyStore(FKeyStore.get());
-    FSettingsDialog->LogbookApi()->setOnResendRefused([this]() -> std::string {
-      std::string Error;
-      const std::size_t Queued = FStation ? FStation->Logbook().ResendRefused(&Error) : 0;
-      return Error.empty() ? std::to_string(Queued) + " set-aside contact(s) back in the queue."
-                           : Error;
-    });
-  }
-  FKeyStore->Read([this](const std::string&, TKeyPlace) {
-    if (FSettingsDialog)
-      FSettingsDialog->LogbookApi()->setKeyStore(FKeyStore.get());
-    if (!FStation || !FSettings || !FKeyStore->Known())
-      return;
-    FStation->setLogbookKey(FKeyStore->Key());
-    FStation->ApplyLogbook(TStationOptions::FromSettings(*FSettings));
-    lblLinkStatus->Refresh();
-  });
   lblLinkStatus->setSource([this] {
     const TCATInterface* Driver = CAT();
     std::string Text = Driver ? LinkSummary(*Driver, true) : std::string();
@@ -313,7 +291,6 @@ void TfrmVelaLogMain::FormClose() {
   // released through it.
   FStation.reset();
   FLogPage.reset();
-  FKeyStore.reset();
   FSettings.reset();
   if (Failure)
     ShowErrorMessage(ExceptionMessage(Failure));

@@ -29,7 +29,6 @@ class TfrmVLogSettings;
 class TCATInterface;
 class TRadioSharing;
 class TLogbookApi;
-class TApiKeyStore;
 class TStation;
 enum TStationPart : int;
 class TLinkStatusStrip;
@@ -114,7 +113,8 @@ public:
   // After the dialog's Apply (the station applied the settings): a waiting
   // contact into a free form, the strip anew.
   void ApplySettings(TObject* Sender);
-  // The station as the settings say (the logbook's API once the key is read).
+  // The station as the settings say (the logbook's API once the dialog has
+  // read its key).
   void ApplyStation();
 
 protected:
@@ -130,7 +130,6 @@ private:
   std::unique_ptr<TVelaLogSettings> FSettings;
   TfrmVLogSettings* FSettingsDialog = nullptr;
   std::unique_ptr<TLogPHPinterface> FLogPage;
-  std::unique_ptr<TApiKeyStore> FKeyStore;
   std::unique_ptr<TStation> FStation;
   std::unique_ptr<TContactsToPage> FContacts;
   TClockSource FClockSource;

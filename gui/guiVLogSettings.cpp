@@ -19,6 +19,7 @@
 #include "gui/untLinkStatusStrip.h"
 #include "gui/untLogbookApiGroup.h"
 #include "gui/untNetworkSharingGroup.h"
+#include "logbook/untApiKeyStore.h"
 #include "logpage/untWebBrowser.h"
 #include "net/untSharingPortCheck.h"
 #include "platform/untStrToInt.h"
@@ -145,6 +146,7 @@ TfrmVLogSettings::TfrmVLogSettings(QWidget* AOwner, TBrowserNavigator* ABrowser,
 }
 
 TfrmVLogSettings::~TfrmVLogSettings() {
+  FKeyStore.reset();
   FStation->RemoveConsumer(FRxConsumer);
   FStation->RemoveConsumer(FChangeConsumer);
   FOwnStation.reset(); // stops the driver's port worker
@@ -168,6 +170,7 @@ void TfrmVLogSettings::Initialize() {
         CATRxData(Band, Frequency, Mode);
       });
   FChangeConsumer = FStation->AddChangeConsumer([this] { CATLinkChange(); });
+  ReadLogbookKey();
   // The driver records its own type (every type beyond the list gets the
   // IC-7300's driver), so the choice held here follows what was created.
   FRadio = CAT()->Radio();
@@ -404,6 +407,26 @@ void TfrmVLogSettings::Navigate(const std::string& Address) {
   FServerAddress = Address;
   if (FBrowser)
     FBrowser->Navigate(Address);
+}
+
+void TfrmVLogSettings::ReadLogbookKey() {
+  // The web logbook's API starts once its key has been read (from the
+  // event loop, after the window stands).
+  FKeyStore = std::make_unique<TApiKeyStore>(*FSettings);
+  FLogbookApi->setKeyStore(FKeyStore.get());
+  FLogbookApi->setOnResendRefused([this]() -> std::string {
+    std::string Error;
+    const std::size_t Queued = FStation->Logbook().ResendRefused(&Error);
+    return Error.empty() ? std::to_string(Queued) + " set-aside contact(s) back in the queue."
+                         : Error;
+  });
+  FKeyStore->Read([this](const std::string&, TKeyPlace) {
+    FLogbookApi->setKeyStore(FKeyStore.get());
+    if (!FKeyStore->Known())
+      return;
+    FStation->setLogbookKey(FKeyStore->Key());
+    FStation->ApplyLogbook(TStationOptions::FromSettings(*FSettings));
+  });
 }
 
 void TfrmVLogSettings::CATRxData(const std::string& Band, const std::string& Frequency,

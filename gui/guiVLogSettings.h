@@ -5,9 +5,10 @@
 // Besides editing, the dialog asks the station to apply what the operator
 // chose (the station replaces the driver when Apply brings another type, and
 // hands the port settings to it), and passes the radio's receive event on
-// with itself as Sender. It sends the browser to the log server address once at creation and
-// again whenever Apply changes the address. It is shown modeless; "OK",
-// "Cancel" and the close box only hide it.
+// with itself as Sender. It reads the web logbook's key and hands it to the
+// station, which then serves the logbook's API. It sends the browser to the log server address once
+// at creation and again whenever Apply changes the address. It is shown modeless; "OK", "Cancel"
+// and the close box only hide it.
 #pragma once
 
 #include <QWidget>
@@ -36,6 +37,7 @@ class TWebBrowser;
 class TNetworkSharingGroup;
 class TContactsGroup;
 class TLogbookApiGroup;
+class TApiKeyStore;
 
 // Sender (the dialog): raised after Apply has stored the operator's choices.
 using TApplyEvent = TMethod<TObject*>;
@@ -156,6 +158,7 @@ protected:
 private:
   void BuildLayout();
   void Initialize();
+  void ReadLogbookKey();
   // Fills the server address box and the list from the store.
   void LoadServers();
   void CATRxData(const std::string& Band, const std::string& Frequency, const std::string& Mode);
@@ -178,6 +181,7 @@ private:
   TBrowserNavigator* FBrowser = nullptr;
   std::string FServerAddress;
   std::unique_ptr<TStation> FOwnStation;
+  std::unique_ptr<TApiKeyStore> FKeyStore;
   TStation* FStation = nullptr;
   int FRxConsumer = 0;
   int FChangeConsumer = 0;

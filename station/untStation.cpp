@@ -178,6 +178,7 @@ void TStation::ApplyLogbook(const TStationOptions& Options) {
     Logbook.Key = FLogbookKey;
   if (!FLogbook->Apply(Logbook))
     Failed(spLogbook, FLogbook->ErrorText());
+  Changed();
 }
 
 void TStation::AddContactSource(TContactListener& Source) {
