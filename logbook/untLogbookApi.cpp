@@ -1,5 +1,6 @@
 #include "logbook/untLogbookApi.h"
 
+#include "settings/untSettingsLocation.h"
 #include "settings/untVelaLogSettings.h"
 
 namespace vela {
@@ -17,9 +18,7 @@ TLogbookOptions TLogbookOptions::FromSettings(const TVelaLogSettings& Settings) 
 }
 
 std::string OutboxFileBeside(const std::string& SettingsFile) {
-  const std::size_t Slash = SettingsFile.find_last_of('/');
-  return (Slash == std::string::npos ? std::string() : SettingsFile.substr(0, Slash + 1)) +
-         "LogbookOutbox.jsonl";
+  return FileBesideSettings(SettingsFile, "LogbookOutbox.jsonl");
 }
 
 TLogbookApi::TLogbookApi(std::unique_ptr<TLogbookRadio> ARadio, const std::string& OutboxFile)
