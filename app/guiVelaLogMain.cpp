@@ -13,6 +13,7 @@
 #include "gui/guiVLogSettings.h"
 #include "gui/untErrorBox.h"
 #include "gui/untLinkStatusStrip.h"
+#include "gui/untPalette.h"
 #include "gui/untPanelButton.h"
 #include "logpage/untLogPHPinterface.h"
 #include "logpage/untWebBrowser.h"
@@ -24,13 +25,13 @@ namespace vela {
 
 namespace {
 
-const QColor BarColour(102, 102, 102);
-const QColor ButtonColour(204, 204, 204);
-const QColor ButtonBgColour(255, 255, 0);
+const QColor BarColour = palette::Panel;
+const QColor ButtonColour = palette::LightButton;
+const QColor ButtonBgColour = palette::Yellow;
 const QColor CaptionColour(0, 0, 0);
-const QColor HighlightColour(255, 255, 0);
-const QColor LinkStripColour(85, 85, 85);
-const QColor LinkTextColour(230, 230, 230);
+const QColor HighlightColour = palette::Yellow;
+const QColor LinkStripColour = palette::Group;
+const QColor LinkTextColour = palette::StripText;
 
 void SetBackground(QWidget* Widget, const QColor& Colour) {
   QPalette Palette = Widget->palette();

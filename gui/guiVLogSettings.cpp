@@ -19,6 +19,7 @@
 #include "gui/untLinkStatusStrip.h"
 #include "gui/untLogbookApiGroup.h"
 #include "gui/untNetworkSharingGroup.h"
+#include "gui/untPalette.h"
 #include "logbook/untApiKeyStore.h"
 #include "logpage/untWebBrowser.h"
 #include "net/untSharingPortCheck.h"
@@ -29,15 +30,15 @@ namespace vela {
 
 namespace {
 
-const QColor FormColor(102, 102, 102);
-const QColor FormFontColor(255, 255, 0);
-const QColor GroupColor(85, 85, 85);
-const QColor HeaderColor(179, 179, 109);
-const QColor ButtonFaceColor(68, 68, 68);
+const QColor FormColor = palette::Panel;
+const QColor FormFontColor = palette::Yellow;
+const QColor GroupColor = palette::Group;
+const QColor HeaderColor = palette::Header;
+const QColor ButtonFaceColor = palette::DarkButton;
 const QColor ButtonCaptionColor(255, 255, 255);
-const QColor ButtonHighlightColor(255, 255, 0);
+const QColor ButtonHighlightColor = palette::Yellow;
 const QColor ButtonFrameColor(0, 0, 0);
-const QColor BoxColor(221, 221, 221);
+const QColor BoxColor = palette::Box;
 
 QFont ArialFont(int PixelSize, bool Bold = false) {
   QFont Font(QStringLiteral("Arial"));
