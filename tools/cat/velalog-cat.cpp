@@ -43,98 +43,13 @@
 #include "settings/untSettingsLocation.h"
 #include "settings/untVelaLogSettings.h"
 #include "station/untStation.h"
+#include "tools/cat/untCatReporter.h"
+#include "tools/cat/untCatUsage.h"
 #include "untProgramInfo.h"
 
 using namespace vela;
 
 namespace {
-
-const char* const Usage =
-    "usage: velalog-cat --radio NAME --port N [--baud RATE] [--virtual N]\n"
-    "                   [--ports-dir DIR | --device PATH] [--ini FILE] [--exact] [--trace]\n"
-    "                   [--digi rtty|data] [--civ HEX] [--dtr on|off|keep] [--rts on|off|keep]\n"
-    "                   [--transceive auto|off]\n"
-    "                   [--rigctld PORT [--rigctld-address ADDR] [--allow-ptt]]\n"
-    "                   [--logbook-api URL [--api-key KEY | --api-key-file FILE]\n"
-    "                    [--station-id N] [--radio-name NAME] [--resend-refused]]\n"
-    "                   [--tune-listen [HOST:]PORT [--tune-origins \"ORIGIN ...\"]]\n"
-    "       velalog-cat --radio rigctld [--rigctld-host HOST:PORT] [--ini FILE] [--exact]\n"
-    "                   [--trace] [--digi rtty|data]\n"
-    "       velalog-cat --contacts [HOST:]PORT [--trace]\n"
-    "       velalog-cat --list-radios\n"
-    "       velalog-cat --help | --version\n"
-    "\n"
-    "Polls a radio over CAT with VELA Log's own engine and prints what it reports.\n"
-    "\n"
-    "  --radio NAME     one of the names --list-radios prints; rigctld is any radio\n"
-    "                   served by Hamlib's rigctld over TCP\n"
-    "  --rigctld-host HOST:PORT  where rigctld listens (default localhost:4532;\n"
-    "                   an IPv6 address as [::1]:4532)\n"
-    "  --port N         the radio's port COMN (N >= 1)\n"
-    "  --baud RATE      bits per second: 110 300 600 1200 2400 4800 9600 14400 19200\n"
-    "                   38400 56000 57600 115200 128000 256000 (default 4800)\n"
-    "  --virtual N      share the radio through COMN (Virtual CAT)\n"
-    "  --ports-dir DIR  folder with comN links (default: the ports/ folder beside\n"
-    "                   VELA Log's settings file, as velalog uses it)\n"
-    "  --device PATH    use PATH as the radio port (COMN is linked to it in a\n"
-    "                   private ports folder; --virtual then also names a device\n"
-    "                   path with --virtual-device PATH)\n"
-    "  --ini FILE       settings file to use (default: a private temporary file)\n"
-    "  --exact          two more columns: the frequency in hertz, the radio's own\n"
-    "                   mode by its Hamlib name (empty while unknown)\n"
-    "  --digi rtty|data what the page's Digi sets where the radio has both\n"
-    "  --civ HEX        the Icom's CI-V address (01 to DF; default the radio's own)\n"
-    "  --transceive auto|off  auto (default): follow an Icom's own change reports\n"
-    "                   and read it only to keep alive; off: always poll\n"
-    "  --dtr, --rts on|off|keep  the radio port's control lines (default on)\n"
-    "  --list-radios    print name, settings number and display name per radio\n"
-    "  --trace          print every command written to the radio and every block\n"
-    "                   read from it on standard error, with the UTC time in ms\n"
-    "                   (hex for binary radios, text for text radios)\n"
-    "  --rigctld PORT   share the radio over Hamlib's network protocol (rigctld) on\n"
-    "                   PORT (0: any free port); prints: rigctld ADDRESS PORT\n"
-    "  --rigctld-address ADDR  listen there (default 127.0.0.1)\n"
-    "  --allow-ptt      let network clients key the transmitter\n"
-    "  --contacts [HOST:]PORT  print the contacts WSJT-X, JTDX or JS8Call send there\n"
-    "                   (UDP; a multicast group is joined; --radio is then optional):\n"
-    "                   contacts ADDRESS PORT once, then per contact\n"
-    "                   contact CALL BAND FREQUENCY MODE DATE TIME [name=value ...];\n"
-    "                   with --trace also, on standard error, at most once a second:\n"
-    "                   # contacts read N ignored N unreadable N refused N\n"
-    "  --logbook-api URL  post the radio's state (and contacts) to a web logbook's\n"
-    "                   API at URL (with or without index.php); one line per answer\n"
-    "                   on standard error: # logbook radio|qso STATUS [WORDS]\n"
-    "  --api-key KEY    the logbook's API key (seen by others in the process list;\n"
-    "                   better: VELALOG_API_KEY in the environment, or --api-key-file)\n"
-    "  --api-key-file FILE  read the key from FILE (mode 0600, readable by you only)\n"
-    "  --resend-refused put the contacts the logbook refused (set aside in\n"
-    "                   LogbookRefused.adi beside the queue) back in the queue first\n"
-    "  --station-id N   the logbook's station for contacts (default: the key\n"
-    "                   owner's active station)\n"
-    "  --radio-name NAME  the radio's name in the logbook (default: its display name)\n"
-    "  --tune-listen [HOST:]PORT  serve the logbook's click-to-tune (GET /HZ[/MODE])\n"
-    "                   on HOST (default 127.0.0.1), PORT 0: any free port; prints:\n"
-    "                   tune ADDRESS PORT; one line per request on standard error:\n"
-    "                   # logbook tune STATUS HZ [MODE]\n"
-    "  --tune-origins \"ORIGIN ...\"  web origins beside the logbook's own whose\n"
-    "                   pages may tune (https://cluster.example.org)\n"
-    "\n"
-    "Output, one line per report, tab-separated:  rx BAND FREQUENCY MODE [HZ NATIVE]\n"
-    "Standard error, one line per change of a link's state:\n"
-    "  # link radio|virtual STATE DETAIL   (STATE: off missing refused waiting\n"
-    "                                       live silent lost)\n"
-    "  # note TEXT   what the driver did or refused on its own (a release at\n"
-    "                start, a tune refused)\n"
-    "and when the driver starts or stops following the radio's own reports:\n"
-    "  # radio reports followed | # radio polled\n"
-    "Commands on standard input:\n"
-    "  tune FREQUENCY [MODE]   tune the radio (e.g. tune 7.0745 CW)\n"
-    "  tune-hz HZ              tune to a frequency in hertz (e.g. tune-hz 7074250)\n"
-    "  tune-mode NAME          set a mode by its Hamlib name (e.g. tune-mode PKTUSB)\n"
-    "  reset                   restart the port worker (as Reset CAT does)\n"
-    "  quit                    end (end of input also ends)\n"
-    "\n"
-    "COMN resolves to DIR/comN, otherwise to /dev/ttyS<N-1>.\n";
 
 // --contacts without a radio: the contact listener alone, until a signal.
 int RunContacts(int argc, char** argv, const std::string& Listen, bool Trace) {
@@ -148,7 +63,7 @@ int RunContacts(int argc, char** argv, const std::string& Listen, bool Trace) {
 }
 
 [[noreturn]] void UsageError(const std::string& Message) {
-  std::cerr << "velalog-cat: " << Message << "\n\n" << Usage;
+  std::cerr << "velalog-cat: " << Message << "\n\n" << CatUsage;
   std::exit(2);
 }
 
@@ -182,112 +97,6 @@ int ParseNumber(const std::string& Option, const char* Text) {
     UsageError("bad number for " + Option + ": " + (Text ? Text : "(missing)"));
   return Value;
 }
-
-// "12:34:56.789", UTC.
-std::string TimeOfDay() {
-  const auto Now = std::chrono::system_clock::now().time_since_epoch();
-  const long long Ms = std::chrono::duration_cast<std::chrono::milliseconds>(Now).count();
-  char Text[32];
-  std::snprintf(Text, sizeof Text, "%02lld:%02lld:%02lld.%03lld", Ms / 3600000 % 24,
-                Ms / 60000 % 60, Ms / 1000 % 60, Ms % 1000);
-  return Text;
-}
-
-std::string TraceText(const std::string& Data, bool Hex) {
-  static const char Digits[] = "0123456789ABCDEF";
-  std::string Text;
-  for (const char C : Data) {
-    const auto B = static_cast<unsigned char>(C);
-    if (Hex) {
-      if (!Text.empty())
-        Text += ' ';
-      Text += Digits[B >> 4];
-      Text += Digits[B & 15];
-    } else if (B == '\r') {
-      Text += "\\r";
-    } else if (B == '\n') {
-      Text += "\\n";
-    } else if (B == '\\') {
-      Text += "\\\\";
-    } else if (B >= 0x20 && B < 0x7F) {
-      Text += C;
-    } else {
-      Text += "\\x";
-      Text += Digits[B >> 4];
-      Text += Digits[B & 15];
-    }
-  }
-  return Text;
-}
-
-// Receives the driver's reports, link changes and traffic, and prints them.
-class TReporter : public TObject {
-public:
-  void RxData(const TCATInterface& Driver, const std::string& Band, const std::string& Frequency,
-              const std::string& Mode) {
-    std::cout << "rx\t" << Band << '\t' << Frequency << '\t' << Mode;
-    if (Exact)
-      std::cout << '\t' << Driver.FrequencyHz() << '\t' << Driver.NativeMode();
-    std::cout << std::endl;
-    PrintFollowing(Driver);
-  }
-  bool Exact = false;
-  // Main thread.
-  void LinkChange(const TCATInterface& Driver) {
-    PrintLink(TLinkRole::lrRadio, Driver.RadioLinkStatus(), FRadio);
-    PrintLink(TLinkRole::lrVirtual, Driver.VirtualLinkStatus(), FVirtual);
-    // What the driver did or refused on its own ("released a transmitter
-    // left keyed").
-    if (const std::string Note = Driver.RadioNote(); Note != FNote) {
-      FNote = Note;
-      if (!Note.empty())
-        this->Note("# note " + Note);
-    }
-    PrintFollowing(Driver);
-  }
-  // Worker thread for writes, main thread for reads.
-  void Trace(TObject*, bool Written, std::string Data) {
-    const std::string Line =
-        "# trace " + TimeOfDay() + (Written ? " > " : " < ") + TraceText(Data, Hex) + "\n";
-    std::lock_guard<std::mutex> Guard(FErrLock);
-    std::cerr << Line << std::flush;
-  }
-  bool Hex = false;
-  // One line on standard error, whole.
-  void Note(const std::string& Line) {
-    std::lock_guard<std::mutex> Guard(FErrLock);
-    std::cerr << Line << std::endl;
-  }
-
-private:
-  void PrintLink(TLinkRole Role, const TLinkStatus& Status, std::optional<TLinkStatus>& Last) {
-    if (Last && Last->State == Status.State && Last->Where == Status.Where)
-      return;
-    Last = Status;
-    std::string Line = std::string("# link ") +
-                       (Role == TLinkRole::lrRadio ? "radio " : "virtual ") +
-                       LinkStateName(Status.State);
-    if (!Status.Where.empty())
-      Line += " " + Status.Where;
-    const std::string Words = LinkStateWords(Role, Status);
-    if (Words != LinkStateName(Status.State))
-      Line += (Status.Where.empty() ? " " : " · ") + Words;
-    std::lock_guard<std::mutex> Guard(FErrLock);
-    std::cerr << Line << std::endl;
-  }
-  // Whether the driver follows the radio's own reports, when that changed.
-  void PrintFollowing(const TCATInterface& Driver) {
-    if (Driver.FollowingReports() == FFollowing)
-      return;
-    FFollowing = Driver.FollowingReports();
-    std::lock_guard<std::mutex> Guard(FErrLock);
-    std::cerr << (FFollowing ? "# radio reports followed" : "# radio polled") << std::endl;
-  }
-  std::optional<TLinkStatus> FRadio, FVirtual;
-  std::string FNote;
-  bool FFollowing = false;
-  std::mutex FErrLock;
-};
 
 // on|off|keep for --dtr and --rts.
 TLinePolicy ParseLinePolicy(const std::string& Option, const char* Text) {
@@ -333,7 +142,7 @@ int main(int argc, char** argv) {
     const std::string Arg = argv[I];
     auto Next = [&]() -> const char* { return I + 1 < argc ? argv[++I] : nullptr; };
     if (Arg == "--help" || Arg == "-h") {
-      std::cout << Usage;
+      std::cout << CatUsage;
       return 0;
     } else if (Arg == "--version") {
       std::cout << "velalog-cat " << VelaLogVersion << "\n";
