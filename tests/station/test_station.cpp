@@ -5,7 +5,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -19,10 +18,26 @@
 #include "common/PtyPair.h"
 #include "settings/untSettingsBatch.h"
 #include "station/untStation.h"
+#include "tools/radiosim/untRadioSim.h"
 
 using namespace vela;
 
 namespace {
+
+// The simulated FT-950 on the master end of a pty, answered in process.
+struct TSimulatedRadio {
+  test::TPtyPair Line;
+  std::unique_ptr<radiosim::TRadioCore> Core = radiosim::CreateRadioCore("ft950");
+  void Pump() {
+    char Buffer[512];
+    ssize_t N;
+    while ((N = ::read(Line.Master(), Buffer, sizeof Buffer)) > 0)
+      Core->Receive(std::string(Buffer, static_cast<std::size_t>(N)));
+    if (const std::string Out = Core->TakeOutput(); !Out.empty())
+      Line.Send(Out);
+  }
+};
+TSimulatedRadio* Radio = nullptr;
 
 bool WaitUntil(const std::function<bool()>& Done, int TimeoutMs = 30000) {
   QElapsedTimer Timer;
@@ -30,7 +45,9 @@ bool WaitUntil(const std::function<bool()>& Done, int TimeoutMs = 30000) {
   while (!Done()) {
     if (Timer.elapsed() > TimeoutMs)
       return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    if (Radio)
+      Radio->Pump();
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
   }
   return true;
 }
@@ -78,11 +95,10 @@ TEST(Station, AnotherRadioWhileAClientKeysReleasesFirstAndStartsOnce) {
   std::filesystem::create_directories(Folder + "/ports");
   TCustomComPort::SetPortsDir(Folder + "/ports");
   // The FT-950 answers on COM1; COM2 is the port the next radio is on.
-  QProcess Sim;
-  Sim.start(QStringLiteral(VELA_BIN_DIR "/velalog-radiosim"),
-            {"--radio", "ft950", "--link", QString::fromStdString(Folder + "/ports/com1"), "--freq",
-             "14074000", "--mode", "usb", "--baud", "0"});
-  ASSERT_TRUE(WaitUntil([&] { return Sim.canReadLine() || Sim.state() == QProcess::NotRunning; }));
+  TSimulatedRadio Sim;
+  Sim.Core->setFrequency(14074000);
+  Radio = &Sim;
+  std::filesystem::create_symlink(Sim.Line.SlavePath(), Folder + "/ports/com1");
   test::TPtyPair Next;
   std::filesystem::create_symlink(Next.SlavePath(), Folder + "/ports/com2");
 
@@ -138,9 +154,7 @@ TEST(Station, AnotherRadioWhileAClientKeysReleasesFirstAndStartsOnce) {
 
   Client.abort();
   Station.reset();
-  Sim.write("quit\n");
-  if (!Sim.waitForFinished(5000))
-    Sim.kill();
+  Radio = nullptr;
 }
 
 } // namespace

@@ -398,6 +398,8 @@ int main(int argc, char** argv) {
     TStationOptions Options = TStationOptions::FromSettings(Settings);
     Options.Sharing = Sharing;
     Options.Logbook = Logbook;
+    // Contacts come from --contacts alone, never from a settings file given.
+    Options.ContactsEnabled = false;
     Station->Apply(Options);
     if (!Failure.empty())
       return Fail();
