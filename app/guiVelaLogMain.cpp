@@ -13,28 +13,25 @@
 #include "gui/guiVLogSettings.h"
 #include "gui/untErrorBox.h"
 #include "gui/untLinkStatusStrip.h"
-#include "gui/untLogbookApiGroup.h"
+#include "gui/untPalette.h"
 #include "gui/untPanelButton.h"
-#include "logbook/untApiKeyStore.h"
-#include "logbook/untLogbookApi.h"
 #include "logpage/untLogPHPinterface.h"
 #include "logpage/untWebBrowser.h"
-#include "net/untRadioSharing.h"
-#include "net/untSharingPortCheck.h"
 #include "settings/untSettingsBatch.h"
 #include "settings/untVelaLogSettings.h"
+#include "station/untStation.h"
 
 namespace vela {
 
 namespace {
 
-const QColor BarColour(102, 102, 102);
-const QColor ButtonColour(204, 204, 204);
-const QColor ButtonBgColour(255, 255, 0);
+const QColor BarColour = palette::Panel;
+const QColor ButtonColour = palette::LightButton;
+const QColor ButtonBgColour = palette::Yellow;
 const QColor CaptionColour(0, 0, 0);
-const QColor HighlightColour(255, 255, 0);
-const QColor LinkStripColour(85, 85, 85);
-const QColor LinkTextColour(230, 230, 230);
+const QColor HighlightColour = palette::Yellow;
+const QColor LinkStripColour = palette::Group;
+const QColor LinkTextColour = palette::StripText;
 
 void SetBackground(QWidget* Widget, const QColor& Colour) {
   QPalette Palette = Widget->palette();
@@ -173,7 +170,15 @@ TPanelButton* TfrmVelaLogMain::MakeButton(int Left, const char* Caption, const c
 }
 
 TCATInterface* TfrmVelaLogMain::CAT() const {
-  return FSettingsDialog ? FSettingsDialog->CAT() : nullptr;
+  return FStation ? FStation->CAT() : nullptr;
+}
+
+TRadioSharing* TfrmVelaLogMain::Sharing() const {
+  return FStation ? &FStation->Sharing() : nullptr;
+}
+
+TLogbookApi* TfrmVelaLogMain::Logbook() const {
+  return FStation ? &FStation->Logbook() : nullptr;
 }
 
 void TfrmVelaLogMain::showEvent(QShowEvent* Event) {
@@ -208,69 +213,44 @@ void TfrmVelaLogMain::FormShow() {
   resize(FSettings->intMainWidth(), height());
   resize(width(), FSettings->intMainHeight());
 
-  // A failure to create the dialog (a settings file that refuses the radio
+  // A failure to create the station (a settings file that refuses the radio
   // type's write) is reported once the rest of the window stands.
   std::exception_ptr Failure;
   try {
-    FSettingsDialog = new TfrmVLogSettings(this, wbrLogBook, FSettings.get());
-    Failure = FSettingsDialog->TakeCreateError();
+    FStation = std::make_unique<TStation>(*FSettings, FSettings->FileName());
+    Failure = FStation->TakeCreateError();
+    FSettingsDialog = new TfrmVLogSettings(this, wbrLogBook, FSettings.get(), FStation.get());
   } catch (...) {
     Failure = std::current_exception();
   }
   FLogPage = std::make_unique<TLogPHPinterface>(wbrLogBook);
   FLogPage->setOnPageData(MakeMethod(this, &TfrmVelaLogMain::HandlePageData));
-  if (FSettingsDialog)
-    FSettingsDialog->setOnRxData(MakeMethod(this, &TfrmVelaLogMain::HandleRxData));
-  FSharing = std::make_unique<TRadioSharing>([this] { return CAT(); });
-  FSharing->Server().setOnKeyedChange(MakeMethod(this, &TfrmVelaLogMain::SharingKeyedChange));
-  FContacts = std::make_unique<TContactsToPage>(*FLogPage, *FSettings);
-  FLogPage->setOnFreshForm(MakeMethod(FContacts.get(), &TContactsToPage::FreshForm));
-  FContacts->setOnChange(MakeMethod(this, &TfrmVelaLogMain::HandleLinkChange));
+  if (FStation) {
+    FStation->AddRxConsumer(
+        [this](const std::string& Band, const std::string& Frequency, const std::string& Mode) {
+          HandleRxData(FStation.get(), Band, Frequency, Mode);
+        });
+    FStation->AddChangeConsumer([this] { lblLinkStatus->Refresh(); });
+    FStation->AddFailureConsumer([this](TStationPart Part, const std::string& Reason) {
+      HandleStationFailure(Part, Reason);
+    });
+    FContacts = std::make_unique<TContactsToPage>(*FLogPage, *FSettings, *FStation);
+    FLogPage->setOnFreshForm(MakeMethod(FContacts.get(), &TContactsToPage::FreshForm));
+    FContacts->setOnChange(MakeMethod(this, &TfrmVelaLogMain::HandleLinkChange));
+  }
   if (FSettingsDialog)
     FSettingsDialog->setOnApply(MakeMethod(this, &TfrmVelaLogMain::ApplySettings));
-  ApplySharing(this);
-  FContacts->Apply();
-  // The web logbook's API starts once its key has been read.
-  FKeyStore = std::make_unique<TApiKeyStore>(*FSettings);
-  FLogbook = std::make_unique<TLogbookApi>(
-      std::make_unique<TDriverLogbookRadio>([this] { return CAT(); }, FSettings.get()),
-      OutboxFileBeside(FSettings->FileName()));
-  FLogbook->setOnChange(MakeMethod(this, &TfrmVelaLogMain::LogbookChange));
-  // Each contact received goes to the web logbook too (when it is served),
-  // and the digital-mode program's mode names the radio's data mode there.
-  FContacts->Listener().AddContactConsumer([this](const TContact&, const std::string& Record) {
-    if (FLogbook)
-      FLogbook->Enqueue(Record);
-  });
-  FContacts->Listener().AddStatusConsumer([this](const TStatusReport& Status) {
-    if (FLogbook)
-      FLogbook->NoteDigitalMode(Status.Mode);
-  });
-  if (FSettingsDialog) {
-    FSettingsDialog->LogbookApi()->setKeyStore(FKeyStore.get());
-    FSettingsDialog->LogbookApi()->setOnResendRefused([this]() -> std::string {
-      std::string Error;
-      const std::size_t Queued = FLogbook ? FLogbook->ResendRefused(&Error) : 0;
-      return Error.empty() ? std::to_string(Queued) + " set-aside contact(s) back in the queue."
-                           : Error;
-    });
-  }
-  FKeyStore->Read([this](const std::string&, TKeyPlace) {
-    if (FSettingsDialog)
-      FSettingsDialog->LogbookApi()->setKeyStore(FKeyStore.get());
-    ApplyLogbook(this);
-  });
-  if (FSettingsDialog)
-    FSettingsDialog->setOnLinkChange(MakeMethod(this, &TfrmVelaLogMain::HandleLinkChange));
+  ApplyStation();
   lblLinkStatus->setSource([this] {
     const TCATInterface* Driver = CAT();
     std::string Text = Driver ? LinkSummary(*Driver, true) : std::string();
     // A network program keying the transmitter leads the line.
-    if (FSharing && FSharing->Server().Keyed())
+    if (FStation && FStation->Sharing().Server().Keyed())
       Text = "TX (network) \u00b7 " + Text;
     if (const std::string Contacts = FContacts ? FContacts->StatusText() : ""; !Contacts.empty())
       Text += (Text.empty() ? "" : "   \u00b7   ") + Contacts;
-    if (const std::string Logbook = FLogbook ? FLogbook->StatusText() : ""; !Logbook.empty())
+    if (const std::string Logbook = FStation ? FStation->Logbook().StatusText() : "";
+        !Logbook.empty())
       Text += (Text.empty() ? "" : "   \u00b7   ") + Logbook;
     return Text;
   });
@@ -298,14 +278,8 @@ void TfrmVelaLogMain::FormClose() {
       Failure = std::current_exception();
     }
   }
-  if (FSettingsDialog) {
-    FSettingsDialog->setOnRxData(TRxDataEvent());
+  if (FSettingsDialog)
     FSettingsDialog->setOnApply(TApplyEvent());
-    FSettingsDialog->setOnLinkChange(TLinkChangeEvent());
-  }
-  // Before the driver goes: a keyed transmitter is released through it.
-  FSharing.reset();
-  FLogbook.reset();
   lblLinkStatus->setSource(nullptr);
   if (FLogPage) {
     FLogPage->setOnPageData(TPageDataEvent());
@@ -314,58 +288,36 @@ void TfrmVelaLogMain::FormClose() {
   FContacts.reset();
   delete FSettingsDialog;
   FSettingsDialog = nullptr;
+  // Sharing and serving stop before the driver goes: a keyed transmitter is
+  // released through it.
+  FStation.reset();
   FLogPage.reset();
-  FKeyStore.reset();
   FSettings.reset();
   if (Failure)
     ShowErrorMessage(ExceptionMessage(Failure));
 }
 
-void TfrmVelaLogMain::ApplySharing(TObject* /*Sender*/) {
-  if (!FSharing || !FSettings)
+void TfrmVelaLogMain::ApplyStation() {
+  if (!FStation || !FSettings)
     return;
-  // A settings file that shares on the rigctld radio's own port (the dialog
-  // refuses to store one) starts no server either.
-  TSharingOptions Options = TSharingOptions::FromSettings(*FSettings);
-  const std::string Conflict =
-      Options.Enabled
-          ? SharingPortConflict(Options.Port, FSettings->Radio(), FSettings->strRigctldAddress())
-          : std::string();
-  Options.Enabled = Options.Enabled && Conflict.empty();
-  if (FSharing->Apply(Options) && Conflict.empty())
-    return;
-  const QString Message =
-      QStringLiteral("Unable to share the radio on the network: ") +
-      QString::fromStdString(Conflict.empty() ? FSharing->ErrorText() : Conflict);
-  QTimer::singleShot(0, this, [Message] { ShowErrorMessage(Message); });
-}
-
-void TfrmVelaLogMain::ApplySettings(TObject* Sender) {
-  ApplySharing(Sender);
+  FStation->Apply(TStationOptions::FromSettings(*FSettings));
   if (FContacts)
     FContacts->Apply();
-  ApplyLogbook(Sender);
-}
-
-void TfrmVelaLogMain::ApplyLogbook(TObject* /*Sender*/) {
-  if (!FLogbook || !FSettings || !FKeyStore || !FKeyStore->Known())
-    return;
-  TLogbookOptions Options = TLogbookOptions::FromSettings(*FSettings);
-  Options.Key = FKeyStore->Key();
-  if (!FLogbook->Apply(Options)) {
-    const QString Message = QStringLiteral("Unable to serve the logbook's click-to-tune: ") +
-                            QString::fromStdString(FLogbook->ErrorText());
-    QTimer::singleShot(0, this, [Message] { ShowErrorMessage(Message); });
-  }
   lblLinkStatus->Refresh();
 }
 
-void TfrmVelaLogMain::LogbookChange(TObject* /*Sender*/) {
+void TfrmVelaLogMain::ApplySettings(TObject* /*Sender*/) {
+  if (FContacts)
+    FContacts->Apply();
   lblLinkStatus->Refresh();
 }
 
-void TfrmVelaLogMain::SharingKeyedChange(TObject* /*Sender*/, bool /*Keyed*/) {
-  lblLinkStatus->Refresh();
+void TfrmVelaLogMain::HandleStationFailure(TStationPart Part, const std::string& Reason) {
+  const QString Message =
+      (Part == spSharing ? QStringLiteral("Unable to share the radio on the network: ")
+                         : QStringLiteral("Unable to serve the logbook's click-to-tune: ")) +
+      QString::fromStdString(Reason);
+  QTimer::singleShot(0, this, [Message] { ShowErrorMessage(Message); });
 }
 
 void TfrmVelaLogMain::Timer1Timer() {

@@ -2,10 +2,10 @@
 // of three buttons (Settings, Reset CAT, Back), and the clock that stamps the
 // logbook's entry form with the UTC date and time.
 //
-// It owns the settings store, the settings dialog (which owns the radio
-// driver) and the log page bridge, creates them when it is first shown and
-// frees them when it closes, and routes radio data to the page and page data
-// to the radio.
+// It owns the settings store, the station (the radio driver, sharing,
+// contacts and the web logbook's API), the settings dialog and the log page
+// bridge, creates them when it is first shown and frees them when it closes,
+// and writes the station's events into the page and page data to the radio.
 #pragma once
 
 #include <QWidget>
@@ -29,7 +29,8 @@ class TfrmVLogSettings;
 class TCATInterface;
 class TRadioSharing;
 class TLogbookApi;
-class TApiKeyStore;
+class TStation;
+enum TStationPart : int;
 class TLinkStatusStrip;
 class TContactsToPage;
 
@@ -76,16 +77,18 @@ public:
   TVelaLogSettings* Settings() const { return FSettings.get(); }
   TfrmVLogSettings* SettingsDialog() const { return FSettingsDialog; }
   TLogPHPinterface* LogPage() const { return FLogPage.get(); }
-  // The settings dialog's current driver, or null.
+  // The station; null before the first show and after closing.
+  TStation* Station() const { return FStation.get(); }
+  // The station's current driver, or null.
   TCATInterface* CAT() const;
   // The network sharing of the radio; null before the first show and after closing.
-  TRadioSharing* Sharing() const { return FSharing.get(); }
+  TRadioSharing* Sharing() const;
   // Contacts from the digital-mode programs into the form; null before the
   // first show and after closing.
   TContactsToPage* Contacts() const { return FContacts.get(); }
   // Serving a web logbook through its API (contacts go in with Enqueue);
   // null before the first show and after closing.
-  TLogbookApi* Logbook() const { return FLogbook.get(); }
+  TLogbookApi* Logbook() const;
 
   // The clock; the system clock unless replaced (tests drive ticks with it).
   const TClockSource& ClockSource() const { return FClockSource; }
@@ -98,6 +101,8 @@ public:
   void Timer1Timer();
   void wbrLogBookDocumentComplete();
   void HandleRxData(TObject* Sender, std::string Band, std::string Frequency, std::string Mode);
+  // Something the station could not do, in the error box.
+  void HandleStationFailure(TStationPart Part, const std::string& Reason);
   void HandlePageData(TObject* Sender, std::string Frequency, std::string Mode);
   void HandleLinkChange(TObject* Sender);
   void pnlSettingsClick();
@@ -105,15 +110,12 @@ public:
   void pnlBackClick();
   // The mouse over the bar outside the buttons: no caption highlighted.
   void pnlButtonsMouseMove();
-  // Starts, moves or stops the network sharing as the settings say.
-  void ApplySharing(TObject* Sender);
-  // The dialog's Apply: the sharing, the contacts and the logbook's API as
-  // the settings say.
+  // After the dialog's Apply (the station applied the settings): a waiting
+  // contact into a free form, the strip anew.
   void ApplySettings(TObject* Sender);
-  void SharingKeyedChange(TObject* Sender, bool Keyed);
-  // Starts, changes or stops serving the web logbook (once the key is read).
-  void ApplyLogbook(TObject* Sender);
-  void LogbookChange(TObject* Sender);
+  // The station as the settings say (the logbook's API once the dialog has
+  // read its key).
+  void ApplyStation();
 
 protected:
   void showEvent(QShowEvent* Event) override;
@@ -128,10 +130,8 @@ private:
   std::unique_ptr<TVelaLogSettings> FSettings;
   TfrmVLogSettings* FSettingsDialog = nullptr;
   std::unique_ptr<TLogPHPinterface> FLogPage;
-  std::unique_ptr<TRadioSharing> FSharing;
+  std::unique_ptr<TStation> FStation;
   std::unique_ptr<TContactsToPage> FContacts;
-  std::unique_ptr<TApiKeyStore> FKeyStore;
-  std::unique_ptr<TLogbookApi> FLogbook;
   TClockSource FClockSource;
   bool FShown = false;
   bool FClosed = false;

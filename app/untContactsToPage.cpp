@@ -1,7 +1,9 @@
 #include "app/untContactsToPage.h"
 
+#include "contacts/untContactJournal.h"
 #include "logpage/untLogPHPinterface.h"
 #include "settings/untVelaLogSettings.h"
+#include "station/untStation.h"
 
 namespace vela {
 
@@ -11,50 +13,31 @@ namespace {
 const char* const PageFieldNames[] = {"log_date", "log_time", "call_rx",
                                       "log_band", "log_freq", "log_mode"};
 
-// The folder of a file ("." for a bare name).
-std::string FolderOf(const std::string& File) {
-  const std::size_t Slash = File.rfind('/');
-  return Slash == std::string::npos ? std::string(".") : File.substr(0, Slash);
-}
-
 } // namespace
 
-TContactsToPage::TContactsToPage(TLogPHPinterface& APage, TVelaLogSettings& ASettings)
-    : FPage(APage), FSettings(ASettings) {
-  FListener.AddContactConsumer(
-      [this](const TContact& Contact, const std::string&) { Received(Contact); });
-  FListener.setOnChange(MakeMethod(this, &TContactsToPage::Changed));
+TContactsToPage::TContactsToPage(TLogPHPinterface& APage, TVelaLogSettings& ASettings,
+                                 TStation& AStation)
+    : FPage(APage), FSettings(ASettings), FStation(AStation) {
+  FContactConsumer = FStation.AddContactConsumer([this](const TContact&, const std::string&) {
+    Changed();
+    FillNext();
+  });
 }
 
 TContactsToPage::~TContactsToPage() {
   FOnChange.Clear();
-  FListener.setOnChange(TListenerChangeEvent());
-  FListener.Stop();
+  FStation.RemoveConsumer(FContactConsumer);
+}
+
+TContactListener& TContactsToPage::Listener() {
+  return FStation.ContactListener();
+}
+
+const TContactJournal* TContactsToPage::Journal() const {
+  return FStation.Journal();
 }
 
 void TContactsToPage::Apply() {
-  const bool Enabled = FSettings.blnContactsEnabled();
-  // The interface is part of where it listens: a change restarts it.
-  const std::string Listen =
-      FSettings.strContactsListen() + "\n" + FSettings.strContactsInterface();
-  if (Enabled && !FJournal) {
-    FJournal = std::make_unique<TContactJournal>(TContactJournal::PathBeside(FSettings.FileName()));
-    FJournal->Open();
-  }
-  if (Enabled != FEnabled || Listen != FListening || (Enabled && !FListener.Listening())) {
-    FEnabled = Enabled;
-    FListening = Listen;
-    FListener.setInterface(FSettings.strContactsInterface());
-    if (Enabled)
-      FListener.Start(FSettings.strContactsListen());
-    else
-      FListener.Stop();
-  }
-  // Log files are followed beside the socket, and on even where the port
-  // cannot be had.
-  FListener.FollowFiles(Enabled ? FSettings.ContactsLogFiles() : std::vector<std::string>(),
-                        FolderOf(FSettings.FileName()));
-  FListener.ConnectApi(Enabled ? FSettings.strContactsJs8CallTcp() : std::string());
   Changed();
   FillNext();
 }
@@ -64,18 +47,12 @@ void TContactsToPage::FreshForm(TObject* /*Sender*/) {
   FillNext();
 }
 
-void TContactsToPage::Received(const TContact& Contact) {
-  if (!FJournal)
-    return;
-  FJournal->Add(Contact);
-  Changed();
-  FillNext();
-}
-
 void TContactsToPage::FillNext() {
-  if (!FEnabled || !FFormFree || FFilling || !FJournal || !FJournal->Next() || !FPage.FormFound())
+  TContactJournal* Journal = FStation.Journal();
+  if (!FStation.ContactsEnabled() || !FFormFree || FFilling || !Journal || !Journal->Next() ||
+      !FPage.FormFound())
     return;
-  const TContact& Contact = *FJournal->Next();
+  const TContact& Contact = *Journal->Next();
   const TContactPageTexts Texts = ContactPageTexts(Contact);
   const bool HasFrequency = !Texts.Frequency.empty() || !Texts.Band.empty();
   const std::string* const Values[] = {&Texts.Date, &Texts.Time,      &Texts.Call,
@@ -103,8 +80,8 @@ void TContactsToPage::FillNext() {
       return;
     FFilling = false;
     // Not filled: the page moved on; the contact waits for the next form.
-    if (Filled && FJournal) {
-      FJournal->TakeNext();
+    if (Filled && FStation.Journal()) {
+      FStation.Journal()->TakeNext();
       ++FFilled;
     }
     Changed();
@@ -113,28 +90,7 @@ void TContactsToPage::FillNext() {
 }
 
 std::string TContactsToPage::StatusText() const {
-  if (!FEnabled)
-    return {};
-  std::string Text = "contacts ";
-  Text += FListener.Listening() ? FListener.Address() : FListener.ErrorText();
-  if (!FListener.Followers().empty())
-    Text += " \u00b7 " + std::to_string(FListener.Followers().size()) + " log file" +
-            (FListener.Followers().size() == 1 ? "" : "s");
-  if (const std::string Files = FListener.FilesProblem(); !Files.empty())
-    Text += " \u00b7 " + Files;
-  if (FJournal && FJournal->Waiting() > 0)
-    Text += " \u00b7 " + std::to_string(FJournal->Waiting()) + " waiting";
-  if (FJournal && FJournal->NotKept() > 0)
-    Text += " \u00b7 " + std::to_string(FJournal->NotKept()) + " not kept";
-  if (FListener.Unreadable() > 0)
-    Text += " \u00b7 " + std::to_string(FListener.Unreadable()) +
-            " unreadable (last: " + FListener.Problem() + ")";
-  if (FListener.Counts().Refused > 0)
-    Text += " \u00b7 " + std::to_string(FListener.Counts().Refused) +
-            " refused (last: " + FListener.RefusedWhy() + ")";
-  if (FJournal && !FJournal->ErrorText().empty())
-    Text += " \u00b7 " + FJournal->ErrorText();
-  return Text;
+  return FStation.ContactsStatusText();
 }
 
 void TContactsToPage::Changed(TObject* /*Sender*/) {

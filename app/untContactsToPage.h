@@ -1,7 +1,7 @@
 // Contacts from the digital-mode programs into the log page's form.
 //
-// Listens as the settings say, keeps every new contact in the journal beside
-// the settings file, and lets the contacts wait in order. A form of a page
+// The station listens as the settings say, keeps every new contact in the
+// journal beside the settings file, and lets the contacts wait in order. A form of a page
 // loaded anew takes the next waiting contact: call, band, frequency, mode,
 // date and time on, and the fields the operator mapped; those of the six
 // fields it filled are held against the clock and the radio until the page
@@ -23,25 +23,26 @@ namespace vela {
 
 class TLogPHPinterface;
 class TVelaLogSettings;
+class TStation;
 
 // (Sender): the status text may have changed.
 using TContactsChangeEvent = TMethod<TObject*>;
 
 class TContactsToPage : public TObject {
 public:
-  TContactsToPage(TLogPHPinterface& APage, TVelaLogSettings& ASettings);
+  TContactsToPage(TLogPHPinterface& APage, TVelaLogSettings& ASettings, TStation& AStation);
   ~TContactsToPage() override;
 
-  // Starts, moves or stops listening as the settings say; a port that cannot
-  // be had shows in StatusText, never as an error.
+  // After the station applied the settings: a waiting contact goes into a
+  // free form.
   void Apply();
   // The bridge's OnFreshForm: a page loaded anew shows an empty form.
   void FreshForm(TObject* Sender);
 
   // Every new contact reaches the listener's consumers; add more there.
-  TContactListener& Listener() { return FListener; }
+  TContactListener& Listener();
   // Null until contacts were first switched on.
-  const TContactJournal* Journal() const { return FJournal.get(); }
+  const TContactJournal* Journal() const;
   // Contacts the page confirmed in its form so far.
   std::uint64_t Filled() const { return FFilled; }
   // A fresh form shows and no contact is in it: the next one goes in at once.
@@ -54,16 +55,13 @@ public:
   void setOnChange(const TContactsChangeEvent& Value) { FOnChange = Value; }
 
 private:
-  void Received(const TContact& Contact);
   void FillNext();
   void Changed(TObject* Sender = nullptr);
 
   TLogPHPinterface& FPage;
   TVelaLogSettings& FSettings;
-  TContactListener FListener;
-  std::unique_ptr<TContactJournal> FJournal;
-  bool FEnabled = false;
-  std::string FListening; // the address last applied
+  TStation& FStation;
+  int FContactConsumer = 0;
   bool FFormFree = false; // a fresh form shows and no contact went into it
   bool FFilling = false;
   std::uint64_t FFilled = 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "cat/radios/untBandPlan.h"
+#include "platform/untStrToInt.h"
 
 namespace vela {
 
@@ -27,11 +28,6 @@ constexpr std::int64_t MaxFrequencyHz = 100'000'000'000;
 // The fields the page's six texts are made from.
 const char* const PageFields[] = {"call", "band", "freq", "qso_date", "time_on"};
 
-bool AllDigits(std::string_view Text) {
-  return !Text.empty() &&
-         std::all_of(Text.begin(), Text.end(), [](char C) { return C >= '0' && C <= '9'; });
-}
-
 int Number(std::string_view Digits) {
   int Value = 0;
   for (char C : Digits)
@@ -41,7 +37,7 @@ int Number(std::string_view Digits) {
 
 // "YYYY-MM-DD" from an ADIF date "YYYYMMDD", or empty.
 std::string DateText(std::string_view Date) {
-  if (Date.size() != 8 || !AllDigits(Date))
+  if (Date.size() != 8 || !AllDecimalDigits(Date))
     return {};
   const int Month = Number(Date.substr(4, 2)), Day = Number(Date.substr(6, 2));
   if (Month < 1 || Month > 12 || Day < 1 || Day > 31)
@@ -52,7 +48,7 @@ std::string DateText(std::string_view Date) {
 
 // "HH:MM" from an ADIF time "HHMM" or "HHMMSS", or empty.
 std::string TimeText(std::string_view Time) {
-  if ((Time.size() != 4 && Time.size() != 6) || !AllDigits(Time))
+  if ((Time.size() != 4 && Time.size() != 6) || !AllDecimalDigits(Time))
     return {};
   if (Number(Time.substr(0, 2)) > 23 || Number(Time.substr(2, 2)) > 59 ||
       (Time.size() == 6 && Number(Time.substr(4, 2)) > 59))
@@ -115,8 +111,8 @@ std::int64_t ContactFrequencyHz(const TContact& Contact) {
   const std::string_view Whole = std::string_view(Text).substr(0, Dot);
   const std::string_view Fraction =
       Dot == std::string::npos ? std::string_view() : std::string_view(Text).substr(Dot + 1);
-  if ((Whole.empty() && Fraction.empty()) || Whole.size() > 6 ||
-      (!Whole.empty() && !AllDigits(Whole)) || (!Fraction.empty() && !AllDigits(Fraction)))
+  if ((Whole.empty() && Fraction.empty()) || Whole.size() > 6 || !AllDecimalDigits(Whole) ||
+      !AllDecimalDigits(Fraction))
     return -1;
   std::int64_t Hz = 0;
   for (char C : Whole)

@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include "contacts/untAdif.h"
+#include "settings/untSettingsLocation.h"
 
 namespace vela {
 
@@ -52,8 +53,8 @@ TContactJournal::TContactJournal(std::string Path, std::size_t AMaxWaiting)
     : FPath(std::move(Path)), FMaxWaiting(AMaxWaiting) {}
 
 std::string TContactJournal::PathBeside(const std::string& SettingsFile) {
-  const std::filesystem::path Settings(SettingsFile);
-  return (Settings.parent_path() / (Settings.stem().string() + "-contacts.adi")).string();
+  return FileBesideSettings(SettingsFile,
+                            std::filesystem::path(SettingsFile).stem().string() + "-contacts.adi");
 }
 
 void TContactJournal::Failed(const std::string& What) {

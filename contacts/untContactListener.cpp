@@ -39,7 +39,7 @@ bool ParseListenAddress(std::string_view Input, TListenAddress& Address, std::st
   }
   if (!Parts.Host.empty()) {
     const std::string Host(Parts.Host);
-    const QHostAddress Parsed(QString::fromStdString(Host == "localhost" ? "127.0.0.1" : Host));
+    const QHostAddress Parsed(QString::fromStdString(ListenHost(Host)));
     if (Parsed.isNull()) {
       Error = "\"" + Host + "\" is not an IP address";
       return false;

@@ -7,6 +7,7 @@
 #include <QPushButton>
 
 #include "contacts/untContactListener.h"
+#include "gui/untGroupWidgets.h"
 #include "settings/untVelaLogSettings.h"
 
 namespace vela {
@@ -27,14 +28,8 @@ TContactsGroup::TContactsGroup(QWidget* Parent) : QWidget(Parent) {
   FchkEnabled =
       new QCheckBox(QStringLiteral("Contacts from WSJT-X, JTDX, JS8Call into the form"), this);
   FchkEnabled->setGeometry(8, 4, 486, 20);
-  auto* Caption = new QLabel(QStringLiteral("Listen on (UDP):"), this);
-  Caption->move(8, 32);
-  Caption->adjustSize();
-  FedtListen = new QLineEdit(this);
-  QPalette Palette = FedtListen->palette();
-  Palette.setColor(QPalette::Text, Qt::black);
-  FedtListen->setPalette(Palette);
-  FedtListen->setGeometry(120, 28, 150, 24);
+  GroupCaption(this, 8, 32, QStringLiteral("Listen on (UDP):"));
+  FedtListen = GroupEditBox(this, QRect(120, 28, 150, 24));
   FedtListen->setToolTip(QStringLiteral(
       "[host:]port as set in the other program, e.g. 127.0.0.1:2237; a multicast group such "
       "as 224.0.0.1:2237 lets several programs listen"));

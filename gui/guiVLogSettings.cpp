@@ -11,7 +11,6 @@
 #include <QVBoxLayout>
 #include <cstdint>
 
-#include "cat/radios/untRadioFactory.h"
 #include "cat/radios/untRadioTable.h"
 #include "cat/radios/untRigctldCATinterface.h"
 #include "cat/transport/CPort.h"
@@ -20,6 +19,8 @@
 #include "gui/untLinkStatusStrip.h"
 #include "gui/untLogbookApiGroup.h"
 #include "gui/untNetworkSharingGroup.h"
+#include "gui/untPalette.h"
+#include "logbook/untApiKeyStore.h"
 #include "logpage/untWebBrowser.h"
 #include "net/untSharingPortCheck.h"
 #include "platform/untStrToInt.h"
@@ -29,15 +30,15 @@ namespace vela {
 
 namespace {
 
-const QColor FormColor(102, 102, 102);
-const QColor FormFontColor(255, 255, 0);
-const QColor GroupColor(85, 85, 85);
-const QColor HeaderColor(179, 179, 109);
-const QColor ButtonFaceColor(68, 68, 68);
+const QColor FormColor = palette::Panel;
+const QColor FormFontColor = palette::Yellow;
+const QColor GroupColor = palette::Group;
+const QColor HeaderColor = palette::Header;
+const QColor ButtonFaceColor = palette::DarkButton;
 const QColor ButtonCaptionColor(255, 255, 255);
-const QColor ButtonHighlightColor(255, 255, 0);
+const QColor ButtonHighlightColor = palette::Yellow;
 const QColor ButtonFrameColor(0, 0, 0);
-const QColor BoxColor(221, 221, 221);
+const QColor BoxColor = palette::Box;
 
 QFont ArialFont(int PixelSize, bool Bold = false) {
   QFont Font(QStringLiteral("Arial"));
@@ -131,25 +132,25 @@ void TWebBrowserNavigator::Navigate(const std::string& Address) {
 }
 
 TfrmVLogSettings::TfrmVLogSettings(QWidget* AOwner, TWebBrowser* ABrowser,
-                                   TVelaLogSettings* ASettings)
+                                   TVelaLogSettings* ASettings, TStation* AStation)
     : QWidget(AOwner), TComponent(nullptr),
       FOwnNavigator(std::make_unique<TWebBrowserNavigator>(ABrowser)), FSettings(ASettings),
-      FBrowser(FOwnNavigator.get()) {
+      FBrowser(FOwnNavigator.get()), FStation(AStation) {
   Initialize();
 }
 
 TfrmVLogSettings::TfrmVLogSettings(QWidget* AOwner, TBrowserNavigator* ABrowser,
-                                   TVelaLogSettings* ASettings)
-    : QWidget(AOwner), TComponent(nullptr), FSettings(ASettings), FBrowser(ABrowser) {
+                                   TVelaLogSettings* ASettings, TStation* AStation)
+    : QWidget(AOwner), TComponent(nullptr), FSettings(ASettings), FBrowser(ABrowser),
+      FStation(AStation) {
   Initialize();
 }
 
 TfrmVLogSettings::~TfrmVLogSettings() {
-  if (FCAT) {
-    FCAT->setOnRxData(TRxDataEvent());
-    FCAT->setOnLinkChange(TLinkChangeEvent());
-    FCAT.reset(); // stops the driver's port worker
-  }
+  FKeyStore.reset();
+  FStation->RemoveConsumer(FRxConsumer);
+  FStation->RemoveConsumer(FChangeConsumer);
+  FOwnStation.reset(); // stops the driver's port worker
 }
 
 void TfrmVLogSettings::Initialize() {
@@ -161,17 +162,22 @@ void TfrmVLogSettings::Initialize() {
 
   Navigate(FSettings->strServerAddress());
 
-  FRadio = FSettings->Radio();
-  try {
-    CreateCAT();
-  } catch (...) {
-    if (!FCAT)
-      throw;
-    FCreateError = std::current_exception();
+  if (!FStation) {
+    FOwnStation = std::make_unique<TStation>(*FSettings, FSettings->FileName());
+    FStation = FOwnStation.get();
   }
+  FRxConsumer = FStation->AddRxConsumer(
+      [this](const std::string& Band, const std::string& Frequency, const std::string& Mode) {
+        CATRxData(Band, Frequency, Mode);
+      });
+  FChangeConsumer = FStation->AddChangeConsumer([this] { CATLinkChange(); });
+  ReadLogbookKey();
+  // The driver records its own type (every type beyond the list gets the
+  // IC-7300's driver), so the choice held here follows what was created.
+  FRadio = CAT()->Radio();
 
-  FComPortText = std::to_string(FCAT->ComPort());
-  FVirtualComPortText = std::to_string(FCAT->ComPort2());
+  FComPortText = std::to_string(CAT()->ComPort());
+  FVirtualComPortText = std::to_string(CAT()->ComPort2());
   FBaudRate = FSettings->BaudRate();
 
   FedtCOM->setText(QString::fromStdString(FComPortText));
@@ -180,7 +186,7 @@ void TfrmVLogSettings::Initialize() {
   // An ordinal without an item (the custom rate, or one beyond the list)
   // selects none and is handed on unchanged.
   FcbxBaudRate->setCurrentIndex(FBaudRate >= br110 && FBaudRate <= br256000 ? FBaudRate - 1 : -1);
-  FCheckBox1->setChecked(FCAT->Com2Enable());
+  FCheckBox1->setChecked(CAT()->Com2Enable());
   FedtRigctldAddress->setText(QString::fromStdString(FSettings->strRigctldAddress()));
   ShowRadioKind();
   FStationOptions->Load(*FSettings, FRadio);
@@ -277,7 +283,7 @@ void TfrmVLogSettings::BuildLayout() {
     O.lblLineNote = Label(Cat, QRect(4, 189, 238, 30), QString(), Qt::AlignHCenter);
     O.lblLineNote->setWordWrap(true);
     O.lblLineNote->setFont(ArialFont(12));
-    FStationOptions = std::make_unique<TStationOptions>(O);
+    FStationOptions = std::make_unique<TStationOptionsGroup>(O);
   }
   // A radio behind rigctld: its address in place of COM port and baud rate.
   FedtRigctldAddress = EditBox(pnlCatsettingsBg, QRect(101, 33, 140, 24));
@@ -294,7 +300,7 @@ void TfrmVLogSettings::BuildLayout() {
   FlblCatStatus->setSource([this] {
     if (!FAddressError.empty())
       return FAddressError;
-    return FCAT ? RadioLinkText(*FCAT) : std::string("no radio driver");
+    return FStation && CAT() ? RadioLinkText(*CAT()) : std::string("no radio driver");
   });
 
   // Virtual CAT
@@ -404,27 +410,33 @@ void TfrmVLogSettings::Navigate(const std::string& Address) {
     FBrowser->Navigate(Address);
 }
 
-void TfrmVLogSettings::CreateCAT() {
-  // Every type beyond the list gets the IC-7300's driver, which records its
-  // own type, so the choice held here follows what was created.
-  if (!FindRadioModel(FRadio))
-    FRadio = rtIC7300;
-  FCAT = CreateRadioDriver(FRadio, this, FSettings);
-  FCAT->setOnRxData(MakeMethod(this, &TfrmVLogSettings::CATRxData));
-  FCAT->setOnLinkChange(MakeMethod(this, &TfrmVLogSettings::CATLinkChange));
-  // The driver stands even when the store refused its radio type; the
-  // failure still reaches the operator.
-  if (std::exception_ptr Failure = FCAT->TakeCreateError())
-    std::rethrow_exception(Failure);
+void TfrmVLogSettings::ReadLogbookKey() {
+  // The web logbook's API starts once its key has been read (from the
+  // event loop, after the window stands).
+  FKeyStore = std::make_unique<TApiKeyStore>(*FSettings);
+  FLogbookApi->setKeyStore(FKeyStore.get());
+  FLogbookApi->setOnResendRefused([this]() -> std::string {
+    std::string Error;
+    const std::size_t Queued = FStation->Logbook().ResendRefused(&Error);
+    return Error.empty() ? std::to_string(Queued) + " set-aside contact(s) back in the queue."
+                         : Error;
+  });
+  FKeyStore->Read([this](const std::string&, TKeyPlace) {
+    FLogbookApi->setKeyStore(FKeyStore.get());
+    if (!FKeyStore->Known())
+      return;
+    FStation->setLogbookKey(FKeyStore->Key());
+    FStation->ApplyLogbook(TStationOptions::FromSettings(*FSettings));
+  });
 }
 
-void TfrmVLogSettings::CATRxData(TObject* /*Sender*/, std::string Band, std::string Frequency,
-                                 std::string Mode) {
+void TfrmVLogSettings::CATRxData(const std::string& Band, const std::string& Frequency,
+                                 const std::string& Mode) {
   if (FOnRxData.Assigned())
     FOnRxData(this, Band, Frequency, Mode);
 }
 
-void TfrmVLogSettings::CATLinkChange(TObject* /*Sender*/) {
+void TfrmVLogSettings::CATLinkChange() {
   UpdateCatStatus();
   if (FOnLinkChange.Assigned())
     FOnLinkChange(this);
@@ -540,51 +552,33 @@ void TfrmVLogSettings::pnlApplyClick() {
   bool Restart = false;
   FStationOptions->Apply(*FSettings, Restart);
 
-  // One start of the worker at most, on everything this Apply chose.
-  const std::int32_t ComPort = PortNumber(FComPortText);
-  const std::int32_t ComPort2 = PortNumber(FVirtualComPortText);
-  const bool Com2Enable = FCheckBox1->isChecked();
-  const bool PortsChanged =
-      ComPort != FSettings->intCommPort() || ComPort2 != FSettings->intCommPort2() ||
-      Com2Enable != FSettings->blnComm2Enable() || FBaudRate != FSettings->BaudRate();
   // A refused address changes no radio: its reason stays on the status line
   // until it is mended or another radio is chosen.
-  if (FAddressError.empty() && (!FCAT || FCAT->Radio() != FRadio)) {
-    if (FCAT) {
-      FCAT->setOnRxData(TRxDataEvent());
-      FCAT->setOnLinkChange(TLinkChangeEvent());
-      FCAT.reset(); // stops the old driver's worker before the new one opens the port
-    }
-    // Stored first, so that the new driver's worker starts on them: the old
-    // port is not opened again (with its lines driven) only to be left.
-    if (PortsChanged) {
-      FSettings->setIntCommPort(ComPort);
-      FSettings->setIntCommPort2(ComPort2);
-      FSettings->setBlnComm2Enable(Com2Enable);
-      FSettings->setBaudRate(FBaudRate);
-    }
-    CreateCAT();
-  } else if (FCAT && PortsChanged) {
-    // Restarts with the station options too.
-    FCAT->ApplyPortSettings(ComPort, ComPort2, Com2Enable, FBaudRate);
-  } else if (FCAT && FCAT->Radio() == FRadio && (Restart || AddressChanged)) {
-    FCAT->ResetCAT();
-  }
-  UpdateCatStatus();
+  const TRadioType Radio = FAddressError.empty() ? FRadio : CAT()->Radio();
 
   FNetworkSharing->Store(*FSettings);
   // Sharing on the port that the rigctld radio is polled on is refused: the
   // server would fail to listen, or the radio would poll the server.
   const std::string Refusal =
       FSettings->blnShareEnabled()
-          ? SharingPortConflict(FSettings->intSharePort(), FSettings->Radio(),
-                                FSettings->strRigctldAddress())
+          ? SharingPortConflict(FSettings->intSharePort(), Radio, FSettings->strRigctldAddress())
           : std::string();
   if (!Refusal.empty())
     FSettings->setBlnShareEnabled(false);
   FNetworkSharing->ShowRefusal(Refusal);
   FContacts->Store(*FSettings);
   FLogbookApi->Store(*FSettings);
+
+  // One start of the worker at most, on everything this Apply chose.
+  TStationOptions Options = TStationOptions::FromSettings(*FSettings);
+  Options.Radio = Radio;
+  Options.ComPort = PortNumber(FComPortText);
+  Options.ComPort2 = PortNumber(FVirtualComPortText);
+  Options.Com2Enable = FCheckBox1->isChecked();
+  Options.BaudRate = FBaudRate;
+  Options.RestartRadio = Restart || AddressChanged;
+  FStation->Apply(Options);
+  UpdateCatStatus();
   if (FOnApply.Assigned())
     FOnApply(this);
 }

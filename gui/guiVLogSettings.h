@@ -2,12 +2,13 @@
 // COM port, baud rate and type (the radio table's rows, in order) with the
 // station options, and the Virtual CAT switch and port.
 //
-// Besides editing, the dialog owns the radio driver: it creates the driver for
-// the configured radio type, replaces it when Apply brings another type, hands
-// the port settings to it and passes its receive event on with itself as
-// Sender. It sends the browser to the log server address once at creation and
-// again whenever Apply changes the address. It is shown modeless; "OK",
-// "Cancel" and the close box only hide it.
+// Besides editing, the dialog asks the station to apply what the operator
+// chose (the station replaces the driver when Apply brings another type, and
+// hands the port settings to it), and passes the radio's receive event on
+// with itself as Sender. It reads the web logbook's key and hands it to the
+// station, which then serves the logbook's API. It sends the browser to the log server address once
+// at creation and again whenever Apply changes the address. It is shown modeless; "OK", "Cancel"
+// and the close box only hide it.
 #pragma once
 
 #include <QWidget>
@@ -19,9 +20,10 @@
 #include "cat/untCATinterface.h"
 #include "gui/untLinkStatusStrip.h"
 #include "gui/untPanelButton.h"
-#include "gui/untStationOptions.h"
+#include "gui/untStationOptionsGroup.h"
 #include "platform/untComponent.h"
 #include "settings/untVelaLogSettings.h"
+#include "station/untStation.h"
 
 class QCheckBox;
 class QComboBox;
@@ -35,6 +37,7 @@ class TWebBrowser;
 class TNetworkSharingGroup;
 class TContactsGroup;
 class TLogbookApiGroup;
+class TApiKeyStore;
 
 // Sender (the dialog): raised after Apply has stored the operator's choices.
 using TApplyEvent = TMethod<TObject*>;
@@ -77,9 +80,12 @@ public:
   static constexpr int SettingsFileLineHeight = 16;
 
   // AOwner is the main window (the dialog is its own top-level window);
-  // neither the browser nor the store is owned.
-  TfrmVLogSettings(QWidget* AOwner, TWebBrowser* ABrowser, TVelaLogSettings* ASettings);
-  TfrmVLogSettings(QWidget* AOwner, TBrowserNavigator* ABrowser, TVelaLogSettings* ASettings);
+  // neither the browser, the store nor a station given is owned. Without a
+  // station the dialog runs one of its own on the store.
+  TfrmVLogSettings(QWidget* AOwner, TWebBrowser* ABrowser, TVelaLogSettings* ASettings,
+                   TStation* AStation = nullptr);
+  TfrmVLogSettings(QWidget* AOwner, TBrowserNavigator* ABrowser, TVelaLogSettings* ASettings,
+                   TStation* AStation = nullptr);
   ~TfrmVLogSettings() override;
 
   TRxDataEvent OnRxData() const { return FOnRxData; }
@@ -89,12 +95,13 @@ public:
   // Passes the driver's link state changes on, with the dialog as Sender.
   TLinkChangeEvent OnLinkChange() const { return FOnLinkChange; }
   void setOnLinkChange(const TLinkChangeEvent& Value) { FOnLinkChange = Value; }
-  // The current driver; exactly one exists for the dialog's whole life.
-  TCATInterface* CAT() const { return FCAT.get(); }
-  // A failure met while the dialog was created (the settings file refused
+  // The station's current driver; exactly one exists for the station's life.
+  TCATInterface* CAT() const { return FStation->CAT(); }
+  TStation& Station() const { return *FStation; }
+  // A failure met while the station was created (the settings file refused
   // the driver's radio type); the dialog and its driver are complete.
   // Empties it.
-  std::exception_ptr TakeCreateError() { return std::exchange(FCreateError, nullptr); }
+  std::exception_ptr TakeCreateError() { return FStation->TakeCreateError(); }
 
   // The operator's pending choices.
   const std::string& ComPortText() const { return FComPortText; }
@@ -151,11 +158,11 @@ protected:
 private:
   void BuildLayout();
   void Initialize();
-  void CreateCAT();
+  void ReadLogbookKey();
   // Fills the server address box and the list from the store.
   void LoadServers();
-  void CATRxData(TObject* Sender, std::string Band, std::string Frequency, std::string Mode);
-  void CATLinkChange(TObject* Sender);
+  void CATRxData(const std::string& Band, const std::string& Frequency, const std::string& Mode);
+  void CATLinkChange();
   void PortBoxChange(QLineEdit* Box, std::string& LastAccepted);
   void Navigate(const std::string& Address);
   // A radio behind rigctld: the address box in place of COM port and baud
@@ -173,8 +180,11 @@ private:
   TVelaLogSettings* FSettings = nullptr;
   TBrowserNavigator* FBrowser = nullptr;
   std::string FServerAddress;
-  std::unique_ptr<TCATInterface> FCAT;
-  std::exception_ptr FCreateError;
+  std::unique_ptr<TStation> FOwnStation;
+  std::unique_ptr<TApiKeyStore> FKeyStore;
+  TStation* FStation = nullptr;
+  int FRxConsumer = 0;
+  int FChangeConsumer = 0;
   std::string FComPortText;
   std::string FVirtualComPortText;
   TBaudRate FBaudRate = br4800;
@@ -200,7 +210,7 @@ private:
   std::string FAddressError;
   QLabel* FlblSettingsFile = nullptr;
   TStationOptionControls FStationOptionControls{};
-  std::unique_ptr<TStationOptions> FStationOptions;
+  std::unique_ptr<TStationOptionsGroup> FStationOptions;
   TPanelButton* FpnlAdd = nullptr;
   TPanelButton* FpnlRemove = nullptr;
   TPanelButton* FpnlCancel = nullptr;

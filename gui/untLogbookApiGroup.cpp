@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QUrl>
 
+#include "gui/untGroupWidgets.h"
 #include "logbook/untApiKeyStore.h"
 #include "logbook/untLogbookAnswer.h"
 #include "logbook/untLogbookClient.h"
@@ -19,22 +20,6 @@
 namespace vela {
 
 namespace {
-
-QLabel* Caption(QWidget* Parent, int Left, int Top, const QString& Text) {
-  auto* Result = new QLabel(Text, Parent);
-  Result->move(Left, Top);
-  Result->adjustSize();
-  return Result;
-}
-
-QLineEdit* Box(QWidget* Parent, const QRect& Geometry) {
-  auto* Result = new QLineEdit(Parent);
-  QPalette Palette = Result->palette();
-  Palette.setColor(QPalette::Text, Qt::black);
-  Result->setPalette(Palette);
-  Result->setGeometry(Geometry);
-  return Result;
-}
 
 QString FromStd(const std::string& Text) {
   return QString::fromStdString(Text);
@@ -56,23 +41,23 @@ TLogbookApiGroup::TLogbookApiGroup(QWidget* Parent)
   FchkEnabled = new QCheckBox(
       QStringLiteral("Serve a web logbook through its API (Wavelog, Cloudlog)"), this);
   FchkEnabled->setGeometry(8, 4, 486, 20);
-  Caption(this, 8, 32, QStringLiteral("Address:"));
-  FedtUrl = Box(this, QRect(70, 28, 230, 24));
+  GroupCaption(this, 8, 32, QStringLiteral("Address:"));
+  FedtUrl = GroupEditBox(this, QRect(70, 28, 230, 24));
   FedtUrl->setPlaceholderText(QStringLiteral("https://log.example.org/"));
-  Caption(this, 310, 32, QStringLiteral("API key:"));
-  FedtKey = Box(this, QRect(370, 28, 124, 24));
+  GroupCaption(this, 310, 32, QStringLiteral("API key:"));
+  FedtKey = GroupEditBox(this, QRect(370, 28, 124, 24));
   FedtKey->setEchoMode(QLineEdit::PasswordEchoOnEdit);
-  Caption(this, 8, 60, QStringLiteral("Station:"));
+  GroupCaption(this, 8, 60, QStringLiteral("Station:"));
   FcbxStation = new QComboBox(this);
   FcbxStation->setGeometry(70, 56, 230, 24);
   FbtnTest = new QPushButton(QStringLiteral("Test"), this);
   FbtnTest->setGeometry(310, 56, 60, 24);
-  Caption(this, 378, 60, QStringLiteral("Radio:"));
-  FedtRadioName = Box(this, QRect(420, 56, 74, 24));
+  GroupCaption(this, 378, 60, QStringLiteral("Radio:"));
+  FedtRadioName = GroupEditBox(this, QRect(420, 56, 74, 24));
   FedtRadioName->setPlaceholderText(QStringLiteral("its model"));
   FedtRadioName->setMaxLength(250);
-  Caption(this, 8, 88, QStringLiteral("Click-to-tune:"));
-  FedtTuneListen = Box(this, QRect(100, 84, 130, 24));
+  GroupCaption(this, 8, 88, QStringLiteral("Click-to-tune:"));
+  FedtTuneListen = GroupEditBox(this, QRect(100, 84, 130, 24));
   FedtTuneListen->setToolTip(QStringLiteral("[address:]port the logbook's pages call, e.g. "
                                             "127.0.0.1:54321; off: none"));
   FchkSelfSigned =

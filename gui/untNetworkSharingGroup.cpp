@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QLineEdit>
 
+#include "gui/untGroupWidgets.h"
 #include "net/untRadioSharing.h"
 #include "platform/untStrToInt.h"
 #include "settings/untVelaLogSettings.h"
@@ -11,22 +12,6 @@
 namespace vela {
 
 namespace {
-
-QLabel* Caption(QWidget* Parent, int Left, int Top, const QString& Text) {
-  auto* Result = new QLabel(Text, Parent);
-  Result->move(Left, Top);
-  Result->adjustSize();
-  return Result;
-}
-
-QLineEdit* Box(QWidget* Parent, const QRect& Geometry) {
-  auto* Result = new QLineEdit(Parent);
-  QPalette Palette = Result->palette();
-  Palette.setColor(QPalette::Text, Qt::black);
-  Result->setPalette(Palette);
-  Result->setGeometry(Geometry);
-  return Result;
-}
 
 // The number in Box when it lies in [Low, High]; else the box shows Stored
 // again and Stored is kept.
@@ -49,12 +34,12 @@ TNetworkSharingGroup::TNetworkSharingGroup(QWidget* Parent) : QWidget(Parent) {
   FchkShare = new QCheckBox(
       QStringLiteral("Share the radio over the network (Hamlib rigctld protocol)"), this);
   FchkShare->setGeometry(8, 4, 486, 20);
-  Caption(this, 8, 32, QStringLiteral("Address:"));
-  FedtAddress = Box(this, QRect(70, 28, 130, 24));
-  Caption(this, 212, 32, QStringLiteral("Port:"));
-  FedtPort = Box(this, QRect(248, 28, 60, 24));
-  Caption(this, 320, 32, QStringLiteral("TX limit (s):"));
-  FedtTxLimit = Box(this, QRect(404, 28, 50, 24));
+  GroupCaption(this, 8, 32, QStringLiteral("Address:"));
+  FedtAddress = GroupEditBox(this, QRect(70, 28, 130, 24));
+  GroupCaption(this, 212, 32, QStringLiteral("Port:"));
+  FedtPort = GroupEditBox(this, QRect(248, 28, 60, 24));
+  GroupCaption(this, 320, 32, QStringLiteral("TX limit (s):"));
+  FedtTxLimit = GroupEditBox(this, QRect(404, 28, 50, 24));
   FchkAllowPTT = new QCheckBox(QStringLiteral("Let network programs key the transmitter"), this);
   FchkAllowPTT->setGeometry(8, 56, 486, 20);
   FlblWarning = new QLabel(this);

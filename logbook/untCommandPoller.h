@@ -56,7 +56,7 @@ public:
   static constexpr std::size_t MaxKept = 2000;
   static constexpr const char* FileLeaf = "LogbookCommands.txt";
 
-  // FileName: where decisions are kept (see FileBeside).
+  // FileName: where decisions are kept (beside the contact queue).
   TCommandPoller(TLogbookClient& AClient, TLogbookRadio& ARadio, std::string AFileName);
 
   // The radio's name in the logbook, asked for at every poll.

@@ -1,6 +1,7 @@
 #include "logbook/untContactOutbox.h"
 
 #include "platform/untDurableFile.h"
+#include "settings/untSettingsLocation.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -18,6 +19,7 @@
 
 #include "contacts/untAdif.h"
 #include "logbook/untLogbookAnswer.h"
+#include "settings/untSettingsLocation.h"
 
 namespace vela {
 
@@ -103,7 +105,7 @@ void TContactOutbox::Load() {
 }
 
 std::string TContactOutbox::RefusedFileName() const {
-  return FileBeside(FFileName, RefusedFileLeaf);
+  return FileBesideSettings(FFileName, RefusedFileLeaf);
 }
 
 void TContactOutbox::setStationId(std::int64_t Value) {

@@ -1,5 +1,6 @@
 #include "logbook/untLogbookApi.h"
 
+#include "settings/untSettingsLocation.h"
 #include "settings/untVelaLogSettings.h"
 
 #include <QJsonArray>
@@ -21,13 +22,13 @@ TLogbookOptions TLogbookOptions::FromSettings(const TVelaLogSettings& Settings) 
 }
 
 std::string OutboxFileBeside(const std::string& SettingsFile) {
-  return FileBeside(SettingsFile, "LogbookOutbox.jsonl");
+  return FileBesideSettings(SettingsFile, "LogbookOutbox.jsonl");
 }
 
 TLogbookApi::TLogbookApi(std::unique_ptr<TLogbookRadio> ARadio, const std::string& OutboxFile)
     : FRadio(std::move(ARadio)), FPoster(FClient, *FRadio), FListener(*FRadio),
       FOutbox(FClient, OutboxFile),
-      FCommands(FClient, *FRadio, FileBeside(OutboxFile, TCommandPoller::FileLeaf)) {
+      FCommands(FClient, *FRadio, FileBesideSettings(OutboxFile, TCommandPoller::FileLeaf)) {
   FCommands.setRadioName([this] { return FPoster.PostedName(); });
   FCommands.setOnOutcome([this](const std::string& Call, const TApiReply& R) { Outcome(Call, R); });
   FCommands.setOnChange([this] { Changed(); });

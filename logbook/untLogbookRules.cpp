@@ -113,11 +113,6 @@ const char* LogbookKindName(TLogbookKind Kind) {
   }
 }
 
-std::string FileBeside(const std::string& File, const std::string& Leaf) {
-  const std::size_t Slash = File.find_last_of('/');
-  return (Slash == std::string::npos ? std::string() : File.substr(0, Slash + 1)) + Leaf;
-}
-
 std::string LogbookModeForNative(std::string_view NativeMode, std::string_view DigitalMode,
                                  TLogbookKind Kind) {
   for (const TModeRow& Row : LogbookModes)

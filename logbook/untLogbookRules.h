@@ -27,10 +27,6 @@ TLogbookKind LogbookKindFromText(std::string_view Text);
 const char* LogbookKindText(TLogbookKind Kind); // "auto", "wavelog", "cloudlog"
 const char* LogbookKindName(TLogbookKind Kind); // "the logbook", "Wavelog", "Cloudlog"
 
-// The file named Leaf in the folder of File ("a/VelaLog.ini" and
-// "LogbookOutbox.jsonl" give "a/LogbookOutbox.jsonl").
-std::string FileBeside(const std::string& File, const std::string& Leaf);
-
 // The radio's state as the logbook is told it.
 struct TLogbookRadioState {
   std::int64_t Hz = 0;

@@ -61,7 +61,7 @@ bool ParseTuneListenAddress(std::string_view Text, std::string& Host, std::uint1
     Error = "the port must be a number from 0 to 65535";
     return false;
   }
-  Host = Parts.Host == "localhost" ? std::string("127.0.0.1") : std::string(Parts.Host);
+  Host = ListenHost(Parts.Host);
   if (QHostAddress(QString::fromStdString(Host)).isNull()) {
     Error = "\"" + Host + "\" is not an IP address to listen on";
     return false;

@@ -2,6 +2,7 @@
 
 #include <QHostAddress>
 
+#include "cat/transport/untHostPort.h"
 #include "settings/untVelaLogSettings.h"
 
 namespace vela {
@@ -12,9 +13,7 @@ TSharingOptions TSharingOptions::FromSettings(const TVelaLogSettings& Settings) 
 }
 
 bool IsLoopbackAddress(const std::string& Address) {
-  if (Address == "localhost")
-    return true;
-  const QHostAddress Host(QString::fromStdString(Address));
+  const QHostAddress Host(QString::fromStdString(ListenHost(Address)));
   return !Host.isNull() && Host.isLoopback();
 }
 
@@ -40,7 +39,7 @@ bool TRadioSharing::Apply(const TSharingOptions& Options) {
     FErrorText = "port " + std::to_string(Options.Port) + " is outside 0 to 65535";
     return false;
   }
-  const std::string Address = Options.Address == "localhost" ? "127.0.0.1" : Options.Address;
+  const std::string Address = ListenHost(Options.Address);
   if (!FServer.Listen(Address, static_cast<std::uint16_t>(Options.Port))) {
     FErrorText = Options.Address + ":" + std::to_string(Options.Port) + ": " + FServer.ErrorText();
     return false;

@@ -14,10 +14,6 @@ int HexDigit(char C) {
   return -1;
 }
 
-bool AllDigits(std::string_view Text) {
-  return Text.find_first_not_of("0123456789") == std::string_view::npos;
-}
-
 // Skips the blanks and the sign before a number; I ends at the first
 // character after them.
 bool SkipBlanksAndSign(std::string_view Text, std::size_t& I, bool& Negative) {
@@ -53,6 +49,10 @@ bool DecimalToInt(std::string_view Digits, bool Negative, std::int32_t& Value) {
 }
 
 } // namespace
+
+bool AllDecimalDigits(std::string_view Text) {
+  return Text.find_first_not_of("0123456789") == std::string_view::npos;
+}
 
 bool TryStrToInt(std::string_view Text, std::int32_t& Value) {
   std::size_t I = 0;
@@ -124,7 +124,8 @@ bool ParseHertz(std::string_view Text, std::int64_t Limit, std::int64_t& Hz) {
   const std::string_view Whole = Text.substr(0, Dot);
   const std::string_view Fraction =
       Dot == std::string_view::npos ? std::string_view() : Text.substr(Dot + 1);
-  if ((Whole.empty() && Fraction.empty()) || !AllDigits(Whole) || !AllDigits(Fraction))
+  if ((Whole.empty() && Fraction.empty()) || !AllDecimalDigits(Whole) ||
+      !AllDecimalDigits(Fraction))
     return false;
   std::int64_t Value = 0;
   for (const char C : Whole) {

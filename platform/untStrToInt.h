@@ -25,6 +25,9 @@ bool TryStrToInt(std::string_view Text, std::int32_t& Value);
 // trailing junk never turns into radio digits.
 bool TryDecimalToInt(std::string_view Text, std::int32_t& Value);
 
+// True when Text is nothing but the digits 0 to 9 (also when it is empty).
+bool AllDecimalDigits(std::string_view Text);
+
 // One to MaxDigits (at most 18) decimal digits and nothing else: no sign, no
 // blanks. For fixed-width fields of replies and for port numbers.
 bool TryDigitsToInt(std::string_view Text, std::size_t MaxDigits, std::int64_t& Value);

@@ -104,10 +104,14 @@ std::string CheckSettingsFile(const std::string& Given) {
   return File.string();
 }
 
+std::string FileBesideSettings(const std::string& SettingsFile, const std::string& Name) {
+  return (fs::path(SettingsFile).parent_path() / Name).string();
+}
+
 std::string PortsFolderBeside(const std::string& SettingsFile) {
   if (SettingsFile.empty())
     return "";
-  return (fs::path(SettingsFile).parent_path() / "ports").string();
+  return FileBesideSettings(SettingsFile, "ports");
 }
 
 void PrepareSettingsFolder(const std::string& SettingsFile) {

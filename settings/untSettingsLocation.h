@@ -65,6 +65,10 @@ std::string ChooseSettingsFile(const TSettingsLocationFacts& Facts);
 // folder or anything else but a file, or lies in a folder that does not exist.
 std::string CheckSettingsFile(const std::string& Given);
 
+// Name in the folder of SettingsFile (relative where SettingsFile names no
+// folder): where the program keeps the files that go with its settings.
+std::string FileBesideSettings(const std::string& SettingsFile, const std::string& Name);
+
 // The ports folder beside SettingsFile (no trailing "/"); empty for an empty
 // SettingsFile.
 std::string PortsFolderBeside(const std::string& SettingsFile);

@@ -8,10 +8,6 @@
 
 namespace vela {
 
-bool AllDecimalDigits(std::string_view Text) {
-  return Text.find_first_not_of("0123456789") == std::string_view::npos;
-}
-
 bool SplitFrequencyText(std::string_view Text, std::size_t FractionDigits, std::string& Whole,
                         std::string& Fraction) {
   const std::size_t Dot = Text.find('.');

@@ -80,9 +80,6 @@ void TakeMessages(std::string& Buffer, std::string_view Data, char Terminator, F
   Buffer = std::move(Work);
 }
 
-// True when Text is nothing but the digits 0 to 9 (also when it is empty).
-bool AllDecimalDigits(std::string_view Text);
-
 // Splits a frequency text from the log page ("MHz.fraction") into its whole
 // part (as written) and a fraction of exactly FractionDigits decimal digits,
 // padded with zeros. Digits finer than that are dropped only when they are

@@ -47,8 +47,9 @@ void TTextCATInterface::HandleMessage(std::string_view Message) {
     if (DigitsToCount(Digits, Count))
       Values.Count = Count;
     const std::string_view HzText = R.substr(FProtocol.FrequencyOffset, FProtocol.HzDigits);
-    if (HzText.size() == FProtocol.HzDigits && AllDecimalDigits(HzText))
-      Values.Hz = std::stoll(std::string(HzText));
+    std::int64_t Hz = 0;
+    if (HzText.size() == FProtocol.HzDigits && TryDigitsToInt(HzText, FProtocol.HzDigits, Hz))
+      Values.Hz = Hz;
     else
       Values.Hz = Values.Count ? std::int64_t{*Values.Count} * 100 : 0;
   }

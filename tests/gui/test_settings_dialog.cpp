@@ -25,7 +25,7 @@
 #include "gui/guiVLogSettings.h"
 #include "gui/untLogbookApiGroup.h"
 #include "gui/untNetworkSharingGroup.h"
-#include "gui/untStationOptions.h"
+#include "gui/untStationOptionsGroup.h"
 
 using namespace vela;
 using velatest::IniValue;
@@ -79,7 +79,7 @@ TEST_F(SettingsDialogTest, FirstCreationWithoutSettingsFile) {
   Create();
   EXPECT_EQ(Browser.Navigations, std::vector<std::string>{DefaultLogServer});
   EXPECT_NE(dynamic_cast<TFlexCATInterface*>(Dialog->CAT()), nullptr);
-  EXPECT_EQ(Dialog->CAT()->Owner(), Dialog.get());
+  EXPECT_EQ(Dialog->CAT()->Owner(), &Dialog->Station());
   EXPECT_EQ(IniValue(Scratch.ReadIni(), "Radio"), "0");
   EXPECT_EQ(Dialog->edtCOM()->text(), "1");
   EXPECT_EQ(Dialog->edtVirtualCOM()->text(), "0");

@@ -78,6 +78,22 @@ TEST(SettingsLocation, ChoosesByTheTable) {
   EXPECT_EQ(PortsFolderBeside(""), "");
 }
 
+// The files that go with the settings lie in its folder, whatever its form.
+TEST(SettingsLocation, FilesBesideTheSettingsFile) {
+  const struct {
+    const char* Settings;
+    const char* Expected;
+  } Cases[] = {
+      {"/home/op/.config/velalog/VelaLog.ini", "/home/op/.config/velalog/LogbookOutbox.jsonl"},
+      {"/VelaLog.ini", "/LogbookOutbox.jsonl"},
+      {"VelaLog.ini", "LogbookOutbox.jsonl"},
+      {"run/Station A.ini", "run/LogbookOutbox.jsonl"},
+  };
+  for (const auto& Case : Cases)
+    EXPECT_EQ(FileBesideSettings(Case.Settings, "LogbookOutbox.jsonl"), Case.Expected)
+        << Case.Settings;
+}
+
 TEST(SettingsLocation, NamedFileMustBeAFileInAnExistingFolder) {
   std::string Tmpl = testing::TempDir() + "vela-location-XXXXXX";
   ASSERT_NE(::mkdtemp(Tmpl.data()), nullptr);

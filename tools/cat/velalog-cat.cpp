@@ -34,8 +34,6 @@
 #include "cat/transport/untTcpPort.h"
 #include "cat/untCATinterface.h"
 #include "contacts/untContactMonitor.h"
-#include "logbook/untLogbookApi.h"
-#include "net/untRadioSharing.h"
 #include "net/untSharingPortCheck.h"
 #include "platform/untPaths.h"
 #include "platform/untShutdownSignals.h"
@@ -44,105 +42,14 @@
 #include "settings/untSettingsBatch.h"
 #include "settings/untSettingsLocation.h"
 #include "settings/untVelaLogSettings.h"
+#include "station/untStation.h"
+#include "tools/cat/untCatReporter.h"
+#include "tools/cat/untCatUsage.h"
 #include "untProgramInfo.h"
 
 using namespace vela;
 
 namespace {
-
-const char* const Usage =
-    "usage: velalog-cat --radio NAME --port N [--baud RATE] [--virtual N]\n"
-    "                   [--ports-dir DIR | --device PATH] [--ini FILE] [--exact] [--trace]\n"
-    "                   [--digi rtty|data] [--civ HEX] [--dtr on|off|keep] [--rts on|off|keep]\n"
-    "                   [--transceive auto|off]\n"
-    "                   [--rigctld PORT [--rigctld-address ADDR] [--allow-ptt]]\n"
-    "                   [--logbook-api URL [--api-key KEY | --api-key-file FILE]\n"
-    "                    [--station-id N] [--radio-name NAME] [--resend-refused]\n"
-    "                    [--logbook-kind auto|wavelog|cloudlog]]\n"
-    "                   [--tune-listen [HOST:]PORT [--tune-origins \"ORIGIN ...\"]]\n"
-    "       velalog-cat --radio rigctld [--rigctld-host HOST:PORT] [--ini FILE] [--exact]\n"
-    "                   [--trace] [--digi rtty|data]\n"
-    "       velalog-cat [--contacts [HOST:]PORT] [--contacts-file PATH ...] [--trace]\n"
-    "       velalog-cat --list-radios\n"
-    "       velalog-cat --help | --version\n"
-    "\n"
-    "Polls a radio over CAT with VELA Log's own engine and prints what it reports.\n"
-    "\n"
-    "  --radio NAME     one of the names --list-radios prints; rigctld is any radio\n"
-    "                   served by Hamlib's rigctld over TCP\n"
-    "  --rigctld-host HOST:PORT  where rigctld listens (default localhost:4532;\n"
-    "                   an IPv6 address as [::1]:4532)\n"
-    "  --port N         the radio's port COMN (N >= 1)\n"
-    "  --baud RATE      bits per second: 110 300 600 1200 2400 4800 9600 14400 19200\n"
-    "                   38400 56000 57600 115200 128000 256000 (default 4800)\n"
-    "  --virtual N      share the radio through COMN (Virtual CAT)\n"
-    "  --ports-dir DIR  folder with comN links (default: the ports/ folder beside\n"
-    "                   VELA Log's settings file, as velalog uses it)\n"
-    "  --device PATH    use PATH as the radio port (COMN is linked to it in a\n"
-    "                   private ports folder; --virtual then also names a device\n"
-    "                   path with --virtual-device PATH)\n"
-    "  --ini FILE       settings file to use (default: a private temporary file)\n"
-    "  --exact          two more columns: the frequency in hertz, the radio's own\n"
-    "                   mode by its Hamlib name (empty while unknown)\n"
-    "  --digi rtty|data what the page's Digi sets where the radio has both\n"
-    "  --civ HEX        the Icom's CI-V address (01 to DF; default the radio's own)\n"
-    "  --transceive auto|off  auto (default): follow an Icom's own change reports\n"
-    "                   and read it only to keep alive; off: always poll\n"
-    "  --dtr, --rts on|off|keep  the radio port's control lines (default on)\n"
-    "  --list-radios    print name, settings number and display name per radio\n"
-    "  --trace          print every command written to the radio and every block\n"
-    "                   read from it on standard error, with the UTC time in ms\n"
-    "                   (hex for binary radios, text for text radios)\n"
-    "  --rigctld PORT   share the radio over Hamlib's network protocol (rigctld) on\n"
-    "                   PORT (0: any free port); prints: rigctld ADDRESS PORT\n"
-    "  --rigctld-address ADDR  listen there (default 127.0.0.1)\n"
-    "  --allow-ptt      let network clients key the transmitter\n"
-    "  --contacts [HOST:]PORT  print the contacts WSJT-X, JTDX or JS8Call send there\n"
-    "                   (UDP; a multicast group is joined; --radio is then optional):\n"
-    "                   contacts ADDRESS PORT once, then per contact\n"
-    "                   contact CALL BAND FREQUENCY MODE DATE TIME [name=value ...];\n"
-    "                   with --trace also, on standard error, at most once a second:\n"
-    "                   # contacts read N ignored N unreadable N refused N\n"
-    "  --contacts-file PATH  follow an ADIF log file (repeatable; --radio optional):\n"
-    "                   each record appended is a contact, printed as above; what\n"
-    "                   was taken is kept beside the settings file\n"
-    "  --logbook-api URL  post the radio's state (and contacts) to a web logbook's\n"
-    "                   API at URL (with or without index.php); one line per answer\n"
-    "                   on standard error: # logbook radio|qso STATUS [WORDS]\n"
-    "  --api-key KEY    the logbook's API key (seen by others in the process list;\n"
-    "                   better: VELALOG_API_KEY in the environment, or --api-key-file)\n"
-    "  --api-key-file FILE  read the key from FILE (mode 0600, readable by you only)\n"
-    "  --resend-refused put the contacts the logbook refused (set aside in\n"
-    "                   LogbookRefused.adi beside the queue) back in the queue first\n"
-    "  --station-id N   the logbook's station for contacts (default: the key\n"
-    "                   owner's active station)\n"
-    "  --radio-name NAME  the radio's name in the logbook (default: its display name)\n"
-    "  --tune-listen [HOST:]PORT  serve the logbook's click-to-tune (GET /HZ[/MODE])\n"
-    "                   on HOST (default 127.0.0.1), PORT 0: any free port; prints:\n"
-    "                   tune ADDRESS PORT; one line per request on standard error:\n"
-    "                   # logbook tune STATUS HZ [MODE]\n"
-    "  --logbook-kind auto|wavelog|cloudlog  which logbook answers (default auto:\n"
-    "                   asked of it); Cloudlog's click-to-tune queue is polled and\n"
-    "                   each command reported: # logbook command ID COMPLETED|FAILED\n"
-    "  --tune-origins \"ORIGIN ...\"  web origins beside the logbook's own whose\n"
-    "                   pages may tune (https://cluster.example.org)\n"
-    "\n"
-    "Output, one line per report, tab-separated:  rx BAND FREQUENCY MODE [HZ NATIVE]\n"
-    "Standard error, one line per change of a link's state:\n"
-    "  # link radio|virtual STATE DETAIL   (STATE: off missing refused waiting\n"
-    "                                       live silent lost)\n"
-    "  # note TEXT   what the driver did or refused on its own (a release at\n"
-    "                start, a tune refused)\n"
-    "and when the driver starts or stops following the radio's own reports:\n"
-    "  # radio reports followed | # radio polled\n"
-    "Commands on standard input:\n"
-    "  tune FREQUENCY [MODE]   tune the radio (e.g. tune 7.0745 CW)\n"
-    "  tune-hz HZ              tune to a frequency in hertz (e.g. tune-hz 7074250)\n"
-    "  tune-mode NAME          set a mode by its Hamlib name (e.g. tune-mode PKTUSB)\n"
-    "  reset                   restart the port worker (as Reset CAT does)\n"
-    "  quit                    end (end of input also ends)\n"
-    "\n"
-    "COMN resolves to DIR/comN, otherwise to /dev/ttyS<N-1>.\n";
 
 // --contacts or --contacts-file without a radio: the contact listener
 // alone, until a signal.
@@ -159,7 +66,7 @@ int RunContacts(int argc, char** argv, const std::string& Listen,
 }
 
 [[noreturn]] void UsageError(const std::string& Message) {
-  std::cerr << "velalog-cat: " << Message << "\n\n" << Usage;
+  std::cerr << "velalog-cat: " << Message << "\n\n" << CatUsage;
   std::exit(2);
 }
 
@@ -193,114 +100,6 @@ int ParseNumber(const std::string& Option, const char* Text) {
     UsageError("bad number for " + Option + ": " + (Text ? Text : "(missing)"));
   return Value;
 }
-
-// "12:34:56.789", UTC.
-std::string TimeOfDay() {
-  const auto Now = std::chrono::system_clock::now().time_since_epoch();
-  const long long Ms = std::chrono::duration_cast<std::chrono::milliseconds>(Now).count();
-  char Text[32];
-  std::snprintf(Text, sizeof Text, "%02lld:%02lld:%02lld.%03lld", Ms / 3600000 % 24,
-                Ms / 60000 % 60, Ms / 1000 % 60, Ms % 1000);
-  return Text;
-}
-
-std::string TraceText(const std::string& Data, bool Hex) {
-  static const char Digits[] = "0123456789ABCDEF";
-  std::string Text;
-  for (const char C : Data) {
-    const auto B = static_cast<unsigned char>(C);
-    if (Hex) {
-      if (!Text.empty())
-        Text += ' ';
-      Text += Digits[B >> 4];
-      Text += Digits[B & 15];
-    } else if (B == '\r') {
-      Text += "\\r";
-    } else if (B == '\n') {
-      Text += "\\n";
-    } else if (B == '\\') {
-      Text += "\\\\";
-    } else if (B >= 0x20 && B < 0x7F) {
-      Text += C;
-    } else {
-      Text += "\\x";
-      Text += Digits[B >> 4];
-      Text += Digits[B & 15];
-    }
-  }
-  return Text;
-}
-
-// Receives the driver's reports, link changes and traffic, and prints them.
-class TReporter : public TObject {
-public:
-  void RxData(TObject* Sender, std::string Band, std::string Frequency, std::string Mode) {
-    std::cout << "rx\t" << Band << '\t' << Frequency << '\t' << Mode;
-    if (Exact)
-      if (const auto* Driver = dynamic_cast<const TCATInterface*>(Sender))
-        std::cout << '\t' << Driver->FrequencyHz() << '\t' << Driver->NativeMode();
-    std::cout << std::endl;
-    if (const auto* Driver = dynamic_cast<const TCATInterface*>(Sender))
-      PrintFollowing(*Driver);
-  }
-  bool Exact = false;
-  // Main thread.
-  void LinkChange(TObject* Sender) {
-    auto* Driver = static_cast<TCATInterface*>(Sender);
-    PrintLink(TLinkRole::lrRadio, Driver->RadioLinkStatus(), FRadio);
-    PrintLink(TLinkRole::lrVirtual, Driver->VirtualLinkStatus(), FVirtual);
-    // What the driver did or refused on its own ("released a transmitter
-    // left keyed").
-    if (const std::string Note = Driver->RadioNote(); Note != FNote) {
-      FNote = Note;
-      if (!Note.empty())
-        this->Note("# note " + Note);
-    }
-    PrintFollowing(*Driver);
-  }
-  // Worker thread for writes, main thread for reads.
-  void Trace(TObject*, bool Written, std::string Data) {
-    const std::string Line =
-        "# trace " + TimeOfDay() + (Written ? " > " : " < ") + TraceText(Data, Hex) + "\n";
-    std::lock_guard<std::mutex> Guard(FErrLock);
-    std::cerr << Line << std::flush;
-  }
-  bool Hex = false;
-  // One line on standard error, whole.
-  void Note(const std::string& Line) {
-    std::lock_guard<std::mutex> Guard(FErrLock);
-    std::cerr << Line << std::endl;
-  }
-
-private:
-  void PrintLink(TLinkRole Role, const TLinkStatus& Status, std::optional<TLinkStatus>& Last) {
-    if (Last && Last->State == Status.State && Last->Where == Status.Where)
-      return;
-    Last = Status;
-    std::string Line = std::string("# link ") +
-                       (Role == TLinkRole::lrRadio ? "radio " : "virtual ") +
-                       LinkStateName(Status.State);
-    if (!Status.Where.empty())
-      Line += " " + Status.Where;
-    const std::string Words = LinkStateWords(Role, Status);
-    if (Words != LinkStateName(Status.State))
-      Line += (Status.Where.empty() ? " " : " · ") + Words;
-    std::lock_guard<std::mutex> Guard(FErrLock);
-    std::cerr << Line << std::endl;
-  }
-  // Whether the driver follows the radio's own reports, when that changed.
-  void PrintFollowing(const TCATInterface& Driver) {
-    if (Driver.FollowingReports() == FFollowing)
-      return;
-    FFollowing = Driver.FollowingReports();
-    std::lock_guard<std::mutex> Guard(FErrLock);
-    std::cerr << (FFollowing ? "# radio reports followed" : "# radio polled") << std::endl;
-  }
-  std::optional<TLinkStatus> FRadio, FVirtual;
-  std::string FNote;
-  bool FFollowing = false;
-  std::mutex FErrLock;
-};
 
 // on|off|keep for --dtr and --rts.
 TLinePolicy ParseLinePolicy(const std::string& Option, const char* Text) {
@@ -347,7 +146,7 @@ int main(int argc, char** argv) {
     const std::string Arg = argv[I];
     auto Next = [&]() -> const char* { return I + 1 < argc ? argv[++I] : nullptr; };
     if (Arg == "--help" || Arg == "-h") {
-      std::cout << Usage;
+      std::cout << CatUsage;
       return 0;
     } else if (Arg == "--version") {
       std::cout << "velalog-cat " << VelaLogVersion << "\n";
@@ -560,6 +359,8 @@ int main(int argc, char** argv) {
     TVelaLogSettings Settings(nullptr, std::filesystem::absolute(IniPath).string());
     try {
       TSettingsBatch Batch(Settings);
+      // The station makes the driver for the stored radio.
+      Settings.setRadio(Radio);
       Settings.setIntCommPort(Port);
       Settings.setIntCommPort2(VirtualPort);
       Settings.setBlnComm2Enable(VirtualPort > 0);
@@ -589,94 +390,95 @@ int main(int argc, char** argv) {
     TReporter Reporter;
     Reporter.Exact = Exact;
     Reporter.Hex = FindRadioModel(Radio) && FindRadioModel(Radio)->Binary;
-    std::unique_ptr<TCATInterface> Driver = CreateRadioDriver(Radio, nullptr, &Settings);
-    if (!Driver) {
-      std::cerr << "velalog-cat: radio " << RadioText << " is not supported yet\n";
-      return 2;
-    }
+    // The web logbook's contact queue lies beside the settings file given,
+    // else in the program's settings folder (a private file goes).
+    const std::string Beside = IniGiven ? std::filesystem::absolute(IniPath).string()
+                                        : ChooseSettingsFile(CurrentSettingsLocationFacts());
+    auto Station = std::make_unique<TStation>(Settings, Beside);
     // Set once the driver is gone: the input reader's late requests are dropped.
     bool Closing = false;
-    Driver->setOnRxData(MakeMethod(&Reporter, &TReporter::RxData));
+    auto Driver = [&Station] { return Station->CAT(); };
+    Station->AddRxConsumer(
+        [&](const std::string& Band, const std::string& Frequency, const std::string& Mode) {
+          Reporter.RxData(*Driver(), Band, Frequency, Mode);
+        });
     // The worker tells its first states from the message loop, after this.
-    Driver->setOnLinkChange(MakeMethod(&Reporter, &TReporter::LinkChange));
+    Station->AddChangeConsumer([&] { Reporter.LinkChange(*Driver()); });
     if (TraceOn)
-      Driver->setOnTrace(MakeMethod(&Reporter, &TReporter::Trace));
+      Station->setOnTrace(MakeMethod(&Reporter, &TReporter::Trace));
+    std::string Failure;
+    Station->AddFailureConsumer([&](TStationPart Part, const std::string& Reason) {
+      Failure = (Part == spSharing ? "cannot share the radio: " : "cannot serve click-to-tune: ") +
+                Reason;
+    });
+    auto Fail = [&] {
+      std::cerr << "velalog-cat: " << Failure << "\n";
+      Station.reset();
+      std::error_code Ignored;
+      std::filesystem::remove_all(PrivateDir, Ignored);
+      return 1;
+    };
 
-    // The sharing server; closed below before the driver goes, so that a
-    // keyed transmitter is released through it.
-    TRadioSharing Share([&] { return Driver.get(); });
-    if (Sharing.Enabled) {
-      if (!Share.Apply(Sharing)) {
-        std::cerr << "velalog-cat: cannot share the radio: " << Share.ErrorText() << "\n";
-        std::error_code Ignored;
-        std::filesystem::remove_all(PrivateDir, Ignored);
-        return 1;
-      }
-      std::cout << "rigctld\t" << Sharing.Address << '\t' << Share.Server().Port() << std::endl;
-    }
+    // The sharing server (the logbook's API comes once its handlers stand).
+    TStationOptions Options = TStationOptions::FromSettings(Settings);
+    Options.Sharing = Sharing;
+    Options.Logbook = Logbook;
+    // Contacts come from --contacts alone, never from a settings file given.
+    Options.ContactsEnabled = false;
+    Station->Apply(Options);
+    if (!Failure.empty())
+      return Fail();
+    if (Sharing.Enabled)
+      std::cout << "rigctld\t" << Sharing.Address << '\t' << Station->Sharing().Server().Port()
+                << std::endl;
     TContactMonitor Contacts(std::cout, std::cerr);
     Contacts.setTrace(TraceOn);
     if (!ContactsListen.empty() && !Contacts.Start(ContactsListen)) {
+      Station.reset();
       std::error_code Ignored;
       std::filesystem::remove_all(PrivateDir, Ignored);
       return 1;
     }
     if (!ContactsFiles.empty())
       Contacts.FollowFiles(ContactsFiles, ContactsFilesFolder);
+    // The contacts of --contacts go to the logbook too, and the digital-mode
+    // program's mode names a data mode there.
+    Station->AddContactSource(Contacts.Listener());
 
-    // The web logbook's API; its contact queue lies beside the settings file
-    // given, else in the program's settings folder (a private file goes).
-    std::unique_ptr<TLogbookApi> LogbookApi;
     if (Logbook.Enabled) {
-      const std::string Beside = IniGiven ? std::filesystem::absolute(IniPath).string()
-                                          : ChooseSettingsFile(CurrentSettingsLocationFacts());
       std::error_code Ignored;
       std::filesystem::create_directories(std::filesystem::path(Beside).parent_path(), Ignored);
-      LogbookApi = std::make_unique<TLogbookApi>(
-          std::make_unique<TDriverLogbookRadio>([&] { return Driver.get(); }, &Settings),
-          OutboxFileBeside(Beside));
-      LogbookApi->setOnOutcome([&Reporter](const std::string& Call, const TApiReply& Reply) {
+      TLogbookApi& LogbookApi = Station->Logbook();
+      LogbookApi.setOnOutcome([&Reporter](const std::string& Call, const TApiReply& Reply) {
         Reporter.Note("# logbook " + Call + " " +
                       (Reply.Status ? std::to_string(Reply.Status) : std::string("-")) +
                       (Reply.Ok() ? "" : " " + ApiOutcomeWords(Reply)));
       });
-      LogbookApi->setOnTune([&Reporter](int Status, std::int64_t Hz, const std::string& Mode) {
+      LogbookApi.setOnTune([&Reporter](int Status, std::int64_t Hz, const std::string& Mode) {
         Reporter.Note("# logbook tune " + std::to_string(Status) + " " + std::to_string(Hz) +
                       (Mode.empty() ? "" : " " + Mode));
       });
-      LogbookApi->Commands().setOnReport([&Reporter](const TCommandReport& Report) {
+      LogbookApi.Commands().setOnReport([&Reporter](const TCommandReport& Report) {
         Reporter.Note("# logbook command " + std::to_string(Report.Id) + " " + Report.Status +
                       (Report.Why.empty() || Report.Status != "FAILED" ? "" : " " + Report.Why));
       });
-      LogbookApi->Outbox().setOnSetAside([&Reporter](const std::string& Words) {
+      LogbookApi.Outbox().setOnSetAside([&Reporter](const std::string& Words) {
         Reporter.Note("# logbook set aside: " + Words);
       });
       if (ResendRefused) {
         std::string Error;
-        const std::size_t Queued = LogbookApi->ResendRefused(&Error);
+        const std::size_t Queued = LogbookApi.ResendRefused(&Error);
         Reporter.Note("# logbook resent " + std::to_string(Queued) + " set aside" +
                       (Error.empty() ? "" : " — " + Error));
       }
-      if (!LogbookApi->Apply(Logbook)) {
-        std::cerr << "velalog-cat: cannot serve click-to-tune: " << LogbookApi->ErrorText() << "\n";
-        LogbookApi.reset();
-        std::filesystem::remove_all(PrivateDir, Ignored);
-        return 1;
-      }
-      if (LogbookApi->Listener().Listening())
-        std::cout << "tune\t" << LogbookApi->Listener().Address() << '\t'
-                  << LogbookApi->Listener().Port() << std::endl;
+      Options.LogbookKeyKnown = true;
+      Station->ApplyLogbook(Options);
+      if (!Failure.empty())
+        return Fail();
+      if (LogbookApi.Listener().Listening())
+        std::cout << "tune\t" << LogbookApi.Listener().Address() << '\t'
+                  << LogbookApi.Listener().Port() << std::endl;
     }
-    // The contacts of --contacts go to the logbook too, and the digital-mode
-    // program's mode names a data mode there.
-    Contacts.Listener().AddContactConsumer([&](const TContact&, const std::string& Record) {
-      if (LogbookApi)
-        LogbookApi->Enqueue(Record);
-    });
-    Contacts.Listener().AddStatusConsumer([&](const TStatusReport& Status) {
-      if (LogbookApi)
-        LogbookApi->NoteDigitalMode(Status.Mode);
-    });
 
     // Standard input is read on its own thread; each command runs on the main
     // thread through a synchronised call, like every other driver operation.
@@ -692,6 +494,7 @@ int main(int argc, char** argv) {
         TThread::Synchronize([&] {
           if (Closing)
             return;
+          TCATInterface* Driver = Station->CAT();
           if (Command == "tune")
             Driver->TuneRadio(Frequency, Mode);
           else if (Command == "tune-hz") {
@@ -718,10 +521,10 @@ int main(int argc, char** argv) {
     // server and the driver release a keyed transmitter on the line first.
     TShutdownSignals Signals([](int) { QCoreApplication::quit(); });
     ExitCode = App.exec();
-    LogbookApi.reset();
-    Share.Server().Close();
+    // Sharing and serving stop before the driver goes: a keyed transmitter
+    // is released through it.
     Closing = true;
-    Driver.reset();
+    Station.reset();
   }
   std::error_code Ignored;
   std::filesystem::remove_all(PrivateDir, Ignored);

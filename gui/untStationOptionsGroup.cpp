@@ -1,4 +1,4 @@
-#include "gui/untStationOptions.h"
+#include "gui/untStationOptionsGroup.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -10,10 +10,10 @@
 
 namespace vela {
 
-const QString TStationOptions::LineNote =
+const QString TStationOptionsGroup::LineNote =
     QStringLiteral("A DTR or RTS that keys the transmitter: off. Linux may pulse it at open.");
 
-const QString TStationOptions::LineNoteDetail = QStringLiteral(
+const QString TStationOptionsGroup::LineNoteDetail = QStringLiteral(
     "Linux raises DTR and RTS when it opens a serial port; an 'off' line is lowered a few\n"
     "system calls later, so the transmitter may key for that moment. With both lines off\n"
     "the port is left at speed 0 on closing, so reopening it raises nothing in the open\n"
@@ -28,7 +28,7 @@ QString AddressText(std::int32_t Address) {
 
 } // namespace
 
-TStationOptions::TStationOptions(const TStationOptionControls& AControls) : C(AControls) {
+TStationOptionsGroup::TStationOptionsGroup(const TStationOptionControls& AControls) : C(AControls) {
   C.cbxDigiMode->addItems({QStringLiteral("RTTY"), QStringLiteral("data")});
   for (QComboBox* Box : {C.cbxDTR, C.cbxRTS})
     for (TLinePolicy Policy : {lpOn, lpOff, lpKeep})
@@ -44,12 +44,12 @@ TStationOptions::TStationOptions(const TStationOptionControls& AControls) : C(AC
                      "only about once a second while they come; off: always poll."));
 }
 
-std::int32_t TStationOptions::AddressInUse(const TVelaLogSettings& Settings) const {
+std::int32_t TStationOptionsGroup::AddressInUse(const TVelaLogSettings& Settings) const {
   const TRadioModel* Model = FindRadioModel(FRadio);
   return Model && Model->DefaultCIVAddress ? CIVAddressFor(*Model, Settings.intCIVAddress()) : 0;
 }
 
-void TStationOptions::Load(const TVelaLogSettings& Settings, TRadioType Radio) {
+void TStationOptionsGroup::Load(const TVelaLogSettings& Settings, TRadioType Radio) {
   FRadio = Radio;
   C.cbxDigiMode->setCurrentIndex(Settings.DigiMode() == dmData ? 1 : 0);
   C.edtCIVAddress->setText(AddressText(AddressInUse(Settings)));
@@ -59,7 +59,7 @@ void TStationOptions::Load(const TVelaLogSettings& Settings, TRadioType Radio) {
   ShowRadio(Radio);
 }
 
-void TStationOptions::ShowRadio(TRadioType Radio) {
+void TStationOptionsGroup::ShowRadio(TRadioType Radio) {
   const TRadioModel* Old = FindRadioModel(FRadio);
   const TRadioModel* Model = FindRadioModel(Radio);
   FRadio = Radio;
@@ -81,7 +81,7 @@ void TStationOptions::ShowRadio(TRadioType Radio) {
     C.edtCIVAddress->setText(AddressText(Model->DefaultCIVAddress));
 }
 
-void TStationOptions::Apply(TVelaLogSettings& Settings, bool& Restart) {
+void TStationOptionsGroup::Apply(TVelaLogSettings& Settings, bool& Restart) {
   Restart = false;
   C.lblLineNote->setText(LineNote);
   const TDigiMode Digi = C.cbxDigiMode->currentIndex() == 1 ? dmData : dmRTTY;

@@ -28,10 +28,10 @@ struct TStationOptionControls {
   QLabel* lblLineNote; // the keying note, or why an address was refused
 };
 
-class TStationOptions {
+class TStationOptionsGroup {
 public:
   // Fills the combos' items and limits the address box to two hex digits.
-  explicit TStationOptions(const TStationOptionControls& AControls);
+  explicit TStationOptionsGroup(const TStationOptionControls& AControls);
 
   // Shows the stored options for Radio.
   void Load(const TVelaLogSettings& Settings, TRadioType Radio);
