@@ -35,12 +35,8 @@ TContactsGroup::TContactsGroup(QWidget* Parent) : QWidget(Parent) {
       "as 224.0.0.1:2237 lets several programs listen"));
   FchkSubmit = new QCheckBox(QStringLiteral("Submit the form"), this);
   FchkSubmit->setGeometry(290, 30, 200, 20);
-  auto* FileCaption = new QLabel(QStringLiteral("Log file:"), this);
-  FileCaption->move(8, 62);
-  FileCaption->adjustSize();
-  FedtLogFile = new QLineEdit(this);
-  FedtLogFile->setPalette(Palette);
-  FedtLogFile->setGeometry(120, 58, 280, 24);
+  GroupCaption(this, 8, 62, QStringLiteral("Log file:"));
+  FedtLogFile = GroupEditBox(this, QRect(120, 58, 280, 24));
   FedtLogFile->setToolTip(QStringLiteral(
       "An ADIF log file the other program appends each contact to (e.g. wsjtx_log.adi); "
       "every record appended is a contact, the records already there are not"));
