@@ -189,22 +189,6 @@ bool TPortCycle::VirtualMidCommand() const {
          FLastRxNs.load() < FLastWriteNs.load();
 }
 
-bool TPortCycle::ReplyStillDue() const {
-  // A shared radio's reply that pauses longer than the quiet time (a loaded
-  // radio, a USB adapter's latency timer) must not end its exchange: the
-  // other side's command would go out, and the rest of this reply would
-  // reach that side in front of its own reply, where a byte-counted binary
-  // reply is then framed wrongly. A reply whose length is known (the same
-  // command as one of the driver's polls, from either side) is therefore
-  // waited for whole once it has begun, up to the longest wait (a reply that
-  // never begins is left to the quiet time, as before).
-  if (static_cast<TAsker>(FAsker.load()) == TAsker::None || FExchangeCommand.empty())
-    return false;
-  const int Expected = FReplyLengths.Expected(FExchangeCommand);
-  const int Received = FExchangeBytes.load();
-  return Expected > 0 && Received > 0 && Received < Expected;
-}
-
 bool TPortCycle::VirtualGoesFirst(TYield Yield) {
   if (Yield == TYield::yNever)
     return false;
@@ -229,8 +213,6 @@ TPortCycle::TLineWait TPortCycle::WriteCommand(TAsker Asker, const std::string& 
   FRadioPort->ExpectBurst(Asker == TAsker::Driver && !FShared ? FReplyLengths.Expected(Command)
                                                               : 0);
   FReplyBytes = 0;
-  FExchangeCommand = FShared ? Command : std::string();
-  FExchangeBytes = 0;
   FAsker = static_cast<int>(Asker);
   FLastAsker = static_cast<int>(Asker);
   FLastWriteNs = NowNs();
@@ -337,8 +319,6 @@ TPortCycle::TLineWait TPortCycle::WaitForQuietLine(TYield Yield, TAsker Next) {
         if (Expected > 0 && FReplyBytes.load() >= Expected)
           QuietLeftNs = 0;
       }
-      if (ReplyStillDue())
-        QuietLeftNs = std::max(QuietLeftNs, FQuietNs / 4);
       if (QuietLeftNs <= 0)
         return TLineWait::lwQuiet;
       SleepNs = QuietLeftNs;
@@ -369,7 +349,7 @@ void TPortCycle::CloseQuietExchange() {
   const std::int64_t Now = NowNs();
   const std::int64_t LastWrite = FLastWriteNs.load();
   const std::int64_t LastRx = FLastRxNs.load();
-  const bool Answered = LastRx > LastWrite && Now - LastRx >= FQuietNs && !ReplyStillDue();
+  const bool Answered = LastRx > LastWrite && Now - LastRx >= FQuietNs;
   if (!Answered && Now - LastWrite < MsToNs(LongestWaitMs))
     return;
   int Waiting = 0;
@@ -411,8 +391,6 @@ void TPortCycle::ReceiveFromRadio(int Count) {
   // sides whenever they come (an Icom's transceive broadcast): beside the
   // asker's reply, never in its place. Before any command, bytes go to both.
   const TAsker Open = static_cast<TAsker>(FAsker.load());
-  if (Open != TAsker::None)
-    FExchangeBytes += static_cast<int>(Data.size());
   const TAsker Asker = Open != TAsker::None ? Open : static_cast<TAsker>(FLastAsker.load());
   const bool ToVirtual = FShared && Asker != TAsker::Driver;
   const bool ToDriver = !FShared || Asker != TAsker::Virtual;

@@ -129,7 +129,6 @@ private:
     yMidCommand, // only to finish a command of the other program's begun on the line
   };
   bool VirtualMidCommand() const;
-  bool ReplyStillDue() const;
   bool VirtualGoesFirst(TYield Yield);
   // Waits for the line, then writes Command to the radio on behalf of Asker,
   // unless it yields to the other program (as Yield says).
@@ -178,11 +177,6 @@ private:
   std::string FUnansweredPoll; // the driver's command last written, until the next write
   // Bytes received for the driver since the last write.
   std::atomic<int> FReplyBytes{0};
-  // Shared: the command last written, by either side, and the bytes received
-  // since. A reply of known length that is still short keeps its exchange
-  // open (ReplyStillDue).
-  std::string FExchangeCommand;
-  std::atomic<int> FExchangeBytes{0};
 };
 
 } // namespace vela

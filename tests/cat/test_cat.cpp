@@ -428,62 +428,6 @@ TEST_F(CatTest, OtherProgramsBytesReplaceOnePollAndRepliesGoToWhoAsked) {
   EXPECT_EQ(CollectFor(Other, 300), "");
 }
 
-TEST_F(CatTest, AReplyThatPausesMidWayGoesWholeToWhoeverAskedAndNoOneElse) {
-  // The radio pauses in the middle of every reply for longer than the quiet
-  // time and the hold after the other program's command. The rest of the
-  // reply still goes only to whoever asked, and no command is written in the
-  // pause: neither side is handed a fragment of a reply, which a
-  // byte-counted binary driver would frame wrongly.
-  test::TPtyPair Radio, Other;
-  UseRadioAndOther(Radio, Other);
-  TRecordingDriver Driver(Settings.get());
-  const std::string Reply = "F14.0740Musb;";
-  // Whole replies first, so that the poll's reply length is known.
-  for (int I = 0; I < 4; ++I) {
-    CollectUntil(Radio, [](const std::string& T) { return T.find("P;") != std::string::npos; });
-    Radio.Send(Reply);
-  }
-  ASSERT_TRUE(ServeUntil([&] { return Driver.Replies >= 4; }));
-  const std::size_t DriverBefore = Driver.AllBytes.size();
-
-  // The other program asks with the same command, three times, each as
-  // soon as the last reply is whole; the driver's polls come in between.
-  constexpr std::size_t OtherAsks = 3;
-  std::string ToOther;
-  std::size_t Asked = 1;
-  Other.Send("P;");
-  const auto PumpOther = [&] {
-    ToOther += Other.Receive(1 << 16, 0);
-    if (ToOther.size() == Asked * Reply.size() && Asked < OtherAsks) {
-      ++Asked;
-      Other.Send("P;");
-    }
-  };
-  std::string DuringPause;
-  for (int Round = 0; Round < 20 && ToOther.size() < OtherAsks * Reply.size(); ++Round) {
-    const std::string Commands = CollectUntil(
-        Radio, [](const std::string& T) { return T.find("P;") != std::string::npos; }, Generous,
-        PumpOther);
-    for (std::size_t I = 0; I < Count(Commands, "P;"); ++I) {
-      Radio.Send(Reply.substr(0, 6));
-      DuringPause += CollectUntil(
-          Radio, [](const std::string&) { return false; }, 300, PumpOther);
-      Radio.Send(Reply.substr(6));
-    }
-  }
-  // Every byte the radio sent is handed over by then.
-  ServeUntil([&] {
-    PumpOther();
-    return ToOther.size() >= OtherAsks * Reply.size() &&
-           (Driver.AllBytes.size() - DriverBefore) % Reply.size() == 0;
-  });
-  EXPECT_EQ(DuringPause, "");
-  EXPECT_EQ(Count(ToOther, Reply), OtherAsks) << ToOther;
-  EXPECT_EQ(ToOther.size(), OtherAsks * Reply.size()) << ToOther;
-  const std::string ToDriver = Driver.AllBytes.substr(DriverBefore);
-  EXPECT_EQ(Count(ToDriver, Reply) * Reply.size(), ToDriver.size()) << ToDriver;
-}
-
 TEST_F(CatTest, ADriverCommandWaitingForTheLineLetsTheOtherProgramGoFirst) {
   test::TPtyPair Radio, Other;
   UseRadioAndOther(Radio, Other);
