@@ -214,6 +214,7 @@ TPortCycle::TLineWait TPortCycle::WriteCommand(TAsker Asker, const std::string& 
                                                               : 0);
   FReplyBytes = 0;
   FAsker = static_cast<int>(Asker);
+  FLastAsker = static_cast<int>(Asker);
   FLastWriteNs = NowNs();
   // Counted before the write, so that the reply can never be read before
   // the count shows the write.
@@ -380,12 +381,17 @@ void TPortCycle::ReceiveFromRadio(int Count) {
   FQuietWritesSeen = QuietWrites;
   // A reply goes to the side that wrote the last command: the worker writes
   // nothing new until the line has been quiet, so the bytes received since a
-  // write are that command's reply (on a CI-V bus, with its echo). Bytes the
-  // radio sends on its own once an exchange is over go to both sides, and so
-  // do the messages it sends of its own accord in the middle of one (an
-  // Icom's transceive broadcast): beside the asker's reply, never in its
-  // place.
-  const TAsker Asker = static_cast<TAsker>(FAsker.load());
+  // write are that command's reply (on a CI-V bus, with its echo). Bytes
+  // after the exchange was closed go to that side too: they are most likely
+  // the rest of its reply that paused longer than the quiet time (a loaded
+  // radio, a USB adapter's latency timer), and the other side, handed a
+  // fragment of a reply it never asked for, would frame its own replies
+  // wrongly (a byte-counted binary reply most of all). The messages a radio
+  // sends of its own accord are picked out by its driver and go to both
+  // sides whenever they come (an Icom's transceive broadcast): beside the
+  // asker's reply, never in its place. Before any command, bytes go to both.
+  const TAsker Open = static_cast<TAsker>(FAsker.load());
+  const TAsker Asker = Open != TAsker::None ? Open : static_cast<TAsker>(FLastAsker.load());
   const bool ToVirtual = FShared && Asker != TAsker::Driver;
   const bool ToDriver = !FShared || Asker != TAsker::Virtual;
   const std::string Unsolicited = FShared ? FHost.TakeUnsolicited(Data) : "";
@@ -401,7 +407,7 @@ void TPortCycle::ReceiveFromRadio(int Count) {
       FHost.DeliverToDriver(Unsolicited, static_cast<int>(Unsolicited.size()), false);
     return;
   }
-  if (Asker == TAsker::Driver)
+  if (Open == TAsker::Driver)
     FReplyBytes += static_cast<int>(Data.size());
   FHost.DeliverToDriver(Data, Count, AfterQuiet);
 }

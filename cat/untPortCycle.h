@@ -162,6 +162,8 @@ private:
 
   // Line bookkeeping for the reply routing (steady-clock nanoseconds).
   std::atomic<int> FAsker{static_cast<int>(TAsker::None)};
+  // Who wrote the last command; kept when the exchange ends (FAsker None).
+  std::atomic<int> FLastAsker{static_cast<int>(TAsker::None)};
   std::atomic<std::int64_t> FLastWriteNs{0};
   std::atomic<std::int64_t> FLastRxNs{0};
   // When the other program's bytes last arrived.

@@ -52,11 +52,11 @@ constexpr std::array<TModeByte, 7> FT100DSetModes{{
 TFT100DCATInterface::TFT100DCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings)
     : TYaesuBinaryCATInterface(AOwner, ASettings, rtFT100D, FT100DPoll, StatusReplyLength) {}
 
-void TFT100DCATInterface::DecodeReply(const std::uint8_t* Reply, std::string& LocalMode) {
+TReplyValues TFT100DCATInterface::DecodeReply(const std::uint8_t* Reply, std::string& LocalMode) {
   const std::uint32_t Word = std::uint32_t{Reply[1]} << 24 | std::uint32_t{Reply[2]} << 16 |
                              std::uint32_t{Reply[3]} << 8 | std::uint32_t{Reply[4]};
   // The word is an unsigned count: garbage with the top bit set is a large
-  // frequency outside the band plan, never a negative one.
+  // frequency outside the radio's range, never a negative one.
   const std::int64_t Steps = Word;
   const auto Count = static_cast<std::int32_t>(Steps / StepsPer100Hz);
   // Hertz to the nearest: a step is 5/4 Hz.
@@ -67,7 +67,7 @@ void TFT100DCATInterface::DecodeReply(const std::uint8_t* Reply, std::string& Lo
     LocalMode = FT100DReplyModes[ModeValue].Text;
     Native = FT100DReplyModes[ModeValue].Native;
   }
-  ReportValues({FrequencyText(Count), Count, LocalMode, Hz, Native});
+  return {FrequencyText(Count), Count, LocalMode, Hz, Native};
 }
 
 std::string TFT100DCATInterface::EncodeFrequency(std::int32_t M, std::int32_t F) const {

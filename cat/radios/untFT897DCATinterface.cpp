@@ -58,7 +58,7 @@ std::int32_t Lo(std::uint8_t B) {
 TFT897DCATInterface::TFT897DCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings)
     : TYaesuBinaryCATInterface(AOwner, ASettings, rtFT897D, FT897DPoll, ReplyLength) {}
 
-void TFT897DCATInterface::DecodeReply(const std::uint8_t* Reply, std::string& LocalMode) {
+TReplyValues TFT897DCATInterface::DecodeReply(const std::uint8_t* Reply, std::string& LocalMode) {
   // The count drops the 10 Hz digit (low nibble of the fourth byte); the
   // hertz keep it.
   const std::int32_t Count = 1000000 * Hi(Reply[0]) + 100000 * Lo(Reply[0]) + 10000 * Hi(Reply[1]) +
@@ -73,7 +73,7 @@ void TFT897DCATInterface::DecodeReply(const std::uint8_t* Reply, std::string& Lo
       Native = Entry.Native;
       break;
     }
-  ReportValues({FrequencyText(Count), Count, LocalMode, Hz, Native});
+  return {FrequencyText(Count), Count, LocalMode, Hz, Native};
 }
 
 std::string TFT897DCATInterface::EncodeFrequency(std::int32_t M, std::int32_t F) const {

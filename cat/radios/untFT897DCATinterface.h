@@ -12,7 +12,7 @@ public:
   TFT897DCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings);
 
 protected:
-  void DecodeReply(const std::uint8_t* Reply, std::string& LocalMode) override;
+  TReplyValues DecodeReply(const std::uint8_t* Reply, std::string& LocalMode) override;
   std::string EncodeFrequency(std::int32_t Megahertz, std::int32_t TensOfHertz) const override;
   std::string BuildPTTCommand(bool On) const override;
   bool BuildModeCommand(const std::string& Native, bool FromPage,

@@ -16,10 +16,12 @@ TYaesuBinaryCATInterface::TYaesuBinaryCATInterface(TComponent* AOwner, TVelaLogS
 void TYaesuBinaryCATInterface::ResetState() {
   FByteCount = 0;
   FStatusBytes.fill(0);
+  FResynchronising = false;
 }
 
 void TYaesuBinaryCATInterface::LineWasQuiet(TObject* Sender) {
   (void)Sender;
+  FResynchronising = false;
   if (FByteCount > 0)
     FByteCount = 0;
 }
@@ -31,13 +33,20 @@ void TYaesuBinaryCATInterface::ParseReply(TObject* Sender, std::string Data, int
   const std::size_t Take = std::min<std::size_t>(static_cast<std::size_t>(Count), Data.size());
   const auto Length = static_cast<std::int32_t>(FReplyLength);
   std::string LocalMode;
-  for (std::size_t I = 0; I < Take; ++I) {
+  for (std::size_t I = 0; I < Take && !FResynchronising; ++I) {
     std::copy(FStatusBytes.begin() + 1, FStatusBytes.begin() + Length, FStatusBytes.begin());
     FStatusBytes[Length - 1] = static_cast<std::uint8_t>(Data[I]);
     if (++FByteCount != Length)
       continue;
     FByteCount = 0;
-    DecodeReply(FStatusBytes.data(), LocalMode);
+    std::string Mode = LocalMode;
+    const TReplyValues Values = DecodeReply(FStatusBytes.data(), Mode);
+    if (!Values.Hz || !TakesHz(*Values.Hz)) {
+      FResynchronising = true;
+      break;
+    }
+    LocalMode = std::move(Mode);
+    ReportValues(Values);
   }
 }
 

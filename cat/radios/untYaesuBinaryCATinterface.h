@@ -17,6 +17,11 @@
 // replies arrive whole and acknowledgements come as the count expects, the
 // count is 0 at every silence and the decoded values are those of counting
 // alone.
+//
+// A window that decodes to a frequency outside the radio's range was framed
+// wrongly (a fragment of another reply in it, a byte lost): it is never
+// reported, and the bytes up to the next silence are dropped, since the
+// windows after it within the same burst are shifted alike.
 #pragma once
 
 #include <array>
@@ -42,12 +47,15 @@ public:
   void SetFrequency(std::string AFrequency) override;
 
   std::int32_t ByteCount() const { return FByteCount; }
+  // True from a misframed reply until the next silence.
+  bool Resynchronising() const { return FResynchronising; }
 
 protected:
-  // Decodes one complete reply, oldest byte first. LocalMode starts empty
-  // for each ParseReply call and carries the mode from reply to reply
-  // within the call, for mode values outside the driver's table.
-  virtual void DecodeReply(const std::uint8_t* Reply, std::string& LocalMode) = 0;
+  // Decodes one complete reply, oldest byte first, into the values to
+  // report (Hz always set). LocalMode starts empty for each ParseReply call
+  // and carries the mode from reply to reply within the call, for mode
+  // values outside the driver's table.
+  virtual TReplyValues DecodeReply(const std::uint8_t* Reply, std::string& LocalMode) = 0;
   // The set-frequency command for megahertz (0 to 999) and the fraction in
   // units of 10 Hz (0 to 99999).
   virtual std::string EncodeFrequency(std::int32_t Megahertz, std::int32_t TensOfHertz) const = 0;
@@ -75,6 +83,7 @@ protected:
 
 private:
   std::size_t FReplyLength;
+  bool FResynchronising = false;
 };
 
 } // namespace vela

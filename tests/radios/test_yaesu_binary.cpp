@@ -192,6 +192,30 @@ TYPED_TEST(YaesuBinaryTest, ASilenceOnTheLineRecoversFromFramingFaults) {
   Expect("14.0740", "usb");
 }
 
+TYPED_TEST(YaesuBinaryTest, AWindowOutsideTheRadiosRangeIsDroppedUntilTheNextSilence) {
+  // A window framed across two replies (a fragment of another program's
+  // reply in it) decodes to whatever its bytes say; one outside the radio's
+  // range is never reported, and the windows after it in the same burst,
+  // shifted alike, are dropped too.
+  auto& Events = this->Events;
+  auto& Driver = *this->Driver;
+  const std::string A = TypeParam::At(140740, TypeParam::Usb);
+  const std::string B = TypeParam::At(70745, TypeParam::Cw);
+  for (const std::int32_t Outside : {9999999, 475}) { // 999.9999 MHz, 47.5 kHz
+    const std::size_t Before = Events.size();
+    this->AfterSilence(TypeParam::At(Outside, TypeParam::Usb) + A);
+    Feed(Driver, A);
+    EXPECT_EQ(Events.size(), Before) << Outside;
+    EXPECT_TRUE(Driver.Resynchronising());
+    this->AfterSilence(Events.empty() ? B : A);
+    ASSERT_EQ(Events.size(), Before + 1) << Outside;
+    EXPECT_FALSE(Driver.Resynchronising());
+  }
+  EXPECT_EQ(Events[0].Frequency, "7.0745");
+  EXPECT_EQ(Events[1].Frequency, "14.0740");
+  EXPECT_EQ(Driver.FrequencyHz(), 14074000);
+}
+
 TYPED_TEST(YaesuBinaryTest, AMegabyteOfNoiseCostsNoMemoryAndNoCrash) {
   auto& Driver = *this->Driver;
   std::string Noise(1 << 20, '\0');
@@ -247,10 +271,7 @@ TEST_F(FT100DTest, DecodesTheFirstBlockOfEachStatusReply) {
       {140740 * 80, 0x06, "14.0740", "20m", "FM", 14074000, "FM"},
       {70745 * 80, 0x07, "7.0745", "40m", "FM", 7074500, "WFM"},
       {70745 * 80, 0x32, "7.0745", "40m", "CW", 7074500, "CW"}, // high nibble ignored
-      {475 * 80, 0x01, ".0475", "160m", "usb", 47500, "USB"},
-      // Garbage with the top bit set: far outside the plan, never negative.
-      {0xFFFFFFB0, 0x01, "5368.7090", "", "usb", 5368709020, "USB"},
-      {0x80000000, 0x01, "2684.3545", "", "usb", 2684354560, "USB"},
+      {1000 * 80, 0x01, ".1000", "160m", "usb", 100000, "USB"}, // the lowest it has
   };
   for (const auto& Case : Cases) {
     const std::size_t Before = Events.size();
@@ -354,7 +375,7 @@ TEST_F(FT897DTest, DecodesReplies) {
       {Bytes({0x00, 0x70, 0x74, 0x50, 0x0C}), "7.0745", "40m", "Digi", 7074500, "PKTFM"},
       {Bytes({0x00, 0x70, 0x74, 0x50, 0x82}), "7.0745", "40m", "CW", 7074500, "CW"}, // narrow CW
       {Bytes({0x00, 0x70, 0x74, 0x50, 0x88}), "7.0745", "40m", "FM", 7074500, "FM"}, // narrow FM
-      {Bytes({0x00, 0x00, 0x47, 0x50, 0x01}), ".0475", "160m", "usb", 47500, "USB"},
+      {Bytes({0x00, 0x01, 0x00, 0x00, 0x01}), ".1000", "160m", "usb", 100000, "USB"},
   };
   for (const auto& Case : Cases) {
     const std::size_t Before = Events.size();
