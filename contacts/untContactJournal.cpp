@@ -12,6 +12,8 @@
 #include <filesystem>
 
 #include "contacts/untAdif.h"
+#include "platform/untStrToInt.h"
+#include "platform/untText.h"
 #include "settings/untSettingsLocation.h"
 
 namespace vela {
@@ -84,8 +86,10 @@ bool TContactJournal::Open() {
   {
     TFd Mark(::open((FPath + ".taken").c_str(), O_RDONLY | O_CLOEXEC));
     char Text[32] = {};
-    if (Mark.Fd >= 0 && ::read(Mark.Fd, Text, sizeof Text - 1) > 0)
-      Taken = std::strtoull(Text, nullptr, 10);
+    std::int64_t Mark64 = 0;
+    if (Mark.Fd >= 0 && ::read(Mark.Fd, Text, sizeof Text - 1) > 0 &&
+        TryDigitsToInt(Trim(Text, " \t\r\n"), 18, Mark64))
+      Taken = static_cast<std::uint64_t>(Mark64);
   }
   // A mark past the end belongs to a journal since replaced: all of this
   // one waits.

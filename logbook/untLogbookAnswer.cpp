@@ -8,20 +8,14 @@
 #include <cctype>
 
 #include "logbook/untLogbookClient.h"
+#include "platform/untText.h"
 
 namespace vela {
 
 namespace {
 
-std::string Lower(std::string_view Text) {
-  std::string Result(Text);
-  for (char& C : Result)
-    C = static_cast<char>(std::tolower(static_cast<unsigned char>(C)));
-  return Result;
-}
-
 bool Contains(std::string_view Text, std::string_view Word) {
-  return Lower(Text).find(Word) != std::string::npos;
+  return AsciiLower(Text).find(Word) != std::string::npos;
 }
 
 // A number given as JSON number or as a text of digits; nullopt otherwise.
@@ -123,7 +117,7 @@ bool IsKeyRefusal(const TApiReply& Reply) {
     return false;
   // Some logbooks answer a key they do not know, or one that may only read,
   // with a plain 400 and words of their own.
-  const std::string Reason = Lower(Reply.Reason);
+  const std::string Reason = AsciiLower(Reply.Reason);
   if (Reason.find("key") == std::string::npos)
     return false;
   for (const char* Word : {"invalid", "read", "missing", "rights", "not valid", "wrong"})
@@ -233,7 +227,7 @@ std::int64_t CommandLifetimeSeconds(const TRadioCommand& Command) {
 }
 
 std::string TuneModeForCommand(std::string_view Mode, std::int64_t Hz) {
-  const std::string Name = Lower(Mode);
+  const std::string Name = AsciiLower(Mode);
   if (Name == "ssb")
     return Hz > 0 && Hz < 10000000 ? "lsb" : "usb";
   return Name;

@@ -61,13 +61,6 @@ bool PlainModeName(std::string_view Mode) {
          });
 }
 
-std::string Lower(std::string_view Text) {
-  std::string Result(Text);
-  for (char& C : Result)
-    C = static_cast<char>(std::tolower(static_cast<unsigned char>(C)));
-  return Result;
-}
-
 std::vector<std::string_view> Split(std::string_view Text, char Separator) {
   std::vector<std::string_view> Parts;
   std::size_t Start = 0;
@@ -83,7 +76,7 @@ std::vector<std::string_view> Split(std::string_view Text, char Separator) {
 } // namespace
 
 TLogbookKind LogbookKindFromText(std::string_view Text) {
-  const std::string Kind = Lower(Trim(Text));
+  const std::string Kind = AsciiLower(Trim(Text));
   if (Kind == "wavelog")
     return TLogbookKind::lkWavelog;
   if (Kind == "cloudlog")
@@ -127,7 +120,7 @@ std::string LogbookModeForNative(std::string_view NativeMode, std::string_view D
 }
 
 std::string NativeModeForTune(std::string_view TuneMode, TDigiMode Digi, const TRadioModel* Model) {
-  const std::string Mode = Lower(TuneMode);
+  const std::string Mode = AsciiLower(TuneMode);
   std::string Native;
   TTuneKind Kind = tkData;
   for (const TTuneRow& Row : TuneModes)
@@ -175,7 +168,7 @@ TTuneRequest ParseTuneRequest(std::string_view Head) {
     const std::size_t Colon = Lines[I].find(':');
     if (Colon == std::string_view::npos)
       continue;
-    const std::string Name = Lower(Trim(Lines[I].substr(0, Colon)));
+    const std::string Name = AsciiLower(Trim(Lines[I].substr(0, Colon)));
     const std::string Value(Trim(Lines[I].substr(Colon + 1)));
     std::optional<std::string>* Single = Name == "host"     ? &Request.Host
                                          : Name == "origin" ? &Request.Origin
@@ -191,7 +184,7 @@ TTuneRequest ParseTuneRequest(std::string_view Head) {
     if (Name.starts_with("sec-fetch-"))
       Request.SecFetch = true;
     if (Name == "sec-fetch-site")
-      Request.SecFetchSite = Lower(Value);
+      Request.SecFetchSite = AsciiLower(Value);
   }
   if (Request.Method == "OPTIONS")
     return Request;
@@ -220,7 +213,7 @@ TTuneRequest ParseTuneRequest(std::string_view Head) {
     if (Segments[1].size() > 16 || NativeModeForTune(Segments[1], dmData, nullptr).empty())
       return Fail(400, "unknown mode (lsb usb cw fm am rtty pkt dig pktusb pktlsb pktfm usb-d "
                        "lsb-d, or a digital mode such as ft8)");
-    Request.Mode = Lower(Segments[1]);
+    Request.Mode = AsciiLower(Segments[1]);
   }
   return Request;
 }
@@ -288,9 +281,9 @@ bool OwnHost(std::string_view Host, const TTuneGuard& Guard) {
   std::uint16_t Port = 80;
   if (Parts.HasPort && !ParsePortNumber(Parts.Port, Port))
     return false;
-  const std::string Name = Lower(Parts.Host);
+  const std::string Name = AsciiLower(Parts.Host);
   const bool Local = Name == "127.0.0.1" || Name == "localhost" || Name == "::1" ||
-                     (!Guard.Address.empty() && Name == Lower(Guard.Address));
+                     (!Guard.Address.empty() && Name == AsciiLower(Guard.Address));
   return Local && Port == Guard.Port;
 }
 

@@ -33,14 +33,6 @@ bool IsBlank(char C) {
   return C == ' ' || C == '\t';
 }
 
-std::string Lower(std::string_view S) {
-  std::string R(S);
-  for (char& C : R)
-    if (C >= 'A' && C <= 'Z')
-      C = static_cast<char>(C - 'A' + 'a');
-  return R;
-}
-
 std::string_view StripCR(std::string_view S) {
   if (!S.empty() && S.back() == '\r')
     S.remove_suffix(1);
@@ -130,7 +122,7 @@ struct TIniContent {
 
   void Parse(const std::string& Text);
   const TKey* Find(const std::string& Section, const std::string& Key) const {
-    auto It = Keys.find({Lower(Trim(Section)), Lower(Trim(Key))});
+    auto It = Keys.find({AsciiLower(Trim(Section)), AsciiLower(Trim(Key))});
     return It == Keys.end() ? nullptr : &It->second;
   }
 };
@@ -158,7 +150,7 @@ void TIniContent::Parse(const std::string& Text) {
       const std::size_t Close = Name.find(']');
       if (Close != std::string_view::npos)
         Name = Name.substr(0, Close);
-      CurrentName = Lower(Trim(Name));
+      CurrentName = AsciiLower(Trim(Name));
       auto [It, Inserted] = Sections.try_emplace(CurrentName, TSection{I, I});
       // Only the first section of a name counts.
       Current = Inserted ? &It->second : nullptr;
@@ -172,7 +164,7 @@ void TIniContent::Parse(const std::string& Text) {
     const std::size_t Eq = T.find('=');
     if (Eq == std::string_view::npos)
       continue;
-    std::string Key = Lower(Trim(T.substr(0, Eq)));
+    std::string Key = AsciiLower(Trim(T.substr(0, Eq)));
     if (Key.empty())
       continue;
     Keys.try_emplace({CurrentName, std::move(Key)}, TKey{I, DecodeValue(T.substr(Eq + 1))});
@@ -292,7 +284,7 @@ bool TIniFile::ReadBool(const std::string& Section, const std::string& Key, bool
 std::vector<std::pair<std::string, std::string>>
 TIniFile::ReadSection(const std::string& Section) const {
   const auto C = Content();
-  const std::string Name = Lower(Trim(Section));
+  const std::string Name = AsciiLower(Trim(Section));
   std::vector<std::pair<std::string, std::string>> Result;
   for (auto It = C->Keys.lower_bound({Name, std::string()});
        It != C->Keys.end() && It->first.first == Name; ++It)
@@ -321,8 +313,8 @@ void SetKey(TIniContent& C, std::string_view SectionName, std::string_view KeyNa
   const std::string Cr = C.Crlf ? "\r" : "";
   const std::string Encoded = EncodeValue(Value);
   auto& Lines = C.Lines;
-  const std::string LowSection = Lower(SectionName);
-  const std::string LowKey = Lower(KeyName);
+  const std::string LowSection = AsciiLower(SectionName);
+  const std::string LowKey = AsciiLower(KeyName);
   if (auto K = C.Keys.find({LowSection, LowKey}); K != C.Keys.end()) {
     std::string& Line = Lines[K->second.Line];
     const bool HadCr = !Line.empty() && Line.back() == '\r';

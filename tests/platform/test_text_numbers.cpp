@@ -13,6 +13,12 @@ TEST(TextRules, TrimTakesTheBlanksItIsGiven) {
   EXPECT_EQ(Trim("\r\nF 7\r\n", " \t\r\n"), "F 7");
 }
 
+TEST(TextRules, AsciiLowerLeavesOtherBytesAlone) {
+  EXPECT_EQ(AsciiLower("PKTUSB Ft8 [CommSettings]"), "pktusb ft8 [commsettings]");
+  // UTF-8 (and any byte above 127) passes unchanged, whatever the locale.
+  EXPECT_EQ(AsciiLower("J\xC3\x96RG \xC3\x9C"), "j\xC3\x96rg \xC3\x9C");
+}
+
 TEST(TextRules, DigitRuns) {
   struct {
     const char* Text;
