@@ -99,18 +99,21 @@ void TCommandPoller::Poll() {
   FPolling = true;
   const unsigned Run = FRun;
   const TMsTime Started = NowMs();
-  FClient.PendingCommands(Name, PollTimeoutMs, [this, Run, Started](const TApiReply& Reply) {
-    if (Run != FRun)
-      return;
-    FPolling = false;
-    Polled(Reply);
-    if (FOnChange)
-      FOnChange();
-    if (!FRunning || FPollTimer.isActive())
-      return;
-    // About once a second, counted from the start of this poll.
-    FPollTimer.start(static_cast<int>(std::clamp<TMsTime>(Started + PollMs - NowMs(), 0, PollMs)));
-  });
+  FClient.PendingCommands(
+      Name, PollTimeoutMs,
+      [this, Life = std::weak_ptr<int>(FLife), Run, Started](const TApiReply& Reply) {
+        if (Life.expired() || Run != FRun)
+          return;
+        FPolling = false;
+        Polled(Reply);
+        if (FOnChange)
+          FOnChange();
+        if (!FRunning || FPollTimer.isActive())
+          return;
+        // About once a second, counted from the start of this poll.
+        FPollTimer.start(
+            static_cast<int>(std::clamp<TMsTime>(Started + PollMs - NowMs(), 0, PollMs)));
+      });
 }
 
 void TCommandPoller::Failed(const TApiReply& Reply) {
@@ -233,12 +236,14 @@ void TCommandPoller::Report() {
   FReporting = true;
   const unsigned Run = FRun;
   const std::string Why = Next->Status == FailedStatus ? Next->Why : std::string();
-  FClient.UpdateCommandStatus(Next->Id, Next->Status, Why, [this, Run](const TApiReply& Reply) {
-    if (Run != FRun)
-      return;
-    FReporting = false;
-    Reported(Reply);
-  });
+  FClient.UpdateCommandStatus(
+      Next->Id, Next->Status, Why,
+      [this, Life = std::weak_ptr<int>(FLife), Run](const TApiReply& Reply) {
+        if (Life.expired() || Run != FRun)
+          return;
+        FReporting = false;
+        Reported(Reply);
+      });
 }
 
 void TCommandPoller::Reported(const TApiReply& Reply) {

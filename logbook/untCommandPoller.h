@@ -27,6 +27,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -127,6 +128,9 @@ private:
   bool FPolling = false;
   bool FReporting = false;
   unsigned FRun = 0;
+  // Held only here: an answer to a call that outlives the poller (the client
+  // is shared and may still deliver it) finds it gone and does nothing.
+  std::shared_ptr<int> FLife = std::make_shared<int>(0);
   std::string FProblem;
   std::string FLastFailure;
 };
