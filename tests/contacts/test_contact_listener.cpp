@@ -14,6 +14,7 @@
 #include <functional>
 
 #include "common/ContactDatagrams.h"
+#include "common/EventWait.h"
 #include "contacts/untContactListener.h"
 
 using namespace vela;
@@ -21,15 +22,7 @@ using namespace vela::test;
 
 namespace {
 
-constexpr int GenerousMs = 30000;
-
-bool WaitFor(const std::function<bool()>& Done) {
-  QElapsedTimer Clock;
-  Clock.start();
-  while (!Done() && Clock.elapsed() < GenerousMs)
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  return Done();
-}
+using velatest::WaitFor;
 
 void Send(std::uint16_t Port, const std::string& Bytes) {
   QUdpSocket Sender;

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "cat/radios/untRadioTable.h"
+#include "common/EventWait.h"
 #include "logbook/untLogbookRadio.h"
 
 // Qt's HTTP client does its work in a thread of Qt's own, which the thread
@@ -36,17 +37,6 @@
 #endif
 
 namespace velatest {
-
-inline bool WaitFor(const std::function<bool()>& Done, int Ms = 30000) {
-  QElapsedTimer Clock;
-  Clock.start();
-  while (!Done()) {
-    if (Clock.elapsed() > Ms)
-      return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
-  return true;
-}
 
 // A radio by values: an FT-950 unless Model is changed.
 class TTableRadio : public vela::TLogbookRadio, public vela::TRigBackend {
