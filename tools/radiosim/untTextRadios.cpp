@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <map>
 
+#include "platform/untStrToInt.h"
+
 namespace vela::radiosim {
 
 namespace {
@@ -12,15 +14,6 @@ namespace {
 // Longest command a text radio buffers while waiting for ";": anything longer
 // is noise and is thrown away.
 constexpr size_t MaxTextCommand = 64;
-
-bool AllDigits(const std::string& s) {
-  if (s.empty())
-    return false;
-  for (char c : s)
-    if (c < '0' || c > '9')
-      return false;
-  return true;
-}
 
 std::string Digits(int64_t value, int width) {
   char buf[32];
@@ -89,12 +82,13 @@ std::string TFlexRadio::IFReply() const {
 void TFlexRadio::HandleVfo(const std::string& name, const std::string& param, bool vfoA) {
   if (param.empty())
     return Reply(name + Digits(vfoA ? Frequency() : FVfoB, 11) + ";");
-  if (param.size() != 11 || !AllDigits(param))
+  int64_t hz = 0;
+  if (param.size() != 11 || !TryDigitsToInt(param, 11, hz))
     return Refuse();
   if (vfoA)
-    SetFrequencyFromCat(std::stoll(param));
+    SetFrequencyFromCat(hz);
   else
-    FVfoB = std::stoll(param);
+    FVfoB = hz;
 }
 
 void TFlexRadio::Handle(const std::string& command) {
@@ -115,7 +109,9 @@ void TFlexRadio::Handle(const std::string& command) {
     if (name == "ZZMD") {
       if (param.empty())
         return Reply("ZZMD" + Digits(ModeCode(), 2) + ";");
-      if (param.size() == 2 && AllDigits(param) && SetModeFromCat(std::stoi(param)))
+      int64_t code = 0;
+      if (param.size() == 2 && TryDigitsToInt(param, 2, code) &&
+          SetModeFromCat(static_cast<int>(code)))
         return;
       return Refuse();
     }
@@ -139,7 +135,7 @@ void TFlexRadio::Handle(const std::string& command) {
     if (param.empty())
       return Reply("MD" + std::to_string(KenwoodCode()) + ";");
     static const int toZZ[10] = {-1, 0, 1, 4, 5, 6, 9, 3, -1, 7};
-    if (param.size() == 1 && AllDigits(param) && toZZ[param[0] - '0'] >= 0) {
+    if (param.size() == 1 && AllDecimalDigits(param) && toZZ[param[0] - '0'] >= 0) {
       SetModeFromCat(toZZ[param[0] - '0']);
       return;
     }
@@ -160,7 +156,7 @@ void TFlexRadio::AnswerFixed(const TFixed (&table)[N], const std::string& name,
     if (name == f.Name) {
       if (param.empty())
         return Reply(f.Answer);
-      if (param.size() == f.SetWidth && AllDigits(param))
+      if (param.size() == f.SetWidth && AllDecimalDigits(param))
         return;
       return Refuse();
     }
@@ -216,11 +212,12 @@ void TFT950Radio::Handle(const std::string& command) {
   if (name == "FA" || name == "FB") {
     if (param.empty())
       return Reply(name + Digits(name == "FA" ? Frequency() : FVfoB, 8) + ";");
-    if (param.size() == 8 && AllDigits(param)) {
+    int64_t hz = 0;
+    if (param.size() == 8 && TryDigitsToInt(param, 8, hz)) {
       if (name == "FA")
-        SetFrequencyFromCat(std::stoll(param));
+        SetFrequencyFromCat(hz);
       else
-        FVfoB = std::stoll(param);
+        FVfoB = hz;
       return;
     }
     return Refuse();
@@ -245,7 +242,7 @@ void TFT950Radio::Handle(const std::string& command) {
     if (name == s.Name) {
       if (param.empty())
         return Reply(name + *s.Value + ";");
-      if (param.size() == 1 && AllDigits(param)) {
+      if (param.size() == 1 && AllDecimalDigits(param)) {
         if (s.Value == &tx)
           SetPTTFromCat(param[0] != '0');
         else if (s.Value != &power)
@@ -257,7 +254,7 @@ void TFT950Radio::Handle(const std::string& command) {
   if (name == "SH") {
     if (param == "0")
       return Reply("SH0" + FWidth + ";");
-    if (param.size() == 3 && param[0] == '0' && AllDigits(param)) {
+    if (param.size() == 3 && param[0] == '0' && AllDecimalDigits(param)) {
       FWidth = param.substr(1);
       return;
     }
@@ -273,7 +270,7 @@ void TFT950Radio::Handle(const std::string& command) {
     return Refuse();
   }
   if (name == "EX") { // menu items: read back what was set, "0" for untouched ones
-    if (param.size() < 3 || param.size() > 12 || !AllDigits(param.substr(0, 3)))
+    if (param.size() < 3 || param.size() > 12 || !AllDecimalDigits(param.substr(0, 3)))
       return Refuse();
     const std::string item = param.substr(0, 3);
     if (param.size() == 3) {
@@ -285,13 +282,13 @@ void TFT950Radio::Handle(const std::string& command) {
   }
   // Band select and roofing filter: accepted, nothing to simulate.
   if ((name == "BS" && param.size() == 2) || (name == "RF" && param.size() == 2)) {
-    if (AllDigits(param) || name == "RF")
+    if (AllDecimalDigits(param) || name == "RF")
       return;
     return Refuse();
   }
-  if (name == "RI" && param.size() == 1 && AllDigits(param))
+  if (name == "RI" && param.size() == 1 && AllDecimalDigits(param))
     return Reply("RI" + param + "0;");
-  if (name == "RM" && param.size() == 1 && AllDigits(param))
+  if (name == "RM" && param.size() == 1 && AllDecimalDigits(param))
     return Reply("RM" + param + "000;");
   if (name == "SM" && param == "0")
     return Reply("SM0000;");
