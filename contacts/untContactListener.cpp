@@ -12,43 +12,11 @@
 #include <cstdlib>
 
 #include "cat/transport/untHostPort.h"
+#include "cat/transport/untListenAddress.h"
 #include "contacts/untAdif.h"
 #include "platform/untText.h"
 
 namespace vela {
-
-bool ParseListenAddress(std::string_view Input, TListenAddress& Address, std::string& Error) {
-  const std::string Text(Trim(Input));
-  if (Text.empty()) {
-    Error = "no address to listen on";
-    return false;
-  }
-  THostPortParts Parts;
-  if (SplitHostPort(Text, Parts) != THostPortSplit::hsOk) {
-    Error = "\"" + Text + "\" is not [address]:port";
-    return false;
-  }
-  // A number alone is a port on every address.
-  if (!Parts.HasPort && !Parts.Bracketed &&
-      Parts.Host.find_first_not_of("0123456789") == std::string_view::npos)
-    std::swap(Parts.Host, Parts.Port);
-  TListenAddress Result;
-  if (!Parts.Port.empty() && !ParsePortNumber(Parts.Port, Result.Port)) {
-    Error = "\"" + std::string(Parts.Port) + "\" is not a port from 0 to 65535";
-    return false;
-  }
-  if (!Parts.Host.empty()) {
-    const std::string Host(Parts.Host);
-    const QHostAddress Parsed(QString::fromStdString(ListenHost(Host)));
-    if (Parsed.isNull()) {
-      Error = "\"" + Host + "\" is not an IP address";
-      return false;
-    }
-    Result.Host = Parsed.toString().toStdString();
-  }
-  Address = Result;
-  return true;
-}
 
 namespace {
 
@@ -97,7 +65,7 @@ bool TContactListener::Start(const std::string& Listen) {
   FErrorText.clear();
   TListenAddress Where;
   std::string Error;
-  if (!ParseListenAddress(Listen, Where, Error)) {
+  if (!ParseListenAddress(Listen, DefaultPort, Where, Error)) {
     FErrorText = Error;
     Changed();
     return false;
@@ -154,9 +122,7 @@ bool TContactListener::Start(const std::string& Listen) {
     Changed();
     return false;
   }
-  const std::string HostText =
-      Host.protocol() == QAbstractSocket::IPv6Protocol ? "[" + Where.Host + "]" : Where.Host;
-  FAddress = HostText + ":" + std::to_string(FSocket->localPort());
+  FAddress = FormatHostPort({Where.Host, FSocket->localPort()});
   QObject::connect(FSocket.get(), &QUdpSocket::readyRead, [this] { ReadPending(); });
   // A check besides the socket's notices, for datagrams they did not
   // announce.

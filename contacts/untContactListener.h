@@ -61,14 +61,6 @@ using TStatusConsumer = std::function<void(const TStatusReport&)>;
 // Sender: the listener; raised when ErrorText, Problem or Listening change.
 using TListenerChangeEvent = TMethod<TObject*>;
 
-// Where to listen, from "[host:]port" ("2237", "224.0.0.1:2237",
-// "[::1]:2237"); false with a reason in Error.
-struct TListenAddress {
-  std::string Host = "127.0.0.1";
-  std::uint16_t Port = 2237;
-};
-bool ParseListenAddress(std::string_view Text, TListenAddress& Address, std::string& Error);
-
 class TContactListener : public TObject {
 public:
   static constexpr std::size_t MaxRemembered = 256;
@@ -78,6 +70,8 @@ public:
   static constexpr int DatagramsPerTurn = 4096;
   static constexpr int CheckMs = 250;
   static constexpr const char* DefaultListen = "127.0.0.1:2237";
+  // The port of an address given without one (ParseListenAddress).
+  static constexpr std::uint16_t DefaultPort = 2237;
 
   TContactListener();
   ~TContactListener() override;

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "cat/transport/untListenAddress.h"
 #include "contacts/untContactListener.h"
 #include "gui/untGroupWidgets.h"
 #include "settings/untVelaLogSettings.h"
@@ -66,7 +67,7 @@ void TContactsGroup::Store(TVelaLogSettings& Settings) {
   const std::string Listen = FedtListen->text().trimmed().toStdString();
   TListenAddress Address;
   std::string Error;
-  if (!ParseListenAddress(Listen, Address, Error)) {
+  if (!ParseListenAddress(Listen, TContactListener::DefaultPort, Address, Error)) {
     FedtListen->setText(QString::fromStdString(Settings.strContactsListen()));
     FlblNote->setText(QStringLiteral("Not changed: ") + QString::fromStdString(Error));
   } else {

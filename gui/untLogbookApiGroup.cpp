@@ -10,11 +10,11 @@
 #include <QPushButton>
 #include <QUrl>
 
+#include "cat/transport/untListenAddress.h"
 #include "gui/untGroupWidgets.h"
 #include "logbook/untApiKeyStore.h"
 #include "logbook/untLogbookAnswer.h"
 #include "logbook/untLogbookClient.h"
-#include "logbook/untTuneListener.h"
 #include "settings/untVelaLogSettings.h"
 
 namespace vela {
@@ -152,10 +152,9 @@ void TLogbookApiGroup::Store(TVelaLogSettings& Settings) {
     Say("API key: " + Why + ".");
     return;
   }
-  std::string Host;
-  std::uint16_t Port = 0;
+  TListenAddress Where;
   const std::string Listen = Trimmed(FedtTuneListen);
-  if (!Listen.empty() && Listen != "off" && !ParseTuneListenAddress(Listen, Host, Port, Why)) {
+  if (!Listen.empty() && Listen != "off" && !ParseListenAddress(Listen, std::nullopt, Where, Why)) {
     Say("Click-to-tune: " + Why + ".");
     FedtTuneListen->setText(FromStd(Settings.strLogbookTuneListen()));
     return;

@@ -1,5 +1,6 @@
 #include "logbook/untLogbookApi.h"
 
+#include "cat/transport/untListenAddress.h"
 #include "settings/untSettingsLocation.h"
 #include "settings/untVelaLogSettings.h"
 
@@ -115,11 +116,10 @@ bool TLogbookApi::Apply(const TLogbookOptions& Options) {
     FListener.Close();
     FListening.clear();
   } else if (!FListener.Listening() || Options.TuneListen != FListening) {
-    std::string Host;
-    std::uint16_t Port = 0;
+    TListenAddress Where;
     FListening = Options.TuneListen;
-    Ok = ParseTuneListenAddress(Options.TuneListen, Host, Port, FErrorText) &&
-         FListener.Listen(Host, Port);
+    Ok = ParseListenAddress(Options.TuneListen, std::nullopt, Where, FErrorText) &&
+         FListener.Listen(Where.Host, Where.Port);
     if (!Ok) {
       FListener.Close();
       if (FErrorText.empty())

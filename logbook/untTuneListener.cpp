@@ -1,16 +1,12 @@
 #include "logbook/untTuneListener.h"
 
-#include "platform/untText.h"
-
-#include "cat/transport/untHostPort.h"
-
-#include <QHostAddress>
 #include <QTcpSocket>
 #include <QTimer>
 
 #include <algorithm>
 
 #include "cat/radios/untRadioTable.h"
+#include "cat/transport/untListenAddress.h"
 #include "logbook/untLogbookRules.h"
 
 namespace vela {
@@ -46,33 +42,6 @@ const char* StatusText(int Status) {
 
 } // namespace
 
-bool ParseTuneListenAddress(std::string_view Text, std::string& Host, std::uint16_t& Port,
-                            std::string& Error) {
-  Text = Trim(Text);
-  THostPortParts Parts;
-  // "PORT" alone, or "HOST:PORT" with HOST an address to listen on.
-  const bool PortOnly = SplitHostPort(Text, Parts) == THostPortSplit::hsOk && !Parts.HasPort &&
-                        !Parts.Bracketed && ParsePortNumber(Parts.Host, Port);
-  if (PortOnly) {
-    Host = "127.0.0.1";
-    return true;
-  }
-  if (SplitHostPort(Text, Parts) != THostPortSplit::hsOk || !Parts.HasPort) {
-    Error = "the port must be a number from 0 to 65535";
-    return false;
-  }
-  Host = ListenHost(Parts.Host);
-  if (QHostAddress(QString::fromStdString(Host)).isNull()) {
-    Error = "\"" + Host + "\" is not an IP address to listen on";
-    return false;
-  }
-  if (!ParsePortNumber(Parts.Port, Port)) {
-    Error = "the port must be a number from 0 to 65535";
-    return false;
-  }
-  return true;
-}
-
 TTuneListener::TTuneListener(TLogbookRadio& ARadio) : FRadio(ARadio) {
   QObject::connect(&FServer, &QTcpServer::newConnection, [this] { Accept(); });
 }
@@ -84,16 +53,7 @@ TTuneListener::~TTuneListener() {
 bool TTuneListener::Listen(const std::string& Host, std::uint16_t Port) {
   Close();
   FErrorText.clear();
-  const QHostAddress Address(QString::fromStdString(Host));
-  if (Address.isNull()) {
-    FErrorText = "\"" + Host + "\" is not an IP address";
-    return false;
-  }
-  if (!FServer.listen(Address, Port)) {
-    FErrorText = FServer.errorString().toStdString();
-    return false;
-  }
-  return true;
+  return ListenTcp(FServer, Host, Port, FErrorText);
 }
 
 void TTuneListener::Close() {

@@ -35,11 +35,6 @@ class QTcpSocket;
 
 namespace vela {
 
-// Reads "[HOST:]PORT" ("54321", "127.0.0.1:54321", "[::1]:54321"); HOST must
-// be an address ("localhost" is 127.0.0.1), PORT 0 to 65535 (0: any free).
-bool ParseTuneListenAddress(std::string_view Text, std::string& Host, std::uint16_t& Port,
-                            std::string& Error);
-
 class TTuneListener {
 public:
   static constexpr int MaxConnections = 16;
@@ -50,7 +45,9 @@ public:
   ~TTuneListener();
 
   // False with ErrorText() set when Host is not an address or the port
-  // cannot be bound. Listening again moves the listener.
+  // cannot be bound (ListenTcp). Listening again moves the listener. Its
+  // address is "[HOST:]PORT", read by ParseListenAddress without a default
+  // port.
   bool Listen(const std::string& Host, std::uint16_t Port);
   void Close();
   bool Listening() const { return FServer.isListening(); }

@@ -2,7 +2,7 @@
 
 #include <QHostAddress>
 
-#include "cat/transport/untHostPort.h"
+#include "cat/transport/untListenAddress.h"
 #include "settings/untVelaLogSettings.h"
 
 namespace vela {
@@ -13,8 +13,9 @@ TSharingOptions TSharingOptions::FromSettings(const TVelaLogSettings& Settings) 
 }
 
 bool IsLoopbackAddress(const std::string& Address) {
-  const QHostAddress Host(QString::fromStdString(ListenHost(Address)));
-  return !Host.isNull() && Host.isLoopback();
+  QHostAddress Host;
+  std::string Ignored;
+  return ReadListenHost(Address, Host, Ignored) && Host.isLoopback();
 }
 
 TRadioSharing::TRadioSharing(TDriverProvider AProvider)
@@ -39,8 +40,7 @@ bool TRadioSharing::Apply(const TSharingOptions& Options) {
     FErrorText = "port " + std::to_string(Options.Port) + " is outside 0 to 65535";
     return false;
   }
-  const std::string Address = ListenHost(Options.Address);
-  if (!FServer.Listen(Address, static_cast<std::uint16_t>(Options.Port))) {
+  if (!FServer.Listen(Options.Address, static_cast<std::uint16_t>(Options.Port))) {
     FErrorText = Options.Address + ":" + std::to_string(Options.Port) + ": " + FServer.ErrorText();
     return false;
   }

@@ -2,11 +2,11 @@
 
 #include "cat/radios/untBandPlan.h"
 #include "cat/radios/untRadioCATinterface.h"
+#include "cat/transport/untListenAddress.h"
 
 #include <deque>
 #include <optional>
 
-#include <QHostAddress>
 #include <QPointer>
 #include <QTcpSocket>
 
@@ -63,16 +63,7 @@ TRigctlServer::~TRigctlServer() {
 bool TRigctlServer::Listen(const std::string& Address, std::uint16_t Port) {
   Close();
   FErrorText.clear();
-  QHostAddress Host;
-  if (!Host.setAddress(QString::fromStdString(Address))) {
-    FErrorText = "not an IP address: " + Address;
-    return false;
-  }
-  if (!FServer.listen(Host, Port)) {
-    FErrorText = FServer.errorString().toStdString();
-    return false;
-  }
-  return true;
+  return ListenTcp(FServer, Address, Port, FErrorText);
 }
 
 void TRigctlServer::Close() {

@@ -51,8 +51,9 @@ public:
   explicit TRigctlServer(TRigBackend& ABackend);
   ~TRigctlServer() override;
 
-  // Starts listening; false with ErrorText() set when the address is not an
-  // IP address or the port cannot be bound. Port 0 picks a free port.
+  // Starts listening (ListenTcp); false with ErrorText() set when the
+  // address is not an IP address or the port cannot be bound. Port 0 picks
+  // a free port.
   bool Listen(const std::string& Address, std::uint16_t Port);
   // Closes every connection and stops listening (releasing the transmitter).
   void Close();

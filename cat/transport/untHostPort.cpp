@@ -121,8 +121,4 @@ std::string FormatHostPort(const THostPort& Address) {
   return (V6 ? "[" + Address.Host + "]" : Address.Host) + ":" + std::to_string(Address.Port);
 }
 
-std::string ListenHost(std::string_view Host) {
-  return Host == "localhost" ? std::string("127.0.0.1") : std::string(Host);
-}
-
 } // namespace vela

@@ -45,9 +45,4 @@ bool ParseHostPort(std::string_view Text, std::uint16_t DefaultPort, THostPort& 
 // "host:port", or "[v6-literal]:port".
 std::string FormatHostPort(const THostPort& Address);
 
-// The address to listen on for Host: "localhost" is IPv4's loopback
-// address (a listener binds one address, and the local programs that talk
-// to this one use IPv4); every other text is returned as it is.
-std::string ListenHost(std::string_view Host);
-
 } // namespace vela

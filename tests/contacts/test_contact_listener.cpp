@@ -161,38 +161,6 @@ TEST(ContactListener, AMulticastGroupOnAnInterfaceThatIsNotThereFails) {
   EXPECT_NE(Listener.ErrorText().find("no-such-if0"), std::string::npos) << Listener.ErrorText();
 }
 
-struct TAddressCase {
-  const char* Text;
-  bool Ok;
-  const char* Host;
-  int Port;
-};
-
-TEST(ListenAddress, ReadsHostAndPort) {
-  const TAddressCase Cases[] = {
-      {"2237", true, "127.0.0.1", 2237},
-      {" 224.0.0.1:2238 ", true, "224.0.0.1", 2238},
-      {"[::1]:2237", true, "::1", 2237},
-      {"::1", true, "::1", 2237},
-      {"0", true, "127.0.0.1", 0},
-      {"", false, "", 0},
-      {"127.0.0.1:65536", false, "", 0},
-      {"shack-pc:2237", false, "", 0},
-      {"[::1", false, "", 0},
-  };
-  for (const TAddressCase& C : Cases) {
-    TListenAddress Address;
-    std::string Error;
-    EXPECT_EQ(ParseListenAddress(C.Text, Address, Error), C.Ok) << C.Text;
-    if (C.Ok) {
-      EXPECT_EQ(Address.Host, C.Host) << C.Text;
-      EXPECT_EQ(Address.Port, C.Port) << C.Text;
-    } else {
-      EXPECT_FALSE(Error.empty()) << C.Text;
-    }
-  }
-}
-
 } // namespace
 
 int main(int argc, char** argv) {

@@ -54,10 +54,3 @@ TEST(HostPortSplit, PortNumbers) {
     EXPECT_EQ(Port, C.Read ? C.Port : 7) << C.Text;
   }
 }
-
-// Listeners bind one address: localhost is IPv4's loopback, the rest stays.
-TEST(HostPortSplit, ListenHosts) {
-  EXPECT_EQ(ListenHost("localhost"), "127.0.0.1");
-  for (const char* Same : {"127.0.0.1", "::1", "0.0.0.0", "", "LOCALHOST", "localhost.example"})
-    EXPECT_EQ(ListenHost(Same), Same);
-}

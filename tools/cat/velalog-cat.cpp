@@ -31,6 +31,7 @@
 #include "cat/radios/untRadioTable.h"
 #include "cat/radios/untRigctldCATinterface.h"
 #include "cat/transport/CPort.h"
+#include "cat/transport/untListenAddress.h"
 #include "cat/transport/untTcpPort.h"
 #include "cat/untCATinterface.h"
 #include "contacts/untContactMonitor.h"
@@ -256,9 +257,9 @@ int main(int argc, char** argv) {
       Logbook.RadioName = V;
     } else if (Arg == "--tune-listen") {
       const char* V = Next();
-      std::string Host, Error;
-      std::uint16_t ListenPort = 0;
-      if (!V || !ParseTuneListenAddress(V, Host, ListenPort, Error))
+      TListenAddress Where;
+      std::string Error;
+      if (!V || !ParseListenAddress(V, std::nullopt, Where, Error))
         UsageError("--tune-listen: " + (V ? Error : "needs [HOST:]PORT"));
       Logbook.TuneListen = V;
     } else if (Arg == "--logbook-kind") {
