@@ -210,9 +210,7 @@ void TContactListener::Deliver(TContact& Contact) {
   if (Seen(Contact))
     return;
   const std::string Record = AdifRecordText(Contact);
-  const auto Consumers = FContactConsumers;
-  for (const auto& [Id, Consumer] : Consumers)
-    Consumer(Contact, Record);
+  FConsumers.Call<TContactConsumer>(Contact, Record);
 }
 
 void TContactListener::FollowFiles(const std::vector<std::string>& Paths,
@@ -288,9 +286,7 @@ void TContactListener::Receive(std::string_view Bytes) {
   case TDatagramKind::dkStatus: {
     FLastStatus = Datagram.Status;
     FLastStatusTime = std::chrono::steady_clock::now();
-    const auto Consumers = FStatusConsumers;
-    for (const auto& [Id, Consumer] : Consumers)
-      Consumer(*FLastStatus);
+    FConsumers.Call<TStatusConsumer>(*FLastStatus);
     return;
   }
   case TDatagramKind::dkContacts:
@@ -338,21 +334,6 @@ std::string TContactListener::RecentMode(std::chrono::seconds MaxAge) const {
   if (!FLastStatus || std::chrono::steady_clock::now() - FLastStatusTime > MaxAge)
     return {};
   return FLastStatus->Mode;
-}
-
-int TContactListener::AddContactConsumer(TContactConsumer Consumer) {
-  FContactConsumers.emplace(FNextId, std::move(Consumer));
-  return FNextId++;
-}
-
-int TContactListener::AddStatusConsumer(TStatusConsumer Consumer) {
-  FStatusConsumers.emplace(FNextId, std::move(Consumer));
-  return FNextId++;
-}
-
-void TContactListener::RemoveConsumer(int Id) {
-  FContactConsumers.erase(Id);
-  FStatusConsumers.erase(Id);
 }
 
 std::string TContactListener::CountsText() const {

@@ -36,7 +36,6 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -47,6 +46,7 @@
 #include "contacts/untContact.h"
 #include "contacts/untContactDatagram.h"
 #include "contacts/untContactLineClient.h"
+#include "platform/untConsumers.h"
 #include "platform/untEvents.h"
 #include "platform/untObject.h"
 
@@ -89,9 +89,9 @@ public:
 
   // Consumers are called in the order they were added; the number returned
   // removes one again.
-  int AddContactConsumer(TContactConsumer Consumer);
-  int AddStatusConsumer(TStatusConsumer Consumer);
-  void RemoveConsumer(int Id);
+  int AddContactConsumer(TContactConsumer Consumer) { return FConsumers.Add(std::move(Consumer)); }
+  int AddStatusConsumer(TStatusConsumer Consumer) { return FConsumers.Add(std::move(Consumer)); }
+  void RemoveConsumer(int Id) { FConsumers.Remove(Id); }
 
   // Reads one datagram as if it had arrived (the socket's path, for tests
   // and benchmarks without a network).
@@ -160,9 +160,7 @@ private:
   std::string FRefusedWhy;
   TCounts FCounts;
   bool FReadScheduled = false;
-  int FNextId = 1;
-  std::map<int, TContactConsumer> FContactConsumers;
-  std::map<int, TStatusConsumer> FStatusConsumers;
+  TConsumers<TContactConsumer, TStatusConsumer> FConsumers;
   struct TRemembered {
     std::string Call, Band;
     std::int64_t TimeOn; // seconds since the epoch, -1 when unreadable

@@ -50,10 +50,7 @@ TStation::TStation(TVelaLogSettings& ASettings, const std::string& BesideFile)
 }
 
 TStation::~TStation() {
-  FRxConsumers.clear();
-  FChangeConsumers.clear();
-  FContactConsumers.clear();
-  FFailureConsumers.clear();
+  FConsumers.Clear();
   FListener->setOnChange(TListenerChangeEvent());
   FListener->Stop();
   // Before the driver goes: a transmitter keyed by a network client is
@@ -204,8 +201,7 @@ void TStation::ContactReceived(const TContact& Contact, const std::string& Recor
   if (FJournal)
     FJournal->Add(Contact);
   FLogbook->Enqueue(Record);
-  for (auto Consumers = FContactConsumers; auto& [Id, Consumer] : Consumers)
-    Consumer(Contact, Record);
+  FConsumers.Call<TStationContactConsumer>(Contact, Record);
   Changed();
 }
 
@@ -233,37 +229,8 @@ std::string TStation::ContactsStatusText() const {
   return Text;
 }
 
-int TStation::AddRxConsumer(TStationRxConsumer Consumer) {
-  FRxConsumers.emplace(++FNextId, std::move(Consumer));
-  return FNextId;
-}
-
-int TStation::AddChangeConsumer(TStationChangeConsumer Consumer) {
-  FChangeConsumers.emplace(++FNextId, std::move(Consumer));
-  return FNextId;
-}
-
-int TStation::AddContactConsumer(TStationContactConsumer Consumer) {
-  FContactConsumers.emplace(++FNextId, std::move(Consumer));
-  return FNextId;
-}
-
-int TStation::AddFailureConsumer(TStationFailureConsumer Consumer) {
-  FFailureConsumers.emplace(++FNextId, std::move(Consumer));
-  return FNextId;
-}
-
-void TStation::RemoveConsumer(int Id) {
-  FRxConsumers.erase(Id);
-  FChangeConsumers.erase(Id);
-  FContactConsumers.erase(Id);
-  FFailureConsumers.erase(Id);
-}
-
-// Consumers are called from copies: one may remove itself or another.
 void TStation::RxData(TObject*, std::string Band, std::string Frequency, std::string Mode) {
-  for (auto Consumers = FRxConsumers; auto& [Id, Consumer] : Consumers)
-    Consumer(Band, Frequency, Mode);
+  FConsumers.Call<TStationRxConsumer>(Band, Frequency, Mode);
 }
 
 void TStation::LinkChange(TObject*) {
@@ -275,13 +242,11 @@ void TStation::KeyedChange(TObject*, bool) {
 }
 
 void TStation::Changed() {
-  for (auto Consumers = FChangeConsumers; auto& [Id, Consumer] : Consumers)
-    Consumer();
+  FConsumers.Call<TStationChangeConsumer>();
 }
 
 void TStation::Failed(TStationPart Part, const std::string& Reason) {
-  for (auto Consumers = FFailureConsumers; auto& [Id, Consumer] : Consumers)
-    Consumer(Part, Reason);
+  FConsumers.Call<TStationFailureConsumer>(Part, Reason);
 }
 
 } // namespace vela

@@ -15,7 +15,6 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,6 +23,7 @@
 #include "logbook/untLogbookApi.h"
 #include "net/untRadioSharing.h"
 #include "platform/untComponent.h"
+#include "platform/untConsumers.h"
 #include "settings/untVelaLogSettings.h"
 
 namespace vela {
@@ -120,15 +120,21 @@ public:
   std::string ContactsStatusText() const;
 
   // Consumers, called in the order added; the number returned removes one.
-  int AddRxConsumer(TStationRxConsumer Consumer);
+  int AddRxConsumer(TStationRxConsumer Consumer) { return FConsumers.Add(std::move(Consumer)); }
   // Links, keying, contacts or the logbook changed: the status may read anew.
-  int AddChangeConsumer(TStationChangeConsumer Consumer);
+  int AddChangeConsumer(TStationChangeConsumer Consumer) {
+    return FConsumers.Add(std::move(Consumer));
+  }
   // A contact arrived (after the journal and the logbook's queue took it).
-  int AddContactConsumer(TStationContactConsumer Consumer);
+  int AddContactConsumer(TStationContactConsumer Consumer) {
+    return FConsumers.Add(std::move(Consumer));
+  }
   // Something asked for could not be done (a port to share on, a listener
   // for click-to-tune): the part and the reason, for the shell to word.
-  int AddFailureConsumer(TStationFailureConsumer Consumer);
-  void RemoveConsumer(int Id);
+  int AddFailureConsumer(TStationFailureConsumer Consumer) {
+    return FConsumers.Add(std::move(Consumer));
+  }
+  void RemoveConsumer(int Id) { FConsumers.Remove(Id); }
 
   // Every block written to and read from the radio port, with the port
   // worker as Sender (on the worker's thread for writes); its target must
@@ -161,11 +167,9 @@ private:
   bool FLogbookKeyKnown = false;
   bool FContactsEnabled = false;
   std::string FContactsListening; // the address and interface last applied
-  int FNextId = 0;
-  std::map<int, TStationRxConsumer> FRxConsumers;
-  std::map<int, TStationChangeConsumer> FChangeConsumers;
-  std::map<int, TStationContactConsumer> FContactConsumers;
-  std::map<int, TStationFailureConsumer> FFailureConsumers;
+  TConsumers<TStationRxConsumer, TStationChangeConsumer, TStationContactConsumer,
+             TStationFailureConsumer>
+      FConsumers;
 };
 
 } // namespace vela
