@@ -31,48 +31,6 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import vcat_rig as v  # noqa: E402
 
 
-class Logbook:
-    """Records each post (path, content type, JSON body) and answers 200."""
-
-    def __init__(self):
-        self.posts = []
-        outer = self
-
-        class Handler(http.server.BaseHTTPRequestHandler):
-            def log_message(self, *args):
-                pass
-
-            def do_POST(self):
-                body = self.rfile.read(int(self.headers.get("Content-Length", 0)))
-                try:
-                    data = json.loads(body)
-                except ValueError:
-                    data = {}
-                outer.posts.append((self.path, self.headers.get("Content-Type"), data))
-                self.send_response(200)
-                self.send_header("Content-Type", "application/json")
-                self.end_headers()
-                self.wfile.write(b'{"status":"success"}')
-
-        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        threading.Thread(target=self.server.serve_forever, daemon=True).start()
-        self.origin = "http://127.0.0.1:%d" % self.server.server_address[1]
-        self.url = self.origin + "/wavelog/"
-
-    def wait_post(self, hz, timeout=v.GENEROUS):
-        end = time.monotonic() + timeout
-        while time.monotonic() < end:
-            for post in list(self.posts):
-                if post[2].get("frequency") == hz:
-                    return post
-            time.sleep(0.02)
-        return None
-
-    def close(self):
-        self.server.shutdown()
-        self.server.server_close()
-
-
 NOTICES = (b'<div style="border:1px solid #990000"><h4>A PHP Error was encountered</h4>'
            b'<p>Message:  Creation of dynamic property CI_Cache::$file is deprecated</p></div>\n')
 
@@ -199,7 +157,7 @@ def main():
     checks = v.Checks("logbook_cat")
     folder = tempfile.mkdtemp(prefix="vela-logbook-")
     link = os.path.join(folder, "radio")
-    book = Logbook()
+    book = v.Logbook()
     sim = v.Proc([os.path.join(args.bin, "velalog-radiosim"), "--radio", "ft950", "--link", link,
                   "--freq", "14074000", "--mode", "usb", "--baud", "4800"])
     cat = None

@@ -12,26 +12,18 @@ the time it took is printed, not judged (bench/ measures speed).
 Exit codes: 0 passed, 1 failed, 77 skipped (nothing to run it with)."""
 
 import argparse
-import http.server
 import os
 import shutil
 import signal
 import socket
 import sys
 import tempfile
-import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "virtualcat"))
 import vcat_rig as v  # noqa: E402
 
 SIGNALS = {"TERM": signal.SIGTERM, "INT": signal.SIGINT, "HUP": signal.SIGHUP}
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def ask(port, line, timeout=v.GENEROUS):
@@ -44,30 +36,6 @@ def ask(port, line, timeout=v.GENEROUS):
         return None
 
 
-class Logbook:
-    """A web logbook on 127.0.0.1 that takes every post."""
-
-    def __init__(self):
-        class Handler(http.server.BaseHTTPRequestHandler):
-            def log_message(self, *args):
-                pass
-
-            def do_POST(self):
-                self.rfile.read(int(self.headers.get("Content-Length", 0)))
-                self.send_response(200)
-                self.send_header("Content-Type", "application/json")
-                self.end_headers()
-                self.wfile.write(b'{"status":"success"}')
-
-        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        threading.Thread(target=self.server.serve_forever, daemon=True).start()
-        self.url = "http://127.0.0.1:%d/wavelog/" % self.server.server_address[1]
-
-    def close(self):
-        self.server.shutdown()
-        self.server.server_close()
-
-
 def start_program(program, bin_dir, folder, link, extra=()):
     """velalog-cat or velalog sharing the radio at link; (process, port)."""
     if program == "velalog-cat":
@@ -77,7 +45,7 @@ def start_program(program, bin_dir, folder, link, extra=()):
         if not line:
             raise v.RigError("velalog-cat did not listen: %s" % proc.stderr[-3:])
         return proc, int(line.split("\t")[2])
-    port = free_port()
+    port = v.free_tcp_port()
     os.makedirs(os.path.join(folder, "ports"))
     os.symlink(link, os.path.join(folder, "ports", "com7"))
     ini = os.path.join(folder, "VelaLog.ini")
@@ -156,7 +124,7 @@ def main():
         return 77
     checks = v.Checks("signals while keyed")
     if "velalog-cat" in programs:
-        book = Logbook()
+        book = v.Logbook()
         run("velalog-cat", "TERM", args, checks.expect, book)
         book.close()
     for program in programs:

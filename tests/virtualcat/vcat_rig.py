@@ -2,11 +2,14 @@
 
     velalog-radiosim (pty)  <->  velalog-cat --virtual  <->  socat pair  <->  rigctl / rigctld
 
-Used by the integration tests in this folder and by bench/virtualcat. Every
-process started here is ended by Rig.close() (or the with-block), by its own
-process id.
+Used by the integration tests in this folder, by those of velalog-cat elsewhere
+and by bench/virtualcat. Every process started here is ended by Rig.close() (or
+the with-block), by its own process id; Logbook is a web logbook on 127.0.0.1
+for the programs to post to.
 """
 
+import http.server
+import json
 import os
 import queue
 import shutil
@@ -196,6 +199,48 @@ def free_tcp_port():
     with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]
+
+
+class Logbook:
+    """A web logbook on 127.0.0.1: records each post (path, content type, JSON
+    body) and answers 200 with success."""
+
+    def __init__(self):
+        self.posts = []
+        outer = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def log_message(self, *args):
+                pass
+
+            def do_POST(self):
+                body = self.rfile.read(int(self.headers.get("Content-Length", 0)))
+                try:
+                    data = json.loads(body)
+                except ValueError:
+                    data = {}
+                outer.posts.append((self.path, self.headers.get("Content-Type"), data))
+                self.send_response(200)
+                self.send_header("Content-Type", "application/json")
+                self.end_headers()
+                self.wfile.write(b'{"status":"success"}')
+
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+        self.origin = "http://127.0.0.1:%d" % self.server.server_address[1]
+        self.url = self.origin + "/wavelog/"
+
+    def wait_post(self, hz, timeout=GENEROUS):
+        """The first post of the radio's state at hz (None: none came)."""
+        def find():
+            return next((p for p in list(self.posts) if p[2].get("frequency") == hz), None)
+
+        wait_for(lambda: find() is not None, timeout)
+        return find()
+
+    def close(self):
+        self.server.shutdown()
+        self.server.server_close()
 
 
 class Rigctld:
