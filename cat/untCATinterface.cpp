@@ -218,10 +218,11 @@ void TCATInterface::StartPortThread(int AComPort, int AComPort2, bool ACom2Enabl
   ReleasePTTBeforeStop();
   QueuePTTRelease();
   StopPortThread();
-  ForgetRadioValues();
-  auto Handle = std::make_shared<TCommPortThreadHandle>();
   // Virtual CAT shares a serial line; a radio on a network port has none.
   const bool Share = ACom2Enable && !FRadioPortSource;
+  FLineShared = Share;
+  ForgetRadioValues();
+  auto Handle = std::make_shared<TCommPortThreadHandle>();
   auto* Thread = new TCommPortThread(this, AComPort, Share ? AComPort2 : 0, ABaudRate, Handle,
                                      FSettings->DTR(), FSettings->RTS(),
                                      FRadioPortSource ? FRadioPortSource(FSettings) : nullptr);

@@ -219,9 +219,13 @@ protected:
   // Writes the driver's radio type into the settings store; a failed write
   // is kept for TakeCreateError instead of aborting the construction.
   void RecordRadioType(TRadioType ARadio);
+  // Whether the current worker shares the radio's line with another program
+  // (Virtual CAT): that program's replies then cross the same line.
+  bool LineShared() const { return FLineShared; }
 
   TRxDataEvent FOnRxData;
   TRadioPortSource FRadioPortSource;
+  bool FLineShared = false;
   std::shared_ptr<TCommPortThreadHandle> FPortThread;
   TVelaLogSettings* FSettings;
   std::string FPollCommand;

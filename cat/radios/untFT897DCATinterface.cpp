@@ -59,6 +59,11 @@ TFT897DCATInterface::TFT897DCATInterface(TComponent* AOwner, TVelaLogSettings* A
     : TYaesuBinaryCATInterface(AOwner, ASettings, rtFT897D, FT897DPoll, ReplyLength) {}
 
 TReplyValues TFT897DCATInterface::DecodeReply(const std::uint8_t* Reply, std::string& LocalMode) {
+  // Every frequency digit the radio sends is decimal: a nibble above 9 means
+  // the window is not one reply (no frequency: misframed).
+  for (int I = 0; I < 4; ++I)
+    if (Hi(Reply[I]) > 9 || Lo(Reply[I]) > 9)
+      return {};
   // The count drops the 10 Hz digit (low nibble of the fourth byte); the
   // hertz keep it.
   const std::int32_t Count = 1000000 * Hi(Reply[0]) + 100000 * Lo(Reply[0]) + 10000 * Hi(Reply[1]) +

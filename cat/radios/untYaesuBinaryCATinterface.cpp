@@ -1,6 +1,7 @@
 #include "cat/radios/untYaesuBinaryCATinterface.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace vela {
 
@@ -17,13 +18,24 @@ void TYaesuBinaryCATInterface::ResetState() {
   FByteCount = 0;
   FStatusBytes.fill(0);
   FResynchronising = false;
+  FBurstPhase = 0;
+  FAfterCut = false;
+  FHeld.reset();
 }
 
 void TYaesuBinaryCATInterface::LineWasQuiet(TObject* Sender) {
   (void)Sender;
+  // A burst of whole replies leaves nothing to come; a count left over from
+  // a missing acknowledgement is no cut reply.
+  FAfterCut = FBurstPhase != 0 && (FResynchronising || FByteCount > 0);
+  FBurstPhase = 0;
   FResynchronising = false;
   if (FByteCount > 0)
     FByteCount = 0;
+  // No byte followed the held window before this silence. Reported last: a
+  // handler may restart the worker, which resets this state.
+  if (std::optional<TReplyValues> Held = std::exchange(FHeld, std::nullopt))
+    ReportValues(*Held);
 }
 
 void TYaesuBinaryCATInterface::ParseReply(TObject* Sender, std::string Data, int Count) {
@@ -32,21 +44,26 @@ void TYaesuBinaryCATInterface::ParseReply(TObject* Sender, std::string Data, int
     return;
   const std::size_t Take = std::min<std::size_t>(static_cast<std::size_t>(Count), Data.size());
   const auto Length = static_cast<std::int32_t>(FReplyLength);
+  FBurstPhase = (FBurstPhase + Take) % FReplyLength;
   std::string LocalMode;
   for (std::size_t I = 0; I < Take && !FResynchronising; ++I) {
+    FHeld.reset(); // a byte ran into it
     std::copy(FStatusBytes.begin() + 1, FStatusBytes.begin() + Length, FStatusBytes.begin());
     FStatusBytes[Length - 1] = static_cast<std::uint8_t>(Data[I]);
     if (++FByteCount != Length)
       continue;
     FByteCount = 0;
     std::string Mode = LocalMode;
-    const TReplyValues Values = DecodeReply(FStatusBytes.data(), Mode);
+    TReplyValues Values = DecodeReply(FStatusBytes.data(), Mode);
     if (!Values.Hz || !TakesHz(*Values.Hz)) {
       FResynchronising = true;
       break;
     }
     LocalMode = std::move(Mode);
-    ReportValues(Values);
+    if (TrustBurst())
+      ReportValues(Values);
+    else
+      FHeld = std::move(Values);
   }
 }
 
@@ -54,8 +71,10 @@ void TYaesuBinaryCATInterface::GetNextCommand(TObject* Sender, std::string& Comm
   (void)Sender;
   // The radio acknowledges a set command with one byte that is no part of
   // the next reply.
-  if (ChooseCommand(Command) != TCommandKind::ckPoll)
+  if (ChooseCommand(Command) != TCommandKind::ckPoll) {
     --FByteCount;
+    FHeld.reset();
+  }
 }
 
 bool TYaesuBinaryCATInterface::SplitFrequency(const std::string& Text, std::int32_t& Megahertz,

@@ -22,10 +22,22 @@
 // wrongly (a fragment of another reply in it, a byte lost): it is never
 // reported, and the bytes up to the next silence are dropped, since the
 // windows after it within the same burst are shifted alike.
+//
+// A range check cannot catch every wrong window, so a window is reported as
+// soon as it completes only when nothing from before the silence can run
+// into it: the line is the driver's alone, and the burst before the silence
+// ended on a reply's boundary. Otherwise (the line shared with another
+// program, whose reply may pause past the quiet time and finish after the
+// driver's poll; or a reply of the driver's own cut short) the window is
+// held until the next silence shows that no byte followed it, and dropped if
+// one did: bytes that ran into a window at its front push as many of its own
+// past its end. Values held when a set command goes out are dropped too; the
+// next poll reads what the command left.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -49,12 +61,15 @@ public:
   std::int32_t ByteCount() const { return FByteCount; }
   // True from a misframed reply until the next silence.
   bool Resynchronising() const { return FResynchronising; }
+  // A complete window waits for the silence after it.
+  bool Holding() const { return FHeld.has_value(); }
 
 protected:
   // Decodes one complete reply, oldest byte first, into the values to
-  // report (Hz always set). LocalMode starts empty for each ParseReply call
-  // and carries the mode from reply to reply within the call, for mode
-  // values outside the driver's table.
+  // report, Hz set; no Hz when the bytes cannot be one reply of the radio's
+  // (then, as outside the range, misframed). LocalMode starts empty for each
+  // ParseReply call and carries the mode from reply to reply within the
+  // call, for mode values outside the driver's table.
   virtual TReplyValues DecodeReply(const std::uint8_t* Reply, std::string& LocalMode) = 0;
   // The set-frequency command for megahertz (0 to 999) and the fraction in
   // units of 10 Hz (0 to 99999).
@@ -82,8 +97,18 @@ protected:
   std::int32_t FByteCount = 0;
 
 private:
+  // The windows of the current burst are reported as soon as they complete.
+  bool TrustBurst() const { return !LineShared() && !FAfterCut; }
+
   std::size_t FReplyLength;
   bool FResynchronising = false;
+  // The bytes of the current burst (those dropped too), modulo the reply
+  // length.
+  std::size_t FBurstPhase = 0;
+  // The burst before the last silence stopped inside a reply.
+  bool FAfterCut = false;
+  // The last complete window of an untrusted burst, decoded.
+  std::optional<TReplyValues> FHeld;
 };
 
 } // namespace vela

@@ -53,9 +53,16 @@ template <class TTraits> class YaesuBinaryTest : public ::testing::Test {
 protected:
   // Bytes that come after a silence on the line, as the port worker hands
   // them over.
-  void AfterSilence(const std::string& Data) {
-    Driver->LineWasQuiet(nullptr);
-    Feed(*Driver, Data);
+  void AfterSilence(const std::string& Data) { AfterSilence(*Driver, Data); }
+  static void AfterSilence(TCATInterface& On, const std::string& Data) {
+    On.LineWasQuiet(nullptr);
+    Feed(On, Data);
+  }
+  // A driver whose line is shared with another program through Virtual CAT.
+  std::unique_ptr<typename TTraits::TDriver> CreateShared() {
+    Env.Settings->setIntCommPort2(AbsentPort + 1);
+    Env.Settings->setBlnComm2Enable(true);
+    return Env.Create<typename TTraits::TDriver>();
   }
 
   TDriverEnvironment Env;
@@ -141,17 +148,23 @@ TYPED_TEST(YaesuBinaryTest, ASilenceOnTheLineRecoversFromFramingFaults) {
     EXPECT_EQ(Events.back().Mode, Mode);
   };
 
-  // A lost byte: the partial reply is dropped at the next silence.
+  // A lost byte: the partial reply is dropped at the next silence. The rest
+  // of a cut reply could still come ahead of the next one, so that one is
+  // reported at the silence after it.
   this->AfterSilence(A.substr(1));
   EXPECT_TRUE(Events.empty());
   this->AfterSilence(B);
+  EXPECT_TRUE(Events.empty());
+  Driver.LineWasQuiet(nullptr);
   ASSERT_EQ(Events.size(), 1u);
   Expect("7.0745", "CW");
 
-  // An extra byte after a reply.
+  // An extra byte after a reply: the start of another one, cut short.
   this->AfterSilence(A + std::string(1, '\x55'));
   Expect("14.0740", "usb");
   this->AfterSilence(C);
+  EXPECT_EQ(Events.size(), 2u);
+  Driver.LineWasQuiet(nullptr);
   ASSERT_EQ(Events.size(), 3u);
   Expect("144.3000", "usb");
 
@@ -174,6 +187,7 @@ TYPED_TEST(YaesuBinaryTest, ASilenceOnTheLineRecoversFromFramingFaults) {
   this->AfterSilence(C.substr(0, 2));
   EXPECT_EQ(Events.size(), 4u);
   this->AfterSilence(B);
+  Driver.LineWasQuiet(nullptr);
   ASSERT_EQ(Events.size(), 5u);
   Expect("7.0745", "CW");
 
@@ -216,6 +230,57 @@ TYPED_TEST(YaesuBinaryTest, AWindowOutsideTheRadiosRangeIsDroppedUntilTheNextSil
   EXPECT_EQ(Driver.FrequencyHz(), 14074000);
 }
 
+TYPED_TEST(YaesuBinaryTest, TheRestOfACutReplyAheadOfTheNextIsNeverReported) {
+  // A reply paused past the quiet time, the driver's poll went out, and the
+  // rest of that reply came first after it, straight before the poll's
+  // reply: one burst, whatever the cut. On a shared line the cut reply was
+  // the other program's (its start went there); on the driver's own line it
+  // was the driver's. Only the radio's true values are ever reported: the
+  // next reply's, at the silence after it.
+  auto& Events = this->Events;
+  const std::string Cut = TypeParam::At(503130, TypeParam::Usb);
+  const std::string Own[] = {TypeParam::At(140740, TypeParam::Usb),
+                             TypeParam::At(70745, TypeParam::Cw)};
+  const char* OwnText[] = {"14.0740", "7.0745"};
+  const std::size_t Length = Cut.size();
+  for (const bool Shared : {true, false}) {
+    auto Driver =
+        Shared ? this->CreateShared() : this->Env.template Create<typename TypeParam::TDriver>();
+    for (std::size_t Tail = 1; Tail < Length; ++Tail) {
+      const std::size_t Before = Events.size();
+      if (!Shared)
+        this->AfterSilence(*Driver, Cut.substr(0, Length - Tail));
+      this->AfterSilence(*Driver, Cut.substr(Length - Tail) + Own[Tail % 2]);
+      this->AfterSilence(*Driver, Own[Tail % 2]); // the next poll's reply
+      EXPECT_TRUE(Driver->Holding());
+      Driver->LineWasQuiet(nullptr);
+      ASSERT_EQ(Events.size(), Before + 1) << Shared << " " << Tail;
+      EXPECT_EQ(Events.back().Frequency, OwnText[Tail % 2]);
+    }
+  }
+  for (const TRxRecord& Event : Events)
+    EXPECT_TRUE(Event.Frequency == OwnText[0] || Event.Frequency == OwnText[1]) << Event.Frequency;
+}
+
+TYPED_TEST(YaesuBinaryTest, ValuesHeldWhenASetCommandGoesOutAreNotReported) {
+  // On a shared line a reply waits for the silence after it; the radio's
+  // values it read are stale once a set command has gone out.
+  auto& Events = this->Events;
+  auto Driver = this->CreateShared();
+  const std::string B = TypeParam::At(70745, TypeParam::Cw);
+  this->AfterSilence(*Driver, B);
+  Driver->SetFrequency("21.0740");
+  NextCommand(*Driver);
+  this->AfterSilence(*Driver, std::string(1, '\0')); // the acknowledgement
+  Driver->LineWasQuiet(nullptr);
+  EXPECT_TRUE(Events.empty());
+  EXPECT_EQ(NextCommand(*Driver), Driver->PollCommand());
+  this->AfterSilence(*Driver, B);
+  Driver->LineWasQuiet(nullptr);
+  ASSERT_EQ(Events.size(), 1u);
+  EXPECT_EQ(Events[0].Frequency, "7.0745");
+}
+
 TYPED_TEST(YaesuBinaryTest, AMegabyteOfNoiseCostsNoMemoryAndNoCrash) {
   auto& Driver = *this->Driver;
   std::string Noise(1 << 20, '\0');
@@ -223,6 +288,7 @@ TYPED_TEST(YaesuBinaryTest, AMegabyteOfNoiseCostsNoMemoryAndNoCrash) {
     Noise[I] = static_cast<char>(I * 131 + (I >> 7));
   Feed(Driver, Noise);
   this->AfterSilence(TypeParam::At(140740, TypeParam::Usb));
+  this->Driver->LineWasQuiet(nullptr);
   ASSERT_FALSE(this->Events.empty());
   EXPECT_EQ(this->Events.back().Frequency, "14.0740");
 }
@@ -391,6 +457,17 @@ TEST_F(FT897DTest, DecodesReplies) {
   Feed(*Driver, Bytes({0x00, 0x70, 0x74, 0x50, 0x05}));
   EXPECT_EQ(Events.back().Mode, "");
   EXPECT_EQ(Driver->NativeMode(), "");
+
+  // A frequency digit above 9 is no reply of the radio's: misframed.
+  const std::size_t Reported = Events.size();
+  for (const std::string& Reply :
+       {Bytes({0x0A, 0x40, 0x74, 0x00, 0x01}), Bytes({0x01, 0xF0, 0x74, 0x00, 0x01}),
+        Bytes({0x01, 0x40, 0x74, 0x0B, 0x01})}) {
+    Driver->LineWasQuiet(nullptr);
+    Feed(*Driver, Reply);
+    EXPECT_TRUE(Driver->Resynchronising()) << Hex(Reply);
+  }
+  EXPECT_EQ(Events.size(), Reported);
 }
 
 TEST_F(FT897DTest, SetCommands) {
