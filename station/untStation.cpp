@@ -261,9 +261,9 @@ void TStation::RemoveConsumer(int Id) {
 }
 
 // Consumers are called from copies: one may remove itself or another.
-void TStation::RxData(TObject*, std::string Band, std::string Frequency, std::string Mode) {
+void TStation::RxData(TObject*, const TRadioValue& Value) {
   for (auto Consumers = FRxConsumers; auto& [Id, Consumer] : Consumers)
-    Consumer(Band, Frequency, Mode);
+    Consumer(Value);
 }
 
 void TStation::LinkChange(TObject*) {

@@ -277,10 +277,9 @@ bool TIcomCATInterface::UpdateModeFromByte(std::string& LocalMode) {
         Entry = &Data;
   if (!Entry && *FModeByte < IcomReplyModes.size())
     Entry = &IcomReplyModes[*FModeByte];
-  FNativeMode = Entry ? Entry->Native : "";
   if (Entry)
     LocalMode = Entry->Text;
-  return UpdateMode(LocalMode);
+  return UpdateMode(Entry ? Entry->Native : "", LocalMode);
 }
 
 void TIcomCATInterface::ParseReply(TObject* Sender, std::string Data, int Count) {
@@ -298,17 +297,10 @@ bool TIcomCATInterface::DecodeFrequency(std::size_t DataBytes, bool& Changed) {
   for (std::size_t I = 1; I <= FrequencyDataBytes; ++I)
     if (Hi(FFrameBody[I]) > 9 || Lo(FFrameBody[I]) > 9)
       return false;
-  // Whole 100 Hz units: the 1 Hz and 10 Hz digits (d0) are dropped. The
-  // hertz keep them.
   std::int64_t Hz = 0;
   for (std::size_t I = FrequencyDataBytes; I >= 1; --I)
     Hz = Hz * 100 + 10 * Hi(FFrameBody[I]) + Lo(FFrameBody[I]);
-  FFrequencyHz = Hz;
-  const std::uint8_t D1 = FFrameBody[2], D2 = FFrameBody[3], D3 = FFrameBody[4], D4 = FFrameBody[5];
-  const std::int32_t FrequencyCount = 10000000 * Hi(D4) + 1000000 * Lo(D4) + 100000 * Hi(D3) +
-                                      10000 * Lo(D3) + 1000 * Hi(D2) + 100 * Lo(D2) + 10 * Hi(D1) +
-                                      Lo(D1);
-  Changed = UpdateFrequency(FrequencyText(FrequencyCount), FrequencyCount);
+  Changed = UpdateFrequency(Hz);
   return true;
 }
 
@@ -375,7 +367,7 @@ void TIcomCATInterface::HandleFrame(std::string_view Frame, std::string& LocalMo
   bool Announced = true;
   switch (FFrameBody[0]) {
   case ReadFrequency: {
-    const bool Known = !FFrequency.empty();
+    const bool Known = FValue.Hz.has_value();
     if (!DecodeFrequency(DataBytes, Changed))
       return;
     Announced = !Changed || !Known || std::exchange(FFrequencyUnreported, false);

@@ -42,24 +42,24 @@ void TTextCATInterface::HandleMessage(std::string_view Message) {
   TReplyValues Values;
   if (R.size() >= FProtocol.FrequencyMinLength) {
     const std::string_view Digits = R.substr(FProtocol.FrequencyOffset, FProtocol.FrequencyDigits);
-    Values.Frequency = FrequencyTextFromDigits(Digits);
-    std::int32_t Count = 0;
-    if (DigitsToCount(Digits, Count))
-      Values.Count = Count;
     const std::string_view HzText = R.substr(FProtocol.FrequencyOffset, FProtocol.HzDigits);
+    std::int32_t Count = 0;
     std::int64_t Hz = 0;
-    if (HzText.size() == FProtocol.HzDigits && TryDigitsToInt(HzText, FProtocol.HzDigits, Hz))
+    if (!DigitsToCount(Digits, Count))
+      Values.FrequencyWord = FrequencyTextFromDigits(Digits); // shown as it came
+    else if (HzText.size() == FProtocol.HzDigits && TryDigitsToInt(HzText, FProtocol.HzDigits, Hz))
       Values.Hz = Hz;
     else
-      Values.Hz = Values.Count ? std::int64_t{*Values.Count} * 100 : 0;
+      Values.Hz = std::int64_t{Count} * 100;
   }
   if (R.size() >= FProtocol.ModeMinLength) {
     const std::string_view Code = R.substr(FProtocol.ModeOffset, FProtocol.ModeLength);
-    Values.Mode = std::string(Code);
+    // An unlisted code is shown as the radio sent it.
+    Values.ModeWord = std::string(Code);
     Values.NativeMode = std::string();
     for (const TModeCode& Entry : FProtocol.ReplyModes)
       if (Code == Entry.Code) {
-        Values.Mode = Entry.Text;
+        Values.ModeWord = Entry.Text;
         Values.NativeMode = Entry.Native ? Entry.Native : "";
         break;
       }
