@@ -12,29 +12,29 @@ namespace {
 // on the lower and the upper side, FM, AM, DIGU, the spectrum display, DIGL,
 // synchronous AM, DRM.
 constexpr std::array<TModeCode, 12> FlexReplyModes{{
-    {"00", ModeLSB, "LSB"},
-    {"01", ModeUSB, "USB"},
-    {"02", ModeAM, "AM"},
-    {"03", ModeCW, "CWR"},
-    {"04", ModeCW, "CW"},
-    {"05", ModeFM, "FM"},
-    {"06", ModeAM, "AM"},
-    {"07", ModeDigi, "PKTUSB"},
+    {"00", ModeLSB, NativeLSB},
+    {"01", ModeUSB, NativeUSB},
+    {"02", ModeAM, NativeAM},
+    {"03", ModeCW, NativeCWR},
+    {"04", ModeCW, NativeCW},
+    {"05", ModeFM, NativeFM},
+    {"06", ModeAM, NativeAM},
+    {"07", ModeDigi, NativePKTUSB},
     {"08", ModeDigi, nullptr},
-    {"09", ModeDigi, "PKTLSB"},
-    {"10", ModeAM, "AM"},
+    {"09", ModeDigi, NativePKTLSB},
+    {"10", ModeAM, NativeAM},
     {"11", ModeDigi, nullptr},
 }};
 
 constexpr std::array<TSetCode, 8> FlexSetModes{{
-    {"00", "LSB"},
-    {"01", "USB"},
-    {"03", "CWR"},
-    {"04", "CW"},
-    {"05", "FM"},
-    {"06", "AM"},
-    {"07", "PKTUSB"},
-    {"09", "PKTLSB"},
+    {"00", NativeLSB},
+    {"01", NativeUSB},
+    {"03", NativeCWR},
+    {"04", NativeCW},
+    {"05", NativeFM},
+    {"06", NativeAM},
+    {"07", NativePKTUSB},
+    {"09", NativePKTLSB},
 }};
 
 constexpr TTextProtocol FlexProtocol{

@@ -46,35 +46,35 @@ constexpr std::int64_t MaxFrequencyHz = 9999999999;
 // Mode byte of a mode reply: LSB, USB, AM, CW, RTTY, FM, WFM, CW-R, RTTY-R;
 // any other byte has no name.
 constexpr std::array<TModeByte, 9> IcomReplyModes{{
-    {0x00, ModeLSB, "LSB"},
-    {0x01, ModeUSB, "USB"},
-    {0x02, ModeAM, "AM"},
-    {0x03, ModeCW, "CW"},
-    {0x04, ModeDigi, "RTTY"},
-    {0x05, ModeFM, "FM"},
-    {0x06, ModeFM, "WFM"},
-    {0x07, ModeCW, "CWR"},
-    {0x08, ModeDigi, "RTTYR"},
+    {0x00, ModeLSB, NativeLSB},
+    {0x01, ModeUSB, NativeUSB},
+    {0x02, ModeAM, NativeAM},
+    {0x03, ModeCW, NativeCW},
+    {0x04, ModeDigi, NativeRTTY},
+    {0x05, ModeFM, NativeFM},
+    {0x06, ModeFM, NativeWFM},
+    {0x07, ModeCW, NativeCWR},
+    {0x08, ModeDigi, NativeRTTYR},
 }};
 constexpr std::array<TModeByte, 8> IcomSetModes{{
-    {0x00, nullptr, "LSB"},
-    {0x01, nullptr, "USB"},
-    {0x02, nullptr, "AM"},
-    {0x03, nullptr, "CW"},
-    {0x04, nullptr, "RTTY"},
-    {0x05, nullptr, "FM"},
-    {0x07, nullptr, "CWR"},
-    {0x08, nullptr, "RTTYR"},
+    {0x00, nullptr, NativeLSB},
+    {0x01, nullptr, NativeUSB},
+    {0x02, nullptr, NativeAM},
+    {0x03, nullptr, NativeCW},
+    {0x04, nullptr, NativeRTTY},
+    {0x05, nullptr, NativeFM},
+    {0x07, nullptr, NativeCWR},
+    {0x08, nullptr, NativeRTTYR},
 }};
 
 // The data modes of radios that have them: a mode byte with the data flag on.
 constexpr std::array<TModeByte, 3> IcomDataModes{{
-    {0x00, ModeDigi, "PKTLSB"},
-    {0x01, ModeDigi, "PKTUSB"},
-    {0x05, ModeDigi, "PKTFM"},
+    {0x00, ModeDigi, NativePKTLSB},
+    {0x01, ModeDigi, NativePKTUSB},
+    {0x05, ModeDigi, NativePKTFM},
 }};
 // Modes that have a data variant: setting them turns the flag off.
-constexpr std::array<const char*, 4> IcomModesWithData{"LSB", "USB", "AM", "FM"};
+constexpr std::array<const char*, 4> IcomModesWithData{NativeLSB, NativeUSB, NativeAM, NativeFM};
 
 std::int32_t Hi(std::uint8_t B) {
   return B >> 4;
