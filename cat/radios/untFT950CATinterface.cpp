@@ -11,18 +11,18 @@ namespace {
 // Mode character of the information reply: LSB, USB, CW, FM, AM, RTTY-LSB,
 // CW-R, PKT-L, RTTY-USB, PKT-FM, FM-N, PKT-U.
 constexpr std::array<TModeCode, 12> FT950ReplyModes{{
-    {"1", ModeLSB, NativeLSB},
-    {"2", ModeUSB, NativeUSB},
-    {"3", ModeCW, NativeCW},
-    {"4", ModeFM, NativeFM},
-    {"5", ModeAM, NativeAM},
-    {"6", ModeDigi, NativeRTTY},
-    {"7", ModeCW, NativeCWR},
-    {"8", ModeDigi, NativePKTLSB},
-    {"9", ModeDigi, NativeRTTYR},
-    {"A", ModeDigi, NativePKTFM},
-    {"B", ModeFM, NativeFM},
-    {"C", ModeDigi, NativePKTUSB},
+    {"1", NativeLSB},
+    {"2", NativeUSB},
+    {"3", NativeCW},
+    {"4", NativeFM},
+    {"5", NativeAM},
+    {"6", NativeRTTY},
+    {"7", NativeCWR},
+    {"8", NativePKTLSB},
+    {"9", NativeRTTYR},
+    {"A", NativePKTFM},
+    {"B", NativeFM},
+    {"C", NativePKTUSB},
 }};
 
 // "MD" takes the digit 0 and the mode character.

@@ -12,18 +12,18 @@ namespace {
 // on the lower and the upper side, FM, AM, DIGU, the spectrum display, DIGL,
 // synchronous AM, DRM.
 constexpr std::array<TModeCode, 12> FlexReplyModes{{
-    {"00", ModeLSB, NativeLSB},
-    {"01", ModeUSB, NativeUSB},
-    {"02", ModeAM, NativeAM},
-    {"03", ModeCW, NativeCWR},
-    {"04", ModeCW, NativeCW},
-    {"05", ModeFM, NativeFM},
-    {"06", ModeAM, NativeAM},
-    {"07", ModeDigi, NativePKTUSB},
-    {"08", ModeDigi, nullptr},
-    {"09", ModeDigi, NativePKTLSB},
-    {"10", ModeAM, NativeAM},
-    {"11", ModeDigi, nullptr},
+    {"00", NativeLSB},
+    {"01", NativeUSB},
+    {"02", NativeAM},
+    {"03", NativeCWR},
+    {"04", NativeCW},
+    {"05", NativeFM},
+    {"06", NativeAM},
+    {"07", NativePKTUSB},
+    {"08", nullptr, ModeDigi},
+    {"09", NativePKTLSB},
+    {"10", NativeAM},
+    {"11", nullptr, ModeDigi},
 }};
 
 constexpr std::array<TSetCode, 8> FlexSetModes{{

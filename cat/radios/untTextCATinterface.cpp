@@ -43,14 +43,14 @@ void TTextCATInterface::HandleMessage(std::string_view Message) {
   if (R.size() >= FProtocol.FrequencyMinLength) {
     const std::string_view Digits = R.substr(FProtocol.FrequencyOffset, FProtocol.FrequencyDigits);
     const std::string_view HzText = R.substr(FProtocol.FrequencyOffset, FProtocol.HzDigits);
-    std::int32_t Count = 0;
     std::int64_t Hz = 0;
-    if (!DigitsToCount(Digits, Count))
-      Values.FrequencyWord = FrequencyTextFromDigits(Digits); // shown as it came
-    else if (HzText.size() == FProtocol.HzDigits && TryDigitsToInt(HzText, FProtocol.HzDigits, Hz))
+    std::int32_t Count = 0;
+    if (HzText.size() == FProtocol.HzDigits && TryDigitsToInt(HzText, FProtocol.HzDigits, Hz))
       Values.Hz = Hz;
+    else if (DigitsToCount(Digits, Count))
+      Values.Hz = std::int64_t{Count} * 100; // only the count's digits are digits
     else
-      Values.Hz = std::int64_t{Count} * 100;
+      Values.FrequencyWord = FrequencyTextFromDigits(Digits); // shown as it came
   }
   if (R.size() >= FProtocol.ModeMinLength) {
     const std::string_view Code = R.substr(FProtocol.ModeOffset, FProtocol.ModeLength);
@@ -59,8 +59,8 @@ void TTextCATInterface::HandleMessage(std::string_view Message) {
     Values.NativeMode = std::string();
     for (const TModeCode& Entry : FProtocol.ReplyModes)
       if (Code == Entry.Code) {
-        Values.ModeWord = Entry.Text;
         Values.NativeMode = Entry.Native ? Entry.Native : "";
+        Values.ModeWord = Entry.Word ? Entry.Word : "";
         break;
       }
   }
