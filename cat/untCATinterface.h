@@ -120,7 +120,6 @@ public:
   // page's texts of it change: the frequency in hertz at the radio's
   // resolution (0 before the first reply after a start), and the radio's
   // own mode by its Hamlib name (empty while unknown).
-  const TRadioValue& Value() const { return FValue; }
   std::int64_t FrequencyHz() const { return FValue.HzOrZero(); }
   const std::string& NativeMode() const { return FValue.NativeMode; }
   // What the radio is about to be: the value of the last tune (from the

@@ -65,23 +65,33 @@ std::string FrequencyTextFromDigits(std::string_view Digits) {
   return Text.substr(FirstKept);
 }
 
-TPageTexts PageTexts(const TRadioValue& Value) {
-  TPageTexts Texts;
-  if (Value.Hz) {
-    // Whole 100 Hz units, finer digits dropped; past what a count holds
-    // (no radio goes there) the text stops growing.
-    const std::int64_t Count =
-        *Value.Hz < 0 ? -1 : std::min<std::int64_t>(*Value.Hz / 100, INT32_MAX);
-    Texts.Band = BandForFrequency(static_cast<std::int32_t>(Count));
-    Texts.Frequency = FrequencyText(static_cast<std::int32_t>(Count));
-  } else {
-    Texts.Frequency = Value.FrequencyWord;
-  }
+namespace {
+
+// Whole 100 Hz units, finer digits dropped; past what a count holds (no
+// radio goes there) the text stops growing.
+std::int32_t PageCount(std::int64_t Hz) {
+  return static_cast<std::int32_t>(Hz < 0 ? -1 : std::min<std::int64_t>(Hz / 100, INT32_MAX));
+}
+
+} // namespace
+
+std::string PageFrequencyText(const TRadioValue& Value) {
+  return Value.Hz ? FrequencyText(PageCount(*Value.Hz)) : Value.FrequencyWord;
+}
+
+std::string PageBand(const TRadioValue& Value) {
+  return Value.Hz ? BandForFrequency(PageCount(*Value.Hz)) : std::string();
+}
+
+std::string PageModeText(const TRadioValue& Value) {
   if (Value.NativeMode.empty())
-    Texts.Mode = Value.ModeWord;
-  else if (Texts.Mode = PageModeForNative(Value.NativeMode); Texts.Mode.empty())
-    Texts.Mode = Value.NativeMode;
-  return Texts;
+    return Value.ModeWord;
+  std::string Text = PageModeForNative(Value.NativeMode);
+  return Text.empty() ? Value.NativeMode : Text;
+}
+
+TPageTexts PageTexts(const TRadioValue& Value) {
+  return {PageBand(Value), PageFrequencyText(Value), PageModeText(Value)};
 }
 
 bool DigitsToCount(std::string_view Digits, std::int32_t& Count) {

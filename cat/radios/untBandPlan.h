@@ -24,10 +24,10 @@ std::string BandForFrequency(std::int32_t Count);
 // (475 gives ".0475"); a negative count gives the empty text.
 std::string FrequencyText(std::int32_t Count);
 
-// The frequency text built from the digit characters of a text reply: a dot
-// before the last four characters, then leading "0" characters removed; the
-// empty text when what is left starts with a minus sign.
-// For any count of 1000 or more this equals FrequencyText of the same count.
+// The page's text of a text reply's frequency characters that form no
+// number: a dot before the last four characters, then leading "0"
+// characters removed; the empty text when what is left starts with a minus
+// sign. For digits of any count this equals FrequencyText of the count.
 std::string FrequencyTextFromDigits(std::string_view Digits);
 
 // The log page's band, frequency and mode texts of a radio value: the band
@@ -40,6 +40,10 @@ struct TPageTexts {
   bool operator==(const TPageTexts&) const = default;
 };
 TPageTexts PageTexts(const TRadioValue& Value);
+// Its parts, for the driver's reporting rule, which compares them one by one.
+std::string PageFrequencyText(const TRadioValue& Value);
+std::string PageBand(const TRadioValue& Value);
+std::string PageModeText(const TRadioValue& Value);
 
 // Converts a run of decimal digits (nothing else, at most nine) to a count.
 // Fails for an empty run, any other character or a longer run.

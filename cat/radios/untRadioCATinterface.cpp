@@ -100,19 +100,19 @@ void TRadioCATInterface::GetNextCommand(TObject* Sender, std::string& Command) {
 bool TRadioCATInterface::UpdateFrequency(std::optional<std::int64_t> Hz, const std::string& Word) {
   FValue.Hz = Hz;
   FValue.FrequencyWord = Hz ? std::string() : Word;
-  const TPageTexts Texts = PageTexts(FValue);
+  std::string Text = PageFrequencyText(FValue);
   // The band is classified only when the frequency's text changed.
-  if (Texts.Frequency == FFrequency)
+  if (Text == FFrequency)
     return false;
-  FFrequency = Texts.Frequency;
-  FBand = Texts.Band;
+  FFrequency = std::move(Text);
+  FBand = PageBand(FValue);
   return true;
 }
 
 bool TRadioCATInterface::UpdateMode(const std::string& Native, const std::string& Word) {
   FValue.NativeMode = Native;
   FValue.ModeWord = Native.empty() ? Word : std::string();
-  std::string Text = PageTexts(FValue).Mode;
+  std::string Text = PageModeText(FValue);
   if (Text == FMode)
     return false;
   FMode = std::move(Text);
