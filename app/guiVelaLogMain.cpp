@@ -9,6 +9,7 @@
 #include <exception>
 
 #include "app/untContactsToPage.h"
+#include "cat/radios/untBandPlan.h"
 #include "cat/untCATinterface.h"
 #include "gui/guiVLogSettings.h"
 #include "gui/untErrorBox.h"
@@ -227,9 +228,7 @@ void TfrmVelaLogMain::FormShow() {
   FLogPage->setOnPageData(MakeMethod(this, &TfrmVelaLogMain::HandlePageData));
   if (FStation) {
     FStation->AddRxConsumer(
-        [this](const std::string& Band, const std::string& Frequency, const std::string& Mode) {
-          HandleRxData(FStation.get(), Band, Frequency, Mode);
-        });
+        [this](const TRadioValue& Value) { HandleRxData(FStation.get(), Value); });
     FStation->AddChangeConsumer([this] { lblLinkStatus->Refresh(); });
     FStation->AddFailureConsumer([this](TStationPart Part, const std::string& Reason) {
       HandleStationFailure(Part, Reason);
@@ -343,6 +342,11 @@ void TfrmVelaLogMain::Timer1Timer() {
 void TfrmVelaLogMain::wbrLogBookDocumentComplete() {
   if (FLogPage)
     FLogPage->ScanLogPage();
+}
+
+void TfrmVelaLogMain::HandleRxData(TObject* Sender, const TRadioValue& Value) {
+  const TPageTexts Texts = PageTexts(Value);
+  HandleRxData(Sender, Texts.Band, Texts.Frequency, Texts.Mode);
 }
 
 void TfrmVelaLogMain::HandleRxData(TObject* Sender, std::string Band, std::string Frequency,

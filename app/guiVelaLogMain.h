@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "cat/untRadioValue.h"
 #include "platform/untComponent.h"
 
 class QTimer;
@@ -100,6 +101,9 @@ public:
   void FormClose();
   void Timer1Timer();
   void wbrLogBookDocumentComplete();
+  // The radio's value into the page: its band, frequency and mode texts
+  // (made here, once, by PageTexts) into fields 3, 4 and 5.
+  void HandleRxData(TObject* Sender, const TRadioValue& Value);
   void HandleRxData(TObject* Sender, std::string Band, std::string Frequency, std::string Mode);
   // Something the station could not do, in the error box.
   void HandleStationFailure(TStationPart Part, const std::string& Reason);

@@ -53,7 +53,7 @@ TBenchEnvironment& Environment() {
 
 class TEventCounter : public TObject {
 public:
-  void RxData(TObject*, std::string, std::string, std::string) { ++Count; }
+  void RxData(TObject*, const TRadioValue&) { ++Count; }
   long Count = 0;
 };
 

@@ -261,8 +261,7 @@ void TCATInterface::ForgetRadioValues() {
   FMode.clear();
   FFrequency.clear();
   FBand.clear();
-  FFrequencyHz = 0;
-  FNativeMode.clear();
+  FValue = TRadioValue();
   ResetState();
 }
 
@@ -343,33 +342,75 @@ TTuneRefusal TCATInterface::TuneRadio(const std::string& AFrequency, const std::
   // Compared with what the radio was last told while it has not yet read
   // that back: the request after a quick second page load, or one that
   // returns to the radio's old state, is then not taken for "already there".
-  if (AFrequency != FFrequencyTold.Reference(FFrequency, FFrequencyCommand)) {
+  const bool FrequencyTold = FrequencyStanding() && !FFrequencyTold.Text.empty();
+  if (AFrequency != (FrequencyTold ? FFrequencyTold.Text : FFrequency)) {
     SetFrequency(AFrequency);
-    FFrequencyTold.Told(AFrequency, FFrequencyCommand);
+    std::optional<std::int64_t> Told;
+    if (PageTextHz(AFrequency, Hz))
+      Told = TunedHz(Hz);
+    TellFrequency(Told, AFrequency);
   }
-  if (!FMode.empty() && !AMode.empty() && AMode != FModeTold.Reference(FMode, FModeCommand)) {
+  const bool ModeTold = ModeStanding() && !FModeTold.Text.empty();
+  if (!FMode.empty() && !AMode.empty() && AMode != (ModeTold ? FModeTold.Text : FMode)) {
     SetMode(AMode);
-    FModeTold.Told(AMode, FModeCommand);
+    TellMode(NativeForPageMode(AMode), AMode);
   }
   return TTuneRefusal::trNone;
 }
 
-const std::string& TCATInterface::TTold::Reference(const std::string& Radio,
-                                                   const std::string& Queued) {
-  if (Text.empty())
-    return Radio;
-  // Read back, or never going to be (the radio kept its own value).
-  if (Radio == Text || (Queued.empty() && TClock::now() - Since > ReadBackHold))
-    Text.clear();
-  return Text.empty() ? Radio : Text;
+void TCATInterface::TellFrequency(std::optional<std::int64_t> Hz, const std::string& Text) {
+  // A value the driver could not turn into a command told the radio nothing.
+  if (FFrequencyCommand.empty())
+    return;
+  FFrequencyTold = {Hz, {}, Text, FFrequencyCommand, FValue, TTold::TClock::now()};
 }
 
-void TCATInterface::TTold::Told(const std::string& Value, const std::string& Queued) {
-  // A value the driver could not turn into a command told the radio nothing.
-  if (Queued.empty())
+void TCATInterface::TellMode(const std::string& Native, const std::string& Text) {
+  if (FModeCommand.empty())
     return;
-  Text = Value;
-  Since = TClock::now();
+  FModeTold = {{}, Native, Text, FModeCommand, FValue, TTold::TClock::now()};
+}
+
+bool TCATInterface::Standing(TTold& Told, const std::string& Queued, bool ReadBack, bool Moved) {
+  if (Told.Command.empty())
+    return false;
+  if (Queued == Told.Command)
+    return true; // not yet sent
+  // Sent: read back, or never going to be (the radio reported another
+  // value, or kept its own).
+  if (ReadBack || Moved || TTold::TClock::now() - Told.Since > ReadBackHold) {
+    Told = TTold();
+    return false;
+  }
+  return true;
+}
+
+bool TCATInterface::FrequencyStanding() {
+  const bool ReadBack = (FFrequencyTold.Hz && FValue.Hz == FFrequencyTold.Hz) ||
+                        (!FFrequencyTold.Text.empty() && FFrequency == FFrequencyTold.Text);
+  const bool Moved = FValue.Hz != FFrequencyTold.Before.Hz ||
+                     FValue.FrequencyWord != FFrequencyTold.Before.FrequencyWord;
+  return Standing(FFrequencyTold, FFrequencyCommand, ReadBack, Moved);
+}
+
+bool TCATInterface::ModeStanding() {
+  const bool ReadBack = (!FModeTold.Native.empty() && FValue.NativeMode == FModeTold.Native) ||
+                        (!FModeTold.Text.empty() && FMode == FModeTold.Text);
+  const bool Moved = FValue.NativeMode != FModeTold.Before.NativeMode ||
+                     FValue.ModeWord != FModeTold.Before.ModeWord;
+  return Standing(FModeTold, FModeCommand, ReadBack, Moved);
+}
+
+std::optional<std::int64_t> TCATInterface::PendingHz() {
+  if (!FrequencyStanding())
+    return std::nullopt;
+  return FFrequencyTold.Hz;
+}
+
+std::optional<std::string> TCATInterface::PendingNativeMode() {
+  if (!ModeStanding() || FModeTold.Native.empty())
+    return std::nullopt;
+  return FModeTold.Native;
 }
 
 void TCATInterface::RecordRadioType(TRadioType ARadio) {

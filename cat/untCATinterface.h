@@ -4,7 +4,7 @@
 // tune commands and its standing poll command; it starts (and restarts) the
 // port worker with the stored port settings, hooks its reply parser and its
 // command producer into that worker, turns tune requests from the log page
-// into commands, and reports band, frequency and mode through OnRxData.
+// into commands, and reports the radio's value through OnRxData.
 //
 // Everything here runs on the main thread: the worker calls GetNextCommand
 // (and reports reopens and link changes) through synchronised calls, and the
@@ -17,11 +17,14 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "cat/transport/CPortTypes.h"
 #include "cat/untLinkState.h"
+#include "cat/untRadioValue.h"
 #include "platform/untComponent.h"
 #include "platform/untEvents.h"
 #include "settings/untVelaLogSettings.h"
@@ -32,8 +35,8 @@ class TComPort;
 class TCommPortThread;
 class TCommPortThreadHandle;
 
-// Sender (the driver), Band, Frequency, Mode.
-using TRxDataEvent = TMethod<TObject*, std::string, std::string, std::string>;
+// Sender (the driver), the radio's value.
+using TRxDataEvent = TMethod<TObject*, const TRadioValue&>;
 // Sender (the driver).
 using TLinkChangeEvent = TMethod<TObject*>;
 // Sender (the worker), Written (true: to the radio), Data.
@@ -103,7 +106,9 @@ public:
   // complete and polling; its creator reports the failure. Empties it.
   std::exception_ptr TakeCreateError() { return std::exchange(FCreateError, nullptr); }
 
-  // Read access for the settings dialog, tests and tools.
+  // Read access for the settings dialog, tests and tools: the page's texts
+  // of the value last reported (the frequency "0" after the page handed
+  // back an empty one), and the pending commands.
   const std::string& Frequency() const { return FFrequency; }
   const std::string& Band() const { return FBand; }
   const std::string& Mode() const { return FMode; }
@@ -111,13 +116,19 @@ public:
   const std::string& FrequencyCommand() const { return FFrequencyCommand; }
   const std::string& ModeCommand() const { return FModeCommand; }
 
-  // The exact values beside the page's texts, updated by the same replies
-  // but never reported on their own: the frequency in hertz at the radio's
-  // resolution (0 before the first reply after a start), and the radio's own
-  // mode by its Hamlib name (LSB USB CW CWR AM FM WFM RTTY RTTYR PKTUSB
-  // PKTLSB PKTFM; empty while unknown).
-  std::int64_t FrequencyHz() const { return FFrequencyHz; }
-  const std::string& NativeMode() const { return FNativeMode; }
+  // The radio's value, updated by every reply but reported only when the
+  // page's texts of it change: the frequency in hertz at the radio's
+  // resolution (0 before the first reply after a start), and the radio's
+  // own mode by its Hamlib name (empty while unknown).
+  std::int64_t FrequencyHz() const { return FValue.HzOrZero(); }
+  const std::string& NativeMode() const { return FValue.NativeMode; }
+  // What the radio is about to be: the value of the last tune (from the
+  // page, a program sharing the radio or the logbook) while its command
+  // waits, and after it went out until the radio reports a change or
+  // ReadBackHold passes; nothing otherwise.
+  std::optional<std::int64_t> PendingHz();
+  std::optional<std::string> PendingNativeMode();
+  static constexpr std::chrono::milliseconds ReadBackHold{1500};
   // Queue a set-frequency command in hertz (rounded to what the radio's
   // command carries) or a set-mode command by Hamlib name, on the same
   // pending path as a tune from the page, replacing one still waiting.
@@ -231,11 +242,11 @@ protected:
   std::string FPollCommand;
   std::string FFrequencyCommand;
   std::string FModeCommand;
+  // The page's texts of the value last reported (see Frequency()).
   std::string FMode;
   std::string FFrequency;
   std::string FBand;
-  std::int64_t FFrequencyHz = 0;
-  std::string FNativeMode;
+  TRadioValue FValue;
   // The pending PTT command, the command that releases the transmitter
   // (kept from the first SetPTT on), and the state last asked for.
   std::string FPTTCommand;
@@ -251,6 +262,16 @@ protected:
   // order they were asked.
   void QueueFrequencyCommand(std::string Command);
   void QueueModeCommand(std::string Command);
+  // Record what the set command just queued tells the radio (nothing when
+  // none was queued): the hertz (when known) and the page's text of a
+  // frequency, the Hamlib name and the page's text of a mode.
+  void TellFrequency(std::optional<std::int64_t> Hz, const std::string& Text);
+  void TellMode(const std::string& Native, const std::string& Text);
+  // The Hamlib mode a page mode text sets on this radio; empty when unknown.
+  virtual std::string NativeForPageMode(std::string_view Mode) const {
+    (void)Mode;
+    return {};
+  }
   // The order in which the pending commands were asked (larger is later).
   std::uint64_t FFrequencyAsked = 0;
   std::uint64_t FModeAsked = 0;
@@ -279,19 +300,26 @@ protected:
   bool FPTTKeyed = false;
 
 private:
-  // The last page value a tune told the radio, until the radio reports it,
-  // or ReadBackHold after its command has gone out.
+  // The hertz or mode a tune told the radio (with the page's text when the
+  // page asked), the command that carries it and the radio's value when it
+  // was told; standing as PendingHz says. One record for every way of tuning.
   struct TTold {
     using TClock = std::chrono::steady_clock;
-    static constexpr std::chrono::milliseconds ReadBackHold{1500};
+    std::optional<std::int64_t> Hz;
+    std::string Native;
     std::string Text;
+    std::string Command;
+    TRadioValue Before;
     TClock::time_point Since;
-    // What a new request is compared with: Text while pending, else Radio.
-    const std::string& Reference(const std::string& Radio, const std::string& Queued);
-    void Told(const std::string& Value, const std::string& Queued);
   };
   TTold FFrequencyTold;
   TTold FModeTold;
+  // Whether Told stands: its command still waits, or went out and the
+  // radio has reported neither it nor any other change for ReadBackHold.
+  // A told value that no longer stands is forgotten.
+  bool Standing(TTold& Told, const std::string& Queued, bool ReadBack, bool Moved);
+  bool FrequencyStanding();
+  bool ModeStanding();
 
   void StopPortThread();
   // Writes the release of a keyed transmitter, and waits (bounded) until it

@@ -9,15 +9,6 @@ namespace vela {
 
 namespace {
 
-// The contact's own modes that the page shows as such; every other mode is
-// one of the data modes.
-struct TModeName {
-  const char* Adif;
-  const char* Page;
-};
-const TModeName PlainModes[] = {
-    {"cw", ModeCW}, {"am", ModeAM}, {"fm", ModeFM}, {"lsb", ModeLSB}, {"usb", ModeUSB}};
-
 // Bands whose operators use the lower sideband: below 10 MHz.
 const char* const LowerSidebandBands[] = {"160m", "80m", "60m", "40m"};
 constexpr std::int64_t SidebandSplitHz = 10'000'000;
@@ -129,9 +120,8 @@ std::string PageModeForContact(std::string_view Mode, std::string_view Submode,
   if (Own.empty())
     return {};
   if (Own == "ssb") {
-    const std::string Side = LowerAscii(Submode);
-    if (Side == "lsb" || Side == "usb")
-      return Side;
+    if (const TModeRow* Side = FindAdifModeRow(Submode); Side && Side->AdifSubmode)
+      return Side->Page;
     if (FrequencyHz >= 0)
       return FrequencyHz < SidebandSplitHz ? ModeLSB : ModeUSB;
     const std::string OwnBand = LowerAscii(Band);
@@ -140,9 +130,10 @@ std::string PageModeForContact(std::string_view Mode, std::string_view Submode,
         return ModeLSB;
     return ModeUSB;
   }
-  for (const TModeName& M : PlainModes)
-    if (Own == M.Adif)
-      return M.Page;
+  // CW, AM and FM as such (also RTTY, which the page shows as "Digi"); every
+  // other mode is one of the digital modes.
+  if (const TModeRow* Row = FindAdifModeRow(Own))
+    return Row->Page;
   return ModeDigi;
 }
 

@@ -166,10 +166,7 @@ void TfrmVLogSettings::Initialize() {
     FOwnStation = std::make_unique<TStation>(*FSettings, FSettings->FileName());
     FStation = FOwnStation.get();
   }
-  FRxConsumer = FStation->AddRxConsumer(
-      [this](const std::string& Band, const std::string& Frequency, const std::string& Mode) {
-        CATRxData(Band, Frequency, Mode);
-      });
+  FRxConsumer = FStation->AddRxConsumer([this](const TRadioValue& Value) { CATRxData(Value); });
   FChangeConsumer = FStation->AddChangeConsumer([this] { CATLinkChange(); });
   ReadLogbookKey();
   // The driver records its own type (every type beyond the list gets the
@@ -430,10 +427,9 @@ void TfrmVLogSettings::ReadLogbookKey() {
   });
 }
 
-void TfrmVLogSettings::CATRxData(const std::string& Band, const std::string& Frequency,
-                                 const std::string& Mode) {
+void TfrmVLogSettings::CATRxData(const TRadioValue& Value) {
   if (FOnRxData.Assigned())
-    FOnRxData(this, Band, Frequency, Mode);
+    FOnRxData(this, Value);
 }
 
 void TfrmVLogSettings::CATLinkChange() {

@@ -161,7 +161,7 @@ private:
   void ReadLogbookKey();
   // Fills the server address box and the list from the store.
   void LoadServers();
-  void CATRxData(const std::string& Band, const std::string& Frequency, const std::string& Mode);
+  void CATRxData(const TRadioValue& Value);
   void CATLinkChange();
   void PortBoxChange(QLineEdit* Box, std::string& LastAccepted);
   void Navigate(const std::string& Address);

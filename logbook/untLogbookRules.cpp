@@ -12,44 +12,12 @@
 #include <limits>
 #include <vector>
 
-#include "cat/radios/untBandPlan.h"
+#include "cat/radios/untModeNames.h"
 #include "cat/radios/untRadioTable.h"
 
 namespace vela {
 
 namespace {
-
-// The radio's modes by Hamlib name against the names the logbook's pages
-// understand; Data marks the modes that a digital-mode program's mode
-// stands for.
-struct TModeRow {
-  const char* Native;
-  const char* Logbook;
-  bool Data;
-};
-constexpr TModeRow LogbookModes[] = {
-    {"LSB", "LSB", false},    {"USB", "USB", false},     {"CW", "CW", false},
-    {"CWR", "CW", false},     {"AM", "AM", false},       {"SAM", "AM", false},
-    {"FM", "FM", false},      {"WFM", "FM", false},      {"RTTY", "RTTY", false},
-    {"RTTYR", "RTTY", false}, {"PKTUSB", "USB-D", true}, {"PKTLSB", "LSB-D", true},
-    {"PKTFM", "FM", true},
-};
-
-// Click-to-tune modes against what the radio is asked to set. tkDigi: the
-// page's "Digi", as the operator's "Digi means" choice says. Data modes named
-// outright (pktusb, usb-d, ...) and the digital modes' names (ft8, ...) are
-// the band plan's, and set that data mode where the radio has one.
-enum TTuneKind { tkPlain, tkDigi, tkData };
-struct TTuneRow {
-  const char* Tune;
-  const char* Native;
-  TTuneKind Kind;
-};
-constexpr TTuneRow TuneModes[] = {
-    {"lsb", "LSB", tkPlain},   {"usb", "USB", tkPlain},   {"cw", "CW", tkPlain},
-    {"fm", "FM", tkPlain},     {"am", "AM", tkPlain},     {"rtty", "RTTY", tkPlain},
-    {"pkt", "PKTUSB", tkDigi}, {"dig", "PKTUSB", tkDigi},
-};
 
 // The logbook refuses a mode of more than ten characters.
 constexpr std::size_t MaxLogbookMode = 10;
@@ -108,36 +76,28 @@ const char* LogbookKindName(TLogbookKind Kind) {
 
 std::string LogbookModeForNative(std::string_view NativeMode, std::string_view DigitalMode,
                                  TLogbookKind Kind) {
-  for (const TModeRow& Row : LogbookModes)
-    if (NativeMode == Row.Native) {
-      if (Row.Data && PlainModeName(DigitalMode))
-        return std::string(DigitalMode);
-      if (Row.Data && Kind == TLogbookKind::lkCloudlog && NativeMode != "PKTFM")
-        return NativeMode == "PKTLSB" ? "LSB" : "USB";
-      return Row.Logbook;
-    }
-  return {};
+  const TModeRow* Row = FindNativeModeRow(NativeMode);
+  if (!Row)
+    return {};
+  if (Row->RidesOn && PlainModeName(DigitalMode))
+    return std::string(DigitalMode);
+  if (Row->RidesOn && Kind == TLogbookKind::lkCloudlog)
+    return FindNativeModeRow(Row->RidesOn)->Logbook;
+  return Row->Logbook;
 }
 
 std::string NativeModeForTune(std::string_view TuneMode, TDigiMode Digi, const TRadioModel* Model) {
   const std::string Mode = AsciiLower(TuneMode);
-  std::string Native;
-  TTuneKind Kind = tkData;
-  for (const TTuneRow& Row : TuneModes)
-    if (Mode == Row.Tune) {
-      Native = Row.Native;
-      Kind = Row.Kind;
-    }
-  if (Native.empty())
-    Native = IsDigitalModeName(Mode) ? std::string("PKTUSB") : DataModeForName(Mode);
-  if (Native.empty())
-    return {};
-  const bool FollowsDigi = Kind == tkDigi || (Kind == tkData && Model && !Model->HasDataMode);
-  if (!FollowsDigi)
+  if (IsDigiTuneName(Mode))
+    return DigiNativeMode(Digi, Model);
+  if (const TModeRow* Row = FindTuneModeRow(Mode))
+    return Row->Native;
+  const std::string Native =
+      IsDigitalModeName(Mode) ? std::string(NativePKTUSB) : DataModeForName(Mode);
+  // A data mode named outright follows "Digi means" on a radio without one.
+  if (Native.empty() || !Model || Model->HasDataMode)
     return Native;
-  if (!Model)
-    return Digi == dmRTTY ? "RTTY" : Native;
-  return Digi == dmRTTY ? Model->DigiRTTYMode : Model->DigiDataMode;
+  return DigiNativeMode(Digi, Model);
 }
 
 std::optional<std::int64_t> ParseTuneHz(std::string_view Text) {

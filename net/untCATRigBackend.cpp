@@ -7,27 +7,6 @@
 
 namespace vela {
 
-template <class T>
-std::optional<T> TCATRigBackend::Pending(TRequest<T>& Request, const TCATInterface* Driver,
-                                         const std::string& Queued, const T& Now) {
-  if (!Request.Driver || Request.Driver != Driver)
-    return std::nullopt;
-  // A request that has not reached the radio within the hold (a line that
-  // stalled) is no longer what the radio is about to be on.
-  if (TClock::now() - Request.Since > RequestHold) {
-    Request.Driver = nullptr;
-    return std::nullopt;
-  }
-  if (!Request.Command.empty() && Queued == Request.Command)
-    return Request.Value; // not yet sent
-  // Sent: held until the radio reports a change.
-  if (Now != Request.Before) {
-    Request.Driver = nullptr;
-    return std::nullopt;
-  }
-  return Request.Value;
-}
-
 bool TCATRigBackend::LinkUp() const {
   // Waiting (no answer yet), silent (none for seconds), lost, missing or
   // refused: the values are not the radio's, and a keyed transmitter is not
@@ -52,22 +31,18 @@ std::string TCATRigBackend::Mode() const {
 }
 
 std::optional<std::int64_t> TCATRigBackend::RequestedHz() const {
-  const TCATInterface* D = Driver();
-  return D ? Pending(FFrequency, D, D->FrequencyCommand(), D->FrequencyHz()) : std::nullopt;
+  TCATInterface* D = Driver();
+  return D ? D->PendingHz() : std::nullopt;
 }
 
 std::optional<std::string> TCATRigBackend::RequestedMode() const {
-  const TCATInterface* D = Driver();
-  return D ? Pending(FMode, D, D->ModeCommand(), D->NativeMode()) : std::nullopt;
+  TCATInterface* D = Driver();
+  return D ? D->PendingNativeMode() : std::nullopt;
 }
 
 bool TCATRigBackend::TuneHz(std::int64_t Hz) {
   TCATInterface* D = Driver();
-  if (!D || !D->TuneHz(Hz))
-    return false;
-  // Read back as the value the radio will then report.
-  FFrequency = {D, D->FrequencyCommand(), D->TunedHz(Hz), D->FrequencyHz(), TClock::now()};
-  return true;
+  return D && D->TuneHz(Hz);
 }
 
 bool TCATRigBackend::TuneMode(const std::string& AMode) {
@@ -78,10 +53,7 @@ bool TCATRigBackend::TuneMode(const std::string& AMode) {
   // its filter.
   if (AMode == RequestedMode().value_or(D->NativeMode()) && D->ModeCommand().empty())
     return true;
-  if (!D->TuneNativeMode(AMode))
-    return false;
-  FMode = {D, D->ModeCommand(), AMode, D->NativeMode(), TClock::now()};
-  return true;
+  return D->TuneNativeMode(AMode);
 }
 
 bool TCATRigBackend::SetPTT(bool On) {

@@ -1,13 +1,12 @@
 // The sharing server's view of the program's radio driver.
 //
 // The driver is asked for through a provider at every use, because the
-// settings dialog replaces it when the operator applies another radio. Sets
-// go through the driver's command choice like a tune from the log page (in
-// place of the next poll); until the radio reports the change, the requested
-// value is what clients read, as it is about to be the radio's.
+// station replaces it when the operator applies another radio. Sets go
+// through the driver's command choice like a tune from the log page (in
+// place of the next poll); until the radio reports the change, the driver's
+// pending value is what clients read, as it is about to be the radio's.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -40,32 +39,12 @@ public:
   bool HasDataMode() const override;
   TRigctlRadioFacts Facts() const override;
 
-  // How long a request is answered, sent or not, while the radio has not
-  // yet reported a change.
-  static constexpr std::chrono::milliseconds RequestHold{1000};
-
 private:
-  using TClock = std::chrono::steady_clock;
   // The step in hertz the radio reports its frequency in.
   double ResolutionHz() const;
-  // A set request: the command it queued, the value asked for, and the
-  // radio's value when it was asked.
-  template <class T> struct TRequest {
-    const TCATInterface* Driver = nullptr;
-    std::string Command;
-    T Value{};
-    T Before{};
-    TClock::time_point Since;
-  };
-  template <class T>
-  static std::optional<T> Pending(TRequest<T>& Request, const TCATInterface* Driver,
-                                  const std::string& Queued, const T& Now);
-
   TCATInterface* Driver() const { return FProvider ? FProvider() : nullptr; }
 
   TDriverProvider FProvider;
-  mutable TRequest<std::int64_t> FFrequency;
-  mutable TRequest<std::string> FMode;
 };
 
 } // namespace vela

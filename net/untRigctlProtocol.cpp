@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "cat/radios/untModeNames.h"
 #include "platform/untStrToInt.h"
 #include "platform/untText.h"
 
@@ -38,27 +39,6 @@ constexpr std::array<TCommandInfo, 16> Commands{{
     {0, "dump_state", TRigctlCommand::rcDumpState, 0, {}},
     {'q', "quit", TRigctlCommand::rcQuit, 0, {}},
     {'Q', "quit", TRigctlCommand::rcQuit, 0, {}},
-}};
-
-struct TModeInfo {
-  const char* Name;
-  std::uint64_t Bit;
-  std::int32_t NormalPassband;
-};
-
-constexpr std::array<TModeInfo, 12> Modes{{
-    {"AM", 0x1, 6000},
-    {"CW", 0x2, 500},
-    {"USB", 0x4, 2400},
-    {"LSB", 0x8, 2400},
-    {"RTTY", 0x10, 500},
-    {"FM", 0x20, 12000},
-    {"WFM", 0x40, 230000},
-    {"CWR", 0x80, 500},
-    {"RTTYR", 0x100, 500},
-    {"PKTLSB", 0x400, 3000},
-    {"PKTUSB", 0x800, 3000},
-    {"PKTFM", 0x1000, 12000},
 }};
 
 // The blanks a client may put between and around words (a line may end
@@ -205,17 +185,13 @@ bool ParseRigctlHz(std::string_view Text, std::int64_t& Hz) {
 }
 
 std::uint64_t RigctlModeBit(std::string_view Mode) {
-  for (const TModeInfo& Info : Modes)
-    if (Mode == Info.Name)
-      return Info.Bit;
-  return 0;
+  const TModeRow* Row = FindNativeModeRow(Mode);
+  return Row ? Row->RigctlBit : 0;
 }
 
 std::int32_t RigctlNormalPassband(std::string_view Mode) {
-  for (const TModeInfo& Info : Modes)
-    if (Mode == Info.Name)
-      return Info.NormalPassband;
-  return 0;
+  const TModeRow* Row = FindNativeModeRow(Mode);
+  return Row && Row->RigctlBit ? Row->Passband : 0;
 }
 
 std::string FormatRigctlDumpState(const TRigctlRadioFacts& Facts) {
@@ -237,9 +213,9 @@ std::string FormatRigctlDumpState(const TRigctlRadioFacts& Facts) {
   Out += "0 0\n";
   // Filters: each mode's usual passband, the first of its kind being the
   // "normal" one a client asks for with 0.
-  for (const TModeInfo& Info : Modes)
-    if (ModeSet & Info.Bit)
-      Out += Hex(Info.Bit) + " " + std::to_string(Info.NormalPassband) + "\n";
+  for (const TModeRow& Row : ModeRows())
+    if (ModeSet & Row.RigctlBit)
+      Out += Hex(Row.RigctlBit) + " " + std::to_string(Row.Passband) + "\n";
   Out += "0 0\n";
   Out += "0\n0\n0\n0\n"; // max RIT, max XIT, max IF shift, announces
   Out += "0 \n0 \n";     // no preamplifiers, no attenuators

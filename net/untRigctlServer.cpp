@@ -1,6 +1,6 @@
 #include "net/untRigctlServer.h"
 
-#include "cat/radios/untBandPlan.h"
+#include "cat/radios/untModeNames.h"
 #include "cat/radios/untRadioCATinterface.h"
 #include "cat/transport/untListenAddress.h"
 
@@ -22,10 +22,6 @@ constexpr int LinkWatchMs = 500;
 // How often a PTT request's write is looked for.
 constexpr int PTTWatchMs = 5;
 constexpr int MaxTxTimeLimit = 24 * 60 * 60;
-
-bool IsDataMode(const std::string& Mode) {
-  return Mode.starts_with("PKT");
-}
 
 // The VFO names that mean the radio's one VFO.
 bool IsOwnVfo(const std::string& Name) {

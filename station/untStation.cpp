@@ -229,8 +229,8 @@ std::string TStation::ContactsStatusText() const {
   return Text;
 }
 
-void TStation::RxData(TObject*, std::string Band, std::string Frequency, std::string Mode) {
-  FConsumers.Call<TStationRxConsumer>(Band, Frequency, Mode);
+void TStation::RxData(TObject*, const TRadioValue& Value) {
+  FConsumers.Call<TStationRxConsumer>(Value);
 }
 
 void TStation::LinkChange(TObject*) {

@@ -71,8 +71,7 @@ enum TStationPart : int { spSharing, spLogbook };
 using TStationFailureConsumer = std::function<void(TStationPart Part, const std::string& Reason)>;
 using TStationContactConsumer = std::function<void(const TContact&, const std::string&)>;
 using TStationChangeConsumer = std::function<void()>;
-using TStationRxConsumer = std::function<void(const std::string& Band, const std::string& Frequency,
-                                              const std::string& Mode)>;
+using TStationRxConsumer = std::function<void(const TRadioValue& Value)>;
 
 class TStation : public TComponent {
 public:
@@ -120,6 +119,8 @@ public:
   std::string ContactsStatusText() const;
 
   // Consumers, called in the order added; the number returned removes one.
+  // The radio's value changed as the page shows it (the page's texts are
+  // made from it where they are written: PageTexts).
   int AddRxConsumer(TStationRxConsumer Consumer) { return FConsumers.Add(std::move(Consumer)); }
   // Links, keying, contacts or the logbook changed: the status may read anew.
   int AddChangeConsumer(TStationChangeConsumer Consumer) {
@@ -148,7 +149,7 @@ private:
   void ApplySharing(const TStationOptions& Options);
   void ApplyContacts(const TStationOptions& Options);
   void ContactReceived(const TContact& Contact, const std::string& Record);
-  void RxData(TObject* Sender, std::string Band, std::string Frequency, std::string Mode);
+  void RxData(TObject* Sender, const TRadioValue& Value);
   void LinkChange(TObject* Sender);
   void KeyedChange(TObject* Sender, bool Keyed);
   void Changed();

@@ -1,7 +1,9 @@
 #include "cat/radios/untBandPlan.h"
 
 #include "platform/untStrToInt.h"
+#include <algorithm>
 #include <array>
+#include <climits>
 
 namespace vela {
 
@@ -30,79 +32,7 @@ constexpr std::array<TBandBound, 13> BandPlan{{
     {5000000, "70cm"},
 }};
 
-struct TNativePageMode {
-  const char* Native;
-  const char* Page;
-};
-constexpr std::array<TNativePageMode, 13> NativePageModes{{
-    {"LSB", ModeLSB},
-    {"USB", ModeUSB},
-    {"CW", ModeCW},
-    {"CWR", ModeCW},
-    {"AM", ModeAM},
-    {"SAM", ModeAM},
-    {"FM", ModeFM},
-    {"WFM", ModeFM},
-    {"RTTY", ModeDigi},
-    {"RTTYR", ModeDigi},
-    {"PKTUSB", ModeDigi},
-    {"PKTLSB", ModeDigi},
-    {"PKTFM", ModeDigi},
-}};
-
 } // namespace
-
-namespace {
-
-bool SameLetters(std::string_view A, std::string_view B) {
-  if (A.size() != B.size())
-    return false;
-  for (std::size_t I = 0; I < A.size(); ++I) {
-    const auto Upper = [](char C) { return C >= 'a' && C <= 'z' ? static_cast<char>(C - 32) : C; };
-    if (Upper(A[I]) != Upper(B[I]))
-      return false;
-  }
-  return true;
-}
-
-struct TDataName {
-  const char* Name;
-  const char* Native;
-};
-constexpr TDataName DataNames[] = {
-    {"PKTUSB", "PKTUSB"}, {"USB-D", "PKTUSB"}, {"DIGU", "PKTUSB"}, {"PKTLSB", "PKTLSB"},
-    {"LSB-D", "PKTLSB"},  {"DIGL", "PKTLSB"},  {"PKTFM", "PKTFM"}, {"FM-D", "PKTFM"},
-};
-// The digital modes a program or a logbook's spot may name; all ride on the
-// upper sideband's data mode.
-constexpr const char* DigitalModeNames[] = {
-    "FT8",      "FT4",  "JS8",    "JT65",   "JT9",   "JT4",    "Q65",    "MSK144", "FST4",
-    "FST4W",    "WSPR", "PSK",    "PSK31",  "PSK63", "PSK125", "BPSK31", "QPSK31", "OLIVIA",
-    "CONTESTI", "MFSK", "MFSK16", "DOMINO", "THOR",  "HELL",   "FSK441",
-};
-
-} // namespace
-
-std::string DataModeForName(std::string_view Name) {
-  for (const TDataName& Entry : DataNames)
-    if (SameLetters(Name, Entry.Name))
-      return Entry.Native;
-  return {};
-}
-
-bool IsDigitalModeName(std::string_view Name) {
-  for (const char* Entry : DigitalModeNames)
-    if (SameLetters(Name, Entry))
-      return true;
-  return false;
-}
-
-std::string PageModeForNative(std::string_view NativeMode) {
-  for (const TNativePageMode& Entry : NativePageModes)
-    if (NativeMode == Entry.Native)
-      return Entry.Page;
-  return {};
-}
 
 std::string BandForFrequency(std::int32_t Count) {
   if (Count < 0)
@@ -133,6 +63,35 @@ std::string FrequencyTextFromDigits(std::string_view Digits) {
   if (FirstKept == std::string::npos || Text[FirstKept] == '-')
     return std::string();
   return Text.substr(FirstKept);
+}
+
+namespace {
+
+// Whole 100 Hz units, finer digits dropped; past what a count holds (no
+// radio goes there) the text stops growing.
+std::int32_t PageCount(std::int64_t Hz) {
+  return static_cast<std::int32_t>(Hz < 0 ? -1 : std::min<std::int64_t>(Hz / 100, INT32_MAX));
+}
+
+} // namespace
+
+std::string PageFrequencyText(const TRadioValue& Value) {
+  return Value.Hz ? FrequencyText(PageCount(*Value.Hz)) : Value.FrequencyWord;
+}
+
+std::string PageBand(const TRadioValue& Value) {
+  return Value.Hz ? BandForFrequency(PageCount(*Value.Hz)) : std::string();
+}
+
+std::string PageModeText(const TRadioValue& Value) {
+  if (Value.NativeMode.empty())
+    return Value.ModeWord;
+  std::string Text = PageModeForNative(Value.NativeMode);
+  return Text.empty() ? Value.NativeMode : Text;
+}
+
+TPageTexts PageTexts(const TRadioValue& Value) {
+  return {PageBand(Value), PageFrequencyText(Value), PageModeText(Value)};
 }
 
 bool DigitsToCount(std::string_view Digits, std::int32_t& Count) {

@@ -21,8 +21,8 @@ constexpr std::uint8_t SetModeInstruction = 0x0C;
 constexpr std::size_t StatusReplyLength = 32;
 
 // The frequency word (elements 1 to 4, most significant first) counts
-// 1.25 Hz steps: 80 of them are 100 Hz.
-constexpr std::uint32_t StepsPer100Hz = 80;
+// 1.25 Hz steps: 80 of them are 100 Hz, so the nearest hertz never crosses
+// a 100 Hz step that the steps have not.
 
 // Element 5, low four bits: LSB, USB, CW, CW-R, AM, DIG, FM, WFM; 8 to 15
 // have no name.
@@ -58,7 +58,6 @@ TReplyValues TFT100DCATInterface::DecodeReply(const std::uint8_t* Reply, std::st
   // The word is an unsigned count: garbage with the top bit set is a large
   // frequency outside the radio's range, never a negative one.
   const std::int64_t Steps = Word;
-  const auto Count = static_cast<std::int32_t>(Steps / StepsPer100Hz);
   // Hertz to the nearest: a step is 5/4 Hz.
   const std::int64_t Hz = (Steps * 5 + 2) / 4;
   const std::uint8_t ModeValue = Reply[5] & 0x0F;
@@ -67,7 +66,7 @@ TReplyValues TFT100DCATInterface::DecodeReply(const std::uint8_t* Reply, std::st
     LocalMode = FT100DReplyModes[ModeValue].Text;
     Native = FT100DReplyModes[ModeValue].Native;
   }
-  return {FrequencyText(Count), Count, LocalMode, Hz, Native};
+  return {Hz, std::nullopt, Native, LocalMode};
 }
 
 std::string TFT100DCATInterface::EncodeFrequency(std::int32_t M, std::int32_t F) const {

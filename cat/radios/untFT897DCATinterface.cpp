@@ -78,7 +78,7 @@ TReplyValues TFT897DCATInterface::DecodeReply(const std::uint8_t* Reply, std::st
       Native = Entry.Native;
       break;
     }
-  return {FrequencyText(Count), Count, LocalMode, Hz, Native};
+  return {Hz, std::nullopt, Native, LocalMode};
 }
 
 std::string TFT897DCATInterface::EncodeFrequency(std::int32_t M, std::int32_t F) const {

@@ -46,35 +46,35 @@ constexpr std::int64_t MaxFrequencyHz = 9999999999;
 // Mode byte of a mode reply: LSB, USB, AM, CW, RTTY, FM, WFM, CW-R, RTTY-R;
 // any other byte has no name.
 constexpr std::array<TModeByte, 9> IcomReplyModes{{
-    {0x00, ModeLSB, "LSB"},
-    {0x01, ModeUSB, "USB"},
-    {0x02, ModeAM, "AM"},
-    {0x03, ModeCW, "CW"},
-    {0x04, ModeDigi, "RTTY"},
-    {0x05, ModeFM, "FM"},
-    {0x06, ModeFM, "WFM"},
-    {0x07, ModeCW, "CWR"},
-    {0x08, ModeDigi, "RTTYR"},
+    {0x00, ModeLSB, NativeLSB},
+    {0x01, ModeUSB, NativeUSB},
+    {0x02, ModeAM, NativeAM},
+    {0x03, ModeCW, NativeCW},
+    {0x04, ModeDigi, NativeRTTY},
+    {0x05, ModeFM, NativeFM},
+    {0x06, ModeFM, NativeWFM},
+    {0x07, ModeCW, NativeCWR},
+    {0x08, ModeDigi, NativeRTTYR},
 }};
 constexpr std::array<TModeByte, 8> IcomSetModes{{
-    {0x00, nullptr, "LSB"},
-    {0x01, nullptr, "USB"},
-    {0x02, nullptr, "AM"},
-    {0x03, nullptr, "CW"},
-    {0x04, nullptr, "RTTY"},
-    {0x05, nullptr, "FM"},
-    {0x07, nullptr, "CWR"},
-    {0x08, nullptr, "RTTYR"},
+    {0x00, nullptr, NativeLSB},
+    {0x01, nullptr, NativeUSB},
+    {0x02, nullptr, NativeAM},
+    {0x03, nullptr, NativeCW},
+    {0x04, nullptr, NativeRTTY},
+    {0x05, nullptr, NativeFM},
+    {0x07, nullptr, NativeCWR},
+    {0x08, nullptr, NativeRTTYR},
 }};
 
 // The data modes of radios that have them: a mode byte with the data flag on.
 constexpr std::array<TModeByte, 3> IcomDataModes{{
-    {0x00, ModeDigi, "PKTLSB"},
-    {0x01, ModeDigi, "PKTUSB"},
-    {0x05, ModeDigi, "PKTFM"},
+    {0x00, ModeDigi, NativePKTLSB},
+    {0x01, ModeDigi, NativePKTUSB},
+    {0x05, ModeDigi, NativePKTFM},
 }};
 // Modes that have a data variant: setting them turns the flag off.
-constexpr std::array<const char*, 4> IcomModesWithData{"LSB", "USB", "AM", "FM"};
+constexpr std::array<const char*, 4> IcomModesWithData{NativeLSB, NativeUSB, NativeAM, NativeFM};
 
 std::int32_t Hi(std::uint8_t B) {
   return B >> 4;
@@ -277,10 +277,9 @@ bool TIcomCATInterface::UpdateModeFromByte(std::string& LocalMode) {
         Entry = &Data;
   if (!Entry && *FModeByte < IcomReplyModes.size())
     Entry = &IcomReplyModes[*FModeByte];
-  FNativeMode = Entry ? Entry->Native : "";
   if (Entry)
     LocalMode = Entry->Text;
-  return UpdateMode(LocalMode);
+  return UpdateMode(Entry ? Entry->Native : "", LocalMode);
 }
 
 void TIcomCATInterface::ParseReply(TObject* Sender, std::string Data, int Count) {
@@ -298,17 +297,10 @@ bool TIcomCATInterface::DecodeFrequency(std::size_t DataBytes, bool& Changed) {
   for (std::size_t I = 1; I <= FrequencyDataBytes; ++I)
     if (Hi(FFrameBody[I]) > 9 || Lo(FFrameBody[I]) > 9)
       return false;
-  // Whole 100 Hz units: the 1 Hz and 10 Hz digits (d0) are dropped. The
-  // hertz keep them.
   std::int64_t Hz = 0;
   for (std::size_t I = FrequencyDataBytes; I >= 1; --I)
     Hz = Hz * 100 + 10 * Hi(FFrameBody[I]) + Lo(FFrameBody[I]);
-  FFrequencyHz = Hz;
-  const std::uint8_t D1 = FFrameBody[2], D2 = FFrameBody[3], D3 = FFrameBody[4], D4 = FFrameBody[5];
-  const std::int32_t FrequencyCount = 10000000 * Hi(D4) + 1000000 * Lo(D4) + 100000 * Hi(D3) +
-                                      10000 * Lo(D3) + 1000 * Hi(D2) + 100 * Lo(D2) + 10 * Hi(D1) +
-                                      Lo(D1);
-  Changed = UpdateFrequency(FrequencyText(FrequencyCount), FrequencyCount);
+  Changed = UpdateFrequency(Hz);
   return true;
 }
 
@@ -375,7 +367,7 @@ void TIcomCATInterface::HandleFrame(std::string_view Frame, std::string& LocalMo
   bool Announced = true;
   switch (FFrameBody[0]) {
   case ReadFrequency: {
-    const bool Known = !FFrequency.empty();
+    const bool Known = FValue.Hz.has_value();
     if (!DecodeFrequency(DataBytes, Changed))
       return;
     Announced = !Changed || !Known || std::exchange(FFrequencyUnreported, false);

@@ -40,19 +40,7 @@ TRadioCATInterface::TRadioCATInterface(TComponent* AOwner, TVelaLogSettings* ASe
 }
 
 std::string TRadioCATInterface::NativeForPageMode(std::string_view Mode) const {
-  struct TPageNative {
-    const char* Page;
-    const char* Native;
-  };
-  static constexpr TPageNative PageNatives[] = {
-      {ModeLSB, "LSB"}, {ModeUSB, "USB"}, {ModeCW, "CW"}, {ModeAM, "AM"}, {ModeFM, "FM"},
-  };
-  for (const TPageNative& Entry : PageNatives)
-    if (Mode == Entry.Page)
-      return Entry.Native;
-  if (Mode == ModeDigi && FModel)
-    return DigiMeansData() ? FModel->DigiDataMode : FModel->DigiRTTYMode;
-  return {};
+  return vela::NativeForPageMode(Mode, FSettings->DigiMode(), FModel);
 }
 
 bool TRadioCATInterface::DigiMeansData() const {
@@ -71,6 +59,7 @@ bool TRadioCATInterface::TuneNativeMode(const std::string& Mode) {
   if (!BuildModeCommand(Mode, false, Command))
     return false;
   QueueModeCommand(std::move(Command));
+  TellMode(Mode, {});
   return true;
 }
 
@@ -85,6 +74,8 @@ bool TRadioCATInterface::TuneHz(std::int64_t Hz) {
   if (!TakesHz(Hz) || !BuildFrequencyCommand(Hz, Command))
     return false;
   QueueFrequencyCommand(std::move(Command));
+  // Read back as the value the radio will then report.
+  TellFrequency(TunedHz(Hz), {});
   return true;
 }
 
@@ -106,19 +97,25 @@ void TRadioCATInterface::GetNextCommand(TObject* Sender, std::string& Command) {
   ChooseCommand(Command);
 }
 
-bool TRadioCATInterface::UpdateFrequency(const std::string& Text,
-                                         std::optional<std::int32_t> Count) {
+bool TRadioCATInterface::UpdateFrequency(std::optional<std::int64_t> Hz, const std::string& Word) {
+  FValue.Hz = Hz;
+  FValue.FrequencyWord = Hz ? std::string() : Word;
+  std::string Text = PageFrequencyText(FValue);
+  // The band is classified only when the frequency's text changed.
   if (Text == FFrequency)
     return false;
-  FFrequency = Text;
-  FBand = Count ? BandForFrequency(*Count) : std::string();
+  FFrequency = std::move(Text);
+  FBand = PageBand(FValue);
   return true;
 }
 
-bool TRadioCATInterface::UpdateMode(const std::string& Mode) {
-  if (Mode == FMode)
+bool TRadioCATInterface::UpdateMode(const std::string& Native, const std::string& Word) {
+  FValue.NativeMode = Native;
+  FValue.ModeWord = Native.empty() ? Word : std::string();
+  std::string Text = PageModeText(FValue);
+  if (Text == FMode)
     return false;
-  FMode = Mode;
+  FMode = std::move(Text);
   return true;
 }
 
@@ -126,19 +123,17 @@ void TRadioCATInterface::RaiseIfChanged(bool Changed) {
   // While a tune command from the log page waits, the page keeps the
   // operator's values: changes are stored but not reported.
   if (Changed && FFrequencyCommand.empty() && FModeCommand.empty() && FOnRxData.Assigned())
-    FOnRxData(this, FBand, FFrequency, FMode);
+    FOnRxData(this, FValue);
 }
 
 void TRadioCATInterface::ReportValues(const TReplyValues& Values) {
-  if (Values.Hz)
-    FFrequencyHz = *Values.Hz;
-  if (Values.NativeMode)
-    FNativeMode = *Values.NativeMode;
   bool Changed = false;
-  if (Values.Frequency)
-    Changed = UpdateFrequency(*Values.Frequency, Values.Count);
-  if (Values.Mode)
-    Changed = UpdateMode(*Values.Mode) || Changed;
+  if (Values.Hz || Values.FrequencyWord)
+    Changed = UpdateFrequency(Values.Hz, Values.FrequencyWord.value_or(std::string()));
+  if (Values.NativeMode || Values.ModeWord)
+    Changed = UpdateMode(Values.NativeMode.value_or(std::string()),
+                         Values.ModeWord.value_or(std::string())) ||
+              Changed;
   RaiseIfChanged(Changed);
 }
 

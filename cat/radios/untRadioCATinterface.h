@@ -18,15 +18,15 @@ namespace vela {
 struct TRadioModel;
 
 // The values one complete reply carries; a value the reply does not carry
-// stays empty. A frequency text without a count (its characters did not form
-// a number) is reported with the empty band. Hz and NativeMode are the exact
-// values kept beside the texts; they are stored but raise nothing.
+// stays empty. A frequency is its hertz, or, where a text radio's
+// characters formed no number, those characters as the page shows them
+// (FrequencyWord). A mode is its Hamlib name, with the page's word for it
+// (ModeWord) where no Hamlib name fits.
 struct TReplyValues {
-  std::optional<std::string> Frequency;
-  std::optional<std::int32_t> Count;
-  std::optional<std::string> Mode;
   std::optional<std::int64_t> Hz;
+  std::optional<std::string> FrequencyWord;
   std::optional<std::string> NativeMode;
+  std::optional<std::string> ModeWord;
 };
 
 // One row of a binary radio's mode tables: the radio's byte, the page's mode
@@ -112,7 +112,7 @@ public:
 
   // The Hamlib mode a page mode name sets on this radio; empty for a name
   // outside the six.
-  std::string NativeForPageMode(std::string_view Mode) const;
+  std::string NativeForPageMode(std::string_view Mode) const override;
   // This driver's row of the radio table (never nullptr for the six radios).
   const TRadioModel* Model() const { return FModel; }
   // Whether the page's "Digi" sets the radio's data mode (the station's
@@ -136,13 +136,15 @@ protected:
   virtual std::string BuildTransmitReadCommand() const { return {}; }
   void NoteTransmitting(bool Keyed);
 
-  // The reporting rule for one reply: store what differs (classifying the
-  // band only when the frequency text changed), then raise OnRxData if
-  // anything changed, no tune command is pending and the event is assigned.
+  // The reporting rule for one reply: store the values it carries, then
+  // raise OnRxData if the page's texts of the frequency or the mode changed
+  // (the band follows the frequency), no tune command is pending and the
+  // event is assigned.
   void ReportValues(const TReplyValues& Values);
-  // The same rule in steps, for drivers that build a reply's values in parts.
-  bool UpdateFrequency(const std::string& Text, std::optional<std::int32_t> Count);
-  bool UpdateMode(const std::string& Mode);
+  // The same rule in steps, for drivers that build a reply's values in
+  // parts: each stores its value and says whether its page text changed.
+  bool UpdateFrequency(std::optional<std::int64_t> Hz, const std::string& Word = {});
+  bool UpdateMode(const std::string& Native, const std::string& Word = {});
   void RaiseIfChanged(bool Changed);
 
   // A pending release first; then the pending key, frequency and mode

@@ -97,9 +97,6 @@ void TRigctldCATInterface::HandleLine(std::string_view Line) {
     std::int64_t Hz = 0;
     if (FAnswerOf == AnswerGetFrequency &&
         ParseHertz(Line.substr(KeyFrequency.size()), MaxHz, Hz)) {
-      const auto Count = static_cast<std::int32_t>(Hz / 100);
-      FAnswer.Frequency = FrequencyText(Count);
-      FAnswer.Count = Count;
       FAnswer.Hz = Hz;
     }
     return;
@@ -107,9 +104,7 @@ void TRigctldCATInterface::HandleLine(std::string_view Line) {
   if (Line.starts_with(KeyMode)) {
     const std::string_view Name = Line.substr(KeyMode.size());
     if (FAnswerOf == AnswerGetMode && IsModeName(Name)) {
-      // A mode outside the page's names is reported as the daemon names it.
-      const std::string Page = PageModeForNative(Name);
-      FAnswer.Mode = Page.empty() ? std::string(Name) : Page;
+      // A mode outside the page's names is shown as the daemon names it.
       FAnswer.NativeMode = std::string(Name);
     }
     return;
@@ -135,15 +130,10 @@ void TRigctldCATInterface::EndAnswer(int Result) {
     FFrequencyResult = Result;
   // A refused command ("RPRT -11" to the mode) carries no value, and a value
   // that came with an error code is not trusted.
-  if (Result == 0 && FAnswer.Frequency) {
-    FPoll.Frequency = FAnswer.Frequency;
-    FPoll.Count = FAnswer.Count;
+  if (Result == 0 && FAnswer.Hz)
     FPoll.Hz = FAnswer.Hz;
-  }
-  if (Result == 0 && FAnswer.Mode) {
-    FPoll.Mode = FAnswer.Mode;
+  if (Result == 0 && FAnswer.NativeMode)
     FPoll.NativeMode = FAnswer.NativeMode;
-  }
   FAnswerOf.clear();
   FAnswer = TReplyValues();
   // The mode answer ends a poll; a change of both values is one report.
@@ -156,7 +146,7 @@ void TRigctldCATInterface::ReportPoll() {
   FPoll = TReplyValues();
   // A mode without any frequency yet (the frequency answer was lost) would
   // empty the page's frequency; the next poll brings both.
-  if (Values.Frequency || (Values.Mode && !FFrequency.empty()))
+  if (Values.Hz || (Values.NativeMode && !FFrequency.empty()))
     ReportValues(Values);
 }
 

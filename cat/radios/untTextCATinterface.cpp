@@ -42,25 +42,25 @@ void TTextCATInterface::HandleMessage(std::string_view Message) {
   TReplyValues Values;
   if (R.size() >= FProtocol.FrequencyMinLength) {
     const std::string_view Digits = R.substr(FProtocol.FrequencyOffset, FProtocol.FrequencyDigits);
-    Values.Frequency = FrequencyTextFromDigits(Digits);
-    std::int32_t Count = 0;
-    if (DigitsToCount(Digits, Count))
-      Values.Count = Count;
     const std::string_view HzText = R.substr(FProtocol.FrequencyOffset, FProtocol.HzDigits);
     std::int64_t Hz = 0;
+    std::int32_t Count = 0;
     if (HzText.size() == FProtocol.HzDigits && TryDigitsToInt(HzText, FProtocol.HzDigits, Hz))
       Values.Hz = Hz;
+    else if (DigitsToCount(Digits, Count))
+      Values.Hz = std::int64_t{Count} * 100; // only the count's digits are digits
     else
-      Values.Hz = Values.Count ? std::int64_t{*Values.Count} * 100 : 0;
+      Values.FrequencyWord = FrequencyTextFromDigits(Digits); // shown as it came
   }
   if (R.size() >= FProtocol.ModeMinLength) {
     const std::string_view Code = R.substr(FProtocol.ModeOffset, FProtocol.ModeLength);
-    Values.Mode = std::string(Code);
+    // An unlisted code is shown as the radio sent it.
+    Values.ModeWord = std::string(Code);
     Values.NativeMode = std::string();
     for (const TModeCode& Entry : FProtocol.ReplyModes)
       if (Code == Entry.Code) {
-        Values.Mode = Entry.Text;
         Values.NativeMode = Entry.Native ? Entry.Native : "";
+        Values.ModeWord = Entry.Word ? Entry.Word : "";
         break;
       }
   }

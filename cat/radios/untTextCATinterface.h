@@ -14,12 +14,12 @@
 
 namespace vela {
 
-// A reply's mode code, the page's mode name for it and the Hamlib name
-// (nullptr where none fits).
+// A reply's mode code and its Hamlib name; where none fits (nullptr), the
+// page's word for it.
 struct TModeCode {
   const char* Code; // as the radio sends it
-  const char* Text;
   const char* Native;
+  const char* Word = nullptr;
 };
 
 // A set-mode code by Hamlib name.

@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "FuzzSupport.h"
+#include "cat/radios/untBandPlan.h"
 #include "cat/radios/untRadioFactory.h"
 #include "cat/untCATinterface.h"
 #include "settings/untVelaLogSettings.h"
@@ -68,7 +69,8 @@ bool ValidBand(const std::string& B) {
 
 class TChecker : public TObject {
 public:
-  void RxData(TObject*, std::string Band, std::string Frequency, std::string Mode) {
+  void RxData(TObject*, const TRadioValue& Value) {
+    const auto [Band, Frequency, Mode] = PageTexts(Value);
     if (!ValidFrequency(Frequency))
       Fail("malformed frequency text", Frequency);
     if (!ValidBand(Band))

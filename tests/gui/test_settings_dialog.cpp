@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "GuiTestSupport.h"
+#include "cat/radios/untBandPlan.h"
 #include "cat/radios/untFT950CATinterface.h"
 #include "cat/radios/untFlexCATinterface.h"
 #include "cat/radios/untIC7000CATinterface.h"
@@ -40,8 +41,9 @@ struct TRxRecord {
 
 class TRxSink : public TObject {
 public:
-  void RxData(TObject* Sender, std::string Band, std::string Frequency, std::string Mode) {
-    Records.push_back({Sender, Band, Frequency, Mode});
+  void RxData(TObject* Sender, const TRadioValue& Value) {
+    const TPageTexts Texts = PageTexts(Value);
+    Records.push_back({Sender, Texts.Band, Texts.Frequency, Texts.Mode});
   }
   std::vector<TRxRecord> Records;
 };

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "cat/radios/untBandPlan.h"
 #include "cat/transport/CPort.h"
 #include "cat/untCATinterface.h"
 #include "settings/untVelaLogSettings.h"
@@ -35,8 +36,11 @@ struct TRxRecord {
 
 class TRxRecorder : public TObject {
 public:
-  void RxData(TObject* Sender, std::string Band, std::string Frequency, std::string Mode) {
-    Events.push_back({Sender, std::move(Band), std::move(Frequency), std::move(Mode)});
+  // Recorded as the page shows the value.
+  void RxData(TObject* Sender, const TRadioValue& Value) {
+    TPageTexts Texts = PageTexts(Value);
+    Events.push_back(
+        {Sender, std::move(Texts.Band), std::move(Texts.Frequency), std::move(Texts.Mode)});
   }
   std::vector<TRxRecord> Events;
 };

@@ -170,6 +170,26 @@ TYPED_TEST(IcomTest, ReportingRuleAndSmallFrequencies) {
   EXPECT_EQ(Events.back().Band, "160m");
 }
 
+// A page that hands back an empty frequency is filled with the radio's own
+// values at the next report, also when that report is the mode alone: never
+// with the driver's "changed" marker.
+TYPED_TEST(IcomTest, AnEmptiedPageIsFilledWithTheRadiosFrequency) {
+  auto& Driver = *this->Driver;
+  auto& Events = this->Events;
+  Feed(Driver, this->FromRadio({0x03, 0x00, 0x00, 0x74, 0x14, 0x00}));
+  Feed(Driver, this->FromRadio({0x04, 0x01, 0x01}));
+  Driver.TuneRadio("", "");
+  EXPECT_EQ(Driver.Frequency(), "0");
+  Feed(Driver, this->FromRadio({0x04, 0x03, 0x01}));
+  ASSERT_EQ(Events.size(), 3u);
+  EXPECT_EQ(Events[2].Frequency, "14.7400");
+  EXPECT_EQ(Events[2].Band, "20m");
+  EXPECT_EQ(Events[2].Mode, "CW");
+  // The frequency read next is reported again: the page asked for it.
+  Feed(Driver, this->FromRadio({0x03, 0x00, 0x00, 0x74, 0x14, 0x00}));
+  EXPECT_EQ(Events.size(), 4u);
+}
+
 TYPED_TEST(IcomTest, SetCommands) {
   auto& Driver = *this->Driver;
   const struct {

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <optional>
+
 #include "RadioTestSupport.h"
 #include "cat/radios/untFT950CATinterface.h"
 #include "cat/radios/untFlexCATinterface.h"
@@ -345,4 +348,48 @@ TEST_F(FT950Test, SetCommandsGoOutInTheOrderAsked) {
   ASSERT_TRUE(Driver->TuneHz(7030000));
   EXPECT_EQ(NextCommand(*Driver), "MD03;");
   EXPECT_EQ(NextCommand(*Driver), "FA07030000;");
+}
+
+// What the radio is about to be, whoever tuned it (the page, a program
+// sharing the radio, the logbook): the tune's value while its command waits,
+// and after it went out until the radio reports it or any other change.
+TEST_F(FT950Test, APendingTuneStandsUntilTheRadioReportsAChange) {
+  const auto Exact = [](TCATInterface& D) { return D.TuneHz(7074000); };
+  const auto Page = [](TCATInterface& D) {
+    return D.TuneRadio("21.0740", "CW") == TTuneRefusal::trNone;
+  };
+  const auto Data = [](TCATInterface& D) { return D.TuneNativeMode("PKTUSB"); };
+  const struct {
+    const char* Name;
+    std::function<bool(TCATInterface&)> Tune;
+    std::optional<std::int64_t> Hz;
+    std::optional<std::string> Mode;
+    std::string After; // the radio's reply once the commands went out
+    bool Stands;
+  } Cases[] = {
+      {"hertz, the radio not there yet", Exact, 7074000, {}, FT950Info("14074000", "2"), true},
+      {"hertz, read back", Exact, 7074000, {}, FT950Info("07074000", "2"), false},
+      {"hertz, the knob turned", Exact, 7074000, {}, FT950Info("14075000", "2"), false},
+      {"the page, not there yet", Page, 21074000, "CW", FT950Info("14074000", "2"), true},
+      {"the page, read back", Page, 21074000, "CW", FT950Info("21074000", "3"), false},
+      {"a mode, not there yet", Data, {}, "PKTUSB", FT950Info("14074000", "2"), true},
+      {"a mode, read back", Data, {}, "PKTUSB", FT950Info("14074000", "C"), false},
+  };
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    auto D = Env.Create<TFT950CATInterface>();
+    Feed(*D, FT950Info("14074000", "2"));
+    ASSERT_FALSE(D->PendingHz() || D->PendingNativeMode());
+    ASSERT_TRUE(Case.Tune(*D));
+    EXPECT_EQ(D->PendingHz(), Case.Hz);
+    EXPECT_EQ(D->PendingNativeMode(), Case.Mode);
+    for (int I = 0; I < 4 && !(D->FrequencyCommand().empty() && D->ModeCommand().empty()); ++I)
+      NextCommand(*D);
+    ASSERT_TRUE(D->FrequencyCommand().empty() && D->ModeCommand().empty());
+    EXPECT_EQ(D->PendingHz(), Case.Hz); // sent, not yet reported
+    EXPECT_EQ(D->PendingNativeMode(), Case.Mode);
+    Feed(*D, Case.After);
+    EXPECT_EQ(D->PendingHz(), Case.Stands ? Case.Hz : std::nullopt);
+    EXPECT_EQ(D->PendingNativeMode(), Case.Stands ? Case.Mode : std::nullopt);
+  }
 }

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "cat/radios/untBandPlan.h"
 #include "cat/untCATinterface.h"
 #include "cat/untLinkState.h"
 
@@ -54,11 +55,12 @@ inline std::string TraceText(const std::string& Data, bool Hex) {
 // Receives the driver's reports, link changes and traffic, and prints them.
 class TReporter : public TObject {
 public:
-  void RxData(const TCATInterface& Driver, const std::string& Band, const std::string& Frequency,
-              const std::string& Mode) {
-    std::cout << "rx\t" << Band << '\t' << Frequency << '\t' << Mode;
+  // The page's texts of the value, made here as the window makes them.
+  void RxData(const TCATInterface& Driver, const TRadioValue& Value) {
+    const TPageTexts Texts = PageTexts(Value);
+    std::cout << "rx\t" << Texts.Band << '\t' << Texts.Frequency << '\t' << Texts.Mode;
     if (Exact)
-      std::cout << '\t' << Driver.FrequencyHz() << '\t' << Driver.NativeMode();
+      std::cout << '\t' << Value.HzOrZero() << '\t' << Value.NativeMode;
     std::cout << std::endl;
     PrintFollowing(Driver);
   }

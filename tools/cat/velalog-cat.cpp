@@ -106,10 +106,7 @@ int main(int argc, char** argv) {
     // Set once the driver is gone: the input reader's late requests are dropped.
     bool Closing = false;
     auto Driver = [&Station] { return Station->CAT(); };
-    Station->AddRxConsumer(
-        [&](const std::string& Band, const std::string& Frequency, const std::string& Mode) {
-          Reporter.RxData(*Driver(), Band, Frequency, Mode);
-        });
+    Station->AddRxConsumer([&](const TRadioValue& Value) { Reporter.RxData(*Driver(), Value); });
     // The worker tells its first states from the message loop, after this.
     Station->AddChangeConsumer([&] { Reporter.LinkChange(*Driver()); });
     if (Cat.Trace)
