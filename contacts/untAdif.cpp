@@ -127,6 +127,15 @@ std::size_t CharacterCount(std::string_view Text) {
   return Count;
 }
 
+std::string FrequencyMhzText(std::uint64_t Hz) {
+  if (Hz == 0 || Hz > 100'000'000'000ull)
+    return {};
+  // MHz with six decimals: the hertz exactly.
+  std::string Digits = std::to_string(Hz);
+  Digits.insert(0, Digits.size() < 7 ? 7 - Digits.size() : 0, '0');
+  return Digits.substr(0, Digits.size() - 6) + "." + Digits.substr(Digits.size() - 6);
+}
+
 std::string AdifHeaderText() {
   return "Contacts received by VELA Log\n<adif_ver:5>3.1.4 <programid:8>VELA Log <eoh>\n";
 }

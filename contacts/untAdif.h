@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,5 +44,9 @@ std::string AdifRecordText(const TContact& Contact);
 std::size_t CharacterCount(std::string_view Text);
 // The header that starts a file of records.
 std::string AdifHeaderText();
+
+// Hz as an ADIF frequency in MHz with six decimals ("7.075500"); empty for 0
+// or more than 100 GHz.
+std::string FrequencyMhzText(std::uint64_t Hz);
 
 } // namespace vela

@@ -161,15 +161,6 @@ TContactDatagram Refused(TContactDatagram Result, std::string Error) {
 
 } // namespace
 
-std::string FrequencyMhzText(std::uint64_t Hz) {
-  if (Hz == 0 || Hz > 100'000'000'000ull)
-    return {};
-  // MHz with six decimals: the hertz exactly.
-  std::string Digits = std::to_string(Hz);
-  Digits.insert(0, Digits.size() < 7 ? 7 - Digits.size() : 0, '0');
-  return Digits.substr(0, Digits.size() - 6) + "." + Digits.substr(Digits.size() - 6);
-}
-
 std::string JulianDayDate(std::int64_t JulianDay) {
   if (JulianDay < FirstJulianDay || JulianDay > LastJulianDay)
     return {};

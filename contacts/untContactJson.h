@@ -12,7 +12,7 @@
 
 #include <string_view>
 
-#include "contacts/untContactDatagram.h"
+#include "contacts/untContactMessage.h"
 
 namespace vela {
 

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cctype>
 
-#include "logbook/untLogbookClient.h"
 #include "platform/untText.h"
 
 namespace vela {

@@ -18,7 +18,31 @@
 
 namespace vela {
 
-struct TApiReply;
+enum class TApiOutcome : std::uint8_t {
+  aoOk,          // a 2xx answer in JSON
+  aoKeyRefused,  // 401 or 403
+  aoRejected,    // another 4xx in JSON: the server read the request and said no
+  aoServerError, // 5xx
+  aoNotApi,      // an answer that is not the API's (a web page, a proxy's error)
+  aoTimeout,     // no answer within the time-out
+  aoUnreachable, // no connection (refused, no such host, network down)
+  aoTlsRefused,  // the server's certificate is not trusted
+  aoBadAddress,  // the logbook's address or key cannot be used
+};
+
+struct TApiReply {
+  TApiOutcome Outcome = TApiOutcome::aoUnreachable;
+  int Status = 0; // the HTTP status; 0 without an answer
+  QByteArray Body;
+  QJsonDocument Json; // null unless the body is (or holds) the API's JSON
+  // The server's clock from its Date header, UTC seconds; 0 when not given.
+  std::int64_t ServerTime = 0;
+  // Words for the operator: the server's reason, or what went wrong.
+  std::string Reason;
+  bool Ok() const { return Outcome == TApiOutcome::aoOk; }
+  // Whether trying again later may help (not for a bad address).
+  bool Retryable() const { return Outcome != TApiOutcome::aoBadAddress; }
+};
 
 // The kind an answer to api/version tells: a version in JSON is Wavelog's,
 // a 404 Cloudlog's; nullopt when the answer tells nothing (no answer, a
