@@ -33,6 +33,11 @@ const char* const SetModeSuffix = " 0\n";
 constexpr std::int64_t MaxHz = std::int64_t{2147483647} * 100;
 constexpr std::size_t MaxModeName = 12;
 
+// The modes "+M" may name.
+constexpr const char* SetModeNames[] = {
+    NativeLSB, NativeUSB,  NativeCW,    NativeCWR,    NativeAM,     NativeSAM,  NativeFM,
+    NativeWFM, NativeRTTY, NativeRTTYR, NativePKTUSB, NativePKTLSB, NativePKTFM};
+
 bool IsModeName(std::string_view Name) {
   return !Name.empty() && Name.size() <= MaxModeName &&
          std::all_of(Name.begin(), Name.end(),
@@ -66,6 +71,10 @@ std::function<std::unique_ptr<TComPort>()> RigctldPortFactory(TVelaLogSettings* 
 TRigctldCATInterface::TRigctldCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings)
     : TRadioCATInterface(AOwner, ASettings, rtRigctld, &RigctldPortFactory) {
   FPollCommand = PollBoth;
+}
+
+TNativeModeList TRigctldCATInterface::NativeModes() {
+  return SetModeNames;
 }
 
 void TRigctldCATInterface::ResetState() {
@@ -201,7 +210,7 @@ bool TRigctldCATInterface::BuildModeCommand(const std::string& Native, bool From
   (void)FromPage;
   // Only names of the table row go out: anything else could carry a second
   // command in its characters.
-  for (const char* Mode : Model()->NativeModes)
+  for (const char* Mode : SetModeNames)
     if (Native == Mode) {
       Command = SetModePrefix + Native + SetModeSuffix;
       return true;
