@@ -4,7 +4,6 @@
 #include <memory>
 
 #include "cat/radios/untBandPlan.h"
-#include "cat/radios/untRadioTable.h"
 #include "cat/transport/untTcpPort.h"
 
 namespace vela {
