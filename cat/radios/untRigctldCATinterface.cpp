@@ -207,7 +207,7 @@ bool TRigctldCATInterface::BuildFrequencyCommand(std::int64_t Hz, std::string& C
 bool TRigctldCATInterface::BuildModeCommand(const std::string& Native, bool FromPage,
                                             std::string& Command) const {
   (void)FromPage;
-  // Only names of the table row go out: anything else could carry a second
+  // Only names of the list above go out: anything else could carry a second
   // command in its characters.
   for (const char* Mode : SetModeNames)
     if (Native == Mode) {
