@@ -9,8 +9,7 @@ namespace vela {
 
 namespace {
 
-// Bands whose operators use the lower sideband: below 10 MHz.
-const char* const LowerSidebandBands[] = {"160m", "80m", "60m", "40m"};
+// SSB below this frequency is the lower sideband, from it up the upper.
 constexpr std::int64_t SidebandSplitHz = 10'000'000;
 
 // Frequencies past this are no radio's; the page's count must fit 32 bits.
@@ -53,12 +52,8 @@ std::string PlanBand(const TContact& Contact, std::int64_t Hz) {
   if (Hz >= 0)
     return BandForFrequency(static_cast<std::int32_t>(std::min<std::int64_t>(Hz / 100, INT32_MAX)));
   const std::string Own = LowerAscii(Contact.Field("band"));
-  // One frequency count inside each of the plan's bands.
-  for (std::int32_t Count : {10000, 30000, 60000, 100000, 140000, 180000, 210000, 240000, 280000,
-                             500000, 700000, 1440000, 4320000})
-    if (BandForFrequency(Count) == Own)
-      return Own;
-  return {};
+  const std::optional<TBandRange> Band = FindBand(Own);
+  return Band && Band->Shown ? Own : std::string();
 }
 
 } // namespace
@@ -124,11 +119,10 @@ std::string PageModeForContact(std::string_view Mode, std::string_view Submode,
       return Side->Page;
     if (FrequencyHz >= 0)
       return FrequencyHz < SidebandSplitHz ? ModeLSB : ModeUSB;
-    const std::string OwnBand = LowerAscii(Band);
-    for (const char* Lower : LowerSidebandBands)
-      if (OwnBand == Lower)
-        return ModeLSB;
-    return ModeUSB;
+    // By the band alone: the lower sideband where all of it lies below the
+    // split.
+    const std::optional<TBandRange> Range = FindBand(LowerAscii(Band));
+    return Range && std::int64_t{Range->Below} * 100 <= SidebandSplitHz ? ModeLSB : ModeUSB;
   }
   // CW, AM and FM as such (also RTTY, which the page shows as "Digi"); every
   // other mode is one of the digital modes.

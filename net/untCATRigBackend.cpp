@@ -98,7 +98,7 @@ TRigctlRadioFacts TCATRigBackend::Facts() const {
   if (const TRadioModel* Model = FindRadioModel(D->Radio())) {
     Facts.LowHz = Model->LowHz;
     Facts.HighHz = Model->HighHz;
-    for (const char* Mode : Model->NativeModes)
+    for (const char* Mode : Model->NativeModes())
       Facts.Modes.emplace_back(Mode);
   }
   Facts.StepHz = std::max<std::int64_t>(1, std::llround(ResolutionHz()));

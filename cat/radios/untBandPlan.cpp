@@ -32,6 +32,15 @@ constexpr std::array<TBandBound, 13> BandPlan{{
     {5000000, "70cm"},
 }};
 
+// Amateur bands that lie inside a band of the plan, which shows their
+// frequencies under that band's name: 60 m is 5.3515 to 5.3665 MHz.
+struct TInnerBand {
+  const char* Name;
+  std::int32_t From;
+  std::int32_t Below;
+};
+constexpr std::array<TInnerBand, 1> InnerBands{{{"60m", 53515, 53666}}};
+
 } // namespace
 
 std::string BandForFrequency(std::int32_t Count) {
@@ -41,6 +50,19 @@ std::string BandForFrequency(std::int32_t Count) {
     if (Count < Band.Below)
       return Band.Name;
   return {};
+}
+
+std::optional<TBandRange> FindBand(std::string_view Name) {
+  std::int32_t From = 0;
+  for (const TBandBound& Band : BandPlan) {
+    if (Name == Band.Name)
+      return TBandRange{From, Band.Below, true};
+    From = Band.Below;
+  }
+  for (const TInnerBand& Band : InnerBands)
+    if (Name == Band.Name)
+      return TBandRange{Band.From, Band.Below, false};
+  return std::nullopt;
 }
 
 std::string FrequencyText(std::int32_t Count) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,18 @@ namespace vela {
 // The band name of a frequency count, or the empty text outside the plan
 // (negative counts, 500 MHz and above).
 std::string BandForFrequency(std::int32_t Count);
+
+// The frequency counts of a band named as a logbook names it (lower case):
+// From, its first, up to Below, the first past it. The plan's own bands
+// cover it without gaps (Shown: BandForFrequency gives the name); an
+// amateur band lying inside one of them (60m, inside "40m") has its own
+// edges. nullopt for any other name.
+struct TBandRange {
+  std::int32_t From;
+  std::int32_t Below;
+  bool Shown;
+};
+std::optional<TBandRange> FindBand(std::string_view Name);
 
 // The frequency text of a count: a dot before the last four digits, no
 // leading zeros. Counts below 1000 keep the zeros the four decimals need

@@ -27,30 +27,35 @@ constexpr std::size_t StatusReplyLength = 32;
 // Element 5, low four bits: LSB, USB, CW, CW-R, AM, DIG, FM, WFM; 8 to 15
 // have no name.
 constexpr std::array<TModeByte, 8> FT100DReplyModes{{
-    {0x00, ModeLSB, "LSB"},
-    {0x01, ModeUSB, "USB"},
-    {0x02, ModeCW, "CW"},
-    {0x03, ModeCW, "CWR"},
-    {0x04, ModeAM, "AM"},
-    {0x05, ModeDigi, "PKTUSB"},
-    {0x06, ModeFM, "FM"},
-    {0x07, ModeFM, "WFM"},
+    {0x00, ModeLSB, NativeLSB},
+    {0x01, ModeUSB, NativeUSB},
+    {0x02, ModeCW, NativeCW},
+    {0x03, ModeCW, NativeCWR},
+    {0x04, ModeAM, NativeAM},
+    {0x05, ModeDigi, NativePKTUSB},
+    {0x06, ModeFM, NativeFM},
+    {0x07, ModeFM, NativeWFM},
 }};
 
 constexpr std::array<TModeByte, 7> FT100DSetModes{{
-    {0x00, nullptr, "LSB"},
-    {0x01, nullptr, "USB"},
-    {0x02, nullptr, "CW"},
-    {0x03, nullptr, "CWR"},
-    {0x04, nullptr, "AM"},
-    {0x05, nullptr, "PKTUSB"},
-    {0x06, nullptr, "FM"},
+    {0x00, nullptr, NativeLSB},
+    {0x01, nullptr, NativeUSB},
+    {0x02, nullptr, NativeCW},
+    {0x03, nullptr, NativeCWR},
+    {0x04, nullptr, NativeAM},
+    {0x05, nullptr, NativePKTUSB},
+    {0x06, nullptr, NativeFM},
 }};
+constexpr auto FT100DSetNames = NativeNames(FT100DSetModes);
 
 } // namespace
 
 TFT100DCATInterface::TFT100DCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings)
     : TYaesuBinaryCATInterface(AOwner, ASettings, rtFT100D, FT100DPoll, StatusReplyLength) {}
+
+TNativeModeList TFT100DCATInterface::NativeModes() {
+  return FT100DSetNames;
+}
 
 TReplyValues TFT100DCATInterface::DecodeReply(const std::uint8_t* Reply, std::string& LocalMode) {
   const std::uint32_t Word = std::uint32_t{Reply[1]} << 24 | std::uint32_t{Reply[2]} << 16 |

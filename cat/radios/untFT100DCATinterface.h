@@ -9,6 +9,8 @@ namespace vela {
 class TFT100DCATInterface : public TYaesuBinaryCATInterface {
 public:
   TFT100DCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings);
+  // The Hamlib modes its set-mode table takes (the radio table's list).
+  static TNativeModeList NativeModes();
 
 protected:
   TReplyValues DecodeReply(const std::uint8_t* Reply, std::string& LocalMode) override;

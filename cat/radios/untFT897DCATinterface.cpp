@@ -25,26 +25,27 @@ constexpr std::uint8_t NarrowFilterBit = 0x80;
 
 // Any other byte has no name.
 constexpr std::array<TModeByte, 9> FT897DReplyModes{{
-    {0x00, ModeLSB, "LSB"},
-    {0x01, ModeUSB, "USB"},
-    {0x02, ModeCW, "CW"},
-    {0x03, ModeCW, "CWR"},
-    {0x04, ModeAM, "AM"},
-    {0x06, ModeFM, "WFM"},
-    {0x08, ModeFM, "FM"},
-    {0x0A, ModeDigi, "PKTUSB"},
-    {0x0C, ModeDigi, "PKTFM"},
+    {0x00, ModeLSB, NativeLSB},
+    {0x01, ModeUSB, NativeUSB},
+    {0x02, ModeCW, NativeCW},
+    {0x03, ModeCW, NativeCWR},
+    {0x04, ModeAM, NativeAM},
+    {0x06, ModeFM, NativeWFM},
+    {0x08, ModeFM, NativeFM},
+    {0x0A, ModeDigi, NativePKTUSB},
+    {0x0C, ModeDigi, NativePKTFM},
 }};
 constexpr std::array<TModeByte, 8> FT897DSetModes{{
-    {0x00, nullptr, "LSB"},
-    {0x01, nullptr, "USB"},
-    {0x02, nullptr, "CW"},
-    {0x03, nullptr, "CWR"},
-    {0x04, nullptr, "AM"},
-    {0x08, nullptr, "FM"},
-    {0x0A, nullptr, "PKTUSB"},
-    {0x0C, nullptr, "PKTFM"},
+    {0x00, nullptr, NativeLSB},
+    {0x01, nullptr, NativeUSB},
+    {0x02, nullptr, NativeCW},
+    {0x03, nullptr, NativeCWR},
+    {0x04, nullptr, NativeAM},
+    {0x08, nullptr, NativeFM},
+    {0x0A, nullptr, NativePKTUSB},
+    {0x0C, nullptr, NativePKTFM},
 }};
+constexpr auto FT897DSetNames = NativeNames(FT897DSetModes);
 
 std::int32_t Hi(std::uint8_t B) {
   return B >> 4;
@@ -57,6 +58,10 @@ std::int32_t Lo(std::uint8_t B) {
 
 TFT897DCATInterface::TFT897DCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings)
     : TYaesuBinaryCATInterface(AOwner, ASettings, rtFT897D, FT897DPoll, ReplyLength) {}
+
+TNativeModeList TFT897DCATInterface::NativeModes() {
+  return FT897DSetNames;
+}
 
 TReplyValues TFT897DCATInterface::DecodeReply(const std::uint8_t* Reply, std::string& LocalMode) {
   // Every frequency digit the radio sends is decimal: a nibble above 9 means

@@ -10,6 +10,8 @@ namespace vela {
 class TFT897DCATInterface : public TYaesuBinaryCATInterface {
 public:
   TFT897DCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings);
+  // The Hamlib modes its set-mode table takes (the radio table's list).
+  static TNativeModeList NativeModes();
 
 protected:
   TReplyValues DecodeReply(const std::uint8_t* Reply, std::string& LocalMode) override;

@@ -39,6 +39,7 @@ constexpr std::array<TSetCode, 11> FT950SetModes{{
     {"0A", NativePKTFM},
     {"0C", NativePKTUSB},
 }};
+constexpr auto FT950SetNames = NativeNames(FT950SetModes);
 
 constexpr TTextProtocol FT950Protocol{
     .Radio = rtFT950,
@@ -72,5 +73,9 @@ constexpr TTextProtocol FT950Protocol{
 
 TFT950CATInterface::TFT950CATInterface(TComponent* AOwner, TVelaLogSettings* ASettings)
     : TTextCATInterface(AOwner, ASettings, FT950Protocol) {}
+
+TNativeModeList TFT950CATInterface::NativeModes() {
+  return FT950SetNames;
+}
 
 } // namespace vela

@@ -36,6 +36,7 @@ constexpr std::array<TSetCode, 8> FlexSetModes{{
     {"07", NativePKTUSB},
     {"09", NativePKTLSB},
 }};
+constexpr auto FlexSetNames = NativeNames(FlexSetModes);
 
 constexpr TTextProtocol FlexProtocol{
     .Radio = rtFlex,
@@ -69,5 +70,9 @@ constexpr TTextProtocol FlexProtocol{
 
 TFlexCATInterface::TFlexCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings)
     : TTextCATInterface(AOwner, ASettings, FlexProtocol) {}
+
+TNativeModeList TFlexCATInterface::NativeModes() {
+  return FlexSetNames;
+}
 
 } // namespace vela

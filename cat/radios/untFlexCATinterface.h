@@ -9,6 +9,8 @@ namespace vela {
 class TFlexCATInterface : public TTextCATInterface {
 public:
   TFlexCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings);
+  // The Hamlib modes its set-mode table takes (the radio table's list).
+  static TNativeModeList NativeModes();
 };
 
 } // namespace vela

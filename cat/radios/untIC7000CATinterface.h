@@ -12,6 +12,8 @@ public:
   static constexpr std::uint8_t DefaultAddress = 0x70;
 
   TIC7000CATInterface(TComponent* AOwner, TVelaLogSettings* ASettings);
+  // The Hamlib modes it can be set to: the plain ones (no data mode).
+  static TNativeModeList NativeModes();
 };
 
 } // namespace vela

@@ -5,4 +5,8 @@ namespace vela {
 TIC7300CATInterface::TIC7300CATInterface(TComponent* AOwner, TVelaLogSettings* ASettings)
     : TIcomCATInterface(AOwner, ASettings, rtIC7300) {}
 
+TNativeModeList TIC7300CATInterface::NativeModes() {
+  return SetModeNames(true);
+}
+
 } // namespace vela

@@ -12,6 +12,8 @@ public:
   static constexpr std::uint8_t DefaultAddress = 0x94;
 
   TIC7300CATInterface(TComponent* AOwner, TVelaLogSettings* ASettings);
+  // The Hamlib modes it can be set to: the plain ones and the data modes.
+  static TNativeModeList NativeModes();
 };
 
 } // namespace vela

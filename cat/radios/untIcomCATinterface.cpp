@@ -73,6 +73,8 @@ constexpr std::array<TModeByte, 3> IcomDataModes{{
     {0x01, ModeDigi, NativePKTUSB},
     {0x05, ModeDigi, NativePKTFM},
 }};
+constexpr auto IcomPlainSetNames = NativeNames(IcomSetModes);
+constexpr auto IcomAllSetNames = NativeNames(IcomSetModes, IcomDataModes);
 // Modes that have a data variant: setting them turns the flag off.
 constexpr std::array<const char*, 4> IcomModesWithData{NativeLSB, NativeUSB, NativeAM, NativeFM};
 
@@ -438,6 +440,12 @@ bool TIcomCATInterface::BuildFrequencyCommand(std::int64_t Hz, std::string& Comm
     Body += BCD(static_cast<std::int32_t>(Hz % 100));
   Command = Frame(Body);
   return true;
+}
+
+TNativeModeList TIcomCATInterface::SetModeNames(bool WithDataModes) {
+  if (WithDataModes)
+    return IcomAllSetNames;
+  return IcomPlainSetNames;
 }
 
 bool TIcomCATInterface::BuildModeCommand(const std::string& Native, bool FromPage,

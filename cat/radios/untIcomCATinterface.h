@@ -51,6 +51,10 @@ public:
   const std::string& RxBuffer() const { return FRxBuffer; }
 
 protected:
+  // The Hamlib modes the set-mode command takes: the plain modes, and with
+  // WithDataModes the data modes too (a radio with a data mode).
+  static TNativeModeList SetModeNames(bool WithDataModes);
+
   bool BuildModeCommand(const std::string& Native, bool FromPage,
                         std::string& Command) const override;
   bool BuildFrequencyCommand(std::int64_t Hz, std::string& Command) const override;

@@ -3,12 +3,15 @@
 // frequency texts and hertz.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <iterator>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <tuple>
 
 #include "cat/untCATinterface.h"
 #include "platform/untStrToInt.h"
@@ -45,6 +48,23 @@ template <class TTable> auto FindNativeMode(const TTable& Table, std::string_vie
       return &Entry;
   return static_cast<decltype(&*std::begin(Table))>(nullptr);
 }
+
+// The Hamlib names of set-mode tables' rows (std::arrays), in the tables'
+// order: built at compile time, so a radio's list of the modes it can be set
+// to is its driver's set table itself.
+template <class... TTables> constexpr auto NativeNames(const TTables&... Tables) {
+  std::array<const char*, (std::tuple_size_v<TTables> + ...)> Names{};
+  std::size_t At = 0;
+  const auto Append = [&](const auto& Table) {
+    for (const auto& Entry : Table)
+      Names[At++] = Entry.Native;
+  };
+  (Append(Tables), ...);
+  return Names;
+}
+
+// The list a driver gives of the Hamlib modes its set table takes.
+using TNativeModeList = std::span<const char* const>;
 
 // Which command GetNextCommand handed out: ckRead is a one-off read (the
 // transmit state at start), not the standing poll.

@@ -31,8 +31,9 @@ struct TRadioModel {
   // "Digi means data"; equal where the choice makes no difference.
   const char* DigiRTTYMode;
   const char* DigiDataMode;
-  // The Hamlib modes TuneNativeMode takes.
-  std::span<const char* const> NativeModes;
+  // The Hamlib modes TuneNativeMode takes: the driver's own list, made
+  // from its set-mode table.
+  std::span<const char* const> (*NativeModes)();
   // What the radio receives, in hertz, for programs sharing it that ask.
   std::int64_t LowHz;
   std::int64_t HighHz;

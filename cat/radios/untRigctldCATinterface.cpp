@@ -4,7 +4,6 @@
 #include <memory>
 
 #include "cat/radios/untBandPlan.h"
-#include "cat/radios/untRadioTable.h"
 #include "cat/transport/untTcpPort.h"
 
 namespace vela {
@@ -32,6 +31,11 @@ const char* const SetModeSuffix = " 0\n";
 // mode name read.
 constexpr std::int64_t MaxHz = std::int64_t{2147483647} * 100;
 constexpr std::size_t MaxModeName = 12;
+
+// The modes "+M" may name.
+constexpr const char* SetModeNames[] = {
+    NativeLSB, NativeUSB,  NativeCW,    NativeCWR,    NativeAM,     NativeSAM,  NativeFM,
+    NativeWFM, NativeRTTY, NativeRTTYR, NativePKTUSB, NativePKTLSB, NativePKTFM};
 
 bool IsModeName(std::string_view Name) {
   return !Name.empty() && Name.size() <= MaxModeName &&
@@ -66,6 +70,10 @@ std::function<std::unique_ptr<TComPort>()> RigctldPortFactory(TVelaLogSettings* 
 TRigctldCATInterface::TRigctldCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings)
     : TRadioCATInterface(AOwner, ASettings, rtRigctld, &RigctldPortFactory) {
   FPollCommand = PollBoth;
+}
+
+TNativeModeList TRigctldCATInterface::NativeModes() {
+  return SetModeNames;
 }
 
 void TRigctldCATInterface::ResetState() {
@@ -199,9 +207,9 @@ bool TRigctldCATInterface::BuildFrequencyCommand(std::int64_t Hz, std::string& C
 bool TRigctldCATInterface::BuildModeCommand(const std::string& Native, bool FromPage,
                                             std::string& Command) const {
   (void)FromPage;
-  // Only names of the table row go out: anything else could carry a second
+  // Only names of the list above go out: anything else could carry a second
   // command in its characters.
-  for (const char* Mode : Model()->NativeModes)
+  for (const char* Mode : SetModeNames)
     if (Native == Mode) {
       Command = SetModePrefix + Native + SetModeSuffix;
       return true;

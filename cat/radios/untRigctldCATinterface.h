@@ -24,6 +24,10 @@ public:
 
   TRigctldCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings);
 
+  // The Hamlib modes it asks the daemon to set; the radio behind it may
+  // refuse one.
+  static TNativeModeList NativeModes();
+
   void ResetState() override;
   void ParseReply(TObject* Sender, std::string Data, int Count) override;
   void GetNextCommand(TObject* Sender, std::string& Command) override;

@@ -81,7 +81,7 @@ public:
     vela::TRigctlRadioFacts Facts;
     Facts.LowHz = RadioModel->LowHz;
     Facts.HighHz = RadioModel->HighHz;
-    for (const char* Mode : RadioModel->NativeModes)
+    for (const char* Mode : RadioModel->NativeModes())
       Facts.Modes.emplace_back(Mode);
     return Facts;
   }

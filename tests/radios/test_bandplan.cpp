@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,31 @@ TEST(BandPlanTest, BoundsAreExclusiveAndThePlanHasNoGaps) {
   };
   for (const auto& Case : Cases)
     EXPECT_EQ(BandForFrequency(Case.Count), Case.Band) << Case.Count;
+}
+
+TEST(BandPlanTest, ABandByNameCoversWhatTheLookupGivesIt) {
+  // Each band the lookup shows: its range starts where the band below ends,
+  // and every count of it, and none outside, is given its name.
+  std::int32_t From = 0;
+  for (const char* Name :
+       {"160m", "80m", "40m", "30m", "20m", "17m", "15m", "12m", "10m", "6m", "4m", "2m", "70cm"}) {
+    const std::optional<TBandRange> Band = FindBand(Name);
+    ASSERT_TRUE(Band) << Name;
+    EXPECT_TRUE(Band->Shown) << Name;
+    EXPECT_EQ(Band->From, From) << Name;
+    EXPECT_EQ(BandForFrequency(Band->From), Name);
+    EXPECT_EQ(BandForFrequency(Band->Below - 1), Name);
+    EXPECT_NE(BandForFrequency(Band->Below), Name);
+    From = Band->Below;
+  }
+  // 60 m lies inside what the lookup calls 40m.
+  const std::optional<TBandRange> Sixty = FindBand("60m");
+  ASSERT_TRUE(Sixty);
+  EXPECT_FALSE(Sixty->Shown);
+  EXPECT_EQ(BandForFrequency(Sixty->From), "40m");
+  EXPECT_EQ(BandForFrequency(Sixty->Below - 1), "40m");
+  for (const char* Name : {"", "40M", "40", "m", "2200m", "23cm", "40m "})
+    EXPECT_FALSE(FindBand(Name)) << '"' << Name << '"';
 }
 
 TEST(BandPlanTest, FrequencyTextHasFourDecimalsAndNoLeadingZeros) {

@@ -16,8 +16,8 @@ const char* const HamlibModes[] = {"LSB", "USB",  "CW",    "CWR",    "AM",     "
                                    "WFM", "RTTY", "RTTYR", "PKTUSB", "PKTLSB", "PKTFM"};
 
 bool Listed(const TRadioModel& Model, std::string_view Mode) {
-  return std::any_of(Model.NativeModes.begin(), Model.NativeModes.end(),
-                     [&](const char* Name) { return Mode == Name; });
+  const auto Modes = Model.NativeModes();
+  return std::any_of(Modes.begin(), Modes.end(), [&](const char* Name) { return Mode == Name; });
 }
 
 } // namespace

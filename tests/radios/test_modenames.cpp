@@ -89,7 +89,7 @@ TEST(ModeNamesTest, DigiMeansWhatTheRadioRowSays) {
     EXPECT_EQ(NativeForPageMode(ModeDigi, dmRTTY, &Model), Model.DigiRTTYMode);
     EXPECT_EQ(NativeForPageMode(ModeDigi, dmData, &Model), Model.DigiDataMode);
     // Every mode a radio takes is one of the vocabulary's, shown as a page text.
-    for (const char* Native : Model.NativeModes)
+    for (const char* Native : Model.NativeModes())
       EXPECT_NE(PageModeForNative(Native), "") << Native;
     EXPECT_EQ(PageModeForNative(Model.DigiDataMode), ModeDigi);
   }
