@@ -258,8 +258,8 @@ void TfrmVLogSettings::BuildLayout() {
     FcbxBaudRate->addItem(QString::number(Bits));
   Label(pnlCatsettingsBg, QRect(0, 85, 95, 24), QStringLiteral("Radio Type:"), Qt::AlignRight);
   FcbxRadio = ComboBox(pnlCatsettingsBg, QRect(101, 85, 140, 24), nullptr, 0);
-  for (const TRadioModel& Model : RadioModels())
-    FcbxRadio->addItem(QString::fromLatin1(Model.DisplayName));
+  for (const TRadioModel* Model : RadioModels())
+    FcbxRadio->addItem(QString::fromLatin1(Model->DisplayName));
   {
     // Station options: Digi, CI-V address, the control lines and their note.
     QWidget* Cat = pnlCatsettingsBg;

@@ -1,5 +1,7 @@
 #include "cat/radios/untFT100DCATinterface.h"
 
+#include "cat/radios/untModeNames.h"
+
 #include <array>
 
 #include "cat/radios/untBandPlan.h"
@@ -50,8 +52,14 @@ constexpr auto FT100DSetNames = NativeNames(FT100DSetModes);
 
 } // namespace
 
+// It reports in 1.25 Hz steps.
+constinit const TRadioModel TFT100DCATInterface::RadioModel{
+    rtFT100D, "FT100D",     "ft100d",     MakeDriver<TFT100DCATInterface>,   0,      true,
+    1.25,     NativePKTUSB, NativePKTUSB, &TFT100DCATInterface::NativeModes, 100000, 970000000,
+    true};
+
 TFT100DCATInterface::TFT100DCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings)
-    : TYaesuBinaryCATInterface(AOwner, ASettings, rtFT100D, FT100DPoll, StatusReplyLength) {}
+    : TYaesuBinaryCATInterface(AOwner, ASettings, RadioModel, FT100DPoll, StatusReplyLength) {}
 
 TNativeModeList TFT100DCATInterface::NativeModes() {
   return FT100DSetNames;

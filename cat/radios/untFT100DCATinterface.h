@@ -2,6 +2,7 @@
 // the status request, whose answer is framed by counting bytes.
 #pragma once
 
+#include "cat/radios/untRadioModel.h"
 #include "cat/radios/untYaesuBinaryCATinterface.h"
 
 namespace vela {
@@ -11,6 +12,8 @@ public:
   TFT100DCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings);
   // The Hamlib modes its set-mode table takes (the radio table's list).
   static TNativeModeList NativeModes();
+  // Its row of the radio table.
+  static const TRadioModel RadioModel;
 
 protected:
   TReplyValues DecodeReply(const std::uint8_t* Reply, std::string& LocalMode) override;

@@ -1,5 +1,7 @@
 #include "cat/radios/untFT897DCATinterface.h"
 
+#include "cat/radios/untModeNames.h"
+
 #include <array>
 
 #include "cat/radios/untBandPlan.h"
@@ -56,8 +58,14 @@ std::int32_t Lo(std::uint8_t B) {
 
 } // namespace
 
+// It reports in 10 Hz steps.
+constinit const TRadioModel TFT897DCATInterface::RadioModel{
+    rtFT897D, "FT897D",     "ft897d",     MakeDriver<TFT897DCATInterface>,   0,      true,
+    10,       NativePKTUSB, NativePKTUSB, &TFT897DCATInterface::NativeModes, 100000, 470000000,
+    true};
+
 TFT897DCATInterface::TFT897DCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings)
-    : TYaesuBinaryCATInterface(AOwner, ASettings, rtFT897D, FT897DPoll, ReplyLength) {}
+    : TYaesuBinaryCATInterface(AOwner, ASettings, RadioModel, FT897DPoll, ReplyLength) {}
 
 TNativeModeList TFT897DCATInterface::NativeModes() {
   return FT897DSetNames;

@@ -3,6 +3,7 @@
 // counting bytes.
 #pragma once
 
+#include "cat/radios/untRadioModel.h"
 #include "cat/radios/untYaesuBinaryCATinterface.h"
 
 namespace vela {
@@ -12,6 +13,8 @@ public:
   TFT897DCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings);
   // The Hamlib modes its set-mode table takes (the radio table's list).
   static TNativeModeList NativeModes();
+  // Its row of the radio table.
+  static const TRadioModel RadioModel;
 
 protected:
   TReplyValues DecodeReply(const std::uint8_t* Reply, std::string& LocalMode) override;

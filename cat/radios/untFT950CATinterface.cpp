@@ -1,5 +1,7 @@
 #include "cat/radios/untFT950CATinterface.h"
 
+#include "cat/radios/untModeNames.h"
+
 #include <array>
 
 #include "cat/radios/untBandPlan.h"
@@ -42,7 +44,7 @@ constexpr std::array<TSetCode, 11> FT950SetModes{{
 constexpr auto FT950SetNames = NativeNames(FT950SetModes);
 
 constexpr TTextProtocol FT950Protocol{
-    .Radio = rtFT950,
+    .Model = &TFT950CATInterface::RadioModel,
     .PollCommand = "IF;",
     // "IF" is the radio's own status command here.
     .StatusMarker = "IF",
@@ -70,6 +72,11 @@ constexpr TTextProtocol FT950Protocol{
 };
 
 } // namespace
+
+constinit const TRadioModel TFT950CATInterface::RadioModel{
+    rtFT950, "FT950",    "ft950",      MakeDriver<TFT950CATInterface>,   0,     true,
+    1,       NativeRTTY, NativePKTUSB, &TFT950CATInterface::NativeModes, 30000, 56000000,
+    false};
 
 TFT950CATInterface::TFT950CATInterface(TComponent* AOwner, TVelaLogSettings* ASettings)
     : TTextCATInterface(AOwner, ASettings, FT950Protocol) {}

@@ -1,5 +1,7 @@
 #include "cat/radios/untFlexCATinterface.h"
 
+#include "cat/radios/untModeNames.h"
+
 #include <array>
 
 #include "cat/radios/untBandPlan.h"
@@ -39,7 +41,7 @@ constexpr std::array<TSetCode, 8> FlexSetModes{{
 constexpr auto FlexSetNames = NativeNames(FlexSetModes);
 
 constexpr TTextProtocol FlexProtocol{
-    .Radio = rtFlex,
+    .Model = &TFlexCATInterface::RadioModel,
     .PollCommand = "ZZIF;",
     // Only "ZZIF" marks a status reply: a program sharing the line through
     // Virtual CAT may poll the plain "IF;", whose reply carries its mode at
@@ -67,6 +69,11 @@ constexpr TTextProtocol FlexProtocol{
 };
 
 } // namespace
+
+constinit const TRadioModel TFlexCATInterface::RadioModel{
+    rtFlex, "Flex",       "flex",       MakeDriver<TFlexCATInterface>,   0,     true,
+    1,      NativePKTUSB, NativePKTUSB, &TFlexCATInterface::NativeModes, 30000, 54000000,
+    false};
 
 TFlexCATInterface::TFlexCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings)
     : TTextCATInterface(AOwner, ASettings, FlexProtocol) {}

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "cat/radios/untIcomCATinterface.h"
+#include "cat/radios/untRadioModel.h"
 
 namespace vela {
 
@@ -14,6 +15,8 @@ public:
   TIC7000CATInterface(TComponent* AOwner, TVelaLogSettings* ASettings);
   // The Hamlib modes it can be set to: the plain ones (no data mode).
   static TNativeModeList NativeModes();
+  // Its row of the radio table.
+  static const TRadioModel RadioModel;
 };
 
 } // namespace vela

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "cat/radios/untBandPlan.h"
-#include "cat/radios/untRadioTable.h"
+#include "cat/radios/untRadioModel.h"
 #include "platform/untStrToInt.h"
 
 namespace vela {
@@ -113,8 +113,8 @@ bool IsTransceiveReport(std::string_view Addressed, std::uint8_t Radio) {
 } // namespace
 
 TIcomCATInterface::TIcomCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings,
-                                     TRadioType ARadio)
-    : TRadioCATInterface(AOwner, ASettings, ARadio),
+                                     const TRadioModel& AModel)
+    : TRadioCATInterface(AOwner, ASettings, AModel),
       FRadioAddress(CIVAddressFor(*Model(), FSettings->intCIVAddress())) {
   // Starts on "read frequency"; the first poll flips it, so it reads the mode.
   FPollCommand = Frame(std::string(1, static_cast<char>(ReadFrequency)));

@@ -35,7 +35,7 @@ public:
   static constexpr int KeepAliveCycles = 20;
 
   // The radio address is the stored CI-V address, or the radio's own.
-  TIcomCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings, TRadioType ARadio);
+  TIcomCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings, const TRadioModel& AModel);
   ~TIcomCATInterface() override;
 
   void ResetState() override;

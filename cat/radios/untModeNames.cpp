@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "cat/radios/untRadioTable.h"
+#include "cat/radios/untRadioModel.h"
 #include "platform/untText.h"
 
 namespace vela {

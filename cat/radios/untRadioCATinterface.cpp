@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "cat/radios/untBandPlan.h"
-#include "cat/radios/untRadioTable.h"
+#include "cat/radios/untRadioModel.h"
 
 namespace vela {
 
@@ -28,9 +28,9 @@ bool SplitFrequencyText(std::string_view Text, std::size_t FractionDigits, std::
 }
 
 TRadioCATInterface::TRadioCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings,
-                                       TRadioType ARadio, TRadioPortSource ARadioPortSource)
-    : TCATInterface(AOwner, ASettings, ARadioPortSource), FModel(FindRadioModel(ARadio)) {
-  RecordRadioType(ARadio);
+                                       const TRadioModel& AModel, TRadioPortSource ARadioPortSource)
+    : TCATInterface(AOwner, ASettings, ARadioPortSource), FModel(&AModel) {
+  RecordRadioType(AModel.Radio);
   // Asked for before anything else can be: the worker's first request for
   // a command waits for the main thread, which is here.
   FStartReleasePending =

@@ -112,9 +112,9 @@ bool SplitFrequencyText(std::string_view Text, std::size_t FractionDigits, std::
 
 class TRadioCATInterface : public TCATInterface {
 public:
-  // Runs the base constructor (which starts the worker), then records ARadio
-  // in the settings store.
-  TRadioCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings, TRadioType ARadio,
+  // Runs the base constructor (which starts the worker), then records the
+  // radio of AModel (the driver's own row) in the settings store.
+  TRadioCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings, const TRadioModel& AModel,
                      TRadioPortSource ARadioPortSource = nullptr);
 
   // The plain command choice; drivers with a twist override it.

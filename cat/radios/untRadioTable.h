@@ -1,58 +1,18 @@
-// Each radio model described once: the settings number, the names shown and
-// typed, the driver factory, the CI-V address, what its
-// "Digi" sets, the Hamlib modes it can be set to, and its resolution. The
-// factory, the settings dialog, the tools and the demo read this table;
-// nothing else names the radios.
+// The radios the program drives, in one list: each driver describes its own
+// radio (its RadioModel, untRadioModel.h); the factory, the settings dialog,
+// the tools and the demo find them here.
 #pragma once
 
-#include <cstdint>
-#include <memory>
 #include <span>
 #include <string_view>
 
-#include "cat/untCATinterface.h"
-#include "settings/untVelaLogSettings.h"
+#include "cat/radios/untRadioModel.h"
 
 namespace vela {
 
-struct TRadioModel {
-  TRadioType Radio;        // the stored "Radio" value
-  const char* DisplayName; // the settings dialog's radio list
-  const char* Name;        // command-line name: flex ft100d ft897d ft950 ic7000 ic7300 rigctld
-  // Creates the driver, which starts its port worker and records Radio.
-  std::unique_ptr<TCATInterface> (*Create)(TComponent*, TVelaLogSettings*);
-  // The radio's CI-V address out of the box; 0 for radios without CI-V.
-  std::uint8_t DefaultCIVAddress;
-  // Whether the radio has a data (packet) mode that the program can set.
-  bool HasDataMode;
-  // The step of the frequency the radio reports, in hertz.
-  double ResolutionHz;
-  // The Hamlib mode the page's "Digi" sets with "Digi means RTTY" and with
-  // "Digi means data"; equal where the choice makes no difference.
-  const char* DigiRTTYMode;
-  const char* DigiDataMode;
-  // The Hamlib modes TuneNativeMode takes: the driver's own list, made
-  // from its set-mode table.
-  std::span<const char* const> (*NativeModes)();
-  // What the radio receives, in hertz, for programs sharing it that ask.
-  std::int64_t LowHz;
-  std::int64_t HighHz;
-  // Whether its commands and replies are binary (shown in hex when traced).
-  bool Binary;
-};
-
-// The address this program sends from on a CI-V bus.
-inline constexpr std::uint8_t CIVControllerAddress = 0xCC;
-// A radio address the operator may choose: 01h to DFh, and not the
-// controller's own.
-bool ValidCIVAddress(std::int32_t Address);
-// The CI-V address of Model with the stored one: the stored address when it
-// is valid, else the model's own.
-std::uint8_t CIVAddressFor(const TRadioModel& Model, std::int32_t Stored);
-
 // The radios, in the order of their settings numbers: six on a serial line,
 // then any radio served by rigctld over TCP.
-std::span<const TRadioModel> RadioModels();
+std::span<const TRadioModel* const> RadioModels();
 // The row of a radio type or of a command-line name (exact, lower case);
 // nullptr for anything else.
 const TRadioModel* FindRadioModel(TRadioType Radio);

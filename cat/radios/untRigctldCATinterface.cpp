@@ -1,5 +1,7 @@
 #include "cat/radios/untRigctldCATinterface.h"
 
+#include "cat/radios/untModeNames.h"
+
 #include <algorithm>
 #include <memory>
 
@@ -67,8 +69,23 @@ std::function<std::unique_ptr<TComPort>()> RigctldPortFactory(TVelaLogSettings* 
 
 } // namespace
 
+// Any radio the daemon serves, over TCP.
+constinit const TRadioModel TRigctldCATInterface::RadioModel{rtRigctld,
+                                                             "Hamlib rigctld (network)",
+                                                             "rigctld",
+                                                             MakeDriver<TRigctldCATInterface>,
+                                                             0,
+                                                             true,
+                                                             1,
+                                                             NativeRTTY,
+                                                             NativePKTUSB,
+                                                             &TRigctldCATInterface::NativeModes,
+                                                             30000,
+                                                             1300000000,
+                                                             false};
+
 TRigctldCATInterface::TRigctldCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings)
-    : TRadioCATInterface(AOwner, ASettings, rtRigctld, &RigctldPortFactory) {
+    : TRadioCATInterface(AOwner, ASettings, RadioModel, &RigctldPortFactory) {
   FPollCommand = PollBoth;
 }
 

@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "cat/radios/untRadioCATinterface.h"
+#include "cat/radios/untRadioModel.h"
 
 namespace vela {
 
@@ -27,6 +28,8 @@ public:
   // The Hamlib modes it asks the daemon to set; the radio behind it may
   // refuse one.
   static TNativeModeList NativeModes();
+  // Its row of the radio table.
+  static const TRadioModel RadioModel;
 
   void ResetState() override;
   void ParseReply(TObject* Sender, std::string Data, int Count) override;

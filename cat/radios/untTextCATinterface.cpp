@@ -8,7 +8,7 @@ namespace vela {
 
 TTextCATInterface::TTextCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings,
                                      const TTextProtocol& AProtocol)
-    : TRadioCATInterface(AOwner, ASettings, AProtocol.Radio), FProtocol(AProtocol) {
+    : TRadioCATInterface(AOwner, ASettings, *AProtocol.Model), FProtocol(AProtocol) {
   FPollCommand = FProtocol.PollCommand;
 }
 

@@ -29,7 +29,7 @@ struct TSetCode {
 };
 
 struct TTextProtocol {
-  TRadioType Radio;
+  const TRadioModel* Model; // the driver's row of the radio table
   const char* PollCommand;
   // A message is a status reply only when it contains this marker; the
   // fields are counted from the character after its first occurrence.

@@ -6,10 +6,10 @@
 namespace vela {
 
 TYaesuBinaryCATInterface::TYaesuBinaryCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings,
-                                                   TRadioType ARadio,
+                                                   const TRadioModel& AModel,
                                                    const std::string& APollCommand,
                                                    std::size_t AReplyLength)
-    : TRadioCATInterface(AOwner, ASettings, ARadio),
+    : TRadioCATInterface(AOwner, ASettings, AModel),
       FReplyLength(std::clamp<std::size_t>(AReplyLength, 1, MaxReplyLength)) {
   FPollCommand = APollCommand;
 }

@@ -49,8 +49,9 @@ class TYaesuBinaryCATInterface : public TRadioCATInterface {
 public:
   static constexpr std::size_t MaxReplyLength = 32;
 
-  TYaesuBinaryCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings, TRadioType ARadio,
-                           const std::string& APollCommand, std::size_t AReplyLength);
+  TYaesuBinaryCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings,
+                           const TRadioModel& AModel, const std::string& APollCommand,
+                           std::size_t AReplyLength);
 
   void ResetState() override;
   void ParseReply(TObject* Sender, std::string Data, int Count) override;

@@ -55,9 +55,10 @@ TEST(RadioFactoryTest, CreatesEachDriverAndNamesEachType) {
 TEST(RadioTableTest, EachRowDescribesWhatItsDriverDoes) {
   TDriverEnvironment Env;
   ASSERT_EQ(RadioModels().size(), 7u);
-  for (const TRadioModel& Model : RadioModels()) {
+  for (std::size_t I = 0; I < RadioModels().size(); ++I) {
+    const TRadioModel& Model = *RadioModels()[I];
     SCOPED_TRACE(Model.Name);
-    EXPECT_EQ(Model.Radio, static_cast<TRadioType>(&Model - RadioModels().data()));
+    EXPECT_EQ(Model.Radio, static_cast<TRadioType>(I));
     EXPECT_EQ(FindRadioModel(Model.Radio), &Model);
     EXPECT_EQ(FindRadioModel(std::string_view(Model.Name)), &Model);
     std::unique_ptr<TCATInterface> Driver = Model.Create(nullptr, Env.Settings.get());
@@ -144,8 +145,8 @@ TEST(RadioTableTest, ExactTuneCommandsPerRadio) {
 // conversion would also take (hexadecimal, signs, blanks) tunes nothing.
 TEST(RadioFactoryTest, NoDriverTunesToAFrequencyThatIsNotDecimal) {
   TDriverEnvironment Env;
-  for (const TRadioModel& Model : RadioModels()) {
-    const TRadioType Radio = Model.Radio;
+  for (const TRadioModel* Model : RadioModels()) {
+    const TRadioType Radio = Model->Radio;
     std::unique_ptr<TCATInterface> Driver = CreateRadioDriver(Radio, nullptr, Env.Settings.get());
     ASSERT_TRUE(Driver);
     Driver->SetFrequency("14.0740");

@@ -84,7 +84,8 @@ TEST(ModeNamesTest, NamesThatAreNoMode) {
 }
 
 TEST(ModeNamesTest, DigiMeansWhatTheRadioRowSays) {
-  for (const TRadioModel& Model : RadioModels()) {
+  for (const TRadioModel* Row : RadioModels()) {
+    const TRadioModel& Model = *Row;
     SCOPED_TRACE(Model.Name);
     EXPECT_EQ(NativeForPageMode(ModeDigi, dmRTTY, &Model), Model.DigiRTTYMode);
     EXPECT_EQ(NativeForPageMode(ModeDigi, dmData, &Model), Model.DigiDataMode);

@@ -143,8 +143,8 @@ TCatRun ParseCatOptions(int argc, char** argv, TCatOptions& O) {
       std::cout << "velalog-cat " << VelaLogVersion << "\n";
       return TCatRun::crPrinted;
     } else if (Arg == "--list-radios") {
-      for (const TRadioModel& Model : RadioModels())
-        std::cout << Model.Name << '\t' << int{Model.Radio} << '\t' << Model.DisplayName << '\n';
+      for (const TRadioModel* Model : RadioModels())
+        std::cout << Model->Name << '\t' << int{Model->Radio} << '\t' << Model->DisplayName << '\n';
       return TCatRun::crPrinted;
     } else if (Arg == "--exact") {
       O.Exact = true;

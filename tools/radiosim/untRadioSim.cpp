@@ -173,9 +173,9 @@ const std::vector<std::string>& RadioNames() {
   // The program's radio table names the radios; every one with a simulator.
   static const std::vector<std::string> names = [] {
     std::vector<std::string> result;
-    for (const TRadioModel& model : RadioModels())
-      if (CreateRadioCore(model.Name))
-        result.push_back(model.Name);
+    for (const TRadioModel* model : RadioModels())
+      if (CreateRadioCore(model->Name))
+        result.push_back(model->Name);
     return result;
   }();
   return names;
