@@ -41,6 +41,11 @@ TPortCycle::TPortCycle(THost& AHost, TLinkSupervisor& ALinks, TBaudRate ABaudRat
 void TPortCycle::SetVirtualPort(TComPort* APort) {
   FVirtualPort = APort;
   FShared = APort != nullptr;
+  // The other program's bytes go to the radio as soon as the line allows, so
+  // they are handed over as they come: a command gathered until the line
+  // pauses would wait a few milliseconds for nothing, in every exchange.
+  if (APort)
+    APort->setGatherGapMs(0);
 }
 
 std::int64_t TPortCycle::QuietNs(TBaudRate ABaudRate) {
@@ -184,9 +189,10 @@ void TPortCycle::RunSharedCycles() {
 bool TPortCycle::VirtualMidCommand() const {
   // The other program's bytes were written last and the radio has not
   // answered them: it may be in the middle of a command, which a command of
-  // the driver's would cut in two.
+  // the driver's would cut in two. A CI-V bus's echo of those bytes is no
+  // answer (a program that writes a byte at a time hears each echoed).
   return static_cast<TAsker>(FAsker.load()) == TAsker::Virtual &&
-         FLastRxNs.load() < FLastWriteNs.load();
+         FLinks.RadioLastRxNs() < FLastWriteNs.load();
 }
 
 bool TPortCycle::VirtualGoesFirst(TYield Yield) {
@@ -212,6 +218,10 @@ TPortCycle::TLineWait TPortCycle::WriteCommand(TAsker Asker, const std::string& 
   // program's replies must not wait behind a gathered one).
   FRadioPort->ExpectBurst(Asker == TAsker::Driver && !FShared ? FReplyLengths.Expected(Command)
                                                               : 0);
+  // The other program waits for each reply: its bytes are passed on as they
+  // come, not after the line's pause. The driver's replies are gathered,
+  // which saves a hand-over to the main thread per piece.
+  FRadioPort->setGatherGapMs(Asker == TAsker::Virtual ? 0 : TComPort::DefaultGatherGapMs);
   FReplyBytes = 0;
   FAsker = static_cast<int>(Asker);
   FLastAsker = static_cast<int>(Asker);
