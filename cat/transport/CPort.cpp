@@ -282,8 +282,8 @@ constexpr int GatherMaxBytes = 512;
 
 bool TComThread::Gather(int Expect, int GapMs, int& Waiting) {
   // Without an expectation: until the line pauses for GapMs, for a short
-  // time at most. With one: one wait per stretch of missing
-  // bytes, not one per few milliseconds; a line that runs at its rate fills
+  // time at most. With one: one wait per stretch of missing bytes, not one
+  // per few milliseconds; a line that runs at its rate fills
   // the burst in about one wait, a reply shorter than expected ends with the
   // first wait that brings nothing, and a line that trickles slower than its
   // rate is handed over after twice the burst's time on the line.

@@ -224,9 +224,10 @@ public:
   // holds for one burst; any thread may give it.
   void ExpectBurst(int Bytes);
   // Without an expected length, a burst is handed over once the line has
-  // paused for this long (ms; default DefaultGatherGapMs). 0 hands bytes over
-  // as they arrive: for a reader that passes them on to a program waiting
-  // for each reply. Any thread; it applies from the next burst.
+  // paused for this long (ms; default DefaultGatherGapMs). 0 gathers nothing,
+  // not even an expected burst: bytes are handed over as they arrive, for a
+  // reader that passes them on to a program waiting for each reply. Any
+  // thread; it applies from the next burst.
   static constexpr int DefaultGatherGapMs = 3;
   void setGatherGapMs(int Ms) { FGatherGapMs = std::max(Ms, 0); }
   // How long one character takes on the line at the current settings (start
