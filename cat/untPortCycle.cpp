@@ -341,6 +341,9 @@ TPortCycle::TLineWait TPortCycle::WaitForQuietLine(TYield Yield, TAsker Next) {
       return TLineWait::lwEnded;
     if (FShared)
       ForwardToVirtual();
+    // Taken before the line is looked at: bytes delivered from here on end
+    // the wait below.
+    const unsigned Deliveries = FRadioDeliveries.load();
     const std::int64_t Now = NowNs();
     int Waiting = 0;
     try {
@@ -396,8 +399,15 @@ TPortCycle::TLineWait TPortCycle::WaitForQuietLine(TYield Yield, TAsker Next) {
       return !FFromVirtual.empty() &&
              (Yield == TYield::yAlways || (Yield == TYield::yMidCommand && VirtualMidCommand()));
     };
-    FWake.wait_for(Guard, std::chrono::nanoseconds(std::min(SleepNs, WaitLeftNs)),
-                   [&] { return VirtualFirst() || !FToVirtual.empty(); });
+    // Shared, it also wakes for the radio's bytes: a wait for the other
+    // asker's reply to begin ends when it does, and one whose length is
+    // known may then end at once.
+    FLineWatched = FShared;
+    FWake.wait_for(Guard, std::chrono::nanoseconds(std::min(SleepNs, WaitLeftNs)), [&] {
+      return VirtualFirst() || !FToVirtual.empty() ||
+             (FShared && FRadioDeliveries.load() != Deliveries);
+    });
+    FLineWatched = false;
     if (VirtualFirst())
       return TLineWait::lwYielded;
   }
@@ -468,11 +478,24 @@ void TPortCycle::ReceiveFromRadio(int Count) {
   if (!ToDriver) {
     if (!Unsolicited.empty())
       FHost.DeliverToDriver(Unsolicited, static_cast<int>(Unsolicited.size()), false);
+    NoteDelivery();
     return;
   }
   if (Open == TAsker::Driver)
     FReplyBytes += static_cast<int>(Data.size());
   FHost.DeliverToDriver(Data, Count, AfterQuiet);
+  NoteDelivery();
+}
+
+void TPortCycle::NoteDelivery() {
+  bool Watched;
+  {
+    std::lock_guard<std::mutex> Guard(FLock);
+    ++FRadioDeliveries;
+    Watched = FLineWatched;
+  }
+  if (Watched)
+    FWake.notify_all();
 }
 
 void TPortCycle::ReceiveFromVirtual(int Count) {

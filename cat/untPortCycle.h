@@ -157,6 +157,8 @@ private:
   void ForwardToVirtual();
   TLineWait WaitForQuietLine(TYield Yield, TAsker Next);
   void CloseQuietExchange();
+  // Bytes from the radio have been routed: a wait for the line looks again.
+  void NoteDelivery();
   // After a write that followed a quiet line: the last driver command's reply
   // was complete when Complete, and its length is kept; otherwise forgotten.
   void LearnReplyLength(bool Complete);
@@ -172,10 +174,16 @@ private:
   TComPort* FVirtualPort = nullptr;
   bool FShared = false;
 
-  std::mutex FLock;              // guards FFromVirtual and FToVirtual
+  std::mutex FLock;              // guards FFromVirtual, FToVirtual, FLineWatched and
+                                 // the count of FRadioDeliveries
   std::condition_variable FWake; // a forwarding queue got bytes, or a turn is asked for
   std::string FFromVirtual;
   std::string FToVirtual;
+  // Deliveries of the radio's bytes so far (counted under FLock, read
+  // without), and whether the worker waits for the line and wants to hear
+  // of them.
+  std::atomic<unsigned> FRadioDeliveries{0};
+  bool FLineWatched = false;
   // RequestTurn was called and the driver has not been asked since (FLock
   // for the wait; read without it).
   std::atomic<bool> FTurnRequested{false};
