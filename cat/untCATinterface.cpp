@@ -108,18 +108,38 @@ void TCATInterface::NoteCommandIsNoRead() {
     FPortThread->CommandIsRead = false;
 }
 
+void TCATInterface::NothingForAsks(int Count) {
+  if (FPortThread)
+    FPortThread->IdleAsks = Count;
+}
+
+int TCATInterface::AsksSkipped() const {
+  return FPortThread ? FPortThread->SkippedAsks.load() : 0;
+}
+
 // A command that replaces one still waiting keeps the place of the first:
-// a key asked in between must still wait for the change.
+// a key asked in between must still wait for the change. A worker that was
+// told there would be nothing to write is woken.
 void TCATInterface::QueueFrequencyCommand(std::string Command) {
   if (FFrequencyCommand.empty())
     FFrequencyAsked = NextAsk();
   FFrequencyCommand = std::move(Command);
+  WakeWorker();
 }
 
 void TCATInterface::QueueModeCommand(std::string Command) {
   if (FModeCommand.empty())
     FModeAsked = NextAsk();
   FModeCommand = std::move(Command);
+  WakeWorker();
+}
+
+void TCATInterface::WakeWorker() {
+  if (!FPortThread)
+    return;
+  std::lock_guard<std::mutex> Guard(FPortThread->Lock);
+  if (FPortThread->Thread)
+    FPortThread->Thread->Wake();
 }
 
 void TCATInterface::SetNote(const std::string& Text) {

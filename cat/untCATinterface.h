@@ -257,6 +257,12 @@ protected:
   std::string TakePTTCommand();
   // Tells the worker that a command must not wait for the next cycle.
   void UrgeWorker();
+  // Called from the command hook when it hands out nothing: the next Count
+  // calls would hand out nothing either, unless a command is queued first
+  // (which wakes the worker), so the worker may leave them out. AsksSkipped
+  // is how many calls it left out before this one.
+  void NothingForAsks(int Count);
+  int AsksSkipped() const;
   // Queue a set command, replacing one still waiting (whose place in the
   // order it takes), and note when it was asked for: commands go out in the
   // order they were asked.
@@ -327,6 +333,8 @@ private:
   void ReleasePTTBeforeStop();
   // Makes the release the next command when the transmitter may be keyed.
   void QueuePTTRelease();
+  // Ends the worker's wait when the driver said it had nothing to write.
+  void WakeWorker();
   // Takes the outcome of the PTT command handed out last, once written.
   void SettlePTT() const;
   // The PTT command handed out last and not yet seen written: the worker's

@@ -130,7 +130,9 @@ void TCommPortThread::CheckLinks() {
 
 void TCommPortThread::RadioReopened() {
   // The radio may have been turned or swapped meanwhile: the driver starts
-  // afresh so that its next reply is reported in full.
+  // afresh so that its next reply is reported in full, and is asked at once
+  // even if it said before that it had nothing to write.
+  FCycle.Wake();
   try {
     Synchronize([this] {
       if (FOnReopened.Assigned())
@@ -141,8 +143,9 @@ void TCommPortThread::RadioReopened() {
   }
 }
 
-std::string TCommPortThread::AskDriver() {
+std::string TCommPortThread::AskDriver(int Skipped) {
   FCommand.clear();
+  FHandle->SkippedAsks = Skipped;
   try {
     Synchronize([this] { DoGetCommand(); });
   } catch (...) {
@@ -200,6 +203,7 @@ void TCommPortThread::VirtualPortRxChar(TObject* Sender, int Count) {
 void TCommPortThread::DoGetCommand() {
   FCommandAsk = ++FHandle->Asks;
   FHandle->CommandIsRead = true;
+  FHandle->IdleAsks = 0;
   if (FOnGetCommand.Assigned())
     FOnGetCommand(this, FCommand);
 }

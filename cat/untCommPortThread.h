@@ -21,7 +21,7 @@
 //   thread when it stops the worker.
 // - Each open port's event thread only waits for bytes and hands them to the
 //   main thread; the worker reads the line failure it records.
-// - Any thread may call RequestTurn, setOnTrace and the handle's Link.
+// - Any thread may call RequestTurn, Wake, setOnTrace and the handle's Link.
 // What guards what between them:
 // - The cycle's lock guards the two forwarding queues and the wait for a
 //   requested turn; its condition variable wakes the worker for either.
@@ -123,6 +123,9 @@ public:
   // transmitter): it is asked for it at the line's next free moment, ahead
   // of the other program's next batch. Any thread.
   void RequestTurn() { FCycle.RequestTurn(); }
+  // The driver has a command after it said it would have none for a while
+  // (the handle's IdleAsks): the worker asks it at its next turn. Any thread.
+  void Wake() { FCycle.Wake(); }
 
   bool VirtualEnabled() const { return FCycle.Shared(); }
   // Main thread only, while the worker is alive.
@@ -162,7 +165,8 @@ private:
   // Then tells the driver, on the main thread, what changed.
   void CheckLinks() override;
   // A failure of the hook counts against the radio's link.
-  std::string AskDriver() override;
+  std::string AskDriver(int Skipped) override;
+  int DriverIdleAsks() const override { return FHandle->IdleAsks.load(); }
   bool DriverCommandIsRead() const override { return FHandle->CommandIsRead.load(); }
   void DriverCommandWritten() override;
   void Trace(bool Written, const std::string& Data) override;

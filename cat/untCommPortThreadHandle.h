@@ -38,6 +38,14 @@ public:
   // which many radios say nothing. Only an unanswered read makes a link
   // silent.
   std::atomic<bool> CommandIsRead{true};
+  // Asks the worker may leave out. In the command hook the driver sets
+  // IdleAsks (cleared before each call) to how many of the next calls would
+  // hand out nothing unless it wakes the worker first; the worker then lets
+  // up to that many cycles pass without a call, and before the next call
+  // sets SkippedAsks to how many it left out, so that a driver that counts
+  // cycles keeps its count true.
+  std::atomic<int> IdleAsks{0};
+  std::atomic<int> SkippedAsks{0};
 
   // The worker's latest link snapshots (any thread); they outlive it. A
   // silent link's seconds are counted up to the call.

@@ -41,6 +41,11 @@ TPortCycle::TPortCycle(THost& AHost, TLinkSupervisor& ALinks, TBaudRate ABaudRat
 void TPortCycle::SetVirtualPort(TComPort* APort) {
   FVirtualPort = APort;
   FShared = APort != nullptr;
+  // The other program's bytes go to the radio as soon as the line allows, so
+  // they are handed over as they come: a command gathered until the line
+  // pauses would wait a few milliseconds for nothing, in every exchange.
+  if (APort)
+    APort->setGatherGapMs(0);
 }
 
 std::int64_t TPortCycle::QuietNs(TBaudRate ABaudRate) {
@@ -64,22 +69,54 @@ void TPortCycle::Run() {
 
 void TPortCycle::AskDriver() {
   FTurnRequested = false;
-  FDriverCommand = FHost.AskDriver();
+  FWakeRequested = false;
+  const std::int64_t Now = NowNs();
+  // The asks left out while the driver had nothing: the whole cycles since
+  // its last ask beyond the first, no more than it said it would let go.
+  int Skipped = 0;
+  if (FIdleAsks > 0)
+    Skipped = static_cast<int>(
+        std::clamp<std::int64_t>((Now - FLastAskNs) / MsToNs(CycleMs) - 1, 0, FIdleAsks));
+  FLastAskNs = Now;
+  FDriverCommand = FHost.AskDriver(Skipped);
+  FIdleAsks = FDriverCommand.empty() ? std::max(FHost.DriverIdleAsks(), 0) : 0;
+}
+
+std::chrono::steady_clock::time_point TPortCycle::IdleEnd() const {
+  return std::chrono::steady_clock::time_point(std::chrono::nanoseconds(
+      FLastAskNs + static_cast<std::int64_t>(FIdleAsks + 1) * MsToNs(CycleMs)));
+}
+
+bool TPortCycle::DriverIdle() const {
+  return FIdleAsks > 0 && !FTurnRequested.load() && !FWakeRequested.load() &&
+         std::chrono::steady_clock::now() < IdleEnd();
 }
 
 void TPortCycle::RunCycles() {
+  using TClock = std::chrono::steady_clock;
   while (!FHost.Stopping()) {
     FHost.CheckLinks();
-    // While the radio is away its driver is not asked: pending tune
-    // commands wait for it.
-    if (RadioOpen()) {
+    auto Next = TClock::now() + std::chrono::milliseconds(CycleMs);
+    if (!RadioOpen()) {
+      // While the radio is away its driver is not asked: pending tune
+      // commands wait for it, and it is asked as soon as the radio is back.
+      FIdleAsks = 0;
+    } else if (!DriverIdle()) {
       AskDriver();
       WriteCommand(TAsker::Driver, FDriverCommand, TYield::yNever);
+      Next = NextCycle();
     }
-    // The pause ends early for a command that must not wait.
-    const auto Next = NextCycle();
+    // A driver with nothing to write is asked again when it said, or when
+    // it wakes the cycle; the links are looked at meanwhile.
+    if (FIdleAsks > 0)
+      Next = std::max(Next,
+                      std::min(IdleEnd(), TClock::now() + std::chrono::milliseconds(LinkCheckMs)));
+    // The pause ends early for a command that must not wait, and an idle
+    // one for any command.
     std::unique_lock<std::mutex> Guard(FLock);
-    FWake.wait_until(Guard, Next, [this] { return FTurnRequested.load(); });
+    FWake.wait_until(Guard, Next, [this] {
+      return FTurnRequested.load() || (FWakeRequested.load() && FIdleAsks > 0);
+    });
   }
 }
 
@@ -87,6 +124,14 @@ void TPortCycle::RequestTurn() {
   {
     std::lock_guard<std::mutex> Guard(FLock);
     FTurnRequested = true;
+  }
+  FWake.notify_all();
+}
+
+void TPortCycle::Wake() {
+  {
+    std::lock_guard<std::mutex> Guard(FLock);
+    FWakeRequested = true;
   }
   FWake.notify_all();
 }
@@ -124,10 +169,18 @@ void TPortCycle::RunSharedCycles() {
   while (!FHost.Stopping()) {
     FHost.CheckLinks();
     ForwardToVirtual();
+    if (FWakeRequested.exchange(false) && FIdleAsks > 0) {
+      // The driver has a command after all: its turn comes as it would have
+      // without the pause.
+      FIdleAsks = 0;
+      NextPoll = std::min(NextPoll, TClock::now());
+      TurnDue = std::min(TurnDue, NextPoll + std::chrono::milliseconds(DriverTurnMs - CycleMs));
+    }
     if (!RadioOpen()) {
       // While the radio is away its driver is not asked: pending tune
       // commands wait for it.
       DriverWaiting = false;
+      FIdleAsks = 0;
       NextPoll = TClock::now() + std::chrono::milliseconds(CycleMs);
       TurnDue = TClock::now() + std::chrono::milliseconds(DriverTurnMs);
     } else if (FTurnRequested.load() || TClock::now() >= TurnDue || TClock::now() >= NextPoll) {
@@ -148,8 +201,10 @@ void TPortCycle::RunSharedCycles() {
         }
         if (WriteCommand(TAsker::Driver, FDriverCommand, Yield) != TLineWait::lwYielded) {
           DriverWaiting = false;
-          NextPoll = TClock::now() + std::chrono::milliseconds(CycleMs);
-          TurnDue = TClock::now() + std::chrono::milliseconds(DriverTurnMs);
+          // A driver with nothing to write is asked again when it said
+          // (unless it wakes the cycle).
+          NextPoll = FIdleAsks > 0 ? IdleEnd() : TClock::now() + std::chrono::milliseconds(CycleMs);
+          TurnDue = NextPoll + std::chrono::milliseconds(DriverTurnMs - CycleMs);
         }
         continue;
       }
@@ -170,13 +225,16 @@ void TPortCycle::RunSharedCycles() {
       continue;
     }
     CloseQuietExchange();
+    // Only an exchange under way needs looking at between the turns; the
+    // links are looked at in any case.
+    const int LookMs =
+        static_cast<TAsker>(FAsker.load()) != TAsker::None ? ExchangeCheckMs : LinkCheckMs;
     std::unique_lock<std::mutex> Guard(FLock);
     FWake.wait_until(
-        Guard,
-        std::min({NextPoll, TurnDue, TClock::now() + std::chrono::milliseconds(ExchangeCheckMs)}),
+        Guard, std::min({NextPoll, TurnDue, TClock::now() + std::chrono::milliseconds(LookMs)}),
         [this] {
           return !FFromVirtual.empty() || !FToVirtual.empty() ||
-                 (FTurnRequested.load() && RadioOpen());
+                 (FTurnRequested.load() && RadioOpen()) || (FWakeRequested.load() && FIdleAsks > 0);
         });
   }
 }
@@ -184,9 +242,10 @@ void TPortCycle::RunSharedCycles() {
 bool TPortCycle::VirtualMidCommand() const {
   // The other program's bytes were written last and the radio has not
   // answered them: it may be in the middle of a command, which a command of
-  // the driver's would cut in two.
+  // the driver's would cut in two. A CI-V bus's echo of those bytes is no
+  // answer (a program that writes a byte at a time hears each echoed).
   return static_cast<TAsker>(FAsker.load()) == TAsker::Virtual &&
-         FLastRxNs.load() < FLastWriteNs.load();
+         FLinks.RadioLastRxNs() < FLastWriteNs.load();
 }
 
 bool TPortCycle::VirtualGoesFirst(TYield Yield) {
@@ -212,6 +271,10 @@ TPortCycle::TLineWait TPortCycle::WriteCommand(TAsker Asker, const std::string& 
   // program's replies must not wait behind a gathered one).
   FRadioPort->ExpectBurst(Asker == TAsker::Driver && !FShared ? FReplyLengths.Expected(Command)
                                                               : 0);
+  // The other program waits for each reply: its bytes are passed on as they
+  // come, not after the line's pause. The driver's replies are gathered,
+  // which saves a hand-over to the main thread per piece.
+  FRadioPort->setGatherGapMs(Asker == TAsker::Virtual ? 0 : TComPort::DefaultGatherGapMs);
   FReplyBytes = 0;
   FAsker = static_cast<int>(Asker);
   FLastAsker = static_cast<int>(Asker);
@@ -278,6 +341,9 @@ TPortCycle::TLineWait TPortCycle::WaitForQuietLine(TYield Yield, TAsker Next) {
       return TLineWait::lwEnded;
     if (FShared)
       ForwardToVirtual();
+    // Taken before the line is looked at: bytes delivered from here on end
+    // the wait below.
+    const unsigned Deliveries = FRadioDeliveries.load();
     const std::int64_t Now = NowNs();
     int Waiting = 0;
     try {
@@ -333,8 +399,15 @@ TPortCycle::TLineWait TPortCycle::WaitForQuietLine(TYield Yield, TAsker Next) {
       return !FFromVirtual.empty() &&
              (Yield == TYield::yAlways || (Yield == TYield::yMidCommand && VirtualMidCommand()));
     };
-    FWake.wait_for(Guard, std::chrono::nanoseconds(std::min(SleepNs, WaitLeftNs)),
-                   [&] { return VirtualFirst() || !FToVirtual.empty(); });
+    // Shared, it also wakes for the radio's bytes: a wait for the other
+    // asker's reply to begin ends when it does, and one whose length is
+    // known may then end at once.
+    FLineWatched = FShared;
+    FWake.wait_for(Guard, std::chrono::nanoseconds(std::min(SleepNs, WaitLeftNs)), [&] {
+      return VirtualFirst() || !FToVirtual.empty() ||
+             (FShared && FRadioDeliveries.load() != Deliveries);
+    });
+    FLineWatched = false;
     if (VirtualFirst())
       return TLineWait::lwYielded;
   }
@@ -405,11 +478,24 @@ void TPortCycle::ReceiveFromRadio(int Count) {
   if (!ToDriver) {
     if (!Unsolicited.empty())
       FHost.DeliverToDriver(Unsolicited, static_cast<int>(Unsolicited.size()), false);
+    NoteDelivery();
     return;
   }
   if (Open == TAsker::Driver)
     FReplyBytes += static_cast<int>(Data.size());
   FHost.DeliverToDriver(Data, Count, AfterQuiet);
+  NoteDelivery();
+}
+
+void TPortCycle::NoteDelivery() {
+  bool Watched;
+  {
+    std::lock_guard<std::mutex> Guard(FLock);
+    ++FRadioDeliveries;
+    Watched = FLineWatched;
+  }
+  if (Watched)
+    FWake.notify_all();
 }
 
 void TPortCycle::ReceiveFromVirtual(int Count) {

@@ -3,7 +3,10 @@
 //
 // Every cycle it writes one command to the radio (the driver's next command,
 // or what the other program sent), then sleeps CycleMs, or until the expected
-// end of a longer reply whose length it has learnt (untReplyLengths.h).
+// end of a longer reply whose length it has learnt (untReplyLengths.h). A
+// driver that says it will have nothing to write for a while (one following
+// the radio's own reports) is not asked until then, unless it wakes the
+// cycle for a command; the links are still looked at every LinkCheckMs.
 // Replies go to whoever asked: the driver when the cycle last wrote the
 // driver's command, the Virtual CAT port when it last wrote the other
 // program's bytes. Before it writes, it waits for the line to fall quiet, so
@@ -14,9 +17,10 @@
 //
 // Shared with another program (Virtual CAT), the other program's commands
 // and the radio's replies to them are passed on as soon as the line allows,
-// not at the next cycle: its clients time out, or flush their input, within
-// tens of milliseconds. The driver's command, while it waits for the line,
-// lets the other program's bytes go first; but the driver writes at least
+// not at the next cycle, and as they come, not gathered until the line
+// pauses: its clients time out, or flush their input, within tens of
+// milliseconds, and each exchange of theirs waits for the one before. The driver's command, while
+// it waits for the line, lets the other program's bytes go first; but the driver writes at least
 // every DriverTurnMs however busy the other program is, and a command that
 // must not wait (RequestTurn) goes at the line's next free moment.
 //
@@ -49,7 +53,12 @@ public:
     // Checks and recovers the links, and tells the driver what changed.
     virtual void CheckLinks() = 0;
     // The driver's next command (empty: nothing to write this cycle).
-    virtual std::string AskDriver() = 0;
+    // Skipped: the cycles left out since the last ask, for which the driver
+    // had said it would have nothing (DriverIdleAsks).
+    virtual std::string AskDriver(int Skipped) = 0;
+    // After an ask that gave nothing: how many of the next asks would give
+    // nothing either, unless the driver wakes the cycle (Wake) first.
+    virtual int DriverIdleAsks() const = 0;
     // Whether the command the last AskDriver returned asks the radio for an
     // answer (a read, not a set or PTT command).
     virtual bool DriverCommandIsRead() const = 0;
@@ -82,6 +91,11 @@ public:
   // The driver has a command that must not wait: it is asked for it at the
   // line's next free moment, ahead of the other program's next batch.
   void RequestTurn();
+  // The driver has a command after it said it would have none for a while:
+  // it is asked at its next turn, as it would have been without the pause
+  // (no earlier than a cycle after its last ask, and not ahead of the other
+  // program). Any thread.
+  void Wake();
   // The ports have Count bytes to read.
   void ReceiveFromRadio(int Count);
   void ReceiveFromVirtual(int Count);
@@ -106,6 +120,9 @@ public:
   // commands must not wait for the other program to fall silent.
   static constexpr int VirtualHoldMs = 200;
   static constexpr int DriverTurnMs = 250;
+  // While the driver has nothing to write, the worker still looks at the
+  // links this often (a device gone, a radio fallen silent).
+  static constexpr int LinkCheckMs = 250;
 
 private:
   enum class TAsker : int { None, Driver, Virtual };
@@ -122,6 +139,10 @@ private:
   bool RadioOpen() const;
   // Asks the driver for its command into FDriverCommand.
   void AskDriver();
+  // The driver said it has nothing for the next asks, and has not woken the
+  // cycle since: until IdleEnd it is not asked (a requested turn aside).
+  bool DriverIdle() const;
+  std::chrono::steady_clock::time_point IdleEnd() const;
   // When the driver's command lets the other program's bytes go first.
   enum class TYield : int {
     yNever,
@@ -136,6 +157,8 @@ private:
   void ForwardToVirtual();
   TLineWait WaitForQuietLine(TYield Yield, TAsker Next);
   void CloseQuietExchange();
+  // Bytes from the radio have been routed: a wait for the line looks again.
+  void NoteDelivery();
   // After a write that followed a quiet line: the last driver command's reply
   // was complete when Complete, and its length is kept; otherwise forgotten.
   void LearnReplyLength(bool Complete);
@@ -151,14 +174,26 @@ private:
   TComPort* FVirtualPort = nullptr;
   bool FShared = false;
 
-  std::mutex FLock;              // guards FFromVirtual and FToVirtual
+  std::mutex FLock;              // guards FFromVirtual, FToVirtual, FLineWatched and
+                                 // the count of FRadioDeliveries
   std::condition_variable FWake; // a forwarding queue got bytes, or a turn is asked for
   std::string FFromVirtual;
   std::string FToVirtual;
+  // Deliveries of the radio's bytes so far (counted under FLock, read
+  // without), and whether the worker waits for the line and wants to hear
+  // of them.
+  std::atomic<unsigned> FRadioDeliveries{0};
+  bool FLineWatched = false;
   // RequestTurn was called and the driver has not been asked since (FLock
   // for the wait; read without it).
   std::atomic<bool> FTurnRequested{false};
+  // Wake was called and the driver has not been asked since.
+  std::atomic<bool> FWakeRequested{false};
   std::string FDriverCommand;
+  // When the driver was last asked, and how many asks after it it said would
+  // give nothing.
+  std::int64_t FLastAskNs = 0;
+  int FIdleAsks = 0;
 
   // Line bookkeeping for the reply routing (steady-clock nanoseconds).
   std::atomic<int> FAsker{static_cast<int>(TAsker::None)};

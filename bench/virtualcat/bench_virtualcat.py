@@ -12,7 +12,9 @@ With --client rigctl each read is one "rigctl f" run (its start-up included);
 with --client rigctld one rigctld holds the port and each read is one "f"
 query over TCP on 127.0.0.1. With --transceive the Icom radios report their
 own changes (CI-V transceive), which the program follows, reading the radio
-only to keep alive.
+only to keep alive. The reads are made in --rounds rounds, each one through
+the program and then straight, so that the machine's load (other builds, other
+benchmarks) weighs on both sides alike.
 """
 
 import argparse
@@ -25,8 +27,9 @@ sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "virtualcat"))
 import vcat_rig as v  # noqa: E402
 
 
-def measure(bin_dir, radio, baud, reads, client, direct, transceive=False):
-    """Returns (right reads, [seconds per read])."""
+def measure(bin_dir, radio, baud, reads, client, direct, transceive=False, first=0):
+    """Returns (right reads, [seconds per read]); the VFO moves through the
+    positions from number first on."""
     right, times = 0, []
     sim_args = ["--transceive"] if transceive else []
     with v.Rig(bin_dir, radio, baud=baud, freq=v.FREQUENCIES[-1], direct=direct,
@@ -35,7 +38,7 @@ def measure(bin_dir, radio, baud, reads, client, direct, transceive=False):
         try:
             if client == "rigctld":
                 daemon = v.Rigctld(radio, rig.client_port, baud, ["--set-conf=cache_timeout=0"])
-            for i in range(reads):
+            for i in range(first, first + reads):
                 hz = v.FREQUENCIES[i % (len(v.FREQUENCIES) - 1)]
                 rig.move_vfo(hz)
                 rig.wait_program(hz)
@@ -64,6 +67,8 @@ def main():
                         help="radio to measure (repeatable; default all six)")
     parser.add_argument("--transceive", action="store_true",
                         help="the Icom radios report their own changes (others are skipped)")
+    parser.add_argument("--rounds", type=int, default=4,
+                        help="alternations of through and straight per radio (default 4)")
     args = parser.parse_args()
     if not v.have_tools():
         print("bench_virtualcat: socat, rigctl and rigctld are needed", file=sys.stderr)
@@ -80,12 +85,19 @@ def main():
     print("%-8s %12s %14s %14s %7s" % ("radio", "right/total", "through (ms)", "straight (ms)",
                                         "ratio"))
     status = 0
+    rounds = max(1, min(args.rounds, reads))
     for radio in radios:
+        right, through, straight = 0, [], []
         try:
-            right, through = measure(args.bin, radio, args.baud, reads, args.client, False,
-                                     args.transceive)
-            _, straight = measure(args.bin, radio, args.baud, reads, args.client, True,
-                                  args.transceive)
+            for r in range(rounds):
+                first = r * reads // rounds
+                count = (r + 1) * reads // rounds - first
+                good, times = measure(args.bin, radio, args.baud, count, args.client, False,
+                                      args.transceive, first)
+                right += good
+                through += times
+                straight += measure(args.bin, radio, args.baud, count, args.client, True,
+                                    args.transceive, first)[1]
         except v.RigError as e:
             print("%-8s failed: %s" % (radio, e))
             status = 1

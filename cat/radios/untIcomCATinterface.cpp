@@ -195,7 +195,10 @@ std::string TIcomCATInterface::KeepAliveRead() {
   if (!FOwedReads.empty()) {
     Read = static_cast<std::uint8_t>(FOwedReads[0]);
     FOwedReads.erase(0, 1);
-  } else if (++FIdleCycles < KeepAliveCycles) {
+  } else if ((FIdleCycles += 1 + AsksSkipped()) < KeepAliveCycles) {
+    // Nothing until the keep-alive is due: the worker need not ask before
+    // (a tune queued meanwhile wakes it, a key urges it).
+    NothingForAsks(KeepAliveCycles - 1 - FIdleCycles);
     return {};
   } else if (FReadUnanswered) {
     // Not a byte since the last read: the link's health is judged by the

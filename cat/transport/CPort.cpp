@@ -274,17 +274,16 @@ void TComThread::Deliver() {
 }
 
 namespace {
-// Receive gathering: a pause of this long ends a burst; a burst is delivered
-// after this long or this many bytes at the latest.
-constexpr int GatherGapMs = 3;
+// Receive gathering: a burst is delivered after this long or this many bytes
+// at the latest.
 constexpr int GatherMaxMs = 30;
 constexpr int GatherMaxBytes = 512;
 } // namespace
 
-bool TComThread::Gather(int Expect, int& Waiting) {
-  // Without an expectation: until the line pauses for a few milliseconds,
-  // for a short time at most. With one: one wait per stretch of missing
-  // bytes, not one per few milliseconds; a line that runs at its rate fills
+bool TComThread::Gather(int Expect, int GapMs, int& Waiting) {
+  // Without an expectation: until the line pauses for GapMs, for a short
+  // time at most. With one: one wait per stretch of missing bytes, not one
+  // per few milliseconds; a line that runs at its rate fills
   // the burst in about one wait, a reply shorter than expected ends with the
   // first wait that brings nothing, and a line that trickles slower than its
   // rate is handed over after twice the burst's time on the line.
@@ -294,9 +293,8 @@ bool TComThread::Gather(int Expect, int& Waiting) {
       Expecting ? static_cast<int>(2 * Expect * FCharacterNs / 1000000) + GatherMaxMs : GatherMaxMs;
   for (int Spent = 0; Waiting < Target && Spent < LimitMs;) {
     const std::int64_t MissingNs = (Target - Waiting) * FCharacterNs;
-    const int WaitMs = Expecting
-                           ? std::max<int>(GatherGapMs, static_cast<int>(MissingNs / 1000000) + 1)
-                           : GatherGapMs;
+    const int WaitMs =
+        Expecting ? std::max<int>(GapMs, static_cast<int>(MissingNs / 1000000) + 1) : GapMs;
     Spent += WaitMs;
     const int Before = Waiting;
     if (WaitStop(WaitMs))
@@ -346,8 +344,10 @@ void TComThread::Execute() {
     // A UART (or a radio that paces its reply) hands bytes over one at a
     // time; each delivery is a round trip to the main thread. Gather the
     // burst first: to the length the port was told to expect, else until the
-    // line pauses.
-    if (Gather(std::min(FComPort->FExpectBurst.exchange(0), GatherMaxBytes), Waiting))
+    // line pauses (unless the port is to hand bytes over as they come).
+    const int Expect = std::min(FComPort->FExpectBurst.exchange(0), GatherMaxBytes);
+    const int GapMs = FComPort->FGatherGapMs.load();
+    if (GapMs > 0 && Gather(Expect, GapMs, Waiting))
       break;
     const unsigned ReadsBefore = FComPort->FReadCount;
     // A handler's exception leaves Execute and ends the thread.

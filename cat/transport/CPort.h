@@ -10,6 +10,7 @@
 // Errors are raised as EComPort with a message number (1 to 23) and errno.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -141,9 +142,9 @@ private:
   void Deliver();
   // Waits while a burst grows: towards Expect bytes, each time for as long
   // as the missing bytes take on the line (Expect no more than Waiting: no
-  // expectation), until the line pauses. Waiting is the count so far, and
-  // becomes the count at the end. True when the stop event fired.
-  bool Gather(int Expect, int& Waiting);
+  // expectation), until the line pauses for GapMs. Waiting is the count so
+  // far, and becomes the count at the end. True when the stop event fired.
+  bool Gather(int Expect, int GapMs, int& Waiting);
   // Records on the port why delivery ended (not for a stop request).
   void NoteFailure(int Errno);
   // Waits up to TimeoutMs on the stop event alone; true when it fired.
@@ -222,6 +223,13 @@ public:
   // line makes. A shorter burst is handed over once the line pauses. The hint
   // holds for one burst; any thread may give it.
   void ExpectBurst(int Bytes);
+  // Without an expected length, a burst is handed over once the line has
+  // paused for this long (ms; default DefaultGatherGapMs). 0 gathers nothing,
+  // not even an expected burst: bytes are handed over as they arrive, for a
+  // reader that passes them on to a program waiting for each reply. Any
+  // thread; it applies from the next burst.
+  static constexpr int DefaultGatherGapMs = 3;
+  void setGatherGapMs(int Ms) { FGatherGapMs = std::max(Ms, 0); }
   // How long one character takes on the line at the current settings (start
   // bit, data bits, parity, stop bits), in nanoseconds; 0 for a connection
   // that is not paced by a line.
@@ -305,6 +313,7 @@ private:
   // The expected length of the next burst (ExpectBurst); taken by the event
   // thread when the burst starts.
   std::atomic<int> FExpectBurst{0};
+  std::atomic<int> FGatherGapMs{DefaultGatherGapMs};
 };
 
 class TComPort : public TCustomComPort {

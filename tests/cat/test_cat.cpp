@@ -123,6 +123,24 @@ public:
   std::vector<std::string> FrequencyCalls, ModeCalls;
 };
 
+// A driver that, once told to idle, has nothing to write and says for how
+// many asks; it records how many asks the worker left out before each call.
+class TIdleDriver : public TRecordingDriver {
+public:
+  using TRecordingDriver::TRecordingDriver;
+  void GetNextCommand(TObject* Sender, std::string& Command) override {
+    if (IdleAsks == 0 || !FFrequencyCommand.empty()) {
+      TRecordingDriver::GetNextCommand(Sender, Command);
+      return;
+    }
+    Skipped.push_back(AsksSkipped());
+    NothingForAsks(IdleAsks);
+  }
+  void Queue(std::string Command) { QueueFrequencyCommand(std::move(Command)); }
+  int IdleAsks = 0;
+  std::vector<int> Skipped;
+};
+
 // Records the radio link's states as the driver reports their changes.
 class TLinkWatch : public TObject {
 public:
@@ -457,6 +475,32 @@ TEST_F(CatTest, ADriverCommandWaitingForTheLineLetsTheOtherProgramGoFirst) {
   Seen +=
       CollectUntil(Radio, [](const std::string& T) { return T.find("P;") != std::string::npos; });
   EXPECT_EQ(Seen, "O;P;");
+}
+
+// A driver with nothing to write for a while is not asked meanwhile, and
+// hears how many asks were left out; a command queued in such a pause goes
+// out without waiting for its end. Alone on the line and shared.
+TEST_F(CatTest, AnIdleDriverIsLeftAloneUntilItHasACommand) {
+  for (const bool Shared : {false, true}) {
+    SCOPED_TRACE(Shared ? "shared" : "alone");
+    test::TPtyPair Radio, Other;
+    if (Shared)
+      UseRadioAndOther(Radio, Other);
+    else
+      UseRadio(Radio);
+    TIdleDriver Driver(Settings.get());
+    CollectUntil(Radio, [](const std::string& T) { return T.find("P;") != std::string::npos; });
+    Driver.IdleAsks = 4;
+    ASSERT_TRUE(ServeUntil([&] { return Driver.Skipped.size() >= 2; }));
+    EXPECT_EQ(Driver.Skipped[1], 4);
+    // A pause far longer than any wait here.
+    Driver.IdleAsks = 1000000;
+    ASSERT_TRUE(ServeUntil([&] { return Driver.Skipped.size() >= 3; }));
+    Driver.Queue("SF7.0745;");
+    const std::string Seen = CollectUntil(
+        Radio, [](const std::string& T) { return T.find("SF7.0745;") != std::string::npos; });
+    EXPECT_NE(Seen.find("SF7.0745;"), std::string::npos) << Seen;
+  }
 }
 
 TEST_F(CatTest, ARadioThatNeverFallsQuietIsStillPolled) {
