@@ -134,12 +134,16 @@ void TCATInterface::QueueModeCommand(std::string Command) {
   WakeWorker();
 }
 
-void TCATInterface::WakeWorker() {
+void TCATInterface::TellWorker(void (TCommPortThread::*Call)()) {
   if (!FPortThread)
     return;
   std::lock_guard<std::mutex> Guard(FPortThread->Lock);
   if (FPortThread->Thread)
-    FPortThread->Thread->Wake();
+    (FPortThread->Thread->*Call)();
+}
+
+void TCATInterface::WakeWorker() {
+  TellWorker(&TCommPortThread::Wake);
 }
 
 void TCATInterface::SetNote(const std::string& Text) {
@@ -182,11 +186,7 @@ void TCATInterface::SettleStartRelease() {
 }
 
 void TCATInterface::UrgeWorker() {
-  if (!FPortThread)
-    return;
-  std::lock_guard<std::mutex> Guard(FPortThread->Lock);
-  if (FPortThread->Thread)
-    FPortThread->Thread->RequestTurn();
+  TellWorker(&TCommPortThread::RequestTurn);
 }
 
 void TCATInterface::ReleasePTTBeforeStop() {

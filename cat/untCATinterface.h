@@ -335,6 +335,8 @@ private:
   void QueuePTTRelease();
   // Ends the worker's wait when the driver said it had nothing to write.
   void WakeWorker();
+  // Calls Call on the current worker, if one runs.
+  void TellWorker(void (TCommPortThread::*Call)());
   // Takes the outcome of the PTT command handed out last, once written.
   void SettlePTT() const;
   // The PTT command handed out last and not yet seen written: the worker's
