@@ -75,6 +75,10 @@ public:
   // The note's words for a refusal ("page tune refused: ...").
   static std::string TuneRefusalWords(TTuneRefusal Refusal);
 
+  // The driver's options in the settings store changed: a worker that
+  // idles because the driver said it had nothing to write asks it again.
+  void OptionsChanged() { WakeWorker(); }
+
   // Read from the settings store at each access.
   int ComPort() const;
   int ComPort2() const;

@@ -128,6 +128,10 @@ void TStation::ApplyRadio(const TStationOptions& Options) {
                             Options.BaudRate);
   } else if (Options.RestartRadio) {
     FCAT->ResetCAT();
+  } else {
+    // Options the driver reads at each command (transceive) take effect at
+    // once, also while its worker idles on the driver's word.
+    FCAT->OptionsChanged();
   }
 }
 
