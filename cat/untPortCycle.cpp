@@ -368,9 +368,10 @@ TPortCycle::TLineWait TPortCycle::WaitForQuietLine(TYield Yield, TAsker Next) {
       std::int64_t QuietLeftNs = FQuietNs - (Now - FLastRxNs.load());
       // Before the other asker's command, the last command's reply must
       // have had time to begin: a line that has not answered yet is not
-      // free, or the reply would go to the wrong side.
+      // free, or the reply would go to the wrong side. A CI-V bus's echo
+      // of the command is no beginning: the radio may answer well after it.
       const TAsker Last = static_cast<TAsker>(FAsker.load());
-      if (Last != TAsker::None && Last != Next && FLastRxNs.load() < FLastWriteNs.load())
+      if (Last != TAsker::None && Last != Next && FLinks.RadioLastRxNs() < FLastWriteNs.load())
         QuietLeftNs = std::max(QuietLeftNs, MsToNs(CycleMs) - (Now - FLastWriteNs.load()));
       // The other program answered the radio's last bytes with its next
       // command: it took the reply as whole, and straight to the radio its
