@@ -59,6 +59,11 @@ std::string TContactJournal::PathBeside(const std::string& SettingsFile) {
                             std::filesystem::path(SettingsFile).stem().string() + "-contacts.adi");
 }
 
+std::string TContactJournal::HeldPathBeside(const std::string& SettingsFile) {
+  return FileBesideSettings(SettingsFile, std::filesystem::path(SettingsFile).stem().string() +
+                                              "-contacts-held.adi");
+}
+
 void TContactJournal::Failed(const std::string& What) {
   FErrorText = What + " " + FPath + ": " + std::strerror(errno);
 }

@@ -40,6 +40,8 @@ public:
   // The journal beside a settings file: "VelaLog.ini" gives
   // "VelaLog-contacts.adi" in the same folder.
   static std::string PathBeside(const std::string& SettingsFile);
+  // Where the contacts held for their ADIF wait (the listener's KeepHeldIn).
+  static std::string HeldPathBeside(const std::string& SettingsFile);
 
   // Reads the contacts still waiting from the last run. False with ErrorText
   // set when the journal cannot be read or written.

@@ -9,11 +9,18 @@
 #include <QUdpSocket>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include <unistd.h>
 
 #include "cat/transport/untHostPort.h"
 #include "cat/transport/untListenAddress.h"
 #include "contacts/untAdif.h"
+#include "platform/untDurableFile.h"
 #include "platform/untText.h"
 
 namespace vela {
@@ -303,6 +310,7 @@ void TContactListener::Receive(std::string_view Bytes) {
       // The same contact as ADIF follows at once; its fields are the fuller.
       FHeld.push_back({Datagram.Id, std::move(Contact),
                        std::chrono::steady_clock::now() + std::chrono::milliseconds(HoldMs)});
+      SaveHeld();
       std::weak_ptr<int> Alive = FAlive;
       QTimer::singleShot(HoldMs, [this, Alive] {
         if (!Alive.expired())
@@ -313,9 +321,16 @@ void TContactListener::Receive(std::string_view Bytes) {
     if (Datagram.Type == LoggedAdif) {
       // Its held "contact logged" is the same contact: dropped.
       const std::string Call = LowerAscii(Contact.Field("call"));
-      std::erase_if(FHeld, [&](const THeld& Held) {
+      const std::size_t Dropped = std::erase_if(FHeld, [&](const THeld& Held) {
         return Held.Sender == Datagram.Id && LowerAscii(Held.Contact.Field("call")) == Call;
       });
+      // Delivered before the held one leaves the file: a crash between the
+      // two gives the contact twice (the logbook tells a duplicate), never
+      // not at all.
+      Deliver(Contact);
+      if (Dropped > 0)
+        SaveHeld();
+      continue;
     }
     Deliver(Contact);
   }
@@ -323,10 +338,52 @@ void TContactListener::Receive(std::string_view Bytes) {
 
 void TContactListener::ReleaseHeld(bool All) {
   const auto Now = std::chrono::steady_clock::now();
+  bool Released = false;
   while (!FHeld.empty() && (All || FHeld.front().Until <= Now)) {
     TContact Contact = std::move(FHeld.front().Contact);
     FHeld.pop_front();
     Deliver(Contact);
+    Released = true;
+  }
+  if (Released)
+    SaveHeld();
+}
+
+void TContactListener::KeepHeldIn(const std::string& Path) {
+  if (Path == FHeldPath)
+    return;
+  FHeldPath = Path;
+  if (Path.empty())
+    return;
+  // What a previous run held when it ended without delivering it.
+  if (std::ifstream In(Path, std::ios::binary); In) {
+    const std::string Text((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+    TAdifDocument Left = ReadAdif(Text);
+    for (TContact& Contact : Left.Records)
+      Deliver(Contact);
+  }
+  SaveHeld();
+}
+
+void TContactListener::SaveHeld() {
+  if (FHeldPath.empty())
+    return;
+  bool Kept = true;
+  if (FHeld.empty()) {
+    Kept = ::unlink(FHeldPath.c_str()) == 0 || errno == ENOENT;
+  } else {
+    std::string Text = AdifHeaderText();
+    for (const THeld& Held : FHeld)
+      Text += AdifRecordText(Held.Contact) + "\n";
+    Kept = ReplaceDurably(FHeldPath, Text, 0600);
+  }
+  std::string Problem;
+  if (!Kept)
+    Problem = "contacts waiting for their ADIF are not being kept: " + FHeldPath + ": " +
+              std::strerror(errno);
+  if (Problem != FHeldProblem) {
+    FHeldProblem = std::move(Problem);
+    Changed();
   }
 }
 

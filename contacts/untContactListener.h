@@ -140,6 +140,18 @@ public:
   const TListenerChangeEvent& OnChange() const { return FOnChange; }
   void setOnChange(const TListenerChangeEvent& Value) { FOnChange = Value; }
 
+  // Keeps the "contact logged" messages held for their ADIF in the file at
+  // Path while they wait (rewritten durably at each change, removed when
+  // none waits), so that a crash in that wait loses none: contacts such a
+  // file holds are delivered at once when it is named, as a previous run
+  // left them. A file that cannot be written is said in HeldProblem; the
+  // contacts are held in memory all the same.
+  void KeepHeldIn(const std::string& Path);
+  const std::string& HeldProblem() const { return FHeldProblem; }
+  // Delivers every held contact now, without waiting for its ADIF (the
+  // program is ending).
+  void DeliverHeld() { ReleaseHeld(true); }
+
   // The UTC clock that stamps contacts without a time on ("yyyyMMdd", "hhmmss").
   using TUtcClock = std::function<std::pair<std::string, std::string>()>;
   void setClock(TUtcClock Value) { FClock = std::move(Value); }
@@ -179,7 +191,10 @@ private:
     std::chrono::steady_clock::time_point Until;
   };
   std::deque<THeld> FHeld;
+  std::string FHeldPath;
+  std::string FHeldProblem;
   void ReleaseHeld(bool All);
+  void SaveHeld();
   std::optional<TStatusReport> FLastStatus;
   std::chrono::steady_clock::time_point FLastStatusTime{};
   TListenerChangeEvent FOnChange;

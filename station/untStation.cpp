@@ -51,6 +51,9 @@ TStation::TStation(TVelaLogSettings& ASettings, const std::string& BesideFile)
 
 TStation::~TStation() {
   FConsumers.Clear();
+  // A contact still waiting for its ADIF is the journal's and the logbook's
+  // now: the program is ending.
+  FListener->DeliverHeld();
   FListener->setOnChange(TListenerChangeEvent());
   FListener->Stop();
   // Before the driver goes: a transmitter keyed by a network client is
@@ -102,6 +105,10 @@ void TStation::Apply(const TStationOptions& Options) {
   ApplySharing(Options);
   ApplyContacts(Options);
   ApplyLogbook(Options);
+  // Contacts a previous run held for their ADIF when it ended are taken
+  // once the journal and the logbook's queue are there.
+  if (FJournal)
+    FListener->KeepHeldIn(TContactJournal::HeldPathBeside(FBesideFile));
 }
 
 void TStation::ApplyRadio(const TStationOptions& Options) {
@@ -230,6 +237,8 @@ std::string TStation::ContactsStatusText() const {
             " refused (last: " + FListener->RefusedWhy() + ")";
   if (FJournal && !FJournal->ErrorText().empty())
     Text += " \u00b7 " + FJournal->ErrorText();
+  if (!FListener->HeldProblem().empty())
+    Text += " \u00b7 " + FListener->HeldProblem();
   return Text;
 }
 

@@ -158,21 +158,28 @@ TEST(Sources, TypeFiveAndTwelveOfOneContactCountOnceWhateverTheirTimes) {
   EXPECT_EQ(Calls, (std::vector<std::string>{"DL1ABC", "G4XYZ"}));
 }
 
+// A contact as JTDX's "logged ADIF" message.
+std::string JtdxAdif(const std::string& Call) {
+  return TDatagramBuilder(12, 2, ContactDatagramMagic, "JTDX")
+      .Text("<call:" + std::to_string(Call.size()) + ">" + Call +
+            " <qso_date:8>20261207 <time_on:6>225750 <band:3>40m <freq:8>7.075500"
+            " <mode:3>FT8 <gridsquare:4>JO62 <eor>")
+      .Data();
+}
+
 TEST(Sources, OnceASenderSendsAdifTooItsAdifFieldsWin) {
+  QTemporaryDir Dir;
+  const std::string HeldFile = Dir.path().toStdString() + "/held.adi";
   TContactListener Listener;
+  Listener.KeepHeldIn(HeldFile);
   std::vector<TContact> Got;
   Listener.AddContactConsumer([&](const TContact& C, const std::string&) { Got.push_back(C); });
-  auto Adif = [](const std::string& Call) {
-    return TDatagramBuilder(12, 2, ContactDatagramMagic, "JTDX")
-        .Text("<call:" + std::to_string(Call.size()) + ">" + Call +
-              " <qso_date:8>20261207 <time_on:6>225750 <band:3>40m <freq:8>7.075500"
-              " <mode:3>FT8 <gridsquare:4>JO62 <eor>")
-        .Data();
-  };
-  Listener.Receive(Adif("K1AAA")); // the sender is now known to send ADIF
+  Listener.Receive(JtdxAdif("K1AAA")); // the sender is now known to send ADIF
   // Type 5 first, with a time an hour off; the ADIF's time must win.
   Listener.Receive(Logged("JTDX", "DL1ABC", 2, At225750 - 3600 * 1000));
-  Listener.Receive(Adif("DL1ABC"));
+  EXPECT_TRUE(std::filesystem::exists(HeldFile));
+  Listener.Receive(JtdxAdif("DL1ABC"));
+  EXPECT_FALSE(std::filesystem::exists(HeldFile));
   ASSERT_EQ(Got.size(), 2u);
   EXPECT_EQ(Got[1].Field("call"), "DL1ABC");
   EXPECT_EQ(Got[1].Field("time_on"), "225750");
@@ -180,6 +187,24 @@ TEST(Sources, OnceASenderSendsAdifTooItsAdifFieldsWin) {
   Listener.Receive(Logged("JTDX", "G4XYZ", 1));
   ASSERT_TRUE(WaitFor([&] { return Got.size() == 3; }));
   EXPECT_EQ(Got[2].Field("call"), "G4XYZ");
+}
+
+TEST(Sources, AContactHeldForItsAdifIsNotLostWhenTheProgramEndsAbruptly) {
+  QTemporaryDir Dir;
+  const std::string HeldFile = Dir.path().toStdString() + "/held.adi";
+  {
+    TContactListener Listener;
+    Listener.KeepHeldIn(HeldFile);
+    Listener.Receive(JtdxAdif("K1AAA"));
+    Listener.Receive(Logged("JTDX", "DL1ABC", 2));
+  } // gone while the contact waited, as in a crash: nothing delivered it
+  TContactListener Next;
+  std::vector<std::string> Calls;
+  Next.AddContactConsumer(
+      [&](const TContact& C, const std::string&) { Calls.push_back(C.Field("call")); });
+  Next.KeepHeldIn(HeldFile);
+  EXPECT_EQ(Calls, (std::vector<std::string>{"DL1ABC"}));
+  EXPECT_FALSE(std::filesystem::exists(HeldFile));
 }
 
 TEST(Sources, TheTcpApiClientReadsLinesAndComesBackAfterALoss) {
