@@ -80,6 +80,8 @@ def run_share(args):
     checks = v.Checks("%s %s %d baud" % (args.radio, args.client, args.baud))
     start = v.FREQUENCIES[-1]
     sim_args = ["--ack", args.ack] if args.ack is not None else []
+    if args.answer_delay_ms:
+        sim_args += ["--answer-delay", str(args.answer_delay_ms)]
     with v.Rig(args.bin, args.radio, baud=args.baud, freq=start, sim_args=sim_args) as rig:
         daemon = None
         stalls = Stalls(rig.cat.proc.pid, args.stall_ms) if args.stall_ms else None
@@ -214,6 +216,8 @@ def main():
     parser.add_argument("--ack", choices=["0", "1"], help="simulator acknowledges set commands")
     parser.add_argument("--hamlib-timeout-ms", type=int, default=0,
                         help="rigctld's reply time-out instead of the radio's default")
+    parser.add_argument("--answer-delay-ms", type=int, default=0,
+                        help="share: the radio answers this long after the command")
     parser.add_argument("--stall-ms", type=int, default=0,
                         help="share: freeze the program this long, now and then")
     parser.add_argument("--min-broadcasts", type=int,

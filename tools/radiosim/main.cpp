@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <poll.h>
 #include <random>
@@ -35,6 +36,7 @@ using vela::radiosim::TRadioCore;
 namespace {
 
 constexpr long long NsPerSecond = 1000000000LL;
+constexpr long long NsPerMs = 1000000LL;
 constexpr int BitsPerByte = 11;
 constexpr long long InputGapNs = NsPerSecond;         // binary radios drop half commands
 constexpr long long WanderPeriodNs = 3 * NsPerSecond; // --wander step interval
@@ -71,6 +73,7 @@ int Usage(const char* why) {
       " default 4800)]\n"
       "         [--ack 0|1] [--echo 0|1] [--transceive] [--wander] [--stay]\n"
       "         [--civ HEX (Icom address)] [--data-flag ok|ng (IC-7300: NG to 1A 06)]\n"
+      "         [--answer-delay MS (replies that much after the command; an echo at once)]\n"
       "input lines: freq HZ | mode NAME | drop | insert | ack 0|1 | echo 0|1 |\n"
       "             transceive 0|1 | foreign [freq|mode] | dataflag ok|ng | status | quit\n",
       radios.c_str());
@@ -120,7 +123,12 @@ public:
   void Flush() {
     for (const auto& line : FCore->TakeLog())
       Print(line);
-    std::string out = FCore->TakeOutput();
+    if (std::string late = FCore->TakeLateOutput(); !late.empty())
+      FLate.push_back({NowNs() + FCore->AnswerDelayMs() * NsPerMs, std::move(late)});
+    Queue(FCore->TakeOutput());
+  }
+
+  void Queue(const std::string& out) {
     if (out.empty())
       return;
     if (FPending.empty())
@@ -141,9 +149,19 @@ public:
 
   // Writes what is due; returns the time of the next due byte, or -1.
   long long WriteDue(int fd) {
+    const long long now = NowNs();
+    while (!FLate.empty() && FLate.front().first <= now) {
+      Queue(FLate.front().second);
+      FLate.pop_front();
+    }
+    const long long lateDue = FLate.empty() ? -1 : FLate.front().first;
+    const long long due = WritePending(fd, now);
+    return due < 0 || (lateDue >= 0 && lateDue < due) ? lateDue : due;
+  }
+
+  long long WritePending(int fd, long long now) {
     if (FPending.empty())
       return -1;
-    const long long now = NowNs();
     size_t count = FPending.size();
     if (FBaud > 0) {
       if (FNextByte > now)
@@ -249,6 +267,8 @@ private:
   bool FWander;
   std::mt19937 FRandom;
   std::string FPending;
+  // Replies held back by the answer delay: when each is due.
+  std::deque<std::pair<long long, std::string>> FLate;
   long long FNextByte = 0;
   long long FLastInput = 0;
   long long FWanderCentre = 0;
@@ -262,6 +282,7 @@ int main(int argc, char** argv) {
   std::string radio, link, mode;
   long long freq = -1, baud = 4800;
   int ack = -1, echo = -1, civ = 0;
+  long long answerDelayMs = 0;
   bool dataFlagRefused = false;
   bool transceive = false, wander = false, stay = false;
   for (int i = 1; i < argc; ++i) {
@@ -292,7 +313,7 @@ int main(int argc, char** argv) {
       stay = true;
     else if (opt == "--radio" || opt == "--link" || opt == "--freq" || opt == "--mode" ||
              opt == "--baud" || opt == "--ack" || opt == "--echo" || opt == "--civ" ||
-             opt == "--data-flag") {
+             opt == "--data-flag" || opt == "--answer-delay") {
       if (!next())
         return Usage(("missing value for " + opt).c_str());
       bool sw = false;
@@ -310,6 +331,9 @@ int main(int argc, char** argv) {
         return Usage((opt + " takes 0 or 1").c_str());
       else if (opt == "--civ" && (civ = vela::ParseCIVAddress(value)) == 0)
         return Usage("--civ takes a CI-V address in hexadecimal, 01 to DF");
+      else if (opt == "--answer-delay" &&
+               (!ParseCount(value, answerDelayMs) || answerDelayMs > 10000))
+        return Usage("--answer-delay takes milliseconds, at most 10000");
       else if (opt == "--data-flag" && !ParseDataFlag(value, dataFlagRefused))
         return Usage("--data-flag takes ok or ng");
       if (opt == "--ack")
@@ -346,6 +370,7 @@ int main(int argc, char** argv) {
   if (echo >= 0)
     core->setEcho(echo);
   core->setTransceive(transceive);
+  core->setAnswerDelayMs(static_cast<int>(answerDelayMs));
   core->TakeLog();
   core->TakeOutput();
 

@@ -76,7 +76,7 @@ void TRadioCore::Reply(std::string bytes) {
     bytes.insert(bytes.begin(), '\0');
     FInsertNext = false;
   }
-  FOutput += bytes;
+  (FAnswerDelayMs > 0 ? FLate : FOutput) += bytes;
 }
 
 bool TRadioCore::ApplyFrequency(int64_t hz) {

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vela::radiosim {
@@ -45,6 +46,11 @@ public:
   virtual void ResetInput() = 0;
   // Bytes the radio sends, oldest first; emptied by the call.
   std::string TakeOutput();
+  // With an answer delay, the replies to commands wait apart from the rest
+  // (an echo goes at once): the simulator sends them that much later.
+  int AnswerDelayMs() const { return FAnswerDelayMs; }
+  void setAnswerDelayMs(int v) { FAnswerDelayMs = v; }
+  std::string TakeLateOutput() { return std::exchange(FLate, {}); }
   // Log lines ("cmd ...", "freq HZ", "mode NAME"), oldest first; emptied by the call.
   std::vector<std::string> TakeLog();
 
@@ -118,6 +124,8 @@ private:
   bool FTransceive = false;
   bool FPTT = false;
   std::string FOutput;
+  int FAnswerDelayMs = 0;
+  std::string FLate;
   std::vector<std::string> FLog;
 };
 
