@@ -381,7 +381,10 @@ TPortCycle::TLineWait TPortCycle::WaitForQuietLine(TYield Yield, TAsker Next) {
         QuietLeftNs = 0;
       // The driver's poll has had its whole reply (of the length it always
       // has): the other program need not wait for the quiet time after it.
-      if (Last == TAsker::Driver && Next == TAsker::Virtual && !FUnansweredPoll.empty()) {
+      // Not before the radio has answered at all: a length learnt from an
+      // echo alone would hand the line over before the reply.
+      if (Last == TAsker::Driver && Next == TAsker::Virtual && !FUnansweredPoll.empty() &&
+          FLinks.RadioLastRxNs() >= FLastWriteNs.load()) {
         const int Expected = FReplyLengths.Expected(FUnansweredPoll);
         if (Expected > 0 && FReplyBytes.load() >= Expected)
           QuietLeftNs = 0;
@@ -423,7 +426,11 @@ void TPortCycle::CloseQuietExchange() {
   const std::int64_t Now = NowNs();
   const std::int64_t LastWrite = FLastWriteNs.load();
   const std::int64_t LastRx = FLastRxNs.load();
-  const bool Answered = LastRx > LastWrite && Now - LastRx >= FQuietNs;
+  // An echo alone (a CI-V bus) does not close it: the radio may answer
+  // well after its echo, and its reply is still this command's, for at
+  // most a cycle.
+  const bool Replied = FLinks.RadioLastRxNs() > LastWrite || Now - LastWrite >= MsToNs(CycleMs);
+  const bool Answered = LastRx > LastWrite && Now - LastRx >= FQuietNs && Replied;
   if (!Answered && Now - LastWrite < MsToNs(LongestWaitMs))
     return;
   int Waiting = 0;
