@@ -4,16 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTcpSocket>
 
 #include <functional>
 
+#include "common/EventWait.h"
 #include "net/untRigctlServer.h"
 
 using namespace vela;
+using velatest::WaitFor;
 
 namespace {
 
@@ -71,17 +72,6 @@ public:
             CanKey};
   }
 };
-
-bool WaitFor(const std::function<bool()>& Done, int Ms = GenerousMs) {
-  QElapsedTimer Clock;
-  Clock.start();
-  while (!Done()) {
-    if (Clock.elapsed() > Ms)
-      return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
-  return true;
-}
 
 class RigctlServerTest : public ::testing::Test {
 protected:
