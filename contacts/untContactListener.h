@@ -69,7 +69,6 @@ public:
   static constexpr int HoldMs = 1500;
   static constexpr int DatagramsPerTurn = 4096;
   static constexpr int CheckMs = 250;
-  static constexpr const char* DefaultListen = "127.0.0.1:2237";
   // The port of an address given without one (ParseListenAddress).
   static constexpr std::uint16_t DefaultPort = 2237;
 
