@@ -1,28 +1,34 @@
 #include "contacts/untAdif.h"
 
-#include <cctype>
+#include <algorithm>
 
 namespace vela {
 
 namespace {
 
+constexpr std::size_t None = std::string_view::npos;
+
 bool IsBlank(char C) {
   return C == ' ' || C == '\t' || C == '\r' || C == '\n';
 }
 
-bool IsContinuation(char C) {
-  return (static_cast<unsigned char>(C) & 0xC0) == 0x80;
+bool IsNameChar(char C) {
+  return (C >= 'a' && C <= 'z') || (C >= 'A' && C <= 'Z') || (C >= '0' && C <= '9') || C == '_';
 }
 
-// Where Count characters (code points) starting at At end in Text; npos when
-// the text ends first.
+bool AllDigits(std::string_view Text) {
+  return !Text.empty() &&
+         std::all_of(Text.begin(), Text.end(), [](char C) { return C >= '0' && C <= '9'; });
+}
+
+// Where Count characters starting at At end in Text: a character is a UTF-8
+// sequence or any other single byte (Latin-1). None when the text ends first.
 std::size_t CharactersEnd(std::string_view Text, std::size_t At, std::size_t Count) {
   for (; Count > 0; --Count) {
     if (At >= Text.size())
-      return std::string_view::npos;
-    ++At;
-    while (At < Text.size() && IsContinuation(Text[At]))
-      ++At;
+      return None;
+    const std::size_t Length = Utf8SequenceLength(Text, At);
+    At += Length > 0 ? Length : 1;
   }
   return At;
 }
@@ -32,28 +38,74 @@ bool EndsField(std::string_view Text, std::size_t At) {
   return At == Text.size() || (At < Text.size() && (IsBlank(Text[At]) || Text[At] == '<'));
 }
 
+// Whether a field's tag ("<name:digits") or "<eor>" begins at At.
+bool TagBeginsAt(std::string_view Text, std::size_t At) {
+  std::size_t I = At + 1;
+  while (I < Text.size() && IsNameChar(Text[I]))
+    ++I;
+  if (I == At + 1 || I >= Text.size())
+    return false;
+  if (Text[I] == '>')
+    return LowerAscii(Text.substr(At + 1, I - At - 1)) == "eor";
+  return Text[I] == ':' && I + 1 < Text.size() && Text[I + 1] >= '0' && Text[I + 1] <= '9';
+}
+
+// The byte after the next "<eor>" (any case) at or after From; the text's
+// end when there is none.
+std::size_t AfterEor(std::string_view Text, std::size_t From) {
+  for (std::size_t At = Text.find('<', From); At != None; At = Text.find('<', At + 1))
+    if (Text.size() - At >= 5 && LowerAscii(Text.substr(At, 5)) == "<eor>")
+      return At + 5;
+  return Text.size();
+}
+
 } // namespace
 
 TAdifDocument ReadAdif(std::string_view Text) {
   TAdifDocument Doc;
   TContact Record;
+  std::size_t RecordBegin = None; // where the record's first tag is
   // Until an "<eoh>" or the first "<eor>", the fields read may be a header's
   // (some senders begin their header with a tag, not with free text).
   bool MaybeHeader = true;
   auto Fail = [&Doc](std::string Error) {
     Doc.Records.clear();
     Doc.Ends.clear();
+    Doc.Damaged.clear();
     Doc.Error = std::move(Error);
     return Doc;
   };
-  std::size_t At = 0;
+  // The record read so far is passed over; Begin: where the damage shows
+  // when no field was read yet.
+  auto Damage = [&](std::size_t Begin, std::size_t End, std::string Why) {
+    Doc.Damaged.push_back({RecordBegin == None ? Begin : RecordBegin, End, std::move(Why)});
+    Record = TContact();
+    RecordBegin = None;
+  };
+  std::size_t At = std::string_view(Text).starts_with("\xEF\xBB\xBF") ? 3 : 0;
   while (true) {
     const std::size_t Open = Text.find('<', At);
-    if (Open == std::string_view::npos)
+    if (Open == None)
       break;
-    const std::size_t Close = Text.find('>', Open);
-    if (Close == std::string_view::npos)
-      return Fail("ADIF tag without '>'");
+    const std::size_t Close = Text.find_first_of("<>", Open + 1);
+    if (Close == None) {
+      // The text ends inside a tag.
+      if (!Record.Fields.empty() || RecordBegin != None || !MaybeHeader)
+        Damage(Open, Text.size(), "ADIF record cut short inside a tag");
+      At = Text.size();
+      break;
+    }
+    if (Text[Close] == '<') {
+      // A tag cut short by the next one: its writer stopped there and the
+      // next record begins at that "<".
+      if (!Record.Fields.empty() || RecordBegin != None || !MaybeHeader)
+        Damage(Open, Close,
+               "ADIF record cut short inside a tag: <" +
+                   CleanFieldText(AdifBytesText(
+                       Text.substr(Open + 1, std::min<std::size_t>(Close - Open - 1, 32)))));
+      At = Close;
+      continue;
+    }
     const std::string Tag = LowerAscii(Text.substr(Open + 1, Close - Open - 1));
     At = Close + 1;
     if (Tag == "eoh") {
@@ -61,6 +113,7 @@ TAdifDocument ReadAdif(std::string_view Text) {
         return Fail("ADIF <eoh> after a record");
       MaybeHeader = false;
       Record = TContact();
+      RecordBegin = None;
       continue;
     }
     if (Tag == "eor") {
@@ -72,40 +125,58 @@ TAdifDocument ReadAdif(std::string_view Text) {
         Doc.Ends.push_back(At);
       }
       Record = TContact();
+      RecordBegin = None;
       continue;
     }
     const std::size_t Colon = Tag.find(':');
-    if (Colon == std::string::npos || Colon == 0) {
-      // A header's free text may hold angle brackets of its own.
-      if (MaybeHeader)
-        continue;
-      return Fail("ADIF tag without a length: <" + ValidUtf8(Tag.substr(0, 32)) + ">");
-    }
     const std::string Name = Tag.substr(0, Colon);
     const std::string_view LengthText =
-        std::string_view(Tag).substr(Colon + 1, Tag.find(':', Colon + 1) - Colon - 1);
-    std::size_t Length = 0;
-    bool LengthOk = !LengthText.empty() && LengthText.size() <= 9;
-    for (char C : LengthText) {
-      LengthOk = LengthOk && std::isdigit(static_cast<unsigned char>(C));
-      Length = Length * 10 + static_cast<std::size_t>(C - '0');
+        Colon == std::string::npos
+            ? std::string_view()
+            : std::string_view(Tag).substr(Colon + 1, Tag.find(':', Colon + 1) - Colon - 1);
+    const bool NameOk = !Name.empty() && std::all_of(Name.begin(), Name.end(), IsNameChar);
+    if (!NameOk || !AllDigits(LengthText) || LengthText.size() > 9) {
+      // A header's free text may hold angle brackets of its own.
+      if (MaybeHeader && Record.Fields.empty())
+        continue;
+      const std::string Shown = CleanFieldText(AdifBytesText(Tag.substr(0, 32)));
+      const std::size_t End = AfterEor(Text, At);
+      Damage(Open, End,
+             NameOk ? "ADIF field " + Shown + " without a length" : "ADIF tag <" + Shown + ">");
+      At = End;
+      continue;
     }
+    if (Record.Has(Name)) {
+      // A field the record holds already: the record was cut short before
+      // it, and the next one begins with it.
+      Damage(Open, Open, "ADIF record cut short: a second " + Name + " field");
+    }
+    if (RecordBegin == None)
+      RecordBegin = Open;
+    std::size_t Length = 0;
+    for (char C : LengthText)
+      Length = Length * 10 + static_cast<std::size_t>(C - '0');
     // The length counts characters, as the logbooks read it; senders that
     // count bytes are read too where the characters cannot end the field.
-    // A length that fits neither runs on into the text after it.
-    std::size_t End = LengthOk ? CharactersEnd(Text, At, Length) : std::string_view::npos;
-    if (End == std::string_view::npos || !EndsField(Text, End))
-      End = LengthOk && Length <= Text.size() - At && EndsField(Text, At + Length)
-                ? At + Length
-                : std::string_view::npos;
-    if (End == std::string_view::npos)
-      return Fail("ADIF field " + ValidUtf8(Name.substr(0, 32)) + " with a wrong length");
-    const std::string_view Data = Text.substr(At, End - At);
+    std::size_t End = CharactersEnd(Text, At, Length);
+    if (End == None || !EndsField(Text, End))
+      End = Length <= Text.size() - At && EndsField(Text, At + Length) ? At + Length : None;
+    if (End == None) {
+      // A tag inside the data the length claims: the value was cut short
+      // there, and the next record begins at the tag. Else the record is
+      // passed over up to its end.
+      const std::size_t Next = Text.find('<', At);
+      const bool Cut = Next != None && Next - At < Length && TagBeginsAt(Text, Next);
+      const std::size_t Resume = Cut ? Next : AfterEor(Text, At);
+      Damage(Open, Resume, "ADIF field " + Name + " with a wrong length");
+      At = Resume;
+      continue;
+    }
+    Record.Set(Name, AdifBytesText(Text.substr(At, End - At)));
     At = End;
-    Record.Set(ValidUtf8(Name), ValidUtf8(Data));
   }
   if (!Record.Fields.empty())
-    return Fail("ADIF record without <eor>");
+    Damage(RecordBegin, Text.size(), "ADIF record without <eor>");
   return Doc;
 }
 
@@ -123,7 +194,7 @@ std::string AdifRecordText(const TContact& Contact) {
 std::size_t CharacterCount(std::string_view Text) {
   std::size_t Count = 0;
   for (char C : Text)
-    Count += IsContinuation(C) ? 0 : 1;
+    Count += (static_cast<unsigned char>(C) & 0xC0) == 0x80 ? 0 : 1;
   return Count;
 }
 

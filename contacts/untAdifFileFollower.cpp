@@ -238,10 +238,9 @@ void TAdifFileFollower::Check() {
     const std::string_view Piece = Text.substr(Begin, At + 5 - Begin);
     Begin = At + 5;
     const TAdifDocument Doc = ReadAdif(Piece);
-    if (!Doc.Error.empty()) {
-      Problem = "log file " + FPath + ": a record passed over (" + Doc.Error + ")";
-      continue;
-    }
+    if (!Doc.Error.empty() || !Doc.Damaged.empty())
+      Problem = "log file " + FPath + ": a record passed over (" +
+                (Doc.Error.empty() ? Doc.Damaged.back().Why : Doc.Error) + ")";
     for (TContact Contact : Doc.Records) {
       std::string Why;
       if (!AdmitContact(Contact, Why)) {

@@ -241,40 +241,71 @@ bool AdmitContact(TContact& Contact, std::string& Why) {
   return true;
 }
 
+std::size_t Utf8SequenceLength(std::string_view Text, std::size_t At) {
+  const auto B = static_cast<unsigned char>(Text[At]);
+  std::size_t Length = 0;
+  std::uint32_t Code = 0;
+  if (B < 0x80)
+    return 1;
+  if (B >= 0xC2 && B <= 0xDF)
+    Length = 2, Code = B & 0x1F;
+  else if (B >= 0xE0 && B <= 0xEF)
+    Length = 3, Code = B & 0x0F;
+  else if (B >= 0xF0 && B <= 0xF4)
+    Length = 4, Code = B & 0x07;
+  if (Length == 0 || Text.size() - At < Length)
+    return 0;
+  for (std::size_t K = 1; K < Length; ++K) {
+    const auto C = static_cast<unsigned char>(Text[At + K]);
+    if ((C & 0xC0) != 0x80)
+      return 0;
+    Code = (Code << 6) | (C & 0x3F);
+  }
+  // Overlong forms, surrogates and code points past U+10FFFF are not UTF-8.
+  if ((Length == 3 && (Code < 0x800 || (Code >= 0xD800 && Code <= 0xDFFF))) ||
+      (Length == 4 && (Code < 0x10000 || Code > 0x10FFFF)))
+    return 0;
+  return Length;
+}
+
 std::string ValidUtf8(std::string_view Text) {
-  static const char Replacement[] = "\xEF\xBF\xBD";
   std::string Result;
   Result.reserve(Text.size());
-  std::size_t I = 0;
-  while (I < Text.size()) {
-    const auto B = static_cast<unsigned char>(Text[I]);
-    std::size_t Length = 0;
-    std::uint32_t Code = 0;
-    if (B < 0x80)
-      Length = 1, Code = B;
-    else if (B >= 0xC2 && B <= 0xDF)
-      Length = 2, Code = B & 0x1F;
-    else if (B >= 0xE0 && B <= 0xEF)
-      Length = 3, Code = B & 0x0F;
-    else if (B >= 0xF0 && B <= 0xF4)
-      Length = 4, Code = B & 0x07;
-    bool Valid = Length > 0 && I + Length <= Text.size();
-    for (std::size_t K = 1; Valid && K < Length; ++K) {
-      const auto C = static_cast<unsigned char>(Text[I + K]);
-      Valid = (C & 0xC0) == 0x80;
-      Code = (Code << 6) | (C & 0x3F);
-    }
-    // Overlong forms, surrogates and code points past U+10FFFF are not UTF-8.
-    if (Valid && ((Length == 3 && (Code < 0x800 || (Code >= 0xD800 && Code <= 0xDFFF))) ||
-                  (Length == 4 && (Code < 0x10000 || Code > 0x10FFFF))))
-      Valid = false;
-    if (Valid) {
+  for (std::size_t I = 0; I < Text.size();) {
+    const std::size_t Length = Utf8SequenceLength(Text, I);
+    if (Length > 0)
       Result.append(Text.substr(I, Length));
+    else
+      Result += "\xEF\xBF\xBD";
+    I += Length > 0 ? Length : 1;
+  }
+  return Result;
+}
+
+std::string AdifBytesText(std::string_view Bytes) {
+  // Windows-1252 from 0x80 to 0x9F; the five bytes it leaves open stay the
+  // Latin-1 control characters they are.
+  static const char16_t From80[32] = {
+      0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+      0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+  std::string Result;
+  Result.reserve(Bytes.size());
+  for (std::size_t I = 0; I < Bytes.size();) {
+    if (const std::size_t Length = Utf8SequenceLength(Bytes, I); Length > 0) {
+      Result.append(Bytes.substr(I, Length));
       I += Length;
-    } else {
-      Result += Replacement;
-      ++I;
+      continue;
     }
+    const auto B = static_cast<unsigned char>(Bytes[I++]);
+    const char16_t Code = B < 0xA0 ? From80[B - 0x80] : B;
+    if (Code < 0x800) {
+      Result += static_cast<char>(0xC0 | (Code >> 6));
+    } else {
+      Result += static_cast<char>(0xE0 | (Code >> 12));
+      Result += static_cast<char>(0x80 | ((Code >> 6) & 0x3F));
+    }
+    Result += static_cast<char>(0x80 | (Code & 0x3F));
   }
   return Result;
 }

@@ -84,6 +84,15 @@ bool AdmitContact(TContact& Contact, std::string& Why);
 // Text with every byte sequence that is not UTF-8 replaced by U+FFFD.
 std::string ValidUtf8(std::string_view Text);
 
+// The length of the UTF-8 sequence (a whole character) at At; 0 where the
+// byte there begins none.
+std::size_t Utf8SequenceLength(std::string_view Text, std::size_t At);
+
+// ADIF bytes as UTF-8 text: every UTF-8 sequence as it is, every other byte
+// as the Latin-1 character it is (Windows-1252 for 0x80 to 0x9F), since
+// senders write their texts in either, and some mix the two in one value.
+std::string AdifBytesText(std::string_view Bytes);
+
 // ASCII lower case.
 std::string LowerAscii(std::string_view Text);
 

@@ -55,7 +55,7 @@ public:
   std::uint32_t U32() { return static_cast<std::uint32_t>(Unsigned(4)); }
 
   // A string: a 32-bit length and that many bytes; the null string is empty.
-  std::string Text() {
+  std::string_view Bytes() {
     const std::uint32_t Length = U32();
     if (Failed() || Length == NullLength)
       return {};
@@ -63,10 +63,12 @@ public:
       FError = "a string runs past the end of the datagram";
       return {};
     }
-    const std::string_view Bytes = FBytes.substr(FAt, Length);
+    const std::string_view Result = FBytes.substr(FAt, Length);
     FAt += Length;
-    return ValidUtf8(Bytes);
+    return Result;
   }
+  // A string of UTF-8 text.
+  std::string Text() { return ValidUtf8(Bytes()); }
 
   // A date-time as ADIF date and time (UTC); both empty for a null one.
   void DateTime(std::string& Date, std::string& Time) {
@@ -159,6 +161,26 @@ TContactDatagram Refused(TContactDatagram Result, std::string Error) {
   return Result;
 }
 
+// The records of an ADIF text as the datagram's contacts; records passed
+// over count as refused. A text without a whole record is refused, Lead
+// before the reason; a plain text (no magic) must hold one.
+TContactDatagram AdifContacts(TContactDatagram Result, std::string_view Text,
+                              const std::string& Lead, bool Plain) {
+  TAdifDocument Doc = ReadAdif(Text);
+  if (!Doc.Error.empty())
+    return Refused(std::move(Result), Lead + Doc.Error);
+  if (Doc.Records.empty() && (Plain || !Doc.Damaged.empty()))
+    return Refused(std::move(Result),
+                   Lead + (Doc.Damaged.empty() ? "no ADIF record" : Doc.Damaged.back().Why));
+  Result.Kind = TDatagramKind::dkContacts;
+  Result.Contacts = std::move(Doc.Records);
+  if (!Doc.Damaged.empty()) {
+    Result.Rejected = Doc.Damaged.size();
+    Result.Error = Doc.Damaged.back().Why;
+  }
+  return Result;
+}
+
 } // namespace
 
 std::string JulianDayDate(std::int64_t JulianDay) {
@@ -177,17 +199,12 @@ TContactDatagram ReadDatagram(std::string_view Bytes) {
   TReader In(Bytes);
   if (Bytes.size() < 4 || In.U32() != ContactDatagramMagic) {
     // No magic: a JSON object, a plain ADIF record, or nothing this program
-    // reads.
+    // reads; a text may begin with a byte order mark.
+    if (Bytes.starts_with("\xEF\xBB\xBF"))
+      Bytes.remove_prefix(3);
     if (LooksLikeJson(Bytes))
       return ReadContactJson(Bytes);
-    TAdifDocument Doc = ReadAdif(Bytes);
-    if (!Doc.Error.empty())
-      return Refused(Result, "wrong magic, and not ADIF: " + Doc.Error);
-    if (Doc.Records.empty())
-      return Refused(Result, "wrong magic, and no ADIF record");
-    Result.Kind = TDatagramKind::dkContacts;
-    Result.Contacts = std::move(Doc.Records);
-    return Result;
+    return AdifContacts(std::move(Result), Bytes, "wrong magic, and not ADIF: ", true);
   }
   const std::uint32_t Schema = In.U32();
   Result.Type = In.U32();
@@ -215,14 +232,11 @@ TContactDatagram ReadDatagram(std::string_view Bytes) {
     Result.Kind = TDatagramKind::dkContacts;
     Result.Contacts.push_back(std::move(Contact));
   } else if (Result.Type == TypeLoggedAdif) {
-    const std::string Text = In.Text();
+    // The ADIF's bytes as they came: a sender may write them in Latin-1.
+    const std::string_view Text = In.Bytes();
     if (In.Failed())
       return Refused(Result, In.Error());
-    TAdifDocument Doc = ReadAdif(Text);
-    if (!Doc.Error.empty())
-      return Refused(Result, Doc.Error);
-    Result.Kind = TDatagramKind::dkContacts;
-    Result.Contacts = std::move(Doc.Records);
+    return AdifContacts(std::move(Result), Text, "", false);
   }
   return Result;
 }

@@ -42,7 +42,24 @@ QNetworkInterface MulticastInterface(const std::string& Name) {
   return {};
 }
 
+bool PlainAscii(std::string_view Text) {
+  return std::all_of(Text.begin(), Text.end(),
+                     [](char C) { return static_cast<unsigned char>(C) < 0x80; });
+}
+
 } // namespace
+
+void MergeContactLogged(TContact& Adif, const TContact& Logged) {
+  for (const TContactField& F : Logged.Fields) {
+    const std::string Own = Adif.Field(F.Name);
+    // Where either text is more than ASCII, the "contact logged" message has
+    // it as typed (it is UTF-8 by definition; the ADIF may be Latin-1, with
+    // "?" for what Latin-1 lacks). ASCII values (times, reports, modes) stay
+    // the ADIF's.
+    if (Own.empty() || (Own != F.Value && (!PlainAscii(Own) || !PlainAscii(F.Value))))
+      Adif.Set(F.Name, F.Value);
+  }
+}
 
 TContactListener::TContactListener() = default;
 
@@ -319,10 +336,14 @@ void TContactListener::Receive(std::string_view Bytes) {
       continue;
     }
     if (Datagram.Type == LoggedAdif) {
-      // Its held "contact logged" is the same contact: dropped.
+      // Its held "contact logged" is the same contact: its texts are taken
+      // into this one, and it goes.
       const std::string Call = LowerAscii(Contact.Field("call"));
       const std::size_t Dropped = std::erase_if(FHeld, [&](const THeld& Held) {
-        return Held.Sender == Datagram.Id && LowerAscii(Held.Contact.Field("call")) == Call;
+        if (Held.Sender != Datagram.Id || LowerAscii(Held.Contact.Field("call")) != Call)
+          return false;
+        MergeContactLogged(Contact, Held.Contact);
+        return true;
       });
       // Delivered before the held one leaves the file: a crash between the
       // two gives the contact twice (the logbook tells a duplicate), never

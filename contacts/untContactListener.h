@@ -17,7 +17,8 @@
 // file too); and the same call and band arriving within SameArrivalSeconds,
 // whatever their times say (one sender's two messages of a contact disagree
 // on the time). When a sender is known to send each contact as ADIF too, its
-// "contact logged" waits up to HoldMs for the ADIF, whose fields then win.
+// "contact logged" waits up to HoldMs for the ADIF, and the two are merged
+// (MergeContactLogged).
 // A contact without a time on is given the time it arrived. Each consumer gets the
 // contact and its ADIF record text (no header). Status reports (the sender's dial frequency and
 // mode) go to the status consumers, and the last one is kept.
@@ -54,6 +55,13 @@ class QTimer;
 class QUdpSocket;
 
 namespace vela {
+
+// One contact a program sent both as "contact logged" and as ADIF, merged
+// into Adif: the ADIF's fields (times, band, mode and submode as the log has
+// them), those only Logged has, and Logged's texts where either is more
+// than ASCII (Logged is UTF-8; an ADIF may be Latin-1, "?" for what Latin-1
+// lacks).
+void MergeContactLogged(TContact& Adif, const TContact& Logged);
 
 // (Contact, its ADIF record text)
 using TContactConsumer = std::function<void(const TContact&, const std::string&)>;

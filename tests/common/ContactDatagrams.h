@@ -91,4 +91,40 @@ inline std::string LoggedAdif(const std::string& Call) {
       .Data();
 }
 
+// One contact as WSJT-X 2.6.1 sends it: "contact logged" (schema 3, texts
+// in UTF-8) with the name Name, and "logged ADIF" whose name field is
+// AdifName as bytes (Latin-1 there, with "?" for what Latin-1 lacks).
+inline std::string ContactLoggedNamed(const std::string& Call, const std::string& Name) {
+  return TDatagramBuilder(5, 3)
+      .DateTime(Dec7th2026, At225750 + 15000)
+      .Text(Call)
+      .Text("JO62")
+      .U64(7075500)
+      .Text("FT8")
+      .Text("-10")
+      .Text("-12")
+      .Text("5")
+      .Text("tnx")
+      .Text(Name)
+      .DateTime(Dec7th2026, At225750)
+      .Text("K1ABC")
+      .Text("K1ABC")
+      .Text("FN42")
+      .Text("")
+      .Text("")
+      .Text("")
+      .Data();
+}
+inline std::string LoggedAdifNamed(const std::string& Call, const std::string& AdifName) {
+  return TDatagramBuilder(12, 3)
+      .Text("\n<adif_ver:5>3.1.0\n<programid:6>WSJT-X\n<EOH>\n<call:" +
+            std::to_string(Call.size()) + ">" + Call +
+            " <gridsquare:4>JO62 <mode:3>FT8 <rst_sent:3>-10 <rst_rcvd:3>-12 "
+            "<qso_date:8>20261207 <time_on:6>225750 <qso_date_off:8>20261207 "
+            "<time_off:6>225805 <band:3>40m <freq:8>7.075500 <station_callsign:5>K1ABC "
+            "<my_gridsquare:4>FN42 <tx_pwr:1>5 <comment:3>tnx <name:" +
+            std::to_string(AdifName.size()) + ">" + AdifName + " <operator:5>K1ABC <EOR>")
+      .Data();
+}
+
 } // namespace vela::test

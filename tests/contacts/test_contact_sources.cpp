@@ -19,8 +19,10 @@
 
 #include "common/ContactDatagrams.h"
 #include "common/EventWait.h"
+#include "contacts/untAdif.h"
 #include "contacts/untAdifFileFollower.h"
 #include "contacts/untContactDatagram.h"
+#include "contacts/untContactJournal.h"
 #include "contacts/untContactListener.h"
 
 using namespace vela;
@@ -187,6 +189,50 @@ TEST(Sources, OnceASenderSendsAdifTooItsAdifFieldsWin) {
   Listener.Receive(Logged("JTDX", "G4XYZ", 1));
   ASSERT_TRUE(WaitFor([&] { return Got.size() == 3; }));
   EXPECT_EQ(Got[2].Field("call"), "G4XYZ");
+}
+
+// WSJT-X sends each contact as "contact logged" in UTF-8 and again as ADIF
+// in Latin-1 ("?" for what Latin-1 lacks): after an earlier pair from it,
+// the names reach the journal and the logbook's record as typed.
+TEST(Sources, NamesFromAPairOfMessagesArriveAsTyped) {
+  QTemporaryDir Dir;
+  const std::string JournalPath = Dir.path().toStdString() + "/contacts.adi";
+  TContactJournal Journal(JournalPath);
+  ASSERT_TRUE(Journal.Open()) << Journal.ErrorText();
+  TContactListener Listener;
+  std::vector<std::string> Records;
+  Listener.AddContactConsumer([&](const TContact& C, const std::string& Record) {
+    Journal.Add(C);
+    Records.push_back(Record);
+  });
+  const std::string Joerg = "J\u00F6rg M\u00FCller", Lukasz = "\u0141ukasz";
+  const std::pair<std::string, std::string> Pairs[] = {
+      {ContactLoggedNamed("DL1AAA", "Hans"), LoggedAdifNamed("DL1AAA", "Hans")},
+      {ContactLoggedNamed("DL2BBB", Joerg), LoggedAdifNamed("DL2BBB", "J\xF6rg M\xFCller")},
+      {ContactLoggedNamed("SP9XYZ", Lukasz), LoggedAdifNamed("SP9XYZ", "?ukasz")},
+  };
+  for (const auto& [Logged, Adif] : Pairs) {
+    Listener.Receive(Logged);
+    Listener.Receive(Adif);
+  }
+  ASSERT_EQ(Records.size(), 3u);
+  const std::string Names[] = {"Hans", Joerg, Lukasz};
+  TContactJournal Again(JournalPath);
+  ASSERT_TRUE(Again.Open()) << Again.ErrorText();
+  for (std::size_t I = 0; I < 3; ++I) {
+    const TAdifDocument Record = ReadAdif(Records[I]);
+    ASSERT_EQ(Record.Records.size(), 1u) << Records[I];
+    EXPECT_EQ(Record.Records[0].Field("name"), Names[I]) << Records[I];
+    // The ADIF's own fields stay (the first pair's ADIF came after its
+    // contact was handed on).
+    if (I > 0) {
+      EXPECT_EQ(Record.Records[0].Field("band"), "40m") << Records[I];
+    }
+    ASSERT_NE(Again.Next(), nullptr);
+    EXPECT_EQ(Again.Next()->Field("name"), Names[I]);
+    Again.TakeNext();
+  }
+  EXPECT_NE(Records[1].find("<name:11>" + Joerg + " "), std::string::npos) << Records[1];
 }
 
 TEST(Sources, AContactHeldForItsAdifIsNotLostWhenTheProgramEndsAbruptly) {
