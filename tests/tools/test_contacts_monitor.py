@@ -5,10 +5,14 @@ in the page's texts with its further fields; a plain ADIF record prints one too;
 a call that is no call is refused in words, and --trace counts what was read.
 velalog-cat --contacts-file alone (no --contacts, no --radio) prints each
 record appended to a log file once, and nothing again after a restart.
+With a radio, velalog-cat prints the station's contacts: one held for its
+ADIF when velalog-cat is told to quit is printed and journalled before it
+ends.
 
 Exit codes: 0 passed, 1 failed, 77 skipped (velalog-cat not built)."""
 
 import argparse
+import datetime
 import os
 import select
 import signal
@@ -19,6 +23,8 @@ import tempfile
 import time
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+sys.path.insert(0, os.path.join(ROOT, "demo"))
+import send_contact  # noqa: E402  (the demo's WSJT-X datagrams)
 
 
 def read_fields(stream, deadline):
@@ -85,6 +91,58 @@ def check_files(exe):
     ]
 
 
+def check_quit_with_held(exe):
+    """A pair from one program, then a "contact logged" alone, and quit while
+    that one waits for its ADIF: it is printed and journalled all the same."""
+    with tempfile.TemporaryDirectory() as folder, socket.socket() as nobody:
+        nobody.bind(("127.0.0.1", 0))  # a rigctld radio that never answers
+        ini = os.path.join(folder, "VelaLog.ini")
+        held = os.path.join(folder, "VelaLog-contacts-held.adi")
+        proc = subprocess.Popen([exe, "--radio", "rigctld", "--rigctld-host",
+                                 "127.0.0.1:%d" % nobody.getsockname()[1], "--ini", ini,
+                                 "--contacts", "127.0.0.1:0"],
+                                stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 30
+        lines = []
+        try:
+            fields = read_fields(proc.stdout, deadline)
+            while fields[0] != "contacts" and time.monotonic() < deadline:
+                fields = read_fields(proc.stdout, deadline)
+            to = ("127.0.0.1", int(fields[-1]))
+            off = datetime.datetime.now(datetime.timezone.utc).replace(microsecond=0)
+            on = off - datetime.timedelta(minutes=1)
+            with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+                s.sendto(send_contact.contact_logged("DL1AAA", 7075500, "FT8", on, off), to)
+                s.sendto(send_contact.logged_adif("DL1AAA", 7075500, "FT8", on, off), to)
+                lines.append(read_fields(proc.stdout, deadline))
+                s.sendto(send_contact.contact_logged("G4BBB", 7075500, "FT8", on, off), to)
+            while not os.path.exists(held) and time.monotonic() < deadline:
+                time.sleep(0.05)
+            proc.stdin.write(b"quit\n")
+            proc.stdin.flush()
+            code = proc.wait(timeout=30)
+            while True:
+                fields = read_fields(proc.stdout, deadline)
+                if fields == [""]:
+                    break
+                lines.append(fields)
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
+        calls = [l[1] for l in lines if l[:1] == ["contact"]]
+        journal_path = os.path.join(folder, "VelaLog-contacts.adi")
+        journal = open(journal_path, "rb").read() if os.path.exists(journal_path) else b""
+        held_left = os.path.exists(held)
+    return [
+        (calls == ["DL1AAA", "G4BBB"], "the held contact is printed at quit: %r" % calls),
+        (b"<call:5>G4BBB" in journal, "the held contact is journalled at quit"),
+        (not held_left, "nothing is left held"),
+        (code == 0, "quit ends with status 0 (got %r)" % code),
+    ]
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--bin", required=True)
@@ -123,7 +181,7 @@ def main():
         ("# contacts read 4 ignored 0 unreadable 0 refused 1" in notes,
          "--trace counts: %r" % notes),
         (code == 0, "ends on SIGTERM with status 0 (got %r)" % code),
-    ] + check_files(exe)
+    ] + check_files(exe) + check_quit_with_held(exe)
     for ok, what in checks:
         print(("ok   " if ok else "FAIL ") + what)
     failed = sum(1 for ok, _ in checks if not ok)

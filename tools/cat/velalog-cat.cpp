@@ -20,13 +20,14 @@
 
 #include "cat/radios/untRadioTable.h"
 #include "cat/untCATinterface.h"
-#include "contacts/untContactMonitor.h"
+#include "contacts/untContactListener.h"
 #include "platform/untPaths.h"
 #include "platform/untShutdownSignals.h"
 #include "platform/untStrToInt.h"
 #include "platform/untThread.h"
 #include "settings/untVelaLogSettings.h"
 #include "station/untStation.h"
+#include "tools/cat/untCatContacts.h"
 #include "tools/cat/untCatOptions.h"
 #include "tools/cat/untCatReporter.h"
 #include "tools/cat/untCatUsage.h"
@@ -35,19 +36,31 @@ using namespace vela;
 
 namespace {
 
-// --contacts or --contacts-file without a radio: the contact listener
-// alone, until a signal.
+// --contacts or --contacts-file without a radio: a contact listener alone,
+// until a signal.
 int RunContacts(int argc, char** argv, const TCatOptions& Cat) {
   QCoreApplication App(argc, argv);
-  TContactMonitor Contacts(std::cout, std::cerr);
+  TContactListener Listener;
+  TCatContacts Contacts(Listener, std::cout, std::cerr);
   Contacts.setTrace(Cat.Trace);
-  if (!Cat.ContactsListen.empty() && !Contacts.Start(Cat.ContactsListen))
-    return 1;
+  Listener.AddContactConsumer(
+      [&Contacts](const TContact& Contact, const std::string&) { Contacts.Contact(Contact); });
+  Listener.setOnChange(MakeMethod(&Contacts, &TCatContacts::ListenerChange));
+  if (!Cat.ContactsListen.empty()) {
+    Listener.Start(Cat.ContactsListen);
+    if (!Contacts.ShowListening())
+      return 1;
+  }
   // What was taken from log files is kept beside the settings file.
-  Contacts.FollowFiles(Cat.ContactsFiles,
+  Listener.FollowFiles(Cat.ContactsFiles,
                        std::filesystem::path(Cat.SettingsFile()).parent_path().string());
+  Contacts.ShowFiles();
   TShutdownSignals Signals([](int) { QCoreApplication::quit(); });
-  return App.exec();
+  const int Code = App.exec();
+  // A contact still waiting for its ADIF is printed now.
+  Listener.DeliverHeld();
+  Listener.setOnChange(TListenerChangeEvent());
+  return Code;
 }
 
 } // namespace
@@ -125,26 +138,31 @@ int main(int argc, char** argv) {
     };
 
     // The sharing server (the logbook's API comes once its handlers stand).
+    // The station's own contact listener, journal and held-contact file;
+    // its contacts are printed as they reach the station's consumers (after
+    // the journal and the logbook's queue took them).
     TStationOptions& Options = Cat.Station;
+    Options.ContactsEnabled = !Cat.ContactsListen.empty() || !Cat.ContactsFiles.empty();
+    Options.ContactsListen = Cat.ContactsListen;
+    Options.ContactsLogFiles = Cat.ContactsFiles;
+    TCatContacts Contacts(Station->ContactListener(), std::cout, std::cerr);
+    Contacts.setTrace(Cat.Trace);
+    Station->AddContactConsumer(
+        [&Contacts](const TContact& Contact, const std::string&) { Contacts.Contact(Contact); });
+    Station->AddChangeConsumer([&Contacts] { Contacts.ListenerChange(); });
     Station->Apply(Options);
     if (!Failure.empty())
       return Fail();
     if (Options.Sharing.Enabled)
       std::cout << "rigctld\t" << Options.Sharing.Address << '\t'
                 << Station->Sharing().Server().Port() << std::endl;
-    TContactMonitor Contacts(std::cout, std::cerr);
-    Contacts.setTrace(Cat.Trace);
-    if (!Cat.ContactsListen.empty() && !Contacts.Start(Cat.ContactsListen)) {
+    if (!Cat.ContactsListen.empty() && !Contacts.ShowListening()) {
       Station.reset();
       std::error_code Ignored;
       std::filesystem::remove_all(PrivateDir, Ignored);
       return 1;
     }
-    if (!Cat.ContactsFiles.empty())
-      Contacts.FollowFiles(Cat.ContactsFiles, std::filesystem::path(Beside).parent_path().string());
-    // The contacts of --contacts go to the logbook too, and the digital-mode
-    // program's mode names a data mode there.
-    Station->AddContactSource(Contacts.Listener());
+    Contacts.ShowFiles();
 
     if (Options.Logbook.Enabled) {
       std::error_code Ignored;
@@ -222,6 +240,9 @@ int main(int argc, char** argv) {
     // server and the driver release a keyed transmitter on the line first.
     TShutdownSignals Signals([](int) { QCoreApplication::quit(); });
     ExitCode = App.exec();
+    // A contact still waiting for its ADIF goes to the journal and the
+    // logbook's queue, and is printed, while the printing consumers stand.
+    Station->ContactListener().DeliverHeld();
     // Sharing and serving stop before the driver goes: a keyed transmitter
     // is released through it.
     Closing = true;

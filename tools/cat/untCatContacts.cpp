@@ -1,17 +1,15 @@
-#include "contacts/untContactMonitor.h"
+#include "tools/cat/untCatContacts.h"
 
 namespace vela {
 
-TContactMonitor::TContactMonitor(std::ostream& AOut, std::ostream& AErr) : FOut(AOut), FErr(AErr) {
-  FListener.AddContactConsumer([this](const TContact& Contact, const std::string&) {
-    FOut << ContactLine(Contact) << std::endl;
-  });
-  FListener.setOnChange(MakeMethod(this, &TContactMonitor::ListenerChange));
+TCatContacts::TCatContacts(const TContactListener& AListener, std::ostream& AOut,
+                           std::ostream& AErr)
+    : FListener(AListener), FOut(AOut), FErr(AErr) {
   QObject::connect(&FTrace, &QTimer::timeout, [this] { ShowCounts(); });
 }
 
-bool TContactMonitor::Start(const std::string& Listen) {
-  if (!FListener.Start(Listen)) {
+bool TCatContacts::ShowListening() {
+  if (!FListener.Listening()) {
     FErr << "velalog-cat: contacts: " << FListener.ErrorText() << std::endl;
     return false;
   }
@@ -21,14 +19,16 @@ bool TContactMonitor::Start(const std::string& Listen) {
   return true;
 }
 
-void TContactMonitor::FollowFiles(const std::vector<std::string>& Paths,
-                                  const std::string& Folder) {
-  FListener.FollowFiles(Paths, Folder);
+void TCatContacts::ShowFiles() {
   for (const auto& Follower : FListener.Followers())
     FOut << "contacts-file\t" << Follower->Path() << std::endl;
 }
 
-void TContactMonitor::ListenerChange(TObject* /*Sender*/) {
+void TCatContacts::Contact(const TContact& Contact) {
+  FOut << ContactLine(Contact) << std::endl;
+}
+
+void TCatContacts::ListenerChange(TObject* /*Sender*/) {
   if (const std::string Files = FListener.FilesProblem(); Files != FFilesProblemShown) {
     FFilesProblemShown = Files;
     if (!Files.empty())
@@ -44,14 +44,13 @@ void TContactMonitor::ListenerChange(TObject* /*Sender*/) {
   FErr << "# contacts unreadable: " << FListener.Problem() << std::endl;
 }
 
-void TContactMonitor::setTrace(bool Value) {
+void TCatContacts::setTrace(bool Value) {
   FTrace.stop();
-  if (!Value)
-    return;
-  FTrace.start(1000);
+  if (Value)
+    FTrace.start(1000);
 }
 
-void TContactMonitor::ShowCounts() {
+void TCatContacts::ShowCounts() {
   const TContactListener::TCounts& Counts = FListener.Counts();
   if (Counts == FCountsShown)
     return;

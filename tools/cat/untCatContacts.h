@@ -1,0 +1,49 @@
+// velalog-cat's contact lines, printed from a contact listener it does not
+// own (the station's, or with no radio a listener alone): "contacts ADDRESS
+// PORT" once listening, then each contact as its ContactLine on Out; each
+// unreadable datagram as "# contacts unreadable: REASON" and each contact
+// refused at the door as "# contacts refused: REASON" on Err. Log files
+// followed are announced as "contacts-file PATH" on Out, and what keeps one
+// from being followed as "# contacts file: PROBLEM" on Err. With the trace
+// on, "# contacts read N ignored N unreadable N refused N" on Err whenever
+// the counts changed, at most once a second.
+#pragma once
+
+#include <QTimer>
+
+#include <ostream>
+#include <string>
+
+#include "contacts/untContactListener.h"
+
+namespace vela {
+
+class TCatContacts {
+public:
+  TCatContacts(const TContactListener& AListener, std::ostream& AOut, std::ostream& AErr);
+
+  // "contacts ADDRESS PORT" when the listener listens; else the reason on
+  // Err, and false.
+  bool ShowListening();
+  // "contacts-file PATH" per log file followed.
+  void ShowFiles();
+  // One contact received.
+  void Contact(const TContact& Contact);
+  // The listener changed: what went wrong since.
+  void ListenerChange(TObject* Sender = nullptr);
+  void setTrace(bool Value);
+
+private:
+  void ShowCounts();
+
+  const TContactListener& FListener;
+  std::ostream& FOut;
+  std::ostream& FErr;
+  std::uint64_t FUnreadableShown = 0;
+  std::uint64_t FRefusedShown = 0;
+  std::string FFilesProblemShown;
+  TContactListener::TCounts FCountsShown;
+  QTimer FTrace;
+};
+
+} // namespace vela
