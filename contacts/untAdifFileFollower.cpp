@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "contacts/untAdif.h"
@@ -52,6 +54,12 @@ std::string TimeOnStamp(const TContact& Contact) {
   return Date + Time + (Time.size() == 4 ? "00" : "");
 }
 
+std::string HexText(std::uint64_t Value) {
+  char Text[17];
+  std::snprintf(Text, sizeof Text, "%016llx", static_cast<unsigned long long>(Value));
+  return Text;
+}
+
 std::string NowStamp() {
   return QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddhhmmss")).toStdString();
 }
@@ -60,6 +68,65 @@ QByteArray ReadAt(QFile& File, std::int64_t At, std::int64_t Count) {
   if (Count <= 0 || !File.seek(At))
     return {};
   return File.read(Count);
+}
+
+// The bytes just before At.
+std::string TailOf(QFile& File, std::int64_t At) {
+  return ReadAt(File, std::max<std::int64_t>(0, At - TailBytes), std::min(At, TailBytes))
+      .toStdString();
+}
+
+// FNV-1a, 64 bits: its state is its value, so that hashing goes on where it
+// stopped, also after a restart.
+constexpr std::uint64_t FnvBasis = 0xcbf29ce484222325ull;
+std::uint64_t Fnv(std::uint64_t Hash, std::string_view Bytes) {
+  for (char C : Bytes)
+    Hash = (Hash ^ static_cast<unsigned char>(C)) * 0x100000001b3ull;
+  return Hash;
+}
+
+// The hash of the file's bytes from From to To, going on from Hash.
+std::uint64_t HashOf(QFile& File, std::int64_t From, std::int64_t To,
+                     std::uint64_t Hash = FnvBasis) {
+  for (std::int64_t At = From; At < To;) {
+    const QByteArray Data =
+        ReadAt(File, At, std::min<std::int64_t>(To - At, TAdifFileFollower::ChunkBytes));
+    if (Data.isEmpty())
+      break;
+    Hash = Fnv(Hash, std::string_view(Data.constData(), static_cast<std::size_t>(Data.size())));
+    At += Data.size();
+  }
+  return Hash;
+}
+
+// The byte after the first (Last: the last) "<eor>" in the file between From
+// and To, read a chunk at a time; 0 when there is none.
+std::int64_t EorEndIn(QFile& File, std::int64_t From, std::int64_t To, bool Last) {
+  std::int64_t Found = 0;
+  for (std::int64_t At = std::max<std::int64_t>(0, From); At < To;) {
+    const QByteArray Data =
+        ReadAt(File, At, std::min<std::int64_t>(To - At, TAdifFileFollower::ChunkBytes));
+    if (Data.size() < 5)
+      break;
+    const std::string_view Text(Data.constData(), static_cast<std::size_t>(Data.size()));
+    const std::size_t End = Last ? LastEorEnd(Text) : FindEor(Text, 0);
+    if (End != 0 && End != std::string_view::npos) {
+      Found = At + static_cast<std::int64_t>(Last ? End : End + 5);
+      if (!Last)
+        return Found;
+    }
+    // Chunks overlap by four bytes: an "<eor>" across their border is found.
+    At += Data.size() - 4;
+  }
+  return Found;
+}
+
+std::int64_t FirstEorEndIn(QFile& File, std::int64_t From, std::int64_t To) {
+  return EorEndIn(File, From, To, false);
+}
+
+std::int64_t LastEorEndIn(QFile& File, std::int64_t From, std::int64_t To) {
+  return EorEndIn(File, From, To, true);
 }
 
 } // namespace
@@ -101,7 +168,20 @@ void TAdifFileFollower::Watch() {
     FWatcher->addPath(File);
 }
 
-void TAdifFileFollower::ScheduleCheck() {
+void TAdifFileFollower::ScheduleCheck(int AfterMs) {
+  if (AfterMs > 0) {
+    if (FLaterScheduled)
+      return;
+    FLaterScheduled = true;
+    std::weak_ptr<int> Alive = FAlive;
+    QTimer::singleShot(AfterMs, [this, Alive] {
+      if (Alive.expired())
+        return;
+      FLaterScheduled = false;
+      Check();
+    });
+    return;
+  }
   if (FCheckScheduled)
     return;
   FCheckScheduled = true;
@@ -143,6 +223,7 @@ void TAdifFileFollower::Check() {
       // file that appears holds only new ones (those not older than now).
       FKnown = true;
       FOffset = 0;
+      FPrefixHash = FnvBasis;
       FSince = NowStamp();
       SaveState();
     }
@@ -160,57 +241,9 @@ void TAdifFileFollower::Check() {
   }
   const std::string Identity = std::to_string(St.st_dev) + ":" + std::to_string(St.st_ino);
   const auto Size = static_cast<std::int64_t>(St.st_size);
-  std::string Problem;
-
   if (!FKnown) {
-    // Records already there are the program's earlier contacts: only those
-    // near the end are remembered, so that a rewrite soon after does not
-    // hand them on; older ones are older than FSince.
-    const std::int64_t From = std::max<std::int64_t>(0, Size - FirstLookBytes);
-    const QByteArray Data = ReadAt(File, From, Size - From);
-    const std::string_view Text(Data.constData(), static_cast<std::size_t>(Data.size()));
-    const std::size_t End = LastEorEnd(Text);
-    std::size_t Begin = From == 0 ? 0 : FindEor(Text, 0);
-    Begin = Begin == std::string_view::npos ? End : (From == 0 ? 0 : Begin + 5);
-    for (std::size_t At = FindEor(Text, Begin); At != std::string_view::npos && At < End;
-         At = FindEor(Text, Begin)) {
-      const TAdifDocument Doc = ReadAdif(Text.substr(Begin, At + 5 - Begin));
-      for (TContact Contact : Doc.Records)
-        if (std::string Why; AdmitContact(Contact, Why))
-          Remember(ContactKey(Contact));
-      Begin = At + 5;
-    }
-    FKnown = true;
-    FIdentity = Identity;
-    FOffset = End > 0 ? From + static_cast<std::int64_t>(End) : (From == 0 ? 0 : Size);
-    FTail =
-        ReadAt(File, std::max<std::int64_t>(0, FOffset - TailBytes), std::min(FOffset, TailBytes))
-            .toStdString();
-    FSince = NowStamp();
-    SaveState();
-    SetProblem({});
+    FirstLook(File, Identity, Size);
     return;
-  }
-
-  if (!FRereading) {
-    const bool Rewritten =
-        Identity != FIdentity || Size < FOffset ||
-        ReadAt(File, std::max<std::int64_t>(0, FOffset - TailBytes), std::min(FOffset, TailBytes))
-                .toStdString() != FTail;
-    if (Rewritten) {
-      FRereading = true;
-      FOffset = 0;
-    } else if (Size - FOffset > static_cast<std::int64_t>(ChunkBytes)) {
-      // Too much at once for contacts logged one by one: the program's log
-      // took an import. Reading goes on after its last record.
-      const std::int64_t From = std::max<std::int64_t>(FOffset, Size - FirstLookBytes);
-      const QByteArray Data = ReadAt(File, From, Size - From);
-      const std::size_t End =
-          LastEorEnd(std::string_view(Data.constData(), static_cast<std::size_t>(Data.size())));
-      Problem = "log file " + FPath + ": " + std::to_string(Size - FOffset) +
-                " bytes appended at once, taken as an import and passed over";
-      FOffset = End > 0 ? From + static_cast<std::int64_t>(End) : Size;
-    }
   }
   const bool Moved = Identity != FIdentity;
   FIdentity = Identity;
@@ -220,15 +253,96 @@ void TAdifFileFollower::Check() {
     FWatcher->removePath(QString::fromStdString(FPath));
     Watch();
   }
-  if (FOffset >= Size && !FRereading) {
-    if (Moved || !Problem.empty())
-      SaveState();
-    SetProblem(Problem);
-    return;
+  std::string Problem;
+  const std::int64_t Offset = FOffset;
+  if (!FRereading) {
+    if (Size < FOffset) {
+      // Shorter than what was read: being saved again in place (cut to
+      // nothing, then written anew in pieces), or cut shorter for good.
+      // Looked at again once it has grown past the read position, or has
+      // kept its size for a while.
+      const auto Now = std::chrono::steady_clock::now();
+      if (!FShrunk || Size != FShrunkSize) {
+        FShrunk = true;
+        FShrunkSize = Size;
+        FShrunkAt = Now;
+      }
+      if (Now - FShrunkAt < std::chrono::milliseconds(SettleMs)) {
+        ScheduleCheck(SettleMs);
+        return;
+      }
+      FShrunk = false;
+      StartRereading();
+    } else {
+      // The old contents are recognised by the hash of all that was read
+      // after the file changed under its name or was seen shorter; by the
+      // bytes just before the read position otherwise.
+      const bool Same = FPrefixHash && (Moved || FShrunk) ? HashOf(File, 0, FOffset) == *FPrefixHash
+                                                          : TailOf(File, FOffset) == FTail;
+      FShrunk = false;
+      if (!Same)
+        StartRereading();
+      else if (!FPrefixHash)
+        FPrefixHash = HashOf(File, 0, FOffset); // a state kept before the hash was
+      if (Same && Size - FOffset > static_cast<std::int64_t>(ChunkBytes) &&
+          FindEor(ReadAt(File, FOffset, ChunkBytes).toStdString(), 0) != std::string::npos) {
+        // Too many records at once for contacts logged one by one: the
+        // program's log took an import. Reading goes on after its last
+        // whole record.
+        Problem = "log file " + FPath + ": " + std::to_string(Size - FOffset) +
+                  " bytes appended at once, taken as an import and passed over";
+        SkipTo(File, LastEorEndIn(File, FOffset, Size));
+      }
+    }
   }
+  if (FOffset < Size || FRereading)
+    ReadOn(File, Size, Problem);
+  if (Moved || !Problem.empty() || FOffset != Offset || FRereading)
+    SaveState();
+  SetProblem(Problem);
+}
 
+void TAdifFileFollower::FirstLook(QFile& File, const std::string& Identity, std::int64_t Size) {
+  // Records already there are the program's earlier contacts: only those
+  // near the end are remembered, so that a rewrite soon after does not hand
+  // them on; older ones are older than FSince.
+  const std::int64_t From = std::max<std::int64_t>(0, Size - FirstLookBytes);
+  const QByteArray Data = ReadAt(File, From, Size - From);
+  const std::string_view Text(Data.constData(), static_cast<std::size_t>(Data.size()));
+  const std::size_t End = LastEorEnd(Text);
+  std::size_t Begin = From == 0 ? 0 : FindEor(Text, 0);
+  Begin = Begin == std::string_view::npos ? End : (From == 0 ? 0 : Begin + 5);
+  for (std::size_t At = FindEor(Text, Begin); At != std::string_view::npos && At < End;
+       At = FindEor(Text, Begin)) {
+    const TAdifDocument Doc = ReadAdif(Text.substr(Begin, At + 5 - Begin));
+    for (TContact Contact : Doc.Records)
+      if (std::string Why; AdmitContact(Contact, Why))
+        Remember(ContactKey(Contact));
+    Begin = At + 5;
+  }
+  FKnown = true;
+  FIdentity = Identity;
+  FOffset = 0;
+  FPrefixHash = FnvBasis;
+  // A last record still being written is read when whole.
+  SkipTo(File, End > 0 ? From + static_cast<std::int64_t>(End) : LastEorEndIn(File, 0, Size));
+  FSince = NowStamp();
+  SaveState();
+  SetProblem({});
+}
+
+void TAdifFileFollower::StartRereading() {
+  FRereading = true;
+  FRereadSize = -1;
+  FOffset = 0;
+  FPrefixHash = FnvBasis;
+  FTail.clear();
+}
+
+void TAdifFileFollower::ReadOn(QFile& File, std::int64_t Size, std::string& Problem) {
   // One chunk per turn; a rewritten file longer than that goes on at the
   // next turn.
+  const std::int64_t Before = FOffset;
   const QByteArray Data = ReadAt(File, FOffset, std::min<std::int64_t>(Size - FOffset, ChunkBytes));
   const std::string_view Text(Data.constData(), static_cast<std::size_t>(Data.size()));
   const std::size_t End = LastEorEnd(Text);
@@ -258,22 +372,47 @@ void TAdifFileFollower::Check() {
         FOnContact(std::move(Contact));
     }
   }
-  const bool Full = Data.size() == static_cast<qsizetype>(ChunkBytes);
   if (End > 0) {
+    FPrefixHash = Fnv(*FPrefixHash, Text.substr(0, End));
     FOffset += static_cast<std::int64_t>(End);
-  } else if (Full) {
-    Problem = "log file " + FPath + ": a record longer than " + std::to_string(ChunkBytes) +
-              " bytes passed over";
-    FOffset += Data.size();
+    FTail = TailOf(File, FOffset);
+  } else if (Data.size() == static_cast<qsizetype>(ChunkBytes)) {
+    // A record longer than a chunk: passed over once it is whole, so that
+    // the read position stays at a record's end.
+    if (const std::int64_t Eor = FirstEorEndIn(File, FOffset + ChunkBytes - 4, Size); Eor > 0) {
+      Problem = "log file " + FPath + ": a record longer than " + std::to_string(ChunkBytes) +
+                " bytes passed over";
+      SkipTo(File, Eor);
+    }
   }
-  FTail = ReadAt(File, std::max<std::int64_t>(0, FOffset - TailBytes), std::min(FOffset, TailBytes))
-              .toStdString();
-  if (FRereading && !(Full && FOffset < Size))
-    FRereading = false;
-  SaveState();
-  SetProblem(Problem);
-  if (FRereading)
+  if (FRereading) {
+    // Reading anew goes on, a chunk a turn, to the end; the records of a
+    // file still being written are checked against what was taken until
+    // it has kept its size for a while.
+    if (FOffset > Before && FOffset < Size) {
+      ScheduleCheck();
+    } else if (Size != FRereadSize) {
+      FRereadSize = Size;
+      FRereadAt = std::chrono::steady_clock::now();
+      ScheduleCheck(SettleMs);
+    } else if (std::chrono::steady_clock::now() - FRereadAt >=
+               std::chrono::milliseconds(SettleMs)) {
+      FRereading = false;
+    } else {
+      ScheduleCheck(SettleMs);
+    }
+  } else if (FOffset > Before && FOffset < Size) {
+    // More whole records may follow what one chunk held.
     ScheduleCheck();
+  }
+}
+
+void TAdifFileFollower::SkipTo(QFile& File, std::int64_t To) {
+  if (To <= FOffset)
+    return;
+  FPrefixHash = HashOf(File, FOffset, To, FPrefixHash.value_or(FnvBasis));
+  FOffset = To;
+  FTail = TailOf(File, FOffset);
 }
 
 void TAdifFileFollower::LoadState() {
@@ -298,6 +437,8 @@ void TAdifFileFollower::LoadState() {
       FOffset = std::max<std::int64_t>(0, std::atoll(Value.c_str()));
     else if (Name == "tail")
       FTail = QByteArray::fromHex(QByteArray::fromStdString(Value)).toStdString();
+    else if (Name == "hash" && Value.size() == 16)
+      FPrefixHash = std::strtoull(Value.c_str(), nullptr, 16);
     else if (Name == "since")
       FSince = Value;
     else if (Name == "rereading")
@@ -314,8 +455,9 @@ void TAdifFileFollower::SaveState() const {
     return;
   std::string Text = "path " + FPath + "\nidentity " + FIdentity + "\noffset " +
                      std::to_string(FOffset) + "\ntail " +
-                     QByteArray::fromStdString(FTail).toHex().toStdString() + "\nsince " + FSince +
-                     "\nrereading " + (FRereading ? "1" : "0") + "\n";
+                     QByteArray::fromStdString(FTail).toHex().toStdString() +
+                     (FPrefixHash ? "\nhash " + HexText(*FPrefixHash) : std::string()) +
+                     "\nsince " + FSince + "\nrereading " + (FRereading ? "1" : "0") + "\n";
   for (const std::string& Key : FTakenOrder)
     Text += "taken " + Key + "\n";
   File.write(Text.data(), static_cast<qint64>(Text.size()));

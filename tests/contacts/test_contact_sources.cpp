@@ -409,6 +409,60 @@ TEST_F(FollowerTest, AHugeAppendIsAnImportAndARecordOfAMegabyteIsPassedOver) {
   EXPECT_EQ(Calls.front(), "G4XYZ");
 }
 
+// Many records of a log, each its own contact, dated Date.
+std::string ManyRecords(int Count, const std::string& Date) {
+  std::string Text;
+  for (int I = 0; I < Count; ++I)
+    Text += "<call:7>K" + std::to_string(1000000 + I).substr(1) + " <qso_date:8>" + Date +
+            " <time_on:6>120000 <band:3>40m <mode:3>FT8 <eor>\n";
+  return Text;
+}
+
+// A log of 1.5 MB saved again whole in place, as a program rewrites it: cut
+// to nothing, then written in pieces of 64 KiB, a notice after each. Only
+// the record added is a contact, each time.
+TEST_F(FollowerTest, ALogSavedAgainInPlaceInPiecesGivesItsNewRecords) {
+  const std::string Old = "ADIF export<eoh>\n" + ManyRecords(20000, "20201207");
+  ASSERT_GT(Old.size(), 1500000u);
+  Write(Old, std::ios::trunc);
+  StartFollower();
+  std::string Whole = Old;
+  for (const char* Call : {"DL1NEW", "G4NEW"}) {
+    Whole += Record(Call);
+    std::ofstream Out(LogPath(), std::ios::binary | std::ios::trunc);
+    Out.flush();
+    Follower->Check();
+    for (std::size_t At = 0; At < Whole.size(); At += 64 * 1024) {
+      Out << Whole.substr(At, 64 * 1024);
+      Out.flush();
+      Follower->Check();
+    }
+  }
+  ASSERT_TRUE(WaitForCalls(2)) << Follower->Problem();
+  EXPECT_EQ(Calls, (std::vector<std::string>{"DL1NEW", "G4NEW"}));
+  EXPECT_EQ(Follower->Problem(), "");
+}
+
+// After an import passed over, a record longer than a chunk written in
+// pieces is passed over once whole, and reading goes on after it: the
+// import is not read again.
+TEST_F(FollowerTest, ARecordLongerThanAChunkWrittenInPiecesKeepsThePosition) {
+  Write(Record("OLD1AB", "101010"), std::ios::trunc);
+  StartFollower();
+  Write(ManyRecords(20000, "20991207"));
+  Follower->Check();
+  EXPECT_NE(Follower->Problem().find("import"), std::string::npos) << Follower->Problem();
+  const std::string Long = "<call:6>DL1ABC <comment:1572864>" + std::string(1572864, 'x') +
+                           " <qso_date:8>20991207 <time_on:6>235959 <eor>\n";
+  for (std::size_t At = 0; At < Long.size(); At += 64 * 1024) {
+    Write(Long.substr(At, 64 * 1024));
+    Follower->Check();
+  }
+  Write(Record("G4XYZ"));
+  ASSERT_TRUE(WaitForCalls(1));
+  EXPECT_EQ(Calls, (std::vector<std::string>{"G4XYZ"}));
+}
+
 TEST_F(FollowerTest, AContactFromTheSocketAndTheFileCountsOnce) {
   Write(Record("OLD1AB", "101010"), std::ios::trunc);
   TContactListener Listener;
