@@ -20,6 +20,7 @@
 #include "cat/transport/untHostPort.h"
 #include "cat/transport/untListenAddress.h"
 #include "contacts/untAdif.h"
+#include "contacts/untUdpReceiveBuffer.h"
 #include "platform/untDurableFile.h"
 #include "platform/untText.h"
 
@@ -78,6 +79,12 @@ std::uint16_t TContactListener::Port() const {
 void TContactListener::Stop() {
   FCheck.reset();
   if (FSocket) {
+    // The system counts per socket; the count goes on across sockets.
+    if (const std::int64_t Dropped =
+            DroppedDatagrams(static_cast<int>(FSocket->socketDescriptor()));
+        Dropped >= 0)
+      FCounts.Dropped = FDroppedBefore + static_cast<std::uint64_t>(Dropped);
+    FDroppedBefore = FCounts.Dropped;
     FSocket->close();
     FSocket.reset();
   }
@@ -147,14 +154,21 @@ bool TContactListener::Start(const std::string& Listen) {
     return false;
   }
   FAddress = FormatHostPort({Where.Host, FSocket->localPort()});
+  // Room for a burst: what does not fit is dropped by the system.
+  FReceiveBuffer =
+      EnlargeReceiveBuffer(static_cast<int>(FSocket->socketDescriptor()), ReceiveBufferBytes);
+  FReadAtDropsLook = FCounts.Read;
   QObject::connect(FSocket.get(), &QUdpSocket::readyRead, [this] { ReadPending(); });
   // A check besides the socket's notices, for datagrams they did not
-  // announce.
+  // announce; and about once a second, while datagrams arrive, a look at
+  // what the system dropped.
   FCheck = std::make_unique<QTimer>();
   FCheck->setInterval(CheckMs);
   QObject::connect(FCheck.get(), &QTimer::timeout, [this] {
     if (FSocket && FSocket->hasPendingDatagrams())
       ReadPending();
+    if (++FChecksSinceDropsLook >= 1000 / CheckMs && FCounts.Read != FReadAtDropsLook)
+      CountDropped();
   });
   FCheck->start();
   Changed();
@@ -417,7 +431,20 @@ std::string TContactListener::RecentMode(std::chrono::seconds MaxAge) const {
 std::string TContactListener::CountsText() const {
   return "read " + std::to_string(FCounts.Read) + ", ignored " + std::to_string(FCounts.Ignored) +
          ", unreadable " + std::to_string(FCounts.Unreadable) + " datagrams; refused " +
-         std::to_string(FCounts.Refused) + " contacts";
+         std::to_string(FCounts.Refused) + " contacts; dropped " + std::to_string(FCounts.Dropped) +
+         " datagrams";
+}
+
+void TContactListener::CountDropped() {
+  FChecksSinceDropsLook = 0;
+  FReadAtDropsLook = FCounts.Read;
+  if (!FSocket)
+    return;
+  const std::int64_t Dropped = DroppedDatagrams(static_cast<int>(FSocket->socketDescriptor()));
+  if (Dropped < 0 || FDroppedBefore + static_cast<std::uint64_t>(Dropped) == FCounts.Dropped)
+    return;
+  FCounts.Dropped = FDroppedBefore + static_cast<std::uint64_t>(Dropped);
+  Changed();
 }
 
 void TContactListener::Changed() {

@@ -31,6 +31,11 @@
 // waits unannounced. A datagram that cannot be read is counted and skipped.
 // A multicast group is joined on the loopback interface only, unless an
 // interface is named (setInterface).
+//
+// The socket asks for a receive buffer of ReceiveBufferBytes, so that a
+// burst waits there; what the system still dropped because the buffer was
+// full is counted (Counts().Dropped, looked up about once a second while
+// datagrams arrive).
 #pragma once
 
 #include <chrono>
@@ -77,6 +82,7 @@ public:
   static constexpr int HoldMs = 1500;
   static constexpr int DatagramsPerTurn = 4096;
   static constexpr int CheckMs = 250;
+  static constexpr int ReceiveBufferBytes = 4 * 1024 * 1024;
   // The port of an address given without one (ParseListenAddress).
   static constexpr std::uint16_t DefaultPort = 2237;
 
@@ -126,14 +132,21 @@ public:
   std::string RecentMode(std::chrono::seconds MaxAge = std::chrono::seconds(60)) const;
 
   // What was read so far: datagrams read, ignored (no contact in them) and
-  // unreadable, and contacts refused at the door.
+  // unreadable, contacts refused at the door, and datagrams the system
+  // dropped before they could be read (the socket's buffer full).
   struct TCounts {
-    std::uint64_t Read = 0, Ignored = 0, Unreadable = 0, Refused = 0;
+    std::uint64_t Read = 0, Ignored = 0, Unreadable = 0, Refused = 0, Dropped = 0;
     bool operator==(const TCounts&) const = default;
   };
   const TCounts& Counts() const { return FCounts; }
-  // "read 12, ignored 9, unreadable 1, refused 0 datagrams/contacts"
+  // "read 12, ignored 9, unreadable 1 datagrams; refused 0 contacts;
+  // dropped 0 datagrams"
   std::string CountsText() const;
+  // The socket's receive buffer as granted, in bytes; 0 when unknown.
+  int ReceiveBuffer() const { return FReceiveBuffer; }
+  // Looks up what the system dropped now (tests; the listener does it
+  // itself about once a second while datagrams arrive).
+  void CountDropped();
   // Unreadable datagrams so far, and why the last one was refused.
   std::uint64_t Unreadable() const { return FCounts.Unreadable; }
   const std::string& Problem() const { return FProblem; }
@@ -178,6 +191,10 @@ private:
   std::string FProblem;
   std::string FRefusedWhy;
   TCounts FCounts;
+  int FReceiveBuffer = 0;
+  std::uint64_t FDroppedBefore = 0; // by the sockets before this one
+  std::uint64_t FReadAtDropsLook = 0;
+  int FChecksSinceDropsLook = 0;
   bool FReadScheduled = false;
   TConsumers<TContactConsumer, TStatusConsumer> FConsumers;
   struct TRemembered {

@@ -232,6 +232,9 @@ std::string TStation::ContactsStatusText() const {
   if (FListener->Unreadable() > 0)
     Text += " \u00b7 " + std::to_string(FListener->Unreadable()) +
             " unreadable (last: " + FListener->Problem() + ")";
+  if (FListener->Counts().Dropped > 0)
+    Text += " \u00b7 " + std::to_string(FListener->Counts().Dropped) +
+            " datagrams dropped by the system (a burst beyond the socket's buffer)";
   if (FListener->Counts().Refused > 0)
     Text += " \u00b7 " + std::to_string(FListener->Counts().Refused) +
             " refused (last: " + FListener->RefusedWhy() + ")";

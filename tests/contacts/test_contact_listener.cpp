@@ -96,6 +96,34 @@ TEST(ContactListener, ReadsOnAfterBurstsLargerThanTheSocketBuffer) {
   EXPECT_GE(Listener.Counts().Read, Listener.Counts().Ignored + 3);
 }
 
+// A burst far beyond the socket's buffer while the listener does not read:
+// every datagram sent is either read or counted as dropped by the system.
+TEST(ContactListener, CountsWhatTheSystemDropped) {
+  TContactListener Listener;
+  ASSERT_TRUE(Listener.Start("127.0.0.1:0")) << Listener.ErrorText();
+  EXPECT_GT(Listener.ReceiveBuffer(), 0);
+  QUdpSocket Sender;
+  const QHostAddress To(QHostAddress::LocalHost);
+  const std::string Decode = TDatagramBuilder(2).Raw(std::string(1000, 'd')).Data();
+  std::uint64_t Sent = 0;
+  // Far more than the largest buffer the listener can have been granted.
+  const std::uint64_t Bytes =
+      4ull * static_cast<std::uint64_t>(Listener.ReceiveBuffer()) + (1 << 24);
+  for (std::uint64_t I = 0; I * Decode.size() < Bytes; ++I)
+    if (Sender.writeDatagram(Decode.data(), static_cast<qint64>(Decode.size()), To,
+                             Listener.Port()) > 0)
+      ++Sent;
+  ASSERT_TRUE(WaitFor([&] {
+    Listener.CountDropped();
+    return Listener.Counts().Read + Listener.Counts().Dropped >= Sent;
+  })) << Listener.CountsText()
+      << "; sent " << Sent;
+  EXPECT_EQ(Listener.Counts().Read + Listener.Counts().Dropped, Sent) << Listener.CountsText();
+  EXPECT_GT(Listener.Counts().Dropped, 0u) << Listener.CountsText();
+  EXPECT_NE(Listener.CountsText().find("dropped " + std::to_string(Listener.Counts().Dropped)),
+            std::string::npos);
+}
+
 TEST(ContactListener, StatusReportsGiveTheRecentMode) {
   TContactListener Listener;
   ASSERT_TRUE(Listener.Start("0")) << Listener.ErrorText();

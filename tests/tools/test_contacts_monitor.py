@@ -178,7 +178,7 @@ def main():
          "plain ADIF: %r" % two),
         (any(n.startswith("# contacts refused: a call that is no call") for n in notes),
          "a call that is no call is refused: %r" % notes),
-        ("# contacts read 4 ignored 0 unreadable 0 refused 1" in notes,
+        ("# contacts read 4 ignored 0 unreadable 0 refused 1 dropped 0" in notes,
          "--trace counts: %r" % notes),
         (code == 0, "ends on SIGTERM with status 0 (got %r)" % code),
     ] + check_files(exe) + check_quit_with_held(exe)

@@ -38,6 +38,10 @@ void TCatContacts::ListenerChange(TObject* /*Sender*/) {
     FRefusedShown = FListener.Counts().Refused;
     FErr << "# contacts refused: " << FListener.RefusedWhy() << std::endl;
   }
+  if (FListener.Counts().Dropped != FDroppedShown) {
+    FDroppedShown = FListener.Counts().Dropped;
+    FErr << "# contacts dropped by the system: " << FDroppedShown << " datagrams" << std::endl;
+  }
   if (FListener.Unreadable() == FUnreadableShown)
     return;
   FUnreadableShown = FListener.Unreadable();
@@ -56,7 +60,8 @@ void TCatContacts::ShowCounts() {
     return;
   FCountsShown = Counts;
   FErr << "# contacts read " << Counts.Read << " ignored " << Counts.Ignored << " unreadable "
-       << Counts.Unreadable << " refused " << Counts.Refused << std::endl;
+       << Counts.Unreadable << " refused " << Counts.Refused << " dropped " << Counts.Dropped
+       << std::endl;
 }
 
 } // namespace vela

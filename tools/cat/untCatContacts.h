@@ -2,10 +2,12 @@
 // own (the station's, or with no radio a listener alone): "contacts ADDRESS
 // PORT" once listening, then each contact as its ContactLine on Out; each
 // unreadable datagram as "# contacts unreadable: REASON" and each contact
-// refused at the door as "# contacts refused: REASON" on Err. Log files
+// refused at the door as "# contacts refused: REASON" on Err, and the count of
+// datagrams the system dropped (a burst beyond the socket's buffer) as
+// "# contacts dropped by the system: N datagrams" when it grows. Log files
 // followed are announced as "contacts-file PATH" on Out, and what keeps one
 // from being followed as "# contacts file: PROBLEM" on Err. With the trace
-// on, "# contacts read N ignored N unreadable N refused N" on Err whenever
+// on, "# contacts read N ignored N unreadable N refused N dropped N" on Err whenever
 // the counts changed, at most once a second.
 #pragma once
 
@@ -41,6 +43,7 @@ private:
   std::ostream& FErr;
   std::uint64_t FUnreadableShown = 0;
   std::uint64_t FRefusedShown = 0;
+  std::uint64_t FDroppedShown = 0;
   std::string FFilesProblemShown;
   TContactListener::TCounts FCountsShown;
   QTimer FTrace;

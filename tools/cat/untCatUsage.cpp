@@ -54,7 +54,7 @@ const char* const CatUsage =
     "                   contacts ADDRESS PORT once, then per contact\n"
     "                   contact CALL BAND FREQUENCY MODE DATE TIME [name=value ...];\n"
     "                   with --trace also, on standard error, at most once a second:\n"
-    "                   # contacts read N ignored N unreadable N refused N\n"
+    "                   # contacts read N ignored N unreadable N refused N dropped N\n"
     "  --contacts-file PATH  follow an ADIF log file (repeatable; --radio optional):\n"
     "                   each record appended is a contact, printed as above; what\n"
     "                   was taken is kept beside the settings file\n"
