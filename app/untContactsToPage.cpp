@@ -44,6 +44,9 @@ void TContactsToPage::Apply() {
 
 void TContactsToPage::FreshForm(TObject* /*Sender*/) {
   FFormFree = true;
+  // The contact the last form held was saved or left with it.
+  if (TContactJournal* Journal = FStation.Journal())
+    Journal->FormLeft();
   FillNext();
 }
 
@@ -80,8 +83,10 @@ void TContactsToPage::FillNext() {
       return;
     FFilling = false;
     // Not filled: the page moved on; the contact waits for the next form.
+    // Filled: it is in the form, and until the form is saved or left a
+    // restart offers it first.
     if (Filled && FStation.Journal()) {
-      FStation.Journal()->TakeNext();
+      FStation.Journal()->IntoForm();
       ++FFilled;
     }
     Changed();

@@ -6,8 +6,10 @@
 // date and time on, and the fields the operator mapped; those of the six
 // fields it filled are held against the clock and the radio until the page
 // loads anew; with Submit the form is submitted, which loads the next form.
-// A contact counts as taken only once the page confirms the writes, so one
-// that meets a page already moving on waits for the next form.
+// A contact leaves the queue only once the page confirms the writes, so one
+// that meets a page already moving on waits for the next form; and it is
+// taken for good only when that form is left (saved, or the page loaded
+// anew), so that a restart with it unsaved in the form offers it first.
 #pragma once
 
 #include <cstdint>

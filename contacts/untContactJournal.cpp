@@ -227,13 +227,23 @@ bool TContactJournal::KeepTaken(std::uint64_t Offset) {
 }
 
 void TContactJournal::TakeNext() {
+  IntoForm();
+  FormLeft();
+}
+
+void TContactJournal::IntoForm() {
   if (FWaiting.empty())
     return;
-  const std::uint64_t End = FWaiting.front().End;
+  FormLeft();
+  FInFormEnd = FWaiting.front().End;
   FWaiting.pop_front();
-  if (End > 0)
-    KeepTaken(End);
   Refill();
+}
+
+void TContactJournal::FormLeft() {
+  if (FInFormEnd > 0)
+    KeepTaken(FInFormEnd);
+  FInFormEnd = 0;
 }
 
 } // namespace vela

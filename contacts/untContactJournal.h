@@ -5,9 +5,11 @@
 // has acknowledged. Accepted contacts wait in order until TakeNext; where the
 // waiting ones begin is kept in a second small file (the journal's name plus
 // ".taken", the byte offset after the last contact taken, replaced
-// atomically), so that a restart finds the same contacts waiting. A crash
-// between filling a form and keeping the offset fills that contact again
-// rather than losing it. A record cut short by a crash is cut off the
+// atomically), so that a restart finds the same contacts waiting. A contact
+// in the form but not saved (IntoForm) is kept before that offset until it
+// leaves the form, so a restart offers it again first; a crash between
+// saving a form and keeping the offset fills that contact again rather than
+// losing it. A record cut short by a crash is cut off the
 // journal when it is opened.
 //
 // Every contact Add is given goes to the journal first; no limit applies to
@@ -58,6 +60,12 @@ public:
   // The first waiting contact is in the form: it no longer waits, also after
   // a restart.
   void TakeNext();
+  // The first waiting contact is in the form, not saved yet: it no longer
+  // waits, but a restart offers it again, first, until FormLeft (or the
+  // next contact taken) says it left the form.
+  void IntoForm();
+  // The contact last put into the form left it (saved, or the page moved on).
+  void FormLeft();
 
   // Contacts lost because the journal could not be written and memory was
   // full.
@@ -84,6 +92,7 @@ private:
   std::size_t FUnloaded = 0;    // waiting in the journal alone, after FLoadedEnd
   std::uint64_t FLoadedEnd = 0; // the journal's offset after the last record in memory
   std::uint64_t FNotKept = 0;
+  std::uint64_t FInFormEnd = 0; // the journal's offset after the contact in the form
   std::string FErrorText;
 };
 

@@ -2,8 +2,9 @@
 // type of its own: added under one number sequence, so that one number
 // removes a consumer of any kind, and called in the order added.
 //
-// Each call goes through a copy of the consumers of its kind: a consumer may
-// add or remove consumers (itself too) while it is called.
+// A consumer may add or remove consumers (itself too) while it is called: one
+// removed during a round of calls is not called in that round (its owner may
+// be gone), one added is called from the next round on.
 #pragma once
 
 #include <map>
@@ -26,8 +27,15 @@ public:
     std::apply([](auto&... Kind) { (Kind.clear(), ...); }, FKinds);
   }
   template <typename TFunction, typename... TArgs> void Call(const TArgs&... Args) const {
-    for (const auto Copy = Of<TFunction>(); const auto& [Id, Consumer] : Copy)
+    const std::map<int, TFunction>& Live = Of<TFunction>();
+    const int Last = FLastId;
+    for (auto It = Live.begin(); It != Live.end() && It->first <= Last;) {
+      const int Id = It->first;
+      // A copy runs: the consumer may remove itself while it is called.
+      const TFunction Consumer = It->second;
       Consumer(Args...);
+      It = Live.upper_bound(Id);
+    }
   }
 
 private:

@@ -101,6 +101,36 @@ TEST_F(ContactsWindow, ContactFillsTheFormAndHoldsItUntilThePageLoadsAnew) {
   EXPECT_TRUE(ErrorBoxes().empty());
 }
 
+// A contact in the form, not saved, while another waits behind it: the window
+// is closed and opened again, and the form offers the unsaved one first.
+TEST_F(ContactsWindow, AnUnsavedContactInTheFormIsOfferedFirstAfterARestart) {
+  TStation Station;
+  ASSERT_TRUE(Station.Started());
+  test::WriteFile(Station.IniPath(), test::ReadFile(Station.IniPath()) +
+                                         "[Contacts]\nEnabled=1\nListen=127.0.0.1:0\n");
+  Open(Station);
+  ASSERT_TRUE(FWindow->Contacts()->Listener().Listening()) << FWindow->Contacts()->StatusText();
+  Send(test::ContactLogged("DL1ABC"));
+  ASSERT_TRUE(WaitForm([&](const TForm& F) { return IsContact(F, "DL1ABC", "7.0755"); })) << Dump();
+  ASSERT_TRUE(WaitUntil([&] { return FWindow->Contacts()->Filled() == 1; }));
+  Send(test::ContactLogged("G4XYZ", 7076000));
+  ASSERT_TRUE(WaitUntil([&] { return FWindow->Contacts()->Journal()->Waiting() == 1; }));
+
+  FWindow.reset();
+  vela::TfrmVelaLogMain& W = Open(Station);
+  ASSERT_TRUE(WaitForm([&](const TForm& F) { return IsContact(F, "DL1ABC", "7.0755"); })) << Dump();
+  ASSERT_TRUE(WaitUntil([&] { return W.Contacts()->Filled() == 1; }));
+  EXPECT_EQ(W.Contacts()->Journal()->Waiting(), 1u);
+
+  // Saved now: the one behind it follows, and neither is offered again.
+  RunPageScript(*W.wbrLogBook,
+                "window.frames['left_frame'].document.forms['log_add'].log_submit.click()");
+  ASSERT_TRUE(WaitForm([&](const TForm& F) { return IsContact(F, "G4XYZ", "7.0760"); })) << Dump();
+  ASSERT_TRUE(WaitUntil([&] { return W.Contacts()->Filled() == 2; }));
+  EXPECT_EQ(W.Contacts()->Journal()->Waiting(), 0u);
+  EXPECT_TRUE(ErrorBoxes().empty());
+}
+
 namespace {
 
 // Counts the page walks the window hears of, and hands each on.

@@ -2,6 +2,7 @@
 #include "platform/untConsumers.h"
 
 #include <functional>
+#include <memory>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -14,8 +15,9 @@ using TTextConsumer = std::function<void(const std::string&)>;
 using TTick = std::function<void()>;
 
 // One number removes a consumer of either kind; a consumer that removes
-// itself and another while called does not stop the call under way, and
-// neither is called again.
+// another while called keeps it from being called in that round (its owner
+// may be gone); one that removes itself finishes its call; one added while
+// called is called from the next round on.
 TEST(Consumers, OneNumberSequenceAndRemovalWhileCalled) {
   TConsumers<TTextConsumer, TTick> Consumers;
   std::string Heard;
@@ -30,16 +32,35 @@ TEST(Consumers, OneNumberSequenceAndRemovalWhileCalled) {
   EXPECT_NE(Tick, Second);
 
   Consumers.Call<TTextConsumer>(std::string("a"));
-  EXPECT_EQ(Heard, "1a2a");
+  EXPECT_EQ(Heard, "1a");
   Consumers.Call<TTextConsumer>(std::string("b"));
-  EXPECT_EQ(Heard, "1a2a1b");
+  EXPECT_EQ(Heard, "1a1b");
 
   Consumers.Remove(Tick);
   Consumers.Call<TTick>();
-  EXPECT_EQ(Heard, "1a2a1b");
+  EXPECT_EQ(Heard, "1a1b");
   Consumers.Clear();
   Consumers.Call<TTextConsumer>(std::string("c"));
-  EXPECT_EQ(Heard, "1a2a1b");
+  EXPECT_EQ(Heard, "1a1b");
+
+  // A consumer owning state it frees when it removes itself, and one adding
+  // another.
+  int Self = 0;
+  auto Owned = std::make_shared<std::string>("s");
+  Self = Consumers.Add(TTextConsumer([&, Owned](const std::string& Text) {
+    Consumers.Remove(Self);
+    Heard += *Owned + Text; // still whole: the call runs on a copy
+  }));
+  Owned.reset();
+  Consumers.Add(TTextConsumer([&](const std::string& Text) {
+    Heard += "3" + Text;
+    Consumers.Add(TTextConsumer([&](const std::string& Later) { Heard += "4" + Later; }));
+  }));
+  Consumers.Call<TTextConsumer>(std::string("d"));
+  EXPECT_EQ(Heard, "1a1bsd3d");
+  Heard.clear();
+  Consumers.Call<TTextConsumer>(std::string("e"));
+  EXPECT_EQ(Heard, "3e4e");
 }
 
 } // namespace
