@@ -109,11 +109,11 @@ std::int64_t EorEndIn(QFile& File, std::int64_t From, std::int64_t To, bool Last
     if (Data.size() < 5)
       break;
     const std::string_view Text(Data.constData(), static_cast<std::size_t>(Data.size()));
-    const std::size_t End = Last ? LastEorEnd(Text) : FindEor(Text, 0);
-    if (End != 0 && End != std::string_view::npos) {
-      Found = At + static_cast<std::int64_t>(Last ? End : End + 5);
-      if (!Last)
-        return Found;
+    if (Last) {
+      if (const std::size_t End = LastEorEnd(Text); End > 0)
+        Found = At + static_cast<std::int64_t>(End);
+    } else if (const std::size_t Eor = FindEor(Text, 0); Eor != std::string_view::npos) {
+      return At + static_cast<std::int64_t>(Eor + 5);
     }
     // Chunks overlap by four bytes: an "<eor>" across their border is found.
     At += Data.size() - 4;
