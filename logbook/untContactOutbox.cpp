@@ -90,17 +90,99 @@ TContactOutbox::TContactOutbox(TLogbookClient& AClient, std::string AFileName)
     : FClient(AClient), FFileName(std::move(AFileName)) {
   FRetry.setSingleShot(true);
   QObject::connect(&FRetry, &QTimer::timeout, [this] { Pump(); });
+  FWriteRetry.setSingleShot(true);
+  QObject::connect(&FWriteRetry, &QTimer::timeout, [this] {
+    if (Flush() && FOnChange)
+      FOnChange();
+  });
   Load();
 }
 
 void TContactOutbox::Load() {
-  std::ifstream File(FFileName);
-  std::string Text;
-  while (std::getline(File, Text) && FRecords.size() < MaxWaiting) {
-    const QJsonDocument Json = QJsonDocument::fromJson(QByteArray::fromStdString(Text));
-    const QString Record = Json.object().value(QStringLiteral("adif")).toString();
-    if (!Record.isEmpty())
+  FILE* File = std::fopen(FFileName.c_str(), "rb");
+  if (!File)
+    return;
+  std::string Damaged; // the lines set aside, with a note before each
+  std::size_t LineNumber = 0;
+  auto SetAsideLine = [&](const std::string& Text, std::size_t Size, const char* Why) {
+    ++FDamaged;
+    Damaged += "# " +
+               QDateTime::currentDateTimeUtc()
+                   .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                   .toStdString() +
+               " UTC: line " + std::to_string(LineNumber) + " of " + FFileName + " " + Why +
+               (Size > Text.size() ? " (" + std::to_string(Size) + " bytes, the first " +
+                                         std::to_string(Text.size()) + " kept here)"
+                                   : std::string()) +
+               "\n" + Text + "\n";
+  };
+  auto TakeLine = [&](const std::string& Text, std::size_t Size) {
+    ++LineNumber;
+    if (Size > MaxLineBytes) {
+      SetAsideLine(Text, Size, "is too long for a record");
+      return;
+    }
+    if (Text.find_first_not_of(" \t\r") == std::string::npos)
+      return;
+    QJsonParseError Error{};
+    const QJsonObject Object =
+        QJsonDocument::fromJson(QByteArray::fromStdString(Text), &Error).object();
+    const QString Record = Object.value(QStringLiteral("adif")).toString();
+    const QJsonValue Done = Object.value(QStringLiteral("done"));
+    if (Error.error == QJsonParseError::NoError && !Record.isEmpty()) {
       FRecords.push_back(InCharacters(Record.toStdString()));
+    } else if (Error.error == QJsonParseError::NoError && Done.isDouble() && Done.toInteger() > 0) {
+      const auto Left =
+          std::min<std::size_t>(static_cast<std::size_t>(Done.toInteger()), FRecords.size());
+      FRecords.erase(FRecords.begin(), FRecords.begin() + static_cast<std::ptrdiff_t>(Left));
+      FDead += Left;
+    } else {
+      SetAsideLine(Text, Size, "cannot be read (cut short or damaged)");
+    }
+  };
+  // Read in pieces, so that a line of any length costs bounded memory: of a
+  // line too long for a record only its start is kept, for the note.
+  std::string Line;
+  std::size_t LineSize = 0;
+  char Buffer[64 * 1024];
+  std::size_t Got = 0;
+  while ((Got = std::fread(Buffer, 1, sizeof Buffer, File)) > 0) {
+    std::size_t From = 0;
+    while (From < Got) {
+      const char* End = static_cast<const char*>(std::memchr(Buffer + From, '\n', Got - From));
+      const std::size_t To = End ? static_cast<std::size_t>(End - Buffer) : Got;
+      const std::size_t Piece = To - From;
+      LineSize += Piece;
+      if (LineSize <= MaxLineBytes)
+        Line.append(Buffer + From, Piece);
+      else if (Line.size() < 4096)
+        Line.append(Buffer + From, std::min(Piece, 4096 - Line.size()));
+      if (LineSize > MaxLineBytes && Line.size() > 4096)
+        Line.resize(4096);
+      if (!End)
+        break;
+      TakeLine(Line, LineSize);
+      Line.clear();
+      LineSize = 0;
+      From = To + 1;
+    }
+  }
+  std::fclose(File);
+  if (LineSize > 0)
+    TakeLine(Line, LineSize);
+  if (FRecords.size() > MaxWaiting)
+    FRecords.resize(MaxWaiting);
+  if (!Damaged.empty()) {
+    // Set aside before the queue is written without them: a failure keeps
+    // them in the queue's file, to be set aside at the next start.
+    if (!AppendLines(DamagedFileName(), Damaged, 0600)) {
+      FWriteProblem = "cannot set aside the damaged lines of " + FFileName + " in " +
+                      DamagedFileName() + ": " + std::strerror(errno);
+      return;
+    }
+    Compact(true);
+  } else if (FDead > 0) {
+    Compact(FRecords.empty());
   }
 }
 
@@ -121,20 +203,64 @@ void TContactOutbox::setStationId(std::int64_t Value) {
   }
 }
 
-bool TContactOutbox::Append(const std::string& Record, std::string& Error) {
+void TContactOutbox::WriteFailed() {
+  FWriteProblem = "cannot write " + FFileName + ": " + std::strerror(errno);
+  FWriteRetry.start(WriteRetryMs);
+}
+
+bool TContactOutbox::Flush() {
+  if (FDoneOwed == 0 && FUnwritten == 0) {
+    FWriteProblem.clear();
+    return true;
+  }
+  std::string Text;
+  if (FDoneOwed > 0)
+    Text = "{\"done\":" + std::to_string(FDoneOwed) + "}\n";
+  for (std::size_t I = FRecords.size() - FUnwritten; I < FRecords.size(); ++I)
+    Text += Line(FRecords[I]);
   // The queue holds the API's contacts only: readable by the user alone.
-  if (!AppendDurably(FFileName, Line(Record), 0600)) {
-    Error = FFileName + ": " + std::strerror(errno);
+  if (!AppendLines(FFileName, Text, 0600)) {
+    WriteFailed();
     return false;
   }
+  FDead += FDoneOwed;
+  FDoneOwed = 0;
+  FUnwritten = 0;
+  FWriteProblem.clear();
+  FWriteRetry.stop();
+  Compact(false);
   return true;
 }
 
-bool TContactOutbox::Rewrite() {
+void TContactOutbox::Compact(bool Always) {
+  // Compacted when the records that left outnumber those that wait (and are
+  // enough to be worth it), so each record is copied a bounded number of
+  // times however long the queue is.
+  constexpr std::size_t MinDead = 64;
+  const std::size_t Live = FRecords.size() - FUnwritten;
+  if (!Always && !(FDead > 0 && Live == 0) && !(FDead >= MinDead && FDead > Live))
+    return;
   std::string Text;
-  for (const std::string& Record : FRecords)
-    Text += Line(Record);
-  return ReplaceDurably(FFileName, Text, 0600);
+  for (std::size_t I = 0; I < Live; ++I)
+    Text += Line(FRecords[I]);
+  // Should the file refuse, it keeps its lines, which still read the same.
+  if (ReplaceDurably(FFileName, Text, 0600)) {
+    FDead = 0;
+    FDoneOwed = 0;
+  }
+}
+
+void TContactOutbox::Settle() {
+  if (FRecords.empty())
+    return;
+  if (FRecords.size() > FUnwritten)
+    ++FDoneOwed;
+  else
+    --FUnwritten;
+  FRecords.pop_front();
+  // Should the file refuse, the record is sent again after a restart and
+  // then named a duplicate.
+  Flush();
 }
 
 bool TContactOutbox::Enqueue(const std::string& Record, std::string* Error) {
@@ -145,12 +271,16 @@ bool TContactOutbox::Enqueue(const std::string& Record, std::string* Error) {
     Why = "a record larger than 64 KB";
   else if (FRecords.size() >= MaxWaiting)
     Why = "already " + std::to_string(MaxWaiting) + " contacts waiting";
-  if (Why.empty() && Append(Record, Why))
-    FRecords.push_back(Record);
-  if (Error)
-    *Error = Why;
-  if (!Why.empty())
+  if (!Why.empty()) {
+    if (Error)
+      *Error = Why;
     return false;
+  }
+  FRecords.push_back(Record);
+  ++FUnwritten;
+  Flush();
+  if (Error)
+    *Error = FWriteProblem;
   Pump();
   return true;
 }
@@ -174,10 +304,18 @@ void TContactOutbox::Stop() {
 }
 
 std::string TContactOutbox::StatusWords() const {
-  std::string Words;
+  std::string Words = FWriteProblem;
+  if (!Words.empty() && FUnwritten > 0)
+    Words += " — " + std::to_string(FUnwritten) + (FUnwritten == 1 ? " contact" : " contacts") +
+             " held in memory";
+  if (FDamaged > 0)
+    Words += std::string(Words.empty() ? "" : " · ") + std::to_string(FDamaged) +
+             (FDamaged == 1 ? " damaged line" : " damaged lines") + " of the queue set aside in " +
+             DamagedFileName();
   if (!FRecords.empty()) {
-    Words = std::to_string(FRecords.size()) +
-            (FRecords.size() == 1 ? " contact waiting" : " contacts waiting");
+    Words += Words.empty() ? "" : " · ";
+    Words += std::to_string(FRecords.size()) +
+             (FRecords.size() == 1 ? " contact waiting" : " contacts waiting");
     if (!FProblem.empty())
       Words += " — " + FProblem;
   }
@@ -223,10 +361,7 @@ void TContactOutbox::Posted(const TApiReply& Reply) {
   switch (Answer.Verdict) {
   case TQsoVerdict::qvCreated:
   case TQsoVerdict::qvDuplicate:
-    FRecords.pop_front();
-    // Should the file refuse the shorter queue, the record is sent again
-    // after a restart and then named a duplicate.
-    Rewrite();
+    Settle();
     FBackoff.Reset();
     FProblem.clear();
     Pump();
@@ -262,7 +397,7 @@ void TContactOutbox::SetAside(const std::string& Why) {
   const std::string File = RefusedFileName();
   struct stat St {};
   const bool Fresh = ::stat(File.c_str(), &St) != 0 || St.st_size == 0;
-  if (!AppendDurably(File, Fresh ? RefusedHeader + Text : Text, 0600)) {
+  if (!AppendLines(File, Fresh ? RefusedHeader + Text : Text, 0600)) {
     // Nothing is lost: the contact stays first in the queue and is tried
     // again later.
     FProblem = "the logbook refused " + Call + " (" + Words + "), and it cannot be set aside in " +
@@ -270,8 +405,7 @@ void TContactOutbox::SetAside(const std::string& Why) {
     FRetry.start(static_cast<int>(FBackoff.Fail()));
     return;
   }
-  FRecords.pop_front();
-  Rewrite();
+  Settle();
   ++FSetAside;
   FSetAsideWords =
       "the logbook refused " + Call + ": " + Words + " — set aside in " + RefusedFileLeaf;

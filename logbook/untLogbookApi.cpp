@@ -37,6 +37,7 @@ TLogbookApi::TLogbookApi(std::unique_ptr<TLogbookRadio> ARadio, const std::strin
   QObject::connect(&FIdentifyRetry, &QTimer::timeout, [this] { Identify(); });
   FPoster.setOnOutcome([this](const std::string& Call, const TApiReply& R) { Outcome(Call, R); });
   FOutbox.setOnOutcome([this](const std::string& Call, const TApiReply& R) { Outcome(Call, R); });
+  FOutbox.setOnChange([this] { Changed(); });
   FListener.setOnTune([this](int Status, std::int64_t Hz, const std::string& Mode) {
     if (FOnTune)
       FOnTune(Status, Hz, Mode);
@@ -133,7 +134,11 @@ bool TLogbookApi::Apply(const TLogbookOptions& Options) {
 bool TLogbookApi::Enqueue(const std::string& Record) {
   if (!FOptions.Enabled)
     return false;
-  const bool Queued = FOutbox.Enqueue(Record);
+  std::string Why;
+  const bool Queued = FOutbox.Enqueue(Record, &Why);
+  // A record the queue refuses is said until the next one is taken; one
+  // its file refuses is held in memory, and the queue's words say so.
+  FEnqueueProblem = Queued ? std::string() : "a contact was not queued: " + Why;
   Changed();
   return Queued;
 }
@@ -237,6 +242,8 @@ std::string TLogbookApi::StatusText() const {
     Text += "waiting for the radio"; // not live: nothing is posted
   else
     Text += Reply ? ApiOutcomeWords(*Reply) : std::string("connecting");
+  if (!FEnqueueProblem.empty())
+    Text += " · " + FEnqueueProblem;
   const std::string Contacts = FOutbox.StatusWords();
   if (!Contacts.empty())
     Text += " · " + Contacts;

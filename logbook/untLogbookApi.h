@@ -77,7 +77,9 @@ public:
   std::string IdentityWords() const;
 
   // One contact's ADIF record, without a header. False (not queued) while
-  // the API is off, or for a record the queue refuses.
+  // the API is off, or for a record the queue refuses (said in StatusText).
+  // A record the queue's file refuses is queued in memory, and StatusText
+  // names the file and the reason until it is written.
   bool Enqueue(const std::string& Record);
   // Puts the contacts set aside back in the queue; how many went back.
   std::size_t ResendRefused(std::string* Error = nullptr);
@@ -125,6 +127,7 @@ private:
   TBackoff FIdentifyBackoff{2000, 60000};
   std::string FListening; // the listener's address as last asked for
   std::string FErrorText;
+  std::string FEnqueueProblem;
   std::string FLastStatus;
   TLogbookChangeEvent FOnChange;
   TApiOutcomeHandler FOnOutcome;
