@@ -111,6 +111,22 @@ int main(int argc, char** argv) {
     Station->AddChangeConsumer([&] { Reporter.LinkChange(*Driver()); });
     if (Cat.Trace)
       Station->setOnTrace(MakeMethod(&Reporter, &TReporter::Trace));
+    // A file that refuses a write (a full disk, a read-only folder) is said
+    // at once with the file and the reason, and again once written.
+    std::string WriteProblem;
+    Station->AddChangeConsumer([&] {
+      std::string Now;
+      for (const std::string& Problem :
+           {Station->Journal() ? Station->Journal()->ErrorText() : std::string(),
+            Station->Logbook().Outbox().WriteProblem(), Station->ContactListener().HeldProblem()})
+        if (!Problem.empty())
+          Now += (Now.empty() ? "" : " · ") + Problem;
+      if (Now == WriteProblem)
+        return;
+      Reporter.Note("velalog-cat: " +
+                    (Now.empty() ? "written again (was: " + WriteProblem + ")" : Now));
+      WriteProblem = Now;
+    });
     std::string Failure;
     Station->AddFailureConsumer([&](TStationPart Part, const std::string& Reason) {
       Failure = (Part == spSharing ? "cannot share the radio: " : "cannot serve click-to-tune: ") +
