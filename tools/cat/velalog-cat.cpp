@@ -20,11 +20,14 @@
 
 #include "cat/radios/untRadioTable.h"
 #include "cat/untCATinterface.h"
+#include "contacts/untContactJournal.h"
+#include "contacts/untContactListener.h"
 #include "contacts/untContactMonitor.h"
 #include "platform/untPaths.h"
 #include "platform/untShutdownSignals.h"
 #include "platform/untStrToInt.h"
 #include "platform/untThread.h"
+#include "settings/untSettingsLock.h"
 #include "settings/untVelaLogSettings.h"
 #include "station/untStation.h"
 #include "tools/cat/untCatOptions.h"
@@ -35,9 +38,27 @@ using namespace vela;
 
 namespace {
 
+// One copy at a time on a settings file that velalog-cat writes, or beside
+// which it keeps the logbook's queue or what it took from log files.
+bool TakeSettingsLock(const TCatOptions& Cat, TSettingsLock& Lock) {
+  const std::string File = Cat.SettingsFile();
+  if (const std::string Problem = TSettingsLock::FileProblem(File); !Problem.empty())
+    std::cerr << "velalog-cat: " << Problem << "\n";
+  const bool Writes = !Cat.IniPath.empty() || Cat.Station.Logbook.Enabled ||
+                      Cat.Station.ContactsEnabled || !Cat.ContactsFiles.empty();
+  std::string InUse;
+  if (!Writes || File.empty() || Lock.Take(File, "velalog-cat", InUse))
+    return true;
+  std::cerr << "velalog-cat: " << InUse << "\n";
+  return false;
+}
+
 // --contacts or --contacts-file without a radio: the contact listener
 // alone, until a signal.
 int RunContacts(int argc, char** argv, const TCatOptions& Cat) {
+  TSettingsLock Lock;
+  if (!TakeSettingsLock(Cat, Lock))
+    return 1;
   QCoreApplication App(argc, argv);
   TContactMonitor Contacts(std::cout, std::cerr);
   Contacts.setTrace(Cat.Trace);
@@ -84,6 +105,12 @@ int main(int argc, char** argv) {
   const std::string Beside = Cat.SettingsFile();
   const std::string IniPath =
       Cat.IniPath.empty() ? std::string(PrivateDir) + "/VelaLog.ini" : Cat.IniPath;
+  TSettingsLock Lock;
+  if (!TakeSettingsLock(Cat, Lock)) {
+    std::error_code Ignored;
+    std::filesystem::remove_all(PrivateDir, Ignored);
+    return 1;
+  }
 
   QCoreApplication App(argc, argv);
   std::signal(SIGPIPE, SIG_IGN);
@@ -116,9 +143,10 @@ int main(int argc, char** argv) {
     std::string WriteProblem;
     Station->AddChangeConsumer([&] {
       std::string Now;
-      for (const std::string& Problem :
-           {Station->Journal() ? Station->Journal()->ErrorText() : std::string(),
-            Station->Logbook().Outbox().WriteProblem(), Station->ContactListener().HeldProblem()})
+      for (const std::string& Problem : std::initializer_list<std::string>{
+               Station->Journal() ? Station->Journal()->ErrorText() : std::string(),
+               Station->Logbook().Outbox().WriteProblem(),
+               Station->ContactListener().HeldProblem()})
         if (!Problem.empty())
           Now += (Now.empty() ? "" : " · ") + Problem;
       if (Now == WriteProblem)
