@@ -15,10 +15,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include "contacts/untAdif.h"
 #include "logbook/untLogbookAnswer.h"
+#include "platform/untText.h"
 #include "settings/untSettingsLocation.h"
 
 namespace vela {
@@ -124,20 +126,40 @@ void TContactOutbox::Load() {
     }
     if (Text.find_first_not_of(" \t\r") == std::string::npos)
       return;
-    QJsonParseError Error{};
-    const QJsonObject Object =
-        QJsonDocument::fromJson(QByteArray::fromStdString(Text), &Error).object();
+    auto Read = [](const std::string& Json, QJsonObject& Object) {
+      QJsonParseError Error{};
+      Object = QJsonDocument::fromJson(QByteArray::fromStdString(Json), &Error).object();
+      return Error.error == QJsonParseError::NoError &&
+             (!Object.value(QStringLiteral("adif")).toString().isEmpty() ||
+              Object.value(QStringLiteral("done")).toInteger() > 0);
+    };
+    QJsonObject Object;
+    bool Ok = Read(Text, Object);
+    // A line cut short that the next one was joined to (by an older
+    // version): the whole line is the longest tail that reads as one.
+    int Tries = 0;
+    for (std::size_t Brace = Text.find("{\"", 1); !Ok && Brace != std::string::npos && Tries < 16;
+         Brace = Text.find("{\"", Brace + 1)) {
+      if (Text.compare(Brace, 9, "{\"adif\":\"") != 0 && Text.compare(Brace, 8, "{\"done\":") != 0)
+        continue;
+      ++Tries;
+      Ok = Read(Text.substr(Brace), Object);
+      if (Ok)
+        SetAsideLine(Text.substr(0, Brace), Brace, "cannot be read (cut short or damaged)");
+    }
+    if (!Ok) {
+      SetAsideLine(Text, Size, "cannot be read (cut short or damaged)");
+      return;
+    }
     const QString Record = Object.value(QStringLiteral("adif")).toString();
-    const QJsonValue Done = Object.value(QStringLiteral("done"));
-    if (Error.error == QJsonParseError::NoError && !Record.isEmpty()) {
+    if (!Record.isEmpty()) {
       FRecords.push_back(InCharacters(Record.toStdString()));
-    } else if (Error.error == QJsonParseError::NoError && Done.isDouble() && Done.toInteger() > 0) {
-      const auto Left =
-          std::min<std::size_t>(static_cast<std::size_t>(Done.toInteger()), FRecords.size());
+    } else {
+      const auto Left = std::min<std::size_t>(
+          static_cast<std::size_t>(Object.value(QStringLiteral("done")).toInteger()),
+          FRecords.size());
       FRecords.erase(FRecords.begin(), FRecords.begin() + static_cast<std::ptrdiff_t>(Left));
       FDead += Left;
-    } else {
-      SetAsideLine(Text, Size, "cannot be read (cut short or damaged)");
     }
   };
   // Read in pieces, so that a line of any length costs bounded memory: of a
@@ -417,40 +439,156 @@ void TContactOutbox::SetAside(const std::string& Why) {
 }
 
 std::size_t TContactOutbox::ResendRefused(std::string* Error) {
+  std::string Words;
+  const std::size_t Queued = ResendRefused({}, {}, Words);
+  if (Error)
+    *Error = std::filesystem::exists(RefusedFileName()) || Queued == 0 ? Words : std::string();
+  if (Error && *Error == "no contact is set aside")
+    Error->clear();
+  return Queued;
+}
+
+std::vector<TContactOutbox::TRefused> TContactOutbox::ReadRefused(std::string* Error) const {
+  std::vector<TRefused> Out;
   const std::string File = RefusedFileName();
   std::ifstream In(File, std::ios::binary);
-  if (!In) {
-    if (Error)
-      *Error = errno == ENOENT ? std::string() : File + ": " + std::strerror(errno);
-    return 0;
-  }
-  const std::string Text((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
-  const TAdifDocument Doc = ReadAdif(Text);
-  if (!Doc.Error.empty()) {
-    if (Error)
-      *Error = File + " cannot be read: " + Doc.Error;
-    return 0;
-  }
-  std::size_t Queued = 0;
-  std::string Why;
-  for (const TContact& Contact : Doc.Records) {
-    if (!Enqueue(AdifRecordText(Contact), &Why))
-      break;
-    ++Queued;
-  }
-  if (Queued < Doc.Records.size()) {
-    // The file stays whole; what went back is named a duplicate when it is
-    // sent again.
-    if (Error)
-      *Error = "only " + std::to_string(Queued) + " of " + std::to_string(Doc.Records.size()) +
-               " went back in the queue: " + Why;
-    return Queued;
-  }
-  std::remove(File.c_str());
-  FSetAsideWords.clear();
-  FSetAside = 0;
   if (Error)
     Error->clear();
+  if (!In) {
+    if (Error && errno != ENOENT)
+      *Error = File + ": " + std::strerror(errno);
+    return Out;
+  }
+  const std::string All((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+  const std::string Lower = AsciiLower(All);
+  // The header ends with the line that holds <eoh> before any record.
+  std::size_t At = 0, Number = 0;
+  if (const std::size_t Eoh = Lower.find("<eoh>");
+      Eoh != std::string::npos && Eoh < Lower.find("<eor>")) {
+    At = All.find('\n', Eoh);
+    At = At == std::string::npos ? All.size() : At + 1;
+    Number = static_cast<std::size_t>(
+        std::count(All.begin(), All.begin() + static_cast<std::ptrdiff_t>(At), '\n'));
+  }
+  TRefused Current;
+  auto Close = [&](bool Whole) {
+    if (Current.Text.find_first_not_of(" \t\r\n") != std::string::npos) {
+      if (Whole) {
+        TAdifDocument Doc = ReadAdif(Current.Text);
+        Current.Readable = Doc.Error.empty() && Doc.Records.size() == 1;
+        if (Current.Readable)
+          Current.Contact = std::move(Doc.Records[0]);
+      }
+      Out.push_back(std::move(Current));
+    }
+    Current = TRefused();
+  };
+  while (At < All.size()) {
+    std::size_t End = All.find('\n', At);
+    End = End == std::string::npos ? All.size() : End;
+    const std::string Line = All.substr(At, End - At);
+    const bool HasEor = Lower.substr(At, End - At).find("<eor>") != std::string::npos;
+    At = End + 1;
+    ++Number;
+    if (Current.Text.empty()) {
+      if (const std::size_t Refused = Line.find(" UTC refused: "); Refused == 19) {
+        Current.ReasonLine = Line;
+        Current.Reason = Line.substr(Refused + 14);
+        continue;
+      }
+      if (Line.find_first_not_of(" \t\r") == std::string::npos)
+        continue;
+      Current.Line = Number;
+    }
+    Current.Text += Line + "\n";
+    if (HasEor)
+      Close(true);
+  }
+  Close(false);
+  return Out;
+}
+
+std::size_t TContactOutbox::ResendRefused(const std::string& StationCallsign,
+                                          const std::string& KnownCall, std::string& Words) {
+  const std::string File = RefusedFileName();
+  std::string Error;
+  std::vector<TRefused> Records = ReadRefused(&Error);
+  if (!Error.empty()) {
+    Words = Error;
+    return 0;
+  }
+  if (Records.empty()) {
+    Words = "no contact is set aside";
+    return 0;
+  }
+  auto Same = [](const std::string& A, const std::string& B) {
+    return AsciiLower(Trim(A, " ")) == AsciiLower(Trim(B, " "));
+  };
+  std::string Kept, Stays;
+  std::size_t Queued = 0, Staying = 0;
+  bool Full = false;
+  for (TRefused& R : Records) {
+    const std::string Call = R.Readable ? PlainWords(R.Contact.Field("call"), 24) : std::string();
+    const std::string Station = R.Readable ? R.Contact.Field("station_callsign") : std::string();
+    std::string Need;
+    bool Send = R.Readable && !Full;
+    if (!R.Readable) {
+      Need = "line " + std::to_string(R.Line) + " cannot be read as a contact";
+    } else if (!StationCallsign.empty()) {
+      Send = Send && !Station.empty() && !Same(Station, StationCallsign);
+      if (Send) {
+        for (TContactField& F : R.Contact.Fields)
+          if (F.Name == "station_callsign" || (F.Name == "operator" && Same(F.Value, Station)))
+            F.Value = StationCallsign;
+      }
+    } else if (!KnownCall.empty() && !Station.empty() && !Same(Station, KnownCall)) {
+      Send = false;
+      Need = (Call.empty() ? std::string("a contact") : Call) + " carries station callsign " +
+             PlainWords(Station, 24) + ", not the logbook station's " + KnownCall +
+             ": send it again as " + KnownCall;
+    }
+    std::string Why;
+    if (Send && !Enqueue(AdifRecordText(R.Contact), &Why) &&
+        Why.find("contacts waiting") != std::string::npos) {
+      Full = true;
+      Send = false;
+      Need = "the queue is full";
+    }
+    if (Send) {
+      ++Queued;
+      continue;
+    }
+    ++Staying;
+    if (!Need.empty() && Stays.find(Need) == std::string::npos)
+      Stays += (Stays.empty() ? "" : "; ") + Need;
+    Kept += "\n" + (R.ReasonLine.empty() ? std::string() : R.ReasonLine + "\n") + R.Text;
+  }
+  bool Written = true;
+  if (FUnwritten > 0) {
+    // The queue holds them in memory alone: the set-aside file stays whole
+    // until they are on disk (what went back is named a duplicate if sent
+    // again).
+    Words = "";
+  } else if (Staying == 0) {
+    Written = std::remove(File.c_str()) == 0 || errno == ENOENT;
+  } else if (Queued > 0) {
+    // Rewritten with what stays, its reasons as they were.
+    Written = ReplaceDurably(File, RefusedHeader + Kept, 0600);
+  }
+  if (Staying == 0 && FUnwritten == 0) {
+    FSetAsideWords.clear();
+    FSetAside = 0;
+  }
+  Words = std::to_string(Queued) + (Queued == 1 ? " set-aside contact" : " set-aside contacts") +
+          " back in the queue" + (StationCallsign.empty() ? "" : " as " + StationCallsign);
+  if (Staying > 0)
+    Words += "; " + std::to_string(Staying) + " stay" + (Staying == 1 ? "s" : "") + " in " +
+             RefusedFileLeaf + (Stays.empty() ? "" : ": " + Stays);
+  if (FUnwritten > 0)
+    Words += " (" + File + " is kept whole: " + FWriteProblem + ")";
+  else if (!Written)
+    Words += " (" + File + " could not be rewritten: " + std::strerror(errno) +
+             "; what went back is named a duplicate if sent again)";
   return Queued;
 }
 

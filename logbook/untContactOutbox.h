@@ -31,7 +31,9 @@
 #include <deque>
 #include <functional>
 #include <string>
+#include <vector>
 
+#include "contacts/untContact.h"
 #include "logbook/untLogbookAnswer.h"
 #include "logbook/untLogbookClient.h"
 #include "logbook/untRadioPoster.h"
@@ -100,6 +102,29 @@ public:
   // returns how many went back. Error says what stopped it; the file is
   // kept whole unless every record went back.
   std::size_t ResendRefused(std::string* Error = nullptr);
+
+  // The set-aside file read record by record: each record with the
+  // refusal before it, and the parts that are no record (a file edited by
+  // hand), by line.
+  struct TRefused {
+    std::string ReasonLine; // the line before it with the time and the refusal
+    std::string Reason;     // the refusal's words; empty when the file has none
+    std::string Text;       // as in the file
+    std::size_t Line = 0;
+    bool Readable = false;
+    TContact Contact;
+  };
+  std::vector<TRefused> ReadRefused(std::string* Error = nullptr) const;
+  // Sends the set-aside records again, as the operator chose: with
+  // StationCallsign given, those whose STATION_CALLSIGN differs from it go
+  // back with it in its place (and in OPERATOR where that was the old call),
+  // and the rest stay; without, every readable record goes back but those
+  // Known to carry another station callsign than the logbook's (KnownCall),
+  // which a plain resend cannot help. What cannot be read stays in the
+  // file. Returns how many went back; Words say so, and what each record
+  // that stays needs.
+  std::size_t ResendRefused(const std::string& StationCallsign, const std::string& KnownCall,
+                            std::string& Words);
 
   // Sends the next record when it may; the timer and Enqueue call it.
   void Pump();

@@ -82,6 +82,7 @@ bool TLogbookApi::Apply(const TLogbookOptions& Options) {
       FKindUrl.clear();
     }
     FStationName.clear();
+    FStationCallsign.clear();
   }
   FClient.setBaseUrl(Options.Url);
   FClient.setKey(Options.Key);
@@ -149,6 +150,36 @@ std::size_t TLogbookApi::ResendRefused(std::string* Error) {
   return Queued;
 }
 
+void TLogbookApi::ResendRefused(bool AsStationCallsign, const TResendDone& Done) {
+  auto Resend = [this, AsStationCallsign, Done] {
+    std::string Words;
+    FOutbox.ResendRefused(AsStationCallsign ? FStationCallsign : std::string(), FStationCallsign,
+                          Words);
+    Changed();
+    Done(Words);
+  };
+  if (!AsStationCallsign || !FStationCallsign.empty()) {
+    Resend();
+    return;
+  }
+  if (!FOptions.Enabled || FOptions.Url.empty()) {
+    Done("the logbook's API is off: its station's callsign cannot be asked, nothing was sent "
+         "again");
+    return;
+  }
+  // Asked first; the answer also names the station for the status.
+  FClient.StationInfo([this, Resend, Done](const TApiReply& Reply) {
+    StationFound(Reply);
+    if (!FStationCallsign.empty()) {
+      Resend();
+      return;
+    }
+    Done("the logbook did not name its station's callsign (" +
+         (Reply.Ok() ? std::string("no such station for this key") : ApiOutcomeWords(Reply)) +
+         "): nothing was sent again");
+  });
+}
+
 void TLogbookApi::NoteDigitalMode(const std::string& Mode,
                                   std::chrono::steady_clock::time_point At) {
   FPoster.NoteDigitalMode(Mode, At);
@@ -212,9 +243,12 @@ void TLogbookApi::StationFound(const TApiReply& Reply) {
   for (const QJsonValue& Value : Reply.Json.array()) {
     const QJsonObject Station = Value.toObject();
     const QJsonValue Id = Station.value(QStringLiteral("station_id"));
-    if ((Id.isDouble() ? Id.toInteger() : Id.toString().toLongLong()) == Wanted)
+    if ((Id.isDouble() ? Id.toInteger() : Id.toString().toLongLong()) == Wanted) {
       FStationName = PlainWords(
           Station.value(QStringLiteral("station_profile_name")).toString().toStdString(), 60);
+      FStationCallsign = PlainWords(
+          Station.value(QStringLiteral("station_callsign")).toString().toStdString(), 24);
+    }
   }
 }
 

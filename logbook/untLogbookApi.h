@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -83,6 +84,17 @@ public:
   bool Enqueue(const std::string& Record);
   // Puts the contacts set aside back in the queue; how many went back.
   std::size_t ResendRefused(std::string* Error = nullptr);
+  // The logbook station's callsign as station_info reports it (the station
+  // chosen, else the key owner's active one); empty until known.
+  const std::string& StationCallsign() const { return FStationCallsign; }
+  // Sends the contacts set aside again and hands Done the words for the
+  // operator: as they are (those known to carry another station callsign
+  // than the logbook's stay, with what they need), or with AsStationCallsign
+  // under the logbook station's callsign, asked of the logbook first when
+  // not known yet (Done says so when it cannot be had). Done may run before
+  // this returns.
+  using TResendDone = std::function<void(const std::string& Words)>;
+  void ResendRefused(bool AsStationCallsign, const TResendDone& Done);
   // The mode the digital-mode program last reported (FT8), and when.
   void NoteDigitalMode(const std::string& Mode,
                        std::chrono::steady_clock::time_point At = std::chrono::steady_clock::now());
@@ -121,6 +133,7 @@ private:
   TLogbookKind FKind = TLogbookKind::lkUnknown;
   std::string FKindUrl; // the address FKind was found for
   std::string FStationName;
+  std::string FStationCallsign;
   bool FIdentifying = false;
   unsigned FIdentifyRun = 0;
   QTimer FIdentifyRetry;

@@ -210,16 +210,14 @@ int main(int argc, char** argv) {
       LogbookApi.Outbox().setOnSetAside([&Reporter](const std::string& Words) {
         Reporter.Note("# logbook set aside: " + Words);
       });
-      if (Cat.ResendRefused) {
-        std::string Error;
-        const std::size_t Queued = LogbookApi.ResendRefused(&Error);
-        Reporter.Note("# logbook resent " + std::to_string(Queued) + " set aside" +
-                      (Error.empty() ? "" : " — " + Error));
-      }
       Options.LogbookKeyKnown = true;
       Station->ApplyLogbook(Options);
       if (!Failure.empty())
         return Fail();
+      if (Cat.ResendRefused)
+        Station->ResendRefused(Cat.FixStationCallsign, [&Reporter](const std::string& Words) {
+          Reporter.Note("# logbook resent: " + Words);
+        });
       if (LogbookApi.Listener().Listening())
         std::cout << "tune\t" << LogbookApi.Listener().Address() << '\t'
                   << LogbookApi.Listener().Port() << std::endl;
