@@ -343,6 +343,8 @@ std::string TContactOutbox::StatusWords() const {
   }
   if (!FSetAsideWords.empty())
     Words += (Words.empty() ? "" : " · ") + FSetAsideWords;
+  if (!FNote.empty())
+    Words += (Words.empty() ? "" : " · ") + FNote;
   return Words;
 }
 
@@ -383,6 +385,14 @@ void TContactOutbox::Posted(const TApiReply& Reply) {
   switch (Answer.Verdict) {
   case TQsoVerdict::qvCreated:
   case TQsoVerdict::qvDuplicate:
+    // A duplicate is delivered all the same: posted before by another
+    // program, or again after this one was killed between a post and its
+    // answer.
+    FNote = Answer.Verdict == TQsoVerdict::qvDuplicate
+                ? CallOf(FRecords.front()) + " was already in the log"
+                : std::string();
+    if (!FNote.empty() && FOnNote)
+      FOnNote(FNote);
     Settle();
     FBackoff.Reset();
     FProblem.clear();

@@ -64,6 +64,9 @@ public:
   void setOnOutcome(const TApiOutcomeHandler& Value) { FOnOutcome = Value; }
   // Called with the operator's words for each record set aside.
   void setOnSetAside(const std::function<void(const std::string&)>& Value) { FOnSetAside = Value; }
+  // Called with the operator's words for a record the logbook already held
+  // ("DL1ABC was already in the log").
+  void setOnNote(const std::function<void(const std::string&)>& Value) { FOnNote = Value; }
   // Called when what StatusWords says may have changed without an answer of
   // the logbook (a file that takes writes again).
   void setOnChange(const std::function<void()>& Value) { FOnChange = Value; }
@@ -170,6 +173,8 @@ private:
   TApiOutcomeHandler FOnOutcome;
   std::function<void(const std::string&)> FOnSetAside;
   std::function<void()> FOnChange;
+  std::function<void(const std::string&)> FOnNote;
+  std::string FNote; // the last record's words, until the next one settles
 };
 
 // The key owner's active station in a station_info answer (the one marked

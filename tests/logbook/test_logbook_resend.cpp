@@ -76,6 +76,11 @@ TEST(LogbookResend, SetAsideForAnotherStationCallsignSentAgainUnderTheStations) 
   ASSERT_TRUE(WaitFor([&] { return Api.Outbox().Waiting() == 0; })) << Api.StatusText();
   EXPECT_EQ(Api.Outbox().SetAside(), 2u);
   EXPECT_EQ(Logbook.Stored.size(), 1u);
+  // The refusal in plain words: the call and the reason, no markup.
+  EXPECT_NE(Api.StatusText().find("the logbook refused OK1ABC: Wrong station callsign \"K1XYZ\" "
+                                  "while station profile callsign is \"K1ABC\""),
+            std::string::npos)
+      << Api.StatusText();
   // Edited by hand: a block that is no record.
   const std::string Refused = Api.Outbox().RefusedFileName();
   test::WriteFile(Refused, test::ReadFile(Refused) + "\nmy notes <call:9>broken <eor>\n");

@@ -210,6 +210,8 @@ int main(int argc, char** argv) {
       LogbookApi.Outbox().setOnSetAside([&Reporter](const std::string& Words) {
         Reporter.Note("# logbook set aside: " + Words);
       });
+      LogbookApi.Outbox().setOnNote(
+          [&Reporter](const std::string& Words) { Reporter.Note("# logbook: " + Words); });
       Options.LogbookKeyKnown = true;
       Station->ApplyLogbook(Options);
       if (!Failure.empty())
