@@ -2,6 +2,7 @@
 // file, creates the application object and the main window, and runs the
 // message loop until the main window closes.
 #include <QIcon>
+#include <QTimer>
 #include <clocale>
 #include <cstdio>
 #include <libintl.h>
@@ -12,10 +13,12 @@
 #include "app/untCommandLine.h"
 #include "app/untVelaLogApplication.h"
 #include "cat/transport/CPort.h"
+#include "gui/untErrorBox.h"
 #include "logpage/untWebBrowser.h"
 #include "platform/untPaths.h"
 #include "platform/untShutdownSignals.h"
 #include "settings/untSettingsLocation.h"
+#include "settings/untSettingsLock.h"
 #include "untProgramInfo.h"
 
 namespace {
@@ -86,7 +89,16 @@ int main(int argc, char** argv) {
                                              QIcon(QStringLiteral(":/velalog.png"))));
   vela::TShutdownSignals Signals([&Application](int) { Application.CloseAllAndQuit(); });
 
+  // One copy at a time on a settings file.
+  vela::TSettingsLock Lock;
+  if (std::string InUse; !Lock.Take(Settings, "velalog", InUse)) {
+    std::fprintf(stderr, "velalog: %s\n", InUse.c_str());
+    vela::ShowErrorMessage(QString::fromStdString(InUse));
+    return 1;
+  }
   vela::TfrmVelaLogMain frmVelaLogMain(nullptr, Settings);
   frmVelaLogMain.show();
+  if (const std::string Problem = vela::TSettingsLock::FileProblem(Settings); !Problem.empty())
+    QTimer::singleShot(0, [Problem] { vela::ShowErrorMessage(QString::fromStdString(Problem)); });
   return Application.exec();
 }

@@ -754,6 +754,8 @@ def logbook_rows(bindir, baud, samples):
             result[parts[0]] = (float(parts[1]), float(parts[2]), int(parts[3]))
         elif parts[:1] == ["cpu"] and len(parts) == 3:
             result["cpu"] = (float(parts[1]), float(parts[2]))
+        elif parts[:1] == ["drain"] and len(parts) == 4:
+            result["drain"] = (int(parts[1]), float(parts[2]), int(parts[3]))
     if "cpu" not in result:
         raise RuntimeError((proc.stderr.strip().splitlines() or ["no output"])[-1])
     return result
@@ -785,6 +787,12 @@ def emit_logbook_rows(emit, book, baud, samples):
         emit("| web logbook API: SIGTERM to velalog-cat's end with a rigctl client connected, "
              "ms p50 / p95 | ft950 | %s / %s (%d runs) | 500 ms | %s |" % (
                  fmt(p50, 0), fmt(p95, 0), n, "yes" if p95 <= 500 else "no"))
+    if "drain" in book:
+        taken, seconds, written = book["drain"]
+        emit("| web logbook API: 600 contacts waiting drained, contacts taken / s / MB written "
+             "to files | ft950 | %d / %s / %s | 600 taken, < 3 MB | %s |" % (
+                 taken, fmt(seconds, 1), fmt(written / 1e6, 2),
+                 "yes" if taken == 600 and written < 3e6 else "no"))
     on, off = book["cpu"]
     emit("| web logbook API: velalog-cat CPU %% of one core with / without | ft950 | "
          "%s / %s | +0.1 %% | %s |" % (fmt(on, 2), fmt(off, 2), "yes" if on - off <= 0.1 else "no"))

@@ -9,21 +9,34 @@
 // in the form but not saved (IntoForm) is kept before that offset until it
 // leaves the form, so a restart offers it again first; a crash between
 // saving a form and keeping the offset fills that contact again rather than
-// losing it. A record cut short by a crash is cut off the
-// journal when it is opened.
+// losing it.
+//
+// The journal is read record by record: a record cut short (by a crash or
+// a full disk) or damaged, at the end or between others, is set aside in
+// the journal's name plus ".damaged" and cut out of the journal, and every
+// whole record before and after it is kept and offered. New records always
+// start on a line of their own.
 //
 // Every contact Add is given goes to the journal first; no limit applies to
 // what is written. At most MaxWaiting contacts wait in memory; later ones
 // wait in the journal alone and are read back from it as the form takes
-// those before them. A journal that cannot be written leaves ErrorText set;
-// a contact it could not keep still waits in memory while there is room,
-// and is counted as not kept when there is none.
+// those before them. A journal that refuses a write (a full disk, a
+// read-only folder) leaves ErrorText set with the file and the reason; the
+// contacts it could not keep stay in memory (also those the form took
+// meanwhile) and are written, in order, as soon as a write works again: at
+// the next contact, and every few seconds. A contact is counted as not kept
+// only when memory is full too.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
+#include <utility>
+#include <vector>
+
+#include <QTimer>
 
 #include "contacts/untContact.h"
 
@@ -32,6 +45,8 @@ namespace vela {
 class TContactJournal {
 public:
   static constexpr std::size_t MaxWaiting = 500;
+  // A journal that refused a write is tried again this often.
+  static constexpr int WriteRetryMs = 3000;
 
   // Path: the journal file; at most AMaxWaiting contacts wait. Nothing is
   // read or written before Open.
@@ -70,8 +85,19 @@ public:
   // Contacts lost because the journal could not be written and memory was
   // full.
   std::uint64_t NotKept() const { return FNotKept; }
-  // The last failure to read or write the journal; empty once a write works.
-  const std::string& ErrorText() const { return FErrorText; }
+  // The last failure to read or write the journal (empty once a write
+  // works), and the note on records set aside as damaged.
+  std::string ErrorText() const {
+    return FErrorText.empty() || FDamagedNote.empty() ? FErrorText + FDamagedNote
+                                                      : FErrorText + " · " + FDamagedNote;
+  }
+  // Contacts in memory alone, waiting for the journal to take a write.
+  std::size_t Unwritten() const;
+  // Records set aside as damaged when the journal was opened.
+  std::size_t Damaged() const { return FDamaged; }
+  std::string DamagedPath() const { return FPath + ".damaged"; }
+  // Called when ErrorText changed without an Add (a retried write).
+  void setOnChange(const std::function<void()>& Value) { FOnChange = Value; }
   const std::string& Path() const { return FPath; }
 
 private:
@@ -81,8 +107,15 @@ private:
   };
 
   bool Append(const std::string& Text, std::uint64_t& End);
+  // Writes the contacts held in memory alone, in order; false (and a retry
+  // started) when the journal refuses.
+  bool Flush();
   bool KeepTaken(std::uint64_t Offset);
   void Failed(const std::string& What);
+  // Sets aside the damaged parts of the journal's text From..(From +
+  // Text's size); false with ErrorText set when that cannot be done.
+  bool SetAsideDamaged(const std::string& Text, std::uint64_t From,
+                       const std::vector<std::pair<std::size_t, std::size_t>>& Damaged);
   // Reads contacts waiting in the journal alone back into memory.
   void Refill();
 
@@ -94,6 +127,14 @@ private:
   std::uint64_t FNotKept = 0;
   std::uint64_t FInFormEnd = 0; // the journal's offset after the contact in the form
   std::string FErrorText;
+  std::size_t FDamaged = 0;
+  std::string FDamagedNote;
+  // Taken by the form before the journal could take them: still written.
+  std::deque<TContact> FTakenUnwritten;
+  std::uint64_t FMarkOwed = 0; // a mark the file refused, to be written
+
+  QTimer FRetry;
+  std::function<void()> FOnChange;
 };
 
 } // namespace vela

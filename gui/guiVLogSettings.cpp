@@ -412,12 +412,11 @@ void TfrmVLogSettings::ReadLogbookKey() {
   // event loop, after the window stands).
   FKeyStore = std::make_unique<TApiKeyStore>(*FSettings);
   FLogbookApi->setKeyStore(FKeyStore.get());
-  FLogbookApi->setOnResendRefused([this]() -> std::string {
-    std::string Error;
-    const std::size_t Queued = FStation->Logbook().ResendRefused(&Error);
-    return Error.empty() ? std::to_string(Queued) + " set-aside contact(s) back in the queue."
-                         : Error;
-  });
+  FLogbookApi->setOnResendRefused(
+      [this](bool AsStationCallsign, const TLogbookApiGroup::TSay& Say) {
+        FStation->ResendRefused(AsStationCallsign, Say);
+      },
+      [this] { return FStation->Logbook().StationCallsign(); });
   FKeyStore->Read([this](const std::string&, TKeyPlace) {
     FLogbookApi->setKeyStore(FKeyStore.get());
     if (!FKeyStore->Known())

@@ -56,7 +56,9 @@ void TLinkStatusStrip::Refresh() {
 
 void TLinkStatusStrip::Elide() {
   const int Room = contentsRect().width() - 2 * margin();
-  setText(QFontMetrics(font()).elidedText(FFullText, Qt::ElideMiddle, Room > 0 ? Room : width()));
+  // Cut at its end: what leads (the radio, then contacts, then the logbook)
+  // stays whole, and the tool tip holds the rest.
+  setText(QFontMetrics(font()).elidedText(FFullText, Qt::ElideRight, Room > 0 ? Room : width()));
 }
 
 void TLinkStatusStrip::showEvent(QShowEvent* Event) {

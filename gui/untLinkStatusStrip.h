@@ -26,8 +26,8 @@ std::string LinkSummary(const TCATInterface& CAT, bool WithVirtual);
 
 // A one-line label whose text comes from a source function: refreshed on
 // Refresh() and every second while visible (a silent link counts its
-// seconds); the text is elided in the middle to the width, and the whole
-// text is the tool tip.
+// seconds); the text is elided at its end to the width, and the whole text
+// is the tool tip.
 class TLinkStatusStrip : public QLabel {
   Q_OBJECT
 public:

@@ -64,7 +64,7 @@ TLogbookApiGroup::TLogbookApiGroup(QWidget* Parent)
       new QCheckBox(QStringLiteral("Accept this host's self-signed certificate"), this);
   FchkSelfSigned->setGeometry(240, 86, 254, 20);
   FlblResult = new QLabel(this);
-  FlblResult->setGeometry(8, 112, 352, 34);
+  FlblResult->setGeometry(8, 112, 222, 34);
   FlblResult->setWordWrap(true);
   FlblResult->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   FcbxStation->addItem(QStringLiteral("the key owner's active station"), 0);
@@ -75,17 +75,51 @@ TLogbookApiGroup::TLogbookApiGroup(QWidget* Parent)
                      "settings file; once the station or the other program's call is "
                      "mended, this puts them back in the queue"));
   connect(FbtnTest, &QPushButton::clicked, this, [this] { Test(); });
-  connect(FbtnResendRefused, &QPushButton::clicked, this, [this] {
-    if (FOnResendRefused)
-      Say(FOnResendRefused());
-  });
+  FbtnResendAsStation = new QPushButton(this);
+  FbtnResendAsStation->setGeometry(234, 112, 126, 24);
+  FbtnResendAsStation->setToolTip(
+      QStringLiteral("Contacts set aside because their station callsign (the other program's "
+                     "My Call) is not the logbook station's: send them again with the "
+                     "logbook station's callsign in its place"));
+  connect(FbtnResendRefused, &QPushButton::clicked, this, [this] { Resend(false); });
+  connect(FbtnResendAsStation, &QPushButton::clicked, this, [this] { Resend(true); });
   setKeyStore(nullptr);
   setOnResendRefused(nullptr);
 }
 
-void TLogbookApiGroup::setOnResendRefused(std::function<std::string()> Value) {
-  FOnResendRefused = std::move(Value);
+void TLogbookApiGroup::setOnResendRefused(TResend Resend,
+                                          std::function<std::string()> StationCallsign) {
+  FOnResendRefused = std::move(Resend);
+  FStationCallsign = std::move(StationCallsign);
   FbtnResendRefused->setEnabled(static_cast<bool>(FOnResendRefused));
+  FbtnResendAsStation->setEnabled(static_cast<bool>(FOnResendRefused));
+  ShowResendAsCaption();
+}
+
+void TLogbookApiGroup::Resend(bool AsStationCallsign) {
+  if (!FOnResendRefused)
+    return;
+  if (AsStationCallsign && (!FStationCallsign || FStationCallsign().empty()))
+    Say("Asking the logbook for its station's callsign…");
+  // The answer may come after the dialog closed.
+  QPointer<TLogbookApiGroup> Self(this);
+  FOnResendRefused(AsStationCallsign, [Self](const std::string& Words) {
+    if (!Self)
+      return;
+    Self->Say(Words);
+    Self->ShowResendAsCaption();
+  });
+}
+
+void TLogbookApiGroup::ShowResendAsCaption() {
+  const std::string Call = FStationCallsign ? FStationCallsign() : std::string();
+  FbtnResendAsStation->setText(Call.empty() ? QStringLiteral("Send again as station")
+                                            : QStringLiteral("Send again as ") + FromStd(Call));
+}
+
+void TLogbookApiGroup::showEvent(QShowEvent* Event) {
+  QWidget::showEvent(Event);
+  ShowResendAsCaption();
 }
 
 TLogbookApiGroup::~TLogbookApiGroup() = default;

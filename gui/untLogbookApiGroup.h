@@ -5,8 +5,11 @@
 // host's self-signed certificate, a Test button that asks the logbook
 // whether it takes the key, which stations it has and which logbook it is
 // ("Cloudlog at ... · station Boston"), and says so in words,
-// and a "Send set-aside again" button that puts the contacts the logbook
-// refused back in the queue once the operator has mended the cause.
+// a "Send set-aside again" button that puts the contacts the logbook
+// refused back in the queue once the operator has mended the cause (and
+// says what those it cannot help need), and a "Send again as K1ABC" button
+// that sends those set aside for another station callsign again under the
+// logbook station's own.
 #pragma once
 
 #include <QWidget>
@@ -40,9 +43,13 @@ public:
   // Where the API key is kept; without one the key box is disabled.
   void setKeyStore(TApiKeyStore* Value);
 
-  // Puts the contacts set aside back in the queue and returns the words to
-  // show; without one the button is disabled.
-  void setOnResendRefused(std::function<std::string()> Value);
+  // Puts the contacts set aside back in the queue (AsStationCallsign: under
+  // the logbook station's callsign) and hands the words to show to Say,
+  // then or later; StationCallsign gives that callsign (empty: not known
+  // yet) for the button's caption. Without them the buttons are disabled.
+  using TSay = std::function<void(const std::string& Words)>;
+  using TResend = std::function<void(bool AsStationCallsign, const TSay& Say)>;
+  void setOnResendRefused(TResend Resend, std::function<std::string()> StationCallsign = {});
 
   // Shows the stored options.
   void Load(const TVelaLogSettings& Settings);
@@ -64,9 +71,16 @@ public:
   QPushButton* btnTest() const { return FbtnTest; }
   QLabel* lblResult() const { return FlblResult; }
   QPushButton* btnResendRefused() const { return FbtnResendRefused; }
+  QPushButton* btnResendAsStation() const { return FbtnResendAsStation; }
+
+protected:
+  void showEvent(QShowEvent* Event) override;
 
 private:
   void Say(const std::string& Words);
+  void Resend(bool AsStationCallsign);
+  // "Send again as K1ABC" once the station's callsign is known.
+  void ShowResendAsCaption();
   void ShowKeyPlace();
   void SelectStation(int StationId);
   void StationsFound(const TApiReply& Reply);
@@ -86,7 +100,9 @@ private:
   QPushButton* FbtnTest;
   QLabel* FlblResult;
   QPushButton* FbtnResendRefused;
-  std::function<std::string()> FOnResendRefused;
+  QPushButton* FbtnResendAsStation;
+  TResend FOnResendRefused;
+  std::function<std::string()> FStationCallsign;
   // Which logbook the settings name (lkUnknown: asked of the logbook).
   TLogbookKind FKind = TLogbookKind::lkUnknown;
 };

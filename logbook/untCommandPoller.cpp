@@ -60,6 +60,7 @@ void TCommandPoller::Start() {
   FProblem.clear();
   FSeen.clear();
   FPolledOnce = false;
+  FCarried[0] = FCarried[1] = 0;
   Load();
   Report();
   Poll();
@@ -180,7 +181,14 @@ void TCommandPoller::Handle(const std::vector<TRadioCommand>& Commands, std::int
     } else if (Type != "SET_FREQ" && Type != "SET_MODE") {
       Decide(Command.Id, false, "unknown command type " + PlainWords(Command.Type, 40));
     } else {
-      const TRadioCommand*& Slot = Newest[Type == "SET_MODE" ? 1 : 0];
+      const int Kind = Type == "SET_MODE" ? 1 : 0;
+      const TRadioCommand*& Slot = Newest[Kind];
+      if (Command.Id < FCarried[Kind]) {
+        // Older than one already carried out (listed late, or beyond what
+        // one answer holds).
+        Decide(Command.Id, false, "superseded by command " + std::to_string(FCarried[Kind]));
+        continue;
+      }
       if (Slot)
         Decide(Slot->Id, false, "superseded by command " + std::to_string(Command.Id));
       Slot = &Command;
@@ -214,6 +222,7 @@ void TCommandPoller::Handle(const std::vector<TRadioCommand>& Commands, std::int
     // or its time is up.
     if (Status == 503)
       continue;
+    FCarried[SetFreq ? 0 : 1] = std::max(FCarried[SetFreq ? 0 : 1], Command->Id);
     Decide(Command->Id, Status == 200, Words);
   }
   // Only what is still listed and undecided is remembered.

@@ -119,6 +119,8 @@ private:
     bool Backlog = false;
   };
   std::map<std::int64_t, TSeen> FSeen;
+  // The newest SET_FREQ and SET_MODE carried out: older ones are superseded.
+  std::int64_t FCarried[2] = {0, 0};
   bool FPolledOnce = false;
   QTimer FPollTimer;
   QTimer FReportTimer;

@@ -15,10 +15,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include "contacts/untAdif.h"
 #include "logbook/untLogbookAnswer.h"
+#include "platform/untText.h"
 #include "settings/untSettingsLocation.h"
 
 namespace vela {
@@ -90,17 +92,119 @@ TContactOutbox::TContactOutbox(TLogbookClient& AClient, std::string AFileName)
     : FClient(AClient), FFileName(std::move(AFileName)) {
   FRetry.setSingleShot(true);
   QObject::connect(&FRetry, &QTimer::timeout, [this] { Pump(); });
+  FWriteRetry.setSingleShot(true);
+  QObject::connect(&FWriteRetry, &QTimer::timeout, [this] {
+    if (Flush() && FOnChange)
+      FOnChange();
+  });
   Load();
 }
 
 void TContactOutbox::Load() {
-  std::ifstream File(FFileName);
-  std::string Text;
-  while (std::getline(File, Text) && FRecords.size() < MaxWaiting) {
-    const QJsonDocument Json = QJsonDocument::fromJson(QByteArray::fromStdString(Text));
-    const QString Record = Json.object().value(QStringLiteral("adif")).toString();
-    if (!Record.isEmpty())
+  FILE* File = std::fopen(FFileName.c_str(), "rb");
+  if (!File)
+    return;
+  std::string Damaged; // the lines set aside, with a note before each
+  std::size_t LineNumber = 0;
+  auto SetAsideLine = [&](const std::string& Text, std::size_t Size, const char* Why) {
+    ++FDamaged;
+    Damaged += "# " +
+               QDateTime::currentDateTimeUtc()
+                   .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                   .toStdString() +
+               " UTC: line " + std::to_string(LineNumber) + " of " + FFileName + " " + Why +
+               (Size > Text.size() ? " (" + std::to_string(Size) + " bytes, the first " +
+                                         std::to_string(Text.size()) + " kept here)"
+                                   : std::string()) +
+               "\n" + Text + "\n";
+  };
+  auto TakeLine = [&](const std::string& Text, std::size_t Size) {
+    ++LineNumber;
+    if (Size > MaxLineBytes) {
+      SetAsideLine(Text, Size, "is too long for a record");
+      return;
+    }
+    if (Text.find_first_not_of(" \t\r") == std::string::npos)
+      return;
+    auto Read = [](const std::string& Json, QJsonObject& Object) {
+      QJsonParseError Error{};
+      Object = QJsonDocument::fromJson(QByteArray::fromStdString(Json), &Error).object();
+      return Error.error == QJsonParseError::NoError &&
+             (!Object.value(QStringLiteral("adif")).toString().isEmpty() ||
+              Object.value(QStringLiteral("done")).toInteger() > 0);
+    };
+    QJsonObject Object;
+    bool Ok = Read(Text, Object);
+    // A line cut short that the next one was joined to (by an older
+    // version): the whole line is the longest tail that reads as one.
+    int Tries = 0;
+    for (std::size_t Brace = Text.find("{\"", 1); !Ok && Brace != std::string::npos && Tries < 16;
+         Brace = Text.find("{\"", Brace + 1)) {
+      if (Text.compare(Brace, 9, "{\"adif\":\"") != 0 && Text.compare(Brace, 8, "{\"done\":") != 0)
+        continue;
+      ++Tries;
+      Ok = Read(Text.substr(Brace), Object);
+      if (Ok)
+        SetAsideLine(Text.substr(0, Brace), Brace, "cannot be read (cut short or damaged)");
+    }
+    if (!Ok) {
+      SetAsideLine(Text, Size, "cannot be read (cut short or damaged)");
+      return;
+    }
+    const QString Record = Object.value(QStringLiteral("adif")).toString();
+    if (!Record.isEmpty()) {
       FRecords.push_back(InCharacters(Record.toStdString()));
+    } else {
+      const auto Left = std::min<std::size_t>(
+          static_cast<std::size_t>(Object.value(QStringLiteral("done")).toInteger()),
+          FRecords.size());
+      FRecords.erase(FRecords.begin(), FRecords.begin() + static_cast<std::ptrdiff_t>(Left));
+      FDead += Left;
+    }
+  };
+  // Read in pieces, so that a line of any length costs bounded memory: of a
+  // line too long for a record only its start is kept, for the note.
+  std::string Line;
+  std::size_t LineSize = 0;
+  char Buffer[64 * 1024];
+  std::size_t Got = 0;
+  while ((Got = std::fread(Buffer, 1, sizeof Buffer, File)) > 0) {
+    std::size_t From = 0;
+    while (From < Got) {
+      const char* End = static_cast<const char*>(std::memchr(Buffer + From, '\n', Got - From));
+      const std::size_t To = End ? static_cast<std::size_t>(End - Buffer) : Got;
+      const std::size_t Piece = To - From;
+      LineSize += Piece;
+      if (LineSize <= MaxLineBytes)
+        Line.append(Buffer + From, Piece);
+      else if (Line.size() < 4096)
+        Line.append(Buffer + From, std::min(Piece, 4096 - Line.size()));
+      if (LineSize > MaxLineBytes && Line.size() > 4096)
+        Line.resize(4096);
+      if (!End)
+        break;
+      TakeLine(Line, LineSize);
+      Line.clear();
+      LineSize = 0;
+      From = To + 1;
+    }
+  }
+  std::fclose(File);
+  if (LineSize > 0)
+    TakeLine(Line, LineSize);
+  if (FRecords.size() > MaxWaiting)
+    FRecords.resize(MaxWaiting);
+  if (!Damaged.empty()) {
+    // Set aside before the queue is written without them: a failure keeps
+    // them in the queue's file, to be set aside at the next start.
+    if (!AppendLines(DamagedFileName(), Damaged, 0600)) {
+      FWriteProblem = "cannot set aside the damaged lines of " + FFileName + " in " +
+                      DamagedFileName() + ": " + std::strerror(errno);
+      return;
+    }
+    Compact(true);
+  } else if (FDead > 0) {
+    Compact(FRecords.empty());
   }
 }
 
@@ -121,20 +225,64 @@ void TContactOutbox::setStationId(std::int64_t Value) {
   }
 }
 
-bool TContactOutbox::Append(const std::string& Record, std::string& Error) {
+void TContactOutbox::WriteFailed() {
+  FWriteProblem = "cannot write " + FFileName + ": " + std::strerror(errno);
+  FWriteRetry.start(WriteRetryMs);
+}
+
+bool TContactOutbox::Flush() {
+  if (FDoneOwed == 0 && FUnwritten == 0) {
+    FWriteProblem.clear();
+    return true;
+  }
+  std::string Text;
+  if (FDoneOwed > 0)
+    Text = "{\"done\":" + std::to_string(FDoneOwed) + "}\n";
+  for (std::size_t I = FRecords.size() - FUnwritten; I < FRecords.size(); ++I)
+    Text += Line(FRecords[I]);
   // The queue holds the API's contacts only: readable by the user alone.
-  if (!AppendDurably(FFileName, Line(Record), 0600)) {
-    Error = FFileName + ": " + std::strerror(errno);
+  if (!AppendLines(FFileName, Text, 0600)) {
+    WriteFailed();
     return false;
   }
+  FDead += FDoneOwed;
+  FDoneOwed = 0;
+  FUnwritten = 0;
+  FWriteProblem.clear();
+  FWriteRetry.stop();
+  Compact(false);
   return true;
 }
 
-bool TContactOutbox::Rewrite() {
+void TContactOutbox::Compact(bool Always) {
+  // Compacted when the records that left outnumber those that wait (and are
+  // enough to be worth it), so each record is copied a bounded number of
+  // times however long the queue is.
+  constexpr std::size_t MinDead = 64;
+  const std::size_t Live = FRecords.size() - FUnwritten;
+  if (!Always && !(FDead > 0 && Live == 0) && !(FDead >= MinDead && FDead > Live))
+    return;
   std::string Text;
-  for (const std::string& Record : FRecords)
-    Text += Line(Record);
-  return ReplaceDurably(FFileName, Text, 0600);
+  for (std::size_t I = 0; I < Live; ++I)
+    Text += Line(FRecords[I]);
+  // Should the file refuse, it keeps its lines, which still read the same.
+  if (ReplaceDurably(FFileName, Text, 0600)) {
+    FDead = 0;
+    FDoneOwed = 0;
+  }
+}
+
+void TContactOutbox::Settle() {
+  if (FRecords.empty())
+    return;
+  if (FRecords.size() > FUnwritten)
+    ++FDoneOwed;
+  else
+    --FUnwritten;
+  FRecords.pop_front();
+  // Should the file refuse, the record is sent again after a restart and
+  // then named a duplicate.
+  Flush();
 }
 
 bool TContactOutbox::Enqueue(const std::string& Record, std::string* Error) {
@@ -145,12 +293,16 @@ bool TContactOutbox::Enqueue(const std::string& Record, std::string* Error) {
     Why = "a record larger than 64 KB";
   else if (FRecords.size() >= MaxWaiting)
     Why = "already " + std::to_string(MaxWaiting) + " contacts waiting";
-  if (Why.empty() && Append(Record, Why))
-    FRecords.push_back(Record);
-  if (Error)
-    *Error = Why;
-  if (!Why.empty())
+  if (!Why.empty()) {
+    if (Error)
+      *Error = Why;
     return false;
+  }
+  FRecords.push_back(Record);
+  ++FUnwritten;
+  Flush();
+  if (Error)
+    *Error = FWriteProblem;
   Pump();
   return true;
 }
@@ -174,15 +326,25 @@ void TContactOutbox::Stop() {
 }
 
 std::string TContactOutbox::StatusWords() const {
-  std::string Words;
+  std::string Words = FWriteProblem;
+  if (!Words.empty() && FUnwritten > 0)
+    Words += " — " + std::to_string(FUnwritten) + (FUnwritten == 1 ? " contact" : " contacts") +
+             " held in memory";
+  if (FDamaged > 0)
+    Words += std::string(Words.empty() ? "" : " · ") + std::to_string(FDamaged) +
+             (FDamaged == 1 ? " damaged line" : " damaged lines") + " of the queue set aside in " +
+             DamagedFileName();
   if (!FRecords.empty()) {
-    Words = std::to_string(FRecords.size()) +
-            (FRecords.size() == 1 ? " contact waiting" : " contacts waiting");
+    Words += Words.empty() ? "" : " · ";
+    Words += std::to_string(FRecords.size()) +
+             (FRecords.size() == 1 ? " contact waiting" : " contacts waiting");
     if (!FProblem.empty())
       Words += " — " + FProblem;
   }
   if (!FSetAsideWords.empty())
     Words += (Words.empty() ? "" : " · ") + FSetAsideWords;
+  if (!FNote.empty())
+    Words += (Words.empty() ? "" : " · ") + FNote;
   return Words;
 }
 
@@ -223,10 +385,15 @@ void TContactOutbox::Posted(const TApiReply& Reply) {
   switch (Answer.Verdict) {
   case TQsoVerdict::qvCreated:
   case TQsoVerdict::qvDuplicate:
-    FRecords.pop_front();
-    // Should the file refuse the shorter queue, the record is sent again
-    // after a restart and then named a duplicate.
-    Rewrite();
+    // A duplicate is delivered all the same: posted before by another
+    // program, or again after this one was killed between a post and its
+    // answer.
+    FNote = Answer.Verdict == TQsoVerdict::qvDuplicate
+                ? CallOf(FRecords.front()) + " was already in the log"
+                : std::string();
+    if (!FNote.empty() && FOnNote)
+      FOnNote(FNote);
+    Settle();
     FBackoff.Reset();
     FProblem.clear();
     Pump();
@@ -262,7 +429,7 @@ void TContactOutbox::SetAside(const std::string& Why) {
   const std::string File = RefusedFileName();
   struct stat St {};
   const bool Fresh = ::stat(File.c_str(), &St) != 0 || St.st_size == 0;
-  if (!AppendDurably(File, Fresh ? RefusedHeader + Text : Text, 0600)) {
+  if (!AppendLines(File, Fresh ? RefusedHeader + Text : Text, 0600)) {
     // Nothing is lost: the contact stays first in the queue and is tried
     // again later.
     FProblem = "the logbook refused " + Call + " (" + Words + "), and it cannot be set aside in " +
@@ -270,8 +437,7 @@ void TContactOutbox::SetAside(const std::string& Why) {
     FRetry.start(static_cast<int>(FBackoff.Fail()));
     return;
   }
-  FRecords.pop_front();
-  Rewrite();
+  Settle();
   ++FSetAside;
   FSetAsideWords =
       "the logbook refused " + Call + ": " + Words + " — set aside in " + RefusedFileLeaf;
@@ -283,40 +449,156 @@ void TContactOutbox::SetAside(const std::string& Why) {
 }
 
 std::size_t TContactOutbox::ResendRefused(std::string* Error) {
+  std::string Words;
+  const std::size_t Queued = ResendRefused({}, {}, Words);
+  if (Error)
+    *Error = std::filesystem::exists(RefusedFileName()) || Queued == 0 ? Words : std::string();
+  if (Error && *Error == "no contact is set aside")
+    Error->clear();
+  return Queued;
+}
+
+std::vector<TContactOutbox::TRefused> TContactOutbox::ReadRefused(std::string* Error) const {
+  std::vector<TRefused> Out;
   const std::string File = RefusedFileName();
   std::ifstream In(File, std::ios::binary);
-  if (!In) {
-    if (Error)
-      *Error = errno == ENOENT ? std::string() : File + ": " + std::strerror(errno);
-    return 0;
-  }
-  const std::string Text((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
-  const TAdifDocument Doc = ReadAdif(Text);
-  if (!Doc.Error.empty()) {
-    if (Error)
-      *Error = File + " cannot be read: " + Doc.Error;
-    return 0;
-  }
-  std::size_t Queued = 0;
-  std::string Why;
-  for (const TContact& Contact : Doc.Records) {
-    if (!Enqueue(AdifRecordText(Contact), &Why))
-      break;
-    ++Queued;
-  }
-  if (Queued < Doc.Records.size()) {
-    // The file stays whole; what went back is named a duplicate when it is
-    // sent again.
-    if (Error)
-      *Error = "only " + std::to_string(Queued) + " of " + std::to_string(Doc.Records.size()) +
-               " went back in the queue: " + Why;
-    return Queued;
-  }
-  std::remove(File.c_str());
-  FSetAsideWords.clear();
-  FSetAside = 0;
   if (Error)
     Error->clear();
+  if (!In) {
+    if (Error && errno != ENOENT)
+      *Error = File + ": " + std::strerror(errno);
+    return Out;
+  }
+  const std::string All((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+  const std::string Lower = AsciiLower(All);
+  // The header ends with the line that holds <eoh> before any record.
+  std::size_t At = 0, Number = 0;
+  if (const std::size_t Eoh = Lower.find("<eoh>");
+      Eoh != std::string::npos && Eoh < Lower.find("<eor>")) {
+    At = All.find('\n', Eoh);
+    At = At == std::string::npos ? All.size() : At + 1;
+    Number = static_cast<std::size_t>(
+        std::count(All.begin(), All.begin() + static_cast<std::ptrdiff_t>(At), '\n'));
+  }
+  TRefused Current;
+  auto Close = [&](bool Whole) {
+    if (Current.Text.find_first_not_of(" \t\r\n") != std::string::npos) {
+      if (Whole) {
+        TAdifDocument Doc = ReadAdif(Current.Text);
+        Current.Readable = Doc.Error.empty() && Doc.Records.size() == 1;
+        if (Current.Readable)
+          Current.Contact = std::move(Doc.Records[0]);
+      }
+      Out.push_back(std::move(Current));
+    }
+    Current = TRefused();
+  };
+  while (At < All.size()) {
+    std::size_t End = All.find('\n', At);
+    End = End == std::string::npos ? All.size() : End;
+    const std::string Line = All.substr(At, End - At);
+    const bool HasEor = Lower.substr(At, End - At).find("<eor>") != std::string::npos;
+    At = End + 1;
+    ++Number;
+    if (Current.Text.empty()) {
+      if (const std::size_t Refused = Line.find(" UTC refused: "); Refused == 19) {
+        Current.ReasonLine = Line;
+        Current.Reason = Line.substr(Refused + 14);
+        continue;
+      }
+      if (Line.find_first_not_of(" \t\r") == std::string::npos)
+        continue;
+      Current.Line = Number;
+    }
+    Current.Text += Line + "\n";
+    if (HasEor)
+      Close(true);
+  }
+  Close(false);
+  return Out;
+}
+
+std::size_t TContactOutbox::ResendRefused(const std::string& StationCallsign,
+                                          const std::string& KnownCall, std::string& Words) {
+  const std::string File = RefusedFileName();
+  std::string Error;
+  std::vector<TRefused> Records = ReadRefused(&Error);
+  if (!Error.empty()) {
+    Words = Error;
+    return 0;
+  }
+  if (Records.empty()) {
+    Words = "no contact is set aside";
+    return 0;
+  }
+  auto Same = [](const std::string& A, const std::string& B) {
+    return AsciiLower(Trim(A, " ")) == AsciiLower(Trim(B, " "));
+  };
+  std::string Kept, Stays;
+  std::size_t Queued = 0, Staying = 0;
+  bool Full = false;
+  for (TRefused& R : Records) {
+    const std::string Call = R.Readable ? PlainWords(R.Contact.Field("call"), 24) : std::string();
+    const std::string Station = R.Readable ? R.Contact.Field("station_callsign") : std::string();
+    std::string Need;
+    bool Send = R.Readable && !Full;
+    if (!R.Readable) {
+      Need = "line " + std::to_string(R.Line) + " cannot be read as a contact";
+    } else if (!StationCallsign.empty()) {
+      Send = Send && !Station.empty() && !Same(Station, StationCallsign);
+      if (Send) {
+        for (TContactField& F : R.Contact.Fields)
+          if (F.Name == "station_callsign" || (F.Name == "operator" && Same(F.Value, Station)))
+            F.Value = StationCallsign;
+      }
+    } else if (!KnownCall.empty() && !Station.empty() && !Same(Station, KnownCall)) {
+      Send = false;
+      Need = (Call.empty() ? std::string("a contact") : Call) + " carries station callsign " +
+             PlainWords(Station, 24) + ", not the logbook station's " + KnownCall +
+             ": send it again as " + KnownCall;
+    }
+    std::string Why;
+    if (Send && !Enqueue(AdifRecordText(R.Contact), &Why) &&
+        Why.find("contacts waiting") != std::string::npos) {
+      Full = true;
+      Send = false;
+      Need = "the queue is full";
+    }
+    if (Send) {
+      ++Queued;
+      continue;
+    }
+    ++Staying;
+    if (!Need.empty() && Stays.find(Need) == std::string::npos)
+      Stays += (Stays.empty() ? "" : "; ") + Need;
+    Kept += "\n" + (R.ReasonLine.empty() ? std::string() : R.ReasonLine + "\n") + R.Text;
+  }
+  bool Written = true;
+  if (FUnwritten > 0) {
+    // The queue holds them in memory alone: the set-aside file stays whole
+    // until they are on disk (what went back is named a duplicate if sent
+    // again).
+    Words = "";
+  } else if (Staying == 0) {
+    Written = std::remove(File.c_str()) == 0 || errno == ENOENT;
+  } else if (Queued > 0) {
+    // Rewritten with what stays, its reasons as they were.
+    Written = ReplaceDurably(File, RefusedHeader + Kept, 0600);
+  }
+  if (Staying == 0 && FUnwritten == 0) {
+    FSetAsideWords.clear();
+    FSetAside = 0;
+  }
+  Words = std::to_string(Queued) + (Queued == 1 ? " set-aside contact" : " set-aside contacts") +
+          " back in the queue" + (StationCallsign.empty() ? "" : " as " + StationCallsign);
+  if (Staying > 0)
+    Words += "; " + std::to_string(Staying) + " stay" + (Staying == 1 ? "s" : "") + " in " +
+             RefusedFileLeaf + (Stays.empty() ? "" : ": " + Stays);
+  if (FUnwritten > 0)
+    Words += " (" + File + " is kept whole: " + FWriteProblem + ")";
+  else if (!Written)
+    Words += " (" + File + " could not be rewritten: " + std::strerror(errno) +
+             "; what went back is named a duplicate if sent again)";
   return Queued;
 }
 

@@ -175,8 +175,6 @@ std::vector<TRadioCommand> ReadRadioCommands(const QJsonDocument& Json, std::str
     return Commands;
   }
   for (const QJsonValue& Value : List.toArray()) {
-    if (Commands.size() >= MaxCommandsRead)
-      break;
     const QJsonObject Object = Value.toObject();
     const std::optional<std::int64_t> Id = WholeNumber(Object.value(QStringLiteral("id")));
     if (!Id || *Id <= 0)
@@ -193,6 +191,10 @@ std::vector<TRadioCommand> ReadRadioCommands(const QJsonDocument& Json, std::str
   }
   std::sort(Commands.begin(), Commands.end(),
             [](const TRadioCommand& A, const TRadioCommand& B) { return A.Id < B.Id; });
+  // The newest are kept, whatever order the list comes in: the newest of
+  // each kind is the one carried out.
+  if (Commands.size() > MaxCommandsRead)
+    Commands.erase(Commands.begin(), Commands.end() - static_cast<std::ptrdiff_t>(MaxCommandsRead));
   if (Error)
     Error->clear();
   return Commands;

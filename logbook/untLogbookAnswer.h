@@ -87,7 +87,8 @@ struct TRadioCommand {
   std::string CreatedAt; // "YYYY-MM-DD HH:MM:SS"; empty: not given
   std::string ExpiresAt; // likewise
 };
-// How many commands one answer is read for: a longer list is read in part.
+// How many commands of one answer are kept: of a longer list (at most the
+// 1 MB an answer may hold), the newest.
 inline constexpr std::size_t MaxCommandsRead = 256;
 // The commands of an answer to radio_commands_pending_by_name, ids above 0
 // only, oldest first. Error says why an answer is not a list.

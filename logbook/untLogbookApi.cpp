@@ -37,6 +37,7 @@ TLogbookApi::TLogbookApi(std::unique_ptr<TLogbookRadio> ARadio, const std::strin
   QObject::connect(&FIdentifyRetry, &QTimer::timeout, [this] { Identify(); });
   FPoster.setOnOutcome([this](const std::string& Call, const TApiReply& R) { Outcome(Call, R); });
   FOutbox.setOnOutcome([this](const std::string& Call, const TApiReply& R) { Outcome(Call, R); });
+  FOutbox.setOnChange([this] { Changed(); });
   FListener.setOnTune([this](int Status, std::int64_t Hz, const std::string& Mode) {
     if (FOnTune)
       FOnTune(Status, Hz, Mode);
@@ -81,6 +82,7 @@ bool TLogbookApi::Apply(const TLogbookOptions& Options) {
       FKindUrl.clear();
     }
     FStationName.clear();
+    FStationCallsign.clear();
   }
   FClient.setBaseUrl(Options.Url);
   FClient.setKey(Options.Key);
@@ -133,7 +135,11 @@ bool TLogbookApi::Apply(const TLogbookOptions& Options) {
 bool TLogbookApi::Enqueue(const std::string& Record) {
   if (!FOptions.Enabled)
     return false;
-  const bool Queued = FOutbox.Enqueue(Record);
+  std::string Why;
+  const bool Queued = FOutbox.Enqueue(Record, &Why);
+  // A record the queue refuses is said until the next one is taken; one
+  // its file refuses is held in memory, and the queue's words say so.
+  FEnqueueProblem = Queued ? std::string() : "a contact was not queued: " + Why;
   Changed();
   return Queued;
 }
@@ -142,6 +148,36 @@ std::size_t TLogbookApi::ResendRefused(std::string* Error) {
   const std::size_t Queued = FOutbox.ResendRefused(Error);
   Changed();
   return Queued;
+}
+
+void TLogbookApi::ResendRefused(bool AsStationCallsign, const TResendDone& Done) {
+  auto Resend = [this, AsStationCallsign, Done] {
+    std::string Words;
+    FOutbox.ResendRefused(AsStationCallsign ? FStationCallsign : std::string(), FStationCallsign,
+                          Words);
+    Changed();
+    Done(Words);
+  };
+  if (!AsStationCallsign || !FStationCallsign.empty()) {
+    Resend();
+    return;
+  }
+  if (!FOptions.Enabled || FOptions.Url.empty()) {
+    Done("the logbook's API is off: its station's callsign cannot be asked, nothing was sent "
+         "again");
+    return;
+  }
+  // Asked first; the answer also names the station for the status.
+  FClient.StationInfo([this, Resend, Done](const TApiReply& Reply) {
+    StationFound(Reply);
+    if (!FStationCallsign.empty()) {
+      Resend();
+      return;
+    }
+    Done("the logbook did not name its station's callsign (" +
+         (Reply.Ok() ? std::string("no such station for this key") : ApiOutcomeWords(Reply)) +
+         "): nothing was sent again");
+  });
 }
 
 void TLogbookApi::NoteDigitalMode(const std::string& Mode,
@@ -207,9 +243,12 @@ void TLogbookApi::StationFound(const TApiReply& Reply) {
   for (const QJsonValue& Value : Reply.Json.array()) {
     const QJsonObject Station = Value.toObject();
     const QJsonValue Id = Station.value(QStringLiteral("station_id"));
-    if ((Id.isDouble() ? Id.toInteger() : Id.toString().toLongLong()) == Wanted)
+    if ((Id.isDouble() ? Id.toInteger() : Id.toString().toLongLong()) == Wanted) {
       FStationName = PlainWords(
           Station.value(QStringLiteral("station_profile_name")).toString().toStdString(), 60);
+      FStationCallsign = PlainWords(
+          Station.value(QStringLiteral("station_callsign")).toString().toStdString(), 24);
+    }
   }
 }
 
@@ -237,6 +276,8 @@ std::string TLogbookApi::StatusText() const {
     Text += "waiting for the radio"; // not live: nothing is posted
   else
     Text += Reply ? ApiOutcomeWords(*Reply) : std::string("connecting");
+  if (!FEnqueueProblem.empty())
+    Text += " · " + FEnqueueProblem;
   const std::string Contacts = FOutbox.StatusWords();
   if (!Contacts.empty())
     Text += " · " + Contacts;

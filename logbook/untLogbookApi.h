@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -77,10 +78,23 @@ public:
   std::string IdentityWords() const;
 
   // One contact's ADIF record, without a header. False (not queued) while
-  // the API is off, or for a record the queue refuses.
+  // the API is off, or for a record the queue refuses (said in StatusText).
+  // A record the queue's file refuses is queued in memory, and StatusText
+  // names the file and the reason until it is written.
   bool Enqueue(const std::string& Record);
   // Puts the contacts set aside back in the queue; how many went back.
   std::size_t ResendRefused(std::string* Error = nullptr);
+  // The logbook station's callsign as station_info reports it (the station
+  // chosen, else the key owner's active one); empty until known.
+  const std::string& StationCallsign() const { return FStationCallsign; }
+  // Sends the contacts set aside again and hands Done the words for the
+  // operator: as they are (those known to carry another station callsign
+  // than the logbook's stay, with what they need), or with AsStationCallsign
+  // under the logbook station's callsign, asked of the logbook first when
+  // not known yet (Done says so when it cannot be had). Done may run before
+  // this returns.
+  using TResendDone = std::function<void(const std::string& Words)>;
+  void ResendRefused(bool AsStationCallsign, const TResendDone& Done);
   // The mode the digital-mode program last reported (FT8), and when.
   void NoteDigitalMode(const std::string& Mode,
                        std::chrono::steady_clock::time_point At = std::chrono::steady_clock::now());
@@ -119,12 +133,14 @@ private:
   TLogbookKind FKind = TLogbookKind::lkUnknown;
   std::string FKindUrl; // the address FKind was found for
   std::string FStationName;
+  std::string FStationCallsign;
   bool FIdentifying = false;
   unsigned FIdentifyRun = 0;
   QTimer FIdentifyRetry;
   TBackoff FIdentifyBackoff{2000, 60000};
   std::string FListening; // the listener's address as last asked for
   std::string FErrorText;
+  std::string FEnqueueProblem;
   std::string FLastStatus;
   TLogbookChangeEvent FOnChange;
   TApiOutcomeHandler FOnOutcome;

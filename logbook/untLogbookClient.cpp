@@ -17,20 +17,26 @@ namespace vela {
 
 namespace {
 
-// The server's own words: "reason", else the "messages" list, else "message".
+// The server's own words in plain text (markup and entities gone, no empty
+// pieces): "reason", else the "messages" list, else "message".
 std::string ServerReason(const QJsonDocument& Json) {
+  constexpr std::size_t MaxCharacters = 400;
   if (!Json.isObject())
     return {};
   const QJsonObject Object = Json.object();
   if (Object.value(QStringLiteral("reason")).isString())
-    return Object.value(QStringLiteral("reason")).toString().toStdString();
-  QStringList Messages;
-  for (const QJsonValue& Message : Object.value(QStringLiteral("messages")).toArray())
-    if (Message.isString())
-      Messages << Message.toString();
-  if (!Messages.isEmpty())
-    return Messages.join(QStringLiteral("; ")).toStdString();
-  return Object.value(QStringLiteral("message")).toString().toStdString();
+    return PlainWords(Object.value(QStringLiteral("reason")).toString().toStdString(),
+                      MaxCharacters);
+  std::string Messages;
+  for (const QJsonValue& Message : Object.value(QStringLiteral("messages")).toArray()) {
+    const std::string Words = PlainWords(Message.toString().toStdString(), MaxCharacters);
+    if (!Words.empty())
+      Messages += (Messages.empty() ? "" : "; ") + Words;
+  }
+  if (!Messages.empty())
+    return PlainWords(Messages, MaxCharacters);
+  return PlainWords(Object.value(QStringLiteral("message")).toString().toStdString(),
+                    MaxCharacters);
 }
 
 // Certificate faults the operator may accept for one host: a certificate
@@ -155,8 +161,12 @@ void TLogbookClient::UpdateCommandStatus(std::int64_t CommandId, const std::stri
   Object.insert(QStringLiteral("key"), QString::fromStdString(FKey));
   Object.insert(QStringLiteral("command_id"), static_cast<qint64>(CommandId));
   Object.insert(QStringLiteral("status"), QString::fromStdString(Status));
-  if (!Reason.empty())
+  // Cloudlog keeps a failure's words from error_message; "reason" is kept
+  // for other readers.
+  if (!Reason.empty()) {
     Object.insert(QStringLiteral("reason"), QString::fromStdString(Reason));
+    Object.insert(QStringLiteral("error_message"), QString::fromStdString(Reason));
+  }
   const QByteArray Body = QJsonDocument(Object).toJson(QJsonDocument::Compact);
   Send("radio_commands_update_status/" + FKey, &Body, Done);
 }

@@ -50,6 +50,17 @@ std::optional<TLogbookRadioState> TRadioPoster::CurrentState() const {
   return TLogbookRadioState{Backend.FrequencyHz(), Mode};
 }
 
+void TRadioPoster::setRadioName(const std::string& Value) {
+  const std::string Before = PostedName();
+  FRadioName = Value;
+  if (FWatch.isActive() && PostedName() != Before) {
+    // A post on its way under the old name is left unanswered.
+    ++FRun;
+    FPacer = TPostPacer();
+    Watch();
+  }
+}
+
 std::string TRadioPoster::PostedName() const {
   const TRadioModel* Model = FRadio.Model();
   return !FRadioName.empty() ? FRadioName : Model ? Model->DisplayName : "VELA Log";

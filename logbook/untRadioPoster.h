@@ -31,7 +31,9 @@ public:
   TRadioPoster(TLogbookClient& AClient, TLogbookRadio& ARadio);
 
   // The radio's name in the logbook; empty: the radio table's display name.
-  void setRadioName(const std::string& Value) { FRadioName = Value; }
+  // A new name is posted at once while posting (the logbook offers the
+  // radio by its name), not at the next keep-alive.
+  void setRadioName(const std::string& Value);
   const std::string& RadioName() const { return FRadioName; }
   // The name posted: RadioName, else the radio table's display name.
   std::string PostedName() const;

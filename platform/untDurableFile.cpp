@@ -43,6 +43,37 @@ bool AppendDurably(const std::string& Path, std::string_view Data, mode_t Mode) 
   return Ok;
 }
 
+bool AppendLines(const std::string& Path, std::string_view Data, mode_t Mode,
+                 std::uint64_t* Offset) {
+  const int Fd = ::open(Path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, Mode);
+  if (Fd < 0)
+    return false;
+  struct stat St {};
+  bool Ok = ::fstat(Fd, &St) == 0;
+  const off_t Before = St.st_size;
+  char Last = '\n';
+  if (Ok && Before > 0)
+    Ok = ::pread(Fd, &Last, 1, Before - 1) == 1;
+  if (Ok && Last != '\n')
+    Ok = WriteAll(Fd, "\n");
+  Ok = Ok && WriteAll(Fd, Data) && ::fsync(Fd) == 0;
+  if (!Ok) {
+    const int Saved = errno != 0 ? errno : EIO;
+    if (::ftruncate(Fd, Before) == 0)
+      (void)::fsync(Fd);
+    ::close(Fd);
+    errno = Saved;
+    return false;
+  }
+  if (::close(Fd) != 0)
+    return false;
+  if (Offset)
+    *Offset = static_cast<std::uint64_t>(Before) + (Last != '\n' ? 1 : 0) + Data.size();
+  if (Before == 0)
+    SyncFolderOf(Path);
+  return true;
+}
+
 bool ReplaceDurably(const std::string& Path, std::string_view Data, mode_t Mode,
                     const TFileOwner* Owner) {
   std::string Temporary = Path + ".XXXXXX";

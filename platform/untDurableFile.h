@@ -4,6 +4,7 @@
 // journal and the logbook's contact queue.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -22,6 +23,14 @@ void SyncFolderOf(const std::string& Path);
 // false with errno set on failure.
 bool AppendDurably(const std::string& Path, std::string_view Data, mode_t Mode);
 
+// Appends Data to Path (created with Mode when missing) as whole lines: when
+// the file does not end with a line end (a record cut by a crash or a full
+// disk), a line end goes first, so the new text never joins the cut one.
+// Flushed before it returns. On failure (errno set) the file is cut back to
+// its length before the call where the system allows, so no part of Data
+// stays behind. Offset, when given, is the file's length after the write.
+bool AppendLines(const std::string& Path, std::string_view Data, mode_t Mode,
+                 std::uint64_t* Offset = nullptr);
 // The owner a replaced file keeps (another user's file rewritten by root).
 struct TFileOwner {
   uid_t Uid;

@@ -162,6 +162,7 @@ void TStation::ApplyContacts(const TStationOptions& Options) {
   const std::string Listen = Options.ContactsListen + "\n" + Options.ContactsInterface;
   if (Enabled && !FJournal) {
     FJournal = std::make_unique<TContactJournal>(TContactJournal::PathBeside(FBesideFile));
+    FJournal->setOnChange([this] { Changed(); });
     FJournal->Open();
   }
   if (Enabled != FContactsEnabled || Listen != FContactsListening ||

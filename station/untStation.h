@@ -102,6 +102,13 @@ public:
   TContactJournal* Journal() const { return FJournal.get(); }
   bool ContactsEnabled() const { return FContactsEnabled; }
 
+  // Sends the contacts the logbook set aside again, as they are or under
+  // the logbook station's callsign, and hands Done the words for the
+  // operator (TLogbookApi::ResendRefused).
+  void ResendRefused(bool AsStationCallsign, const TLogbookApi::TResendDone& Done) {
+    FLogbook->ResendRefused(AsStationCallsign, Done);
+  }
+
   // Only the logbook's API, as Options say (once the key is read).
   void ApplyLogbook(const TStationOptions& Options);
 

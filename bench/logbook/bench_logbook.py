@@ -16,6 +16,9 @@ on 127.0.0.1 (this script), with click-to-tune on a free port.
         (posting and listening) and without it
   exit: with the API on and a network client connected to its rigctld
         server (nothing keyed), the time from SIGTERM until velalog-cat ends
+  drain: 600 contacts waiting in the queue file at the start; the time until
+        the logbook took them all, and what velalog-cat wrote meanwhile
+        (/proc/PID/io wchar, less what the logbook received over HTTP)
 
 Prints:
     post  <p50 ms>  <p95 ms>  <samples>
@@ -23,6 +26,7 @@ Prints:
     queue <p50 ms>  <p95 ms>  <samples>
     cpu   <with %>  <without %>
     exit  <p50 ms>  <p95 ms>  <samples>
+    drain <contacts>  <seconds>  <bytes written>
 Every process started here is ended by its own process id.
 """
 
@@ -51,6 +55,8 @@ class Logbook:
     def __init__(self):
         self.seen = {}
         self.commands = []
+        self.qsos = 0
+        self.received = 0
         self.lock = threading.Lock()
         outer = self
 
@@ -76,6 +82,18 @@ class Logbook:
             def do_POST(self):
                 body = self.rfile.read(int(self.headers.get("Content-Length", 0)))
                 at = time.monotonic()
+                with outer.lock:
+                    outer.received += len(body) + len(str(self.headers)) + len(self.requestline) + 2
+                if "/api/qso" in self.path:
+                    with outer.lock:
+                        outer.qsos += 1
+                    reply = b'{"status":"created","adif_count":1}'
+                    self.send_response(201)
+                    self.send_header("Content-Type", "application/json")
+                    self.send_header("Content-Length", str(len(reply)))
+                    self.end_headers()
+                    self.wfile.write(reply)
+                    return
                 try:
                     hz = int(json.loads(body).get("frequency", 0))
                 except (ValueError, AttributeError):
@@ -110,9 +128,11 @@ class Logbook:
 
 
 class Rig:
-    def __init__(self, bindir, baud, logbook, extra=()):
+    def __init__(self, bindir, baud, logbook, extra=(), prepare=None):
         self.dir = tempfile.mkdtemp(prefix="vela-bench-logbook-")
         os.mkdir(os.path.join(self.dir, "ports"))
+        if prepare:
+            prepare(self.dir)
         self.sim = rb.Proc([os.path.join(bindir, "velalog-radiosim"), "--radio", "ft950", "--link",
                             os.path.join(self.dir, "ports", "com1"), "--baud", str(baud),
                             "--freq", "14074000", "--mode", "usb"])
@@ -217,6 +237,48 @@ def exit_times(bindir, baud, logbook, samples):
     return times
 
 
+def wchar(pid):
+    with open("/proc/%d/io" % pid) as f:
+        for line in f:
+            if line.startswith("wchar:"):
+                return int(line.split()[1])
+    return 0
+
+
+def drain(bindir, baud, logbook, count):
+    """A queue of count contacts drained: seconds, and bytes written to files."""
+    def prepare(folder):
+        with open(os.path.join(folder, "LogbookOutbox.jsonl"), "w") as f:
+            for i in range(count):
+                record = ("<call:6>K%05d <band:3>20m <mode:3>FT8 <qso_date:8>20261208 "
+                          "<time_on:6>120000 <rst_sent:3>-10 <rst_rcvd:3>-12 <eor>" % i)
+                f.write(json.dumps({"adif": record}) + "\n")
+    with logbook.lock:
+        logbook.qsos = 0
+        logbook.received = 0
+    start = time.monotonic()
+    rig = Rig(bindir, baud, logbook, ["--station-id", "1"], prepare)
+    try:
+        before = wchar(rig.cat.pid)
+        with logbook.lock:
+            received_before = logbook.received
+        deadline = time.monotonic() + 600
+        while time.monotonic() < deadline:
+            with logbook.lock:
+                if logbook.qsos >= count:
+                    break
+            time.sleep(0.05)
+        seconds = time.monotonic() - start
+        time.sleep(0.5)  # the last answer's record written
+        written = wchar(rig.cat.pid) - before
+        with logbook.lock:
+            written -= logbook.received - received_before
+            taken = logbook.qsos
+    finally:
+        rig.close()
+    return taken, seconds, written
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--bin", required=True)
@@ -244,6 +306,7 @@ def main():
         finally:
             rig.close()
         ended = exit_times(bindir, args.baud, logbook, 5)
+        drained = drain(bindir, args.baud, logbook, 600)
         rig = Rig(bindir, args.baud, None)
         try:
             time.sleep(2.0)
@@ -258,6 +321,7 @@ def main():
             print("%s %.1f %.1f %d" % (name, rb.percentile(values, 50), rb.percentile(values, 95),
                                        len(values)))
     print("cpu %.3f %.3f" % (statistics.median(with_api), statistics.median(without)))
+    print("drain %d %.1f %d" % drained)
     return 0
 
 

@@ -10,6 +10,8 @@
 
 #include "common/FileHelpers.h"
 #include "faults/FaultSupport.h"
+#include "platform/untIniFile.h"
+#include "settings/untSettingsLock.h"
 #include "settings/untVelaLogSettings.h"
 
 using namespace vela;
@@ -26,6 +28,16 @@ std::filesystem::path SettingsDir() {
   std::filesystem::remove_all(Dir);
   std::filesystem::create_directories(Dir);
   return Dir;
+}
+
+bool Eventually(const std::function<bool()>& Done) {
+  const auto Until = Clock::now() + Generous;
+  while (!Done()) {
+    if (Clock::now() > Until)
+      return false;
+    ::usleep(20000);
+  }
+  return true;
 }
 
 } // namespace
@@ -70,4 +82,54 @@ TEST(SettingsFaults, VelalogCatEndsWithTheErrorOnAnUnwritableFolder) {
   ASSERT_TRUE(Cat.Wait(Generous)) << "velalog-cat hung on an unwritable settings folder";
   EXPECT_TRUE(WIFEXITED(Cat.ExitStatus()));
   EXPECT_EQ(WEXITSTATUS(Cat.ExitStatus()), 1);
+}
+
+// One copy at a time on a settings file: the second says which file is in
+// use by which process and ends with status 1; a lock left by a process that
+// died is taken over; one naming another machine is not.
+TEST(SettingsFaults, TwoCopiesOnOneSettingsFile) {
+  const auto Dir = SettingsDir();
+  const std::string Ini = (Dir / "VelaLog.ini").string();
+  const std::string LockFile = TSettingsLock::PathBeside(Ini);
+  auto Second = [&] {
+    TChild Cat({Tool("velalog-cat"), "--radio", "ft950", "--port", "200", "--ini", Ini}, false,
+               true);
+    const std::string Line = Cat.WaitPrefix("velalog-cat: ");
+    EXPECT_TRUE(Cat.Wait(Generous));
+    EXPECT_TRUE(WIFEXITED(Cat.ExitStatus()) && WEXITSTATUS(Cat.ExitStatus()) == 1) << Line;
+    return Line;
+  };
+  {
+    TChild First({Tool("velalog-cat"), "--radio", "ft950", "--port", "200", "--ini", Ini});
+    const std::string Pid = std::to_string(First.Pid());
+    ASSERT_TRUE(Eventually([&] { return ReadFile(LockFile).rfind(Pid + " ", 0) == 0; }));
+    const std::string Told = Second();
+    EXPECT_NE(Told.find(Ini + " is in use by velalog-cat (process " + Pid + " on "),
+              std::string::npos)
+        << Told;
+    First.Kill(); // as kill -9: the system drops its lock
+  }
+  // Left by a process that died on this machine: taken over.
+  {
+    TChild Again({Tool("velalog-cat"), "--radio", "ft950", "--port", "200", "--ini", Ini});
+    const std::string Pid = std::to_string(Again.Pid());
+    ASSERT_TRUE(Eventually([&] { return ReadFile(LockFile).rfind(Pid + " ", 0) == 0; }));
+  }
+  // Naming a process of another machine: not taken over, and the words say
+  // which file to remove.
+  WriteFile(LockFile, "4242 another-shack-pc velalog\n");
+  const std::string Told = Second();
+  EXPECT_NE(Told.find("velalog (process 4242 on another-shack-pc)"), std::string::npos) << Told;
+  EXPECT_NE(Told.find("remove " + LockFile), std::string::npos) << Told;
+  std::filesystem::remove_all(Dir);
+}
+
+TEST(SettingsFaults, ASettingsFileOverTheLimitIsReported) {
+  const auto Dir = SettingsDir();
+  const std::string Ini = (Dir / "VelaLog.ini").string();
+  WriteFile(Ini, "[CommSettings]\n" + std::string(MaxIniFileSize, ';') + "\n");
+  EXPECT_NE(TSettingsLock::FileProblem(Ini).find("is larger than 1 MiB"), std::string::npos);
+  WriteFile(Ini, "[CommSettings]\nCommPort=3\n");
+  EXPECT_EQ(TSettingsLock::FileProblem(Ini), "");
+  std::filesystem::remove_all(Dir);
 }

@@ -301,6 +301,8 @@ TEST(LogbookApiCloudlog, FoundOutAndServedInItsShape) {
   ASSERT_TRUE(Api.Enqueue("<call:6>DL1ABC <eor>")); // the same again: a duplicate
   ASSERT_TRUE(WaitFor([&] { return Api.Outbox().Waiting() == 0; })) << Api.StatusText();
   EXPECT_EQ(Book.Stored.size(), 1u);
+  EXPECT_NE(Api.StatusText().find("DL1ABC was already in the log"), std::string::npos)
+      << Api.StatusText();
   ASSERT_TRUE(WaitFor([&] {
     return Api.StatusText().find("Cloudlog at " + Book.Url() + " · station Boston") !=
            std::string::npos;
@@ -320,4 +322,31 @@ TEST(LogbookApiCloudlog, FoundOutAndServedInItsShape) {
   EXPECT_EQ(Book.Reports[0], (std::pair<std::int64_t, std::string>{1, "COMPLETED"}));
   EXPECT_EQ(Radio.Hz, 7074000);
   EXPECT_EQ(Radio.RadioMode, "CW");
+
+  // A renamed radio is posted at once, not at the next keep-alive.
+  Options.RadioName = "FT-950 shack";
+  Api.Apply(Options);
+  ASSERT_TRUE(WaitFor([&] { return Radios().back().value("radio").toString() == "FT-950 shack"; }));
+
+  // Thousands pending: only the newest of each kind is carried out, and a
+  // failure's words go in error_message too.
+  Book.Commands.clear();
+  for (std::int64_t Id = 2; Id <= 3001; ++Id)
+    Book.Commands.push_back({Id, "SET_FREQ", std::to_string(7000000 + Id), ""});
+  const std::size_t Tunes = Radio.Calls.size();
+  ASSERT_TRUE(WaitFor([&] {
+    return std::find(Book.Reports.begin(), Book.Reports.end(),
+                     std::pair<std::int64_t, std::string>{3001, "COMPLETED"}) != Book.Reports.end();
+  }));
+  EXPECT_EQ(Radio.Hz, 7003001);
+  ASSERT_TRUE(WaitFor([&] { return Book.Reports.size() >= 600; }));
+  EXPECT_EQ(Radio.Calls.size() - Tunes, 1u);
+  for (const TSeenRequest& R : Book.Book.Seen)
+    if (R.Path.find("update_status") != std::string::npos &&
+        R.Json().value("status").toString() == "FAILED") {
+      EXPECT_EQ(R.Json().value("error_message").toString().toStdString(),
+                R.Json().value("reason").toString().toStdString());
+      EXPECT_NE(R.Json().value("error_message").toString().toStdString().find("superseded"),
+                std::string::npos);
+    }
 }

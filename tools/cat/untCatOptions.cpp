@@ -218,6 +218,9 @@ TCatRun ParseCatOptions(int argc, char** argv, TCatOptions& O) {
       Logbook.Key = ReadKeyFile(Next());
     } else if (Arg == "--resend-refused") {
       O.ResendRefused = true;
+    } else if (Arg == "--fix-station-callsign") {
+      O.ResendRefused = true;
+      O.FixStationCallsign = true;
     } else if (Arg == "--station-id") {
       Logbook.StationId = ParseNumber(Arg, Next());
       if (Logbook.StationId < 1)

@@ -31,6 +31,8 @@ struct TCatOptions {
   bool Trace = false;
   bool Exact = false;
   bool ResendRefused = false;
+  // With ResendRefused: under the logbook station's callsign.
+  bool FixStationCallsign = false;
 
   // The settings file beside which the contact queues lie: the one given,
   // else the program's own (a private file goes at the end).

@@ -20,11 +20,13 @@
 
 #include "cat/radios/untRadioTable.h"
 #include "cat/untCATinterface.h"
+#include "contacts/untContactJournal.h"
 #include "contacts/untContactListener.h"
 #include "platform/untPaths.h"
 #include "platform/untShutdownSignals.h"
 #include "platform/untStrToInt.h"
 #include "platform/untThread.h"
+#include "settings/untSettingsLock.h"
 #include "settings/untVelaLogSettings.h"
 #include "station/untStation.h"
 #include "tools/cat/untCatContacts.h"
@@ -36,9 +38,27 @@ using namespace vela;
 
 namespace {
 
+// One copy at a time on a settings file that velalog-cat writes, or beside
+// which it keeps the logbook's queue or what it took from log files.
+bool TakeSettingsLock(const TCatOptions& Cat, TSettingsLock& Lock) {
+  const std::string File = Cat.SettingsFile();
+  if (const std::string Problem = TSettingsLock::FileProblem(File); !Problem.empty())
+    std::cerr << "velalog-cat: " << Problem << "\n";
+  const bool Writes = !Cat.IniPath.empty() || Cat.Station.Logbook.Enabled ||
+                      Cat.Station.ContactsEnabled || !Cat.ContactsFiles.empty();
+  std::string InUse;
+  if (!Writes || File.empty() || Lock.Take(File, "velalog-cat", InUse))
+    return true;
+  std::cerr << "velalog-cat: " << InUse << "\n";
+  return false;
+}
+
 // --contacts or --contacts-file without a radio: a contact listener alone,
 // until a signal.
 int RunContacts(int argc, char** argv, const TCatOptions& Cat) {
+  TSettingsLock Lock;
+  if (!TakeSettingsLock(Cat, Lock))
+    return 1;
   QCoreApplication App(argc, argv);
   TContactListener Listener;
   TCatContacts Contacts(Listener, std::cout, std::cerr);
@@ -97,6 +117,12 @@ int main(int argc, char** argv) {
   const std::string Beside = Cat.SettingsFile();
   const std::string IniPath =
       Cat.IniPath.empty() ? std::string(PrivateDir) + "/VelaLog.ini" : Cat.IniPath;
+  TSettingsLock Lock;
+  if (!TakeSettingsLock(Cat, Lock)) {
+    std::error_code Ignored;
+    std::filesystem::remove_all(PrivateDir, Ignored);
+    return 1;
+  }
 
   QCoreApplication App(argc, argv);
   std::signal(SIGPIPE, SIG_IGN);
@@ -124,6 +150,23 @@ int main(int argc, char** argv) {
     Station->AddChangeConsumer([&] { Reporter.LinkChange(*Driver()); });
     if (Cat.Trace)
       Station->setOnTrace(MakeMethod(&Reporter, &TReporter::Trace));
+    // A file that refuses a write (a full disk, a read-only folder) is said
+    // at once with the file and the reason, and again once written.
+    std::string WriteProblem;
+    Station->AddChangeConsumer([&] {
+      std::string Now;
+      for (const std::string& Problem : std::initializer_list<std::string>{
+               Station->Journal() ? Station->Journal()->ErrorText() : std::string(),
+               Station->Logbook().Outbox().WriteProblem(),
+               Station->ContactListener().HeldProblem()})
+        if (!Problem.empty())
+          Now += (Now.empty() ? "" : " · ") + Problem;
+      if (Now == WriteProblem)
+        return;
+      Reporter.Note("velalog-cat: " +
+                    (Now.empty() ? "written again (was: " + WriteProblem + ")" : Now));
+      WriteProblem = Now;
+    });
     std::string Failure;
     Station->AddFailureConsumer([&](TStationPart Part, const std::string& Reason) {
       Failure = (Part == spSharing ? "cannot share the radio: " : "cannot serve click-to-tune: ") +
@@ -184,16 +227,16 @@ int main(int argc, char** argv) {
       LogbookApi.Outbox().setOnSetAside([&Reporter](const std::string& Words) {
         Reporter.Note("# logbook set aside: " + Words);
       });
-      if (Cat.ResendRefused) {
-        std::string Error;
-        const std::size_t Queued = LogbookApi.ResendRefused(&Error);
-        Reporter.Note("# logbook resent " + std::to_string(Queued) + " set aside" +
-                      (Error.empty() ? "" : " — " + Error));
-      }
+      LogbookApi.Outbox().setOnNote(
+          [&Reporter](const std::string& Words) { Reporter.Note("# logbook: " + Words); });
       Options.LogbookKeyKnown = true;
       Station->ApplyLogbook(Options);
       if (!Failure.empty())
         return Fail();
+      if (Cat.ResendRefused)
+        Station->ResendRefused(Cat.FixStationCallsign, [&Reporter](const std::string& Words) {
+          Reporter.Note("# logbook resent: " + Words);
+        });
       if (LogbookApi.Listener().Listening())
         std::cout << "tune\t" << LogbookApi.Listener().Address() << '\t'
                   << LogbookApi.Listener().Port() << std::endl;
