@@ -260,14 +260,18 @@ void TAdifFileFollower::Check() {
       // Shorter than what was read: being saved again in place (cut to
       // nothing, then written anew in pieces), or cut shorter for good.
       // Looked at again once it has grown past the read position, or has
-      // kept its size for a while.
+      // kept its size for a while (or stayed shorter for long, however it
+      // changed).
       const auto Now = std::chrono::steady_clock::now();
+      if (!FShrunk)
+        FShrunkSince = Now;
       if (!FShrunk || Size != FShrunkSize) {
         FShrunk = true;
         FShrunkSize = Size;
         FShrunkAt = Now;
       }
-      if (Now - FShrunkAt < std::chrono::milliseconds(SettleMs)) {
+      if (Now - FShrunkAt < std::chrono::milliseconds(SettleMs) &&
+          Now - FShrunkSince < std::chrono::milliseconds(10 * SettleMs)) {
         ScheduleCheck(SettleMs);
         return;
       }

@@ -109,10 +109,11 @@ private:
   std::deque<std::string> FTakenOrder;
   std::unordered_set<std::string> FTaken;
 
-  // Seen shorter than FOffset: its size then, and since when.
+  // Seen shorter than FOffset: its size then, since when it has had that
+  // size, and since when it has been shorter.
   bool FShrunk = false;
   std::int64_t FShrunkSize = 0;
-  std::chrono::steady_clock::time_point FShrunkAt;
+  std::chrono::steady_clock::time_point FShrunkAt, FShrunkSince;
   // While reading anew: the size at the end of the last read, and since when.
   std::int64_t FRereadSize = -1;
   std::chrono::steady_clock::time_point FRereadAt;
