@@ -42,6 +42,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cat/transport/untListenAddress.h"
 #include "contacts/untAdifFileFollower.h"
 #include "contacts/untContact.h"
 #include "contacts/untContactDatagram.h"
@@ -76,7 +77,9 @@ public:
   ~TContactListener() override;
 
   // Starts listening (stopping first); false with ErrorText set when the
-  // text is no address or the port cannot be bound.
+  // text is no address or the port cannot be bound for good. A unicast
+  // port another program holds is tried again until it is free
+  // (TListenRetry; ErrorText says so meanwhile, and true is returned).
   bool Start(const std::string& Listen);
   void Stop();
   bool Listening() const;
@@ -84,7 +87,9 @@ public:
   std::uint16_t Port() const;
   // "224.0.0.1:2237" as listened on; empty when not listening.
   const std::string& Address() const { return FAddress; }
-  const std::string& ErrorText() const { return FErrorText; }
+  const std::string& ErrorText() const {
+    return FRetry.Waiting() ? FRetry.ErrorText() : FErrorText;
+  }
 
   // Consumers are called in the order they were added; the number returned
   // removes one again.
@@ -156,6 +161,10 @@ public:
   void setClock(TUtcClock Value) { FClock = std::move(Value); }
 
 private:
+  // One try at listening on Listen; FTaken tells a port another program
+  // holds.
+  bool Bind(const std::string& Listen);
+  void CloseSocket();
   void ReadPending();
   void Changed();
   // Stamps, checks against those delivered recently and hands on.
@@ -165,6 +174,14 @@ private:
   std::unique_ptr<QUdpSocket> FSocket;
   std::string FAddress;
   std::string FErrorText;
+  std::string FListen;
+  bool FTaken = false;
+  TListenRetry FRetry{[this](std::string& Error, bool& MayPass) {
+    const bool Bound = Bind(FListen);
+    Error = FErrorText;
+    MayPass = FTaken;
+    return Bound;
+  }};
   std::unique_ptr<QTimer> FCheck;
   std::string FInterface;
   std::string FProblem;

@@ -17,6 +17,7 @@ TLogbookOptions TLogbookOptions::FromSettings(const TVelaLogSettings& Settings) 
   Options.RadioName = Settings.strLogbookRadioName();
   Options.TuneListen = Settings.strLogbookTuneListen();
   Options.TuneOrigins = Settings.strLogbookTuneOrigins();
+  Options.LiveListen = Settings.strLogbookLiveListen();
   Options.SelfSignedHost = Settings.strLogbookSelfSignedHost();
   Options.Kind = LogbookKindFromText(Settings.strLogbookKind());
   return Options;
@@ -28,6 +29,7 @@ std::string OutboxFileBeside(const std::string& SettingsFile) {
 
 TLogbookApi::TLogbookApi(std::unique_ptr<TLogbookRadio> ARadio, const std::string& OutboxFile)
     : FRadio(std::move(ARadio)), FPoster(FClient, *FRadio), FListener(*FRadio),
+      FLive({[this] { return FPoster.CurrentState(); }, [this] { return FPoster.PostedName(); }}),
       FOutbox(FClient, OutboxFile),
       FCommands(FClient, *FRadio, FileBesideSettings(OutboxFile, TCommandPoller::FileLeaf)) {
   FCommands.setRadioName([this] { return FPoster.PostedName(); });
@@ -42,6 +44,9 @@ TLogbookApi::TLogbookApi(std::unique_ptr<TLogbookRadio> ARadio, const std::strin
       FOnTune(Status, Hz, Mode);
     Changed(); // a refusal shows in the status words
   });
+  // Up after waiting for an address that was taken, or a refusal.
+  FListener.setOnListening([this] { Changed(); });
+  FLive.setOnChange([this] { Changed(); });
 }
 
 TLogbookApi::~TLogbookApi() {
@@ -50,6 +55,7 @@ TLogbookApi::~TLogbookApi() {
   FOutbox.Stop();
   FCommands.Stop();
   FListener.Close();
+  FLive.Close();
   FClient.Abort();
 }
 
@@ -87,11 +93,14 @@ bool TLogbookApi::Apply(const TLogbookOptions& Options) {
   FClient.setSelfSignedHost(Options.SelfSignedHost);
   FPoster.setRadioName(Options.RadioName);
   FListener.setOrigins(TuneOrigins(Options.Url, Options.TuneOrigins));
+  FLive.setOrigins(TuneOrigins(Options.Url, Options.TuneOrigins));
   FOutbox.setStationId(Options.StationId);
   if (!Options.Enabled) {
     FCommands.Stop();
     FListener.Close();
     FListening.clear();
+    FLive.Close();
+    FLiveListening.clear();
     Changed();
     return true;
   }
@@ -110,24 +119,30 @@ bool TLogbookApi::Apply(const TLogbookOptions& Options) {
     FCommands.Stop();
   }
 
-  const bool Off = Options.TuneListen.empty() || Options.TuneListen == "off";
-  bool Ok = true;
-  if (Off) {
-    FListener.Close();
-    FListening.clear();
-  } else if (!FListener.Listening() || Options.TuneListen != FListening) {
-    TListenAddress Where;
-    FListening = Options.TuneListen;
-    Ok = ParseListenAddress(Options.TuneListen, std::nullopt, Where, FErrorText) &&
-         FListener.Listen(Where.Host, Where.Port);
-    if (!Ok) {
-      FListener.Close();
-      if (FErrorText.empty())
-        FErrorText = Options.TuneListen + ": " + FListener.ErrorText();
-    }
-  }
+  const bool Ok = ApplyListen(FListener, Options.TuneListen, FListening, "click-to-tune") &&
+                  ApplyListen(FLive, Options.LiveListen, FLiveListening, "live radio");
   Changed();
   return Ok;
+}
+
+template <class TServer>
+bool TLogbookApi::ApplyListen(TServer& Server, const std::string& Text, std::string& Listening,
+                              const char* Name) {
+  if (Text.empty() || Text == "off") {
+    Server.Close();
+    Listening.clear();
+    return true;
+  }
+  if ((Server.Listening() || Server.Waiting()) && Text == Listening)
+    return true;
+  Listening = Text;
+  TListenAddress Where;
+  std::string Error;
+  if (ParseListenAddress(Text, std::nullopt, Where, Error) && Server.Listen(Where.Host, Where.Port))
+    return true;
+  FErrorText = std::string(Name) + ": " + (Error.empty() ? Server.ErrorText() : Error);
+  Server.Close();
+  return false;
 }
 
 bool TLogbookApi::Enqueue(const std::string& Record) {
@@ -243,9 +258,15 @@ std::string TLogbookApi::StatusText() const {
   if (const std::string Queue = FCommands.StatusWords(); !Queue.empty())
     Text += " · " + Queue;
   if (!FErrorText.empty())
-    Text += " · click-to-tune: " + FErrorText;
+    Text += " · " + FErrorText;
+  if (FListener.Waiting())
+    Text += " · click-to-tune: " + FListener.ErrorText();
   else if (FListener.Listening() && !FListener.LastRefusal().empty())
     Text += " · click-to-tune refused: " + FListener.LastRefusal();
+  if (FLive.Waiting())
+    Text += " · live radio: " + FLive.ErrorText();
+  else if (FLive.Listening() && !FLive.LastRefusal().empty())
+    Text += " · live radio refused: " + FLive.LastRefusal();
   return Text;
 }
 

@@ -42,7 +42,13 @@ const char* StatusText(int Status) {
 
 } // namespace
 
-TTuneListener::TTuneListener(TLogbookRadio& ARadio) : FRadio(ARadio) {
+TTuneListener::TTuneListener(TLogbookRadio& ARadio)
+    : FRadio(ARadio), FRetry([this](std::string& Error, bool& MayPass) {
+        if (ListenTcp(FServer, FHost, FPort, Error, &MayPass))
+          return true;
+        Error = FHost + ":" + std::to_string(FPort) + ": " + Error;
+        return false;
+      }) {
   QObject::connect(&FServer, &QTcpServer::newConnection, [this] { Accept(); });
 }
 
@@ -52,11 +58,13 @@ TTuneListener::~TTuneListener() {
 
 bool TTuneListener::Listen(const std::string& Host, std::uint16_t Port) {
   Close();
-  FErrorText.clear();
-  return ListenTcp(FServer, Host, Port, FErrorText);
+  FHost = Host;
+  FPort = Port;
+  return FRetry.Start();
 }
 
 void TTuneListener::Close() {
+  FRetry.Stop();
   FServer.close();
   for (auto& Client : FClients) {
     QObject::disconnect(Client->Socket, nullptr, nullptr, nullptr);

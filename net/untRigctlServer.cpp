@@ -41,9 +41,20 @@ struct TRigctlServer::TClient {
   std::chrono::steady_clock::time_point PTTDeadline;
   // Set once the client is being closed; its last lines are not answered.
   bool Dropped = false;
+  // When it last sent anything.
+  std::chrono::steady_clock::time_point LastHeard = std::chrono::steady_clock::now();
 };
 
-TRigctlServer::TRigctlServer(TRigBackend& ABackend) : FBackend(ABackend) {
+TRigctlServer::TRigctlServer(TRigBackend& ABackend)
+    : FBackend(ABackend), FRetry([this](std::string& Error, bool& MayPass) {
+        if (ListenTcp(FServer, FHost, FPort, Error, &MayPass))
+          return true;
+        Error = FHost + ":" + std::to_string(FPort) + ": " + Error;
+        return false;
+      }) {
+  // A minute is fine enough for a limit of minutes.
+  FIdleWatch.setInterval(60 * 1000);
+  QObject::connect(&FIdleWatch, &QTimer::timeout, [this] { CloseIdleClients(); });
   FTxTimer.setSingleShot(true);
   QObject::connect(&FTxTimer, &QTimer::timeout, [this] { Release(); });
   QObject::connect(&FLinkWatch, &QTimer::timeout, [this] { WatchLink(); });
@@ -58,13 +69,16 @@ TRigctlServer::~TRigctlServer() {
 
 bool TRigctlServer::Listen(const std::string& Address, std::uint16_t Port) {
   Close();
-  FErrorText.clear();
-  return ListenTcp(FServer, Address, Port, FErrorText);
+  FHost = Address;
+  FPort = Port;
+  return FRetry.Start();
 }
 
 void TRigctlServer::Close() {
+  FRetry.Stop();
   Release();
   FPTTWatch.stop();
+  FIdleWatch.stop();
   FServer.close();
   for (const std::unique_ptr<TClient>& Client : FClients) {
     Client->Socket->disconnect();
@@ -117,15 +131,32 @@ void TRigctlServer::AcceptConnections() {
     QObject::connect(Socket, &QTcpSocket::readyRead, Socket, [this, Raw] { ReadClient(Raw); });
     QObject::connect(Socket, &QTcpSocket::disconnected, Socket, [this, Raw] { DropClient(Raw); });
     QObject::connect(Socket, &QTcpSocket::errorOccurred, Socket, [this, Raw] { DropClient(Raw); });
+    if (!FIdleWatch.isActive())
+      FIdleWatch.start();
     if (Socket->bytesAvailable() > 0)
       ReadClient(Raw);
   }
+}
+
+void TRigctlServer::CloseIdleClients() {
+  const auto Now = std::chrono::steady_clock::now();
+  std::vector<TClient*> Idle;
+  for (const std::unique_ptr<TClient>& Client : FClients)
+    if (Client.get() != FKeyer && !Client->AwaitingPTT && Now - Client->LastHeard >= IdleLimit)
+      Idle.push_back(Client.get());
+  for (TClient* Client : Idle) {
+    Client->Socket->abort();
+    DropClient(Client);
+  }
+  if (FClients.empty())
+    FIdleWatch.stop();
 }
 
 void TRigctlServer::ReadClient(TClient* Client) {
   QTcpSocket* Socket = Client->Socket;
   // While a PTT request waits, the client's further bytes stay unread.
   while (!Client->Dropped && !Client->AwaitingPTT && Socket->bytesAvailable() > 0) {
+    Client->LastHeard = std::chrono::steady_clock::now();
     const QByteArray Data = Socket->read(ReadChunk);
     std::vector<std::string> Lines;
     const bool Fits = Client->Reader.Feed(std::string_view(Data.constData(), Data.size()), Lines);

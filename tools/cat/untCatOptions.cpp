@@ -234,6 +234,13 @@ TCatRun ParseCatOptions(int argc, char** argv, TCatOptions& O) {
       if (!V || !ParseListenAddress(V, std::nullopt, Where, Error))
         Usage("--tune-listen: " + (V ? Error : "needs [HOST:]PORT"));
       Logbook.TuneListen = V;
+    } else if (Arg == "--live-listen") {
+      const char* V = Next();
+      TListenAddress Where;
+      std::string Error;
+      if (!V || (std::string(V) != "off" && !ParseListenAddress(V, std::nullopt, Where, Error)))
+        Usage("--live-listen: " + (V ? Error : "needs HOST:PORT or off"));
+      Logbook.LiveListen = V;
     } else if (Arg == "--logbook-kind") {
       const char* V = Next();
       const std::string Kind = V ? V : "";
