@@ -15,10 +15,21 @@ bool TContactMonitor::Start(const std::string& Listen) {
     FErr << "velalog-cat: contacts: " << FListener.ErrorText() << std::endl;
     return false;
   }
+  if (!FListener.Listening()) {
+    FErr << "# contacts waiting: " << FListener.ErrorText() << std::endl;
+    return true;
+  }
+  ShowAddress();
+  return true;
+}
+
+void TContactMonitor::ShowAddress() {
+  if (FAddressShown || !FListener.Listening())
+    return;
+  FAddressShown = true;
   const std::string& Address = FListener.Address();
   FOut << "contacts\t" << Address.substr(0, Address.rfind(':')) << '\t' << FListener.Port()
        << std::endl;
-  return true;
 }
 
 void TContactMonitor::FollowFiles(const std::vector<std::string>& Paths,
@@ -29,6 +40,7 @@ void TContactMonitor::FollowFiles(const std::vector<std::string>& Paths,
 }
 
 void TContactMonitor::ListenerChange(TObject* /*Sender*/) {
+  ShowAddress();
   if (const std::string Files = FListener.FilesProblem(); Files != FFilesProblemShown) {
     FFilesProblemShown = Files;
     if (!Files.empty())

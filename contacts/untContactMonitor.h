@@ -31,6 +31,7 @@ public:
 
 private:
   void ListenerChange(TObject* Sender);
+  void ShowAddress();
 
   std::ostream& FOut;
   std::ostream& FErr;
@@ -40,6 +41,8 @@ private:
   std::uint64_t FUnreadableShown = 0;
   std::uint64_t FRefusedShown = 0;
   std::string FFilesProblemShown;
+  // The address line was printed (a port that was taken: once it is had).
+  bool FAddressShown = false;
   TContactListener::TCounts FCountsShown;
   QTimer FTrace;
 };

@@ -199,7 +199,9 @@ void TLiveChannel::ReadHead(QTcpSocket* Socket) {
 }
 
 void TLiveChannel::Refuse(QTcpSocket* Socket, int Status, const std::string& Why) {
+  // What it sends further is dropped until it closes or its time is up.
   QObject::disconnect(Socket, &QTcpSocket::readyRead, &FServer, nullptr);
+  QObject::connect(Socket, &QTcpSocket::readyRead, &FServer, [Socket] { Socket->readAll(); });
   Answer(Socket, Status, Why);
   if (Status == 403 && Why != FLastRefusal) {
     FLastRefusal = Why;
@@ -307,6 +309,7 @@ void TLiveChannel::Drop(QWebSocket* Socket) {
                                   [Socket](const auto& C) { return C->Socket == Socket; });
   if (Found != FClients.end())
     FClients.erase(Found);
+  QObject::disconnect(Socket, nullptr, &FServer, nullptr);
   Socket->deleteLater();
   if (FClients.empty()) {
     FWatch.stop();
