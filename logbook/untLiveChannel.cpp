@@ -143,6 +143,15 @@ void TLiveChannel::Accept() {
       QMetaObject::invokeMethod(
           &FServer, [this, Socket] { ForgetHead(Socket); }, Qt::QueuedConnection);
     });
+    // Full: the oldest connection still short of its request head makes
+    // room, so that idle connections cannot keep the pages out.
+    if (Occupied() >= MaxClients && !FHeads.empty()) {
+      QTcpSocket* Old = FHeads.front()->Socket;
+      QObject::disconnect(Old, nullptr, &FServer, nullptr);
+      Old->abort();
+      Old->deleteLater();
+      FHeads.erase(FHeads.begin());
+    }
     if (Occupied() >= MaxClients) {
       QObject::disconnect(Socket, nullptr, &FServer, nullptr);
       QObject::connect(Socket, &QTcpSocket::disconnected, Socket, &QObject::deleteLater);

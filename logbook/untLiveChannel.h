@@ -14,8 +14,9 @@
 // refusal is answered 403 and the connection closed. The upgrade itself is
 // Qt's.
 //
-// Bounds: at most MaxClients at once (a further one is answered 503); a
-// request head of at most MaxHeadBytes within HeadMs; a message from a page
+// Bounds: at most MaxClients at once (a further one takes the place of the
+// oldest still short of its request head, else is answered 503); a request
+// head of at most MaxHeadBytes within HeadMs; a message from a page
 // of more than MaxMessageBytes closes its connection. A client that reads
 // slowly gets only the latest state once it has taken the previous one; one
 // that has not taken a state within StallMs, or lets more than

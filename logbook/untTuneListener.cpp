@@ -81,6 +81,19 @@ void TTuneListener::Accept() {
       QMetaObject::invokeMethod(
           &FServer, [this, Socket] { Drop(Socket); }, Qt::QueuedConnection);
     });
+    // Full: the oldest connection that has asked nothing yet makes room,
+    // so that idle connections cannot keep the logbook's clicks out.
+    if (static_cast<int>(FClients.size()) >= MaxConnections) {
+      const auto Idle = std::find_if(FClients.begin(), FClients.end(),
+                                     [](const auto& Client) { return !Client->Answered; });
+      if (Idle != FClients.end()) {
+        QTcpSocket* Old = (*Idle)->Socket;
+        QObject::disconnect(Old, nullptr, &FServer, nullptr);
+        Old->abort();
+        Old->deleteLater();
+        FClients.erase(Idle);
+      }
+    }
     if (static_cast<int>(FClients.size()) >= MaxConnections) {
       Reply(Socket, 503, "busy");
       QTimer::singleShot(IdleMs, Socket, [Socket] { Socket->abort(); });

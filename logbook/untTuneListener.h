@@ -14,9 +14,10 @@
 // neither. One request per connection.
 //
 // Bounds: a request head of at most MaxRequestBytes, at most MaxConnections
-// at once (a further one is answered 503 and closed), and a connection that
-// sends no complete request within IdleMs is closed, so that idle
-// connections never hold the places for long.
+// at once, and a connection that sends no complete request within IdleMs is
+// closed. A further connection takes the place of the oldest one that has
+// asked nothing yet (idle connections never keep a click out); only when
+// every place is answering is it answered 503 and closed.
 //
 // An address another program holds is tried again until it is free
 // (TListenRetry); the listener is up by itself then.
