@@ -6,8 +6,6 @@
 #include <QTcpServer>
 #include <QUdpSocket>
 
-#include <functional>
-#include <memory>
 #include <string>
 
 #include "LogbookTestKit.h"
@@ -18,80 +16,49 @@
 #include "net/untRigctlServer.h"
 
 using namespace vela;
-using velatest::TTableRadio;
-using velatest::WaitFor;
 
 namespace {
 
-// One server, as the test drives it.
-struct TServerUnderTest {
-  std::function<bool(std::uint16_t Port)> Listen;
-  std::function<bool()> Listening;
-  std::function<bool()> Waiting;
-  std::function<std::string()> ErrorText;
-};
+// Listen(port) while another program holds the port: a wait that names the
+// port, then, the port freed, Up without a word.
+template <class TListen, class TUp, class TWhy>
+void ComesBack(bool Udp, TListen Listen, TUp Up, TWhy Why) {
+  QTcpServer Tcp;
+  QUdpSocket Datagrams;
+  std::string Error;
+  ASSERT_TRUE(Udp ? Datagrams.bind(QHostAddress::LocalHost, 0, QUdpSocket::DontShareAddress)
+                  : ListenTcp(Tcp, "127.0.0.1", 0, Error));
+  const std::uint16_t Port = Udp ? Datagrams.localPort() : Tcp.serverPort();
+  EXPECT_TRUE(Listen(Port)); // no failure: it waits
+  EXPECT_FALSE(Up());
+  EXPECT_NE(Why().find("trying again"), std::string::npos) << Why();
+  EXPECT_NE(Why().find(std::to_string(Port)), std::string::npos) << Why();
+  Tcp.close();
+  Datagrams.close();
+  EXPECT_TRUE(velatest::WaitFor(Up, 60000)) << Why();
+  EXPECT_TRUE(Why().empty()) << Why();
+}
 
 } // namespace
 
 TEST(Listeners, WaitWhileTheirAddressIsTakenAndComeUpWhenItIsFree) {
-  TTableRadio Radio;
+  velatest::TTableRadio Radio;
   TTuneListener Tune(Radio);
+  ComesBack(
+      false, [&](std::uint16_t Port) { return Tune.Listen("127.0.0.1", Port); },
+      [&] { return Tune.Listening(); }, [&] { return Tune.ErrorText(); });
   TLiveChannel Live({[] { return std::optional<TLogbookRadioState>(); }, [] { return ""; }});
+  ComesBack(
+      false, [&](std::uint16_t Port) { return Live.Listen("127.0.0.1", Port); },
+      [&] { return Live.Listening(); }, [&] { return Live.ErrorText(); });
   TRigctlServer Sharing(Radio);
+  ComesBack(
+      false, [&](std::uint16_t Port) { return Sharing.Listen("127.0.0.1", Port); },
+      [&] { return Sharing.Listening(); }, [&] { return Sharing.ErrorText(); });
   TContactListener Contacts;
-  const struct {
-    const char* Name;
-    bool Udp;
-    TServerUnderTest Server;
-  } Rows[] = {
-      {"click-to-tune",
-       false,
-       {[&](std::uint16_t Port) { return Tune.Listen("127.0.0.1", Port); },
-        [&] { return Tune.Listening(); }, [&] { return Tune.Waiting(); },
-        [&] { return Tune.ErrorText(); }}},
-      {"live channel",
-       false,
-       {[&](std::uint16_t Port) { return Live.Listen("127.0.0.1", Port); },
-        [&] { return Live.Listening(); }, [&] { return Live.Waiting(); },
-        [&] { return Live.ErrorText(); }}},
-      {"sharing",
-       false,
-       {[&](std::uint16_t Port) { return Sharing.Listen("127.0.0.1", Port); },
-        [&] { return Sharing.Listening(); }, [&] { return Sharing.Waiting(); },
-        [&] { return Sharing.ErrorText(); }}},
-      {"contacts",
-       true,
-       {[&](std::uint16_t Port) { return Contacts.Start("127.0.0.1:" + std::to_string(Port)); },
-        [&] { return Contacts.Listening(); }, [&] { return !Contacts.Listening(); },
-        [&] { return Contacts.ErrorText(); }}},
-  };
-  for (const auto& Row : Rows) {
-    SCOPED_TRACE(Row.Name);
-    // Another program holds the address.
-    QTcpServer TcpHolder;
-    QUdpSocket UdpHolder;
-    std::uint16_t Port = 0;
-    if (Row.Udp) {
-      ASSERT_TRUE(UdpHolder.bind(QHostAddress::LocalHost, 0, QUdpSocket::DontShareAddress));
-      Port = UdpHolder.localPort();
-    } else {
-      std::string Error;
-      ASSERT_TRUE(ListenTcp(TcpHolder, "127.0.0.1", 0, Error)) << Error;
-      Port = TcpHolder.serverPort();
-    }
-    EXPECT_TRUE(Row.Server.Listen(Port)); // no failure: it waits
-    EXPECT_FALSE(Row.Server.Listening());
-    EXPECT_TRUE(Row.Server.Waiting());
-    EXPECT_NE(Row.Server.ErrorText().find("trying again"), std::string::npos)
-        << Row.Server.ErrorText();
-    EXPECT_NE(Row.Server.ErrorText().find(std::to_string(Port)), std::string::npos)
-        << Row.Server.ErrorText();
-    // Freed: up by itself.
-    TcpHolder.close();
-    UdpHolder.close();
-    EXPECT_TRUE(WaitFor([&] { return Row.Server.Listening(); }, 60000)) << Row.Server.ErrorText();
-    EXPECT_TRUE(Row.Server.ErrorText().empty()) << Row.Server.ErrorText();
-  }
+  ComesBack(
+      true, [&](std::uint16_t Port) { return Contacts.Start("127.0.0.1:" + std::to_string(Port)); },
+      [&] { return Contacts.Listening(); }, [&] { return Contacts.ErrorText(); });
   // An address that can never be had is a failure at once, not a wait.
   EXPECT_FALSE(Tune.Listen("shack-pc", 0));
   EXPECT_FALSE(Tune.Waiting());

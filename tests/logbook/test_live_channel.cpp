@@ -13,8 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "LogbookTestKit.h"
 #include "common/EventWait.h"
 #include "logbook/untLiveChannel.h"
+#include "logbook/untLogbookApi.h"
 
 using namespace vela;
 using velatest::WaitFor;
@@ -184,4 +186,35 @@ TEST(LiveChannel, ClosesAConnectionThatSendsTooLargeAMessage) {
   EXPECT_TRUE(WaitFor([&] { return Page.Closed; }));
   EXPECT_TRUE(WaitFor([&] { return Rig.Channel.ClientCount() == 0; }));
   EXPECT_EQ(Page.Socket.closeCode(), QWebSocketProtocol::CloseCodeTooMuchData);
+}
+
+// Through the logbook's API object: the page is told the radio's name and
+// mode word exactly as api/radio is, and follows a reported change.
+TEST(LiveChannel, TellsThePagesWhatTheLogbookIsTold) {
+  auto Owned = std::make_unique<velatest::TTableRadio>();
+  velatest::TTableRadio& Radio = *Owned;
+  Radio.RadioMode = "PKTUSB";
+  TLogbookApi Api(std::move(Owned), ::testing::TempDir() + "live-outbox.jsonl");
+  TLogbookOptions Options;
+  Options.Enabled = true;
+  Options.RadioName = "Shack FT-950";
+  Options.TuneListen = "off";
+  Options.LiveListen = "127.0.0.1:0";
+  ASSERT_TRUE(Api.Apply(Options)) << Api.ErrorText();
+  ASSERT_TRUE(Api.Live().Listening());
+  Api.NoteDigitalMode("FT8");
+  TPage Page(QUrl(QStringLiteral("ws://127.0.0.1:%1/").arg(Api.Live().Port())));
+  ASSERT_TRUE(Page.WaitMessages(2));
+  const std::optional<TLogbookRadioState> Posted = Api.Poster().CurrentState();
+  ASSERT_TRUE(Posted);
+  EXPECT_EQ(Page.Messages[1].value("mode").toString().toStdString(), Posted->Mode);
+  EXPECT_EQ(Page.Messages[1].value("radio").toString().toStdString(), Api.Poster().PostedName());
+  Radio.Hz = 10136000;
+  Api.RadioChanged();
+  ASSERT_TRUE(Page.WaitMessages(3));
+  EXPECT_EQ(Page.Messages[2].value("frequency").toInteger(), 10136000);
+  // Off: the pages are let go.
+  Options.LiveListen = "off";
+  ASSERT_TRUE(Api.Apply(Options));
+  EXPECT_TRUE(WaitFor([&] { return Page.Closed; }));
 }
