@@ -234,6 +234,7 @@ void TLiveChannel::Upgraded() {
       if (FOnChange)
         FOnChange();
     }
+    Socket->setParent(&FServer); // freed with the server at the latest
     Socket->setMaxAllowedIncomingMessageSize(MaxMessageBytes);
     Socket->setMaxAllowedIncomingFrameSize(MaxMessageBytes);
     Socket->setOutgoingFrameSize(MaxMessageBytes);
