@@ -81,12 +81,7 @@ struct TLiveChannel::TClient {
 TLiveChannel::TLiveChannel(TSource ASource)
     : FSource(std::move(ASource)),
       FUpgrade(QStringLiteral("VELA Log"), QWebSocketServer::NonSecureMode),
-      FRetry([this](std::string& Error, bool& MayPass) {
-        if (ListenTcp(FServer, FHost, FPort, Error, &MayPass))
-          return true;
-        Error = FHost + ":" + std::to_string(FPort) + ": " + Error;
-        return false;
-      }) {
+      FRetry(TListenRetry::Tcp(FServer, FHost, FPort)) {
   FRetry.setOnListening([this] {
     if (FOnChange)
       FOnChange();

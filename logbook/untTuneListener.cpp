@@ -43,12 +43,7 @@ const char* StatusText(int Status) {
 } // namespace
 
 TTuneListener::TTuneListener(TLogbookRadio& ARadio)
-    : FRadio(ARadio), FRetry([this](std::string& Error, bool& MayPass) {
-        if (ListenTcp(FServer, FHost, FPort, Error, &MayPass))
-          return true;
-        Error = FHost + ":" + std::to_string(FPort) + ": " + Error;
-        return false;
-      }) {
+    : FRadio(ARadio), FRetry(TListenRetry::Tcp(FServer, FHost, FPort)) {
   QObject::connect(&FServer, &QTcpServer::newConnection, [this] { Accept(); });
 }
 

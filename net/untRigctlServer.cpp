@@ -46,12 +46,7 @@ struct TRigctlServer::TClient {
 };
 
 TRigctlServer::TRigctlServer(TRigBackend& ABackend)
-    : FBackend(ABackend), FRetry([this](std::string& Error, bool& MayPass) {
-        if (ListenTcp(FServer, FHost, FPort, Error, &MayPass))
-          return true;
-        Error = FHost + ":" + std::to_string(FPort) + ": " + Error;
-        return false;
-      }) {
+    : FBackend(ABackend), FRetry(TListenRetry::Tcp(FServer, FHost, FPort)) {
   // A minute is fine enough for a limit of minutes.
   FIdleWatch.setInterval(60 * 1000);
   QObject::connect(&FIdleWatch, &QTimer::timeout, [this] { CloseIdleClients(); });

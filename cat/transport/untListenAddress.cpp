@@ -90,6 +90,16 @@ TListenRetry::TListenRetry(TAttempt AAttempt) : FAttempt(std::move(AAttempt)) {
   });
 }
 
+TListenRetry::TAttempt TListenRetry::Tcp(QTcpServer& Server, const std::string& Host,
+                                         const std::uint16_t& Port) {
+  return [&Server, &Host, &Port](std::string& Error, bool& MayPass) {
+    if (ListenTcp(Server, Host, Port, Error, &MayPass))
+      return true;
+    Error = FormatHostPort({Host, Port}) + ": " + Error;
+    return false;
+  };
+}
+
 bool TListenRetry::Start() {
   FTimer.stop();
   const bool Listening = Try();

@@ -58,6 +58,9 @@ public:
   using TAttempt = std::function<bool(std::string& Error, bool& MayPass)>;
 
   explicit TListenRetry(TAttempt AAttempt);
+  // The try of a TCP server on Host and Port as they are at each try (the
+  // owner's fields), its error led by the address ("127.0.0.1:54321: ...").
+  static TAttempt Tcp(QTcpServer& Server, const std::string& Host, const std::uint16_t& Port);
 
   // Tries now. True when listening or waiting to try again; false, with
   // ErrorText, for a failure that will not pass.
