@@ -4,6 +4,7 @@
 #include "cat/radios/untRadioCATinterface.h"
 #include "cat/transport/untListenAddress.h"
 
+#include <algorithm>
 #include <deque>
 #include <optional>
 
@@ -47,8 +48,7 @@ struct TRigctlServer::TClient {
 
 TRigctlServer::TRigctlServer(TRigBackend& ABackend)
     : FBackend(ABackend), FRetry(TListenRetry::Tcp(FServer, FHost, FPort)) {
-  // A minute is fine enough for a limit of minutes.
-  FIdleWatch.setInterval(60 * 1000);
+  setIdleLimit(DefaultIdleLimit);
   QObject::connect(&FIdleWatch, &QTimer::timeout, [this] { CloseIdleClients(); });
   FTxTimer.setSingleShot(true);
   QObject::connect(&FTxTimer, &QTimer::timeout, [this] { Release(); });
@@ -91,6 +91,13 @@ void TRigctlServer::setAllowPTT(bool Value) {
 
 void TRigctlServer::setTxTimeLimit(int Seconds) {
   FTxTimeLimit = Seconds <= 0 ? DefaultTxTimeLimit : std::min(Seconds, MaxTxTimeLimit);
+}
+
+void TRigctlServer::setIdleLimit(std::chrono::milliseconds Value) {
+  FIdleLimit = std::max(Value, std::chrono::milliseconds(1));
+  // Looked at twice per limit, at most once a minute.
+  FIdleWatch.setInterval(static_cast<int>(
+      std::clamp<std::int64_t>(FIdleLimit.count() / 2, 1, std::int64_t{60 * 1000})));
 }
 
 void TRigctlServer::DropClosedClients() {
@@ -137,7 +144,7 @@ void TRigctlServer::CloseIdleClients() {
   const auto Now = std::chrono::steady_clock::now();
   std::vector<TClient*> Idle;
   for (const std::unique_ptr<TClient>& Client : FClients)
-    if (Client.get() != FKeyer && !Client->AwaitingPTT && Now - Client->LastHeard >= IdleLimit)
+    if (Client.get() != FKeyer && !Client->AwaitingPTT && Now - Client->LastHeard >= FIdleLimit)
       Idle.push_back(Client.get());
   for (TClient* Client : Idle) {
     Client->Socket->abort();

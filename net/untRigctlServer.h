@@ -8,7 +8,7 @@
 // Bounds: at most MaxClients connections (a further one is closed at once), a
 // line longer than MaxRigctlLine closes its connection, a client that does
 // not read its answers is closed once MaxPendingOutput bytes wait for it,
-// and one that asks nothing for IdleLimit and holds no key is closed, so
+// and one that asks nothing for IdleLimit() and holds no key is closed, so
 // that forgotten connections never hold the places.
 //
 // An address another program holds is tried again until it is free
@@ -54,7 +54,7 @@ public:
   // A PTT request is answered once its command is written to the radio;
   // one that is not written within this is answered with a time-out.
   static constexpr std::chrono::milliseconds PTTWriteLimit{1000};
-  static constexpr std::chrono::minutes IdleLimit{10};
+  static constexpr std::chrono::milliseconds DefaultIdleLimit{10 * 60 * 1000};
 
   explicit TRigctlServer(TRigBackend& ABackend);
   ~TRigctlServer() override;
@@ -82,6 +82,9 @@ public:
   // Seconds of continuous keying before the server releases the transmitter.
   int TxTimeLimit() const { return FTxTimeLimit; }
   void setTxTimeLimit(int Seconds);
+  // How long a client that holds no key may ask nothing.
+  std::chrono::milliseconds IdleLimit() const { return FIdleLimit; }
+  void setIdleLimit(std::chrono::milliseconds Value);
 
   // Whether a client keyed the transmitter and it has not been released.
   bool Keyed() const { return FKeyer != nullptr; }
@@ -117,6 +120,7 @@ private:
   TClient* FKeyer = nullptr;
   bool FAllowPTT = false;
   int FTxTimeLimit = DefaultTxTimeLimit;
+  std::chrono::milliseconds FIdleLimit{};
   std::string FHost;
   std::uint16_t FPort = 0;
   TListenRetry FRetry;
