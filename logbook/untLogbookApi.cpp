@@ -119,8 +119,10 @@ bool TLogbookApi::Apply(const TLogbookOptions& Options) {
     FCommands.Stop();
   }
 
-  const bool Ok = ApplyListen(FListener, Options.TuneListen, FListening, "click-to-tune") &&
-                  ApplyListen(FLive, Options.LiveListen, FLiveListening, "live radio");
+  // Each on its own: one that cannot listen leaves the other be.
+  const bool TuneOk = ApplyListen(FListener, Options.TuneListen, FListening, "click-to-tune");
+  const bool LiveOk = ApplyListen(FLive, Options.LiveListen, FLiveListening, "live radio");
+  const bool Ok = TuneOk && LiveOk;
   Changed();
   return Ok;
 }
@@ -140,7 +142,8 @@ bool TLogbookApi::ApplyListen(TServer& Server, const std::string& Text, std::str
   std::string Error;
   if (ParseListenAddress(Text, std::nullopt, Where, Error) && Server.Listen(Where.Host, Where.Port))
     return true;
-  FErrorText = std::string(Name) + ": " + (Error.empty() ? Server.ErrorText() : Error);
+  FErrorText += (FErrorText.empty() ? "" : " · ") + std::string(Name) + ": " +
+                (Error.empty() ? Server.ErrorText() : Error);
   Server.Close();
   return false;
 }
