@@ -59,6 +59,20 @@ TLogbookApi::~TLogbookApi() {
   FClient.Abort();
 }
 
+namespace {
+
+// Two "[HOST:]PORT" texts that name one address (port 0: any free, never
+// the same).
+bool SameListenAddress(const std::string& One, const std::string& Other) {
+  TListenAddress A, B;
+  std::string Ignored;
+  return ParseListenAddress(One, std::nullopt, A, Ignored) &&
+         ParseListenAddress(Other, std::nullopt, B, Ignored) && A.Port != 0 && A.Port == B.Port &&
+         A.Host == B.Host;
+}
+
+} // namespace
+
 bool TLogbookApi::Apply(const TLogbookOptions& Options) {
   const bool Restart = !Options.Enabled || Options.Url != FOptions.Url ||
                        Options.Key != FOptions.Key ||
@@ -119,9 +133,20 @@ bool TLogbookApi::Apply(const TLogbookOptions& Options) {
     FCommands.Stop();
   }
 
-  // Each on its own: one that cannot listen leaves the other be.
+  // Each on its own: one that cannot listen leaves the other be. The live
+  // channel on click-to-tune's own address would wait for it for ever.
   const bool TuneOk = ApplyListen(FListener, Options.TuneListen, FListening, "click-to-tune");
-  const bool LiveOk = ApplyListen(FLive, Options.LiveListen, FLiveListening, "live radio");
+  bool LiveOk = true;
+  if (SameListenAddress(Options.TuneListen, Options.LiveListen)) {
+    FLive.Close();
+    FLiveListening.clear();
+    FErrorText += (FErrorText.empty() ? "" : " · ") + std::string("live radio: ") +
+                  Options.LiveListen + " is click-to-tune's address; the pages open " +
+                  DefaultLogbookLiveListen;
+    LiveOk = false;
+  } else {
+    LiveOk = ApplyListen(FLive, Options.LiveListen, FLiveListening, "live radio");
+  }
   const bool Ok = TuneOk && LiveOk;
   Changed();
   return Ok;

@@ -5,6 +5,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QWebSocket>
 
@@ -217,4 +218,12 @@ TEST(LiveChannel, TellsThePagesWhatTheLogbookIsTold) {
   Options.LiveListen = "off";
   ASSERT_TRUE(Api.Apply(Options));
   EXPECT_TRUE(WaitFor([&] { return Page.Closed; }));
+  // Never on click-to-tune's own address, where it would wait for ever.
+  QTcpServer Probe; // a port that is free
+  ASSERT_TRUE(Probe.listen(QHostAddress::LocalHost, 0));
+  Options.TuneListen = Options.LiveListen = "127.0.0.1:" + std::to_string(Probe.serverPort());
+  Probe.close();
+  EXPECT_FALSE(Api.Apply(Options));
+  EXPECT_NE(Api.ErrorText().find("click-to-tune's address"), std::string::npos) << Api.ErrorText();
+  EXPECT_FALSE(Api.Live().Listening() || Api.Live().Waiting());
 }
