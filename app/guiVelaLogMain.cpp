@@ -246,6 +246,10 @@ void TfrmVelaLogMain::FormShow() {
     // A network program keying the transmitter leads the line.
     if (FStation && FStation->Sharing().Server().Keyed())
       Text = "TX (network) \u00b7 " + Text;
+    // A sharing address that is taken, while it is tried again.
+    if (const std::string Sharing = FStation ? FStation->Sharing().StatusText() : "";
+        !Sharing.empty())
+      Text += (Text.empty() ? "" : "   \u00b7   ") + Sharing;
     if (const std::string Contacts = FContacts ? FContacts->StatusText() : ""; !Contacts.empty())
       Text += (Text.empty() ? "" : "   \u00b7   ") + Contacts;
     if (const std::string Logbook = FStation ? FStation->Logbook().StatusText() : "";
@@ -314,7 +318,7 @@ void TfrmVelaLogMain::ApplySettings(TObject* /*Sender*/) {
 void TfrmVelaLogMain::HandleStationFailure(TStationPart Part, const std::string& Reason) {
   const QString Message =
       (Part == spSharing ? QStringLiteral("Unable to share the radio on the network: ")
-                         : QStringLiteral("Unable to serve the logbook's click-to-tune: ")) +
+                         : QStringLiteral("Unable to serve the logbook's pages: ")) +
       QString::fromStdString(Reason);
   QTimer::singleShot(0, this, [Message] { ShowErrorMessage(Message); });
 }

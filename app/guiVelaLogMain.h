@@ -105,7 +105,9 @@ public:
   // (made here, once, by PageTexts) into fields 3, 4 and 5.
   void HandleRxData(TObject* Sender, const TRadioValue& Value);
   void HandleRxData(TObject* Sender, std::string Band, std::string Frequency, std::string Mode);
-  // Something the station could not do, in the error box.
+  // Something the station can never do as asked (an address that is no
+  // address), in the error box. An address that is taken is no failure: it
+  // is tried again, and the strip says so meanwhile.
   void HandleStationFailure(TStationPart Part, const std::string& Reason);
   void HandlePageData(TObject* Sender, std::string Frequency, std::string Mode);
   void HandleLinkChange(TObject* Sender);

@@ -26,6 +26,9 @@ Rows, each figure the median over several runs or samples:
     logbook server receives, click-to-tune request to the radio's VFO change,
     a command queued in the logbook (Cloudlog's queue) to that change,
     and velalog-cat's CPU with the API on and off
+  - live radio channel (bench/logbook/bench_live.py): the VFO turned to the
+    WebSocket frame a page gets, against the same change to velalog-cat's
+    own rx line in the same run (target: p95 at most 1.3 times)
   - footprint: CPU share of one core and memory of velalog-cat while polling,
     and of the whole program (with its browser processes) on an idle page
   - parse throughput per driver and the cost of a megabyte of garbage
@@ -761,6 +764,39 @@ def logbook_rows(bindir, baud, samples):
     return result
 
 
+def live_rows(bindir, baud, samples):
+    """The live radio channel (bench/logbook/bench_live.py): knob change to the
+    WebSocket frame and to velalog-cat's own report, same run."""
+    script = os.path.join(HERE, "logbook", "bench_live.py")
+    proc = subprocess.run([sys.executable, script, "--bin", bindir, "--baud", str(baud),
+                           "--samples", str(samples)],
+                          capture_output=True, text=True, timeout=600)
+    result = {}
+    for line in proc.stdout.splitlines():
+        parts = line.split()
+        if parts[:1] in (["rx"], ["live"]) and len(parts) == 4:
+            result[parts[0]] = (float(parts[1]), float(parts[2]), int(parts[3]))
+    if "rx" not in result:
+        raise RuntimeError((proc.stderr.strip().splitlines() or ["no output"])[-1])
+    return result
+
+
+def emit_live_rows(emit, live, baud, samples):
+    if isinstance(live, str):
+        emit("| live radio channel (WebSocket) | ft950 | failed: %s | <= 1.3x | no |" % live)
+        return
+    if "live" not in live:
+        emit("| live radio channel (WebSocket) | ft950 | no frame seen | <= 1.3x | no |")
+        return
+    rx50, rx95, _ = live["rx"]
+    ws50, ws95, n = live["live"]
+    ratio = ws95 / rx95 if rx95 > 0 else float("inf")
+    emit("| live radio channel: knob change to WebSocket frame / to velalog-cat's rx line, "
+         "ms p50 / p95, %d baud | ft950 | %s / %s against %s / %s (p95 x%s)%s | <= 1.3x | %s |" % (
+             baud, fmt(ws50, 0), fmt(ws95, 0), fmt(rx50, 0), fmt(rx95, 0), fmt(ratio, 2),
+             "" if n == samples else " (%d of %d)" % (n, samples), "yes" if ratio <= 1.3 else "no"))
+
+
 def emit_logbook_rows(emit, book, baud, samples):
     if isinstance(book, str):
         emit("| web logbook API | ft950 | failed: %s | | no |" % book)
@@ -919,6 +955,12 @@ def main():
     except (RuntimeError, subprocess.SubprocessError, OSError) as e:
         book = str(e)
 
+    print("bench: live radio channel ...", file=sys.stderr, flush=True)
+    try:
+        live = live_rows(bindir, args.baud, args.samples)
+    except (RuntimeError, subprocess.SubprocessError, OSError) as e:
+        live = str(e)
+
     print("bench: parse benchmarks ...", file=sys.stderr, flush=True)
     parse = parse_benchmarks(bindir, runs)
 
@@ -1018,6 +1060,7 @@ def main():
     emit_sharing_rows(emit, share, args.baud)
     emit_ptt_rows(emit, ptt, args.baud)
     emit_logbook_rows(emit, book, args.baud, args.samples)
+    emit_live_rows(emit, live, args.baud, args.samples)
     emit("| velalog-cat polling: CPU %% of one core / resident MB | ft950 | %s %% / %s MB | "
          "<= 0.3 %% / < 15 MB | %s |" % (fmt(cat_cpu, 2), fmt(cat_rss / 1024.0),
                                           "yes" if cat_cpu <= 0.3 and cat_rss < 15 * 1024 else "no"))

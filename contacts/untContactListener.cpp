@@ -77,6 +77,11 @@ std::uint16_t TContactListener::Port() const {
 }
 
 void TContactListener::Stop() {
+  FRetry.Stop();
+  CloseSocket();
+}
+
+void TContactListener::CloseSocket() {
   FCheck.reset();
   if (FSocket) {
     // The system counts per socket; the count goes on across sockets.
@@ -93,6 +98,16 @@ void TContactListener::Stop() {
 
 bool TContactListener::Start(const std::string& Listen) {
   Stop();
+  FListen = Listen;
+  const bool Ok = FRetry.Start();
+  if (FRetry.Waiting())
+    Changed(); // the words now say it is tried again
+  return Ok;
+}
+
+bool TContactListener::Bind(const std::string& Listen) {
+  CloseSocket();
+  FTaken = false;
   FErrorText.clear();
   TListenAddress Where;
   std::string Error;
@@ -132,7 +147,7 @@ bool TContactListener::Start(const std::string& Listen) {
                      ": " +
                      (Interface.isValid() ? FSocket->errorString().toStdString()
                                           : std::string("no such interface"));
-        Stop();
+        CloseSocket();
         Changed();
         return false;
       }
@@ -144,12 +159,13 @@ bool TContactListener::Start(const std::string& Listen) {
   }
   if (!Bound) {
     const bool Taken = FSocket->error() == QAbstractSocket::AddressInUseError;
+    FTaken = Taken;
     FErrorText = Taken ? "port " + std::to_string(Where.Port) +
                              " is taken by another program; use a multicast group such as "
                              "224.0.0.1 there and here"
                        : "cannot listen on " + Where.Host + ":" + std::to_string(Where.Port) +
                              ": " + FSocket->errorString().toStdString();
-    Stop();
+    CloseSocket();
     Changed();
     return false;
   }

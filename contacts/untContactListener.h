@@ -48,6 +48,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cat/transport/untListenAddress.h"
 #include "contacts/untAdifFileFollower.h"
 #include "contacts/untContact.h"
 #include "contacts/untContactDatagram.h"
@@ -90,15 +91,21 @@ public:
   ~TContactListener() override;
 
   // Starts listening (stopping first); false with ErrorText set when the
-  // text is no address or the port cannot be bound.
+  // text is no address or the port cannot be bound for good. A unicast
+  // port another program holds is tried again until it is free
+  // (TListenRetry; ErrorText says so meanwhile, and true is returned).
   bool Start(const std::string& Listen);
   void Stop();
   bool Listening() const;
+  // Not listening yet: the port is taken, and tried again.
+  bool Waiting() const { return FRetry.Waiting(); }
   // The bound port (useful with port 0), 0 when not listening.
   std::uint16_t Port() const;
   // "224.0.0.1:2237" as listened on; empty when not listening.
   const std::string& Address() const { return FAddress; }
-  const std::string& ErrorText() const { return FErrorText; }
+  const std::string& ErrorText() const {
+    return FRetry.Waiting() ? FRetry.ErrorText() : FErrorText;
+  }
 
   // Consumers are called in the order they were added; the number returned
   // removes one again.
@@ -177,6 +184,10 @@ public:
   void setClock(TUtcClock Value) { FClock = std::move(Value); }
 
 private:
+  // One try at listening on Listen; FTaken tells a port another program
+  // holds.
+  bool Bind(const std::string& Listen);
+  void CloseSocket();
   void ReadPending();
   void Changed();
   // Stamps, checks against those delivered recently and hands on.
@@ -186,6 +197,14 @@ private:
   std::unique_ptr<QUdpSocket> FSocket;
   std::string FAddress;
   std::string FErrorText;
+  std::string FListen;
+  bool FTaken = false;
+  TListenRetry FRetry{[this](std::string& Error, bool& MayPass) {
+    const bool Bound = Bind(FListen);
+    Error = FErrorText;
+    MayPass = FTaken;
+    return Bound;
+  }};
   std::unique_ptr<QTimer> FCheck;
   std::string FInterface;
   std::string FProblem;

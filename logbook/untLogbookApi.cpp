@@ -17,6 +17,7 @@ TLogbookOptions TLogbookOptions::FromSettings(const TVelaLogSettings& Settings) 
   Options.RadioName = Settings.strLogbookRadioName();
   Options.TuneListen = Settings.strLogbookTuneListen();
   Options.TuneOrigins = Settings.strLogbookTuneOrigins();
+  Options.LiveListen = Settings.strLogbookLiveListen();
   Options.SelfSignedHost = Settings.strLogbookSelfSignedHost();
   Options.Kind = LogbookKindFromText(Settings.strLogbookKind());
   return Options;
@@ -28,6 +29,7 @@ std::string OutboxFileBeside(const std::string& SettingsFile) {
 
 TLogbookApi::TLogbookApi(std::unique_ptr<TLogbookRadio> ARadio, const std::string& OutboxFile)
     : FRadio(std::move(ARadio)), FPoster(FClient, *FRadio), FListener(*FRadio),
+      FLive({[this] { return FPoster.CurrentState(); }, [this] { return FPoster.PostedName(); }}),
       FOutbox(FClient, OutboxFile),
       FCommands(FClient, *FRadio, FileBesideSettings(OutboxFile, TCommandPoller::FileLeaf)) {
   FCommands.setRadioName([this] { return FPoster.PostedName(); });
@@ -43,6 +45,9 @@ TLogbookApi::TLogbookApi(std::unique_ptr<TLogbookRadio> ARadio, const std::strin
       FOnTune(Status, Hz, Mode);
     Changed(); // a refusal shows in the status words
   });
+  // Up after waiting for an address that was taken, or a refusal.
+  FListener.setOnListening([this] { Changed(); });
+  FLive.setOnChange([this] { Changed(); });
 }
 
 TLogbookApi::~TLogbookApi() {
@@ -51,8 +56,23 @@ TLogbookApi::~TLogbookApi() {
   FOutbox.Stop();
   FCommands.Stop();
   FListener.Close();
+  FLive.Close();
   FClient.Abort();
 }
+
+namespace {
+
+// Two "[HOST:]PORT" texts that name one address (port 0: any free, never
+// the same).
+bool SameListenAddress(const std::string& One, const std::string& Other) {
+  TListenAddress A, B;
+  std::string Ignored;
+  return ParseListenAddress(One, std::nullopt, A, Ignored) &&
+         ParseListenAddress(Other, std::nullopt, B, Ignored) && A.Port != 0 && A.Port == B.Port &&
+         A.Host == B.Host;
+}
+
+} // namespace
 
 bool TLogbookApi::Apply(const TLogbookOptions& Options) {
   const bool Restart = !Options.Enabled || Options.Url != FOptions.Url ||
@@ -89,11 +109,14 @@ bool TLogbookApi::Apply(const TLogbookOptions& Options) {
   FClient.setSelfSignedHost(Options.SelfSignedHost);
   FPoster.setRadioName(Options.RadioName);
   FListener.setOrigins(TuneOrigins(Options.Url, Options.TuneOrigins));
+  FLive.setOrigins(TuneOrigins(Options.Url, Options.TuneOrigins));
   FOutbox.setStationId(Options.StationId);
   if (!Options.Enabled) {
     FCommands.Stop();
     FListener.Close();
     FListening.clear();
+    FLive.Close();
+    FLiveListening.clear();
     Changed();
     return true;
   }
@@ -112,24 +135,44 @@ bool TLogbookApi::Apply(const TLogbookOptions& Options) {
     FCommands.Stop();
   }
 
-  const bool Off = Options.TuneListen.empty() || Options.TuneListen == "off";
-  bool Ok = true;
-  if (Off) {
-    FListener.Close();
-    FListening.clear();
-  } else if (!FListener.Listening() || Options.TuneListen != FListening) {
-    TListenAddress Where;
-    FListening = Options.TuneListen;
-    Ok = ParseListenAddress(Options.TuneListen, std::nullopt, Where, FErrorText) &&
-         FListener.Listen(Where.Host, Where.Port);
-    if (!Ok) {
-      FListener.Close();
-      if (FErrorText.empty())
-        FErrorText = Options.TuneListen + ": " + FListener.ErrorText();
-    }
+  // Each on its own: one that cannot listen leaves the other be. The live
+  // channel on click-to-tune's own address would wait for it for ever.
+  const bool TuneOk = ApplyListen(FListener, Options.TuneListen, FListening, "click-to-tune");
+  bool LiveOk = true;
+  if (SameListenAddress(Options.TuneListen, Options.LiveListen)) {
+    FLive.Close();
+    FLiveListening.clear();
+    FErrorText += (FErrorText.empty() ? "" : " · ") + std::string("live radio: ") +
+                  Options.LiveListen + " is click-to-tune's address; the pages open " +
+                  DefaultLogbookLiveListen;
+    LiveOk = false;
+  } else {
+    LiveOk = ApplyListen(FLive, Options.LiveListen, FLiveListening, "live radio");
   }
+  const bool Ok = TuneOk && LiveOk;
   Changed();
   return Ok;
+}
+
+template <class TServer>
+bool TLogbookApi::ApplyListen(TServer& Server, const std::string& Text, std::string& Listening,
+                              const char* Name) {
+  if (Text.empty() || Text == "off") {
+    Server.Close();
+    Listening.clear();
+    return true;
+  }
+  if ((Server.Listening() || Server.Waiting()) && Text == Listening)
+    return true;
+  Listening = Text;
+  TListenAddress Where;
+  std::string Error;
+  if (ParseListenAddress(Text, std::nullopt, Where, Error) && Server.Listen(Where.Host, Where.Port))
+    return true;
+  FErrorText += (FErrorText.empty() ? "" : " · ") + std::string(Name) + ": " +
+                (Error.empty() ? Server.ErrorText() : Error);
+  Server.Close();
+  return false;
 }
 
 bool TLogbookApi::Enqueue(const std::string& Record) {
@@ -284,9 +327,15 @@ std::string TLogbookApi::StatusText() const {
   if (const std::string Queue = FCommands.StatusWords(); !Queue.empty())
     Text += " · " + Queue;
   if (!FErrorText.empty())
-    Text += " · click-to-tune: " + FErrorText;
+    Text += " · " + FErrorText;
+  if (FListener.Waiting())
+    Text += " · click-to-tune: " + FListener.ErrorText();
   else if (FListener.Listening() && !FListener.LastRefusal().empty())
     Text += " · click-to-tune refused: " + FListener.LastRefusal();
+  if (FLive.Waiting())
+    Text += " · live radio: " + FLive.ErrorText();
+  else if (FLive.Listening() && !FLive.LastRefusal().empty())
+    Text += " · live radio refused: " + FLive.LastRefusal();
   return Text;
 }
 

@@ -10,6 +10,10 @@
 //
 // The contact listener feeds it: Enqueue with each contact's ADIF record,
 // NoteDigitalMode with the mode the digital-mode program reports.
+//
+// While it is on, the live radio channel (TLiveChannel) serves the
+// logbook's pages the radio's state as it changes; RadioChanged tells it
+// the driver reported a change.
 #pragma once
 
 #include <chrono>
@@ -22,6 +26,7 @@
 
 #include "logbook/untCommandPoller.h"
 #include "logbook/untContactOutbox.h"
+#include "logbook/untLiveChannel.h"
 #include "logbook/untLogbookClient.h"
 #include "logbook/untLogbookRadio.h"
 #include "logbook/untRadioPoster.h"
@@ -46,6 +51,9 @@ struct TLogbookOptions {
   // Web origins beside the logbook's own whose pages may tune, separated by
   // blanks ("https://cluster.example.org").
   std::string TuneOrigins;
+  // "[HOST:]PORT" of the live radio channel for the logbook's pages; empty
+  // or "off": none.
+  std::string LiveListen = DefaultLogbookLiveListen;
   // The one host whose self-signed certificate is accepted.
   std::string SelfSignedHost;
   // Which logbook it is; lkUnknown: asked of the logbook.
@@ -67,7 +75,9 @@ public:
   ~TLogbookApi() override;
 
   // Starts, changes or stops. False, with ErrorText() set, when the
-  // click-to-tune listener cannot listen as asked; the rest runs all the same.
+  // click-to-tune listener or the live channel can never listen as asked;
+  // the rest runs all the same. An address that is taken is no failure:
+  // it is tried again, and the status words say so meanwhile.
   bool Apply(const TLogbookOptions& Options);
   const std::string& ErrorText() const { return FErrorText; }
   bool Enabled() const { return FOptions.Enabled; }
@@ -98,6 +108,8 @@ public:
   // The mode the digital-mode program last reported (FT8), and when.
   void NoteDigitalMode(const std::string& Mode,
                        std::chrono::steady_clock::time_point At = std::chrono::steady_clock::now());
+  // The driver reported a change of the radio's value.
+  void RadioChanged() { FLive.RadioChanged(); }
 
   // "logbook: connected · 2 contacts waiting — wrong station callsign";
   // empty while off.
@@ -111,6 +123,7 @@ public:
   TLogbookClient& Client() { return FClient; }
   TRadioPoster& Poster() { return FPoster; }
   TTuneListener& Listener() { return FListener; }
+  TLiveChannel& Live() { return FLive; }
   TContactOutbox& Outbox() { return FOutbox; }
   TCommandPoller& Commands() { return FCommands; }
 
@@ -122,11 +135,17 @@ private:
   void Identify();
   void KindKnown();
   void StationFound(const TApiReply& Reply);
+  // Listens as Text ("[HOST:]PORT", empty or "off": not at all) asks, when
+  // that changed or it does not listen; false with the reason in FErrorText.
+  template <class TServer>
+  bool ApplyListen(TServer& Server, const std::string& Text, std::string& Listening,
+                   const char* Name);
 
   std::unique_ptr<TLogbookRadio> FRadio;
   TLogbookClient FClient;
   TRadioPoster FPoster;
   TTuneListener FListener;
+  TLiveChannel FLive;
   TContactOutbox FOutbox;
   TCommandPoller FCommands;
   TLogbookOptions FOptions;
@@ -139,6 +158,7 @@ private:
   QTimer FIdentifyRetry;
   TBackoff FIdentifyBackoff{2000, 60000};
   std::string FListening; // the listener's address as last asked for
+  std::string FLiveListening;
   std::string FErrorText;
   std::string FEnqueueProblem;
   std::string FLastStatus;

@@ -108,7 +108,7 @@ std::optional<std::int64_t> ParseTuneHz(std::string_view Text) {
   return Hz;
 }
 
-TTuneRequest ParseTuneRequest(std::string_view Head) {
+TTuneRequest ParseRequestHead(std::string_view Head) {
   TTuneRequest Request;
   auto Fail = [&Request](int Status, const char* Why) {
     Request.Error = Status;
@@ -146,8 +146,20 @@ TTuneRequest ParseTuneRequest(std::string_view Head) {
     if (Name == "sec-fetch-site")
       Request.SecFetchSite = AsciiLower(Value);
   }
-  if (Request.Method == "OPTIONS")
+  return Request;
+}
+
+TTuneRequest ParseTuneRequest(std::string_view Head) {
+  TTuneRequest Request = ParseRequestHead(Head);
+  auto Fail = [&Request](int Status, const char* Why) {
+    Request.Error = Status;
+    Request.Reason = Why;
     return Request;
+  };
+  if (Request.Error || Request.Method == "OPTIONS")
+    return Request;
+  const std::string_view Line = Head.substr(0, Head.find('\n'));
+  const std::vector<std::string_view> Parts = Split(Line, ' ');
   if (Request.Method != "GET")
     return Fail(405, "only GET tunes the radio");
   std::string_view Target = Parts[1];
@@ -264,14 +276,14 @@ TTuneAccess CheckTuneAccess(const TTuneRequest& Request, const TTuneGuard& Guard
     if (Request.Version != "HTTP/1.0")
       return Refuse(400, "no Host header");
   } else if (!OwnHost(*Request.Host, Guard)) {
-    return Refuse(403, "click-to-tune answers only as 127.0.0.1, localhost or [::1] on port " +
+    return Refuse(403, std::string(Guard.Service) +
+                           " answers only as 127.0.0.1, localhost or [::1] on port " +
                            std::to_string(Guard.Port) + ", not as " + *Request.Host);
   }
   if (Request.Origin) {
     if (!AcceptedOrigin(*Request.Origin, Guard))
-      return Refuse(403, "pages of " + *Request.Origin +
-                             " may not tune the radio (only the logbook's own and those in "
-                             "TuneOrigins)");
+      return Refuse(403, "pages of " + *Request.Origin + " may not " + Guard.Deed +
+                             " (only the logbook's own and those in TuneOrigins)");
     // As browsers write it, so that it matches the one they sent.
     Access.AllowOrigin = WebOrigin(*Request.Origin);
     return Access;

@@ -83,6 +83,9 @@ struct TTuneRequest {
 // HTTP/1.1"). A repeated Host or Origin is an error: which one counts would
 // be a guess.
 TTuneRequest ParseTuneRequest(std::string_view Head);
+// The request line and the headers alone, for a server of pages with paths
+// of its own (Error set only for those).
+TTuneRequest ParseRequestHead(std::string_view Head);
 
 // The origin of a web address as browsers write it in "Origin": lower-case
 // scheme and host, and the port only where it is not the scheme's own
@@ -96,6 +99,10 @@ struct TTuneGuard {
   std::vector<std::string> Origins; // as WebOrigin makes them
   std::uint16_t Port = 0;
   std::string Address; // the listen address ("127.0.0.1", "::1", ...)
+  // The server and what a page may do through it, for the refusals' words;
+  // the same rule guards every server for the logbook's pages.
+  const char* Service = "click-to-tune";
+  const char* Deed = "tune the radio";
 };
 // The logbook's own origin (from its address) and the operator's list
 // (blank-separated origins), each made by WebOrigin; the ones that are no

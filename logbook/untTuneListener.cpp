@@ -42,7 +42,8 @@ const char* StatusText(int Status) {
 
 } // namespace
 
-TTuneListener::TTuneListener(TLogbookRadio& ARadio) : FRadio(ARadio) {
+TTuneListener::TTuneListener(TLogbookRadio& ARadio)
+    : FRadio(ARadio), FRetry(TListenRetry::Tcp(FServer, FHost, FPort)) {
   QObject::connect(&FServer, &QTcpServer::newConnection, [this] { Accept(); });
 }
 
@@ -52,11 +53,13 @@ TTuneListener::~TTuneListener() {
 
 bool TTuneListener::Listen(const std::string& Host, std::uint16_t Port) {
   Close();
-  FErrorText.clear();
-  return ListenTcp(FServer, Host, Port, FErrorText);
+  FHost = Host;
+  FPort = Port;
+  return FRetry.Start();
 }
 
 void TTuneListener::Close() {
+  FRetry.Stop();
   FServer.close();
   for (auto& Client : FClients) {
     QObject::disconnect(Client->Socket, nullptr, nullptr, nullptr);
@@ -73,6 +76,19 @@ void TTuneListener::Accept() {
       QMetaObject::invokeMethod(
           &FServer, [this, Socket] { Drop(Socket); }, Qt::QueuedConnection);
     });
+    // Full: the oldest connection that has asked nothing yet makes room,
+    // so that idle connections cannot keep the logbook's clicks out.
+    if (static_cast<int>(FClients.size()) >= MaxConnections) {
+      const auto Idle = std::find_if(FClients.begin(), FClients.end(),
+                                     [](const auto& Client) { return !Client->Answered; });
+      if (Idle != FClients.end()) {
+        QTcpSocket* Old = (*Idle)->Socket;
+        QObject::disconnect(Old, nullptr, &FServer, nullptr);
+        Old->abort();
+        Old->deleteLater();
+        FClients.erase(Idle);
+      }
+    }
     if (static_cast<int>(FClients.size()) >= MaxConnections) {
       Reply(Socket, 503, "busy");
       QTimer::singleShot(IdleMs, Socket, [Socket] { Socket->abort(); });

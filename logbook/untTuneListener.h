@@ -14,8 +14,13 @@
 // neither. One request per connection.
 //
 // Bounds: a request head of at most MaxRequestBytes, at most MaxConnections
-// at once (a further one is answered 503 and closed), and a connection that
-// sends no complete request within IdleMs is closed.
+// at once, and a connection that sends no complete request within IdleMs is
+// closed. A further connection takes the place of the oldest one that has
+// asked nothing yet (idle connections never keep a click out); only when
+// every place is answering is it answered 503 and closed.
+//
+// An address another program holds is tried again until it is free
+// (TListenRetry); the listener is up by itself then.
 #pragma once
 
 #include <QTcpServer>
@@ -28,6 +33,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cat/transport/untListenAddress.h"
 #include "logbook/untLogbookRadio.h"
 #include "logbook/untLogbookRules.h"
 
@@ -45,15 +51,21 @@ public:
   ~TTuneListener();
 
   // False with ErrorText() set when Host is not an address or the port
-  // cannot be bound (ListenTcp). Listening again moves the listener. Its
+  // cannot be bound for good (ListenTcp); true when listening, or Waiting
+  // for an address that is taken. Listening again moves the listener. Its
   // address is "[HOST:]PORT", read by ParseListenAddress without a default
   // port.
   bool Listen(const std::string& Host, std::uint16_t Port);
   void Close();
   bool Listening() const { return FServer.isListening(); }
+  // Not listening yet: the address is taken, and it is tried again.
+  bool Waiting() const { return FRetry.Waiting(); }
   std::uint16_t Port() const { return FServer.serverPort(); }
   std::string Address() const { return FServer.serverAddress().toString().toStdString(); }
-  const std::string& ErrorText() const { return FErrorText; }
+  // Why it does not listen, with the address; empty while it does.
+  const std::string& ErrorText() const { return FRetry.ErrorText(); }
+  // Called when a listener that waited for its address is up.
+  void setOnListening(std::function<void()> Value) { FRetry.setOnListening(std::move(Value)); }
   int ConnectionCount() const { return static_cast<int>(FClients.size()); }
 
   // The web origins whose pages may tune (see TuneOrigins).
@@ -87,7 +99,9 @@ private:
   TLogbookRadio& FRadio;
   QTcpServer FServer;
   std::vector<std::unique_ptr<TClient>> FClients;
-  std::string FErrorText;
+  std::string FHost;
+  std::uint16_t FPort = 0;
+  TListenRetry FRetry;
   std::vector<std::string> FOrigins;
   std::string FLastRefusal;
   TTuneHandler FOnTune;

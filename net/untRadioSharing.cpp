@@ -29,7 +29,8 @@ bool TRadioSharing::Apply(const TSharingOptions& Options) {
     FErrorText.clear();
     return true;
   }
-  if (FServer.Listening() && Options.Address == FListeningAddress && Options.Port == FListeningPort)
+  if ((FServer.Listening() || FServer.Waiting()) && Options.Address == FListeningAddress &&
+      Options.Port == FListeningPort)
     return true;
   FListeningAddress = Options.Address;
   FListeningPort = Options.Port;
@@ -41,10 +42,14 @@ bool TRadioSharing::Apply(const TSharingOptions& Options) {
     return false;
   }
   if (!FServer.Listen(Options.Address, static_cast<std::uint16_t>(Options.Port))) {
-    FErrorText = Options.Address + ":" + std::to_string(Options.Port) + ": " + FServer.ErrorText();
+    FErrorText = FServer.ErrorText();
     return false;
   }
   return true;
+}
+
+std::string TRadioSharing::StatusText() const {
+  return FServer.Waiting() ? "sharing: " + FServer.ErrorText() : std::string();
 }
 
 } // namespace vela

@@ -32,9 +32,15 @@ public:
 
   // Starts listening, moves to another address or port, or stops; keying
   // options take effect at once. False (ErrorText set) when the server
-  // cannot listen as asked; it then stays stopped.
+  // can never listen as asked; it then stays stopped. An address that is
+  // taken is tried again until it is free (StatusText says so meanwhile).
   bool Apply(const TSharingOptions& Options);
   const std::string& ErrorText() const { return FErrorText; }
+  // For the status line: "sharing: ADDRESS: why; trying again every 3 s"
+  // while the server waits for its address; empty otherwise.
+  std::string StatusText() const;
+  // The server that waited for its address is up.
+  void setOnListening(std::function<void()> Value) { FServer.setOnListening(std::move(Value)); }
 
   TRigctlServer& Server() { return FServer; }
 

@@ -4,6 +4,7 @@
 #include "cat/radios/untRadioCATinterface.h"
 #include "cat/transport/untListenAddress.h"
 
+#include <algorithm>
 #include <deque>
 #include <optional>
 
@@ -41,9 +42,14 @@ struct TRigctlServer::TClient {
   std::chrono::steady_clock::time_point PTTDeadline;
   // Set once the client is being closed; its last lines are not answered.
   bool Dropped = false;
+  // When it last sent anything.
+  std::chrono::steady_clock::time_point LastHeard = std::chrono::steady_clock::now();
 };
 
-TRigctlServer::TRigctlServer(TRigBackend& ABackend) : FBackend(ABackend) {
+TRigctlServer::TRigctlServer(TRigBackend& ABackend)
+    : FBackend(ABackend), FRetry(TListenRetry::Tcp(FServer, FHost, FPort)) {
+  setIdleLimit(DefaultIdleLimit);
+  QObject::connect(&FIdleWatch, &QTimer::timeout, [this] { CloseIdleClients(); });
   FTxTimer.setSingleShot(true);
   QObject::connect(&FTxTimer, &QTimer::timeout, [this] { Release(); });
   QObject::connect(&FLinkWatch, &QTimer::timeout, [this] { WatchLink(); });
@@ -58,13 +64,16 @@ TRigctlServer::~TRigctlServer() {
 
 bool TRigctlServer::Listen(const std::string& Address, std::uint16_t Port) {
   Close();
-  FErrorText.clear();
-  return ListenTcp(FServer, Address, Port, FErrorText);
+  FHost = Address;
+  FPort = Port;
+  return FRetry.Start();
 }
 
 void TRigctlServer::Close() {
+  FRetry.Stop();
   Release();
   FPTTWatch.stop();
+  FIdleWatch.stop();
   FServer.close();
   for (const std::unique_ptr<TClient>& Client : FClients) {
     Client->Socket->disconnect();
@@ -82,6 +91,13 @@ void TRigctlServer::setAllowPTT(bool Value) {
 
 void TRigctlServer::setTxTimeLimit(int Seconds) {
   FTxTimeLimit = Seconds <= 0 ? DefaultTxTimeLimit : std::min(Seconds, MaxTxTimeLimit);
+}
+
+void TRigctlServer::setIdleLimit(std::chrono::milliseconds Value) {
+  FIdleLimit = std::max(Value, std::chrono::milliseconds(1));
+  // Looked at twice per limit, at most once a minute.
+  FIdleWatch.setInterval(static_cast<int>(
+      std::clamp<std::int64_t>(FIdleLimit.count() / 2, 1, std::int64_t{60 * 1000})));
 }
 
 void TRigctlServer::DropClosedClients() {
@@ -117,15 +133,32 @@ void TRigctlServer::AcceptConnections() {
     QObject::connect(Socket, &QTcpSocket::readyRead, Socket, [this, Raw] { ReadClient(Raw); });
     QObject::connect(Socket, &QTcpSocket::disconnected, Socket, [this, Raw] { DropClient(Raw); });
     QObject::connect(Socket, &QTcpSocket::errorOccurred, Socket, [this, Raw] { DropClient(Raw); });
+    if (!FIdleWatch.isActive())
+      FIdleWatch.start();
     if (Socket->bytesAvailable() > 0)
       ReadClient(Raw);
   }
+}
+
+void TRigctlServer::CloseIdleClients() {
+  const auto Now = std::chrono::steady_clock::now();
+  std::vector<TClient*> Idle;
+  for (const std::unique_ptr<TClient>& Client : FClients)
+    if (Client.get() != FKeyer && !Client->AwaitingPTT && Now - Client->LastHeard >= FIdleLimit)
+      Idle.push_back(Client.get());
+  for (TClient* Client : Idle) {
+    Client->Socket->abort();
+    DropClient(Client);
+  }
+  if (FClients.empty())
+    FIdleWatch.stop();
 }
 
 void TRigctlServer::ReadClient(TClient* Client) {
   QTcpSocket* Socket = Client->Socket;
   // While a PTT request waits, the client's further bytes stay unread.
   while (!Client->Dropped && !Client->AwaitingPTT && Socket->bytesAvailable() > 0) {
+    Client->LastHeard = std::chrono::steady_clock::now();
     const QByteArray Data = Socket->read(ReadChunk);
     std::vector<std::string> Lines;
     const bool Fits = Client->Reader.Feed(std::string_view(Data.constData(), Data.size()), Lines);

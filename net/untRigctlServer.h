@@ -6,8 +6,13 @@
 // backend, which queues them like a tune from the log page.
 //
 // Bounds: at most MaxClients connections (a further one is closed at once), a
-// line longer than MaxRigctlLine closes its connection, and a client that
-// does not read its answers is closed once MaxPendingOutput bytes wait for it.
+// line longer than MaxRigctlLine closes its connection, a client that does
+// not read its answers is closed once MaxPendingOutput bytes wait for it,
+// and one that asks nothing for IdleLimit() and holds no key is closed, so
+// that forgotten connections never hold the places.
+//
+// An address another program holds is tried again until it is free
+// (TListenRetry); the server is up by itself then.
 //
 // Keying: off unless AllowPTT. The server remembers which client keyed; the
 // transmitter is released when that client goes, when the backend's link is
@@ -19,6 +24,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,6 +32,7 @@
 #include <QTcpServer>
 #include <QTimer>
 
+#include "cat/transport/untListenAddress.h"
 #include "net/untRigBackend.h"
 #include "net/untRigctlProtocol.h"
 #include "platform/untEvents.h"
@@ -47,19 +54,26 @@ public:
   // A PTT request is answered once its command is written to the radio;
   // one that is not written within this is answered with a time-out.
   static constexpr std::chrono::milliseconds PTTWriteLimit{1000};
+  static constexpr std::chrono::milliseconds DefaultIdleLimit{10 * 60 * 1000};
 
   explicit TRigctlServer(TRigBackend& ABackend);
   ~TRigctlServer() override;
 
   // Starts listening (ListenTcp); false with ErrorText() set when the
-  // address is not an IP address or the port cannot be bound. Port 0 picks
+  // address is not an IP address or the port cannot be bound for good; true
+  // when listening, or Waiting for an address that is taken. Port 0 picks
   // a free port.
   bool Listen(const std::string& Address, std::uint16_t Port);
   // Closes every connection and stops listening (releasing the transmitter).
   void Close();
   bool Listening() const { return FServer.isListening(); }
+  // Not listening yet: the address is taken, and it is tried again.
+  bool Waiting() const { return FRetry.Waiting(); }
   std::uint16_t Port() const { return FServer.serverPort(); }
-  const std::string& ErrorText() const { return FErrorText; }
+  // Why it does not listen, with the address; empty while it does.
+  const std::string& ErrorText() const { return FRetry.ErrorText(); }
+  // Called when a server that waited for its address is up.
+  void setOnListening(std::function<void()> Value) { FRetry.setOnListening(std::move(Value)); }
   int ClientCount() const { return static_cast<int>(FClients.size()); }
 
   bool AllowPTT() const { return FAllowPTT; }
@@ -68,6 +82,9 @@ public:
   // Seconds of continuous keying before the server releases the transmitter.
   int TxTimeLimit() const { return FTxTimeLimit; }
   void setTxTimeLimit(int Seconds);
+  // How long a client that holds no key may ask nothing.
+  std::chrono::milliseconds IdleLimit() const { return FIdleLimit; }
+  void setIdleLimit(std::chrono::milliseconds Value);
 
   // Whether a client keyed the transmitter and it has not been released.
   bool Keyed() const { return FKeyer != nullptr; }
@@ -91,17 +108,22 @@ private:
   void Release();
   void SetKeyer(TClient* Client);
   void WatchLink();
+  void CloseIdleClients();
 
   TRigBackend& FBackend;
   QTcpServer FServer;
   QTimer FTxTimer;
   QTimer FLinkWatch;
   QTimer FPTTWatch;
+  QTimer FIdleWatch;
   std::vector<std::unique_ptr<TClient>> FClients;
   TClient* FKeyer = nullptr;
   bool FAllowPTT = false;
   int FTxTimeLimit = DefaultTxTimeLimit;
-  std::string FErrorText;
+  std::chrono::milliseconds FIdleLimit{};
+  std::string FHost;
+  std::uint16_t FPort = 0;
+  TListenRetry FRetry;
   TKeyedEvent FOnKeyedChange;
 };
 

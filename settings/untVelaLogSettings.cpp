@@ -14,6 +14,7 @@ namespace vela {
 const char* const DefaultLogServer = "localhost";
 const char* const DefaultRigctldAddress = "localhost:4532";
 const char* const DefaultLogbookTuneListen = "127.0.0.1:54321";
+const char* const DefaultLogbookLiveListen = "127.0.0.1:54322";
 
 namespace {
 
@@ -140,6 +141,7 @@ void TVelaLogSettings::Load() {
   FstrLogbookRadioName = FIniFile->ReadString(SecLogbook, "RadioName", "");
   FstrLogbookTuneListen = FIniFile->ReadString(SecLogbook, "TuneListen", DefaultLogbookTuneListen);
   FstrLogbookTuneOrigins = FIniFile->ReadString(SecLogbook, "TuneOrigins", "");
+  FstrLogbookLiveListen = FIniFile->ReadString(SecLogbook, "LiveListen", DefaultLogbookLiveListen);
   FstrLogbookSelfSignedHost = FIniFile->ReadString(SecLogbook, "SelfSignedHost", "");
   FstrLogbookApiKey = FIniFile->ReadString(SecLogbook, "ApiKey", "");
   FstrLogbookKind = FIniFile->ReadString(SecLogbook, "Kind", "auto");
@@ -343,6 +345,11 @@ void TVelaLogSettings::setStrLogbookRadioName(const std::string& Value) {
 void TVelaLogSettings::setStrLogbookTuneListen(const std::string& Value) {
   FstrLogbookTuneListen = Value;
   FIniFile->WriteString(SecLogbook, "TuneListen", Value);
+}
+
+void TVelaLogSettings::setStrLogbookLiveListen(const std::string& Value) {
+  FstrLogbookLiveListen = Value;
+  FIniFile->WriteString(SecLogbook, "LiveListen", Value);
 }
 
 void TVelaLogSettings::setStrLogbookTuneOrigins(const std::string& Value) {

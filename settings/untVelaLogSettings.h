@@ -185,6 +185,10 @@ public:
   void setStrLogbookRadioName(const std::string& Value);
   const std::string& strLogbookTuneListen() const { return FstrLogbookTuneListen; }
   void setStrLogbookTuneListen(const std::string& Value);
+  // Where the live radio channel for the logbook's pages listens; "off":
+  // nowhere.
+  const std::string& strLogbookLiveListen() const { return FstrLogbookLiveListen; }
+  void setStrLogbookLiveListen(const std::string& Value);
   // Web origins beside the logbook's own whose pages may use click-to-tune,
   // separated by blanks.
   const std::string& strLogbookTuneOrigins() const { return FstrLogbookTuneOrigins; }
@@ -233,6 +237,7 @@ private:
   std::int32_t FintLogbookStationId = 0;
   std::string FstrLogbookRadioName;
   std::string FstrLogbookTuneListen;
+  std::string FstrLogbookLiveListen;
   std::string FstrLogbookTuneOrigins;
   std::string FstrLogbookSelfSignedHost;
   std::string FstrLogbookApiKey;
@@ -242,6 +247,9 @@ private:
 // Where the click-to-tune listener listens unless set otherwise: this
 // computer only, on the port the logbooks call by default.
 extern const char* const DefaultLogbookTuneListen;
+// Where the live radio channel listens unless set otherwise: the address
+// the logbook's pages open.
+extern const char* const DefaultLogbookLiveListen;
 
 // The daemon's address when none is set: its own default port on this host.
 extern const char* const DefaultRigctldAddress;

@@ -40,6 +40,7 @@ TStation::TStation(TVelaLogSettings& ASettings, const std::string& BesideFile)
   }
   FSharing = std::make_unique<TRadioSharing>([this] { return CAT(); });
   FSharing->Server().setOnKeyedChange(MakeMethod(this, &TStation::KeyedChange));
+  FSharing->setOnListening([this] { Changed(); });
   FLogbook = std::make_unique<TLogbookApi>(
       std::make_unique<TDriverLogbookRadio>([this] { return CAT(); }, &FSettings),
       OutboxFileBeside(FBesideFile));
@@ -247,6 +248,8 @@ std::string TStation::ContactsStatusText() const {
 }
 
 void TStation::RxData(TObject*, const TRadioValue& Value) {
+  // The logbook's pages follow the radio as it reports.
+  FLogbook->RadioChanged();
   FConsumers.Call<TStationRxConsumer>(Value);
 }
 

@@ -63,15 +63,71 @@ bool ParseListenAddress(std::string_view Input, std::optional<std::uint16_t> Def
   return true;
 }
 
-bool ListenTcp(QTcpServer& Server, std::string_view Host, std::uint16_t Port, std::string& Error) {
+bool ListenTcp(QTcpServer& Server, std::string_view Host, std::uint16_t Port, std::string& Error,
+               bool* MayPass) {
+  if (MayPass)
+    *MayPass = false;
   QHostAddress Address;
   if (!ReadListenHost(Host, Address, Error))
     return false;
+  // Qt binds a TCP server with address reuse on this system.
   if (!Server.listen(Address, Port)) {
     Error = Server.errorString().toStdString();
+    const QAbstractSocket::SocketError Why = Server.serverError();
+    if (MayPass)
+      *MayPass = Why == QAbstractSocket::AddressInUseError ||
+                 Why == QAbstractSocket::SocketAddressNotAvailableError;
     return false;
   }
   return true;
+}
+
+TListenRetry::TListenRetry(TAttempt AAttempt) : FAttempt(std::move(AAttempt)) {
+  FTimer.setInterval(RetryMs);
+  QObject::connect(&FTimer, &QTimer::timeout, [this] {
+    if (Try() && FOnListening)
+      FOnListening();
+  });
+}
+
+TListenRetry::TAttempt TListenRetry::Tcp(QTcpServer& Server, const std::string& Host,
+                                         const std::uint16_t& Port) {
+  return [&Server, &Host, &Port](std::string& Error, bool& MayPass) {
+    if (ListenTcp(Server, Host, Port, Error, &MayPass))
+      return true;
+    Error = FormatHostPort({Host, Port}) + ": " + Error;
+    return false;
+  };
+}
+
+bool TListenRetry::Start() {
+  FTimer.stop();
+  const bool Listening = Try();
+  return Listening || Waiting();
+}
+
+void TListenRetry::Stop() {
+  FTimer.stop();
+  FErrorText.clear();
+}
+
+bool TListenRetry::Try() {
+  std::string Error;
+  bool MayPass = false;
+  if (FAttempt(Error, MayPass)) {
+    FTimer.stop();
+    FErrorText.clear();
+    return true;
+  }
+  FErrorText = Error;
+  if (MayPass) {
+    FErrorText += "; trying again every " + std::to_string(RetryMs / 1000) + " s";
+    if (!FTimer.isActive())
+      FTimer.start();
+  } else {
+    FTimer.stop();
+  }
+  return false;
 }
 
 } // namespace vela

@@ -49,4 +49,33 @@ TEST_F(SharingWindow, ClientKeysAndTheWindowShowsTX) {
   EXPECT_TRUE(ErrorBoxes().empty());
 }
 
+// The sharing port held by another program at start: no error box, the
+// strip says which address waits, and the server is up by itself once the
+// port is free.
+TEST_F(SharingWindow, APortTakenAtStartWaitsInTheStripAndComesUp) {
+  TStation Station;
+  ASSERT_TRUE(Station.Started());
+  QTcpServer Holder;
+  ASSERT_TRUE(Holder.listen(QHostAddress::LocalHost, 0));
+  QFile Ini(QString::fromStdString(Station.IniPath()));
+  ASSERT_TRUE(Ini.open(QIODevice::Append));
+  Ini.write(QString("[NetworkSharing]\nEnabled=1\nPort=%1\n").arg(Holder.serverPort()).toUtf8());
+  Ini.close();
+
+  TfrmVelaLogMain& W = Open(Station);
+  ASSERT_NE(W.Sharing(), nullptr);
+  EXPECT_FALSE(W.Sharing()->Server().Listening());
+  EXPECT_TRUE(WaitUntil([&] {
+    const QString Strip = W.lblLinkStatus->FullText();
+    return Strip.contains(QString("sharing: 127.0.0.1:%1").arg(Holder.serverPort())) &&
+           Strip.contains("trying again");
+  })) << W.lblLinkStatus->FullText().toStdString();
+  Holder.close();
+  EXPECT_TRUE(WaitUntil([&] { return W.Sharing()->Server().Listening(); }));
+  EXPECT_TRUE(WaitUntil([&] { return !W.lblLinkStatus->FullText().contains("trying again"); }))
+      << W.lblLinkStatus->FullText().toStdString();
+  EXPECT_TRUE(ErrorBoxes().empty());
+  W.close();
+}
+
 } // namespace

@@ -148,12 +148,15 @@ TEST(ContactListener, ContactWithoutTimeOnGetsTheClocksTime) {
   EXPECT_EQ(Got.Field("time_on"), "011500");
 }
 
-TEST(ContactListener, APortHeldByAnotherProgramFailsWithAHint) {
+// It waits with the hint (and is up by itself once the port is free: the
+// listeners' table in the logbook tests).
+TEST(ContactListener, APortHeldByAnotherProgramWaitsWithAHint) {
   QUdpSocket Other;
   ASSERT_TRUE(Other.bind(QHostAddress(QHostAddress::LocalHost), 0));
   TContactListener Listener;
-  EXPECT_FALSE(Listener.Start("127.0.0.1:" + std::to_string(Other.localPort())));
+  EXPECT_TRUE(Listener.Start("127.0.0.1:" + std::to_string(Other.localPort())));
   EXPECT_FALSE(Listener.Listening());
+  EXPECT_NE(Listener.ErrorText().find("trying again"), std::string::npos) << Listener.ErrorText();
   EXPECT_NE(Listener.ErrorText().find("taken by another program"), std::string::npos)
       << Listener.ErrorText();
   EXPECT_NE(Listener.ErrorText().find("multicast"), std::string::npos);

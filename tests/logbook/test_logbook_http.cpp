@@ -373,8 +373,8 @@ TEST(TuneListener, SurvivesGarbageHugeRequestsAndManyConnections) {
   Garbage->write(QByteArray("\x00\xff\r\n\r\n", 6));
   EXPECT_EQ(Status(*Garbage), 400);
 
-  // 100 connections at once that send nothing: the first are held, the
-  // rest turned away; the listener still tunes afterwards.
+  // 100 connections at once that send nothing: at most the bound are held,
+  // and a click still tunes while they are open.
   std::vector<std::unique_ptr<QTcpSocket>> Many;
   for (int I = 0; I < 100; ++I)
     Many.push_back(Open());
@@ -385,7 +385,13 @@ TEST(TuneListener, SurvivesGarbageHugeRequestsAndManyConnections) {
     });
   }));
   EXPECT_LE(Listener.ConnectionCount(), TTuneListener::MaxConnections);
+  auto Click = Open();
+  Click->write("GET /7074000/usb HTTP/1.1\r\nHost: localhost:" +
+               QByteArray::number(Listener.Port()) + "\r\n\r\n");
+  EXPECT_EQ(Status(*Click), 200);
+  EXPECT_EQ(Radio.Hz, 7074000);
   Many.clear();
+  Click.reset();
   EXPECT_TRUE(WaitFor([&] { return Listener.ConnectionCount() == 0; }));
   auto Tune = Open();
   Tune->write("GET /3573000/usb HTTP/1.1\r\nHost: localhost:" +

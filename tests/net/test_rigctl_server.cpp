@@ -205,6 +205,20 @@ TEST_F(RigctlServerTest, KeysOnlyWhenAllowedAndReleasesWhenTheKeyerGoes) {
   EXPECT_FALSE(Server.Keyed());
 }
 
+// A client that asks nothing is closed after the idle limit, unless it keyed
+// the transmitter (closing it would release the key behind its back).
+TEST_F(RigctlServerTest, ClosesAClientThatAsksNothingUnlessItKeyed) {
+  Server.setAllowPTT(true);
+  Server.setIdleLimit(std::chrono::milliseconds(300));
+  auto Keyer = Connect();
+  EXPECT_EQ(Ask(*Keyer, "T 1", 1), "RPRT 0\n");
+  auto Idle = Connect(); // asks nothing, for less long than the keyer
+  EXPECT_TRUE(WaitClosed(*Idle));
+  EXPECT_EQ(Keyer->state(), QAbstractSocket::ConnectedState);
+  EXPECT_TRUE(Server.Keyed());
+  EXPECT_EQ(Ask(*Keyer, "T 0", 1), "RPRT 0\n");
+}
+
 TEST_F(RigctlServerTest, AnswersTheRadioOnlyWhileItAnswers) {
   Server.setAllowPTT(true);
   Backend.IsLinkUp = false;

@@ -48,6 +48,7 @@ TEST(CatOptions, WrongCommandLinesSayWhy) {
       {{"--rigctld", "70000"}, "--rigctld needs a port from 0 to 65535"},
       {{"--tune-listen", "localhost"}, "--tune-listen: \"localhost\" has no port"},
       {{"--tune-listen", "shack:1"}, "--tune-listen: \"shack\" is not an IP address"},
+      {{"--live-listen", "shack:1"}, "--live-listen: \"shack\" is not an IP address"},
       {{"--radio", "rigctld", "--rigctld-host", "[::1"}, "--rigctld-host: \"[::1\": missing"},
       {{"--radio", "rigctld", "--rigctld", "4532"}, "--rigctld: sharing port 4532"},
       {{"--radio", "ft950", "--port", "1", "--logbook-api", "http://127.0.0.1/"},
@@ -103,6 +104,7 @@ TEST(CatOptions, ValuesReachTheStationAndTheStore) {
   EXPECT_EQ(S.Sharing.Port, 0);
   EXPECT_TRUE(S.Logbook.Enabled);
   EXPECT_EQ(S.Logbook.TuneListen, "0");
+  EXPECT_EQ(S.Logbook.LiveListen, DefaultLogbookLiveListen); // on with the API, unless told
   EXPECT_FALSE(S.ContactsEnabled);
 
   QTemporaryDir Temp;

@@ -9,14 +9,26 @@ TCatContacts::TCatContacts(const TContactListener& AListener, std::ostream& AOut
 }
 
 bool TCatContacts::ShowListening() {
+  FAddressWanted = true;
+  if (FListener.Waiting()) {
+    FErr << "# contacts waiting: " << FListener.ErrorText() << std::endl;
+    return true;
+  }
   if (!FListener.Listening()) {
     FErr << "velalog-cat: contacts: " << FListener.ErrorText() << std::endl;
     return false;
   }
+  ShowAddress();
+  return true;
+}
+
+void TCatContacts::ShowAddress() {
+  if (!FAddressWanted || FAddressShown || !FListener.Listening())
+    return;
+  FAddressShown = true;
   const std::string& Address = FListener.Address();
   FOut << "contacts\t" << Address.substr(0, Address.rfind(':')) << '\t' << FListener.Port()
        << std::endl;
-  return true;
 }
 
 void TCatContacts::ShowFiles() {
@@ -29,6 +41,7 @@ void TCatContacts::Contact(const TContact& Contact) {
 }
 
 void TCatContacts::ListenerChange(TObject* /*Sender*/) {
+  ShowAddress();
   if (const std::string Files = FListener.FilesProblem(); Files != FFilesProblemShown) {
     FFilesProblemShown = Files;
     if (!Files.empty())

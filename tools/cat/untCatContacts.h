@@ -24,8 +24,9 @@ class TCatContacts {
 public:
   TCatContacts(const TContactListener& AListener, std::ostream& AOut, std::ostream& AErr);
 
-  // "contacts ADDRESS PORT" when the listener listens; else the reason on
-  // Err, and false.
+  // "contacts ADDRESS PORT" when the listener listens (a port that is taken:
+  // "# contacts waiting: REASON" on Err, and the line once it is had); else
+  // the reason on Err, and false.
   bool ShowListening();
   // "contacts-file PATH" per log file followed.
   void ShowFiles();
@@ -37,6 +38,7 @@ public:
 
 private:
   void ShowCounts();
+  void ShowAddress();
 
   const TContactListener& FListener;
   std::ostream& FOut;
@@ -45,6 +47,8 @@ private:
   std::uint64_t FRefusedShown = 0;
   std::uint64_t FDroppedShown = 0;
   std::string FFilesProblemShown;
+  bool FAddressWanted = false;
+  bool FAddressShown = false;
   TContactListener::TCounts FCountsShown;
   QTimer FTrace;
 };

@@ -133,6 +133,7 @@ TCatRun ParseCatOptions(int argc, char** argv, TCatOptions& O) {
   TLogbookOptions& Logbook = S.Logbook;
   Logbook.TuneListen.clear();
   std::string RadioText;
+  bool LiveAsked = false; // --live-listen alone serves the pages too
   for (int I = 1; I < argc; ++I) {
     const std::string Arg = argv[I];
     auto Next = [&]() -> const char* { return I + 1 < argc ? argv[++I] : nullptr; };
@@ -237,6 +238,14 @@ TCatRun ParseCatOptions(int argc, char** argv, TCatOptions& O) {
       if (!V || !ParseListenAddress(V, std::nullopt, Where, Error))
         Usage("--tune-listen: " + (V ? Error : "needs [HOST:]PORT"));
       Logbook.TuneListen = V;
+    } else if (Arg == "--live-listen") {
+      const char* V = Next();
+      TListenAddress Where;
+      std::string Error;
+      if (!V || (std::string(V) != "off" && !ParseListenAddress(V, std::nullopt, Where, Error)))
+        Usage("--live-listen: " + (V ? Error : "needs HOST:PORT or off"));
+      Logbook.LiveListen = V;
+      LiveAsked = Logbook.LiveListen != "off";
     } else if (Arg == "--logbook-kind") {
       const char* V = Next();
       const std::string Kind = V ? V : "";
@@ -256,6 +265,7 @@ TCatRun ParseCatOptions(int argc, char** argv, TCatOptions& O) {
   if (RadioText.empty() && (!O.ContactsListen.empty() || !O.ContactsFiles.empty()))
     return TCatRun::crContacts;
   CheckStation(O, RadioText);
+  Logbook.Enabled = Logbook.Enabled || LiveAsked;
   return TCatRun::crStation;
 }
 

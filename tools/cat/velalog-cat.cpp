@@ -169,9 +169,45 @@ int main(int argc, char** argv) {
     });
     std::string Failure;
     Station->AddFailureConsumer([&](TStationPart Part, const std::string& Reason) {
-      Failure = (Part == spSharing ? "cannot share the radio: " : "cannot serve click-to-tune: ") +
-                Reason;
+      Failure =
+          (Part == spSharing ? "cannot share the radio: " : "cannot serve the logbook's pages: ") +
+          Reason;
     });
+    // Each server's address once it listens ("rigctld", "tune", "live"); one
+    // whose address is taken says so on standard error, and prints its line
+    // when it is up.
+    struct TShown {
+      bool Up = false;
+      std::string Waiting;
+    };
+    TShown Rigctld, Tune, Live;
+    auto Show = [&Reporter](TShown& Shown, const char* Name, bool Listening,
+                            const std::string& Address, std::uint16_t Port,
+                            const std::string& Why) {
+      if (Listening && !Shown.Up) {
+        Shown.Up = true;
+        std::cout << Name << '\t' << Address << '\t' << Port << std::endl;
+      } else if (!Listening && !Why.empty() && Why != Shown.Waiting) {
+        Shown.Waiting = Why;
+        Reporter.Note(std::string("# ") + Name + " waiting: " + Why);
+      }
+    };
+    bool ShowLogbook = false;
+    auto ShowListeners = [&] {
+      const TRigctlServer& Server = Station->Sharing().Server();
+      if (Cat.Station.Sharing.Enabled)
+        Show(Rigctld, "rigctld", Server.Listening(), Cat.Station.Sharing.Address, Server.Port(),
+             Server.ErrorText());
+      if (!ShowLogbook)
+        return;
+      const TTuneListener& Listener = Station->Logbook().Listener();
+      Show(Tune, "tune", Listener.Listening(), Listener.Address(), Listener.Port(),
+           Listener.ErrorText());
+      const TLiveChannel& Channel = Station->Logbook().Live();
+      Show(Live, "live", Channel.Listening(), Channel.Address(), Channel.Port(),
+           Channel.ErrorText());
+    };
+    Station->AddChangeConsumer([&] { ShowListeners(); });
     auto Fail = [&] {
       std::cerr << "velalog-cat: " << Failure << "\n";
       Station.reset();
@@ -196,9 +232,7 @@ int main(int argc, char** argv) {
     Station->Apply(Options);
     if (!Failure.empty())
       return Fail();
-    if (Options.Sharing.Enabled)
-      std::cout << "rigctld\t" << Options.Sharing.Address << '\t'
-                << Station->Sharing().Server().Port() << std::endl;
+    ShowListeners();
     if (!Cat.ContactsListen.empty() && !Contacts.ShowListening()) {
       Station.reset();
       std::error_code Ignored;
@@ -237,9 +271,8 @@ int main(int argc, char** argv) {
         Station->ResendRefused(Cat.FixStationCallsign, [&Reporter](const std::string& Words) {
           Reporter.Note("# logbook resent: " + Words);
         });
-      if (LogbookApi.Listener().Listening())
-        std::cout << "tune\t" << LogbookApi.Listener().Address() << '\t'
-                  << LogbookApi.Listener().Port() << std::endl;
+      ShowLogbook = true;
+      ShowListeners();
     }
 
     // Standard input is read on its own thread; each command runs on the main
