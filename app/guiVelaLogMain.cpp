@@ -240,19 +240,7 @@ void TfrmVelaLogMain::FormShow() {
   if (FSettingsDialog)
     FSettingsDialog->setOnApply(MakeMethod(this, &TfrmVelaLogMain::ApplySettings));
   ApplyStation();
-  lblLinkStatus->setSource([this] {
-    const TCATInterface* Driver = CAT();
-    std::string Text = Driver ? LinkSummary(*Driver, true) : std::string();
-    // A network program keying the transmitter leads the line.
-    if (FStation && FStation->Sharing().Server().Keyed())
-      Text = "TX (network) \u00b7 " + Text;
-    if (const std::string Contacts = FContacts ? FContacts->StatusText() : ""; !Contacts.empty())
-      Text += (Text.empty() ? "" : "   \u00b7   ") + Contacts;
-    if (const std::string Logbook = FStation ? FStation->Logbook().StatusText() : "";
-        !Logbook.empty())
-      Text += (Text.empty() ? "" : "   \u00b7   ") + Logbook;
-    return Text;
-  });
+  lblLinkStatus->setSource([this] { return FStation ? FStation->StatusText() : std::string(); });
   // Shown from the message loop once the window is up, not inside the show.
   if (Failure) {
     const QString Message = ExceptionMessage(Failure);
@@ -371,16 +359,10 @@ void TfrmVelaLogMain::HandlePageData(TObject* Sender, std::string Frequency, std
       FLastDay = 0;
     }
   }
-  // The page tunes the radio only with what it brought: a frequency or mode
-  // the program wrote into the form itself (the radio's own report, a
-  // contact's) is no request. Without the page's frequency a mode is not
-  // tuned either, as for a form without one.
-  if (FLogPage && FLogPage->FrequencyWritten())
-    return;
-  if (FLogPage && FLogPage->ModeWritten())
-    Mode.clear();
-  if (TCATInterface* Driver = CAT())
-    Driver->TuneRadio(Frequency, Mode);
+  // The station tunes only with what the page brought, not with what the
+  // program wrote into the form itself.
+  if (FStation && FLogPage)
+    FStation->TuneFromPage(Frequency, Mode, FLogPage->FrequencyWritten(), FLogPage->ModeWritten());
 }
 
 void TfrmVelaLogMain::HandleLinkChange(TObject* Sender) {
@@ -397,8 +379,8 @@ void TfrmVelaLogMain::pnlSettingsClick() {
 }
 
 void TfrmVelaLogMain::pnlResetRadioClick() {
-  if (TCATInterface* Driver = CAT())
-    Driver->ResetCAT();
+  if (FStation)
+    FStation->ResetRadio();
 }
 
 void TfrmVelaLogMain::pnlBackClick() {

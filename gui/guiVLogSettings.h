@@ -5,8 +5,8 @@
 // Besides editing, the dialog asks the station to apply what the operator
 // chose (the station replaces the driver when Apply brings another type, and
 // hands the port settings to it), and passes the radio's receive event on
-// with itself as Sender. It reads the web logbook's key and hands it to the
-// station, which then serves the logbook's API. It sends the browser to the log server address once
+// with itself as Sender. It hands the station the web logbook's key store,
+// from which the station reads the key. It sends the browser to the log server address once
 // at creation and again whenever Apply changes the address. It is shown modeless; "OK", "Cancel"
 // and the close box only hide it.
 #pragma once
@@ -182,6 +182,7 @@ private:
   std::string FServerAddress;
   std::unique_ptr<TStation> FOwnStation;
   std::unique_ptr<TApiKeyStore> FKeyStore;
+  std::unique_ptr<TLogbookKeySource> FKeySource;
   TStation* FStation = nullptr;
   int FRxConsumer = 0;
   int FChangeConsumer = 0;

@@ -21,6 +21,7 @@
 #include "cat/radios/untRadioTable.h"
 #include "cat/untCATinterface.h"
 #include "contacts/untContactMonitor.h"
+#include "logbook/untLogbookKeySource.h"
 #include "platform/untPaths.h"
 #include "platform/untShutdownSignals.h"
 #include "platform/untStrToInt.h"
@@ -124,9 +125,24 @@ int main(int argc, char** argv) {
       return 1;
     };
 
-    // The sharing server (the logbook's API comes once its handlers stand).
-    TStationOptions& Options = Cat.Station;
+    Station->AddLogbookConsumer(
+        [&Reporter](const TLogbookWords& Outcome) { Reporter.Note("# logbook " + Outcome.Text); });
+    // The key given on the command line, in the environment or a file.
+    const TStationOptions& Options = Cat.Station;
+    TFixedLogbookKey LogbookKey(Options.Logbook.Key);
+    Station->setLogbookKeySource(&LogbookKey);
+    if (Options.Logbook.Enabled) {
+      std::error_code Ignored;
+      std::filesystem::create_directories(std::filesystem::path(Beside).parent_path(), Ignored);
+    }
     Station->Apply(Options);
+    if (const std::string& Refusal = Station->SharingRefusal(); !Refusal.empty()) {
+      std::cerr << "velalog-cat: --rigctld: " << Refusal << "\n";
+      Station.reset();
+      std::error_code Ignored;
+      std::filesystem::remove_all(PrivateDir, Ignored);
+      return 2;
+    }
     if (!Failure.empty())
       return Fail();
     if (Options.Sharing.Enabled)
@@ -147,38 +163,15 @@ int main(int argc, char** argv) {
     Station->AddContactSource(Contacts.Listener());
 
     if (Options.Logbook.Enabled) {
-      std::error_code Ignored;
-      std::filesystem::create_directories(std::filesystem::path(Beside).parent_path(), Ignored);
-      TLogbookApi& LogbookApi = Station->Logbook();
-      LogbookApi.setOnOutcome([&Reporter](const std::string& Call, const TApiReply& Reply) {
-        Reporter.Note("# logbook " + Call + " " +
-                      (Reply.Status ? std::to_string(Reply.Status) : std::string("-")) +
-                      (Reply.Ok() ? "" : " " + ApiOutcomeWords(Reply)));
-      });
-      LogbookApi.setOnTune([&Reporter](int Status, std::int64_t Hz, const std::string& Mode) {
-        Reporter.Note("# logbook tune " + std::to_string(Status) + " " + std::to_string(Hz) +
-                      (Mode.empty() ? "" : " " + Mode));
-      });
-      LogbookApi.Commands().setOnReport([&Reporter](const TCommandReport& Report) {
-        Reporter.Note("# logbook command " + std::to_string(Report.Id) + " " + Report.Status +
-                      (Report.Why.empty() || Report.Status != "FAILED" ? "" : " " + Report.Why));
-      });
-      LogbookApi.Outbox().setOnSetAside([&Reporter](const std::string& Words) {
-        Reporter.Note("# logbook set aside: " + Words);
-      });
       if (Cat.ResendRefused) {
         std::string Error;
-        const std::size_t Queued = LogbookApi.ResendRefused(&Error);
+        const std::size_t Queued = Station->ResendSetAside(&Error);
         Reporter.Note("# logbook resent " + std::to_string(Queued) + " set aside" +
                       (Error.empty() ? "" : " — " + Error));
       }
-      Options.LogbookKeyKnown = true;
-      Station->ApplyLogbook(Options);
-      if (!Failure.empty())
-        return Fail();
-      if (LogbookApi.Listener().Listening())
-        std::cout << "tune\t" << LogbookApi.Listener().Address() << '\t'
-                  << LogbookApi.Listener().Port() << std::endl;
+      TTuneListener& Tune = Station->Logbook().Listener();
+      if (Tune.Listening())
+        std::cout << "tune\t" << Tune.Address() << '\t' << Tune.Port() << std::endl;
     }
 
     // Standard input is read on its own thread; each command runs on the main
@@ -195,17 +188,16 @@ int main(int argc, char** argv) {
         TThread::Synchronize([&] {
           if (Closing)
             return;
-          TCATInterface* Driver = Station->CAT();
           if (Command == "tune")
-            Driver->TuneRadio(Frequency, Mode);
+            Station->TuneFromPage(Frequency, Mode, false, false);
           else if (Command == "tune-hz") {
-            if (!HzOk || !Driver->TuneHz(Hz))
+            if (!HzOk || !Station->TuneHz(Hz))
               std::cerr << "velalog-cat: the radio cannot take " << Frequency << " Hz\n";
           } else if (Command == "tune-mode") {
-            if (!Driver->TuneNativeMode(Frequency))
+            if (!Station->TuneMode(Frequency))
               std::cerr << "velalog-cat: the radio cannot take mode " << Frequency << "\n";
           } else if (Command == "reset")
-            Driver->ResetCAT();
+            Station->ResetRadio();
           else if (Command == "quit")
             Quit = true;
           else if (!Command.empty())
