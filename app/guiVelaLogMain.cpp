@@ -10,7 +10,7 @@
 
 #include "app/untContactsToPage.h"
 #include "cat/radios/untBandPlan.h"
-#include "cat/untCATinterface.h"
+#include "cat/radios/untPageFields.h"
 #include "gui/guiVLogSettings.h"
 #include "gui/untErrorBox.h"
 #include "gui/untLinkStatusStrip.h"
@@ -170,18 +170,6 @@ TPanelButton* TfrmVelaLogMain::MakeButton(int Left, const char* Caption, const c
   return Button;
 }
 
-TCATInterface* TfrmVelaLogMain::CAT() const {
-  return FStation ? FStation->CAT() : nullptr;
-}
-
-TRadioSharing* TfrmVelaLogMain::Sharing() const {
-  return FStation ? &FStation->Sharing() : nullptr;
-}
-
-TLogbookApi* TfrmVelaLogMain::Logbook() const {
-  return FStation ? &FStation->Logbook() : nullptr;
-}
-
 void TfrmVelaLogMain::showEvent(QShowEvent* Event) {
   QWidget::showEvent(Event);
   if (!FShown && !Event->spontaneous()) {
@@ -315,7 +303,7 @@ void TfrmVelaLogMain::Timer1Timer() {
     return;
   if (Now.Day != FLastDay) {
     FLastDay = static_cast<std::uint16_t>(Now.Day);
-    FLogPage->SetLogField(0, ClockDateText(Now));
+    FLogPage->SetLogField(pfDate, ClockDateText(Now));
   }
   const std::string TimeText = ClockTimeText(Now);
   // Hour and minute together: after a suspend of whole hours the minute
@@ -323,7 +311,7 @@ void TfrmVelaLogMain::Timer1Timer() {
   const std::int32_t MinuteOfDay = Now.Hour * 60 + Now.Minute;
   if (MinuteOfDay != FLastMinute) {
     FLastMinute = MinuteOfDay;
-    FLogPage->SetLogField(1, TimeText);
+    FLogPage->SetLogField(pfTime, TimeText);
   }
 }
 
@@ -342,9 +330,9 @@ void TfrmVelaLogMain::HandleRxData(TObject* Sender, std::string Band, std::strin
   (void)Sender;
   if (!FLogPage)
     return;
-  FLogPage->SetLogField(3, Band);
-  FLogPage->SetLogField(4, Frequency);
-  FLogPage->SetLogField(5, Mode);
+  FLogPage->SetLogField(pfBand, Band);
+  FLogPage->SetLogField(pfFrequency, Frequency);
+  FLogPage->SetLogField(pfMode, Mode);
 }
 
 void TfrmVelaLogMain::HandlePageData(TObject* Sender, std::string Frequency, std::string Mode) {
@@ -354,7 +342,7 @@ void TfrmVelaLogMain::HandlePageData(TObject* Sender, std::string Frequency, std
   // instead of waiting for the minute or the day to change.
   if (FLogPage) {
     const auto& Index = FLogPage->FieldIndex();
-    if (Index[0] >= 0 || Index[1] >= 0) {
+    if (Index[pfDate] >= 0 || Index[pfTime] >= 0) {
       FLastMinute = -1;
       FLastDay = 0;
     }

@@ -95,8 +95,7 @@ public:
   // Passes the driver's link state changes on, with the dialog as Sender.
   TLinkChangeEvent OnLinkChange() const { return FOnLinkChange; }
   void setOnLinkChange(const TLinkChangeEvent& Value) { FOnLinkChange = Value; }
-  // The station's current driver; exactly one exists for the station's life.
-  TCATInterface* CAT() const { return FStation->CAT(); }
+  // The station the dialog applies to (its own, when none was given).
   TStation& Station() const { return *FStation; }
   // A failure met while the station was created (the settings file refused
   // the driver's radio type); the dialog and its driver are complete.

@@ -94,10 +94,10 @@ TStation::TStation(TVelaLogSettings& ASettings, const std::string& BesideFile)
   Stored.RigctldAddress = FSettings.strRigctldAddress();
   FAppliedRadio = RadioPartOf(Stored);
 
-  FSharing = std::make_unique<TRadioSharing>([this] { return CAT(); });
+  FSharing = std::make_unique<TRadioSharing>([this] { return FCAT.get(); });
   FSharing->Server().setOnKeyedChange(MakeMethod(this, &TStation::KeyedChange));
   FLogbook = std::make_unique<TLogbookApi>(
-      std::make_unique<TDriverLogbookRadio>([this] { return CAT(); }, &FSettings),
+      std::make_unique<TDriverLogbookRadio>([this] { return FCAT.get(); }, &FSettings),
       OutboxFileBeside(FBesideFile));
   FLogbook->setOnChange(MakeMethod(this, &TStation::LinkChange));
   FLogbook->setOnOutcome([this](const std::string& Call, const TApiReply& Reply) {
@@ -344,6 +344,44 @@ std::string TStation::StatusText() const {
   Join(ContactsStatusText());
   Join(FLogbook->StatusText());
   return Text;
+}
+
+TStationLinks TStation::Links() const {
+  TStationLinks Links;
+  Links.Radio = FCAT->RadioLinkStatus();
+  Links.Virtual = FCAT->VirtualLinkStatus();
+  Links.RadioNote = FCAT->RadioNote();
+  Links.FollowingReports = FCAT->FollowingReports();
+  return Links;
+}
+
+std::optional<TListenAddress> TStation::SharingListening() const {
+  const TRigctlServer& Server = FSharing->Server();
+  if (!Server.Listening())
+    return std::nullopt;
+  return TListenAddress{FAppliedSharing ? FAppliedSharing->Address : std::string(), Server.Port()};
+}
+
+std::optional<TListenAddress> TStation::TuneListening() const {
+  const TTuneListener& Tune = FLogbook->Listener();
+  if (!Tune.Listening())
+    return std::nullopt;
+  return TListenAddress{Tune.Address(), Tune.Port()};
+}
+
+std::optional<TFormContact> TStation::NextFormContact() const {
+  if (!FContactsEnabled || !FJournal || !FJournal->Next())
+    return std::nullopt;
+  return FormContact(*FJournal->Next(), FSettings.ContactFields());
+}
+
+void TStation::TakeFormContact() {
+  if (FJournal)
+    FJournal->TakeNext();
+}
+
+std::size_t TStation::ContactsWaiting() const {
+  return FJournal ? FJournal->Waiting() : 0;
 }
 
 std::string TStation::RadioLinkText() const {

@@ -25,12 +25,15 @@
 #include <string>
 #include <vector>
 
+#include "cat/transport/untListenAddress.h"
 #include "cat/untCATinterface.h"
+#include "cat/untLinkState.h"
 #include "logbook/untLogbookApi.h"
 #include "net/untRadioSharing.h"
 #include "platform/untComponent.h"
 #include "platform/untConsumers.h"
 #include "settings/untVelaLogSettings.h"
+#include "station/untFormContact.h"
 
 namespace vela {
 
@@ -102,6 +105,17 @@ struct TLogbookWords {
 };
 using TStationLogbookConsumer = std::function<void(const TLogbookWords& Outcome)>;
 
+// The radio's links as the station sees them.
+struct TStationLinks {
+  TLinkStatus Radio;
+  TLinkStatus Virtual;
+  // What the driver did or refused on its own ("released a transmitter
+  // left keyed"); empty for nothing.
+  std::string RadioNote;
+  // Whether the driver follows the radio's own reports (else it polls).
+  bool FollowingReports = false;
+};
+
 class TStation : public TComponent {
 public:
   // Settings: the store the driver reads and writes, not owned. BesideFile:
@@ -157,18 +171,24 @@ public:
 
   // --- Questions.
 
+  // A failure met while the station was created (the settings file refused
+  // the driver's radio type); the station is complete. Empties it.
   std::exception_ptr TakeCreateError();
   // The radio the current driver serves.
   TRadioType Radio() const { return FCAT->Radio(); }
-  // The current driver, to read its state; exactly one exists for the
-  // station's whole life.
-  TCATInterface* CAT() const { return FCAT.get(); }
-  TRadioSharing& Sharing() { return *FSharing; }
-  TLogbookApi& Logbook() { return *FLogbook; }
-  TContactListener& ContactListener() { return *FListener; }
-  // Null until contacts were first switched on.
-  TContactJournal* Journal() const { return FJournal.get(); }
-  bool ContactsEnabled() const { return FContactsEnabled; }
+  // The radio's and the Virtual CAT port's links, and what the driver did.
+  TStationLinks Links() const;
+  // Where the sharing server and the logbook's click-to-tune listener
+  // listen; empty while they do not.
+  std::optional<TListenAddress> SharingListening() const;
+  std::optional<TListenAddress> TuneListening() const;
+
+  // The form queue: the contact a fresh form takes next, in the form's
+  // words (empty while contacts are off or none waits); TakeFormContact
+  // once the page confirmed it, so it waits no more.
+  std::optional<TFormContact> NextFormContact() const;
+  void TakeFormContact();
+  std::size_t ContactsWaiting() const;
 
   // The strip's words: the radio and its link (the Virtual CAT port's
   // when on), a network program keying, the contacts, the logbook.
@@ -208,6 +228,9 @@ public:
   void RemoveConsumer(int Id) { FConsumers.Remove(Id); }
 
 private:
+  // Tests look inside through it; only they define it.
+  friend struct TStationInspector;
+
   // The radio's part of the options, as last applied.
   struct TRadioPart {
     TRadioType Radio = rtFlex;

@@ -19,7 +19,6 @@
 #include <thread>
 
 #include "cat/radios/untRadioTable.h"
-#include "cat/untCATinterface.h"
 #include "contacts/untContactMonitor.h"
 #include "logbook/untLogbookKeySource.h"
 #include "platform/untPaths.h"
@@ -106,10 +105,10 @@ int main(int argc, char** argv) {
     auto Station = std::make_unique<TStation>(Settings, Beside);
     // Set once the driver is gone: the input reader's late requests are dropped.
     bool Closing = false;
-    auto Driver = [&Station] { return Station->CAT(); };
-    Station->AddRxConsumer([&](const TRadioValue& Value) { Reporter.RxData(*Driver(), Value); });
+    Station->AddRxConsumer(
+        [&](const TRadioValue& Value) { Reporter.RxData(Station->Links(), Value); });
     // The worker tells its first states from the message loop, after this.
-    Station->AddChangeConsumer([&] { Reporter.LinkChange(*Driver()); });
+    Station->AddChangeConsumer([&] { Reporter.LinkChange(Station->Links()); });
     if (Cat.Trace)
       Station->setOnTrace(MakeMethod(&Reporter, &TReporter::Trace));
     std::string Failure;
@@ -145,9 +144,8 @@ int main(int argc, char** argv) {
     }
     if (!Failure.empty())
       return Fail();
-    if (Options.Sharing.Enabled)
-      std::cout << "rigctld\t" << Options.Sharing.Address << '\t'
-                << Station->Sharing().Server().Port() << std::endl;
+    if (const std::optional<TListenAddress> Sharing = Station->SharingListening())
+      std::cout << "rigctld\t" << Sharing->Host << '\t' << Sharing->Port << std::endl;
     TContactMonitor Contacts(std::cout, std::cerr);
     Contacts.setTrace(Cat.Trace);
     if (!Cat.ContactsListen.empty() && !Contacts.Start(Cat.ContactsListen)) {
@@ -169,9 +167,8 @@ int main(int argc, char** argv) {
         Reporter.Note("# logbook resent " + std::to_string(Queued) + " set aside" +
                       (Error.empty() ? "" : " — " + Error));
       }
-      TTuneListener& Tune = Station->Logbook().Listener();
-      if (Tune.Listening())
-        std::cout << "tune\t" << Tune.Address() << '\t' << Tune.Port() << std::endl;
+      if (const std::optional<TListenAddress> Tune = Station->TuneListening())
+        std::cout << "tune\t" << Tune->Host << '\t' << Tune->Port << std::endl;
     }
 
     // Standard input is read on its own thread; each command runs on the main
