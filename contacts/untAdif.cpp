@@ -1,4 +1,5 @@
 #include "contacts/untAdif.h"
+#include "platform/untText.h"
 
 #include <cctype>
 
@@ -54,7 +55,7 @@ TAdifDocument ReadAdif(std::string_view Text) {
     const std::size_t Close = Text.find('>', Open);
     if (Close == std::string_view::npos)
       return Fail("ADIF tag without '>'");
-    const std::string Tag = LowerAscii(Text.substr(Open + 1, Close - Open - 1));
+    const std::string Tag = AsciiLower(Text.substr(Open + 1, Close - Open - 1));
     At = Close + 1;
     if (Tag == "eoh") {
       if (!MaybeHeader)

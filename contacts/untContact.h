@@ -84,7 +84,4 @@ bool AdmitContact(TContact& Contact, std::string& Why);
 // Text with every byte sequence that is not UTF-8 replaced by U+FFFD.
 std::string ValidUtf8(std::string_view Text);
 
-// ASCII lower case.
-std::string LowerAscii(std::string_view Text);
-
 } // namespace vela

@@ -320,9 +320,9 @@ void TContactListener::Receive(std::string_view Bytes) {
     }
     if (Datagram.Type == LoggedAdif) {
       // Its held "contact logged" is the same contact: dropped.
-      const std::string Call = LowerAscii(Contact.Field("call"));
+      const std::string Call = AsciiLower(Contact.Field("call"));
       const std::size_t Dropped = std::erase_if(FHeld, [&](const THeld& Held) {
-        return Held.Sender == Datagram.Id && LowerAscii(Held.Contact.Field("call")) == Call;
+        return Held.Sender == Datagram.Id && AsciiLower(Held.Contact.Field("call")) == Call;
       });
       // Delivered before the held one leaves the file: a crash between the
       // two gives the contact twice (the logbook tells a duplicate), never
