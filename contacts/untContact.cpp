@@ -44,11 +44,18 @@ std::string TimeText(std::string_view Time) {
   return std::string(Time.substr(0, 2)) + ":" + std::string(Time.substr(2, 2));
 }
 
+// A contact's frequency as a radio value, whose page texts PageTexts makes.
+TRadioValue ValueAt(std::int64_t Hz) {
+  TRadioValue Value;
+  Value.Hz = Hz;
+  return Value;
+}
+
 // The band plan's band of a contact: by its frequency, else its own band
 // field when that is one of the plan's names.
 std::string PlanBand(const TContact& Contact, std::int64_t Hz) {
   if (Hz >= 0)
-    return BandForFrequency(static_cast<std::int32_t>(std::min<std::int64_t>(Hz / 100, INT32_MAX)));
+    return PageBand(ValueAt(Hz));
   const std::string Own = AsciiLower(Contact.Field("band"));
   const std::optional<TBandRange> Band = FindBand(Own);
   return Band && Band->Shown ? Own : std::string();
@@ -126,8 +133,9 @@ TContactPageTexts ContactPageTexts(const TContact& Contact) {
   const std::int64_t Hz = ContactFrequencyHz(Contact);
   Texts.Call = Contact.Field("call");
   Texts.Band = PlanBand(Contact, Hz);
+  // The band and frequency texts as the radio's own are made.
   if (Hz >= 0)
-    Texts.Frequency = FrequencyText(static_cast<std::int32_t>(Hz / 100));
+    Texts.Frequency = PageFrequencyText(ValueAt(Hz));
   Texts.Mode = PageModeForContact(Contact.Field("mode"), Contact.Field("submode"), Hz,
                                   Contact.Field("band"));
   Texts.Date = DateText(Contact.Field("qso_date"));
