@@ -10,7 +10,7 @@
 
 #include "app/untContactsToPage.h"
 #include "cat/radios/untBandPlan.h"
-#include "cat/untCATinterface.h"
+#include "cat/radios/untPageFields.h"
 #include "gui/guiVLogSettings.h"
 #include "gui/untErrorBox.h"
 #include "gui/untLinkStatusStrip.h"
@@ -170,18 +170,6 @@ TPanelButton* TfrmVelaLogMain::MakeButton(int Left, const char* Caption, const c
   return Button;
 }
 
-TCATInterface* TfrmVelaLogMain::CAT() const {
-  return FStation ? FStation->CAT() : nullptr;
-}
-
-TRadioSharing* TfrmVelaLogMain::Sharing() const {
-  return FStation ? &FStation->Sharing() : nullptr;
-}
-
-TLogbookApi* TfrmVelaLogMain::Logbook() const {
-  return FStation ? &FStation->Logbook() : nullptr;
-}
-
 void TfrmVelaLogMain::showEvent(QShowEvent* Event) {
   QWidget::showEvent(Event);
   if (!FShown && !Event->spontaneous()) {
@@ -240,23 +228,7 @@ void TfrmVelaLogMain::FormShow() {
   if (FSettingsDialog)
     FSettingsDialog->setOnApply(MakeMethod(this, &TfrmVelaLogMain::ApplySettings));
   ApplyStation();
-  lblLinkStatus->setSource([this] {
-    const TCATInterface* Driver = CAT();
-    std::string Text = Driver ? LinkSummary(*Driver, true) : std::string();
-    // A network program keying the transmitter leads the line.
-    if (FStation && FStation->Sharing().Server().Keyed())
-      Text = "TX (network) \u00b7 " + Text;
-    // A sharing address that is taken, while it is tried again.
-    if (const std::string Sharing = FStation ? FStation->Sharing().StatusText() : "";
-        !Sharing.empty())
-      Text += (Text.empty() ? "" : "   \u00b7   ") + Sharing;
-    if (const std::string Contacts = FContacts ? FContacts->StatusText() : ""; !Contacts.empty())
-      Text += (Text.empty() ? "" : "   \u00b7   ") + Contacts;
-    if (const std::string Logbook = FStation ? FStation->Logbook().StatusText() : "";
-        !Logbook.empty())
-      Text += (Text.empty() ? "" : "   \u00b7   ") + Logbook;
-    return Text;
-  });
+  lblLinkStatus->setSource([this] { return FStation ? FStation->StatusText() : std::string(); });
   // Shown from the message loop once the window is up, not inside the show.
   if (Failure) {
     const QString Message = ExceptionMessage(Failure);
@@ -331,7 +303,7 @@ void TfrmVelaLogMain::Timer1Timer() {
     return;
   if (Now.Day != FLastDay) {
     FLastDay = static_cast<std::uint16_t>(Now.Day);
-    FLogPage->SetLogField(0, ClockDateText(Now));
+    FLogPage->SetLogField(pfDate, ClockDateText(Now));
   }
   const std::string TimeText = ClockTimeText(Now);
   // Hour and minute together: after a suspend of whole hours the minute
@@ -339,7 +311,7 @@ void TfrmVelaLogMain::Timer1Timer() {
   const std::int32_t MinuteOfDay = Now.Hour * 60 + Now.Minute;
   if (MinuteOfDay != FLastMinute) {
     FLastMinute = MinuteOfDay;
-    FLogPage->SetLogField(1, TimeText);
+    FLogPage->SetLogField(pfTime, TimeText);
   }
 }
 
@@ -358,9 +330,9 @@ void TfrmVelaLogMain::HandleRxData(TObject* Sender, std::string Band, std::strin
   (void)Sender;
   if (!FLogPage)
     return;
-  FLogPage->SetLogField(3, Band);
-  FLogPage->SetLogField(4, Frequency);
-  FLogPage->SetLogField(5, Mode);
+  FLogPage->SetLogField(pfBand, Band);
+  FLogPage->SetLogField(pfFrequency, Frequency);
+  FLogPage->SetLogField(pfMode, Mode);
 }
 
 void TfrmVelaLogMain::HandlePageData(TObject* Sender, std::string Frequency, std::string Mode) {
@@ -370,21 +342,15 @@ void TfrmVelaLogMain::HandlePageData(TObject* Sender, std::string Frequency, std
   // instead of waiting for the minute or the day to change.
   if (FLogPage) {
     const auto& Index = FLogPage->FieldIndex();
-    if (Index[0] >= 0 || Index[1] >= 0) {
+    if (Index[pfDate] >= 0 || Index[pfTime] >= 0) {
       FLastMinute = -1;
       FLastDay = 0;
     }
   }
-  // The page tunes the radio only with what it brought: a frequency or mode
-  // the program wrote into the form itself (the radio's own report, a
-  // contact's) is no request. Without the page's frequency a mode is not
-  // tuned either, as for a form without one.
-  if (FLogPage && FLogPage->FrequencyWritten())
-    return;
-  if (FLogPage && FLogPage->ModeWritten())
-    Mode.clear();
-  if (TCATInterface* Driver = CAT())
-    Driver->TuneRadio(Frequency, Mode);
+  // The station tunes only with what the page brought, not with what the
+  // program wrote into the form itself.
+  if (FStation && FLogPage)
+    FStation->TuneFromPage(Frequency, Mode, FLogPage->FrequencyWritten(), FLogPage->ModeWritten());
 }
 
 void TfrmVelaLogMain::HandleLinkChange(TObject* Sender) {
@@ -401,8 +367,8 @@ void TfrmVelaLogMain::pnlSettingsClick() {
 }
 
 void TfrmVelaLogMain::pnlResetRadioClick() {
-  if (TCATInterface* Driver = CAT())
-    Driver->ResetCAT();
+  if (FStation)
+    FStation->ResetRadio();
 }
 
 void TfrmVelaLogMain::pnlBackClick() {

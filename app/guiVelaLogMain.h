@@ -27,9 +27,6 @@ class TWebBrowser;
 class TLogPHPinterface;
 class TVelaLogSettings;
 class TfrmVLogSettings;
-class TCATInterface;
-class TRadioSharing;
-class TLogbookApi;
 class TStation;
 enum TStationPart : int;
 class TLinkStatusStrip;
@@ -78,18 +75,12 @@ public:
   TVelaLogSettings* Settings() const { return FSettings.get(); }
   TfrmVLogSettings* SettingsDialog() const { return FSettingsDialog; }
   TLogPHPinterface* LogPage() const { return FLogPage.get(); }
-  // The station; null before the first show and after closing.
+  // The station (the radio, its sharing, contacts and the web logbook's
+  // API); null before the first show and after closing.
   TStation* Station() const { return FStation.get(); }
-  // The station's current driver, or null.
-  TCATInterface* CAT() const;
-  // The network sharing of the radio; null before the first show and after closing.
-  TRadioSharing* Sharing() const;
-  // Contacts from the digital-mode programs into the form; null before the
-  // first show and after closing.
+  // Contacts from the station's form queue into the page's form; null
+  // before the first show and after closing.
   TContactsToPage* Contacts() const { return FContacts.get(); }
-  // Serving a web logbook through its API (contacts go in with Enqueue);
-  // null before the first show and after closing.
-  TLogbookApi* Logbook() const;
 
   // The clock; the system clock unless replaced (tests drive ticks with it).
   const TClockSource& ClockSource() const { return FClockSource; }
@@ -102,7 +93,7 @@ public:
   void Timer1Timer();
   void wbrLogBookDocumentComplete();
   // The radio's value into the page: its band, frequency and mode texts
-  // (made here, once, by PageTexts) into fields 3, 4 and 5.
+  // (made here, once, by PageTexts) into the band, frequency and mode fields.
   void HandleRxData(TObject* Sender, const TRadioValue& Value);
   void HandleRxData(TObject* Sender, std::string Band, std::string Frequency, std::string Mode);
   // Something the station can never do as asked (an address that is no

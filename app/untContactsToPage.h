@@ -16,8 +16,6 @@
 #include <memory>
 #include <string>
 
-#include "contacts/untContactJournal.h"
-#include "contacts/untContactListener.h"
 #include "platform/untEvents.h"
 #include "platform/untObject.h"
 
@@ -41,10 +39,6 @@ public:
   // The bridge's OnFreshForm: a page loaded anew shows an empty form.
   void FreshForm(TObject* Sender);
 
-  // Every new contact reaches the listener's consumers; add more there.
-  TContactListener& Listener();
-  // Null until contacts were first switched on.
-  const TContactJournal* Journal() const;
   // Contacts the page confirmed in its form so far.
   std::uint64_t Filled() const { return FFilled; }
   // A fresh form shows and no contact is in it: the next one goes in at once.

@@ -317,13 +317,8 @@ void TCATInterface::ResetCAT() {
 
 void TCATInterface::ApplyPortSettings(int AComPort, int AComPort2, bool ACom2Enable,
                                       TBaudRate ABaudRate) {
-  if (AComPort == FSettings->intCommPort() && AComPort2 == FSettings->intCommPort2() &&
-      ACom2Enable == FSettings->blnComm2Enable() && ABaudRate == FSettings->BaudRate())
+  if (!StoreRadioPorts(*FSettings, AComPort, AComPort2, ACom2Enable, ABaudRate))
     return;
-  FSettings->setIntCommPort(AComPort);
-  FSettings->setIntCommPort2(AComPort2);
-  FSettings->setBlnComm2Enable(ACom2Enable);
-  FSettings->setBaudRate(ABaudRate);
   StartPortThread(AComPort, AComPort2, ACom2Enable, ABaudRate);
 }
 

@@ -1,4 +1,5 @@
 #include "contacts/untAdif.h"
+#include "platform/untText.h"
 
 #include <algorithm>
 
@@ -46,7 +47,7 @@ bool TagBeginsAt(std::string_view Text, std::size_t At) {
   if (I == At + 1 || I >= Text.size())
     return false;
   if (Text[I] == '>')
-    return LowerAscii(Text.substr(At + 1, I - At - 1)) == "eor";
+    return AsciiLower(Text.substr(At + 1, I - At - 1)) == "eor";
   return Text[I] == ':' && I + 1 < Text.size() && Text[I + 1] >= '0' && Text[I + 1] <= '9';
 }
 
@@ -54,7 +55,7 @@ bool TagBeginsAt(std::string_view Text, std::size_t At) {
 // end when there is none.
 std::size_t AfterEor(std::string_view Text, std::size_t From) {
   for (std::size_t At = Text.find('<', From); At != None; At = Text.find('<', At + 1))
-    if (Text.size() - At >= 5 && LowerAscii(Text.substr(At, 5)) == "<eor>")
+    if (Text.size() - At >= 5 && AsciiLower(Text.substr(At, 5)) == "<eor>")
       return At + 5;
   return Text.size();
 }
@@ -106,7 +107,7 @@ TAdifDocument ReadAdif(std::string_view Text) {
       At = Close;
       continue;
     }
-    const std::string Tag = LowerAscii(Text.substr(Open + 1, Close - Open - 1));
+    const std::string Tag = AsciiLower(Text.substr(Open + 1, Close - Open - 1));
     At = Close + 1;
     if (Tag == "eoh") {
       if (!MaybeHeader)

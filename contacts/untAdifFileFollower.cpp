@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "contacts/untAdif.h"
+#include "platform/untText.h"
 
 namespace vela {
 
@@ -33,7 +34,7 @@ constexpr std::int64_t FirstLookBytes = 64 * 1024;
 std::size_t FindEor(std::string_view Text, std::size_t From) {
   for (std::size_t At = Text.find('<', From); At != std::string_view::npos;
        At = Text.find('<', At + 1))
-    if (Text.size() - At >= 5 && LowerAscii(Text.substr(At, 5)) == "<eor>")
+    if (Text.size() - At >= 5 && AsciiLower(Text.substr(At, 5)) == "<eor>")
       return At;
   return std::string_view::npos;
 }

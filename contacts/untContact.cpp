@@ -4,13 +4,11 @@
 
 #include "cat/radios/untBandPlan.h"
 #include "platform/untStrToInt.h"
+#include "platform/untText.h"
 
 namespace vela {
 
 namespace {
-
-// SSB below this frequency is the lower sideband, from it up the upper.
-constexpr std::int64_t SidebandSplitHz = 10'000'000;
 
 // Frequencies past this are no radio's; the page's count must fit 32 bits.
 constexpr std::int64_t MaxFrequencyHz = 100'000'000'000;
@@ -46,25 +44,24 @@ std::string TimeText(std::string_view Time) {
   return std::string(Time.substr(0, 2)) + ":" + std::string(Time.substr(2, 2));
 }
 
+// A contact's frequency as a radio value, whose page texts PageTexts makes.
+TRadioValue ValueAt(std::int64_t Hz) {
+  TRadioValue Value;
+  Value.Hz = Hz;
+  return Value;
+}
+
 // The band plan's band of a contact: by its frequency, else its own band
 // field when that is one of the plan's names.
 std::string PlanBand(const TContact& Contact, std::int64_t Hz) {
   if (Hz >= 0)
-    return BandForFrequency(static_cast<std::int32_t>(std::min<std::int64_t>(Hz / 100, INT32_MAX)));
-  const std::string Own = LowerAscii(Contact.Field("band"));
+    return PageBand(ValueAt(Hz));
+  const std::string Own = AsciiLower(Contact.Field("band"));
   const std::optional<TBandRange> Band = FindBand(Own);
   return Band && Band->Shown ? Own : std::string();
 }
 
 } // namespace
-
-std::string LowerAscii(std::string_view Text) {
-  std::string Result(Text);
-  for (char& C : Result)
-    if (C >= 'A' && C <= 'Z')
-      C = static_cast<char>(C - 'A' + 'a');
-  return Result;
-}
 
 std::string TContact::Field(std::string_view Name) const {
   for (const TContactField& F : Fields)
@@ -111,17 +108,17 @@ std::int64_t ContactFrequencyHz(const TContact& Contact) {
 
 std::string PageModeForContact(std::string_view Mode, std::string_view Submode,
                                std::int64_t FrequencyHz, std::string_view Band) {
-  const std::string Own = LowerAscii(Mode);
+  const std::string Own = AsciiLower(Mode);
   if (Own.empty())
     return {};
   if (Own == "ssb") {
     if (const TModeRow* Side = FindAdifModeRow(Submode); Side && Side->AdifSubmode)
       return Side->Page;
     if (FrequencyHz >= 0)
-      return FrequencyHz < SidebandSplitHz ? ModeLSB : ModeUSB;
+      return SsbSideband(FrequencyHz);
     // By the band alone: the lower sideband where all of it lies below the
     // split.
-    const std::optional<TBandRange> Range = FindBand(LowerAscii(Band));
+    const std::optional<TBandRange> Range = FindBand(AsciiLower(Band));
     return Range && std::int64_t{Range->Below} * 100 <= SidebandSplitHz ? ModeLSB : ModeUSB;
   }
   // CW, AM and FM as such (also RTTY, which the page shows as "Digi"); every
@@ -136,8 +133,9 @@ TContactPageTexts ContactPageTexts(const TContact& Contact) {
   const std::int64_t Hz = ContactFrequencyHz(Contact);
   Texts.Call = Contact.Field("call");
   Texts.Band = PlanBand(Contact, Hz);
+  // The band and frequency texts as the radio's own are made.
   if (Hz >= 0)
-    Texts.Frequency = FrequencyText(static_cast<std::int32_t>(Hz / 100));
+    Texts.Frequency = PageFrequencyText(ValueAt(Hz));
   Texts.Mode = PageModeForContact(Contact.Field("mode"), Contact.Field("submode"), Hz,
                                   Contact.Field("band"));
   Texts.Date = DateText(Contact.Field("qso_date"));

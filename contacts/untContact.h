@@ -93,7 +93,4 @@ std::size_t Utf8SequenceLength(std::string_view Text, std::size_t At);
 // senders write their texts in either, and some mix the two in one value.
 std::string AdifBytesText(std::string_view Bytes);
 
-// ASCII lower case.
-std::string LowerAscii(std::string_view Text);
-
 } // namespace vela

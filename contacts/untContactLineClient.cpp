@@ -47,7 +47,7 @@ bool TContactLineClient::Start(const std::string& HostPort) {
   FHost = Where.Host;
   FPort = Where.Port;
   FAddress = FormatHostPort(Where);
-  FDelayMs = FirstRetryMs;
+  FBackoff.Reset();
   FRetry = std::make_unique<QTimer>();
   FRetry->setSingleShot(true);
   QObject::connect(FRetry.get(), &QTimer::timeout, [this] { Connect(); });
@@ -60,7 +60,7 @@ void TContactLineClient::Connect() {
   FSocket->setProxy(QNetworkProxy::NoProxy);
   QTcpSocket* Socket = FSocket.get();
   QObject::connect(Socket, &QTcpSocket::connected, [this] {
-    FDelayMs = FirstRetryMs;
+    FBackoff.Reset();
     FBuffer.clear();
     FSkipping = false;
     SetProblem({});
@@ -73,17 +73,16 @@ void TContactLineClient::Connect() {
 }
 
 void TContactLineClient::Lost(const std::string& Why) {
-  SetProblem("API " + FAddress + ": " + Why + "; trying again in " +
-             std::to_string(FDelayMs / 1000) + " s");
+  const std::int64_t Pause = FBackoff.Fail();
+  SetProblem("API " + FAddress + ": " + Why + "; trying again in " + std::to_string(Pause / 1000) +
+             " s");
   // The socket goes on the event loop, not inside its own signal.
   if (FSocket) {
     FSocket->disconnect();
     FSocket.release()->deleteLater();
   }
-  if (FRetry) {
-    FRetry->start(FDelayMs);
-    FDelayMs = std::min(FDelayMs * 2, LastRetryMs);
-  }
+  if (FRetry)
+    FRetry->start(static_cast<int>(Pause));
 }
 
 void TContactLineClient::ReadLines() {

@@ -13,6 +13,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/untBackoff.h"
+
 class QTcpSocket;
 class QTimer;
 
@@ -54,7 +56,7 @@ private:
   std::string FProblem;
   std::unique_ptr<QTcpSocket> FSocket;
   std::unique_ptr<QTimer> FRetry;
-  int FDelayMs = FirstRetryMs;
+  TBackoff FBackoff{FirstRetryMs, LastRetryMs};
   std::string FBuffer;
   bool FSkipping = false; // inside a line longer than MaxLine
 };

@@ -368,9 +368,9 @@ void TContactListener::Receive(std::string_view Bytes) {
     if (Datagram.Type == LoggedAdif) {
       // Its held "contact logged" is the same contact: its texts are taken
       // into this one, and it goes.
-      const std::string Call = LowerAscii(Contact.Field("call"));
+      const std::string Call = AsciiLower(Contact.Field("call"));
       const std::size_t Dropped = std::erase_if(FHeld, [&](const THeld& Held) {
-        if (Held.Sender != Datagram.Id || LowerAscii(Held.Contact.Field("call")) != Call)
+        if (Held.Sender != Datagram.Id || AsciiLower(Held.Contact.Field("call")) != Call)
           return false;
         MergeContactLogged(Contact, Held.Contact);
         return true;

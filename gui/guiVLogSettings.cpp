@@ -22,7 +22,6 @@
 #include "gui/untPalette.h"
 #include "logbook/untApiKeyStore.h"
 #include "logpage/untWebBrowser.h"
-#include "net/untSharingPortCheck.h"
 #include "platform/untStrToInt.h"
 #include "settings/untSettingsBatch.h"
 
@@ -147,6 +146,8 @@ TfrmVLogSettings::TfrmVLogSettings(QWidget* AOwner, TBrowserNavigator* ABrowser,
 }
 
 TfrmVLogSettings::~TfrmVLogSettings() {
+  FStation->setLogbookKeySource(nullptr);
+  FKeySource.reset();
   FKeyStore.reset();
   FStation->RemoveConsumer(FRxConsumer);
   FStation->RemoveConsumer(FChangeConsumer);
@@ -171,10 +172,10 @@ void TfrmVLogSettings::Initialize() {
   ReadLogbookKey();
   // The driver records its own type (every type beyond the list gets the
   // IC-7300's driver), so the choice held here follows what was created.
-  FRadio = CAT()->Radio();
+  FRadio = FStation->Radio();
 
-  FComPortText = std::to_string(CAT()->ComPort());
-  FVirtualComPortText = std::to_string(CAT()->ComPort2());
+  FComPortText = std::to_string(FSettings->intCommPort());
+  FVirtualComPortText = std::to_string(FSettings->intCommPort2());
   FBaudRate = FSettings->BaudRate();
 
   FedtCOM->setText(QString::fromStdString(FComPortText));
@@ -183,7 +184,7 @@ void TfrmVLogSettings::Initialize() {
   // An ordinal without an item (the custom rate, or one beyond the list)
   // selects none and is handed on unchanged.
   FcbxBaudRate->setCurrentIndex(FBaudRate >= br110 && FBaudRate <= br256000 ? FBaudRate - 1 : -1);
-  FCheckBox1->setChecked(CAT()->Com2Enable());
+  FCheckBox1->setChecked(FSettings->blnComm2Enable());
   FedtRigctldAddress->setText(QString::fromStdString(FSettings->strRigctldAddress()));
   ShowRadioKind();
   FStationOptions->Load(*FSettings, FRadio);
@@ -297,7 +298,7 @@ void TfrmVLogSettings::BuildLayout() {
   FlblCatStatus->setSource([this] {
     if (!FAddressError.empty())
       return FAddressError;
-    return FStation && CAT() ? RadioLinkText(*CAT()) : std::string("no radio driver");
+    return FStation ? FStation->RadioLinkText() : std::string("no radio driver");
   });
 
   // Virtual CAT
@@ -407,23 +408,43 @@ void TfrmVLogSettings::Navigate(const std::string& Address) {
     FBrowser->Navigate(Address);
 }
 
+namespace {
+
+// The key store as the station's key source: the group shows the key once
+// it is read, and the station starts the logbook with it.
+class TShownKeySource : public TLogbookKeySource {
+public:
+  TShownKeySource(TApiKeyStore& AStore, std::function<void()> AShow)
+      : FStore(AStore), FShow(std::move(AShow)) {}
+  void ReadKey(const TKeyKnown& Done) override {
+    FStore.ReadKey([this, Done] {
+      FShow();
+      Done();
+    });
+  }
+  bool Known() const override { return FStore.Known(); }
+  const std::string& Key() const override { return FStore.Key(); }
+
+private:
+  TApiKeyStore& FStore;
+  std::function<void()> FShow;
+};
+
+} // namespace
+
 void TfrmVLogSettings::ReadLogbookKey() {
-  // The web logbook's API starts once its key has been read (from the
-  // event loop, after the window stands).
+  // The station reads the key (from the event loop, after the window
+  // stands) and takes the one kept at each Apply.
   FKeyStore = std::make_unique<TApiKeyStore>(*FSettings);
+  FKeySource = std::make_unique<TShownKeySource>(
+      *FKeyStore, [this] { FLogbookApi->setKeyStore(FKeyStore.get()); });
   FLogbookApi->setKeyStore(FKeyStore.get());
   FLogbookApi->setOnResendRefused(
       [this](bool AsStationCallsign, const TLogbookApiGroup::TSay& Say) {
         FStation->ResendRefused(AsStationCallsign, Say);
       },
-      [this] { return FStation->Logbook().StationCallsign(); });
-  FKeyStore->Read([this](const std::string&, TKeyPlace) {
-    FLogbookApi->setKeyStore(FKeyStore.get());
-    if (!FKeyStore->Known())
-      return;
-    FStation->setLogbookKey(FKeyStore->Key());
-    FStation->ApplyLogbook(TStationOptions::FromSettings(*FSettings));
-  });
+      [this] { return FStation->LogbookStationCallsign(); });
+  FStation->setLogbookKeySource(FKeySource.get());
 }
 
 void TfrmVLogSettings::CATRxData(const TRadioValue& Value) {
@@ -543,24 +564,16 @@ void TfrmVLogSettings::pnlApplyClick() {
   // (or a new address of the rigctld radio's daemon) restarts the worker (a
   // new driver below starts with them anyway).
   FAddressError.clear();
-  const bool AddressChanged = FRadio == rtRigctld && ApplyRigctldAddress();
+  if (FRadio == rtRigctld)
+    ApplyRigctldAddress();
   bool Restart = false;
   FStationOptions->Apply(*FSettings, Restart);
 
   // A refused address changes no radio: its reason stays on the status line
   // until it is mended or another radio is chosen.
-  const TRadioType Radio = FAddressError.empty() ? FRadio : CAT()->Radio();
+  const TRadioType Radio = FAddressError.empty() ? FRadio : FStation->Radio();
 
   FNetworkSharing->Store(*FSettings);
-  // Sharing on the port that the rigctld radio is polled on is refused: the
-  // server would fail to listen, or the radio would poll the server.
-  const std::string Refusal =
-      FSettings->blnShareEnabled()
-          ? SharingPortConflict(FSettings->intSharePort(), Radio, FSettings->strRigctldAddress())
-          : std::string();
-  if (!Refusal.empty())
-    FSettings->setBlnShareEnabled(false);
-  FNetworkSharing->ShowRefusal(Refusal);
   FContacts->Store(*FSettings);
   FLogbookApi->Store(*FSettings);
 
@@ -571,8 +584,14 @@ void TfrmVLogSettings::pnlApplyClick() {
   Options.ComPort2 = PortNumber(FVirtualComPortText);
   Options.Com2Enable = FCheckBox1->isChecked();
   Options.BaudRate = FBaudRate;
-  Options.RestartRadio = Restart || AddressChanged;
+  Options.RestartRadio = Restart;
   FStation->Apply(Options);
+  // Sharing the station refused (on the rigctld radio's own port) is shown
+  // unticked, with the reason, and kept off.
+  const std::string& Refusal = FStation->SharingRefusal();
+  FNetworkSharing->ShowRefusal(Refusal);
+  if (!Refusal.empty())
+    FNetworkSharing->Store(*FSettings);
   UpdateCatStatus();
   if (FOnApply.Assigned())
     FOnApply(this);

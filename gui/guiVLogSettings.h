@@ -5,8 +5,8 @@
 // Besides editing, the dialog asks the station to apply what the operator
 // chose (the station replaces the driver when Apply brings another type, and
 // hands the port settings to it), and passes the radio's receive event on
-// with itself as Sender. It reads the web logbook's key and hands it to the
-// station, which then serves the logbook's API. It sends the browser to the log server address once
+// with itself as Sender. It hands the station the web logbook's key store,
+// from which the station reads the key. It sends the browser to the log server address once
 // at creation and again whenever Apply changes the address. It is shown modeless; "OK", "Cancel"
 // and the close box only hide it.
 #pragma once
@@ -95,8 +95,7 @@ public:
   // Passes the driver's link state changes on, with the dialog as Sender.
   TLinkChangeEvent OnLinkChange() const { return FOnLinkChange; }
   void setOnLinkChange(const TLinkChangeEvent& Value) { FOnLinkChange = Value; }
-  // The station's current driver; exactly one exists for the station's life.
-  TCATInterface* CAT() const { return FStation->CAT(); }
+  // The station the dialog applies to (its own, when none was given).
   TStation& Station() const { return *FStation; }
   // A failure met while the station was created (the settings file refused
   // the driver's radio type); the dialog and its driver are complete.
@@ -182,6 +181,7 @@ private:
   std::string FServerAddress;
   std::unique_ptr<TStation> FOwnStation;
   std::unique_ptr<TApiKeyStore> FKeyStore;
+  std::unique_ptr<TLogbookKeySource> FKeySource;
   TStation* FStation = nullptr;
   int FRxConsumer = 0;
   int FChangeConsumer = 0;

@@ -11,6 +11,8 @@
 #include <functional>
 #include <string>
 
+#include "logbook/untLogbookKeySource.h"
+
 namespace vela {
 
 class TVelaLogSettings;
@@ -20,13 +22,13 @@ enum class TKeyPlace { kpNone, kpKeyring, kpSettingsFile };
 // "the desktop's keyring", "the settings file (readable only by you)", "nowhere".
 const char* KeyPlaceWords(TKeyPlace Place);
 
-class TApiKeyStore {
+class TApiKeyStore : public TLogbookKeySource {
 public:
   static constexpr int KeyringTimeoutMs = 5000;
 
   // UseKeyring false: the settings file only.
   explicit TApiKeyStore(TVelaLogSettings& ASettings, bool AUseKeyring = true);
-  ~TApiKeyStore();
+  ~TApiKeyStore() override;
 
   using TReadDone = std::function<void(const std::string& Key, TKeyPlace Place)>;
   using TWriteDone = std::function<void(bool Ok, TKeyPlace Place, const std::string& Error)>;
@@ -38,11 +40,16 @@ public:
   // settings file; else in the settings file, made private first.
   void Write(const std::string& Key, const TWriteDone& Done);
 
+  // As a key source: Read, telling only that the key is known.
+  void ReadKey(const TKeyKnown& Done) override {
+    Read([Done](const std::string&, TKeyPlace) { Done(); });
+  }
+
   // The key last read or written, and where it is.
-  const std::string& Key() const { return FKey; }
+  const std::string& Key() const override { return FKey; }
   TKeyPlace Place() const { return FPlace; }
-  // A read has ended since the store was made (Key() is then known).
-  bool Known() const { return FKnown; }
+  // A read has ended, or a key was written, since the store was made.
+  bool Known() const override { return FKnown; }
   // Said once, when a read found the key in a settings file others could
   // read and made it private (or could not); empty otherwise.
   const std::string& Notice() const { return FNotice; }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "cat/radios/untModeNames.h"
 #include "platform/untText.h"
 
 namespace vela {
@@ -230,7 +231,7 @@ std::int64_t CommandLifetimeSeconds(const TRadioCommand& Command) {
 std::string TuneModeForCommand(std::string_view Mode, std::int64_t Hz) {
   const std::string Name = AsciiLower(Mode);
   if (Name == "ssb")
-    return Hz > 0 && Hz < 10000000 ? "lsb" : "usb";
+    return Hz > 0 ? SsbSideband(Hz) : ModeUSB;
   return Name;
 }
 

@@ -61,6 +61,7 @@ struct TLogbookOptions {
 
   // All but the key, which the key store keeps.
   static TLogbookOptions FromSettings(const TVelaLogSettings& Settings);
+  bool operator==(const TLogbookOptions&) const = default;
 };
 
 // The contact queue's file beside a settings file.

@@ -42,8 +42,7 @@ std::pair<int, std::string> TuneLogbookRadio(TLogbookRadio& Radio, std::int64_t 
   if (Backend.Transmitting())
     return {409, "transmitting"};
   const std::string HzText = std::to_string(Hz) + " Hz";
-  if (const TRadioModel* Model = Radio.Model();
-      Hz && Model && (Hz < Model->LowHz || Hz > Model->HighHz))
+  if (const TRadioModel* Model = Radio.Model(); Hz && Model && !Model->Receives(Hz))
     return {400, std::string("the ") + Model->DisplayName + " cannot be tuned to " + HzText +
                      " (it takes " + std::to_string(Model->LowHz) + " to " +
                      std::to_string(Model->HighHz) + " Hz)"};

@@ -390,14 +390,6 @@ std::string PlainWords(std::string_view Text, std::size_t MaxCharacters) {
   return Words;
 }
 
-TMsTime TBackoff::Fail() {
-  TMsTime Pause = FFirst;
-  for (int I = 0; I < FFailures && Pause < FMax; ++I)
-    Pause *= 2;
-  ++FFailures;
-  return std::min(Pause, FMax);
-}
-
 void TPostPacer::Observe(const std::optional<TLogbookRadioState>& State) {
   FLatest = State;
   // Back from a link that was not live: the logbook's state is stale, so

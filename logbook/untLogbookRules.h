@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/untBackoff.h"
 #include "settings/untVelaLogSettings.h"
 
 namespace vela {
@@ -136,21 +137,6 @@ bool ValidApiKey(std::string_view Key, std::string* Error = nullptr);
 // of blanks made one, control characters gone, cut to at most MaxCharacters
 // characters (with "…").
 std::string PlainWords(std::string_view Text, std::size_t MaxCharacters);
-
-// A pause that grows after each failure: First, doubled per failure up to
-// Max; Reset after a success.
-class TBackoff {
-public:
-  TBackoff(TMsTime AFirst, TMsTime AMax) : FFirst(AFirst), FMax(AMax) {}
-  // The pause before the next try after one more failure.
-  TMsTime Fail();
-  void Reset() { FFailures = 0; }
-  int Failures() const { return FFailures; }
-
-private:
-  TMsTime FFirst, FMax;
-  int FFailures = 0;
-};
 
 // When to post the radio's state: at most one post a second, the latest
 // state wins (states seen while a post is on its way or during a pause are

@@ -10,6 +10,14 @@ namespace vela {
 
 namespace {
 
+// The six fields' names, in field order, as a script's array.
+QString PageFieldNamesJson() {
+  QJsonArray Names;
+  for (const char* Name : PageFieldNames)
+    Names.append(QString::fromLatin1(Name));
+  return QString::fromUtf8(QJsonDocument(Names).toJson(QJsonDocument::Compact));
+}
+
 // The walk, run in the top frame's isolated world. Every DOM property is read
 // through the prototypes of this world, so elements named "forms",
 // "elements" or "name" inside the page cannot shadow them. A failure to reach
@@ -19,14 +27,12 @@ namespace {
 // is kept in this world's global object under the walk's number (the last
 // few walks), for the writes that follow.
 const char* const WalkScript = R"JS(
-(function (walk) {
+(function (walk, NAMES) {
   "use strict";
   var KEY = "__velaLogElements";
   var FORMS = "__velaLogForms";
   var SEEN = "__velaLogSeen";
   var WROTE = "__velaLogWrote";
-  var NAMES = ["log_freq", "log_mode", "log_band", "log_time", "log_date", "call_rx"];
-  var FIELDS = [4, 5, 3, 1, 0, 2];
   function getter(proto, name) { return Object.getOwnPropertyDescriptor(proto, name).get; }
   var docForms = getter(Document.prototype, "forms");
   var formElements = getter(HTMLFormElement.prototype, "elements");
@@ -82,7 +88,7 @@ const char* const WalkScript = R"JS(
           if (typeof name !== "string") continue;
           var lower = lowerAscii(name);
           var at = NAMES.indexOf(lower);
-          if (at >= 0) found[FIELDS[at]] = k;
+          if (at >= 0) found[at] = k;
         } catch (e) {}
       }
       // Kept per walk: walks overlap, and writes go to the collection of the
@@ -121,7 +127,7 @@ const char* const WalkScript = R"JS(
     try { msg = String(e && e.message ? e.message : e); } catch (e2) {}
     return JSON.stringify({ ok: false, stage: stage, error: msg });
   }
-})(%1)
+})(%1, %2)
 )JS";
 
 // A write by position into the collection kept by walk number `walk`. Only
@@ -295,7 +301,7 @@ void TLogPHPinterface::ScanLogPage() {
     throw EWebBrowser("Unable to reach the log page: there is no browser");
   const int64_t Walk = ++FLastWalk;
   std::weak_ptr<int> Alive = FAlive;
-  FBrowser->CallScript(QString::fromUtf8(WalkScript).arg(Walk),
+  FBrowser->CallScript(QString::fromUtf8(WalkScript).arg(Walk).arg(PageFieldNamesJson()),
                        [this, Alive, Walk](bool Answered, const QVariant& Result) {
                          if (!Alive.expired())
                            WalkAnswered(Walk, Answered, Result);

@@ -9,6 +9,7 @@
 // is remembered, never their values.
 #pragma once
 
+#include "cat/radios/untPageFields.h"
 #include "logpage/untWebBrowser.h"
 #include "platform/untEvents.h"
 #include "platform/untObject.h"
@@ -31,7 +32,7 @@ using TFreshFormEvent = TMethod<TObject*>;
 
 class TLogPHPinterface : public TObject {
 public:
-  static constexpr int FieldCount = 6;
+  static constexpr int FieldCount = PageFieldCount;
   using TFieldIndex = std::array<int32_t, FieldCount>;
 
   explicit TLogPHPinterface(TWebBrowser* ABrowser);

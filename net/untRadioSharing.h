@@ -21,6 +21,7 @@ struct TSharingOptions {
   std::int32_t TxTimeLimit = TRigctlServer::DefaultTxTimeLimit;
 
   static TSharingOptions FromSettings(const TVelaLogSettings& Settings);
+  bool operator==(const TSharingOptions&) const = default;
 };
 
 // Whether Address can only be reached from this computer.

@@ -199,6 +199,18 @@ void TVelaLogSettings::setStrServerList(std::int32_t Index, const std::string& V
   FIniFile->WriteString(SecServer, ServerListKey(Index), Value);
 }
 
+bool StoreRadioPorts(TVelaLogSettings& Settings, std::int32_t ComPort, std::int32_t ComPort2,
+                     bool Com2Enable, TBaudRate BaudRate) {
+  if (ComPort == Settings.intCommPort() && ComPort2 == Settings.intCommPort2() &&
+      Com2Enable == Settings.blnComm2Enable() && BaudRate == Settings.BaudRate())
+    return false;
+  Settings.setIntCommPort(ComPort);
+  Settings.setIntCommPort2(ComPort2);
+  Settings.setBlnComm2Enable(Com2Enable);
+  Settings.setBaudRate(BaudRate);
+  return true;
+}
+
 void TVelaLogSettings::setIntCommPort(std::int32_t Value) {
   FintCommPort = Value;
   FIniFile->WriteInteger(SecComm, "CommPort", Value);

@@ -254,6 +254,11 @@ extern const char* const DefaultLogbookLiveListen;
 // The daemon's address when none is set: its own default port on this host.
 extern const char* const DefaultRigctldAddress;
 
+// Writes the radio's ports and baud rate, the one place they are stored;
+// false (nothing written) when the store holds them already.
+bool StoreRadioPorts(TVelaLogSettings& Settings, std::int32_t ComPort, std::int32_t ComPort2,
+                     bool Com2Enable, TBaudRate BaudRate);
+
 // The texts of the station options, as stored ("rtty", "on", "94").
 const char* DigiModeText(TDigiMode Value);
 const char* LinePolicyText(TLinePolicy Value);

@@ -7,8 +7,10 @@
 #include "cat/radios/untRadioTable.h"
 #include "contacts/untContactJournal.h"
 #include "contacts/untContactListener.h"
+#include "logbook/untLogbookKeySource.h"
 #include "logbook/untLogbookRadio.h"
 #include "net/untSharingPortCheck.h"
+#include "station/untStatusWords.h"
 
 namespace vela {
 
@@ -19,6 +21,7 @@ TStationOptions TStationOptions::FromSettings(const TVelaLogSettings& Settings) 
   Options.ComPort2 = Settings.intCommPort2();
   Options.Com2Enable = Settings.blnComm2Enable();
   Options.BaudRate = Settings.BaudRate();
+  Options.RigctldAddress = Settings.strRigctldAddress();
   Options.Sharing = TSharingOptions::FromSettings(Settings);
   Options.ContactsEnabled = Settings.blnContactsEnabled();
   Options.ContactsListen = Settings.strContactsListen();
@@ -27,6 +30,49 @@ TStationOptions TStationOptions::FromSettings(const TVelaLogSettings& Settings) 
   Options.ContactsJs8CallTcp = Settings.strContactsJs8CallTcp();
   Options.Logbook = TLogbookOptions::FromSettings(Settings);
   return Options;
+}
+
+std::string SharingRefusal(const TStationOptions& Options) {
+  // Sharing on the rigctld radio's own port starts no server: it would fail
+  // to listen, or the radio would poll the server.
+  return Options.Sharing.Enabled
+             ? SharingPortConflict(Options.Sharing.Port, Options.Radio, Options.RigctldAddress)
+             : std::string();
+}
+
+namespace {
+
+// Every type beyond the list gets the IC-7300's driver, which records its
+// own type.
+TRadioType ServedRadio(TRadioType Radio) {
+  return FindRadioModel(Radio) ? Radio : rtIC7300;
+}
+
+} // namespace
+
+TStation::TRadioPart TStation::RadioPartOf(const TStationOptions& Options) {
+  TRadioPart Part;
+  Part.Radio = ServedRadio(Options.Radio);
+  Part.ComPort = Options.ComPort;
+  Part.ComPort2 = Options.ComPort2;
+  Part.Com2Enable = Options.Com2Enable;
+  Part.BaudRate = Options.BaudRate;
+  // Only the rigctld radio reads its daemon's address.
+  if (Part.Radio == rtRigctld)
+    Part.RigctldAddress = Options.RigctldAddress;
+  return Part;
+}
+
+TStation::TContactsPart TStation::ContactsPartOf(const TStationOptions& Options) {
+  TContactsPart Part;
+  Part.Enabled = Options.ContactsEnabled;
+  if (!Part.Enabled)
+    return Part;
+  Part.Listen = Options.ContactsListen;
+  Part.Interface = Options.ContactsInterface;
+  Part.Js8CallTcp = Options.ContactsJs8CallTcp;
+  Part.LogFiles = Options.ContactsLogFiles;
+  return Part;
 }
 
 TStation::TStation(TVelaLogSettings& ASettings, const std::string& BesideFile)
@@ -38,13 +84,39 @@ TStation::TStation(TVelaLogSettings& ASettings, const std::string& BesideFile)
       throw;
     FCreateError = std::current_exception();
   }
-  FSharing = std::make_unique<TRadioSharing>([this] { return CAT(); });
+  // The driver runs as the store says: that is what is applied so far.
+  TStationOptions Stored;
+  Stored.Radio = FCAT->Radio();
+  Stored.ComPort = FSettings.intCommPort();
+  Stored.ComPort2 = FSettings.intCommPort2();
+  Stored.Com2Enable = FSettings.blnComm2Enable();
+  Stored.BaudRate = FSettings.BaudRate();
+  Stored.RigctldAddress = FSettings.strRigctldAddress();
+  FAppliedRadio = RadioPartOf(Stored);
+
+  FSharing = std::make_unique<TRadioSharing>([this] { return FCAT.get(); });
   FSharing->Server().setOnKeyedChange(MakeMethod(this, &TStation::KeyedChange));
   FSharing->setOnListening([this] { Changed(); });
   FLogbook = std::make_unique<TLogbookApi>(
-      std::make_unique<TDriverLogbookRadio>([this] { return CAT(); }, &FSettings),
+      std::make_unique<TDriverLogbookRadio>([this] { return FCAT.get(); }, &FSettings),
       OutboxFileBeside(FBesideFile));
   FLogbook->setOnChange(MakeMethod(this, &TStation::LinkChange));
+  FLogbook->setOnOutcome([this](const std::string& Call, const TApiReply& Reply) {
+    LogbookWords(Call + " " + (Reply.Status ? std::to_string(Reply.Status) : std::string("-")) +
+                 (Reply.Ok() ? "" : " " + ApiOutcomeWords(Reply)));
+  });
+  FLogbook->setOnTune([this](int Status, std::int64_t Hz, const std::string& Mode) {
+    LogbookWords("tune " + std::to_string(Status) + " " + std::to_string(Hz) +
+                 (Mode.empty() ? "" : " " + Mode));
+  });
+  FLogbook->Commands().setOnReport([this](const TCommandReport& Report) {
+    LogbookWords("command " + std::to_string(Report.Id) + " " + Report.Status +
+                 (Report.Why.empty() || Report.Status != "FAILED" ? "" : " " + Report.Why));
+  });
+  FLogbook->Outbox().setOnSetAside(
+      [this](const std::string& Words) { LogbookWords("set aside: " + Words); });
+  // What the logbook settled without a refusal ("DL1ABC was already in the log").
+  FLogbook->Outbox().setOnNote([this](const std::string& Words) { LogbookWords(": " + Words); });
   FListener = std::make_unique<TContactListener>();
   FListener->setOnChange(MakeMethod(this, &TStation::LinkChange));
   AddContactSource(*FListener);
@@ -52,6 +124,7 @@ TStation::TStation(TVelaLogSettings& ASettings, const std::string& BesideFile)
 
 TStation::~TStation() {
   FConsumers.Clear();
+  FKeySource = nullptr;
   // A contact still waiting for its ADIF is the journal's and the logbook's
   // now: the program is ending.
   FListener->DeliverHeld();
@@ -71,11 +144,7 @@ std::exception_ptr TStation::TakeCreateError() {
 }
 
 void TStation::CreateCAT(TRadioType Radio) {
-  // Every type beyond the list gets the IC-7300's driver, which records its
-  // own type.
-  if (!FindRadioModel(Radio))
-    Radio = rtIC7300;
-  FCAT = CreateRadioDriver(Radio, this, &FSettings);
+  FCAT = CreateRadioDriver(ServedRadio(Radio), this, &FSettings);
   FCAT->setOnRxData(MakeMethod(this, &TStation::RxData));
   FCAT->setOnLinkChange(MakeMethod(this, &TStation::LinkChange));
   if (FOnTrace.Assigned())
@@ -101,103 +170,154 @@ void TStation::setOnTrace(const TTraceEvent& Value) {
     FCAT->setOnTrace(Value);
 }
 
-void TStation::Apply(const TStationOptions& Options) {
-  ApplyRadio(Options);
-  ApplySharing(Options);
-  ApplyContacts(Options);
-  ApplyLogbook(Options);
+TStationRestarts TStation::Apply(const TStationOptions& Options) {
+  TStationRestarts Restarts;
+  Restarts.Radio = ApplyRadio(Options);
+  Restarts.Sharing = ApplySharing(Options);
+  Restarts.Contacts = ApplyContacts(Options);
+  FWantedLogbook = Options.Logbook;
+  Restarts.Logbook = ApplyLogbook();
   // Contacts a previous run held for their ADIF when it ended are taken
   // once the journal and the logbook's queue are there.
   if (FJournal)
     FListener->KeepHeldIn(TContactJournal::HeldPathBeside(FBesideFile));
+  return Restarts;
 }
 
-void TStation::ApplyRadio(const TStationOptions& Options) {
-  const TRadioType Radio = FindRadioModel(Options.Radio) ? Options.Radio : rtIC7300;
-  const bool PortsChanged =
-      Options.ComPort != FSettings.intCommPort() || Options.ComPort2 != FSettings.intCommPort2() ||
-      Options.Com2Enable != FSettings.blnComm2Enable() || Options.BaudRate != FSettings.BaudRate();
-  if (!FCAT || FCAT->Radio() != Radio) {
+bool TStation::ApplyRadio(const TStationOptions& Options) {
+  const TRadioPart Wanted = RadioPartOf(Options);
+  if (FCAT && Wanted == FAppliedRadio && !Options.RestartRadio) {
+    // Options the driver reads at each command (transceive) take effect at
+    // once, also while its worker idles on the driver's word.
+    FCAT->OptionsChanged();
+    return false;
+  }
+  const bool PortsChanged = !Wanted.SamePorts(FAppliedRadio);
+  FAppliedRadio = Wanted;
+  if (!FCAT || FCAT->Radio() != Wanted.Radio) {
     // The old driver's worker stops (releasing a keyed transmitter) before
     // the new one opens the port.
     FreeCAT();
     // Stored first, so that the new driver's worker starts on them: the old
     // port is not opened again (with its lines driven) only to be left.
-    if (PortsChanged) {
-      FSettings.setIntCommPort(Options.ComPort);
-      FSettings.setIntCommPort2(Options.ComPort2);
-      FSettings.setBlnComm2Enable(Options.Com2Enable);
-      FSettings.setBaudRate(Options.BaudRate);
-    }
-    CreateCAT(Radio);
+    if (PortsChanged)
+      StoreRadioPorts(FSettings, Wanted.ComPort, Wanted.ComPort2, Wanted.Com2Enable,
+                      Wanted.BaudRate);
+    CreateCAT(Wanted.Radio);
   } else if (PortsChanged) {
     // Restarts with the station options too.
-    FCAT->ApplyPortSettings(Options.ComPort, Options.ComPort2, Options.Com2Enable,
-                            Options.BaudRate);
-  } else if (Options.RestartRadio) {
-    FCAT->ResetCAT();
+    FCAT->ApplyPortSettings(Wanted.ComPort, Wanted.ComPort2, Wanted.Com2Enable, Wanted.BaudRate);
   } else {
-    // Options the driver reads at each command (transceive) take effect at
-    // once, also while its worker idles on the driver's word.
-    FCAT->OptionsChanged();
+    // An option read when the worker starts, or the daemon's address.
+    FCAT->ResetCAT();
   }
+  return true;
 }
 
-void TStation::ApplySharing(const TStationOptions& Options) {
-  // Sharing on the rigctld radio's own port starts no server: it would fail
-  // to listen, or the radio would poll the server.
+bool TStation::ApplySharing(const TStationOptions& Options) {
   TSharingOptions Sharing = Options.Sharing;
-  const std::string Conflict =
-      Sharing.Enabled
-          ? SharingPortConflict(Sharing.Port, FSettings.Radio(), FSettings.strRigctldAddress())
-          : std::string();
-  Sharing.Enabled = Sharing.Enabled && Conflict.empty();
-  if (FSharing->Apply(Sharing) && Conflict.empty())
-    return;
-  Failed(spSharing, Conflict.empty() ? FSharing->ErrorText() : Conflict);
+  FSharingRefusal = vela::SharingRefusal(Options);
+  Sharing.Enabled = Sharing.Enabled && FSharingRefusal.empty();
+  if (FAppliedSharing == Sharing)
+    return false;
+  FAppliedSharing.reset();
+  if (!FSharing->Apply(Sharing)) {
+    Failed(spSharing, FSharing->ErrorText());
+    return true;
+  }
+  FAppliedSharing = Sharing;
+  Changed();
+  return true;
 }
 
-void TStation::ApplyContacts(const TStationOptions& Options) {
-  const bool Enabled = Options.ContactsEnabled;
-  // The interface is part of where it listens: a change restarts it.
-  const std::string Listen = Options.ContactsListen + "\n" + Options.ContactsInterface;
+bool TStation::ApplyContacts(const TStationOptions& Options) {
+  const TContactsPart Wanted = ContactsPartOf(Options);
+  // A listener that could not listen is tried again.
+  if (FAppliedContacts == Wanted && (!Wanted.Enabled || FListener->Listening()))
+    return false;
+  const bool Enabled = Wanted.Enabled;
   if (Enabled && !FJournal) {
     FJournal = std::make_unique<TContactJournal>(TContactJournal::PathBeside(FBesideFile));
     FJournal->setOnChange([this] { Changed(); });
     FJournal->Open();
   }
-  if (Enabled != FContactsEnabled || Listen != FContactsListening ||
-      (Enabled && !FListener->Listening())) {
+  // The interface is part of where it listens: a change restarts it.
+  if (!FAppliedContacts || Enabled != FAppliedContacts->Enabled ||
+      Wanted.Listen != FAppliedContacts->Listen ||
+      Wanted.Interface != FAppliedContacts->Interface || (Enabled && !FListener->Listening())) {
     FContactsEnabled = Enabled;
-    FContactsListening = Listen;
-    FListener->setInterface(Options.ContactsInterface);
+    FListener->setInterface(Wanted.Interface);
     if (Enabled)
-      FListener->Start(Options.ContactsListen);
+      FListener->Start(Wanted.Listen);
     else
       FListener->Stop();
   }
   // Log files are followed beside the socket, and on even where the port
   // cannot be had; what was taken from them is kept beside the settings.
   const std::string Folder = std::filesystem::path(FBesideFile).parent_path().string();
-  FListener->FollowFiles(Enabled ? Options.ContactsLogFiles : std::vector<std::string>(),
-                         Folder.empty() ? "." : Folder);
-  FListener->ConnectApi(Enabled ? Options.ContactsJs8CallTcp : std::string());
+  FListener->FollowFiles(Wanted.LogFiles, Folder.empty() ? "." : Folder);
+  FListener->ConnectApi(Wanted.Js8CallTcp);
+  FAppliedContacts = Wanted;
+  return true;
 }
 
-void TStation::setLogbookKey(const std::string& Key) {
-  FLogbookKey = Key;
-  FLogbookKeyKnown = true;
-}
-
-void TStation::ApplyLogbook(const TStationOptions& Options) {
-  if (!Options.LogbookKeyKnown && !FLogbookKeyKnown)
+void TStation::setLogbookKeySource(TLogbookKeySource* Source) {
+  FKeySource = Source;
+  if (!Source)
     return;
-  TLogbookOptions Logbook = Options.Logbook;
-  if (!Options.LogbookKeyKnown)
-    Logbook.Key = FLogbookKey;
-  if (!FLogbook->Apply(Logbook))
+  std::weak_ptr<int> Alive = FAlive;
+  Source->ReadKey([this, Alive, Source] {
+    // A source replaced (or a station gone) meanwhile is not asked.
+    if (!Alive.expired() && FKeySource == Source)
+      ApplyLogbook();
+  });
+}
+
+bool TStation::ApplyLogbook() {
+  if (!FWantedLogbook)
+    return false;
+  if (FKeySource && FKeySource->Known())
+    FLogbookKey = FKeySource->Key();
+  else if (!FAppliedLogbook)
+    return false; // the API waits for its key
+  TLogbookOptions Logbook = *FWantedLogbook;
+  Logbook.Key = FLogbookKey;
+  if (FAppliedLogbook == Logbook)
+    return false;
+  FAppliedLogbook.reset();
+  if (FLogbook->Apply(Logbook))
+    FAppliedLogbook = Logbook;
+  else
     Failed(spLogbook, FLogbook->ErrorText());
   Changed();
+  return true;
+}
+
+void TStation::TuneFromPage(const std::string& Frequency, const std::string& Mode,
+                            bool FrequencyWrittenByProgram, bool ModeWrittenByProgram) {
+  if (FrequencyWrittenByProgram)
+    return;
+  FCAT->TuneRadio(Frequency, ModeWrittenByProgram ? std::string() : Mode);
+}
+
+bool TStation::TuneHz(std::int64_t Hz) {
+  return FCAT->TuneHz(Hz);
+}
+
+bool TStation::TuneMode(const std::string& Mode) {
+  return FCAT->TuneNativeMode(Mode);
+}
+
+void TStation::ResetRadio() {
+  FCAT->ResetCAT();
+}
+
+std::string TStation::LogbookStationCallsign() const {
+  return FLogbook->StationCallsign();
+}
+
+void TStation::ResendRefused(bool AsStationCallsign, const TLogbookApi::TResendDone& Done) {
+  FLogbook->ResendRefused(AsStationCallsign, Done);
 }
 
 void TStation::AddContactSource(TContactListener& Source) {
@@ -216,6 +336,108 @@ void TStation::ContactReceived(const TContact& Contact, const std::string& Recor
   FLogbook->Enqueue(Record);
   FConsumers.Call<TStationContactConsumer>(Contact, Record);
   Changed();
+}
+
+std::string TStation::StatusText() const {
+  std::string Text = LinkSummary(*FCAT, true);
+  // A network program keying the transmitter leads the line.
+  if (FSharing->Server().Keyed())
+    Text = "TX (network) \u00b7 " + Text;
+  auto Join = [&Text](const std::string& Part) {
+    if (!Part.empty())
+      Text += (Text.empty() ? "" : "   \u00b7   ") + Part;
+  };
+  if (!FSharingRefusal.empty())
+    Join("not shared: " + FSharingRefusal);
+  // A sharing address that is taken, while it is tried again.
+  Join(FSharing->StatusText());
+  Join(ContactsStatusText());
+  Join(FLogbook->StatusText());
+  return Text;
+}
+
+TStationLinks TStation::Links() const {
+  TStationLinks Links;
+  Links.Radio = FCAT->RadioLinkStatus();
+  Links.Virtual = FCAT->VirtualLinkStatus();
+  Links.RadioNote = FCAT->RadioNote();
+  Links.FollowingReports = FCAT->FollowingReports();
+  return Links;
+}
+
+std::optional<TListenAddress> TStation::SharingListening() const {
+  const TRigctlServer& Server = FSharing->Server();
+  if (!Server.Listening())
+    return std::nullopt;
+  return TListenAddress{FAppliedSharing ? FAppliedSharing->Address : std::string(), Server.Port()};
+}
+
+std::optional<TListenAddress> TStation::TuneListening() const {
+  const TTuneListener& Tune = FLogbook->Listener();
+  if (!Tune.Listening())
+    return std::nullopt;
+  return TListenAddress{Tune.Address(), Tune.Port()};
+}
+
+TServerState TStation::Server(TStationServer Which) const {
+  TServerState State;
+  switch (Which) {
+  case TStationServer::Sharing: {
+    const TRigctlServer& Server = FSharing->Server();
+    State = {Server.Listening(), FAppliedSharing ? FAppliedSharing->Address : std::string(),
+             Server.Port(), Server.ErrorText()};
+    break;
+  }
+  case TStationServer::Tune: {
+    const TTuneListener& Tune = FLogbook->Listener();
+    State = {Tune.Listening(), Tune.Address(), Tune.Port(), Tune.ErrorText()};
+    break;
+  }
+  case TStationServer::Live: {
+    const TLiveChannel& Live = FLogbook->Live();
+    State = {Live.Listening(), Live.Address(), Live.Port(), Live.ErrorText()};
+    break;
+  }
+  }
+  return State;
+}
+
+std::string TStation::WriteProblems() const {
+  std::string Text;
+  for (const std::string& Problem :
+       {FJournal ? FJournal->ErrorText() : std::string(), FLogbook->Outbox().WriteProblem(),
+        FListener->HeldProblem()})
+    if (!Problem.empty())
+      Text += (Text.empty() ? "" : " \u00b7 ") + Problem;
+  return Text;
+}
+
+void TStation::DeliverHeldContacts() {
+  FListener->DeliverHeld();
+}
+
+std::optional<TFormContact> TStation::NextFormContact() const {
+  if (!FContactsEnabled || !FJournal || !FJournal->Next())
+    return std::nullopt;
+  return FormContact(*FJournal->Next(), FSettings.ContactFields());
+}
+
+void TStation::TakeFormContact() {
+  if (FJournal)
+    FJournal->IntoForm();
+}
+
+void TStation::FormContactLeft() {
+  if (FJournal)
+    FJournal->FormLeft();
+}
+
+std::size_t TStation::ContactsWaiting() const {
+  return FJournal ? FJournal->Waiting() : 0;
+}
+
+std::string TStation::RadioLinkText() const {
+  return vela::RadioLinkText(*FCAT);
 }
 
 std::string TStation::ContactsStatusText() const {
@@ -259,6 +481,10 @@ void TStation::LinkChange(TObject*) {
 
 void TStation::KeyedChange(TObject*, bool) {
   Changed();
+}
+
+void TStation::LogbookWords(const std::string& Text) {
+  FConsumers.Call<TStationLogbookConsumer>(TLogbookWords{Text});
 }
 
 void TStation::Changed() {

@@ -93,6 +93,14 @@ const TModeRow* FindTuneModeRow(std::string_view Name);
 // Whether a click-to-tune name (lower case) is the page's "Digi": pkt, dig.
 bool IsDigiTuneName(std::string_view Name);
 
+// The sideband SSB means at a frequency: the lower below SidebandSplitHz
+// (10 MHz), the upper from there up; ModeLSB or ModeUSB, which are the
+// click-to-tune names too.
+inline constexpr std::int64_t SidebandSplitHz = 10'000'000;
+inline const char* SsbSideband(std::int64_t Hz) {
+  return Hz < SidebandSplitHz ? ModeLSB : ModeUSB;
+}
+
 // The row whose ADIF mode or submode is Name (any case: "CW", "lsb"); SSB
 // itself names no row, its sideband depends on the frequency. nullptr for
 // the digital modes' names and anything else.

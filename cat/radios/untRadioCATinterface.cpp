@@ -66,7 +66,7 @@ bool TRadioCATInterface::TuneNativeMode(const std::string& Mode) {
 bool TRadioCATInterface::TakesHz(std::int64_t Hz) const {
   if (Hz <= 0)
     return false;
-  return !FModel || (Hz >= FModel->LowHz && Hz <= FModel->HighHz);
+  return !FModel || FModel->Receives(Hz);
 }
 
 bool TRadioCATInterface::TuneHz(std::int64_t Hz) {

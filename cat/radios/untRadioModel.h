@@ -36,6 +36,8 @@ struct TRadioModel {
   // What the radio receives, in hertz, for programs sharing it that ask.
   std::int64_t LowHz;
   std::int64_t HighHz;
+  // Whether the radio receives Hz (LowHz to HighHz): the one range check.
+  bool Receives(std::int64_t Hz) const { return Hz >= LowHz && Hz <= HighHz; }
   // Whether its commands and replies are binary (shown in hex when traced).
   bool Binary;
 };

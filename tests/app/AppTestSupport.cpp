@@ -122,8 +122,8 @@ bool TRadioSim::PrintedPrefix(const std::string& Prefix) const {
   return false;
 }
 
-TStation::TStation(const QString& Radio, int RadioType, bool WriteIni,
-                   const std::string& StartPath) {
+TTestShack::TTestShack(const QString& Radio, int RadioType, bool WriteIni,
+                       const std::string& StartPath) {
   QDir(FDir.path()).mkpath(QStringLiteral("ports"));
   vela::TCustomComPort::SetPortsDir(FDir.path().toStdString() + "/ports");
 
@@ -155,7 +155,7 @@ TStation::TStation(const QString& Radio, int RadioType, bool WriteIni,
   }
 }
 
-TStation::~TStation() {
+TTestShack::~TTestShack() {
   FSim.reset();
   if (FServer.state() != QProcess::NotRunning) {
     FServer.terminate();
@@ -167,17 +167,17 @@ TStation::~TStation() {
   vela::TCustomComPort::SetPortsDir("");
 }
 
-std::string TStation::Folder() const {
+std::string TTestShack::Folder() const {
   return FDir.path().toStdString();
 }
-std::string TStation::IniPath() const {
+std::string TTestShack::IniPath() const {
   return Folder() + "/VelaLog.ini";
 }
-std::string TStation::Url(const std::string& Path) const {
+std::string TTestShack::Url(const std::string& Path) const {
   return "http://127.0.0.1:" + std::to_string(FPort) + Path;
 }
 
-void TStation::RestartSim(const QString& Radio, const QString& Freq, const QString& Mode) {
+void TTestShack::RestartSim(const QString& Radio, const QString& Freq, const QString& Mode) {
   FSim.reset();
   QFile::remove(FDir.path() + "/ports/com1");
   FSim = std::make_unique<TRadioSim>(Radio, FDir.path() + "/ports/com1", Freq, Mode);

@@ -51,14 +51,16 @@ private:
   bool FReady = false;
 };
 
-class TStation {
+// What a window's test runs beside it: the radio simulator on a pty, the
+// sample logbook served on 127.0.0.1 and a settings folder naming both.
+class TTestShack {
 public:
   // Radio: the simulator's radio name; RadioType: the stored radio ordinal;
   // StartPath: the sample logbook's page the settings file names as the
   // server address.
-  explicit TStation(const QString& Radio = "ft950", int RadioType = 3, bool WriteIni = true,
-                    const std::string& StartPath = "/");
-  ~TStation();
+  explicit TTestShack(const QString& Radio = "ft950", int RadioType = 3, bool WriteIni = true,
+                      const std::string& StartPath = "/");
+  ~TTestShack();
 
   std::string Folder() const;
   std::string IniPath() const;

@@ -28,8 +28,8 @@ protected:
   void SetUp() override { ClearErrorBoxes(); }
 
   // Creates and shows the window on the station's settings file.
-  vela::TfrmVelaLogMain& Open(TStation& Station) {
-    FWindow = std::make_unique<vela::TfrmVelaLogMain>(nullptr, Station.IniPath());
+  vela::TfrmVelaLogMain& Open(TTestShack& Shack) {
+    FWindow = std::make_unique<vela::TfrmVelaLogMain>(nullptr, Shack.IniPath());
     FWindow->show();
     return *FWindow;
   }

@@ -21,16 +21,16 @@ int main(int argc, char** argv) {
   vela::TVelaLogApplication App(argc, argv);
   App.setApplicationName(QStringLiteral("VELA Log"));
 
-  velatest::TStation Station("ft950", 3);
-  if (!Station.Started()) {
+  velatest::TTestShack Shack("ft950", 3);
+  if (!Shack.Started()) {
     std::fprintf(stderr, "velalog-shot-main: the logbook server or the radio did not start\n");
     return 1;
   }
-  Station.Sim().Send("freq 14074000");
-  Station.Sim().Send("mode usb");
+  Shack.Sim().Send("freq 14074000");
+  Shack.Sim().Send("mode usb");
   int Result = 1;
   {
-    vela::TfrmVelaLogMain Window(nullptr, Station.IniPath());
+    vela::TfrmVelaLogMain Window(nullptr, Shack.IniPath());
     Window.show();
     Window.setGeometry(40, 40, 1100, 640);
     const bool Filled = velatest::WaitUntil([&] {

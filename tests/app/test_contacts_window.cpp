@@ -12,6 +12,7 @@
 #include "cat/untCATinterface.h"
 #include "common/ContactDatagrams.h"
 #include "common/FileHelpers.h"
+#include "common/StationInspector.h"
 #include "gui/untLinkStatusStrip.h"
 #include "logpage/BrowserScript.h"
 #include "logpage/untLogPHPinterface.h"
@@ -28,7 +29,7 @@ protected:
     QUdpSocket Sender;
     Sender.writeDatagram(Bytes.data(), static_cast<qint64>(Bytes.size()),
                          QHostAddress(QHostAddress::LocalHost),
-                         FWindow->Contacts()->Listener().Port());
+                         velatest::StationContacts(FWindow->Station()).Port());
   }
   // A field of the form by name (beyond the six), or "<none>".
   std::string Named(const std::string& Name) {
@@ -50,14 +51,14 @@ protected:
 } // namespace
 
 TEST_F(ContactsWindow, ContactFillsTheFormAndHoldsItUntilThePageLoadsAnew) {
-  TStation Station;
-  ASSERT_TRUE(Station.Started());
-  test::WriteFile(Station.IniPath(), test::ReadFile(Station.IniPath()) +
-                                         "[Contacts]\nEnabled=1\nListen=127.0.0.1:0\n"
-                                         "[ContactFields]\nrst_sent=rst_sent\ngridsquare=grid\n");
-  vela::TfrmVelaLogMain& W = Open(Station);
+  TTestShack Shack;
+  ASSERT_TRUE(Shack.Started());
+  test::WriteFile(Shack.IniPath(), test::ReadFile(Shack.IniPath()) +
+                                       "[Contacts]\nEnabled=1\nListen=127.0.0.1:0\n"
+                                       "[ContactFields]\nrst_sent=rst_sent\ngridsquare=grid\n");
+  vela::TfrmVelaLogMain& W = Open(Shack);
   ASSERT_TRUE(WaitRadioFields("20m", "14.0740", "usb")) << Dump();
-  ASSERT_TRUE(W.Contacts()->Listener().Listening()) << W.Contacts()->StatusText();
+  ASSERT_TRUE(velatest::StationContacts(W.Station()).Listening()) << W.Contacts()->StatusText();
 
   // Sent twice, as every sender does; filled once.
   Send(test::ContactLogged("DL1ABC"));
@@ -69,8 +70,11 @@ TEST_F(ContactsWindow, ContactFillsTheFormAndHoldsItUntilThePageLoadsAnew) {
 
   // The radio moves and the clock turns to another day and minute: the
   // contact's fields stay.
-  Station.Sim().Send("freq 14075000");
-  ASSERT_TRUE(WaitUntil([&] { return W.CAT() && W.CAT()->Frequency() == "14.0750"; }));
+  Shack.Sim().Send("freq 14075000");
+  ASSERT_TRUE(WaitUntil([&] {
+    return velatest::StationCAT(W.Station()) &&
+           velatest::StationCAT(W.Station())->Frequency() == "14.0750";
+  }));
   TClockReading Now;
   Now.Year = 2030, Now.Month = 1, Now.Day = 2, Now.Hour = 3, Now.Minute = 4;
   W.setClockSource([&Now] { return Now; });
@@ -79,7 +83,7 @@ TEST_F(ContactsWindow, ContactFillsTheFormAndHoldsItUntilThePageLoadsAnew) {
 
   // A second contact waits while the first is in the form.
   Send(test::ContactLogged("G4XYZ", 7076000));
-  ASSERT_TRUE(WaitUntil([&] { return W.Contacts()->Journal()->Waiting() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return W.Station()->ContactsWaiting() == 1; }));
   EXPECT_NE(W.lblLinkStatus->FullText().toStdString().find("1 waiting"), std::string::npos)
       << W.lblLinkStatus->FullText().toStdString();
   EXPECT_EQ(Field(Form(), "call_rx"), "DL1ABC");
@@ -89,13 +93,13 @@ TEST_F(ContactsWindow, ContactFillsTheFormAndHoldsItUntilThePageLoadsAnew) {
   RunPageScript(*W.wbrLogBook,
                 "window.frames['left_frame'].document.forms['log_add'].log_submit.click()");
   ASSERT_TRUE(WaitForm([&](const TForm& F) { return IsContact(F, "G4XYZ", "7.0760"); })) << Dump();
-  const std::string Stored = test::ReadFile(Station.Folder() + "/contacts.json");
+  const std::string Stored = test::ReadFile(Shack.Folder() + "/contacts.json");
   EXPECT_NE(Stored.find("\"DL1ABC\""), std::string::npos) << Stored;
   EXPECT_NE(Stored.find("\"JO62\""), std::string::npos) << Stored;
-  ASSERT_TRUE(WaitUntil([&] { return W.Contacts()->Journal()->Waiting() == 0; }));
+  ASSERT_TRUE(WaitUntil([&] { return W.Station()->ContactsWaiting() == 0; }));
 
   // Both are in the journal beside the settings file.
-  const std::string Journal = test::ReadFile(Station.Folder() + "/VelaLog-contacts.adi");
+  const std::string Journal = test::ReadFile(Shack.Folder() + "/VelaLog-contacts.adi");
   EXPECT_NE(Journal.find("<call:6>DL1ABC"), std::string::npos);
   EXPECT_NE(Journal.find("<call:5>G4XYZ"), std::string::npos);
   EXPECT_TRUE(ErrorBoxes().empty());
@@ -104,30 +108,30 @@ TEST_F(ContactsWindow, ContactFillsTheFormAndHoldsItUntilThePageLoadsAnew) {
 // A contact in the form, not saved, while another waits behind it: the window
 // is closed and opened again, and the form offers the unsaved one first.
 TEST_F(ContactsWindow, AnUnsavedContactInTheFormIsOfferedFirstAfterARestart) {
-  TStation Station;
-  ASSERT_TRUE(Station.Started());
-  test::WriteFile(Station.IniPath(), test::ReadFile(Station.IniPath()) +
+  TTestShack Shack;
+  ASSERT_TRUE(Shack.Started());
+  test::WriteFile(Shack.IniPath(), test::ReadFile(Shack.IniPath()) +
                                          "[Contacts]\nEnabled=1\nListen=127.0.0.1:0\n");
-  Open(Station);
-  ASSERT_TRUE(FWindow->Contacts()->Listener().Listening()) << FWindow->Contacts()->StatusText();
+  Open(Shack);
+  ASSERT_TRUE(velatest::StationContacts(FWindow->Station()).Listening()) << FWindow->Contacts()->StatusText();
   Send(test::ContactLogged("DL1ABC"));
   ASSERT_TRUE(WaitForm([&](const TForm& F) { return IsContact(F, "DL1ABC", "7.0755"); })) << Dump();
   ASSERT_TRUE(WaitUntil([&] { return FWindow->Contacts()->Filled() == 1; }));
   Send(test::ContactLogged("G4XYZ", 7076000));
-  ASSERT_TRUE(WaitUntil([&] { return FWindow->Contacts()->Journal()->Waiting() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return FWindow->Station()->ContactsWaiting() == 1; }));
 
   FWindow.reset();
-  vela::TfrmVelaLogMain& W = Open(Station);
+  vela::TfrmVelaLogMain& W = Open(Shack);
   ASSERT_TRUE(WaitForm([&](const TForm& F) { return IsContact(F, "DL1ABC", "7.0755"); })) << Dump();
   ASSERT_TRUE(WaitUntil([&] { return W.Contacts()->Filled() == 1; }));
-  EXPECT_EQ(W.Contacts()->Journal()->Waiting(), 1u);
+  EXPECT_EQ(W.Station()->ContactsWaiting(), 1u);
 
   // Saved now: the one behind it follows, and neither is offered again.
   RunPageScript(*W.wbrLogBook,
                 "window.frames['left_frame'].document.forms['log_add'].log_submit.click()");
   ASSERT_TRUE(WaitForm([&](const TForm& F) { return IsContact(F, "G4XYZ", "7.0760"); })) << Dump();
   ASSERT_TRUE(WaitUntil([&] { return W.Contacts()->Filled() == 2; }));
-  EXPECT_EQ(W.Contacts()->Journal()->Waiting(), 0u);
+  EXPECT_EQ(W.Station()->ContactsWaiting(), 0u);
   EXPECT_TRUE(ErrorBoxes().empty());
 }
 
@@ -159,18 +163,18 @@ private:
 // contact's frequency and mode in the form: the program wrote them, so the
 // radio stays where it is.
 TEST_F(ContactsWindow, AContactInTheFormNeverTunesTheRadio) {
-  TStation Station;
-  ASSERT_TRUE(Station.Started());
-  test::WriteFile(Station.IniPath(), test::ReadFile(Station.IniPath()) +
-                                         "[Contacts]\nEnabled=1\nListen=127.0.0.1:0\n");
-  vela::TfrmVelaLogMain& W = Open(Station);
+  TTestShack Shack;
+  ASSERT_TRUE(Shack.Started());
+  test::WriteFile(Shack.IniPath(),
+                  test::ReadFile(Shack.IniPath()) + "[Contacts]\nEnabled=1\nListen=127.0.0.1:0\n");
+  vela::TfrmVelaLogMain& W = Open(Shack);
   ASSERT_TRUE(WaitRadioFields("20m", "14.0740", "usb")) << Dump();
   Send(test::ContactLogged("DL1ABC"));
   Send(test::ContactLogged("G4XYZ", 7076000));
   ASSERT_TRUE(WaitForm([&](const TForm& F) { return IsContact(F, "DL1ABC", "7.0755"); })) << Dump();
   ASSERT_TRUE(WaitUntil([&] { return W.Contacts()->Filled() == 1; }));
 
-  Station.Sim().ClearLines();
+  Shack.Sim().ClearLines();
   RunPageScript(*W.wbrLogBook,
                 "window.frames['left_frame'].document.forms['log_add'].log_submit.click()");
   ASSERT_TRUE(WaitForm([&](const TForm& F) { return IsContact(F, "G4XYZ", "7.0760"); })) << Dump();
@@ -181,12 +185,16 @@ TEST_F(ContactsWindow, AContactInTheFormNeverTunesTheRadio) {
   ASSERT_TRUE(WaitUntil([&] {
     return std::find(Counter.Seen.begin(), Counter.Seen.end(), "7.0760") != Counter.Seen.end();
   }));
-  EXPECT_TRUE(W.CAT()->FrequencyCommand().empty() && W.CAT()->ModeCommand().empty());
+  EXPECT_TRUE(velatest::StationCAT(W.Station())->FrequencyCommand().empty() &&
+              velatest::StationCAT(W.Station())->ModeCommand().empty());
 
   // The radio's next report is read after anything queued would have gone out.
-  Station.Sim().Send("freq 14075000");
-  ASSERT_TRUE(WaitUntil([&] { return W.CAT() && W.CAT()->Frequency() == "14.0750"; }));
-  for (const std::string& Line : Station.Sim().Lines())
+  Shack.Sim().Send("freq 14075000");
+  ASSERT_TRUE(WaitUntil([&] {
+    return velatest::StationCAT(W.Station()) &&
+           velatest::StationCAT(W.Station())->Frequency() == "14.0750";
+  }));
+  for (const std::string& Line : Shack.Sim().Lines())
     EXPECT_TRUE(Line == "freq 14075000" ||
                 (Line.rfind("freq ", 0) != 0 && Line.rfind("mode ", 0) != 0))
         << "the radio was tuned: " << Line;
@@ -195,15 +203,15 @@ TEST_F(ContactsWindow, AContactInTheFormNeverTunesTheRadio) {
 }
 
 TEST_F(ContactsWindow, ARecordAppendedToALogFileFillsTheForm) {
-  TStation Station;
-  ASSERT_TRUE(Station.Started());
-  const std::string Log = Station.IniPath() + ".wsjtx_log.adi";
+  TTestShack Shack;
+  ASSERT_TRUE(Shack.Started());
+  const std::string Log = Shack.IniPath() + ".wsjtx_log.adi";
   test::WriteFile(Log, "ADIF export<eoh>\n<call:6>OLD1AB <qso_date:8>20261201 "
                        "<time_on:6>101010 <band:3>40m <mode:3>FT8 <eor>\n");
-  test::WriteFile(Station.IniPath(),
-                  test::ReadFile(Station.IniPath()) +
+  test::WriteFile(Shack.IniPath(),
+                  test::ReadFile(Shack.IniPath()) +
                       "[Contacts]\nEnabled=1\nListen=127.0.0.1:0\nLogFile0=" + Log + "\n");
-  vela::TfrmVelaLogMain& W = Open(Station);
+  vela::TfrmVelaLogMain& W = Open(Shack);
   ASSERT_TRUE(WaitRadioFields("20m", "14.0740", "usb")) << Dump();
   EXPECT_NE(W.Contacts()->StatusText().find("1 log file"), std::string::npos)
       << W.Contacts()->StatusText();

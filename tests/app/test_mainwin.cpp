@@ -13,6 +13,7 @@
 #include "app/guiVelaLogMain.h"
 #include "cat/untCATinterface.h"
 #include "common/FileHelpers.h"
+#include "common/StationInspector.h"
 #include "gui/guiVLogSettings.h"
 #include "gui/untLinkStatusStrip.h"
 #include "logpage/untLogPHPinterface.h"
@@ -33,9 +34,9 @@ protected:
   }
 };
 
-std::string SimLog(TStation& Station) {
+std::string SimLog(TTestShack& Shack) {
   std::string Text;
-  for (const std::string& Line : Station.Sim().Lines())
+  for (const std::string& Line : Shack.Sim().Lines())
     if (Line.rfind("cmd IF", 0) != 0)
       Text += Line + " | ";
   return Text;
@@ -67,21 +68,23 @@ TEST(ClockTexts, LeadingZerosAndNoSeconds) {
 TEST_F(MainWindow, StartsWithoutSettingsFileAndPollsTheStoredRadio) {
   // No settings file: the default server ("localhost") and the Flex driver
   // on COM1, where a Flex simulator answers.
-  TStation Station("flex", 0, false);
-  ASSERT_TRUE(Station.Started());
-  ASSERT_FALSE(QFile::exists(QString::fromStdString(Station.IniPath())));
-  TfrmVelaLogMain& W = Open(Station);
+  TTestShack Shack("flex", 0, false);
+  ASSERT_TRUE(Shack.Started());
+  ASSERT_FALSE(QFile::exists(QString::fromStdString(Shack.IniPath())));
+  TfrmVelaLogMain& W = Open(Shack);
   ASSERT_NE(W.Settings(), nullptr);
   ASSERT_NE(W.SettingsDialog(), nullptr);
   ASSERT_NE(W.LogPage(), nullptr);
-  ASSERT_NE(W.CAT(), nullptr);
+  ASSERT_NE(velatest::StationCAT(W.Station()), nullptr);
   EXPECT_FALSE(W.SettingsDialog()->isVisible());
   EXPECT_EQ(W.Settings()->Radio(), vela::rtFlex);
   EXPECT_TRUE(WaitUntil([&] { return W.wbrLogBook->url().host() == "localhost"; }))
       << W.wbrLogBook->url().toString().toStdString();
-  EXPECT_TRUE(WaitUntil([&] { return W.CAT()->Frequency() == "14.0740"; }))
-      << "driver frequency: " << W.CAT()->Frequency();
-  EXPECT_TRUE(Station.Sim().PrintedPrefix("cmd "));
+  EXPECT_TRUE(WaitUntil([&] {
+    return velatest::StationCAT(W.Station())->Frequency() == "14.0740";
+  })) << "driver frequency: "
+      << velatest::StationCAT(W.Station())->Frequency();
+  EXPECT_TRUE(Shack.Sim().PrintedPrefix("cmd "));
   W.close();
   EXPECT_EQ(W.Settings(), nullptr);
   EXPECT_EQ(W.SettingsDialog(), nullptr);
@@ -90,9 +93,9 @@ TEST_F(MainWindow, StartsWithoutSettingsFileAndPollsTheStoredRadio) {
 }
 
 TEST_F(MainWindow, RadioFillsThePageAndThePageTunesTheRadio) {
-  TStation Station;
-  ASSERT_TRUE(Station.Started());
-  Open(Station);
+  TTestShack Shack;
+  ASSERT_TRUE(Shack.Started());
+  Open(Shack);
 
   // Start-up: band, frequency and mode from the radio, the UTC date and time
   // from the clock.
@@ -102,21 +105,21 @@ TEST_F(MainWindow, RadioFillsThePageAndThePageTunesTheRadio) {
   })) << Dump();
 
   // Turning the VFO and changing the mode follow into the page.
-  Station.Sim().Send("freq 7074500");
+  Shack.Sim().Send("freq 7074500");
   EXPECT_TRUE(WaitRadioFields("40m", "7.0745", "usb")) << Dump();
-  Station.Sim().Send("mode cw");
+  Shack.Sim().Send("mode cw");
   EXPECT_TRUE(WaitRadioFields("40m", "7.0745", "CW")) << Dump();
 
   // A page whose form shows another frequency and mode tunes the radio.
-  Station.Sim().Send("freq 14074000");
-  Station.Sim().Send("mode usb");
+  Shack.Sim().Send("freq 14074000");
+  Shack.Sim().Send("mode usb");
   ASSERT_TRUE(WaitRadioFields("20m", "14.0740", "usb")) << Dump();
-  Station.Sim().ClearLines();
+  Shack.Sim().ClearLines();
   LeftFrame("f.location.href='/log_add?freq=7.0745&mode=CW';");
   EXPECT_TRUE(WaitUntil([&] {
-    return Station.Sim().Printed("freq 7074500") && Station.Sim().Printed("mode cw");
+    return Shack.Sim().Printed("freq 7074500") && Shack.Sim().Printed("mode cw");
   })) << "simulator did not follow the page: "
-      << SimLog(Station) << Dump();
+      << SimLog(Shack) << Dump();
   EXPECT_TRUE(WaitRadioFields("40m", "7.0745", "CW")) << Dump();
 
   // A page with an empty frequency field is filled from the radio.
@@ -141,16 +144,16 @@ TEST_F(MainWindow, RadioFillsThePageAndThePageTunesTheRadio) {
            Field(F, "log_mode") == "CW" && IsUtcDateNear(Field(F, "log_date")) &&
            IsUtcTimeNear(Field(F, "log_time"));
   })) << Dump();
-  QFile Contacts(QString::fromStdString(Station.Folder() + "/contacts.json"));
+  QFile Contacts(QString::fromStdString(Shack.Folder() + "/contacts.json"));
   ASSERT_TRUE(Contacts.open(QIODevice::ReadOnly));
   EXPECT_TRUE(Contacts.readAll().contains("DL1ABC"));
   EXPECT_TRUE(ErrorBoxes().empty());
 }
 
 TEST_F(MainWindow, ClockWritesOnDayAndTimeChangesOnly) {
-  TStation Station;
-  ASSERT_TRUE(Station.Started());
-  TfrmVelaLogMain& W = Open(Station);
+  TTestShack Shack;
+  ASSERT_TRUE(Shack.Started());
+  TfrmVelaLogMain& W = Open(Shack);
   ASSERT_TRUE(WaitRadioFields("20m", "14.0740", "usb")) << Dump();
   // The clock from here on is the test's; real ticks read it too.
   TClockReading Now;
@@ -234,9 +237,9 @@ TEST_F(MainWindow, ClockWritesOnDayAndTimeChangesOnly) {
 }
 
 TEST_F(MainWindow, ApplyAnotherRadioResetCatAndBack) {
-  TStation Station;
-  ASSERT_TRUE(Station.Started());
-  TfrmVelaLogMain& W = Open(Station);
+  TTestShack Shack;
+  ASSERT_TRUE(Shack.Started());
+  TfrmVelaLogMain& W = Open(Shack);
   ASSERT_TRUE(WaitRadioFields("20m", "14.0740", "usb")) << Dump();
 
   // The Settings button shows the dialog, modeless.
@@ -246,27 +249,27 @@ TEST_F(MainWindow, ApplyAnotherRadioResetCatAndBack) {
 
   // Another radio on COM1, and Apply with its type: the driver is replaced
   // and radio events still reach the page.
-  Station.RestartSim("ic7300", "7074000", "lsb");
-  ASSERT_TRUE(Station.Sim().Ready());
-  vela::TCATInterface* OldDriver = W.CAT();
+  Shack.RestartSim("ic7300", "7074000", "lsb");
+  ASSERT_TRUE(Shack.Sim().Ready());
+  vela::TCATInterface* OldDriver = velatest::StationCAT(W.Station());
   W.SettingsDialog()->cbxRadio()->setCurrentIndex(vela::rtIC7300);
   W.SettingsDialog()->pnlOKClick();
-  EXPECT_NE(W.CAT(), OldDriver);
+  EXPECT_NE(velatest::StationCAT(W.Station()), OldDriver);
   EXPECT_EQ(W.Settings()->Radio(), vela::rtIC7300);
   EXPECT_FALSE(W.SettingsDialog()->isVisible());
   EXPECT_TRUE(WaitRadioFields("40m", "7.0740", "lsb")) << Dump();
-  Station.Sim().Send("freq 21074000");
+  Shack.Sim().Send("freq 21074000");
   EXPECT_TRUE(WaitRadioFields("15m", "21.0740", "lsb")) << Dump();
 
   // A radio that comes back on a new line is polled again after Reset CAT.
-  Station.RestartSim("ic7300", "3573000", "usb");
-  ASSERT_TRUE(Station.Sim().Ready());
+  Shack.RestartSim("ic7300", "3573000", "usb");
+  ASSERT_TRUE(Shack.Sim().Ready());
   QTest::mouseClick(W.pnlResetRadio, Qt::LeftButton, {}, QPoint(10, 10));
   EXPECT_TRUE(WaitRadioFields("80m", "3.5730", "usb")) << Dump();
 
   // Back returns to the previous page of the history.
   const QUrl Start = W.wbrLogBook->url();
-  W.wbrLogBook->Navigate(Station.Url("/contacts"));
+  W.wbrLogBook->Navigate(Shack.Url("/contacts"));
   ASSERT_TRUE(WaitUntil([&] { return W.wbrLogBook->url().path() == "/contacts"; }));
   QTest::mouseClick(W.pnlBack, Qt::LeftButton, {}, QPoint(10, 10));
   EXPECT_TRUE(WaitUntil([&] { return W.wbrLogBook->url() == Start; }))
@@ -277,9 +280,9 @@ TEST_F(MainWindow, ApplyAnotherRadioResetCatAndBack) {
 // The strip under the bar names the radio, its port and the link's state;
 // a radio switched off and on again is polled again without Reset CAT.
 TEST_F(MainWindow, StatusStripShowsTheLinkAndTheRadioComesBackByItself) {
-  TStation Station;
-  ASSERT_TRUE(Station.Started());
-  TfrmVelaLogMain& W = Open(Station);
+  TTestShack Shack;
+  ASSERT_TRUE(Shack.Started());
+  TfrmVelaLogMain& W = Open(Shack);
   ASSERT_TRUE(WaitRadioFields("20m", "14.0740", "usb")) << Dump();
   auto Strip = [&] { return W.lblLinkStatus->FullText().toStdString(); };
   auto Live = [&] {
@@ -291,32 +294,32 @@ TEST_F(MainWindow, StatusStripShowsTheLinkAndTheRadioComesBackByItself) {
   EXPECT_TRUE(W.lblLinkStatus->isVisible());
   EXPECT_LT(W.lblLinkStatus->geometry().top(), W.wbrLogBook->geometry().top());
 
-  Station.Sim().Send("quit");
+  Shack.Sim().Send("quit");
   EXPECT_TRUE(WaitUntil([&] { return !Live(); })) << Strip();
-  Station.RestartSim("ft950", "7074500", "cw");
-  ASSERT_TRUE(Station.Sim().Ready());
+  Shack.RestartSim("ft950", "7074500", "cw");
+  ASSERT_TRUE(Shack.Sim().Ready());
   EXPECT_TRUE(WaitRadioFields("40m", "7.0745", "CW")) << Dump();
   EXPECT_TRUE(WaitUntil(Live)) << Strip();
   EXPECT_TRUE(ErrorBoxes().empty());
 }
 
 TEST_F(MainWindow, BackWithoutHistoryShowsTheErrorBoxAndGoesOn) {
-  TStation Station;
-  ASSERT_TRUE(Station.Started());
-  TfrmVelaLogMain& W = Open(Station);
+  TTestShack Shack;
+  ASSERT_TRUE(Shack.Started());
+  TfrmVelaLogMain& W = Open(Shack);
   ASSERT_TRUE(WaitRadioFields("20m", "14.0740", "usb")) << Dump();
   ASSERT_FALSE(W.wbrLogBook->history()->canGoBack());
   QTest::mouseClick(W.pnlBack, Qt::LeftButton, {}, QPoint(10, 10));
   ASSERT_EQ(ErrorBoxes().size(), 1u);
   // The window goes on: the radio still reaches the page.
-  Station.Sim().Send("freq 7074500");
+  Shack.Sim().Send("freq 7074500");
   EXPECT_TRUE(WaitRadioFields("40m", "7.0745", "usb")) << Dump();
 }
 
 TEST_F(MainWindow, ButtonsLook) {
-  TStation Station;
-  ASSERT_TRUE(Station.Started());
-  TfrmVelaLogMain& W = Open(Station);
+  TTestShack Shack;
+  ASSERT_TRUE(Shack.Started());
+  TfrmVelaLogMain& W = Open(Shack);
   const QColor Black(0, 0, 0), Yellow(255, 255, 0);
   for (vela::TPanelButton* B : {W.pnlSettingsBg, W.pnlResetRadioBg, W.pnlBackBg}) {
     EXPECT_EQ(B->FrameColor(), Yellow);
@@ -340,10 +343,10 @@ TEST_F(MainWindow, ButtonsLook) {
 }
 
 TEST_F(MainWindow, ClosingStoresThePlacementAndTheNextStartUsesIt) {
-  TStation Station;
-  ASSERT_TRUE(Station.Started());
+  TTestShack Shack;
+  ASSERT_TRUE(Shack.Started());
   {
-    TfrmVelaLogMain& W = Open(Station);
+    TfrmVelaLogMain& W = Open(Shack);
     ASSERT_TRUE(WaitUntil([&] { return W.LogPage() != nullptr; }));
     W.move(37, 41);
     W.resize(811, 603);
@@ -353,7 +356,7 @@ TEST_F(MainWindow, ClosingStoresThePlacementAndTheNextStartUsesIt) {
     EXPECT_EQ(W.Settings(), nullptr);
     FWindow.reset();
   }
-  QFile Ini(QString::fromStdString(Station.IniPath()));
+  QFile Ini(QString::fromStdString(Shack.IniPath()));
   ASSERT_TRUE(Ini.open(QIODevice::ReadOnly));
   const QByteArray Text = Ini.readAll();
   EXPECT_TRUE(Text.contains("Top=41")) << Text.toStdString();
@@ -361,18 +364,18 @@ TEST_F(MainWindow, ClosingStoresThePlacementAndTheNextStartUsesIt) {
   EXPECT_TRUE(Text.contains("Width=811")) << Text.toStdString();
   EXPECT_TRUE(Text.contains("Height=603")) << Text.toStdString();
 
-  TfrmVelaLogMain& W = Open(Station);
+  TfrmVelaLogMain& W = Open(Shack);
   EXPECT_TRUE(WaitUntil([&] { return W.pos() == QPoint(37, 41); }, 10000)) << W.x() << "," << W.y();
   EXPECT_EQ(W.size(), QSize(811, 603));
   EXPECT_TRUE(ErrorBoxes().empty());
 }
 
 TEST_F(MainWindow, SettingsFileThatTurnsUnwritableStillLetsTheWindowClose) {
-  TStation Station;
-  ASSERT_TRUE(Station.Started());
-  TfrmVelaLogMain& W = Open(Station);
+  TTestShack Shack;
+  ASSERT_TRUE(Shack.Started());
+  TfrmVelaLogMain& W = Open(Shack);
   ASSERT_TRUE(WaitRadioFields("20m", "14.0740", "usb")) << Dump();
-  vela::test::TImmutable Lock(Station.IniPath());
+  vela::test::TImmutable Lock(Shack.IniPath());
   if (!Lock.Ok())
     GTEST_SKIP() << "chattr +i is not available here";
   // The dialog's Apply fails inside a panel button's click: its error takes
@@ -391,15 +394,15 @@ TEST_F(MainWindow, SettingsFileThatTurnsUnwritableStillLetsTheWindowClose) {
 }
 
 TEST_F(MainWindow, UnwritableSettingsFileStillComesUpAndCloses) {
-  TStation Station;
-  ASSERT_TRUE(Station.Started());
-  vela::test::TImmutable Lock(Station.IniPath());
+  TTestShack Shack;
+  ASSERT_TRUE(Shack.Started());
+  vela::test::TImmutable Lock(Shack.IniPath());
   if (!Lock.Ok())
     GTEST_SKIP() << "chattr +i is not available here";
 
-  TfrmVelaLogMain& W = Open(Station);
+  TfrmVelaLogMain& W = Open(Shack);
   ASSERT_NE(W.SettingsDialog(), nullptr);
-  ASSERT_NE(W.CAT(), nullptr);
+  ASSERT_NE(velatest::StationCAT(W.Station()), nullptr);
   ASSERT_NE(W.LogPage(), nullptr);
   // The driver writes its radio type: that failure is reported once.
   WaitUntil([] { return !ErrorBoxes().empty(); }, 5000);

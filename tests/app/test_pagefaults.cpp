@@ -11,6 +11,7 @@
 #include "WindowTest.h"
 #include "app/guiVelaLogMain.h"
 #include "cat/untCATinterface.h"
+#include "common/StationInspector.h"
 #include "gui/guiVLogSettings.h"
 #include "logpage/BrowserScript.h"
 #include "logpage/StallingServer.h"
@@ -43,16 +44,20 @@ protected:
   // Radio reports and clock ticks while the page has no form to take them:
   // direct calls, and the radio itself moving (the driver's report reaches
   // the window as its own would). Then the event loop must still run.
-  void ReportsWithoutAForm(TStation& Station, const std::string& Freq, const std::string& Shown) {
+  void ReportsWithoutAForm(TTestShack& Shack, const std::string& Freq, const std::string& Shown) {
     TfrmVelaLogMain& W = *FWindow;
     for (int i = 0; i < 5; ++i) {
       W.HandleRxData(nullptr, "40m", "7.0745", "CW");
       W.HandleRxData(nullptr, "", "", "");
       W.Timer1Timer();
     }
-    Station.Sim().Send("freq " + Freq);
-    EXPECT_TRUE(WaitUntil([&] { return W.CAT() && W.CAT()->Frequency() == Shown; }))
-        << "driver frequency: " << (W.CAT() ? W.CAT()->Frequency() : std::string("<none>"));
+    Shack.Sim().Send("freq " + Freq);
+    EXPECT_TRUE(WaitUntil([&] {
+      return velatest::StationCAT(W.Station()) &&
+             velatest::StationCAT(W.Station())->Frequency() == Shown;
+    })) << "driver frequency: "
+        << (velatest::StationCAT(W.Station()) ? velatest::StationCAT(W.Station())->Frequency()
+                                              : std::string("<none>"));
     int Ticks = 0;
     QTimer Ticker;
     QObject::connect(&Ticker, &QTimer::timeout, [&] { ++Ticks; });
@@ -64,9 +69,9 @@ protected:
 };
 
 TEST_F(PageFaults, PageThatNeverFinishesLoading) {
-  TStation Station;
-  ASSERT_TRUE(Station.Started());
-  TfrmVelaLogMain& W = Open(Station);
+  TTestShack Shack;
+  ASSERT_TRUE(Shack.Started());
+  TfrmVelaLogMain& W = Open(Shack);
   ASSERT_TRUE(WaitFilled("20m", "14.0740", "usb")) << Dump();
 
   TStallingServer Server;
@@ -87,7 +92,7 @@ TEST_F(PageFaults, PageThatNeverFinishesLoading) {
   W.wbrLogBook->Navigate(Server.Url("/"));
   ASSERT_TRUE(WaitUntil([&] { return Server.Held("/left") > 0; }));
   EXPECT_TRUE(WaitUntil([&] { return W.LogPage()->FieldIndex() == NoFields; }));
-  ReportsWithoutAForm(Station, "7074500", "7.0745");
+  ReportsWithoutAForm(Shack, "7074500", "7.0745");
   EXPECT_EQ(Server.Held("/left"), 1);
 
   // The held frame arrives: its form is walked and filled from the radio.
@@ -101,10 +106,10 @@ TEST_F(PageFaults, PageThatNeverFinishesLoading) {
   ASSERT_TRUE(WaitUntil([&] { return Server.Held("/never") > 0; }));
   for (int i = 0; i < 5; ++i)
     W.HandleRxData(nullptr, "40m", "7.0745", "usb");
-  Station.Sim().Send("mode cw");
+  Shack.Sim().Send("mode cw");
   EXPECT_TRUE(WaitFilled("40m", "7.0745", "CW")) << Dump();
   EXPECT_EQ(Field(FLast, "call_rx"), "STALL");
-  W.wbrLogBook->Navigate(Station.Url("/?call=AFTER"));
+  W.wbrLogBook->Navigate(Shack.Url("/?call=AFTER"));
   EXPECT_TRUE(WaitUntil([&] { return Field(ReadForm(*W.wbrLogBook), "call_rx") == "AFTER"; }));
   EXPECT_TRUE(WaitFilled("40m", "7.0745", "CW")) << Dump();
   EXPECT_TRUE(ErrorBoxes().empty()) << ErrorBoxes().front();
@@ -118,9 +123,9 @@ TEST_F(PageFaults, PageThatNeverFinishesLoading) {
 TEST_F(PageFaults, APageThatNeverAnswersLeavesTheWindowResponsive) {
   if (qgetenv("DISPLAY").isEmpty() || QStandardPaths::findExecutable("xdotool").isEmpty())
     GTEST_SKIP() << "needs an X display and xdotool";
-  TStation Station;
-  ASSERT_TRUE(Station.Started());
-  TfrmVelaLogMain& W = Open(Station);
+  TTestShack Shack;
+  ASSERT_TRUE(Shack.Started());
+  TfrmVelaLogMain& W = Open(Shack);
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&W));
   ASSERT_TRUE(WaitFilled("20m", "14.0740", "usb")) << Dump();
 
@@ -158,35 +163,35 @@ TEST_F(PageFaults, APageThatNeverAnswersLeavesTheWindowResponsive) {
   // Once the page is free again the logbook is walked and filled as before.
   W.SettingsDialog()->hide();
   Server.Release("/held");
-  W.wbrLogBook->Navigate(Station.Url("/"));
+  W.wbrLogBook->Navigate(Shack.Url("/"));
   EXPECT_TRUE(WaitFilled("20m", "14.0740", "usb")) << Dump();
   EXPECT_EQ(ErrorBoxes().size(), 1u);
 }
 
 TEST_F(PageFaults, RadioReportsOnPagesWithoutTheFormAreSwallowed) {
-  TStation Station;
-  ASSERT_TRUE(Station.Started());
-  TfrmVelaLogMain& W = Open(Station);
+  TTestShack Shack;
+  ASSERT_TRUE(Shack.Started());
+  TfrmVelaLogMain& W = Open(Shack);
   ASSERT_TRUE(WaitFilled("20m", "14.0740", "usb")) << Dump();
 
   // A plain page: no frames, no form.
-  W.wbrLogBook->Navigate(Station.Url("/contacts"));
+  W.wbrLogBook->Navigate(Shack.Url("/contacts"));
   ASSERT_TRUE(WaitUntil([&] {
     return W.wbrLogBook->url().path() == "/contacts" && W.LogPage()->FieldIndex() == NoFields;
   }));
   const QString Before = Run("document.body.innerHTML").toString();
-  ReportsWithoutAForm(Station, "7074500", "7.0745");
+  ReportsWithoutAForm(Shack, "7074500", "7.0745");
   EXPECT_EQ(Run("document.body.innerHTML").toString(), Before);
 
   // The entry form itself, but not inside the left frame: not the logbook's
   // form, so nothing is written into it.
-  W.wbrLogBook->Navigate(Station.Url("/log_add?call=TOP"));
+  W.wbrLogBook->Navigate(Shack.Url("/log_add?call=TOP"));
   ASSERT_TRUE(WaitUntil([&] { return W.wbrLogBook->url().path() == "/log_add"; }));
   ASSERT_TRUE(WaitUntil([&] {
     return Run("document.readyState").toString() == "complete" &&
            W.LogPage()->FieldIndex() == NoFields;
   }));
-  ReportsWithoutAForm(Station, "21074000", "21.0740");
+  ReportsWithoutAForm(Shack, "21074000", "21.0740");
   const char* const Values =
       "(function(){var e=document.forms['log_add'].elements;return [e.log_date.value,"
       "e.log_time.value,e.call_rx.value,e.log_band.value,e.log_freq.value,e.log_mode.value]"
@@ -194,7 +199,7 @@ TEST_F(PageFaults, RadioReportsOnPagesWithoutTheFormAreSwallowed) {
   EXPECT_EQ(Run(Values).toString(), "||TOP|||");
 
   // Back to the logbook: the form is filled again.
-  W.wbrLogBook->Navigate(Station.Url("/"));
+  W.wbrLogBook->Navigate(Shack.Url("/"));
   EXPECT_TRUE(WaitFilled("15m", "21.0740", "usb")) << Dump();
   EXPECT_TRUE(ErrorBoxes().empty()) << ErrorBoxes().front();
 }
@@ -203,25 +208,29 @@ TEST_F(PageFaults, StartsOnAPageWithoutFrames) {
   for (const std::string Path : {"/contacts", "/log_add"}) {
     SCOPED_TRACE(Path);
     ClearErrorBoxes();
-    TStation Station("ft950", 3, true, Path);
-    ASSERT_TRUE(Station.Started());
-    TfrmVelaLogMain& W = Open(Station);
+    TTestShack Shack("ft950", 3, true, Path);
+    ASSERT_TRUE(Shack.Started());
+    TfrmVelaLogMain& W = Open(Shack);
     ASSERT_NE(W.LogPage(), nullptr);
-    ASSERT_NE(W.CAT(), nullptr);
+    ASSERT_NE(velatest::StationCAT(W.Station()), nullptr);
     EXPECT_TRUE(W.isVisible());
     EXPECT_TRUE(WaitUntil([&] {
       return W.wbrLogBook->url().path().toStdString() == Path &&
              Run("document.readyState").toString() == "complete";
     })) << W.wbrLogBook->url().toString().toStdString();
-    EXPECT_TRUE(WaitUntil([&] { return W.CAT()->Frequency() == "14.0740"; }))
-        << "driver frequency: " << W.CAT()->Frequency();
+    EXPECT_TRUE(WaitUntil([&] {
+      return velatest::StationCAT(W.Station())->Frequency() == "14.0740";
+    })) << "driver frequency: "
+        << velatest::StationCAT(W.Station())->Frequency();
     // Polling goes on: fresh commands reach the radio and its changes come
     // back.
-    Station.Sim().ClearLines();
-    Station.Sim().Send("freq 3573000");
-    EXPECT_TRUE(WaitUntil([&] { return W.CAT()->Frequency() == "3.5730"; }))
-        << "driver frequency: " << W.CAT()->Frequency();
-    EXPECT_TRUE(WaitUntil([&] { return Station.Sim().PrintedPrefix("cmd "); }));
+    Shack.Sim().ClearLines();
+    Shack.Sim().Send("freq 3573000");
+    EXPECT_TRUE(WaitUntil([&] {
+      return velatest::StationCAT(W.Station())->Frequency() == "3.5730";
+    })) << "driver frequency: "
+        << velatest::StationCAT(W.Station())->Frequency();
+    EXPECT_TRUE(WaitUntil([&] { return Shack.Sim().PrintedPrefix("cmd "); }));
     EXPECT_EQ(W.LogPage()->FieldIndex(), NoFields);
     EXPECT_TRUE(W.Timer1->isActive());
     EXPECT_TRUE(ErrorBoxes().empty()) << ErrorBoxes().front();

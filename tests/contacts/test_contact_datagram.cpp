@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "common/ContactDatagrams.h"
+#include "platform/untText.h"
 #include "contacts/untAdif.h"
 #include "contacts/untContactDatagram.h"
 
@@ -349,7 +350,7 @@ TEST(Adif, ACutRecordIsNeverJoinedToTheNext) {
     EXPECT_EQ(Doc.Damaged.size(), C.Damaged) << C.Text;
     // Each record ends right after its own "<eor>".
     for (std::size_t I = 0; I < Doc.Ends.size(); ++I)
-      EXPECT_EQ(LowerAscii(C.Text.substr(Doc.Ends[I] - 5, 5)), "<eor>") << C.Text;
+      EXPECT_EQ(AsciiLower(C.Text.substr(Doc.Ends[I] - 5, 5)), "<eor>") << C.Text;
   }
 }
 

@@ -22,6 +22,7 @@
 #include "cat/radios/untIC7000CATinterface.h"
 #include "cat/radios/untIC7300CATinterface.h"
 #include "cat/radios/untRigctldCATinterface.h"
+#include "common/StationInspector.h"
 #include "gui/guiContactsGroup.h"
 #include "gui/guiVLogSettings.h"
 #include "gui/untLogbookApiGroup.h"
@@ -80,8 +81,8 @@ protected:
 TEST_F(SettingsDialogTest, FirstCreationWithoutSettingsFile) {
   Create();
   EXPECT_EQ(Browser.Navigations, std::vector<std::string>{DefaultLogServer});
-  EXPECT_NE(dynamic_cast<TFlexCATInterface*>(Dialog->CAT()), nullptr);
-  EXPECT_EQ(Dialog->CAT()->Owner(), &Dialog->Station());
+  EXPECT_NE(dynamic_cast<TFlexCATInterface*>(velatest::StationCAT(Dialog->Station())), nullptr);
+  EXPECT_EQ(velatest::StationCAT(Dialog->Station())->Owner(), &Dialog->Station());
   EXPECT_EQ(IniValue(Scratch.ReadIni(), "Radio"), "0");
   EXPECT_EQ(Dialog->edtCOM()->text(), "1");
   EXPECT_EQ(Dialog->edtVirtualCOM()->text(), "0");
@@ -160,7 +161,7 @@ TEST_F(SettingsDialogTest, ApplyUsesAcceptedPortNumbers) {
 TEST_F(SettingsDialogTest, ApplyWithNothingChanged) {
   Create();
   Dialog->show();
-  TCATInterface* Driver = Dialog->CAT();
+  TCATInterface* Driver = velatest::StationCAT(Dialog->Station());
   ASSERT_TRUE(WaitUntil([&] { return Driver->RadioPortConnected(); }));
   Click(Dialog->pnlApply()); // writes every key once
   // Change the file behind the store's back: the server keys are written
@@ -182,7 +183,7 @@ TEST_F(SettingsDialogTest, ApplyWithNothingChanged) {
   EXPECT_EQ(IniValue(Ini, "ServerList0"), DefaultLogServer);
   EXPECT_EQ(IniValue(Ini, "CommPort"), "77");
   EXPECT_EQ(Browser.Navigations.size(), 1u);
-  EXPECT_EQ(Dialog->CAT(), Driver);
+  EXPECT_EQ(velatest::StationCAT(Dialog->Station()), Driver);
   EXPECT_TRUE(Driver->RadioPortConnected());
 }
 
@@ -217,7 +218,7 @@ TEST_F(SettingsDialogTest, NewRadioTypeReplacesTheDriverAndEventsStillArrive) {
   EXPECT_EQ(Dialog->Radio(), rtIC7000);
   Click(Dialog->pnlApply());
 
-  auto* Driver = dynamic_cast<TIC7000CATInterface*>(Dialog->CAT());
+  auto* Driver = dynamic_cast<TIC7000CATInterface*>(velatest::StationCAT(Dialog->Station()));
   ASSERT_NE(Driver, nullptr);
   EXPECT_EQ(Store->Radio(), rtIC7000);
   EXPECT_EQ(IniValue(Scratch.ReadIni(), "Radio"), "4");
@@ -284,14 +285,14 @@ TEST_F(SettingsDialogTest, OneApplyReplacesTheFileOnce) {
 
 TEST_F(SettingsDialogTest, CancelKeepsTheCatChoicesForTheNextApply) {
   Create();
-  TCATInterface* Flex = Dialog->CAT();
+  TCATInterface* Flex = velatest::StationCAT(Dialog->Station());
   Dialog->show();
   Dialog->cbxRadio()->setCurrentIndex(rtFT950);
   Dialog->cbxBaudRate()->setCurrentIndex(Dialog->cbxBaudRate()->findText("38400"));
   Dialog->edtServer()->setText("lost.example");
   Click(Dialog->pnlCancel());
   EXPECT_FALSE(Dialog->isVisible());
-  EXPECT_EQ(Dialog->CAT(), Flex);
+  EXPECT_EQ(velatest::StationCAT(Dialog->Station()), Flex);
   EXPECT_EQ(Store->Radio(), rtFlex);
 
   Dialog->show();
@@ -299,7 +300,7 @@ TEST_F(SettingsDialogTest, CancelKeepsTheCatChoicesForTheNextApply) {
   EXPECT_EQ(Dialog->edtServer()->text().toStdString(), DefaultLogServer);
   Click(Dialog->pnlOK());
   EXPECT_FALSE(Dialog->isVisible());
-  EXPECT_NE(dynamic_cast<TFT950CATInterface*>(Dialog->CAT()), nullptr);
+  EXPECT_NE(dynamic_cast<TFT950CATInterface*>(velatest::StationCAT(Dialog->Station())), nullptr);
   EXPECT_EQ(Store->Radio(), rtFT950);
   EXPECT_EQ(Store->BaudRate(), br38400);
   EXPECT_EQ(Store->strServerAddress(), DefaultLogServer);
@@ -357,7 +358,9 @@ TEST_F(SettingsDialogTest, StationOptions) {
   EXPECT_EQ(IniValue(Ini, "RTS"), "off");
   EXPECT_EQ(IniValue(Ini, "DTR"), "");
   EXPECT_EQ(IniValue(Ini, "Transceive"), "off");
-  EXPECT_EQ(static_cast<TIC7300CATInterface*>(Dialog->CAT())->RadioAddress(), 0x5E);
+  EXPECT_EQ(
+      static_cast<TIC7300CATInterface*>(velatest::StationCAT(Dialog->Station()))->RadioAddress(),
+      0x5E);
 
   for (const char* Bad : {"CC", "E0", "0"}) {
     O.edtCIVAddress->setText(Bad);
@@ -433,7 +436,8 @@ TEST_F(SettingsDialogTest, NewRadioAndPortOpenOnlyTheNewPortOnce) {
   velatest::TPty NewRadio;
   Scratch.LinkPort(2, NewRadio.SlavePath());
   Create();
-  ASSERT_TRUE(WaitUntil([&] { return Dialog->CAT()->RadioPortConnected(); }));
+  ASSERT_TRUE(
+      WaitUntil([&] { return velatest::StationCAT(Dialog->Station())->RadioPortConnected(); }));
   Dialog->show();
   const int Watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   ASSERT_GE(Watch, 0);
@@ -444,8 +448,9 @@ TEST_F(SettingsDialogTest, NewRadioAndPortOpenOnlyTheNewPortOnce) {
   Dialog->cbxRadio()->setCurrentIndex(rtFT950);
   Dialog->edtCOM()->setText("2");
   Click(Dialog->pnlApply());
-  ASSERT_NE(dynamic_cast<TFT950CATInterface*>(Dialog->CAT()), nullptr);
-  ASSERT_TRUE(WaitUntil([&] { return Dialog->CAT()->RadioPortConnected(); }));
+  ASSERT_NE(dynamic_cast<TFT950CATInterface*>(velatest::StationCAT(Dialog->Station())), nullptr);
+  ASSERT_TRUE(
+      WaitUntil([&] { return velatest::StationCAT(Dialog->Station())->RadioPortConnected(); }));
   // A worker opens its port while it is created, within Apply. The events
   // carry no name: one per open.
   int Opens[2] = {0, 0};
@@ -466,13 +471,13 @@ TEST_F(SettingsDialogTest, StoredValuesWithoutItems) {
   EXPECT_EQ(Dialog->cbxBaudRate()->currentIndex(), -1);
   EXPECT_EQ(Dialog->BaudRate(), brCustom);
   // A radio type beyond the list gets the IC-7300 driver, which records 5.
-  TCATInterface* Driver = Dialog->CAT();
+  TCATInterface* Driver = velatest::StationCAT(Dialog->Station());
   EXPECT_NE(dynamic_cast<TIC7300CATInterface*>(Driver), nullptr);
   EXPECT_EQ(Store->Radio(), rtIC7300);
   EXPECT_EQ(Dialog->cbxRadio()->currentText(), "IC-7300 (94h)");
   Dialog->show();
   Click(Dialog->pnlApply());
-  EXPECT_EQ(Dialog->CAT(), Driver); // the same radio: not replaced
+  EXPECT_EQ(velatest::StationCAT(Dialog->Station()), Driver); // the same radio: not replaced
   EXPECT_EQ(Store->BaudRate(), brCustom);
   EXPECT_EQ(IniValue(Scratch.ReadIni(), "BaudRate"), "0");
 }
@@ -480,7 +485,7 @@ TEST_F(SettingsDialogTest, StoredValuesWithoutItems) {
 TEST_F(SettingsDialogTest, UnwritableSettingsFileStopsApplyAndOkStaysOpen) {
   Create();
   Dialog->show();
-  TCATInterface* Flex = Dialog->CAT();
+  TCATInterface* Flex = velatest::StationCAT(Dialog->Station());
   Dialog->cbxRadio()->setCurrentIndex(rtFT950);
   Dialog->edtServer()->setText("new.example");
   // A folder in place of the file: every replace of the file fails.
@@ -491,17 +496,18 @@ TEST_F(SettingsDialogTest, UnwritableSettingsFileStopsApplyAndOkStaysOpen) {
   ASSERT_EQ(Texts.size(), 1u);
   EXPECT_TRUE(Texts[0].startsWith("Unable to write to")) << Texts[0].toStdString();
   EXPECT_EQ(Browser.Navigations.size(), 1u);
-  EXPECT_EQ(Dialog->CAT(), Flex);
+  EXPECT_EQ(velatest::StationCAT(Dialog->Station()), Flex);
 
   Texts = velatest::CatchMessageBoxes([&] { Click(Dialog->pnlOK()); });
   EXPECT_EQ(Texts.size(), 1u);
   EXPECT_TRUE(Dialog->isVisible());
-  EXPECT_EQ(Dialog->CAT(), Flex);
+  EXPECT_EQ(velatest::StationCAT(Dialog->Station()), Flex);
 }
 
 TEST_F(SettingsDialogTest, CatStatusLine) {
   Create();
-  ASSERT_TRUE(WaitUntil([&] { return Dialog->CAT()->RadioPortConnected(); }));
+  ASSERT_TRUE(
+      WaitUntil([&] { return velatest::StationCAT(Dialog->Station())->RadioPortConnected(); }));
   Dialog->show();
   // The pseudo-terminal never answers: waiting, then silent.
   const std::string Where = "COM1 \u2192 " + Radio.SlavePath() + " · ";
@@ -587,7 +593,7 @@ TEST_F(SettingsDialogTest, RadioBehindRigctldTakesAnAddressInsteadOfAPort) {
   EXPECT_EQ(Store->strRigctldAddress(), "[::1]:1");
   EXPECT_EQ(IniValue(Scratch.ReadIni(), "RigctldAddress"), "[::1]:1");
   EXPECT_EQ(IniValue(Scratch.ReadIni(), "Radio"), "6");
-  EXPECT_NE(dynamic_cast<TRigctldCATInterface*>(Dialog->CAT()), nullptr);
+  EXPECT_NE(dynamic_cast<TRigctldCATInterface*>(velatest::StationCAT(Dialog->Station())), nullptr);
 
   Dialog->cbxRadio()->setCurrentIndex(rtFT950);
   EXPECT_TRUE(Dialog->edtCOM()->isVisible());

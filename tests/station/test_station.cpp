@@ -16,6 +16,7 @@
 
 #include "cat/transport/CPort.h"
 #include "common/PtyPair.h"
+#include "common/StationInspector.h"
 #include "settings/untSettingsBatch.h"
 #include "station/untStation.h"
 #include "tools/radiosim/untRadioSim.h"
@@ -116,27 +117,28 @@ TEST(Station, AnotherRadioWhileAClientKeysReleasesFirstAndStartsOnce) {
   auto Station = std::make_unique<TStation>(Settings, Settings.FileName());
   Station->setOnTrace(MakeMethod(&Writes, &TWrites::Trace));
   Station->Apply(TStationOptions::FromSettings(Settings));
-  ASSERT_TRUE(Station->Sharing().Server().Listening()) << Station->Sharing().ErrorText();
-  ASSERT_TRUE(WaitUntil([&] { return Station->CAT()->FrequencyHz() == 14074000; }));
+  ASSERT_TRUE(velatest::StationSharing(Station.get())->Server().Listening())
+      << velatest::StationSharing(Station.get())->ErrorText();
+  ASSERT_TRUE(WaitUntil([&] { return velatest::StationCAT(*Station)->FrequencyHz() == 14074000; }));
 
   QTcpSocket Client;
   Client.connectToHost(QStringLiteral("127.0.0.1"), SharePort);
   ASSERT_TRUE(WaitUntil([&] { return Client.state() == QAbstractSocket::ConnectedState; }));
   Client.write("T 1\n");
   ASSERT_TRUE(WaitUntil([&] { return Writes.Find("TX1;") >= 0; }));
-  ASSERT_TRUE(Station->Sharing().Server().Keyed());
+  ASSERT_TRUE(velatest::StationSharing(Station.get())->Server().Keyed());
 
   // Another radio on another port, in one Apply.
   std::vector<std::string> NewLinks;
   Station->AddChangeConsumer([&] {
-    if (Station->CAT() && Station->CAT()->Radio() == rtFlex)
-      NewLinks.push_back(Station->CAT()->RadioLinkStatus().Where);
+    if (velatest::StationCAT(*Station) && velatest::StationCAT(*Station)->Radio() == rtFlex)
+      NewLinks.push_back(velatest::StationCAT(*Station)->RadioLinkStatus().Where);
   });
   TStationOptions Options = TStationOptions::FromSettings(Settings);
   Options.Radio = rtFlex;
   Options.ComPort = 2;
   Station->Apply(Options);
-  ASSERT_EQ(Station->CAT()->Radio(), rtFlex);
+  ASSERT_EQ(velatest::StationCAT(*Station)->Radio(), rtFlex);
   EXPECT_EQ(Settings.intCommPort(), 2);
 
   // The release went to the old radio before the new driver wrote anything

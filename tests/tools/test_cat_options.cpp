@@ -50,7 +50,6 @@ TEST(CatOptions, WrongCommandLinesSayWhy) {
       {{"--tune-listen", "shack:1"}, "--tune-listen: \"shack\" is not an IP address"},
       {{"--live-listen", "shack:1"}, "--live-listen: \"shack\" is not an IP address"},
       {{"--radio", "rigctld", "--rigctld-host", "[::1"}, "--rigctld-host: \"[::1\": missing"},
-      {{"--radio", "rigctld", "--rigctld", "4532"}, "--rigctld: sharing port 4532"},
       {{"--radio", "ft950", "--port", "1", "--logbook-api", "http://127.0.0.1/"},
        "--logbook-api needs --api-key, --api-key-file or VELALOG_API_KEY"},
       {{"--ini"}, "--ini needs a file name"},

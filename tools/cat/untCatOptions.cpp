@@ -15,7 +15,6 @@
 #include "cat/transport/CPort.h"
 #include "cat/transport/untHostPort.h"
 #include "cat/transport/untListenAddress.h"
-#include "net/untSharingPortCheck.h"
 #include "platform/untPaths.h"
 #include "platform/untStrToInt.h"
 #include "settings/untSettingsBatch.h"
@@ -103,12 +102,10 @@ void CheckStation(TCatOptions& O, const std::string& RadioText) {
       O.RigctldHost = DefaultRigctldAddress;
     if (!ParseHostPort(O.RigctldHost, TRigctldCATInterface::DefaultPort, Address, Error))
       Usage("--rigctld-host: " + Error);
+    S.RigctldAddress = O.RigctldHost;
   }
   if (!Network && S.ComPort < 1 && O.Device.empty())
     Usage("--port N (N >= 1) or --device PATH is required");
-  if (const std::string Conflict = SharingPortConflict(S.Sharing.Port, S.Radio, O.RigctldHost);
-      S.Sharing.Enabled && !Conflict.empty())
-    Usage("--rigctld: " + Conflict);
   TLogbookOptions& Logbook = S.Logbook;
   if (const char* Env = std::getenv("VELALOG_API_KEY"); Logbook.Key.empty() && Env && *Env) {
     std::string Error;
@@ -293,10 +290,7 @@ void StoreCatOptions(const TCatOptions& O, TVelaLogSettings& Settings) {
   const TStationOptions& S = O.Station;
   TSettingsBatch Batch(Settings);
   Settings.setRadio(S.Radio);
-  Settings.setIntCommPort(S.ComPort);
-  Settings.setIntCommPort2(S.ComPort2);
-  Settings.setBlnComm2Enable(S.Com2Enable);
-  Settings.setBaudRate(S.BaudRate);
+  StoreRadioPorts(Settings, S.ComPort, S.ComPort2, S.Com2Enable, S.BaudRate);
   if (O.Digi)
     Settings.setDigiMode(*O.Digi);
   if (O.CIVAddress)

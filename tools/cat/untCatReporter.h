@@ -10,8 +10,8 @@
 #include <string>
 
 #include "cat/radios/untBandPlan.h"
-#include "cat/untCATinterface.h"
 #include "cat/untLinkState.h"
+#include "station/untStation.h"
 
 namespace vela {
 
@@ -56,27 +56,27 @@ inline std::string TraceText(const std::string& Data, bool Hex) {
 class TReporter : public TObject {
 public:
   // The page's texts of the value, made here as the window makes them.
-  void RxData(const TCATInterface& Driver, const TRadioValue& Value) {
+  void RxData(const TStationLinks& Links, const TRadioValue& Value) {
     const TPageTexts Texts = PageTexts(Value);
     std::cout << "rx\t" << Texts.Band << '\t' << Texts.Frequency << '\t' << Texts.Mode;
     if (Exact)
       std::cout << '\t' << Value.HzOrZero() << '\t' << Value.NativeMode;
     std::cout << std::endl;
-    PrintFollowing(Driver);
+    PrintFollowing(Links.FollowingReports);
   }
   bool Exact = false;
   // Main thread.
-  void LinkChange(const TCATInterface& Driver) {
-    PrintLink(TLinkRole::lrRadio, Driver.RadioLinkStatus(), FRadio);
-    PrintLink(TLinkRole::lrVirtual, Driver.VirtualLinkStatus(), FVirtual);
+  void LinkChange(const TStationLinks& Links) {
+    PrintLink(TLinkRole::lrRadio, Links.Radio, FRadio);
+    PrintLink(TLinkRole::lrVirtual, Links.Virtual, FVirtual);
     // What the driver did or refused on its own ("released a transmitter
     // left keyed").
-    if (const std::string Note = Driver.RadioNote(); Note != FNote) {
-      FNote = Note;
-      if (!Note.empty())
-        this->Note("# note " + Note);
+    if (Links.RadioNote != FNote) {
+      FNote = Links.RadioNote;
+      if (!FNote.empty())
+        this->Note("# note " + FNote);
     }
-    PrintFollowing(Driver);
+    PrintFollowing(Links.FollowingReports);
   }
   // Worker thread for writes, main thread for reads.
   void Trace(TObject*, bool Written, std::string Data) {
@@ -109,10 +109,10 @@ private:
     std::cerr << Line << std::endl;
   }
   // Whether the driver follows the radio's own reports, when that changed.
-  void PrintFollowing(const TCATInterface& Driver) {
-    if (Driver.FollowingReports() == FFollowing)
+  void PrintFollowing(bool Following) {
+    if (Following == FFollowing)
       return;
-    FFollowing = Driver.FollowingReports();
+    FFollowing = Following;
     std::lock_guard<std::mutex> Guard(FErrLock);
     std::cerr << (FFollowing ? "# radio reports followed" : "# radio polled") << std::endl;
   }

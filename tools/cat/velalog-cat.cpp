@@ -19,9 +19,8 @@
 #include <thread>
 
 #include "cat/radios/untRadioTable.h"
-#include "cat/untCATinterface.h"
-#include "contacts/untContactJournal.h"
 #include "contacts/untContactListener.h"
+#include "logbook/untLogbookKeySource.h"
 #include "platform/untPaths.h"
 #include "platform/untShutdownSignals.h"
 #include "platform/untStrToInt.h"
@@ -144,23 +143,17 @@ int main(int argc, char** argv) {
     auto Station = std::make_unique<TStation>(Settings, Beside);
     // Set once the driver is gone: the input reader's late requests are dropped.
     bool Closing = false;
-    auto Driver = [&Station] { return Station->CAT(); };
-    Station->AddRxConsumer([&](const TRadioValue& Value) { Reporter.RxData(*Driver(), Value); });
+    Station->AddRxConsumer(
+        [&](const TRadioValue& Value) { Reporter.RxData(Station->Links(), Value); });
     // The worker tells its first states from the message loop, after this.
-    Station->AddChangeConsumer([&] { Reporter.LinkChange(*Driver()); });
+    Station->AddChangeConsumer([&] { Reporter.LinkChange(Station->Links()); });
     if (Cat.Trace)
       Station->setOnTrace(MakeMethod(&Reporter, &TReporter::Trace));
     // A file that refuses a write (a full disk, a read-only folder) is said
     // at once with the file and the reason, and again once written.
     std::string WriteProblem;
     Station->AddChangeConsumer([&] {
-      std::string Now;
-      for (const std::string& Problem : std::initializer_list<std::string>{
-               Station->Journal() ? Station->Journal()->ErrorText() : std::string(),
-               Station->Logbook().Outbox().WriteProblem(),
-               Station->ContactListener().HeldProblem()})
-        if (!Problem.empty())
-          Now += (Now.empty() ? "" : " · ") + Problem;
+      const std::string Now = Station->WriteProblems();
       if (Now == WriteProblem)
         return;
       Reporter.Note("velalog-cat: " +
@@ -194,18 +187,16 @@ int main(int argc, char** argv) {
     };
     bool ShowLogbook = false;
     auto ShowListeners = [&] {
-      const TRigctlServer& Server = Station->Sharing().Server();
+      auto ShowServer = [&](TShown& Shown, const char* Name, TStationServer Which) {
+        const TServerState State = Station->Server(Which);
+        Show(Shown, Name, State.Listening, State.Host, State.Port, State.Why);
+      };
       if (Cat.Station.Sharing.Enabled)
-        Show(Rigctld, "rigctld", Server.Listening(), Cat.Station.Sharing.Address, Server.Port(),
-             Server.ErrorText());
+        ShowServer(Rigctld, "rigctld", TStationServer::Sharing);
       if (!ShowLogbook)
         return;
-      const TTuneListener& Listener = Station->Logbook().Listener();
-      Show(Tune, "tune", Listener.Listening(), Listener.Address(), Listener.Port(),
-           Listener.ErrorText());
-      const TLiveChannel& Channel = Station->Logbook().Live();
-      Show(Live, "live", Channel.Listening(), Channel.Address(), Channel.Port(),
-           Channel.ErrorText());
+      ShowServer(Tune, "tune", TStationServer::Tune);
+      ShowServer(Live, "live", TStationServer::Live);
     };
     Station->AddChangeConsumer([&] { ShowListeners(); });
     auto Fail = [&] {
@@ -216,20 +207,35 @@ int main(int argc, char** argv) {
       return 1;
     };
 
-    // The sharing server (the logbook's API comes once its handlers stand).
+    Station->AddLogbookConsumer(
+        [&Reporter](const TLogbookWords& Outcome) { Reporter.Note("# logbook " + Outcome.Text); });
+    // The key given on the command line, in the environment or a file.
+    TStationOptions& Options = Cat.Station;
+    TFixedLogbookKey LogbookKey(Options.Logbook.Key);
+    Station->setLogbookKeySource(&LogbookKey);
+    if (Options.Logbook.Enabled) {
+      std::error_code Ignored;
+      std::filesystem::create_directories(std::filesystem::path(Beside).parent_path(), Ignored);
+    }
     // The station's own contact listener, journal and held-contact file;
     // its contacts are printed as they reach the station's consumers (after
     // the journal and the logbook's queue took them).
-    TStationOptions& Options = Cat.Station;
     Options.ContactsEnabled = !Cat.ContactsListen.empty() || !Cat.ContactsFiles.empty();
     Options.ContactsListen = Cat.ContactsListen;
     Options.ContactsLogFiles = Cat.ContactsFiles;
-    TCatContacts Contacts(Station->ContactListener(), std::cout, std::cerr);
+    TCatContacts Contacts(Station->ContactListenerView(), std::cout, std::cerr);
     Contacts.setTrace(Cat.Trace);
     Station->AddContactConsumer(
         [&Contacts](const TContact& Contact, const std::string&) { Contacts.Contact(Contact); });
     Station->AddChangeConsumer([&Contacts] { Contacts.ListenerChange(); });
     Station->Apply(Options);
+    if (const std::string& Refusal = Station->SharingRefusal(); !Refusal.empty()) {
+      std::cerr << "velalog-cat: --rigctld: " << Refusal << "\n";
+      Station.reset();
+      std::error_code Ignored;
+      std::filesystem::remove_all(PrivateDir, Ignored);
+      return 2;
+    }
     if (!Failure.empty())
       return Fail();
     ShowListeners();
@@ -242,31 +248,6 @@ int main(int argc, char** argv) {
     Contacts.ShowFiles();
 
     if (Options.Logbook.Enabled) {
-      std::error_code Ignored;
-      std::filesystem::create_directories(std::filesystem::path(Beside).parent_path(), Ignored);
-      TLogbookApi& LogbookApi = Station->Logbook();
-      LogbookApi.setOnOutcome([&Reporter](const std::string& Call, const TApiReply& Reply) {
-        Reporter.Note("# logbook " + Call + " " +
-                      (Reply.Status ? std::to_string(Reply.Status) : std::string("-")) +
-                      (Reply.Ok() ? "" : " " + ApiOutcomeWords(Reply)));
-      });
-      LogbookApi.setOnTune([&Reporter](int Status, std::int64_t Hz, const std::string& Mode) {
-        Reporter.Note("# logbook tune " + std::to_string(Status) + " " + std::to_string(Hz) +
-                      (Mode.empty() ? "" : " " + Mode));
-      });
-      LogbookApi.Commands().setOnReport([&Reporter](const TCommandReport& Report) {
-        Reporter.Note("# logbook command " + std::to_string(Report.Id) + " " + Report.Status +
-                      (Report.Why.empty() || Report.Status != "FAILED" ? "" : " " + Report.Why));
-      });
-      LogbookApi.Outbox().setOnSetAside([&Reporter](const std::string& Words) {
-        Reporter.Note("# logbook set aside: " + Words);
-      });
-      LogbookApi.Outbox().setOnNote(
-          [&Reporter](const std::string& Words) { Reporter.Note("# logbook: " + Words); });
-      Options.LogbookKeyKnown = true;
-      Station->ApplyLogbook(Options);
-      if (!Failure.empty())
-        return Fail();
       if (Cat.ResendRefused)
         Station->ResendRefused(Cat.FixStationCallsign, [&Reporter](const std::string& Words) {
           Reporter.Note("# logbook resent: " + Words);
@@ -289,17 +270,16 @@ int main(int argc, char** argv) {
         TThread::Synchronize([&] {
           if (Closing)
             return;
-          TCATInterface* Driver = Station->CAT();
           if (Command == "tune")
-            Driver->TuneRadio(Frequency, Mode);
+            Station->TuneFromPage(Frequency, Mode, false, false);
           else if (Command == "tune-hz") {
-            if (!HzOk || !Driver->TuneHz(Hz))
+            if (!HzOk || !Station->TuneHz(Hz))
               std::cerr << "velalog-cat: the radio cannot take " << Frequency << " Hz\n";
           } else if (Command == "tune-mode") {
-            if (!Driver->TuneNativeMode(Frequency))
+            if (!Station->TuneMode(Frequency))
               std::cerr << "velalog-cat: the radio cannot take mode " << Frequency << "\n";
           } else if (Command == "reset")
-            Driver->ResetCAT();
+            Station->ResetRadio();
           else if (Command == "quit")
             Quit = true;
           else if (!Command.empty())
@@ -318,7 +298,7 @@ int main(int argc, char** argv) {
     ExitCode = App.exec();
     // A contact still waiting for its ADIF goes to the journal and the
     // logbook's queue, and is printed, while the printing consumers stand.
-    Station->ContactListener().DeliverHeld();
+    Station->DeliverHeldContacts();
     // Sharing and serving stop before the driver goes: a keyed transmitter
     // is released through it.
     Closing = true;
