@@ -252,9 +252,10 @@ TEST_F(FileFaults, ALongQueueDrainsAppendingOnly) {
     Queued = std::filesystem::file_size(Path);
     Logbook.Default = TFakeLogbook::TAnswer{201, R"({"status":"created","adif_count":1})"};
     Outbox.Start();
-    ASSERT_TRUE(WaitFor([&] { return Outbox.Waiting() <= Count / 2; }, 120000))
+    ASSERT_TRUE(WaitFor([&] { return Outbox.Waiting() <= Count / 2 - 10; }, 120000))
         << Outbox.StatusWords() << " " << Logbook.Seen.size();
     Outbox.Stop();
+    Client.Abort(); // as the program does: the post on its way is answered to nobody
     // Compacted along the way, never rewritten whole per post.
     EXPECT_LT(std::filesystem::file_size(Path), Queued);
   }
@@ -270,7 +271,13 @@ TEST_F(FileFaults, ALongQueueDrainsAppendingOnly) {
   for (const TSeenRequest& R : Logbook.Seen)
     Calls.insert(
         ReadAdif(R.Json().value("string").toString().toStdString()).Records.at(0).Field("call"));
-  EXPECT_EQ(Calls.size(), static_cast<std::size_t>(Count));
+  std::string Missing;
+  for (int I = 0; I < Count; ++I)
+    if (!Calls.count("K" + std::to_string(1000 + I)))
+      Missing += " K" + std::to_string(1000 + I);
+  EXPECT_EQ(Calls.size(), static_cast<std::size_t>(Count))
+      << "missing" << Missing << "; left after the stop " << Left << ", posts "
+      << Logbook.Seen.size();
   EXPECT_LE(Logbook.Seen.size(), static_cast<std::size_t>(Count) + 1);
   EXPECT_EQ(std::filesystem::file_size(Path), 0u);
 }
