@@ -192,8 +192,6 @@ void TContactOutbox::Load() {
   std::fclose(File);
   if (LineSize > 0)
     TakeLine(Line, LineSize);
-  if (FRecords.size() > MaxWaiting)
-    FRecords.resize(MaxWaiting);
   if (!Damaged.empty()) {
     // Set aside before the queue is written without them: a failure keeps
     // them in the queue's file, to be set aside at the next start.

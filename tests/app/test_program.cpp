@@ -194,3 +194,26 @@ TEST_F(Program, SigtermWhileTheErrorBoxIsOpenEndsCleanly) {
   // The failed placement write goes to standard error: no box is left open.
   EXPECT_NE(ReadFile(Errors).find("Unable to write"), std::string::npos) << Describe(P);
 }
+
+TEST_F(Program, ASecondCopyOnTheSameSettingsSaysWhoHoldsThemAndEnds) {
+  if (std::system("command -v xdotool >/dev/null") != 0)
+    GTEST_SKIP() << "xdotool is missing";
+  TProgram First({"--settings", Ini}, Errors);
+  const std::string Pid = std::to_string(First.Pid());
+  ASSERT_TRUE(WaitFor([&] { return ReadFile(Ini + ".lock").rfind(Pid + " ", 0) == 0; }));
+  const std::string SecondErrors = Dir + "/second.txt";
+  TProgram Second({"--settings", Ini}, SecondErrors);
+  // The message box, titled with the application's name; closing it ends
+  // the second copy with status 1.
+  const std::string Search = "xdotool search --all --onlyvisible --pid " +
+                             std::to_string(Second.Pid()) + " --name '^VELA Log$' >/dev/null 2>&1";
+  ASSERT_TRUE(WaitFor([&] { return std::system(Search.c_str()) == 0; })) << ReadFile(SecondErrors);
+  EXPECT_NE(ReadFile(SecondErrors).find(Ini + " is in use by velalog (process " + Pid + " on "),
+            std::string::npos)
+      << ReadFile(SecondErrors);
+  Second.Signal(SIGTERM);
+  ASSERT_TRUE(Second.Wait()) << ReadFile(SecondErrors);
+  EXPECT_TRUE(Second.ExitedWith(1)) << Second.Status();
+  First.Signal(SIGTERM);
+  ASSERT_TRUE(First.Wait());
+}

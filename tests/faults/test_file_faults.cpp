@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include "../logbook/LogbookTestKit.h"
 #include "common/FileHelpers.h"
@@ -251,25 +252,33 @@ TEST_F(FileFaults, ALongQueueDrainsAppendingOnly) {
     Queued = std::filesystem::file_size(Path);
     Logbook.Default = TFakeLogbook::TAnswer{201, R"({"status":"created","adif_count":1})"};
     Outbox.Start();
-    ASSERT_TRUE(WaitFor([&] { return Outbox.Waiting() <= Count / 2; }, 120000))
+    ASSERT_TRUE(WaitFor([&] { return Outbox.Waiting() <= Count / 2 - 10; }, 120000))
         << Outbox.StatusWords() << " " << Logbook.Seen.size();
     Outbox.Stop();
+    Client.Abort(); // as the program does: the post on its way is answered to nobody
     // Compacted along the way, never rewritten whole per post.
     EXPECT_LT(std::filesystem::file_size(Path), Queued);
   }
   TContactOutbox Outbox(Client, Path);
   const std::size_t Left = Outbox.Waiting();
   EXPECT_LE(Left, static_cast<std::size_t>(Count / 2));
-  const std::size_t Posted = Logbook.Seen.size();
   Outbox.setStationId(1);
   Outbox.Start();
   ASSERT_TRUE(WaitFor([&] { return Outbox.Waiting() == 0; }, 120000));
-  // Every contact posted once, in order (one may be posted again when its
-  // answer came after the stop).
-  EXPECT_GE(Logbook.Seen.size() - Posted, Left);
+  // Every contact posted (one may be posted again when its answer came
+  // after the stop), none lost.
+  std::set<std::string> Calls;
+  for (const TSeenRequest& R : Logbook.Seen)
+    Calls.insert(
+        ReadAdif(R.Json().value("string").toString().toStdString()).Records.at(0).Field("call"));
+  std::string Missing;
+  for (int I = 0; I < Count; ++I)
+    if (!Calls.count("K" + std::to_string(1000 + I)))
+      Missing += " K" + std::to_string(1000 + I);
+  EXPECT_EQ(Calls.size(), static_cast<std::size_t>(Count))
+      << "missing" << Missing << "; left after the stop " << Left << ", posts "
+      << Logbook.Seen.size();
   EXPECT_LE(Logbook.Seen.size(), static_cast<std::size_t>(Count) + 1);
-  EXPECT_NE(Logbook.Seen.back().Json().value("string").toString().toStdString().find("K1599"),
-            std::string::npos);
   EXPECT_EQ(std::filesystem::file_size(Path), 0u);
 }
 
