@@ -67,7 +67,8 @@ struct TRecords {
 // names (a tag cut short and joined to the next one is not).
 std::optional<TContact> OneRecord(std::string_view Text) {
   TAdifDocument Doc = ReadAdif(Text);
-  if (!Doc.Error.empty() || Doc.Records.size() != 1 || Doc.Records[0].Field("call").empty())
+  if (!Doc.Error.empty() || !Doc.Damaged.empty() || Doc.Records.size() != 1 ||
+      Doc.Records[0].Field("call").empty())
     return std::nullopt;
   for (const TContactField& F : Doc.Records[0].Fields)
     if (F.Name.empty() ||
