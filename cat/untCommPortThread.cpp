@@ -3,6 +3,8 @@
 #include "cat/transport/CPort.h"
 #include "cat/untPortClock.h"
 
+#include <pthread.h>
+
 namespace vela {
 
 TCommPortThread::TCommPortThread(TComponent* AOwner, int ARadioPort, int AVirtualPort,
@@ -110,6 +112,7 @@ void TCommPortThread::Trace(bool Written, const std::string& Data) {
 
 void TCommPortThread::Execute() {
   setFreeOnTerminate(true);
+  ::pthread_setname_np(::pthread_self(), "vela-worker");
   FCycle.Run();
 }
 
