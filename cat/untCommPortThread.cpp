@@ -147,10 +147,20 @@ void TCommPortThread::RadioReopened() {
 }
 
 std::string TCommPortThread::AskDriver(int Skipped) {
+  return DeliverAndAskDriver(0, Skipped);
+}
+
+std::string TCommPortThread::DeliverAndAskDriver(int Count, int Skipped) {
   FCommand.clear();
   FHandle->SkippedAsks = Skipped;
   try {
-    Synchronize([this] { DoGetCommand(); });
+    Synchronize([this, Count] {
+      // The receive handler contains its own failures (they count against
+      // the radio's link), so the ask follows whatever the bytes did.
+      if (Count > 0)
+        RadioPortRxChar(this, Count);
+      DoGetCommand();
+    });
   } catch (...) {
     FCommand.clear();
     FLinks.NoteFailure(TLinkRole::lrRadio, std::current_exception());

@@ -166,6 +166,7 @@ private:
   void CheckLinks() override;
   // A failure of the hook counts against the radio's link.
   std::string AskDriver(int Skipped) override;
+  std::string DeliverAndAskDriver(int Count, int Skipped) override;
   int DriverIdleAsks() const override { return FHandle->IdleAsks.load(); }
   bool DriverCommandIsRead() const override { return FHandle->CommandIsRead.load(); }
   void DriverCommandWritten() override;
