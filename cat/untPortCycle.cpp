@@ -184,6 +184,7 @@ bool TPortCycle::TakeReply(int Expected) {
   std::int64_t GrewNs = WriteNs;
   int Waiting = 0;
   int Looks = 0;
+  std::int64_t ShortNs = WireEndNs; // the last look that found the reply short
   bool Whole = false;
   for (;;) {
     ++Looks;
@@ -199,6 +200,7 @@ bool TPortCycle::TakeReply(int Expected) {
     if ((Whole = Waiting >= Expected))
       break;
     const std::int64_t Now = NowNs();
+    ShortNs = Now;
     if (Now - WriteNs >= MsToNs(LongestWaitMs))
       break;
     if (Waiting > Seen) {
@@ -219,11 +221,11 @@ bool TPortCycle::TakeReply(int Expected) {
     HoldReplies(false);
     return false;
   }
-  // A radio that answers late, or in pieces, is looked at that much later
-  // next time; one that keeps time is looked at on time again.
-  const std::int64_t LateNs = NowNs() - WireEndNs;
-  FAnswerLagNs = Looks == 1 ? std::max<std::int64_t>(FAnswerLagNs - MsToNs(1), 0)
-                            : std::clamp<std::int64_t>(LateNs, 0, MsToNs(CycleMs));
+  // A radio that answers late, or in pieces, is first looked at next time
+  // when this reply was still short (never later than it was whole); one
+  // that keeps time again is soon looked at on time.
+  FAnswerLagNs = Looks == 1 ? FAnswerLagNs / 2
+                            : std::clamp<std::int64_t>(ShortNs - WireEndNs, 0, MsToNs(CycleMs));
   AskDriver(Waiting);
   return true;
 }
