@@ -147,20 +147,31 @@ void TCommPortThread::RadioReopened() {
 }
 
 std::string TCommPortThread::AskDriver(int Skipped) {
-  return DeliverAndAskDriver(0, Skipped);
-}
-
-std::string TCommPortThread::DeliverAndAskDriver(int Count, int Skipped) {
   FCommand.clear();
   FHandle->SkippedAsks = Skipped;
   try {
-    Synchronize([this, Count] {
-      // The receive handler contains its own failures (they count against
-      // the radio's link), so the ask follows whatever the bytes did.
-      if (Count > 0)
-        RadioPortRxChar(this, Count);
-      DoGetCommand();
-    });
+    Synchronize([this] { DoGetCommand(); });
+  } catch (...) {
+    FCommand.clear();
+    FLinks.NoteFailure(TLinkRole::lrRadio, std::current_exception());
+  }
+  return FCommand;
+}
+
+void TCommPortThread::PostDeliverAndAsk(int Count, int Skipped) {
+  FCommand.clear();
+  FHandle->SkippedAsks = Skipped;
+  FAsk.Post([this, Count] {
+    // The receive handler contains its own failures (they count against the
+    // radio's link), so the ask follows whatever the bytes did.
+    RadioPortRxChar(this, Count);
+    DoGetCommand();
+  });
+}
+
+std::string TCommPortThread::TakeAskedCommand() {
+  try {
+    FAsk.Wait();
   } catch (...) {
     FCommand.clear();
     FLinks.NoteFailure(TLinkRole::lrRadio, std::current_exception());

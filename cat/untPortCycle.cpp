@@ -66,9 +66,10 @@ void TPortCycle::Run() {
     RunSharedCycles();
   else
     RunCycles();
+  CollectAsk();
 }
 
-void TPortCycle::AskDriver(int DeliverCount) {
+int TPortCycle::BeginAsk() {
   FTurnRequested = false;
   FWakeRequested = false;
   const std::int64_t Now = NowNs();
@@ -79,9 +80,28 @@ void TPortCycle::AskDriver(int DeliverCount) {
     Skipped = static_cast<int>(
         std::clamp<std::int64_t>((Now - FLastAskNs) / MsToNs(CycleMs) - 1, 0, FIdleAsks));
   FLastAskNs = Now;
-  FDriverCommand = DeliverCount > 0 ? FHost.DeliverAndAskDriver(DeliverCount, Skipped)
-                                    : FHost.AskDriver(Skipped);
+  return Skipped;
+}
+
+void TPortCycle::EndAsk(std::string Command) {
+  FDriverCommand = std::move(Command);
   FIdleAsks = FDriverCommand.empty() ? std::max(FHost.DriverIdleAsks(), 0) : 0;
+}
+
+void TPortCycle::AskDriver() {
+  const int Skipped = BeginAsk();
+  EndAsk(FHost.AskDriver(Skipped));
+}
+
+void TPortCycle::CollectAsk() {
+  if (!FAskPosted)
+    return;
+  FAskPosted = false;
+  EndAsk(FHost.TakeAskedCommand());
+  FCommandInHand = !FDriverCommand.empty();
+  // The event thread hands over whatever the cycle will not take.
+  if (!FCommandInHand || ReplyToTake(FDriverCommand) == 0)
+    HoldReplies(false);
 }
 
 std::chrono::steady_clock::time_point TPortCycle::IdleEnd() const {
@@ -97,6 +117,9 @@ bool TPortCycle::DriverIdle() const {
 void TPortCycle::RunCycles() {
   using TClock = std::chrono::steady_clock;
   while (!FHost.Stopping()) {
+    // Taken before the links are looked at: its bytes were read from the
+    // port as it was.
+    CollectAsk();
     FHost.CheckLinks();
     auto Next = TClock::now() + std::chrono::milliseconds(CycleMs);
     if (!RadioOpen()) {
@@ -119,14 +142,11 @@ void TPortCycle::RunCycles() {
           WriteCommand(TAsker::Driver, FDriverCommand, TYield::yNever, Expected > 0);
       Next = NextCycle();
       if (Wait == TLineWait::lwQuiet && Expected > 0 && TakeReply(Expected)) {
-        // The next command is in hand; it goes once the line has been quiet.
-        FCommandInHand = !FDriverCommand.empty();
-        Next = std::max(Next, std::chrono::steady_clock::time_point(std::chrono::nanoseconds(
-                                  FLastRxNs.load() + FQuietNs + MsToNs(1) / 2)));
+        // The next command is asked for; it goes once the line has been
+        // quiet after the reply, which the main thread reads about now.
+        Next = std::max(Next,
+                        TClock::now() + std::chrono::nanoseconds(FQuietNs + MsToNs(ReplyMarginMs)));
       }
-      // The event thread hands over whatever the cycle will not take.
-      if (!FCommandInHand || ReplyToTake(FDriverCommand) == 0)
-        HoldReplies(false);
     } else {
       HoldReplies(false);
     }
@@ -226,7 +246,8 @@ bool TPortCycle::TakeReply(int Expected) {
   // that keeps time again is soon looked at on time.
   FAnswerLagNs = Looks == 1 ? FAnswerLagNs / 2
                             : std::clamp<std::int64_t>(ShortNs - WireEndNs, 0, MsToNs(CycleMs));
-  AskDriver(Waiting);
+  FHost.PostDeliverAndAsk(Waiting, BeginAsk());
+  FAskPosted = true;
   return true;
 }
 

@@ -71,8 +71,10 @@ public:
     // The same ask, in one synchronised call with the hand-over of the
     // radio's Count waiting bytes (the reply the worker took itself): first
     // the bytes, as the radio port's receive handler routes them, then the
-    // ask.
-    virtual std::string DeliverAndAskDriver(int Count, int Skipped) = 0;
+    // ask. The call is posted, and TakeAskedCommand waits until it has run
+    // and gives its command; every post is taken before the next ask.
+    virtual void PostDeliverAndAsk(int Count, int Skipped) = 0;
+    virtual std::string TakeAskedCommand() = 0;
     // After an ask that gave nothing: how many of the next asks would give
     // nothing either, unless the driver wakes the cycle (Wake) first.
     virtual int DriverIdleAsks() const = 0;
@@ -154,15 +156,19 @@ private:
   void RunCycles();
   void RunSharedCycles();
   bool RadioOpen() const;
-  // Asks the driver for its command into FDriverCommand; with DeliverCount,
-  // after handing it that many of the radio's waiting bytes.
-  void AskDriver(int DeliverCount = 0);
+  // Asks the driver for its command into FDriverCommand: BeginAsk before the
+  // call (it gives the asks left out), EndAsk with its command.
+  void AskDriver();
+  int BeginAsk();
+  void EndAsk(std::string Command);
+  // Takes the command of a posted ask (TakeReply) into FDriverCommand.
+  void CollectAsk();
   // The length of the reply to Command that the cycle takes itself (0: the
   // event thread hands it over).
   int ReplyToTake(const std::string& Command) const;
   // After a write whose reply the port holds: waits until the reply is due
-  // and, once it is whole, hands it over and asks for the next command
-  // (true). Otherwise ends the hold and returns false.
+  // and, once it is whole, posts its hand-over with the ask for the next
+  // command (true). Otherwise ends the hold and returns false.
   bool TakeReply(int Expected);
   void HoldReplies(bool On);
   // The driver said it has nothing for the next asks, and has not woken the
@@ -218,7 +224,9 @@ private:
   // Wake was called and the driver has not been asked since.
   std::atomic<bool> FWakeRequested{false};
   std::string FDriverCommand;
-  // FDriverCommand was asked for with the last reply and is not written yet.
+  // An ask posted with the last reply, not yet taken; FDriverCommand was
+  // asked for with the last reply and is not written yet.
+  bool FAskPosted = false;
   bool FCommandInHand = false;
   // How much later than its wire time the radio's last taken reply was
   // whole (a radio that takes time to answer); the next look waits for it.
