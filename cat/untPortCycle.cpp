@@ -237,7 +237,9 @@ bool TPortCycle::TakeReply(int Expected) {
     }
   }
   if (!Whole) {
+    // What came is handed over at once: the line has paused already.
     FAnswerLagNs = 0;
+    FRadioPort->ExpectBurst(0);
     HoldReplies(false);
     return false;
   }
