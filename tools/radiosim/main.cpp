@@ -125,8 +125,8 @@ class TSimulator {
 public:
   TSimulator(std::unique_ptr<TRadioCore> core, long long baud, bool wander, long long pieceBytes,
              long long pieceGapMs)
-      : FCore(std::move(core)), FBaud(baud), FWander(wander), FPieceBytes(pieceBytes),
-        FPieceGapNs(pieceGapMs * NsPerMs), FRandom(std::random_device{}()) {
+      : FCore(std::move(core)), FBaud(baud), FWander(wander), FRandom(std::random_device{}()),
+        FPieceBytes(pieceBytes), FPieceGapNs(pieceGapMs * NsPerMs) {
     FWanderCentre = FCore->Frequency();
     FNextWander = NowNs() + WanderPeriodNs;
   }
