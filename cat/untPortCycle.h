@@ -26,10 +26,11 @@
 //
 // Unshared, a poll whose reply length the cycle has learnt is answered
 // without the port's event thread: the radio port holds delivery, the cycle
-// sleeps until the reply is due, and hands it to the driver in the same
-// synchronised call in which it asks for the next command, which it writes
-// once the line has been quiet. So a poll costs the worker a wake-up at the
-// reply's end and one at the next write, and the main thread one call. A
+// sleeps until the reply is due and, once it is whole, posts one
+// synchronised call that hands it to the driver and asks for the next
+// command; it takes that command when the line has been quiet and writes it.
+// So a poll costs the worker a wake-up at the reply's end and one at the
+// next write, and the main thread one call that wakes nobody. A
 // reply that is not whole when due (a late or short answer, a line that
 // stopped), or bytes the cycle did not ask for, end the hold: the event
 // thread hands over what came, as it does for every other reply. A command
