@@ -29,6 +29,10 @@ Rows, each figure the median over several runs or samples:
   - live radio channel (bench/logbook/bench_live.py): the VFO turned to the
     WebSocket frame a page gets, against the same change to velalog-cat's
     own rx line in the same run (target: p95 at most 1.3 times)
+  - wake-ups and CPU per radio command (bench/wakeups): velalog-cat polling
+    each radio beside rigctld (cache off) asked "f" every 50 ms on a second
+    simulator of the same radio, in the same run: context switches of all
+    threads per radio command, and CPU per command with the ratio
   - footprint: CPU share of one core and memory of velalog-cat while polling,
     and of the whole program (with its browser processes) on an idle page
   - parse throughput per driver and the cost of a megabyte of garbage
@@ -662,6 +666,48 @@ def transceive_rows(bindir, samples, runs, reads, vcat_baud):
     return result
 
 
+def wakeup_rows(bindir, baud, runs):
+    """Per radio: bench/wakeups' figures ({key: value}), or the failure's text."""
+    script = os.path.join(HERE, "wakeups", "bench_wakeups.py")
+    result = {}
+    for radio in RADIOS:
+        proc = subprocess.run([sys.executable, script, "--bin", bindir, "--radio", radio,
+                               "--baud", str(baud), "--windows", str(runs), "--seconds", "5"],
+                              capture_output=True, text=True, timeout=300)
+        row = {}
+        for line in proc.stdout.splitlines():
+            parts = line.split()
+            if parts[:1] in (["wakeups"], ["cpu"], ["commands"]) and len(parts) == 3:
+                row[(parts[0], parts[1])] = float(parts[2])
+            elif parts[:1] == ["thread"] and len(parts) == 4 and parts[1] == "velalog-cat":
+                row[("thread", parts[2])] = float(parts[3])
+            elif parts[:1] == ["ratio"] and len(parts) == 2:
+                row["ratio"] = float(parts[1])
+        result[radio] = row if "ratio" in row else (
+            (proc.stderr.strip().splitlines() or ["no output"])[-1])
+    return result
+
+
+def emit_wakeup_rows(emit, wake, baud):
+    for radio in RADIOS:
+        w = wake.get(radio)
+        if isinstance(w, str) or not w:
+            emit("| wake-ups per radio command | %s | failed: %s | | no |" % (radio, w))
+            continue
+        cat = w[("wakeups", "velalog-cat")]
+        emit("| thread wake-ups per radio command, velalog-cat (main / worker / port event thread) "
+             "/ rigctld, same run, %d baud | %s | %s (%s / %s / %s) / %s | velalog-cat <= 5 | %s |" % (
+                 baud, radio, fmt(cat, 1), fmt(w.get(("thread", "main"), 0.0), 1),
+                 fmt(w.get(("thread", "vela-worker"), 0.0), 1),
+                 fmt(w.get(("thread", "vela-port-rx"), 0.0), 1),
+                 fmt(w[("wakeups", "rigctld")], 1), "yes" if cat <= 5 else "no"))
+        emit("| CPU per radio command, milli-%% of one core per command/s, velalog-cat / rigctld "
+             "(ratio); commands/s | %s | %s / %s (%.2f); %s / %s | ratio <= 0.6 (target 0.5) | %s |"
+             % (radio, fmt(w[("cpu", "velalog-cat")], 1), fmt(w[("cpu", "rigctld")], 1), w["ratio"],
+                fmt(w[("commands", "velalog-cat")], 1), fmt(w[("commands", "rigctld")], 1),
+                "yes" if w["ratio"] <= 0.6 else "no"))
+
+
 def emit_transceive_rows(emit, t, vcat_baud):
     what = "Icom transceive (IC-7300, 19200 baud)"
     if isinstance(t, str):
@@ -893,6 +939,9 @@ def main():
     except RuntimeError as e:
         rig_lat = str(e)
 
+    print("bench: wake-ups per radio command ...", file=sys.stderr, flush=True)
+    wake = wakeup_rows(bindir, args.baud, runs)
+
     print("bench: velalog-cat footprint ...", file=sys.stderr, flush=True)
     cat_cpu, cat_rss = cat_footprint(bindir, runs, 5.0)
 
@@ -1061,6 +1110,7 @@ def main():
     emit_ptt_rows(emit, ptt, args.baud)
     emit_logbook_rows(emit, book, args.baud, args.samples)
     emit_live_rows(emit, live, args.baud, args.samples)
+    emit_wakeup_rows(emit, wake, args.baud)
     emit("| velalog-cat polling: CPU %% of one core / resident MB | ft950 | %s %% / %s MB | "
          "<= 0.3 %% / < 15 MB | %s |" % (fmt(cat_cpu, 2), fmt(cat_rss / 1024.0),
                                           "yes" if cat_cpu <= 0.3 and cat_rss < 15 * 1024 else "no"))
@@ -1113,7 +1163,12 @@ def main():
          "the program and its browser processes (not the X server). CPU is the scheduler's "
          "running time of the processes' threads over 5 s windows; it is mostly thread "
          "wake-ups, whose cost varies with the host (on this virtual machine the same "
-         "binary measured between 0.25 and 0.39 % on different hours). Garbage growth: a cost linear in the length "
+         "binary measured between 0.25 and 0.39 % on different hours). Wake-ups per radio "
+         "command: the context switches (voluntary and not) of all of a process's threads over "
+         "5 s windows at rest, divided by the commands its simulator received, velalog-cat "
+         "polling one simulator and rigctld (cache off, asked `f` every 50 ms) a second one of "
+         "the same radio in the same run; CPU per command is the CPU share divided by the "
+         "commands per second. Garbage growth: a cost linear in the length "
          "gives 1.00 (single 1 MB calls run slightly above it as the buffer leaves the cache); a quadratic one "
          "gives 4.")
     if args.out:

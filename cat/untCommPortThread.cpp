@@ -3,6 +3,8 @@
 #include "cat/transport/CPort.h"
 #include "cat/untPortClock.h"
 
+#include <pthread.h>
+
 namespace vela {
 
 TCommPortThread::TCommPortThread(TComponent* AOwner, int ARadioPort, int AVirtualPort,
@@ -110,6 +112,7 @@ void TCommPortThread::Trace(bool Written, const std::string& Data) {
 
 void TCommPortThread::Execute() {
   setFreeOnTerminate(true);
+  ::pthread_setname_np(::pthread_self(), "vela-worker");
   FCycle.Run();
 }
 
@@ -148,6 +151,27 @@ std::string TCommPortThread::AskDriver(int Skipped) {
   FHandle->SkippedAsks = Skipped;
   try {
     Synchronize([this] { DoGetCommand(); });
+  } catch (...) {
+    FCommand.clear();
+    FLinks.NoteFailure(TLinkRole::lrRadio, std::current_exception());
+  }
+  return FCommand;
+}
+
+void TCommPortThread::PostDeliverAndAsk(int Count, int Skipped) {
+  FCommand.clear();
+  FHandle->SkippedAsks = Skipped;
+  FAsk.Post([this, Count] {
+    // The receive handler contains its own failures (they count against the
+    // radio's link), so the ask follows whatever the bytes did.
+    RadioPortRxChar(this, Count);
+    DoGetCommand();
+  });
+}
+
+std::string TCommPortThread::TakeAskedCommand() {
+  try {
+    FAsk.Wait();
   } catch (...) {
     FCommand.clear();
     FLinks.NoteFailure(TLinkRole::lrRadio, std::current_exception());

@@ -17,10 +17,13 @@
 //   OnReopened and OnLinkChange through synchronised calls that the worker
 //   waits for; and the ports' receive handlers (RadioPortRxChar,
 //   VirtualPortRxChar), which read the port, route the bytes, and call
-//   OnLineQuiet and OnPortData. The driver empties the hooks on the main
-//   thread when it stops the worker.
+//   OnLineQuiet and OnPortData. A poll's reply that the worker takes itself
+//   goes through the same radio receive handler, in the synchronised call
+//   that then asks for the next command. The driver empties the hooks on the
+//   main thread when it stops the worker.
 // - Each open port's event thread only waits for bytes and hands them to the
-//   main thread; the worker reads the line failure it records.
+//   main thread, unless the worker holds the radio port's delivery for a
+//   reply it takes itself; the worker reads the line failure it records.
 // - Any thread may call RequestTurn, Wake, setOnTrace and the handle's Link.
 // What guards what between them:
 // - The cycle's lock guards the two forwarding queues and the wait for a
@@ -166,6 +169,8 @@ private:
   void CheckLinks() override;
   // A failure of the hook counts against the radio's link.
   std::string AskDriver(int Skipped) override;
+  void PostDeliverAndAsk(int Count, int Skipped) override;
+  std::string TakeAskedCommand() override;
   int DriverIdleAsks() const override { return FHandle->IdleAsks.load(); }
   bool DriverCommandIsRead() const override { return FHandle->CommandIsRead.load(); }
   void DriverCommandWritten() override;
@@ -192,6 +197,8 @@ private:
   // then).
   std::string FCommand;
   std::uint64_t FCommandAsk = 0;
+  // The hand-over of a reply with the next ask (PostDeliverAndAsk).
+  TPostedCall FAsk;
 };
 
 } // namespace vela

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <thread>
 
 #include "cat/transport/CPort.h"
 #include "cat/untLinkSupervisor.h"
@@ -65,9 +66,10 @@ void TPortCycle::Run() {
     RunSharedCycles();
   else
     RunCycles();
+  CollectAsk();
 }
 
-void TPortCycle::AskDriver() {
+int TPortCycle::BeginAsk() {
   FTurnRequested = false;
   FWakeRequested = false;
   const std::int64_t Now = NowNs();
@@ -78,8 +80,28 @@ void TPortCycle::AskDriver() {
     Skipped = static_cast<int>(
         std::clamp<std::int64_t>((Now - FLastAskNs) / MsToNs(CycleMs) - 1, 0, FIdleAsks));
   FLastAskNs = Now;
-  FDriverCommand = FHost.AskDriver(Skipped);
+  return Skipped;
+}
+
+void TPortCycle::EndAsk(std::string Command) {
+  FDriverCommand = std::move(Command);
   FIdleAsks = FDriverCommand.empty() ? std::max(FHost.DriverIdleAsks(), 0) : 0;
+}
+
+void TPortCycle::AskDriver() {
+  const int Skipped = BeginAsk();
+  EndAsk(FHost.AskDriver(Skipped));
+}
+
+void TPortCycle::CollectAsk() {
+  if (!FAskPosted)
+    return;
+  FAskPosted = false;
+  EndAsk(FHost.TakeAskedCommand());
+  FCommandInHand = !FDriverCommand.empty();
+  // The event thread hands over whatever the cycle will not take.
+  if (!FCommandInHand || ReplyToTake(FDriverCommand) == 0)
+    HoldReplies(false);
 }
 
 std::chrono::steady_clock::time_point TPortCycle::IdleEnd() const {
@@ -95,16 +117,38 @@ bool TPortCycle::DriverIdle() const {
 void TPortCycle::RunCycles() {
   using TClock = std::chrono::steady_clock;
   while (!FHost.Stopping()) {
+    // Taken before the links are looked at: its bytes were read from the
+    // port as it was.
+    CollectAsk();
     FHost.CheckLinks();
     auto Next = TClock::now() + std::chrono::milliseconds(CycleMs);
     if (!RadioOpen()) {
       // While the radio is away its driver is not asked: pending tune
       // commands wait for it, and it is asked as soon as the radio is back.
       FIdleAsks = 0;
-    } else if (!DriverIdle()) {
-      AskDriver();
-      WriteCommand(TAsker::Driver, FDriverCommand, TYield::yNever);
+      FCommandInHand = false;
+      HoldReplies(false);
+    } else if (FCommandInHand || !DriverIdle()) {
+      // A poll asked for with the last reply gives way to a command that
+      // must not wait, and to a radio that was reopened meanwhile.
+      if (FCommandInHand && (FTurnRequested.load() || FWakeRequested.load()) &&
+          FHost.DriverCommandIsRead())
+        FCommandInHand = false;
+      if (!FCommandInHand)
+        AskDriver();
+      FCommandInHand = false;
+      const int Expected = ReplyToTake(FDriverCommand);
+      const TLineWait Wait =
+          WriteCommand(TAsker::Driver, FDriverCommand, TYield::yNever, Expected > 0);
       Next = NextCycle();
+      if (Wait == TLineWait::lwQuiet && Expected > 0 && TakeReply(Expected)) {
+        // The next command is asked for; it goes once the line has been
+        // quiet after the reply, which the main thread reads about now.
+        Next = std::max(Next,
+                        TClock::now() + std::chrono::nanoseconds(FQuietNs + MsToNs(ReplyMarginMs)));
+      }
+    } else {
+      HoldReplies(false);
     }
     // A driver with nothing to write is asked again when it said, or when
     // it wakes the cycle; the links are looked at meanwhile.
@@ -134,6 +178,79 @@ void TPortCycle::Wake() {
     FWakeRequested = true;
   }
   FWake.notify_all();
+}
+
+int TPortCycle::ReplyToTake(const std::string& Command) const {
+  // Shared, the other program's replies must not wait behind a held one; a
+  // network port is not paced by a line, so no reply is due at a known time.
+  if (FShared || Command.empty() || !FRadioPort || FRadioPort->CharacterTimeNs() <= 0 ||
+      !FHost.DriverCommandIsRead())
+    return 0;
+  return std::max(FReplyLengths.Expected(Command), 0);
+}
+
+void TPortCycle::HoldReplies(bool On) {
+  if (FRadioPort)
+    FRadioPort->HoldDelivery(On);
+}
+
+bool TPortCycle::TakeReply(int Expected) {
+  const std::int64_t CharacterNs = FRadioPort->CharacterTimeNs();
+  const std::int64_t WriteNs = FLastWriteNs.load();
+  const std::int64_t WireEndNs = WriteNs + Expected * CharacterNs + MsToNs(ReplyMarginMs);
+  std::int64_t DueNs = WireEndNs + FAnswerLagNs;
+  // The last look that found more bytes (at first: the write).
+  int Seen = 0;
+  std::int64_t GrewNs = WriteNs;
+  int Waiting = 0;
+  int Looks = 0;
+  std::int64_t ShortNs = WireEndNs; // the last look that found the reply short
+  bool Whole = false;
+  for (;;) {
+    ++Looks;
+    std::this_thread::sleep_until(
+        std::chrono::steady_clock::time_point(std::chrono::nanoseconds(DueNs)));
+    if (FHost.Stopping())
+      break;
+    try {
+      Waiting = FRadioPort->BytesWaiting();
+    } catch (const std::exception&) {
+      break;
+    }
+    if ((Whole = Waiting >= Expected))
+      break;
+    const std::int64_t Now = NowNs();
+    ShortNs = Now;
+    if (Now - WriteNs >= MsToNs(LongestWaitMs))
+      break;
+    if (Waiting > Seen) {
+      // Still coming: look again when the rest can have come.
+      Seen = Waiting;
+      GrewNs = Now;
+      DueNs = Now + (Expected - Waiting) * CharacterNs + MsToNs(ReplyMarginMs);
+    } else if (Now - GrewNs >= FQuietNs) {
+      // The line has paused: a short or cut reply (or a device gone), which
+      // the event thread hands over as it is.
+      break;
+    } else {
+      DueNs = GrewNs + FQuietNs;
+    }
+  }
+  if (!Whole) {
+    // What came is handed over at once: the line has paused already.
+    FAnswerLagNs = 0;
+    FRadioPort->ExpectBurst(0);
+    HoldReplies(false);
+    return false;
+  }
+  // A radio that answers late, or in pieces, is first looked at next time
+  // when this reply was still short (never later than it was whole); one
+  // that keeps time again is soon looked at on time.
+  FAnswerLagNs = Looks == 1 ? FAnswerLagNs / 2
+                            : std::clamp<std::int64_t>(ShortNs - WireEndNs, 0, MsToNs(CycleMs));
+  FHost.PostDeliverAndAsk(Waiting, BeginAsk());
+  FAskPosted = true;
+  return true;
 }
 
 std::chrono::steady_clock::time_point TPortCycle::NextCycle() const {
@@ -258,12 +375,15 @@ bool TPortCycle::VirtualGoesFirst(TYield Yield) {
 }
 
 TPortCycle::TLineWait TPortCycle::WriteCommand(TAsker Asker, const std::string& Command,
-                                               TYield Yield) {
+                                               TYield Yield, bool HoldReply) {
   if (FHost.Stopping() || Command.empty() || !FRadioPort || !FRadioPort->Connected())
     return TLineWait::lwEnded;
   const TLineWait Wait = WaitForQuietLine(Yield, Asker);
   if (Wait == TLineWait::lwYielded || Wait == TLineWait::lwEnded)
     return Wait;
+  // Held from before the write, so that not even the reply's first byte
+  // wakes the event thread.
+  HoldReplies(HoldReply && Wait == TLineWait::lwQuiet);
   LearnReplyLength(Wait == TLineWait::lwQuiet);
   if (Asker == TAsker::Driver)
     FUnansweredPoll = Command;
@@ -350,6 +470,10 @@ TPortCycle::TLineWait TPortCycle::WaitForQuietLine(TYield Yield, TAsker Next) {
       Waiting = FRadioPort->BytesWaiting();
     } catch (const std::exception&) {
     }
+    // Bytes the cycle did not take (the radio said more than its reply):
+    // the event thread hands them over.
+    if (Waiting > 0)
+      HoldReplies(false);
     // Sleep until the line can have been quiet long enough. Bytes waiting
     // are read no earlier than now, and the line is quiet no earlier than
     // the quiet time after that, or after the rest of a reply of known

@@ -24,6 +24,19 @@
 // every DriverTurnMs however busy the other program is, and a command that
 // must not wait (RequestTurn) goes at the line's next free moment.
 //
+// Unshared, a poll whose reply length the cycle has learnt is answered
+// without the port's event thread: the radio port holds delivery, the cycle
+// sleeps until the reply is due and, once it is whole, posts one
+// synchronised call that hands it to the driver and asks for the next
+// command; it takes that command when the line has been quiet and writes it.
+// So a poll costs the worker a wake-up at the reply's end and one at the
+// next write, and the main thread one call that wakes nobody. A
+// reply that is not whole when due (a late or short answer, a line that
+// stopped), or bytes the cycle did not ask for, end the hold: the event
+// thread hands over what came, as it does for every other reply. A command
+// that must not wait, or a reopened radio, is asked for afresh in place of a
+// poll asked for early.
+//
 // Which thread calls what is written in untCommPortThread.h.
 #pragma once
 
@@ -56,6 +69,13 @@ public:
     // Skipped: the cycles left out since the last ask, for which the driver
     // had said it would have nothing (DriverIdleAsks).
     virtual std::string AskDriver(int Skipped) = 0;
+    // The same ask, in one synchronised call with the hand-over of the
+    // radio's Count waiting bytes (the reply the worker took itself): first
+    // the bytes, as the radio port's receive handler routes them, then the
+    // ask. The call is posted, and TakeAskedCommand waits until it has run
+    // and gives its command; every post is taken before the next ask.
+    virtual void PostDeliverAndAsk(int Count, int Skipped) = 0;
+    virtual std::string TakeAskedCommand() = 0;
     // After an ask that gave nothing: how many of the next asks would give
     // nothing either, unless the driver wakes the cycle (Wake) first.
     virtual int DriverIdleAsks() const = 0;
@@ -137,8 +157,21 @@ private:
   void RunCycles();
   void RunSharedCycles();
   bool RadioOpen() const;
-  // Asks the driver for its command into FDriverCommand.
+  // Asks the driver for its command into FDriverCommand: BeginAsk before the
+  // call (it gives the asks left out), EndAsk with its command.
   void AskDriver();
+  int BeginAsk();
+  void EndAsk(std::string Command);
+  // Takes the command of a posted ask (TakeReply) into FDriverCommand.
+  void CollectAsk();
+  // The length of the reply to Command that the cycle takes itself (0: the
+  // event thread hands it over).
+  int ReplyToTake(const std::string& Command) const;
+  // After a write whose reply the port holds: waits until the reply is due
+  // and, once it is whole, posts its hand-over with the ask for the next
+  // command (true). Otherwise ends the hold and returns false.
+  bool TakeReply(int Expected);
+  void HoldReplies(bool On);
   // The driver said it has nothing for the next asks, and has not woken the
   // cycle since: until IdleEnd it is not asked (a requested turn aside).
   bool DriverIdle() const;
@@ -153,7 +186,9 @@ private:
   bool VirtualGoesFirst(TYield Yield);
   // Waits for the line, then writes Command to the radio on behalf of Asker,
   // unless it yields to the other program (as Yield says).
-  TLineWait WriteCommand(TAsker Asker, const std::string& Command, TYield Yield);
+  // HoldReply: the port holds the reply's delivery for the cycle.
+  TLineWait WriteCommand(TAsker Asker, const std::string& Command, TYield Yield,
+                         bool HoldReply = false);
   void ForwardToVirtual();
   TLineWait WaitForQuietLine(TYield Yield, TAsker Next);
   void CloseQuietExchange();
@@ -190,6 +225,13 @@ private:
   // Wake was called and the driver has not been asked since.
   std::atomic<bool> FWakeRequested{false};
   std::string FDriverCommand;
+  // An ask posted with the last reply, not yet taken; FDriverCommand was
+  // asked for with the last reply and is not written yet.
+  bool FAskPosted = false;
+  bool FCommandInHand = false;
+  // How much later than its wire time the radio's last taken reply was
+  // whole (a radio that takes time to answer); the next look waits for it.
+  std::int64_t FAnswerLagNs = 0;
   // When the driver was last asked, and how many asks after it it said would
   // give nothing.
   std::int64_t FLastAskNs = 0;

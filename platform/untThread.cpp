@@ -15,12 +15,6 @@ namespace {
 // Static initialisation runs on the process's initial thread.
 const std::thread::id MainThreadId = std::this_thread::get_id();
 
-struct TSyncRequest {
-  const std::function<void()>* Method = nullptr;
-  std::exception_ptr Error;
-  bool Done = false;
-};
-
 // One mutex and one condition for the queue and for every state change that
 // a waiting main thread may be interested in; waits are short and rare. They
 // are never destroyed: a free-on-terminate thread may still be signalling
@@ -148,6 +142,57 @@ void TThread::Synchronize(const std::function<void()>& Method) {
   }
   if (Request.Error)
     std::rethrow_exception(Request.Error);
+}
+
+void TThread::Post(TSyncRequest& Request) {
+  Request.Error = nullptr;
+  Request.Done = false;
+  if (IsMainThread()) {
+    try {
+      (*Request.Method)();
+    } catch (...) {
+      Request.Error = std::current_exception();
+    }
+    Request.Done = true;
+    return;
+  }
+  {
+    std::unique_lock<std::mutex> Lock(SyncMutex());
+    SyncQueue().push_back(&Request);
+    SyncCondition().notify_all();
+  }
+  WakeEventLoop();
+}
+
+void TThread::WaitPosted(TSyncRequest& Request) {
+  {
+    std::unique_lock<std::mutex> Lock(SyncMutex());
+    SyncCondition().wait(Lock, [&] { return Request.Done; });
+  }
+  if (Request.Error)
+    std::rethrow_exception(Request.Error);
+}
+
+void TPostedCall::Post(std::function<void()> Method) {
+  Settle();
+  FMethod = std::move(Method);
+  FRequest.Method = &FMethod;
+  FPosted = true;
+  TThread::Post(FRequest);
+}
+
+void TPostedCall::Wait() {
+  if (!FPosted)
+    return;
+  FPosted = false;
+  TThread::WaitPosted(FRequest);
+}
+
+void TPostedCall::Settle() {
+  try {
+    Wait();
+  } catch (...) {
+  }
 }
 
 bool TThread::CheckSynchronize(int TimeoutMs) {

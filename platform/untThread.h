@@ -18,6 +18,13 @@
 
 namespace vela {
 
+// One call queued for the main thread (Synchronize, TPostedCall).
+struct TSyncRequest {
+  const std::function<void()>* Method = nullptr;
+  std::exception_ptr Error;
+  bool Done = false;
+};
+
 class TThread : public TObject {
 public:
   // Threads are always created suspended; Start() runs Execute().
@@ -45,6 +52,11 @@ public:
   // Runs Method on the main thread and blocks until it has run. An exception
   // thrown by Method is re-thrown here. On the main thread it runs at once.
   static void Synchronize(const std::function<void()>& Method);
+  // Queues Request for the main thread without waiting (main thread: runs
+  // it at once); WaitPosted then waits until it has run and re-throws its
+  // exception. See TPostedCall.
+  static void Post(TSyncRequest& Request);
+  static void WaitPosted(TSyncRequest& Request);
 
   static bool IsMainThread();
 
@@ -74,6 +86,31 @@ private:
   std::atomic<bool> FFinished{false};
   std::atomic<bool> FFreeOnTerminate{false};
   std::exception_ptr FFatalException;
+};
+
+// A synchronised call in two steps, for a thread that has something else to
+// wait for meanwhile: Post queues Method for the main thread, which runs it
+// at its next turn as it runs Synchronize's calls, and returns at once; Wait
+// blocks until it has run and re-throws its exception. A call that has run
+// by the time Wait comes costs the caller no wake-up of its own. Every Post
+// is waited for before the next Post and before the object goes.
+class TPostedCall {
+public:
+  TPostedCall() = default;
+  TPostedCall(const TPostedCall&) = delete;
+  TPostedCall& operator=(const TPostedCall&) = delete;
+  ~TPostedCall() { Settle(); }
+
+  void Post(std::function<void()> Method);
+  void Wait();
+  bool Posted() const { return FPosted; }
+
+private:
+  // Waits without re-throwing (the destructor).
+  void Settle();
+  std::function<void()> FMethod;
+  TSyncRequest FRequest;
+  bool FPosted = false;
 };
 
 } // namespace vela

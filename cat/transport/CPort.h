@@ -128,7 +128,7 @@ private:
 // handler raises. It owns the stop event (an eventfd) it is given.
 class TComThread : public TThread {
 public:
-  TComThread(TCustomComPort* AComPort, int ADevice, int AStopEvent);
+  TComThread(TCustomComPort* AComPort, int ADevice, int AStopEvent, int AReleaseEvent);
   ~TComThread() override;
   // Sets the stop event; the thread ends at its next wake-up.
   void Stop();
@@ -145,6 +145,11 @@ private:
   // expectation), until the line pauses for GapMs. Waiting is the count so
   // far, and becomes the count at the end. True when the stop event fired.
   bool Gather(int Expect, int GapMs, int& Waiting);
+  // Waits while delivery is held, for the stop event or a release; true
+  // when the stop event fired.
+  bool Park();
+  // Empties the release event.
+  void TakeRelease();
   // Records on the port why delivery ended (not for a stop request).
   void NoteFailure(int Errno);
   // Waits up to TimeoutMs on the stop event alone; true when it fired.
@@ -152,6 +157,7 @@ private:
   TCustomComPort* FComPort;
   int FDevice;
   int FStopEvent;
+  int FReleaseEvent; // the port's, signalled when a hold ends
   TSyncMethod FSyncMethod;
   std::int64_t FCharacterNs;
   std::atomic<std::thread::id> FDispatchThread{};
@@ -230,6 +236,15 @@ public:
   // thread; it applies from the next burst.
   static constexpr int DefaultGatherGapMs = 3;
   void setGatherGapMs(int Ms) { FGatherGapMs = std::max(Ms, 0); }
+  // While delivery is held, the event thread leaves received bytes waiting
+  // and does not even wake for them: a reader that knows when a reply will
+  // be whole (the port worker, which wrote the command and knows the reply's
+  // length) reads it itself then, saving the event thread's wake-ups for
+  // every piece and the hand-over. Releasing it lets the event thread hand
+  // over whatever waits at once. Returns whether delivery is held now (never
+  // for a port without an event thread). The worker's thread only; Open
+  // starts released.
+  virtual bool HoldDelivery(bool On);
   // How long one character takes on the line at the current settings (start
   // bit, data bits, parity, stop bits), in nanoseconds; 0 for a connection
   // that is not paced by a line.
@@ -283,6 +298,7 @@ private:
   // wake-up of the event thread.
   void DispatchRxChar();
   void StopEventThread();
+  void CloseReleaseEvent();
 
   std::string FPort = "COM1";
   TBaudRate FBaudRate = br9600;
@@ -314,6 +330,12 @@ private:
   // thread when the burst starts.
   std::atomic<int> FExpectBurst{0};
   std::atomic<int> FGatherGapMs{DefaultGatherGapMs};
+  // HoldDelivery: the flag the event thread reads, and the event that wakes
+  // it when the hold ends (made at Open, closed at Close; FReleaseLock keeps
+  // a release from signalling a closed descriptor).
+  std::atomic<bool> FHoldDelivery{false};
+  std::mutex FReleaseLock;
+  int FReleaseEvent = -1;
 };
 
 class TComPort : public TCustomComPort {

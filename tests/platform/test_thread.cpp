@@ -8,7 +8,9 @@
 
 #include <atomic>
 #include <stdexcept>
+#include <string>
 #include <thread>
+#include <vector>
 
 using namespace vela;
 
@@ -102,6 +104,42 @@ TEST(TThreadTest, ExceptionInSynchronizedCallIsRethrownInCaller) {
   T.Start();
   T.WaitFor();
   EXPECT_EQ(Caught, "boom on main");
+}
+
+TEST(TThreadTest, PostedCallRunsOnMainThreadAndIsWaitedForLater) {
+  // Posted from a thread that goes on meanwhile, run on the main thread in
+  // the order posted among synchronised calls, its failure handed to Wait.
+  std::vector<std::string> Order;
+  std::string Caught;
+  bool RanOnMain = false;
+  TLambdaThread T([&](TLambdaThread&) {
+    TPostedCall Call;
+    Call.Post([&] {
+      RanOnMain = TThread::IsMainThread();
+      Order.push_back("posted");
+    });
+    TThread::Synchronize([&] { Order.push_back("synchronised"); });
+    Call.Wait();
+    Call.Post([] { throw std::runtime_error("boom posted"); });
+    try {
+      Call.Wait();
+    } catch (const std::exception& E) {
+      Caught = E.what();
+    }
+    // Posted and not waited for: the object waits as it goes.
+    Call.Post([&] { Order.push_back("settled"); });
+  });
+  T.Start();
+  T.WaitFor();
+  EXPECT_TRUE(RanOnMain);
+  EXPECT_EQ(Order, (std::vector<std::string>{"posted", "synchronised", "settled"}));
+  EXPECT_EQ(Caught, "boom posted");
+  // On the main thread it runs at once.
+  TPostedCall Here;
+  bool Ran = false;
+  Here.Post([&] { Ran = true; });
+  EXPECT_TRUE(Ran);
+  Here.Wait();
 }
 
 TEST(TThreadTest, ExceptionOutOfExecuteEndsThreadAndIsKept) {

@@ -10,6 +10,8 @@
 //   error <TEXT>              an input line that was not understood
 // Replies are paced at the wire speed of the baud rate: 11 bit times per byte (one
 // start bit, eight data bits, two stop bits, the line the program itself uses).
+// With --pieces N:MS they leave N bytes at a time with a pause of MS ms after
+// each piece, as a slow interface (or a radio that pauses inside a reply) sends them.
 #include "platform/untStrToInt.h"
 #include "settings/untVelaLogSettings.h"
 #include "tools/radiosim/untRadioSim.h"
@@ -74,6 +76,7 @@ int Usage(const char* why) {
       "         [--ack 0|1] [--echo 0|1] [--transceive] [--wander] [--stay]\n"
       "         [--civ HEX (Icom address)] [--data-flag ok|ng (IC-7300: NG to 1A 06)]\n"
       "         [--answer-delay MS (replies that much after the command; an echo at once)]\n"
+      "         [--pieces N:MS (what the radio sends leaves N bytes at a time, MS ms apart)]\n"
       "input lines: freq HZ | mode NAME | drop | insert | ack 0|1 | echo 0|1 |\n"
       "             transceive 0|1 | foreign [freq|mode] | dataflag ok|ng | status | quit\n",
       radios.c_str());
@@ -97,6 +100,15 @@ bool ParseCount(const std::string& s, long long& out) {
   return true;
 }
 
+// "N:MS": pieces of 1 to 4096 bytes, at most 10000 ms apart.
+bool ParsePieces(const std::string& s, long long& bytes, long long& gapMs) {
+  const size_t colon = s.find(':');
+  if (colon == std::string::npos || !ParseCount(s.substr(0, colon), bytes) ||
+      !ParseCount(s.substr(colon + 1), gapMs))
+    return false;
+  return bytes >= 1 && bytes <= 4096 && gapMs <= 10000;
+}
+
 bool ParseSwitch(const std::string& s, bool& out) {
   if (s == "1" || s == "on") {
     out = true;
@@ -111,8 +123,10 @@ bool ParseSwitch(const std::string& s, bool& out) {
 
 class TSimulator {
 public:
-  TSimulator(std::unique_ptr<TRadioCore> core, long long baud, bool wander)
-      : FCore(std::move(core)), FBaud(baud), FWander(wander), FRandom(std::random_device{}()) {
+  TSimulator(std::unique_ptr<TRadioCore> core, long long baud, bool wander, long long pieceBytes,
+             long long pieceGapMs)
+      : FCore(std::move(core)), FBaud(baud), FWander(wander), FRandom(std::random_device{}()),
+        FPieceBytes(pieceBytes), FPieceGapNs(pieceGapMs * NsPerMs) {
     FWanderCentre = FCore->Frequency();
     FNextWander = NowNs() + WanderPeriodNs;
   }
@@ -131,8 +145,10 @@ public:
   void Queue(const std::string& out) {
     if (out.empty())
       return;
-    if (FPending.empty())
+    if (FPending.empty()) {
       FNextByte = std::max(FNextByte, NowNs());
+      FPieceLeft = FPieceBytes;
+    }
     FPending += out;
     if (FPending.size() > MaxPendingOutput)
       FPending.erase(0, FPending.size() - MaxPendingOutput);
@@ -163,22 +179,30 @@ public:
     if (FPending.empty())
       return -1;
     size_t count = FPending.size();
-    if (FBaud > 0) {
+    if (FBaud > 0 || FPieceBytes > 0) {
       if (FNextByte > now)
         return FNextByte;
+    }
+    if (FBaud > 0) {
       const long long byteNs = BitsPerByte * NsPerSecond / FBaud;
       count = std::min<size_t>(count, 1 + static_cast<size_t>((now - FNextByte) / byteNs));
     }
+    if (FPieceBytes > 0)
+      count = std::min<size_t>(count, static_cast<size_t>(FPieceLeft));
     const ssize_t written = write(fd, FPending.data(), count);
     if (written > 0) {
       FPending.erase(0, static_cast<size_t>(written));
       if (FBaud > 0)
         FNextByte += written * (BitsPerByte * NsPerSecond / FBaud);
+      if (FPieceBytes > 0 && (FPieceLeft -= written) <= 0) {
+        FPieceLeft = FPieceBytes;
+        FNextByte = std::max(FNextByte, now) + FPieceGapNs;
+      }
     }
     if (FPending.empty())
       return -1;
     // Pty full (nobody reading): try again shortly.
-    return written > 0 && FBaud > 0 ? FNextByte : now + NsPerSecond / 50;
+    return written > 0 && (FBaud > 0 || FPieceBytes > 0) ? FNextByte : now + NsPerSecond / 50;
   }
 
   // Moves the VFO a little, and now and then the mode, as an operator would.
@@ -270,6 +294,11 @@ private:
   // Replies held back by the answer delay: when each is due.
   std::deque<std::pair<long long, std::string>> FLate;
   long long FNextByte = 0;
+  // --pieces: bytes per piece (0: no pieces), the pause after each, and the
+  // bytes left in the current piece.
+  long long FPieceBytes = 0;
+  long long FPieceGapNs = 0;
+  long long FPieceLeft = 0;
   long long FLastInput = 0;
   long long FWanderCentre = 0;
   long long FNextWander = 0;
@@ -283,6 +312,7 @@ int main(int argc, char** argv) {
   long long freq = -1, baud = 4800;
   int ack = -1, echo = -1, civ = 0;
   long long answerDelayMs = 0;
+  long long pieceBytes = 0, pieceGapMs = 0;
   bool dataFlagRefused = false;
   bool transceive = false, wander = false, stay = false;
   for (int i = 1; i < argc; ++i) {
@@ -313,7 +343,7 @@ int main(int argc, char** argv) {
       stay = true;
     else if (opt == "--radio" || opt == "--link" || opt == "--freq" || opt == "--mode" ||
              opt == "--baud" || opt == "--ack" || opt == "--echo" || opt == "--civ" ||
-             opt == "--data-flag" || opt == "--answer-delay") {
+             opt == "--data-flag" || opt == "--answer-delay" || opt == "--pieces") {
       if (!next())
         return Usage(("missing value for " + opt).c_str());
       bool sw = false;
@@ -334,6 +364,8 @@ int main(int argc, char** argv) {
       else if (opt == "--answer-delay" &&
                (!ParseCount(value, answerDelayMs) || answerDelayMs > 10000))
         return Usage("--answer-delay takes milliseconds, at most 10000");
+      else if (opt == "--pieces" && !ParsePieces(value, pieceBytes, pieceGapMs))
+        return Usage("--pieces takes BYTES:MS, 1 to 4096 bytes and at most 10000 ms");
       else if (opt == "--data-flag" && !ParseDataFlag(value, dataFlagRefused))
         return Usage("--data-flag takes ok or ng");
       if (opt == "--ack")
@@ -420,7 +452,7 @@ int main(int argc, char** argv) {
   sigaddset(&blocked, SIGHUP);
   sigprocmask(SIG_BLOCK, &blocked, &waitMask);
 
-  TSimulator sim(std::move(core), baud, wander);
+  TSimulator sim(std::move(core), baud, wander, pieceBytes, pieceGapMs);
   Print("freq " + std::to_string(sim.Core().Frequency()));
   Print("mode " + sim.Core().Mode());
   Print("ready " + link);
