@@ -34,6 +34,7 @@ class TStation;
 enum TStationPart : int;
 class TLinkStatusStrip;
 class TContactsToPage;
+class TPageRetry;
 
 // One reading of the clock: the UTC date and time, and the millisecond part
 // of the local time (which paces the ticks).
@@ -72,6 +73,8 @@ public:
   // The radio's link health, under the bar.
   TLinkStatusStrip* lblLinkStatus;
   TWebBrowser* wbrLogBook;
+  // Loads a page that failed again by itself, and on F5.
+  TPageRetry* PageRetry;
   QTimer* Timer1;
 
   // The owned objects; null before the first show and after closing.
