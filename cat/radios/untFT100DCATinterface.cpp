@@ -54,9 +54,21 @@ constexpr auto FT100DSetNames = NativeNames(FT100DSetModes);
 
 // It reports in 1.25 Hz steps.
 constinit const TRadioModel TFT100DCATInterface::RadioModel{
-    rtFT100D, "FT100D",     "ft100d",     MakeDriver<TFT100DCATInterface>,   0,      true,
-    1.25,     NativePKTUSB, NativePKTUSB, &TFT100DCATInterface::NativeModes, 100000, 970000000,
-    true};
+    .Radio = rtFT100D,
+    .DisplayName = "FT100D",
+    .Name = "ft100d",
+    .Create = MakeDriver<TFT100DCATInterface>,
+    .DefaultCIVAddress = 0,
+    .HasDataMode = true,
+    .ResolutionHz = 1.25,
+    .DigiRTTYMode = NativePKTUSB,
+    .DigiDataMode = NativePKTUSB,
+    .NativeModes = &TFT100DCATInterface::NativeModes,
+    .LowHz = 100000,
+    .HighHz = 970000000,
+    .Binary = true,
+    // Its CAT port runs at 4800 only.
+    .UsualBaudRate = br4800};
 
 TFT100DCATInterface::TFT100DCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings)
     : TYaesuBinaryCATInterface(AOwner, ASettings, RadioModel, FT100DPoll, StatusReplyLength) {}

@@ -60,9 +60,21 @@ std::int32_t Lo(std::uint8_t B) {
 
 // It reports in 10 Hz steps.
 constinit const TRadioModel TFT897DCATInterface::RadioModel{
-    rtFT897D, "FT897D",     "ft897d",     MakeDriver<TFT897DCATInterface>,   0,      true,
-    10,       NativePKTUSB, NativePKTUSB, &TFT897DCATInterface::NativeModes, 100000, 470000000,
-    true};
+    .Radio = rtFT897D,
+    .DisplayName = "FT897D",
+    .Name = "ft897d",
+    .Create = MakeDriver<TFT897DCATInterface>,
+    .DefaultCIVAddress = 0,
+    .HasDataMode = true,
+    .ResolutionHz = 10,
+    .DigiRTTYMode = NativePKTUSB,
+    .DigiDataMode = NativePKTUSB,
+    .NativeModes = &TFT897DCATInterface::NativeModes,
+    .LowHz = 100000,
+    .HighHz = 470000000,
+    .Binary = true,
+    // The CAT RATE menu item is 4800 out of the box.
+    .UsualBaudRate = br4800};
 
 TFT897DCATInterface::TFT897DCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings)
     : TYaesuBinaryCATInterface(AOwner, ASettings, RadioModel, FT897DPoll, ReplyLength) {}

@@ -74,9 +74,21 @@ constexpr TTextProtocol FT950Protocol{
 } // namespace
 
 constinit const TRadioModel TFT950CATInterface::RadioModel{
-    rtFT950, "FT950",    "ft950",      MakeDriver<TFT950CATInterface>,   0,     true,
-    1,       NativeRTTY, NativePKTUSB, &TFT950CATInterface::NativeModes, 30000, 56000000,
-    false};
+    .Radio = rtFT950,
+    .DisplayName = "FT950",
+    .Name = "ft950",
+    .Create = MakeDriver<TFT950CATInterface>,
+    .DefaultCIVAddress = 0,
+    .HasDataMode = true,
+    .ResolutionHz = 1,
+    .DigiRTTYMode = NativeRTTY,
+    .DigiDataMode = NativePKTUSB,
+    .NativeModes = &TFT950CATInterface::NativeModes,
+    .LowHz = 30000,
+    .HighHz = 56000000,
+    .Binary = false,
+    // The CAT RATE menu item is 4800 out of the box.
+    .UsualBaudRate = br4800};
 
 TFT950CATInterface::TFT950CATInterface(TComponent* AOwner, TVelaLogSettings* ASettings)
     : TTextCATInterface(AOwner, ASettings, FT950Protocol) {}

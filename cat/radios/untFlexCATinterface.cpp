@@ -70,10 +70,20 @@ constexpr TTextProtocol FlexProtocol{
 
 } // namespace
 
-constinit const TRadioModel TFlexCATInterface::RadioModel{
-    rtFlex, "Flex",       "flex",       MakeDriver<TFlexCATInterface>,   0,     true,
-    1,      NativePKTUSB, NativePKTUSB, &TFlexCATInterface::NativeModes, 30000, 54000000,
-    false};
+constinit const TRadioModel TFlexCATInterface::RadioModel{.Radio = rtFlex,
+                                                          .DisplayName = "Flex",
+                                                          .Name = "flex",
+                                                          .Create = MakeDriver<TFlexCATInterface>,
+                                                          .DefaultCIVAddress = 0,
+                                                          .HasDataMode = true,
+                                                          .ResolutionHz = 1,
+                                                          .DigiRTTYMode = NativePKTUSB,
+                                                          .DigiDataMode = NativePKTUSB,
+                                                          .NativeModes =
+                                                              &TFlexCATInterface::NativeModes,
+                                                          .LowHz = 30000,
+                                                          .HighHz = 54000000,
+                                                          .Binary = false};
 
 TFlexCATInterface::TFlexCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings)
     : TTextCATInterface(AOwner, ASettings, FlexProtocol) {}

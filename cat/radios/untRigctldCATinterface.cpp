@@ -70,19 +70,20 @@ std::function<std::unique_ptr<TComPort>()> RigctldPortFactory(TVelaLogSettings* 
 } // namespace
 
 // Any radio the daemon serves, over TCP.
-constinit const TRadioModel TRigctldCATInterface::RadioModel{rtRigctld,
-                                                             "Hamlib rigctld (network)",
-                                                             "rigctld",
-                                                             MakeDriver<TRigctldCATInterface>,
-                                                             0,
-                                                             true,
-                                                             1,
-                                                             NativeRTTY,
-                                                             NativePKTUSB,
-                                                             &TRigctldCATInterface::NativeModes,
-                                                             30000,
-                                                             1300000000,
-                                                             false};
+constinit const TRadioModel TRigctldCATInterface::RadioModel{
+    .Radio = rtRigctld,
+    .DisplayName = "Hamlib rigctld (network)",
+    .Name = "rigctld",
+    .Create = MakeDriver<TRigctldCATInterface>,
+    .DefaultCIVAddress = 0,
+    .HasDataMode = true,
+    .ResolutionHz = 1,
+    .DigiRTTYMode = NativeRTTY,
+    .DigiDataMode = NativePKTUSB,
+    .NativeModes = &TRigctldCATInterface::NativeModes,
+    .LowHz = 30000,
+    .HighHz = 1300000000,
+    .Binary = false};
 
 TRigctldCATInterface::TRigctldCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings)
     : TRadioCATInterface(AOwner, ASettings, RadioModel, &RigctldPortFactory) {
