@@ -561,9 +561,11 @@ TEST_F(SettingsDialogTest, FitsALaptopScreen) {
                              Dialog->pnlOK()->parentWidget()};
   for (const QWidget* G : Groups) {
     EXPECT_TRUE(Inside.contains(Area(G))) << G->objectName().toStdString();
-    for (const QWidget* Other : Groups)
-      if (Other != G)
+    for (const QWidget* Other : Groups) {
+      if (Other != G) {
         EXPECT_FALSE(Area(G).intersects(Area(Other)));
+      }
+    }
   }
   // The original three groups and the buttons keep their places.
   EXPECT_EQ(Area(Groups[0]).topLeft(), QPoint(12, 12));
