@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QTest>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
 #include <sys/inotify.h>
@@ -746,3 +747,43 @@ TEST_F(SettingsDialogTest, SharingOnTheRigctldRadiosPortIsRefused) {
 }
 
 } // namespace
+
+// Picking a device from the list links it as the COM port's device and
+// leaves the COM number and the settings file as they were; choosing another
+// radio while the baud rate is the previous radio's usual one offers the new
+// radio's usual rate, and never overrides one the operator chose.
+TEST_F(SettingsDialogTest, DevicesByNameAndTheRadiosUsualRate) {
+  Scratch.WriteIni("[CommSettings]\nCommPort=2\nRadio=3\nBaudRate=6\n");
+  Create();
+  const std::filesystem::path Dev = std::filesystem::path(Scratch.IniPath()).parent_path() / "dev";
+  std::filesystem::create_directories(Dev / "serial" / "by-id");
+  std::filesystem::create_symlink(Radio.SlavePath(), Dev / "serial" / "by-id" / "usb-FTDI FT232R");
+  Dialog->setDeviceRoots(Dev.string(), (Dev / "sys").string());
+  Dialog->RefreshDevices();
+  ASSERT_EQ(Dialog->cbxDevice()->count(), 2);
+  const std::string IniBefore = Scratch.ReadIni();
+  Dialog->cbxDeviceActivated(1);
+  EXPECT_EQ(std::filesystem::read_symlink(Scratch.PortsDir() + "/com2"),
+            Dev / "serial" / "by-id" / "usb-FTDI FT232R");
+  EXPECT_TRUE(Dialog->lblCatNote()->text().startsWith("COM2 is now"))
+      << Dialog->lblCatNote()->text().toStdString();
+  EXPECT_EQ(Dialog->edtCOM()->text(), "2");
+  EXPECT_EQ(Scratch.ReadIni(), IniBefore);
+  // Gone between listing and picking: nothing changes, and the note says why.
+  std::filesystem::remove(Dev / "serial" / "by-id" / "usb-FTDI FT232R");
+  Dialog->cbxDeviceActivated(1);
+  EXPECT_TRUE(Dialog->lblCatNote()->text().contains("is gone"));
+  EXPECT_TRUE(std::filesystem::is_symlink(Scratch.PortsDir() + "/com2"));
+
+  // FT950 at its usual 4800: the IC-7300 offers 115200; back to the FT950,
+  // 4800 again; a rate the operator chose stays.
+  Dialog->cbxRadio()->setCurrentIndex(rtIC7300);
+  EXPECT_EQ(Dialog->cbxBaudRate()->currentText(), "115200");
+  EXPECT_TRUE(Dialog->lblCatNote()->text().contains("115200"));
+  Dialog->cbxRadio()->setCurrentIndex(rtFT950);
+  EXPECT_EQ(Dialog->cbxBaudRate()->currentText(), "4800");
+  Dialog->cbxBaudRate()->setCurrentIndex(Dialog->cbxBaudRate()->findText("9600"));
+  Dialog->cbxRadio()->setCurrentIndex(rtIC7300);
+  EXPECT_EQ(Dialog->cbxBaudRate()->currentText(), "9600");
+  EXPECT_EQ(Dialog->BaudRate(), br9600);
+}
