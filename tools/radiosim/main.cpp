@@ -255,6 +255,8 @@ public:
     const bool binaryYaesu = FCore->InputTimesOut();
     const bool icom = FCore->RadioName().rfind("ic", 0) == 0;
     bool on = false;
+    // The operator turned the radio: it stays where it was put.
+    bool turned = false;
     if (verb == "quit" || verb == "exit")
       return false;
     if (verb == "freq") {
@@ -262,12 +264,12 @@ public:
       if (!ParseCount(arg, hz) || !FCore->setFrequency(hz))
         Print("error bad frequency: " + arg);
       else
-        StopWander();
+        turned = true;
     } else if (verb == "mode") {
       if (!FCore->setMode(arg))
         Print("error unknown mode: " + arg);
       else
-        StopWander();
+        turned = true;
     } else if (verb == "wander" && ParseSwitch(arg, on)) {
       if (on && !FWander) {
         // Around where the operator left it.
@@ -297,11 +299,12 @@ public:
       Print("error unknown command: " + line);
     }
     Flush();
+    if (turned)
+      StopWander();
     return true;
   }
 
 private:
-  // The operator turned the radio: it stays where it was put.
   void StopWander() {
     if (!FWander)
       return;
