@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -578,8 +579,19 @@ void TfrmVLogSettings::cbxRadioChange(int Index) {
 }
 
 void TfrmVLogSettings::ShowCatNote(const std::string& Text) {
-  FlblCatNote->setText(QString::fromStdString(Text));
-  FlblCatNote->setToolTip(FlblCatNote->text());
+  // Wrapped in its lines; what does not fit them ends in "…", and the whole
+  // text is the tool tip.
+  const QString Whole = QString::fromStdString(Text);
+  const QFontMetrics Metrics(FlblCatNote->font());
+  QString Shown = Whole;
+  FlblCatNote->setText(Shown);
+  for (int Budget = Metrics.horizontalAdvance(Whole);
+       Budget > 0 && FlblCatNote->heightForWidth(FlblCatNote->width()) > FlblCatNote->height();
+       Budget -= FlblCatNote->width() / 4) {
+    Shown = Metrics.elidedText(Whole, Qt::ElideRight, Budget);
+    FlblCatNote->setText(Shown);
+  }
+  FlblCatNote->setToolTip(Whole);
 }
 
 void TfrmVLogSettings::RefreshDevices() {

@@ -772,7 +772,10 @@ TEST_F(SettingsDialogTest, DevicesByNameAndTheRadiosUsualRate) {
   // Gone between listing and picking: nothing changes, and the note says why.
   std::filesystem::remove(Dev / "serial" / "by-id" / "usb-FTDI FT232R");
   Dialog->cbxDeviceActivated(1);
-  EXPECT_TRUE(Dialog->lblCatNote()->text().contains("is gone"));
+  const QLabel* Note = Dialog->lblCatNote();
+  EXPECT_TRUE(Note->toolTip().contains("is gone")) << Note->toolTip().toStdString();
+  // A long note is never cut off: it ends in "…" within its lines.
+  EXPECT_LE(Note->heightForWidth(Note->width()), Note->height()) << Note->text().toStdString();
   EXPECT_TRUE(std::filesystem::is_symlink(Scratch.PortsDir() + "/com2"));
 
   // FT950 at its usual 4800: the IC-7300 offers 115200; back to the FT950,
