@@ -17,6 +17,7 @@
 #include "gui/untPalette.h"
 #include "gui/untPanelButton.h"
 #include "logpage/untLogPHPinterface.h"
+#include "logpage/untPageRetry.h"
 #include "logpage/untWebBrowser.h"
 #include "settings/untSettingsBatch.h"
 #include "settings/untVelaLogSettings.h"
@@ -129,6 +130,8 @@ TfrmVelaLogMain::TfrmVelaLogMain(QWidget* Parent, const std::string& SettingsFil
   Layout->addWidget(wbrLogBook, 1);
   connect(wbrLogBook, &TWebBrowser::DocumentComplete, this,
           [this] { wbrLogBookDocumentComplete(); });
+  PageRetry = new TPageRetry(wbrLogBook);
+  connect(PageRetry, &TPageRetry::StatusChanged, lblLinkStatus, &TLinkStatusStrip::Refresh);
 
   // Tab order: the bar's buttons first, then the browser.
   setTabOrder(pnlSettings, pnlResetRadio);
@@ -228,7 +231,13 @@ void TfrmVelaLogMain::FormShow() {
   if (FSettingsDialog)
     FSettingsDialog->setOnApply(MakeMethod(this, &TfrmVelaLogMain::ApplySettings));
   ApplyStation();
-  lblLinkStatus->setSource([this] { return FStation ? FStation->StatusText() : std::string(); });
+  lblLinkStatus->setSource([this] {
+    std::string Text = FStation ? FStation->StatusText() : std::string();
+    // A page that is not shown says why first.
+    if (const std::string Page = PageRetry->StatusText(); !Page.empty())
+      Text = Page + (Text.empty() ? "" : "   \u00b7   ") + Text;
+    return Text;
+  });
   // Shown from the message loop once the window is up, not inside the show.
   if (Failure) {
     const QString Message = ExceptionMessage(Failure);

@@ -31,6 +31,7 @@ class TStation;
 enum TStationPart : int;
 class TLinkStatusStrip;
 class TContactsToPage;
+class TPageRetry;
 
 // One reading of the clock: the UTC date and time, and the millisecond part
 // of the local time (which paces the ticks).
@@ -69,6 +70,8 @@ public:
   // The radio's link health, under the bar.
   TLinkStatusStrip* lblLinkStatus;
   TWebBrowser* wbrLogBook;
+  // Loads a page that failed again by itself, and on F5.
+  TPageRetry* PageRetry;
   QTimer* Timer1;
 
   // The owned objects; null before the first show and after closing.

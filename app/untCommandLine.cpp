@@ -14,10 +14,11 @@ const char* const EngineArgumentsMark = "--webEngineArgs";
 const char* const HelpFooter =
     "\n"
     "Settings are kept in $XDG_CONFIG_HOME/velalog/VelaLog.ini (~/.config/velalog/)\n"
-    "for the installed program (in a system folder such as /usr/bin), for every\n"
-    "user, root included. A copy in a folder of its own keeps VelaLog.ini beside\n"
-    "the program when that folder is writable or already holds one. COMn names\n"
-    "ports/comN beside the settings file when it exists, else /dev/ttyS<N-1>.\n"
+    "for the installed program and a source build alike, for every user, root\n"
+    "included. A copy in a folder of its own keeps VelaLog.ini beside the program\n"
+    "when that folder already holds one (put an empty one there to make a copy\n"
+    "portable). COMn names ports/comN beside the settings file when it exists,\n"
+    "else /dev/ttyS<N-1>.\n"
     "Arguments after --webEngineArgs go to the browser engine.\n";
 
 } // namespace

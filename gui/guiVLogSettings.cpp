@@ -2,28 +2,38 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QShowEvent>
 #include <QVBoxLayout>
 #include <cstdint>
+#include <functional>
 
 #include "cat/radios/untRadioTable.h"
 #include "cat/radios/untRigctldCATinterface.h"
 #include "cat/transport/CPort.h"
+#include "cat/transport/untSerialDevices.h"
 #include "cat/transport/untTcpPort.h"
 #include "gui/guiContactsGroup.h"
 #include "gui/untLinkStatusStrip.h"
 #include "gui/untLogbookApiGroup.h"
 #include "gui/untNetworkSharingGroup.h"
 #include "gui/untPalette.h"
+#include "gui/untSettingsToolTips.h"
 #include "logbook/untApiKeyStore.h"
 #include "logpage/untWebBrowser.h"
 #include "platform/untStrToInt.h"
 #include "settings/untSettingsBatch.h"
+#include "settings/untSettingsLocation.h"
+#include "station/untRadioProbe.h"
+#include <QHBoxLayout>
+#include <QStandardItemModel>
+#include <QWindow>
 
 namespace vela {
 
@@ -117,6 +127,18 @@ QComboBox* ComboBox(QWidget* Parent, const QRect& Geometry, const char* const* I
   return Result;
 }
 
+// A drop-down list that is filled anew each time it opens.
+class TRefreshingComboBox : public QComboBox {
+public:
+  using QComboBox::QComboBox;
+  std::function<void()> OnOpen;
+  void showPopup() override {
+    if (OnOpen)
+      OnOpen();
+    QComboBox::showPopup();
+  }
+};
+
 std::int32_t PortNumber(const std::string& Text) {
   std::int32_t Value = 0;
   TryStrToInt(Text, Value);
@@ -197,7 +219,7 @@ void TfrmVLogSettings::Initialize() {
 }
 
 void TfrmVLogSettings::BuildLayout() {
-  constexpr int Extra = StatusLineHeight + StationOptionsHeight;
+  constexpr int Extra = StatusLineHeight + StationOptionsHeight + TestRowHeight;
   move(0, 0);
   setFont(ArialFont(15));
   setAutoFillBackground(true);
@@ -252,6 +274,21 @@ void TfrmVLogSettings::BuildLayout() {
   FlblCOM =
       Label(pnlCatsettingsBg, QRect(0, 37, 95, 24), QStringLiteral("COM port:"), Qt::AlignRight);
   FedtCOM = EditBox(pnlCatsettingsBg, QRect(101, 33, 45, 24));
+  {
+    // Beside the number: the devices it can be linked to.
+    auto* Devices = new TRefreshingComboBox(pnlCatsettingsBg);
+    Devices->setFont(ArialFont(13));
+    for (auto Role : {QPalette::Base, QPalette::Button, QPalette::Window})
+      SetColor(Devices, Role, BoxColor);
+    for (auto Role : {QPalette::Text, QPalette::ButtonText, QPalette::WindowText})
+      SetColor(Devices, Role, Qt::black);
+    Devices->setGeometry(150, 33, 91, 24);
+    // The names are long: the open list is as wide as they need.
+    Devices->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    Devices->OnOpen = [this] { RefreshDevices(); };
+    Devices->addItem(QStringLiteral("devices..."));
+    FcbxDevice = Devices;
+  }
   FlblBaudRate =
       Label(pnlCatsettingsBg, QRect(0, 59, 95, 24), QStringLiteral("Baud Rate:"), Qt::AlignRight);
   FcbxBaudRate = ComboBox(pnlCatsettingsBg, QRect(101, 59, 140, 24), nullptr, 0);
@@ -293,6 +330,15 @@ void TfrmVLogSettings::BuildLayout() {
   FlblCatStatus = new TLinkStatusStrip(pnlCatsettingsBg);
   FlblCatStatus->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   FlblCatStatus->setGeometry(4, 113 + StationOptionsHeight, 238, StatusLineHeight);
+  // Test radio, and what it or picking a device has to say, wrapped.
+  const int TestTop = 117 + StatusLineHeight + StationOptionsHeight;
+  FpnlTestRadio = Button(pnlCatsettingsBg, 4, TestTop, QStringLiteral("Test radio"));
+  FlblCatNote = new QLabel(pnlCatsettingsBg);
+  FlblCatNote->setGeometry(86, TestTop - 2, 156, TestRowHeight);
+  FlblCatNote->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  FlblCatNote->setWordWrap(true);
+  FlblCatNote->setFont(ArialFont(12));
+  FlblCatNote->setTextInteractionFlags(Qt::TextSelectableByMouse);
   FlblCatStatus->setFont(ArialFont(12));
   // The radio type shows just above; the line has room for the port and its state.
   FlblCatStatus->setSource([this] {
@@ -321,28 +367,41 @@ void TfrmVLogSettings::BuildLayout() {
   Label(pnlVirtualCatBg, QRect(8, 94, 127, 24), QStringLiteral("COM port:"), Qt::AlignRight);
   FedtVirtualCOM = EditBox(pnlVirtualCatBg, QRect(141, 92, 45, 24));
 
-  // The groups below, in a column, then the buttons as the last row, then
-  // the settings file's line.
-  auto* Column = new QVBoxLayout(this);
-  Column->setContentsMargins(0, 0, 0, 2);
-  Column->setSpacing(10);
-  Column->addWidget(Parts);
+  // The Parts block with the buttons' row under it, the groups added since
+  // in a second column beside it, and the settings file's line across the
+  // bottom.
+  auto* Outer = new QVBoxLayout(this);
+  Outer->setContentsMargins(0, 0, 12, 2);
+  Outer->setSpacing(4);
+  auto* Columns = new QHBoxLayout();
+  Columns->setSpacing(ColumnGap);
+  Outer->addLayout(Columns);
+  auto* Left = new QVBoxLayout();
+  Left->setSpacing(0);
+  Columns->addLayout(Left);
+  Left->addWidget(Parts);
+  auto* Right = new QVBoxLayout();
+  Right->setContentsMargins(0, 12, 0, 0);
+  Right->setSpacing(ColumnGap);
+  Columns->addLayout(Right);
   auto Wide = [&](int Height) {
-    QFrame* Result = GroupIn(this, QRect(0, 0, ClientWidth - 24, Height));
-    Result->setFixedSize(ClientWidth - 24, Height);
-    Column->addWidget(Result, 0, Qt::AlignHCenter);
+    QFrame* Result = GroupIn(this, QRect(0, 0, SecondColumnWidth, Height));
+    Result->setFixedSize(SecondColumnWidth, Height);
+    Right->addWidget(Result);
     return Result;
   };
   FNetworkSharing = new TNetworkSharingGroup(Wide(SharingGroupHeight));
   FContacts = new TContactsGroup(Wide(ContactsGroupHeight));
   FLogbookApi = new TLogbookApiGroup(Wide(LogbookGroupHeight));
+  Right->addStretch(1);
 
   // The buttons' panel keeps its place under the CAT groups' right edge.
   auto* ButtonRow = new QWidget(this);
   ButtonRow->setFixedSize(ClientWidth, ButtonsHeight);
   ButtonRow->setMouseTracking(true);
   ButtonRow->installEventFilter(this);
-  Column->addWidget(ButtonRow);
+  Left->addWidget(ButtonRow);
+  Left->addStretch(1);
   QFrame* pnlButtons = GroupIn(ButtonRow, QRect(268, 0, 246, ButtonsHeight));
   FpnlCancel = Button(pnlButtons, 4, 4, QStringLiteral("Cancel"));
   FpnlApply = Button(pnlButtons, 84, 4, QStringLiteral("Apply"));
@@ -351,41 +410,62 @@ void TfrmVLogSettings::BuildLayout() {
   // The settings file, in full as a tooltip when the line is too short.
   const QString SettingsFile =
       QStringLiteral("Settings file: ") + QString::fromStdString(FSettings->FileName());
-  FlblSettingsFile = Label(this, QRect(0, 0, ClientWidth - 24, SettingsFileLineHeight), QString());
+  constexpr int FileLineWidth = ClientWidth + ColumnGap + SecondColumnWidth - 12;
+  FlblSettingsFile = Label(this, QRect(0, 0, FileLineWidth, SettingsFileLineHeight), QString());
   FlblSettingsFile->setFont(ArialFont(12));
-  FlblSettingsFile->setFixedSize(ClientWidth - 24, SettingsFileLineHeight);
+  FlblSettingsFile->setFixedSize(FileLineWidth, SettingsFileLineHeight);
   FlblSettingsFile->setToolTip(SettingsFile);
   FlblSettingsFile->setText(QFontMetrics(FlblSettingsFile->font())
-                                .elidedText(SettingsFile, Qt::ElideMiddle, ClientWidth - 24));
-  Column->addWidget(FlblSettingsFile, 0, Qt::AlignHCenter);
-  Column->setSizeConstraint(QLayout::SetFixedSize);
+                                .elidedText(SettingsFile, Qt::ElideMiddle, FileLineWidth));
+  Outer->addWidget(FlblSettingsFile, 0, Qt::AlignHCenter);
+  Outer->setSizeConstraint(QLayout::SetFixedSize);
 
-  QWidget* const TabOrder[] = {FedtCOM,
-                               FedtRigctldAddress,
-                               FcbxRadio,
-                               FcbxBaudRate,
-                               FpnlCancel->Face(),
-                               FpnlApply->Face(),
-                               FpnlOK->Face(),
-                               FedtServer,
-                               FlbxServerList,
+  // Reading order: the Servers group, the CAT group, Virtual CAT, the
+  // second column's groups top to bottom, then Cancel, Apply and OK. The
+  // first focus stays on the COM port box.
+  QWidget* const TabOrder[] = {FedtServer,
                                FpnlAdd->Face(),
                                FpnlRemove->Face(),
-                               FedtVirtualCOM,
-                               FCheckBox1,
+                               FlbxServerList,
+                               FedtCOM,
+                               FedtRigctldAddress,
+                               FcbxDevice,
+                               FcbxBaudRate,
+                               FcbxRadio,
                                FStationOptionControls.cbxDigiMode,
                                FStationOptionControls.edtCIVAddress,
+                               FStationOptionControls.chkTransceive,
                                FStationOptionControls.cbxDTR,
                                FStationOptionControls.cbxRTS,
+                               FpnlTestRadio->Face(),
+                               FCheckBox1,
+                               FedtVirtualCOM,
                                FNetworkSharing->chkShare(),
                                FNetworkSharing->edtAddress(),
                                FNetworkSharing->edtPort(),
                                FNetworkSharing->edtTxLimit(),
-                               FNetworkSharing->chkAllowPTT()};
+                               FNetworkSharing->chkAllowPTT(),
+                               FContacts->chkEnabled(),
+                               FContacts->edtListen(),
+                               FContacts->chkSubmit(),
+                               FContacts->edtLogFile(),
+                               FContacts->btnBrowse(),
+                               FLogbookApi->chkEnabled(),
+                               FLogbookApi->edtUrl(),
+                               FLogbookApi->edtKey(),
+                               FLogbookApi->cbxStation(),
+                               FLogbookApi->btnTest(),
+                               FLogbookApi->edtRadioName(),
+                               FLogbookApi->edtTuneListen(),
+                               FLogbookApi->chkSelfSigned(),
+                               FLogbookApi->btnResendRefused(),
+                               FpnlCancel->Face(),
+                               FpnlApply->Face(),
+                               FpnlOK->Face()};
   for (std::size_t i = 0; i + 1 < std::size(TabOrder); ++i)
     setTabOrder(TabOrder[i], TabOrder[i + 1]);
   FCheckBox1->setFocusPolicy(Qt::TabFocus);
-  for (QComboBox* Combo : {FcbxRadio, FcbxBaudRate, FStationOptionControls.cbxDigiMode,
+  for (QComboBox* Combo : {FcbxRadio, FcbxBaudRate, FcbxDevice, FStationOptionControls.cbxDigiMode,
                            FStationOptionControls.cbxDTR, FStationOptionControls.cbxRTS})
     Combo->setFocusPolicy(Qt::StrongFocus);
 
@@ -396,6 +476,9 @@ void TfrmVLogSettings::BuildLayout() {
   connect(FpnlCancel, &TPanelButton::clicked, this, &TfrmVLogSettings::pnlCancelClick);
   connect(FpnlAdd, &TPanelButton::clicked, this, &TfrmVLogSettings::pnlAddClick);
   connect(FpnlRemove, &TPanelButton::clicked, this, &TfrmVLogSettings::pnlRemoveClick);
+  connect(FpnlTestRadio, &TPanelButton::clicked, this, &TfrmVLogSettings::pnlTestRadioClick);
+  connect(FcbxDevice, &QComboBox::activated, this, &TfrmVLogSettings::cbxDeviceActivated);
+  SetSettingsToolTips(*this);
   connect(FlbxServerList, &QListWidget::currentRowChanged, this,
           [this](int) { lbxServerListClick(); });
   connect(FlbxServerList, &QListWidget::itemClicked, this,
@@ -497,10 +580,96 @@ void TfrmVLogSettings::edtVirtualCOMChange() {
 }
 
 void TfrmVLogSettings::cbxRadioChange(int Index) {
+  const TRadioModel* Before = FindRadioModel(FRadio);
   if (Index >= 0)
     FRadio = static_cast<TRadioType>(Index);
   ShowRadioKind();
   FStationOptions->ShowRadio(FRadio);
+  // A baud rate left at the previous radio's usual one was never chosen for
+  // this radio: its own usual rate is offered in its place, and says so.
+  const TRadioModel* After = FindRadioModel(FRadio);
+  if (Before && After && Before != After && Before->UsualBaudRate != brCustom &&
+      After->UsualBaudRate != brCustom && FBaudRate == Before->UsualBaudRate &&
+      After->UsualBaudRate != FBaudRate) {
+    FcbxBaudRate->setCurrentIndex(After->UsualBaudRate - 1);
+    ShowCatNote("Baud rate " + std::to_string(StandardBaudRates[After->UsualBaudRate - 1]) +
+                ": the " + After->DisplayName +
+                "'s usual rate. Choose the one its menu is set to.");
+  }
+}
+
+void TfrmVLogSettings::ShowCatNote(const std::string& Text) {
+  // Wrapped in its lines; what does not fit them ends in "…", and the whole
+  // text is the tool tip.
+  const QString Whole = QString::fromStdString(Text);
+  const QFontMetrics Metrics(FlblCatNote->font());
+  QString Shown = Whole;
+  FlblCatNote->setText(Shown);
+  for (int Budget = Metrics.horizontalAdvance(Whole);
+       Budget > 0 && FlblCatNote->heightForWidth(FlblCatNote->width()) > FlblCatNote->height();
+       Budget -= FlblCatNote->width() / 4) {
+    Shown = Metrics.elidedText(Whole, Qt::ElideRight, Budget);
+    FlblCatNote->setText(Shown);
+  }
+  FlblCatNote->setToolTip(Whole);
+}
+
+void TfrmVLogSettings::RefreshDevices() {
+  const QString Chosen = FcbxDevice->currentData().toString();
+  FcbxDevice->clear();
+  const std::vector<TSerialDevice> Devices = ListSerialDevices(FDevRoot, FSysRoot);
+  FcbxDevice->addItem(Devices.empty() ? QStringLiteral("no serial devices")
+                                      : QStringLiteral("devices..."));
+  for (const TSerialDevice& Device : Devices) {
+    // Names are bytes; one that is no UTF-8 shows with stand-ins.
+    const QString Name = QString::fromUtf8(Device.Name.data(), qsizetype(Device.Name.size()));
+    const QString Now = QString::fromUtf8(Device.Device.data(), qsizetype(Device.Device.size()));
+    FcbxDevice->addItem(Name == Now.section('/', -1)
+                            ? Name
+                            : Name + QStringLiteral("  (") + Now + QStringLiteral(")"),
+                        QString::fromUtf8(Device.Path.data(), qsizetype(Device.Path.size())));
+    FcbxDevice->setItemData(FcbxDevice->count() - 1, QString::fromStdString(Device.Path),
+                            Qt::ToolTipRole);
+  }
+  const int Again = Chosen.isEmpty() ? -1 : FcbxDevice->findData(Chosen);
+  FcbxDevice->setCurrentIndex(Again >= 0 ? Again : 0);
+}
+
+void TfrmVLogSettings::cbxDeviceActivated(int Index) {
+  if (Index <= 0)
+    return;
+  const QByteArray Path = FcbxDevice->itemData(Index).toString().toUtf8();
+  const std::string Device(Path.constData(), std::size_t(Path.size()));
+  const int Port = PortNumber(FComPortText);
+  const std::string Ports = PortsFolderBeside(FSettings->FileName());
+  const std::string Why = LinkSerialDevice(Ports, Port, Device);
+  if (!Why.empty()) {
+    FcbxDevice->setCurrentIndex(0);
+    ShowCatNote("Not linked: " + Why);
+    return;
+  }
+  std::string Note = "COM" + std::to_string(Port) + " is now " + Device + ".";
+  if (const std::string Access = DeviceAccessProblem(Device); !Access.empty())
+    Note += " But " + Access + ".";
+  else if (FStation && FStation->RadioComPort() == Port)
+    Note += " Reset CAT opens it.";
+  ShowCatNote(Note);
+}
+
+void TfrmVLogSettings::pnlTestRadioClick() {
+  TRadioProbeSettings Entered;
+  Entered.Radio = FRadio;
+  Entered.ComPort = PortNumber(FComPortText);
+  Entered.BaudRate = FBaudRate;
+  ShowCatNote("Asking the radio...");
+  // An earlier test lets go of the port first.
+  FProbe.reset();
+  if (!FStation)
+    return;
+  FProbe = FStation->ProbeRadio(Entered, [this](bool, const std::string& Text) {
+    ShowCatNote(Text);
+    FProbe.release()->deleteLater();
+  });
 }
 
 void TfrmVLogSettings::ShowRadioKind() {
@@ -643,6 +812,10 @@ void TfrmVLogSettings::showEvent(QShowEvent* Event) {
   QWidget::showEvent(Event);
   if (Event->spontaneous())
     return;
+  // The main window's own dialog: kept above it and with it by the window
+  // manager, though not modal.
+  if (QWidget* Owner = parentWidget(); Owner && windowHandle() && Owner->window()->windowHandle())
+    windowHandle()->setTransientParent(Owner->window()->windowHandle());
   FormShow();
   UpdateCatStatus();
   if (!focusWidget())

@@ -38,6 +38,7 @@ class TNetworkSharingGroup;
 class TContactsGroup;
 class TLogbookApiGroup;
 class TApiKeyStore;
+class TRadioProbe;
 
 // Sender (the dialog): raised after Apply has stored the operator's choices.
 using TApplyEvent = TMethod<TObject*>;
@@ -62,22 +63,25 @@ private:
 class TfrmVLogSettings : public QWidget, public TComponent {
   Q_OBJECT
 public:
-  // The Parts block at the top keeps its pixel layout: the CAT group is one
-  // status line and the station options' rows (Digi, CI-V address, DTR/RTS,
-  // their note) taller than the rest of it needs, and the groups beside it
-  // grow with it.
+  // The Parts block keeps its pixel layout: the CAT group is one status
+  // line, the station options' rows (Digi, CI-V address, DTR/RTS, their
+  // note) and the Test radio row taller than the rest of it needs, and the
+  // groups beside it grow with it. Below it the row of Cancel, Apply and OK.
   static constexpr int StatusLineHeight = 16;
   static constexpr int StationOptionsHeight = 108;
+  static constexpr int TestRowHeight = 48;
   static constexpr int ClientWidth = 526;
-  static constexpr int PartsHeight = 313 + StatusLineHeight + StationOptionsHeight;
-  // Below it, across the width, in a column: network sharing, contacts, the
-  // web logbook's API, then the row of Cancel, Apply and OK, and last one
-  // line that names the settings file.
+  static constexpr int PartsHeight = 313 + StatusLineHeight + StationOptionsHeight + TestRowHeight;
+  // Beside it, in a second column: network sharing, contacts, the web
+  // logbook's API. Across the bottom one line that names the settings file.
+  // The whole fits a 1366x768 screen.
   static constexpr int SharingGroupHeight = 100;
   static constexpr int ContactsGroupHeight = 112;
   static constexpr int LogbookGroupHeight = 150;
   static constexpr int ButtonsHeight = 33;
   static constexpr int SettingsFileLineHeight = 16;
+  static constexpr int ColumnGap = 10;
+  static constexpr int SecondColumnWidth = ClientWidth - 24;
 
   // AOwner is the main window (the dialog is its own top-level window);
   // neither the browser, the store nor a station given is owned. Without a
@@ -114,6 +118,11 @@ public:
   QLineEdit* edtServer() const { return FedtServer; }
   QListWidget* lbxServerList() const { return FlbxServerList; }
   QLineEdit* edtCOM() const { return FedtCOM; }
+  // The machine's serial devices, listed anew each time it opens.
+  QComboBox* cbxDevice() const { return FcbxDevice; }
+  TPanelButton* pnlTestRadio() const { return FpnlTestRadio; }
+  // What picking a device or Test radio had to say.
+  QLabel* lblCatNote() const { return FlblCatNote; }
   QComboBox* cbxBaudRate() const { return FcbxBaudRate; }
   QComboBox* cbxRadio() const { return FcbxRadio; }
   QCheckBox* CheckBox1() const { return FCheckBox1; }
@@ -148,6 +157,17 @@ public:
   void FormMouseMove();
   // Rewrites the CAT group's status line from the driver's radio link.
   void UpdateCatStatus();
+  // The device list anew: the machine's serial devices under DevRoot.
+  void RefreshDevices();
+  // Links the device of the list's item Index as the COM port's device.
+  void cbxDeviceActivated(int Index);
+  // Asks the radio once with the CAT settings as entered.
+  void pnlTestRadioClick();
+  // Where the device list looks (tests use a folder of their own).
+  void setDeviceRoots(const std::string& DevRoot, const std::string& SysRoot) {
+    FDevRoot = DevRoot;
+    FSysRoot = SysRoot;
+  }
 
 protected:
   void showEvent(QShowEvent* Event) override;
@@ -163,6 +183,7 @@ private:
   void CATRxData(const TRadioValue& Value);
   void CATLinkChange();
   void PortBoxChange(QLineEdit* Box, std::string& LastAccepted);
+  void ShowCatNote(const std::string& Text);
   void Navigate(const std::string& Address);
   // A radio behind rigctld: the address box in place of COM port and baud
   // rate, and Virtual CAT off with a note.
@@ -196,6 +217,12 @@ private:
   QLineEdit* FedtServer = nullptr;
   QListWidget* FlbxServerList = nullptr;
   QLineEdit* FedtCOM = nullptr;
+  QComboBox* FcbxDevice = nullptr;
+  TPanelButton* FpnlTestRadio = nullptr;
+  QLabel* FlblCatNote = nullptr;
+  std::unique_ptr<TRadioProbe> FProbe;
+  std::string FDevRoot = "/dev";
+  std::string FSysRoot = "/sys";
   QComboBox* FcbxBaudRate = nullptr;
   QComboBox* FcbxRadio = nullptr;
   QCheckBox* FCheckBox1 = nullptr;

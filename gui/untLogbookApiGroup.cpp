@@ -1,5 +1,7 @@
 #include "gui/untLogbookApiGroup.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QJsonArray>
@@ -143,6 +145,19 @@ void TLogbookApiGroup::ShowKeyPlace() {
 
 void TLogbookApiGroup::Say(const std::string& Words) {
   FlblResult->setText(FromStd(Words));
+  // The whole text shows: the line and the group grow with it (and shrink
+  // back to the group's first height).
+  const QRect Line = FlblResult->geometry();
+  const int Needed = std::max(34, FlblResult->heightForWidth(Line.width()));
+  if (!FFirstHeight)
+    FFirstHeight = height();
+  FlblResult->setGeometry(Line.x(), Line.y(), Line.width(), Needed);
+  const int Height = std::max(FFirstHeight, Line.y() + Needed + 4);
+  if (Height != height()) {
+    resize(width(), Height);
+    if (QWidget* Panel = parentWidget())
+      Panel->setFixedHeight(Height);
+  }
 }
 
 std::string TLogbookApiGroup::HostOfUrl() const {
@@ -175,6 +190,7 @@ void TLogbookApiGroup::Load(const TVelaLogSettings& Settings) {
 
 void TLogbookApiGroup::Store(TVelaLogSettings& Settings) {
   const bool Enabled = FchkEnabled->isChecked();
+  CutUrlToRoot();
   const std::string Url = Trimmed(FedtUrl);
   const std::string Key = Trimmed(FedtKey);
   std::string Why;
@@ -221,7 +237,17 @@ void TLogbookApiGroup::Store(TVelaLogSettings& Settings) {
   }
 }
 
+void TLogbookApiGroup::CutUrlToRoot() {
+  const std::string Pasted = Trimmed(FedtUrl);
+  const std::string Root = LogbookRootAddress(Pasted);
+  if (Root == Pasted)
+    return;
+  FedtUrl->setText(FromStd(Root));
+  Say("The address was that of one of the logbook's pages; its root " + Root + " is used.");
+}
+
 void TLogbookApiGroup::Test() {
+  CutUrlToRoot();
   const std::string Key = Trimmed(FedtKey);
   std::string Why;
   if (LogbookApiUrl(Trimmed(FedtUrl), "check_auth", &Why).empty()) {
@@ -257,9 +283,20 @@ void TLogbookApiGroup::Test() {
         Say(Valid + " The station list did not come: " + ApiOutcomeWords(Stations) + ".");
         return;
       }
-      StationsFound(Stations);
-      const std::string Found = Valid + " " + std::to_string(FcbxStation->count() - 1) +
-                                " station(s) found; choose the one for contacts.";
+      const int Missing = StationsFound(Stations);
+      // The stations the key owns, by name; a configured one it does not
+      // own is not counted among them.
+      std::string Owned;
+      for (int I = 1; I < FcbxStation->count(); ++I)
+        if (FcbxStation->itemData(I).toInt() != Missing)
+          Owned += (Owned.empty() ? "" : ", ") +
+                   FcbxStation->itemData(I, Qt::UserRole + 1).toString().toStdString();
+      std::string Found =
+          Valid + (Owned.empty() ? std::string(" The key owns no station.")
+                                 : " The key owns: " + Owned + "; choose the one for contacts.");
+      if (Missing > 0)
+        Found += " The configured station " + std::to_string(Missing) +
+                 " is not one of them: contacts sent there would be refused.";
       Say(Found);
       // Which logbook it is, as the settings say or as it answers.
       auto Name = [this, Found](TLogbookKind Kind) {
@@ -269,9 +306,11 @@ void TLogbookApiGroup::Test() {
             Trimmed(FedtUrl);
         const int Station =
             FcbxStation->currentIndex() > 0 ? FcbxStation->currentIndex() : ActiveStationIndex();
-        if (Station > 0)
-          Words += " \u00b7 station " +
-                   FcbxStation->itemData(Station, Qt::UserRole + 1).toString().toStdString();
+        const std::string StationName =
+            Station > 0 ? FcbxStation->itemData(Station, Qt::UserRole + 1).toString().toStdString()
+                        : std::string();
+        if (!StationName.empty())
+          Words += " \u00b7 station " + StationName;
         Say(Words + ".");
       };
       if (FKind != TLogbookKind::lkUnknown) {
@@ -292,7 +331,7 @@ int TLogbookApiGroup::ActiveStationIndex() const {
   return FcbxStation->count() == 2 ? 1 : 0;
 }
 
-void TLogbookApiGroup::StationsFound(const TApiReply& Reply) {
+int TLogbookApiGroup::StationsFound(const TApiReply& Reply) {
   const int Chosen = FcbxStation->currentData().toInt();
   FcbxStation->clear();
   FcbxStation->addItem(QStringLiteral("the key owner's active station"), 0);
@@ -314,7 +353,9 @@ void TLogbookApiGroup::StationsFound(const TApiReply& Reply) {
     FcbxStation->setItemData(FcbxStation->count() - 1, Name, Qt::UserRole + 1);
     FcbxStation->setItemData(FcbxStation->count() - 1, IsActive, Qt::UserRole + 2);
   }
+  const bool Owned = Chosen == 0 || FcbxStation->findData(Chosen) >= 0;
   SelectStation(Chosen);
+  return Owned ? 0 : Chosen;
 }
 
 } // namespace vela

@@ -81,14 +81,21 @@ private:
   void Resend(bool AsStationCallsign);
   // "Send again as K1ABC" once the station's callsign is known.
   void ShowResendAsCaption();
+  // A page's address pasted into the address box becomes the logbook's
+  // root, and the result line says so.
+  void CutUrlToRoot();
   void ShowKeyPlace();
   void SelectStation(int StationId);
-  void StationsFound(const TApiReply& Reply);
+  // Lists the stations of Reply; returns the station chosen before when the
+  // key does not own it (it stays listed as "station N"), else 0.
+  int StationsFound(const TApiReply& Reply);
   // The station chooser's entry of the key owner's active station (0: none).
   int ActiveStationIndex() const;
   std::string HostOfUrl() const;
 
   TApiKeyStore* FKeyStore = nullptr;
+  // The group's height before a long result made it grow.
+  int FFirstHeight = 0;
   std::unique_ptr<TLogbookClient> FClient;
   QCheckBox* FchkEnabled;
   QLineEdit* FedtUrl;

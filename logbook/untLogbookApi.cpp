@@ -313,6 +313,9 @@ std::string TLogbookApi::StatusText() const {
   const auto& Reply = FPoster.LastReply();
   if (FOptions.Url.empty())
     Text += "click-to-tune only";
+  else if (Reply && Reply->Outcome == TApiOutcome::aoUnreachable)
+    // The address named: it is where a typing error shows.
+    Text += FOptions.Url + " unreachable \u2014 retrying";
   else if (Reply && !Reply->Ok())
     Text += ApiOutcomeWords(*Reply);
   else if (!FPoster.CurrentState())

@@ -330,6 +330,16 @@ std::string LogbookApiUrl(std::string_view Base, std::string_view Call, std::str
   return Url.toString(QUrl::FullyEncoded).toStdString();
 }
 
+std::string LogbookRootAddress(std::string_view Pasted) {
+  const std::string Text(Pasted);
+  // A page's address holds the logbook's front script and the page after it.
+  const std::string Script = "/index.php/";
+  const std::size_t At = Text.find(Script);
+  if (At == std::string::npos || Text.find("://") > At)
+    return Text;
+  return Text.substr(0, At + 1);
+}
+
 bool ValidApiKey(std::string_view Key, std::string* Error) {
   const char* Why = nullptr;
   if (Key.empty())

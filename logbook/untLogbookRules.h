@@ -129,6 +129,11 @@ TTuneAccess CheckTuneAccess(const TTuneRequest& Request, const TTuneGuard& Guard
 std::string LogbookApiUrl(std::string_view Base, std::string_view Call,
                           std::string* Error = nullptr);
 
+// The logbook's root of an address pasted from one of its pages
+// (https://log.example.org/index.php/qso → https://log.example.org/); any
+// other text as it is.
+std::string LogbookRootAddress(std::string_view Pasted);
+
 // A key the API can take: not empty, no blanks or control characters, and
 // no "/" (the checks put it into the path). Error says why not.
 bool ValidApiKey(std::string_view Key, std::string* Error = nullptr);

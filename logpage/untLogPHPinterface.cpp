@@ -49,6 +49,7 @@ const char* const WalkScript = R"JS(
     stage = "frames";
     var frameCount = top.length;
     var frameDoc = null;
+    var navType = "";
     for (var i = 0; i < frameCount; i++) {
       var w = top[i];
       if (w.name === "left_frame") {
@@ -56,6 +57,13 @@ const char* const WalkScript = R"JS(
         var d = w.document;
         if (!d) throw new Error("no document");
         frameDoc = d;
+        // How the frame's document came: "back_forward" for a page the
+        // history restored (its form as it was left), "reload" for one
+        // loaded again.
+        try {
+          var nav = w.performance.getEntriesByType("navigation");
+          if (nav.length > 0) navType = String(nav[0].type);
+        } catch (e) {}
         stage = "frames";
       }
     }
@@ -121,7 +129,7 @@ const char* const WalkScript = R"JS(
     var freq = fieldAt(found[4]), mode = fieldAt(found[5]);
     return JSON.stringify({ ok: true, formFound: formFound, fresh: fresh, pos: found,
                             freq: freq.value, mode: mode.value,
-                            freqOwn: freq.own, modeOwn: mode.own });
+                            freqOwn: freq.own, modeOwn: mode.own, navType: navType });
   } catch (e) {
     var msg = "";
     try { msg = String(e && e.message ? e.message : e); } catch (e2) {}
@@ -269,6 +277,7 @@ void TLogPHPinterface::SetLogField(uint8_t FieldNo, const std::string& Value) {
     return;
   if (Position < 0 || FElements == 0 || !FBrowser)
     return;
+  FWrittenValues.Note(FieldNo, Value);
   try {
     FBrowser->PostScript(QString::fromUtf8(WriteScript)
                              .arg(QString::number(FElements), QString::number(Position),
@@ -284,6 +293,8 @@ void TLogPHPinterface::FillForm(const std::vector<std::pair<std::string, std::st
       QTimer::singleShot(0, [OnDone] { OnDone(false); });
     return;
   }
+  for (const auto& [Name, Value] : Values)
+    FWrittenValues.Note(Name, Value);
   std::weak_ptr<int> Alive = FAlive;
   // One pass over the place markers: the values may hold "%3" themselves.
   FBrowser->CallScript(QString::fromUtf8(FillScript)
@@ -355,8 +366,17 @@ void TLogPHPinterface::WalkAnswered(int64_t Walk, bool Answered, const QVariant&
     FHeldFields = 0;
   const std::string Frequency = ToBytes(Answer.value("freq"));
   const std::string Mode = ToBytes(Answer.value("mode"));
-  FFrequencyWritten = Answer.value("freqOwn").toBool();
-  FModeWritten = Answer.value("modeOwn").toBool();
+  // A form the history restored holds what it held when it was left, often a
+  // contact the program filled in; one loaded again may get back the values
+  // the program wrote into it before. Neither is the logbook asking for a
+  // frequency.
+  const QString NavigationType = Answer.value("navType").toString();
+  FRestored = FFormFound && NavigationType == QStringLiteral("back_forward");
+  const bool Reloaded = FFormFound && NavigationType == QStringLiteral("reload");
+  FFrequencyWritten = Answer.value("freqOwn").toBool() || FRestored ||
+                      (Reloaded && FWrittenValues.Holds(4, Frequency));
+  FModeWritten =
+      Answer.value("modeOwn").toBool() || FRestored || (Reloaded && FWrittenValues.Holds(5, Mode));
   if (Change && FOnPageData.Assigned())
     FOnPageData(this, Frequency, Mode);
   if (Fresh && FOnFreshForm.Assigned())

@@ -11,6 +11,7 @@
 
 #include "cat/radios/untPageFields.h"
 #include "logpage/untWebBrowser.h"
+#include "logpage/untWrittenValues.h"
 #include "platform/untEvents.h"
 #include "platform/untObject.h"
 
@@ -67,11 +68,15 @@ public:
   const TFreshFormEvent& OnFreshForm() const { return FOnFreshForm; }
   void setOnFreshForm(const TFreshFormEvent& Value) { FOnFreshForm = Value; }
 
-  // Whether the frequency (mode) the last walk that ended handed on is the
-  // very value the program wrote into that field of that form (the radio's
-  // report, a contact), untouched since: a value the page did not bring.
+  // Whether the frequency (mode) the last walk that ended handed on is not
+  // the page's own: the very value the program wrote into that field of that
+  // form (the radio's report, a contact), untouched since; any value of a
+  // form the history restored (Back, Forward); or, in a page loaded again, a
+  // value the program wrote into that field before.
   bool FrequencyWritten() const { return FFrequencyWritten; }
   bool ModeWritten() const { return FModeWritten; }
+  // Whether the form the last walk found is one the history restored.
+  bool Restored() const { return FRestored; }
 
   // Whether a walk has been started that has not ended yet.
   bool Walking() const { return FLastEndedWalk < FLastWalk; }
@@ -92,6 +97,8 @@ private:
   bool FFormFound = false;
   bool FFrequencyWritten = false;
   bool FModeWritten = false;
+  bool FRestored = false;
+  TWrittenValues FWrittenValues;
   uint32_t FHeldFields = 0;
   // The elements collection of the last form found, kept inside the page's
   // isolated script world; this is the number of the walk that stored it

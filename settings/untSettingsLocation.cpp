@@ -72,7 +72,10 @@ bool IsSystemFolder(const TSettingsLocationFacts& Facts) {
 
 std::string ChooseSettingsFile(const TSettingsLocationFacts& Facts) {
   const bool System = IsSystemFolder(Facts);
-  if (!System && (Facts.FileBesideExecutable || Facts.ExecutableFolderWritable))
+  // A copy is portable once its folder holds the file: a build tree or an
+  // unpacked copy in a writable folder uses the user's folder (and its
+  // ports/) like the installed program until a VelaLog.ini is put beside it.
+  if (!System && Facts.FileBesideExecutable)
     return Facts.ExecutableFolder + SettingsFileName;
   fs::path Config;
   if (IsAbsolute(Facts.XdgConfigHome))

@@ -1,8 +1,9 @@
 // Where the settings file lives.
 //
 // A copy run from a folder of its own keeps VelaLog.ini beside the executable
-// (portable use): whenever that folder is writable or already holds the file.
-// An installed copy keeps it in the user's configuration folder,
+// (portable use) when that folder already holds the file. Any other copy (a
+// build tree, one unpacked into a writable folder, the installed program)
+// keeps it in the user's configuration folder,
 // $XDG_CONFIG_HOME/velalog (~/.config/velalog by default), for every user,
 // root included: a system folder is never read for the file nor written to
 // (see IsSystemFolder). A file named on the command line wins over both. The

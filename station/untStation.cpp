@@ -402,6 +402,11 @@ TServerState TStation::Server(TStationServer Which) const {
   return State;
 }
 
+std::unique_ptr<TRadioProbe> TStation::ProbeRadio(const TRadioProbeSettings& Settings,
+                                                  TRadioProbe::TDone Done) const {
+  return std::make_unique<TRadioProbe>(FSettings, Settings, FCAT.get(), std::move(Done));
+}
+
 std::string TStation::WriteProblems() const {
   std::string Text;
   for (const std::string& Problem :

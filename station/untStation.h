@@ -34,6 +34,7 @@
 #include "platform/untConsumers.h"
 #include "settings/untVelaLogSettings.h"
 #include "station/untFormContact.h"
+#include "station/untRadioProbe.h"
 
 namespace vela {
 
@@ -191,6 +192,13 @@ public:
   std::exception_ptr TakeCreateError();
   // The radio the current driver serves.
   TRadioType Radio() const { return FCAT->Radio(); }
+  // The COM port the radio's driver uses.
+  std::int32_t RadioComPort() const { return FCAT->ComPort(); }
+  // Asks a radio once with settings not applied yet (the dialog's Test
+  // radio); the station's own driver answers for its own port. Done follows
+  // from the event loop, once, while the probe lives.
+  std::unique_ptr<TRadioProbe> ProbeRadio(const TRadioProbeSettings& Settings,
+                                          TRadioProbe::TDone Done) const;
   // The radio's and the Virtual CAT port's links, and what the driver did.
   TStationLinks Links() const;
   // Where the sharing server and the logbook's click-to-tune listener

@@ -67,7 +67,8 @@ constinit const TRadioModel TFT100DCATInterface::RadioModel{
     .LowHz = 100000,
     .HighHz = 970000000,
     .Binary = true,
-};
+    // Its CAT port runs at 4800 only.
+    .UsualBaudRate = br4800};
 
 TFT100DCATInterface::TFT100DCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings)
     : TYaesuBinaryCATInterface(AOwner, ASettings, RadioModel, FT100DPoll, StatusReplyLength) {}

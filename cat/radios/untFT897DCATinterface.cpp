@@ -73,7 +73,8 @@ constinit const TRadioModel TFT897DCATInterface::RadioModel{
     .LowHz = 100000,
     .HighHz = 470000000,
     .Binary = true,
-};
+    // The CAT RATE menu item is 4800 out of the box.
+    .UsualBaudRate = br4800};
 
 TFT897DCATInterface::TFT897DCATInterface(TComponent* AOwner, TVelaLogSettings* ASettings)
     : TYaesuBinaryCATInterface(AOwner, ASettings, RadioModel, FT897DPoll, ReplyLength) {}

@@ -87,7 +87,8 @@ constinit const TRadioModel TFT950CATInterface::RadioModel{
     .LowHz = 30000,
     .HighHz = 56000000,
     .Binary = false,
-};
+    // The CAT RATE menu item is 4800 out of the box.
+    .UsualBaudRate = br4800};
 
 TFT950CATInterface::TFT950CATInterface(TComponent* AOwner, TVelaLogSettings* ASettings)
     : TTextCATInterface(AOwner, ASettings, FT950Protocol) {}

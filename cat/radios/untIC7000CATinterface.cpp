@@ -18,7 +18,8 @@ constinit const TRadioModel TIC7000CATInterface::RadioModel{
     .LowHz = 30000,
     .HighHz = 470000000,
     .Binary = true,
-};
+    // Its CI-V rate "Auto" follows the controller; 19200 is the fastest.
+    .UsualBaudRate = br19200};
 
 TIC7000CATInterface::TIC7000CATInterface(TComponent* AOwner, TVelaLogSettings* ASettings)
     : TIcomCATInterface(AOwner, ASettings, RadioModel) {}

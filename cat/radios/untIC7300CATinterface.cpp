@@ -18,7 +18,8 @@ constinit const TRadioModel TIC7300CATInterface::RadioModel{
     .LowHz = 30000,
     .HighHz = 74800000,
     .Binary = true,
-};
+    // The USB port's CI-V rate out of the box.
+    .UsualBaudRate = br115200};
 
 TIC7300CATInterface::TIC7300CATInterface(TComponent* AOwner, TVelaLogSettings* ASettings)
     : TIcomCATInterface(AOwner, ASettings, RadioModel) {}

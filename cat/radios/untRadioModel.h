@@ -40,6 +40,9 @@ struct TRadioModel {
   bool Receives(std::int64_t Hz) const { return Hz >= LowHz && Hz <= HighHz; }
   // Whether its commands and replies are binary (shown in hex when traced).
   bool Binary;
+  // The CAT rate the radio is set to out of the box (its manual's default),
+  // which the settings dialog suggests; brCustom where the line has none.
+  TBaudRate UsualBaudRate = brCustom;
 };
 
 // The address this program sends from on a CI-V bus.

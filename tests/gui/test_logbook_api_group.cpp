@@ -42,8 +42,9 @@ TEST(LogbookApiGroup, RefusesUnusableKeysAndFindsTheStationsWithTest) {
                 {"station_id":7,"station_profile_name":"Portable","station_callsign":"DL1AB/P"}])"},
   };
   Group->Test();
-  ASSERT_TRUE(velatest::WaitFor([&] { return Group->lblResult()->text().contains("found"); }))
-      << Group->lblResult()->text().toStdString();
+  ASSERT_TRUE(velatest::WaitFor([&] {
+    return Group->lblResult()->text().contains("The key owns: Home, Portable;");
+  })) << Group->lblResult()->text().toStdString();
   EXPECT_TRUE(Group->lblResult()->text().startsWith("The key is valid (read and write)."));
   // No version answered: the logbook is not named, its active station is.
   EXPECT_TRUE(velatest::WaitFor([&] {
@@ -79,4 +80,30 @@ TEST(LogbookApiGroup, TestNamesTheLogbookAndItsStation) {
     return Group->lblResult()->text().endsWith(
         QString::fromStdString("Cloudlog at " + Book.Url() + " \u00b7 station Boston."));
   })) << Group->lblResult()->text().toStdString();
+}
+
+// A page's address pasted in is cut back to the logbook's root, and a
+// configured station the key does not own is named, not counted.
+TEST(LogbookApiGroup, APageAddressBecomesTheRootAndAStationNotOwnedIsNamed) {
+  QTemporaryDir Dir;
+  TVelaLogSettings Settings(nullptr, (Dir.path() + "/VelaLog.ini").toStdString());
+  Settings.setIntLogbookStationId(9);
+  QWidget Panel;
+  Panel.resize(502, 150);
+  auto* Group = new TLogbookApiGroup(&Panel);
+  Group->Load(Settings);
+  velatest::TCloudlogBook Book;
+  Book.Book.Default = {200, R"({"status":"valid","rights":"rw"})"};
+  Group->edtUrl()->setText(QString::fromStdString(Book.Url() + "/index.php/qso"));
+  Group->edtKey()->setText("cl123abc");
+  Group->Test();
+  EXPECT_EQ(Group->edtUrl()->text().toStdString(), Book.Url() + "/");
+  ASSERT_TRUE(velatest::WaitFor([&] {
+    const QString Text = Group->lblResult()->text();
+    return Text.contains("The key owns: Boston;") && Text.contains("station 9 is not one of them");
+  })) << Group->lblResult()->text().toStdString();
+  // The whole result shows: the group grew to hold it.
+  EXPECT_GE(Group->lblResult()->height(),
+            Group->lblResult()->heightForWidth(Group->lblResult()->width()));
+  EXPECT_LE(Group->lblResult()->geometry().bottom(), Panel.height());
 }

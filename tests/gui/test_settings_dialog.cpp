@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QTest>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
 #include <sys/inotify.h>
@@ -545,7 +546,39 @@ TEST_F(SettingsDialogTest, CancelApplyAndOKAreTheLastRowAboveTheFileLine) {
   EXPECT_EQ(Top(Dialog->pnlCancel()), Buttons);
   EXPECT_EQ(Top(Dialog->pnlApply()), Buttons);
   EXPECT_LE(Bottom(Dialog->pnlOK()), Top(Dialog->lblSettingsFile()));
-  EXPECT_EQ(Dialog->width(), TfrmVLogSettings::ClientWidth);
+}
+
+// On a 1366x768 laptop screen the whole dialog shows, buttons included: the
+// groups added beside the original three stand whole in a second column.
+TEST_F(SettingsDialogTest, FitsALaptopScreen) {
+  Create();
+  Dialog->show();
+  EXPECT_LE(Dialog->height(), 700);
+  EXPECT_LE(Dialog->width(), 1366);
+  const QRect Inside = Dialog->rect();
+  auto Area = [&](const QWidget* W) {
+    return QRect(W->mapTo(Dialog.get(), QPoint(0, 0)), W->size());
+  };
+  const QWidget* Groups[] = {Dialog->lbxServerList()->parentWidget(),
+                             Dialog->edtCOM()->parentWidget(),
+                             Dialog->CheckBox1()->parentWidget(),
+                             Dialog->NetworkSharing(),
+                             Dialog->Contacts(),
+                             Dialog->LogbookApi(),
+                             Dialog->pnlOK()->parentWidget()};
+  for (const QWidget* G : Groups) {
+    EXPECT_TRUE(Inside.contains(Area(G))) << G->objectName().toStdString();
+    for (const QWidget* Other : Groups) {
+      if (Other != G) {
+        EXPECT_FALSE(Area(G).intersects(Area(Other)));
+      }
+    }
+  }
+  // The original three groups and the buttons keep their places.
+  EXPECT_EQ(Area(Groups[0]).topLeft(), QPoint(12, 12));
+  EXPECT_EQ(Area(Groups[1]).topLeft(), QPoint(268, 12));
+  EXPECT_EQ(Area(Groups[6]).left(), 268);
+  EXPECT_TRUE(Inside.contains(Area(Dialog->lblSettingsFile())));
 }
 
 TEST_F(SettingsDialogTest, ButtonCaptionsAndMouseMoves) {
@@ -616,18 +649,41 @@ TEST_F(SettingsDialogTest, TabOrder) {
   if (!QTest::qWaitForWindowActive(Dialog.get()))
     GTEST_SKIP() << "the display gives the window no focus";
   EXPECT_EQ(QApplication::focusWidget(), Dialog->edtCOM());
-  const std::vector<QWidget*> Expected = {Dialog->edtCOM(),           Dialog->cbxRadio(),
-                                          Dialog->cbxBaudRate(),      Dialog->pnlCancel()->Face(),
-                                          Dialog->pnlApply()->Face(), Dialog->pnlOK()->Face(),
-                                          Dialog->edtServer(),        Dialog->lbxServerList(),
-                                          Dialog->pnlAdd()->Face(),   Dialog->pnlRemove()->Face(),
-                                          Dialog->edtVirtualCOM(),    Dialog->CheckBox1()};
+  // Reading order: the Servers group, the CAT group, Virtual CAT, the second
+  // column's groups, then the buttons. Every control says what it is for.
+  Dialog->edtServer()->setFocus(Qt::TabFocusReason);
+  const TStationOptionControls& O = Dialog->StationOptionControls();
+  const std::vector<QWidget*> Expected = {Dialog->edtServer(),
+                                          Dialog->pnlAdd()->Face(),
+                                          Dialog->pnlRemove()->Face(),
+                                          Dialog->lbxServerList(),
+                                          Dialog->edtCOM(),
+                                          Dialog->cbxDevice(),
+                                          Dialog->cbxBaudRate(),
+                                          Dialog->cbxRadio(),
+                                          O.cbxDTR,
+                                          O.cbxRTS,
+                                          Dialog->pnlTestRadio()->Face(),
+                                          Dialog->CheckBox1(),
+                                          Dialog->edtVirtualCOM(),
+                                          Dialog->NetworkSharing()->chkShare()};
   std::vector<QWidget*> Seen = {QApplication::focusWidget()};
   for (std::size_t i = 1; i < Expected.size(); ++i) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     Seen.push_back(QApplication::focusWidget());
   }
   EXPECT_EQ(Seen, Expected);
+  QWidget* Last = nullptr;
+  for (int i = 0; i < 40 && QApplication::focusWidget() != Dialog->pnlOK()->Face(); ++i) {
+    QWidget* Now = QApplication::focusWidget();
+    EXPECT_FALSE(Now->toolTip().isEmpty())
+        << Now->metaObject()->className() << " " << Now->objectName().toStdString();
+    Last = Now;
+    QTest::keyClick(Now, Qt::Key_Tab);
+  }
+  EXPECT_EQ(Last, Dialog->pnlApply()->Face());
+  for (QWidget* W : Expected)
+    EXPECT_FALSE(W->toolTip().isEmpty()) << W->metaObject()->className();
   // Focus on a button highlights it; Enter presses it (OK applies and
   // hides the dialog), other keys do not.
   Dialog->pnlOK()->Face()->setFocus(Qt::TabFocusReason);
@@ -697,3 +753,46 @@ TEST_F(SettingsDialogTest, SharingOnTheRigctldRadiosPortIsRefused) {
 }
 
 } // namespace
+
+// Picking a device from the list links it as the COM port's device and
+// leaves the COM number and the settings file as they were; choosing another
+// radio while the baud rate is the previous radio's usual one offers the new
+// radio's usual rate, and never overrides one the operator chose.
+TEST_F(SettingsDialogTest, DevicesByNameAndTheRadiosUsualRate) {
+  Scratch.WriteIni("[CommSettings]\nCommPort=2\nRadio=3\nBaudRate=6\n");
+  Create();
+  const std::filesystem::path Dev = std::filesystem::path(Scratch.IniPath()).parent_path() / "dev";
+  std::filesystem::create_directories(Dev / "serial" / "by-id");
+  std::filesystem::create_symlink(Radio.SlavePath(), Dev / "serial" / "by-id" / "usb-FTDI FT232R");
+  Dialog->setDeviceRoots(Dev.string(), (Dev / "sys").string());
+  Dialog->RefreshDevices();
+  ASSERT_EQ(Dialog->cbxDevice()->count(), 2);
+  const std::string IniBefore = Scratch.ReadIni();
+  Dialog->cbxDeviceActivated(1);
+  EXPECT_EQ(std::filesystem::read_symlink(Scratch.PortsDir() + "/com2"),
+            Dev / "serial" / "by-id" / "usb-FTDI FT232R");
+  EXPECT_TRUE(Dialog->lblCatNote()->text().startsWith("COM2 is now"))
+      << Dialog->lblCatNote()->text().toStdString();
+  EXPECT_EQ(Dialog->edtCOM()->text(), "2");
+  EXPECT_EQ(Scratch.ReadIni(), IniBefore);
+  // Gone between listing and picking: nothing changes, and the note says why.
+  std::filesystem::remove(Dev / "serial" / "by-id" / "usb-FTDI FT232R");
+  Dialog->cbxDeviceActivated(1);
+  const QLabel* Note = Dialog->lblCatNote();
+  EXPECT_TRUE(Note->toolTip().contains("is gone")) << Note->toolTip().toStdString();
+  // A long note is never cut off: it ends in "…" within its lines.
+  EXPECT_LE(Note->heightForWidth(Note->width()), Note->height()) << Note->text().toStdString();
+  EXPECT_TRUE(std::filesystem::is_symlink(Scratch.PortsDir() + "/com2"));
+
+  // FT950 at its usual 4800: the IC-7300 offers 115200; back to the FT950,
+  // 4800 again; a rate the operator chose stays.
+  Dialog->cbxRadio()->setCurrentIndex(rtIC7300);
+  EXPECT_EQ(Dialog->cbxBaudRate()->currentText(), "115200");
+  EXPECT_TRUE(Dialog->lblCatNote()->text().contains("115200"));
+  Dialog->cbxRadio()->setCurrentIndex(rtFT950);
+  EXPECT_EQ(Dialog->cbxBaudRate()->currentText(), "4800");
+  Dialog->cbxBaudRate()->setCurrentIndex(Dialog->cbxBaudRate()->findText("9600"));
+  Dialog->cbxRadio()->setCurrentIndex(rtIC7300);
+  EXPECT_EQ(Dialog->cbxBaudRate()->currentText(), "9600");
+  EXPECT_EQ(Dialog->BaudRate(), br9600);
+}

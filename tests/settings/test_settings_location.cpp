@@ -33,13 +33,15 @@ const char* const OpIni = "/home/op/.config/velalog/VelaLog.ini";
 const char* const RootIni = "/root/.config/velalog/VelaLog.ini";
 
 const TLocationCase LocationCases[] = {
-    {"portable: a writable folder", "/home/op/vl/", 1000, 1000, false, true, false, "/x",
-     "/home/op", "/home/op/vl/VelaLog.ini"},
+    {"a writable folder without the file: the user's folder", "/home/op/vl/", 1000, 1000, false,
+     true, false, "/x", "/home/op", "/x/velalog/VelaLog.ini"},
+    {"a build tree without the file: the user's folder", "/home/op/src/build/bin/", 1000, 1000,
+     false, true, false, "", "/home/op", OpIni},
     {"portable: the file is already there", "/home/op/vl/", 1000, 1000, false, false, true, "",
      "/home/op", "/home/op/vl/VelaLog.ini"},
-    {"portable: root's own copy", "/root/vl/", 0, 0, false, true, false, "", "/root",
+    {"portable: root's own copy", "/root/vl/", 0, 0, false, true, true, "", "/root",
      "/root/vl/VelaLog.ini"},
-    {"portable: the operator's copy run by root", "/home/op/vl/", 1000, 0, false, true, false, "",
+    {"portable: the operator's copy run by root", "/home/op/vl/", 1000, 0, false, true, true, "",
      "/root", "/home/op/vl/VelaLog.ini"},
     {"installed: XDG_CONFIG_HOME", "/usr/bin/", 0, 1000, false, false, false, "/cfg/", "/home/op",
      "/cfg/velalog/VelaLog.ini"},

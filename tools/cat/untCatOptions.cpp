@@ -1,5 +1,7 @@
 #include "tools/cat/untCatOptions.h"
 
+#include "cat/transport/untSerialDevices.h"
+
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -144,6 +146,10 @@ TCatRun ParseCatOptions(int argc, char** argv, TCatOptions& O) {
       for (const TRadioModel* Model : RadioModels())
         std::cout << Model->Name << '\t' << int{Model->Radio} << '\t' << Model->DisplayName << '\n';
       return TCatRun::crPrinted;
+    } else if (Arg == "--list-ports") {
+      for (const TSerialDevice& Device : ListSerialDevices())
+        std::cout << Device.Path << '\t' << Device.Device << '\n';
+      return TCatRun::crPrinted;
     } else if (Arg == "--exact") {
       O.Exact = true;
     } else if (Arg == "--digi") {
@@ -281,9 +287,15 @@ void PrepareCatPorts(TCatOptions& O, const std::string& PrivateDir) {
     }
   }
   S.Com2Enable = S.ComPort2 > 0;
-  TCustomComPort::SetPortsDir(
-      O.PortsDir.empty() ? PortsFolderBeside(ChooseSettingsFile(CurrentSettingsLocationFacts()))
-                         : std::filesystem::absolute(O.PortsDir).string());
+  // The ports folder beside the settings file used: the one given, else the
+  // one VELA Log itself uses from here.
+  std::string PortsDir = O.PortsDir;
+  if (PortsDir.empty())
+    PortsDir =
+        PortsFolderBeside(O.IniPath.empty() ? ChooseSettingsFile(CurrentSettingsLocationFacts())
+                                            : std::filesystem::absolute(O.IniPath).string());
+  TCustomComPort::SetPortsDir(PortsDir.empty() ? PortsDir
+                                               : std::filesystem::absolute(PortsDir).string());
 }
 
 void StoreCatOptions(const TCatOptions& O, TVelaLogSettings& Settings) {

@@ -31,7 +31,6 @@
 #include "tools/cat/untCatContacts.h"
 #include "tools/cat/untCatOptions.h"
 #include "tools/cat/untCatReporter.h"
-#include "tools/cat/untCatUsage.h"
 
 using namespace vela;
 
@@ -108,7 +107,8 @@ int main(int argc, char** argv) {
     }
     PrepareCatPorts(Cat, PrivateDir);
   } catch (const ECatUsage& E) {
-    std::cerr << "velalog-cat: " << E.what() << "\n\n" << CatUsage;
+    std::cerr << "velalog-cat: " << E.what()
+              << "\nTry 'velalog-cat --help' for more information.\n";
     return 2;
   }
   // What was taken from log files is kept beside the settings file given,

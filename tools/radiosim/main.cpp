@@ -62,24 +62,50 @@ void Print(const std::string& line) {
   std::fflush(stdout);
 }
 
-int Usage(const char* why) {
-  if (why)
-    std::fprintf(stderr, "velalog-radiosim: %s\n", why);
+// The usage text, on standard output for --help.
+int Help() {
   std::string radios;
   for (const auto& name : vela::radiosim::RadioNames())
     radios += (radios.empty() ? "" : "|") + name;
-  std::fprintf(
-      stderr,
-      "usage: velalog-radiosim --radio %s\n"
-      "         --link PATH [--freq HZ] [--mode MODE] [--baud RATE (0: no pacing,"
-      " default 4800)]\n"
-      "         [--ack 0|1] [--echo 0|1] [--transceive] [--wander] [--stay]\n"
-      "         [--civ HEX (Icom address)] [--data-flag ok|ng (IC-7300: NG to 1A 06)]\n"
-      "         [--answer-delay MS (replies that much after the command; an echo at once)]\n"
-      "         [--pieces N:MS (what the radio sends leaves N bytes at a time, MS ms apart)]\n"
-      "input lines: freq HZ | mode NAME | drop | insert | ack 0|1 | echo 0|1 |\n"
-      "             transceive 0|1 | foreign [freq|mode] | dataflag ok|ng | status | quit\n",
-      radios.c_str());
+  std::printf("Usage: velalog-radiosim --radio %s --link PATH [OPTION...]\n"
+              "  or:  velalog-radiosim --help\n"
+              "Simulates a radio's CAT side on a pseudo-terminal linked at PATH, for tests,\n"
+              "benchmarks and the demo.\n"
+              "\n"
+              "Options:\n"
+              "  --radio NAME       the radio to simulate\n"
+              "  --link PATH        the symbolic link to make to the pseudo-terminal\n"
+              "  --freq HZ          the frequency at start\n"
+              "  --mode MODE        the mode at start\n"
+              "  --baud RATE        pace the replies at RATE (0: no pacing; default 4800)\n"
+              "  --ack 0|1          a binary Yaesu's acknowledgement byte\n"
+              "  --echo 0|1         an Icom's echo of each command\n"
+              "  --transceive       an Icom reports its own changes\n"
+              "  --wander           move the VFO a little every 3 s and now and then the\n"
+              "                     mode, until a freq or mode line comes in\n"
+              "  --stay             keep running at the end of standard input\n"
+              "  --civ HEX          an Icom's CI-V address\n"
+              "  --data-flag ok|ng  the IC-7300 answers NG to its data mode command\n"
+              "  --answer-delay MS  replies that much after the command (an echo at once)\n"
+              "  --help             this text\n"
+              "\n"
+              "Commands:\n"
+              "Lines on standard input: freq HZ | mode NAME | wander on|off | drop | insert |\n"
+              "ack 0|1 | echo 0|1 | transceive 0|1 | foreign [freq|mode] | dataflag ok|ng |\n"
+              "status | quit. A freq or mode line stops the wander; wander on starts it again.\n"
+              "Standard output: freq HZ / mode NAME on every change, cmd ... per command.\n"
+              "\n"
+              "Examples:\n"
+              "  velalog-radiosim --radio ft950 --link /tmp/com5 --freq 14074000 --mode usb\n"
+              "  velalog-radiosim --radio ic7300 --link ports/com3 --transceive --wander\n",
+              radios.c_str());
+  return 0;
+}
+
+// A usage error: one line and where to read more, on standard error.
+int Usage(const char* why) {
+  std::fprintf(stderr,
+               "velalog-radiosim: %s\nTry 'velalog-radiosim --help' for more information.\n", why);
   return 2;
 }
 
@@ -252,15 +278,29 @@ public:
     const bool binaryYaesu = FCore->InputTimesOut();
     const bool icom = FCore->RadioName().rfind("ic", 0) == 0;
     bool on = false;
+    // The operator turned the radio: it stays where it was put.
+    bool turned = false;
     if (verb == "quit" || verb == "exit")
       return false;
     if (verb == "freq") {
       long long hz = 0;
       if (!ParseCount(arg, hz) || !FCore->setFrequency(hz))
         Print("error bad frequency: " + arg);
+      else
+        turned = true;
     } else if (verb == "mode") {
       if (!FCore->setMode(arg))
         Print("error unknown mode: " + arg);
+      else
+        turned = true;
+    } else if (verb == "wander" && ParseSwitch(arg, on)) {
+      if (on && !FWander) {
+        // Around where the operator left it.
+        FWanderCentre = FCore->Frequency();
+        FNextWander = NowNs() + WanderPeriodNs;
+      }
+      FWander = on;
+      Print(std::string("wander ") + (on ? "on" : "off"));
     } else if (verb == "drop") {
       FCore->DropNextReplyByte();
     } else if (verb == "insert") {
@@ -282,10 +322,19 @@ public:
       Print("error unknown command: " + line);
     }
     Flush();
+    if (turned)
+      StopWander();
     return true;
   }
 
 private:
+  void StopWander() {
+    if (!FWander)
+      return;
+    FWander = false;
+    Print("wander off");
+  }
+
   std::unique_ptr<TRadioCore> FCore;
   long long FBaud;
   bool FWander;
@@ -332,7 +381,7 @@ int main(int argc, char** argv) {
       return true;
     };
     if (opt == "--help" || opt == "-h")
-      return Usage(nullptr), 0;
+      return Help();
     if (opt == "--version")
       return std::printf("velalog-radiosim %s\n", vela::VelaLogVersion), 0;
     if (opt == "--transceive")
@@ -387,8 +436,7 @@ int main(int argc, char** argv) {
     std::string names;
     for (const auto& m : core->Modes())
       names += " " + m.Name;
-    std::fprintf(stderr, "velalog-radiosim: modes of %s:%s\n", radio.c_str(), names.c_str());
-    return Usage(("unknown mode " + mode).c_str());
+    return Usage(("unknown mode " + mode + " (modes of " + radio + ":" + names + ")").c_str());
   }
   const bool icom = core->RadioName().rfind("ic", 0) == 0;
   if ((civ && !icom) || (dataFlagRefused && core->RadioName() != "ic7300"))
