@@ -5,7 +5,7 @@
 #include <QLineEdit>
 
 #include "gui/untGroupWidgets.h"
-#include "net/untRadioSharing.h"
+#include "sharing/untRadioSharing.h"
 #include "platform/untStrToInt.h"
 #include "settings/untVelaLogSettings.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <utility>
 
-#include "net/untCATRigBackend.h"
+#include "sharing/untCATRigBackend.h"
 #include "settings/untVelaLogSettings.h"
 
 namespace vela {

@@ -9,7 +9,7 @@
 #include "contacts/untContactListener.h"
 #include "logbook/untLogbookKeySource.h"
 #include "logbook/untLogbookRadio.h"
-#include "net/untSharingPortCheck.h"
+#include "sharing/untSharingPortCheck.h"
 #include "station/untStatusWords.h"
 
 namespace vela {

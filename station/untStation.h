@@ -29,7 +29,7 @@
 #include "cat/untCATinterface.h"
 #include "cat/untLinkState.h"
 #include "logbook/untLogbookApi.h"
-#include "net/untRadioSharing.h"
+#include "sharing/untRadioSharing.h"
 #include "platform/untComponent.h"
 #include "platform/untConsumers.h"
 #include "settings/untVelaLogSettings.h"

@@ -9,7 +9,7 @@
 #include "cat/untCATinterface.h"
 #include "common/StationInspector.h"
 #include "gui/untLinkStatusStrip.h"
-#include "net/untRadioSharing.h"
+#include "sharing/untRadioSharing.h"
 
 using namespace velatest;
 using vela::TfrmVelaLogMain;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "cat/radios/untRadioCATinterface.h"
-#include "net/untRigctlProtocol.h"
+#include "sharing/untRigctlProtocol.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Bytes, std::size_t Size) {
   using namespace vela;

@@ -13,7 +13,7 @@
 #include "contacts/untContactListener.h"
 #include "logbook/untLiveChannel.h"
 #include "logbook/untTuneListener.h"
-#include "net/untRigctlServer.h"
+#include "sharing/untRigctlServer.h"
 
 using namespace vela;
 

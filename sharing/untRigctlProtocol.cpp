@@ -1,4 +1,4 @@
-#include "net/untRigctlProtocol.h"
+#include "sharing/untRigctlProtocol.h"
 
 #include <array>
 #include <cinttypes>

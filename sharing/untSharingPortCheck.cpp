@@ -1,4 +1,4 @@
-#include "net/untSharingPortCheck.h"
+#include "sharing/untSharingPortCheck.h"
 
 #include <QHostAddress>
 #include <QHostInfo>

@@ -1,4 +1,4 @@
-#include "net/untCATRigBackend.h"
+#include "sharing/untCATRigBackend.h"
 
 #include <cmath>
 

@@ -33,8 +33,8 @@
 #include <QTimer>
 
 #include "cat/transport/untListenAddress.h"
-#include "net/untRigBackend.h"
-#include "net/untRigctlProtocol.h"
+#include "sharing/untRigBackend.h"
+#include "sharing/untRigctlProtocol.h"
 #include "platform/untEvents.h"
 #include "platform/untObject.h"
 

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "net/untCATRigBackend.h"
-#include "net/untRigctlServer.h"
+#include "sharing/untCATRigBackend.h"
+#include "sharing/untRigctlServer.h"
 
 namespace vela {
 

@@ -1,4 +1,4 @@
-#include "net/untRigctlServer.h"
+#include "sharing/untRigctlServer.h"
 
 #include "cat/radios/untModeNames.h"
 #include "cat/radios/untRadioCATinterface.h"

@@ -1,6 +1,6 @@
 // Sharing on the rigctld radio's own port of this computer is refused, with
 // the reason; everything else may share.
-#include "net/untSharingPortCheck.h"
+#include "sharing/untSharingPortCheck.h"
 
 #include <QHostInfo>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "net/untRadioSharing.h"
+#include "sharing/untRadioSharing.h"
 
 #include <QHostAddress>
 

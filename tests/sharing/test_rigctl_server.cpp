@@ -11,7 +11,7 @@
 #include <functional>
 
 #include "common/EventWait.h"
-#include "net/untRigctlServer.h"
+#include "sharing/untRigctlServer.h"
 
 using namespace vela;
 using velatest::WaitFor;

@@ -11,7 +11,7 @@
 #include <functional>
 #include <string>
 
-#include "net/untRigBackend.h"
+#include "sharing/untRigBackend.h"
 
 namespace vela {
 

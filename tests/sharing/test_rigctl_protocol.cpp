@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "net/untRigctlProtocol.h"
+#include "sharing/untRigctlProtocol.h"
 
 using namespace vela;
 

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "net/untRigctlProtocol.h"
+#include "sharing/untRigctlProtocol.h"
 
 namespace vela {
 
