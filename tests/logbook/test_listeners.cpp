@@ -3,6 +3,7 @@
 // applying anything.
 #include <gtest/gtest.h>
 
+#include <QNetworkProxy>
 #include <QTcpServer>
 #include <QUdpSocket>
 
@@ -25,6 +26,9 @@ template <class TListen, class TUp, class TWhy>
 void ComesBack(bool Udp, TListen Listen, TUp Up, TWhy Why) {
   QTcpServer Tcp;
   QUdpSocket Datagrams;
+  // As the program's own sockets: no system proxy lookup (its thread is
+  // none of this test's business).
+  Datagrams.setProxy(QNetworkProxy::NoProxy);
   std::string Error;
   ASSERT_TRUE(Udp ? Datagrams.bind(QHostAddress::LocalHost, 0, QUdpSocket::DontShareAddress)
                   : ListenTcp(Tcp, "127.0.0.1", 0, Error));
