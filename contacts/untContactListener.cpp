@@ -310,6 +310,22 @@ void TContactListener::ConnectApi(const std::string& HostPort) {
   Changed();
 }
 
+TContactListenerReport TContactListener::Report() const {
+  TContactListenerReport Report;
+  Report.Listening = Listening();
+  Report.Waiting = Waiting();
+  Report.Address = FAddress;
+  Report.Port = Port();
+  Report.ErrorText = ErrorText();
+  for (const auto& Follower : FFollowers)
+    Report.Files.push_back(Follower->Path());
+  Report.FilesProblem = FilesProblem();
+  Report.Counts = FCounts;
+  Report.Problem = FProblem;
+  Report.RefusedWhy = FRefusedWhy;
+  return Report;
+}
+
 std::string TContactListener::FilesProblem() const {
   std::string Text;
   for (const auto& Follower : FFollowers)

@@ -75,6 +75,8 @@ using TStatusConsumer = std::function<void(const TStatusReport&)>;
 // Sender: the listener; raised when ErrorText, Problem or Listening change.
 using TListenerChangeEvent = TMethod<TObject*>;
 
+struct TContactListenerReport;
+
 class TContactListener : public TObject {
 public:
   static constexpr std::size_t MaxRemembered = 256;
@@ -125,6 +127,8 @@ public:
   // What keeps log files from being followed or the API client from
   // reading, "; "-joined; empty when nothing does.
   std::string FilesProblem() const;
+  // All a shell prints of the listener, at this moment.
+  TContactListenerReport Report() const;
 
   // Reads the JSON lines of a program's TCP API at "host:port" (empty: no
   // client), reconnecting while it is away; a change of address reconnects.
@@ -243,6 +247,21 @@ private:
   TListenerChangeEvent FOnChange;
   TUtcClock FClock;
   std::shared_ptr<int> FAlive = std::make_shared<int>(0);
+};
+
+// What a shell prints of a contact listener: where it listens or why not,
+// the log files it follows, its counts and its last problems.
+struct TContactListenerReport {
+  bool Listening = false;
+  bool Waiting = false; // the port is taken, and tried again
+  std::string Address;  // "224.0.0.1:2237" while listening
+  std::uint16_t Port = 0;
+  std::string ErrorText;
+  std::vector<std::string> Files;
+  std::string FilesProblem;
+  TContactListener::TCounts Counts;
+  std::string Problem;    // why the last unreadable datagram was
+  std::string RefusedWhy; // why the last contact was refused
 };
 
 } // namespace vela

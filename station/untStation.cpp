@@ -409,12 +409,15 @@ std::unique_ptr<TRadioProbe> TStation::ProbeRadio(const TRadioProbeSettings& Set
 
 std::string TStation::WriteProblems() const {
   std::string Text;
-  for (const std::string& Problem :
-       {FJournal ? FJournal->ErrorText() : std::string(), FLogbook->Outbox().WriteProblem(),
-        FListener->HeldProblem()})
+  for (const std::string& Problem : {FJournal ? FJournal->ErrorText() : std::string(),
+                                     FLogbook->Outbox().WriteProblem(), FListener->HeldProblem()})
     if (!Problem.empty())
       Text += (Text.empty() ? "" : " \u00b7 ") + Problem;
   return Text;
+}
+
+TContactListenerReport TStation::ContactsReport() const {
+  return FListener->Report();
 }
 
 void TStation::DeliverHeldContacts() {

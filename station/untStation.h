@@ -29,10 +29,10 @@
 #include "cat/untCATinterface.h"
 #include "cat/untLinkState.h"
 #include "logbook/untLogbookApi.h"
-#include "sharing/untRadioSharing.h"
 #include "platform/untComponent.h"
 #include "platform/untConsumers.h"
 #include "settings/untVelaLogSettings.h"
+#include "sharing/untRadioSharing.h"
 #include "station/untFormContact.h"
 #include "station/untRadioProbe.h"
 
@@ -40,6 +40,7 @@ namespace vela {
 
 class TContactJournal;
 class TContactListener;
+struct TContactListenerReport;
 class TLogbookKeySource;
 struct TContact;
 
@@ -212,8 +213,9 @@ public:
   // The files that refuse writes (the journal, the logbook's queue, the
   // held-contact file), each with its file and reason; empty when all write.
   std::string WriteProblems() const;
-  // The station's contact listener, to read its counts and problems.
-  const TContactListener& ContactListenerView() const { return *FListener; }
+  // What the contact listener has to say: where it listens, its files,
+  // counts and problems.
+  TContactListenerReport ContactsReport() const;
   // Delivers the contacts still held for their ADIF now (the program ends).
   void DeliverHeldContacts();
 

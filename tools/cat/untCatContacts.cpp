@@ -2,38 +2,37 @@
 
 namespace vela {
 
-TCatContacts::TCatContacts(const TContactListener& AListener, std::ostream& AOut,
-                           std::ostream& AErr)
-    : FListener(AListener), FOut(AOut), FErr(AErr) {
+TCatContacts::TCatContacts(TReportSource AReport, std::ostream& AOut, std::ostream& AErr)
+    : FReport(std::move(AReport)), FOut(AOut), FErr(AErr) {
   QObject::connect(&FTrace, &QTimer::timeout, [this] { ShowCounts(); });
 }
 
 bool TCatContacts::ShowListening() {
   FAddressWanted = true;
-  if (FListener.Waiting()) {
-    FErr << "# contacts waiting: " << FListener.ErrorText() << std::endl;
+  const TContactListenerReport Report = FReport();
+  if (Report.Waiting) {
+    FErr << "# contacts waiting: " << Report.ErrorText << std::endl;
     return true;
   }
-  if (!FListener.Listening()) {
-    FErr << "velalog-cat: contacts: " << FListener.ErrorText() << std::endl;
+  if (!Report.Listening) {
+    FErr << "velalog-cat: contacts: " << Report.ErrorText << std::endl;
     return false;
   }
-  ShowAddress();
+  ShowAddress(Report);
   return true;
 }
 
-void TCatContacts::ShowAddress() {
-  if (!FAddressWanted || FAddressShown || !FListener.Listening())
+void TCatContacts::ShowAddress(const TContactListenerReport& Report) {
+  if (!FAddressWanted || FAddressShown || !Report.Listening)
     return;
   FAddressShown = true;
-  const std::string& Address = FListener.Address();
-  FOut << "contacts\t" << Address.substr(0, Address.rfind(':')) << '\t' << FListener.Port()
+  FOut << "contacts\t" << Report.Address.substr(0, Report.Address.rfind(':')) << '\t' << Report.Port
        << std::endl;
 }
 
 void TCatContacts::ShowFiles() {
-  for (const auto& Follower : FListener.Followers())
-    FOut << "contacts-file\t" << Follower->Path() << std::endl;
+  for (const std::string& Path : FReport().Files)
+    FOut << "contacts-file\t" << Path << std::endl;
 }
 
 void TCatContacts::Contact(const TContact& Contact) {
@@ -41,24 +40,25 @@ void TCatContacts::Contact(const TContact& Contact) {
 }
 
 void TCatContacts::ListenerChange(TObject* /*Sender*/) {
-  ShowAddress();
-  if (const std::string Files = FListener.FilesProblem(); Files != FFilesProblemShown) {
-    FFilesProblemShown = Files;
-    if (!Files.empty())
-      FErr << "# contacts file: " << Files << std::endl;
+  const TContactListenerReport Report = FReport();
+  ShowAddress(Report);
+  if (Report.FilesProblem != FFilesProblemShown) {
+    FFilesProblemShown = Report.FilesProblem;
+    if (!Report.FilesProblem.empty())
+      FErr << "# contacts file: " << Report.FilesProblem << std::endl;
   }
-  if (FListener.Counts().Refused != FRefusedShown) {
-    FRefusedShown = FListener.Counts().Refused;
-    FErr << "# contacts refused: " << FListener.RefusedWhy() << std::endl;
+  if (Report.Counts.Refused != FRefusedShown) {
+    FRefusedShown = Report.Counts.Refused;
+    FErr << "# contacts refused: " << Report.RefusedWhy << std::endl;
   }
-  if (FListener.Counts().Dropped != FDroppedShown) {
-    FDroppedShown = FListener.Counts().Dropped;
+  if (Report.Counts.Dropped != FDroppedShown) {
+    FDroppedShown = Report.Counts.Dropped;
     FErr << "# contacts dropped by the system: " << FDroppedShown << " datagrams" << std::endl;
   }
-  if (FListener.Unreadable() == FUnreadableShown)
+  if (Report.Counts.Unreadable == FUnreadableShown)
     return;
-  FUnreadableShown = FListener.Unreadable();
-  FErr << "# contacts unreadable: " << FListener.Problem() << std::endl;
+  FUnreadableShown = Report.Counts.Unreadable;
+  FErr << "# contacts unreadable: " << Report.Problem << std::endl;
 }
 
 void TCatContacts::setTrace(bool Value) {
@@ -68,7 +68,7 @@ void TCatContacts::setTrace(bool Value) {
 }
 
 void TCatContacts::ShowCounts() {
-  const TContactListener::TCounts& Counts = FListener.Counts();
+  const TContactListener::TCounts Counts = FReport().Counts;
   if (Counts == FCountsShown)
     return;
   FCountsShown = Counts;

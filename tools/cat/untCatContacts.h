@@ -1,5 +1,5 @@
-// velalog-cat's contact lines, printed from a contact listener it does not
-// own (the station's, or with no radio a listener alone): "contacts ADDRESS
+// velalog-cat's contact lines, printed from the reports of a contact
+// listener it does not own (the station's, or with no radio a listener alone): "contacts ADDRESS
 // PORT" once listening, then each contact as its ContactLine on Out; each
 // unreadable datagram as "# contacts unreadable: REASON" and each contact
 // refused at the door as "# contacts refused: REASON" on Err, and the count of
@@ -13,6 +13,7 @@
 
 #include <QTimer>
 
+#include <functional>
 #include <ostream>
 #include <string>
 
@@ -22,7 +23,8 @@ namespace vela {
 
 class TCatContacts {
 public:
-  TCatContacts(const TContactListener& AListener, std::ostream& AOut, std::ostream& AErr);
+  using TReportSource = std::function<TContactListenerReport()>;
+  TCatContacts(TReportSource AReport, std::ostream& AOut, std::ostream& AErr);
 
   // "contacts ADDRESS PORT" when the listener listens (a port that is taken:
   // "# contacts waiting: REASON" on Err, and the line once it is had); else
@@ -38,9 +40,9 @@ public:
 
 private:
   void ShowCounts();
-  void ShowAddress();
+  void ShowAddress(const TContactListenerReport& Report);
 
-  const TContactListener& FListener;
+  TReportSource FReport;
   std::ostream& FOut;
   std::ostream& FErr;
   std::uint64_t FUnreadableShown = 0;

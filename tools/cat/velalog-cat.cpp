@@ -59,7 +59,7 @@ int RunContacts(int argc, char** argv, const TCatOptions& Cat) {
     return 1;
   QCoreApplication App(argc, argv);
   TContactListener Listener;
-  TCatContacts Contacts(Listener, std::cout, std::cerr);
+  TCatContacts Contacts([&Listener] { return Listener.Report(); }, std::cout, std::cerr);
   Contacts.setTrace(Cat.Trace);
   Listener.AddContactConsumer(
       [&Contacts](const TContact& Contact, const std::string&) { Contacts.Contact(Contact); });
@@ -223,7 +223,7 @@ int main(int argc, char** argv) {
     Options.ContactsEnabled = !Cat.ContactsListen.empty() || !Cat.ContactsFiles.empty();
     Options.ContactsListen = Cat.ContactsListen;
     Options.ContactsLogFiles = Cat.ContactsFiles;
-    TCatContacts Contacts(Station->ContactListenerView(), std::cout, std::cerr);
+    TCatContacts Contacts([&Station] { return Station->ContactsReport(); }, std::cout, std::cerr);
     Contacts.setTrace(Cat.Trace);
     Station->AddContactConsumer(
         [&Contacts](const TContact& Contact, const std::string&) { Contacts.Contact(Contact); });
