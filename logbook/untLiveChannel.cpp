@@ -80,9 +80,8 @@ struct TLiveChannel::TClient {
 
 TLiveChannel::TLiveChannel(TSource ASource)
     : FSource(std::move(ASource)),
-      FUpgrade(QStringLiteral("VELA Log"), QWebSocketServer::NonSecureMode),
-      FRetry(TListenRetry::Tcp(FServer, FHost, FPort)) {
-  FRetry.setOnListening([this] {
+      FUpgrade(QStringLiteral("VELA Log"), QWebSocketServer::NonSecureMode) {
+  FListen.setOnListening([this] {
     if (FOnChange)
       FOnChange();
   });
@@ -106,14 +105,11 @@ TLiveChannel::~TLiveChannel() {
 
 bool TLiveChannel::Listen(const std::string& Host, std::uint16_t Port) {
   Close();
-  FHost = Host;
-  FPort = Port;
-  return FRetry.Start();
+  return FListen.Start(Host, Port);
 }
 
 void TLiveChannel::Close() {
-  FRetry.Stop();
-  FServer.close();
+  FListen.Stop();
   FWatch.stop();
   FHeartbeat.stop();
   for (auto& Head : FHeads) {

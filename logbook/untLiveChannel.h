@@ -71,11 +71,11 @@ public:
   // that is taken; false with ErrorText for one that will never do.
   bool Listen(const std::string& Host, std::uint16_t Port);
   void Close();
-  bool Listening() const { return FServer.isListening(); }
-  bool Waiting() const { return FRetry.Waiting(); }
-  std::uint16_t Port() const { return FServer.serverPort(); }
-  std::string Address() const { return FServer.serverAddress().toString().toStdString(); }
-  const std::string& ErrorText() const { return FRetry.ErrorText(); }
+  bool Listening() const { return FListen.Listening(); }
+  bool Waiting() const { return FListen.Waiting(); }
+  std::uint16_t Port() const { return FListen.Port(); }
+  std::string Address() const { return FListen.Address(); }
+  const std::string& ErrorText() const { return FListen.ErrorText(); }
   int ClientCount() const { return static_cast<int>(FClients.size()); }
 
   // The web origins whose pages may listen (TuneOrigins).
@@ -105,11 +105,9 @@ private:
   int Occupied() const { return static_cast<int>(FHeads.size() + FClients.size()); }
 
   TSource FSource;
-  QTcpServer FServer;
+  TRetryingListen FListen;
+  QTcpServer& FServer = FListen.Server();
   QWebSocketServer FUpgrade;
-  TListenRetry FRetry;
-  std::string FHost;
-  std::uint16_t FPort = 0;
   std::vector<std::unique_ptr<THead>> FHeads;
   std::vector<std::unique_ptr<TClient>> FClients;
   std::vector<std::string> FOrigins;

@@ -42,8 +42,7 @@ const char* StatusText(int Status) {
 
 } // namespace
 
-TTuneListener::TTuneListener(TLogbookRadio& ARadio)
-    : FRadio(ARadio), FRetry(TListenRetry::Tcp(FServer, FHost, FPort)) {
+TTuneListener::TTuneListener(TLogbookRadio& ARadio) : FRadio(ARadio) {
   QObject::connect(&FServer, &QTcpServer::newConnection, [this] { Accept(); });
 }
 
@@ -53,14 +52,11 @@ TTuneListener::~TTuneListener() {
 
 bool TTuneListener::Listen(const std::string& Host, std::uint16_t Port) {
   Close();
-  FHost = Host;
-  FPort = Port;
-  return FRetry.Start();
+  return FListen.Start(Host, Port);
 }
 
 void TTuneListener::Close() {
-  FRetry.Stop();
-  FServer.close();
+  FListen.Stop();
   for (auto& Client : FClients) {
     QObject::disconnect(Client->Socket, nullptr, nullptr, nullptr);
     Client->Socket->abort();

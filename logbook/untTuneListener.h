@@ -57,15 +57,15 @@ public:
   // port.
   bool Listen(const std::string& Host, std::uint16_t Port);
   void Close();
-  bool Listening() const { return FServer.isListening(); }
+  bool Listening() const { return FListen.Listening(); }
   // Not listening yet: the address is taken, and it is tried again.
-  bool Waiting() const { return FRetry.Waiting(); }
-  std::uint16_t Port() const { return FServer.serverPort(); }
-  std::string Address() const { return FServer.serverAddress().toString().toStdString(); }
+  bool Waiting() const { return FListen.Waiting(); }
+  std::uint16_t Port() const { return FListen.Port(); }
+  std::string Address() const { return FListen.Address(); }
   // Why it does not listen, with the address; empty while it does.
-  const std::string& ErrorText() const { return FRetry.ErrorText(); }
+  const std::string& ErrorText() const { return FListen.ErrorText(); }
   // Called when a listener that waited for its address is up.
-  void setOnListening(std::function<void()> Value) { FRetry.setOnListening(std::move(Value)); }
+  void setOnListening(std::function<void()> Value) { FListen.setOnListening(std::move(Value)); }
   int ConnectionCount() const { return static_cast<int>(FClients.size()); }
 
   // The web origins whose pages may tune (see TuneOrigins).
@@ -97,11 +97,9 @@ private:
   void Drop(QTcpSocket* Socket);
 
   TLogbookRadio& FRadio;
-  QTcpServer FServer;
+  TRetryingListen FListen;
+  QTcpServer& FServer = FListen.Server();
   std::vector<std::unique_ptr<TClient>> FClients;
-  std::string FHost;
-  std::uint16_t FPort = 0;
-  TListenRetry FRetry;
   std::vector<std::string> FOrigins;
   std::string FLastRefusal;
   TTuneHandler FOnTune;

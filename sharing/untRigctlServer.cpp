@@ -46,8 +46,7 @@ struct TRigctlServer::TClient {
   std::chrono::steady_clock::time_point LastHeard = std::chrono::steady_clock::now();
 };
 
-TRigctlServer::TRigctlServer(TRigBackend& ABackend)
-    : FBackend(ABackend), FRetry(TListenRetry::Tcp(FServer, FHost, FPort)) {
+TRigctlServer::TRigctlServer(TRigBackend& ABackend) : FBackend(ABackend) {
   setIdleLimit(DefaultIdleLimit);
   QObject::connect(&FIdleWatch, &QTimer::timeout, [this] { CloseIdleClients(); });
   FTxTimer.setSingleShot(true);
@@ -64,17 +63,14 @@ TRigctlServer::~TRigctlServer() {
 
 bool TRigctlServer::Listen(const std::string& Address, std::uint16_t Port) {
   Close();
-  FHost = Address;
-  FPort = Port;
-  return FRetry.Start();
+  return FListen.Start(Address, Port);
 }
 
 void TRigctlServer::Close() {
-  FRetry.Stop();
+  FListen.Stop();
   Release();
   FPTTWatch.stop();
   FIdleWatch.stop();
-  FServer.close();
   for (const std::unique_ptr<TClient>& Client : FClients) {
     Client->Socket->disconnect();
     Client->Socket->abort();

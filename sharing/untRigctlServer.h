@@ -33,10 +33,10 @@
 #include <QTimer>
 
 #include "cat/transport/untListenAddress.h"
-#include "sharing/untRigBackend.h"
-#include "sharing/untRigctlProtocol.h"
 #include "platform/untEvents.h"
 #include "platform/untObject.h"
+#include "sharing/untRigBackend.h"
+#include "sharing/untRigctlProtocol.h"
 
 class QTcpSocket;
 
@@ -66,14 +66,14 @@ public:
   bool Listen(const std::string& Address, std::uint16_t Port);
   // Closes every connection and stops listening (releasing the transmitter).
   void Close();
-  bool Listening() const { return FServer.isListening(); }
+  bool Listening() const { return FListen.Listening(); }
   // Not listening yet: the address is taken, and it is tried again.
-  bool Waiting() const { return FRetry.Waiting(); }
-  std::uint16_t Port() const { return FServer.serverPort(); }
+  bool Waiting() const { return FListen.Waiting(); }
+  std::uint16_t Port() const { return FListen.Port(); }
   // Why it does not listen, with the address; empty while it does.
-  const std::string& ErrorText() const { return FRetry.ErrorText(); }
+  const std::string& ErrorText() const { return FListen.ErrorText(); }
   // Called when a server that waited for its address is up.
-  void setOnListening(std::function<void()> Value) { FRetry.setOnListening(std::move(Value)); }
+  void setOnListening(std::function<void()> Value) { FListen.setOnListening(std::move(Value)); }
   int ClientCount() const { return static_cast<int>(FClients.size()); }
 
   bool AllowPTT() const { return FAllowPTT; }
@@ -111,7 +111,8 @@ private:
   void CloseIdleClients();
 
   TRigBackend& FBackend;
-  QTcpServer FServer;
+  TRetryingListen FListen;
+  QTcpServer& FServer = FListen.Server();
   QTimer FTxTimer;
   QTimer FLinkWatch;
   QTimer FPTTWatch;
@@ -121,9 +122,6 @@ private:
   bool FAllowPTT = false;
   int FTxTimeLimit = DefaultTxTimeLimit;
   std::chrono::milliseconds FIdleLimit{};
-  std::string FHost;
-  std::uint16_t FPort = 0;
-  TListenRetry FRetry;
   TKeyedEvent FOnKeyedChange;
 };
 

@@ -8,6 +8,8 @@
 // local programs that talk to these servers use IPv4).
 #pragma once
 
+#include <QHostAddress>
+#include <QTcpServer>
 #include <QTimer>
 
 #include <cstdint>
@@ -16,8 +18,6 @@
 #include <string>
 #include <string_view>
 
-class QHostAddress;
-class QTcpServer;
 
 namespace vela {
 
@@ -82,6 +82,41 @@ private:
   QTimer FTimer;
   std::string FErrorText;
   std::function<void()> FOnListening;
+};
+
+// A TCP server that listens where it is told and, while its address is
+// taken, keeps trying (TListenRetry): the one way the program's servers
+// listen. The owner handles the server's connections.
+class TRetryingListen {
+public:
+  TRetryingListen() : FRetry(TListenRetry::Tcp(FServer, FHost, FPort)) {}
+
+  QTcpServer& Server() { return FServer; }
+  // Listens on Host and Port (0: any free); true when listening or Waiting
+  // for an address that is taken, false with ErrorText for one that will
+  // never do.
+  bool Start(const std::string& Host, std::uint16_t Port) {
+    Stop();
+    FHost = Host;
+    FPort = Port;
+    return FRetry.Start();
+  }
+  void Stop() {
+    FRetry.Stop();
+    FServer.close();
+  }
+  bool Listening() const { return FServer.isListening(); }
+  bool Waiting() const { return FRetry.Waiting(); }
+  std::uint16_t Port() const { return FServer.serverPort(); }
+  std::string Address() const { return FServer.serverAddress().toString().toStdString(); }
+  const std::string& ErrorText() const { return FRetry.ErrorText(); }
+  void setOnListening(std::function<void()> Value) { FRetry.setOnListening(std::move(Value)); }
+
+private:
+  QTcpServer FServer;
+  std::string FHost;
+  std::uint16_t FPort = 0;
+  TListenRetry FRetry;
 };
 
 } // namespace vela
