@@ -5,9 +5,9 @@
 #include <QLineEdit>
 
 #include "gui/untGroupWidgets.h"
-#include "sharing/untRadioSharing.h"
 #include "platform/untStrToInt.h"
 #include "settings/untVelaLogSettings.h"
+#include "sharing/untRadioSharing.h"
 
 namespace vela {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <utility>
 
-#include "sharing/untCATRigBackend.h"
 #include "settings/untVelaLogSettings.h"
+#include "sharing/untCATRigBackend.h"
 
 namespace vela {
 

@@ -18,7 +18,6 @@
 #include <string>
 #include <string_view>
 
-
 namespace vela {
 
 struct TListenAddress {

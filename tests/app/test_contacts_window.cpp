@@ -111,10 +111,11 @@ TEST_F(ContactsWindow, ContactFillsTheFormAndHoldsItUntilThePageLoadsAnew) {
 TEST_F(ContactsWindow, AnUnsavedContactInTheFormIsOfferedFirstAfterARestart) {
   TTestShack Shack;
   ASSERT_TRUE(Shack.Started());
-  test::WriteFile(Shack.IniPath(), test::ReadFile(Shack.IniPath()) +
-                                         "[Contacts]\nEnabled=1\nListen=127.0.0.1:0\n");
+  test::WriteFile(Shack.IniPath(),
+                  test::ReadFile(Shack.IniPath()) + "[Contacts]\nEnabled=1\nListen=127.0.0.1:0\n");
   Open(Shack);
-  ASSERT_TRUE(velatest::StationContacts(FWindow->Station()).Listening()) << FWindow->Contacts()->StatusText();
+  ASSERT_TRUE(velatest::StationContacts(FWindow->Station()).Listening())
+      << FWindow->Contacts()->StatusText();
   Send(test::ContactLogged("DL1ABC"));
   ASSERT_TRUE(WaitForm([&](const TForm& F) { return IsContact(F, "DL1ABC", "7.0755"); })) << Dump();
   ASSERT_TRUE(WaitUntil([&] { return FWindow->Contacts()->Filled() == 1; }));
@@ -209,8 +210,8 @@ TEST_F(ContactsWindow, AContactInTheFormNeverTunesTheRadio) {
 TEST_F(ContactsWindow, BackAfterASaveNeverTunesTheRadio) {
   TTestShack Shack;
   ASSERT_TRUE(Shack.Started());
-  test::WriteFile(Shack.IniPath(), test::ReadFile(Shack.IniPath()) +
-                                         "[Contacts]\nEnabled=1\nListen=127.0.0.1:0\n");
+  test::WriteFile(Shack.IniPath(),
+                  test::ReadFile(Shack.IniPath()) + "[Contacts]\nEnabled=1\nListen=127.0.0.1:0\n");
   vela::TfrmVelaLogMain& W = Open(Shack);
   ASSERT_TRUE(WaitRadioFields("20m", "14.0740", "usb")) << Dump();
   Send(test::ContactLogged("DL1ABC"));
@@ -231,10 +232,14 @@ TEST_F(ContactsWindow, BackAfterASaveNeverTunesTheRadio) {
     return std::find(Counter.Seen.begin(), Counter.Seen.end(), "7.0755") != Counter.Seen.end();
   })) << Dump();
   EXPECT_TRUE(W.LogPage()->Restored());
-  EXPECT_TRUE(velatest::StationCAT(W.Station())->FrequencyCommand().empty() && velatest::StationCAT(W.Station())->ModeCommand().empty());
+  EXPECT_TRUE(velatest::StationCAT(W.Station())->FrequencyCommand().empty() &&
+              velatest::StationCAT(W.Station())->ModeCommand().empty());
   // The radio's next report is read after anything queued would have gone out.
   Shack.Sim().Send("freq 14075000");
-  ASSERT_TRUE(WaitUntil([&] { return velatest::StationCAT(W.Station()) && velatest::StationCAT(W.Station())->Frequency() == "14.0750"; }));
+  ASSERT_TRUE(WaitUntil([&] {
+    return velatest::StationCAT(W.Station()) &&
+           velatest::StationCAT(W.Station())->Frequency() == "14.0750";
+  }));
   for (const std::string& Line : Shack.Sim().Lines())
     EXPECT_TRUE(Line == "freq 14075000" ||
                 (Line.rfind("freq ", 0) != 0 && Line.rfind("mode ", 0) != 0))

@@ -76,7 +76,8 @@ TEST_F(SharingWindow, APortTakenAtStartWaitsInTheStripAndComesUp) {
            Strip.contains("trying again");
   })) << W.lblLinkStatus->FullText().toStdString();
   Holder.close();
-  EXPECT_TRUE(WaitUntil([&] { return velatest::StationSharing(W.Station())->Server().Listening(); }));
+  EXPECT_TRUE(
+      WaitUntil([&] { return velatest::StationSharing(W.Station())->Server().Listening(); }));
   EXPECT_TRUE(WaitUntil([&] { return !W.lblLinkStatus->FullText().contains("trying again"); }))
       << W.lblLinkStatus->FullText().toStdString();
   EXPECT_TRUE(ErrorBoxes().empty());

@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 
 #include "common/ContactDatagrams.h"
-#include "platform/untText.h"
 #include "contacts/untAdif.h"
 #include "contacts/untContactDatagram.h"
+#include "platform/untText.h"
 
 using namespace vela;
 using namespace vela::test;

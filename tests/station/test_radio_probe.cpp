@@ -15,9 +15,9 @@
 
 #include "cat/transport/CPort.h"
 #include "common/PtyPair.h"
+#include "common/StationInspector.h"
 #include "settings/untSettingsBatch.h"
 #include "station/untRadioProbe.h"
-#include "common/StationInspector.h"
 #include "station/untStation.h"
 #include "tools/radiosim/untRadioSim.h"
 
