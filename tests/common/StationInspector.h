@@ -1,6 +1,6 @@
-// Tests look inside the station: its current driver, sharing server and
-// contact listener. The
-// program's shells have no such way in; they ask the station's questions.
+// For tests only: a way into the station's current driver, radio-sharing
+// server and contact listener. The window, the settings dialog and
+// velalog-cat have no such way in; they use the station's public members.
 #pragma once
 
 #include "contacts/untContactListener.h"
