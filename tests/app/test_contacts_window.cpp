@@ -158,6 +158,22 @@ private:
   vela::TPageDataEvent FNext;
 };
 
+// Nothing was queued for the radio and, once its next report is read (after
+// anything queued would have gone out), no frequency or mode reached it.
+void ExpectNoTune(vela::TfrmVelaLogMain& W, TTestShack& Shack) {
+  EXPECT_TRUE(velatest::StationCAT(W.Station())->FrequencyCommand().empty() &&
+              velatest::StationCAT(W.Station())->ModeCommand().empty());
+  Shack.Sim().Send("freq 14075000");
+  ASSERT_TRUE(WaitUntil([&] {
+    return velatest::StationCAT(W.Station()) &&
+           velatest::StationCAT(W.Station())->Frequency() == "14.0750";
+  }));
+  for (const std::string& Line : Shack.Sim().Lines())
+    EXPECT_TRUE(Line == "freq 14075000" ||
+                (Line.rfind("freq ", 0) != 0 && Line.rfind("mode ", 0) != 0))
+        << "the radio was tuned: " << Line;
+}
+
 } // namespace
 
 // An FT8 operator saves a contact; the next one fills the fresh form, and the
@@ -187,19 +203,7 @@ TEST_F(ContactsWindow, AContactInTheFormNeverTunesTheRadio) {
   ASSERT_TRUE(WaitUntil([&] {
     return std::find(Counter.Seen.begin(), Counter.Seen.end(), "7.0760") != Counter.Seen.end();
   }));
-  EXPECT_TRUE(velatest::StationCAT(W.Station())->FrequencyCommand().empty() &&
-              velatest::StationCAT(W.Station())->ModeCommand().empty());
-
-  // The radio's next report is read after anything queued would have gone out.
-  Shack.Sim().Send("freq 14075000");
-  ASSERT_TRUE(WaitUntil([&] {
-    return velatest::StationCAT(W.Station()) &&
-           velatest::StationCAT(W.Station())->Frequency() == "14.0750";
-  }));
-  for (const std::string& Line : Shack.Sim().Lines())
-    EXPECT_TRUE(Line == "freq 14075000" ||
-                (Line.rfind("freq ", 0) != 0 && Line.rfind("mode ", 0) != 0))
-        << "the radio was tuned: " << Line;
+  ExpectNoTune(W, Shack);
   EXPECT_TRUE(IsContact(Form(), "G4XYZ", "7.0760")) << Dump();
   EXPECT_TRUE(ErrorBoxes().empty());
 }
@@ -232,18 +236,7 @@ TEST_F(ContactsWindow, BackAfterASaveNeverTunesTheRadio) {
     return std::find(Counter.Seen.begin(), Counter.Seen.end(), "7.0755") != Counter.Seen.end();
   })) << Dump();
   EXPECT_TRUE(W.LogPage()->Restored());
-  EXPECT_TRUE(velatest::StationCAT(W.Station())->FrequencyCommand().empty() &&
-              velatest::StationCAT(W.Station())->ModeCommand().empty());
-  // The radio's next report is read after anything queued would have gone out.
-  Shack.Sim().Send("freq 14075000");
-  ASSERT_TRUE(WaitUntil([&] {
-    return velatest::StationCAT(W.Station()) &&
-           velatest::StationCAT(W.Station())->Frequency() == "14.0750";
-  }));
-  for (const std::string& Line : Shack.Sim().Lines())
-    EXPECT_TRUE(Line == "freq 14075000" ||
-                (Line.rfind("freq ", 0) != 0 && Line.rfind("mode ", 0) != 0))
-        << "the radio was tuned: " << Line;
+  ExpectNoTune(W, Shack);
   EXPECT_TRUE(ErrorBoxes().empty());
 }
 
