@@ -48,10 +48,13 @@ private:
 constexpr std::int64_t Dec7th2026 = 2461382;
 constexpr std::uint32_t At225750 = (22 * 3600 + 57 * 60 + 50) * 1000;
 
-// A type 5 "contact logged" up to the name, as the oldest senders send it.
+// A type 5 "contact logged" up to the name, as the oldest senders send it
+// (schema 2), or as a later schema.
 inline TDatagramBuilder ContactLoggedHead(const std::string& Call, std::uint64_t Hz,
-                                          const std::string& Mode = "FT8") {
-  TDatagramBuilder B(5);
+                                          const std::string& Mode = "FT8",
+                                          const std::string& Name = "Hans",
+                                          std::uint32_t Schema = 2) {
+  TDatagramBuilder B(5, Schema);
   B.DateTime(Dec7th2026, At225750 + 15000) // time off
       .Text(Call)
       .Text("JO62")
@@ -61,7 +64,7 @@ inline TDatagramBuilder ContactLoggedHead(const std::string& Call, std::uint64_t
       .Text("-12")
       .Text("5")
       .Text("tnx")
-      .Text("Hans");
+      .Text(Name);
   return B;
 }
 
@@ -95,17 +98,7 @@ inline std::string LoggedAdif(const std::string& Call) {
 // in UTF-8) with the name Name, and "logged ADIF" whose name field is
 // AdifName as bytes (Latin-1 there, with "?" for what Latin-1 lacks).
 inline std::string ContactLoggedNamed(const std::string& Call, const std::string& Name) {
-  return TDatagramBuilder(5, 3)
-      .DateTime(Dec7th2026, At225750 + 15000)
-      .Text(Call)
-      .Text("JO62")
-      .U64(7075500)
-      .Text("FT8")
-      .Text("-10")
-      .Text("-12")
-      .Text("5")
-      .Text("tnx")
-      .Text(Name)
+  return ContactLoggedHead(Call, 7075500, "FT8", Name, 3)
       .DateTime(Dec7th2026, At225750)
       .Text("K1ABC")
       .Text("K1ABC")
