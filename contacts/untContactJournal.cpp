@@ -171,6 +171,7 @@ bool TContactJournal::SetAsideDamaged(
 bool TContactJournal::Open() {
   FWaiting.clear();
   FTakenUnwritten.clear();
+  FInFormUnwritten = false;
   FUnloaded = 0;
   FLoadedEnd = 0;
   FDamaged = 0;
@@ -359,7 +360,14 @@ bool TContactJournal::Flush() {
   if (!FTakenUnwritten.empty()) {
     I = FTakenUnwritten.size();
     FTakenUnwritten.clear();
-    KeepTaken(Start + Sizes[I - 1]);
+    // The last one taken may still be in the form, not saved: it stays
+    // before the mark until it leaves the form, as a written one does.
+    const std::size_t Taken = FInFormUnwritten ? I - 1 : I;
+    if (FInFormUnwritten)
+      FInFormEnd = Start + Sizes[I - 1];
+    FInFormUnwritten = false;
+    if (Taken > 0)
+      KeepTaken(Start + Sizes[Taken - 1]);
   }
   for (auto It = FirstUnwritten; It != FWaiting.end(); ++It, ++I) {
     It->End = Start + Sizes[I];
@@ -408,12 +416,14 @@ void TContactJournal::IntoForm() {
     return;
   FormLeft();
   const std::uint64_t End = FWaiting.front().End;
-  if (End == 0)
-    // Not written yet (the journal refuses writes): written, and marked as
-    // taken, as soon as a write works again.
+  if (End == 0) {
+    // Not written yet (the journal refuses writes): written as soon as a
+    // write works again, and marked as taken once it left the form.
     FTakenUnwritten.push_back(std::move(FWaiting.front().Contact));
-  else
+    FInFormUnwritten = true;
+  } else {
     FInFormEnd = End;
+  }
   FWaiting.pop_front();
   Refill();
 }
@@ -422,6 +432,7 @@ void TContactJournal::FormLeft() {
   if (FInFormEnd > 0)
     KeepTaken(FInFormEnd);
   FInFormEnd = 0;
+  FInFormUnwritten = false;
 }
 
 } // namespace vela

@@ -131,6 +131,8 @@ private:
   std::string FDamagedNote;
   // Taken by the form before the journal could take them: still written.
   std::deque<TContact> FTakenUnwritten;
+  // The last of FTakenUnwritten is the contact in the form.
+  bool FInFormUnwritten = false;
   std::uint64_t FMarkOwed = 0; // a mark the file refused, to be written
 
   QTimer FRetry;

@@ -101,6 +101,29 @@ TEST_F(Journal, AJournalThatCannotBeWrittenStillLetsContactsWait) {
   EXPECT_EQ(Calls(J), std::vector<std::string>{"A1A"});
 }
 
+// A contact that went into the form while the journal refused writes is
+// still offered first after a restart when it was never saved, once the
+// journal could be written again.
+TEST_F(Journal, AnUnsavedContactTakenWhileWritesFailedIsOfferedAgainFirst) {
+  const std::filesystem::path Folder = FDir / "blocked";
+  test::WriteFile(Folder.string(), "");
+  const std::string Blocked = (Folder / "VelaLog-contacts.adi").string();
+  {
+    TContactJournal J(Blocked);
+    EXPECT_FALSE(J.Open());
+    ASSERT_TRUE(J.Add(Contact("A1A")));
+    ASSERT_TRUE(J.Add(Contact("B1B")));
+    J.IntoForm(); // A1A is in the form, not written anywhere yet
+    std::filesystem::remove(Folder);
+    std::filesystem::create_directory(Folder);
+    ASSERT_TRUE(J.Add(Contact("C1C")));
+    EXPECT_EQ(J.ErrorText(), "");
+  }
+  TContactJournal Again(Blocked);
+  ASSERT_TRUE(Again.Open()) << Again.ErrorText();
+  EXPECT_EQ(Calls(Again), (std::vector<std::string>{"A1A", "B1B", "C1C"}));
+}
+
 TEST_F(Journal, AForeignFileIsLeftAlone) {
   test::WriteFile(Path, "my own notes\n");
   TContactJournal J(Path);
